@@ -1,0 +1,45 @@
+// Guard bookkeeping: nesting depth, the pending reclaim, abandon hooks.
+#include "core/guard.h"
+
+#include "core/text.h"
+#include "frontend/frontend.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace tarvex {
+
+namespace {
+int g_depth = 0;
+bool g_reclaim_pending = false;
+int g_last_reclaimed = 0;
+std::vector<AbandonHook> g_hooks;
+} // namespace
+
+void guard_register_abandon(AbandonHook hook) {
+    if (std::find(g_hooks.begin(), g_hooks.end(), hook) == g_hooks.end()) g_hooks.push_back(hook);
+}
+
+int guard_depth() { return g_depth; }
+int guard_last_reclaimed() { return g_last_reclaimed; }
+
+namespace detail {
+
+void guard_enter() { ++g_depth; }
+
+void guard_exhausted() {
+    building_chain_release();
+    text_cursors_reset();
+    g_reclaim_pending = true;
+    status_flash("OUT OF MEMORY");
+}
+
+void guard_leave() {
+    if (--g_depth != 0 || !g_reclaim_pending) return;
+    g_reclaim_pending = false;
+    for (AbandonHook h : g_hooks) h();
+    g_last_reclaimed = node_reclaim_unreachable();
+}
+
+} // namespace detail
+} // namespace tarvex

@@ -1,0 +1,23 @@
+// Handle stacks: stacks of node handles kept in the node store, 18 handles to
+// a block, with a read cursor that walks from the top down without popping.
+#pragma once
+
+#include "core/node_store.h"
+
+namespace tarvex {
+
+constexpr int HSTACK_SLOTS = 18;
+
+NodeHandle hstack_new();
+void hstack_push(NodeHandle s, NodeHandle h);
+NodeHandle hstack_pop(NodeHandle s);
+NodeHandle hstack_peek(NodeHandle s);
+uint32_t hstack_count(NodeHandle s);
+void hstack_cursor_reset(NodeHandle s);
+NodeHandle hstack_cursor_next(NodeHandle s);
+void hstack_free(NodeHandle s);
+
+// Marks the header and blocks; the handles held are the owner's to mark.
+void hstack_mark(NodeHandle s);
+
+} // namespace tarvex

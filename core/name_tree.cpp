@@ -1,0 +1,115 @@
+// Name trees.
+#include "core/name_tree.h"
+
+#include <vector>
+
+namespace tarvex {
+
+NodeHandle tree_find(const char* name, NodeHandle root) {
+    NodeHandle e = root;
+    while (e != 0) {
+        int c = text_compare_cstring(entry_name(e), name);
+        if (c == 0) return e;
+        e = c < 0 ? tree_right(e) : tree_left(e);
+    }
+    return 0;
+}
+
+NodeHandle tree_find_text(Text name, NodeHandle root) {
+    NodeHandle e = root;
+    while (e != 0) {
+        int c = text_compare(name, entry_name(e));
+        if (c == 0) return e;
+        e = c < 0 ? tree_left(e) : tree_right(e);
+    }
+    return 0;
+}
+
+NodeHandle tree_insert(Text name, NodeHandle* root, uint16_t kind) {
+    NodeHandle n = node_alloc(TreeNode);
+    node_set_u16(n, ENTRY_NAME, name);
+    entry_set_kind(n, kind);
+    NodeHandle parent = 0, e = *root;
+    bool left = false;
+    while (e != 0) {
+        parent = e;
+        left = text_compare(name, entry_name(e)) < 0;
+        e = left ? tree_left(e) : tree_right(e);
+    }
+    tree_set_parent(n, parent);
+    if (parent == 0)
+        *root = n;
+    else if (left)
+        tree_set_left(parent, n);
+    else
+        tree_set_right(parent, n);
+    return n;
+}
+
+NodeHandle tree_find_or_create(const char* name, NodeHandle* root, uint16_t kind) {
+    NodeHandle e = tree_find(name, *root);
+    if (e == 0) return tree_insert(text_from_cstring(name), root, kind);
+    if (entry_kind(e) != NK_DELETED) return 0;
+    entry_set_kind(e, kind);
+    return e;
+}
+
+NodeHandle tree_find_or_insert_kind(Text name, NodeHandle* root, uint16_t kind) {
+    NodeHandle e = tree_find_text(name, *root);
+    if (e == 0) return tree_insert(name, root, kind);
+    return entry_kind(e) == kind ? e : 0;
+}
+
+void tree_mark_deleted(NodeHandle entry) {
+    if (entry != 0) entry_set_kind(entry, NK_DELETED);
+}
+
+NodeHandle tree_first(NodeHandle root) {
+    if (root == 0) return 0;
+    while (tree_left(root) != 0) root = tree_left(root);
+    return root;
+}
+
+NodeHandle tree_last(NodeHandle root) {
+    if (root == 0) return 0;
+    while (tree_right(root) != 0) root = tree_right(root);
+    return root;
+}
+
+NodeHandle tree_next(NodeHandle e) {
+    if (e == 0) return 0;
+    if (tree_right(e) != 0) return tree_first(tree_right(e));
+    NodeHandle p = tree_parent(e);
+    while (p != 0 && tree_right(p) == e) {
+        e = p;
+        p = tree_parent(p);
+    }
+    return p;
+}
+
+NodeHandle tree_prev(NodeHandle e) {
+    if (e == 0) return 0;
+    if (tree_left(e) != 0) return tree_last(tree_left(e));
+    NodeHandle p = tree_parent(e);
+    while (p != 0 && tree_left(p) == e) {
+        e = p;
+        p = tree_parent(p);
+    }
+    return p;
+}
+
+void tree_mark(NodeHandle root, EntryMarker mark_fields) {
+    std::vector<NodeHandle> stack;
+    if (root != 0) stack.push_back(root);
+    while (!stack.empty()) {
+        NodeHandle e = stack.back();
+        stack.pop_back();
+        if (!node_mark(e)) continue;
+        text_mark(entry_name(e));
+        if (mark_fields) mark_fields(e);
+        if (tree_left(e) != 0) stack.push_back(tree_left(e));
+        if (tree_right(e) != 0) stack.push_back(tree_right(e));
+    }
+}
+
+} // namespace tarvex

@@ -1,0 +1,285 @@
+// The fixed node store, its free list and counters, link operations on the
+// three linked layouts, the scratch buffer pool and the reclaim walk.
+#include "core/node_store.h"
+
+#include "frontend/frontend.h"
+
+#include <algorithm>
+#include <bitset>
+#include <memory>
+#include <new>
+#include <vector>
+
+namespace tarvex {
+
+namespace {
+
+alignas(8) uint8_t g_pool[NODE_COUNT * NODE_SIZE];
+NodeHandle g_free_head = 0;
+uint16_t g_free_count = 0;
+NodeHandle g_building = 0;
+bool g_initialised = false;
+bool g_asking_low = false;
+long g_fail_after = -1;
+
+std::unique_ptr<uint8_t[]> g_scratch[SCRATCH_SLOTS];
+
+std::bitset<NODE_COUNT> g_marked;
+std::bitset<NODE_COUNT> g_is_free;
+std::vector<RootMarker> g_roots;
+ReclaimFaults g_faults;
+
+[[noreturn]] void out_of_nodes() {
+    if (!g_initialised) {
+        status_flash("OUT OF MEMORY");
+        fatal_exit(-1);
+    }
+    building_chain_release();
+    throw NodeExhausted{};
+}
+
+void ask_low_memory() {
+    if (g_asking_low) return;
+    g_asking_low = true;
+    struct Reset {
+        ~Reset() { g_asking_low = false; }
+    } reset;
+    if (ask_ok_cancel("Short On Memory--Save And Exit?", "Tarvex")) exit_procedure();
+}
+
+} // namespace
+
+// ---- store -----------------------------------------------------------------
+
+void node_init() {
+    std::memset(g_pool, 0, sizeof g_pool);
+    g_free_count = NODE_COUNT;
+    g_free_head = 1;
+    for (int h = 1; h < NODE_COUNT; ++h)
+        node_set_u16(static_cast<NodeHandle>(h), NODE_NEXT,
+                     h + 1 < NODE_COUNT ? static_cast<NodeHandle>(h + 1) : 0);
+    g_building = 0;
+    g_fail_after = -1;
+}
+
+NodeHandle node_alloc(NodeType type) {
+    if (g_fail_after == 0 || g_free_head == 0) out_of_nodes();
+    if (g_fail_after > 0) --g_fail_after;
+    NodeHandle h = g_free_head;
+    uint8_t* n = node_ref(h);
+    g_free_head = node_get_u16(h, NODE_NEXT);
+    --g_free_count;
+    n[0] = type;
+    std::memset(n + 1, 0, NODE_SIZE - 1);
+    if (g_free_count < LOW_NODE_THRESHOLD) ask_low_memory();
+    return h;
+}
+
+void node_free(NodeHandle h) {
+    if (h == 0) return;
+    node_set_u16(h, NODE_NEXT, g_free_head);
+    node_ref(h)[0] = 0;
+    g_free_head = h;
+    ++g_free_count;
+}
+
+uint8_t* node_ref(NodeHandle h) { return g_pool + static_cast<size_t>(h) * NODE_SIZE; }
+
+uint8_t node_type(NodeHandle h) { return node_ref(h)[0] & 0x7F; }
+
+uint8_t* node_payload(NodeHandle h) {
+    switch (node_type(h)) {
+    case PlainNode: return node_ref(h) + PLAIN_PAYLOAD;
+    case ChainNode: return node_ref(h) + CHAIN_PAYLOAD;
+    case ListNode: return node_ref(h) + LIST_PAYLOAD;
+    case TreeNode: return node_ref(h) + TREE_PAYLOAD;
+    default: return nullptr;
+    }
+}
+
+uint8_t node_aux(NodeHandle h) { return node_ref(h)[1]; }
+void node_set_aux(NodeHandle h, uint8_t v) { node_ref(h)[1] = v; }
+uint16_t nodes_in_use() { return static_cast<uint16_t>(NODE_COUNT - g_free_count); }
+uint16_t nodes_free() { return g_free_count; }
+void node_set_initialised(bool on) { g_initialised = on; }
+bool node_initialised() { return g_initialised; }
+void node_fail_after(long n) { g_fail_after = n; }
+
+// ---- building chain ----------------------------------------------------------
+
+NodeHandle building_chain() { return g_building; }
+void building_chain_set(NodeHandle h) { g_building = h; }
+
+void building_chain_release() {
+    NodeHandle h = g_building;
+    g_building = 0;
+    chain_free(h);
+}
+
+// ---- chains ----------------------------------------------------------------
+
+NodeHandle chain_find_before(NodeHandle head, NodeHandle target) {
+    if (target == 0 || head == target) return 0;
+    for (NodeHandle h = head; h != 0; h = chain_next(h))
+        if (chain_next(h) == target) return h;
+    return 0;
+}
+
+NodeHandle chain_insert_after(NodeHandle h) {
+    NodeHandle n = node_alloc(ChainNode);
+    chain_set_next(n, chain_next(h));
+    chain_set_next(h, n);
+    return n;
+}
+
+NodeHandle chain_cut_after(NodeHandle h) {
+    NodeHandle rest = chain_next(h);
+    chain_set_next(h, 0);
+    return rest;
+}
+
+NodeHandle chain_splice(NodeHandle head, NodeHandle piece, NodeHandle after) {
+    if (head == 0 || piece == 0) return 0;
+    if (after == 0) {
+        after = head;
+        while (chain_next(after) != 0) after = chain_next(after);
+    }
+    NodeHandle piece_last = piece;
+    while (chain_next(piece_last) != 0) piece_last = chain_next(piece_last);
+    chain_set_next(piece_last, chain_next(after));
+    chain_set_next(after, piece);
+    return head;
+}
+
+void chain_free(NodeHandle head) {
+    while (head != 0) {
+        NodeHandle next = chain_next(head);
+        node_free(head);
+        head = next;
+    }
+}
+
+NodeHandle chain_alloc_for_text(uint32_t n) {
+    uint32_t count = n / 36 + 1;
+    NodeHandle head = node_alloc(ChainNode);
+    if (count > 1) g_building = head;
+    NodeHandle tail = head;
+    for (uint32_t i = 1; i < count; ++i) {
+        NodeHandle c = node_alloc(ChainNode);
+        chain_set_next(tail, c);
+        tail = c;
+    }
+    if (count > 1) g_building = 0;
+    return head;
+}
+
+// ---- lists -----------------------------------------------------------------
+
+void list_insert_after(NodeHandle n, NodeHandle at) {
+    NodeHandle after = list_next(at);
+    list_set_next(n, after);
+    list_set_prev(n, at);
+    list_set_next(at, n);
+    if (after != 0) list_set_prev(after, n);
+}
+
+void list_insert_before(NodeHandle n, NodeHandle at) {
+    NodeHandle before = list_prev(at);
+    list_set_next(n, at);
+    list_set_prev(n, before);
+    if (before != 0) list_set_next(before, n);
+    list_set_prev(at, n);
+}
+
+NodeHandle list_unlink(NodeHandle n) {
+    if (n == 0) return 0;
+    NodeHandle p = list_prev(n), x = list_next(n);
+    if (p != 0) list_set_next(p, x);
+    if (x != 0) list_set_prev(x, p);
+    return n;
+}
+
+void list_free(NodeHandle n) {
+    while (n != 0) {
+        NodeHandle next = list_next(n);
+        list_unlink(n);
+        node_free(n);
+        n = next;
+    }
+}
+
+// ---- scratch buffers ---------------------------------------------------------
+
+void scratch_init() {
+    for (auto& s : g_scratch) s.reset();
+    g_scratch[0].reset(new (std::nothrow) uint8_t[SCRATCH_SIZE]());
+    if (!g_scratch[0]) fatal_exit(-1);
+}
+
+int scratch_get() {
+    for (int i = 1; i < SCRATCH_SLOTS; ++i) {
+        if (g_scratch[i]) continue;
+        g_scratch[i].reset(new (std::nothrow) uint8_t[SCRATCH_SIZE]());
+        return g_scratch[i] ? i : 0;
+    }
+    return 0;
+}
+
+void scratch_release(int slot) {
+    if (slot >= 0 && slot < SCRATCH_SLOTS) g_scratch[slot].reset();
+}
+
+uint8_t* scratch_buffer(int slot) {
+    if (slot < 0 || slot >= SCRATCH_SLOTS) return nullptr;
+    return g_scratch[slot].get();
+}
+
+// ---- reclaim walk ------------------------------------------------------------
+
+void reclaim_register_root(RootMarker marker) {
+    if (std::find(g_roots.begin(), g_roots.end(), marker) == g_roots.end())
+        g_roots.push_back(marker);
+}
+
+void reclaim_unregister_root(RootMarker marker) {
+    g_roots.erase(std::remove(g_roots.begin(), g_roots.end(), marker), g_roots.end());
+}
+
+bool node_mark(NodeHandle h) {
+    if (h == 0) return false;
+    if (h >= NODE_COUNT || g_is_free[h]) {
+        ++g_faults.reached_free;
+        return false;
+    }
+    if (g_marked[h]) {
+        ++g_faults.reached_twice;
+        return false;
+    }
+    g_marked[h] = true;
+    return true;
+}
+
+void chain_mark(NodeHandle head) {
+    while (head != 0 && node_mark(head)) head = chain_next(head);
+}
+
+int node_reclaim_unreachable() {
+    g_is_free.reset();
+    int steps = 0;
+    for (NodeHandle h = g_free_head; h != 0 && steps < NODE_COUNT; h = node_get_u16(h, NODE_NEXT), ++steps)
+        g_is_free[h] = true;
+    g_marked.reset();
+    g_faults = {};
+    for (RootMarker m : g_roots) m();
+    int freed = 0;
+    for (int h = 1; h < NODE_COUNT; ++h) {
+        if (g_is_free[h] || g_marked[h]) continue;
+        node_free(static_cast<NodeHandle>(h));
+        ++freed;
+    }
+    return freed;
+}
+
+ReclaimFaults reclaim_last_faults() { return g_faults; }
+
+} // namespace tarvex

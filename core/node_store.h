@@ -1,0 +1,156 @@
+// The fixed node store: 10,000 forty-byte nodes addressed by 16-bit handles,
+// the four node layouts, chain/list/tree link operations, the scratch buffer
+// pool, and the reclaim walk that frees what no persistent owner reaches.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace tarvex {
+
+using NodeHandle = uint16_t;
+
+constexpr int NODE_COUNT = 10000;
+constexpr int NODE_SIZE = 40;
+constexpr int LOW_NODE_THRESHOLD = 100;
+
+enum NodeType : uint8_t {
+    PlainNode = 0x00,
+    ChainNode = 0x10,
+    ListNode = 0x20,
+    TreeNode = 0x40,
+};
+
+// Thrown when an allocation finds the pool empty after start-up; caught only
+// by engine_guard (core/guard.h).
+struct NodeExhausted {};
+
+// ---- store -----------------------------------------------------------------
+void node_init();
+NodeHandle node_alloc(NodeType type);
+void node_free(NodeHandle h);
+uint8_t* node_ref(NodeHandle h);
+uint8_t* node_payload(NodeHandle h); // nullptr for an unknown type
+uint8_t node_type(NodeHandle h);     // bit 7 masked off
+uint8_t node_aux(NodeHandle h);
+void node_set_aux(NodeHandle h, uint8_t v);
+uint16_t nodes_in_use();
+uint16_t nodes_free();
+
+// Start-up is complete: running out of nodes now abandons the operation
+// instead of ending the program.
+void node_set_initialised(bool on);
+bool node_initialised();
+
+// Field access by byte offset within the node, memcpy-based.
+inline uint8_t node_get_u8(NodeHandle h, int off) { return node_ref(h)[off]; }
+inline void node_set_u8(NodeHandle h, int off, uint8_t v) { node_ref(h)[off] = v; }
+inline uint16_t node_get_u16(NodeHandle h, int off) {
+    uint16_t v;
+    std::memcpy(&v, node_ref(h) + off, sizeof v);
+    return v;
+}
+inline void node_set_u16(NodeHandle h, int off, uint16_t v) {
+    std::memcpy(node_ref(h) + off, &v, sizeof v);
+}
+inline uint32_t node_get_u32(NodeHandle h, int off) {
+    uint32_t v;
+    std::memcpy(&v, node_ref(h) + off, sizeof v);
+    return v;
+}
+inline void node_set_u32(NodeHandle h, int off, uint32_t v) {
+    std::memcpy(node_ref(h) + off, &v, sizeof v);
+}
+inline int32_t node_get_i32(NodeHandle h, int off) {
+    int32_t v;
+    std::memcpy(&v, node_ref(h) + off, sizeof v);
+    return v;
+}
+inline void node_set_i32(NodeHandle h, int off, int32_t v) {
+    std::memcpy(node_ref(h) + off, &v, sizeof v);
+}
+inline double node_get_f64(NodeHandle h, int off) {
+    double v;
+    std::memcpy(&v, node_ref(h) + off, sizeof v);
+    return v;
+}
+inline void node_set_f64(NodeHandle h, int off, double v) {
+    std::memcpy(node_ref(h) + off, &v, sizeof v);
+}
+
+// Byte offsets of the links and payloads of the four layouts.
+constexpr int NODE_NEXT = 2;        // ChainNode, ListNode
+constexpr int NODE_PREV = 4;        // ListNode
+constexpr int NODE_PARENT = 2;      // TreeNode
+constexpr int NODE_LEFT = 4;        // TreeNode
+constexpr int NODE_RIGHT = 6;       // TreeNode
+constexpr int PLAIN_PAYLOAD = 2;
+constexpr int CHAIN_PAYLOAD = 4;
+constexpr int LIST_PAYLOAD = 6;
+constexpr int TREE_PAYLOAD = 8;
+
+// ---- building chain ----------------------------------------------------------
+NodeHandle building_chain();
+void building_chain_set(NodeHandle h);
+void building_chain_release();
+
+// ---- chains ----------------------------------------------------------------
+inline NodeHandle chain_next(NodeHandle h) { return node_get_u16(h, NODE_NEXT); }
+inline void chain_set_next(NodeHandle h, NodeHandle n) { node_set_u16(h, NODE_NEXT, n); }
+NodeHandle chain_find_before(NodeHandle head, NodeHandle target);
+NodeHandle chain_insert_after(NodeHandle h);
+NodeHandle chain_cut_after(NodeHandle h);
+NodeHandle chain_splice(NodeHandle head, NodeHandle piece, NodeHandle after);
+void chain_free(NodeHandle head);
+NodeHandle chain_alloc_for_text(uint32_t n);
+
+// ---- lists -----------------------------------------------------------------
+inline NodeHandle list_next(NodeHandle h) { return node_get_u16(h, NODE_NEXT); }
+inline void list_set_next(NodeHandle h, NodeHandle n) { node_set_u16(h, NODE_NEXT, n); }
+inline NodeHandle list_prev(NodeHandle h) { return node_get_u16(h, NODE_PREV); }
+inline void list_set_prev(NodeHandle h, NodeHandle n) { node_set_u16(h, NODE_PREV, n); }
+void list_insert_after(NodeHandle n, NodeHandle at);
+void list_insert_before(NodeHandle n, NodeHandle at);
+NodeHandle list_unlink(NodeHandle n);
+void list_free(NodeHandle n);
+
+// ---- tree links --------------------------------------------------------------
+inline NodeHandle tree_parent(NodeHandle h) { return node_get_u16(h, NODE_PARENT); }
+inline NodeHandle tree_left(NodeHandle h) { return node_get_u16(h, NODE_LEFT); }
+inline NodeHandle tree_right(NodeHandle h) { return node_get_u16(h, NODE_RIGHT); }
+inline void tree_set_parent(NodeHandle h, NodeHandle n) { node_set_u16(h, NODE_PARENT, n); }
+inline void tree_set_left(NodeHandle h, NodeHandle n) { node_set_u16(h, NODE_LEFT, n); }
+inline void tree_set_right(NodeHandle h, NodeHandle n) { node_set_u16(h, NODE_RIGHT, n); }
+
+// ---- scratch buffers ---------------------------------------------------------
+constexpr int SCRATCH_SLOTS = 10;
+constexpr int SCRATCH_SIZE = 4096;
+void scratch_init();
+int scratch_get();
+void scratch_release(int slot);
+uint8_t* scratch_buffer(int slot);
+
+// ---- reclaim walk ------------------------------------------------------------
+// Persistent owners register a marker that marks everything they own.
+// node_reclaim_unreachable() marks from every root and frees each allocated
+// node left unmarked, returning how many it freed. A node reached twice, or a
+// reached handle that is free, is counted as a fault of the walk.
+using RootMarker = void (*)();
+void reclaim_register_root(RootMarker marker);
+void reclaim_unregister_root(RootMarker marker);
+bool node_mark(NodeHandle h); // true when newly marked; false for 0, marked or free
+void chain_mark(NodeHandle head);
+int node_reclaim_unreachable();
+struct ReclaimFaults {
+    int reached_twice = 0;
+    int reached_free = 0;
+};
+ReclaimFaults reclaim_last_faults();
+
+// ---- fault injection (tests) -------------------------------------------------
+// After n more successful allocations the pool behaves as exhausted; -1 turns
+// the injection off.
+void node_fail_after(long n);
+
+} // namespace tarvex

@@ -1,0 +1,62 @@
+// Texts: strings held as chains of 36-character chunks in the node store,
+// with folding comparisons, a shared reader and writer cursor, and the
+// UTF-8 / 16-bit conversions of the platform boundary.
+#pragma once
+
+#include "core/node_store.h"
+
+#include <string>
+#include <string_view>
+
+namespace tarvex {
+
+using Text = NodeHandle;
+// Lengths and positions are 32-bit: a Text can hold more than 65,535
+// characters (the store holds 360,000), and a 16-bit count would wrap.
+using TextLen = uint32_t;
+
+constexpr int TEXT_CHUNK = 36;
+constexpr int WIDE_BUFFER = 256;
+constexpr int NARROW_BUFFER = 256;
+
+inline uint8_t text_fold(uint8_t c) {
+    if (c == '_') return ' ';
+    if (c >= 'a' && c <= 'z') return static_cast<uint8_t>(c - 'a' + 'A');
+    return c;
+}
+
+Text text_from_cstring(const char* s);
+Text text_from_bytes(std::string_view s);
+TextLen text_to_buffer(char* buf, Text t, TextLen max);
+std::string text_to_string(Text t);
+TextLen text_length(Text t);
+Text text_substring(Text t, TextLen from, TextLen to);
+Text text_copy(Text t);
+Text text_append(Text dst, Text src);
+Text text_append_bytes(Text dst, std::string_view s);
+void text_free(Text t);
+
+int text_compare(Text a, Text b);
+int text_compare_cstring(Text t, const char* s);
+int cstring_compare(const char* s1, const char* s2);
+
+// Reader: characters come back as 0..255; -1 at the end (or at a zero
+// byte), -2 when no Text is being read.
+constexpr int TEXT_END = -1;
+constexpr int TEXT_NONE = -2;
+void text_read_start(Text t);
+int text_read_char();
+
+Text text_write_start();
+void text_write_char(uint8_t ch);
+void text_write_reset();
+
+// Forgets both cursors; used when an operation is abandoned.
+void text_cursors_reset();
+
+const char16_t* text_widen(const char* s);
+const char* text_narrow(const char16_t* w);
+
+inline void text_mark(Text t) { chain_mark(t); }
+
+} // namespace tarvex

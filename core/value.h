@@ -1,0 +1,95 @@
+// Script values: one chain node holding a number, a string, or both forms of
+// the same datum (kept in step through VF_DUAL), value lists, the number
+// display format with its equality tolerance, and the number operations.
+#pragma once
+
+#include "core/node_store.h"
+#include "core/text.h"
+
+namespace tarvex {
+
+enum ValueKind : uint8_t { VK_EMPTY = 0, VK_STRING = 1, VK_NUMBER = 2 };
+constexpr uint8_t VF_DUAL = 0x01;
+constexpr uint8_t VF_NAN = 0x02;
+
+constexpr int NUMBER_TEXT_MAX = 24; // the number text buffer, less its terminator
+
+struct NumberFormat {
+    uint8_t style = 2; // 0 fixed, 1 expn, 2 general
+    uint8_t decimals = 2;
+    uint8_t width = 24;
+    uint8_t point = '.';
+};
+
+// ---- numbers (0 or -1: -1 when the result is not finite) -------------------
+int num_copy(double& dst, double src);
+int num_add(double& a, double b);
+int num_sub(double& a, double b);
+int num_mul(double& a, double b);
+int num_div(double& a, double b);
+int num_mod(double& r, double a, double b);
+void num_negate(double& a);
+void num_abs(double& a);
+int num_compare(double a, double b);
+void num_from_int16(double& dst, int16_t i);
+void num_from_int32(double& dst, int32_t i);
+int num_to_int16(int16_t& dst, double d);
+int num_to_int32(int32_t& dst, double d);
+int int16_from_text(int16_t& dst, const char* s);
+int int16_to_text(char* buf, int16_t i);
+
+// buf must hold NUMBER_TEXT_MAX + 1 bytes. Formats and parses in the C
+// locale whatever the process locale is.
+int number_format(char* buf, double d, const NumberFormat& fmt);
+int number_parse(const char* s, double& d);
+
+void format_set_defaults(const NumberFormat& fmt);
+void format_set_current(const NumberFormat& fmt);
+const NumberFormat& format_current();
+const NumberFormat& format_default();
+double equality_tolerance();
+
+// ---- Value fields ------------------------------------------------------------
+inline uint8_t value_kind(NodeHandle v) { return node_get_u8(v, CHAIN_PAYLOAD + 0); }
+inline uint8_t value_flags(NodeHandle v) { return node_get_u8(v, CHAIN_PAYLOAD + 1); }
+inline Text value_text(NodeHandle v) { return node_get_u16(v, CHAIN_PAYLOAD + 2); }
+inline double value_number(NodeHandle v) { return node_get_f64(v, CHAIN_PAYLOAD + 4); }
+inline void value_set_kind(NodeHandle v, uint8_t k) { node_set_u8(v, CHAIN_PAYLOAD + 0, k); }
+inline void value_set_flags(NodeHandle v, uint8_t f) { node_set_u8(v, CHAIN_PAYLOAD + 1, f); }
+inline void value_set_text_handle(NodeHandle v, Text t) { node_set_u16(v, CHAIN_PAYLOAD + 2, t); }
+inline void value_set_number(NodeHandle v, double d) { node_set_f64(v, CHAIN_PAYLOAD + 4, d); }
+
+// ---- Values ------------------------------------------------------------------
+NodeHandle value_new();
+NodeHandle value_new_one();
+NodeHandle value_new_number(double d);
+void value_copy(NodeHandle dst, NodeHandle src);
+void value_set_text(NodeHandle v, Text t);
+void value_set_cstring(NodeHandle v, const char* s);
+NodeHandle value_to_text(NodeHandle v);
+NodeHandle value_to_number(NodeHandle v);
+void value_cache_text(NodeHandle v);
+void value_free(NodeHandle v);
+void valuelist_free(NodeHandle head);
+NodeHandle valuelist_copy(NodeHandle head);
+
+void value_add(NodeHandle a, NodeHandle b);
+void value_sub(NodeHandle a, NodeHandle b);
+void value_mul(NodeHandle a, NodeHandle b);
+void value_div(NodeHandle a, NodeHandle b);
+void value_mod(NodeHandle a, NodeHandle b);
+void value_or(NodeHandle a, NodeHandle b);
+void value_and(NodeHandle a, NodeHandle b);
+void value_not(NodeHandle a);
+void value_negate(NodeHandle a);
+void value_concat(NodeHandle a, NodeHandle b);
+int value_compare(NodeHandle a, NodeHandle b);
+
+// The display text of a value without changing it: the cached text of a
+// number, the formatted number, the string, or "" for an empty value.
+std::string value_display(NodeHandle v);
+
+void value_mark(NodeHandle v);
+void valuelist_mark(NodeHandle head);
+
+} // namespace tarvex

@@ -1,0 +1,42 @@
+// Forwarding of the engine's window-system calls to the installed frontend.
+#include "frontend/frontend.h"
+
+#include "frontend/headless_frontend.h"
+
+#include <cstdlib>
+#include <string>
+
+namespace tarvex {
+
+namespace {
+HeadlessFrontend g_default_frontend;
+Frontend* g_frontend = &g_default_frontend;
+
+std::string cut_status(const char* text) {
+    std::string s = text ? text : "";
+    if (s.size() > STATUS_TEXT_MAX) s.resize(STATUS_TEXT_MAX);
+    return s;
+}
+} // namespace
+
+void frontend_install(Frontend* f) { g_frontend = f ? f : &g_default_frontend; }
+Frontend& frontend() { return *g_frontend; }
+
+void status_show(const char* text) { g_frontend->status_show(cut_status(text).c_str()); }
+void status_flash(const char* text) { g_frontend->status_flash(cut_status(text).c_str()); }
+void status_ready() { status_show("Ready"); }
+void warn_box(const char* text, const char* caption) { g_frontend->warn_box(text, caption); }
+bool ask_ok_cancel(const char* text, const char* caption) {
+    return g_frontend->ask_ok_cancel(text, caption);
+}
+bool ask_yes_no(const char* text, const char* caption) {
+    return g_frontend->ask_yes_no(text, caption);
+}
+void ui_pump_once() { g_frontend->ui_pump_once(); }
+void exit_procedure() { g_frontend->exit_procedure(); }
+void fatal_exit(int code) {
+    g_frontend->fatal_exit(code);
+    std::exit(code); // not reached: frontends end the program themselves
+}
+
+} // namespace tarvex

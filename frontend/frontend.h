@@ -1,0 +1,52 @@
+// The boundary between the engine and whatever shows it: the desktop shell,
+// the headless runner or a test. The engine reaches the window system only
+// through the free functions below, which forward to the installed Frontend.
+#pragma once
+
+#include <string>
+
+namespace tarvex {
+
+class Frontend {
+public:
+    virtual ~Frontend() = default;
+
+    // Status line: the persistent status and the transient (flashed) one.
+    virtual void status_show(const char* text) = 0;
+    virtual void status_flash(const char* text) = 0;
+
+    // Modal message boxes; the answers are true for OK / Yes.
+    virtual void warn_box(const char* text, const char* caption) = 0;
+    virtual bool ask_ok_cancel(const char* text, const char* caption) = 0;
+    virtual bool ask_yes_no(const char* text, const char* caption) = 0;
+
+    // Handles at most one pending event; the engine calls it in its nested
+    // loops (breakpoint pause, input wait).
+    virtual void ui_pump_once() = 0;
+
+    // The Quit command's procedure (save question, then end), run when the
+    // user accepts the low-memory question.
+    virtual void exit_procedure() = 0;
+
+    // Ends the program at once (running out of nodes during start-up).
+    [[noreturn]] virtual void fatal_exit(int code) = 0;
+};
+
+// Installs f (not owned) as the frontend; nullptr restores the built-in
+// headless one.
+void frontend_install(Frontend* f);
+Frontend& frontend();
+
+constexpr int STATUS_TEXT_MAX = 127;
+
+void status_show(const char* text);
+void status_flash(const char* text);
+void status_ready();
+void warn_box(const char* text, const char* caption = "Tarvex");
+bool ask_ok_cancel(const char* text, const char* caption = "Tarvex");
+bool ask_yes_no(const char* text, const char* caption = "Tarvex");
+void ui_pump_once();
+void exit_procedure();
+[[noreturn]] void fatal_exit(int code);
+
+} // namespace tarvex

@@ -1,0 +1,204 @@
+// Node store: allocation order, reuse, zeroing, the low-memory question,
+// link operations, scratch buffers and the reclaim walk.
+#include "engine_fixture.h"
+
+#include "core/node_store.h"
+
+namespace tarvex::test {
+namespace {
+
+class NodeStore : public EngineTest {};
+
+NodeHandle chain_of(int n) {
+    NodeHandle head = node_alloc(ChainNode), tail = head;
+    for (int i = 1; i < n; ++i) tail = chain_insert_after(tail);
+    return head;
+}
+
+TEST_F(NodeStore, AllocatesInOrderAndReusesLastReleased) {
+    EXPECT_EQ(nodes_in_use(), 0);
+    EXPECT_EQ(node_alloc(PlainNode), 1);
+    EXPECT_EQ(node_alloc(ChainNode), 2);
+    EXPECT_EQ(node_alloc(ListNode), 3);
+    NodeHandle h4 = node_alloc(TreeNode), h5 = node_alloc(PlainNode);
+    EXPECT_EQ(nodes_in_use(), 5);
+    node_free(h5);
+    EXPECT_EQ(node_alloc(ChainNode), h5);
+    uint16_t before = nodes_free();
+    node_free(0);
+    EXPECT_EQ(nodes_free(), before);
+    for (NodeHandle h = 1; h <= 5; ++h) node_free(h);
+    (void)h4;
+}
+
+TEST_F(NodeStore, AllocatedNodeIsZeroAfterTypeByte) {
+    NodeHandle h = node_alloc(PlainNode);
+    std::memset(node_ref(h) + 1, 0xAB, NODE_SIZE - 1);
+    node_free(h);
+    NodeHandle again = node_alloc(TreeNode);
+    ASSERT_EQ(again, h);
+    EXPECT_EQ(node_type(again), TreeNode);
+    for (int i = 1; i < NODE_SIZE; ++i) EXPECT_EQ(node_ref(again)[i], 0) << "byte " << i;
+    EXPECT_EQ(node_payload(again), node_ref(again) + TREE_PAYLOAD);
+    node_ref(again)[0] = 0x80 | ChainNode; // bit 7 is ignored
+    EXPECT_EQ(node_payload(again), node_ref(again) + CHAIN_PAYLOAD);
+    node_ref(again)[0] = 0x30;
+    EXPECT_EQ(node_payload(again), nullptr);
+    node_free(again);
+}
+
+TEST_F(NodeStore, LowMemoryQuestionAskedBelowHundredFreeNeverOnRelease) {
+    std::vector<NodeHandle> held;
+    while (nodes_free() > 100) held.push_back(node_alloc(PlainNode));
+    EXPECT_TRUE(ui.boxes.empty());
+    held.push_back(node_alloc(PlainNode)); // 100 -> 99
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0].text, "Short On Memory--Save And Exit?");
+    EXPECT_EQ(ui.boxes[0].caption, "Tarvex");
+    EXPECT_EQ(ui.boxes[0].kind, "okcancel");
+    EXPECT_EQ(ui.exit_requests, 0); // Cancel goes on
+    held.push_back(node_alloc(PlainNode));
+    EXPECT_EQ(ui.boxes.size(), 2u);
+    node_free(held.back());
+    held.pop_back();
+    EXPECT_EQ(ui.boxes.size(), 2u);
+    ui.answers.push_back(true);
+    held.push_back(node_alloc(PlainNode));
+    EXPECT_EQ(ui.exit_requests, 1);
+    for (NodeHandle h : held) node_free(h);
+}
+
+TEST_F(NodeStore, LowMemoryQuestionDoesNotNest) {
+    std::vector<NodeHandle> held;
+    while (nodes_free() > 100) held.push_back(node_alloc(PlainNode));
+    // The exit procedure itself allocates: no second question.
+    ui.answers.push_back(true);
+    ui.on_exit_procedure = [&] { held.push_back(node_alloc(PlainNode)); };
+    held.push_back(node_alloc(PlainNode));
+    EXPECT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.exit_requests, 1);
+    for (NodeHandle h : held) node_free(h);
+}
+
+TEST_F(NodeStore, ExhaustionAfterStartupThrowsAndReleasesBuildingChain) {
+    std::vector<NodeHandle> held;
+    while (nodes_free() > 10) held.push_back(node_alloc(PlainNode));
+    uint16_t before = nodes_free();
+    EXPECT_THROW(chain_alloc_for_text(36 * 20), NodeExhausted);
+    EXPECT_EQ(nodes_free(), before); // the half-built chain went back
+    EXPECT_EQ(building_chain(), 0);
+    for (NodeHandle h : held) node_free(h);
+}
+
+TEST_F(NodeStore, InjectedExhaustion) {
+    node_fail_after(2);
+    NodeHandle a = node_alloc(PlainNode), b = node_alloc(PlainNode);
+    EXPECT_THROW(node_alloc(PlainNode), NodeExhausted);
+    node_fail_after(-1);
+    node_free(a);
+    node_free(b);
+}
+
+TEST_F(NodeStore, ChainOperations) {
+    EXPECT_EQ(node_payload(chain_alloc_for_text(0)), node_ref(1) + CHAIN_PAYLOAD);
+    chain_free(1);
+    NodeHandle one = chain_alloc_for_text(35);
+    EXPECT_EQ(chain_next(one), 0);
+    chain_free(one);
+    NodeHandle two = chain_alloc_for_text(36);
+    EXPECT_NE(chain_next(two), 0);
+    EXPECT_EQ(chain_next(chain_next(two)), 0);
+    EXPECT_EQ(chain_find_before(two, two), 0);
+    EXPECT_EQ(chain_find_before(two, 0), 0);
+    EXPECT_EQ(chain_find_before(two, chain_next(two)), two);
+    chain_free(two);
+
+    // a1 a2 a3 + b1 b2 after a2 -> a1 a2 b1 b2 a3
+    NodeHandle a = chain_of(3), b = chain_of(2);
+    NodeHandle a2 = chain_next(a), a3 = chain_next(a2), b2 = chain_next(b);
+    EXPECT_EQ(chain_splice(a, b, a2), a);
+    std::vector<NodeHandle> got;
+    for (NodeHandle h = a; h; h = chain_next(h)) got.push_back(h);
+    EXPECT_EQ(got, (std::vector<NodeHandle>{a, a2, b, b2, a3}));
+    // after = 0 appends at the end
+    NodeHandle c = chain_of(1);
+    chain_splice(a, c, 0);
+    EXPECT_EQ(chain_next(a3), c);
+    EXPECT_EQ(chain_splice(0, c, 0), 0);
+    EXPECT_EQ(chain_cut_after(a3), c);
+    EXPECT_EQ(chain_next(a3), 0);
+    chain_free(a);
+    chain_free(c);
+}
+
+TEST_F(NodeStore, ListOperations) {
+    NodeHandle a = node_alloc(ListNode), b = node_alloc(ListNode), c = node_alloc(ListNode);
+    list_insert_after(c, a);  // a c
+    list_insert_before(b, c); // a b c
+    EXPECT_EQ(list_next(a), b);
+    EXPECT_EQ(list_next(b), c);
+    EXPECT_EQ(list_prev(c), b);
+    EXPECT_EQ(list_prev(b), a);
+    EXPECT_EQ(list_unlink(a), a); // first
+    EXPECT_EQ(list_prev(b), 0);
+    list_unlink(c); // last
+    EXPECT_EQ(list_next(b), 0);
+    EXPECT_EQ(list_unlink(0), 0);
+    node_free(a);
+    node_free(c);
+    NodeHandle d = node_alloc(ListNode);
+    list_insert_after(d, b);
+    list_free(b);
+    EXPECT_EQ(nodes_in_use(), 0);
+}
+
+TEST_F(NodeStore, ScratchBuffers) {
+    EXPECT_NE(scratch_buffer(0), nullptr);
+    for (int i = 1; i <= 9; ++i) EXPECT_EQ(scratch_get(), i);
+    EXPECT_EQ(scratch_get(), 0);
+    scratch_release(4);
+    EXPECT_EQ(scratch_buffer(4), nullptr);
+    EXPECT_EQ(scratch_get(), 4);
+    EXPECT_EQ(scratch_buffer(4)[0], 0);
+    scratch_release(-1);
+    scratch_release(10);
+    EXPECT_EQ(scratch_buffer(10), nullptr);
+    for (int i = 1; i <= 9; ++i) scratch_release(i);
+}
+
+TEST_F(NodeStore, ReclaimFreesWhatNoOwnerReaches) {
+    NodeHandle kept = chain_of(3);
+    keep([kept] { chain_mark(kept); });
+    chain_of(4); // dropped without release
+    EXPECT_EQ(node_reclaim_unreachable(), 4);
+    EXPECT_EQ(nodes_in_use(), 3);
+    EXPECT_EQ(node_reclaim_unreachable(), 0);
+    forget_all();
+    chain_free(kept);
+}
+
+TEST_F(NodeStore, ReclaimReportsSharedAndReleasedNodes) {
+    NodeHandle a = chain_of(2);
+    NodeHandle b = node_alloc(ChainNode);
+    chain_set_next(b, chain_next(a)); // two owners of one node
+    keep([a, b] {
+        chain_mark(a);
+        chain_mark(b);
+    });
+    node_reclaim_unreachable();
+    EXPECT_EQ(reclaim_last_faults().reached_twice, 1);
+    forget_all();
+    chain_set_next(b, 0);
+    chain_free(a);
+    node_free(b);
+
+    NodeHandle released = node_alloc(PlainNode);
+    node_free(released);
+    keep([released] { node_mark(released); });
+    EXPECT_EQ(node_reclaim_unreachable(), 0);
+    EXPECT_EQ(reclaim_last_faults().reached_free, 1);
+    forget_all();
+}
+
+} // namespace
+} // namespace tarvex::test

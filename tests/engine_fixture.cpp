@@ -1,0 +1,52 @@
+// The engine test fixture.
+#include "engine_fixture.h"
+
+#include "core/text.h"
+#include "core/value.h"
+#include "webfile/settings.h"
+
+namespace tarvex::test {
+
+namespace {
+std::vector<std::function<void()>> g_kept;
+void mark_kept() {
+    for (auto& m : g_kept) m();
+}
+} // namespace
+
+void keep(std::function<void()> marker) { g_kept.push_back(std::move(marker)); }
+void keep_text(NodeHandle t) {
+    keep([t] { text_mark(t); });
+}
+void keep_value(NodeHandle v) {
+    keep([v] { value_mark(v); });
+}
+void forget_all() { g_kept.clear(); }
+
+void expect_no_leak() {
+    int freed = node_reclaim_unreachable();
+    ReclaimFaults f = reclaim_last_faults();
+    EXPECT_EQ(freed, 0) << "nodes allocated but owned by nothing";
+    EXPECT_EQ(f.reached_twice, 0) << "a node has two owners";
+    EXPECT_EQ(f.reached_free, 0) << "an owner names a released node";
+}
+
+void EngineTest::SetUp() {
+    forget_all();
+    reclaim_register_root(mark_kept);
+    frontend_install(&ui);
+    scratch_init();
+    node_set_initialised(false);
+    node_init();
+    settings_defaults();
+    node_set_initialised(true);
+}
+
+void EngineTest::TearDown() {
+    node_fail_after(-1);
+    expect_no_leak();
+    forget_all();
+    frontend_install(nullptr);
+}
+
+} // namespace tarvex::test

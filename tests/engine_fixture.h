@@ -1,0 +1,32 @@
+// Shared fixture of the engine tests: a fresh store and settings for every
+// test, a headless frontend that records what the engine shows, and the
+// reclaim walk at the end of every test, which must find nothing to free.
+#pragma once
+
+#include "core/node_store.h"
+#include "frontend/headless_frontend.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+namespace tarvex::test {
+
+// Structures a test keeps alive: each is marked by the reclaim walk.
+void keep(std::function<void()> marker);
+void keep_text(NodeHandle t);
+void keep_value(NodeHandle v);
+void forget_all();
+
+// Runs the reclaim walk and checks it found no leak and no fault.
+void expect_no_leak();
+
+class EngineTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    HeadlessFrontend ui;
+};
+
+} // namespace tarvex::test

@@ -1,0 +1,124 @@
+// The per-web settings: plain values with one getter and one setter each,
+// reset to their defaults whenever a web is started or read.
+#pragma once
+
+#include <cstdint>
+
+namespace tarvex {
+
+// Buffer lengths of the text settings, in bytes (terminator not counted).
+constexpr int SET_NAME_MAX = 255; // input and output names: file paths here
+constexpr int SET_LIST_FORMAT_MAX = 79;
+constexpr int SET_REPORT_FORMAT_MAX = 256;
+constexpr int SET_SEARCH_MAX = 48;
+constexpr int SET_FONT_NAME_MAX = 255;
+constexpr int SET_PLOT_CELLS_MAX = 256;
+constexpr int SET_PLOT_CELL_MAX = 47;
+
+enum InputType : uint8_t { IN_KEYBOARD = 1, IN_CELL = 2, IN_FILE = 3 };
+enum OutputDest : uint8_t { OUT_SCREEN = 1, OUT_FILE = 2, OUT_PRINTER = 3 };
+enum NewlineMode : uint8_t { NL_LF = 1, NL_CR = 2, NL_CRLF = 3 };
+enum AutoOutput : uint8_t { AUTO_GENERIC = 1, AUTO_FORMATTED = 2, AUTO_NONE = 3 };
+enum ReportType : uint8_t { RPT_FORMATTED = 1, RPT_IN_POINTERS = 2, RPT_OUT_POINTERS = 3, RPT_TRAIL = 4 };
+enum TrigUnits : uint8_t { TRIG_DEGREES = 1, TRIG_RADIANS = 2 };
+
+void settings_defaults();
+
+// Stored in the web file (tag in brackets).
+uint8_t settings_input_type();            // isrc
+void settings_set_input_type(uint8_t v);
+const char* settings_input_name();        // iname
+void settings_set_input_name(const char* s);
+uint8_t settings_echo();                  // iecho
+void settings_set_echo(uint8_t v);
+uint8_t settings_output_dest();           // odest
+void settings_set_output_dest(uint8_t v);
+const char* settings_output_name();       // oname
+void settings_set_output_name(const char* s);
+uint8_t settings_newline_mode();          // onewl
+void settings_set_newline_mode(uint8_t v);
+const char* settings_list_format();       // cfmt
+void settings_set_list_format(const char* s);
+uint32_t settings_iterations();           // citer
+void settings_set_iterations(uint32_t v);
+uint8_t settings_auto_output();           // cdisp
+void settings_set_auto_output(uint8_t v);
+uint8_t settings_report_type();           // rtype
+void settings_set_report_type(uint8_t v);
+const char* settings_report_format();     // rfmt
+void settings_set_report_format(const char* s);
+uint8_t settings_report_all();            // rall
+void settings_set_report_all(uint8_t v);
+const char* settings_search_text();       // starg
+void settings_set_search_text(const char* s);
+const char* settings_replace_text();      // srpl
+void settings_set_replace_text(const char* s);
+uint32_t settings_scount();               // scount
+void settings_set_scount(uint32_t v);
+uint8_t settings_sout();                  // sout
+void settings_set_sout(uint8_t v);
+uint8_t settings_number_style();          // nfmt
+void settings_set_number_style(uint8_t v);
+uint8_t settings_decimals();              // ndec
+void settings_set_decimals(uint8_t v);
+uint8_t settings_trig_units();            // nang
+void settings_set_trig_units(uint8_t v);
+uint8_t settings_plotting();              // pltng
+void settings_set_plotting(uint8_t v);
+uint8_t settings_x_intervals();           // xintrvls
+void settings_set_x_intervals(uint8_t v);
+uint8_t settings_y_intervals();           // yintrvls
+void settings_set_y_intervals(uint8_t v);
+
+// Plot limits (xmax, xmin, ymax, ymin). The text getters format with the
+// current number format into one shared buffer; the setters read the number
+// at the start of the text (0 when there is none).
+const char* settings_xmax_text();
+const char* settings_xmin_text();
+const char* settings_ymax_text();
+const char* settings_ymin_text();
+void settings_set_xmax_text(const char* s);
+void settings_set_xmin_text(const char* s);
+void settings_set_ymax_text(const char* s);
+void settings_set_ymin_text(const char* s);
+double settings_xmax();
+double settings_xmin();
+double settings_ymax();
+double settings_ymin();
+
+// Plot cells (xycells): "x name,y name".
+const char* settings_plot_cells();
+void settings_set_plot_cells(const char* s);
+const char* settings_plot_x_cell(); // own 48-byte buffer
+const char* settings_plot_y_cell(); // own 48-byte buffer
+void settings_set_plot_x_cell(const char* s);
+void settings_set_plot_y_cell(const char* s);
+
+// Not stored in the web file.
+uint8_t settings_plot_colour();
+void settings_set_plot_colour(uint8_t v); // also tells the plot
+uint8_t settings_link_colour();
+void settings_set_link_colour(uint8_t v);
+uint8_t settings_create_on_double_click();
+void settings_set_create_on_double_click(uint8_t v);
+uint8_t settings_ask_before_create();
+void settings_set_ask_before_create(uint8_t v);
+uint8_t settings_search_case();
+void settings_set_search_case(uint8_t v);
+const char* settings_font_name();
+void settings_set_font_name(const char* s);
+int32_t settings_font_size();
+void settings_set_font_size(int32_t v);
+uint32_t settings_font_style();
+void settings_set_font_style(uint32_t v);
+int32_t settings_zoom();
+void settings_set_zoom(int32_t v); // clamped to -10..20
+
+// Called by the plot colour setter; the plot registers plot_colour_changed.
+using SettingsHook = void (*)();
+void settings_set_plot_colour_hook(SettingsHook hook);
+
+// Copies at most max bytes of s into dst, never splitting a UTF-8 sequence.
+void settings_copy_cut(char* dst, const char* s, int max);
+
+} // namespace tarvex
