@@ -21,6 +21,7 @@ NodeHandle g_building = 0;
 bool g_initialised = false;
 bool g_asking_low = false;
 long g_fail_after = -1;
+uint32_t g_generation = 0;
 
 std::unique_ptr<uint8_t[]> g_scratch[SCRATCH_SLOTS];
 
@@ -60,7 +61,10 @@ void node_init() {
                      h + 1 < NODE_COUNT ? static_cast<NodeHandle>(h + 1) : 0);
     g_building = 0;
     g_fail_after = -1;
+    ++g_generation;
 }
+
+uint32_t node_generation() { return g_generation; }
 
 NodeHandle node_alloc(NodeType type) {
     if (g_fail_after == 0 || g_free_head == 0) out_of_nodes();

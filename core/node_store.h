@@ -28,6 +28,10 @@ struct NodeExhausted {};
 
 // ---- store -----------------------------------------------------------------
 void node_init();
+// Counts the calls of node_init. A persistent owner whose root outlives a
+// store reset (the tests reset the store before every test) compares it with
+// the count it saw when it built its structure, to know its handles are stale.
+uint32_t node_generation();
 NodeHandle node_alloc(NodeType type);
 void node_free(NodeHandle h);
 uint8_t* node_ref(NodeHandle h);

@@ -93,9 +93,10 @@ int number_format(char* buf, double d, const NumberFormat& fmt) {
         std::memcpy(buf, wide, n + 1);
         return n;
     }
-    // Too long for the buffer: exponential style with as many digits as fit,
-    // so the number is never shown (or saved) cut short.
-    for (int p = prec; p >= 0; --p) {
+    // Too long for the buffer: exponential style with as many digits as fit
+    // (up to the 17 a double carries), so the number is never shown, or
+    // saved, cut short.
+    for (int p = 16; p >= 0; --p) {
         n = format_c(wide, sizeof wide, "%.*e", p, d);
         if (n >= 0 && n <= NUMBER_TEXT_MAX) {
             std::memcpy(buf, wide, n + 1);

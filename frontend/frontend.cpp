@@ -39,4 +39,12 @@ void fatal_exit(int code) {
     std::exit(code); // not reached: frontends end the program themselves
 }
 
+void commit_all_panes() { g_frontend->commit_all_panes(); }
+void load_panes() { g_frontend->load_panes(); }
+void cell_list_refill() { g_frontend->cell_list_refill(); }
+void cell_list_add(NodeHandle cell) { g_frontend->cell_list_add(cell); }
+void cell_list_remove(NodeHandle cell) { g_frontend->cell_list_remove(cell); }
+void cell_list_clear() { g_frontend->cell_list_clear(); }
+void cell_list_select_current() { g_frontend->cell_list_select_current(); }
+
 } // namespace tarvex

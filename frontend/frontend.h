@@ -3,6 +3,8 @@
 // through the free functions below, which forward to the installed Frontend.
 #pragma once
 
+#include "core/node_store.h"
+
 #include <string>
 
 namespace tarvex {
@@ -30,6 +32,21 @@ public:
 
     // Ends the program at once (running out of nodes during start-up).
     [[noreturn]] virtual void fatal_exit(int code) = 0;
+
+    // The cell-name dialog: what the user typed (at most 47 characters), or
+    // false when cancelled. The engine normalises and validates it.
+    virtual bool cell_name_dialog(std::string& typed) { (void)typed; return false; }
+
+    // Panes of the current cell: copy edits back into it, fill from it.
+    virtual void commit_all_panes() {}
+    virtual void load_panes() {}
+
+    // The cell list pane.
+    virtual void cell_list_refill() {}
+    virtual void cell_list_add(NodeHandle cell) { (void)cell; }
+    virtual void cell_list_remove(NodeHandle cell) { (void)cell; }
+    virtual void cell_list_clear() {}
+    virtual void cell_list_select_current() {}
 };
 
 // Installs f (not owned) as the frontend; nullptr restores the built-in
@@ -48,5 +65,12 @@ bool ask_yes_no(const char* text, const char* caption = "Tarvex");
 void ui_pump_once();
 void exit_procedure();
 [[noreturn]] void fatal_exit(int code);
+void commit_all_panes();
+void load_panes();
+void cell_list_refill();
+void cell_list_add(NodeHandle cell);
+void cell_list_remove(NodeHandle cell);
+void cell_list_clear();
+void cell_list_select_current();
 
 } // namespace tarvex

@@ -50,4 +50,11 @@ void HeadlessFrontend::fatal_exit(int code) {
     std::exit(code);
 }
 
+bool HeadlessFrontend::cell_name_dialog(std::string& typed) {
+    if (cell_names.empty()) return false;
+    typed = cell_names.front().substr(0, 47);
+    cell_names.pop_front();
+    return true;
+}
+
 } // namespace tarvex

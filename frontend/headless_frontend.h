@@ -27,12 +27,23 @@ public:
     void ui_pump_once() override;
     void exit_procedure() override;
     [[noreturn]] void fatal_exit(int code) override;
+    bool cell_name_dialog(std::string& typed) override;
+    void commit_all_panes() override { ++commits; }
+    void load_panes() override { ++loads; }
+    void cell_list_refill() override { ++list_refills; }
+    void cell_list_add(NodeHandle) override { ++list_adds; }
+    void cell_list_remove(NodeHandle) override { ++list_removes; }
 
     // What the engine showed.
     std::string persistent_status;
     std::vector<std::string> flashes;
     std::vector<Box> boxes;
     int exit_requests = 0;
+    int commits = 0, loads = 0, list_refills = 0, list_adds = 0, list_removes = 0;
+
+    // Texts typed into the cell-name dialog, taken in order; an empty queue
+    // cancels.
+    std::deque<std::string> cell_names;
 
     // Answers for the questions, taken in order; an empty queue answers false.
     std::deque<bool> answers;

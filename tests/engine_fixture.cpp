@@ -3,6 +3,8 @@
 
 #include "core/text.h"
 #include "core/value.h"
+#include "script/char_class.h"
+#include "web/cell.h"
 #include "webfile/settings.h"
 
 namespace tarvex::test {
@@ -39,6 +41,8 @@ void EngineTest::SetUp() {
     node_set_initialised(false);
     node_init();
     settings_defaults();
+    char_class_init();
+    cells_init();
     node_set_initialised(true);
 }
 

@@ -1,0 +1,150 @@
+// Token lists.
+#include "script/token_list.h"
+
+#include "core/value.h"
+
+namespace tarvex {
+
+namespace {
+// Header fields (payload of a list node).
+constexpr int TL_KIND = LIST_PAYLOAD + 0;
+constexpr int TL_FIRST = LIST_PAYLOAD + 1;
+constexpr int TL_FIRST_SLOT = LIST_PAYLOAD + 3;
+constexpr int TL_LAST = LIST_PAYLOAD + 4;
+constexpr int TL_LAST_SLOT = LIST_PAYLOAD + 6;
+constexpr int TL_CUR_CHUNK = LIST_PAYLOAD + 7;
+constexpr int TL_CUR_SLOT = LIST_PAYLOAD + 9;
+constexpr int TL_INDEX = LIST_PAYLOAD + 10;
+constexpr int TL_OWNER = LIST_PAYLOAD + 12;
+
+TokenList g_current_script = 0;
+
+Token slot_ref(NodeHandle chunk, int slot) { return node_ref(chunk) + LIST_PAYLOAD + 4 * slot; }
+
+void note_read(TokenList l) {
+    if (node_get_u8(l, TL_KIND) == TL_SCRIPT) g_current_script = l;
+}
+
+bool owns_value(Token t) { return token_kind(t) == NUMBER || token_kind(t) == STRING; }
+} // namespace
+
+TokenList tokens_create(uint8_t kind, NodeHandle owner) {
+    TokenList l = node_alloc(ListNode);
+    node_set_u8(l, TL_KIND, kind);
+    node_set_u16(l, TL_OWNER, owner);
+    return l;
+}
+
+Token tokens_append(TokenList l) {
+    NodeHandle last = node_get_u16(l, TL_LAST);
+    int slot = node_get_u8(l, TL_LAST_SLOT);
+    if (last == 0 || slot + 1 >= TOKENS_PER_CHUNK) {
+        NodeHandle chunk = node_alloc(ListNode); // zeroed: all slots NO_TOKEN
+        if (last == 0) {
+            node_set_u16(l, TL_FIRST, chunk);
+        } else {
+            list_insert_after(chunk, last);
+        }
+        node_set_u16(l, TL_LAST, chunk);
+        node_set_u8(l, TL_LAST_SLOT, 0);
+        return slot_ref(chunk, 0);
+    }
+    node_set_u8(l, TL_LAST_SLOT, static_cast<uint8_t>(slot + 1));
+    return slot_ref(last, slot + 1);
+}
+
+Token tokens_first(TokenList l) {
+    note_read(l);
+    NodeHandle first = node_get_u16(l, TL_FIRST);
+    node_set_u16(l, TL_CUR_CHUNK, first);
+    node_set_u8(l, TL_CUR_SLOT, 0);
+    node_set_u16(l, TL_INDEX, 0);
+    return first ? slot_ref(first, 0) : nullptr;
+}
+
+Token tokens_next(TokenList l) {
+    note_read(l);
+    NodeHandle chunk = node_get_u16(l, TL_CUR_CHUNK);
+    if (chunk == 0) return nullptr;
+    int slot = node_get_u8(l, TL_CUR_SLOT) + 1;
+    if (slot >= TOKENS_PER_CHUNK) {
+        NodeHandle next = list_next(chunk);
+        if (next == 0) return nullptr;
+        chunk = next;
+        slot = 0;
+        node_set_u16(l, TL_CUR_CHUNK, chunk);
+    }
+    node_set_u8(l, TL_CUR_SLOT, static_cast<uint8_t>(slot));
+    node_set_u16(l, TL_INDEX, static_cast<uint16_t>(node_get_u16(l, TL_INDEX) + 1));
+    return slot_ref(chunk, slot);
+}
+
+Token tokens_current(TokenList l) {
+    note_read(l);
+    NodeHandle chunk = node_get_u16(l, TL_CUR_CHUNK);
+    return chunk ? slot_ref(chunk, node_get_u8(l, TL_CUR_SLOT)) : nullptr;
+}
+
+uint16_t tokens_current_index(TokenList l) { return node_get_u16(l, TL_INDEX); }
+
+Token tokens_seek(TokenList l, uint16_t index) {
+    Token t = tokens_current(l);
+    while (t && tokens_current_index(l) < index && token_kind(t) != END_OF_FILE &&
+           token_kind(t) != NO_TOKEN) {
+        Token n = tokens_next(l);
+        if (!n) break;
+        t = n;
+    }
+    return t;
+}
+
+void tokens_free(TokenList l) {
+    if (l == 0) return;
+    if (g_current_script == l) g_current_script = 0;
+    NodeHandle chunk = node_get_u16(l, TL_FIRST);
+    node_set_u16(l, TL_FIRST, 0);
+    while (chunk != 0) {
+        for (int s = 0; s < TOKENS_PER_CHUNK; ++s) {
+            Token t = slot_ref(chunk, s);
+            if (owns_value(t)) {
+                NodeHandle v = token_value(t);
+                token_set_value(t, 0);
+                value_free(v);
+            }
+        }
+        NodeHandle next = list_next(chunk);
+        node_free(chunk);
+        chunk = next;
+    }
+    node_free(l);
+}
+
+uint8_t tokens_kind(TokenList l) { return node_get_u8(l, TL_KIND); }
+NodeHandle tokens_owner(TokenList l) { return node_get_u16(l, TL_OWNER); }
+
+TokenCursor tokens_save(TokenList l) {
+    return {node_get_u16(l, TL_CUR_CHUNK), node_get_u8(l, TL_CUR_SLOT),
+            node_get_u16(l, TL_INDEX)};
+}
+
+Token tokens_restore(TokenList l, const TokenCursor& c) {
+    node_set_u16(l, TL_CUR_CHUNK, c.chunk);
+    node_set_u8(l, TL_CUR_SLOT, c.slot);
+    node_set_u16(l, TL_INDEX, c.index);
+    return tokens_current(l);
+}
+
+TokenList tokens_current_script_list() { return g_current_script; }
+
+void tokens_mark(TokenList l) {
+    if (!node_mark(l)) return;
+    for (NodeHandle chunk = node_get_u16(l, TL_FIRST); chunk != 0; chunk = list_next(chunk)) {
+        if (!node_mark(chunk)) return;
+        for (int s = 0; s < TOKENS_PER_CHUNK; ++s) {
+            Token t = slot_ref(chunk, s);
+            if (owns_value(t)) value_mark(token_value(t));
+        }
+    }
+}
+
+} // namespace tarvex

@@ -1,0 +1,96 @@
+// Token lists: four-byte tokens in chunks of eight, in list nodes, with a
+// cursor the interpreter walks and saves. Script lists (kind 2) come from
+// the lexer; text link lists (kind 1) from the link scanner.
+#pragma once
+
+#include "core/node_store.h"
+
+#include <cstring>
+
+namespace tarvex {
+
+using TokenList = NodeHandle;
+
+enum TokenKind : uint8_t {
+    NO_TOKEN = 0,
+    RESWORD = 1,
+    BUILTIN = 2,
+    CELLNAME = 3,
+    SYSCONST = 4,
+    NUMBER = 5,
+    STRING = 6,
+    UPARROW = 7,
+    STAR = 8,
+    LPAREN = 9,
+    RPAREN = 10,
+    MINUS = 11,
+    PLUS = 12,
+    EQUAL = 13,
+    LE = 14,
+    NE = 15,
+    LT = 16,
+    COMMA = 17,
+    PERIOD = 18,
+    SLASH = 19,
+    PERCENT = 20,
+    QUESTION = 21,
+    BANG = 22,
+    GE = 23,
+    GT = 24,
+    LBRACE = 25,
+    RBRACE = 26,
+    LBRACKET = 27,
+    RBRACKET = 28,
+    DOLLAR = 29,
+    END_OF_FILE = 30,
+    ERROR = 31,
+};
+
+constexpr uint8_t TL_LINKS = 1;
+constexpr uint8_t TL_SCRIPT = 2;
+constexpr int TOKENS_PER_CHUNK = 8;
+
+// A token is the address of its four bytes inside a chunk.
+using Token = uint8_t*;
+inline uint8_t token_kind(Token t) { return t[0]; }
+inline uint8_t token_aux(Token t) { return t[1]; }
+inline uint16_t token_value(Token t) {
+    uint16_t v;
+    std::memcpy(&v, t + 2, 2);
+    return v;
+}
+inline void token_set(Token t, uint8_t kind, uint8_t aux, uint16_t value) {
+    t[0] = kind;
+    t[1] = aux;
+    std::memcpy(t + 2, &value, 2);
+}
+inline void token_set_value(Token t, uint16_t value) { std::memcpy(t + 2, &value, 2); }
+
+// Where the cursor stands; saved and restored by the interpreter.
+struct TokenCursor {
+    NodeHandle chunk = 0;
+    uint8_t slot = 0;
+    uint16_t index = 0;
+};
+
+TokenList tokens_create(uint8_t kind, NodeHandle owner);
+Token tokens_append(TokenList l);
+Token tokens_first(TokenList l);
+Token tokens_next(TokenList l);
+Token tokens_current(TokenList l);
+uint16_t tokens_current_index(TokenList l);
+Token tokens_seek(TokenList l, uint16_t index);
+void tokens_free(TokenList l);
+uint8_t tokens_kind(TokenList l);
+NodeHandle tokens_owner(TokenList l);
+TokenCursor tokens_save(TokenList l);
+Token tokens_restore(TokenList l, const TokenCursor& c);
+
+// The kind-2 list most recently read through first/next/current; 0 when
+// none (or after it was freed).
+TokenList tokens_current_script_list();
+
+// Marks the header, chunks and literal values of a list.
+void tokens_mark(TokenList l);
+
+} // namespace tarvex

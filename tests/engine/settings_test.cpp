@@ -1,0 +1,101 @@
+// Settings: defaults, buffer limits, plot cells and limits.
+#include "engine_fixture.h"
+
+#include "core/value.h"
+#include "webfile/settings.h"
+
+#include <string>
+
+namespace tarvex::test {
+namespace {
+
+class SettingsTest : public EngineTest {};
+
+int g_colour_calls = 0;
+
+TEST_F(SettingsTest, DefaultsRestoreEverything) {
+    settings_set_zoom(7);
+    settings_set_font_name("Courier");
+    settings_set_plot_colour(2);
+    settings_set_search_text("find me");
+    settings_set_decimals(5);
+    settings_set_iterations(9);
+    settings_defaults();
+    EXPECT_EQ(settings_zoom(), 0);
+    EXPECT_STREQ(settings_font_name(), "Tahoma");
+    EXPECT_EQ(settings_font_size(), 90);
+    EXPECT_EQ(settings_plot_colour(), 0);
+    EXPECT_STREQ(settings_search_text(), "");
+    EXPECT_EQ(format_current().decimals, 2);
+    EXPECT_EQ(settings_iterations(), 1u);
+    EXPECT_STREQ(settings_report_format(), "\\n*****\\N**************************\\n\\T\\n\\n");
+    EXPECT_STREQ(settings_list_format(), "~\\n");
+    EXPECT_STREQ(settings_input_name(), "INPUT");
+    EXPECT_STREQ(settings_output_name(), "OUTPUT");
+    EXPECT_STREQ(settings_plot_cells(), "home,home");
+    EXPECT_EQ(settings_auto_output(), AUTO_NONE);
+    EXPECT_EQ(settings_x_intervals(), 5);
+    EXPECT_EQ(settings_ymin(), -5);
+}
+
+TEST_F(SettingsTest, TextSettingsAreCutToTheirBuffers) {
+    std::string long_s(400, 'a');
+    settings_set_search_text(long_s.c_str());
+    EXPECT_EQ(std::string(settings_search_text()).size(), 48u);
+    settings_set_list_format(long_s.c_str());
+    EXPECT_EQ(std::string(settings_list_format()).size(), 79u);
+    settings_set_report_format(long_s.c_str());
+    EXPECT_EQ(std::string(settings_report_format()).size(), 256u);
+    settings_set_output_name(long_s.c_str());
+    EXPECT_EQ(std::string(settings_output_name()).size(), 255u);
+    // A cut never splits a UTF-8 sequence.
+    std::string accents;
+    for (int i = 0; i < 30; ++i) accents += "\xC3\xA9";
+    settings_set_search_text(accents.c_str());
+    EXPECT_EQ(std::string(settings_search_text()), accents.substr(0, 48));
+    settings_set_search_text(("x" + accents).c_str());
+    EXPECT_EQ(std::string(settings_search_text()), "x" + accents.substr(0, 46));
+    settings_set_zoom(30);
+    EXPECT_EQ(settings_zoom(), 20);
+    settings_set_zoom(-11);
+    EXPECT_EQ(settings_zoom(), -10);
+}
+
+TEST_F(SettingsTest, PlotCellsSplitAtFirstComma) {
+    settings_set_plot_cells("x,y,z");
+    EXPECT_STREQ(settings_plot_x_cell(), "x");
+    EXPECT_STREQ(settings_plot_y_cell(), "y,z");
+    settings_set_plot_x_cell("speed");
+    EXPECT_STREQ(settings_plot_cells(), "speed,y,z");
+    settings_set_plot_y_cell("time");
+    EXPECT_STREQ(settings_plot_cells(), "speed,time");
+    std::string long_name(60, 'n');
+    settings_set_plot_x_cell(long_name.c_str());
+    EXPECT_EQ(std::string(settings_plot_x_cell()).size(), 47u);
+    EXPECT_STREQ(settings_plot_y_cell(), "time");
+    settings_set_plot_cells("lonely");
+    EXPECT_STREQ(settings_plot_x_cell(), "lonely");
+    EXPECT_STREQ(settings_plot_y_cell(), "");
+}
+
+TEST_F(SettingsTest, PlotLimitsUseTheNumberFormat) {
+    settings_set_number_style(0);
+    settings_set_decimals(1);
+    EXPECT_STREQ(settings_xmax_text(), "5.0");
+    settings_set_ymin_text("-2.5e1 rest");
+    EXPECT_EQ(settings_ymin(), -25);
+    settings_set_xmin_text("abc");
+    EXPECT_EQ(settings_xmin(), 0);
+}
+
+TEST_F(SettingsTest, PlotColourSetterTellsThePlot) {
+    g_colour_calls = 0;
+    settings_set_plot_colour_hook([] { ++g_colour_calls; });
+    settings_set_plot_colour(3);
+    settings_defaults();
+    settings_set_plot_colour_hook(nullptr);
+    EXPECT_EQ(g_colour_calls, 2);
+}
+
+} // namespace
+} // namespace tarvex::test

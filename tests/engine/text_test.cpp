@@ -1,0 +1,172 @@
+// Texts: chunk layout, substrings, appends, folding comparisons, cursors,
+// conversions, and texts longer than a 16-bit count.
+#include "engine_fixture.h"
+
+#include "core/text.h"
+
+#include <string>
+
+namespace tarvex::test {
+namespace {
+
+class TextTest : public EngineTest {};
+
+int chunks(Text t) {
+    int n = 0;
+    for (; t; t = chain_next(t)) ++n;
+    return n;
+}
+
+TEST_F(TextTest, ChunkLayoutFollowsLength) {
+    Text empty = text_from_cstring("");
+    EXPECT_EQ(chunks(empty), 1);
+    EXPECT_EQ(text_length(empty), 0u);
+    EXPECT_EQ(text_compare(empty, 0), 0);
+    std::string s36(36, 'x'), s37(37, 'y');
+    Text t36 = text_from_cstring(s36.c_str()), t37 = text_from_cstring(s37.c_str());
+    EXPECT_EQ(chunks(t36), 2);
+    EXPECT_EQ(node_aux(chain_next(t36)), 0);
+    EXPECT_EQ(chunks(t37), 2);
+    EXPECT_EQ(node_aux(t37), 36);
+    EXPECT_EQ(node_aux(chain_next(t37)), 1);
+    // The same characters spread differently over chunks compare equal.
+    Text built = text_from_cstring("");
+    text_append(built, t36);
+    EXPECT_EQ(text_compare(built, t36), 0);
+    EXPECT_EQ(text_to_string(built), s36);
+    for (Text t : {empty, t36, t37, built}) text_free(t);
+}
+
+TEST_F(TextTest, SubstringBoundaries) {
+    Text h = text_from_cstring("HELLO");
+    auto sub = [&](TextLen a, TextLen b) {
+        Text s = text_substring(h, a, b);
+        std::string r = s ? text_to_string(s) : "<none>";
+        text_free(s);
+        return r;
+    };
+    EXPECT_EQ(sub(2, 4), "ELL");
+    EXPECT_EQ(sub(0, 2), "HE");
+    EXPECT_EQ(sub(4, 99), "LO");
+    EXPECT_EQ(sub(4, 3), "<none>");
+    EXPECT_EQ(text_copy(0), 0);
+    Text e = text_from_cstring("");
+    EXPECT_EQ(text_copy(e), 0);
+    text_free(e);
+    // Across chunk boundaries.
+    std::string long_s;
+    for (int i = 0; i < 100; ++i) long_s += static_cast<char>('a' + i % 26);
+    Text l = text_from_cstring(long_s.c_str());
+    Text mid = text_substring(l, 30, 80);
+    EXPECT_EQ(text_to_string(mid), long_s.substr(29, 51));
+    text_free(mid);
+    text_free(l);
+    text_free(h);
+}
+
+TEST_F(TextTest, AppendToItselfAndAcrossChunks) {
+    Text a = text_from_cstring("abcdefghij");
+    for (int i = 0; i < 4; ++i) text_append(a, a);
+    EXPECT_EQ(text_length(a), 160u);
+    std::string expect;
+    for (int i = 0; i < 16; ++i) expect += "abcdefghij";
+    EXPECT_EQ(text_to_string(a), expect);
+    text_append_bytes(a, "XYZ");
+    EXPECT_EQ(text_to_string(a).substr(160), "XYZ");
+    text_free(a);
+}
+
+TEST_F(TextTest, FoldingComparisonsAgree) {
+    struct Case {
+        const char *a, *b;
+        int sign;
+    } cases[] = {{"abc", "ABC", 0}, {"my_cell", "MY CELL", 0}, {"ab", "abc", -1},
+                 {"abd", "abc", 1}, {"", "a", -1},          {"Z", "a", 1},
+                 {"\xC3\xA9", "z", 1}}; // bytes above 0x7F order above ASCII
+    for (const Case& c : cases) {
+        Text ta = text_from_cstring(c.a), tb = text_from_cstring(c.b);
+        auto sign = [](int v) { return v < 0 ? -1 : v > 0 ? 1 : 0; };
+        EXPECT_EQ(sign(text_compare(ta, tb)), c.sign) << c.a << " vs " << c.b;
+        EXPECT_EQ(sign(text_compare_cstring(ta, c.b)), c.sign) << c.a << " vs " << c.b;
+        EXPECT_EQ(sign(cstring_compare(c.a, c.b)), c.sign) << c.a << " vs " << c.b;
+        text_free(ta);
+        text_free(tb);
+    }
+    Text d = text_from_cstring("abd"), c = text_from_cstring("abc");
+    EXPECT_EQ(text_compare(d, c), 'D' - 'C');
+    text_free(d);
+    text_free(c);
+}
+
+TEST_F(TextTest, ReaderKeepsHighBytesApartFromEndMarkers) {
+    Text t = text_from_cstring("A\xFE\xFF" "B");
+    text_read_start(t);
+    EXPECT_EQ(text_read_char(), 'A');
+    EXPECT_EQ(text_read_char(), 0xFE);
+    EXPECT_EQ(text_read_char(), 0xFF);
+    EXPECT_EQ(text_read_char(), 'B');
+    EXPECT_EQ(text_read_char(), TEXT_END);
+    EXPECT_EQ(text_read_char(), TEXT_NONE);
+    text_read_start(0);
+    EXPECT_EQ(text_read_char(), TEXT_NONE);
+    text_free(t);
+}
+
+TEST_F(TextTest, WriterGrowsChunks) {
+    Text t = text_write_start();
+    for (int i = 0; i < 80; ++i) text_write_char(static_cast<uint8_t>('0' + i % 10));
+    text_write_reset();
+    text_write_char('!'); // ignored: nothing is being written
+    EXPECT_EQ(text_length(t), 80u);
+    EXPECT_EQ(chunks(t), 3);
+    text_free(t);
+}
+
+TEST_F(TextTest, BufferCopyIsCutAndTerminated) {
+    Text t = text_from_cstring("123456789012345678901234567890");
+    char buf[25];
+    EXPECT_EQ(text_to_buffer(buf, t, 24), 24u);
+    EXPECT_STREQ(buf, "123456789012345678901234");
+    EXPECT_EQ(text_to_buffer(buf, 0, 24), 0u);
+    EXPECT_STREQ(buf, "");
+    text_free(t);
+}
+
+TEST_F(TextTest, WidenAndNarrow) {
+    const char16_t e_acute[] = {0x00E9, 0};
+    EXPECT_STREQ(text_narrow(e_acute), "\xC3\xA9");
+    EXPECT_EQ(text_widen("\xC3\xA9")[0], 0x00E9);
+    const char16_t euro[] = {0x20AC, 0};
+    EXPECT_STREQ(text_narrow(euro), "\xE2\x82\xAC");
+    EXPECT_EQ(text_widen("\xE2\x82\xAC")[0], 0x20AC);
+    std::string ascii(300, 'q');
+    const char16_t* w = text_widen(ascii.c_str());
+    int n = 0;
+    while (w[n]) ++n;
+    EXPECT_EQ(n, 255);
+    EXPECT_EQ(text_widen("\xE2\x82")[0], 0); // a cut sequence stops
+    std::u16string many(200, 0x20AC);
+    EXPECT_EQ(std::string(text_narrow(many.c_str())).size(), 255u); // 85 whole characters
+    EXPECT_EQ(text_widen(nullptr), nullptr);
+}
+
+TEST_F(TextTest, LengthBeyondSixteenBits) {
+    std::string big(70000, 'k');
+    Text t = text_from_bytes(big);
+    EXPECT_EQ(text_length(t), 70000u);
+    Text tail = text_substring(t, 69990, 70000);
+    EXPECT_EQ(text_to_string(tail), std::string(11, 'k'));
+    text_free(tail);
+    text_free(t);
+}
+
+TEST_F(TextTest, ExhaustionWhileBuildingLeavesNothingBehind) {
+    std::string big(36 * 50, 'z');
+    node_fail_after(20);
+    EXPECT_THROW(text_from_bytes(big), NodeExhausted);
+    node_fail_after(-1);
+    EXPECT_EQ(nodes_in_use(), 0);
+}
+
+} // namespace
+} // namespace tarvex::test

@@ -1,0 +1,244 @@
+// Values: dual forms, conversions, tolerance comparisons, operations, and
+// number formatting independent of the process locale.
+#include "engine_fixture.h"
+
+#include "core/value.h"
+#include "webfile/settings.h"
+
+#include <clocale>
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+namespace tarvex::test {
+namespace {
+
+class ValueTest : public EngineTest {
+protected:
+    NodeHandle num(double d) { return track(value_new_number(d)); }
+    NodeHandle str(const char* s) {
+        NodeHandle v = track(value_new());
+        value_set_cstring(v, s);
+        return v;
+    }
+    NodeHandle track(NodeHandle v) {
+        made.push_back(v);
+        return v;
+    }
+    std::string text_of(NodeHandle v) { return text_to_string(value_text(value_to_text(v))); }
+    void TearDown() override {
+        for (NodeHandle v : made) value_free(v);
+        EngineTest::TearDown();
+    }
+    std::vector<NodeHandle> made;
+};
+
+TEST_F(ValueTest, NewValueConvertsToEmptyTextOrZero) {
+    NodeHandle a = track(value_new());
+    EXPECT_EQ(text_of(a), "");
+    NodeHandle b = track(value_new());
+    value_to_number(b);
+    EXPECT_EQ(value_number(b), 0.0);
+    EXPECT_EQ(value_kind(b), VK_NUMBER);
+}
+
+TEST_F(ValueTest, GeneralStyleAndNan) {
+    NodeHandle two = num(2), three = num(3);
+    value_div(two, three);
+    EXPECT_EQ(text_of(two), "0.67");
+    NodeHandle one = num(1), zero = num(0), zero2 = num(0), zero3 = num(0);
+    value_div(one, zero);
+    EXPECT_EQ(text_of(one), "{NAN}");
+    value_div(zero2, zero3);
+    EXPECT_EQ(text_of(zero2), "{NAN}");
+    NodeHandle bad = num(1), z = num(0), five = num(5);
+    value_div(bad, z);
+    value_add(bad, five); // the flag sticks to the left operand
+    EXPECT_EQ(text_of(bad), "{NAN}");
+    EXPECT_EQ(text_of(num(3.14159)), "3.1");
+    EXPECT_EQ(text_of(num(1234)), "1.2e+03");
+}
+
+TEST_F(ValueTest, StringToNumberRules) {
+    struct {
+        const char* s;
+        double d;
+        bool nan;
+    } cases[] = {{"12abc", 12, false}, {" 7", 7, false},     {"abc", 0, false},
+                 {"{NAN}", 0, true},   {"{NAN}xyz", 0, true}, {"1e999", HUGE_VAL, true},
+                 {"info", 0, false},   {"nan", 0, false},   {"0x10", 0, false},
+                 {"-.5e1", -5, false}, {"3e", 3, false}};
+    for (auto& c : cases) {
+        NodeHandle v = str(c.s);
+        value_to_number(v);
+        EXPECT_EQ((value_flags(v) & VF_NAN) != 0, c.nan) << c.s;
+        if (!c.nan || c.d != 0) {
+            EXPECT_EQ(value_number(v), c.d) << c.s;
+        }
+    }
+    NodeHandle digits = str("123456789012345678901234567890");
+    value_to_number(digits);
+    EXPECT_EQ(value_number(digits), 123456789012345678901234.0);
+}
+
+TEST_F(ValueTest, DualFormsKeepTheirText) {
+    NodeHandle s = str("3.0");
+    EXPECT_EQ(value_kind(s), VK_STRING);
+    value_to_number(s);
+    EXPECT_EQ(text_of(s), "3.0");
+    NodeHandle n = num(1.0 / 3);
+    value_cache_text(n);
+    EXPECT_EQ(value_kind(n), VK_NUMBER);
+    settings_set_decimals(5);
+    EXPECT_EQ(text_of(n), "0.33"); // cached before the format changed
+    EXPECT_EQ(value_display(num(1.0 / 3)), "0.33333");
+}
+
+TEST_F(ValueTest, ToleranceComparisons) {
+    EXPECT_EQ(value_compare(num(1.000), num(1.004)), 0);
+    EXPECT_NE(value_compare(num(1.000), num(1.006)), 0);
+    // number vs string compares texts: '9' > '10'; string vs number: '10' < '9'
+    EXPECT_GT(value_compare(num(9), str("10")), 0);
+    EXPECT_LT(value_compare(str("10"), num(9)), 0);
+    // empty vs 0 is textual ('' < '0'); 0 vs empty is numeric (equal)
+    EXPECT_LT(value_compare(track(value_new()), num(0)), 0);
+    EXPECT_EQ(value_compare(num(0), track(value_new())), 0);
+    NodeHandle nan = num(0), z = num(0);
+    value_div(nan, z);
+    value_to_number(nan);
+    EXPECT_EQ(value_compare(num(1), nan), 0);
+}
+
+TEST_F(ValueTest, LogicAndNegation) {
+    NodeHandle a = num(0);
+    value_or(a, num(0));
+    EXPECT_EQ(value_number(a), 0);
+    NodeHandle b = num(0);
+    value_or(b, num(0.0001));
+    EXPECT_EQ(value_number(b), 1);
+    NodeHandle c = num(0.0001);
+    value_not(c);
+    EXPECT_EQ(value_number(c), 0);
+    NodeHandle d = num(2);
+    value_and(d, num(0));
+    EXPECT_EQ(value_number(d), 0);
+    NodeHandle s = str("5");
+    value_negate(s);
+    EXPECT_EQ(value_kind(s), VK_STRING);
+    EXPECT_EQ(text_of(s), "-5");
+    NodeHandle e = track(value_new());
+    value_negate(e);
+    EXPECT_EQ(value_kind(e), VK_EMPTY);
+    EXPECT_TRUE(std::signbit(value_number(e)));
+}
+
+TEST_F(ValueTest, ConcatMovesOrAppends) {
+    NodeHandle a = track(value_new()), b = str("xyz");
+    value_concat(a, b);
+    EXPECT_EQ(text_of(a), "xyz");
+    EXPECT_EQ(value_text(b), 0); // moved, not copied
+    EXPECT_EQ(text_of(b), "");
+    NodeHandle c = str("ab");
+    value_concat(c, num(12));
+    EXPECT_EQ(text_of(c), "ab12");
+    NodeHandle d = str("keep");
+    value_concat(d, track(value_new()));
+    EXPECT_EQ(text_of(d), "keep");
+}
+
+TEST_F(ValueTest, CopyAndLists) {
+    NodeHandle src = str("hello"), dst = num(4);
+    value_copy(dst, src);
+    EXPECT_EQ(text_of(dst), "hello");
+    EXPECT_NE(value_text(dst), value_text(src));
+    value_copy(dst, 0);
+    EXPECT_EQ(value_kind(dst), VK_EMPTY);
+    EXPECT_EQ(value_text(dst), 0);
+    NodeHandle list = value_new_number(1);
+    chain_set_next(list, value_new_number(2));
+    value_set_cstring(chain_next(list), "two");
+    NodeHandle copy = valuelist_copy(list);
+    EXPECT_EQ(text_of(chain_next(copy)), "two");
+    valuelist_free(list);
+    valuelist_free(copy);
+    EXPECT_EQ(valuelist_copy(0), 0);
+}
+
+TEST_F(ValueTest, FormatStylesAndOverlongNumbers) {
+    char buf[NUMBER_TEXT_MAX + 1];
+    NumberFormat fixed{0, 1, 24, '.'};
+    number_format(buf, 5, fixed);
+    EXPECT_STREQ(buf, "5.0");
+    NumberFormat expn{1, 3, 24, '.'};
+    number_format(buf, 12345, expn);
+    EXPECT_STREQ(buf, "1.234e+04");
+    NumberFormat bad{3, 2, 24, '.'};
+    EXPECT_EQ(number_format(buf, 1, bad), 0);
+    EXPECT_STREQ(buf, "");
+    // Too long for fixed style: shown in exponential style, never cut.
+    NumberFormat fixed8{0, 8, 24, '.'};
+    int n = number_format(buf, 1e300, fixed8);
+    EXPECT_LE(n, NUMBER_TEXT_MAX);
+    double back = 0;
+    EXPECT_EQ(number_parse(buf, back), 0);
+    EXPECT_NEAR(back / 1e300, 1.0, 1e-8);
+    n = number_format(buf, -123456789012345.678, fixed8);
+    EXPECT_LE(n, NUMBER_TEXT_MAX);
+    number_parse(buf, back);
+    EXPECT_NEAR(back, -123456789012345.678, 0.1);
+}
+
+TEST_F(ValueTest, FormatSettingsFallBackToDefaults) {
+    settings_set_decimals(12);
+    EXPECT_EQ(format_current().decimals, 2);
+    settings_set_number_style(3);
+    EXPECT_EQ(format_current().style, 2);
+    settings_set_decimals(1);
+    EXPECT_DOUBLE_EQ(equality_tolerance(), 0.05);
+}
+
+TEST_F(ValueTest, IntegerConversions) {
+    int16_t i16 = 7;
+    EXPECT_EQ(num_to_int16(i16, 32767.9), 0);
+    EXPECT_EQ(i16, 32767);
+    EXPECT_EQ(num_to_int16(i16, 32768), -1);
+    EXPECT_EQ(i16, 32767);
+    EXPECT_EQ(num_to_int16(i16, -32768.5), 0);
+    EXPECT_EQ(i16, -32768);
+    EXPECT_EQ(num_to_int16(i16, NAN), -1);
+    int32_t i32 = 0;
+    EXPECT_EQ(num_to_int32(i32, 2147483648.0), -1);
+    EXPECT_EQ(num_to_int32(i32, -2147483648.0), 0);
+    EXPECT_EQ(int16_from_text(i16, "99999999999"), -1);
+    EXPECT_EQ(int16_from_text(i16, "-12"), 0);
+    EXPECT_EQ(i16, -12);
+    double d;
+    EXPECT_EQ(num_div(d = 1, 0), -1);
+    EXPECT_EQ(num_compare(NAN, 1), -1);
+    EXPECT_EQ(num_compare(1, NAN), -1);
+}
+
+// Qt sets the process locale from the environment; numbers must not follow it.
+TEST_F(ValueTest, CommaLocaleDoesNotChangeNumbers) {
+    const char* name = std::getenv("TARVEX_COMMA_LOCALE");
+    std::string wanted = name ? name : "de_DE.UTF-8";
+    const char* old = std::setlocale(LC_ALL, nullptr);
+    std::string saved = old ? old : "C";
+    if (!std::setlocale(LC_ALL, wanted.c_str())) {
+        if (name) FAIL() << "comma locale " << wanted << " is not installed";
+        GTEST_SKIP() << "no comma locale on this machine (./test.sh creates one)";
+    }
+    char probe[16];
+    std::snprintf(probe, sizeof probe, "%.2f", 0.5);
+    EXPECT_STREQ(probe, "0,50"); // the locale really is a comma locale
+    NodeHandle two = num(2);
+    value_div(two, num(3));
+    EXPECT_EQ(text_of(two), "0.67");
+    NodeHandle s = str("2.5");
+    value_to_number(s);
+    EXPECT_EQ(value_number(s), 2.5);
+    std::setlocale(LC_ALL, saved.c_str());
+}
+
+} // namespace
+} // namespace tarvex::test

@@ -1,0 +1,403 @@
+// Cells, the cell tree and table, values with their histories, and the
+// user-level cell commands.
+#include "web/cell.h"
+
+#include "core/guard.h"
+#include "core/value.h"
+#include "frontend/frontend.h"
+#include "script/token_list.h"
+#include "web/links.h"
+#include "web/navigation.h"
+#include "webfile/settings.h"
+
+#include <cctype>
+#include <cstring>
+
+namespace tarvex {
+
+namespace {
+
+NodeHandle g_root = 0;
+CellHandle g_table[CELL_TABLE_SIZE];
+int g_count = 0;
+bool g_modified = false;
+CellValueHook g_value_hook = nullptr;
+
+bool is_letter(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool is_alnum(unsigned char c) { return is_letter(c) || (c >= '0' && c <= '9'); }
+
+void mark_cell_fields(NodeHandle e) {
+    if (entry_kind(e) != NK_CELL) return;
+    text_mark(cell_get(e, CF_TEXT));
+    node_mark(cell_get(e, CF_TEXT_PANE));
+    node_mark(cell_get(e, CF_SCRIPT_PANE));
+    if (cell_get(e, CF_TEXT_LINKS)) tokens_mark(cell_get(e, CF_TEXT_LINKS));
+    text_mark(cell_get(e, CF_SCRIPT));
+    if (cell_get(e, CF_SCRIPT_TOKENS)) tokens_mark(cell_get(e, CF_SCRIPT_TOKENS));
+    valuelist_mark(cell_get(e, CF_VALUE));
+}
+
+void mark_cell_tree() { tree_mark(g_root, mark_cell_fields); }
+
+struct RegisterRoot {
+    RegisterRoot() { reclaim_register_root(mark_cell_tree); }
+} g_register_root;
+
+// Releases everything a cell owns and zeroes the fields.
+void release_contents(CellHandle c) {
+    static const CellField text_fields[] = {CF_TEXT, CF_SCRIPT};
+    for (CellField f : text_fields) {
+        Text t = cell_get(c, f);
+        cell_put(c, f, 0);
+        text_free(t);
+    }
+    static const CellField token_fields[] = {CF_TEXT_LINKS, CF_SCRIPT_TOKENS};
+    for (CellField f : token_fields) {
+        TokenList l = cell_get(c, f);
+        cell_put(c, f, 0);
+        tokens_free(l);
+    }
+    static const CellField pane_fields[] = {CF_TEXT_PANE, CF_SCRIPT_PANE};
+    for (CellField f : pane_fields) {
+        NodeHandle p = cell_get(c, f);
+        cell_put(c, f, 0);
+        node_free(p);
+    }
+    NodeHandle v = cell_get(c, CF_VALUE);
+    cell_put(c, CF_VALUE, 0);
+    valuelist_free(v);
+    node_set_u8(c, CF_SCRIPT_CHANGED, 0);
+    node_set_u8(c, CF_HISTORY_DEPTH, 0);
+}
+
+NodeHandle copy_node(NodeHandle src) {
+    if (src == 0) return 0;
+    NodeHandle n = node_alloc(PlainNode);
+    std::memcpy(node_ref(n) + 1, node_ref(src) + 1, NODE_SIZE - 1);
+    return n;
+}
+
+// Normalises and validates a name given to a command, or asks for one.
+bool command_name(const char* given, std::string& out) {
+    if (!given || !*given) {
+        out = ask_cell_name();
+        return !out.empty();
+    }
+    out = given;
+    name_normalize(out);
+    if (!name_is_valid(out.c_str())) {
+        warn_box("Bad cell name supplied", "");
+        return false;
+    }
+    return true;
+}
+
+// Creates a named cell after the "ask before create" question; 0 when the
+// user declined or the table is full.
+CellHandle create_asking(const std::string& name) {
+    if (settings_ask_before_create() && !ask_yes_no("No such cell. Create it?", "Tarvex")) return 0;
+    CellHandle c = cell_create(name.c_str());
+    if (c == 0) return 0;
+    cell_list_add(c);
+    web_set_modified(true);
+    return c;
+}
+
+} // namespace
+
+std::string cell_name_string(CellHandle c) { return text_to_string(cell_name(c)); }
+
+// ---- names -------------------------------------------------------------------
+
+void name_normalize(std::string& name) {
+    size_t start = 0;
+    while (start < name.size() && !is_letter(name[start])) ++start;
+    name.erase(0, start);
+    if (name.size() > CELL_NAME_MAX) name.resize(CELL_NAME_MAX);
+    while (!name.empty() && !is_alnum(name.back())) name.pop_back();
+}
+
+bool name_is_valid(const char* name) {
+    size_t n = std::strlen(name);
+    if (n == 0 || n > CELL_NAME_MAX) return false;
+    if (!is_letter(name[0]) || !is_alnum(name[n - 1])) return false;
+    for (size_t i = 0; i < n; ++i)
+        if (!is_alnum(name[i]) && name[i] != '_') return false;
+    return true;
+}
+
+int name_compare(Text a, const char* b) { return text_compare_cstring(a, b); }
+int name_compare(Text a, Text b) { return text_compare(a, b); }
+
+// ---- the tree ------------------------------------------------------------------
+
+void cells_init() {
+    g_root = 0;
+    g_count = 0;
+    std::memset(g_table, 0, sizeof g_table);
+    g_modified = false;
+    navigation_init();
+}
+
+NodeHandle cell_root() { return g_root; }
+bool cell_is_home(CellHandle c) { return c != 0 && c == g_root; }
+
+CellHandle cell_find(const char* name) {
+    NodeHandle e = tree_find(name, g_root);
+    return e != 0 && entry_kind(e) == NK_CELL ? e : 0;
+}
+
+CellHandle cell_find_text(Text name) {
+    NodeHandle e = tree_find_text(name, g_root);
+    return e != 0 && entry_kind(e) == NK_CELL ? e : 0;
+}
+
+// ---- creation and removal --------------------------------------------------------
+
+CellHandle cell_create_unlimited(const char* name) {
+    CellHandle c = tree_find_or_create(name, &g_root, NK_CELL);
+    if (c == 0) return 0;
+    cell_set_list_item(c, 0);
+    release_contents(c); // a revived entry's fields are already zero
+    cell_table_rebuild();
+    return c;
+}
+
+CellHandle cell_create(const char* name) {
+    if (g_count >= CELL_TABLE_SIZE && !cell_find(name)) {
+        status_flash("Too many cells: a web holds at most 256");
+        return 0;
+    }
+    return cell_create_unlimited(name);
+}
+
+void cell_delete(CellHandle c) {
+    if (c == 0 || entry_kind(c) != NK_CELL) return;
+    back_remove_all(c);
+    forward_remove_all(c);
+    if (current_cell() == c) previous_cell();
+    release_contents(c);
+    cell_set_list_item(c, 0);
+    tree_mark_deleted(c);
+    cell_table_rebuild();
+}
+
+CellHandle cell_clone(const char* name) {
+    CellHandle src = current_cell();
+    forward_clear();
+    back_push(src);
+    CellHandle c = cell_create(name);
+    if (c == 0) return 0;
+    if (src != 0) {
+        cell_put(c, CF_TEXT, text_copy(cell_text(src)));
+        cell_put(c, CF_SCRIPT, text_copy(cell_script(src)));
+        cell_put(c, CF_VALUE, valuelist_copy(cell_value(src)));
+        cell_put(c, CF_TEXT_PANE, copy_node(cell_get(src, CF_TEXT_PANE)));
+        cell_put(c, CF_SCRIPT_PANE, copy_node(cell_get(src, CF_SCRIPT_PANE)));
+    }
+    cell_table_rebuild();
+    make_current(c);
+    cell_list_add(c);
+    cell_list_select_current();
+    web_set_modified(true);
+    return c;
+}
+
+void web_clear() {
+    navigation_forget_current();
+    NodeHandle root = g_root;
+    g_root = 0;
+    tree_walk_post(root, [](NodeHandle e) {
+        release_contents(e);
+        Text name = entry_name(e);
+        node_set_u16(e, ENTRY_NAME, 0);
+        text_free(name);
+        node_free(e);
+    });
+    cell_table_rebuild();
+}
+
+// ---- the cell table ------------------------------------------------------------
+
+void cell_table_rebuild() {
+    std::memset(g_table, 0, sizeof g_table);
+    g_count = 0;
+    for (NodeHandle e = tree_first(g_root); e != 0; e = tree_next(e)) {
+        if (entry_kind(e) != NK_CELL) continue;
+        node_set_u8(e, CF_SCRIPT_CHANGED, 1);
+        if (g_count < CELL_TABLE_SIZE) g_table[g_count++] = e;
+    }
+}
+
+CellHandle cell_table_at(int index) {
+    if (index < 0 || index >= g_count) return 0;
+    return g_table[index];
+}
+
+int cell_table_index_of(CellHandle c) {
+    if (c == 0) return -1;
+    for (int i = 0; i < g_count && g_table[i] != 0; ++i)
+        if (g_table[i] == c) return i;
+    return -1;
+}
+
+int cell_table_count() { return g_count; }
+
+// ---- values ----------------------------------------------------------------------
+
+void cell_set_value_hook(CellValueHook hook) { g_value_hook = hook; }
+
+void cell_set_value(CellHandle c, NodeHandle value) {
+    NodeHandle old = cell_get(c, CF_VALUE);
+    int depth = cell_history_depth(c);
+    if (depth == 0) {
+        cell_put(c, CF_VALUE, 0);
+        valuelist_free(old);
+        chain_set_next(value, 0);
+        cell_put(c, CF_VALUE, value);
+    } else {
+        chain_set_next(value, old);
+        cell_put(c, CF_VALUE, value);
+        NodeHandle keep = value;
+        for (int i = 0; i < depth && chain_next(keep) != 0; ++i) keep = chain_next(keep);
+        valuelist_free(chain_cut_after(keep));
+    }
+    if (g_value_hook) g_value_hook(value, c);
+}
+
+void cell_histories_reset() {
+    for (NodeHandle e = tree_first(g_root); e != 0; e = tree_next(e)) {
+        if (entry_kind(e) != NK_CELL) continue;
+        cell_set_history_depth(e, 0);
+        NodeHandle v = cell_value(e);
+        if (v != 0) valuelist_free(chain_cut_after(v));
+    }
+}
+
+void cell_mark_script_changed(CellHandle c) { node_set_u8(c, CF_SCRIPT_CHANGED, 1); }
+
+bool cell_take_script_changed(CellHandle c) {
+    bool changed = node_get_u8(c, CF_SCRIPT_CHANGED) != 0;
+    node_set_u8(c, CF_SCRIPT_CHANGED, 0);
+    return changed;
+}
+
+// ---- pane commits ----------------------------------------------------------------
+
+void cell_set_text(CellHandle c, std::string_view text) {
+    Text old = cell_text(c);
+    cell_put(c, CF_TEXT, 0);
+    text_free(old);
+    text_links_discard(c);
+    if (!text.empty()) cell_put(c, CF_TEXT, text_from_bytes(text));
+}
+
+void cell_set_script(CellHandle c, std::string_view script) {
+    Text old = cell_script(c);
+    cell_put(c, CF_SCRIPT, 0);
+    text_free(old);
+    TokenList tokens = cell_get(c, CF_SCRIPT_TOKENS);
+    cell_put(c, CF_SCRIPT_TOKENS, 0);
+    tokens_free(tokens);
+    cell_mark_script_changed(c);
+    if (!script.empty()) cell_put(c, CF_SCRIPT, text_from_bytes(script));
+}
+
+void cell_set_value_text(CellHandle c, std::string_view text) {
+    if (text.empty()) {
+        NodeHandle v = cell_value(c);
+        cell_put(c, CF_VALUE, 0);
+        valuelist_free(v);
+        return;
+    }
+    NodeHandle v = cell_value(c);
+    if (v == 0) {
+        v = value_new();
+        cell_put(c, CF_VALUE, v);
+    }
+    Text old = value_text(v);
+    value_set_text_handle(v, 0);
+    text_free(old);
+    value_set_text(v, text_from_bytes(text));
+    size_t i = 0;
+    while (i < text.size() && text[i] == ' ') ++i;
+    if (i < text.size()) {
+        char first = text[i];
+        if (std::isdigit(static_cast<unsigned char>(first)) || first == '.' || first == '+' ||
+            first == '-')
+            value_to_number(v);
+    }
+}
+
+// ---- user-level commands ----------------------------------------------------------
+
+std::string ask_cell_name() {
+    std::string typed;
+    if (!frontend().cell_name_dialog(typed) || typed.empty()) return {};
+    if (typed.size() > 47) typed.resize(47);
+    name_normalize(typed);
+    if (!name_is_valid(typed.c_str())) {
+        warn_box("Bad cell name supplied", "");
+        return {};
+    }
+    return typed;
+}
+
+CellHandle cell_new_command(const char* name) {
+    CellHandle result = 0;
+    engine_guard([&] {
+        std::string n;
+        if (!command_name(name, n)) return;
+        CellHandle c = cell_find(n.c_str());
+        if (c != 0) {
+            if (ask_yes_no("Cell already exists, go there?", "Tarvex")) visit_new(c);
+            result = c;
+            return;
+        }
+        c = cell_create(n.c_str());
+        if (c == 0) return;
+        visit_new(c);
+        cell_list_add(c);
+        cell_list_select_current();
+        web_set_modified(true);
+        result = c;
+    });
+    return result;
+}
+
+void cell_go_command(const char* name) {
+    engine_guard([&] {
+        std::string n;
+        if (!command_name(name, n)) return;
+        CellHandle c = cell_find(n.c_str());
+        if (c == 0) c = create_asking(n);
+        if (c != 0) visit_new(c);
+    });
+}
+
+void cell_ensure_command(const char* name) {
+    engine_guard([&] {
+        std::string n;
+        if (!command_name(name, n)) return;
+        if (cell_find(n.c_str()) == 0) create_asking(n);
+    });
+}
+
+void cell_clone_command(const char* name) {
+    engine_guard([&] {
+        std::string n;
+        if (!command_name(name, n)) return;
+        if (cell_find(n.c_str()) != 0) {
+            warn_box("Duplicate cell name supplied", "");
+            return;
+        }
+        cell_clone(n.c_str());
+    });
+}
+
+// ---- the modified mark ----------------------------------------------------------------
+
+bool web_modified() { return g_modified; }
+void web_set_modified(bool on) { g_modified = on; }
+
+} // namespace tarvex

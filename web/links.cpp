@@ -1,0 +1,117 @@
+// The text link scanner and the pointer walks.
+#include "web/links.h"
+
+#include "core/guard.h"
+#include "frontend/frontend.h"
+#include "script/char_class.h"
+#include "script/lexer.h"
+
+#include <string>
+
+namespace tarvex {
+
+namespace {
+constexpr size_t LINK_TEXT_MAX = 4095;
+
+void scan_links(TokenList l, const std::string& text) {
+    size_t i = 0;
+    std::string word;
+    for (;;) {
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\n' || text[i] == '\r' ||
+                                   text[i] == '\t'))
+            ++i;
+        if (i >= text.size() || text[i] == 0) break;
+        if (char_class(static_cast<uint8_t>(text[i])) != CC_LETTER) {
+            ++i;
+            continue;
+        }
+        word.clear();
+        while (i < text.size()) {
+            CharClass k = char_class(static_cast<uint8_t>(text[i]));
+            if (k != CC_LETTER && k != CC_DIGIT && k != CC_UNDERSCORE) break;
+            if (word.size() < TOKEN_TEXT_MAX) word += text[i]; // longer words are cut
+            ++i;
+        }
+        int index = cell_table_index_of(cell_find(word.c_str()));
+        if (index >= 0) token_set(tokens_append(l), CELLNAME, 0, static_cast<uint16_t>(index));
+    }
+    token_set(tokens_append(l), END_OF_FILE, 0, 0);
+}
+} // namespace
+
+void text_links_build(CellHandle c) {
+    text_links_discard(c);
+    Text t = cell_text(c);
+    if (text_length(t) == 0) return;
+    std::string text = text_to_string(t);
+    if (text.size() > LINK_TEXT_MAX) text.resize(LINK_TEXT_MAX);
+    TokenList l = tokens_create(TL_LINKS, c);
+    try {
+        scan_links(l, text);
+    } catch (const NodeExhausted&) {
+        tokens_free(l);
+        throw;
+    }
+    cell_put(c, CF_TEXT_LINKS, l);
+}
+
+TokenList text_links_get(CellHandle c) {
+    if (cell_get(c, CF_TEXT_LINKS) == 0) text_links_build(c);
+    return cell_get(c, CF_TEXT_LINKS);
+}
+
+void text_links_discard(CellHandle c) {
+    TokenList l = cell_get(c, CF_TEXT_LINKS);
+    cell_put(c, CF_TEXT_LINKS, 0);
+    tokens_free(l);
+}
+
+void text_links_discard_all() {
+    for (NodeHandle e = tree_first(cell_root()); e != 0; e = tree_next(e))
+        if (entry_kind(e) == NK_CELL) text_links_discard(e);
+}
+
+TokenList pointer_list(CellHandle c, bool use_script) {
+    if (!use_script) return text_links_get(c);
+    if (cell_get(c, CF_SCRIPT_TOKENS) == 0) relex_cell(c);
+    return cell_get(c, CF_SCRIPT_TOKENS);
+}
+
+namespace {
+// Calls f with each cell named by a CELLNAME token of l; stops when f
+// returns false.
+template <class F> void for_each_named(TokenList l, F f) {
+    if (l == 0) return;
+    TokenCursor saved = tokens_save(l);
+    for (Token t = tokens_first(l); t && token_kind(t) != END_OF_FILE; t = tokens_next(l)) {
+        if (token_kind(t) != CELLNAME) continue;
+        CellHandle named = cell_table_at(static_cast<int16_t>(token_value(t)));
+        if (named != 0 && !f(named)) break;
+    }
+    tokens_restore(l, saved);
+}
+} // namespace
+
+std::vector<CellHandle> out_pointers(CellHandle c, bool use_script) {
+    std::vector<CellHandle> out;
+    for_each_named(pointer_list(c, use_script), [&](CellHandle named) {
+        out.push_back(named);
+        return true;
+    });
+    return out;
+}
+
+std::vector<CellHandle> in_pointers(CellHandle c, bool use_script) {
+    std::vector<CellHandle> in;
+    for (NodeHandle y = tree_first(cell_root()); y != 0; y = tree_next(y)) {
+        if (entry_kind(y) != NK_CELL) continue;
+        for_each_named(pointer_list(y, use_script), [&](CellHandle named) {
+            if (named != c) return true;
+            in.push_back(y);
+            return false;
+        });
+    }
+    return in;
+}
+
+} // namespace tarvex

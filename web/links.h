@@ -1,0 +1,27 @@
+// Text link lists: the cells a cell's text field names, as CELLNAME tokens
+// in a token list cached in the cell, and the in/out pointer walks built on
+// them.
+#pragma once
+
+#include "script/token_list.h"
+#include "web/cell.h"
+
+#include <vector>
+
+namespace tarvex {
+
+void text_links_build(CellHandle c);
+TokenList text_links_get(CellHandle c);
+void text_links_discard(CellHandle c);
+void text_links_discard_all();
+
+// A cell's pointer list: its script tokens when use_script is set (lexing
+// the script if needed), else its text link list; 0 when it has none.
+TokenList pointer_list(CellHandle c, bool use_script);
+// The cells named by CELLNAME tokens of c's pointer list, in order,
+// duplicates kept.
+std::vector<CellHandle> out_pointers(CellHandle c, bool use_script);
+// The live cells, in name order, whose pointer list names c.
+std::vector<CellHandle> in_pointers(CellHandle c, bool use_script);
+
+} // namespace tarvex
