@@ -172,7 +172,7 @@ CellHandle cell_create(const char* name) {
 }
 
 void cell_delete(CellHandle c) {
-    if (c == 0 || entry_kind(c) != NK_CELL) return;
+    if (c == 0 || entry_kind(c) != NK_CELL || cell_is_home(c)) return;
     back_remove_all(c);
     forward_remove_all(c);
     if (current_cell() == c) previous_cell();

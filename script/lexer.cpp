@@ -1,0 +1,301 @@
+// The lexer. Comments and newlines are dealt with while reading characters,
+// so the token scan never sees them (which is also why a '#' inside a quoted
+// string starts a comment).
+#include "script/lexer.h"
+
+#include "builtins/builtins.h"
+#include "core/value.h"
+#include "frontend/frontend.h"
+#include "script/char_class.h"
+
+#include <cstring>
+#include <new>
+#include <vector>
+
+namespace tarvex {
+
+namespace {
+
+struct ReservedWord {
+    const char* word;
+    uint8_t id;
+};
+
+// One bucket per length from 2 to 9, searched in this order.
+const ReservedWord k_len2[] = {
+    {"if", RW_IF}, {"to", RW_TO}, {"do", RW_DO}, {"or", RW_OR}, {"in", RW_IN}};
+const ReservedWord k_len3[] = {{"cat", RW_CAT}, {"and", RW_AND}, {"not", RW_NOT}, {"for", RW_FOR},
+                               {"set", RW_SET}, {"all", RW_ALL}, {"out", RW_OUT}, {"brk", RW_BRK}};
+const ReservedWord k_len4[] = {{"exit", RW_EXIT}, {"else", RW_ELSE}, {"step", RW_STEP}};
+const ReservedWord k_len5[] = {{"while", RW_WHILE}};
+const ReservedWord k_len6[] = {{"elseif", RW_ELSEIF}, {"report", RW_REPORT}, {"rptfmt", RW_RPTFMT},
+                               {"numfmt", RW_NUMFMT}, {"numdec", RW_NUMDEC}, {"inname", RW_INNAME},
+                               {"intype", RW_INTYPE}};
+const ReservedWord k_len7[] = {
+    {"rpttype", RW_RPTTYPE}, {"outname", RW_OUTNAME}, {"outtype", RW_OUTTYPE}};
+const ReservedWord k_len9[] = {{"trigunits", RW_TRIGUNITS}};
+
+struct Bucket {
+    const ReservedWord* words;
+    int count;
+};
+template <size_t N> constexpr Bucket bucket(const ReservedWord (&w)[N]) {
+    return {w, static_cast<int>(N)};
+}
+const Bucket k_buckets[10] = {{nullptr, 0},   {nullptr, 0},   bucket(k_len2), bucket(k_len3),
+                              bucket(k_len4), bucket(k_len5), bucket(k_len6), bucket(k_len7),
+                              {nullptr, 0},   bucket(k_len9)};
+
+int g_error_count = 0;
+
+// One lexing pass. Lexing is never re-entered, but the state lives on the
+// stack so that an abandoned pass leaves nothing behind to reset.
+struct Lexer {
+    std::vector<uint8_t> buf; // the copy of the script, zero-terminated
+    size_t pos = 0;
+    int ch = 0;           // the current character, 0 at the end
+    uint16_t counter = 0; // characters read, comments not counted
+    char* text = nullptr; // the shared token text buffer
+    int text_len = 0;
+    TokenList list = 0;
+
+    void read() {
+        if (pos >= buf.size() || buf[pos] == 0) {
+            ch = 0;
+            return;
+        }
+        ch = buf[pos++];
+        ++counter;
+        if (ch == '\n') {
+            ch = ' ';
+        } else if (ch == '#') {
+            while (pos < buf.size() && buf[pos] != 0 && buf[pos] != '\n')
+                ++pos;
+            if (pos < buf.size() && buf[pos] == '\n') {
+                ++pos;
+                ch = ' ';
+            } else {
+                ch = 0;
+            }
+        }
+    }
+
+    // Keeps at most TOKEN_TEXT_MAX characters; the rest are read and dropped.
+    void take() {
+        if (text_len < TOKEN_TEXT_MAX) text[text_len++] = static_cast<char>(ch);
+        text[text_len] = 0;
+        read();
+    }
+
+    void take_digits() {
+        while (char_class(static_cast<uint8_t>(ch)) == CC_DIGIT)
+            take();
+    }
+
+    // A token owning a new Value: the slot names the Value before the Value
+    // gets its text, so an exhaustion part-way leaves nothing unowned.
+    NodeHandle literal(uint8_t kind) {
+        Token t = tokens_append(list);
+        NodeHandle v = value_new();
+        token_set(t, kind, 0, v);
+        value_set_cstring(v, text);
+        return v;
+    }
+
+    void identifier();
+    void number();
+    void string();
+    void punctuation();
+    bool scan(); // false at the end of the script
+};
+
+void Lexer::identifier() {
+    CharClass k;
+    do {
+        take();
+        k = char_class(static_cast<uint8_t>(ch));
+    } while (k == CC_LETTER || k == CC_DIGIT || k == CC_UNDERSCORE);
+
+    if (uint8_t id = lex_reserved_id(text)) {
+        token_set(tokens_append(list), RESWORD, id, 0);
+        return;
+    }
+    if (NodeHandle e = tree_find(text, builtin_root())) {
+        if (entry_kind(e) == NK_BUILTIN) {
+            token_set(tokens_append(list), BUILTIN, 0, e);
+            return;
+        }
+        if (entry_kind(e) == NK_SYSCONST) {
+            token_set(tokens_append(list), SYSCONST, 0, e);
+            return;
+        }
+    }
+    if (CellHandle c = cell_find(text)) {
+        int index = cell_table_index_of(c);
+        if (index >= 0) {
+            token_set(tokens_append(list), CELLNAME, 0, static_cast<uint16_t>(index));
+        } else {
+            token_set(tokens_append(list), ERROR, static_cast<uint8_t>(LEX_BAD_IDENTIFIER),
+                      counter);
+            ++g_error_count;
+        }
+        return;
+    }
+    literal(STRING);
+}
+
+void Lexer::number() {
+    if (ch == '.') {
+        take();
+        take_digits();
+    } else {
+        take_digits();
+        if (ch == '.') {
+            take();
+            take_digits();
+        }
+    }
+    if (ch == 'E' || ch == 'e') {
+        take();
+        if (ch == '+' || ch == '-') take();
+        take_digits();
+    }
+    NodeHandle v = literal(NUMBER);
+    value_to_number(v);
+    // The value's own conversion reads only a number-sized prefix of the
+    // text; a longer literal (many zeros after the point) is read whole here.
+    if (text_len > NUMBER_TEXT_MAX) {
+        double d = 0.0;
+        value_set_flags(v, (number_parse(text, d) == 0 ? 0 : VF_NAN) | VF_DUAL);
+        value_set_number(v, d);
+    }
+}
+
+void Lexer::string() {
+    int quote = ch;
+    read();
+    while (ch != quote && ch != 0)
+        take();
+    if (ch == quote) read();
+    literal(STRING);
+}
+
+void Lexer::punctuation() {
+    static const char singles[] = "!$%()*+,-/=?[]^{}";
+    static const uint8_t single_kinds[] = {BANG,     DOLLAR,   PERCENT, LPAREN, RPAREN, STAR,
+                                           PLUS,     COMMA,    MINUS,   SLASH,  EQUAL,  QUESTION,
+                                           LBRACKET, RBRACKET, UPARROW, LBRACE, RBRACE};
+    static_assert(sizeof singles - 1 == sizeof single_kinds);
+    uint8_t kind = NO_TOKEN;
+    uint8_t first = static_cast<uint8_t>(ch), second = 0;
+    read();
+    if (first == '<') {
+        kind = LT;
+        if (ch == '=' || ch == '>') {
+            kind = ch == '=' ? LE : NE;
+            second = static_cast<uint8_t>(ch);
+            read();
+        }
+    } else if (first == '>') {
+        kind = GT;
+        if (ch == '=') {
+            kind = GE;
+            second = '=';
+            read();
+        }
+    } else if (const char* p = first ? std::strchr(singles, first) : nullptr) {
+        kind = single_kinds[p - singles];
+    }
+
+    Token t = tokens_append(list);
+    if (kind == NO_TOKEN) {
+        token_set(t, ERROR, static_cast<uint8_t>(LEX_ILLEGAL_CHARACTER), 0);
+        t[2] = first;
+        return;
+    }
+    token_set(t, kind, second ? 2 : 1, 0);
+    t[2] = first;
+    t[3] = second;
+}
+
+bool Lexer::scan() {
+    while (ch == ' ' || ch == '\r' || ch == '\t')
+        read(); // newlines read as spaces
+    text_len = 0;
+    text[0] = 0;
+    switch (char_class(static_cast<uint8_t>(ch))) {
+    case CC_LETTER:
+        identifier();
+        break;
+    case CC_DIGIT:
+    case CC_POINT:
+        number();
+        break;
+    case CC_QUOTE:
+        string();
+        break;
+    case CC_END:
+        return false;
+    default:
+        punctuation();
+        break;
+    }
+    return true;
+}
+
+} // namespace
+
+uint8_t lex_reserved_id(const char* name) {
+    size_t len = std::strlen(name);
+    if (len >= sizeof k_buckets / sizeof k_buckets[0]) return 0;
+    const Bucket& b = k_buckets[len];
+    for (int i = 0; i < b.count; ++i)
+        if (cstring_compare(name, b.words[i].word) == 0) return b.words[i].id;
+    return 0;
+}
+
+TokenList lex(Text script, NodeHandle owner) {
+    g_error_count = 0;
+    TextLen length = script ? text_length(script) : 0;
+    if (length == 0) return 0;
+
+    Lexer lx;
+    TextLen kept = length < LEX_SCRIPT_MAX ? length : LEX_SCRIPT_MAX;
+    try {
+        lx.buf.assign(kept + 1, 0);
+    } catch (const std::bad_alloc&) {
+        if (ask_ok_cancel("Short On Memory--Save And Exit?", "Tarvex")) exit_procedure();
+        return 0;
+    }
+    text_to_buffer(reinterpret_cast<char*>(lx.buf.data()), script, kept);
+    lx.text = token_text_buffer();
+
+    lx.list = tokens_create(TL_SCRIPT, owner);
+    try {
+        lx.read();
+        while (lx.scan()) {
+        }
+        token_set(tokens_append(lx.list), END_OF_FILE, 0, 0);
+    } catch (const NodeExhausted&) {
+        // The list is reachable from nowhere yet; release it here rather
+        // than leave it to the guard's reclaim walk.
+        tokens_free(lx.list);
+        throw;
+    }
+    return lx.list;
+}
+
+int lex_error_count() {
+    return g_error_count;
+}
+
+void relex_cell(CellHandle c) {
+    g_error_count = 0;
+    if (c == 0 || entry_kind(c) != NK_CELL) return;
+    TokenList old = cell_get(c, CF_SCRIPT_TOKENS);
+    cell_put(c, CF_SCRIPT_TOKENS, 0);
+    tokens_free(old);
+    cell_put(c, CF_SCRIPT_TOKENS, lex(cell_script(c), c));
+}
+
+} // namespace tarvex

@@ -1,0 +1,147 @@
+// Navigation: the visit rings, back and forward, previous and next cell,
+// and the text link lists with the pointer walks.
+#include "engine_fixture.h"
+
+#include "web/cell.h"
+#include "web/links.h"
+#include "web/navigation.h"
+
+#include <string>
+#include <vector>
+
+namespace tarvex::test {
+namespace {
+
+class NavigationTest : public EngineTest {
+protected:
+    void SetUp() override {
+        EngineTest::SetUp();
+        cell_create("home");
+        navigation_reset();
+    }
+    CellHandle make(const char* n) { return cell_create(n); }
+    std::string cur() { return cell_name_string(current_cell()); }
+    std::vector<std::string> names(const std::vector<CellHandle>& cs) {
+        std::vector<std::string> r;
+        for (CellHandle c : cs) r.push_back(cell_name_string(c));
+        return r;
+    }
+};
+
+TEST_F(NavigationTest, BackAndForward) {
+    CellHandle p = make("p"), q = make("q"), r = make("r"), s = make("s");
+    visit_new(p);
+    visit_new(q);
+    visit_new(r);
+    go_back();
+    go_back();
+    EXPECT_EQ(cur(), "p");
+    go_forward();
+    EXPECT_EQ(cur(), "q");
+    EXPECT_GT(forward_count(), 0);
+    visit_new(s);
+    EXPECT_EQ(forward_count(), 0);
+    go_back();
+    go_back();
+    go_back();
+    EXPECT_EQ(cur(), "home");
+    go_back(); // empty: goes home
+    EXPECT_EQ(cur(), "home");
+    (void)r;
+}
+
+TEST_F(NavigationTest, RingKeepsThirtyOneAndNoRepeats) {
+    std::vector<CellHandle> cells;
+    for (int i = 0; i < 40; ++i) {
+        char n[8];
+        std::snprintf(n, sizeof n, "c%02d", i);
+        cells.push_back(make(n));
+    }
+    for (CellHandle c : cells) visit_new(c);
+    EXPECT_EQ(back_count(), 31);
+    back_iterate_start();
+    EXPECT_EQ(back_iterate_next(), cells[38]);
+    back_push(cells[0]);
+    back_push(cells[0]);
+    EXPECT_EQ(back_count(), 31);
+    back_iterate_start();
+    EXPECT_EQ(back_iterate_next(), cells[0]);
+    EXPECT_EQ(back_iterate_next(), cells[38]);
+    // Removing closes the gaps.
+    back_remove_all(cells[0]);
+    back_remove_all(cells[38]);
+    EXPECT_EQ(back_count(), 29);
+    back_iterate_start();
+    EXPECT_EQ(back_iterate_next(), cells[37]);
+}
+
+TEST_F(NavigationTest, GoBackToPopsToTheNamedEntry) {
+    CellHandle a = make("a"), b = make("b"), c = make("c"), d = make("d");
+    visit_new(a);
+    visit_new(b);
+    visit_new(c);
+    visit_new(d); // back ring: home a b c
+    go_back_to("a"); // third most recent
+    EXPECT_EQ(cur(), "a");
+    EXPECT_EQ(back_count(), 1);
+    EXPECT_EQ(forward_count(), 1); // d only: the repeats are not recorded
+    go_back_to("A");                // names match exactly
+    EXPECT_EQ(cur(), "a");
+    visit_new(b);
+    go_back_to("home");
+    EXPECT_EQ(cur(), "home");
+    back_iterate_start();
+    EXPECT_EQ(back_iterate_next(), 0);
+    go_back_to("home"); // home not in the ring: empties it and goes home
+    EXPECT_EQ(cur(), "home");
+    (void)c;
+}
+
+TEST_F(NavigationTest, PreviousAndNextWrapOverDeletedEntries) {
+    CellHandle a = make("a"), b = make("b");
+    make("zed");
+    make_current(a);
+    next_cell();
+    EXPECT_EQ(cur(), "b");
+    make_current(b);
+    CellHandle h = make("h");
+    cell_delete(h);                     // a deleted entry between b and zed... and home
+    next_cell();
+    EXPECT_EQ(cur(), "home");
+    next_cell();
+    EXPECT_EQ(cur(), "zed");
+    next_cell();
+    EXPECT_EQ(cur(), "a");              // wraps to the first
+    previous_cell();
+    EXPECT_EQ(cur(), "zed");            // wraps to the last
+    EXPECT_EQ(back_count(), 0);         // neither touches the rings
+}
+
+TEST_F(NavigationTest, DeletedCellsLeaveBothRings) {
+    CellHandle a = make("a"), b = make("b");
+    visit_new(a);
+    visit_new(b);
+    visit_new(a);
+    go_back(); // b current, a on the forward ring
+    cell_delete(a);
+    back_iterate_start();
+    for (CellHandle c = back_iterate_next(); c; c = back_iterate_next()) EXPECT_NE(c, a);
+    EXPECT_EQ(forward_count(), 0);
+}
+
+TEST_F(NavigationTest, TextLinksAndPointers) {
+    CellHandle x = make("x"), y = make("y"), lives = make("lives"), home = cell_root();
+    cell_set_text(home, "see x, then x again and y; 9lives _y unknown");
+    EXPECT_EQ(names(out_pointers(home, false)),
+              (std::vector<std::string>{"x", "x", "y", "lives", "y"})); // '_' is skipped
+    cell_set_text(y, "back to home and x");
+    EXPECT_EQ(names(in_pointers(x, false)), (std::vector<std::string>{"home", "y"}));
+    EXPECT_TRUE(in_pointers(lives, true).empty());
+    cell_set_text(x, "");
+    EXPECT_EQ(text_links_get(x), 0);
+    text_links_discard_all();
+    EXPECT_EQ(cell_get(home, CF_TEXT_LINKS), 0);
+}
+
+} // namespace
+} // namespace tarvex::test
