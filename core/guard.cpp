@@ -21,6 +21,7 @@ void guard_register_abandon(AbandonHook hook) {
 }
 
 int guard_depth() { return g_depth; }
+void guard_request_reclaim() { g_reclaim_pending = true; }
 int guard_last_reclaimed() { return g_last_reclaimed; }
 
 namespace detail {

@@ -49,6 +49,10 @@ template <class F> int engine_guard(F&& f) {
     }
 }
 
+// An operation that handled exhaustion itself (the run engine ends the run)
+// asks the outermost guard to reclaim what the unwound code held.
+void guard_request_reclaim();
+
 // How many nodes the last outermost reclaim freed (tests).
 int guard_last_reclaimed();
 

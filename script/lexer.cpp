@@ -294,7 +294,7 @@ void relex_cell(CellHandle c) {
     if (c == 0 || entry_kind(c) != NK_CELL) return;
     TokenList old = cell_get(c, CF_SCRIPT_TOKENS);
     cell_put(c, CF_SCRIPT_TOKENS, 0);
-    tokens_free(old);
+    tokens_discard(old); // a running caller may still be reading it
     cell_put(c, CF_SCRIPT_TOKENS, lex(cell_script(c), c));
 }
 

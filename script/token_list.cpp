@@ -18,6 +18,16 @@ constexpr int TL_INDEX = LIST_PAYLOAD + 10;
 constexpr int TL_OWNER = LIST_PAYLOAD + 12;
 
 TokenList g_current_script = 0;
+bool g_retiring = false;
+TokenList g_retired = 0; // chained through the headers' next links
+
+void mark_retired() {
+    for (TokenList l = g_retired; l != 0; l = list_next(l)) tokens_mark(l);
+}
+
+struct RegisterRoot {
+    RegisterRoot() { reclaim_register_root(mark_retired); }
+} g_register_root;
 
 Token slot_ref(NodeHandle chunk, int slot) { return node_ref(chunk) + LIST_PAYLOAD + 4 * slot; }
 
@@ -117,6 +127,27 @@ void tokens_free(TokenList l) {
         chunk = next;
     }
     node_free(l);
+}
+
+void tokens_set_retiring(bool on) { g_retiring = on; }
+
+void tokens_discard(TokenList l) {
+    if (l == 0) return;
+    if (!g_retiring) {
+        tokens_free(l);
+        return;
+    }
+    list_set_next(l, g_retired);
+    g_retired = l;
+}
+
+void tokens_free_retired() {
+    while (g_retired != 0) {
+        TokenList l = g_retired;
+        g_retired = list_next(l);
+        list_set_next(l, 0);
+        tokens_free(l);
+    }
 }
 
 uint8_t tokens_kind(TokenList l) { return node_get_u8(l, TL_KIND); }

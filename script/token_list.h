@@ -90,6 +90,13 @@ Token tokens_restore(TokenList l, const TokenCursor& c);
 // none (or after it was freed).
 TokenList tokens_current_script_list();
 
+// While a run is active, script lists that are replaced (an edited or
+// relexed script) may still be walked by the interpreter: they are retired
+// instead of freed, and freed when the run ends.
+void tokens_set_retiring(bool on);
+void tokens_discard(TokenList l);
+void tokens_free_retired();
+
 // Marks the header, chunks and literal values of a list.
 void tokens_mark(TokenList l);
 

@@ -298,7 +298,7 @@ void cell_set_script(CellHandle c, std::string_view script) {
     text_free(old);
     TokenList tokens = cell_get(c, CF_SCRIPT_TOKENS);
     cell_put(c, CF_SCRIPT_TOKENS, 0);
-    tokens_free(tokens);
+    tokens_discard(tokens); // a running script may still be reading it
     cell_mark_script_changed(c);
     if (!script.empty()) cell_put(c, CF_SCRIPT, text_from_bytes(script));
 }

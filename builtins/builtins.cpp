@@ -1,0 +1,182 @@
+// The builtin name tree and system constants, the calling sequence of the
+// builtins, the eof flag, and the argument helpers the builtins share.
+#include "builtins/builtins.h"
+
+#include "builtins/builtin_args.h"
+#include "core/name_tree.h"
+#include "core/value.h"
+
+#include <cmath>
+
+namespace tarvex {
+
+namespace {
+
+struct BuiltinDef {
+    const char* name;
+    BuiltinFn fn;
+};
+
+// Insertion order shapes the tree (it is never rebalanced), so it is kept.
+const BuiltinDef k_builtins[] = {
+    {"rref", builtin_rref},         {"gaussj", builtin_gaussj}, {"lookup", builtin_lookup},
+    {"previous", builtin_previous}, {"first", builtin_first},   {"last", builtin_last},
+    {"butfirst", builtin_butfirst}, {"butlast", builtin_butlast}, {"slen", builtin_slen},
+    {"min", builtin_min},           {"max", builtin_max},       {"mean", builtin_mean},
+    {"abs", builtin_abs},           {"sign", builtin_sign},     {"stp", builtin_stp},
+    {"sig", builtin_sig},           {"sin", builtin_sin},       {"cos", builtin_cos},
+    {"tan", builtin_tan},           {"asin", builtin_asin},     {"acos", builtin_acos},
+    {"atan", builtin_atan},         {"sqrt", builtin_sqrt},     {"ln", builtin_ln},
+    {"exp", builtin_exp},           {"log", builtin_log},       {"pow", builtin_pow},
+    {"mem", builtin_mem},           {"rand", builtin_rand},
+};
+constexpr int k_builtin_count = sizeof k_builtins / sizeof k_builtins[0];
+
+// An NK_BUILTIN entry holds its index into k_builtins, an NK_SYSCONST entry
+// the handle of its Value, both in the first kind-specific field.
+constexpr int ENTRY_REF = ENTRY_FIELDS;
+
+NodeHandle g_root = 0;
+NodeHandle g_eof = 0;
+// The store generation the tree was built in; after a store reset the
+// handles above name nothing.
+uint32_t g_built_in = 0;
+
+bool tree_live() { return g_root != 0 && g_built_in == node_generation(); }
+
+void mark_entry_fields(NodeHandle entry) {
+    if (entry_kind(entry) == NK_SYSCONST) value_mark(node_get_u16(entry, ENTRY_REF));
+}
+
+void builtins_mark() {
+    if (tree_live()) tree_mark(g_root, mark_entry_fields);
+}
+
+void release_tree() {
+    NodeHandle root = g_root;
+    g_root = 0;
+    g_eof = 0;
+    tree_walk_post(root, [](NodeHandle e) {
+        if (entry_kind(e) == NK_SYSCONST) value_free(node_get_u16(e, ENTRY_REF));
+        text_free(entry_name(e));
+        node_free(e);
+    });
+}
+
+NodeHandle insert_entry(const char* name, uint16_t kind, uint16_t ref) {
+    NodeHandle e = tree_insert(text_from_cstring(name), &g_root, kind);
+    node_set_u16(e, ENTRY_REF, ref);
+    return e;
+}
+
+void insert_constant(const char* name, double d) {
+    NodeHandle v = value_new_number(d);
+    insert_entry(name, NK_SYSCONST, v);
+}
+
+} // namespace
+
+void builtins_init() {
+    if (tree_live()) release_tree();
+    g_root = 0;
+    g_eof = 0;
+    g_built_in = node_generation();
+    reclaim_register_root(builtins_mark);
+    rand_reset();
+
+    double pi = 2.0 * std::asin(1.0);
+    insert_constant("pi", pi);
+    insert_constant("e", std::exp(1.0));
+    insert_constant("deg", 180.0 / pi);
+    g_eof = value_new_number(0.0);
+    insert_entry("eof", NK_SYSCONST, g_eof);
+    for (int i = 0; i < k_builtin_count; ++i)
+        insert_entry(k_builtins[i].name, NK_BUILTIN, static_cast<uint16_t>(i));
+}
+
+NodeHandle builtin_root() { return tree_live() ? g_root : 0; }
+
+BuiltinFn builtin_fn(NodeHandle entry) {
+    if (entry == 0 || entry_kind(entry) != NK_BUILTIN) return nullptr;
+    uint16_t i = node_get_u16(entry, ENTRY_REF);
+    return i < k_builtin_count ? k_builtins[i].fn : nullptr;
+}
+
+NodeHandle sysconst_value(NodeHandle entry) {
+    if (entry == 0 || entry_kind(entry) != NK_SYSCONST) return 0;
+    return node_get_u16(entry, ENTRY_REF);
+}
+
+int32_t builtin_invoke(BuiltinFn fn, NodeHandle args, NodeHandle* result) {
+    *result = 0;
+    NodeHandle r = value_new();
+    chain_set_next(r, args);
+    int32_t status = fn(r);
+    if (status != 0) {
+        valuelist_free(r);
+        return status;
+    }
+    NodeHandle rest = chain_next(r);
+    chain_set_next(r, 0);
+    valuelist_free(rest);
+    *result = r;
+    return 0;
+}
+
+int32_t builtin_call(NodeHandle entry, NodeHandle args, NodeHandle* result) {
+    BuiltinFn fn = builtin_fn(entry);
+    if (fn == nullptr) {
+        *result = 0;
+        valuelist_free(args);
+        return ERR_BUILTIN_CALL;
+    }
+    return builtin_invoke(fn, args, result);
+}
+
+void eof_set(int flag) {
+    if (!tree_live() || g_eof == 0) return;
+    value_set_kind(g_eof, VK_NUMBER);
+    value_set_number(g_eof, flag ? 1.0 : 0.0);
+    value_set_flags(g_eof, 0);
+}
+
+int16_t eof_get() {
+    if (!tree_live() || g_eof == 0) return 0;
+    int16_t i = 0;
+    num_to_int16(i, value_number(value_to_number(g_eof)));
+    return i;
+}
+
+// ---- argument helpers ----------------------------------------------------------
+
+NodeHandle arg_at(NodeHandle result, int i) {
+    NodeHandle a = chain_next(result);
+    while (a != 0 && i-- > 0) a = chain_next(a);
+    return a;
+}
+
+NodeHandle arg_number(NodeHandle result, int i) {
+    NodeHandle a = arg_at(result, i);
+    if (a != 0) value_to_number(a);
+    return a;
+}
+
+int arg_int16(NodeHandle arg, int16_t& out) {
+    return num_to_int16(out, value_number(value_to_number(arg)));
+}
+
+Text arg_string_form(NodeHandle arg) {
+    switch (value_kind(arg)) {
+    case VK_NUMBER: value_cache_text(arg); return value_text(arg);
+    case VK_STRING: return value_text(arg);
+    default: return 0;
+    }
+}
+
+void result_set_number(NodeHandle result, double d, uint8_t flags) {
+    value_set_kind(result, VK_NUMBER);
+    value_set_number(result, d);
+    value_set_flags(result, flags & ~VF_DUAL);
+}
+
+} // namespace tarvex
