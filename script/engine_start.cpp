@@ -1,0 +1,23 @@
+// Engine start-up.
+#include "script/engine_start.h"
+
+#include "builtins/builtins.h"
+#include "core/node_store.h"
+#include "script/char_class.h"
+#include "web/cell.h"
+#include "webfile/settings.h"
+
+namespace tarvex {
+
+void engine_start() {
+    node_set_initialised(false);
+    scratch_init();
+    node_init();
+    cells_init();
+    settings_defaults();
+    builtins_init();
+    char_class_init();
+    node_set_initialised(true);
+}
+
+} // namespace tarvex

@@ -1,0 +1,11 @@
+// The engine's part of start-up, shared by the application and the runner:
+// scratch buffers, node store, settings, builtins, character classes.
+#pragma once
+
+namespace tarvex {
+
+// Runs the start-up steps in order and marks start-up complete; running out
+// of nodes before that ends the program with "OUT OF MEMORY".
+void engine_start();
+
+} // namespace tarvex

@@ -1,0 +1,283 @@
+// The recursive-descent expression evaluator, working directly on the token
+// list: every routine leaves one new Value on the value stack.
+#include "builtins/builtins.h"
+#include "core/handle_stack.h"
+#include "core/value.h"
+#include "script/interpreter.h"
+#include "script/lexer.h"
+#include "script/run_engine.h"
+
+namespace tarvex {
+
+namespace {
+
+int sum();
+int term();
+
+// Applies a binary operator to the two values on top of the stack.
+int binary(void (*op)(NodeHandle, NodeHandle)) {
+    NodeHandle right = pop_value();
+    NodeHandle left = pop_value();
+    if (right == 0 || left == 0) {
+        value_free(right);
+        value_free(left);
+        return SE_INTERNAL;
+    }
+    op(left, right);
+    push_value(left);
+    value_free(right);
+    return 0;
+}
+
+bool relation_holds(uint8_t rel, int c) {
+    switch (rel) {
+    case EQUAL: return c == 0;
+    case NE: return c != 0;
+    case LT: return c < 0;
+    case LE: return c <= 0;
+    case GT: return c > 0;
+    default: return c >= 0; // GE
+    }
+}
+
+int sum() {
+    Nest nest;
+    if (!nest.ok) return SE_STACK_OVERFLOW;
+    uint8_t sign = cur_kind();
+    int r;
+    if (sign == PLUS || sign == MINUS) {
+        if ((r = advance()) != 0) return r;
+    }
+    if ((r = term()) != 0) return r;
+    if (sign == MINUS) {
+        NodeHandle top = hstack_peek(interp().values);
+        if (top == 0) return SE_INTERNAL;
+        value_negate(top);
+    }
+    for (;;) {
+        void (*op)(NodeHandle, NodeHandle);
+        if (cur_kind() == PLUS)
+            op = value_add;
+        else if (cur_kind() == MINUS)
+            op = value_sub;
+        else if (cur_is_word(RW_OR))
+            op = value_or;
+        else if (cur_is_word(RW_CAT))
+            op = value_concat;
+        else
+            return 0;
+        if ((r = advance()) != 0) return r;
+        if ((r = term()) != 0) return r;
+        if ((r = binary(op)) != 0) return r;
+    }
+}
+
+int term() {
+    Nest nest;
+    if (!nest.ok) return SE_STACK_OVERFLOW;
+    int r = eval_primary();
+    if (r != 0) return r;
+    for (;;) {
+        void (*op)(NodeHandle, NodeHandle);
+        if (cur_kind() == STAR)
+            op = value_mul;
+        else if (cur_kind() == SLASH)
+            op = value_div;
+        else if (cur_kind() == PERCENT)
+            op = value_mod;
+        else if (cur_is_word(RW_AND))
+            op = value_and;
+        else
+            return 0;
+        if ((r = advance()) != 0) return r;
+        if ((r = eval_primary()) != 0) return r;
+        if ((r = binary(op)) != 0) return r;
+    }
+}
+
+void push_copy(NodeHandle src) {
+    NodeHandle v = value_new();
+    push_value(v);
+    value_copy(v, src);
+}
+
+// cell!, cell(args) or a plain read of the cell's value.
+int cell_primary() {
+    int index = static_cast<int16_t>(token_value(interp().tok));
+    int r = advance();
+    if (r != 0) return r;
+    if (cur_kind() == LBRACKET) {
+        index = parse_subscript(index);
+        if (index < 0) return index;
+    }
+    CellHandle cell = cell_table_at(index);
+    if (cur_kind() == BANG) {
+        position_save();
+        if ((r = call_cell(cell, 0)) != 0) return r;
+        position_restore();
+        return advance();
+    }
+    if (cur_kind() == LPAREN) {
+        if ((r = advance()) != 0) return r;
+        NodeHandle args = 0;
+        if ((r = parse_arguments(&args)) != 0) return r;
+        position_save();
+        r = call_cell(cell, args);
+        valuelist_free(args);
+        if (r != 0) return r;
+        position_restore();
+        return 0;
+    }
+    push_copy(cell != 0 ? cell_value(cell) : 0);
+    return 0;
+}
+
+// %n: a copy of the n-th argument of the call being executed.
+int argument_reference() {
+    int r = advance();
+    if (r != 0) return r;
+    if (cur_kind() != NUMBER) return SE_EXPECTED_ARGNUM;
+    NodeHandle literal = token_value(interp().tok);
+    int16_t n = 0;
+    bool ok = num_to_int16(n, value_number(value_to_number(literal))) == 0;
+    if ((r = advance()) != 0) return r;
+    if (!ok || n < 1) return SE_ARGNUM_INVALID;
+    NodeHandle v = hstack_peek(interp().args);
+    for (int i = 1; v != 0 && i < n; ++i) v = chain_next(v);
+    if (v == 0) return SE_ARGNUM_INVALID;
+    push_copy(v);
+    return 0;
+}
+
+int builtin_primary() {
+    NodeHandle entry = token_value(interp().tok);
+    int r = advance();
+    if (r != 0) return r;
+    if (cur_kind() != LPAREN) return SE_BUILTIN_CALL;
+    if ((r = advance()) != 0) return r;
+    NodeHandle args = 0;
+    if ((r = parse_arguments(&args)) != 0) return r;
+    NodeHandle result = 0;
+    if ((r = builtin_call(entry, args, &result)) != 0) return r;
+    push_value(result);
+    return 0;
+}
+
+} // namespace
+
+bool value_is_true(NodeHandle v) { return value_number(value_to_number(v)) != 0.0; }
+
+int eval_expression() {
+    Nest nest;
+    if (!nest.ok) return SE_STACK_OVERFLOW;
+    int r = sum();
+    if (r != 0) return r;
+    uint8_t rel = cur_kind();
+    if (rel != EQUAL && rel != LE && rel != NE && rel != LT && rel != GE && rel != GT) return 0;
+    if ((r = advance()) != 0) return r;
+    if ((r = sum()) != 0) return r;
+    NodeHandle right = pop_value();
+    NodeHandle left = pop_value();
+    if (right == 0 || left == 0) {
+        value_free(right);
+        value_free(left);
+        return SE_INTERNAL;
+    }
+    bool holds = relation_holds(rel, value_compare(left, right));
+    value_free(left);
+    value_free(right);
+    push_value(holds ? value_new_one() : value_to_number(value_new()));
+    return 0;
+}
+
+int eval_primary() {
+    Nest nest;
+    if (!nest.ok) return SE_STACK_OVERFLOW;
+    Interpreter& in = interp();
+    int r;
+    switch (cur_kind()) {
+    case RESWORD: {
+        if (!cur_is_word(RW_NOT)) return SE_RESERVED_MISUSE;
+        if ((r = advance()) != 0) return r;
+        if ((r = eval_primary()) != 0) return r;
+        NodeHandle v = hstack_peek(in.values);
+        if (v == 0) return SE_INTERNAL;
+        value_not(v);
+        return 0;
+    }
+    case BUILTIN: return builtin_primary();
+    case CELLNAME: return cell_primary();
+    case SYSCONST:
+        push_copy(sysconst_value(token_value(in.tok)));
+        return advance();
+    case NUMBER:
+    case STRING:
+        push_copy(token_value(in.tok));
+        return advance();
+    case LPAREN:
+        if ((r = advance()) != 0) return r;
+        if ((r = eval_expression()) != 0) return r;
+        if (cur_kind() != RPAREN) return SE_MISSING_PAREN;
+        return advance();
+    case PERCENT: return argument_reference();
+    case END_OF_FILE: return SE_UNEXPECTED_END;
+    default: return SE_INVALID_EXPRESSION;
+    }
+}
+
+int parse_arguments(NodeHandle* list) {
+    *list = 0;
+    NodeHandle tail = 0;
+    int r;
+    if (cur_kind() == RPAREN) return advance();
+    for (;;) {
+        // A ')' after a trailing comma ends the list and stays current.
+        if (cur_kind() == RPAREN) return 0;
+        NodeHandle v = 0;
+        if ((r = eval_to_value(&v)) != 0) break;
+        chain_set_next(v, 0);
+        if (tail == 0)
+            *list = v;
+        else
+            chain_set_next(tail, v);
+        tail = v;
+        if (cur_kind() == COMMA) {
+            if ((r = advance()) != 0) break;
+        } else if (cur_kind() == RPAREN) {
+            return advance();
+        } else {
+            r = SE_ARGLIST;
+            break;
+        }
+    }
+    valuelist_free(*list);
+    *list = 0;
+    return r;
+}
+
+int parse_subscript(int base) {
+    int r = advance();
+    if (r != 0) return r;
+    if ((r = eval_expression()) != 0) return r;
+    if (cur_kind() != RBRACKET) return SE_SUBSCRIPT_BRACKET;
+    if ((r = advance()) != 0) return r;
+    NodeHandle v = pop_value();
+    if (v == 0) return SE_INTERNAL;
+    int16_t i = 0;
+    bool ok = num_to_int16(i, value_number(value_to_number(v))) == 0;
+    value_free(v);
+    if (!ok || i < 0) return SE_SUBSCRIPT_RANGE;
+    int index = base + i;
+    if (index >= cell_table_count()) return SE_SUBSCRIPT_RANGE;
+    return index;
+}
+
+int eval_to_value(NodeHandle* v) {
+    *v = 0;
+    int r = eval_expression();
+    if (r != 0) return r;
+    *v = pop_value();
+    return *v != 0 ? 0 : SE_INTERNAL;
+}
+
+} // namespace tarvex

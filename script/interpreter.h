@@ -1,0 +1,80 @@
+// The interpreter's state and the routines that evaluate expressions and
+// execute statements over a token list. Shared by the expression, statement
+// and run engine files; everything returns 0 or a script error code.
+#pragma once
+
+#include "script/script_errors.h"
+#include "script/token_list.h"
+#include "web/cell.h"
+
+namespace tarvex {
+
+constexpr int NESTING_LIMIT = 200;
+
+struct Interpreter {
+    TokenList list = 0;  // the token list being executed
+    Token tok = nullptr; // its current token
+    NodeHandle values = 0; // ValueStack
+    NodeHandle args = 0;   // ArgStack
+    NodeHandle frames = 0; // FrameStack of saved positions
+    int depth = 0;
+    CellHandle root = 0;
+    CellHandle executing = 0;
+};
+
+Interpreter& interp();
+
+// ---- tokens --------------------------------------------------------------------
+inline uint8_t cur_kind() { return interp().tok ? token_kind(interp().tok) : uint8_t{NO_TOKEN}; }
+inline bool cur_is_word(uint8_t id) { return cur_kind() == RESWORD && token_aux(interp().tok) == id; }
+// Moves to the next token (never past the end); an ERROR token reached
+// this way gives its code.
+int advance();
+void seek(uint16_t index);
+int expect(uint8_t kind);
+int expect_word(uint8_t id);
+
+// ---- saved positions -------------------------------------------------------------
+void position_save();
+TokenList position_restore();
+void position_drop();
+
+// ---- the value stack ---------------------------------------------------------------
+void push_value(NodeHandle v);
+NodeHandle pop_value(); // 0 when empty
+
+// The nesting rule: counts active routines, refusing past the limit.
+struct Nest {
+    bool ok;
+    Nest() : ok(++interp().depth <= NESTING_LIMIT) {}
+    ~Nest() { --interp().depth; }
+    Nest(const Nest&) = delete;
+    Nest& operator=(const Nest&) = delete;
+};
+
+// ---- expressions -------------------------------------------------------------------
+int eval_expression();
+int eval_primary();
+int parse_arguments(NodeHandle* list);
+int parse_subscript(int base);
+// Evaluates an expression and pops its value into *v (owned by the caller).
+int eval_to_value(NodeHandle* v);
+bool value_is_true(NodeHandle v);
+
+// ---- statements --------------------------------------------------------------------
+int exec_statement_list(CellHandle cell);
+int exec_statement(CellHandle cell);
+int exec_block(CellHandle cell);
+
+// Statements whose bodies live in the stream and configuration code.
+int stmt_set_config(CellHandle cell);
+int stmt_in(CellHandle cell);
+int stmt_out(CellHandle cell);
+int stmt_report(CellHandle cell);
+
+// The brk statement's pause (run engine).
+int breakpoint();
+// Keeps the window live and notices Stop during long computations.
+void run_poll();
+
+} // namespace tarvex

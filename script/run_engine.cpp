@@ -1,0 +1,463 @@
+// The run engine: iterations with automatic output, cell calls, the
+// breakpoint pause, the run flags, and the engine side of Run.
+#include "script/run_engine.h"
+
+#include "builtins/builtins.h"
+#include "core/guard.h"
+#include "core/handle_stack.h"
+#include "core/value.h"
+#include "frontend/frontend.h"
+#include "io/input_stream.h"
+#include "io/io_errors.h"
+#include "io/output_stream.h"
+#include "script/interpreter.h"
+#include "script/lexer.h"
+#include "web/navigation.h"
+#include "webfile/settings.h"
+
+#include <chrono>
+#include <string>
+
+namespace tarvex {
+
+namespace {
+
+Interpreter g_interp;
+
+struct RunState {
+    bool stop = false, resume = false, pause = false, ignore = false, active = false;
+    uint8_t auto_mode = AUTO_NONE;
+    NodeHandle auto_stack = 0;
+    std::vector<CellHandle> format_cells;
+    RunHook plot_begin = nullptr, plot_end = nullptr;
+    unsigned poll_count = 0;
+    std::chrono::steady_clock::time_point last_pump;
+} g_run;
+
+constexpr int FORMAT_CELLS_MAX = 64;
+constexpr size_t AUTO_FIELD_MAX = 48;
+
+// Saved position record (a plain node).
+constexpr int SP_LIST = PLAIN_PAYLOAD + 0;
+constexpr int SP_CHUNK = PLAIN_PAYLOAD + 2;
+constexpr int SP_SLOT = PLAIN_PAYLOAD + 4;
+constexpr int SP_INDEX = PLAIN_PAYLOAD + 5;
+
+bool is_name_start(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool is_name_char(char c) { return is_name_start(c) || (c >= '0' && c <= '9') || c == '_'; }
+
+// The %names of the list format that name cells, in order.
+void build_format_cells() {
+    g_run.format_cells.clear();
+    std::string f = settings_list_format();
+    for (size_t i = 0; i < f.size(); ++i) {
+        if (f[i] != '%' || i + 1 >= f.size() || !is_name_start(f[i + 1])) continue;
+        size_t j = i + 1;
+        while (j < f.size() && is_name_char(f[j])) ++j;
+        CellHandle c = cell_find(f.substr(i + 1, j - i - 1).c_str());
+        if (c != 0 && g_run.format_cells.size() < FORMAT_CELLS_MAX) g_run.format_cells.push_back(c);
+        i = j - 1;
+    }
+}
+
+std::string cut(std::string s) {
+    if (s.size() > AUTO_FIELD_MAX) s.resize(AUTO_FIELD_MAX);
+    return s;
+}
+
+std::string auto_value_text(CellHandle c) {
+    NodeHandle v = cell_value(c);
+    return v != 0 ? cut(value_display(v)) : "0";
+}
+
+// Writes the list format, with "\n" as a newline and any other escaped
+// character as itself; %names become the values of the format cells (line)
+// or are written without their '%' (header).
+int write_list_format(bool header) {
+    std::string f = settings_list_format();
+    size_t i = 0;
+    if (!f.empty() && f[0] == '~') i = 1;
+    size_t next_cell = 0;
+    std::string out;
+    while (i < f.size()) {
+        char c = f[i++];
+        if (c == '\\') {
+            if (i >= f.size()) break;
+            char e = f[i++];
+            out += e == 'n' ? '\n' : e;
+        } else if (c == '%') {
+            if (header) continue;
+            if (i >= f.size() || !is_name_start(f[i])) continue;
+            while (i < f.size() && is_name_char(f[i])) ++i;
+            if (next_cell >= g_run.format_cells.size()) break; // the list ran out
+            out += auto_value_text(g_run.format_cells[next_cell++]);
+        } else {
+            out += c;
+        }
+    }
+    return output_text(out.c_str());
+}
+
+int auto_output_header() {
+    if (g_run.auto_mode == AUTO_GENERIC) {
+        std::string line = "\n\n";
+        NodeHandle s = g_run.auto_stack;
+        hstack_cursor_reset(s);
+        bool first = true;
+        for (NodeHandle c = hstack_cursor_next(s); c != 0; c = hstack_cursor_next(s)) {
+            if (!first) line += ',';
+            line += cut(cell_name_string(c));
+            first = false;
+        }
+        return output_text(line.c_str());
+    }
+    if (g_run.auto_mode == AUTO_FORMATTED) {
+        int r = output_newline();
+        if (r != 0) return r;
+        const char* f = settings_list_format();
+        return f[0] == '~' ? 0 : write_list_format(true);
+    }
+    return 0;
+}
+
+int auto_output_line() {
+    if (g_run.auto_mode == AUTO_GENERIC) {
+        std::string line = "\n";
+        bool first = true;
+        for (NodeHandle c = hstack_pop(g_run.auto_stack); c != 0;
+             c = hstack_pop(g_run.auto_stack)) {
+            if (!first) line += ',';
+            line += auto_value_text(c);
+            first = false;
+        }
+        return output_text(line.c_str());
+    }
+    if (g_run.auto_mode == AUTO_FORMATTED) {
+        int r = output_newline();
+        return r != 0 ? r : write_list_format(false);
+    }
+    return 0;
+}
+
+void report_script_error(int code) {
+    Interpreter& in = g_interp;
+    const char* msg = script_error_message(code);
+    status_flash(msg);
+    TokenList list = tokens_current_script_list();
+    // A lexical error belongs to the cell being called, whose list was
+    // never read.
+    CellHandle owner = code == SE_LEXICAL || list == 0 ? in.executing : tokens_owner(list);
+    output_newline();
+    if (code != SE_EXIT && code != SE_HALTED && code != SE_OPERATION_ABORTED) {
+        output_text("SCRIPT ERROR");
+        output_newline();
+    }
+    output_location(msg, owner);
+    output_newline();
+}
+
+void iteration_begin() {
+    Interpreter& in = g_interp;
+    g_run.auto_mode = settings_auto_output();
+    in.depth = 0;
+    in.root = 0;
+    in.list = 0;
+    in.tok = nullptr;
+    g_run.auto_stack = hstack_new();
+    in.frames = hstack_new();
+    in.values = hstack_new();
+    in.args = hstack_new();
+}
+
+void iteration_teardown() {
+    Interpreter& in = g_interp;
+    hstack_free(g_run.auto_stack);
+    g_run.auto_stack = 0;
+    for (NodeHandle v = hstack_pop(in.values); v != 0; v = hstack_pop(in.values)) value_free(v);
+    for (NodeHandle a = hstack_pop(in.args); a != 0; a = hstack_pop(in.args)) valuelist_free(a);
+    while (in.frames != 0 && hstack_count(in.frames) > 0) position_restore();
+    hstack_free(in.values);
+    hstack_free(in.args);
+    hstack_free(in.frames);
+    in.values = in.args = in.frames = 0;
+    in.root = 0;
+    in.list = 0;
+    in.tok = nullptr;
+}
+
+// One iteration: the call, its result, and the automatic output.
+int iteration(CellHandle cell, bool first) {
+    int r = call_cell(cell, 0);
+    if (r != 0) return r;
+    NodeHandle v = pop_value();
+    if (v == 0) return SE_INTERNAL;
+    value_free(v);
+    if (first && (r = auto_output_header()) != 0) return r;
+    return auto_output_line();
+}
+
+struct ActiveRun {
+    ActiveRun() {
+        g_run.active = true;
+        tokens_set_retiring(true);
+    }
+    ~ActiveRun() {
+        g_run.active = false;
+        tokens_set_retiring(false);
+        tokens_free_retired();
+    }
+};
+
+} // namespace
+
+Interpreter& interp() { return g_interp; }
+
+// ---- tokens and positions ---------------------------------------------------------
+
+int advance() {
+    Interpreter& in = g_interp;
+    if (in.tok == nullptr || token_kind(in.tok) == END_OF_FILE) return 0;
+    Token next = tokens_next(in.list);
+    if (next == nullptr) return 0;
+    in.tok = next;
+    if (token_kind(next) == ERROR) return static_cast<int8_t>(token_aux(next));
+    return 0;
+}
+
+void seek(uint16_t index) {
+    Token t = tokens_seek(g_interp.list, index);
+    if (t != nullptr) g_interp.tok = t;
+}
+
+int expect(uint8_t kind) {
+    if (cur_kind() == kind) return advance();
+    switch (kind) {
+    case LPAREN: return SE_EXPECTED_LPAREN;
+    case RPAREN: return SE_EXPECTED_RPAREN;
+    case EQUAL: return SE_EXPECTED_EQUAL;
+    default: return SE_SYNTAX;
+    }
+}
+
+int expect_word(uint8_t id) { return cur_is_word(id) ? advance() : SE_SYNTAX; }
+
+void position_save() {
+    Interpreter& in = g_interp;
+    TokenCursor c = tokens_save(in.list);
+    NodeHandle p = node_alloc(PlainNode);
+    node_set_u16(p, SP_LIST, in.list);
+    node_set_u16(p, SP_CHUNK, c.chunk);
+    node_set_u8(p, SP_SLOT, c.slot);
+    node_set_u16(p, SP_INDEX, c.index);
+    hstack_push(in.frames, p);
+}
+
+TokenList position_restore() {
+    Interpreter& in = g_interp;
+    NodeHandle p = hstack_pop(in.frames);
+    if (p == 0) return 0;
+    TokenList list = node_get_u16(p, SP_LIST);
+    TokenCursor c{node_get_u16(p, SP_CHUNK), node_get_u8(p, SP_SLOT), node_get_u16(p, SP_INDEX)};
+    node_free(p);
+    in.list = list;
+    in.tok = tokens_restore(list, c);
+    return list;
+}
+
+void position_drop() { node_free(hstack_pop(g_interp.frames)); }
+
+void push_value(NodeHandle v) { hstack_push(g_interp.values, v); }
+NodeHandle pop_value() { return hstack_pop(g_interp.values); }
+
+void run_poll() {
+    if ((++g_run.poll_count & 1023) != 0) return;
+    auto now = std::chrono::steady_clock::now();
+    if (now - g_run.last_pump < std::chrono::milliseconds(20)) return;
+    g_run.last_pump = now;
+    pump_pending();
+}
+
+// ---- flags ------------------------------------------------------------------------
+
+bool run_stop_request() { return g_run.stop; }
+void run_set_stop_request(bool on) { g_run.stop = on; }
+bool run_resume_request() { return g_run.resume; }
+void run_set_resume_request(bool on) { g_run.resume = on; }
+bool run_breakpoint_pause() { return g_run.pause; }
+bool run_ignore_breakpoints() { return g_run.ignore; }
+void run_set_ignore_breakpoints(bool on) { g_run.ignore = on; }
+bool run_active() { return g_run.active; }
+void run_set_plot_hooks(RunHook begin, RunHook end) {
+    g_run.plot_begin = begin;
+    g_run.plot_end = end;
+}
+
+// ---- calls and runs ----------------------------------------------------------------
+
+int call_cell(CellHandle cell, NodeHandle args) {
+    Interpreter& in = g_interp;
+    Nest nest;
+    if (!nest.ok) return SE_STACK_OVERFLOW;
+    if (cell == 0) return 0;
+    if (in.root == 0) in.root = cell;
+    in.executing = cell;
+    if (cell_take_script_changed(cell)) {
+        relex_cell(cell);
+        if (lex_error_count() != 0) return SE_LEXICAL;
+    }
+    hstack_push(in.args, args);
+    // The argument list is the caller's to free, whatever happens here.
+    struct PopArgs {
+        ~PopArgs() { hstack_pop(g_interp.args); }
+    } pop_args;
+    TokenList list = cell_get(cell, CF_SCRIPT_TOKENS);
+    if (list != 0) {
+        in.list = list;
+        in.tok = tokens_first(list);
+        if (in.tok != nullptr && token_kind(in.tok) != END_OF_FILE) {
+            int r = exec_statement_list(cell);
+            if (r != 0) return r;
+        }
+    }
+    NodeHandle result = value_new();
+    push_value(result);
+    value_copy(result, cell_value(cell));
+    if (g_run.auto_mode == AUTO_GENERIC) hstack_push(g_run.auto_stack, cell);
+    return 0;
+}
+
+int run(CellHandle cell) {
+    ActiveRun active;
+    if (settings_auto_output() == AUTO_FORMATTED) build_format_cells();
+    uint32_t count = settings_iterations();
+    eof_set(0);
+    int result = 0;
+    for (uint32_t i = 0; i < count && result == 0; ++i) {
+        int r;
+        try {
+            iteration_begin();
+            r = iteration(cell, i == 0);
+        } catch (const NodeExhausted&) {
+            // The store gave out mid-run: end the run like any other error;
+            // the outermost guard reclaims what the unwound calls held.
+            building_chain_release();
+            guard_request_reclaim();
+            r = SE_OUT_OF_MEMORY;
+        }
+        if (r != 0) report_script_error(r);
+        iteration_teardown();
+        result = r;
+    }
+    return result;
+}
+
+int breakpoint() {
+    Interpreter& in = g_interp;
+    Nest nest;
+    if (!nest.ok) return SE_STACK_OVERFLOW;
+    g_run.resume = g_run.stop = false;
+    g_run.pause = true;
+    struct EndPause {
+        ~EndPause() { g_run.pause = g_run.resume = g_run.stop = false; }
+    } end_pause;
+    CellHandle remembered = current_cell();
+    int r = advance();
+    if (r == 0) r = expect(LPAREN);
+    NodeHandle v = 0;
+    if (r == 0) r = eval_to_value(&v);
+    if (r != 0) return r;
+    value_to_text(v);
+    std::string text = text_to_string(value_text(v));
+    value_free(v);
+    if (text.size() > 4095) text.resize(4095);
+    console_break_line(text);
+    if ((r = expect(RPAREN)) != 0) return r;
+    if (g_run.ignore) return 0;
+    status_show("Paused In Breakpoint...");
+    CellHandle owner = tokens_owner(in.list);
+    if (owner != 0) {
+        make_current(owner);
+        cell_list_select_current();
+    }
+    while (!g_run.resume && !g_run.stop) ui_pump_once();
+    if (g_run.stop) {
+        g_run.ignore = false;
+        return SE_HALTED;
+    }
+    if (current_cell() != owner && remembered != 0) {
+        commit_all_panes();
+        make_current(remembered);
+    }
+    status_show("Working...");
+    return 0;
+}
+
+std::vector<CellHandle> run_call_stack() {
+    std::vector<CellHandle> stack;
+    if (!g_run.active) {
+        status_error(-20);
+        stack.push_back(cell_root());
+        return stack;
+    }
+    Interpreter& in = g_interp;
+    stack.push_back(in.executing);
+    hstack_cursor_reset(in.frames);
+    for (NodeHandle p = hstack_cursor_next(in.frames); p != 0; p = hstack_cursor_next(in.frames)) {
+        CellHandle owner = tokens_owner(node_get_u16(p, SP_LIST));
+        if (owner != stack.back()) stack.push_back(owner);
+    }
+    if (in.root != stack.back()) stack.push_back(in.root);
+    return stack;
+}
+
+CellHandle run_root_cell() {
+    if (!g_run.active) {
+        status_error(-20);
+        return cell_root();
+    }
+    return g_interp.root;
+}
+
+CellHandle run_executing_cell() {
+    if (!g_run.active) {
+        status_error(-20);
+        return cell_root();
+    }
+    return g_interp.executing;
+}
+
+int run_command(bool to_breakpoint) {
+    if (frontend().search_in_progress()) {
+        status_flash("End search before running");
+        return 0;
+    }
+    if (input_wait()) {
+        status_flash("Script already running");
+        return 0;
+    }
+    g_run.stop = false;
+    g_run.ignore = !to_breakpoint;
+    if (g_run.pause) {
+        g_run.resume = true;
+        return 0;
+    }
+    if (g_run.active) {
+        status_flash("Script already running");
+        return 0;
+    }
+    CellHandle shown = current_cell();
+    commit_all_panes();
+    cell_histories_reset();
+    if (settings_plotting() && g_run.plot_begin) g_run.plot_begin();
+    int opened = output_open();
+    if (opened != 0) status_error(opened);
+    int r = run(shown);
+    output_close();
+    input_close();
+    if (g_run.plot_end) g_run.plot_end();
+    if (current_view() != VIEW_VALUE) commit_all_panes();
+    reshow_current();
+    return r;
+}
+
+} // namespace tarvex

@@ -1,0 +1,46 @@
+// The run engine: running a cell's script a number of times with automatic
+// output, calling cells, breakpoints, the run flags through which commands
+// reach a running script, and the engine side of the Run commands.
+#pragma once
+
+#include "web/cell.h"
+
+#include <vector>
+
+namespace tarvex {
+
+// Run flags.
+bool run_stop_request();
+void run_set_stop_request(bool on);
+bool run_resume_request();
+void run_set_resume_request(bool on);
+bool run_breakpoint_pause();
+bool run_ignore_breakpoints();
+void run_set_ignore_breakpoints(bool on);
+// True from the start of a run to its end.
+bool run_active();
+
+// Runs cell the number of times the iteration setting gives; the error that
+// ended the run is reported to the status line and the output, and returned
+// (0 when the run completed).
+int run(CellHandle cell);
+
+// The Run and Run to Brk commands without their window work: refusals,
+// flags, resuming a paused run, cutting histories, the plot and the
+// streams around run(). Returns the run's result, or 0 when nothing ran.
+int run_command(bool to_breakpoint);
+
+// Calls cell (with an argument list, or 0) and pushes its resulting value.
+int call_cell(CellHandle cell, NodeHandle args);
+
+// The call stack while paused: the executing cell, the owners of the saved
+// positions (repeats skipped), then the root cell.
+std::vector<CellHandle> run_call_stack();
+CellHandle run_root_cell();
+CellHandle run_executing_cell();
+
+// Hooks the plot registers: a run starts (when plotting is on), a run ends.
+using RunHook = void (*)();
+void run_set_plot_hooks(RunHook begin, RunHook end);
+
+} // namespace tarvex

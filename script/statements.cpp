@@ -1,0 +1,370 @@
+// The statement executor: conditionals and loops move the token cursor,
+// and skipped clauses are jumped over with targets cached in the clause's
+// own reserved-word token.
+#include "core/handle_stack.h"
+#include "core/value.h"
+#include "io/output_stream.h"
+#include "script/interpreter.h"
+#include "script/lexer.h"
+#include "script/run_engine.h"
+
+namespace tarvex {
+
+namespace {
+
+// The jump cache of a reserved-word token: the index of the first token
+// after its clause, 0 until computed.
+uint16_t cache_of(Token t) { return token_value(t); }
+void cache_set(Token t) { token_set_value(t, tokens_current_index(interp().list)); }
+
+int skip_group() {
+    if (cur_kind() != LPAREN) return SE_EXPECTED_LPAREN;
+    int r, count = 1;
+    while (count > 0) {
+        if ((r = advance()) != 0) return r;
+        if (cur_kind() == END_OF_FILE) return SE_UNEXPECTED_END;
+        if (cur_kind() == LPAREN) ++count;
+        else if (cur_kind() == RPAREN) --count;
+    }
+    return advance();
+}
+
+int skip_block() {
+    int r;
+    while (cur_kind() != LBRACE) {
+        if (cur_kind() == END_OF_FILE) return SE_UNEXPECTED_END;
+        if ((r = advance()) != 0) return r;
+    }
+    int count = 1;
+    while (count > 0) {
+        if ((r = advance()) != 0) return r;
+        if (cur_kind() == END_OF_FILE) return SE_UNEXPECTED_END;
+        if (cur_kind() == LBRACE) ++count;
+        else if (cur_kind() == RBRACE) --count;
+    }
+    return advance();
+}
+
+// Skips a clause (condition group and block) and caches where it ends.
+int skip_clause(Token t, bool with_group) {
+    if (cache_of(t) != 0) {
+        seek(cache_of(t));
+        return 0;
+    }
+    int r;
+    if (with_group && (r = skip_group()) != 0) return r;
+    if ((r = skip_block()) != 0) return r;
+    cache_set(t);
+    return 0;
+}
+
+// ( expression ) as a truth value.
+int condition(bool* truth) {
+    int r;
+    if ((r = expect(LPAREN)) != 0) return r;
+    NodeHandle v = 0;
+    if ((r = eval_to_value(&v)) != 0) return r;
+    *truth = value_is_true(v);
+    value_free(v);
+    return expect(RPAREN);
+}
+
+int stmt_if(CellHandle cell) {
+    Interpreter& in = interp();
+    Token if_tok = in.tok;
+    int r;
+    position_save();
+    if ((r = advance()) != 0) return r;
+    if ((r = skip_clause(if_tok, true)) != 0) return r;
+    while (cur_is_word(RW_ELSEIF)) {
+        Token t = in.tok;
+        if ((r = advance()) != 0) return r;
+        if ((r = skip_clause(t, true)) != 0) return r;
+    }
+    if (cur_is_word(RW_ELSE)) {
+        Token t = in.tok;
+        if (cache_of(t) == 0) {
+            if ((r = advance()) != 0) return r;
+            if ((r = skip_block()) != 0) return r;
+            cache_set(t);
+        }
+    }
+    if (position_restore() == 0 || !cur_is_word(RW_IF)) return SE_INTERNAL;
+    bool truth = false, taken = false;
+    if ((r = advance()) != 0) return r;
+    if ((r = condition(&truth)) != 0) return r;
+    if (truth) {
+        if ((r = exec_block(cell)) != 0) return r;
+        taken = true;
+    } else {
+        seek(cache_of(if_tok));
+    }
+    while (cur_is_word(RW_ELSEIF) || cur_is_word(RW_ELSE)) {
+        Token t = in.tok;
+        if (cur_is_word(RW_ELSE)) {
+            if (taken) {
+                seek(cache_of(t));
+            } else {
+                if ((r = advance()) != 0) return r;
+                if ((r = exec_block(cell)) != 0) return r;
+            }
+            break;
+        }
+        if ((r = advance()) != 0) return r;
+        if (taken) {
+            seek(cache_of(t));
+            continue;
+        }
+        if ((r = condition(&truth)) != 0) return r;
+        if (truth) {
+            if ((r = exec_block(cell)) != 0) return r;
+            taken = true;
+        } else {
+            seek(cache_of(t));
+        }
+    }
+    return 0;
+}
+
+int stmt_while(CellHandle cell) {
+    Token while_tok = interp().tok;
+    int r;
+    position_save();
+    if ((r = advance()) != 0) return r;
+    if (cache_of(while_tok) == 0) {
+        if ((r = skip_group()) != 0) return r;
+        if ((r = skip_block()) != 0) return r;
+        cache_set(while_tok);
+    }
+    for (;;) {
+        position_restore();
+        position_save();
+        run_poll();
+        if (run_stop_request()) return SE_HALTED;
+        if ((r = advance()) != 0) return r;
+        bool truth = false;
+        if ((r = condition(&truth)) != 0) return r;
+        if (!truth) {
+            seek(cache_of(while_tok));
+            break;
+        }
+        if ((r = exec_block(cell)) != 0) return r;
+    }
+    position_drop();
+    return 0;
+}
+
+int stmt_do(CellHandle cell) {
+    int r;
+    position_save();
+    for (;;) {
+        position_restore();
+        position_save();
+        run_poll();
+        if (run_stop_request()) return SE_HALTED;
+        if ((r = advance()) != 0) return r;
+        if ((r = exec_block(cell)) != 0) return r;
+        if (!cur_is_word(RW_WHILE)) return SE_BAD_DO;
+        if ((r = advance()) != 0) return r;
+        bool truth = false;
+        if ((r = condition(&truth)) != 0) return r;
+        if (!truth) break;
+    }
+    position_drop();
+    return 0;
+}
+
+// The tolerance comparison of the loop cell's value with the limit.
+int loop_compare(CellHandle cell, NodeHandle limit) {
+    NodeHandle v = value_new();
+    value_copy(v, cell_value(cell));
+    value_to_number(v);
+    value_to_number(limit);
+    int c = value_compare(v, limit);
+    value_free(v);
+    return c;
+}
+
+int for_rounds(CellHandle cell, CellHandle loop_cell, NodeHandle limit, NodeHandle step,
+               int direction, Token for_tok) {
+    int r;
+    int cmp = loop_compare(loop_cell, limit);
+    if (cmp == 0) return exec_block(cell);
+    if (direction + cmp != 0) {
+        seek(cache_of(for_tok));
+        return 0;
+    }
+    position_save();
+    while (cmp != 0) {
+        position_restore();
+        position_save();
+        run_poll();
+        if (run_stop_request()) return SE_HALTED;
+        if ((r = exec_block(cell)) != 0) return r;
+        NodeHandle next = value_new();
+        value_copy(next, cell_value(loop_cell));
+        value_add(next, step);
+        cell_set_value(loop_cell, next);
+        int now = loop_compare(loop_cell, limit);
+        if (now == 0) {
+            position_restore();
+            return exec_block(cell);
+        }
+        if (now != cmp) {
+            position_drop();
+            return 0;
+        }
+    }
+    return 0;
+}
+
+int stmt_for(CellHandle cell) {
+    Interpreter& in = interp();
+    Token for_tok = in.tok;
+    int r;
+    if ((r = advance()) != 0) return r;
+    if (cache_of(for_tok) == 0) {
+        position_save();
+        if ((r = skip_group()) != 0) return r;
+        if ((r = skip_block()) != 0) return r;
+        cache_set(for_tok);
+        position_restore();
+    }
+    if ((r = expect(LPAREN)) != 0) return r;
+    if (cur_kind() != CELLNAME) return SE_BAD_FOR;
+    int index = static_cast<int16_t>(token_value(in.tok));
+    if ((r = advance()) != 0) return r;
+    if (cur_kind() == LBRACKET) {
+        index = parse_subscript(index);
+        if (index < 0) return index;
+    }
+    CellHandle loop_cell = cell_table_at(index);
+    if (loop_cell == 0) return SE_BAD_FOR;
+    if ((r = expect(EQUAL)) != 0) return r;
+    NodeHandle start = 0;
+    if ((r = eval_to_value(&start)) != 0) return r;
+    cell_set_value(loop_cell, start);
+    if (!cur_is_word(RW_TO)) return SE_BAD_FOR;
+    if ((r = advance()) != 0) return r;
+    NodeHandle limit = 0, step = 0;
+    if ((r = eval_to_value(&limit)) != 0) return r;
+    int direction = 1;
+    if (cur_is_word(RW_STEP)) {
+        if ((r = advance()) == 0) r = eval_to_value(&step);
+        if (r == 0) direction = value_number(value_to_number(step)) < 0 ? -1 : 1;
+    } else {
+        step = value_new_one();
+    }
+    if (r == 0) r = expect(RPAREN);
+    if (r == 0) r = for_rounds(cell, loop_cell, limit, step, direction, for_tok);
+    value_free(limit);
+    value_free(step);
+    return r;
+}
+
+int stmt_set(CellHandle cell) {
+    Interpreter& in = interp();
+    int r = advance();
+    if (r != 0) return r;
+    if (cur_kind() == RESWORD) return stmt_set_config(cell);
+    if (cur_kind() != CELLNAME) return SE_SET_TARGET;
+    int index = static_cast<int16_t>(token_value(in.tok));
+    if ((r = advance()) != 0) return r;
+    if (cur_kind() == LBRACKET) {
+        index = parse_subscript(index);
+        if (index < 0) return index;
+    }
+    if (cur_kind() == RESWORD) {
+        if (!cur_is_word(RW_TO)) return SE_BAD_SET;
+        if ((r = advance()) != 0) return r;
+    }
+    if ((r = eval_expression()) != 0) return r;
+    NodeHandle v = pop_value();
+    if (v == 0) return SE_INVALID_EXPRESSION;
+    CellHandle target = cell_table_at(index);
+    if (target == 0) {
+        value_free(v);
+        return SE_SUBSCRIPT_RANGE;
+    }
+    cell_set_value(target, v);
+    return 0;
+}
+
+int stmt_expression(CellHandle cell) {
+    NodeHandle v = 0;
+    int r = eval_to_value(&v);
+    if (r != 0) return r;
+    cell_set_value(cell, v);
+    return 0;
+}
+
+} // namespace
+
+int exec_statement_list(CellHandle cell) {
+    if (interp().tok == nullptr) return SE_INTERNAL;
+    while (cur_kind() != RBRACE && cur_kind() != END_OF_FILE) {
+        int r = exec_statement(cell);
+        if (r != 0) return r;
+    }
+    return 0;
+}
+
+int exec_block(CellHandle cell) {
+    if (cur_kind() != LBRACE) return SE_MISSING_LBRACE;
+    int r = advance();
+    if (r != 0) return r;
+    if ((r = exec_statement_list(cell)) != 0) return r;
+    if (cur_kind() != RBRACE) return SE_MISSING_RBRACE;
+    return advance();
+}
+
+int exec_statement(CellHandle cell) {
+    Nest nest;
+    if (!nest.ok) return SE_STACK_OVERFLOW;
+    if (cur_kind() == LBRACE) return exec_block(cell);
+    run_poll();
+    if (run_stop_request()) return SE_HALTED;
+    switch (cur_kind()) {
+    case RESWORD:
+        switch (token_aux(interp().tok)) {
+        case RW_IF: return stmt_if(cell);
+        case RW_DO: return stmt_do(cell);
+        case RW_FOR: return stmt_for(cell);
+        case RW_SET: return stmt_set(cell);
+        case RW_BRK: return breakpoint();
+        case RW_EXIT: return SE_EXIT;
+        case RW_WHILE: return stmt_while(cell);
+        case RW_IN: return stmt_in(cell);
+        case RW_OUT: return stmt_out(cell);
+        case RW_REPORT: return stmt_report(cell);
+        case RW_NOT: return stmt_expression(cell);
+        default: return SE_ILLEGAL_STATEMENT;
+        }
+    case END_OF_FILE: return SE_UNEXPECTED_END;
+    default: return stmt_expression(cell);
+    }
+}
+
+int stmt_out(CellHandle) {
+    int r = advance();
+    if (r != 0) return r;
+    if ((r = expect(LPAREN)) != 0) return r;
+    for (;;) {
+        if (cur_kind() == RPAREN) return advance();
+        NodeHandle v = 0;
+        if ((r = eval_to_value(&v)) != 0) return r;
+        value_to_text(v);
+        int w = output_field(value_text(v));
+        value_free(v);
+        if (w != 0) return SE_OPERATION_ABORTED;
+        if (cur_kind() == COMMA) {
+            if ((r = advance()) != 0) return r;
+        } else if (cur_kind() == RPAREN) {
+            return advance();
+        } else {
+            return SE_BAD_OUT;
+        }
+    }
+}
+
+} // namespace tarvex

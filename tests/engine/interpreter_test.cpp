@@ -1,0 +1,283 @@
+// The interpreter through whole runs: expressions, statements, cell calls,
+// breakpoints, automatic output and the error report.
+#include "engine_fixture.h"
+
+#include "builtins/builtins.h"
+#include "core/guard.h"
+#include "core/value.h"
+#include "io/output_stream.h"
+#include "script/run_engine.h"
+#include "script/script_errors.h"
+#include "web/cell.h"
+#include "web/navigation.h"
+#include "webfile/settings.h"
+
+#include <string>
+
+namespace tarvex::test {
+namespace {
+
+class Interp : public EngineTest {
+protected:
+    void SetUp() override {
+        EngineTest::SetUp();
+        builtins_init();
+        cell_create("home");
+        navigation_reset();
+    }
+    CellHandle cell(const char* name, const char* script = nullptr) {
+        CellHandle c = cell_find(name);
+        if (c == 0) c = cell_create(name);
+        if (script) cell_set_script(c, script);
+        return c;
+    }
+    // Runs a script in home through the Run command; returns the console.
+    std::string run_home(const char* script, int* result = nullptr, bool to_brk = false) {
+        cell_set_script(cell_root(), script);
+        make_current(cell_root());
+        int r = engine_guard([to_brk] { return run_command(to_brk); });
+        if (result) *result = r;
+        return ui.console;
+    }
+    std::string value_of(const char* name) { return value_display(cell_value(cell_find(name))); }
+};
+
+TEST_F(Interp, ArithmeticPrecedenceAndSigns) {
+    EXPECT_EQ(run_home("out(1 + 2 * 3, ' ', (1 + 2) * 3, ' ', -2 * 3, ' ', 7 % 3, ' ', -7 % 3)"),
+              "7 9 -6 1 -1");
+    EXPECT_EQ(run_home("out(1 < 2, \"b\" < \"a\", 2 = 2.001, 2 = 2.01, 'ab' cat 12)"), "1010ab12");
+    EXPECT_EQ(run_home("out(not 0, not 3 = 0, 1 or 0, 1 and 0)"), "1110");
+    EXPECT_EQ(run_home("out(1.50, ' ', 1.50 + 0)"), "1.50 1.5");
+    EXPECT_EQ(run_home("out(-'5', 2/3)"), "-50.67");
+    int r = 0;
+    EXPECT_NE(run_home("out(2*-3)", &r).find("Invalid expression IN CELL home"), std::string::npos);
+    EXPECT_EQ(r, SE_INVALID_EXPRESSION);
+}
+
+TEST_F(Interp, ExpressionStatementSetsTheCell) {
+    cell("x");
+    cell("y", "x + 1");
+    run_home("set x to 4 y!");
+    EXPECT_EQ(value_of("y"), "5");
+    run_home("set x 10 y()");
+    EXPECT_EQ(value_of("y"), "11");
+    run_home("set x to 2 ^ 3");
+    EXPECT_EQ(value_of("x"), "2");
+    EXPECT_NE(ui.console.find("Invalid expression"), std::string::npos);
+}
+
+TEST_F(Interp, CellCallsWithArguments) {
+    cell("f", "%1 + %2");
+    EXPECT_EQ(run_home("out(f(1, 2))"), "3");
+    EXPECT_EQ(value_of("f"), "3");
+    cell("g", "%1");
+    int r = 0;
+    std::string out = run_home("out(g!)", &r);
+    EXPECT_EQ(r, SE_ARGNUM_INVALID);
+    EXPECT_NE(out.find("Argument number invalid IN CELL g"), std::string::npos);
+    cell("empty_script");
+    cell_set_value(cell_find("empty_script"), value_new_number(8));
+    EXPECT_EQ(run_home("out(empty_script!)"), "8");
+    EXPECT_EQ(run_home("out(max(3, 9, 2))"), "9");
+    run_home("out(max())", &r); // called with the result value alone: no argument
+    EXPECT_EQ(r, SE_BUILTIN_ARG);
+    run_home("out(max)", &r);
+    EXPECT_EQ(r, SE_BUILTIN_CALL);
+}
+
+TEST_F(Interp, Subscripts) {
+    cell("a1");
+    cell("a2");
+    cell("a3");
+    EXPECT_EQ(run_home("set a1[2] to 7 out(a3, a1[0])"), "7");
+    int r = 0;
+    run_home("out(home[1])", &r); // home is the last cell of the table
+    EXPECT_EQ(r, SE_SUBSCRIPT_RANGE);
+    run_home("out(a1[2)", &r);
+    EXPECT_EQ(r, SE_SUBSCRIPT_BRACKET);
+}
+
+TEST_F(Interp, NestingLimits) {
+    std::string deep = "out(" + std::string(60, '(') + "1" + std::string(60, ')') + ")";
+    int r = 0;
+    run_home(deep.c_str(), &r);
+    EXPECT_EQ(r, SE_STACK_OVERFLOW);
+    cell("rec", "rec!");
+    run_home("rec!", &r);
+    EXPECT_EQ(r, SE_STACK_OVERFLOW);
+    EXPECT_NE(ui.console.find("Stack overflow IN CELL rec"), std::string::npos);
+}
+
+TEST_F(Interp, IfChainsUseAndKeepTheirJumpCaches) {
+    const char* s = "if (0) {out('a')} elseif (1) {out('b')} else {out('c')} "
+                    "if (n = 1) {out('1')} elseif (n = 2) {out('2')} else {out('x')}";
+    cell("n");
+    EXPECT_EQ(run_home(s), "bx");
+    cell_set_value(cell_find("n"), value_new_number(2));
+    // Same script text: the tokens (and their caches) are reused.
+    int r = engine_guard([] { return run_command(false); });
+    EXPECT_EQ(r, 0);
+    EXPECT_EQ(ui.console, "b2");
+    cell_set_value(cell_find("n"), value_new_number(1));
+    engine_guard([] { return run_command(false); });
+    EXPECT_EQ(ui.console, "b1");
+    run_home("elseif (1) {}", &r);
+    EXPECT_EQ(r, SE_ILLEGAL_STATEMENT);
+    EXPECT_EQ(run_home("out('a') } out('never')", &r), "a");
+    EXPECT_EQ(r, 0);
+}
+
+TEST_F(Interp, Loops) {
+    cell("i");
+    cell("n");
+    EXPECT_EQ(run_home("for (i = 1 to 10 step 2) {out(i, ' ')}"), "1 3 5 7 9 ");
+    EXPECT_EQ(value_of("i"), "11");
+    EXPECT_EQ(run_home("for (i = 1 to 3) {out(i)}"), "123");
+    EXPECT_EQ(value_of("i"), "3");
+    EXPECT_EQ(run_home("for (i = 5 to 1) {out(i)}"), "");
+    EXPECT_EQ(value_of("i"), "5");
+    EXPECT_EQ(run_home("for (i = 3 to 3) {out(i)}"), "3");
+    EXPECT_EQ(run_home("for (i = 1 to 3 step -1) {out(i)}"), "");
+    EXPECT_EQ(run_home("for (i = 3 to 1 step -1) {out(i)}"), "321");
+    EXPECT_EQ(run_home("set n 0 do {set n to n + 1} while (n < 3) out(n)"), "3");
+    EXPECT_EQ(run_home("set n 0 while (n < 4) {set n to n + 1 out(n)}"), "1234");
+    int r = 0;
+    run_home("do {} until (n)", &r);
+    EXPECT_EQ(r, SE_BAD_DO);
+    run_home("for (3 = 1 to 2) {}", &r);
+    EXPECT_EQ(r, SE_BAD_FOR);
+    run_home("for (i = 1 too 2) {}", &r);
+    EXPECT_EQ(r, SE_BAD_FOR);
+}
+
+TEST_F(Interp, ErrorReportNamesTheCell) {
+    cell("a", "exit");
+    int r = 0;
+    EXPECT_EQ(run_home("a!", &r), "\nExit requested IN CELL a\n");
+    EXPECT_EQ(r, SE_EXIT);
+    EXPECT_EQ(ui.flashes.back(), "Exit requested");
+    EXPECT_EQ(run_home("out(1", &r), "1\nSCRIPT ERROR\nMissing ',' or ')' in OUT stmt IN CELL home\n");
+    run_home("out(1) ; out(2)", &r);
+    EXPECT_EQ(r, SE_ILLEGAL_CHARACTER);
+    run_home("; out(2)", &r);
+    EXPECT_EQ(r, SE_INVALID_EXPRESSION);
+    run_home("set 3 to 4", &r);
+    EXPECT_EQ(r, SE_SET_TARGET);
+    run_home("set home not 4", &r);
+    EXPECT_EQ(r, SE_BAD_SET);
+    run_home("out(if)", &r);
+    EXPECT_EQ(r, SE_RESERVED_MISUSE);
+}
+
+TEST_F(Interp, LexicalErrorsStopBeforeTheScriptRuns) {
+    CellHandle extra = cell_create_unlimited("zz_beyond");
+    (void)extra;
+    for (int i = 0; i < CELL_TABLE_SIZE; ++i) {
+        char n[8];
+        std::snprintf(n, sizeof n, "c%03d", i);
+        cell_create_unlimited(n);
+    }
+    int r = 0;
+    std::string out = run_home("out('x') zz_beyond", &r);
+    EXPECT_EQ(r, SE_LEXICAL);
+    EXPECT_EQ(out, "\nSCRIPT ERROR\nLexical analysis IN CELL home\n");
+}
+
+TEST_F(Interp, IterationsAndGenericAutoOutput) {
+    cell("count");
+    cell("sq", "count * count");
+    settings_set_iterations(3);
+    settings_set_auto_output(AUTO_GENERIC);
+    EXPECT_EQ(run_home("set count to count + 1 sq!"), "\n\nhome,sq\n1,1\n4,4\n9,9");
+}
+
+TEST_F(Interp, FormattedAutoOutput) {
+    cell("x", "x + 1");
+    cell("y", "x * 10");
+    settings_set_auto_output(AUTO_FORMATTED);
+    settings_set_iterations(2);
+    settings_set_list_format("~%x,%y");
+    EXPECT_EQ(run_home("x! y!"), "\n\n1,10\n2,20");
+    settings_set_list_format("X=%x\\nY=%y!");
+    cell_set_value(cell_find("x"), value_new_number(0));
+    EXPECT_EQ(run_home("x! y!"), "\nX=x\nY=y!\nX=1\nY=10!\nX=2\nY=20!");
+}
+
+TEST_F(Interp, BreakpointsPauseResumeAndStop) {
+    int pumps = 0;
+    ui.on_pump = [&] {
+        ++pumps;
+        run_set_resume_request(true);
+    };
+    int r = 0;
+    cell_set_script(cell_root(), "brk('one') brk(2) out('end')");
+    make_current(cell_root());
+    r = engine_guard([] { return run_command(true); }); // Run to Brk
+    EXPECT_EQ(r, 0);
+    EXPECT_EQ(ui.console, "\r<BRK:one>\r\r<BRK:2>\rend");
+    EXPECT_EQ(pumps, 2);
+    EXPECT_FALSE(run_breakpoint_pause());
+    // Run ignores breakpoints: lines printed, no pause.
+    pumps = 0;
+    r = engine_guard([] { return run_command(false); });
+    EXPECT_EQ(pumps, 0);
+    // Stop while paused: "Run halted" without the SCRIPT ERROR line.
+    ui.on_pump = [] { run_set_stop_request(true); };
+    r = engine_guard([] { return run_command(true); });
+    EXPECT_EQ(r, SE_HALTED);
+    EXPECT_EQ(ui.console, "\r<BRK:one>\r\nRun halted IN CELL home\n");
+    EXPECT_FALSE(run_ignore_breakpoints());
+}
+
+TEST_F(Interp, CallStackWhilePaused) {
+    cell("inner", "brk(0)");
+    cell("outer", "inner!");
+    std::vector<CellHandle> stack;
+    ui.on_pump = [&] {
+        stack = run_call_stack();
+        run_set_resume_request(true);
+    };
+    run_home("outer!", nullptr, true);
+    ASSERT_EQ(stack.size(), 3u);
+    EXPECT_EQ(stack[0], cell_find("inner"));
+    EXPECT_EQ(stack[1], cell_find("outer"));
+    EXPECT_EQ(stack[2], cell_root());
+    run_call_stack(); // no run: an internal error, answered with home
+    EXPECT_EQ(ui.flashes.back(), "INTERNAL ERROR");
+}
+
+TEST_F(Interp, EditingARunningScriptIsSafe) {
+    // While paused, the user edits the script of the cell that is running.
+    ui.on_pump = [&] {
+        cell_set_script(cell_root(), "out('new')");
+        run_set_resume_request(true);
+    };
+    EXPECT_EQ(run_home("brk(1) out('old')", nullptr, true), "\r<BRK:1>\rold");
+    engine_guard([] { return run_command(false); });
+    EXPECT_EQ(ui.console, "new");
+}
+
+TEST_F(Interp, StopEndsALoopWithoutStatements) {
+    int polls = 0;
+    ui.on_pump_pending = [&] {
+        if (++polls == 3) run_set_stop_request(true);
+    };
+    int r = 0;
+    run_home("while (1) {}", &r);
+    EXPECT_EQ(r, SE_HALTED);
+}
+
+TEST_F(Interp, RunningOutOfNodesEndsTheRunAndLosesNothing) {
+    cell("x");
+    uint16_t before = nodes_in_use();
+    int r = 0;
+    std::string out = run_home("set x to '' while (1) {set x to x cat 'abcdefghij'}", &r);
+    EXPECT_EQ(r, SE_OUT_OF_MEMORY);
+    EXPECT_NE(out.find("SCRIPT ERROR\nOut of memory IN CELL home"), std::string::npos);
+    // The web is still usable: the cells are there and a new run works.
+    EXPECT_LT(nodes_in_use(), before + 9000);
+    EXPECT_EQ(run_home("set x to 1 out(x + 1)"), "2");
+}
+
+} // namespace
+} // namespace tarvex::test
