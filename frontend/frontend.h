@@ -5,9 +5,26 @@
 
 #include "core/node_store.h"
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace tarvex {
+
+// The six views of the main window, in tab order.
+constexpr int VIEW_LIST = 0;
+constexpr int VIEW_TEXT = 1;
+constexpr int VIEW_VALUE = 2;
+constexpr int VIEW_SCRIPT = 3;
+constexpr int VIEW_CONS = 4;
+constexpr int VIEW_PLOT = 5;
+
+// Styles of console text: script output, and the prompts of keyboard input.
+constexpr int CONSOLE_STYLE_DEFAULT = 0;
+constexpr int CONSOLE_STYLE_PROMPT = 3;
+
+// The answers of the save question.
+enum SaveAnswer { SAVE_YES, SAVE_NO, SAVE_CANCEL };
 
 class Frontend {
 public:
@@ -47,6 +64,48 @@ public:
     virtual void cell_list_remove(NodeHandle cell) { (void)cell; }
     virtual void cell_list_clear() {}
     virtual void cell_list_select_current() {}
+
+    // A find/replace search is open (Run is refused meanwhile).
+    virtual bool search_in_progress() { return false; }
+
+    // The selected text of the pane that has the focus ("" when none).
+    virtual std::string selected_text() { return {}; }
+
+    // The console pane. Positions and lengths count bytes.
+    virtual void console_append(std::string_view bytes, int style) { (void)bytes, (void)style; }
+    virtual void console_clear() {}
+    virtual int64_t console_length() { return 0; }
+    virtual void console_caret_to_end() {}
+    virtual void console_set_style(int64_t start, int64_t length, int style) {
+        (void)start, (void)length, (void)style;
+    }
+
+    // Handles the events already pending, without waiting; called while
+    // output is produced so the window stays live.
+    virtual void pump_pending() {}
+
+    // Views: show one (the previous view becomes the one shown before).
+    virtual void show_view(int view) { (void)view; }
+    virtual int current_view() { return VIEW_LIST; }
+    virtual int previous_view() { return VIEW_LIST; }
+
+    // Web files: the open and save dialogs (the chosen name, or "" when
+    // cancelled; current pre-fills the open dialog, suggested the save one),
+    // the three-answer save question, the window title and a new layout.
+    virtual std::string ask_open_file_name(const std::string& current) {
+        (void)current;
+        return {};
+    }
+    virtual std::string ask_save_file_name(const std::string& suggested) {
+        (void)suggested;
+        return {};
+    }
+    virtual SaveAnswer ask_save_changes(const std::string& display_name) {
+        (void)display_name;
+        return SAVE_CANCEL;
+    }
+    virtual void set_window_title(const std::string& display_name) { (void)display_name; }
+    virtual void relayout() {}
 };
 
 // Installs f (not owned) as the frontend; nullptr restores the built-in
@@ -72,5 +131,25 @@ void cell_list_add(NodeHandle cell);
 void cell_list_remove(NodeHandle cell);
 void cell_list_clear();
 void cell_list_select_current();
+
+void console_append(std::string_view bytes, int style = CONSOLE_STYLE_DEFAULT);
+void console_clear();
+int64_t console_length();
+void console_caret_to_end();
+void console_set_style(int64_t start, int64_t length, int style);
+void pump_pending();
+void show_view(int view);
+int current_view();
+int previous_view();
+
+std::string ask_open_file_name(const std::string& current = {});
+std::string ask_save_file_name(const std::string& suggested);
+// Asks "Save current changes in %s?" with the display name, "(untitled)" for
+// an empty one.
+SaveAnswer ask_save_changes(const std::string& display_name);
+// The question's text, for the frontends.
+std::string save_changes_text(const std::string& display_name);
+void set_window_title(const std::string& display_name);
+void relayout();
 
 } // namespace tarvex

@@ -1,11 +1,198 @@
 // The configuration and stream statements: set with a configuration word,
 // in and report.
+#include "core/value.h"
+#include "io/input_stream.h"
+#include "io/output_stream.h"
+#include "io/reports.h"
 #include "script/interpreter.h"
+#include "script/lexer.h"
+#include "web/navigation.h"
+#include "webfile/settings.h"
+
+#include <cstring>
+#include <string>
 
 namespace tarvex {
 
-int stmt_set_config(CellHandle) { return SE_ILLEGAL_STATEMENT; }
-int stmt_in(CellHandle) { return SE_ILLEGAL_STATEMENT; }
-int stmt_report(CellHandle) { return SE_ILLEGAL_STATEMENT; }
+namespace {
+
+constexpr size_t CONFIG_LITERAL_MAX = 256;
+constexpr int REPORT_STATEMENT_MAX = 63;
+
+// The text of the literal after a configuration word; false when the token
+// is not of an accepted kind.
+bool literal_text(bool allow_cell, bool allow_number, std::string* out) {
+    Token t = interp().tok;
+    uint8_t k = cur_kind();
+    if (k == STRING || (allow_number && k == NUMBER)) {
+        *out = value_display(token_value(t));
+    } else if (allow_cell && k == CELLNAME) {
+        CellHandle c = cell_table_at(static_cast<int16_t>(token_value(t)));
+        if (c == 0) return false;
+        *out = cell_name_string(c);
+    } else {
+        return false;
+    }
+    if (out->size() > CONFIG_LITERAL_MAX) out->resize(CONFIG_LITERAL_MAX);
+    return true;
+}
+
+// The index (1-based) of text among words, compared ignoring case; 0 when
+// it is none of them.
+int word_index(const std::string& text, std::initializer_list<const char*> words) {
+    int i = 1;
+    for (const char* w : words) {
+        if (cstring_compare(text.c_str(), w) == 0) return i;
+        ++i;
+    }
+    return 0;
+}
+
+// Closes a stream, changes its setting and opens it again.
+template <class Change> int reopen_input(Change change) {
+    input_close();
+    change();
+    return input_open() == 0 ? 0 : SE_CELL_IO_MEMORY;
+}
+
+template <class Change> int reopen_output(Change change) {
+    output_close();
+    change();
+    return output_open() == 0 ? 0 : SE_CELL_IO_MEMORY;
+}
+
+} // namespace
+
+int stmt_set_config(CellHandle) {
+    uint8_t word = token_aux(interp().tok);
+    int r = advance();
+    if (r != 0) return r;
+    if (cur_kind() == RESWORD) {
+        if (!cur_is_word(RW_TO)) return SE_BAD_SET;
+        if ((r = advance()) != 0) return r;
+    }
+    std::string text;
+    switch (word) {
+    case RW_INTYPE: {
+        int v = literal_text(false, false, &text) ? word_index(text, {"keyboard", "cell", "file"}) : 0;
+        if (v == 0) return SE_EXPECTED_INTYPE;
+        if ((r = advance()) != 0) return r;
+        return reopen_input([v] { settings_set_input_type(static_cast<uint8_t>(v)); });
+    }
+    case RW_OUTTYPE: {
+        int v = literal_text(false, false, &text) ? word_index(text, {"screen", "file", "printer"}) : 0;
+        if (v == 0) return SE_EXPECTED_OUTTYPE;
+        if ((r = advance()) != 0) return r;
+        return reopen_output([v] { settings_set_output_dest(static_cast<uint8_t>(v)); });
+    }
+    case RW_INNAME:
+        if (!literal_text(true, false, &text)) return SE_EXPECTED_INNAME;
+        if ((r = advance()) != 0) return r;
+        return reopen_input([&text] { settings_set_input_name(text.c_str()); });
+    case RW_OUTNAME:
+        if (!literal_text(true, false, &text)) return SE_EXPECTED_OUTNAME;
+        if ((r = advance()) != 0) return r;
+        return reopen_output([&text] { settings_set_output_name(text.c_str()); });
+    case RW_RPTFMT:
+        if (!literal_text(false, false, &text)) return SE_EXPECTED_FORMAT;
+        settings_set_report_format(text.c_str());
+        return advance();
+    case RW_NUMFMT: {
+        int v = literal_text(false, false, &text) ? word_index(text, {"fixed", "expn", "general"}) : 0;
+        if (v == 0) return SE_BAD_NUMFMT;
+        settings_set_number_style(static_cast<uint8_t>(v - 1));
+        return advance();
+    }
+    case RW_NUMDEC: {
+        if (cur_kind() != NUMBER) return SE_BAD_NUMDEC;
+        int16_t n = 0;
+        if (num_to_int16(n, value_number(value_to_number(token_value(interp().tok)))) != 0)
+            return SE_BAD_NUMDEC;
+        settings_set_decimals(static_cast<uint8_t>(n < 0 ? 0 : n > 15 ? 15 : n));
+        return advance();
+    }
+    case RW_RPTTYPE: {
+        int v = literal_text(false, false, &text)
+                    ? word_index(text, {"formatted", "inptrs", "outptrs", "trail"})
+                    : 0;
+        if (v == 0) return SE_EXPECTED_RPTTYPE;
+        settings_set_report_type(static_cast<uint8_t>(v));
+        return advance();
+    }
+    case RW_TRIGUNITS: {
+        int v = literal_text(false, false, &text) ? word_index(text, {"degrees", "radians"}) : 0;
+        if (v == 0) return SE_BAD_TRIGUNITS;
+        settings_set_trig_units(static_cast<uint8_t>(v));
+        return advance();
+    }
+    default: return SE_BAD_SET;
+    }
+}
+
+int stmt_in(CellHandle) {
+    int r = advance();
+    if (r != 0) return r;
+    if ((r = expect(LPAREN)) != 0) return r;
+    for (;;) {
+        if (cur_kind() == RPAREN) return expect(RPAREN);
+        if (cur_kind() == CELLNAME) {
+            int index = static_cast<int16_t>(token_value(interp().tok));
+            NodeHandle v = input_value();
+            if (v == 0)
+                return settings_input_type() == IN_KEYBOARD ? SE_INPUT_ABORTED : SE_READ_PAST_END;
+            if ((r = advance()) == 0 && cur_kind() == LBRACKET) {
+                index = parse_subscript(index);
+                if (index < 0) r = index;
+            }
+            CellHandle target = cell_table_at(index);
+            if (r != 0 || target == 0) {
+                value_free(v);
+                return r != 0 ? r : SE_SUBSCRIPT_RANGE;
+            }
+            cell_set_value(target, v);
+        } else if (cur_kind() == STRING) {
+            input_prompt(value_display(token_value(interp().tok)));
+            if ((r = advance()) != 0) return r;
+        } else {
+            return SE_BAD_IN;
+        }
+        if (cur_kind() == COMMA) {
+            if ((r = advance()) != 0) return r;
+        } else if (cur_kind() == RPAREN) {
+            return advance();
+        } else {
+            return SE_BAD_IN;
+        }
+    }
+}
+
+int stmt_report(CellHandle) {
+    int r = advance();
+    if (r != 0) return r;
+    if (cur_kind() != LPAREN) return 0;
+    report_selection_clear();
+    if ((r = advance()) != 0) return r;
+    bool any = false;
+    while (cur_kind() != RPAREN) {
+        if (cur_kind() != CELLNAME) return SE_CELL_LIST;
+        int index = static_cast<int16_t>(token_value(interp().tok));
+        if ((r = advance()) != 0) return r;
+        if (cur_kind() == LBRACKET) {
+            index = parse_subscript(index);
+            if (index < 0) return index;
+        }
+        report_selection_add(cell_table_at(index), REPORT_STATEMENT_MAX);
+        any = true;
+        if (cur_kind() == COMMA) {
+            if ((r = advance()) != 0) return r;
+        } else if (cur_kind() != RPAREN) {
+            return SE_CELL_LIST;
+        }
+    }
+    position_save();
+    report_statement_run(any);
+    position_restore();
+    return advance();
+}
 
 } // namespace tarvex

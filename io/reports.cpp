@@ -1,0 +1,185 @@
+// Reports.
+#include "io/reports.h"
+
+#include "core/value.h"
+#include "frontend/frontend.h"
+#include "io/output_stream.h"
+#include "script/char_class.h"
+#include "script/run_engine.h"
+#include "web/links.h"
+#include "web/navigation.h"
+#include "webfile/settings.h"
+
+#include <string>
+
+namespace tarvex {
+
+namespace {
+
+std::vector<CellHandle> g_selection;
+
+bool view_is(int view) {
+    return current_view() == view || (current_view() == VIEW_CONS && previous_view() == view);
+}
+
+// Which pointer list the pointer reports read, by the pane in view.
+bool pointers_from_script() { return view_is(VIEW_SCRIPT); }
+
+int write_formatted(CellHandle c) {
+    std::string f = settings_report_format();
+    int r = 0;
+    for (size_t i = 0; i < f.size() && r == 0; ++i) {
+        if (f[i] != '\\') {
+            r = output_char(static_cast<uint8_t>(f[i]));
+            continue;
+        }
+        if (++i >= f.size()) break; // a trailing backslash writes nothing
+        switch (f[i]) {
+        case 'n': r = output_text("\r\n"); break;
+        case 'N': r = output_field(cell_name(c)); break;
+        case 'V':
+            if (cell_value(c) != 0) r = output_text(value_display(cell_value(c)));
+            break;
+        case 'T': r = output_field(cell_text(c)); break;
+        case 'S': r = output_field(cell_script(c)); break;
+        default: r = output_char(static_cast<uint8_t>(f[i])); break;
+        }
+    }
+    return r;
+}
+
+int write_in_pointers(CellHandle c) {
+    int r = output_newline();
+    if (r == 0) r = output_field(cell_name(c));
+    for (CellHandle y : in_pointers(c, pointers_from_script())) {
+        if (r != 0) break;
+        r = output_text("\n    <");
+        if (r == 0) r = output_field(cell_name(y));
+    }
+    return r;
+}
+
+int write_out_pointers(CellHandle c) {
+    int r = output_newline();
+    if (r == 0) r = output_field(cell_name(c));
+    for (CellHandle named : out_pointers(c, pointers_from_script())) {
+        if (r != 0) break;
+        r = output_text("\n    >");
+        if (r == 0) r = output_field(cell_name(named));
+    }
+    return r;
+}
+
+int report_one(CellHandle c) {
+    switch (settings_report_type()) {
+    case RPT_FORMATTED: return write_formatted(c);
+    case RPT_IN_POINTERS: return write_in_pointers(c);
+    case RPT_OUT_POINTERS: return write_out_pointers(c);
+    default: return 0;
+    }
+}
+
+// Reports on cells; pointer reports with the text pane in view first
+// rebuild the covered cells' link lists and release them afterwards.
+int report_cells(const std::vector<CellHandle>& cells) {
+    uint8_t type = settings_report_type();
+    bool pointers = type == RPT_IN_POINTERS || type == RPT_OUT_POINTERS;
+    bool fresh = pointers && view_is(VIEW_TEXT);
+    if (fresh)
+        for (CellHandle c : cells) text_links_build(c);
+    int r = 0;
+    for (CellHandle c : cells) {
+        if ((r = report_one(c)) != 0) break;
+    }
+    if (fresh || (pointers && type == RPT_OUT_POINTERS && cells.size() == 1 &&
+                  cells[0] == current_cell() && pointers_from_script()))
+        for (CellHandle c : cells) text_links_discard(c);
+    return r;
+}
+
+std::vector<CellHandle> all_cells() {
+    std::vector<CellHandle> cells;
+    for (NodeHandle e = tree_first(cell_root()); e != 0; e = tree_next(e))
+        if (entry_kind(e) == NK_CELL) cells.push_back(e);
+    return cells;
+}
+
+} // namespace
+
+void report_selection_clear() { g_selection.clear(); }
+
+void report_selection_add(CellHandle c, int limit) {
+    if (c != 0 && static_cast<int>(g_selection.size()) < limit) g_selection.push_back(c);
+}
+
+const std::vector<CellHandle>& report_selection() { return g_selection; }
+
+void selection_from_text(std::string_view text) {
+    report_selection_clear();
+    size_t i = 0;
+    while (i < text.size() && g_selection.size() < REPORT_SELECTION_MAX) {
+        if (char_class(static_cast<uint8_t>(text[i])) != CC_LETTER) {
+            ++i;
+            continue;
+        }
+        std::string word;
+        while (i < text.size()) {
+            CharClass k = char_class(static_cast<uint8_t>(text[i]));
+            if (k != CC_LETTER && k != CC_DIGIT && k != CC_UNDERSCORE) break;
+            if (word.size() == REPORT_WORD_MAX) {
+                ++i; // a word cut at its limit loses its next character
+                break;
+            }
+            word += text[i++];
+        }
+        report_selection_add(cell_find(word.c_str()));
+    }
+}
+
+int report_all() { return report_cells(all_cells()); }
+int report_selected() { return report_cells(g_selection); }
+int report_current() {
+    if (current_cell() == 0) return 0;
+    return report_cells({current_cell()});
+}
+
+int report_trail() {
+    int r = output_text("\nTrail:");
+    back_iterate_start();
+    for (CellHandle c = back_iterate_next(); c != 0 && r == 0; c = back_iterate_next()) {
+        r = output_text("\n    ");
+        if (r == 0) r = output_field(cell_name(c));
+    }
+    return r;
+}
+
+int report_statement_run(bool list_given) {
+    if (settings_report_type() == RPT_TRAIL) return 0;
+    if (list_given) return report_selected();
+    return settings_report_all() ? report_all() : report_current();
+}
+
+int report_command() {
+    commit_all_panes();
+    if (!settings_report_all()) selection_from_text(frontend().selected_text());
+    // A report made while a run is paused writes into the run's open output
+    // and leaves it open: closing would clear the console or cut the file.
+    bool keep_open = run_active() && output_is_open();
+    int r;
+    if (settings_report_type() == RPT_TRAIL)
+        r = report_trail();
+    else if (settings_report_all())
+        r = report_all();
+    else if (g_selection.empty())
+        r = report_current();
+    else
+        r = report_selected();
+    if (!keep_open) {
+        int closed = output_close();
+        if (r == 0) r = closed;
+    }
+    reshow_current();
+    return r;
+}
+
+} // namespace tarvex

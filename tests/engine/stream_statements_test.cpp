@@ -1,0 +1,202 @@
+// The configuration and stream statements and the reports, end to end
+// through runs and the Report command.
+#include "engine_fixture.h"
+
+#include "builtins/builtins.h"
+#include "core/guard.h"
+#include "core/value.h"
+#include "io/input_stream.h"
+#include "io/output_stream.h"
+#include "io/reports.h"
+#include "script/run_engine.h"
+#include "script/script_errors.h"
+#include "web/cell.h"
+#include "web/navigation.h"
+#include "webfile/settings.h"
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace tarvex::test {
+namespace {
+
+class Streams : public EngineTest {
+protected:
+    void SetUp() override {
+        EngineTest::SetUp();
+        builtins_init();
+        streams_reset();
+        cell_create("home");
+        navigation_reset();
+    }
+    void TearDown() override {
+        streams_reset();
+        EngineTest::TearDown();
+    }
+    CellHandle cell(const char* name, const char* text = nullptr) {
+        CellHandle c = cell_find(name);
+        if (c == 0) c = cell_create(name);
+        if (text) cell_set_text(c, text);
+        return c;
+    }
+    std::string run_home(const char* script, int* result = nullptr) {
+        cell_set_script(cell_root(), script);
+        make_current(cell_root());
+        int r = engine_guard([] { return run_command(false); });
+        if (result) *result = r;
+        return ui.console;
+    }
+    std::string value_of(const char* name) { return value_display(cell_value(cell_find(name))); }
+};
+
+TEST_F(Streams, ConfigurationWords) {
+    int r = 0;
+    run_home("set numdec 20", &r);
+    EXPECT_EQ(r, 0);
+    EXPECT_EQ(settings_decimals(), 15);
+    run_home("set numfmt 'Fixed' set numdec 1 out(2 + 0, ' ', 2)");
+    EXPECT_EQ(ui.console, "2.0 2"); // a literal prints as it was typed
+    run_home("set numfmt general set numdec to 3 out(1/3)");
+    EXPECT_EQ(ui.console, "0.333");
+    struct {
+        const char* script;
+        int code;
+    } errors[] = {{"set numfmt 'sci'", SE_BAD_NUMFMT},   {"set numdec 'x'", SE_BAD_NUMDEC},
+                  {"set rpttype 'pie'", SE_EXPECTED_RPTTYPE}, {"set trigunits 1", SE_BAD_TRIGUNITS},
+                  {"set intype 'mouse'", SE_EXPECTED_INTYPE}, {"set outtype 4", SE_EXPECTED_OUTTYPE},
+                  {"set rptfmt 3", SE_EXPECTED_FORMAT},   {"set inname 3", SE_EXPECTED_INNAME},
+                  {"set outname 3", SE_EXPECTED_OUTNAME},  {"set numfmt while 'fixed'", SE_BAD_SET},
+                  {"set all 1", SE_BAD_SET}};
+    for (auto& e : errors) {
+        run_home(e.script, &r);
+        EXPECT_EQ(r, e.code) << e.script;
+    }
+    run_home("set trigunits 'radians' set rpttype 'trail' set rptfmt '\\N'");
+    EXPECT_EQ(settings_trig_units(), TRIG_RADIANS);
+    EXPECT_EQ(settings_report_type(), RPT_TRAIL);
+    EXPECT_STREQ(settings_report_format(), "\\N");
+}
+
+TEST_F(Streams, InputFromACell) {
+    cell("data", "12 3.5 'abc' word");
+    cell("a");
+    cell("b");
+    cell("c");
+    cell("d");
+    int r = 0;
+    run_home("set inname data set intype 'cell' in(a, b, c, d) out(a + b, c, d, eof)", &r);
+    EXPECT_EQ(r, 0);
+    EXPECT_EQ(ui.console, "16abcword1"); // two significant digits; the end was met
+    run_home("in(a, b, c, d, a)", &r);
+    EXPECT_EQ(r, SE_READ_PAST_END);
+    EXPECT_EQ(value_of("a"), "12");
+    // Reopening on a cell that does not exist fails.
+    run_home("set inname 'nosuch'", &r);
+    EXPECT_EQ(r, SE_CELL_IO_MEMORY);
+    settings_set_input_type(IN_KEYBOARD);
+    run_home("in(3)", &r);
+    EXPECT_EQ(r, SE_BAD_IN);
+}
+
+TEST_F(Streams, KeyboardInputThroughTheQueue) {
+    cell("x");
+    std::string typed = "41\r";
+    ui.on_pump = [&] {
+        for (char ch : typed) keyboard_push(static_cast<uint8_t>(ch));
+        typed.clear();
+    };
+    int r = 0;
+    std::string out = run_home("in('Value?', x) out(x + 1)", &r);
+    EXPECT_EQ(r, 0);
+    EXPECT_EQ(out, "Value? 42");
+    ui.on_pump = [] { keyboard_push(27); }; // Stop aborts the wait
+    run_home("in(x)", &r);
+    EXPECT_EQ(r, SE_INPUT_ABORTED);
+}
+
+TEST_F(Streams, OutputToAFileAndBack) {
+    auto dir = std::filesystem::temp_directory_path() / ("tarvex_streams_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    std::string out_name = (dir / "result").string();
+    settings_set_output_dest(OUT_FILE);
+    settings_set_output_name(out_name.c_str());
+    int r = 0;
+    run_home("out('a\\nb', 1/4)", &r);
+    EXPECT_EQ(r, 0);
+    std::ifstream f(out_name + ".txt", std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    EXPECT_EQ(ss.str(), "a\nb0.25");
+    // Read it back as input.
+    cell("w");
+    settings_set_output_dest(OUT_SCREEN);
+    settings_set_input_type(IN_FILE);
+    std::string script = "set inname '" + out_name + "' in(w) out(w)";
+    run_home(script.c_str(), &r);
+    EXPECT_EQ(ui.console, "a");
+    std::filesystem::remove_all(dir);
+}
+
+TEST_F(Streams, ReportsOfEveryType) {
+    settings_set_report_all(0);
+    cell("alpha", "hello");
+    cell("beta", "see alpha and alpha");
+    make_current(cell_find("alpha"));
+    EXPECT_EQ(report_command(), 0);
+    EXPECT_EQ(ui.console, "\r\n*****alpha**************************\r\nhello\r\n\r\n");
+    settings_set_report_format("\\N=\\V;\\");
+    cell_set_value(cell_find("beta"), value_new_number(2));
+    settings_set_report_all(1);
+    report_command();
+    EXPECT_EQ(ui.console, "alpha=;beta=2;home=;");
+    settings_set_report_type(RPT_OUT_POINTERS);
+    settings_set_report_all(0);
+    make_current(cell_find("beta"));
+    report_command();
+    EXPECT_EQ(ui.console, "\nbeta\n    >alpha\n    >alpha");
+    settings_set_report_type(RPT_IN_POINTERS);
+    make_current(cell_find("alpha"));
+    report_command();
+    EXPECT_EQ(ui.console, "\nalpha\n    <beta");
+    settings_set_report_type(RPT_TRAIL);
+    visit_new(cell_find("beta"));
+    report_command();
+    EXPECT_EQ(ui.console, "\nTrail:\n    alpha");
+}
+
+TEST_F(Streams, SelectionFromTextTakesSixtyFourCells) {
+    std::string text;
+    for (int i = 0; i < 70; ++i) {
+        char n[8];
+        std::snprintf(n, sizeof n, "s%02d", i);
+        cell(n);
+        text += std::string(n) + " nosuch ";
+    }
+    selection_from_text(text);
+    EXPECT_EQ(report_selection().size(), 64u);
+    EXPECT_EQ(cell_name_string(report_selection().back()), "s63");
+    std::string longword = std::string(48, 'a') + "Xs01";
+    selection_from_text(longword); // cut at 48, the X is skipped, then s01
+    ASSERT_EQ(report_selection().size(), 1u);
+    EXPECT_EQ(cell_name_string(report_selection()[0]), "s01");
+}
+
+TEST_F(Streams, ReportStatementAndReportWhilePaused) {
+    cell("p", "ptext");
+    settings_set_report_all(0);
+    settings_set_report_format("[\\N]");
+    EXPECT_EQ(run_home("report report(p) out('!')"), "[p]!");
+    // A report while paused writes into the run's open output.
+    ui.on_pump = [] {
+        report_command();
+        run_set_resume_request(true);
+    };
+    cell_set_script(cell_root(), "out('a') brk(1) out('b')");
+    engine_guard([] { return run_command(true); });
+    EXPECT_EQ(ui.console, "a\r<BRK:1>\r[home]b");
+}
+
+} // namespace
+} // namespace tarvex::test
