@@ -47,4 +47,36 @@ void cell_list_remove(NodeHandle cell) { g_frontend->cell_list_remove(cell); }
 void cell_list_clear() { g_frontend->cell_list_clear(); }
 void cell_list_select_current() { g_frontend->cell_list_select_current(); }
 
+void console_append(std::string_view bytes, int style) {
+    if (!bytes.empty()) g_frontend->console_append(bytes, style);
+}
+void console_clear() { g_frontend->console_clear(); }
+int64_t console_length() { return g_frontend->console_length(); }
+void console_caret_to_end() { g_frontend->console_caret_to_end(); }
+void console_set_style(int64_t start, int64_t length, int style) {
+    if (length > 0) g_frontend->console_set_style(start, length, style);
+}
+void pump_pending() { g_frontend->pump_pending(); }
+void show_view(int view) { g_frontend->show_view(view); }
+int current_view() { return g_frontend->current_view(); }
+int previous_view() { return g_frontend->previous_view(); }
+
+std::string ask_open_file_name(const std::string& current) {
+    return g_frontend->ask_open_file_name(current);
+}
+std::string ask_save_file_name(const std::string& suggested) {
+    return g_frontend->ask_save_file_name(suggested);
+}
+SaveAnswer ask_save_changes(const std::string& display_name) {
+    return g_frontend->ask_save_changes(display_name);
+}
+std::string save_changes_text(const std::string& display_name) {
+    return "Save current changes in " + (display_name.empty() ? "(untitled)" : display_name) +
+           "?";
+}
+void set_window_title(const std::string& display_name) {
+    g_frontend->set_window_title(display_name);
+}
+void relayout() { g_frontend->relayout(); }
+
 } // namespace tarvex

@@ -50,6 +50,61 @@ void HeadlessFrontend::fatal_exit(int code) {
     std::exit(code);
 }
 
+void HeadlessFrontend::console_append(std::string_view bytes, int style) {
+    console.append(bytes);
+    console_styles.append(bytes.size(), static_cast<char>(style));
+    if (on_console) on_console(bytes);
+}
+
+void HeadlessFrontend::console_clear() {
+    console.clear();
+    console_styles.clear();
+    ++console_clears;
+}
+
+void HeadlessFrontend::console_set_style(int64_t start, int64_t length, int style) {
+    int64_t size = static_cast<int64_t>(console_styles.size());
+    if (start < 0) start = 0;
+    int64_t end = start + length < size ? start + length : size;
+    for (int64_t i = start; i < end; ++i) console_styles[static_cast<size_t>(i)] = static_cast<char>(style);
+}
+
+void HeadlessFrontend::pump_pending() {
+    ++pending_pumps;
+    if (on_pump_pending) on_pump_pending();
+}
+
+void HeadlessFrontend::show_view(int view) {
+    view_before = view_now;
+    view_now = view;
+    views_shown.push_back(view);
+}
+
+std::string HeadlessFrontend::ask_open_file_name(const std::string& current) {
+    open_prefill = current;
+    if (open_names.empty()) return {};
+    std::string name = open_names.front();
+    open_names.pop_front();
+    return name;
+}
+
+std::string HeadlessFrontend::ask_save_file_name(const std::string& suggested) {
+    save_prefill = suggested;
+    if (save_names.empty()) return {};
+    std::string name = save_names.front();
+    save_names.pop_front();
+    return name;
+}
+
+SaveAnswer HeadlessFrontend::ask_save_changes(const std::string& display_name) {
+    boxes.push_back({"yesnocancel", save_changes_text(display_name), "Tarvex"});
+    if (on_message) on_message(boxes.back().text);
+    if (save_answers.empty()) return SAVE_CANCEL;
+    SaveAnswer a = save_answers.front();
+    save_answers.pop_front();
+    return a;
+}
+
 bool HeadlessFrontend::cell_name_dialog(std::string& typed) {
     if (cell_names.empty()) return false;
     typed = cell_names.front().substr(0, 47);

@@ -341,6 +341,7 @@ int run(CellHandle cell) {
             // The store gave out mid-run: end the run like any other error;
             // the outermost guard reclaims what the unwound calls held.
             building_chain_release();
+            input_wait_clear();
             guard_request_reclaim();
             r = SE_OUT_OF_MEMORY;
         }
@@ -452,7 +453,8 @@ int run_command(bool to_breakpoint) {
     int opened = output_open();
     if (opened != 0) status_error(opened);
     int r = run(shown);
-    output_close();
+    int closed = output_close(); // a failed final write is reported, not lost
+    if (r == 0) r = closed;
     input_close();
     if (g_run.plot_end) g_run.plot_end();
     if (current_view() != VIEW_VALUE) commit_all_panes();

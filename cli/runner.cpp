@@ -1,0 +1,259 @@
+// tarvex-run.
+#include "cli/runner.h"
+
+#include "core/guard.h"
+#include "frontend/headless_frontend.h"
+#include "io/input_stream.h"
+#include "io/reports.h"
+#include "script/engine_start.h"
+#include "script/run_engine.h"
+#include "script/script_errors.h"
+#include "web/cell.h"
+#include "web/navigation.h"
+#include "webfile/settings.h"
+#include "webfile/web_file.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace tarvex {
+
+namespace {
+
+const char* const k_usage =
+    "Usage: tarvex-run [options] WEB.tvx      run a cell of a web file\n"
+    "       tarvex-run [options] -e SCRIPT    run SCRIPT as the home cell of a new web\n"
+    "\n"
+    "  -c, --cell NAME       the cell to run (default: home)\n"
+    "  -n, --iterations N    iteration count for this run only (the web keeps its own)\n"
+    "      --raw             console bytes unchanged (default: CR LF and lone CR become LF)\n"
+    "      --report          produce the web's report (as the Report command) instead of a run\n"
+    "      --save            after the run, save the web back to WEB.tvx\n"
+    "      --save-as FILE    after the run, save the web to FILE\n"
+    "      --plot FILE.png   after the run, write the plot surface as a PNG image\n"
+    "  -h, --help            this text\n"
+    "      --version         the version\n"
+    "\n"
+    "stdin is the keyboard: a line is read when a script waits for input and typed\n"
+    "followed by Enter; the end of stdin types Escape (input aborted). stdout receives\n"
+    "the console output; status messages and message boxes go to stderr.\n"
+    "Exit status: 0 success (exit included), 1 script error or failed save/output,\n"
+    "2 nothing run (bad options, unknown cell, unreadable or bad web file).\n";
+
+// The console as stdout: CR LF and a lone CR become LF unless raw.
+class ConsoleOut {
+public:
+    explicit ConsoleOut(bool raw) : raw_(raw) {}
+    void write(std::string_view bytes) {
+        if (raw_) {
+            std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+            return;
+        }
+        std::string out;
+        out.reserve(bytes.size());
+        for (char c : bytes) {
+            if (pending_cr_) {
+                pending_cr_ = false;
+                out += '\n';
+                if (c == '\n') continue;
+            }
+            if (c == '\r')
+                pending_cr_ = true;
+            else
+                out += c;
+        }
+        std::fwrite(out.data(), 1, out.size(), stdout);
+    }
+    void finish() {
+        if (pending_cr_) std::fputc('\n', stdout);
+        pending_cr_ = false;
+        std::fflush(stdout);
+    }
+
+private:
+    bool raw_;
+    bool pending_cr_ = false;
+};
+
+// stdin as the keyboard: a line is read when input is awaited and the
+// queue is empty, then typed as the queue drains, followed by Enter.
+class KeyboardIn {
+public:
+    void feed(ConsoleOut& console) {
+        if (!input_wait()) return;
+        if (pending_.empty() && keyboard_count() == 0) {
+            console.finish(); // the prompt shows before the line is read
+            if (eof_ || !read_line()) {
+                eof_ = true;
+                keyboard_push(27);
+                return;
+            }
+        }
+        size_t n = 0;
+        while (n < pending_.size() && keyboard_count() < KEYBOARD_QUEUE_SIZE)
+            keyboard_push(static_cast<uint8_t>(pending_[n++]));
+        pending_.erase(0, n);
+    }
+
+private:
+    bool read_line() {
+        char* line = nullptr;
+        size_t cap = 0;
+        ssize_t len = getline(&line, &cap, stdin);
+        if (len < 0) {
+            std::free(line);
+            return false;
+        }
+        std::string s(line, static_cast<size_t>(len));
+        std::free(line);
+        if (!s.empty() && s.back() == '\n') s.pop_back();
+        if (!s.empty() && s.back() == '\r') s.pop_back();
+        pending_ = s + '\r';
+        return true;
+    }
+    std::string pending_;
+    bool eof_ = false;
+};
+
+bool parse_count(const char* s, long* out) {
+    char* end = nullptr;
+    long v = std::strtol(s, &end, 10);
+    if (end == s || *end != 0) return false;
+    *out = v;
+    return true;
+}
+
+int fail_usage(const std::string& msg) {
+    std::fprintf(stderr, "tarvex-run: %s\n(try --help)\n", msg.c_str());
+    return RUN_NOTHING;
+}
+
+} // namespace
+
+bool runner_parse(int argc, char** argv, RunnerOptions* o, int* status) {
+    *status = RUN_NOTHING;
+    bool have_web = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto value = [&](const char* what) -> const char* {
+            if (i + 1 >= argc) {
+                *status = fail_usage(a + " needs " + what);
+                return nullptr;
+            }
+            return argv[++i];
+        };
+        if (a == "-h" || a == "--help") {
+            std::fputs(k_usage, stdout);
+            *status = RUN_OK;
+            return false;
+        } else if (a == "--version") {
+            std::puts("tarvex-run 1.2");
+            *status = RUN_OK;
+            return false;
+        } else if (a == "-e") {
+            const char* v = value("a script");
+            if (!v) return false;
+            o->have_script = true;
+            o->script = v;
+        } else if (a == "-c" || a == "--cell") {
+            const char* v = value("a cell name");
+            if (!v) return false;
+            o->cell = v;
+        } else if (a == "-n" || a == "--iterations") {
+            const char* v = value("a count");
+            if (!v) return false;
+            if (!parse_count(v, &o->iterations) || o->iterations < 1) {
+                *status = fail_usage("the iteration count must be a whole number of 1 or more");
+                return false;
+            }
+        } else if (a == "--raw") {
+            o->raw = true;
+        } else if (a == "--report") {
+            o->report = true;
+        } else if (a == "--save") {
+            o->save = true;
+        } else if (a == "--save-as") {
+            const char* v = value("a file name");
+            if (!v) return false;
+            o->save_as = v;
+        } else if (a == "--plot") {
+            const char* v = value("a file name");
+            if (!v) return false;
+            o->plot = v;
+        } else if (!a.empty() && a[0] == '-') {
+            *status = fail_usage("unknown option " + a);
+            return false;
+        } else if (have_web) {
+            *status = fail_usage("only one web file can be given");
+            return false;
+        } else {
+            have_web = true;
+            o->web = a;
+        }
+    }
+    if (o->have_script == have_web) {
+        *status = fail_usage(have_web ? "give a web file or -e SCRIPT, not both"
+                                      : "give a web file or -e SCRIPT");
+        return false;
+    }
+    if (o->have_script && o->save) {
+        *status = fail_usage("--save needs a web file (use --save-as with -e)");
+        return false;
+    }
+    if (!o->plot.empty()) {
+        *status = fail_usage("--plot is not available in this build yet");
+        return false;
+    }
+    return true;
+}
+
+int runner_main(const RunnerOptions& o) {
+    HeadlessFrontend fe;
+    ConsoleOut console(o.raw);
+    KeyboardIn keyboard;
+    fe.on_console = [&](std::string_view bytes) { console.write(bytes); };
+    fe.on_message = [&](const std::string& text) {
+        console.finish();
+        std::fprintf(stderr, "%s\n", text.c_str());
+        std::fflush(stderr);
+    };
+    fe.on_pump = [&] { keyboard.feed(console); };
+    frontend_install(&fe);
+    engine_start();
+
+    int status = RUN_OK;
+    if (o.have_script) {
+        engine_guard([&] {
+            web_start_fresh();
+            cell_set_script(cell_root(), o.script);
+        });
+    } else if (int r = web_open(o.web.c_str()); r != 0) {
+        console.finish();
+        if (r == 1) std::fprintf(stderr, "tarvex-run: %s was not opened\n", o.web.c_str());
+        frontend_install(nullptr);
+        return RUN_NOTHING;
+    }
+    CellHandle start = cell_find(o.cell.c_str());
+    if (start == 0) {
+        std::fprintf(stderr, "tarvex-run: no cell named %s\n", o.cell.c_str());
+        frontend_install(nullptr);
+        return RUN_NOTHING;
+    }
+    make_current(start);
+
+    uint32_t own_iterations = settings_iterations();
+    if (o.iterations > 0) settings_set_iterations(static_cast<uint32_t>(o.iterations));
+    int r = engine_guard([&] { return o.report ? report_command() : run_command(false); });
+    settings_set_iterations(own_iterations);
+    if (r != 0 && r != SE_EXIT) status = RUN_FAILED;
+
+    if (o.save && web_save() != 0) status = RUN_FAILED;
+    if (!o.save_as.empty() && web_save_as(o.save_as.c_str()) != 0) status = RUN_FAILED;
+    console.finish();
+    frontend_install(nullptr);
+    return status;
+}
+
+} // namespace tarvex

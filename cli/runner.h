@@ -1,0 +1,34 @@
+// tarvex-run: a cell of a web file (or a script given on the command line)
+// run as the Run command runs it, with stdin as the keyboard, stdout as the
+// console, and status messages and message boxes on stderr.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tarvex {
+
+struct RunnerOptions {
+    std::string web;           // the web file, "" with -e
+    bool have_script = false;  // -e given
+    std::string script;        // -e SCRIPT
+    std::string cell = "home"; // -c
+    long iterations = 0;       // -n, 0 = the web's own
+    bool raw = false;          // --raw
+    bool report = false;       // --report
+    bool save = false;         // --save
+    std::string save_as;       // --save-as
+    std::string plot;          // --plot
+};
+
+// Exit statuses.
+constexpr int RUN_OK = 0;
+constexpr int RUN_FAILED = 1;   // a script error, a failed save or output write
+constexpr int RUN_NOTHING = 2;  // bad options, unknown cell, bad web file
+
+// Parses argv; on a problem writes the message to stderr and returns
+// RUN_NOTHING (or RUN_OK after --help / --version) through *exit_status.
+bool runner_parse(int argc, char** argv, RunnerOptions* opts, int* exit_status);
+int runner_main(const RunnerOptions& opts);
+
+} // namespace tarvex

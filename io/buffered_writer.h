@@ -1,0 +1,29 @@
+// The buffered writer shared by the web file writer and the output stream:
+// bytes wait in a 2,048-byte block and go to the file a block at a time. A
+// short write stops the writer: that write and every later one fail with
+// IO_ERR_WRITE (-4).
+#pragma once
+
+#include "io/io_file.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <string_view>
+
+namespace tarvex {
+
+struct BufferedWriter {
+    std::FILE* file = nullptr; // not owned
+    uint8_t block[IO_BLOCK_SIZE];
+    int count = 0;
+    int error = 0;
+};
+
+void writer_start(BufferedWriter& w, std::FILE* f);
+// 0, or IO_ERR_WRITE once a write has fallen short.
+int writer_put(BufferedWriter& w, uint8_t ch);
+int writer_write(BufferedWriter& w, std::string_view bytes);
+// Writes the waiting bytes.
+int writer_flush(BufferedWriter& w);
+
+} // namespace tarvex

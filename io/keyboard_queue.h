@@ -1,0 +1,20 @@
+// The keyboard input queue: the characters of the lines typed into the
+// console, waiting for the input stream. It holds 48 characters; a push into
+// a full queue overwrites the oldest one.
+#pragma once
+
+#include <cstdint>
+
+namespace tarvex {
+
+constexpr int KEYBOARD_QUEUE_SIZE = 48;
+
+// The console's Enter handling pushes each typed character (the CR ending
+// the line included); Stop pushes Escape (27). A zero character is ignored.
+void keyboard_push(uint8_t ch);
+// The oldest character, or -1 when the queue is empty.
+int keyboard_pop();
+int keyboard_count();
+void keyboard_clear();
+
+} // namespace tarvex

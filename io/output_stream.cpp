@@ -1,0 +1,243 @@
+// The output stream: escape processing, the console line buffer, the output
+// file with its newline mode, and the event pumping that keeps the window
+// live while output is produced.
+#include "io/output_stream.h"
+
+#include "frontend/frontend.h"
+#include "io/buffered_writer.h"
+#include "io/io_errors.h"
+#include "webfile/settings.h"
+
+#include <chrono>
+#include <cstring>
+
+namespace tarvex {
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+bool g_open = false;
+bool g_console = true;
+
+// Escape state: a backslash waiting for its character, and the quote
+// character whose string is being written (0 outside quotes).
+bool g_backslash = false;
+uint8_t g_quote = 0;
+
+char g_line[CONSOLE_LINE_SIZE];
+int g_line_count = 0;
+
+FilePtr g_file;
+BufferedWriter g_writer;
+std::string g_file_name;
+bool g_write_error_shown = false;
+
+Clock::duration g_pump_interval = std::chrono::milliseconds(5);
+Clock::time_point g_last_pump;
+bool g_pumping = false;
+
+bool dest_is_console(uint8_t dest) {
+    return dest != OUT_FILE;
+}
+
+void line_put(uint8_t ch) {
+    if (g_line_count == CONSOLE_LINE_SIZE) console_flush();
+    g_line[g_line_count++] = static_cast<char>(ch);
+}
+
+int file_put(uint8_t ch) {
+    uint8_t mode = settings_newline_mode();
+    if ((mode == NL_CR && ch == '\n') || (mode == NL_LF && ch == '\r')) return 0;
+    int rc = writer_put(g_writer, ch);
+    if (rc != 0 && !g_write_error_shown) {
+        g_write_error_shown = true;
+        status_error(rc);
+    }
+    return rc;
+}
+
+// Lets the window handle its events, at most once per pump interval; the
+// console is brought up to date first so the user sees what was written.
+void pump_throttled() {
+    if (g_pumping) return;
+    Clock::time_point now = Clock::now();
+    if (now - g_last_pump < g_pump_interval) return;
+    g_last_pump = now;
+    if (g_console) console_flush();
+    struct Reset {
+        ~Reset() { g_pumping = false; }
+    } reset;
+    g_pumping = true;
+    pump_pending();
+}
+} // namespace
+
+std::string stream_file_path(std::string name) {
+    size_t slash = name.rfind('/');
+    size_t start = slash == std::string::npos ? 0 : slash + 1;
+    if (name.find('.', start) == std::string::npos) name += ".txt";
+    return name;
+}
+
+int output_open() {
+    if (g_open) return IO_ERR_OUTPUT_IN_USE;
+    g_backslash = false;
+    g_quote = 0;
+    g_console = dest_is_console(settings_output_dest());
+    if (g_console) {
+        status_show("Working...");
+        g_line_count = 0;
+        console_clear();
+    } else {
+        if (settings_output_name()[0] == 0) settings_set_output_name("./Output");
+        g_file_name = stream_file_path(settings_output_name());
+        g_file = file_open(g_file_name, "wb");
+        if (!g_file) return IO_ERR_OPEN_OUTPUT;
+        writer_start(g_writer, g_file.get());
+        g_write_error_shown = false;
+        status_show("Writing output file...");
+    }
+    g_last_pump = Clock::now() - g_pump_interval; // the first character pumps
+    g_open = true;
+    return 0;
+}
+
+int output_close() {
+    if (!g_open) return 0;
+    int rc = 0;
+    if (g_console) {
+        console_flush();
+    } else {
+        rc = writer_flush(g_writer);
+        if (!file_close(g_file) && rc == 0) rc = IO_ERR_WRITE;
+        if (rc != 0 && !g_write_error_shown) {
+            g_write_error_shown = true;
+            status_error(rc);
+        }
+        writer_start(g_writer, nullptr);
+    }
+    g_open = false;
+    status_ready();
+    return rc;
+}
+
+bool output_is_open() {
+    return g_open;
+}
+
+bool output_to_console() {
+    return g_open ? g_console : dest_is_console(settings_output_dest());
+}
+
+int output_char(uint8_t ch) {
+    if (ch == 0) return 0;
+    if (!g_open) {
+        int rc = output_open();
+        if (rc != 0) return rc;
+    }
+    if (g_backslash) {
+        g_backslash = false;
+        if (ch == 'n') ch = '\n';
+    } else if (g_quote == 0) {
+        if (ch == '\\') {
+            g_backslash = true;
+            return 0;
+        }
+        if (ch == '\'' || ch == '"') g_quote = ch;
+    } else if (ch == g_quote) {
+        g_quote = 0;
+    }
+    int rc = 0;
+    if (g_console)
+        line_put(ch);
+    else
+        rc = file_put(ch);
+    pump_throttled();
+    return rc;
+}
+
+int output_text(std::string_view s) {
+    for (char c : s) {
+        int rc = output_char(static_cast<uint8_t>(c));
+        if (rc != 0) return rc;
+    }
+    return 0;
+}
+
+int output_text(const char* s) {
+    return output_text(std::string_view(s ? s : ""));
+}
+
+int output_newline() {
+    return output_char('\n');
+}
+
+int output_field(Text t) {
+    char buf[OUTPUT_FIELD_MAX + 1];
+    TextLen n = text_to_buffer(buf, t, OUTPUT_FIELD_MAX);
+    return output_text(std::string_view(buf, n));
+}
+
+int output_location(const char* prefix, CellHandle cell) {
+    int rc = output_text(prefix);
+    if (rc == 0) rc = output_text(" IN CELL ");
+    if (rc == 0 && cell != 0) {
+        char name[OUTPUT_CELL_NAME_MAX + 1];
+        TextLen n = text_to_buffer(name, cell_name(cell), OUTPUT_CELL_NAME_MAX);
+        rc = output_text(std::string_view(name, n));
+    }
+    return rc;
+}
+
+void console_flush() {
+    if (g_line_count == 0) return;
+    // A copy, and the buffer emptied first: the frontend may write again
+    // while it takes the bytes.
+    char bytes[CONSOLE_LINE_SIZE];
+    size_t n = static_cast<size_t>(g_line_count);
+    std::memcpy(bytes, g_line, n);
+    g_line_count = 0;
+    console_append(std::string_view(bytes, n), CONSOLE_STYLE_DEFAULT);
+    console_caret_to_end();
+}
+
+void console_write(std::string_view bytes) {
+    for (char c : bytes)
+        line_put(static_cast<uint8_t>(c));
+    console_flush();
+}
+
+void console_break_line(std::string_view text) {
+    if (text.size() > OUTPUT_FIELD_MAX) text = text.substr(0, OUTPUT_FIELD_MAX);
+    line_put('\r');
+    for (char c : std::string_view("<BRK:"))
+        line_put(static_cast<uint8_t>(c));
+    for (char c : text)
+        line_put(static_cast<uint8_t>(c));
+    line_put('>');
+    line_put('\r');
+    console_flush();
+}
+
+const std::string& output_file_name() {
+    return g_file_name;
+}
+
+void output_pump_interval(int ms) {
+    g_pump_interval = std::chrono::milliseconds(ms < 0 ? 0 : ms);
+}
+
+void output_reset() {
+    g_open = false;
+    g_console = dest_is_console(settings_output_dest());
+    g_backslash = false;
+    g_quote = 0;
+    g_line_count = 0;
+    g_file.reset();
+    writer_start(g_writer, nullptr);
+    g_write_error_shown = false;
+    g_pumping = false;
+    g_file_name = stream_file_path(settings_output_name());
+}
+
+} // namespace tarvex

@@ -1,0 +1,382 @@
+// The output stream (console and file) and the input stream (cell, file and
+// keyboard), end to end through the headless frontend.
+#include "io_test_support.h"
+
+#include "core/guard.h"
+#include "core/value.h"
+#include "io/io_errors.h"
+#include "io/io_file.h"
+#include "web/cell.h"
+#include "webfile/settings.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace tarvex::test {
+namespace {
+
+using namespace std::string_literals;
+
+// What input_value gave: "none", "empty", "num:<number>" or "str:<text>".
+std::string take_value() {
+    NodeHandle v = input_value();
+    if (v == 0) return "none";
+    std::string s;
+    if (value_kind(v) == VK_EMPTY) {
+        s = "empty";
+    } else if (value_kind(v) == VK_NUMBER) {
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "num:%g", value_number(v));
+        s = buf;
+    } else {
+        s = "str:" + text_to_string(value_text(v));
+    }
+    value_free(v);
+    return s;
+}
+
+std::vector<std::string> take_values(int n) {
+    std::vector<std::string> got;
+    for (int i = 0; i < n; ++i)
+        got.push_back(take_value());
+    return got;
+}
+
+using V = std::vector<std::string>;
+
+class OutputTest : public IoTest {};
+class InputTest : public IoTest {
+  protected:
+    void from_cell(const std::string& text) {
+        cell_create("home");
+        CellHandle c = cell_create("data");
+        cell_set_text(c, text);
+        settings_set_input_type(IN_CELL);
+        settings_set_input_name("data");
+    }
+    // Each pump types the next line; with none left it types Escape, so a
+    // reader that wants more ends instead of waiting for ever.
+    void type_lines(std::vector<std::string> lines) {
+        auto queue = std::make_shared<std::vector<std::string>>(std::move(lines));
+        ui.on_pump = [this, queue] {
+            ++pumps;
+            waits_seen += input_wait() ? 1 : 0;
+            if (queue->empty()) return keyboard_push(27);
+            for (char c : queue->front())
+                keyboard_push(static_cast<uint8_t>(c));
+            queue->erase(queue->begin());
+        };
+    }
+    int pumps = 0;
+    int waits_seen = 0;
+};
+
+// ---- output -------------------------------------------------------------------
+
+TEST_F(OutputTest, EscapesAndQuoteState) {
+    EXPECT_EQ(output_text("a\\nb|"), 0);
+    EXPECT_EQ(output_text("\\'c\\nd|"), 0);     // an escaped apostrophe opens no string
+    EXPECT_EQ(output_text("'p\\nq'\\nr|"), 0);  // inside quotes backslashes stay
+    EXPECT_EQ(output_text("\"s\\t\"\\\\|"), 0); // double quotes; an escaped backslash
+    EXPECT_EQ(output_text("'open \\n"), 0);     // the string goes on in the next text
+    EXPECT_EQ(output_text("still' \\n"), 0);
+    output_close();
+    EXPECT_EQ(ui.console, "a\nb|'c\nd|'p\\nq'\nr|\"s\\t\"\\|'open \\nstill' \n");
+    // Reopening starts without a pending backslash or an open string.
+    output_text("'x\\");
+    output_close();
+    output_text("\\n");
+    output_close();
+    EXPECT_EQ(ui.console, "\n");
+}
+
+TEST_F(OutputTest, ConsoleOpenTwiceBatchesAndClears) {
+    ui.console = "old text";
+    EXPECT_EQ(output_open(), 0);
+    EXPECT_EQ(ui.console, "");
+    EXPECT_EQ(ui.persistent_status, "Working...");
+    EXPECT_EQ(output_open(), IO_ERR_OUTPUT_IN_USE);
+    std::vector<size_t> chunks;
+    ui.on_console = [&](std::string_view b) { chunks.push_back(b.size()); };
+    std::string text;
+    for (int i = 0; i < 130; ++i)
+        text.push_back(static_cast<char>('a' + i % 26));
+    output_text(text);
+    output_field(0);
+    EXPECT_EQ(output_close(), 0);
+    EXPECT_EQ(ui.console, text);
+    EXPECT_EQ(ui.persistent_status, "Ready");
+    for (size_t n : chunks)
+        EXPECT_LE(n, size_t(CONSOLE_LINE_SIZE));
+    EXPECT_TRUE(ui.flashes.empty());
+}
+
+TEST_F(OutputTest, BreakLineNeverOverrunsTheLineBuffer) {
+    std::vector<size_t> chunks;
+    ui.on_console = [&](std::string_view b) { chunks.push_back(b.size()); };
+    output_text("x\\n");
+    console_break_line("here");
+    std::string long_text(5000, 'z');
+    console_break_line(long_text);
+    EXPECT_EQ(ui.console, "x\n\r<BRK:here>\r\r<BRK:" + std::string(OUTPUT_FIELD_MAX, 'z') + ">\r");
+    for (size_t n : chunks)
+        EXPECT_LE(n, size_t(CONSOLE_LINE_SIZE));
+    EXPECT_TRUE(output_is_open()); // the break line leaves the stream as it is
+}
+
+TEST_F(OutputTest, LocationAndFieldsAreCut) {
+    cell_create("home");
+    std::string name = "c" + std::string(CELL_NAME_MAX - 2, 'n');
+    CellHandle c = cell_create(name.c_str());
+    ASSERT_NE(c, 0);
+    output_location("Bad thing", c);
+    output_newline();
+    Text t = text_from_bytes(std::string(5000, 'f'));
+    keep_text(t);
+    output_field(t);
+    output_close();
+    std::string want = "Bad thing IN CELL " + name.substr(0, OUTPUT_CELL_NAME_MAX) + "\n" +
+                       std::string(OUTPUT_FIELD_MAX, 'f');
+    EXPECT_EQ(ui.console, want);
+}
+
+TEST_F(OutputTest, PumpsWhileWritingButNeverRecursively) {
+    output_pump_interval(0);
+    int pumps = 0;
+    ui.on_pump_pending = [&] {
+        ++pumps;
+        output_char('!'); // a command writing while output is produced
+    };
+    output_text("abc");
+    output_close();
+    EXPECT_EQ(pumps, 3);
+    EXPECT_EQ(ui.console, "a!b!c!");
+}
+
+TEST_F(OutputTest, FileNamesGetTxtOnlyWhenTheFileNameHasNoDot) {
+    TempDir dir;
+    std::filesystem::create_directories(dir.file("v1.2"));
+    settings_set_output_dest(OUT_FILE);
+    struct Case {
+        std::string name, file;
+    } cases[] = {
+        {dir.file("v1.2/out"), dir.file("v1.2/out.txt")},
+        {dir.file("v1.2/out.csv"), dir.file("v1.2/out.csv")},
+        {dir.file("v1.2/.hidden"), dir.file("v1.2/.hidden")},
+    };
+    for (const Case& c : cases) {
+        settings_set_output_name(c.name.c_str());
+        EXPECT_EQ(output_text("data"), 0);
+        EXPECT_EQ(ui.persistent_status, "Writing output file...");
+        EXPECT_EQ(output_close(), 0);
+        EXPECT_EQ(output_file_name(), c.file);
+        EXPECT_EQ(read_file(c.file), "data") << c.file;
+    }
+    EXPECT_EQ(ui.console, ""); // nothing went to the console
+
+    // An empty name writes ./Output.txt and becomes ./Output.
+    std::filesystem::path cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    settings_set_output_name("");
+    EXPECT_EQ(output_text("x"), 0);
+    EXPECT_EQ(output_close(), 0);
+    std::filesystem::current_path(cwd);
+    EXPECT_STREQ(settings_output_name(), "./Output");
+    EXPECT_EQ(read_file(dir.file("Output.txt")), "x");
+    EXPECT_TRUE(ui.flashes.empty());
+}
+
+TEST_F(OutputTest, NewlineModesOfFileOutput) {
+    TempDir dir;
+    settings_set_output_dest(OUT_FILE);
+    settings_set_output_name(dir.file("nl").c_str());
+    const std::pair<uint8_t, std::string> modes[] = {
+        {NL_LF, "a\nb\nc\n"}, {NL_CR, "a\rbc"}, {NL_CRLF, "a\r\nb\nc\n"}};
+    for (const auto& [mode, want] : modes) {
+        settings_set_newline_mode(mode);
+        output_text("a");
+        output_char('\r');
+        output_newline();
+        output_text("b\\nc\n");
+        EXPECT_EQ(output_close(), 0);
+        EXPECT_EQ(read_file(dir.file("nl.txt")), want) << int(mode);
+    }
+    // Across the writer's blocks, byte for byte.
+    settings_set_newline_mode(NL_LF);
+    std::string big;
+    for (int i = 0; i < 5 * IO_BLOCK_SIZE + 3; ++i)
+        big.push_back(static_cast<char>('A' + i % 23));
+    output_text(big);
+    EXPECT_EQ(output_close(), 0);
+    EXPECT_EQ(read_file(dir.file("nl.txt")), big);
+}
+
+TEST_F(OutputTest, UnwritableOutputIsReported) {
+    TempDir dir;
+    settings_set_output_dest(OUT_FILE);
+    settings_set_output_name(dir.file("missing/folder/out").c_str());
+    EXPECT_EQ(output_char('x'), IO_ERR_OPEN_OUTPUT);
+    EXPECT_FALSE(output_is_open());
+    EXPECT_EQ(output_open(), IO_ERR_OPEN_OUTPUT);
+    EXPECT_TRUE(ui.flashes.empty()); // the caller shows it
+    EXPECT_EQ(output_close(), 0);
+
+    if (!std::filesystem::exists("/dev/full")) return;
+    ui.flashes.clear();
+    std::filesystem::create_symlink("/dev/full", dir.file("full.out"));
+    settings_set_output_name(dir.file("full.out").c_str());
+    // A failure at the final write, when the stream closes, is reported.
+    EXPECT_EQ(output_text("short"), 0);
+    EXPECT_EQ(output_close(), IO_ERR_WRITE);
+    EXPECT_EQ(ui.flashes, V{"UNABLE TO WRITE TO WEB FILE"});
+    // A failure on the way is reported once.
+    ui.flashes.clear();
+    int first_failure = -1;
+    for (int i = 0; i < 3 * IO_BLOCK_SIZE && first_failure < 0; ++i)
+        if (output_char('y') != 0) first_failure = i;
+    EXPECT_EQ(first_failure, IO_BLOCK_SIZE);
+    EXPECT_EQ(output_char('y'), IO_ERR_WRITE);
+    EXPECT_EQ(output_close(), IO_ERR_WRITE);
+    EXPECT_EQ(ui.flashes, V{"UNABLE TO WRITE TO WEB FILE"});
+}
+
+TEST_F(OutputTest, ResetClosesWithoutWriting) {
+    TempDir dir;
+    settings_set_output_dest(OUT_FILE);
+    settings_set_output_name(dir.file("r.txt").c_str());
+    output_text("pending");
+    streams_reset();
+    EXPECT_FALSE(output_is_open());
+    EXPECT_EQ(read_file(dir.file("r.txt")), "");
+    EXPECT_EQ(output_open(), 0); // open again, no "in use"
+    output_close();
+}
+
+// ---- input --------------------------------------------------------------------
+
+TEST_F(InputTest, CellValuesThenTheEnd) {
+    from_cell("12 3.5 'abc' word");
+    EXPECT_EQ(take_values(5), (V{"num:12", "num:3.5", "str:abc", "str:word", "none"}));
+    EXPECT_EQ(eof_get(), 1);
+    EXPECT_EQ(ui.flashes, V{"End Of File on Input"});
+    EXPECT_EQ(input_char(), 0); // stays at the end
+    // The number keeps the text it was read from.
+    input_close();
+    NodeHandle v = input_value();
+    ASSERT_NE(v, 0);
+    EXPECT_EQ(value_display(v), "12");
+    value_free(v);
+    EXPECT_EQ(eof_get(), 0);
+    EXPECT_EQ(input_open(), IO_ERR_INPUT_IN_USE);
+}
+
+TEST_F(InputTest, ClassificationRules) {
+    from_cell("- 5 +2 .5 1.5e3 7E- 2 -x a_b1 \"dq\" ;,! 'to the end");
+    EXPECT_EQ(take_values(11), (V{"num:-5", "num:2", "num:0.5", "num:1500", "num:0.07", "num:0",
+                                  "str:x", "str:a_b1", "str:dq", "str:to the end", "none"}));
+}
+
+TEST_F(InputTest, CommentsLineEndsAndLongValues) {
+    from_cell("1 # 99 skipped\r\n2#x\r\n\r\n3\r4\n# last line");
+    EXPECT_EQ(take_values(5), (V{"num:1", "num:2", "num:3", "num:4", "none"}));
+    input_close();
+    cell_set_text(cell_find("data"), std::string(300, 'w') + " 'q");
+    EXPECT_EQ(take_values(3), (V{"str:" + std::string(INPUT_VALUE_MAX, 'w'),
+                                 "str:" + std::string(300 - INPUT_VALUE_MAX, 'w'), "str:q"}));
+}
+
+TEST_F(InputTest, MissingCellOrFileGivesNoValue) {
+    from_cell("1");
+    settings_set_input_name("nosuch");
+    EXPECT_EQ(input_open(), IO_ERR_INPUT_CELL);
+    EXPECT_EQ(take_value(), "none");
+    EXPECT_EQ(input_char(), 0);
+    EXPECT_EQ(eof_get(), 1);
+    TempDir dir;
+    settings_set_input_type(IN_FILE);
+    settings_set_input_name(dir.file("absent").c_str());
+    EXPECT_EQ(input_open(), IO_ERR_OPEN_INPUT);
+    EXPECT_EQ(input_file_name(), dir.file("absent.txt"));
+    EXPECT_EQ(take_value(), "none");
+    EXPECT_EQ(ui.flashes, (V{"Unable to open input", "Unable to open input"}));
+}
+
+TEST_F(InputTest, FileValuesWithCommentsAndEcho) {
+    TempDir dir;
+    write_file(dir.file("data.txt"), "1\n# comment 99\n2 'two'\nlast");
+    settings_set_input_type(IN_FILE);
+    settings_set_input_name(dir.file("data").c_str());
+    settings_set_echo(1);
+    EXPECT_EQ(take_values(5), (V{"num:1", "num:2", "str:two", "str:last", "none"}));
+    output_close();
+    // Echo writes what was read, line ends as the byte reader gives them.
+    EXPECT_EQ(ui.console, "1\r\n# comment 99\r\n2 'two'\r\nlast");
+
+    // An empty name reads ./Input.txt and becomes ./Input.
+    input_close();
+    settings_set_echo(0);
+    write_file(dir.file("Input.txt"), "42");
+    std::filesystem::path cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    settings_set_input_name("");
+    std::string got = take_value();
+    input_close();
+    std::filesystem::current_path(cwd);
+    EXPECT_EQ(got, "num:42");
+    EXPECT_STREQ(settings_input_name(), "./Input");
+}
+
+TEST_F(InputTest, KeyboardLinesEnterAndPrompt) {
+    settings_set_input_type(IN_KEYBOARD);
+    type_lines({"12 abc\r", "\r", "'x y'\r", "5 # note\r", "7\r"});
+    output_text("before");
+    input_prompt("");
+    input_prompt("Value?");
+    EXPECT_EQ(take_values(6), (V{"num:12", "str:abc", "empty", "str:x y", "num:5", "num:7"}));
+    EXPECT_EQ(ui.console, "before? Value? ");
+    EXPECT_EQ(ui.console_styles, std::string(6, '\0') + "\3\0\3\3\3\3\3\3\0"s);
+    EXPECT_EQ(ui.view_now, VIEW_CONS);
+    EXPECT_EQ(ui.persistent_status, "Stop Button Aborts Input");
+    EXPECT_EQ(pumps, 5);
+    EXPECT_EQ(waits_seen, pumps);
+    EXPECT_FALSE(input_wait());
+    input_close();
+    EXPECT_EQ(ui.persistent_status, "Ready");
+}
+
+TEST_F(InputTest, EscapeCtrlCAndCtrlZEndKeyboardInput) {
+    settings_set_input_type(IN_KEYBOARD);
+    for (char stop : {'\x1b', '\x03', '\x1a'}) {
+        type_lines({std::string("9 ") + stop + "8\r"});
+        EXPECT_EQ(take_values(2), (V{"num:9", "none"})) << int(stop);
+        EXPECT_EQ(eof_get(), 1);
+        int before = pumps;
+        EXPECT_EQ(input_char(), 0); // no more waiting
+        EXPECT_EQ(pumps, before);
+        input_close();
+    }
+}
+
+TEST_F(InputTest, PromptsForCellInputOnlyWithEcho) {
+    from_cell("1");
+    input_prompt("hidden");
+    EXPECT_FALSE(output_is_open());
+    settings_set_echo(1);
+    input_prompt("shown");
+    output_close();
+    EXPECT_EQ(ui.console, "shown");
+}
+
+TEST_F(InputTest, RunningOutOfNodesLeavesNothingBehind) {
+    from_cell("'a fairly long string that needs more than one chunk of text'");
+    node_fail_after(1); // the Value, then no Text
+    int rc = engine_guard([] { return take_value() == "none" ? 1 : 2; });
+    node_fail_after(-1);
+    EXPECT_EQ(rc, ERR_OUT_OF_MEMORY);
+    EXPECT_EQ(guard_last_reclaimed(), 0); // the half-built value was released at once
+    input_close();
+}
+
+} // namespace
+} // namespace tarvex::test
