@@ -17,16 +17,21 @@ namespace {
 uint16_t cache_of(Token t) { return token_value(t); }
 void cache_set(Token t) { token_set_value(t, tokens_current_index(interp().list)); }
 
-int skip_group() {
-    if (cur_kind() != LPAREN) return SE_EXPECTED_LPAREN;
+// From an opening token, advances past its matching closing token.
+int skip_balanced(uint8_t open, uint8_t close) {
     int r, count = 1;
     while (count > 0) {
         if ((r = advance()) != 0) return r;
         if (cur_kind() == END_OF_FILE) return SE_UNEXPECTED_END;
-        if (cur_kind() == LPAREN) ++count;
-        else if (cur_kind() == RPAREN) --count;
+        if (cur_kind() == open) ++count;
+        else if (cur_kind() == close) --count;
     }
     return advance();
+}
+
+int skip_group() {
+    if (cur_kind() != LPAREN) return SE_EXPECTED_LPAREN;
+    return skip_balanced(LPAREN, RPAREN);
 }
 
 int skip_block() {
@@ -35,14 +40,7 @@ int skip_block() {
         if (cur_kind() == END_OF_FILE) return SE_UNEXPECTED_END;
         if ((r = advance()) != 0) return r;
     }
-    int count = 1;
-    while (count > 0) {
-        if ((r = advance()) != 0) return r;
-        if (cur_kind() == END_OF_FILE) return SE_UNEXPECTED_END;
-        if (cur_kind() == LBRACE) ++count;
-        else if (cur_kind() == RBRACE) --count;
-    }
-    return advance();
+    return skip_balanced(LBRACE, RBRACE);
 }
 
 // Skips a clause (condition group and block) and caches where it ends.
