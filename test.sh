@@ -27,4 +27,6 @@ cmake --build build-asan -j "$jobs"
 echo "== sanitizer tests"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs"
+echo "== fuzzing (each target for a short time)"
+tools/fuzz.sh 20
 echo "== all tests passed"

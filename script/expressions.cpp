@@ -244,7 +244,8 @@ int parse_arguments(NodeHandle* list) {
         if (cur_kind() == COMMA) {
             if ((r = advance()) != 0) break;
         } else if (cur_kind() == RPAREN) {
-            return advance();
+            if ((r = advance()) == 0) return 0;
+            break; // an error token after ')': the collected list is released
         } else {
             r = SE_ARGLIST;
             break;

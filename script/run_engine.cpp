@@ -31,6 +31,7 @@ struct RunState {
     std::vector<CellHandle> format_cells;
     RunHook plot_begin = nullptr, plot_end = nullptr;
     unsigned poll_count = 0;
+    uint64_t steps = 0, step_limit = 0;
     std::chrono::steady_clock::time_point last_pump;
 } g_run;
 
@@ -269,7 +270,13 @@ void position_drop() { node_free(hstack_pop(g_interp.frames)); }
 void push_value(NodeHandle v) { hstack_push(g_interp.values, v); }
 NodeHandle pop_value() { return hstack_pop(g_interp.values); }
 
+void run_set_step_limit(uint64_t steps) {
+    g_run.step_limit = steps;
+    g_run.steps = 0;
+}
+
 void run_poll() {
+    if (g_run.step_limit != 0 && ++g_run.steps >= g_run.step_limit) g_run.stop = true;
     if ((++g_run.poll_count & 1023) != 0) return;
     auto now = std::chrono::steady_clock::now();
     if (now - g_run.last_pump < std::chrono::milliseconds(20)) return;
@@ -328,6 +335,7 @@ int call_cell(CellHandle cell, NodeHandle args) {
 
 int run(CellHandle cell) {
     ActiveRun active;
+    g_run.steps = 0;
     if (settings_auto_output() == AUTO_FORMATTED) build_format_cells();
     uint32_t count = settings_iterations();
     eof_set(0);

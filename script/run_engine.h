@@ -39,6 +39,10 @@ std::vector<CellHandle> run_call_stack();
 CellHandle run_root_cell();
 CellHandle run_executing_cell();
 
+// Stops a run (as the Stop command does) after this many statements and
+// loop rounds; 0 for no limit. For fuzzing and tests.
+void run_set_step_limit(uint64_t steps);
+
 // Hooks the plot registers: a run starts (when plotting is on), a run ends.
 using RunHook = void (*)();
 void run_set_plot_hooks(RunHook begin, RunHook end);

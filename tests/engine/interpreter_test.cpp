@@ -83,6 +83,8 @@ TEST_F(Interp, CellCallsWithArguments) {
     EXPECT_EQ(r, SE_BUILTIN_ARG);
     run_home("out(max)", &r);
     EXPECT_EQ(r, SE_BUILTIN_CALL);
+    run_home("out(max(2);)", &r); // the argument list is released
+    EXPECT_EQ(r, SE_ILLEGAL_CHARACTER);
 }
 
 TEST_F(Interp, Subscripts) {
