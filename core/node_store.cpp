@@ -21,6 +21,7 @@ NodeHandle g_building = 0;
 bool g_initialised = false;
 bool g_asking_low = false;
 long g_fail_after = -1;
+uint64_t g_allocations = 0;
 uint32_t g_generation = 0;
 
 std::unique_ptr<uint8_t[]> g_scratch[SCRATCH_SLOTS];
@@ -69,6 +70,7 @@ uint32_t node_generation() { return g_generation; }
 NodeHandle node_alloc(NodeType type) {
     if (g_fail_after == 0 || g_free_head == 0) out_of_nodes();
     if (g_fail_after > 0) --g_fail_after;
+    ++g_allocations;
     NodeHandle h = g_free_head;
     uint8_t* n = node_ref(h);
     g_free_head = node_get_u16(h, NODE_NEXT);
@@ -108,6 +110,7 @@ uint16_t nodes_free() { return g_free_count; }
 void node_set_initialised(bool on) { g_initialised = on; }
 bool node_initialised() { return g_initialised; }
 void node_fail_after(long n) { g_fail_after = n; }
+uint64_t node_allocations() { return g_allocations; }
 
 // ---- building chain ----------------------------------------------------------
 

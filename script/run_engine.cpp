@@ -140,7 +140,9 @@ int auto_output_line() {
     return 0;
 }
 
-void report_script_error(int code) {
+// started: the cell the run was started with, named when no script was
+// being read yet.
+void report_script_error(int code, CellHandle started) {
     Interpreter& in = g_interp;
     const char* msg = script_error_message(code);
     status_flash(msg);
@@ -148,6 +150,7 @@ void report_script_error(int code) {
     // A lexical error belongs to the cell being called, whose list was
     // never read.
     CellHandle owner = code == SE_LEXICAL || list == 0 ? in.executing : tokens_owner(list);
+    if (owner == 0) owner = started;
     output_newline();
     if (code != SE_EXIT && code != SE_HALTED && code != SE_OPERATION_ABORTED) {
         output_text("SCRIPT ERROR");
@@ -336,6 +339,8 @@ int call_cell(CellHandle cell, NodeHandle args) {
 int run(CellHandle cell) {
     ActiveRun active;
     g_run.steps = 0;
+    g_interp.executing = 0;
+    tokens_forget_current_script();
     if (settings_auto_output() == AUTO_FORMATTED) build_format_cells();
     uint32_t count = settings_iterations();
     eof_set(0);
@@ -353,7 +358,7 @@ int run(CellHandle cell) {
             guard_request_reclaim();
             r = SE_OUT_OF_MEMORY;
         }
-        if (r != 0) report_script_error(r);
+        if (r != 0) report_script_error(r, cell);
         iteration_teardown();
         result = r;
     }

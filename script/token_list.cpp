@@ -166,6 +166,7 @@ Token tokens_restore(TokenList l, const TokenCursor& c) {
 }
 
 TokenList tokens_current_script_list() { return g_current_script; }
+void tokens_forget_current_script() { g_current_script = 0; }
 
 void tokens_mark(TokenList l) {
     if (!node_mark(l)) return;

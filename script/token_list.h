@@ -89,6 +89,7 @@ Token tokens_restore(TokenList l, const TokenCursor& c);
 // The kind-2 list most recently read through first/next/current; 0 when
 // none (or after it was freed).
 TokenList tokens_current_script_list();
+void tokens_forget_current_script();
 
 // While a run is active, script lists that are replaced (an edited or
 // relexed script) may still be walked by the interpreter: they are retired

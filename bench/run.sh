@@ -1,0 +1,175 @@
+#!/usr/bin/env bash
+# Runs the Tarvex benchmark webs side by side with the same programs in
+# Python 3, Tcl 8.6 and Lua 5.4, interleaved, checks that every program
+# produced the same result, and prints the median times and the ratios.
+#
+#   bench/run.sh [ROUNDS]     the peer comparison (default 5 rounds)
+#   bench/run.sh --micro      build and run the micro benchmarks instead
+#
+# Times are medians over the rounds of the CPU time (user + system) of each
+# process, and of its wall time; on a busy machine the CPU time is the one
+# to trust. BENCH_ONLY="count fib" limits the run to some workloads.
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+root=$(cd "$here/.." && pwd)
+build="$root/build-bench"
+
+# ---- packages ---------------------------------------------------------------
+need=()
+command -v python3 >/dev/null || need+=(python3)
+command -v tclsh >/dev/null || need+=(tcl)
+command -v lua5.4 >/dev/null || need+=(lua5.4)
+command -v cmake >/dev/null || need+=(cmake)
+command -v ninja >/dev/null || need+=(ninja-build)
+command -v g++ >/dev/null || need+=(g++)
+[ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+if [ ${#need[@]} -gt 0 ]; then
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo=sudo
+    echo "installing ${need[*]}" >&2
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${need[@]}" >/dev/null
+fi
+
+if [ "${1:-}" = "--micro" ]; then
+    cmake -S "$here" -B "$root/build-bench-micro" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build "$root/build-bench-micro" --target tarvex_micro >/dev/null
+    exec "$root/build-bench-micro/tarvex_micro" "${@:2}"
+fi
+
+rounds=${1:-5}
+
+# ---- build ------------------------------------------------------------------
+# BENCH_CMAKE_ARGS adds configure options, e.g.
+# -DCMAKE_INTERPROCEDURAL_OPTIMIZATION=ON to compare a link-time optimised build.
+# shellcheck disable=SC2086
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARVEX_GUI=OFF \
+    -DTARVEX_TESTS=OFF -DCMAKE_INTERPROCEDURAL_OPTIMIZATION=OFF ${BENCH_CMAKE_ARGS:-} >/dev/null
+cmake --build "$build" --target tarvex-run >/dev/null
+tarvex="$build/cli/tarvex-run"
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+# ---- the largest loadable web ------------------------------------------------
+# The most cells (100-character text and a value each) that the store loads
+# and saves without running low: the reader's records need room too.
+loads() {
+    python3 "$here/gen_bigweb.py" "$1" big.tvx
+    "$tarvex" big.tvx --save-as probe.tvx 2>probe.err >/dev/null &&
+        [ "$(cat probe.err)" = "Saved" ]
+}
+lo=1
+hi=4000
+while [ $((hi - lo)) -gt 1 ]; do
+    mid=$(((lo + hi) / 2))
+    if loads "$mid"; then lo=$mid; else hi=$mid; fi
+done
+python3 "$here/gen_bigweb.py" "$lo" big.tvx
+"$tarvex" big.tvx --save-as bigweb.tvx 2>/dev/null # the writer's own form
+rm -f big.tvx probe.tvx probe.err
+echo "largest loadable web: $lo cells plus home, $(wc -c <bigweb.tvx) bytes"
+
+# ---- workloads ----------------------------------------------------------------
+workloads=(count fib strings gaussj outfile console websave)
+[ -n "${BENCH_ONLY:-}" ] && read -r -a workloads <<<"$BENCH_ONLY"
+systems=(tarvex python tcl lua)
+
+# The command line of a system for a workload; websave loads bigweb.tvx and
+# saves it to saved.tvx.
+command_for() {
+    local sys=$1 w=$2 args=()
+    [ "$w" = websave ] && args=(bigweb.tvx saved.tvx)
+    case $sys in
+    tarvex)
+        if [ "$w" = websave ]; then
+            echo "$tarvex bigweb.tvx --save-as saved.tvx"
+        else
+            echo "$tarvex $here/webs/$w.tvx"
+        fi ;;
+    python) echo "python3 $here/peers/$w.py ${args[*]}" ;;
+    tcl) echo "tclsh $here/peers/$w.tcl ${args[*]}" ;;
+    lua) echo "lua5.4 $here/peers/$w.lua ${args[*]}" ;;
+    esac
+}
+
+# What a run produced: its stdout and the file it wrote, as checksums.
+result_of() {
+    local sum
+    sum=$(md5sum <stdout.txt | cut -c1-32)
+    for f in bench_out.txt saved.tvx; do
+        [ -f "$f" ] && sum="$sum $f:$(md5sum <"$f" | cut -c1-32)"
+    done
+    echo "$sum"
+}
+
+declare -A cpu wall result
+failed=0
+TIMEFORMAT='%R %U %S'
+for ((r = 1; r <= rounds; r++)); do
+    for w in "${workloads[@]}"; do
+        # Rotate the order each round so no system always runs first.
+        for ((k = 0; k < ${#systems[@]}; k++)); do
+            sys=${systems[$(((k + r) % ${#systems[@]}))]}
+            rm -f bench_out.txt saved.tvx
+            cmd=$(command_for "$sys" "$w")
+            if ! { time $cmd >stdout.txt 2>stderr.txt; } 2>time.txt; then
+                echo "FAILED: $sys $w" >&2
+                cat stderr.txt >&2
+                failed=1
+            fi
+            read -r real user sys_t <time.txt
+            wall[$sys,$w]+="$real "
+            cpu[$sys,$w]+="$(awk -v u="$user" -v s="$sys_t" 'BEGIN { print u + s }') "
+            res=$(result_of)
+            if [ -z "${result[$sys,$w]:-}" ]; then
+                result[$sys,$w]=$res
+            elif [ "${result[$sys,$w]}" != "$res" ]; then
+                echo "UNSTABLE: $sys $w gave a different result in round $r" >&2
+                failed=1
+            fi
+        done
+    done
+    echo "round $r of $rounds done" >&2
+done
+rm -f bench_out.txt saved.tvx
+
+for w in "${workloads[@]}"; do
+    for sys in python tcl lua; do
+        if [ "${result[$sys,$w]}" != "${result[tarvex,$w]}" ]; then
+            echo "MISMATCH: $w: $sys printed or wrote something else than Tarvex" >&2
+            failed=1
+        fi
+    done
+done
+
+median() { tr ' ' '\n' | grep -v '^$' | sort -g | awk '{a[NR]=$1} END {
+    if (NR % 2) print a[(NR + 1) / 2]; else printf "%.3f\n", (a[NR / 2] + a[NR / 2 + 1]) / 2 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.1f", a / b; else print "-" }'; }
+
+table() {
+    local -n times=$1
+    printf '| %-8s | %7s | %7s | %7s | %7s | %7s | %7s | %7s |\n' workload Tarvex Python \
+        Tcl Lua T/Py T/Tcl T/Lua
+    printf '|%s|\n' "----------|---------|---------|---------|---------|---------|---------|---------"
+    for w in "${workloads[@]}"; do
+        local t p c l
+        t=$(echo "${times[tarvex,$w]}" | median)
+        p=$(echo "${times[python,$w]}" | median)
+        c=$(echo "${times[tcl,$w]}" | median)
+        l=$(echo "${times[lua,$w]}" | median)
+        printf '| %-8s | %7.3f | %7.3f | %7.3f | %7.3f | %7s | %7s | %7s |\n' "$w" "$t" "$p" \
+            "$c" "$l" "$(ratio "$t" "$p")" "$(ratio "$t" "$c")" "$(ratio "$t" "$l")"
+    done
+}
+
+echo
+echo "Median CPU seconds (user + system) over $rounds rounds:"
+table cpu
+echo
+echo "Median wall seconds over $rounds rounds:"
+table wall
+[ "$failed" -eq 0 ] && echo && echo "All programs printed and wrote the same results."
+exit "$failed"

@@ -1,0 +1,252 @@
+// Web file commands: saving never loses the previous file, the save
+// question's three answers, opening, names and titles.
+#include "webfile_test_support.h"
+
+#include "core/value.h"
+#include "web/navigation.h"
+#include "webfile/settings.h"
+
+#include <sys/stat.h>
+
+namespace tarvex::test {
+namespace {
+
+int g_resets = 0;
+void count_reset() { ++g_resets; }
+
+class WebSaveTest : public WebFileTest {
+protected:
+    // A web whose file is bigger than a few write blocks.
+    void make_web(const char* text) {
+        for (int i = 0; i < 40; ++i) {
+            std::string name = "cell" + std::to_string(i);
+            CellHandle c = cell_create(name.c_str());
+            cell_set_text(c, std::string(200, 'a' + i % 26) + text);
+        }
+        web_set_modified(true);
+    }
+    mode_t mode_of(const std::string& p) {
+        struct stat st;
+        return ::stat(p.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+    }
+};
+
+TEST_F(WebSaveTest, FailureAtEveryStepLeavesTheOldFile) {
+    make_web("old");
+    std::string target = path("web.tvx");
+    ASSERT_EQ(web_save_as(target.c_str()), 0);
+    ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+    const std::string old_bytes = file_bytes(target);
+    ASSERT_GT(old_bytes.size(), 4u * 2048);
+
+    cell_set_text(cell_find("cell3"), "changed");
+    web_set_modified(true);
+    int steps = 0;
+    for (int n = 1; n < 100; ++n) {
+        ui.flashes.clear();
+        web_save_fail_at(n);
+        int rc = web_save();
+        if (rc == 0) {
+            steps = n;
+            break;
+        }
+        EXPECT_TRUE(rc == IO_ERR_OPEN_WEB || rc == IO_ERR_WRITE) << n;
+        EXPECT_EQ(ui.flashes.back(), rc == IO_ERR_OPEN_WEB ? "UNABLE TO OPEN WEB FILE"
+                                                           : "UNABLE TO WRITE TO WEB FILE");
+        EXPECT_EQ(file_bytes(target), old_bytes) << n;
+        EXPECT_EQ(listing(), "web.tvx ") << n;
+        EXPECT_TRUE(web_modified());
+    }
+    // create, at least five blocks, sync, close, rename
+    EXPECT_GT(steps, 8);
+    EXPECT_EQ(web_save_steps(), steps - 1); // the injected step never came
+    EXPECT_NE(file_bytes(target), old_bytes);
+    EXPECT_NE(file_bytes(target).find("<text>changed</text>"), std::string::npos);
+    EXPECT_EQ(mode_of(target), 0640u);
+    EXPECT_FALSE(web_modified());
+    EXPECT_EQ(listing(), "web.tvx ");
+}
+
+TEST_F(WebSaveTest, FailedSaveAsKeepsTheOldNameAndSaysNotSaved) {
+    make_web("x");
+    ASSERT_EQ(web_save_as(path("first.tvx").c_str()), 0);
+    EXPECT_EQ(ui.flashes.back(), "Saved");
+    web_save_fail_at(3);
+    EXPECT_EQ(web_save_as(path("second.tvx").c_str()), IO_ERR_WRITE);
+    EXPECT_EQ(ui.flashes.back(), "Not Saved");
+    EXPECT_EQ(web_file_name(), path("first.tvx"));
+    EXPECT_EQ(ui.titles.back(), "first");
+    EXPECT_EQ(listing(), "first.tvx ");
+
+    // The dialog: cancelled, then a name; it is offered the display name.
+    web_save_fail_at(0);
+    EXPECT_EQ(web_save_as(nullptr), 1);
+    EXPECT_EQ(ui.save_prefill, "first");
+    ui.save_names.push_back(path("third.tvx"));
+    EXPECT_EQ(web_save_as(""), 0);
+    EXPECT_EQ(web_file_name(), path("third.tvx"));
+}
+
+TEST_F(WebSaveTest, ReadOnlyOrOddTargetsAreRefused) {
+    make_web("x");
+    std::string target = path("ro.tvx");
+    put_file(target, "precious");
+    ASSERT_EQ(::chmod(target.c_str(), 0444), 0);
+    EXPECT_EQ(web_save_as(target.c_str()), IO_ERR_OPEN_WEB);
+    EXPECT_EQ(ui.flashes[ui.flashes.size() - 2], "UNABLE TO OPEN WEB FILE");
+    EXPECT_EQ(ui.flashes.back(), "Not Saved");
+    EXPECT_EQ(file_bytes(target), "precious");
+    EXPECT_EQ(mode_of(target), 0444u);
+
+    std::filesystem::create_directory(path("folder"));
+    EXPECT_EQ(web_save_as(path("folder").c_str()), IO_ERR_OPEN_WEB);
+    EXPECT_EQ(web_save_as(path("missing/x.tvx").c_str()), IO_ERR_OPEN_WEB);
+    EXPECT_EQ(web_save_as((path("") + std::string(300, 'n')).c_str()), IO_ERR_OPEN_WEB);
+    EXPECT_EQ(listing(), "folder ro.tvx ");
+    EXPECT_TRUE(web_modified());
+}
+
+TEST_F(WebSaveTest, SymbolicLinkKeepsPointingAtTheSavedFile) {
+    std::filesystem::create_directory(path("real"));
+    std::string real = path("real/web.tvx");
+    put_file(real, "<cname>home</cname><text>before</text>");
+    ASSERT_EQ(::chmod(real.c_str(), 0604), 0);
+    std::filesystem::create_symlink("real/web.tvx", path("link.tvx"));
+    ASSERT_EQ(web_open(path("link.tvx").c_str()), 0);
+    cell_set_text(cell_find("home"), "after");
+    ASSERT_EQ(web_save(), 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(path("link.tvx")));
+    EXPECT_NE(file_bytes(real).find("<text>after</text>"), std::string::npos);
+    EXPECT_EQ(mode_of(real), 0604u);
+    EXPECT_EQ(listing(), "link.tvx real ");
+    int in_real = 0;
+    for (auto& e : std::filesystem::directory_iterator(path("real"))) in_real += !e.path().empty();
+    EXPECT_EQ(in_real, 1);
+
+    // A dangling link names the file to create.
+    std::filesystem::create_symlink("real/new.tvx", path("dangling.tvx"));
+    EXPECT_EQ(web_save_as(path("dangling.tvx").c_str()), 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(path("dangling.tvx")));
+    EXPECT_NE(file_bytes(path("real/new.tvx")).find("<text>after</text>"), std::string::npos);
+}
+
+TEST_F(WebSaveTest, SavingNeedsNoNodesAndChangesNothing) {
+    make_web("x");
+    CellHandle c = cell_find("cell1");
+    cell_set_value(c, value_new_number(1.0 / 3.0));
+    std::string with_nodes = saved("a.tvx");
+    uint16_t in_use = nodes_in_use();
+    node_fail_after(0);
+    EXPECT_EQ(web_save_as(path("b.tvx").c_str()), 0);
+    node_fail_after(-1);
+    EXPECT_EQ(file_bytes(path("b.tvx")), with_nodes);
+    EXPECT_EQ(nodes_in_use(), in_use);
+    EXPECT_EQ(value_text(cell_value(c)), 0);
+    EXPECT_EQ(value_flags(cell_value(c)), 0);
+    EXPECT_NE(with_nodes.find("<val>0.33</val>"), std::string::npos);
+}
+
+TEST_F(WebSaveTest, SaveQuestionHasThreeAnswers) {
+    make_web("x");
+    // Cancel: nothing happens.
+    ui.save_answers = {SAVE_CANCEL};
+    EXPECT_EQ(web_new(), 1);
+    EXPECT_NE(cell_find("cell1"), 0);
+    EXPECT_EQ(ui.boxes.back().text, "Save current changes in (untitled)?");
+    EXPECT_EQ(ui.boxes.back().kind, "yesnocancel");
+    // Yes on an untitled web whose save dialog is cancelled: cancelled.
+    ui.save_answers = {SAVE_YES};
+    EXPECT_EQ(web_new(), 1);
+    EXPECT_NE(cell_find("cell1"), 0);
+    // Yes with a failing save: the failure is shown and the New stops.
+    std::string ro = path("ro.tvx");
+    put_file(ro, "keep");
+    ::chmod(ro.c_str(), 0444);
+    ui.save_answers = {SAVE_YES};
+    ui.save_names = {ro};
+    EXPECT_EQ(web_new(), IO_ERR_OPEN_WEB);
+    EXPECT_NE(cell_find("cell1"), 0);
+    EXPECT_TRUE(web_modified());
+    EXPECT_EQ(file_bytes(ro), "keep");
+    // The question is asked before Open too, and Cancel leaves the web.
+    put_file(path("other.tvx"), "<cname>other</cname>");
+    ui.save_answers = {SAVE_CANCEL};
+    EXPECT_EQ(web_open(path("other.tvx").c_str()), 1);
+    EXPECT_NE(cell_find("cell1"), 0);
+    // Yes saves, then opens.
+    ui.save_answers = {SAVE_YES};
+    ui.save_names = {path("mine.web.tvx")};
+    EXPECT_EQ(web_open(path("other.tvx").c_str()), 0);
+    EXPECT_NE(cell_find("other"), 0);
+    EXPECT_NE(file_bytes(path("mine.web.tvx")).find("<cname>cell1</cname>"), std::string::npos);
+    // No goes on without saving; the question names the file.
+    cell_set_text(cell_find("other"), "edited");
+    web_set_modified(true);
+    ui.save_answers = {SAVE_NO};
+    EXPECT_EQ(web_save_prompt(), 0);
+    EXPECT_EQ(ui.boxes.back().text, "Save current changes in other?");
+    ui.save_answers = {SAVE_NO};
+    EXPECT_EQ(web_new(), 0);
+    EXPECT_EQ(cell_find("other"), 0);
+    EXPECT_EQ(file_bytes(path("other.tvx")), "<cname>other</cname>");
+    // An unmodified web is not asked about.
+    size_t boxes = ui.boxes.size();
+    EXPECT_EQ(web_new(), 0);
+    EXPECT_EQ(ui.boxes.size(), boxes);
+}
+
+TEST_F(WebSaveTest, OpenResetsTheWebWhateverTheReadGives) {
+    web_add_reset_hook(count_reset);
+    put_file(path("good.tvx"), "<ndec>4</ndec><cname>home</cname><cname>g</cname>");
+    ASSERT_EQ(::chmod(path("good.tvx").c_str(), 0444), 0);
+    int resets = g_resets;
+    int layouts = ui.relayouts;
+    ASSERT_EQ(web_open(path("good.tvx").c_str()), 0);
+    EXPECT_EQ(g_resets, resets + 1);
+    EXPECT_EQ(ui.relayouts, layouts + 1);
+    EXPECT_EQ(web_file_name(), path("good.tvx"));
+    EXPECT_EQ(ui.titles.back(), "good");
+    EXPECT_EQ(current_cell(), cell_find("home"));
+    EXPECT_FALSE(web_modified());
+    EXPECT_EQ(file_bytes(path("good.tvx")), "<ndec>4</ndec><cname>home</cname><cname>g</cname>");
+
+    // A file that cannot be opened leaves the web and its name alone.
+    EXPECT_EQ(web_open(path("nothing.tvx").c_str()), IO_ERR_OPEN_WEB);
+    EXPECT_EQ(ui.flashes.back(), "UNABLE TO OPEN WEB FILE");
+    EXPECT_NE(cell_find("g"), 0);
+    EXPECT_EQ(web_file_name(), path("good.tvx"));
+    EXPECT_EQ(g_resets, resets + 1);
+
+    // A read error: the web is replaced, reset and untitled.
+    std::filesystem::create_directory(path("dir.tvx"));
+    EXPECT_EQ(web_open(path("dir.tvx").c_str()), IO_ERR_READ);
+    EXPECT_EQ(ui.flashes.back(), "UNABLE TO READ FROM WEB FILE");
+    EXPECT_EQ(cell_find("g"), 0);
+    EXPECT_EQ(web_file_name(), "");
+    EXPECT_EQ(ui.titles.back(), "");
+    EXPECT_EQ(g_resets, resets + 2);
+    EXPECT_EQ(settings_decimals(), 2);
+
+    // The dialog: offered the current name, cancelled; quotes are dropped
+    // from a given name.
+    ASSERT_EQ(web_open(path("good.tvx").c_str()), 0);
+    EXPECT_EQ(web_open(nullptr), 1);
+    EXPECT_EQ(ui.open_prefill, path("good.tvx"));
+    EXPECT_EQ(web_open(("\"" + path("good.tvx") + "\"").c_str()), 0);
+    ui.open_names = {path("good.tvx")};
+    EXPECT_EQ(web_open(""), 0);
+}
+
+TEST_F(WebSaveTest, DisplayNames) {
+    EXPECT_EQ(web_display_name_of("/home/u/webs/Newton.v2.tvx"), "Newton");
+    EXPECT_EQ(web_display_name_of("C:\\webs\\tour.tvx"), "tour");
+    EXPECT_EQ(web_display_name_of("a:b"), "b");
+    EXPECT_EQ(web_display_name_of("plain"), "plain");
+    EXPECT_EQ(web_display_name_of("/dir.d/.hidden"), "");
+    EXPECT_EQ(web_display_name_of(""), "");
+    EXPECT_EQ(web_display_name(), "");
+    EXPECT_EQ(ui.titles.back(), "");
+}
+
+} // namespace
+} // namespace tarvex::test

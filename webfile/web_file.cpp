@@ -1,0 +1,284 @@
+// Starting, opening and saving webs: the file name and display name, the
+// save question, and the save itself, which writes a temporary file beside
+// the target and renames it over the target only once it is complete and
+// synced, so a failed save never costs the previous file.
+#include "webfile/web_file.h"
+
+#include "core/guard.h"
+#include "frontend/frontend.h"
+#include "io/input_stream.h"
+#include "io/io_errors.h"
+#include "io/io_file.h"
+#include "web/cell.h"
+#include "web/navigation.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace tarvex {
+
+namespace {
+
+constexpr size_t FILE_NAME_MAX = 255;
+constexpr int SYMLINK_HOPS_MAX = 40;
+
+std::string g_file_name;
+std::vector<WebResetHook> g_reset_hooks;
+int g_fail_at = 0;
+int g_steps = 0;
+
+// One more step of a save; false when the injection makes it fail.
+bool save_step() { return ++g_steps != g_fail_at; }
+
+void set_file_name(const std::string& name) {
+    g_file_name = name;
+    set_window_title(web_display_name());
+}
+
+void after_reset() {
+    streams_reset();
+    for (WebResetHook h : g_reset_hooks) h();
+    relayout();
+}
+
+std::string dir_of(const std::string& path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The file a save replaces: the target of a symbolic link (followed link by
+// link, so a dangling one names the file to create), else the name itself.
+bool resolve_target(const std::string& name, std::string& out) {
+    out = name;
+    for (int hops = 0; hops < SYMLINK_HOPS_MAX; ++hops) {
+        struct stat st;
+        if (lstat(out.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+        std::vector<char> buf(PATH_MAX + 1);
+        ssize_t n = readlink(out.c_str(), buf.data(), PATH_MAX);
+        if (n <= 0) return false;
+        std::string link(buf.data(), static_cast<size_t>(n));
+        out = link[0] == '/' ? link : dir_of(out) + "/" + link;
+    }
+    return false;
+}
+
+// ---- the temporary file ---------------------------------------------------------
+
+struct TempFile {
+    int fd = -1;
+};
+
+ssize_t temp_write(void* cookie, const char* buf, size_t n) {
+    TempFile* t = static_cast<TempFile*>(cookie);
+    if (!save_step()) {
+        errno = ENOSPC;
+        return 0;
+    }
+    size_t done = 0;
+    while (done < n) {
+        ssize_t k = ::write(t->fd, buf + done, n - done);
+        if (k < 0 && errno == EINTR) continue;
+        if (k <= 0) break;
+        done += static_cast<size_t>(k);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+int temp_close(void*) { return 0; } // the save closes the descriptor itself
+
+// Writes the web into fd through a stream that counts each block as a step.
+int write_temp(int fd) {
+    TempFile t{fd};
+    cookie_io_functions_t io{};
+    io.write = temp_write;
+    io.close = temp_close;
+    std::FILE* f = fopencookie(&t, "wb", io);
+    if (f == nullptr) return IO_ERR_WRITE;
+    std::setvbuf(f, nullptr, _IONBF, 0);
+    int rc = web_write(f);
+    if (std::fclose(f) != 0 && rc == 0) rc = IO_ERR_WRITE;
+    return rc;
+}
+
+bool sync_fd(int fd) {
+    while (fsync(fd) != 0)
+        if (errno != EINTR) return false;
+    return true;
+}
+
+// Saves the web to name: 0, IO_ERR_OPEN_WEB or IO_ERR_WRITE. The target is
+// replaced only by a complete, synced file; on failure it is untouched and
+// the temporary file is gone.
+int save_to(const std::string& name) {
+    g_steps = 0;
+    std::string target;
+    if (name.empty() || name.size() > FILE_NAME_MAX || !resolve_target(name, target))
+        return IO_ERR_OPEN_WEB;
+    struct stat old;
+    bool exists = stat(target.c_str(), &old) == 0;
+    if (exists) {
+        // A read-only file stays as it is, even for a user who could write it.
+        if (!S_ISREG(old.st_mode) || access(target.c_str(), W_OK) != 0 ||
+            (old.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+            return IO_ERR_OPEN_WEB;
+    }
+    std::string dir = dir_of(target);
+    std::string temp = dir + "/.tarvex-save-XXXXXX";
+    int fd = save_step() ? mkstemp(temp.data()) : -1;
+    if (fd < 0) return IO_ERR_OPEN_WEB;
+
+    mode_t mode;
+    if (exists) {
+        mode = old.st_mode & 07777;
+        if (fchown(fd, old.st_uid, old.st_gid) != 0) mode &= ~static_cast<mode_t>(06000);
+    } else {
+        mode_t mask = umask(0);
+        umask(mask);
+        mode = 0666 & ~mask;
+    }
+    int rc = fchmod(fd, mode) == 0 ? 0 : IO_ERR_OPEN_WEB;
+    if (rc == 0) rc = write_temp(fd);
+    if (rc == 0 && (!save_step() || !sync_fd(fd))) rc = IO_ERR_WRITE;
+    bool closed = close(fd) == 0;
+    if (rc == 0 && (!save_step() || !closed)) rc = IO_ERR_WRITE;
+    if (rc == 0 && (!save_step() || std::rename(temp.c_str(), target.c_str()) != 0))
+        rc = IO_ERR_WRITE;
+    if (rc != 0) {
+        unlink(temp.c_str());
+        return rc;
+    }
+    // The rename itself lasts once the folder is synced; a folder that
+    // cannot be synced still holds the new name.
+    int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+    if (dfd >= 0) {
+        sync_fd(dfd);
+        close(dfd);
+    }
+    return 0;
+}
+
+// ---- commands without their guard -----------------------------------------------
+
+int save_as_inner(const char* name);
+
+int save_inner() {
+    if (g_file_name.empty()) return save_as_inner(nullptr);
+    int rc = save_to(g_file_name);
+    if (rc != 0) return status_error(rc);
+    web_set_modified(false);
+    return 0;
+}
+
+int save_as_inner(const char* name) {
+    std::string chosen = name && *name ? name : ask_save_file_name(web_display_name());
+    if (chosen.empty()) return 1;
+    std::string previous = g_file_name;
+    set_file_name(chosen);
+    int rc = save_inner();
+    if (rc != 0) {
+        // The web was not written there: it keeps the file it came from.
+        set_file_name(previous);
+        status_flash("Not Saved");
+        return rc;
+    }
+    status_flash("Saved");
+    return 0;
+}
+
+int save_prompt_inner() {
+    if (!web_modified()) return 0;
+    switch (ask_save_changes(web_display_name())) {
+    case SAVE_YES: return save_inner();
+    case SAVE_NO: return 0;
+    default: return 1;
+    }
+}
+
+} // namespace
+
+// ---- names ------------------------------------------------------------------------
+
+const std::string& web_file_name() { return g_file_name; }
+
+std::string web_display_name_of(const std::string& path) {
+    size_t start = path.find_last_of("/\\:");
+    std::string name = start == std::string::npos ? path : path.substr(start + 1);
+    size_t dot = name.find('.');
+    if (dot != std::string::npos) name.resize(dot);
+    return name;
+}
+
+std::string web_display_name() { return web_display_name_of(g_file_name); }
+
+void web_add_reset_hook(WebResetHook hook) {
+    if (std::find(g_reset_hooks.begin(), g_reset_hooks.end(), hook) == g_reset_hooks.end())
+        g_reset_hooks.push_back(hook);
+}
+
+// ---- commands ------------------------------------------------------------------------
+
+int web_new() {
+    return engine_guard([] {
+        int rc = save_prompt_inner();
+        if (rc != 0) return rc;
+        set_file_name("");
+        web_start_fresh();
+        after_reset();
+        return 0;
+    });
+}
+
+int web_open(const char* name) {
+    return engine_guard([name] {
+        int rc = save_prompt_inner();
+        if (rc != 0) return rc;
+        std::string chosen;
+        if (name && *name) {
+            chosen = name;
+            chosen.erase(std::remove(chosen.begin(), chosen.end(), '"'), chosen.end());
+        } else {
+            chosen = ask_open_file_name(g_file_name);
+        }
+        if (chosen.empty()) return 1;
+        FilePtr f;
+        if (chosen.size() <= FILE_NAME_MAX) f = file_open(chosen, "rb");
+        if (!f) return status_error(IO_ERR_OPEN_WEB);
+        // Untitled while the file is read: a save asked for meanwhile (the
+        // low-memory question) must not write a half-read web over it.
+        set_file_name("");
+        rc = web_read(f.get());
+        file_close(f);
+        // A bad or partly read web stays untitled, so a later Save cannot
+        // overwrite the file with it.
+        if (rc == 0) set_file_name(chosen);
+        web_set_modified(false);
+        after_reset();
+        return rc;
+    });
+}
+
+int web_save() {
+    return engine_guard([] { return save_inner(); });
+}
+
+int web_save_as(const char* name) {
+    return engine_guard([name] { return save_as_inner(name); });
+}
+
+int web_save_prompt() {
+    return engine_guard([] { return save_prompt_inner(); });
+}
+
+// ---- fault injection -------------------------------------------------------------------
+
+void web_save_fail_at(int n) { g_fail_at = n; }
+int web_save_steps() { return g_steps; }
+
+} // namespace tarvex

@@ -1,0 +1,450 @@
+// The tolerant web file reader: a tag state machine over the byte reader,
+// read records that become cells only once the whole file has been read, and
+// the settings words. Whatever the file holds, the reader either loads it or
+// releases everything it made.
+#include "webfile/web_file.h"
+
+#include "core/guard.h"
+#include "core/value.h"
+#include "frontend/frontend.h"
+#include "io/byte_reader.h"
+#include "io/io_errors.h"
+#include "web/cell.h"
+#include "web/navigation.h"
+#include "webfile/settings.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace tarvex {
+
+namespace {
+
+enum Tag : int {
+    T_EOF, T_CELL, T_CNAME, T_TEXT, T_VAL, T_FORM, T_SCRIPT, T_OPTS, T_ODEST, T_ONAME,
+    T_ONEWL, T_ISRC, T_INAME, T_IECHO, T_CFMT, T_CITER, T_CDISP, T_RTYPE, T_RFMT, T_RALL,
+    T_STARG, T_SRPL, T_SCOUNT, T_SOUT, T_NFMT, T_NDEC, T_NANG, T_SCRFONT, T_STATWIN, T_PLTNG,
+    T_XMAX, T_XMIN, T_YMAX, T_YMIN, T_XINTRVLS, T_YINTRVLS, T_XYCELLS, T_COUNT
+};
+
+constexpr const char* k_tags[T_COUNT] = {
+    "eof",   "cell",  "cname",  "text",   "val",  "form", "script", "opts",    "odest",
+    "oname", "onewl", "isrc",   "iname",  "iecho", "cfmt", "citer",  "cdisp",   "rtype",
+    "rfmt",  "rall",  "starg",  "srpl",   "scount", "sout", "nfmt",   "ndec",    "nang",
+    "scrfont", "statwin", "pltng", "xmax", "xmin", "ymax", "ymin", "xintrvls", "yintrvls",
+    "xycells"};
+
+constexpr size_t WORD_MAX = 31;      // tag names and escape words
+constexpr TextLen COPY_MAX = 4095;   // contents copied out of their Text
+constexpr size_t PENDING_MAX = 512;  // bytes gathered before they go to the Text
+
+// A read record: one ListNode per `cname`, in file order.
+constexpr int REC_NAME = LIST_PAYLOAD + 0;   // Text
+constexpr int REC_TEXT = LIST_PAYLOAD + 2;   // Text
+constexpr int REC_VALUE = LIST_PAYLOAD + 4;  // Value
+constexpr int REC_SCRIPT = LIST_PAYLOAD + 6; // Text
+
+NodeHandle take_field(NodeHandle n, int off) {
+    NodeHandle h = node_get_u16(n, off);
+    node_set_u16(n, off, 0);
+    return h;
+}
+
+void record_release(NodeHandle r) {
+    text_free(take_field(r, REC_NAME));
+    text_free(take_field(r, REC_TEXT));
+    value_free(take_field(r, REC_VALUE));
+    text_free(take_field(r, REC_SCRIPT));
+    node_free(r);
+}
+
+struct Reader {
+    ByteReader bytes;
+    Text content = 0;    // what has been collected since the previous tag
+    std::string pending; // bytes not yet appended to content
+    NodeHandle first = 0, last = 0;
+    bool bad = false;
+
+    void add(uint8_t b) {
+        pending.push_back(static_cast<char>(b));
+        if (pending.size() >= PENDING_MAX) flush();
+    }
+    void add(std::string_view s) {
+        for (char c : s) add(static_cast<uint8_t>(c));
+    }
+    void flush() {
+        if (pending.empty()) return;
+        if (content == 0)
+            content = text_from_bytes(pending);
+        else
+            text_append_bytes(content, pending);
+        pending.clear();
+    }
+    // The collected content, handed to the caller; 0 when empty.
+    Text take_content() {
+        flush();
+        Text t = content;
+        content = 0;
+        if (t != 0 && text_length(t) == 0) {
+            text_free(t);
+            t = 0;
+        }
+        return t;
+    }
+
+    void remove_record(NodeHandle r) {
+        if (r == first) first = list_next(r);
+        if (r == last) last = list_prev(r);
+        list_unlink(r);
+        record_release(r);
+    }
+    void release_all() {
+        pending.clear();
+        Text t = content;
+        content = 0;
+        text_free(t);
+        while (first != 0) remove_record(first);
+    }
+};
+
+// The content as bytes, at most COPY_MAX of them.
+std::string content_string(Text t) {
+    std::string s(COPY_MAX + 1, '\0');
+    s.resize(text_to_buffer(s.data(), t, COPY_MAX));
+    return s;
+}
+
+// Decimal integer after optional spaces and sign; 0 when there is none or it
+// lies outside -32768..32767.
+long content_integer(const std::string& s) {
+    size_t i = 0;
+    while (i < s.size() && s[i] == ' ') ++i;
+    bool negative = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+    if (i >= s.size() || s[i] < '0' || s[i] > '9') return 0;
+    long n = 0;
+    for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
+        n = n * 10 + (s[i] - '0');
+        if (n > 32768) return 0;
+    }
+    if (negative) n = -n;
+    return n < -32768 || n > 32767 ? 0 : n;
+}
+
+long at_least_one(long n) { return n < 1 ? 1 : n; }
+
+struct Word {
+    const char* word;
+    int value;
+};
+
+// The value of the word the whole content names (case and "_" folded), or
+// -1 when the content is none of them.
+template <size_t N> int content_word(const std::string& s, const Word (&words)[N]) {
+    if (s.find('\0') != std::string::npos) return -1;
+    for (const Word& w : words)
+        if (cstring_compare(s.c_str(), w.word) == 0) return w.value;
+    return -1;
+}
+
+void apply_setting(int tag, const std::string& s) {
+    static const Word input_types[] = {{"keyboard", 1}, {"cell", 2}, {"file", 3}};
+    static const Word yes_no[] = {{"yes", 1}, {"no", 0}};
+    // A web never opens with printer output.
+    static const Word dests[] = {{"screen", 1}, {"print", 1}, {"file", 2}};
+    static const Word newlines[] = {{"lf", 1}, {"cr", 2}, {"crlf", 3}};
+    static const Word autos[] = {{"list", 1}, {"fmtlist", 2}, {"nolist", 3}};
+    static const Word reports[] = {{"fmt", 1}, {"inptr", 2}, {"outptr", 3}, {"trail", 4}};
+    static const Word styles[] = {{"fixed", 0}, {"exponent", 1}, {"general", 2}};
+    static const Word units[] = {{"degrees", 1}, {"radians", 2}};
+    static const Word on_off[] = {{"on", 1}, {"off", 0}};
+    auto u8 = [](long n) { return static_cast<uint8_t>(n > 255 ? 255 : n); };
+    int w;
+    switch (tag) {
+    case T_ISRC:
+        if ((w = content_word(s, input_types)) >= 0) settings_set_input_type(u8(w));
+        break;
+    case T_INAME: settings_set_input_name(s.c_str()); break;
+    case T_IECHO:
+        if ((w = content_word(s, yes_no)) >= 0) settings_set_echo(u8(w));
+        break;
+    case T_ODEST:
+        if ((w = content_word(s, dests)) >= 0) settings_set_output_dest(u8(w));
+        break;
+    case T_ONAME: settings_set_output_name(s.c_str()); break;
+    case T_ONEWL:
+        if ((w = content_word(s, newlines)) >= 0) settings_set_newline_mode(u8(w));
+        break;
+    case T_CFMT: settings_set_list_format(s.c_str()); break;
+    case T_CITER:
+        settings_set_iterations(static_cast<uint32_t>(at_least_one(content_integer(s))));
+        break;
+    case T_CDISP:
+        if ((w = content_word(s, autos)) >= 0) settings_set_auto_output(u8(w));
+        break;
+    case T_RTYPE:
+        if ((w = content_word(s, reports)) >= 0) settings_set_report_type(u8(w));
+        break;
+    case T_RFMT: settings_set_report_format(s.c_str()); break;
+    case T_RALL:
+        if ((w = content_word(s, yes_no)) >= 0) settings_set_report_all(u8(w));
+        break;
+    case T_STARG: settings_set_search_text(s.c_str()); break;
+    case T_SRPL: settings_set_replace_text(s.c_str()); break;
+    case T_SCOUNT:
+        settings_set_scount(static_cast<uint32_t>(at_least_one(content_integer(s))));
+        break;
+    case T_SOUT:
+        if ((w = content_word(s, yes_no)) >= 0) settings_set_sout(u8(w));
+        break;
+    case T_NFMT:
+        if ((w = content_word(s, styles)) >= 0) settings_set_number_style(u8(w));
+        break;
+    case T_NDEC: {
+        long n = content_integer(s);
+        settings_set_decimals(static_cast<uint8_t>(n < 0 ? 0 : n > 8 ? 8 : n));
+        break;
+    }
+    case T_NANG:
+        if ((w = content_word(s, units)) >= 0) settings_set_trig_units(u8(w));
+        break;
+    case T_PLTNG:
+        if ((w = content_word(s, on_off)) >= 0) settings_set_plotting(u8(w));
+        break;
+    case T_XMAX: settings_set_xmax_text(s.c_str()); break;
+    case T_XMIN: settings_set_xmin_text(s.c_str()); break;
+    case T_YMAX: settings_set_ymax_text(s.c_str()); break;
+    case T_YMIN: settings_set_ymin_text(s.c_str()); break;
+    case T_XINTRVLS: settings_set_x_intervals(u8(at_least_one(content_integer(s)))); break;
+    case T_YINTRVLS: settings_set_y_intervals(u8(at_least_one(content_integer(s)))); break;
+    case T_XYCELLS: settings_set_plot_cells(s.c_str()); break;
+    default: break;
+    }
+}
+
+bool is_number_start(Text t) {
+    std::string s = content_string(t);
+    size_t i = s.find_first_not_of(' ');
+    if (i == std::string::npos) return false;
+    char c = s[i];
+    return (c >= '0' && c <= '9') || c == '.' || c == '+' || c == '-';
+}
+
+// Puts a Text into a field of the last record, releasing what it held.
+void record_set_text(Reader& r, int field, Text t) {
+    Text old = take_field(r.last, field);
+    text_free(old);
+    node_set_u16(r.last, field, t);
+}
+
+// The closing tag `tag` ends the content collected since the previous tag.
+void act_on_closing(Reader& r, int tag) {
+    Text t = r.take_content();
+    switch (tag) {
+    case T_CNAME: {
+        std::string name = content_string(t);
+        // Names are taken as written: no normalising.
+        if (name.size() != text_length(t) || !name_is_valid(name.c_str())) {
+            text_free(t);
+            r.bad = true;
+            return;
+        }
+        // The last record of a name wins.
+        for (NodeHandle rec = r.first; rec != 0;) {
+            NodeHandle next = list_next(rec);
+            if (text_compare(node_get_u16(rec, REC_NAME), t) == 0) r.remove_record(rec);
+            rec = next;
+        }
+        r.content = t; // owned by the reader until the record holds it
+        NodeHandle rec = node_alloc(ListNode);
+        r.content = 0;
+        node_set_u16(rec, REC_NAME, t);
+        if (r.last == 0)
+            r.first = rec;
+        else
+            list_insert_after(rec, r.last);
+        r.last = rec;
+        return;
+    }
+    case T_TEXT:
+    case T_SCRIPT:
+    case T_FORM:
+        if (r.last == 0) break;
+        record_set_text(r, tag == T_TEXT ? REC_TEXT : REC_SCRIPT, t);
+        return;
+    case T_VAL: {
+        if (r.last == 0) break;
+        r.content = t;
+        NodeHandle v = value_new();
+        r.content = 0;
+        if (t != 0) {
+            value_set_text(v, t);
+            if (is_number_start(t)) value_to_number(v);
+        }
+        value_free(take_field(r.last, REC_VALUE));
+        node_set_u16(r.last, REC_VALUE, v);
+        return;
+    }
+    case T_CELL:
+    case T_OPTS:
+    case T_EOF:
+    case T_SCRFONT:
+    case T_STATWIN: break;
+    default: {
+        std::string s = content_string(t);
+        text_free(t);
+        apply_setting(tag, s);
+        return;
+    }
+    }
+    text_free(t);
+}
+
+int tag_lookup(const std::string& name) {
+    for (int i = 0; i < T_COUNT; ++i)
+        if (name == k_tags[i]) return i;
+    return -1;
+}
+
+// Reads tags until the end, an `eof` tag or a bad name.
+void read_tags(Reader& r) {
+    enum { TEXT, ESCAPE, TAG } state = TEXT;
+    std::string word;
+    bool closing = false;
+    int c = byte_reader_next(r.bytes);
+    for (;; c = byte_reader_next(r.bytes)) {
+        if (state == ESCAPE) {
+            if (c == BYTE_END) {
+                r.add(word);
+                return;
+            }
+            if (c == ';') {
+                r.add(word == "amp" ? "&" : word == "lt" ? "<" : word);
+                state = TEXT;
+                continue;
+            }
+            if (c != '<' && word.size() < WORD_MAX) {
+                word.push_back(static_cast<char>(c));
+                continue;
+            }
+            // A lone "&" of a hand-made file: what follows it stays text, and
+            // no tag is swallowed by it. The byte is taken as text below.
+            r.add(word);
+            state = TEXT;
+        }
+        if (state == TEXT) {
+            if (c == BYTE_END || c == 0) return;
+            if (c == '&' || c == '<') {
+                state = c == '&' ? ESCAPE : TAG;
+                word.clear();
+                closing = false;
+            } else {
+                r.add(static_cast<uint8_t>(c));
+            }
+            continue;
+        }
+        if (c == BYTE_END) return;
+        if (c == '/') {
+            closing = true;
+        } else if (c == '>') {
+            state = TEXT;
+            int tag = tag_lookup(word);
+            if (tag < 0) {
+                r.add(word);
+                continue;
+            }
+            if (closing)
+                act_on_closing(r, tag);
+            else
+                text_free(r.take_content());
+            if (r.bad || tag == T_EOF) return;
+        } else if (word.size() < WORD_MAX) {
+            word.push_back(static_cast<char>(c));
+        }
+    }
+}
+
+// Hands a record's fields to its cell (a new cell, or the one of that name).
+void record_to_cell(NodeHandle rec) {
+    std::string name = text_to_string(node_get_u16(rec, REC_NAME));
+    CellHandle c = cell_find(name.c_str());
+    if (c == 0) c = cell_create_unlimited(name.c_str());
+    if (c == 0) return;
+    Text old_text = cell_get(c, CF_TEXT);
+    cell_put(c, CF_TEXT, 0);
+    text_free(old_text);
+    Text old_script = cell_get(c, CF_SCRIPT);
+    cell_put(c, CF_SCRIPT, 0);
+    text_free(old_script);
+    NodeHandle old_value = cell_get(c, CF_VALUE);
+    cell_put(c, CF_VALUE, 0);
+    valuelist_free(old_value);
+    cell_put(c, CF_TEXT, take_field(rec, REC_TEXT));
+    cell_put(c, CF_SCRIPT, take_field(rec, REC_SCRIPT));
+    cell_put(c, CF_VALUE, take_field(rec, REC_VALUE));
+    cell_mark_script_changed(c);
+}
+
+// Middle-first, so that a file written in name order gives a balanced tree:
+// the middle record of a run, then the run after it, then the run before.
+void records_to_cells(Reader& r) {
+    std::vector<NodeHandle> recs;
+    for (NodeHandle rec = r.first; rec != 0; rec = list_next(rec)) recs.push_back(rec);
+    struct Run {
+        size_t from, to;
+    };
+    std::vector<Run> runs{{0, recs.size()}};
+    while (!runs.empty()) {
+        Run run = runs.back();
+        runs.pop_back();
+        if (run.from >= run.to) continue;
+        size_t mid = run.from + (run.to - run.from) / 2;
+        NodeHandle rec = recs[mid];
+        record_to_cell(rec);
+        r.remove_record(rec);
+        runs.push_back({run.from, mid});
+        runs.push_back({mid + 1, run.to});
+    }
+}
+
+} // namespace
+
+void web_start_fresh() {
+    web_set_modified(false);
+    web_clear();
+    cell_create_unlimited("home");
+    settings_defaults();
+    navigation_reset();
+}
+
+int web_read(std::FILE* f) {
+    web_start_fresh();
+    Reader r;
+    byte_reader_start(r.bytes, f);
+    int rc = 0;
+    try {
+        read_tags(r);
+        if (r.bad) {
+            r.release_all();
+            status_flash("Bad Input File");
+            rc = WEB_ERR_BAD_FILE;
+        } else {
+            text_free(r.take_content()); // text after the last element
+            records_to_cells(r);
+            rc = r.bytes.error;
+        }
+    } catch (const NodeExhausted&) {
+        // Everything the reader held goes; the cells made so far stay.
+        r.release_all();
+        guard_request_reclaim();
+        status_error(ERR_OUT_OF_MEMORY);
+        rc = ERR_OUT_OF_MEMORY;
+    }
+    cell_table_rebuild();
+    navigation_reset();
+    web_set_modified(false);
+    return rc;
+}
+
+} // namespace tarvex
