@@ -12,6 +12,10 @@ constexpr int H_TOP_INDEX = CHAIN_PAYLOAD + 10;
 constexpr int H_CURSOR_BLOCK = CHAIN_PAYLOAD + 14;
 constexpr int H_CURSOR_INDEX = CHAIN_PAYLOAD + 16;
 
+// The top index of a stack emptied down to its kept bottom block; the next
+// push wraps it to slot 0.
+constexpr uint32_t EMPTY_INDEX = 0xFFFFFFFFu;
+
 int slot_offset(uint32_t i) { return CHAIN_PAYLOAD + 2 * static_cast<int>(i); }
 } // namespace
 
@@ -46,7 +50,12 @@ NodeHandle hstack_pop(NodeHandle s) {
     uint32_t index = node_get_u32(s, H_TOP_INDEX);
     NodeHandle h = node_get_u16(top, slot_offset(index));
     node_set_u32(s, H_COUNT, --count);
-    if (index == 0) {
+    if (index == 0 && chain_next(top) == 0) {
+        // The bottom block stays, empty, for the next push: stacks that go
+        // up and down by one (the value stack) would otherwise allocate and
+        // release a block every time.
+        node_set_u32(s, H_TOP_INDEX, EMPTY_INDEX);
+    } else if (index == 0) {
         node_set_u16(s, H_TOP_BLOCK, chain_next(top));
         node_set_u32(s, H_TOP_INDEX, HSTACK_SLOTS - 1);
         // The cursor must never name the released block.

@@ -12,9 +12,13 @@
 
 namespace tarvex {
 
+namespace detail {
+alignas(8) uint8_t g_pool[NODE_COUNT * NODE_SIZE];
+}
+
 namespace {
 
-alignas(8) uint8_t g_pool[NODE_COUNT * NODE_SIZE];
+using detail::g_pool;
 NodeHandle g_free_head = 0;
 uint16_t g_free_count = 0;
 NodeHandle g_building = 0;
@@ -89,7 +93,6 @@ void node_free(NodeHandle h) {
     ++g_free_count;
 }
 
-uint8_t* node_ref(NodeHandle h) { return g_pool + static_cast<size_t>(h) * NODE_SIZE; }
 
 uint8_t node_type(NodeHandle h) { return node_ref(h)[0] & 0x7F; }
 

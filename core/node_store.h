@@ -34,7 +34,12 @@ void node_init();
 uint32_t node_generation();
 NodeHandle node_alloc(NodeType type);
 void node_free(NodeHandle h);
-uint8_t* node_ref(NodeHandle h);
+namespace detail {
+extern uint8_t g_pool[]; // NODE_COUNT * NODE_SIZE bytes
+}
+// The node's storage; handles are not validated. Inline: every field access
+// of the engine goes through it.
+inline uint8_t* node_ref(NodeHandle h) { return detail::g_pool + static_cast<size_t>(h) * NODE_SIZE; }
 uint8_t* node_payload(NodeHandle h); // nullptr for an unknown type
 uint8_t node_type(NodeHandle h);     // bit 7 masked off
 uint8_t node_aux(NodeHandle h);

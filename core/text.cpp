@@ -127,7 +127,31 @@ Text text_substring(Text t, TextLen from, TextLen to) {
     return r;
 }
 
-Text text_copy(Text t) { return text_substring(t, 1, text_length(t)); }
+Text text_copy(Text t) {
+    TextLen n = text_length(t);
+    if (n == 0) return 0;
+    Text r = chain_alloc_for_text(n);
+    NodeHandle dst = r;
+    int used = 0;
+    for (NodeHandle c = t; c != 0; c = chain_next(c)) {
+        const uint8_t* src = chunk_chars(c);
+        int k = chunk_used(c);
+        while (k > 0) {
+            if (used == TEXT_CHUNK) {
+                node_set_aux(dst, TEXT_CHUNK);
+                dst = chain_next(dst);
+                used = 0;
+            }
+            int m = k < TEXT_CHUNK - used ? k : TEXT_CHUNK - used;
+            std::memcpy(chunk_chars(dst) + used, src, m);
+            used += m;
+            src += m;
+            k -= m;
+        }
+    }
+    node_set_aux(dst, static_cast<uint8_t>(used));
+    return r;
+}
 
 namespace {
 NodeHandle last_chunk(Text t) {

@@ -22,7 +22,10 @@ struct Interpreter {
     CellHandle executing = 0;
 };
 
-Interpreter& interp();
+namespace detail {
+extern Interpreter g_interpreter;
+}
+inline Interpreter& interp() { return detail::g_interpreter; }
 
 // ---- tokens --------------------------------------------------------------------
 inline uint8_t cur_kind() { return interp().tok ? token_kind(interp().tok) : uint8_t{NO_TOKEN}; }

@@ -20,9 +20,13 @@
 
 namespace tarvex {
 
+namespace detail {
+Interpreter g_interpreter;
+}
+
 namespace {
 
-Interpreter g_interp;
+Interpreter& g_interp = detail::g_interpreter;
 
 struct RunState {
     bool stop = false, resume = false, pause = false, ignore = false, active = false;
@@ -214,7 +218,6 @@ struct ActiveRun {
 
 } // namespace
 
-Interpreter& interp() { return g_interp; }
 
 // ---- tokens and positions ---------------------------------------------------------
 

@@ -98,6 +98,22 @@ Token tokens_current(TokenList l) {
 uint16_t tokens_current_index(TokenList l) { return node_get_u16(l, TL_INDEX); }
 
 Token tokens_seek(TokenList l, uint16_t index) {
+    // Whole chunks first: a chunk with a successor is full and holds
+    // neither the end token nor an empty slot.
+    NodeHandle chunk = node_get_u16(l, TL_CUR_CHUNK);
+    if (chunk != 0) {
+        uint16_t at = node_get_u16(l, TL_INDEX);
+        uint16_t chunk_start = static_cast<uint16_t>(at - node_get_u8(l, TL_CUR_SLOT));
+        while (list_next(chunk) != 0 && chunk_start + TOKENS_PER_CHUNK <= index) {
+            chunk = list_next(chunk);
+            chunk_start = static_cast<uint16_t>(chunk_start + TOKENS_PER_CHUNK);
+        }
+        if (chunk != node_get_u16(l, TL_CUR_CHUNK)) {
+            node_set_u16(l, TL_CUR_CHUNK, chunk);
+            node_set_u8(l, TL_CUR_SLOT, 0);
+            node_set_u16(l, TL_INDEX, chunk_start);
+        }
+    }
     Token t = tokens_current(l);
     while (t && tokens_current_index(l) < index && token_kind(t) != END_OF_FILE &&
            token_kind(t) != NO_TOKEN) {

@@ -154,12 +154,12 @@ CellHandle cell_find_text(Text name) {
 
 // ---- creation and removal --------------------------------------------------------
 
-CellHandle cell_create_unlimited(const char* name) {
+CellHandle cell_create_unlimited(const char* name, bool rebuild) {
     CellHandle c = tree_find_or_create(name, &g_root, NK_CELL);
     if (c == 0) return 0;
     cell_set_list_item(c, 0);
     release_contents(c); // a revived entry's fields are already zero
-    cell_table_rebuild();
+    if (rebuild) cell_table_rebuild();
     return c;
 }
 

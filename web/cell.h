@@ -65,7 +65,9 @@ CellHandle cell_find_text(Text name);
 // Refuses (status message, returns 0) when the cell table is full.
 CellHandle cell_create(const char* name);
 // Without the table limit: a web file may hold more cells than the table.
-CellHandle cell_create_unlimited(const char* name);
+// A reader creating many cells passes rebuild = false and rebuilds the
+// table once at the end.
+CellHandle cell_create_unlimited(const char* name, bool rebuild = true);
 void cell_delete(CellHandle c);
 CellHandle cell_clone(const char* name);
 void web_clear();

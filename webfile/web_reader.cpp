@@ -369,7 +369,7 @@ void read_tags(Reader& r) {
 void record_to_cell(NodeHandle rec) {
     std::string name = text_to_string(node_get_u16(rec, REC_NAME));
     CellHandle c = cell_find(name.c_str());
-    if (c == 0) c = cell_create_unlimited(name.c_str());
+    if (c == 0) c = cell_create_unlimited(name.c_str(), false); // the table is rebuilt once
     if (c == 0) return;
     Text old_text = cell_get(c, CF_TEXT);
     cell_put(c, CF_TEXT, 0);
