@@ -1,0 +1,177 @@
+// Failure paths that users meet at the edges: read errors, output files
+// that cannot be created or filled, the limits of scripts, names, texts
+// and the cell table.
+#include "engine_fixture.h"
+
+#include "builtins/builtins.h"
+#include "core/guard.h"
+#include "core/value.h"
+#include "io/input_stream.h"
+#include "io/keyboard_queue.h"
+#include "io/output_stream.h"
+#include "script/run_engine.h"
+#include "script/script_errors.h"
+#include "web/cell.h"
+#include "web/navigation.h"
+#include "webfile/settings.h"
+#include "webfile/web_file.h"
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+
+namespace tarvex::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class Reliability : public EngineTest {
+protected:
+    void SetUp() override {
+        EngineTest::SetUp();
+        builtins_init();
+        ui.on_pump = [] { keyboard_push(27); };
+        web_start_fresh();
+        dir = fs::temp_directory_path() / ("tarvex_rel_" + std::to_string(::getpid()));
+        fs::create_directories(dir);
+    }
+    void TearDown() override {
+        streams_reset();
+        fs::remove_all(dir);
+        EngineTest::TearDown();
+    }
+    int run_home(const std::string& script) {
+        cell_set_script(cell_root(), script);
+        make_current(cell_root());
+        return engine_guard([] { return run_command(false); });
+    }
+    bool flashed(const char* text) {
+        for (const auto& f : ui.flashes)
+            if (f == text) return true;
+        return false;
+    }
+    fs::path dir;
+};
+
+// A file whose reads fail after a number of bytes.
+struct FailingRead {
+    std::string data;
+    size_t pos = 0, fail_at = 0;
+};
+
+ssize_t failing_read(void* cookie, char* buf, size_t size) {
+    auto* f = static_cast<FailingRead*>(cookie);
+    if (f->pos >= f->fail_at) {
+        errno = EIO;
+        return -1;
+    }
+    size_t n = std::min(size, std::min(f->fail_at, f->data.size()) - f->pos);
+    std::memcpy(buf, f->data.data() + f->pos, n);
+    f->pos += n;
+    return static_cast<ssize_t>(n);
+}
+
+TEST_F(Reliability, ReadErrorMidFileIsReported) {
+    FailingRead source;
+    for (int i = 0; i < 200; ++i)
+        source.data += "<cell><cname>c" + std::to_string(i) + "</cname><text>some text</text></cell>\n";
+    source.fail_at = 3000; // past the first 2,048-byte block
+    cookie_io_functions_t io{failing_read, nullptr, nullptr, nullptr};
+    std::FILE* f = fopencookie(&source, "r", io);
+    ASSERT_NE(f, nullptr);
+    int r = engine_guard([&] { return web_read(f); });
+    std::fclose(f);
+    EXPECT_EQ(r, -5);
+    EXPECT_TRUE(flashed("UNABLE TO READ FROM WEB FILE"));
+    EXPECT_NE(cell_find("home"), 0); // a usable web remains
+    EXPECT_EQ(run_home("out(1 + 1)"), 0);
+}
+
+TEST_F(Reliability, OpeningSomethingThatIsNotAWebFileLeavesAUsableWeb) {
+    cell_set_text(cell_root(), "kept");
+    web_set_modified(false);
+    int r = web_open(dir.c_str()); // a folder
+    EXPECT_NE(r, 0);
+    EXPECT_NE(cell_find("home"), 0);
+    EXPECT_EQ(run_home("out(2)"), 0);
+}
+
+TEST_F(Reliability, OutputFileInAnImpossiblePlace) {
+    settings_set_output_dest(OUT_FILE);
+    settings_set_output_name("/nonexistent/folder/out");
+    int r = run_home("out('lost')");
+    EXPECT_TRUE(flashed("UNABLE TO OPEN OUTPUT FILE"));
+    EXPECT_EQ(r, SE_OPERATION_ABORTED); // the out statement cannot write
+}
+
+TEST_F(Reliability, FullDiskDuringFileOutputIsReported) {
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    fs::path full = dir / "full.txt";
+    fs::create_symlink("/dev/full", full);
+    settings_set_output_dest(OUT_FILE);
+    settings_set_output_name(full.c_str());
+    std::string script = "for (home = 1 to 3000) {out('a line of output\\n')}";
+    int r = run_home(script);
+    EXPECT_NE(r, 0);
+    EXPECT_TRUE(flashed("UNABLE TO WRITE TO WEB FILE"));
+}
+
+TEST_F(Reliability, ScriptAtTheLengthLimit) {
+    // 4,095 characters run; what lies beyond is never lexed.
+    std::string script = "out('x')";
+    script += std::string(4095 - script.size() - 6, ' ') + "out(1)";
+    ASSERT_EQ(script.size(), 4095u);
+    script += "out(2)";
+    EXPECT_EQ(run_home(script), 0);
+    EXPECT_EQ(ui.console, "x1");
+}
+
+TEST_F(Reliability, ParenthesesAsDeepAsAScriptAllows) {
+    std::string script = std::string(2040, '(') + "1" + std::string(2040, ')');
+    EXPECT_EQ(run_home(script), SE_STACK_OVERFLOW);
+}
+
+TEST_F(Reliability, NamesAtFortyEightCharacters) {
+    std::string name = "n" + std::string(46, 'x') + "1";
+    ASSERT_EQ(name.size(), 48u);
+    ASSERT_NE(cell_create(name.c_str()), 0);
+    EXPECT_EQ(run_home("set " + name + " to 5 out(" + name + " * 2)"), 0);
+    EXPECT_EQ(ui.console, "10");
+    std::string longer = name + "z";
+    name_normalize(longer);
+    EXPECT_EQ(longer, name);
+}
+
+TEST_F(Reliability, TextFillingTheStore) {
+    cell_create("big");
+    // Doubling a string until the store runs out ends the run cleanly.
+    int r = run_home("set big to 'abcdefghij' while (1) {set big to big cat big}");
+    EXPECT_EQ(r, SE_OUT_OF_MEMORY);
+    EXPECT_TRUE(flashed("Out of memory"));
+    // The biggest text the store held is still there and the web works.
+    EXPECT_GT(text_length(value_text(cell_value(cell_find("big")))), 10000u);
+    EXPECT_EQ(run_home("set big to 1 out(big + 1)"), 0);
+    EXPECT_EQ(ui.console, "2");
+}
+
+TEST_F(Reliability, ThreeHundredCellsInTheTree) {
+    for (int i = 0; i < 300; ++i) {
+        char n[8];
+        std::snprintf(n, sizeof n, "c%03d", i);
+        ASSERT_NE(cell_create_unlimited(n), 0);
+    }
+    cell_table_rebuild();
+    EXPECT_EQ(cell_table_count(), CELL_TABLE_SIZE);
+    // c000 is in the table; c299 is not: naming it is a lexical error.
+    EXPECT_EQ(run_home("set c000 to 1 out(c000)"), 0);
+    EXPECT_EQ(run_home("out(c299)"), SE_LEXICAL);
+    fs::path saved = dir / "many.tvx";
+    EXPECT_EQ(web_save_as(saved.c_str()), 0);
+    EXPECT_EQ(web_open(saved.c_str()), 0);
+    EXPECT_NE(cell_find("c299"), 0);
+}
+
+} // namespace
+} // namespace tarvex::test
