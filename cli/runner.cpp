@@ -5,6 +5,7 @@
 #include "frontend/headless_frontend.h"
 #include "io/input_stream.h"
 #include "io/reports.h"
+#include "plot/plot.h"
 #include "script/engine_start.h"
 #include "script/run_engine.h"
 #include "script/script_errors.h"
@@ -17,6 +18,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+#ifdef TARVEX_PLOT_PNG
+#include "plot/qt/plot_paint.h"
+
+#include <QGuiApplication>
+#endif
 
 namespace tarvex {
 
@@ -130,6 +137,27 @@ int fail_usage(const std::string& msg) {
     return RUN_NOTHING;
 }
 
+#ifdef TARVEX_PLOT_PNG
+// The labels need fonts, and fonts need a GUI application: an offscreen one,
+// since the runner has no window.
+bool write_plot(const std::string& path) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    // stderr carries the engine's messages only, not Qt's start-up chatter.
+    QtMessageHandler before = qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext&, const QString& msg) {
+            if (type == QtCriticalMsg || type == QtFatalMsg)
+                std::fprintf(stderr, "tarvex-run: %s\n", msg.toLocal8Bit().constData());
+        });
+    int argc = 1;
+    char name[] = "tarvex-run";
+    char* argv[] = {name, nullptr};
+    QGuiApplication app(argc, argv);
+    bool ok = plot_write_png(QString::fromLocal8Bit(path.c_str()));
+    qInstallMessageHandler(before);
+    return ok;
+}
+#endif
+
 } // namespace
 
 bool runner_parse(int argc, char** argv, RunnerOptions* o, int* status) {
@@ -202,10 +230,12 @@ bool runner_parse(int argc, char** argv, RunnerOptions* o, int* status) {
         *status = fail_usage("--save needs a web file (use --save-as with -e)");
         return false;
     }
+#ifndef TARVEX_PLOT_PNG
     if (!o->plot.empty()) {
-        *status = fail_usage("--plot is not available in this build yet");
+        *status = fail_usage("--plot is not available in this build (no QtGui)");
         return false;
     }
+#endif
     return true;
 }
 
@@ -227,6 +257,7 @@ int runner_main(const RunnerOptions& o) {
     if (o.have_script) {
         engine_guard([&] {
             web_start_fresh();
+            plot_reset(); // as after File New
             cell_set_script(cell_root(), o.script);
         });
     } else if (int r = web_open(o.web.c_str()); r != 0) {
@@ -248,10 +279,22 @@ int runner_main(const RunnerOptions& o) {
     int r = engine_guard([&] { return o.report ? report_command() : run_command(false); });
     settings_set_iterations(own_iterations);
     if (r != 0 && r != SE_EXIT) status = RUN_FAILED;
+    LexPosition where;
+    if (r != 0 && !o.report && run_error_position(&where)) {
+        console.finish();
+        std::fprintf(stderr, "in cell %s, line %d, column %d\n",
+                     cell_name_string(run_last_error().cell).c_str(), where.line, where.column);
+    }
 
     if (o.save && web_save() != 0) status = RUN_FAILED;
     if (!o.save_as.empty() && web_save_as(o.save_as.c_str()) != 0) status = RUN_FAILED;
     console.finish();
+#ifdef TARVEX_PLOT_PNG
+    if (!o.plot.empty() && !write_plot(o.plot)) {
+        std::fprintf(stderr, "tarvex-run: cannot write the plot to %s\n", o.plot.c_str());
+        status = RUN_FAILED;
+    }
+#endif
     frontend_install(nullptr);
     return status;
 }

@@ -78,5 +78,6 @@ void set_window_title(const std::string& display_name) {
     g_frontend->set_window_title(display_name);
 }
 void relayout() { g_frontend->relayout(); }
+void plot_changed() { g_frontend->plot_changed(); }
 
 } // namespace tarvex

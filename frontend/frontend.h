@@ -106,6 +106,10 @@ public:
     }
     virtual void set_window_title(const std::string& display_name) { (void)display_name; }
     virtual void relayout() {}
+
+    // The plot surface changed: repaint the plot tab now (a running script
+    // does not return to the event loop).
+    virtual void plot_changed() {}
 };
 
 // Installs f (not owned) as the frontend; nullptr restores the built-in
@@ -151,5 +155,6 @@ SaveAnswer ask_save_changes(const std::string& display_name);
 std::string save_changes_text(const std::string& display_name);
 void set_window_title(const std::string& display_name);
 void relayout();
+void plot_changed();
 
 } // namespace tarvex

@@ -3,6 +3,7 @@
 
 #include "builtins/builtins.h"
 #include "core/node_store.h"
+#include "plot/plot.h"
 #include "script/char_class.h"
 #include "web/cell.h"
 #include "webfile/settings.h"
@@ -17,6 +18,7 @@ void engine_start() {
     settings_defaults();
     builtins_init();
     char_class_init();
+    plot_install();
     node_set_initialised(true);
 }
 

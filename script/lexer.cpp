@@ -8,7 +8,9 @@
 #include "frontend/frontend.h"
 #include "script/char_class.h"
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <vector>
 
@@ -57,7 +59,18 @@ struct Lexer {
     uint16_t counter = 0; // characters read, comments not counted
     char* text = nullptr; // the shared token text buffer
     int text_len = 0;
-    TokenList list = 0;
+    TokenList list = 0;   // the list being built; 0 when only scanning
+    // Scanning: every token and comment is reported with its byte range.
+    const std::function<void(const LexSpan&)>* on_span = nullptr;
+    uint32_t token_start = 0;
+
+    // The byte offset of the current character.
+    uint32_t here() const { return ch == 0 ? static_cast<uint32_t>(pos) : static_cast<uint32_t>(pos - 1); }
+
+    void emit(uint8_t kind, uint8_t aux, uint16_t value) {
+        if (list) token_set(tokens_append(list), kind, aux, value);
+        if (on_span) (*on_span)(LexSpan{kind, aux, token_start, here()});
+    }
 
     void read() {
         if (pos >= buf.size() || buf[pos] == 0) {
@@ -69,8 +82,10 @@ struct Lexer {
         if (ch == '\n') {
             ch = ' ';
         } else if (ch == '#') {
+            uint32_t comment_start = static_cast<uint32_t>(pos - 1);
             while (pos < buf.size() && buf[pos] != 0 && buf[pos] != '\n')
                 ++pos;
+            if (on_span) (*on_span)(LexSpan{LEX_COMMENT, 0, comment_start, static_cast<uint32_t>(pos)});
             if (pos < buf.size() && buf[pos] == '\n') {
                 ++pos;
                 ch = ' ';
@@ -95,6 +110,11 @@ struct Lexer {
     // A token owning a new Value: the slot names the Value before the Value
     // gets its text, so an exhaustion part-way leaves nothing unowned.
     NodeHandle literal(uint8_t kind) {
+        if (list == 0) {
+            emit(kind, 0, 0);
+            return 0;
+        }
+        if (on_span) (*on_span)(LexSpan{kind, 0, token_start, here()});
         Token t = tokens_append(list);
         NodeHandle v = value_new();
         token_set(t, kind, 0, v);
@@ -117,27 +137,26 @@ void Lexer::identifier() {
     } while (k == CC_LETTER || k == CC_DIGIT || k == CC_UNDERSCORE);
 
     if (uint8_t id = lex_reserved_id(text)) {
-        token_set(tokens_append(list), RESWORD, id, 0);
+        emit(RESWORD, id, 0);
         return;
     }
     if (NodeHandle e = tree_find(text, builtin_root())) {
         if (entry_kind(e) == NK_BUILTIN) {
-            token_set(tokens_append(list), BUILTIN, 0, e);
+            emit(BUILTIN, 0, e);
             return;
         }
         if (entry_kind(e) == NK_SYSCONST) {
-            token_set(tokens_append(list), SYSCONST, 0, e);
+            emit(SYSCONST, 0, e);
             return;
         }
     }
     if (CellHandle c = cell_find(text)) {
         int index = cell_table_index_of(c);
         if (index >= 0) {
-            token_set(tokens_append(list), CELLNAME, 0, static_cast<uint16_t>(index));
+            emit(CELLNAME, 0, static_cast<uint16_t>(index));
         } else {
-            token_set(tokens_append(list), ERROR, static_cast<uint8_t>(LEX_BAD_IDENTIFIER),
-                      counter);
-            ++g_error_count;
+            emit(ERROR, static_cast<uint8_t>(LEX_BAD_IDENTIFIER), counter);
+            if (list) ++g_error_count;
         }
         return;
     }
@@ -161,6 +180,7 @@ void Lexer::number() {
         take_digits();
     }
     NodeHandle v = literal(NUMBER);
+    if (v == 0) return;
     value_to_number(v);
     // The value's own conversion reads only a number-sized prefix of the
     // text; a longer literal (many zeros after the point) is read whole here.
@@ -207,15 +227,13 @@ void Lexer::punctuation() {
         kind = single_kinds[p - singles];
     }
 
-    Token t = tokens_append(list);
+    uint8_t aux = second ? 2 : 1;
     if (kind == NO_TOKEN) {
-        token_set(t, ERROR, static_cast<uint8_t>(LEX_ILLEGAL_CHARACTER), 0);
-        t[2] = first;
-        return;
+        kind = ERROR;
+        aux = static_cast<uint8_t>(LEX_ILLEGAL_CHARACTER);
+        second = 0;
     }
-    token_set(t, kind, second ? 2 : 1, 0);
-    t[2] = first;
-    t[3] = second;
+    emit(kind, aux, static_cast<uint16_t>(first | (second << 8)));
 }
 
 bool Lexer::scan() {
@@ -223,6 +241,7 @@ bool Lexer::scan() {
         read(); // newlines read as spaces
     text_len = 0;
     text[0] = 0;
+    token_start = here();
     switch (char_class(static_cast<uint8_t>(ch))) {
     case CC_LETTER:
         identifier();
@@ -283,6 +302,48 @@ TokenList lex(Text script, NodeHandle owner) {
         throw;
     }
     return lx.list;
+}
+
+void lex_scan(std::string_view script, const std::function<void(const LexSpan&)>& on_span) {
+    Lexer lx;
+    size_t kept = script.size() < LEX_SCRIPT_MAX ? script.size() : LEX_SCRIPT_MAX;
+    lx.buf.assign(script.begin(), script.begin() + static_cast<std::ptrdiff_t>(kept));
+    lx.buf.push_back(0);
+    char text[TOKEN_TEXT_MAX + 1]; // not the shared buffer: input may be using it
+    lx.text = text;
+    lx.on_span = &on_span;
+    lx.read();
+    while (lx.scan()) {
+    }
+}
+
+bool lex_token_position(std::string_view script, uint16_t index, LexPosition* out) {
+    uint16_t n = 0;
+    bool found = false;
+    lex_scan(script, [&](const LexSpan& s) {
+        if (found || s.kind == LEX_COMMENT) return;
+        if (n++ == index) {
+            out->start = s.start;
+            out->end = s.end;
+            found = true;
+        }
+    });
+    if (!found) {
+        // The end-of-script token follows the last token.
+        if (n != index) return false;
+        out->start = out->end = static_cast<uint32_t>(std::min(script.size(), size_t{LEX_SCRIPT_MAX}));
+    }
+    out->line = 1;
+    out->column = 1;
+    for (uint32_t i = 0; i < out->start && i < script.size(); ++i) {
+        if (script[i] == '\n') {
+            ++out->line;
+            out->column = 1;
+        } else if (script[i] != '\r' && (static_cast<uint8_t>(script[i]) & 0xC0) != 0x80) {
+            ++out->column; // characters, not the bytes of UTF-8 sequences
+        }
+    }
+    return true;
 }
 
 int lex_error_count() {

@@ -7,6 +7,9 @@
 #include "script/token_list.h"
 #include "web/cell.h"
 
+#include <functional>
+#include <string_view>
+
 namespace tarvex {
 
 // Error codes carried in the aux byte of ERROR tokens (as signed bytes).
@@ -53,6 +56,29 @@ enum ReservedWordId : uint8_t {
 // could not be had (after asking the low-memory question). May throw
 // NodeExhausted; the half-built list is released first.
 TokenList lex(Text script, NodeHandle owner);
+
+// A token (or comment) found by lex_scan: its kind and aux byte as lex
+// would give them, and its byte range in the script.
+constexpr uint8_t LEX_COMMENT = 255;
+struct LexSpan {
+    uint8_t kind;
+    uint8_t aux;
+    uint32_t start, end;
+};
+
+// Scans a script with exactly the rules of lex, building nothing and
+// allocating no nodes: each token (the end token excluded) and each comment
+// is reported in text order. Used to colour scripts and to find where an
+// error was met.
+void lex_scan(std::string_view script, const std::function<void(const LexSpan&)>& on_span);
+
+// Where token number index of the script lies: its byte range and the line
+// and column (from 1) of its start. False when the script has fewer tokens.
+struct LexPosition {
+    uint32_t start = 0, end = 0;
+    int line = 1, column = 1;
+};
+bool lex_token_position(std::string_view script, uint16_t index, LexPosition* out);
 
 // Cells named by the last lex that are missing from the cell table.
 int lex_error_count();

@@ -36,6 +36,7 @@ struct RunState {
     RunHook plot_begin = nullptr, plot_end = nullptr;
     unsigned poll_count = 0;
     uint64_t steps = 0, step_limit = 0;
+    RunError last_error;
     std::chrono::steady_clock::time_point last_pump;
 } g_run;
 
@@ -144,6 +145,27 @@ int auto_output_line() {
     return 0;
 }
 
+// The index of the token at which an error was met: the current token of
+// the list being read, or for a lexical error the first bad identifier.
+int error_token_index(int code, CellHandle owner, TokenList list) {
+    if (code == SE_LEXICAL) {
+        TokenList l = cell_get(owner, CF_SCRIPT_TOKENS);
+        if (l == 0) return -1;
+        TokenCursor saved = tokens_save(l);
+        int found = -1;
+        for (Token t = tokens_first(l); t && token_kind(t) != END_OF_FILE; t = tokens_next(l)) {
+            if (token_kind(t) == ERROR && static_cast<int8_t>(token_aux(t)) == SE_BAD_IDENTIFIER) {
+                found = tokens_current_index(l);
+                break;
+            }
+        }
+        tokens_restore(l, saved);
+        return found;
+    }
+    if (list == 0 || tokens_owner(list) != owner) return -1;
+    return tokens_current_index(list);
+}
+
 // started: the cell the run was started with, named when no script was
 // being read yet.
 void report_script_error(int code, CellHandle started) {
@@ -155,6 +177,7 @@ void report_script_error(int code, CellHandle started) {
     // never read.
     CellHandle owner = code == SE_LEXICAL || list == 0 ? in.executing : tokens_owner(list);
     if (owner == 0) owner = started;
+    g_run.last_error = RunError{code, owner, error_token_index(code, owner, list)};
     output_newline();
     if (code != SE_EXIT && code != SE_HALTED && code != SE_OPERATION_ABORTED) {
         output_text("SCRIPT ERROR");
@@ -342,6 +365,7 @@ int call_cell(CellHandle cell, NodeHandle args) {
 int run(CellHandle cell) {
     ActiveRun active;
     g_run.steps = 0;
+    g_run.last_error = RunError{};
     g_interp.executing = 0;
     tokens_forget_current_script();
     if (settings_auto_output() == AUTO_FORMATTED) build_format_cells();
@@ -407,6 +431,16 @@ int breakpoint() {
     }
     status_show("Working...");
     return 0;
+}
+
+RunError run_last_error() { return g_run.last_error; }
+
+bool run_error_position(LexPosition* out) {
+    const RunError& e = g_run.last_error;
+    if (e.code == 0 || e.cell == 0 || e.token_index < 0 || entry_kind(e.cell) != NK_CELL)
+        return false;
+    return lex_token_position(text_to_string(cell_script(e.cell)),
+                              static_cast<uint16_t>(e.token_index), out);
 }
 
 std::vector<CellHandle> run_call_stack() {

@@ -3,6 +3,7 @@
 // reach a running script, and the engine side of the Run commands.
 #pragma once
 
+#include "script/lexer.h"
 #include "web/cell.h"
 
 #include <vector>
@@ -29,6 +30,17 @@ int run(CellHandle cell);
 // flags, resuming a paused run, cutting histories, the plot and the
 // streams around run(). Returns the run's result, or 0 when nothing ran.
 int run_command(bool to_breakpoint);
+
+// The error that ended the last run: its code, the cell whose script was
+// being read and the index of the token at which it was met (-1 unknown).
+struct RunError {
+    int code = 0;
+    CellHandle cell = 0;
+    int token_index = -1;
+};
+RunError run_last_error();
+// Where in its cell's script the last run's error was met.
+bool run_error_position(LexPosition* out);
 
 // Calls cell (with an argument list, or 0) and pushes its resulting value.
 int call_cell(CellHandle cell, NodeHandle args);

@@ -1,0 +1,386 @@
+// The plot: surface and frame, the point state machine, the mapping from
+// values to pixels, the plot errors and the tap read-out.
+#include "plot/plot.h"
+
+#include "core/guard.h"
+#include "core/value.h"
+#include "frontend/frontend.h"
+#include "io/output_stream.h"
+#include "script/run_engine.h"
+#include "webfile/settings.h"
+#include "webfile/web_file.h"
+
+#include <cstring>
+#include <string>
+#include <unordered_set>
+
+namespace tarvex {
+
+namespace {
+
+const char* const k_errors[] = {
+    "BAD XCELL SPEC IN PLOT DIALOG",
+    "BAD YCELL SPEC IN PLOT DIALOG",
+    "INVALID PLOT LIMITS",
+};
+
+constexpr size_t COORD_TEXT_MAX = 48;
+constexpr int REFRESH_EVERY = 10; // a repaint once the counter exceeds this
+
+// Which coordinates changed since the last point.
+enum PointState : uint8_t {
+    PS_NONE = 0,   // no coordinate yet
+    PS_Y_ONLY = 1, // y known, x not
+    PS_X_ONLY = 2, // x known, y not
+    PS_DRAWN = 3,  // a point was placed, neither changed since
+    PS_Y_CHANGED = 4,
+    PS_X_CHANGED = 5,
+};
+
+struct PlotState {
+    bool surface = false;
+    bool active = false;
+    CellHandle x_cell = 0, y_cell = 0;
+    double x_range = 0, y_range = 0;
+    double x_slot = 0, y_slot = 0;
+    uint8_t point_state = PS_NONE;
+    int prev_x = 0, prev_y = 0;
+    int refresh = 0;
+    double upper_clamp = 32767, lower_clamp = -32768;
+    PlotRgb pen;
+    PlotDisplayList list;
+    uint32_t generation = 0;
+    // A start-up error whose line waits for the run's console to open (the
+    // console is cleared as it opens).
+    int pending_error = -1;
+    // Segments drawn in the current pen: drawing one again changes no pixel,
+    // and a long run repeating its curve would otherwise grow the list
+    // without end.
+    std::unordered_set<uint32_t> drawn;
+};
+
+PlotState g;
+
+void repaint() {
+    g.refresh = 0;
+    plot_changed();
+}
+
+std::string format_number(double d) {
+    char buf[NUMBER_TEXT_MAX + 1];
+    NumberFormat f;
+    f.style = 2;
+    f.decimals = 5;
+    f.width = 8;
+    if (number_format(buf, d, f) <= 0) return {};
+    return buf;
+}
+
+std::string coordinate_text(const std::string& x, const std::string& y) {
+    std::string s = "( " + x + " , " + y + " )";
+    if (s.size() > COORD_TEXT_MAX) s.resize(COORD_TEXT_MAX);
+    return s;
+}
+
+// A limit formatted for a label; its setting's text when that fails.
+std::string limit_text(double d, const char* (*stored)()) {
+    std::string s = format_number(d);
+    return s.empty() ? std::string(stored()) : s;
+}
+
+void draw_frame() {
+    const int width = PLOT_FRAME_WIDTH, height = PLOT_FRAME_HEIGHT;
+    // A count of 0 would divide by zero: only the frame's edges then.
+    int n = settings_y_intervals() > 0 ? settings_y_intervals() : 1;
+    for (int i = 0; i <= n; ++i) {
+        int y = PLOT_BOTTOM - (i * height) / n;
+        g.list.line(PLOT_LEFT, y, PLOT_RIGHT, y, 1, PLOT_BLACK);
+    }
+    int m = settings_x_intervals() > 0 ? settings_x_intervals() : 1;
+    for (int i = 0; i <= m; ++i) {
+        int x = PLOT_LEFT + (width * i) / m;
+        g.list.line(x, PLOT_BOTTOM, x, PLOT_TOP, 1, PLOT_BLACK);
+    }
+    g.list.text(3, 177, 152, 196, PLOT_ALIGN_LEFT,
+                coordinate_text(limit_text(settings_xmin(), settings_xmin_text),
+                                limit_text(settings_ymin(), settings_ymin_text)));
+    g.list.text(60, 0, 222, 16, PLOT_ALIGN_RIGHT,
+                coordinate_text(limit_text(settings_xmax(), settings_xmax_text),
+                                limit_text(settings_ymax(), settings_ymax_text)));
+    g.list.text(3, 0, 83, 16, PLOT_ALIGN_LEFT, settings_plot_y_cell());
+    g.list.text(132, 177, 212, 196, PLOT_ALIGN_RIGHT, settings_plot_x_cell());
+}
+
+void surface_create() {
+    g.upper_clamp = 32767;
+    g.lower_clamp = -32768;
+    g.list.clear();
+    g.drawn.clear();
+    ++g.generation;
+    g.list.fill(0, 0, PLOT_SURFACE_WIDTH, PLOT_SURFACE_HEIGHT, PLOT_WHITE);
+    draw_frame();
+    g.pen = plot_colour_rgb(settings_plot_colour());
+    g.surface = true;
+    repaint();
+}
+
+void surface_release() {
+    g.list.clear();
+    g.drawn.clear();
+    ++g.generation;
+    g.surface = false;
+    repaint();
+}
+
+void write_error_line(int code) {
+    std::string line = std::string("\n") + k_errors[code] + "\n";
+    if (output_is_open() && output_to_console())
+        output_text(line);
+    else
+        console_write(line);
+}
+
+void plot_error(int code) {
+    g.active = false;
+    // Before the run opens its console output, the line would be wiped by
+    // the console being cleared: it is written once the output is open.
+    if (!output_is_open() && output_to_console())
+        g.pending_error = code;
+    else
+        write_error_line(code);
+}
+
+void flush_pending_error() {
+    if (g.pending_error < 0) return;
+    int code = g.pending_error;
+    g.pending_error = -1;
+    write_error_line(code);
+}
+
+// max - min, when it is a finite number greater than 0.
+bool limit_range(double max, double min, double* range) {
+    double r = max;
+    if (num_sub(r, min) != 0 || !(r > 0)) return false;
+    *range = r;
+    return true;
+}
+
+bool limits_ok(double* x_range, double* y_range) {
+    return limit_range(settings_xmax(), settings_xmin(), x_range) &&
+           limit_range(settings_ymax(), settings_ymin(), y_range);
+}
+
+// One coordinate, in pixels from the frame's left or bottom edge.
+bool map_axis(double slot, double min, int16_t size, double range, int* out) {
+    double t = slot;
+    if (num_sub(t, min) != 0 || num_mul(t, size) != 0 || num_div(t, range) != 0) return false;
+    if (t >= g.upper_clamp) {
+        *out = PLOT_FAR_OFF;
+    } else if (t > g.lower_clamp) {
+        int16_t i;
+        if (num_to_int16(i, t) != 0) return false;
+        *out = i;
+    } else {
+        *out = -PLOT_FAR_OFF;
+    }
+    return true;
+}
+
+void draw_segment(int x0, int y0, int x1, int y1) {
+    PlotSegment s;
+    if (!plot_clip_segment(x0, y0, x1, y1, &s)) return;
+    // Clipped ends lie within the frame, so each fits a byte.
+    uint32_t key = static_cast<uint32_t>(s.x0 & 0xFF) | static_cast<uint32_t>(s.y0 & 0xFF) << 8 |
+                   static_cast<uint32_t>(s.x1 & 0xFF) << 16 |
+                   static_cast<uint32_t>(s.y1 & 0xFF) << 24;
+    if (!g.drawn.insert(key).second) return;
+    g.list.line(s.x0, s.y0, s.x1, s.y1, 2, g.pen);
+}
+
+// Maps the slots to a point; draws the segment to it unless it is the first.
+void plot_point(bool draw) {
+    int px, py;
+    if (!map_axis(g.x_slot, settings_xmin(), PLOT_FRAME_WIDTH, g.x_range, &px) ||
+        !map_axis(g.y_slot, settings_ymin(), PLOT_FRAME_HEIGHT, g.y_range, &py)) {
+        plot_error(PLOT_ERR_LIMITS);
+        return;
+    }
+    int x = PLOT_LEFT + px, y = PLOT_BOTTOM - py;
+    if (draw && g.surface) draw_segment(g.prev_x, g.prev_y, x, y);
+    g.prev_x = x;
+    g.prev_y = y;
+}
+
+void on_reset() {
+    plot_reset();
+}
+
+// A run abandoned by running out of nodes may never reach plot_end; a plot
+// left active would carry its cells into the next run.
+void on_abandon() {
+    g.active = false;
+    g.pending_error = -1;
+}
+
+} // namespace
+
+void plot_install() {
+    cell_set_value_hook(plot_value_changed);
+    settings_set_plot_colour_hook(plot_colour_changed);
+    run_set_plot_hooks(plot_begin, plot_end);
+    web_add_reset_hook(on_reset);
+    guard_register_abandon(on_abandon);
+}
+
+void plot_reset() {
+    g.active = false;
+    g.pending_error = -1;
+    if (settings_plotting()) {
+        if (g.surface) surface_release();
+        surface_create();
+    } else {
+        surface_create();
+        surface_release();
+    }
+}
+
+void plot_erase() {
+    if (!g.surface) return;
+    surface_release();
+    surface_create();
+}
+
+void plot_begin() {
+    if (g.active) return;
+    g.pending_error = -1;
+    g.x_cell = cell_find(settings_plot_x_cell());
+    if (g.x_cell == 0) return plot_error(PLOT_ERR_X_CELL);
+    g.y_cell = cell_find(settings_plot_y_cell());
+    if (g.y_cell == 0) return plot_error(PLOT_ERR_Y_CELL);
+    g.upper_clamp = 30000;
+    g.lower_clamp = -30000;
+    if (!limit_range(settings_xmax(), settings_xmin(), &g.x_range) ||
+        !limit_range(settings_ymax(), settings_ymin(), &g.y_range))
+        return plot_error(PLOT_ERR_LIMITS);
+    g.active = true;
+    g.point_state = PS_NONE;
+    g.refresh = 0;
+}
+
+void plot_value_changed(NodeHandle value, CellHandle cell) {
+    if (g.pending_error >= 0 && output_is_open()) flush_pending_error();
+    if (!g.active) return;
+    double number = value != 0 ? value_number(value) : 0.0;
+    if (cell == g.x_cell) {
+        g.x_slot = number;
+        switch (g.point_state) {
+        case PS_NONE:
+            g.point_state = PS_X_ONLY;
+            break;
+        case PS_Y_ONLY:
+            g.point_state = PS_DRAWN;
+            plot_point(false);
+            break;
+        case PS_DRAWN:
+            g.point_state = PS_X_CHANGED;
+            break;
+        case PS_Y_CHANGED:
+            g.point_state = PS_DRAWN;
+            plot_point(true);
+            break;
+        default:
+            break; // x again before y: only the pending x moves
+        }
+    } else if (cell == g.y_cell) {
+        g.y_slot = number;
+        switch (g.point_state) {
+        case PS_NONE:
+            g.point_state = PS_Y_ONLY;
+            break;
+        case PS_X_ONLY:
+            g.point_state = PS_DRAWN;
+            plot_point(false);
+            break;
+        case PS_DRAWN:
+            g.point_state = PS_Y_CHANGED;
+            break;
+        case PS_X_CHANGED:
+            g.point_state = PS_DRAWN;
+            plot_point(true);
+            break;
+        default:
+            break;
+        }
+    }
+    if (!g.active) return; // the mapping failed
+    if (++g.refresh > REFRESH_EVERY) repaint();
+}
+
+void plot_end() {
+    // Done whatever the plotting setting says now: a plot left active would
+    // keep the old cells at the next run.
+    flush_pending_error();
+    g.active = false;
+    repaint();
+}
+
+void plot_colour_changed() {
+    if (!g.surface) return;
+    PlotRgb pen = plot_colour_rgb(settings_plot_colour());
+    if (pen == g.pen) return;
+    g.pen = pen;
+    g.drawn.clear();
+}
+
+bool plot_tap(int x, int y) {
+    if (!g.surface) return false;
+    int px = x - PLOT_LEFT;
+    int py = (PLOT_BOTTOM - y) - 2;
+    if (px < 0 || px > PLOT_FRAME_WIDTH || py < 0 || py > PLOT_FRAME_HEIGHT) return false;
+    double x_range, y_range;
+    if (!limits_ok(&x_range, &y_range)) {
+        status_flash("Bad Plot Limits");
+        return true;
+    }
+    double vx = px, vy = py;
+    if (num_mul(vx, x_range) != 0 || num_div(vx, PLOT_FRAME_WIDTH) != 0 ||
+        num_add(vx, settings_xmin()) != 0)
+        return false;
+    if (num_mul(vy, y_range) != 0 || num_div(vy, PLOT_FRAME_HEIGHT) != 0 ||
+        num_add(vy, settings_ymin()) != 0)
+        return false;
+    std::string sx = format_number(vx), sy = format_number(vy);
+    status_flash(coordinate_text(sx.empty() ? "{NAN}" : sx, sy.empty() ? "{NAN}" : sy).c_str());
+    return true;
+}
+
+bool plot_surface_present() {
+    return g.surface;
+}
+bool plot_active() {
+    return g.active;
+}
+const PlotDisplayList& plot_surface() {
+    return g.list;
+}
+uint32_t plot_surface_generation() {
+    return g.generation;
+}
+PlotRgb plot_pen_colour() {
+    return g.pen;
+}
+
+PlotRgb plot_colour_rgb(uint8_t colour) {
+    switch (colour) {
+    case 0:
+        return {0xC5, 0x12, 0x1B};
+    case 1:
+        return {0x2B, 0x9B, 0x22};
+    case 2:
+        return {0x18, 0x23, 0x69};
+    default:
+        return PLOT_BLACK;
+    }
+}
+
+} // namespace tarvex

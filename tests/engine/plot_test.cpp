@@ -1,0 +1,278 @@
+// The plot: point state machine, mapping and clipping, frame, errors,
+// repaints, erasing and the tap read-out, read back from the display list.
+#include "engine_fixture.h"
+
+#include "builtins/builtins.h"
+#include "core/guard.h"
+#include "core/value.h"
+#include "plot/plot.h"
+#include "script/run_engine.h"
+#include "web/cell.h"
+#include "web/navigation.h"
+#include "webfile/settings.h"
+
+#include <string>
+#include <vector>
+
+namespace tarvex::test {
+namespace {
+
+struct Line {
+    int x0, y0, x1, y1;
+    bool operator==(const Line&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const Line& l) {
+    return os << "(" << l.x0 << "," << l.y0 << ")-(" << l.x1 << "," << l.y1 << ")";
+}
+
+class PlotFrontend : public HeadlessFrontend {
+  public:
+    void plot_changed() override { ++repaints; }
+    int repaints = 0;
+};
+
+class PlotTest : public EngineTest {
+  protected:
+    void SetUp() override {
+        EngineTest::SetUp();
+        frontend_install(&pui);
+        builtins_init();
+        cell_create("home");
+        navigation_reset();
+        x = cell_create("x");
+        y = cell_create("y");
+        z = cell_create("z");
+        settings_set_plot_cells("x,y");
+        plot_install();
+        plot_reset();
+    }
+    void TearDown() override {
+        plot_end();
+        cell_set_value_hook(nullptr);
+        settings_set_plot_colour_hook(nullptr);
+        run_set_plot_hooks(nullptr, nullptr);
+        EngineTest::TearDown();
+    }
+    void set(CellHandle c, double d) { cell_set_value(c, value_new_number(d)); }
+    // The plot lines (2 pixels wide) drawn so far.
+    std::vector<Line> lines(int width = 2) {
+        std::vector<Line> out;
+        for (const PlotCommand& c : plot_surface().commands())
+            if (c.kind == PLOT_LINE && c.width == width) out.push_back({c.x0, c.y0, c.x1, c.y1});
+        return out;
+    }
+    std::vector<std::string> texts() {
+        std::vector<std::string> out;
+        for (const PlotCommand& c : plot_surface().commands())
+            if (c.kind == PLOT_TEXT) out.push_back(plot_surface().text_of(c));
+        return out;
+    }
+    std::string run_home(const char* script) {
+        cell_set_script(cell_root(), script);
+        make_current(cell_root());
+        engine_guard([] { return run_command(false); });
+        return pui.console;
+    }
+    PlotFrontend pui;
+    CellHandle x = 0, y = 0, z = 0;
+};
+
+// With the default limits (-5..5) a value v maps to 32 + 16 (v + 5) across
+// and 176 - 16 (v + 5) down.
+TEST_F(PlotTest, PointsNeedBothCoordinatesChangedInEitherOrder) {
+    plot_begin();
+    ASSERT_TRUE(plot_active());
+    set(x, 0);
+    set(z, 3); // other cells place nothing
+    EXPECT_TRUE(lines().empty());
+    set(y, 0); // first point (112, 96), nothing drawn
+    EXPECT_TRUE(lines().empty());
+    set(x, 1);
+    set(y, 1); // x then y
+    set(x, 2);
+    set(x, 3); // only the pending x moves
+    set(y, 2);
+    set(y, -1);
+    set(y, -2); // y then x, y replaced
+    set(x, -1);
+    EXPECT_EQ(lines(),
+              (std::vector<Line>{{112, 96, 128, 80}, {128, 80, 160, 64}, {160, 64, 96, 128}}));
+    plot_end();
+    EXPECT_FALSE(plot_active());
+    set(x, 5);
+    set(y, 5);
+    EXPECT_EQ(lines().size(), 3u); // inactive after the run
+}
+
+TEST_F(PlotTest, FirstPointTakesTheLatestOfRepeatedValues) {
+    plot_begin();
+    set(y, 1);
+    set(y, 2); // y known, x not: stays, slot replaced
+    set(x, 0); // first point (112, 64)
+    set(x, 1);
+    set(y, 2);
+    EXPECT_EQ(lines(), (std::vector<Line>{{112, 64, 128, 64}}));
+}
+
+TEST_F(PlotTest, SameCellForXAndYNeverPlacesAPoint) {
+    settings_set_plot_cells("x,x");
+    plot_begin();
+    ASSERT_TRUE(plot_active());
+    for (int i = 0; i < 6; ++i)
+        set(x, i);
+    EXPECT_TRUE(lines().empty());
+}
+
+TEST_F(PlotTest, FarOffValuesAreClampedAndCutAtTheFrame) {
+    settings_set_xmin_text("0");
+    settings_set_xmax_text("10");
+    plot_begin();
+    set(x, 5);
+    set(y, 0); // (112, 96): 5 maps to px 80
+    set(x, 1e9);
+    set(y, 1); // (32 + 32500, 80): cut at the right edge
+    set(x, -1e9);
+    set(y, 0); // from the far right to the far left: crosses the frame near y 88
+    EXPECT_EQ(lines(), (std::vector<Line>{{112, 96, 192, 96}, {192, 87, 32, 88}}));
+    EXPECT_TRUE(plot_active());
+}
+
+TEST_F(PlotTest, ClippingAgainstEdgesAndCorners) {
+    PlotSegment s;
+    auto clip = [&](int x0, int y0, int x1, int y1) -> std::vector<int> {
+        if (!plot_clip_segment(x0, y0, x1, y1, &s)) return {};
+        return {s.x0, s.y0, s.x1, s.y1};
+    };
+    using V = std::vector<int>;
+    EXPECT_EQ(clip(40, 20, 190, 170), (V{40, 20, 190, 170}));     // inside
+    EXPECT_EQ(clip(0, 96, 112, 128), (V{32, 105, 112, 128}));     // left edge, y truncated
+    EXPECT_EQ(clip(112, 128, 300, 20), (V{112, 128, 192, 83}));   // right edge
+    EXPECT_EQ(clip(100, 100, 300, -100), (V{100, 100, 184, 16})); // out through the top
+    EXPECT_EQ(clip(0, 0, 240, 200), (V{32, 26, 192, 160}));       // two edges
+    EXPECT_EQ(clip(240, 200, 0, 0), (V{192, 160, 32, 27}));       // truncated toward the start
+    EXPECT_EQ(clip(0, 208, 64, 144), (V{32, 176, 64, 144}));      // in through a corner
+    EXPECT_EQ(clip(0, 208, 32, 176), V{});                        // ends on the corner
+    EXPECT_EQ(clip(0, 40, 40, 0), V{});                           // passes the corner outside
+    EXPECT_EQ(clip(0, 0, 20, 300), V{});                          // both left
+    EXPECT_EQ(clip(100, 0, 100, 300), (V{100, 16, 100, 176}));    // vertical
+    EXPECT_EQ(clip(200, 0, 200, 100), V{});
+    EXPECT_EQ(clip(100, 180, 100, 300), V{});
+    EXPECT_EQ(clip(-50, 50, 300, 50), (V{32, 50, 192, 50})); // horizontal
+    // Far-off ends: the products need more than 32 bits of care.
+    EXPECT_EQ(clip(32 + 32500, 176 - 32500, 32 - 32500, 176 + 32500), (V{192, 16, 32, 176}));
+}
+
+TEST_F(PlotTest, FrameGridAndLabels) {
+    settings_set_x_intervals(4);
+    settings_set_y_intervals(0); // no division by zero: the edges only
+    settings_set_xmin_text("0.123456789");
+    settings_set_plot_cells("speed,height");
+    plot_erase();
+    std::vector<int> xs, ys;
+    for (const Line& l : lines(1))
+        (l.x0 == l.x1 ? xs : ys).push_back(l.x0 == l.x1 ? l.x0 : l.y0);
+    EXPECT_EQ(xs, (std::vector<int>{32, 72, 112, 152, 192}));
+    EXPECT_EQ(ys, (std::vector<int>{176, 16}));
+    EXPECT_EQ(texts(),
+              (std::vector<std::string>{"( 0.12346 , -5 )", "( 5 , 5 )", "height", "speed"}));
+    EXPECT_EQ(plot_surface().commands().front().kind, PLOT_FILL);
+}
+
+TEST_F(PlotTest, BadCellsAndLimitsWriteTheirLineAndTheRunGoesOn) {
+    settings_set_plot_cells("nope,y");
+    std::string out = run_home("set x to 1 set y to 2 out('done')");
+    EXPECT_NE(out.find("\nBAD XCELL SPEC IN PLOT DIALOG\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("done"), std::string::npos);
+    EXPECT_FALSE(plot_active());
+
+    settings_set_plot_cells("x,nope");
+    out = run_home("out('done')"); // no value changes: written at the end
+    EXPECT_NE(out.find("\nBAD YCELL SPEC IN PLOT DIALOG\n"), std::string::npos) << out;
+
+    settings_set_plot_cells("x,y");
+    settings_set_xmax_text("-5"); // xmax equal to xmin
+    out = run_home("set x to 1 set y to 1 set x to 2 set y to 2");
+    EXPECT_NE(out.find("\nINVALID PLOT LIMITS\n"), std::string::npos) << out;
+    EXPECT_TRUE(lines().empty());
+
+    // A mapping that overflows stops the plot for the rest of the run.
+    settings_set_xmax_text("5");
+    out = run_home("set x to 1 set y to 1 set x to 1e308 set y to 2 set x to 0 set y to 0");
+    EXPECT_NE(out.find("\nINVALID PLOT LIMITS\n"), std::string::npos) << out;
+    EXPECT_TRUE(lines().empty());
+
+    out = run_home("set x to 1 set y to 1 set x to 2 set y to 2");
+    EXPECT_EQ(out.find("PLOT"), std::string::npos) << out;
+    EXPECT_EQ(lines().size(), 1u);
+}
+
+TEST_F(PlotTest, RepaintEveryEleventhChangeAndAtTheEnd) {
+    plot_begin();
+    int before = pui.repaints;
+    for (int i = 0; i < 10; ++i)
+        set(z, i); // any cell counts
+    EXPECT_EQ(pui.repaints, before);
+    set(z, 10);
+    EXPECT_EQ(pui.repaints, before + 1);
+    for (int i = 0; i < 11; ++i)
+        set(i % 2 ? x : y, i);
+    EXPECT_EQ(pui.repaints, before + 2);
+    plot_end();
+    EXPECT_EQ(pui.repaints, before + 3);
+    for (int i = 0; i < 30; ++i)
+        set(z, i); // inactive: nothing counted
+    EXPECT_EQ(pui.repaints, before + 3);
+}
+
+TEST_F(PlotTest, EraseResetAndColour) {
+    plot_begin();
+    set(x, 0), set(y, 0), set(x, 1), set(y, 1);
+    ASSERT_EQ(lines().size(), 1u);
+    EXPECT_EQ(plot_surface().commands().back().colour, (PlotRgb{0xC5, 0x12, 0x1B}));
+    settings_set_plot_colour(2);
+    set(x, 2), set(y, 2);
+    EXPECT_EQ(plot_surface().commands().back().colour, (PlotRgb{0x18, 0x23, 0x69}));
+    EXPECT_EQ(plot_surface().commands()[plot_surface().commands().size() - 2].colour,
+              (PlotRgb{0xC5, 0x12, 0x1B})); // drawn lines keep theirs
+    uint32_t generation = plot_surface_generation();
+    plot_erase(); // a fresh frame; the run goes on from its last point
+    EXPECT_NE(plot_surface_generation(), generation);
+    EXPECT_TRUE(lines().empty());
+    EXPECT_FALSE(lines(1).empty());
+    set(x, 3), set(y, 3);
+    EXPECT_EQ(lines(), (std::vector<Line>{{144, 64, 160, 48}}));
+    plot_end();
+
+    settings_set_plotting(0);
+    plot_reset();
+    EXPECT_FALSE(plot_surface_present());
+    EXPECT_TRUE(plot_surface().commands().empty()); // shows white
+    plot_erase();
+    EXPECT_FALSE(plot_surface_present());
+    EXPECT_FALSE(plot_tap(32, 174)); // taps do nothing
+    settings_set_plotting(1);
+    plot_reset();
+    EXPECT_TRUE(plot_surface_present());
+}
+
+TEST_F(PlotTest, TapReadOut) {
+    EXPECT_TRUE(plot_tap(32, 174));
+    EXPECT_EQ(pui.flashes.back(), "( -5 , -5 )");
+    EXPECT_TRUE(plot_tap(192, 14));
+    EXPECT_EQ(pui.flashes.back(), "( 5 , 5 )");
+    EXPECT_TRUE(plot_tap(112, 94));
+    EXPECT_EQ(pui.flashes.back(), "( 0 , 0 )");
+    size_t shown = pui.flashes.size();
+    EXPECT_FALSE(plot_tap(32, 176)); // on the bottom edge
+    EXPECT_FALSE(plot_tap(31, 100));
+    EXPECT_FALSE(plot_tap(193, 100));
+    EXPECT_FALSE(plot_tap(100, 13));
+    EXPECT_EQ(pui.flashes.size(), shown);
+    settings_set_ymin_text("7");
+    EXPECT_TRUE(plot_tap(100, 100));
+    EXPECT_EQ(pui.flashes.back(), "Bad Plot Limits");
+}
+
+} // namespace
+} // namespace tarvex::test
