@@ -1,0 +1,605 @@
+// The command table and its handlers. Each command is found by its number,
+// checked against its guard and the lock-out rules, and run under the
+// engine guard; the handlers call the engine and do the window work around
+// it.
+#include "shell/commands.h"
+
+#include "core/guard.h"
+#include "core/value.h"
+#include "frontend/frontend.h"
+#include "io/input_stream.h"
+#include "io/io_errors.h"
+#include "io/keyboard_queue.h"
+#include "io/output_stream.h"
+#include "io/reports.h"
+#include "script/run_engine.h"
+#include "shell/dialogs.h"
+#include "shell/help_topics.h"
+#include "shell/panes.h"
+#include "shell/qt_frontend.h"
+#include "shell/main_window.h"
+#include "web/cell.h"
+#include "web/navigation.h"
+#include "webfile/settings.h"
+#include "webfile/web_file.h"
+
+#include <Qsci/qsciscintilla.h>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QTabBar>
+#include <QTimer>
+#include <QTreeWidget>
+
+namespace tarvex {
+
+namespace {
+
+enum Guard { G_NONE, G_LOCKED, G_INPUT, G_EDITOR, G_RUN };
+
+using Handler = void (*)(int id, int code, const std::string& arg);
+
+struct Command {
+    int id;
+    Guard guard;
+    Handler handler;
+};
+
+int g_depth = 0;
+bool g_close_pending = false;
+
+const char* const LOCKED_OUT = "Operation locked out";
+
+std::string box_text() {
+    QComboBox* box = shell_windows().name_box;
+    if (!box) return {};
+    return box->currentText().left(47).toStdString();
+}
+
+void box_show_current() {
+    QComboBox* box = shell_windows().name_box;
+    CellHandle c = current_cell();
+    if (box && c) box->setEditText(QString::fromStdString(cell_name_string(c)));
+}
+
+void box_close_list() {
+    if (QComboBox* box = shell_windows().name_box) box->hidePopup();
+}
+
+bool is_current_name(const std::string& name) {
+    CellHandle c = current_cell();
+    return c != 0 && name_compare(cell_name(c), name.c_str()) == 0;
+}
+
+// A cell is about to be created: refused while a script is paused or waits
+// for input, since a new cell rebuilds the table under the paused script.
+bool creation_refused() {
+    if (!is_locked_out()) return false;
+    status_flash(LOCKED_OUT);
+    return true;
+}
+
+// The selection of a pane taken as a cell name: "" when nothing usable.
+std::string pane_name(QsciScintilla* e, bool& had_selection) {
+    std::string sel = editor_selected_bytes(e);
+    had_selection = !sel.empty();
+    QString cut = QString::fromUtf8(sel.data(), int(sel.size())).left(47);
+    std::string name = cut.toStdString();
+    name_normalize(name);
+    return name;
+}
+
+// New cell through the cell-name dialog.
+void new_cell_asking() {
+    std::string name = ask_cell_name();
+    if (name.empty()) return;
+    if (cell_find(name.c_str())) {
+        cell_go_command(name.c_str());
+        status_flash("Cell already exists, linking to it");
+    } else {
+        cell_new_command(name.c_str());
+    }
+}
+
+void show_tab(int view) { shell_show_view(view); }
+
+// ---- handlers -----------------------------------------------------------------------
+
+void cmd_name_box(int, int code, const std::string& arg) {
+    QComboBox* box = shell_windows().name_box;
+    if (!box) return;
+    if (code == NOTE_DROP_DOWN) {
+        box->clear();
+        std::string last;
+        auto add = [&](const std::string& name) {
+            box->addItem(QString::fromStdString(name));
+            last = name;
+        };
+        if (run_breakpoint_pause()) {
+            std::vector<CellHandle> stack = run_call_stack();
+            if (stack.empty()) return;
+            std::string top = cell_name_string(stack.front());
+            box->setEditText(QString::fromStdString(top));
+            add(top);
+            for (size_t i = 1; i < stack.size(); ++i) {
+                std::string name = cell_name_string(stack[i]);
+                if (name != last) add(name);
+            }
+            CellHandle root = run_root_cell();
+            if (root && cell_name_string(root) != last) add(cell_name_string(root));
+        } else {
+            CellHandle c = current_cell();
+            if (!c) return;
+            CellHandle last_cell = c;
+            add(cell_name_string(c));
+            box->setEditText(QString::fromStdString(cell_name_string(c)));
+            back_iterate_start();
+            for (CellHandle h = back_iterate_next(); h != 0; h = back_iterate_next()) {
+                add(cell_name_string(h));
+                last_cell = h;
+            }
+            if (!cell_is_home(last_cell)) add("home");
+        }
+        return;
+    }
+    if (code == NOTE_SELECTED) {
+        if (run_breakpoint_pause()) {
+            CellHandle c = cell_find(arg.c_str());
+            if (c) {
+                make_current(c);
+                cell_list_select_current();
+            }
+        } else {
+            go_back_to(arg.c_str());
+        }
+    }
+}
+
+void cmd_new_web(int, int, const std::string&) {
+    commit_all_panes();
+    if (web_new() != 0) return; // cancelled, or the save it asked for failed
+    load_panes();
+    web_set_modified(false);
+    console_clear();
+    show_tab(VIEW_LIST);
+}
+
+void cmd_open(int, int, const std::string& arg) {
+    commit_all_panes();
+    int rc = web_open(arg.empty() ? nullptr : arg.c_str());
+    // Once reading began the old web is gone, whatever the outcome.
+    bool read = rc == 0 || rc == WEB_ERR_BAD_FILE || rc == IO_ERR_READ || rc == ERR_OUT_OF_MEMORY;
+    if (!read) return;
+    navigation_reset();
+    load_panes();
+    web_set_modified(false);
+    link_refresh();
+    console_clear();
+    show_tab(VIEW_LIST);
+}
+
+void cmd_save(int id, int, const std::string& arg) {
+    commit_all_panes();
+    if (id == CMD_SAVE)
+        web_save();
+    else
+        web_save_as(arg.empty() ? nullptr : arg.c_str());
+    load_panes();
+}
+
+void cmd_print(int, int, const std::string&) {
+    int view = current_view();
+    if (view != VIEW_TEXT && view != VIEW_VALUE && view != VIEW_SCRIPT) return;
+    CellHandle c = current_cell();
+    if (!c) return;
+    pane_commit(view);
+    uint8_t saved = settings_output_dest();
+    settings_set_output_dest(OUT_PRINTER);
+    if (output_open() == 0) {
+        if (view == VIEW_TEXT)
+            output_field(cell_text(c));
+        else if (view == VIEW_SCRIPT)
+            output_field(cell_script(c));
+        else
+            output_text(value_display(cell_value(c)));
+        output_close();
+    }
+    settings_set_output_dest(saved);
+}
+
+void cmd_editor(int id, int, const std::string&) {
+    QsciScintilla* e = slot_editor(focus_slot());
+    if (!e) return;
+    switch (id) {
+    case CMD_UNDO: e->undo(); break;
+    case CMD_CUT: e->cut(); break;
+    case CMD_COPY: e->copy(); break;
+    case CMD_PASTE: e->paste(); break;
+    case CMD_CLEAR: e->SendScintilla(QsciScintillaBase::SCI_CLEAR); break;
+    case CMD_SELECT_ALL: e->selectAll(); break;
+    default: break;
+    }
+}
+
+void cmd_not_yet(int id, int, const std::string&) {
+    switch (id) {
+    case CMD_FIND: status_flash("Find/Repl is not available yet"); break;
+    case CMD_SETTINGS: status_flash("Settings are not available yet"); break;
+    case CMD_ZOOM: status_flash("Zoom is not available yet"); break;
+    case CMD_ERASE_PLOT: status_flash("The plot is not available yet"); break;
+    default: break;
+    }
+}
+
+void cmd_help(int id, int, const std::string&) {
+    help_topic_write(help_topic_of_command(id));
+    show_tab(VIEW_CONS);
+}
+
+void cmd_about(int, int, const std::string&) { dialog_about(); }
+
+void cmd_pane(int id, int code, const std::string&) {
+    if (code == NOTE_FOCUS) {
+        switch (id) {
+        case CMD_TEXT_PANE: set_focus_slot(SLOT_TEXT); break;
+        case CMD_VALUE_PANE: set_focus_slot(SLOT_VALUE); break;
+        case CMD_SCRIPT_PANE: set_focus_slot(SLOT_SCRIPT); break;
+        case CMD_CONSOLE_PANE: set_focus_slot(SLOT_CONSOLE); break;
+        default: break;
+        }
+    } else if (code == NOTE_CHANGED && id != CMD_CONSOLE_PANE && id != CMD_PLOT_AREA) {
+        web_set_modified(true);
+    }
+}
+
+void cmd_switch_focus(int, int, const std::string&) {
+    if (focus_slot() != SLOT_NAME_BOX)
+        set_focus_slot(SLOT_NAME_BOX);
+    else
+        set_focus_slot(view_slot(current_view()));
+    focus_current();
+}
+
+void cmd_new_cell(int, int, const std::string&) {
+    int slot = focus_slot();
+    if (slot == SLOT_NAME_BOX) {
+        std::string text = box_text();
+        if (name_is_valid(text.c_str()) && !cell_find(text.c_str()))
+            cell_new_command(text.c_str());
+        else
+            new_cell_asking();
+        return;
+    }
+    if (slot == SLOT_LIST) {
+        new_cell_asking();
+        return;
+    }
+    QsciScintilla* e = slot_editor(slot);
+    if (!e) return; // plot area
+    bool had_selection = false;
+    std::string name = pane_name(e, had_selection);
+    if (!had_selection) {
+        new_cell_asking();
+        return;
+    }
+    if (name.empty() || !name_is_valid(name.c_str())) {
+        status_flash("Invalid Cellname");
+    } else if (cell_find(name.c_str())) {
+        cell_go_command(name.c_str());
+        status_flash("Cell already exists, linking to it");
+    } else {
+        cell_new_command(name.c_str());
+    }
+}
+
+void cmd_forward(int, int, const std::string&) {
+    int slot = focus_slot();
+    if (slot == SLOT_NAME_BOX) {
+        std::string text = box_text();
+        if (!name_is_valid(text.c_str())) {
+            box_show_current();
+            return;
+        }
+        if (is_current_name(text)) {
+            go_forward();
+        } else if (cell_find(text.c_str())) {
+            cell_go_command(text.c_str());
+        } else if (!creation_refused()) {
+            cell_new_command(text.c_str());
+        }
+        return;
+    }
+    if (slot == SLOT_TEXT || slot == SLOT_SCRIPT || slot == SLOT_CONSOLE) {
+        bool had_selection = false;
+        std::string name = pane_name(slot_editor(slot), had_selection);
+        if (!had_selection || name.empty()) {
+            go_forward();
+        } else if (!name_is_valid(name.c_str())) {
+            status_flash("Invalid Cellname");
+        } else if (cell_find(name.c_str()) || !creation_refused()) {
+            cell_go_command(name.c_str());
+        }
+        return;
+    }
+    if (slot == SLOT_VALUE || slot == SLOT_LIST) go_forward();
+}
+
+void cmd_clone(int, int, const std::string&) { cell_clone_command(nullptr); }
+
+void cmd_delete(int, int, const std::string&) {
+    CellHandle c = current_cell();
+    if (!c) return;
+    if (cell_is_home(c)) {
+        status_flash("Can't Delete Home");
+        return;
+    }
+    if (!ask_ok_cancel("Delete current cell?", "Tarvex")) return;
+    cell_list_remove(c);
+    cell_delete(c);
+    web_set_modified(true);
+    box_close_list();
+}
+
+void cmd_navigate(int id, int, const std::string&) {
+    switch (id) {
+    case CMD_PREVIOUS_CELL: previous_cell(); break;
+    case CMD_NEXT_CELL: next_cell(); break;
+    case CMD_BACK:
+        go_back();
+        box_close_list();
+        break;
+    default: break;
+    }
+}
+
+void cmd_report(int, int, const std::string&) { report_command(); }
+
+void cmd_run(int id, int, const std::string&) { run_command(id == CMD_RUN_TO_BRK); }
+
+void cmd_stop(int, int, const std::string&) {
+    if (input_wait())
+        keyboard_push(27);
+    else
+        run_set_stop_request(true);
+}
+
+void cmd_quit(int, int, const std::string&) { quit_procedure(); }
+
+// The command table, in its fixed order.
+const Command COMMANDS[COMMAND_COUNT] = {
+    {CMD_NAME_BOX, G_NONE, cmd_name_box},
+    {CMD_NEW_WEB, G_LOCKED, cmd_new_web},
+    {CMD_NEW_WEB_ALIAS, G_LOCKED, cmd_new_web},
+    {CMD_OPEN, G_LOCKED, cmd_open},
+    {CMD_SAVE, G_LOCKED, cmd_save},
+    {CMD_SAVE_AS, G_LOCKED, cmd_save},
+    {CMD_PRINT, G_LOCKED, cmd_print},
+    {CMD_UNDO, G_EDITOR, cmd_editor},
+    {CMD_CUT, G_EDITOR, cmd_editor},
+    {CMD_COPY, G_EDITOR, cmd_editor},
+    {CMD_PASTE, G_EDITOR, cmd_editor},
+    {CMD_CLEAR, G_EDITOR, cmd_editor},
+    {CMD_SELECT_ALL, G_NONE, cmd_editor},
+    {CMD_FIND, G_LOCKED, cmd_not_yet},
+    {CMD_ERASE_PLOT, G_NONE, cmd_not_yet},
+    {CMD_ZOOM, G_NONE, cmd_not_yet},
+    {CMD_HELP_OVERVIEW, G_INPUT, cmd_help},
+    {CMD_HELP_REPORT, G_INPUT, cmd_help},
+    {CMD_HELP_BUILTINS, G_INPUT, cmd_help},
+    {CMD_HELP_LANGUAGE, G_INPUT, cmd_help},
+    {CMD_HELP_INFO, G_INPUT, cmd_help},
+    {CMD_HELP_DEBUGGING, G_INPUT, cmd_help},
+    {CMD_ABOUT, G_NONE, cmd_about},
+    {CMD_TEXT_PANE, G_NONE, cmd_pane},
+    {CMD_VALUE_PANE, G_NONE, cmd_pane},
+    {CMD_SCRIPT_PANE, G_NONE, cmd_pane},
+    {CMD_CONSOLE_PANE, G_NONE, cmd_pane},
+    {CMD_PLOT_AREA, G_NONE, cmd_pane},
+    {CMD_SWITCH_FOCUS, G_NONE, cmd_switch_focus},
+    {CMD_NEW_CELL, G_LOCKED, cmd_new_cell},
+    {CMD_FORWARD, G_NONE, cmd_forward},
+    {CMD_CLONE, G_LOCKED, cmd_clone},
+    {CMD_DELETE, G_LOCKED, cmd_delete},
+    {CMD_PREVIOUS_CELL, G_NONE, cmd_navigate},
+    {CMD_NEXT_CELL, G_NONE, cmd_navigate},
+    {CMD_BACK, G_NONE, cmd_navigate},
+    {CMD_REPORT, G_INPUT, cmd_report},
+    {CMD_RUN, G_RUN, cmd_run},
+    {CMD_RUN_TO_BRK, G_RUN, cmd_run},
+    {CMD_STOP, G_NONE, cmd_stop},
+    {CMD_SETTINGS, G_LOCKED, cmd_not_yet},
+    {CMD_QUIT, G_LOCKED, cmd_quit},
+};
+
+// What may act while output is being written (a run, a report or a help
+// topic is inside the output pump): stopping, zoom, the plot, the about box,
+// and the panes' own notifications and read-only editing.
+bool allowed_during_output(int id, int code) {
+    switch (id) {
+    case CMD_STOP:
+    case CMD_ERASE_PLOT:
+    case CMD_ZOOM:
+    case CMD_ABOUT:
+    case CMD_SWITCH_FOCUS:
+    case CMD_COPY:
+    case CMD_SELECT_ALL:
+    case CMD_TEXT_PANE:
+    case CMD_VALUE_PANE:
+    case CMD_SCRIPT_PANE:
+    case CMD_CONSOLE_PANE:
+    case CMD_PLOT_AREA: return true;
+    case CMD_NAME_BOX: return code == NOTE_DROP_DOWN;
+    default: return false;
+    }
+}
+
+// Counts the commands in progress; when the outermost one ends, a close
+// that had to wait for it is made again.
+struct Depth {
+    Depth() { ++g_depth; }
+    ~Depth() {
+        if (--g_depth == 0) {
+            console_pane_settle();
+            console_pane_streaming(false);
+        }
+        if (g_depth == 0 && g_close_pending) {
+            g_close_pending = false;
+            if (QMainWindow* w = shell_windows().main) QTimer::singleShot(0, w, [w] { w->close(); });
+        }
+    }
+};
+
+// Runs f as a command: under the engine guard, with the console brought up
+// to date and the status line's expiry checked afterwards.
+template <class F> void run_guarded(F&& f) {
+    Depth depth;
+    engine_guard(std::forward<F>(f));
+    console_pane_settle();
+    status_tick();
+}
+
+// Refusal of anything but the harmless while output is written.
+bool refused_during_output(int id, int code) {
+    if (!output_pump_active() || allowed_during_output(id, code)) return false;
+    status_flash(id == CMD_RUN || id == CMD_RUN_TO_BRK ? "Script already running" : LOCKED_OUT);
+    return true;
+}
+
+} // namespace
+
+bool is_locked_out() { return run_breakpoint_pause() || input_wait(); }
+
+int command_depth() { return g_depth; }
+
+void dispatch_command(int id, int code, const std::string& arg) {
+    const Command* cmd = nullptr;
+    for (const Command& c : COMMANDS)
+        if (c.id == id) {
+            cmd = &c;
+            break;
+        }
+    if (!cmd) return;
+    if (refused_during_output(id, code)) return;
+    switch (cmd->guard) {
+    case G_LOCKED:
+        if (is_locked_out()) {
+            status_flash(LOCKED_OUT);
+            return;
+        }
+        break;
+    case G_INPUT:
+        if (input_wait()) {
+            status_flash("Waiting for input");
+            return;
+        }
+        break;
+    case G_EDITOR:
+        if (!slot_editor(focus_slot())) return;
+        break;
+    case G_RUN: // the run engine's own refusals
+    case G_NONE: break;
+    }
+    run_guarded([&] { cmd->handler(id, code, arg); });
+}
+
+void go_to_name() {
+    if (refused_during_output(0, NOTE_NONE)) return;
+    if (is_locked_out()) {
+        status_flash(LOCKED_OUT);
+        return;
+    }
+    run_guarded([] {
+        std::string text = box_text();
+        if (!name_is_valid(text.c_str())) {
+            status_flash("Invalid cellname");
+            box_show_current();
+            return;
+        }
+        if (is_current_name(text)) return;
+        if (cell_find(text.c_str()))
+            cell_go_command(text.c_str());
+        else
+            cell_new_command(text.c_str());
+    });
+}
+
+void link_clicked(int slot, long position) {
+    if (refused_during_output(0, NOTE_NONE)) return;
+    run_guarded([&] {
+        QsciScintilla* e = slot_editor(slot);
+        if (!e) return;
+        std::string word = editor_word_at(e, position);
+        if (word.empty()) return;
+        CellHandle c = cell_find(word.c_str());
+        if (!c) return;
+        if (focus_slot() == SLOT_TEXT || focus_slot() == SLOT_SCRIPT) pane_collapse_request(focus_slot());
+        visit_new(c);
+    });
+}
+
+void cell_list_picked(unsigned cell) {
+    if (refused_during_output(0, NOTE_NONE)) {
+        list_select_current();
+        return;
+    }
+    run_guarded([&] {
+        CellHandle c = CellHandle(cell);
+        if (c == 0 || entry_kind(c) != NK_CELL) return;
+        visit(c);
+        set_focus_slot(SLOT_LIST);
+        focus_current();
+    });
+}
+
+void pane_double_clicked(int slot) {
+    if (!settings_create_on_double_click()) return;
+    if (slot == SLOT_TEXT || slot == SLOT_SCRIPT) pane_collapse_request(slot);
+    if (QMainWindow* w = shell_windows().main)
+        QTimer::singleShot(0, w, [] { dispatch_command(CMD_FORWARD); });
+}
+
+void startup_message(const std::string& file_name) {
+    run_guarded([&] {
+        panes_setup();
+        bool opened = false;
+        if (!file_name.empty()) opened = web_open(file_name.c_str()) == 0;
+        if (!opened && !file_name.empty()) web_new();
+        if (file_name.empty()) web_new();
+        navigation_reset();
+        load_panes();
+        link_refresh();
+        status_ready();
+        show_tab(VIEW_LIST);
+    });
+}
+
+bool close_requested() {
+    if (shell_exiting()) return true;
+    if (g_depth > 0 || run_active()) {
+        // A command (a run, a report, a help topic, a paused script) is in
+        // progress: end it, and close again once it has returned.
+        if (input_wait())
+            keyboard_push(27);
+        else
+            run_set_stop_request(true);
+        g_close_pending = true;
+        return false;
+    }
+    int rc = 0;
+    {
+        Depth depth;
+        engine_guard([] { commit_all_panes(); });
+        rc = web_save_prompt();
+    }
+    if (rc != 0) return false;
+    shell_mark_exiting();
+    return true;
+}
+
+void quit_procedure() {
+    engine_guard([] { commit_all_panes(); });
+    if (web_save_prompt() != 0) return; // Cancel, or the save failed
+    shell_exit(0);
+}
+
+} // namespace tarvex

@@ -1,0 +1,147 @@
+// Modal dialogs owned by the main window, and the window title.
+#include "shell/dialogs.h"
+
+#include "shell/panes.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QVBoxLayout>
+
+namespace tarvex {
+
+namespace {
+
+DialogHook g_hook;
+
+QWidget* owner() { return shell_windows().main; }
+
+QString qs(const std::string& s) { return QString::fromUtf8(s.data(), int(s.size())); }
+QString qs(const char* s) { return QString::fromUtf8(s ? s : ""); }
+
+// The filter of both file dialogs: the patterns Qt matches are in the last
+// parentheses, which the dialog hides, so the descriptions read as they are.
+const char* const FILE_FILTER = "Tarvex Files (*.TVX) (*.tvx *.TVX);;"
+                                "Quillet Files (*.QLT) (*.qlt *.QLT);;"
+                                "All Files (*.*) (*)";
+
+bool ask_hook(DialogKind kind, const char* text, const char* caption, DialogAnswer& answer) {
+    if (!g_hook) return false;
+    answer = g_hook(DialogRequest{kind, text ? text : "", caption ? caption : ""});
+    return true;
+}
+
+int message_box(QMessageBox::Icon icon, const char* text, const char* caption,
+                QMessageBox::StandardButtons buttons) {
+    QMessageBox box(icon, qs(caption), qs(text), buttons, owner());
+    return box.exec();
+}
+
+std::string file_dialog(bool save, const std::string& prefill) {
+    QFileDialog dialog(owner());
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    dialog.setNameFilter(FILE_FILTER);
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    if (!prefill.empty()) dialog.selectFile(qs(prefill));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    return dialog.selectedFiles().first().toStdString();
+}
+
+} // namespace
+
+void dialogs_set_hook(DialogHook hook) { g_hook = std::move(hook); }
+
+void dialog_warn(const char* text, const char* caption) {
+    DialogAnswer a;
+    if (ask_hook(DLG_WARN, text, caption, a)) return;
+    message_box(QMessageBox::Warning, text, caption, QMessageBox::Ok);
+}
+
+bool dialog_ok_cancel(const char* text, const char* caption) {
+    DialogAnswer a;
+    if (ask_hook(DLG_OK_CANCEL, text, caption, a)) return a.accepted;
+    return message_box(QMessageBox::Question, text, caption, QMessageBox::Ok | QMessageBox::Cancel) ==
+           QMessageBox::Ok;
+}
+
+bool dialog_yes_no(const char* text, const char* caption) {
+    DialogAnswer a;
+    if (ask_hook(DLG_YES_NO, text, caption, a)) return a.accepted;
+    return message_box(QMessageBox::Question, text, caption, QMessageBox::Yes | QMessageBox::No) ==
+           QMessageBox::Yes;
+}
+
+bool dialog_cell_name(std::string& typed) {
+    typed.clear();
+    DialogAnswer a;
+    QString entered;
+    if (ask_hook(DLG_CELL_NAME, "", "Enter New Cellname", a)) {
+        if (!a.accepted) return false;
+        entered = qs(a.text);
+    } else {
+        QDialog dialog(owner());
+        dialog.setWindowTitle("Enter New Cellname");
+        auto* layout = new QVBoxLayout(&dialog);
+        auto* label = new QLabel("Enter New Cellname:", &dialog);
+        auto* edit = new QLineEdit(&dialog);
+        auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+        layout->addWidget(label);
+        layout->addWidget(edit);
+        layout->addWidget(buttons);
+        QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+        QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+        edit->setFocus();
+        if (dialog.exec() != QDialog::Accepted) return false;
+        entered = edit->text();
+    }
+    typed = entered.left(47).toStdString();
+    return !typed.empty();
+}
+
+std::string dialog_open_file_name(const std::string& current) {
+    DialogAnswer a;
+    if (ask_hook(DLG_OPEN, current.c_str(), "", a)) return a.accepted ? a.text : std::string();
+    return file_dialog(false, current);
+}
+
+std::string dialog_save_file_name(const std::string& suggested) {
+    DialogAnswer a;
+    if (ask_hook(DLG_SAVE, suggested.c_str(), "", a)) return a.accepted ? a.text : std::string();
+    return file_dialog(true, suggested);
+}
+
+SaveAnswer dialog_save_changes(const std::string& display_name) {
+    std::string text = save_changes_text(display_name);
+    DialogAnswer a;
+    if (ask_hook(DLG_SAVE_CHANGES, text.c_str(), "Tarvex", a)) return a.save;
+    int button = message_box(QMessageBox::Question, text.c_str(), "Tarvex",
+                             QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    if (button == QMessageBox::Yes) return SAVE_YES;
+    if (button == QMessageBox::No) return SAVE_NO;
+    return SAVE_CANCEL;
+}
+
+void dialog_about() {
+    DialogAnswer a;
+    if (ask_hook(DLG_WARN, "Tarvex   v1.2", "About Tarvex", a)) return;
+    QMessageBox box(owner());
+    box.setWindowTitle("About Tarvex");
+    box.setIconPixmap(QApplication::windowIcon().pixmap(48, 48));
+    box.setText("Tarvex   v1.2");
+    box.exec();
+}
+
+void window_title_set(const std::string& display_name) {
+    QString name = qs(display_name);
+    QString title = QString("%1 - ").arg("Tarvex") + (name.isEmpty() ? QString("(Untitled)") : name.left(10));
+    if (QWidget* w = owner()) w->setWindowTitle(title);
+}
+
+} // namespace tarvex

@@ -1,0 +1,43 @@
+// The shell's modal dialogs: the cell-name dialog, the message boxes, the
+// open and save file dialogs, the save question, the about box, and the
+// window title. Tests answer them through a hook instead of showing them.
+#pragma once
+
+#include "frontend/frontend.h"
+
+#include <functional>
+#include <string>
+
+namespace tarvex {
+
+enum DialogKind { DLG_WARN, DLG_OK_CANCEL, DLG_YES_NO, DLG_CELL_NAME, DLG_OPEN, DLG_SAVE, DLG_SAVE_CHANGES };
+
+struct DialogRequest {
+    DialogKind kind;
+    std::string text;    // message text, or the pre-filled name
+    std::string caption;
+};
+
+struct DialogAnswer {
+    bool accepted = false;        // OK / Yes, or a name was given
+    SaveAnswer save = SAVE_CANCEL; // the save question's answer
+    std::string text;             // the typed name or the chosen file
+};
+
+// While set, every dialog asks the hook instead of showing itself.
+using DialogHook = std::function<DialogAnswer(const DialogRequest&)>;
+void dialogs_set_hook(DialogHook hook);
+
+void dialog_warn(const char* text, const char* caption);
+bool dialog_ok_cancel(const char* text, const char* caption);
+bool dialog_yes_no(const char* text, const char* caption);
+// What the user typed into "Enter New Cellname" (at most 47 characters), or
+// false when cancelled or empty.
+bool dialog_cell_name(std::string& typed);
+std::string dialog_open_file_name(const std::string& current);
+std::string dialog_save_file_name(const std::string& suggested);
+SaveAnswer dialog_save_changes(const std::string& display_name);
+void dialog_about();
+void window_title_set(const std::string& display_name);
+
+} // namespace tarvex

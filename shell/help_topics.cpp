@@ -1,0 +1,246 @@
+// The help topics. They go through the output stream, which processes
+// backslashes and quotes: every backslash below stands inside a pair of
+// double quotes (so it is written as it is), and no topic leaves a quote
+// open (a topic written while a paused run has the output open must not
+// change how the run's later output is read).
+#include "shell/help_topics.h"
+
+#include "io/output_stream.h"
+#include "webfile/settings.h"
+
+namespace tarvex {
+
+namespace {
+
+const char* const OVERVIEW = R"(OVERVIEW
+Tarvex keeps a web: a network of named cells. Every cell has four fields:
+  name    letters, digits and _ ; it starts with a letter
+  text    free text; every cell name in it is a link
+  value   a number or a string
+  script  a small program that computes values
+
+The tabs at the bottom show the current cell:
+  list    all cells in name order (Up and Down step through them)
+  text    the text field
+  value   the value field
+  script  the script field
+  cons    the console: output of scripts, reports and help, and
+          the place where you type input for a script
+  plot    the plot of two cells while a script runs
+
+Moving around: click a link in a text or script, pick a cell in the
+list, type a name into the box at the top and press Enter, or use
+"<" and ">" (Alt+Left, Alt+Right) to go back and forward through the
+cells you visited. Alt+Up and Alt+Down step to the previous and next
+cell. Double-clicking a word that names no cell creates that cell
+(after asking, unless the settings say otherwise).
+
+Cell menu: New (Alt+N), Clone (Alt+C), Delete (Alt+D), Run to Brk
+(Alt+B). A name selected in a pane is used by New; with nothing
+selected a dialog asks for the name.
+
+Tool buttons: Report writes a report on the cells (see Report Format);
+Run (Alt+R) runs the script of the current cell as many times as the
+iteration setting says, writing an automatic output line after each
+iteration; Stop (Alt+S) ends a run or a wait for input.
+
+File menu: New (Ctrl+N), Open (Ctrl+O), Save (Ctrl+S), Save As. A web
+and all its settings are kept in one web file (*.tvx). Ctrl+P writes
+the field on the visible tab to the console. Ctrl+Q quits.
+
+Settings (Alt+T) choose input and output, number format, reports,
+the plot and how links look. Tab moves the keyboard focus between the
+name box and the visible pane.
+)";
+
+const char* const REPORT_FORMAT = R"(REPORT FORMAT
+The Report button, and the report statement of scripts, write a report
+to the output. The report type is one of:
+  formatted  the report format below, once per cell
+  inptrs     for each cell, the cells whose text names it
+  outptrs    for each cell, the cells its text names
+  trail      the cells you visited, most recent first
+When the script tab is visible (or the console, opened from the script
+tab), the pointer reports follow the names in scripts instead of texts.
+
+Which cells: all cells when "Report on All Cells" is set; otherwise the
+cells named in the text selected in the focused pane, or the current
+cell when nothing is selected.
+
+The report format is copied once per cell. These sequences are
+replaced:
+  "\n"  a new line
+  "\N"  the name of the cell
+  "\V"  the value of the cell, in the current number format
+  "\T"  the text of the cell
+  "\S"  the script of the cell
+A backslash before any other character writes that character.
+The default format is
+  "\n*****\N**************************\n\T\n\n"
+which writes a line of stars holding the name, then the text.
+
+Like all output, a report goes to the console, a file or the printer
+(the console), as the output settings say.
+)";
+
+const char* const BUILTINS = R"(BUILTIN FUNCTIONS
+  min(a, b, ...)      the smallest of the numbers
+  max(a, b, ...)      the largest of the numbers
+  mean(a, b, ...)     the arithmetic mean
+  abs(x)              absolute value
+  sign(x)             -1, 0 or 1
+  stp(x)              step: 1 when x >= 0, else 0
+  sig(x)              sigmoid: 1 / (1 + exp(-x))
+  sin(x) cos(x) tan(x)       in degrees or radians (trigunits)
+  asin(x) acos(x) atan(x)    results in the same units
+  sqrt(x)             square root
+  ln(x)               natural logarithm
+  log(x)              base-10 logarithm
+  exp(x)              e to the power x
+  pow(a, b)           a to the power b
+  rand()              a pseudo-random number from 0 to 1;
+                      rand(seed) first reseeds the generator
+  mem()               the number of storage nodes in use
+  slen(s)             the number of characters of s
+  first(s, n)         the first n characters of s
+  last(s, n)          the last n characters of s
+  butfirst(s, n)      s without its first n characters
+  butlast(s, n)       s without its last n characters
+  previous(c, n, d)   the value cell c had n assignments ago
+                      (d when there is none)
+  gaussj(A, n, B, m)  inverts the n by n matrix held in the cells from A
+                      on and solves for the m columns from B on;
+                      0, or -1 when A is singular
+  rref(A, r, c)       reduces the r by c matrix from cell A on to
+                      reduced row echelon form
+  lookup(x, x1, y1, x2, y2, ...)
+                      piecewise linear interpolation of x
+Constants: pi, e, deg (degrees per radian), eof (1 after the input
+ended).
+A matrix is held in consecutive cells in name order, row by row.
+)";
+
+const char* const SCRIPT_LANGUAGE = R"(SCRIPT LANGUAGE
+A script is a list of statements; no separators are needed.
+  set x to expr        gives cell x a value ("to" may be left out)
+  expr                 a lone expression becomes the value of the
+                       cell whose script it is
+  if (c) { } elseif (c) { } else { }
+  while (c) { }
+  do { } while (c)
+  for (i = a to b step s) { }    i is a cell; step is optional
+  exit                 ends the run
+  brk (expr)           shows expr and pauses (see Debugging)
+  in ("prompt", x, y)  reads values into cells x and y
+  out (expr, ...)      writes values, without separators
+  report (x, y)        reports on the cells listed; report () on all
+                       cells or the current one
+
+Expressions: numbers, "strings" or 'strings', cell names, and
+  + - * / %            arithmetic (% is the remainder)
+  cat                  joins two texts
+  = <> < <= > >=       comparisons (one per expression)
+  and or not           logic: 0 is false, anything else true
+  x[i]                 the cell i places after x in name order
+  f!                   runs the script of cell f; its value is the result
+  f(a, b)              the same with arguments; the script reads
+                       them as %1, %2, ...
+Inside an out string, "\n" starts a new line.
+
+Configuration, from a script:
+  set intype "keyboard"|"cell"|"file"     where in reads from
+  set inname "name"                       the input file or cell
+  set outtype "screen"|"file"|"printer"   where output goes
+  set outname "name"                      the output file
+  set numfmt "fixed"|"expn"|"general"     the number format
+  set numdec 2                            decimals (0 to 15)
+  set rpttype "formatted"|"inptrs"|"outptrs"|"trail"
+  set rptfmt "format"                     the report format
+  set trigunits "degrees"|"radians"
+Files named without a dot get ".txt" added; the defaults are ./Input
+and ./Output.
+)";
+
+const char* const ADDITIONAL_INFO = R"(ADDITIONAL INFO
+Tarvex   v1.2, a desktop edition of the web calculator for handheld
+computers.
+Comments, questions and fault reports are welcome on the project
+issue tracker named in the README that comes with this program.
+Webs are plain text files: keep copies of the ones you value.
+)";
+
+const char* const DEBUGGING = R"(DEBUGGING
+brk (expr) in a script writes <BRK:expr> to the console and pauses the
+run when it was started with Run to Brk (Alt+B). Run (Alt+R) ignores
+breakpoints: it writes the line and goes on.
+
+While a script is paused you may look at any cell, edit texts, values
+and scripts, and open the list of the cell-name box: it shows the call
+stack, the cell being executed first and the cell the run started in
+last. Picking a name there shows that cell.
+
+While paused, or while a script waits for typed input, commands that
+would change the web, its file or its settings (New, Open, Save,
+Save As, Ctrl+P, Find/Repl, Settings, New cell, Clone, Delete, Quit,
+Enter in the name box, and creating a cell by a name) are refused
+with "Operation locked out". While a script writes output, everything
+but Stop, tab switching, Zoom, ErasePlot and About is refused.
+
+Run resumes a paused script and ignores further breakpoints.
+Run to Brk resumes it and pauses at the next brk.
+Stop ends the run ("Run halted"), or ends a wait for input.
+Errors end the run with SCRIPT ERROR, the message, and the cell.
+)";
+
+} // namespace
+
+const char* help_topic_text(int topic) {
+    switch (topic) {
+    case 1: return OVERVIEW;
+    case 2: return REPORT_FORMAT;
+    case 3: return BUILTINS;
+    case 4: return SCRIPT_LANGUAGE;
+    case 5: return ADDITIONAL_INFO;
+    case 6: return DEBUGGING;
+    default: return "";
+    }
+}
+
+int help_topic_of_command(int id) {
+    switch (id) {
+    case 60: return 1;
+    case 61: return 2;
+    case 62: return 3;
+    case 63: return 4;
+    case 65: return 5;
+    case 64: return 6;
+    default: return 0;
+    }
+}
+
+void help_topic_write(int topic) {
+    std::string text;
+    for (const char* p = help_topic_text(topic); *p; ++p) {
+        if (*p == '\n') text += '\r';
+        text += *p;
+    }
+    if (output_is_open()) {
+        // A paused run holds the output: add to the console without
+        // touching the run's stream when it writes to a file.
+        if (output_to_console())
+            output_text(text);
+        else
+            console_write(text);
+        console_flush();
+        return;
+    }
+    uint8_t saved = settings_output_dest();
+    settings_set_output_dest(OUT_SCREEN);
+    if (output_open() == 0) {
+        output_text(text);
+        output_close();
+    }
+    settings_set_output_dest(saved);
+}
+
+} // namespace tarvex

@@ -1,0 +1,48 @@
+// tarvex [web.tvx]: the desktop application. Start-up runs the engine's
+// steps, claims the single instance, shows the main window, and opens the
+// web once the event loop runs.
+#include "script/engine_start.h"
+#include "shell/commands.h"
+#include "shell/instance.h"
+#include "shell/main_window.h"
+#include "shell/qt_frontend.h"
+
+#include <QApplication>
+#include <QTimer>
+
+#include <clocale>
+#include <cstdlib>
+#include <string>
+
+int main(int argc, char** argv) {
+    using namespace tarvex;
+    QApplication app(argc, argv);
+    // Qt takes the process locale from the environment; numbers stay in C.
+    std::setlocale(LC_NUMERIC, "C");
+    QApplication::setApplicationName("Tarvex");
+    QApplication::setWindowIcon(QIcon(":/tarvex/tarvex.png"));
+
+    static QtFrontend frontend;
+    frontend_install(&frontend);
+    engine_start();
+
+    MainWindow* shown = nullptr;
+    if (!instance_claim(&app, [&shown] {
+            if (!shown) return;
+            shown->showNormal();
+            shown->raise();
+            shown->activateWindow();
+        }))
+        return EXIT_ALREADY_RUNNING;
+    std::atexit(instance_release);
+
+    MainWindow window;
+    shown = &window;
+
+    std::string file = argc > 1 ? argv[1] : "";
+    window.show();
+    QTimer::singleShot(0, &window, [file] { startup_message(file); });
+    int code = QApplication::exec();
+    instance_release();
+    return code;
+}

@@ -1,0 +1,54 @@
+// The main window: builds its children in code, connects their signals in
+// one place, and turns keys, clicks and notifications into the commands of
+// the command table. Everything else lives in the panes and commands.
+#pragma once
+
+#include <QComboBox>
+#include <QMainWindow>
+#include <QTimer>
+
+#include <functional>
+
+namespace tarvex {
+
+// The cell-name box: tells when its list is about to open, so the list can
+// be filled with the history or the call stack first.
+class CellNameBox : public QComboBox {
+    Q_OBJECT
+public:
+    using QComboBox::QComboBox;
+    void showPopup() override;
+signals:
+    void dropDownOpening();
+};
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    MainWindow();
+    ~MainWindow() override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void build_menus();
+    void build_children();
+    void connect_signals();
+    bool translate_accelerator(QObject* watched, QEvent* event);
+
+    QTimer idle_timer_;
+};
+
+// The key table: the command of a key with its modifiers, or 0.
+int accelerator_command(int key, Qt::KeyboardModifiers modifiers);
+
+// Ending the program: at the top level the event loop ends with code, from
+// inside a nested loop the process ends at once. Tests replace the ending.
+void shell_exit(int code);
+bool shell_exiting();
+void shell_mark_exiting();
+void shell_set_exit_hook(std::function<void(int)> hook);
+
+} // namespace tarvex

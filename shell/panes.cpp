@@ -1,0 +1,702 @@
+// The main window's panes and the state that ties them to the engine: the
+// focus slot and views, editor set-up and link styling, committing and
+// loading the current cell, the cell list, the console and the status line.
+#include "shell/panes.h"
+
+#include "core/guard.h"
+#include "core/value.h"
+#include "frontend/frontend.h"
+#include "io/keyboard_queue.h"
+#include "shell/qt_frontend.h"
+#include "script/char_class.h"
+#include "web/cell.h"
+#include "web/navigation.h"
+#include "webfile/settings.h"
+
+#include <Qsci/qsciscintilla.h>
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QSignalBlocker>
+#include <QStackedWidget>
+#include <QTabBar>
+#include <QTreeWidget>
+
+#include <unordered_map>
+#include <unordered_set>
+
+namespace tarvex {
+
+namespace {
+
+ShellWindows g_windows;
+int g_focus_slot = SLOT_LIST;
+int g_view = VIEW_LIST;
+int g_previous_view = VIEW_LIST;
+
+// Status line.
+std::string g_persistent;
+std::string g_transient;
+bool g_transient_showing = false;
+QElapsedTimer g_transient_clock;
+std::string g_status_shown;
+
+// Link words: the list as the engine's names give it, and its folded set.
+std::string g_link_words;
+std::unordered_set<std::string> g_link_set;
+
+// Collapse requests of the text and script panes.
+bool g_collapse_text = false;
+bool g_collapse_script = false;
+
+// Cell list items by the number each cell records.
+std::unordered_map<uint32_t, QTreeWidgetItem*> g_items;
+uint32_t g_next_item = 1;
+bool g_list_filling = false;
+
+// Console: where the last typed line that went to the keyboard ended, and
+// whether the caret must still be moved to the end after output.
+int64_t g_console_fed_end = 0;
+bool g_console_caret_due = false;
+std::string g_console_pending;
+bool g_console_streaming = false;
+int g_console_pending_style = STYLE_OUTPUT;
+
+constexpr int ROLE_CELL = Qt::UserRole;
+
+// PaneState node: first visible line, selection start, selection end, and
+// three words written as 0, 1, 1.
+constexpr int PANE_FIRST_LINE = PLAIN_PAYLOAD + 0;
+constexpr int PANE_SEL_START = PLAIN_PAYLOAD + 4;
+constexpr int PANE_SEL_END = PLAIN_PAYLOAD + 8;
+constexpr int PANE_SPARE = PLAIN_PAYLOAD + 12;
+
+long sci(QsciScintilla* e, unsigned msg, unsigned long w = 0, long l = 0) {
+    return e->SendScintilla(msg, w, l);
+}
+
+std::string fold_word(std::string_view w) {
+    std::string f(w);
+    for (char& c : f) c = static_cast<char>(text_fold(static_cast<uint8_t>(c)));
+    return f;
+}
+
+bool word_start_char(uint8_t c) { return char_class(c) == CC_LETTER; }
+bool word_char(uint8_t c) {
+    CharClass k = char_class(c);
+    return k == CC_LETTER || k == CC_DIGIT || k == CC_UNDERSCORE;
+}
+
+QColor link_colour() {
+    switch (settings_link_colour()) {
+    case 0: return QColor(0xC5, 0x12, 0x1B);
+    case 1: return QColor(0x2B, 0x9B, 0x22);
+    case 2: return QColor(0x18, 0x23, 0x69);
+    default: return QColor(0, 0, 0);
+    }
+}
+
+int editor_font_points() {
+    int size = (settings_font_size() + 5) / 10;
+    if (size == 0) return 12;
+    if (size < 0) return -6 - size;
+    return size;
+}
+
+// The default style from the web's font settings, copied to every style.
+void apply_font_styles(QsciScintilla* e) {
+    uint32_t font_style = settings_font_style();
+    e->SendScintilla(QsciScintillaBase::SCI_STYLESETFONT, uintptr_t(QsciScintillaBase::STYLE_DEFAULT),
+                     settings_font_name());
+    sci(e, QsciScintillaBase::SCI_STYLESETSIZE, QsciScintillaBase::STYLE_DEFAULT, editor_font_points());
+    sci(e, QsciScintillaBase::SCI_STYLESETBOLD, QsciScintillaBase::STYLE_DEFAULT, (font_style & 1) != 0);
+    sci(e, QsciScintillaBase::SCI_STYLESETITALIC, QsciScintillaBase::STYLE_DEFAULT,
+        (font_style & 2) != 0);
+    e->SendScintilla(QsciScintillaBase::SCI_STYLESETFORE, QsciScintillaBase::STYLE_DEFAULT,
+                     QColor(Qt::black));
+    e->SendScintilla(QsciScintillaBase::SCI_STYLESETBACK, QsciScintillaBase::STYLE_DEFAULT,
+                     QColor(Qt::white));
+    sci(e, QsciScintillaBase::SCI_STYLECLEARALL);
+}
+
+void common_setup(QsciScintilla* e) {
+    e->setUtf8(true);
+    e->setEolMode(QsciScintilla::EolWindows);
+    e->setWrapMode(QsciScintilla::WrapWord);
+    e->setMarginWidth(0, 0);
+    e->setMarginWidth(1, 2);
+    e->setMarginWidth(2, 0);
+    sci(e, QsciScintillaBase::SCI_SETLEXER, QsciScintillaBase::SCLEX_CONTAINER);
+    sci(e, QsciScintillaBase::SCI_SETYCARETPOLICY,
+        QsciScintillaBase::CARET_SLOP | QsciScintillaBase::CARET_EVEN, 1);
+    apply_font_styles(e);
+}
+
+void apply_zoom(QsciScintilla* e) { sci(e, QsciScintillaBase::SCI_SETZOOM, settings_zoom()); }
+
+QTreeWidgetItem* item_of_cell(NodeHandle cell) {
+    auto it = g_items.find(cell_list_item(cell));
+    if (it != g_items.end() && it->second->data(0, ROLE_CELL).toUInt() == cell) return it->second;
+    QTreeWidget* list = g_windows.list;
+    for (int i = 0; list && i < list->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = list->topLevelItem(i);
+        if (item->data(0, ROLE_CELL).toUInt() == cell) return item;
+    }
+    return nullptr;
+}
+
+// Items sort as the name tree does: case ignored, "_" equal to a space.
+class CellItem : public QTreeWidgetItem {
+public:
+    using QTreeWidgetItem::QTreeWidgetItem;
+    bool operator<(const QTreeWidgetItem& other) const override {
+        return fold_word(text(0).toStdString()) < fold_word(other.text(0).toStdString());
+    }
+};
+
+void insert_item(NodeHandle cell) {
+    std::string name = cell_name_string(cell);
+    if (name.size() > 128) name.resize(128);
+    auto* item = new CellItem(QStringList{QString::fromUtf8(name.data(), int(name.size()))});
+    item->setData(0, ROLE_CELL, uint(cell));
+    g_windows.list->addTopLevelItem(item);
+    uint32_t id = g_next_item++;
+    g_items[id] = item;
+    cell_set_list_item(cell, id);
+}
+
+void pane_state_save(QsciScintilla* e, CellHandle c, CellField field) {
+    NodeHandle p = cell_get(c, field);
+    if (p == 0) {
+        p = node_alloc(PlainNode);
+        node_set_u32(p, PANE_SPARE, 0);
+        node_set_u32(p, PANE_SPARE + 4, 1);
+        node_set_u32(p, PANE_SPARE + 8, 1);
+        cell_put(c, field, p);
+    }
+    node_set_u32(p, PANE_FIRST_LINE, uint32_t(sci(e, QsciScintillaBase::SCI_GETFIRSTVISIBLELINE)));
+    node_set_u32(p, PANE_SEL_START, uint32_t(sci(e, QsciScintillaBase::SCI_GETSELECTIONSTART)));
+    node_set_u32(p, PANE_SEL_END, uint32_t(sci(e, QsciScintillaBase::SCI_GETSELECTIONEND)));
+}
+
+void pane_state_restore(QsciScintilla* e, CellHandle c, CellField field) {
+    NodeHandle p = cell_get(c, field);
+    if (p == 0) {
+        p = node_alloc(PlainNode);
+        node_set_u32(p, PANE_FIRST_LINE, 1);
+        node_set_u32(p, PANE_SEL_START, 0);
+        node_set_u32(p, PANE_SEL_END, 0);
+        node_set_u32(p, PANE_SPARE, 0);
+        node_set_u32(p, PANE_SPARE + 4, 1);
+        node_set_u32(p, PANE_SPARE + 8, 1);
+        cell_put(c, field, p);
+    }
+    long length = sci(e, QsciScintillaBase::SCI_GETLENGTH);
+    long start = std::min<long>(node_get_u32(p, PANE_SEL_START), length);
+    long end = std::min<long>(node_get_u32(p, PANE_SEL_END), length);
+    sci(e, QsciScintillaBase::SCI_SETSEL, static_cast<unsigned long>(start), end);
+    sci(e, QsciScintillaBase::SCI_SCROLLCARET);
+}
+
+void set_editor_bytes(QsciScintilla* e, const std::string& bytes) {
+    e->SendScintilla(QsciScintillaBase::SCI_SETTEXT, uintptr_t(0), bytes.c_str());
+    sci(e, QsciScintillaBase::SCI_EMPTYUNDOBUFFER);
+    e->setModified(false);
+}
+
+void commit_field(QsciScintilla* e, int view) {
+    CellHandle c = current_cell();
+    if (c == 0 || e == nullptr) return;
+    if (view == VIEW_VALUE) {
+        if (!e->isModified()) return;
+        std::string bytes = editor_bytes(e);
+        e->setModified(false);
+        cell_set_value_text(c, bytes);
+        return;
+    }
+    if (e->isModified()) {
+        std::string bytes = editor_bytes(e);
+        e->setModified(false);
+        if (view == VIEW_TEXT)
+            cell_set_text(c, bytes);
+        else
+            cell_set_script(c, bytes);
+    }
+    pane_state_save(e, c, view == VIEW_TEXT ? CF_TEXT_PANE : CF_SCRIPT_PANE);
+}
+
+void restyle_whole(QsciScintilla* e) {
+    if (!e) return;
+    sci(e, QsciScintillaBase::SCI_STARTSTYLING, 0, 0xff);
+    pane_style_links(e, sci(e, QsciScintillaBase::SCI_GETLENGTH));
+}
+
+} // namespace
+
+ShellWindows& shell_windows() { return g_windows; }
+
+QWidget* slot_window(int slot) {
+    switch (slot) {
+    case SLOT_TEXT: return g_windows.text;
+    case SLOT_VALUE: return g_windows.value;
+    case SLOT_SCRIPT: return g_windows.script;
+    case SLOT_LIST: return g_windows.list;
+    case SLOT_PLOT: return g_windows.plot;
+    case SLOT_TABS: return g_windows.tabs;
+    case SLOT_CONSOLE: return g_windows.console;
+    default: return g_windows.name_box;
+    }
+}
+
+QsciScintilla* slot_editor(int slot) {
+    switch (slot) {
+    case SLOT_TEXT: return g_windows.text;
+    case SLOT_VALUE: return g_windows.value;
+    case SLOT_SCRIPT: return g_windows.script;
+    case SLOT_CONSOLE: return g_windows.console;
+    default: return nullptr;
+    }
+}
+
+int slot_of_window(const QWidget* w) {
+    for (const QWidget* p = w; p != nullptr; p = p->parentWidget()) {
+        for (int slot = 0; slot < 8; ++slot)
+            if (slot_window(slot) == p) return slot;
+        if (p == g_windows.main) break;
+    }
+    return -1;
+}
+
+int focus_slot() { return g_focus_slot; }
+void set_focus_slot(int slot) {
+    if (slot >= 0 && slot < 8) g_focus_slot = slot;
+}
+
+void focus_current() {
+    QWidget* w = slot_window(g_focus_slot);
+    if (w) w->setFocus(Qt::OtherFocusReason);
+}
+
+int view_slot(int view) {
+    static const int pane_slots[] = {SLOT_LIST, SLOT_TEXT, SLOT_VALUE, SLOT_SCRIPT, SLOT_CONSOLE, SLOT_PLOT};
+    return view >= 0 && view <= VIEW_PLOT ? pane_slots[view] : SLOT_LIST;
+}
+
+void shell_show_view(int view) {
+    if (view < VIEW_LIST || view > VIEW_PLOT) return;
+    pane_commit(g_view);
+    g_previous_view = g_view;
+    g_view = view;
+    if (g_windows.stack) g_windows.stack->setCurrentIndex(view);
+    if (g_windows.tabs && g_windows.tabs->currentIndex() != view) {
+        QSignalBlocker block(g_windows.tabs);
+        g_windows.tabs->setCurrentIndex(view);
+    }
+    if (view != VIEW_PLOT) {
+        set_focus_slot(view_slot(view));
+        focus_current();
+    }
+}
+
+int shell_current_view() { return g_view; }
+int shell_previous_view() { return g_previous_view; }
+
+// ---- editor panes -------------------------------------------------------------
+
+void editor_setup(QsciScintilla* e) {
+    common_setup(e);
+    e->SendScintilla(QsciScintillaBase::SCI_STYLESETFORE, STYLE_LINK, link_colour());
+    sci(e, QsciScintillaBase::SCI_STYLESETBOLD, STYLE_LINK, 1);
+    sci(e, QsciScintillaBase::SCI_STYLESETHOTSPOT, STYLE_LINK, 1);
+    restyle_whole(e);
+}
+
+void console_setup(QsciScintilla* e) {
+    common_setup(e);
+    sci(e, QsciScintillaBase::SCI_SETENDATLASTLINE, 1);
+    // No change notifications: nothing listens to the console's, and the
+    // editor's accessibility support measures the whole text before every
+    // insertion it is told about, which makes long output quadratic.
+    sci(e, QsciScintillaBase::SCI_SETMODEVENTMASK, 0);
+    sci(e, QsciScintillaBase::SCI_STYLESETBOLD, STYLE_OUTPUT, 1);
+    sci(e, QsciScintillaBase::SCI_STYLESETCHANGEABLE, STYLE_OUTPUT, 0);
+    // A console of a megabyte of output needs no undo history.
+    sci(e, QsciScintillaBase::SCI_SETUNDOCOLLECTION, 0);
+}
+
+void panes_setup() {
+    for (QsciScintilla* e : {g_windows.text, g_windows.value, g_windows.script})
+        if (e) editor_setup(e);
+    if (g_windows.console) console_setup(g_windows.console);
+    if (g_windows.text) apply_zoom(g_windows.text);
+    if (g_windows.console) apply_zoom(g_windows.console);
+}
+
+void pane_style_links(QsciScintilla* e, int64_t end) {
+    long length = sci(e, QsciScintillaBase::SCI_GETLENGTH);
+    if (end > length || end < 0) end = length;
+    long styled = sci(e, QsciScintillaBase::SCI_GETENDSTYLED);
+    long line = sci(e, QsciScintillaBase::SCI_LINEFROMPOSITION, static_cast<unsigned long>(styled));
+    long start = sci(e, QsciScintillaBase::SCI_POSITIONFROMLINE, static_cast<unsigned long>(line));
+    if (end <= start) return;
+    // Finish the word the range ends in, so no link is cut in two.
+    while (end < length && word_char(uint8_t(sci(e, QsciScintillaBase::SCI_GETCHARAT, end)))) ++end;
+    const char* bytes = reinterpret_cast<const char*>(
+        e->SendScintilla(QsciScintillaBase::SCI_GETRANGEPOINTER, static_cast<unsigned long>(start),
+                         static_cast<long>(end - start)));
+    if (!bytes) return;
+    sci(e, QsciScintillaBase::SCI_STARTSTYLING, static_cast<unsigned long>(start), 0xff);
+    long n = end - start;
+    long i = 0;
+    long run = 0; // plain characters waiting to be styled
+    while (i < n) {
+        uint8_t ch = uint8_t(bytes[i]);
+        if (!word_start_char(ch)) {
+            ++i;
+            ++run;
+            continue;
+        }
+        long w = i;
+        while (i < n && word_char(uint8_t(bytes[i]))) ++i;
+        bool link = !g_link_set.empty() &&
+                    g_link_set.count(fold_word(std::string_view(bytes + w, size_t(i - w)))) != 0;
+        if (!link) {
+            run += i - w;
+            continue;
+        }
+        if (run > 0) sci(e, QsciScintillaBase::SCI_SETSTYLING, static_cast<unsigned long>(run), STYLE_PLAIN);
+        run = 0;
+        sci(e, QsciScintillaBase::SCI_SETSTYLING, static_cast<unsigned long>(i - w), STYLE_LINK);
+    }
+    if (run > 0) sci(e, QsciScintillaBase::SCI_SETSTYLING, static_cast<unsigned long>(run), STYLE_PLAIN);
+}
+
+std::string editor_bytes(QsciScintilla* e) {
+    long length = sci(e, QsciScintillaBase::SCI_GETLENGTH);
+    std::string bytes(static_cast<size_t>(length) + 1, '\0');
+    e->SendScintilla(QsciScintillaBase::SCI_GETTEXT, static_cast<unsigned long>(length + 1),
+                     static_cast<void*>(bytes.data()));
+    bytes.resize(static_cast<size_t>(length));
+    return bytes;
+}
+
+std::string editor_selected_bytes(QsciScintilla* e) {
+    long start = sci(e, QsciScintillaBase::SCI_GETSELECTIONSTART);
+    long end = sci(e, QsciScintillaBase::SCI_GETSELECTIONEND);
+    if (end <= start) return {};
+    const char* bytes = reinterpret_cast<const char*>(
+        e->SendScintilla(QsciScintillaBase::SCI_GETRANGEPOINTER, static_cast<unsigned long>(start),
+                         static_cast<long>(end - start)));
+    return bytes ? std::string(bytes, static_cast<size_t>(end - start)) : std::string();
+}
+
+std::string editor_word_at(QsciScintilla* e, int64_t pos) {
+    long length = sci(e, QsciScintillaBase::SCI_GETLENGTH);
+    if (pos < 0 || pos > length) return {};
+    auto at = [&](long p) { return uint8_t(sci(e, QsciScintillaBase::SCI_GETCHARAT, static_cast<unsigned long>(p))); };
+    long start = pos, end = pos;
+    while (start > 0 && word_char(at(start - 1))) --start;
+    while (end < length && word_char(at(end))) ++end;
+    while (start < end && !word_start_char(at(start))) ++start;
+    if (end - start >= CELL_NAME_MAX + 1 || start == end) return {};
+    std::string word;
+    for (long p = start; p < end; ++p) word.push_back(char(at(p)));
+    return word;
+}
+
+void pane_collapse_request(int slot) {
+    QsciScintilla* e = slot_editor(slot);
+    if (!e) return;
+    sci(e, QsciScintillaBase::SCI_HIDESELECTION, 1);
+    if (slot == SLOT_TEXT) g_collapse_text = true;
+    if (slot == SLOT_SCRIPT) g_collapse_script = true;
+}
+
+void pane_commit(int view) {
+    switch (view) {
+    case VIEW_TEXT: commit_field(g_windows.text, VIEW_TEXT); break;
+    case VIEW_VALUE: commit_field(g_windows.value, VIEW_VALUE); break;
+    case VIEW_SCRIPT: commit_field(g_windows.script, VIEW_SCRIPT); break;
+    default: break;
+    }
+}
+
+void panes_commit_all() {
+    pane_commit(VIEW_TEXT);
+    pane_commit(VIEW_VALUE);
+    pane_commit(VIEW_SCRIPT);
+}
+
+void panes_load() {
+    CellHandle c = current_cell();
+    if (c == 0) return;
+    bool modified = web_modified();
+    std::string name = cell_name_string(c);
+    if (g_windows.name_box) {
+        g_windows.name_box->setEditText(QString::fromUtf8(name.data(), int(name.size())));
+    }
+    if (g_windows.value) set_editor_bytes(g_windows.value, value_display(cell_value(c)));
+    if (g_windows.script) {
+        set_editor_bytes(g_windows.script, text_to_string(cell_script(c)));
+        pane_state_restore(g_windows.script, c, CF_SCRIPT_PANE);
+    }
+    if (g_windows.text) {
+        set_editor_bytes(g_windows.text, text_to_string(cell_text(c)));
+        pane_state_restore(g_windows.text, c, CF_TEXT_PANE);
+    }
+    web_set_modified(modified);
+}
+
+// ---- link words -----------------------------------------------------------------
+
+const std::string& link_word_list() { return g_link_words; }
+
+void link_refresh() {
+    std::string words;
+    for (NodeHandle e = tree_first(cell_root()); e != 0; e = tree_next(e)) {
+        if (entry_kind(e) != NK_CELL) continue;
+        std::string name = cell_name_string(e);
+        // A name that does not fit the list (with its separator and the
+        // terminator) is left out.
+        if (words.size() + name.size() + 1 >= LINK_WORD_LIST_MAX) continue;
+        words += name;
+        words += ' ';
+    }
+    if (!words.empty()) words.pop_back();
+    if (words == g_link_words) return;
+    g_link_words = words;
+    g_link_set.clear();
+    size_t from = 0;
+    while (from < words.size()) {
+        size_t space = words.find(' ', from);
+        if (space == std::string::npos) space = words.size();
+        g_link_set.insert(fold_word(std::string_view(words).substr(from, space - from)));
+        from = space + 1;
+    }
+    for (QsciScintilla* e : {g_windows.text, g_windows.script, g_windows.value}) restyle_whole(e);
+}
+
+// ---- status line -----------------------------------------------------------------
+
+namespace {
+void status_put(const std::string& text) {
+    g_status_shown = text;
+    if (!g_windows.status) return;
+    g_windows.status->setText(QString::fromUtf8(text.data(), int(text.size())));
+    g_windows.status->repaint();
+}
+std::string cut127(const char* text) {
+    std::string s = text ? text : "";
+    if (s.size() > STATUS_TEXT_MAX) s.resize(STATUS_TEXT_MAX);
+    return s;
+}
+} // namespace
+
+void status_line_show(const char* text) {
+    g_persistent = cut127(text);
+    if (!g_transient_showing) status_put(g_persistent);
+}
+
+void status_line_flash(const char* text) {
+    g_transient = cut127(text);
+    g_transient_showing = true;
+    g_transient_clock.start();
+    status_put(g_transient);
+    QApplication::beep();
+}
+
+void status_tick() {
+    if (g_transient_showing && g_transient_clock.elapsed() > TRANSIENT_STATUS_MS) {
+        g_transient_showing = false;
+        status_put(g_persistent);
+    }
+}
+
+const std::string& status_line_text() { return g_status_shown; }
+
+void idle_tick() {
+    status_tick();
+    engine_guard([] { link_refresh(); });
+    bool collapse = false;
+    if (g_collapse_text) {
+        g_collapse_text = false;
+        collapse = true;
+    } else if (g_collapse_script) {
+        g_collapse_script = false;
+        collapse = true;
+    }
+    if (collapse) {
+        if (QsciScintilla* e = slot_editor(g_focus_slot)) {
+            long caret = sci(e, QsciScintillaBase::SCI_GETCURRENTPOS);
+            sci(e, QsciScintillaBase::SCI_SETEMPTYSELECTION, static_cast<unsigned long>(caret));
+        }
+        for (QsciScintilla* e : {g_windows.text, g_windows.script})
+            if (e) sci(e, QsciScintillaBase::SCI_HIDESELECTION, 0);
+    }
+    console_pane_settle();
+    if (!output_pump_active()) console_pane_streaming(false);
+}
+
+// ---- cell list -------------------------------------------------------------------
+
+void list_refill() {
+    if (!g_windows.list) return;
+    list_clear();
+    g_list_filling = true;
+    for (NodeHandle e = tree_first(cell_root()); e != 0; e = tree_next(e))
+        if (entry_kind(e) == NK_CELL) insert_item(e);
+    g_list_filling = false;
+    list_select_current();
+}
+
+void list_add(NodeHandle cell) {
+    if (!g_windows.list || cell == 0) return;
+    g_list_filling = true;
+    if (!item_of_cell(cell)) insert_item(cell);
+    g_list_filling = false;
+    list_select_current();
+}
+
+void list_remove(NodeHandle cell) {
+    if (!g_windows.list || cell == 0) return;
+    QTreeWidgetItem* item = item_of_cell(cell);
+    if (!item) return;
+    g_list_filling = true;
+    for (auto it = g_items.begin(); it != g_items.end(); ++it)
+        if (it->second == item) {
+            g_items.erase(it);
+            break;
+        }
+    delete item;
+    g_list_filling = false;
+}
+
+void list_clear() {
+    if (!g_windows.list) return;
+    g_list_filling = true;
+    g_windows.list->clear();
+    g_items.clear();
+    g_list_filling = false;
+}
+
+void list_select_current() {
+    if (!g_windows.list) return;
+    CellHandle c = current_cell();
+    QTreeWidgetItem* item = c ? item_of_cell(c) : nullptr;
+    g_list_filling = true;
+    if (item) {
+        g_windows.list->setCurrentItem(item);
+        g_windows.list->scrollToItem(item);
+    }
+    g_list_filling = false;
+    g_windows.list->viewport()->update();
+}
+
+bool list_filling() { return g_list_filling; }
+
+NodeHandle list_item_cell(const void* item) {
+    auto* i = static_cast<const QTreeWidgetItem*>(item);
+    return i ? NodeHandle(i->data(0, ROLE_CELL).toUInt()) : 0;
+}
+
+// ---- console -----------------------------------------------------------------------
+
+// Output waits here and goes into the editor in one piece at the next
+// pump: every insertion costs the editor time in proportion to the text
+// before it, so 48-byte pieces would make a long output quadratic.
+void console_pane_flush() {
+    QsciScintilla* e = g_windows.console;
+    if (!e || g_console_pending.empty()) return;
+    if (output_pump_active()) console_pane_streaming(true);
+    long start = sci(e, QsciScintillaBase::SCI_GETLENGTH);
+    e->SendScintilla(QsciScintillaBase::SCI_APPENDTEXT, uintptr_t(g_console_pending.size()),
+                     g_console_pending.c_str());
+    sci(e, QsciScintillaBase::SCI_STARTSTYLING, static_cast<unsigned long>(start), 0xff);
+    sci(e, QsciScintillaBase::SCI_SETSTYLING, static_cast<unsigned long>(g_console_pending.size()),
+        g_console_pending_style);
+    g_console_pending.clear();
+}
+
+void console_pane_append(std::string_view bytes, int style) {
+    if (!g_windows.console || bytes.empty()) return;
+    // Everything the engine writes is output: bold and not editable; only
+    // what the user types keeps the plain style.
+    if (style == CONSOLE_STYLE_DEFAULT) style = STYLE_OUTPUT;
+    if (!g_console_pending.empty() && style != g_console_pending_style) console_pane_flush();
+    g_console_pending_style = style;
+    g_console_pending.append(bytes);
+}
+
+// Wrapping measures every character it lays out, which costs more than the
+// output itself; while output streams in, lines are left unwrapped, and the
+// editor wraps them (visible lines first, the rest when idle) once it stops.
+void console_pane_streaming(bool on) {
+    QsciScintilla* e = g_windows.console;
+    if (!e || on == g_console_streaming) return;
+    g_console_streaming = on;
+    e->setWrapMode(on ? QsciScintilla::WrapNone : QsciScintilla::WrapWord);
+}
+
+void console_pane_clear() {
+    QsciScintilla* e = g_windows.console;
+    if (!e) return;
+    g_console_pending.clear();
+    sci(e, QsciScintillaBase::SCI_CLEARALL);
+    g_console_fed_end = 0;
+    g_console_caret_due = false;
+}
+
+int64_t console_pane_length() {
+    if (!g_windows.console) return 0;
+    return sci(g_windows.console, QsciScintillaBase::SCI_GETLENGTH) + int64_t(g_console_pending.size());
+}
+
+void console_pane_caret_to_end() { g_console_caret_due = true; }
+
+void console_pane_set_style(int64_t start, int64_t length, int style) {
+    QsciScintilla* e = g_windows.console;
+    if (!e) return;
+    console_pane_flush();
+    long size = sci(e, QsciScintillaBase::SCI_GETLENGTH);
+    if (start < 0) start = 0;
+    if (start + length > size) length = size - start;
+    if (length <= 0) return;
+    sci(e, QsciScintillaBase::SCI_STARTSTYLING, static_cast<unsigned long>(start), 0xff);
+    sci(e, QsciScintillaBase::SCI_SETSTYLING, static_cast<unsigned long>(length), style);
+}
+
+void console_pane_settle() {
+    QsciScintilla* e = g_windows.console;
+    console_pane_flush();
+    if (!e || !g_console_caret_due) return;
+    g_console_caret_due = false;
+    long length = sci(e, QsciScintillaBase::SCI_GETLENGTH);
+    sci(e, QsciScintillaBase::SCI_GOTOPOS, static_cast<unsigned long>(length));
+}
+
+void console_enter_typed() {
+    QsciScintilla* e = g_windows.console;
+    if (!e) return;
+    console_pane_flush();
+    long caret = sci(e, QsciScintillaBase::SCI_GETCURRENTPOS);
+    // Back to the last output character, but never into a line already
+    // handed over: a second line typed at the same prompt must not send the
+    // first one again.
+    long floor = std::min<long>(long(g_console_fed_end), caret);
+    long from = caret;
+    while (from > floor &&
+           (sci(e, QsciScintillaBase::SCI_GETSTYLEAT, static_cast<unsigned long>(from - 1)) & 0x1f) !=
+               STYLE_OUTPUT)
+        --from;
+    keyboard_clear();
+    for (long p = from; p < caret; ++p) {
+        uint8_t ch = uint8_t(sci(e, QsciScintillaBase::SCI_GETCHARAT, static_cast<unsigned long>(p)));
+        if (ch != '\n') keyboard_push(ch);
+    }
+    g_console_fed_end = caret;
+}
+
+} // namespace tarvex

@@ -1,0 +1,132 @@
+// The main window's children and what moves between them and the engine:
+// the window slots, the focus slot, the views, the editor panes (set-up,
+// link styling, commit and load), the cell list, the console pane, the
+// status line and the idle tick.
+#pragma once
+
+#include "core/node_store.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+class QComboBox;
+class QLabel;
+class QMainWindow;
+class QStackedWidget;
+class QTabBar;
+class QTreeWidget;
+class QWidget;
+class QsciScintilla;
+
+namespace tarvex {
+
+enum WindowSlot : int {
+    SLOT_NAME_BOX = 0,
+    SLOT_TEXT = 1,
+    SLOT_VALUE = 2,
+    SLOT_SCRIPT = 3,
+    SLOT_LIST = 4,
+    SLOT_PLOT = 5,
+    SLOT_TABS = 6,
+    SLOT_CONSOLE = 7,
+};
+
+// Styles of the editor panes.
+constexpr int STYLE_PLAIN = 0;
+constexpr int STYLE_LINK = 2;
+constexpr int STYLE_OUTPUT = 3;
+
+constexpr int LINK_WORD_LIST_MAX = 4096;
+constexpr int TRANSIENT_STATUS_MS = 5000;
+constexpr int IDLE_TICK_MS = 1000;
+
+// The windows the shell works with; all are children of the main window,
+// which owns them.
+struct ShellWindows {
+    QMainWindow* main = nullptr;
+    QComboBox* name_box = nullptr;
+    QsciScintilla* text = nullptr;
+    QsciScintilla* value = nullptr;
+    QsciScintilla* script = nullptr;
+    QsciScintilla* console = nullptr;
+    QTreeWidget* list = nullptr;
+    QWidget* plot = nullptr;
+    QTabBar* tabs = nullptr;
+    QStackedWidget* stack = nullptr;
+    QLabel* status = nullptr;
+};
+ShellWindows& shell_windows();
+// The window of a slot; 8 or more reads slot 0.
+QWidget* slot_window(int slot);
+// The editor of a slot (1, 2, 3, 7), or nullptr.
+QsciScintilla* slot_editor(int slot);
+int slot_of_window(const QWidget* w);
+
+int focus_slot();
+void set_focus_slot(int slot);
+void focus_current();
+
+// Views.
+void shell_show_view(int view);
+int shell_current_view();
+int shell_previous_view();
+// The pane slot of a view (4, 1, 2, 3, 7, 5).
+int view_slot(int view);
+
+// Editor panes.
+void editor_setup(QsciScintilla* e);
+void console_setup(QsciScintilla* e);
+void panes_setup();
+// Styles [start, end) of a text, script or value pane: cell names as links.
+void pane_style_links(QsciScintilla* e, int64_t end);
+void pane_commit(int view);
+void panes_commit_all();
+void panes_load();
+// The whole text of an editor as bytes.
+std::string editor_bytes(QsciScintilla* e);
+std::string editor_selected_bytes(QsciScintilla* e);
+// The word (letters, digits, "_") at a position, "" when none or too long.
+std::string editor_word_at(QsciScintilla* e, int64_t pos);
+void pane_collapse_request(int slot);
+
+// The link word list (cell names separated by one space).
+const std::string& link_word_list();
+void link_refresh();
+
+// Status line.
+void status_line_show(const char* text);
+void status_line_flash(const char* text);
+void status_tick();
+const std::string& status_line_text();
+
+// The idle tick: status expiry, link refresh, collapse requests.
+void idle_tick();
+
+// Cell list.
+void list_refill();
+void list_add(NodeHandle cell);
+void list_remove(NodeHandle cell);
+void list_clear();
+void list_select_current();
+// True while the program itself changes the list's selection.
+bool list_filling();
+NodeHandle list_item_cell(const void* item);
+
+// Console pane.
+void console_pane_append(std::string_view bytes, int style);
+void console_pane_clear();
+int64_t console_pane_length();
+void console_pane_caret_to_end();
+void console_pane_set_style(int64_t start, int64_t length, int style);
+// Lines are left unwrapped while output streams in (on), and wrapped again
+// once it has stopped (off).
+void console_pane_streaming(bool on);
+// Puts the output that waits into the console pane.
+void console_pane_flush();
+// Brings the console's text, caret and view up to date after output.
+void console_pane_settle();
+// Enter in the console: the typed line goes to the keyboard queue.
+void console_enter_typed();
+
+} // namespace tarvex

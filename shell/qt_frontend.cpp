@@ -1,0 +1,102 @@
+// The Qt frontend: forwards the engine's calls to the panes, the dialogs
+// and the commands, and runs the nested event pumps. The pumps wait for
+// events instead of polling, so a paused or waiting script costs no CPU.
+#include "shell/qt_frontend.h"
+
+#include "shell/commands.h"
+#include "shell/dialogs.h"
+#include "shell/panes.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <cstdlib>
+
+namespace tarvex {
+
+namespace {
+int g_output_pump_depth = 0;
+} // namespace
+
+bool output_pump_active() { return g_output_pump_depth > 0; }
+
+void QtFrontend::status_show(const char* text) { status_line_show(text); }
+void QtFrontend::status_flash(const char* text) { status_line_flash(text); }
+void QtFrontend::warn_box(const char* text, const char* caption) { dialog_warn(text, caption); }
+bool QtFrontend::ask_ok_cancel(const char* text, const char* caption) {
+    return dialog_ok_cancel(text, caption);
+}
+bool QtFrontend::ask_yes_no(const char* text, const char* caption) {
+    return dialog_yes_no(text, caption);
+}
+
+void QtFrontend::ui_pump_once() {
+    console_pane_settle();
+    console_pane_streaming(false);
+    // One step of the nested loop: handle what is pending, or sleep until
+    // the next event; the timer bounds the sleep so the caller re-checks
+    // its flag at least every PUMP_WAIT_MS.
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.start(PUMP_WAIT_MS);
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+void QtFrontend::exit_procedure() { quit_procedure(); }
+
+void QtFrontend::fatal_exit(int code) { std::exit(code); }
+
+bool QtFrontend::cell_name_dialog(std::string& typed) { return dialog_cell_name(typed); }
+void QtFrontend::commit_all_panes() { panes_commit_all(); }
+void QtFrontend::load_panes() { panes_load(); }
+void QtFrontend::cell_list_refill() { list_refill(); }
+void QtFrontend::cell_list_add(NodeHandle cell) { list_add(cell); }
+void QtFrontend::cell_list_remove(NodeHandle cell) { list_remove(cell); }
+void QtFrontend::cell_list_clear() { list_clear(); }
+void QtFrontend::cell_list_select_current() { list_select_current(); }
+
+std::string QtFrontend::selected_text() {
+    QsciScintilla* e = slot_editor(focus_slot());
+    return e ? editor_selected_bytes(e) : std::string();
+}
+
+void QtFrontend::console_append(std::string_view bytes, int style) {
+    console_pane_append(bytes, style);
+}
+void QtFrontend::console_clear() { console_pane_clear(); }
+int64_t QtFrontend::console_length() { return console_pane_length(); }
+void QtFrontend::console_caret_to_end() { console_pane_caret_to_end(); }
+void QtFrontend::console_set_style(int64_t start, int64_t length, int style) {
+    console_pane_set_style(start, length, style);
+}
+
+void QtFrontend::pump_pending() {
+    ++g_output_pump_depth;
+    struct Leave {
+        ~Leave() { --g_output_pump_depth; }
+    } leave;
+    console_pane_settle();
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void QtFrontend::show_view(int view) { shell_show_view(view); }
+int QtFrontend::current_view() { return shell_current_view(); }
+int QtFrontend::previous_view() { return shell_previous_view(); }
+
+std::string QtFrontend::ask_open_file_name(const std::string& current) {
+    return dialog_open_file_name(current);
+}
+std::string QtFrontend::ask_save_file_name(const std::string& suggested) {
+    return dialog_save_file_name(suggested);
+}
+SaveAnswer QtFrontend::ask_save_changes(const std::string& display_name) {
+    return dialog_save_changes(display_name);
+}
+void QtFrontend::set_window_title(const std::string& display_name) {
+    window_title_set(display_name);
+}
+// A new or opened web comes with its own font, zoom and link colour.
+void QtFrontend::relayout() { panes_setup(); }
+
+} // namespace tarvex
