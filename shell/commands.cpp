@@ -12,12 +12,18 @@
 #include "io/keyboard_queue.h"
 #include "io/output_stream.h"
 #include "io/reports.h"
+#include "plot/plot.h"
 #include "script/run_engine.h"
 #include "shell/dialogs.h"
+#include "shell/error_position.h"
 #include "shell/help_topics.h"
 #include "shell/panes.h"
 #include "shell/qt_frontend.h"
 #include "shell/main_window.h"
+#include "shell/recent_webs.h"
+#include "shell/search.h"
+#include "shell/settings_dialog.h"
+#include "shell/zoom_dialog.h"
 #include "web/cell.h"
 #include "web/navigation.h"
 #include "webfile/settings.h"
@@ -170,6 +176,7 @@ void cmd_open(int, int, const std::string& arg) {
     // Once reading began the old web is gone, whatever the outcome.
     bool read = rc == 0 || rc == WEB_ERR_BAD_FILE || rc == IO_ERR_READ || rc == ERR_OUT_OF_MEMORY;
     if (!read) return;
+    if (rc == 0) recent_webs_note();
     navigation_reset();
     load_panes();
     web_set_modified(false);
@@ -180,10 +187,8 @@ void cmd_open(int, int, const std::string& arg) {
 
 void cmd_save(int id, int, const std::string& arg) {
     commit_all_panes();
-    if (id == CMD_SAVE)
-        web_save();
-    else
-        web_save_as(arg.empty() ? nullptr : arg.c_str());
+    int rc = id == CMD_SAVE ? web_save() : web_save_as(arg.empty() ? nullptr : arg.c_str());
+    if (rc == 0) recent_webs_note();
     load_panes();
 }
 
@@ -221,15 +226,9 @@ void cmd_editor(int id, int, const std::string&) {
     }
 }
 
-void cmd_not_yet(int id, int, const std::string&) {
-    switch (id) {
-    case CMD_FIND: status_flash("Find/Repl is not available yet"); break;
-    case CMD_SETTINGS: status_flash("Settings are not available yet"); break;
-    case CMD_ZOOM: status_flash("Zoom is not available yet"); break;
-    case CMD_ERASE_PLOT: status_flash("The plot is not available yet"); break;
-    default: break;
-    }
-}
+void cmd_find(int, int, const std::string&) { open_find_dialog(); }
+void cmd_zoom(int, int, const std::string&) { zoom_command(); }
+void cmd_settings(int, int, const std::string&) { settings_dialog_run(); }
 
 void cmd_help(int id, int, const std::string&) {
     help_topic_write(help_topic_of_command(id));
@@ -354,7 +353,11 @@ void cmd_navigate(int id, int, const std::string&) {
 
 void cmd_report(int, int, const std::string&) { report_command(); }
 
-void cmd_run(int id, int, const std::string&) { run_command(id == CMD_RUN_TO_BRK); }
+void cmd_run(int id, int, const std::string&) {
+    if (run_command(id == CMD_RUN_TO_BRK) != 0) error_position_show();
+}
+
+void cmd_erase_plot(int, int, const std::string&) { plot_erase(); }
 
 void cmd_stop(int, int, const std::string&) {
     if (input_wait())
@@ -380,9 +383,9 @@ const Command COMMANDS[COMMAND_COUNT] = {
     {CMD_PASTE, G_EDITOR, cmd_editor},
     {CMD_CLEAR, G_EDITOR, cmd_editor},
     {CMD_SELECT_ALL, G_NONE, cmd_editor},
-    {CMD_FIND, G_LOCKED, cmd_not_yet},
-    {CMD_ERASE_PLOT, G_NONE, cmd_not_yet},
-    {CMD_ZOOM, G_NONE, cmd_not_yet},
+    {CMD_FIND, G_LOCKED, cmd_find},
+    {CMD_ERASE_PLOT, G_NONE, cmd_erase_plot},
+    {CMD_ZOOM, G_NONE, cmd_zoom},
     {CMD_HELP_OVERVIEW, G_INPUT, cmd_help},
     {CMD_HELP_REPORT, G_INPUT, cmd_help},
     {CMD_HELP_BUILTINS, G_INPUT, cmd_help},
@@ -407,7 +410,7 @@ const Command COMMANDS[COMMAND_COUNT] = {
     {CMD_RUN, G_RUN, cmd_run},
     {CMD_RUN_TO_BRK, G_RUN, cmd_run},
     {CMD_STOP, G_NONE, cmd_stop},
-    {CMD_SETTINGS, G_LOCKED, cmd_not_yet},
+    {CMD_SETTINGS, G_LOCKED, cmd_settings},
     {CMD_QUIT, G_LOCKED, cmd_quit},
 };
 
@@ -563,6 +566,7 @@ void startup_message(const std::string& file_name) {
         panes_setup();
         bool opened = false;
         if (!file_name.empty()) opened = web_open(file_name.c_str()) == 0;
+        if (opened) recent_webs_note();
         if (!opened && !file_name.empty()) web_new();
         if (file_name.empty()) web_new();
         navigation_reset();

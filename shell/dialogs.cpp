@@ -117,6 +117,21 @@ std::string dialog_save_file_name(const std::string& suggested) {
     return file_dialog(true, suggested);
 }
 
+std::string dialog_save_plot_name(const std::string& suggested) {
+    DialogAnswer a;
+    if (ask_hook(DLG_SAVE, suggested.c_str(), "Save Plot As", a))
+        return a.accepted ? a.text : std::string();
+    QFileDialog dialog(owner(), "Save Plot As");
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setNameFilter("PNG Images (*.png)");
+    dialog.setDefaultSuffix("png");
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    if (!suggested.empty()) dialog.selectFile(qs(suggested));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    return dialog.selectedFiles().first().toStdString();
+}
+
 SaveAnswer dialog_save_changes(const std::string& display_name) {
     std::string text = save_changes_text(display_name);
     DialogAnswer a;
@@ -129,13 +144,23 @@ SaveAnswer dialog_save_changes(const std::string& display_name) {
 }
 
 void dialog_about() {
-    DialogAnswer a;
-    if (ask_hook(DLG_WARN, "Tarvex   v1.2", "About Tarvex", a)) return;
     QMessageBox box(owner());
     box.setWindowTitle("About Tarvex");
-    box.setIconPixmap(QApplication::windowIcon().pixmap(48, 48));
+    // The window's own icon: the application's is set only by main().
+    QIcon icon = owner() ? owner()->windowIcon() : QApplication::windowIcon();
+    box.setIconPixmap(icon.pixmap(48, 48));
     box.setText("Tarvex   v1.2");
-    box.exec();
+    box.setStandardButtons(QMessageBox::Ok);
+    dialog_run(DLG_ABOUT, box, "Tarvex   v1.2");
+}
+
+bool dialog_run(DialogKind kind, QDialog& dialog, const std::string& text) {
+    if (g_hook) {
+        DialogRequest request{kind, text, dialog.windowTitle().toStdString()};
+        request.dialog = &dialog;
+        return g_hook(request).accepted;
+    }
+    return dialog.exec() == QDialog::Accepted;
 }
 
 void window_title_set(const std::string& display_name) {

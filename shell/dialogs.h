@@ -8,14 +8,32 @@
 #include <functional>
 #include <string>
 
+class QDialog;
+
 namespace tarvex {
 
-enum DialogKind { DLG_WARN, DLG_OK_CANCEL, DLG_YES_NO, DLG_CELL_NAME, DLG_OPEN, DLG_SAVE, DLG_SAVE_CHANGES };
+enum DialogKind {
+    DLG_WARN,
+    DLG_OK_CANCEL,
+    DLG_YES_NO,
+    DLG_CELL_NAME,
+    DLG_OPEN,
+    DLG_SAVE,
+    DLG_SAVE_CHANGES,
+    DLG_ABOUT,
+    DLG_REPLACE,
+    DLG_ZOOM,
+    DLG_SETTINGS,
+};
 
 struct DialogRequest {
     DialogKind kind;
     std::string text;    // message text, or the pre-filled name
     std::string caption;
+    // The dialog itself, built and filled but not shown (replace, zoom,
+    // settings): the hook may change its controls; accepting the answer is
+    // pressing OK, anything else Cancel.
+    QDialog* dialog = nullptr;
 };
 
 struct DialogAnswer {
@@ -37,7 +55,11 @@ bool dialog_cell_name(std::string& typed);
 std::string dialog_open_file_name(const std::string& current);
 std::string dialog_save_file_name(const std::string& suggested);
 SaveAnswer dialog_save_changes(const std::string& display_name);
+// The PNG file for the plot (the hook sees DLG_SAVE, caption "Save Plot As").
+std::string dialog_save_plot_name(const std::string& suggested);
 void dialog_about();
+// Runs a dialog built by the shell modally (or asks the hook): true for OK.
+bool dialog_run(DialogKind kind, QDialog& dialog, const std::string& text = {});
 void window_title_set(const std::string& display_name);
 
 } // namespace tarvex

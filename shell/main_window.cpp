@@ -8,6 +8,9 @@
 #include "script/run_engine.h"
 #include "shell/commands.h"
 #include "shell/panes.h"
+#include "shell/plot_view.h"
+#include "shell/recent_webs.h"
+#include "shell/search.h"
 
 #include <Qsci/qsciscintilla.h>
 #include <QApplication>
@@ -28,6 +31,10 @@
 #include <QVBoxLayout>
 
 #include <cstdlib>
+
+// The icon's resource is compiled into this static library, where nothing
+// refers to it: without this call the linker leaves it out.
+static void init_shell_resources() { Q_INIT_RESOURCE(tarvex); }
 
 namespace tarvex {
 
@@ -117,6 +124,7 @@ int accelerator_command(int key, Qt::KeyboardModifiers modifiers) {
 
 MainWindow::MainWindow() {
     setWindowTitle("Tarvex");
+    init_shell_resources();
     setWindowIcon(QIcon(":/tarvex/tarvex.png"));
     shell_windows().main = this;
     build_menus();
@@ -133,8 +141,10 @@ MainWindow::~MainWindow() {
 
 void MainWindow::build_menus() {
     QMenuBar* bar = menuBar();
-    add_items(bar->addMenu("File"),
+    QMenu* file = bar->addMenu("File");
+    add_items(file,
               {{"&New", CMD_NEW_WEB}, {"&Open...", CMD_OPEN}, {"&Save", CMD_SAVE}, {"Save &As", CMD_SAVE_AS}});
+    recent_webs_install(this, file);
     add_items(bar->addMenu("Edit"), {{"Select All", CMD_SELECT_ALL},
                                      {nullptr, 0},
                                      {"Cut", CMD_CUT},
@@ -226,12 +236,7 @@ void MainWindow::build_children() {
     w.value = make_editor("value_pane");
     w.script = make_editor("script_pane");
     w.console = make_editor("console_pane");
-    w.plot = new QWidget(w.stack);
-    w.plot->setObjectName("plot_area");
-    w.plot->setAutoFillBackground(true);
-    QPalette white = w.plot->palette();
-    white.setColor(QPalette::Window, Qt::white);
-    w.plot->setPalette(white);
+    w.plot = plot_view_create(w.stack);
     // Stack pages in view order.
     for (QWidget* pane : {static_cast<QWidget*>(w.list), static_cast<QWidget*>(w.text),
                           static_cast<QWidget*>(w.value), static_cast<QWidget*>(w.script),
@@ -321,6 +326,8 @@ bool MainWindow::translate_accelerator(QObject* watched, QEvent* event) {
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::KeyPress) return QMainWindow::eventFilter(watched, event);
+    // The search bar sees the keys of its own controls before the key table.
+    if (search_bar_owns(watched) && search_bar_key(static_cast<QKeyEvent*>(event))) return true;
     if (translate_accelerator(watched, event)) return true;
     ShellWindows& w = shell_windows();
     auto* key = static_cast<QKeyEvent*>(event);

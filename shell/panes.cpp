@@ -3,11 +3,14 @@
 // loading the current cell, the cell list, the console and the status line.
 #include "shell/panes.h"
 
+#include "shell/search.h"
+
 #include "core/guard.h"
 #include "core/value.h"
 #include "frontend/frontend.h"
 #include "io/keyboard_queue.h"
 #include "shell/qt_frontend.h"
+#include "shell/script_style.h"
 #include "script/char_class.h"
 #include "web/cell.h"
 #include "web/navigation.h"
@@ -276,6 +279,11 @@ void set_focus_slot(int slot) {
 }
 
 void focus_current() {
+    // An open search bar takes the keyboard before any pane.
+    if (QWidget* bar = search_bar()) {
+        bar->setFocus(Qt::OtherFocusReason);
+        return;
+    }
     QWidget* w = slot_window(g_focus_slot);
     if (w) w->setFocus(Qt::OtherFocusReason);
 }
@@ -311,6 +319,7 @@ void editor_setup(QsciScintilla* e) {
     e->SendScintilla(QsciScintillaBase::SCI_STYLESETFORE, STYLE_LINK, link_colour());
     sci(e, QsciScintillaBase::SCI_STYLESETBOLD, STYLE_LINK, 1);
     sci(e, QsciScintillaBase::SCI_STYLESETHOTSPOT, STYLE_LINK, 1);
+    if (e == g_windows.script) script_style_setup(e);
     restyle_whole(e);
 }
 
@@ -336,6 +345,10 @@ void panes_setup() {
 }
 
 void pane_style_links(QsciScintilla* e, int64_t end) {
+    if (e == g_windows.script) {
+        script_style_pane(e, end);
+        return;
+    }
     long length = sci(e, QsciScintillaBase::SCI_GETLENGTH);
     if (end > length || end < 0) end = length;
     long styled = sci(e, QsciScintillaBase::SCI_GETENDSTYLED);
@@ -430,6 +443,22 @@ void panes_commit_all() {
     pane_commit(VIEW_SCRIPT);
 }
 
+void pane_state_select(NodeHandle cell, uint32_t start, uint32_t end) {
+    NodeHandle p = cell_get(cell, CF_SCRIPT_PANE);
+    if (p == 0) {
+        p = node_alloc(PlainNode);
+        node_set_u32(p, PANE_FIRST_LINE, 1);
+        node_set_u32(p, PANE_SPARE, 0);
+        node_set_u32(p, PANE_SPARE + 4, 1);
+        node_set_u32(p, PANE_SPARE + 8, 1);
+        cell_put(cell, CF_SCRIPT_PANE, p);
+    }
+    node_set_u32(p, PANE_SEL_START, start);
+    node_set_u32(p, PANE_SEL_END, end);
+    if (cell == current_cell() && g_windows.script)
+        pane_state_restore(g_windows.script, cell, CF_SCRIPT_PANE);
+}
+
 void panes_load() {
     CellHandle c = current_cell();
     if (c == 0) return;
@@ -498,6 +527,15 @@ std::string cut127(const char* text) {
 void status_line_show(const char* text) {
     g_persistent = cut127(text);
     if (!g_transient_showing) status_put(g_persistent);
+}
+
+void status_line_amend(const char* text) {
+    if (!g_transient_showing) {
+        status_line_flash(text);
+        return;
+    }
+    g_transient = cut127(text);
+    status_put(g_transient);
 }
 
 void status_line_flash(const char* text) {

@@ -83,6 +83,9 @@ void pane_style_links(QsciScintilla* e, int64_t end);
 void pane_commit(int view);
 void panes_commit_all();
 void panes_load();
+// Sets the script selection kept for cell (and shows it when cell is the
+// current cell).
+void pane_state_select(NodeHandle cell, uint32_t start, uint32_t end);
 // The whole text of an editor as bytes.
 std::string editor_bytes(QsciScintilla* e);
 std::string editor_selected_bytes(QsciScintilla* e);
@@ -97,6 +100,9 @@ void link_refresh();
 // Status line.
 void status_line_show(const char* text);
 void status_line_flash(const char* text);
+// Rewrites the transient message being shown (to add detail to it) without
+// another beep or a new time-out.
+void status_line_amend(const char* text);
 void status_tick();
 const std::string& status_line_text();
 

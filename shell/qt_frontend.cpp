@@ -6,6 +6,8 @@
 #include "shell/commands.h"
 #include "shell/dialogs.h"
 #include "shell/panes.h"
+#include "shell/search.h"
+#include "shell/plot_view.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -55,6 +57,7 @@ void QtFrontend::cell_list_add(NodeHandle cell) { list_add(cell); }
 void QtFrontend::cell_list_remove(NodeHandle cell) { list_remove(cell); }
 void QtFrontend::cell_list_clear() { list_clear(); }
 void QtFrontend::cell_list_select_current() { list_select_current(); }
+bool QtFrontend::search_in_progress() { return search_active(); }
 
 std::string QtFrontend::selected_text() {
     QsciScintilla* e = slot_editor(focus_slot());
@@ -98,5 +101,6 @@ void QtFrontend::set_window_title(const std::string& display_name) {
 }
 // A new or opened web comes with its own font, zoom and link colour.
 void QtFrontend::relayout() { panes_setup(); }
+void QtFrontend::plot_changed() { plot_view_repaint(); }
 
 } // namespace tarvex

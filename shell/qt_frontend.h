@@ -24,7 +24,7 @@ public:
     void cell_list_remove(NodeHandle cell) override;
     void cell_list_clear() override;
     void cell_list_select_current() override;
-    bool search_in_progress() override { return false; }
+    bool search_in_progress() override;
     std::string selected_text() override;
     void console_append(std::string_view bytes, int style) override;
     void console_clear() override;
@@ -40,6 +40,7 @@ public:
     SaveAnswer ask_save_changes(const std::string& display_name) override;
     void set_window_title(const std::string& display_name) override;
     void relayout() override;
+    void plot_changed() override;
 };
 
 // True while the output pump handles events (output of a run, a report or

@@ -1,0 +1,28 @@
+// The plot tab: the plot surface scaled to fit, taps read back as surface
+// pixels, and the PNG export on its context menu.
+#pragma once
+
+#include <string>
+
+class QMenu;
+class QWidget;
+
+namespace tarvex {
+
+QWidget* plot_view_create(QWidget* parent);
+
+// Paints the plot tab now: a running script does not return to the event
+// loop, so a later update would come only after the run.
+void plot_view_repaint();
+
+// The context menu's actions ("Save Plot As...").
+void plot_view_fill_menu(QMenu& menu);
+
+// Asks for a file name and writes the surface there as a PNG; false when
+// cancelled or the file could not be written.
+bool plot_view_save_as();
+
+// The name offered for the export: the web's name with ".png".
+std::string plot_view_suggested_name();
+
+} // namespace tarvex

@@ -1,0 +1,305 @@
+// Find and replace: the "Replace" dialog takes the search and replacement
+// texts, the search bar ("next", "repl", "case", "cancel") stays open under
+// the panes while the user steps through the matches, and the search walk
+// goes through the text or script field of every cell in name order.
+#include "shell/search.h"
+
+#include "core/guard.h"
+#include "frontend/frontend.h"
+#include "shell/commands.h"
+#include "shell/dialogs.h"
+#include "shell/panes.h"
+#include "shell/qt_frontend.h"
+#include "web/cell.h"
+#include "web/navigation.h"
+#include "webfile/settings.h"
+
+#include <QApplication>
+#include <QBoxLayout>
+#include <QCheckBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFrame>
+#include <QGridLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QPointer>
+#include <QPushButton>
+#include <QTabBar>
+#include <Qsci/qsciscintilla.h>
+
+#include <cstring>
+
+namespace tarvex {
+
+namespace {
+
+bool g_in_progress = false;
+bool g_match_selected = false;
+QPointer<QFrame> g_bar;
+QPointer<QPushButton> g_next, g_repl, g_cancel;
+QPointer<QCheckBox> g_case;
+
+long sci(QsciScintilla* e, unsigned msg, unsigned long w = 0, long l = 0) {
+    return e->SendScintilla(msg, w, l);
+}
+
+// At most SEARCH_TEXT_CUT characters, never half of a surrogate pair.
+std::string cut_text(const QString& s) {
+    qsizetype n = std::min<qsizetype>(s.size(), SEARCH_TEXT_CUT);
+    if (n > 0 && n < s.size() && s.at(n - 1).isHighSurrogate()) --n;
+    return s.left(n).toStdString();
+}
+
+// The pane the search works in: that of the visible text or script tab.
+QsciScintilla* search_pane() {
+    int view = shell_current_view();
+    if (view != VIEW_TEXT && view != VIEW_SCRIPT) return nullptr;
+    return slot_editor(view_slot(view));
+}
+
+void focus_bar() {
+    if (g_next) g_next->setFocus(Qt::OtherFocusReason);
+}
+
+// Looks for the search text from position from to the end of the pane and
+// selects the match.
+bool find_from(QsciScintilla* e, long from) {
+    const char* what = settings_search_text();
+    long length = sci(e, QsciScintillaBase::SCI_GETLENGTH);
+    if (from > length) from = length;
+    sci(e, QsciScintillaBase::SCI_SETTARGETSTART, static_cast<unsigned long>(from));
+    sci(e, QsciScintillaBase::SCI_SETTARGETEND, static_cast<unsigned long>(length));
+    sci(e, QsciScintillaBase::SCI_SETSEARCHFLAGS,
+        settings_search_case() ? QsciScintillaBase::SCFIND_MATCHCASE : 0);
+    long at = e->SendScintilla(QsciScintillaBase::SCI_SEARCHINTARGET,
+                               static_cast<unsigned long>(std::strlen(what)), what);
+    if (at < 0) return false;
+    long end = sci(e, QsciScintillaBase::SCI_GETTARGETEND);
+    sci(e, QsciScintillaBase::SCI_SETSEL, static_cast<unsigned long>(at), end);
+    g_match_selected = true;
+    focus_bar();
+    return true;
+}
+
+int live_cell_count() {
+    int n = 0;
+    for (NodeHandle e = tree_first(cell_root()); e != 0; e = tree_next(e))
+        if (entry_kind(e) == NK_CELL) ++n;
+    return n;
+}
+
+// The bar's buttons reach the engine like commands do; not while output
+// is being written, when the cells may be in use.
+template <class F> void bar_action(F&& f) {
+    if (output_pump_active() || is_locked_out()) {
+        status_flash("Operation locked out");
+        return;
+    }
+    engine_guard(std::forward<F>(f));
+}
+
+void relayout_main() {
+    if (QMainWindow* w = shell_windows().main)
+        if (QWidget* c = w->centralWidget())
+            if (QLayout* l = c->layout()) l->activate();
+}
+
+QVBoxLayout* central_layout() {
+    QMainWindow* w = shell_windows().main;
+    if (!w || !w->centralWidget()) return nullptr;
+    return qobject_cast<QVBoxLayout*>(w->centralWidget()->layout());
+}
+
+} // namespace
+
+bool search_active() {
+    return g_in_progress;
+}
+bool search_match_selected() {
+    return g_match_selected;
+}
+QWidget* search_bar() {
+    return g_bar.data();
+}
+
+void open_find_dialog() {
+    if (g_in_progress) {
+        status_flash("Search or Replace already in progress");
+        return;
+    }
+    g_in_progress = true;
+
+    QDialog dialog(shell_windows().main);
+    dialog.setWindowTitle("Replace");
+    auto* grid = new QGridLayout(&dialog);
+    auto* search_for = new QLineEdit(QString::fromUtf8(settings_search_text()), &dialog);
+    search_for->setObjectName("search_for");
+    auto* replace_with = new QLineEdit(QString::fromUtf8(settings_replace_text()), &dialog);
+    replace_with->setObjectName("replace_with");
+    auto* match_case = new QCheckBox("Case sensitive", &dialog);
+    match_case->setObjectName("case_sensitive");
+    match_case->setChecked(settings_search_case() != 0);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    auto* label_for = new QLabel("Search for:", &dialog);
+    label_for->setBuddy(search_for);
+    auto* label_with = new QLabel("Replace with:", &dialog);
+    label_with->setBuddy(replace_with);
+    grid->addWidget(label_for, 0, 0);
+    grid->addWidget(search_for, 0, 1);
+    grid->addWidget(label_with, 1, 0);
+    grid->addWidget(replace_with, 1, 1);
+    grid->addWidget(match_case, 2, 1);
+    grid->addWidget(buttons, 3, 0, 1, 2);
+    grid->setColumnMinimumWidth(1, 220);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    search_for->setFocus();
+    search_for->selectAll();
+
+    if (!dialog_run(DLG_REPLACE, dialog, settings_search_text())) {
+        g_in_progress = false;
+        relayout_main();
+        return;
+    }
+    std::string what = cut_text(search_for->text());
+    if (what.empty()) {
+        status_flash("Nothing to search for");
+        g_in_progress = false;
+        return;
+    }
+    settings_set_search_text(what.c_str());
+    settings_set_replace_text(cut_text(replace_with->text()).c_str());
+    settings_set_search_case(match_case->isChecked() ? 1 : 0);
+    search_bar_open();
+    search_next();
+}
+
+void search_next() {
+    g_match_selected = false;
+    QsciScintilla* e = search_pane();
+    if (!e || settings_search_text()[0] == 0) return;
+    if (find_from(e, sci(e, QsciScintillaBase::SCI_GETSELECTIONEND))) return;
+    // Not in the rest of this field: the same field of the following cells,
+    // round to the beginning of this one.
+    CellHandle start = current_cell();
+    if (start == 0) return;
+    for (int left = live_cell_count(); left > 0; --left) {
+        next_cell();
+        sci(e, QsciScintillaBase::SCI_SETSEL, 0, 0);
+        if (find_from(e, 0)) return;
+        if (current_cell() == start) break;
+    }
+    focus_bar();
+}
+
+void repl_then_search_next() {
+    QsciScintilla* e = search_pane();
+    if (!e || !g_match_selected) return;
+    e->SendScintilla(QsciScintillaBase::SCI_REPLACESEL, 0UL, settings_replace_text());
+    search_next();
+}
+
+void search_bar_open() {
+    g_in_progress = true;
+    if (g_bar) return;
+    QVBoxLayout* layout = central_layout();
+    if (!layout) return;
+    QWidget* parent = layout->parentWidget();
+    auto* bar = new QFrame(parent);
+    bar->setObjectName("search_bar");
+    bar->setFrameShape(QFrame::StyledPanel);
+    auto* row = new QHBoxLayout(bar);
+    row->setContentsMargins(4, 2, 4, 2);
+    g_next = new QPushButton("next", bar);
+    g_next->setObjectName("bar_next");
+    g_next->setDefault(true);
+    g_repl = new QPushButton("repl", bar);
+    g_repl->setObjectName("bar_repl");
+    g_case = new QCheckBox("case", bar);
+    g_case->setObjectName("bar_case");
+    g_case->setChecked(settings_search_case() != 0);
+    g_cancel = new QPushButton("cancel", bar);
+    g_cancel->setObjectName("bar_cancel");
+    for (QWidget* w :
+         {static_cast<QWidget*>(g_next.data()), static_cast<QWidget*>(g_repl.data()),
+          static_cast<QWidget*>(g_case.data()), static_cast<QWidget*>(g_cancel.data())})
+        row->addWidget(w);
+    row->addStretch(1);
+    QObject::connect(g_next, &QPushButton::clicked, bar, [] {
+        bar_action([] {
+            if (g_case) settings_set_search_case(g_case->isChecked() ? 1 : 0);
+            search_next();
+        });
+    });
+    QObject::connect(g_repl, &QPushButton::clicked, bar,
+                     [] { bar_action([] { repl_then_search_next(); }); });
+    QObject::connect(g_cancel, &QPushButton::clicked, bar, [] { search_bar_close(); });
+    // Above the tab strip, so the panes give up the room it takes.
+    int at = layout->indexOf(shell_windows().tabs);
+    layout->insertWidget(at < 0 ? layout->count() : at, bar);
+    g_bar = bar;
+    bar->show();
+    relayout_main();
+}
+
+void search_bar_close() {
+    g_in_progress = false;
+    g_match_selected = false;
+    QFrame* bar = g_bar.data();
+    if (!bar) return;
+    g_bar = nullptr;
+    bar->hide();
+    if (QVBoxLayout* layout = central_layout()) layout->removeWidget(bar);
+    // It may be closing from inside its own button's signal.
+    bar->deleteLater();
+    relayout_main();
+    focus_current();
+}
+
+bool search_bar_owns(const QObject* watched) {
+    if (!g_bar) return false;
+    for (const QObject* o = watched; o != nullptr; o = o->parent())
+        if (o == g_bar.data()) return true;
+    return false;
+}
+
+bool search_bar_key(QKeyEvent* key) {
+    if (!g_bar) return false;
+    Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+    QWidget* order[] = {g_next.data(), g_repl.data(), g_case.data(), g_cancel.data()};
+    switch (key->key()) {
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab: {
+        if (mods & ~Qt::ShiftModifier) return false;
+        bool back = key->key() == Qt::Key_Backtab || (mods & Qt::ShiftModifier);
+        int at = 0;
+        for (int i = 0; i < 4; ++i)
+            if (order[i] && order[i]->hasFocus()) at = i;
+        int to = (at + (back ? 3 : 1)) % 4;
+        if (order[to]) order[to]->setFocus(back ? Qt::BacktabFocusReason : Qt::TabFocusReason);
+        return true;
+    }
+    case Qt::Key_Return:
+    case Qt::Key_Enter: {
+        if (mods != Qt::NoModifier) return false;
+        // A focused button is the one Enter presses; elsewhere "next".
+        auto* focused = qobject_cast<QPushButton*>(QApplication::focusWidget());
+        if (focused && search_bar_owns(focused))
+            focused->click();
+        else if (g_next)
+            g_next->click();
+        return true;
+    }
+    case Qt::Key_Escape:
+        if (mods != Qt::NoModifier) return false;
+        search_bar_close();
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace tarvex
