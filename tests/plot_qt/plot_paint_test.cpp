@@ -49,11 +49,11 @@ TEST(PlotPng, RunnerWritesTheCurveInsideTheFrame) {
     ASSERT_EQ(image.size(), QSize(240, 200));
     QRect red;
     EXPECT_GT(count_colour(image, RED, &red), 200);
-    // Limits of +-1.2 around a curve reaching +-1: well inside the frame.
+    // Default limits of +-5 around a curve reaching +-4: inside the frame.
     EXPECT_TRUE(QRect(32, 16, 161, 161).contains(red))
         << red.x() << "," << red.y() << " " << red.width() << "x" << red.height();
     EXPECT_GT(red.width(), 100);
-    EXPECT_EQ(image.pixel(72, 100), 0xFF000000u); // a grid line (4 intervals)
+    EXPECT_EQ(image.pixel(64, 20), 0xFF000000u); // a grid line (5 intervals), above the curve
     EXPECT_EQ(image.pixel(20, 100), 0xFFFFFFFFu);
 }
 
