@@ -486,6 +486,16 @@ private slots:
         QVERIFY(g_seen.empty());
     }
 
+    void stopEndsARunawayLoopWithoutOutput() {
+        // No output and no statement inside the loop: the run still lets
+        // the window handle events, so Stop arrives.
+        set_pane(VIEW_SCRIPT, "while (1) {}");
+        when(run_active, [] { dispatch_command(CMD_STOP); });
+        dispatch_command(CMD_RUN);
+        QCOMPARE(status(), std::string("Run halted"));
+        QVERIFY(!run_active());
+    }
+
     void saveQuestionOnNewOpenAndQuit() {
         std::string path = (dir_.path() + "/saved.tvx").toStdString();
         set_pane(VIEW_TEXT, "keep me");
