@@ -108,7 +108,13 @@ Token tokens_seek(TokenList l, uint16_t index) {
             chunk = list_next(chunk);
             chunk_start = static_cast<uint16_t>(chunk_start + TOKENS_PER_CHUNK);
         }
-        if (chunk != node_get_u16(l, TL_CUR_CHUNK)) {
+        // In a full chunk the target slot is reached directly.
+        int slot = index > chunk_start ? index - chunk_start : 0;
+        if (list_next(chunk) != 0 && slot < TOKENS_PER_CHUNK && chunk_start + slot > at) {
+            node_set_u16(l, TL_CUR_CHUNK, chunk);
+            node_set_u8(l, TL_CUR_SLOT, static_cast<uint8_t>(slot));
+            node_set_u16(l, TL_INDEX, static_cast<uint16_t>(chunk_start + slot));
+        } else if (chunk != node_get_u16(l, TL_CUR_CHUNK)) {
             node_set_u16(l, TL_CUR_CHUNK, chunk);
             node_set_u8(l, TL_CUR_SLOT, 0);
             node_set_u16(l, TL_INDEX, chunk_start);
