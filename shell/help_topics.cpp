@@ -164,8 +164,8 @@ and ./Output.
 const char* const ADDITIONAL_INFO = R"(ADDITIONAL INFO
 Tarvex   v1.2, a desktop edition of the web calculator for handheld
 computers.
-Comments, questions and fault reports are welcome on the project
-issue tracker named in the README that comes with this program.
+The README that comes with this program describes tarvex-run, which
+runs webs without a window, and the web file format.
 Webs are plain text files: keep copies of the ones you value.
 )";
 
