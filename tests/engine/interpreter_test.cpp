@@ -49,6 +49,10 @@ TEST_F(Interp, ArithmeticPrecedenceAndSigns) {
     EXPECT_EQ(run_home("out(not 0, not 3 = 0, 1 or 0, 1 and 0)"), "1110");
     EXPECT_EQ(run_home("out(1.50, ' ', 1.50 + 0)"), "1.50 1.5");
     EXPECT_EQ(run_home("out(-'5', 2/3)"), "-50.67");
+    // Literals keep their text wherever it can be seen.
+    EXPECT_EQ(run_home("out(1.50 cat 'x', ' ', 1 + 1.50, ' ', 2 * 1.50 cat 'y', ' ', 'a' cat 1.50)"),
+              "1.50x 2.5 3y a1.50");
+    EXPECT_EQ(run_home("out(1 + 2 cat 'z', ' ', '1.50' = 1.50, ' ', '1.5' = 1.50)"), "3z 1 0");
     int r = 0;
     EXPECT_NE(run_home("out(2*-3)", &r).find("Invalid expression IN CELL home"), std::string::npos);
     EXPECT_EQ(r, SE_INVALID_EXPRESSION);
