@@ -5,7 +5,6 @@
 #include "frontend/headless_frontend.h"
 #include "io/input_stream.h"
 #include "io/reports.h"
-#include "plot/plot.h"
 #include "script/engine_start.h"
 #include "script/run_engine.h"
 #include "script/script_errors.h"
@@ -256,8 +255,7 @@ int runner_main(const RunnerOptions& o) {
     int status = RUN_OK;
     if (o.have_script) {
         engine_guard([&] {
-            web_start_fresh();
-            plot_reset(); // as after File New
+            web_new(); // as File New: a fresh web, every subsystem reset
             cell_set_script(cell_root(), o.script);
         });
     } else if (int r = web_open(o.web.c_str()); r != 0) {

@@ -56,11 +56,14 @@ int file_put(uint8_t ch) {
     return rc;
 }
 
+} // namespace
+
 // Lets the window handle its events, at most once per pump interval; the
 // console is brought up to date first so the user sees what was written.
-void pump_throttled() {
-    // Reading the clock for every character would cost more than the
-    // character: look every 64 characters (unless every one should pump).
+void pump_while_busy() {
+    // Reading the clock on every call (each character written, each
+    // statement run) would cost more than the call: look every 64 calls
+    // (unless every one should pump).
     static unsigned s_count = 0;
     if (g_pumping || (g_pump_interval > Clock::duration::zero() && (++s_count & 63) != 0)) return;
     Clock::time_point now = Clock::now();
@@ -73,7 +76,6 @@ void pump_throttled() {
     g_pumping = true;
     pump_pending();
 }
-} // namespace
 
 std::string stream_file_path(std::string name) {
     size_t slash = name.rfind('/');
@@ -155,7 +157,7 @@ int output_char(uint8_t ch) {
         line_put(ch);
     else
         rc = file_put(ch);
-    pump_throttled();
+    pump_while_busy();
     return rc;
 }
 

@@ -57,6 +57,11 @@ const std::string& output_file_name();
 // the last "/") has no dot.
 std::string stream_file_path(std::string name);
 
+// Lets the window handle its events while the engine is busy (writing
+// output, or computing in a run), at most once per pump interval; the
+// console is brought up to date first. Never nests.
+void pump_while_busy();
+
 // The least time between two event pumps while output is produced (5 ms by
 // default; 0 pumps after every character).
 void output_pump_interval(int ms);

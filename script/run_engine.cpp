@@ -15,7 +15,6 @@
 #include "web/navigation.h"
 #include "webfile/settings.h"
 
-#include <chrono>
 #include <string>
 
 namespace tarvex {
@@ -34,10 +33,8 @@ struct RunState {
     NodeHandle auto_stack = 0;
     std::vector<CellHandle> format_cells;
     RunHook plot_begin = nullptr, plot_end = nullptr;
-    unsigned poll_count = 0;
     uint64_t steps = 0, step_limit = 0;
     RunError last_error;
-    std::chrono::steady_clock::time_point last_pump;
 } g_run;
 
 constexpr int FORMAT_CELLS_MAX = 64;
@@ -306,11 +303,7 @@ void run_set_step_limit(uint64_t steps) {
 
 void run_poll() {
     if (g_run.step_limit != 0 && ++g_run.steps >= g_run.step_limit) g_run.stop = true;
-    if ((++g_run.poll_count & 1023) != 0) return;
-    auto now = std::chrono::steady_clock::now();
-    if (now - g_run.last_pump < std::chrono::milliseconds(20)) return;
-    g_run.last_pump = now;
-    pump_pending();
+    pump_while_busy();
 }
 
 // ---- flags ------------------------------------------------------------------------

@@ -564,11 +564,11 @@ void pane_double_clicked(int slot) {
 void startup_message(const std::string& file_name) {
     run_guarded([&] {
         panes_setup();
-        bool opened = false;
-        if (!file_name.empty()) opened = web_open(file_name.c_str()) == 0;
-        if (opened) recent_webs_note();
-        if (!opened && !file_name.empty()) web_new();
-        if (file_name.empty()) web_new();
+        // A web that cannot be opened (or none named) gives a new web.
+        if (!file_name.empty() && web_open(file_name.c_str()) == 0)
+            recent_webs_note();
+        else
+            web_new();
         navigation_reset();
         load_panes();
         link_refresh();
