@@ -7,6 +7,7 @@ tarvex_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   locales xvfb xauth
+  libgraphviz-dev libxml2-dev cmark graphviz
 )
 
 tarvex_ensure_packages() {
