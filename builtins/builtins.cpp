@@ -48,10 +48,6 @@ void mark_entry_fields(NodeHandle entry) {
     if (entry_kind(entry) == NK_SYSCONST) value_mark(node_get_u16(entry, ENTRY_REF));
 }
 
-void builtins_mark() {
-    if (tree_live()) tree_mark(g_root, mark_entry_fields);
-}
-
 void release_tree() {
     NodeHandle root = g_root;
     g_root = 0;
@@ -81,7 +77,6 @@ void builtins_init() {
     g_root = 0;
     g_eof = 0;
     g_built_in = node_generation();
-    reclaim_register_root(builtins_mark);
     rand_reset();
 
     double pi = 2.0 * std::asin(1.0);
@@ -92,6 +87,10 @@ void builtins_init() {
     insert_entry("eof", NK_SYSCONST, g_eof);
     for (int i = 0; i < k_builtin_count; ++i)
         insert_entry(k_builtins[i].name, NK_BUILTIN, static_cast<uint16_t>(i));
+}
+
+void builtins_mark() {
+    if (tree_live()) tree_mark(g_root, mark_entry_fields);
 }
 
 NodeHandle builtin_root() { return tree_live() ? g_root : 0; }
@@ -128,7 +127,7 @@ int32_t builtin_call(NodeHandle entry, NodeHandle args, NodeHandle* result) {
     if (fn == nullptr) {
         *result = 0;
         valuelist_free(args);
-        return ERR_BUILTIN_CALL;
+        return SE_BUILTIN_CALL;
     }
     return builtin_invoke(fn, args, result);
 }

@@ -3,6 +3,7 @@
 // state the builtins keep: the eof flag and the random generator.
 #pragma once
 
+#include "core/errors.h"
 #include "core/node_store.h"
 
 #include <cstdint>
@@ -11,17 +12,17 @@ namespace tarvex {
 
 // A builtin receives the result Value (new and empty); the result's `next`
 // chain is the argument list, one Value per argument in the order written.
-// It returns 0, or ERR_BUILTIN_ARG when an argument is missing or unusable.
+// It returns 0, or SE_BUILTIN_ARG when an argument is missing or unusable.
 // It may convert its arguments in place and use them as scratch space.
 using BuiltinFn = int32_t (*)(NodeHandle result);
 
-constexpr int32_t ERR_BUILTIN_CALL = -138; // "Builtin function call"
-constexpr int32_t ERR_BUILTIN_ARG = -139;  // "Builtin function arg"
-
 // Creates the constants and the builtin name tree (any tree built before in
-// the same store is released first) and registers the tree's root marker.
-// Also puts the random generator back into its initial state.
+// the same store is released first). Also puts the random generator back
+// into its initial state.
 void builtins_init();
+// The reclaim walk's root: the tree and the constants' values, when the tree
+// was built in the current store (engine start-up registers it).
+void builtins_mark();
 
 // The root of the builtin name tree (0 before builtins_init or after the
 // node store was reset).
@@ -41,7 +42,7 @@ NodeHandle sysconst_value(NodeHandle entry);
 //   the builtin's status is returned.
 int32_t builtin_invoke(BuiltinFn fn, NodeHandle args, NodeHandle* result);
 // builtin_invoke with the entry point of an NK_BUILTIN entry; an entry of
-// any other kind releases the arguments and gives ERR_BUILTIN_CALL.
+// any other kind releases the arguments and gives SE_BUILTIN_CALL.
 int32_t builtin_call(NodeHandle entry, NodeHandle args, NodeHandle* result);
 
 // The eof constant: set by the input statements at the end of the input,

@@ -17,7 +17,7 @@ constexpr TextLen CELL_ARG_MAX = 128;
 // a number that came from a string keeps its text.
 int32_t pick(NodeHandle r, bool smaller) {
     NodeHandle best = arg_number(r, 0);
-    if (best == 0) return ERR_BUILTIN_ARG;
+    if (best == 0) return SE_BUILTIN_ARG;
     for (NodeHandle a = chain_next(best); a != 0; a = chain_next(a)) {
         value_to_number(a);
         int c = num_compare(value_number(a), value_number(best));
@@ -31,9 +31,9 @@ enum class Cut { First, Last, ButFirst, ButLast };
 
 int32_t substring(NodeHandle r, Cut cut) {
     NodeHandle s = arg_at(r, 0), count = arg_at(r, 1);
-    if (s == 0 || count == 0) return ERR_BUILTIN_ARG;
+    if (s == 0 || count == 0) return SE_BUILTIN_ARG;
     int16_t n16 = 0;
-    if (arg_int16(count, n16) != 0) return ERR_BUILTIN_ARG;
+    if (arg_int16(count, n16) != 0) return SE_BUILTIN_ARG;
     Text t = arg_string_form(s);
     int64_t len = text_length(t);
     int64_t n = static_cast<uint16_t>(n16); // a negative count wraps to 65536 + n
@@ -68,7 +68,7 @@ int32_t builtin_max(NodeHandle r) { return pick(r, false); }
 
 int32_t builtin_mean(NodeHandle r) {
     NodeHandle first = arg_number(r, 0);
-    if (first == 0) return ERR_BUILTIN_ARG;
+    if (first == 0) return SE_BUILTIN_ARG;
     value_copy(r, first);
     double sum = value_number(r);
     uint8_t flags = value_flags(r);
@@ -91,7 +91,7 @@ int32_t builtin_lookup(NodeHandle r) {
         ++given;
     }
     // x, then complete (x, y) points, at least one.
-    if (given < 3 || given % 2 == 0) return ERR_BUILTIN_ARG;
+    if (given < 3 || given % 2 == 0) return SE_BUILTIN_ARG;
     NodeHandle xa = chain_next(x), ya = chain_next(xa);
     for (NodeHandle xb = chain_next(ya); xb != 0; xb = chain_next(chain_next(xb))) {
         NodeHandle yb = chain_next(xb);
@@ -121,7 +121,7 @@ int32_t builtin_lookup(NodeHandle r) {
 
 int32_t builtin_slen(NodeHandle r) {
     NodeHandle s = arg_at(r, 0);
-    if (s == 0) return ERR_BUILTIN_ARG;
+    if (s == 0) return SE_BUILTIN_ARG;
     result_set_number(r, text_length(arg_string_form(s)), 0);
     return 0;
 }
@@ -133,13 +133,13 @@ int32_t builtin_butlast(NodeHandle r) { return substring(r, Cut::ButLast); }
 
 int32_t builtin_previous(NodeHandle r) {
     NodeHandle name = arg_at(r, 0);
-    if (name == 0) return ERR_BUILTIN_ARG;
+    if (name == 0) return SE_BUILTIN_ARG;
     CellHandle cell = arg_cell(name);
-    if (cell == 0) return ERR_BUILTIN_ARG;
+    if (cell == 0) return SE_BUILTIN_ARG;
     int n = 1;
     if (NodeHandle steps = arg_at(r, 1); steps != 0) {
         int16_t n16 = 0;
-        if (arg_int16(steps, n16) != 0) return ERR_BUILTIN_ARG;
+        if (arg_int16(steps, n16) != 0) return SE_BUILTIN_ARG;
         n = std::abs(static_cast<int>(n16)) % 256;
     }
     if (n > cell_history_depth(cell)) cell_set_history_depth(cell, static_cast<uint8_t>(n));

@@ -74,13 +74,13 @@ bool fits(int first, int rows, int cols) {
 
 int32_t load_a(NodeHandle name, int16_t rows, int16_t cols) {
     int p = cell_index_arg(name);
-    if (p < 0) return ERR_BUILTIN_ARG;
+    if (p < 0) return SE_BUILTIN_ARG;
     g_a_first = p;
     g_a_rows = rows;
     g_a_cols = cols;
     g_b_first = 0;
     g_b_cols = 0;
-    return fits(p, rows, cols) ? 0 : ERR_BUILTIN_ARG;
+    return fits(p, rows, cols) ? 0 : SE_BUILTIN_ARG;
 }
 
 void rref_run() {
@@ -169,9 +169,9 @@ bool gaussj_run() {
 
 int32_t builtin_rref(NodeHandle r) {
     NodeHandle name = arg_at(r, 0), rows = arg_at(r, 1), cols = arg_at(r, 2);
-    if (name == 0 || rows == 0 || cols == 0) return ERR_BUILTIN_ARG;
+    if (name == 0 || rows == 0 || cols == 0) return SE_BUILTIN_ARG;
     int16_t nr = 0, nc = 0;
-    if (arg_int16(rows, nr) != 0 || arg_int16(cols, nc) != 0) return ERR_BUILTIN_ARG;
+    if (arg_int16(rows, nr) != 0 || arg_int16(cols, nc) != 0) return SE_BUILTIN_ARG;
     if (int32_t status = load_a(name, nr, nc); status != 0) return status;
     rref_run();
     result_set_number(r, 0.0, 0);
@@ -181,21 +181,21 @@ int32_t builtin_rref(NodeHandle r) {
 int32_t builtin_gaussj(NodeHandle r) {
     NodeHandle a_name = arg_at(r, 0), size = arg_at(r, 1);
     NodeHandle b_name = arg_at(r, 2), b_size = arg_at(r, 3);
-    if (a_name == 0 || size == 0) return ERR_BUILTIN_ARG;
-    if (b_name != 0 && b_size == 0) return ERR_BUILTIN_ARG;
+    if (a_name == 0 || size == 0) return SE_BUILTIN_ARG;
+    if (b_name != 0 && b_size == 0) return SE_BUILTIN_ARG;
     int16_t n = 0, m = 0;
-    if (arg_int16(size, n) != 0) return ERR_BUILTIN_ARG;
-    if (b_name != 0 && arg_int16(b_size, m) != 0) return ERR_BUILTIN_ARG;
+    if (arg_int16(size, n) != 0) return SE_BUILTIN_ARG;
+    if (b_name != 0 && arg_int16(b_size, m) != 0) return SE_BUILTIN_ARG;
     if (int32_t status = load_a(a_name, n, n); status != 0) return status;
     if (b_name != 0) {
         int q = cell_index_arg(b_name);
-        if (q < 0 || !fits(q, n, m)) return ERR_BUILTIN_ARG;
+        if (q < 0 || !fits(q, n, m)) return SE_BUILTIN_ARG;
         g_b_first = q;
         g_b_cols = m;
     }
     // A full table holds at most 16 x 16 elements, so this only guards the
     // bookkeeping arrays.
-    if (n > GAUSSJ_MAX) return ERR_BUILTIN_ARG;
+    if (n > GAUSSJ_MAX) return SE_BUILTIN_ARG;
     result_set_number(r, gaussj_run() ? 0.0 : -1.0, 0);
     return 0;
 }

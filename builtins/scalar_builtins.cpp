@@ -32,7 +32,7 @@ uint8_t nan_of(NodeHandle v) { return value_flags(v) & VF_NAN; }
 // number is flagged, an infinite one is not.
 int32_t apply(NodeHandle result, double (*f)(double)) {
     NodeHandle a = arg_number(result, 0);
-    if (a == 0) return ERR_BUILTIN_ARG;
+    if (a == 0) return SE_BUILTIN_ARG;
     double y = f(value_number(a));
     result_set_number(result, y, nan_of(a) | (std::isnan(y) ? VF_NAN : 0));
     return 0;
@@ -40,7 +40,7 @@ int32_t apply(NodeHandle result, double (*f)(double)) {
 
 int32_t apply_to_angle(NodeHandle result, double (*f)(double)) {
     NodeHandle a = arg_number(result, 0);
-    if (a == 0) return ERR_BUILTIN_ARG;
+    if (a == 0) return SE_BUILTIN_ARG;
     if (in_degrees()) {
         double x = value_number(a);
         uint8_t flags = value_flags(a) & ~VF_DUAL;
@@ -66,7 +66,7 @@ int32_t apply_giving_angle(NodeHandle result, double (*f)(double)) {
 // its flags, over as the result.
 int32_t replace_and_copy(NodeHandle result, double (*rule)(int cmp)) {
     NodeHandle a = arg_number(result, 0);
-    if (a == 0) return ERR_BUILTIN_ARG;
+    if (a == 0) return SE_BUILTIN_ARG;
     value_set_number(a, rule(num_compare(value_number(a), 0.0)));
     value_set_flags(a, value_flags(a) & ~VF_DUAL);
     value_copy(result, a);
@@ -88,7 +88,7 @@ int32_t builtin_exp(NodeHandle r) { return apply(r, std::exp); }
 
 int32_t builtin_pow(NodeHandle r) {
     NodeHandle a = arg_number(r, 0), b = arg_number(r, 1);
-    if (a == 0 || b == 0) return ERR_BUILTIN_ARG;
+    if (a == 0 || b == 0) return SE_BUILTIN_ARG;
     double y = std::pow(value_number(a), value_number(b));
     result_set_number(r, y, nan_of(a) | nan_of(b) | (std::isnan(y) ? VF_NAN : 0));
     return 0;
@@ -96,7 +96,7 @@ int32_t builtin_pow(NodeHandle r) {
 
 int32_t builtin_sig(NodeHandle r) {
     NodeHandle a = arg_number(r, 0);
-    if (a == 0) return ERR_BUILTIN_ARG;
+    if (a == 0) return SE_BUILTIN_ARG;
     value_negate(a);
     uint8_t flags = nan_of(a);
     double e = std::exp(value_number(a));
@@ -119,7 +119,7 @@ int32_t builtin_stp(NodeHandle r) {
 
 int32_t builtin_abs(NodeHandle r) {
     NodeHandle a = arg_number(r, 0);
-    if (a == 0) return ERR_BUILTIN_ARG;
+    if (a == 0) return SE_BUILTIN_ARG;
     if (num_compare(value_number(a), 0.0) < 0) value_negate(a);
     value_copy(r, a);
     return 0;

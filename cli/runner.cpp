@@ -1,13 +1,14 @@
 // tarvex-run.
 #include "cli/runner.h"
 
+#include "core/errors.h"
 #include "core/guard.h"
 #include "frontend/headless_frontend.h"
 #include "io/input_stream.h"
 #include "io/reports.h"
 #include "script/engine_start.h"
 #include "script/run_engine.h"
-#include "script/script_errors.h"
+#include "tarvex_version.h"
 #include "web/cell.h"
 #include "web/navigation.h"
 #include "webfile/settings.h"
@@ -16,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <getopt.h>
 #include <string>
 
 #ifdef TARVEX_PLOT_PNG
@@ -32,15 +34,21 @@ const char* const k_usage =
     "Usage: tarvex-run [options] WEB.tvx      run a cell of a web file\n"
     "       tarvex-run [options] -e SCRIPT    run SCRIPT as the home cell of a new web\n"
     "\n"
-    "  -c, --cell NAME       the cell to run (default: home)\n"
-    "  -n, --iterations N    iteration count for this run only (the web keeps its own)\n"
+    "  -c, --cell=NAME       the cell to run (default: home)\n"
+    "  -n, --iterations=N    iteration count for this run only (the web keeps its own)\n"
+    "  -e SCRIPT             the home cell's script, for a new web instead of WEB.tvx\n"
     "      --raw             console bytes unchanged (default: CR LF and lone CR become LF)\n"
     "      --report          produce the web's report (as the Report command) instead of a run\n"
     "      --save            after the run, save the web back to WEB.tvx\n"
-    "      --save-as FILE    after the run, save the web to FILE\n"
-    "      --plot FILE.png   after the run, write the plot surface as a PNG image\n"
+    "      --save-as=FILE    after the run, save the web to FILE\n"
+    "      --plot=FILE.png   after the run, write the plot surface as a PNG image\n"
     "  -h, --help            this text\n"
     "      --version         the version\n"
+    "\n"
+    "An option's value may follow it as the next argument or be attached (-chome,\n"
+    "--cell=home); long options may be shortened while they stay unambiguous.\n"
+    "Options and the web file may come in any order; \"--\" ends the options, so\n"
+    "a web file whose name starts with \"-\" can follow it.\n"
     "\n"
     "stdin is the keyboard: a line is read when a script waits for input and typed\n"
     "followed by Enter; the end of stdin types Escape (input aborted). stdout receives\n"
@@ -131,6 +139,16 @@ bool parse_count(const char* s, long* out) {
     return true;
 }
 
+// How many long options "--given" (or "--given=value") abbreviates.
+int long_matches(const char* given, const option* options) {
+    std::string_view name = std::string_view(given).substr(2);
+    name = name.substr(0, name.find('='));
+    int n = 0;
+    for (const option* o = options; o->name; ++o)
+        if (std::string_view(o->name).substr(0, name.size()) == name) ++n;
+    return n;
+}
+
 int fail_usage(const std::string& msg) {
     std::fprintf(stderr, "tarvex-run: %s\n(try --help)\n", msg.c_str());
     return RUN_NOTHING;
@@ -161,65 +179,77 @@ bool write_plot(const std::string& path) {
 
 bool runner_parse(int argc, char** argv, RunnerOptions* o, int* status) {
     *status = RUN_NOTHING;
-    bool have_web = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        auto value = [&](const char* what) -> const char* {
-            if (i + 1 >= argc) {
-                *status = fail_usage(a + " needs " + what);
-                return nullptr;
-            }
-            return argv[++i];
-        };
-        if (a == "-h" || a == "--help") {
+    // Values of the options that have no short form.
+    enum { OPT_RAW = 256, OPT_REPORT, OPT_SAVE, OPT_SAVE_AS, OPT_PLOT, OPT_VERSION };
+    static const option k_long[] = {
+        {"cell", required_argument, nullptr, 'c'},
+        {"iterations", required_argument, nullptr, 'n'},
+        {"raw", no_argument, nullptr, OPT_RAW},
+        {"report", no_argument, nullptr, OPT_REPORT},
+        {"save", no_argument, nullptr, OPT_SAVE},
+        {"save-as", required_argument, nullptr, OPT_SAVE_AS},
+        {"plot", required_argument, nullptr, OPT_PLOT},
+        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, OPT_VERSION},
+        {nullptr, 0, nullptr, 0},
+    };
+    optind = 0; // a fresh scan, should the options be parsed again
+    opterr = 0; // the messages below say what was wrong
+    int opt;
+    while ((opt = getopt_long(argc, argv, ":c:n:e:h", k_long, nullptr)) != -1) {
+        switch (opt) {
+        case 'h':
             std::fputs(k_usage, stdout);
             *status = RUN_OK;
             return false;
-        } else if (a == "--version") {
-            std::puts("tarvex-run 1.2");
+        case OPT_VERSION:
+            std::puts("tarvex-run " TARVEX_VERSION);
             *status = RUN_OK;
             return false;
-        } else if (a == "-e") {
-            const char* v = value("a script");
-            if (!v) return false;
+        case 'e':
             o->have_script = true;
-            o->script = v;
-        } else if (a == "-c" || a == "--cell") {
-            const char* v = value("a cell name");
-            if (!v) return false;
-            o->cell = v;
-        } else if (a == "-n" || a == "--iterations") {
-            const char* v = value("a count");
-            if (!v) return false;
-            if (!parse_count(v, &o->iterations) || o->iterations < 1) {
+            o->script = optarg;
+            break;
+        case 'c': o->cell = optarg; break;
+        case 'n':
+            if (!parse_count(optarg, &o->iterations) || o->iterations < 1) {
                 *status = fail_usage("the iteration count must be a whole number of 1 or more");
                 return false;
             }
-        } else if (a == "--raw") {
-            o->raw = true;
-        } else if (a == "--report") {
-            o->report = true;
-        } else if (a == "--save") {
-            o->save = true;
-        } else if (a == "--save-as") {
-            const char* v = value("a file name");
-            if (!v) return false;
-            o->save_as = v;
-        } else if (a == "--plot") {
-            const char* v = value("a file name");
-            if (!v) return false;
-            o->plot = v;
-        } else if (!a.empty() && a[0] == '-') {
-            *status = fail_usage("unknown option " + a);
+            break;
+        case OPT_RAW: o->raw = true; break;
+        case OPT_REPORT: o->report = true; break;
+        case OPT_SAVE: o->save = true; break;
+        case OPT_SAVE_AS: o->save_as = optarg; break;
+        case OPT_PLOT: o->plot = optarg; break;
+        case ':': {
+            const char* what = optopt == 'c'   ? "a cell name"
+                               : optopt == 'n' ? "a count"
+                               : optopt == 'e' ? "a script"
+                                               : "a file name";
+            *status = fail_usage(std::string(argv[optind - 1]) + " needs " + what);
             return false;
-        } else if (have_web) {
-            *status = fail_usage("only one web file can be given");
+        }
+        default: // '?': an unknown option, or a value given to one that takes none
+            // optopt names a known option only for a long one given a value.
+            if (optopt == 'h' || optopt >= OPT_RAW)
+                *status = fail_usage(std::string(argv[optind - 1]) + ": the option takes no value");
+            else if (optopt != 0)
+                *status = fail_usage(std::string("unknown option -") + char(optopt));
+            else
+                *status = fail_usage(std::string(long_matches(argv[optind - 1], k_long) > 1
+                                                     ? "ambiguous option "
+                                                     : "unknown option ") +
+                                     argv[optind - 1]);
             return false;
-        } else {
-            have_web = true;
-            o->web = a;
         }
     }
+    bool have_web = optind < argc;
+    if (argc - optind > 1) {
+        *status = fail_usage("only one web file can be given");
+        return false;
+    }
+    if (have_web) o->web = argv[optind];
     if (o->have_script == have_web) {
         *status = fail_usage(have_web ? "give a web file or -e SCRIPT, not both"
                                       : "give a web file or -e SCRIPT");
@@ -258,9 +288,9 @@ int runner_main(const RunnerOptions& o) {
             web_new(); // as File New: a fresh web, every subsystem reset
             cell_set_script(cell_root(), o.script);
         });
-    } else if (int r = web_open(o.web.c_str()); r != 0) {
+    } else if (WebOutcome r = web_open(o.web.c_str()); !r.done()) {
         console.finish();
-        if (r == 1) std::fprintf(stderr, "tarvex-run: %s was not opened\n", o.web.c_str());
+        if (r.cancelled) std::fprintf(stderr, "tarvex-run: %s was not opened\n", o.web.c_str());
         frontend_install(nullptr);
         return RUN_NOTHING;
     }
@@ -284,8 +314,8 @@ int runner_main(const RunnerOptions& o) {
                      cell_name_string(run_last_error().cell).c_str(), where.line, where.column);
     }
 
-    if (o.save && web_save() != 0) status = RUN_FAILED;
-    if (!o.save_as.empty() && web_save_as(o.save_as.c_str()) != 0) status = RUN_FAILED;
+    if (o.save && !web_save().done()) status = RUN_FAILED;
+    if (!o.save_as.empty() && !web_save_as(o.save_as.c_str()).done()) status = RUN_FAILED;
     console.finish();
 #ifdef TARVEX_PLOT_PNG
     if (!o.plot.empty() && !write_plot(o.plot)) {

@@ -32,7 +32,7 @@ void guard_exhausted() {
     building_chain_release();
     text_cursors_reset();
     g_reclaim_pending = true;
-    status_flash("OUT OF MEMORY");
+    status_error(SE_OUT_OF_MEMORY);
 }
 
 void guard_leave() {

@@ -4,14 +4,13 @@
 // operation held by running the reclaim walk.
 #pragma once
 
+#include "core/errors.h"
 #include "core/node_store.h"
 
 #include <type_traits>
 #include <utility>
 
 namespace tarvex {
-
-constexpr int ERR_OUT_OF_MEMORY = -1;
 
 // State that must be reset before an abandoned operation's nodes are
 // reclaimed (cursors, flags, half-built records); run by the outermost guard.
@@ -33,7 +32,7 @@ struct GuardScope {
 } // namespace detail
 
 // Runs f under the guard. Returns f's result (0 when f returns nothing), or
-// ERR_OUT_OF_MEMORY when the store ran out while f was running.
+// SE_OUT_OF_MEMORY when the store ran out while f was running.
 template <class F> int engine_guard(F&& f) {
     detail::GuardScope scope;
     try {
@@ -45,7 +44,7 @@ template <class F> int engine_guard(F&& f) {
         }
     } catch (const NodeExhausted&) {
         detail::guard_exhausted();
-        return ERR_OUT_OF_MEMORY;
+        return SE_OUT_OF_MEMORY;
     }
 }
 

@@ -2,6 +2,7 @@
 // three linked layouts, the scratch buffer pool and the reclaim walk.
 #include "core/node_store.h"
 
+#include "core/errors.h"
 #include "frontend/frontend.h"
 
 #include <algorithm>
@@ -37,8 +38,8 @@ ReclaimFaults g_faults;
 
 [[noreturn]] void out_of_nodes() {
     if (!g_initialised) {
-        status_flash("OUT OF MEMORY");
-        fatal_exit(-1);
+        status_error(SE_OUT_OF_MEMORY);
+        fatal_exit(SE_OUT_OF_MEMORY);
     }
     building_chain_release();
     throw NodeExhausted{};

@@ -11,19 +11,19 @@ namespace tarvex {
 namespace {
 HeadlessFrontend g_default_frontend;
 Frontend* g_frontend = &g_default_frontend;
+} // namespace
 
-std::string cut_status(const char* text) {
+std::string status_text_cut(const char* text) {
     std::string s = text ? text : "";
     if (s.size() > STATUS_TEXT_MAX) s.resize(STATUS_TEXT_MAX);
     return s;
 }
-} // namespace
 
 void frontend_install(Frontend* f) { g_frontend = f ? f : &g_default_frontend; }
 Frontend& frontend() { return *g_frontend; }
 
-void status_show(const char* text) { g_frontend->status_show(cut_status(text).c_str()); }
-void status_flash(const char* text) { g_frontend->status_flash(cut_status(text).c_str()); }
+void status_show(const char* text) { g_frontend->status_show(status_text_cut(text).c_str()); }
+void status_flash(const char* text) { g_frontend->status_flash(status_text_cut(text).c_str()); }
 void status_ready() { status_show("Ready"); }
 void warn_box(const char* text, const char* caption) { g_frontend->warn_box(text, caption); }
 bool ask_ok_cancel(const char* text, const char* caption) {

@@ -117,7 +117,10 @@ public:
 void frontend_install(Frontend* f);
 Frontend& frontend();
 
-constexpr int STATUS_TEXT_MAX = 127;
+// The status line holds at most STATUS_TEXT_MAX bytes of a text; every text
+// shown there is cut by status_text_cut, whichever way it arrives.
+constexpr size_t STATUS_TEXT_MAX = 127;
+std::string status_text_cut(const char* text);
 
 void status_show(const char* text);
 void status_flash(const char* text);

@@ -1,7 +1,7 @@
 // The block writer of the web and output files.
 #include "io/buffered_writer.h"
 
-#include "io/io_errors.h"
+#include "core/errors.h"
 
 namespace tarvex {
 
@@ -17,7 +17,7 @@ int writer_flush(BufferedWriter& w) {
     size_t want = static_cast<size_t>(w.count);
     size_t done = w.file ? std::fwrite(w.block, 1, want, w.file) : 0;
     w.count = 0;
-    if (done != want) w.error = IO_ERR_WRITE;
+    if (done != want) w.error = SE_WRITE_WEB;
     return w.error;
 }
 

@@ -1,7 +1,7 @@
 // The buffered writer shared by the web file writer and the output stream:
 // bytes wait in a 2,048-byte block and go to the file a block at a time. A
 // short write stops the writer: that write and every later one fail with
-// IO_ERR_WRITE (-4).
+// SE_WRITE_WEB (-4).
 #pragma once
 
 #include "io/io_file.h"
@@ -20,7 +20,7 @@ struct BufferedWriter {
 };
 
 void writer_start(BufferedWriter& w, std::FILE* f);
-// 0, or IO_ERR_WRITE once a write has fallen short.
+// 0, or SE_WRITE_WEB once a write has fallen short.
 int writer_put(BufferedWriter& w, uint8_t ch);
 int writer_write(BufferedWriter& w, std::string_view bytes);
 // Writes the waiting bytes.

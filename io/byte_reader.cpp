@@ -1,7 +1,7 @@
 // The block reader with the line-end rule of the web and input files.
 #include "io/byte_reader.h"
 
-#include "io/io_errors.h"
+#include "core/errors.h"
 
 namespace tarvex {
 
@@ -21,7 +21,7 @@ bool fill(ByteReader& r) {
     size_t n = std::fread(r.block, 1, IO_BLOCK_SIZE, r.file);
     if (n == 0) {
         r.at_end = true;
-        if (std::ferror(r.file)) r.error = status_error(IO_ERR_READ);
+        if (std::ferror(r.file)) r.error = status_error(SE_READ_WEB);
         return false;
     }
     // A short block that also saw an error still delivers what it read; the

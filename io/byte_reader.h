@@ -20,7 +20,7 @@ struct ByteReader {
     bool prev_cr = false;    // the last byte taken from the file was a CR
     bool pending_lf = false; // a CR was delivered for a lone LF; the LF is next
     bool at_end = false;
-    int error = 0; // IO_ERR_READ after a read error
+    int error = 0; // SE_READ_WEB after a read error
 };
 
 void byte_reader_start(ByteReader& r, std::FILE* f);

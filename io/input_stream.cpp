@@ -4,10 +4,10 @@
 #include "io/input_stream.h"
 
 #include "builtins/builtins.h"
+#include "core/errors.h"
 #include "core/value.h"
 #include "frontend/frontend.h"
 #include "io/byte_reader.h"
-#include "io/io_errors.h"
 #include "io/output_stream.h"
 #include "script/char_class.h"
 #include "web/cell.h"
@@ -153,7 +153,7 @@ NodeHandle make_value(bool numeric) {
 } // namespace
 
 int input_open() {
-    if (g_open) return IO_ERR_INPUT_IN_USE;
+    if (g_open) return SE_INPUT_IN_USE;
     g_at_end = false;
     eof_set(0);
     g_kind = settings_input_type();
@@ -161,9 +161,9 @@ int input_open() {
     if (g_kind == IN_CELL) {
         const char* name = settings_input_name();
         CellHandle cell = cell_find(name[0] != 0 ? name : "Input");
-        if (cell == 0) return IO_ERR_INPUT_CELL;
+        if (cell == 0) return SE_INPUT_CELL;
         if (g_scratch == 0) g_scratch = scratch_get();
-        if (g_scratch == 0) return IO_ERR_OUT_OF_MEMORY;
+        if (g_scratch == 0) return SE_OUT_OF_MEMORY;
         char* buf = reinterpret_cast<char*>(scratch_buffer(g_scratch));
         g_cell_len = text_to_buffer(buf, cell_text(cell), INPUT_CELL_MAX);
         g_cell_pos = 0;
@@ -171,7 +171,7 @@ int input_open() {
         if (settings_input_name()[0] == 0) settings_set_input_name("./Input");
         g_file_name = stream_file_path(settings_input_name());
         g_file = file_open(g_file_name, "rb");
-        if (!g_file) return IO_ERR_OPEN_INPUT;
+        if (!g_file) return SE_OPEN_INPUT;
         byte_reader_start(g_reader, g_file.get());
     } else {
         g_kind = IN_KEYBOARD;

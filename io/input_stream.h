@@ -16,8 +16,8 @@ constexpr int INPUT_VALUE_MAX = 255; // characters of one input value
 constexpr int INPUT_CELL_MAX = 4095; // characters of a cell's text read
 constexpr int INPUT_PROMPT_MAX = 255;
 
-// 0, or IO_ERR_INPUT_IN_USE (-12), IO_ERR_INPUT_CELL (-10), IO_ERR_OUT_OF_MEMORY
-// (-1, no scratch buffer) or IO_ERR_OPEN_INPUT (-6). Sets eof to 0.
+// 0, or SE_INPUT_IN_USE (-12), SE_INPUT_CELL (-10), SE_OUT_OF_MEMORY
+// (-1, no scratch buffer) or SE_OPEN_INPUT (-6). Sets eof to 0.
 int input_open();
 void input_close();
 bool input_is_open();

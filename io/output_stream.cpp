@@ -3,9 +3,9 @@
 // live while output is produced.
 #include "io/output_stream.h"
 
+#include "core/errors.h"
 #include "frontend/frontend.h"
 #include "io/buffered_writer.h"
-#include "io/io_errors.h"
 #include "webfile/settings.h"
 
 #include <chrono>
@@ -85,7 +85,7 @@ std::string stream_file_path(std::string name) {
 }
 
 int output_open() {
-    if (g_open) return IO_ERR_OUTPUT_IN_USE;
+    if (g_open) return SE_OUTPUT_IN_USE;
     g_backslash = false;
     g_quote = 0;
     g_console = dest_is_console(settings_output_dest());
@@ -97,7 +97,7 @@ int output_open() {
         if (settings_output_name()[0] == 0) settings_set_output_name("./Output");
         g_file_name = stream_file_path(settings_output_name());
         g_file = file_open(g_file_name, "wb");
-        if (!g_file) return IO_ERR_OPEN_OUTPUT;
+        if (!g_file) return SE_OPEN_OUTPUT;
         writer_start(g_writer, g_file.get());
         g_write_error_shown = false;
         status_show("Writing output file...");
@@ -114,7 +114,7 @@ int output_close() {
         console_flush();
     } else {
         rc = writer_flush(g_writer);
-        if (!file_close(g_file) && rc == 0) rc = IO_ERR_WRITE;
+        if (!file_close(g_file) && rc == 0) rc = SE_WRITE_WEB;
         if (rc != 0 && !g_write_error_shown) {
             g_write_error_shown = true;
             status_error(rc);

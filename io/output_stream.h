@@ -18,11 +18,11 @@ constexpr int CONSOLE_LINE_SIZE = 48;
 constexpr int OUTPUT_FIELD_MAX = 4095;
 constexpr int OUTPUT_CELL_NAME_MAX = 47;
 
-// 0, or IO_ERR_OUTPUT_IN_USE (-13) when already open, or IO_ERR_OPEN_OUTPUT
+// 0, or SE_OUTPUT_IN_USE (-13) when already open, or SE_OPEN_OUTPUT
 // (-7) when the output file cannot be created; the caller shows the code
 // (status_error). Opening to the console clears it.
 int output_open();
-// Writes what waits and closes; 0, or IO_ERR_WRITE (-4) when a write to the
+// Writes what waits and closes; 0, or SE_WRITE_WEB (-4) when a write to the
 // output file failed at any time since it was opened. A failed write is
 // flashed by the stream itself, once, when it happens: the callers of
 // output_char only see that the output failed.

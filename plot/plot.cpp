@@ -2,6 +2,7 @@
 // values to pixels, the plot errors and the tap read-out.
 #include "plot/plot.h"
 
+#include "core/errors.h"
 #include "core/guard.h"
 #include "core/value.h"
 #include "frontend/frontend.h"
@@ -17,12 +18,6 @@
 namespace tarvex {
 
 namespace {
-
-const char* const k_errors[] = {
-    "BAD XCELL SPEC IN PLOT DIALOG",
-    "BAD YCELL SPEC IN PLOT DIALOG",
-    "INVALID PLOT LIMITS",
-};
 
 constexpr size_t COORD_TEXT_MAX = 48;
 constexpr int REFRESH_EVERY = 10; // a repaint once the counter exceeds this
@@ -52,7 +47,7 @@ struct PlotState {
     uint32_t generation = 0;
     // A start-up error whose line waits for the run's console to open (the
     // console is cleared as it opens).
-    int pending_error = -1;
+    int pending_error = SE_OK;
     // Segments drawn in the current pen: drawing one again changes no pixel,
     // and a long run repeating its curve would otherwise grow the list
     // without end.
@@ -133,7 +128,7 @@ void surface_release() {
 }
 
 void write_error_line(int code) {
-    std::string line = std::string("\n") + k_errors[code] + "\n";
+    std::string line = std::string("\n") + script_error_message(code) + "\n";
     if (output_is_open() && output_to_console())
         output_text(line);
     else
@@ -151,9 +146,9 @@ void plot_error(int code) {
 }
 
 void flush_pending_error() {
-    if (g.pending_error < 0) return;
+    if (g.pending_error == SE_OK) return;
     int code = g.pending_error;
-    g.pending_error = -1;
+    g.pending_error = SE_OK;
     write_error_line(code);
 }
 
@@ -202,7 +197,7 @@ void plot_point(bool draw) {
     int px, py;
     if (!map_axis(g.x_slot, settings_xmin(), PLOT_FRAME_WIDTH, g.x_range, &px) ||
         !map_axis(g.y_slot, settings_ymin(), PLOT_FRAME_HEIGHT, g.y_range, &py)) {
-        plot_error(PLOT_ERR_LIMITS);
+        plot_error(SE_PLOT_LIMITS);
         return;
     }
     int x = PLOT_LEFT + px, y = PLOT_BOTTOM - py;
@@ -219,7 +214,7 @@ void on_reset() {
 // left active would carry its cells into the next run.
 void on_abandon() {
     g.active = false;
-    g.pending_error = -1;
+    g.pending_error = SE_OK;
 }
 
 } // namespace
@@ -234,7 +229,7 @@ void plot_install() {
 
 void plot_reset() {
     g.active = false;
-    g.pending_error = -1;
+    g.pending_error = SE_OK;
     if (settings_plotting()) {
         if (g.surface) surface_release();
         surface_create();
@@ -252,23 +247,23 @@ void plot_erase() {
 
 void plot_begin() {
     if (g.active) return;
-    g.pending_error = -1;
+    g.pending_error = SE_OK;
     g.x_cell = cell_find(settings_plot_x_cell());
-    if (g.x_cell == 0) return plot_error(PLOT_ERR_X_CELL);
+    if (g.x_cell == 0) return plot_error(SE_PLOT_X_CELL);
     g.y_cell = cell_find(settings_plot_y_cell());
-    if (g.y_cell == 0) return plot_error(PLOT_ERR_Y_CELL);
+    if (g.y_cell == 0) return plot_error(SE_PLOT_Y_CELL);
     g.upper_clamp = 30000;
     g.lower_clamp = -30000;
     if (!limit_range(settings_xmax(), settings_xmin(), &g.x_range) ||
         !limit_range(settings_ymax(), settings_ymin(), &g.y_range))
-        return plot_error(PLOT_ERR_LIMITS);
+        return plot_error(SE_PLOT_LIMITS);
     g.active = true;
     g.point_state = PS_NONE;
     g.refresh = 0;
 }
 
 void plot_value_changed(NodeHandle value, CellHandle cell) {
-    if (g.pending_error >= 0 && output_is_open()) flush_pending_error();
+    if (g.pending_error != SE_OK && output_is_open()) flush_pending_error();
     if (!g.active) return;
     double number = value != 0 ? value_number(value) : 0.0;
     if (cell == g.x_cell) {

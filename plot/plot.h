@@ -12,11 +12,6 @@
 
 namespace tarvex {
 
-// Errors of the plot, written to the console on a line of their own.
-constexpr int PLOT_ERR_X_CELL = 0;
-constexpr int PLOT_ERR_Y_CELL = 1;
-constexpr int PLOT_ERR_LIMITS = 2;
-
 // Offsets of a mapped coordinate that lies far off the frame.
 constexpr int PLOT_FAR_OFF = 32500;
 

@@ -5,12 +5,20 @@
 #include "core/node_store.h"
 #include "plot/plot.h"
 #include "script/char_class.h"
+#include "script/token_list.h"
 #include "web/cell.h"
 #include "webfile/settings.h"
 
 namespace tarvex {
 
+void engine_register_roots() {
+    reclaim_register_root(cells_mark);
+    reclaim_register_root(builtins_mark);
+    reclaim_register_root(tokens_mark_retired);
+}
+
 void engine_start() {
+    engine_register_roots();
     node_set_initialised(false);
     scratch_init();
     node_init();

@@ -8,4 +8,9 @@ namespace tarvex {
 // of nodes before that ends the program with "OUT OF MEMORY".
 void engine_start();
 
+// Registers every persistent owner's marker with the reclaim walk: the cell
+// tree, the builtin tree, the retired token lists. Part of engine_start;
+// tests that build the engine step by step call it themselves.
+void engine_register_roots();
+
 } // namespace tarvex

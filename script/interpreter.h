@@ -3,7 +3,7 @@
 // and run engine files; everything returns 0 or a script error code.
 #pragma once
 
-#include "script/script_errors.h"
+#include "core/errors.h"
 #include "script/token_list.h"
 #include "web/cell.h"
 

@@ -155,7 +155,7 @@ void Lexer::identifier() {
         if (index >= 0) {
             emit(CELLNAME, 0, static_cast<uint16_t>(index));
         } else {
-            emit(ERROR, static_cast<uint8_t>(LEX_BAD_IDENTIFIER), counter);
+            emit(ERROR, static_cast<uint8_t>(SE_BAD_IDENTIFIER), counter);
             if (list) ++g_error_count;
         }
         return;
@@ -230,7 +230,7 @@ void Lexer::punctuation() {
     uint8_t aux = second ? 2 : 1;
     if (kind == NO_TOKEN) {
         kind = ERROR;
-        aux = static_cast<uint8_t>(LEX_ILLEGAL_CHARACTER);
+        aux = static_cast<uint8_t>(SE_ILLEGAL_CHARACTER);
         second = 0;
     }
     emit(kind, aux, static_cast<uint16_t>(first | (second << 8)));

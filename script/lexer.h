@@ -3,6 +3,7 @@
 // or a bare word standing for itself), so that a run does no name lookup.
 #pragma once
 
+#include "core/errors.h"
 #include "core/text.h"
 #include "script/token_list.h"
 #include "web/cell.h"
@@ -12,9 +13,9 @@
 
 namespace tarvex {
 
-// Error codes carried in the aux byte of ERROR tokens (as signed bytes).
-constexpr int LEX_BAD_IDENTIFIER = -64;    // a cell missing from the cell table
-constexpr int LEX_ILLEGAL_CHARACTER = -65; // a character that starts no token
+// ERROR tokens carry SE_BAD_IDENTIFIER (a cell missing from the cell table)
+// or SE_ILLEGAL_CHARACTER (a character that starts no token) in their aux
+// byte, as signed bytes.
 
 // Only the first LEX_SCRIPT_MAX characters of a script are lexed.
 constexpr int LEX_SCRIPT_MAX = 4095;

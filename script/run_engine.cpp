@@ -3,12 +3,12 @@
 #include "script/run_engine.h"
 
 #include "builtins/builtins.h"
+#include "core/errors.h"
 #include "core/guard.h"
 #include "core/handle_stack.h"
 #include "core/value.h"
 #include "frontend/frontend.h"
 #include "io/input_stream.h"
-#include "io/io_errors.h"
 #include "io/output_stream.h"
 #include "script/interpreter.h"
 #include "script/lexer.h"
@@ -439,7 +439,7 @@ bool run_error_position(LexPosition* out) {
 std::vector<CellHandle> run_call_stack() {
     std::vector<CellHandle> stack;
     if (!g_run.active) {
-        status_error(-20);
+        status_error(SE_INTERNAL_IO);
         stack.push_back(cell_root());
         return stack;
     }
@@ -456,7 +456,7 @@ std::vector<CellHandle> run_call_stack() {
 
 CellHandle run_root_cell() {
     if (!g_run.active) {
-        status_error(-20);
+        status_error(SE_INTERNAL_IO);
         return cell_root();
     }
     return g_interp.root;
@@ -464,7 +464,7 @@ CellHandle run_root_cell() {
 
 CellHandle run_executing_cell() {
     if (!g_run.active) {
-        status_error(-20);
+        status_error(SE_INTERNAL_IO);
         return cell_root();
     }
     return g_interp.executing;

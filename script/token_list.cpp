@@ -21,14 +21,6 @@ TokenList g_current_script = 0;
 bool g_retiring = false;
 TokenList g_retired = 0; // chained through the headers' next links
 
-void mark_retired() {
-    for (TokenList l = g_retired; l != 0; l = list_next(l)) tokens_mark(l);
-}
-
-struct RegisterRoot {
-    RegisterRoot() { reclaim_register_root(mark_retired); }
-} g_register_root;
-
 Token slot_ref(NodeHandle chunk, int slot) { return node_ref(chunk) + LIST_PAYLOAD + 4 * slot; }
 
 void note_read(TokenList l) {
@@ -199,6 +191,10 @@ void tokens_mark(TokenList l) {
             if (owns_value(t)) value_mark(token_value(t));
         }
     }
+}
+
+void tokens_mark_retired() {
+    for (TokenList l = g_retired; l != 0; l = list_next(l)) tokens_mark(l);
 }
 
 } // namespace tarvex

@@ -97,6 +97,8 @@ void tokens_forget_current_script();
 void tokens_set_retiring(bool on);
 void tokens_discard(TokenList l);
 void tokens_free_retired();
+// The reclaim walk's root for the retired lists (engine start-up registers it).
+void tokens_mark_retired();
 
 // Marks the header, chunks and literal values of a list.
 void tokens_mark(TokenList l);

@@ -4,11 +4,11 @@
 // it.
 #include "shell/commands.h"
 
+#include "core/errors.h"
 #include "core/guard.h"
 #include "core/value.h"
 #include "frontend/frontend.h"
 #include "io/input_stream.h"
-#include "io/io_errors.h"
 #include "io/keyboard_queue.h"
 #include "io/output_stream.h"
 #include "io/reports.h"
@@ -17,9 +17,9 @@
 #include "shell/dialogs.h"
 #include "shell/error_position.h"
 #include "shell/help_topics.h"
+#include "shell/main_window.h"
 #include "shell/panes.h"
 #include "shell/qt_frontend.h"
-#include "shell/main_window.h"
 #include "shell/recent_webs.h"
 #include "shell/search.h"
 #include "shell/settings_dialog.h"
@@ -163,7 +163,7 @@ void cmd_name_box(int, int code, const std::string& arg) {
 
 void cmd_new_web(int, int, const std::string&) {
     commit_all_panes();
-    if (web_new() != 0) return; // cancelled, or the save it asked for failed
+    if (!web_new().done()) return; // cancelled, or the save it asked for failed
     load_panes();
     web_set_modified(false);
     console_clear();
@@ -172,10 +172,11 @@ void cmd_new_web(int, int, const std::string&) {
 
 void cmd_open(int, int, const std::string& arg) {
     commit_all_panes();
-    int rc = web_open(arg.empty() ? nullptr : arg.c_str());
+    WebOutcome opened = web_open(arg.empty() ? nullptr : arg.c_str());
+    int rc = opened.code;
     // Once reading began the old web is gone, whatever the outcome.
-    bool read = rc == 0 || rc == WEB_ERR_BAD_FILE || rc == IO_ERR_READ || rc == ERR_OUT_OF_MEMORY;
-    if (!read) return;
+    bool read = rc == 0 || rc == SE_BAD_WEB_FILE || rc == SE_READ_WEB || rc == SE_OUT_OF_MEMORY;
+    if (opened.cancelled || !read) return;
     if (rc == 0) recent_webs_note();
     navigation_reset();
     load_panes();
@@ -187,8 +188,8 @@ void cmd_open(int, int, const std::string& arg) {
 
 void cmd_save(int id, int, const std::string& arg) {
     commit_all_panes();
-    int rc = id == CMD_SAVE ? web_save() : web_save_as(arg.empty() ? nullptr : arg.c_str());
-    if (rc == 0) recent_webs_note();
+    WebOutcome rc = id == CMD_SAVE ? web_save() : web_save_as(arg.empty() ? nullptr : arg.c_str());
+    if (rc.done()) recent_webs_note();
     load_panes();
 }
 
@@ -565,7 +566,7 @@ void startup_message(const std::string& file_name) {
     run_guarded([&] {
         panes_setup();
         // A web that cannot be opened (or none named) gives a new web.
-        if (!file_name.empty() && web_open(file_name.c_str()) == 0)
+        if (!file_name.empty() && web_open(file_name.c_str()).done())
             recent_webs_note();
         else
             web_new();
@@ -589,20 +590,20 @@ bool close_requested() {
         g_close_pending = true;
         return false;
     }
-    int rc = 0;
+    WebOutcome rc;
     {
         Depth depth;
         engine_guard([] { commit_all_panes(); });
         rc = web_save_prompt();
     }
-    if (rc != 0) return false;
+    if (!rc.done()) return false;
     shell_mark_exiting();
     return true;
 }
 
 void quit_procedure() {
     engine_guard([] { commit_all_panes(); });
-    if (web_save_prompt() != 0) return; // Cancel, or the save failed
+    if (!web_save_prompt().done()) return; // Cancel, or the save failed
     shell_exit(0);
 }
 

@@ -2,6 +2,7 @@
 #include "shell/dialogs.h"
 
 #include "shell/panes.h"
+#include "tarvex_version.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -149,9 +150,10 @@ void dialog_about() {
     // The window's own icon: the application's is set only by main().
     QIcon icon = owner() ? owner()->windowIcon() : QApplication::windowIcon();
     box.setIconPixmap(icon.pixmap(48, 48));
-    box.setText("Tarvex   v1.2");
+    const char* text = "Tarvex   v" TARVEX_VERSION;
+    box.setText(text);
     box.setStandardButtons(QMessageBox::Ok);
-    dialog_run(DLG_ABOUT, box, "Tarvex   v1.2");
+    dialog_run(DLG_ABOUT, box, text);
 }
 
 bool dialog_run(DialogKind kind, QDialog& dialog, const std::string& text) {

@@ -3,8 +3,8 @@
 // cell's script, which is also the editor's text, byte for byte.
 #include "shell/error_position.h"
 
+#include "core/errors.h"
 #include "script/run_engine.h"
-#include "script/script_errors.h"
 #include "shell/panes.h"
 
 #include <algorithm>

@@ -6,6 +6,7 @@
 #include "shell/help_topics.h"
 
 #include "io/output_stream.h"
+#include "tarvex_version.h"
 #include "webfile/settings.h"
 
 namespace tarvex {
@@ -162,7 +163,7 @@ and ./Output.
 )";
 
 const char* const ADDITIONAL_INFO = R"(ADDITIONAL INFO
-Tarvex   v1.2, a desktop edition of the web calculator for handheld
+Tarvex   v)" TARVEX_VERSION R"(, a desktop edition of the web calculator for handheld
 computers.
 The README that comes with this program describes tarvex-run, which
 runs webs without a window, and the web file format.

@@ -517,15 +517,10 @@ void status_put(const std::string& text) {
     g_windows.status->setText(QString::fromUtf8(text.data(), int(text.size())));
     g_windows.status->repaint();
 }
-std::string cut127(const char* text) {
-    std::string s = text ? text : "";
-    if (s.size() > STATUS_TEXT_MAX) s.resize(STATUS_TEXT_MAX);
-    return s;
-}
 } // namespace
 
 void status_line_show(const char* text) {
-    g_persistent = cut127(text);
+    g_persistent = status_text_cut(text);
     if (!g_transient_showing) status_put(g_persistent);
 }
 
@@ -534,12 +529,12 @@ void status_line_amend(const char* text) {
         status_line_flash(text);
         return;
     }
-    g_transient = cut127(text);
+    g_transient = status_text_cut(text);
     status_put(g_transient);
 }
 
 void status_line_flash(const char* text) {
-    g_transient = cut127(text);
+    g_transient = status_text_cut(text);
     g_transient_showing = true;
     g_transient_clock.start();
     status_put(g_transient);

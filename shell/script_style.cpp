@@ -39,7 +39,7 @@ int span_style(const LexSpan& s, std::string_view script) {
                    : STYLE_PLAIN;
     // A cell that is not in the cell table still names a cell.
     case ERROR:
-        return int8_t(s.aux) == LEX_BAD_IDENTIFIER ? STYLE_LINK : STYLE_PLAIN;
+        return int8_t(s.aux) == SE_BAD_IDENTIFIER ? STYLE_LINK : STYLE_PLAIN;
     case LEX_COMMENT:
         return STYLE_COMMENT;
     default:

@@ -4,6 +4,7 @@
 #include "core/text.h"
 #include "core/value.h"
 #include "script/char_class.h"
+#include "script/engine_start.h"
 #include "web/cell.h"
 #include "webfile/settings.h"
 
@@ -35,6 +36,7 @@ void expect_no_leak() {
 
 void EngineTest::SetUp() {
     forget_all();
+    engine_register_roots();
     reclaim_register_root(mark_kept);
     frontend_install(&ui);
     scratch_init();

@@ -37,12 +37,6 @@ void mark_cell_fields(NodeHandle e) {
     valuelist_mark(cell_get(e, CF_VALUE));
 }
 
-void mark_cell_tree() { tree_mark(g_root, mark_cell_fields); }
-
-struct RegisterRoot {
-    RegisterRoot() { reclaim_register_root(mark_cell_tree); }
-} g_register_root;
-
 // Releases everything a cell owns and zeroes the fields.
 void release_contents(CellHandle c) {
     static const CellField text_fields[] = {CF_TEXT, CF_SCRIPT};
@@ -138,6 +132,8 @@ void cells_init() {
     g_modified = false;
     navigation_init();
 }
+
+void cells_mark() { tree_mark(g_root, mark_cell_fields); }
 
 NodeHandle cell_root() { return g_root; }
 bool cell_is_home(CellHandle c) { return c != 0 && c == g_root; }

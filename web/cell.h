@@ -56,6 +56,9 @@ int name_compare(Text a, Text b);
 // An empty web with no current cell and empty histories, without releasing
 // anything: at start-up, right after the node store is set up.
 void cells_init();
+// The reclaim walk's root: the cell tree with everything its cells own
+// (engine start-up registers it).
+void cells_mark();
 NodeHandle cell_root(); // the home cell once a web exists
 bool cell_is_home(CellHandle c);
 CellHandle cell_find(const char* name);

@@ -4,10 +4,10 @@
 // synced, so a failed save never costs the previous file.
 #include "webfile/web_file.h"
 
+#include "core/errors.h"
 #include "core/guard.h"
 #include "frontend/frontend.h"
 #include "io/input_stream.h"
-#include "io/io_errors.h"
 #include "io/io_file.h"
 #include "web/cell.h"
 #include "web/navigation.h"
@@ -100,10 +100,10 @@ int write_temp(int fd) {
     io.write = temp_write;
     io.close = temp_close;
     std::FILE* f = fopencookie(&t, "wb", io);
-    if (f == nullptr) return IO_ERR_WRITE;
+    if (f == nullptr) return SE_WRITE_WEB;
     std::setvbuf(f, nullptr, _IONBF, 0);
     int rc = web_write(f);
-    if (std::fclose(f) != 0 && rc == 0) rc = IO_ERR_WRITE;
+    if (std::fclose(f) != 0 && rc == 0) rc = SE_WRITE_WEB;
     return rc;
 }
 
@@ -113,26 +113,26 @@ bool sync_fd(int fd) {
     return true;
 }
 
-// Saves the web to name: 0, IO_ERR_OPEN_WEB or IO_ERR_WRITE. The target is
+// Saves the web to name: 0, SE_OPEN_WEB or SE_WRITE_WEB. The target is
 // replaced only by a complete, synced file; on failure it is untouched and
 // the temporary file is gone.
 int save_to(const std::string& name) {
     g_steps = 0;
     std::string target;
     if (name.empty() || name.size() > FILE_NAME_MAX || !resolve_target(name, target))
-        return IO_ERR_OPEN_WEB;
+        return SE_OPEN_WEB;
     struct stat old;
     bool exists = stat(target.c_str(), &old) == 0;
     if (exists) {
         // A read-only file stays as it is, even for a user who could write it.
         if (!S_ISREG(old.st_mode) || access(target.c_str(), W_OK) != 0 ||
             (old.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
-            return IO_ERR_OPEN_WEB;
+            return SE_OPEN_WEB;
     }
     std::string dir = dir_of(target);
     std::string temp = dir + "/.tarvex-save-XXXXXX";
     int fd = save_step() ? mkstemp(temp.data()) : -1;
-    if (fd < 0) return IO_ERR_OPEN_WEB;
+    if (fd < 0) return SE_OPEN_WEB;
 
     mode_t mode;
     if (exists) {
@@ -143,13 +143,13 @@ int save_to(const std::string& name) {
         umask(mask);
         mode = 0666 & ~mask;
     }
-    int rc = fchmod(fd, mode) == 0 ? 0 : IO_ERR_OPEN_WEB;
+    int rc = fchmod(fd, mode) == 0 ? 0 : SE_OPEN_WEB;
     if (rc == 0) rc = write_temp(fd);
-    if (rc == 0 && (!save_step() || !sync_fd(fd))) rc = IO_ERR_WRITE;
+    if (rc == 0 && (!save_step() || !sync_fd(fd))) rc = SE_WRITE_WEB;
     bool closed = close(fd) == 0;
-    if (rc == 0 && (!save_step() || !closed)) rc = IO_ERR_WRITE;
+    if (rc == 0 && (!save_step() || !closed)) rc = SE_WRITE_WEB;
     if (rc == 0 && (!save_step() || std::rename(temp.c_str(), target.c_str()) != 0))
-        rc = IO_ERR_WRITE;
+        rc = SE_WRITE_WEB;
     if (rc != 0) {
         unlink(temp.c_str());
         return rc;
@@ -166,39 +166,52 @@ int save_to(const std::string& name) {
 
 // ---- commands without their guard -----------------------------------------------
 
-int save_as_inner(const char* name);
+constexpr WebOutcome k_cancelled{SE_OK, true};
 
-int save_inner() {
+WebOutcome save_as_inner(const char* name);
+
+WebOutcome save_inner() {
     if (g_file_name.empty()) return save_as_inner(nullptr);
     int rc = save_to(g_file_name);
-    if (rc != 0) return status_error(rc);
+    if (rc != 0) return {status_error(rc)};
     web_set_modified(false);
-    return 0;
+    return {};
 }
 
-int save_as_inner(const char* name) {
+WebOutcome save_as_inner(const char* name) {
     std::string chosen = name && *name ? name : ask_save_file_name(web_display_name());
-    if (chosen.empty()) return 1;
+    if (chosen.empty()) return k_cancelled;
     std::string previous = g_file_name;
     set_file_name(chosen);
-    int rc = save_inner();
-    if (rc != 0) {
+    WebOutcome rc = save_inner();
+    if (!rc.done()) {
         // The web was not written there: it keeps the file it came from.
         set_file_name(previous);
         status_flash("Not Saved");
         return rc;
     }
     status_flash("Saved");
-    return 0;
+    return {};
 }
 
-int save_prompt_inner() {
-    if (!web_modified()) return 0;
+WebOutcome save_prompt_inner() {
+    if (!web_modified()) return {};
     switch (ask_save_changes(web_display_name())) {
     case SAVE_YES: return save_inner();
-    case SAVE_NO: return 0;
-    default: return 1;
+    case SAVE_NO: return {};
+    default: return k_cancelled;
     }
+}
+
+// Runs f under the guard; running out of nodes becomes the outcome's code.
+template <class F> WebOutcome guarded(F&& f) {
+    WebOutcome out;
+    int rc = engine_guard([&] {
+        out = f();
+        return out.code;
+    });
+    if (rc != out.code) out = WebOutcome{rc};
+    return out;
 }
 
 } // namespace
@@ -224,21 +237,21 @@ void web_add_reset_hook(WebResetHook hook) {
 
 // ---- commands ------------------------------------------------------------------------
 
-int web_new() {
-    return engine_guard([] {
-        int rc = save_prompt_inner();
-        if (rc != 0) return rc;
+WebOutcome web_new() {
+    return guarded([] {
+        WebOutcome asked = save_prompt_inner();
+        if (!asked.done()) return asked;
         set_file_name("");
         web_start_fresh();
         after_reset();
-        return 0;
+        return WebOutcome{};
     });
 }
 
-int web_open(const char* name) {
-    return engine_guard([name] {
-        int rc = save_prompt_inner();
-        if (rc != 0) return rc;
+WebOutcome web_open(const char* name) {
+    return guarded([name] {
+        WebOutcome asked = save_prompt_inner();
+        if (!asked.done()) return asked;
         std::string chosen;
         if (name && *name) {
             chosen = name;
@@ -246,34 +259,34 @@ int web_open(const char* name) {
         } else {
             chosen = ask_open_file_name(g_file_name);
         }
-        if (chosen.empty()) return 1;
+        if (chosen.empty()) return k_cancelled;
         FilePtr f;
         if (chosen.size() <= FILE_NAME_MAX) f = file_open(chosen, "rb");
-        if (!f) return status_error(IO_ERR_OPEN_WEB);
+        if (!f) return WebOutcome{status_error(SE_OPEN_WEB)};
         // Untitled while the file is read: a save asked for meanwhile (the
         // low-memory question) must not write a half-read web over it.
         set_file_name("");
-        rc = web_read(f.get());
+        int rc = web_read(f.get());
         file_close(f);
         // A bad or partly read web stays untitled, so a later Save cannot
         // overwrite the file with it.
         if (rc == 0) set_file_name(chosen);
         web_set_modified(false);
         after_reset();
-        return rc;
+        return WebOutcome{rc};
     });
 }
 
-int web_save() {
-    return engine_guard([] { return save_inner(); });
+WebOutcome web_save() {
+    return guarded([] { return save_inner(); });
 }
 
-int web_save_as(const char* name) {
-    return engine_guard([name] { return save_as_inner(name); });
+WebOutcome web_save_as(const char* name) {
+    return guarded([name] { return save_as_inner(name); });
 }
 
-int web_save_prompt() {
-    return engine_guard([] { return save_prompt_inner(); });
+WebOutcome web_save_prompt() {
+    return guarded([] { return save_prompt_inner(); });
 }
 
 // ---- fault injection -------------------------------------------------------------------

@@ -3,21 +3,19 @@
 // save a web with its file name, display name and save question.
 #pragma once
 
+#include "core/errors.h"
+
 #include <cstdio>
 #include <string>
 
 namespace tarvex {
 
-// A file that is not a web file ("Bad Input File"): a cell name that is not
-// valid. Outside the I/O error table, whose messages it has none of.
-constexpr int WEB_ERR_BAD_FILE = -30;
-
 // ---- reading and writing an open file ----------------------------------------
 // Starts a fresh web (only an empty "home", default settings, home current)
-// and reads f into it. 0; WEB_ERR_BAD_FILE ("Bad Input File": the web stays
-// the fresh one, with the settings read before the bad name); IO_ERR_READ
+// and reads f into it. 0; SE_BAD_WEB_FILE ("Bad Input File": the web stays
+// the fresh one, with the settings read before the bad name); SE_READ_WEB
 // (-5, already shown: what came before the error is loaded); or
-// ERR_OUT_OF_MEMORY (-1, "OUT OF MEMORY": the web is the fresh one again).
+// SE_OUT_OF_MEMORY (-1, "OUT OF MEMORY": the web is the fresh one again).
 // The caller opens and closes f.
 int web_read(std::FILE* f);
 
@@ -25,7 +23,7 @@ int web_read(std::FILE* f);
 // default settings and the modified mark cleared. No guard, no question.
 void web_start_fresh();
 
-// Writes the web to f through a 2,048-byte buffer: 0, or IO_ERR_WRITE (-4)
+// Writes the web to f through a 2,048-byte buffer: 0, or SE_WRITE_WEB (-4)
 // after a short write. Changes nothing in the web and allocates no nodes.
 int web_write(std::FILE* f);
 
@@ -33,29 +31,36 @@ int web_write(std::FILE* f);
 // Each asks the save question first when the web is modified: Yes saves and
 // goes on only when the save succeeded, No goes on, Cancel stops.
 
-// Starts an untitled web: 0 started, 1 cancelled, or the failed save's code.
-int web_new();
+// What a command that may ask the user came to. Cancelling (the question or
+// a file dialog) is the user's choice, not a failure, so it carries no code.
+struct WebOutcome {
+    int code = SE_OK; // 0, or the failure's negative code
+    bool cancelled = false;
+    bool done() const { return code == SE_OK && !cancelled; }
+};
+
+// Starts an untitled web; fails with the failed save's code.
+WebOutcome web_new();
 
 // Opens name (nullptr or "" asks with the open dialog; double quotes in a
-// given name are removed). 0 opened; 1 cancelled (question or dialog);
-// IO_ERR_OPEN_WEB (-3) or IO_ERR_WRITE (-4) when the file cannot be opened
-// or the save that the question asked for failed: the current web is
-// unchanged in these cases. WEB_ERR_BAD_FILE, IO_ERR_READ and
-// ERR_OUT_OF_MEMORY come from reading (see web_read): the old web is gone all
-// the same (every reset is done), and the new one is untitled.
-int web_open(const char* name);
+// given name are removed). Fails with SE_OPEN_WEB (-3) or SE_WRITE_WEB (-4)
+// when the file cannot be opened or the save that the question asked for
+// failed: the current web is unchanged in these cases, as when cancelled
+// (question or dialog). SE_BAD_WEB_FILE, SE_READ_WEB and SE_OUT_OF_MEMORY
+// come from reading (see web_read): the old web is gone all the same (every
+// reset is done), and the new one is untitled.
+WebOutcome web_open(const char* name);
 
-// Saves to the web's file (Save As when it has none): 0 saved, 1 cancelled,
-// or a negative code (shown). The previous file stays intact on failure.
-int web_save();
+// Saves to the web's file (Save As when it has none); a failure's code is
+// shown. The previous file stays intact on failure.
+WebOutcome web_save();
 
-// Saves under name (nullptr or "" asks with the save dialog): 0 saved ("Saved"),
-// 1 cancelled, or a negative code ("Not Saved"; the web keeps its old name).
-int web_save_as(const char* name);
+// Saves under name (nullptr or "" asks with the save dialog): "Saved", or
+// "Not Saved" when cancelled or failed (the web keeps its old name).
+WebOutcome web_save_as(const char* name);
 
-// The save question alone, for Quit: 0 go on (not modified, saved, or No),
-// 1 cancelled, or the failed save's code.
-int web_save_prompt();
+// The save question alone, for Quit: done when not modified, saved, or No.
+WebOutcome web_save_prompt();
 
 // The full name of the web's file ("" for an untitled web) and its display
 // name: the file name without its folders and from its first dot on.

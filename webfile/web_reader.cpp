@@ -4,11 +4,11 @@
 // releases everything it made.
 #include "webfile/web_file.h"
 
+#include "core/errors.h"
 #include "core/guard.h"
 #include "core/value.h"
 #include "frontend/frontend.h"
 #include "io/byte_reader.h"
-#include "io/io_errors.h"
 #include "web/cell.h"
 #include "web/navigation.h"
 #include "webfile/settings.h"
@@ -428,7 +428,7 @@ int web_read(std::FILE* f) {
         if (r.bad) {
             r.release_all();
             status_flash("Bad Input File");
-            rc = WEB_ERR_BAD_FILE;
+            rc = SE_BAD_WEB_FILE;
         } else {
             text_free(r.take_content()); // text after the last element
             records_to_cells(r);
@@ -438,8 +438,8 @@ int web_read(std::FILE* f) {
         // Everything the reader held goes; the cells made so far stay.
         r.release_all();
         guard_request_reclaim();
-        status_error(ERR_OUT_OF_MEMORY);
-        rc = ERR_OUT_OF_MEMORY;
+        status_error(SE_OUT_OF_MEMORY);
+        rc = SE_OUT_OF_MEMORY;
     }
     cell_table_rebuild();
     navigation_reset();

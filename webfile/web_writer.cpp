@@ -4,9 +4,9 @@
 // exhausted.
 #include "webfile/web_file.h"
 
+#include "core/errors.h"
 #include "core/value.h"
 #include "io/buffered_writer.h"
-#include "io/io_errors.h"
 #include "web/cell.h"
 #include "webfile/settings.h"
 

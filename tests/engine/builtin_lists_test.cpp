@@ -47,7 +47,7 @@ TEST_F(Builtins, MinMaxMeanCompareExactlyAndKeepTheWinner) {
     EXPECT_EQ(call("max", {str("5.0"), num(5)}).shown, "5.0"); // ties keep the earlier
     EXPECT_EQ(call("min", {num(1.001), num(1.0)}).number, 1.0); // no tolerance
     EXPECT_EQ(call("min", {num(4)}).number, 4.0);
-    EXPECT_EQ(call("min", {}).status, ERR_BUILTIN_ARG);
+    EXPECT_EQ(call("min", {}).status, SE_BUILTIN_ARG);
 
     EXPECT_EQ(call("mean", {num(1), num(2)}).number, 1.5);
     Outcome m = call("mean", {str("2.50"), str("x"), num(4)});
@@ -55,16 +55,16 @@ TEST_F(Builtins, MinMaxMeanCompareExactlyAndKeepTheWinner) {
     EXPECT_EQ(m.kind, VK_NUMBER);
     EXPECT_EQ(m.flags & VF_DUAL, 0); // not the first argument's text
     EXPECT_EQ(call("mean", {num(1e308), num(1e308)}).shown, "{NAN}");
-    EXPECT_EQ(call("mean", {}).status, ERR_BUILTIN_ARG);
+    EXPECT_EQ(call("mean", {}).status, SE_BUILTIN_ARG);
 }
 
 TEST_F(Builtins, LookupInterpolatesWithinTolerance) {
     EXPECT_EQ(call("lookup", {num(5), num(0), num(0), num(10), num(100)}).number, 50.0);
     EXPECT_EQ(call("lookup", {num(-1), num(0), num(0), num(10), num(100)}).number, 0.0);
     EXPECT_EQ(call("lookup", {num(20), num(0), num(0), num(10), num(100)}).number, 100.0);
-    EXPECT_EQ(call("lookup", {num(5), num(0), num(0), num(10)}).status, ERR_BUILTIN_ARG);
+    EXPECT_EQ(call("lookup", {num(5), num(0), num(0), num(10)}).status, SE_BUILTIN_ARG);
     EXPECT_EQ(call("lookup", {num(5), num(1), num(2)}).number, 2.0);
-    EXPECT_EQ(call("lookup", {num(5), num(1)}).status, ERR_BUILTIN_ARG);
+    EXPECT_EQ(call("lookup", {num(5), num(1)}).status, SE_BUILTIN_ARG);
     // 10.004 equals 10 within the tolerance: the first segment decides.
     Outcome edge = call("lookup", {num(10.004), num(0), num(0), num(10), num(100), num(20),
                                    num(300)});
@@ -91,8 +91,8 @@ TEST_F(Builtins, SubstringsOfTheStringForm) {
     EXPECT_EQ(call("first", {str("HELLO"), num(-1)}).shown, "HELLO"); // -1 counts as 65535
     EXPECT_EQ(call("butfirst", {str("HELLO"), num(-1)}).shown, "HELLO"); // start 65536 wraps to 0
     EXPECT_EQ(call("first", {str("HELLO"), num(2.9)}).shown, "HE");
-    EXPECT_EQ(call("first", {str("HELLO"), num(40000)}).status, ERR_BUILTIN_ARG);
-    EXPECT_EQ(call("first", {str("HELLO")}).status, ERR_BUILTIN_ARG);
+    EXPECT_EQ(call("first", {str("HELLO"), num(40000)}).status, SE_BUILTIN_ARG);
+    EXPECT_EQ(call("first", {str("HELLO")}).status, SE_BUILTIN_ARG);
 
     Outcome digits = call("first", {str("123"), num(2)});
     EXPECT_EQ(digits.kind, VK_STRING);
@@ -103,7 +103,7 @@ TEST_F(Builtins, SubstringsOfTheStringForm) {
     EXPECT_EQ(call("slen", {num(0.5)}).number, 3.0);
     EXPECT_EQ(call("slen", {str("")}).number, 0.0);
     EXPECT_EQ(call("slen", {flagged()}).number, 5.0); // "{NAN}"
-    EXPECT_EQ(call("slen", {}).status, ERR_BUILTIN_ARG);
+    EXPECT_EQ(call("slen", {}).status, SE_BUILTIN_ARG);
 
     // A string longer than 65,535 characters is cut at the right places.
     std::string big(70000, 'a');
@@ -121,9 +121,9 @@ TEST_F(BuiltinCells, PreviousWalksTheHistoryAndRaisesItsDepth) {
     EXPECT_EQ(call("previous", {str("x")}).number, 1.0); // the oldest it has
     EXPECT_EQ(cell_history_depth(cell("x")), 1);
     EXPECT_EQ(call("previous", {str("x"), num(2), num(99)}).number, 99.0);
-    EXPECT_EQ(call("previous", {str("nosuchcell")}).status, ERR_BUILTIN_ARG);
-    EXPECT_EQ(call("previous", {}).status, ERR_BUILTIN_ARG);
-    EXPECT_EQ(call("previous", {str("x"), num(40000)}).status, ERR_BUILTIN_ARG);
+    EXPECT_EQ(call("previous", {str("nosuchcell")}).status, SE_BUILTIN_ARG);
+    EXPECT_EQ(call("previous", {}).status, SE_BUILTIN_ARG);
+    EXPECT_EQ(call("previous", {str("x"), num(40000)}).status, SE_BUILTIN_ARG);
     EXPECT_EQ(cell_history_depth(cell("x")), 2);
 
     EXPECT_EQ(call("previous", {str("X"), num(3)}).number, 1.0);
@@ -143,7 +143,7 @@ TEST_F(BuiltinCells, PreviousWalksTheHistoryAndRaisesItsDepth) {
     EXPECT_EQ(call("previous", {str("y")}).kind, VK_EMPTY);
     EXPECT_EQ(call("previous", {str("y"), num(0), str("dflt")}).shown, "dflt");
     cell_delete(cell_find("y"));
-    EXPECT_EQ(call("previous", {str("y")}).status, ERR_BUILTIN_ARG);
+    EXPECT_EQ(call("previous", {str("y")}).status, SE_BUILTIN_ARG);
 }
 
 TEST_F(BuiltinCells, GaussjInvertsAndSolves) {
@@ -179,13 +179,13 @@ TEST_F(BuiltinCells, GaussjPermutation3x3AndArgumentChecks) {
                 {0, 1, 0, 0.5, 0, 0, 0, 0, 0.25});
 
     // Table: home, m1..m9. Nine elements from m2 run past the last cell.
-    EXPECT_EQ(call("gaussj", {str("m2"), num(3)}).status, ERR_BUILTIN_ARG);
-    EXPECT_EQ(call("gaussj", {str("m1"), num(3), str("m9"), num(1)}).status, ERR_BUILTIN_ARG);
-    EXPECT_EQ(call("gaussj", {str("m1"), num(3), str("m1")}).status, ERR_BUILTIN_ARG);
-    EXPECT_EQ(call("gaussj", {str("nosuch"), num(1)}).status, ERR_BUILTIN_ARG);
-    EXPECT_EQ(call("gaussj", {str("m1")}).status, ERR_BUILTIN_ARG);
-    EXPECT_EQ(call("gaussj", {str("m1"), num(1e6)}).status, ERR_BUILTIN_ARG);
-    EXPECT_EQ(call("gaussj", {str("m1"), num(17)}).status, ERR_BUILTIN_ARG);
+    EXPECT_EQ(call("gaussj", {str("m2"), num(3)}).status, SE_BUILTIN_ARG);
+    EXPECT_EQ(call("gaussj", {str("m1"), num(3), str("m9"), num(1)}).status, SE_BUILTIN_ARG);
+    EXPECT_EQ(call("gaussj", {str("m1"), num(3), str("m1")}).status, SE_BUILTIN_ARG);
+    EXPECT_EQ(call("gaussj", {str("nosuch"), num(1)}).status, SE_BUILTIN_ARG);
+    EXPECT_EQ(call("gaussj", {str("m1")}).status, SE_BUILTIN_ARG);
+    EXPECT_EQ(call("gaussj", {str("m1"), num(1e6)}).status, SE_BUILTIN_ARG);
+    EXPECT_EQ(call("gaussj", {str("m1"), num(17)}).status, SE_BUILTIN_ARG);
 }
 
 TEST_F(BuiltinCells, RrefReducesIncludingRankDeficientMatrices) {
@@ -206,8 +206,8 @@ TEST_F(BuiltinCells, RrefReducesIncludingRankDeficientMatrices) {
     EXPECT_EQ(call("rref", {str("m1"), num(2), num(2)}).number, 0.0);
     expect_near(read_all({"m1", "m2", "m3", "m4"}), {0, 1, 0, 0});
 
-    EXPECT_EQ(call("rref", {str("m9"), num(1), num(2)}).status, ERR_BUILTIN_ARG);
-    EXPECT_EQ(call("rref", {str("m1"), num(2)}).status, ERR_BUILTIN_ARG);
+    EXPECT_EQ(call("rref", {str("m9"), num(1), num(2)}).status, SE_BUILTIN_ARG);
+    EXPECT_EQ(call("rref", {str("m1"), num(2)}).status, SE_BUILTIN_ARG);
 }
 
 TEST_F(BuiltinCells, MatrixElementsWithoutValuesOrWithStrings) {

@@ -88,12 +88,12 @@ TEST_F(Builtins, CallingSequenceReleasesArgumentsOnSuccessAndFailure) {
     EXPECT_EQ(nodes_in_use(), before);
 
     args = make_args({num(2)});
-    EXPECT_EQ(builtin_call(tree_find("pow", builtin_root()), args, &result), ERR_BUILTIN_ARG);
+    EXPECT_EQ(builtin_call(tree_find("pow", builtin_root()), args, &result), SE_BUILTIN_ARG);
     EXPECT_EQ(result, 0);
     EXPECT_EQ(nodes_in_use(), before);
 
     args = make_args({num(2)});
-    EXPECT_EQ(builtin_call(tree_find("pi", builtin_root()), args, &result), ERR_BUILTIN_CALL);
+    EXPECT_EQ(builtin_call(tree_find("pi", builtin_root()), args, &result), SE_BUILTIN_CALL);
     EXPECT_EQ(result, 0);
     EXPECT_EQ(nodes_in_use(), before);
 }
@@ -110,7 +110,7 @@ TEST_F(Builtins, TrigonometryFollowsTheUnitsSetting) {
     EXPECT_DOUBLE_EQ(call("sin", {num(M_PI / 2)}).number, 1.0);
     EXPECT_DOUBLE_EQ(call("asin", {num(1)}).number, M_PI / 2);
     EXPECT_DOUBLE_EQ(call("atan", {num(1)}).number, M_PI / 4);
-    EXPECT_EQ(call("sin", {}).status, ERR_BUILTIN_ARG);
+    EXPECT_EQ(call("sin", {}).status, SE_BUILTIN_ARG);
 }
 
 TEST_F(Builtins, NonNumbersAreFlaggedInfinitiesAreNot) {
@@ -128,7 +128,7 @@ TEST_F(Builtins, NonNumbersAreFlaggedInfinitiesAreNot) {
     EXPECT_EQ(call("sig", {num(-1000)}).shown, "{NAN}"); // exp(1000) overflows
     EXPECT_DOUBLE_EQ(call("sig", {num(1000)}).number, 1.0);
 
-    EXPECT_EQ(call("pow", {num(2)}).status, ERR_BUILTIN_ARG);
+    EXPECT_EQ(call("pow", {num(2)}).status, SE_BUILTIN_ARG);
     EXPECT_EQ(call("pow", {num(2), num(10)}).number, 1024.0);
     EXPECT_EQ(call("pow", {num(-8), num(1.0 / 3)}).shown, "{NAN}");
 
@@ -150,10 +150,10 @@ TEST_F(Builtins, SignStpAndAbsCompareExactlyAndKeepTheArgument) {
     EXPECT_EQ(call("stp", {num(0)}).number, 1.0);
     EXPECT_EQ(call("stp", {num(-0.001)}).number, 0.0);
     EXPECT_EQ(call("sign", {flagged()}).shown, "{NAN}");
-    EXPECT_EQ(call("sign", {}).status, ERR_BUILTIN_ARG);
+    EXPECT_EQ(call("sign", {}).status, SE_BUILTIN_ARG);
 
     EXPECT_EQ(call("abs", {num(-3)}).number, 3.0);
-    EXPECT_EQ(call("abs", {}).status, ERR_BUILTIN_ARG);
+    EXPECT_EQ(call("abs", {}).status, SE_BUILTIN_ARG);
     EXPECT_EQ(call("abs", {str("5.0")}).shown, "5.0");
     Outcome neg = call("abs", {str("-5.0")});
     EXPECT_EQ(neg.number, 5.0);

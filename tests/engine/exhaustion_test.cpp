@@ -47,7 +47,7 @@ protected:
     }
     int open_web(const std::string& path) {
         web_set_modified(false);
-        return web_open(path.c_str());
+        return web_open(path.c_str()).code;
     }
     int run_home() { return engine_guard([] { return run_command(false); }); }
     fs::path old_dir, work;
@@ -69,7 +69,7 @@ TEST_P(Exhaustion, EveryRunEndsCleanlyAndLeavesAUsableWeb) {
         node_fail_after(-1);
         bool oom = false;
         for (const std::string& f : ui.flashes) oom = oom || f == "OUT OF MEMORY" || f == "Out of memory";
-        if (r == -1 || oom) ++exhausted;
+        if (r == SE_OUT_OF_MEMORY || oom) ++exhausted;
         ASSERT_TRUE(r == 0 || oom || r < 0) << web << " at allocation " << k;
         expect_no_leak();
         if (HasFailure()) return;
@@ -82,7 +82,7 @@ TEST_P(Exhaustion, EveryRunEndsCleanlyAndLeavesAUsableWeb) {
         EXPECT_EQ(run_home(), 0);
         EXPECT_TRUE(ui.console == "2" || ui.console == "2.000") << web << " at allocation " << k;
         std::string saved = (work / "saved.tvx").string();
-        EXPECT_EQ(web_save_as(saved.c_str()), 0);
+        EXPECT_TRUE(web_save_as(saved.c_str()).done());
         EXPECT_EQ(open_web(saved), 0);
         EXPECT_NE(cell_find("home"), 0);
         if (HasFailure()) return;

@@ -3,11 +3,11 @@
 #include "engine_fixture.h"
 
 #include "builtins/builtins.h"
+#include "core/errors.h"
 #include "core/guard.h"
 #include "core/value.h"
 #include "io/output_stream.h"
 #include "script/run_engine.h"
-#include "script/script_errors.h"
 #include "web/cell.h"
 #include "web/navigation.h"
 #include "webfile/settings.h"

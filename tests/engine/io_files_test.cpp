@@ -2,9 +2,9 @@
 // error table.
 #include "io_test_support.h"
 
+#include "core/errors.h"
 #include "io/buffered_writer.h"
 #include "io/byte_reader.h"
-#include "io/io_errors.h"
 #include "io/keyboard_queue.h"
 
 namespace tarvex::test {
@@ -58,7 +58,7 @@ TEST_F(IoFiles, ReadErrorIsReportedOnceAndEndsTheFile) {
     ByteReader r;
     // A folder opens for reading but every read fails.
     EXPECT_EQ(read_all(dir.path().string(), r), "");
-    EXPECT_EQ(r.error, IO_ERR_READ);
+    EXPECT_EQ(r.error, SE_READ_WEB);
     EXPECT_EQ(byte_reader_next(r), BYTE_END);
     ASSERT_EQ(ui.flashes.size(), 1u);
     EXPECT_EQ(ui.flashes[0], "UNABLE TO READ FROM WEB FILE");
@@ -92,14 +92,14 @@ TEST_F(IoFiles, ShortWriteStopsTheWriter) {
     writer_start(w, f.get());
     for (int i = 0; i < IO_BLOCK_SIZE; ++i)
         ASSERT_EQ(writer_put(w, 'x'), 0);
-    EXPECT_EQ(writer_put(w, 'x'), IO_ERR_WRITE); // the full block could not be written
-    EXPECT_EQ(writer_put(w, 'y'), IO_ERR_WRITE);
-    EXPECT_EQ(writer_flush(w), IO_ERR_WRITE);
+    EXPECT_EQ(writer_put(w, 'x'), SE_WRITE_WEB); // the full block could not be written
+    EXPECT_EQ(writer_put(w, 'y'), SE_WRITE_WEB);
+    EXPECT_EQ(writer_flush(w), SE_WRITE_WEB);
 
     BufferedWriter tail;
     writer_start(tail, f.get());
     EXPECT_EQ(writer_write(tail, "abc"), 0);
-    EXPECT_EQ(writer_flush(tail), IO_ERR_WRITE); // a failed final write is not lost
+    EXPECT_EQ(writer_flush(tail), SE_WRITE_WEB); // a failed final write is not lost
 }
 
 TEST_F(IoFiles, KeyboardQueueKeepsTheLast48) {
@@ -134,6 +134,27 @@ TEST_F(IoFiles, ErrorTableAndStatusError) {
     EXPECT_EQ(status_error(-13), -13);
     EXPECT_EQ(status_error(-157), -157);
     EXPECT_EQ(ui.flashes, (std::vector<std::string>{"OUTPUT IN USE", "Unexpected Error!"}));
+
+    // The report's column differs in wording and has no text for the status
+    // line's own codes; codes outside both columns have none.
+    EXPECT_STREQ(script_error_message(SE_PRINTING_CANCELLED), "Printing cancelled");
+    EXPECT_STREQ(script_error_message(SE_READ_INPUT), "Unable to read input file");
+    EXPECT_STREQ(io_error_text(SE_READ_INPUT), "UNABLE TO READ FROM INPUT FILE");
+    EXPECT_STREQ(script_error_message(SE_OK), "");
+    EXPECT_STREQ(script_error_message(SE_INTERNAL_IO), "");
+    EXPECT_STREQ(script_error_message(-106), "");
+    EXPECT_STREQ(script_error_message(SE_EXPECTED_LPAREN), "Expected '(' ");
+    EXPECT_STREQ(io_error_text(SE_OUT_OF_MEMORY), "OUT OF MEMORY");
+    EXPECT_STREQ(io_error_text(SE_BAD_IDENTIFIER), "Unexpected Error!");
+}
+
+TEST_F(IoFiles, StatusTextsAreCutTo127Bytes) {
+    std::string exact(127, 'a'), longer = exact + "bcd";
+    status_flash(exact.c_str());
+    status_flash(longer.c_str());
+    status_show(longer.c_str());
+    EXPECT_EQ(ui.flashes, (std::vector<std::string>{exact, exact}));
+    EXPECT_EQ(ui.persistent_status, exact);
 }
 
 } // namespace

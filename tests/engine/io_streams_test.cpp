@@ -2,9 +2,9 @@
 // keyboard), end to end through the headless frontend.
 #include "io_test_support.h"
 
+#include "core/errors.h"
 #include "core/guard.h"
 #include "core/value.h"
-#include "io/io_errors.h"
 #include "io/io_file.h"
 #include "web/cell.h"
 #include "webfile/settings.h"
@@ -96,7 +96,7 @@ TEST_F(OutputTest, ConsoleOpenTwiceBatchesAndClears) {
     EXPECT_EQ(output_open(), 0);
     EXPECT_EQ(ui.console, "");
     EXPECT_EQ(ui.persistent_status, "Working...");
-    EXPECT_EQ(output_open(), IO_ERR_OUTPUT_IN_USE);
+    EXPECT_EQ(output_open(), SE_OUTPUT_IN_USE);
     std::vector<size_t> chunks;
     ui.on_console = [&](std::string_view b) { chunks.push_back(b.size()); };
     std::string text;
@@ -216,9 +216,9 @@ TEST_F(OutputTest, UnwritableOutputIsReported) {
     TempDir dir;
     settings_set_output_dest(OUT_FILE);
     settings_set_output_name(dir.file("missing/folder/out").c_str());
-    EXPECT_EQ(output_char('x'), IO_ERR_OPEN_OUTPUT);
+    EXPECT_EQ(output_char('x'), SE_OPEN_OUTPUT);
     EXPECT_FALSE(output_is_open());
-    EXPECT_EQ(output_open(), IO_ERR_OPEN_OUTPUT);
+    EXPECT_EQ(output_open(), SE_OPEN_OUTPUT);
     EXPECT_TRUE(ui.flashes.empty()); // the caller shows it
     EXPECT_EQ(output_close(), 0);
 
@@ -228,7 +228,7 @@ TEST_F(OutputTest, UnwritableOutputIsReported) {
     settings_set_output_name(dir.file("full.out").c_str());
     // A failure at the final write, when the stream closes, is reported.
     EXPECT_EQ(output_text("short"), 0);
-    EXPECT_EQ(output_close(), IO_ERR_WRITE);
+    EXPECT_EQ(output_close(), SE_WRITE_WEB);
     EXPECT_EQ(ui.flashes, V{"UNABLE TO WRITE TO WEB FILE"});
     // A failure on the way is reported once.
     ui.flashes.clear();
@@ -236,8 +236,8 @@ TEST_F(OutputTest, UnwritableOutputIsReported) {
     for (int i = 0; i < 3 * IO_BLOCK_SIZE && first_failure < 0; ++i)
         if (output_char('y') != 0) first_failure = i;
     EXPECT_EQ(first_failure, IO_BLOCK_SIZE);
-    EXPECT_EQ(output_char('y'), IO_ERR_WRITE);
-    EXPECT_EQ(output_close(), IO_ERR_WRITE);
+    EXPECT_EQ(output_char('y'), SE_WRITE_WEB);
+    EXPECT_EQ(output_close(), SE_WRITE_WEB);
     EXPECT_EQ(ui.flashes, V{"UNABLE TO WRITE TO WEB FILE"});
 }
 
@@ -268,7 +268,7 @@ TEST_F(InputTest, CellValuesThenTheEnd) {
     EXPECT_EQ(value_display(v), "12");
     value_free(v);
     EXPECT_EQ(eof_get(), 0);
-    EXPECT_EQ(input_open(), IO_ERR_INPUT_IN_USE);
+    EXPECT_EQ(input_open(), SE_INPUT_IN_USE);
 }
 
 TEST_F(InputTest, ClassificationRules) {
@@ -289,14 +289,14 @@ TEST_F(InputTest, CommentsLineEndsAndLongValues) {
 TEST_F(InputTest, MissingCellOrFileGivesNoValue) {
     from_cell("1");
     settings_set_input_name("nosuch");
-    EXPECT_EQ(input_open(), IO_ERR_INPUT_CELL);
+    EXPECT_EQ(input_open(), SE_INPUT_CELL);
     EXPECT_EQ(take_value(), "none");
     EXPECT_EQ(input_char(), 0);
     EXPECT_EQ(eof_get(), 1);
     TempDir dir;
     settings_set_input_type(IN_FILE);
     settings_set_input_name(dir.file("absent").c_str());
-    EXPECT_EQ(input_open(), IO_ERR_OPEN_INPUT);
+    EXPECT_EQ(input_open(), SE_OPEN_INPUT);
     EXPECT_EQ(input_file_name(), dir.file("absent.txt"));
     EXPECT_EQ(take_value(), "none");
     EXPECT_EQ(ui.flashes, (V{"Unable to open input", "Unable to open input"}));
@@ -373,7 +373,7 @@ TEST_F(InputTest, RunningOutOfNodesLeavesNothingBehind) {
     node_fail_after(1); // the Value, then no Text
     int rc = engine_guard([] { return take_value() == "none" ? 1 : 2; });
     node_fail_after(-1);
-    EXPECT_EQ(rc, ERR_OUT_OF_MEMORY);
+    EXPECT_EQ(rc, SE_OUT_OF_MEMORY);
     EXPECT_EQ(guard_last_reclaimed(), 0); // the half-built value was released at once
     input_close();
 }

@@ -136,7 +136,7 @@ TEST_F(Lexer, NumbersKeepTheirTextAndStopAtASecondPoint) {
 TEST_F(Lexer, IllegalCharactersBecomeErrorTokensWithoutCounting) {
     auto toks = lex_src("_x a;b \xC3\xA9");
     ASSERT_EQ(kinds(toks), K({ERROR, STRING, STRING, ERROR, STRING, ERROR, ERROR, END_OF_FILE}));
-    EXPECT_EQ(toks[0].aux, LEX_ILLEGAL_CHARACTER);
+    EXPECT_EQ(toks[0].aux, SE_ILLEGAL_CHARACTER);
     EXPECT_EQ(toks[0].b2, '_');
     EXPECT_EQ(toks[1].text, "x");
     EXPECT_EQ(toks[3].b2, ';');
@@ -212,7 +212,7 @@ TEST_F(Lexer, CellBeyondTheTableIsABadIdentifier) {
     auto toks = lex_src("c000 home c255 Home");
     ASSERT_EQ(kinds(toks), K({CELLNAME, ERROR, CELLNAME, ERROR, END_OF_FILE}));
     EXPECT_EQ(toks[0].value, 0);
-    EXPECT_EQ(toks[1].aux, LEX_BAD_IDENTIFIER);
+    EXPECT_EQ(toks[1].aux, SE_BAD_IDENTIFIER);
     EXPECT_EQ(toks[1].value, 10); // the character counter, one past the name
     EXPECT_EQ(toks[2].value, 255);
     EXPECT_EQ(toks[3].value, 19); // the end: the counter stops

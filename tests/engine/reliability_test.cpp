@@ -4,13 +4,13 @@
 #include "engine_fixture.h"
 
 #include "builtins/builtins.h"
+#include "core/errors.h"
 #include "core/guard.h"
 #include "core/value.h"
 #include "io/input_stream.h"
 #include "io/keyboard_queue.h"
 #include "io/output_stream.h"
 #include "script/run_engine.h"
-#include "script/script_errors.h"
 #include "web/cell.h"
 #include "web/navigation.h"
 #include "webfile/settings.h"
@@ -83,7 +83,7 @@ TEST_F(Reliability, ReadErrorMidFileIsReported) {
     ASSERT_NE(f, nullptr);
     int r = engine_guard([&] { return web_read(f); });
     std::fclose(f);
-    EXPECT_EQ(r, -5);
+    EXPECT_EQ(r, SE_READ_WEB);
     EXPECT_TRUE(flashed("UNABLE TO READ FROM WEB FILE"));
     EXPECT_NE(cell_find("home"), 0); // a usable web remains
     EXPECT_EQ(run_home("out(1 + 1)"), 0);
@@ -92,7 +92,7 @@ TEST_F(Reliability, ReadErrorMidFileIsReported) {
 TEST_F(Reliability, OpeningSomethingThatIsNotAWebFileLeavesAUsableWeb) {
     cell_set_text(cell_root(), "kept");
     web_set_modified(false);
-    int r = web_open(dir.c_str()); // a folder
+    int r = web_open(dir.c_str()).code; // a folder
     EXPECT_NE(r, 0);
     EXPECT_NE(cell_find("home"), 0);
     EXPECT_EQ(run_home("out(2)"), 0);
@@ -168,8 +168,8 @@ TEST_F(Reliability, ThreeHundredCellsInTheTree) {
     EXPECT_EQ(run_home("set c000 to 1 out(c000)"), 0);
     EXPECT_EQ(run_home("out(c299)"), SE_LEXICAL);
     fs::path saved = dir / "many.tvx";
-    EXPECT_EQ(web_save_as(saved.c_str()), 0);
-    EXPECT_EQ(web_open(saved.c_str()), 0);
+    EXPECT_TRUE(web_save_as(saved.c_str()).done());
+    EXPECT_TRUE(web_open(saved.c_str()).done());
     EXPECT_NE(cell_find("c299"), 0);
 }
 

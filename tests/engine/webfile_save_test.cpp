@@ -34,7 +34,7 @@ protected:
 TEST_F(WebSaveTest, FailureAtEveryStepLeavesTheOldFile) {
     make_web("old");
     std::string target = path("web.tvx");
-    ASSERT_EQ(web_save_as(target.c_str()), 0);
+    ASSERT_TRUE(web_save_as(target.c_str()).done());
     ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
     const std::string old_bytes = file_bytes(target);
     ASSERT_GT(old_bytes.size(), 4u * 2048);
@@ -45,14 +45,14 @@ TEST_F(WebSaveTest, FailureAtEveryStepLeavesTheOldFile) {
     for (int n = 1; n < 100; ++n) {
         ui.flashes.clear();
         web_save_fail_at(n);
-        int rc = web_save();
+        int rc = web_save().code;
         if (rc == 0) {
             steps = n;
             break;
         }
-        EXPECT_TRUE(rc == IO_ERR_OPEN_WEB || rc == IO_ERR_WRITE) << n;
-        EXPECT_EQ(ui.flashes.back(), rc == IO_ERR_OPEN_WEB ? "UNABLE TO OPEN WEB FILE"
-                                                           : "UNABLE TO WRITE TO WEB FILE");
+        EXPECT_TRUE(rc == SE_OPEN_WEB || rc == SE_WRITE_WEB) << n;
+        EXPECT_EQ(ui.flashes.back(),
+                  rc == SE_OPEN_WEB ? "UNABLE TO OPEN WEB FILE" : "UNABLE TO WRITE TO WEB FILE");
         EXPECT_EQ(file_bytes(target), old_bytes) << n;
         EXPECT_EQ(listing(), "web.tvx ") << n;
         EXPECT_TRUE(web_modified());
@@ -69,10 +69,10 @@ TEST_F(WebSaveTest, FailureAtEveryStepLeavesTheOldFile) {
 
 TEST_F(WebSaveTest, FailedSaveAsKeepsTheOldNameAndSaysNotSaved) {
     make_web("x");
-    ASSERT_EQ(web_save_as(path("first.tvx").c_str()), 0);
+    ASSERT_TRUE(web_save_as(path("first.tvx").c_str()).done());
     EXPECT_EQ(ui.flashes.back(), "Saved");
     web_save_fail_at(3);
-    EXPECT_EQ(web_save_as(path("second.tvx").c_str()), IO_ERR_WRITE);
+    EXPECT_EQ(web_save_as(path("second.tvx").c_str()).code, SE_WRITE_WEB);
     EXPECT_EQ(ui.flashes.back(), "Not Saved");
     EXPECT_EQ(web_file_name(), path("first.tvx"));
     EXPECT_EQ(ui.titles.back(), "first");
@@ -80,10 +80,10 @@ TEST_F(WebSaveTest, FailedSaveAsKeepsTheOldNameAndSaysNotSaved) {
 
     // The dialog: cancelled, then a name; it is offered the display name.
     web_save_fail_at(0);
-    EXPECT_EQ(web_save_as(nullptr), 1);
+    EXPECT_TRUE(web_save_as(nullptr).cancelled);
     EXPECT_EQ(ui.save_prefill, "first");
     ui.save_names.push_back(path("third.tvx"));
-    EXPECT_EQ(web_save_as(""), 0);
+    EXPECT_TRUE(web_save_as("").done());
     EXPECT_EQ(web_file_name(), path("third.tvx"));
 }
 
@@ -92,16 +92,16 @@ TEST_F(WebSaveTest, ReadOnlyOrOddTargetsAreRefused) {
     std::string target = path("ro.tvx");
     put_file(target, "precious");
     ASSERT_EQ(::chmod(target.c_str(), 0444), 0);
-    EXPECT_EQ(web_save_as(target.c_str()), IO_ERR_OPEN_WEB);
+    EXPECT_EQ(web_save_as(target.c_str()).code, SE_OPEN_WEB);
     EXPECT_EQ(ui.flashes[ui.flashes.size() - 2], "UNABLE TO OPEN WEB FILE");
     EXPECT_EQ(ui.flashes.back(), "Not Saved");
     EXPECT_EQ(file_bytes(target), "precious");
     EXPECT_EQ(mode_of(target), 0444u);
 
     std::filesystem::create_directory(path("folder"));
-    EXPECT_EQ(web_save_as(path("folder").c_str()), IO_ERR_OPEN_WEB);
-    EXPECT_EQ(web_save_as(path("missing/x.tvx").c_str()), IO_ERR_OPEN_WEB);
-    EXPECT_EQ(web_save_as((path("") + std::string(300, 'n')).c_str()), IO_ERR_OPEN_WEB);
+    EXPECT_EQ(web_save_as(path("folder").c_str()).code, SE_OPEN_WEB);
+    EXPECT_EQ(web_save_as(path("missing/x.tvx").c_str()).code, SE_OPEN_WEB);
+    EXPECT_EQ(web_save_as((path("") + std::string(300, 'n')).c_str()).code, SE_OPEN_WEB);
     EXPECT_EQ(listing(), "folder ro.tvx ");
     EXPECT_TRUE(web_modified());
 }
@@ -112,9 +112,9 @@ TEST_F(WebSaveTest, SymbolicLinkKeepsPointingAtTheSavedFile) {
     put_file(real, "<cname>home</cname><text>before</text>");
     ASSERT_EQ(::chmod(real.c_str(), 0604), 0);
     std::filesystem::create_symlink("real/web.tvx", path("link.tvx"));
-    ASSERT_EQ(web_open(path("link.tvx").c_str()), 0);
+    ASSERT_TRUE(web_open(path("link.tvx").c_str()).done());
     cell_set_text(cell_find("home"), "after");
-    ASSERT_EQ(web_save(), 0);
+    ASSERT_TRUE(web_save().done());
     EXPECT_TRUE(std::filesystem::is_symlink(path("link.tvx")));
     EXPECT_NE(file_bytes(real).find("<text>after</text>"), std::string::npos);
     EXPECT_EQ(mode_of(real), 0604u);
@@ -125,7 +125,7 @@ TEST_F(WebSaveTest, SymbolicLinkKeepsPointingAtTheSavedFile) {
 
     // A dangling link names the file to create.
     std::filesystem::create_symlink("real/new.tvx", path("dangling.tvx"));
-    EXPECT_EQ(web_save_as(path("dangling.tvx").c_str()), 0);
+    EXPECT_TRUE(web_save_as(path("dangling.tvx").c_str()).done());
     EXPECT_TRUE(std::filesystem::is_symlink(path("dangling.tvx")));
     EXPECT_NE(file_bytes(path("real/new.tvx")).find("<text>after</text>"), std::string::npos);
 }
@@ -137,7 +137,7 @@ TEST_F(WebSaveTest, SavingNeedsNoNodesAndChangesNothing) {
     std::string with_nodes = saved("a.tvx");
     uint16_t in_use = nodes_in_use();
     node_fail_after(0);
-    EXPECT_EQ(web_save_as(path("b.tvx").c_str()), 0);
+    EXPECT_TRUE(web_save_as(path("b.tvx").c_str()).done());
     node_fail_after(-1);
     EXPECT_EQ(file_bytes(path("b.tvx")), with_nodes);
     EXPECT_EQ(nodes_in_use(), in_use);
@@ -150,13 +150,13 @@ TEST_F(WebSaveTest, SaveQuestionHasThreeAnswers) {
     make_web("x");
     // Cancel: nothing happens.
     ui.save_answers = {SAVE_CANCEL};
-    EXPECT_EQ(web_new(), 1);
+    EXPECT_TRUE(web_new().cancelled);
     EXPECT_NE(cell_find("cell1"), 0);
     EXPECT_EQ(ui.boxes.back().text, "Save current changes in (untitled)?");
     EXPECT_EQ(ui.boxes.back().kind, "yesnocancel");
     // Yes on an untitled web whose save dialog is cancelled: cancelled.
     ui.save_answers = {SAVE_YES};
-    EXPECT_EQ(web_new(), 1);
+    EXPECT_TRUE(web_new().cancelled);
     EXPECT_NE(cell_find("cell1"), 0);
     // Yes with a failing save: the failure is shown and the New stops.
     std::string ro = path("ro.tvx");
@@ -164,34 +164,34 @@ TEST_F(WebSaveTest, SaveQuestionHasThreeAnswers) {
     ::chmod(ro.c_str(), 0444);
     ui.save_answers = {SAVE_YES};
     ui.save_names = {ro};
-    EXPECT_EQ(web_new(), IO_ERR_OPEN_WEB);
+    EXPECT_EQ(web_new().code, SE_OPEN_WEB);
     EXPECT_NE(cell_find("cell1"), 0);
     EXPECT_TRUE(web_modified());
     EXPECT_EQ(file_bytes(ro), "keep");
     // The question is asked before Open too, and Cancel leaves the web.
     put_file(path("other.tvx"), "<cname>other</cname>");
     ui.save_answers = {SAVE_CANCEL};
-    EXPECT_EQ(web_open(path("other.tvx").c_str()), 1);
+    EXPECT_TRUE(web_open(path("other.tvx").c_str()).cancelled);
     EXPECT_NE(cell_find("cell1"), 0);
     // Yes saves, then opens.
     ui.save_answers = {SAVE_YES};
     ui.save_names = {path("mine.web.tvx")};
-    EXPECT_EQ(web_open(path("other.tvx").c_str()), 0);
+    EXPECT_TRUE(web_open(path("other.tvx").c_str()).done());
     EXPECT_NE(cell_find("other"), 0);
     EXPECT_NE(file_bytes(path("mine.web.tvx")).find("<cname>cell1</cname>"), std::string::npos);
     // No goes on without saving; the question names the file.
     cell_set_text(cell_find("other"), "edited");
     web_set_modified(true);
     ui.save_answers = {SAVE_NO};
-    EXPECT_EQ(web_save_prompt(), 0);
+    EXPECT_TRUE(web_save_prompt().done());
     EXPECT_EQ(ui.boxes.back().text, "Save current changes in other?");
     ui.save_answers = {SAVE_NO};
-    EXPECT_EQ(web_new(), 0);
+    EXPECT_TRUE(web_new().done());
     EXPECT_EQ(cell_find("other"), 0);
     EXPECT_EQ(file_bytes(path("other.tvx")), "<cname>other</cname>");
     // An unmodified web is not asked about.
     size_t boxes = ui.boxes.size();
-    EXPECT_EQ(web_new(), 0);
+    EXPECT_TRUE(web_new().done());
     EXPECT_EQ(ui.boxes.size(), boxes);
 }
 
@@ -201,7 +201,7 @@ TEST_F(WebSaveTest, OpenResetsTheWebWhateverTheReadGives) {
     ASSERT_EQ(::chmod(path("good.tvx").c_str(), 0444), 0);
     int resets = g_resets;
     int layouts = ui.relayouts;
-    ASSERT_EQ(web_open(path("good.tvx").c_str()), 0);
+    ASSERT_TRUE(web_open(path("good.tvx").c_str()).done());
     EXPECT_EQ(g_resets, resets + 1);
     EXPECT_EQ(ui.relayouts, layouts + 1);
     EXPECT_EQ(web_file_name(), path("good.tvx"));
@@ -211,7 +211,7 @@ TEST_F(WebSaveTest, OpenResetsTheWebWhateverTheReadGives) {
     EXPECT_EQ(file_bytes(path("good.tvx")), "<ndec>4</ndec><cname>home</cname><cname>g</cname>");
 
     // A file that cannot be opened leaves the web and its name alone.
-    EXPECT_EQ(web_open(path("nothing.tvx").c_str()), IO_ERR_OPEN_WEB);
+    EXPECT_EQ(web_open(path("nothing.tvx").c_str()).code, SE_OPEN_WEB);
     EXPECT_EQ(ui.flashes.back(), "UNABLE TO OPEN WEB FILE");
     EXPECT_NE(cell_find("g"), 0);
     EXPECT_EQ(web_file_name(), path("good.tvx"));
@@ -219,7 +219,7 @@ TEST_F(WebSaveTest, OpenResetsTheWebWhateverTheReadGives) {
 
     // A read error: the web is replaced, reset and untitled.
     std::filesystem::create_directory(path("dir.tvx"));
-    EXPECT_EQ(web_open(path("dir.tvx").c_str()), IO_ERR_READ);
+    EXPECT_EQ(web_open(path("dir.tvx").c_str()).code, SE_READ_WEB);
     EXPECT_EQ(ui.flashes.back(), "UNABLE TO READ FROM WEB FILE");
     EXPECT_EQ(cell_find("g"), 0);
     EXPECT_EQ(web_file_name(), "");
@@ -229,12 +229,15 @@ TEST_F(WebSaveTest, OpenResetsTheWebWhateverTheReadGives) {
 
     // The dialog: offered the current name, cancelled; quotes are dropped
     // from a given name.
-    ASSERT_EQ(web_open(path("good.tvx").c_str()), 0);
-    EXPECT_EQ(web_open(nullptr), 1);
+    ASSERT_TRUE(web_open(path("good.tvx").c_str()).done());
+    WebOutcome cancelled = web_open(nullptr);
+    EXPECT_TRUE(cancelled.cancelled);
+    EXPECT_EQ(cancelled.code, SE_OK); // the user's choice, not a failure
+    EXPECT_FALSE(cancelled.done());
     EXPECT_EQ(ui.open_prefill, path("good.tvx"));
-    EXPECT_EQ(web_open(("\"" + path("good.tvx") + "\"").c_str()), 0);
+    EXPECT_TRUE(web_open(("\"" + path("good.tvx") + "\"").c_str()).done());
     ui.open_names = {path("good.tvx")};
-    EXPECT_EQ(web_open(""), 0);
+    EXPECT_TRUE(web_open("").done());
 }
 
 TEST_F(WebSaveTest, DisplayNames) {

@@ -58,7 +58,7 @@ TEST_F(WebFileTest, RoundTripKeepsEveryByte) {
     EXPECT_STREQ(settings_output_name(), "out&put");
 
     std::string first = saved("a.tvx");
-    ASSERT_EQ(web_open(path("a.tvx").c_str()), 0);
+    ASSERT_TRUE(web_open(path("a.tvx").c_str()).done());
     std::string second = saved("b.tvx");
     EXPECT_EQ(first, second);
     EXPECT_EQ(cell_text_of("home"), text);
@@ -86,7 +86,7 @@ TEST_F(WebFileTest, SavedNumberStaysANumberWithItsText) {
     std::string bytes = saved();
     EXPECT_NE(bytes.find("<val>3.14159</val>"), std::string::npos);
     EXPECT_NE(bytes.find("<cname>e</cname></cell>"), std::string::npos);
-    ASSERT_EQ(web_open(path("out.tvx").c_str()), 0);
+    ASSERT_TRUE(web_open(path("out.tvx").c_str()).done());
     v = cell_value(cell_find("home"));
     EXPECT_EQ(value_kind(v), VK_NUMBER);
     NodeHandle pi5 = value_new_number(3.14159);
@@ -133,7 +133,7 @@ TEST_F(WebFileTest, SettingsWordsAndIntegers) {
     std::string bytes = saved();
     EXPECT_NE(bytes.find("<odest>screen</odest>"), std::string::npos);
     EXPECT_NE(bytes.find("<ndec>8</ndec>"), std::string::npos);
-    ASSERT_EQ(web_new(), 0);
+    ASSERT_TRUE(web_new().done());
     EXPECT_EQ(settings_decimals(), 2);
     EXPECT_EQ(settings_input_type(), IN_KEYBOARD);
 }
@@ -176,7 +176,7 @@ TEST_F(WebFileTest, TolerantTagReading) {
 TEST_F(WebFileTest, InvalidNameMakesTheFileBad) {
     ASSERT_EQ(open_bytes(cells("<ndec>5</ndec><cname>a</cname><text>kept?</text>"
                                "<cname> home</cname><ndec>1</ndec><cname>b</cname>")),
-              WEB_ERR_BAD_FILE);
+              SE_BAD_WEB_FILE);
     EXPECT_EQ(ui.flashes.back(), "Bad Input File");
     EXPECT_EQ(cell_find("a"), 0);
     EXPECT_EQ(cell_table_count(), 1);
@@ -187,7 +187,7 @@ TEST_F(WebFileTest, InvalidNameMakesTheFileBad) {
 
     const std::string bad_names[] = {"", "a_", "1a", "a b", "a&amp;b", std::string(49, 'a')};
     for (const std::string& bad : bad_names)
-        EXPECT_EQ(open_bytes("<cname>" + bad + "</cname>"), WEB_ERR_BAD_FILE) << bad;
+        EXPECT_EQ(open_bytes("<cname>" + bad + "</cname>"), SE_BAD_WEB_FILE) << bad;
     EXPECT_EQ(open_bytes("<cname>" + std::string(48, 'a') + "</cname>"), 0);
 }
 
@@ -253,7 +253,7 @@ TEST_F(WebFileTest, DamagedFilesNeverCrashOrLeak) {
         if (round % 2) // tag-rich garbage
             for (size_t i = 0; i + 8 < junk.size(); i += 17) junk.replace(i, 7, "</text>");
         int rc = open_bytes(junk, "junk.tvx");
-        EXPECT_TRUE(rc == 0 || rc == WEB_ERR_BAD_FILE) << rc;
+        EXPECT_TRUE(rc == 0 || rc == SE_BAD_WEB_FILE) << rc;
         ASSERT_NE(cell_find("home"), 0);
         expect_no_leak();
     }
@@ -270,10 +270,10 @@ TEST_F(WebFileTest, RunningOutOfNodesWhileReadingAtEveryAllocation) {
     long n = 2;
     for (; rc != 0 && n < 2000; ++n) {
         node_fail_after(n);
-        rc = web_open(path("big.tvx").c_str());
+        rc = web_open(path("big.tvx").c_str()).code;
         node_fail_after(-1);
         if (rc != 0) {
-            EXPECT_EQ(rc, ERR_OUT_OF_MEMORY) << n;
+            EXPECT_EQ(rc, SE_OUT_OF_MEMORY) << n;
             EXPECT_EQ(ui.flashes.back(), "OUT OF MEMORY") << n;
             EXPECT_EQ(web_file_name(), "") << n;
             EXPECT_NE(cell_root(), 0) << n;
@@ -288,7 +288,7 @@ TEST_F(WebFileTest, RunningOutOfNodesWhileReadingAtEveryAllocation) {
 
 TEST_F(WebFileTest, ContentFillingTheStoreIsAReadErrorNotACrash) {
     std::string huge = "<cname>home</cname><text>" + std::string(400000, 'y') + "</text>";
-    EXPECT_EQ(open_bytes(huge), ERR_OUT_OF_MEMORY);
+    EXPECT_EQ(open_bytes(huge), SE_OUT_OF_MEMORY);
     EXPECT_EQ(web_file_name(), "");
     EXPECT_EQ(cell_text(cell_find("home")), 0);
     EXPECT_GT(nodes_free(), NODE_COUNT - 100);
@@ -296,7 +296,7 @@ TEST_F(WebFileTest, ContentFillingTheStoreIsAReadErrorNotACrash) {
     // Outside any guard nothing reclaims for the reader: it releases itself.
     std::FILE* f = std::fopen(path("in.tvx").c_str(), "rb");
     ASSERT_NE(f, nullptr);
-    EXPECT_EQ(web_read(f), ERR_OUT_OF_MEMORY);
+    EXPECT_EQ(web_read(f), SE_OUT_OF_MEMORY);
     std::fclose(f);
     EXPECT_GT(nodes_free(), NODE_COUNT - 100);
 }

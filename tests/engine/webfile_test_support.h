@@ -5,8 +5,8 @@
 
 #include "engine_fixture.h"
 
+#include "core/errors.h"
 #include "core/guard.h"
-#include "io/io_errors.h"
 #include "web/cell.h"
 #include "webfile/web_file.h"
 
@@ -43,7 +43,7 @@ protected:
                ("tarvex-web-" + std::to_string(::getpid()) + "-" + std::to_string(serial++));
         std::filesystem::create_directories(dir_);
         web_set_modified(false);
-        ASSERT_EQ(web_new(), 0);
+        ASSERT_TRUE(web_new().done());
     }
     void TearDown() override {
         web_save_fail_at(0);
@@ -70,12 +70,12 @@ protected:
     // Opens a file holding bytes; web_open's code.
     int open_bytes(const std::string& bytes, const std::string& name = "in.tvx") {
         put_file(path(name), bytes);
-        return web_open(path(name).c_str());
+        return web_open(path(name).c_str()).code;
     }
 
     // Saves the web to a fresh file and returns its bytes.
     std::string saved(const std::string& name = "out.tvx") {
-        EXPECT_EQ(web_save_as(path(name).c_str()), 0);
+        EXPECT_TRUE(web_save_as(path(name).c_str()).done());
         return file_bytes(path(name));
     }
 

@@ -13,6 +13,7 @@
 #include "shell/qt_frontend.h"
 #include "shell/search.h"
 #include "shell/zoom_dialog.h"
+#include "tarvex_version.h"
 #include "web/cell.h"
 #include "web/navigation.h"
 #include "webfile/settings.h"
@@ -458,7 +459,7 @@ class DialogsTest : public QObject {
         bool icon = false;
         g_answer = [&](const DialogRequest& r) {
             auto* box = qobject_cast<QMessageBox*>(r.dialog);
-            icon = box && !box->iconPixmap().isNull() && box->text() == "Tarvex   v1.2";
+            icon = box && !box->iconPixmap().isNull() && box->text() == "Tarvex   v" TARVEX_VERSION;
             return true;
         };
         dispatch_command(CMD_ABOUT);
