@@ -2,6 +2,8 @@
 // the lock-out, keyboard input, navigation, links, double-click creation,
 // focus, pane commits, the save question and closing the window. Dialogs
 // are answered through the dialogs' test hook.
+#include "gui_test_support.h"
+
 #include "core/value.h"
 #include "io/input_stream.h"
 #include "script/engine_start.h"
@@ -33,37 +35,19 @@
 #include <functional>
 
 using namespace tarvex;
+using namespace tarvex::gui_test;
 
 namespace {
 
-std::deque<DialogAnswer> g_answers;
-std::vector<DialogRequest> g_seen;
-std::vector<int> g_exits;
-
-DialogAnswer yes() { return DialogAnswer{true, SAVE_YES, {}}; }
-DialogAnswer no() { return DialogAnswer{false, SAVE_NO, {}}; }
-DialogAnswer cancel() { return DialogAnswer{false, SAVE_CANCEL, {}}; }
-DialogAnswer named(const std::string& text) { return DialogAnswer{true, SAVE_YES, text}; }
-
-bool seen(DialogKind kind, const std::string& text = {}) {
-    for (const DialogRequest& r : g_seen)
-        if (r.kind == kind && (text.empty() || r.text == text)) return true;
-    return false;
-}
-
 std::string console_text() { return editor_bytes(shell_windows().console); }
-std::string status() { return status_line_text(); }
-std::string current_name() { return current_cell() ? cell_name_string(current_cell()) : ""; }
+std::string status() {
+    return status_line_text();
+}
 
 void make_cell(const char* name) {
     shell_windows().name_box->setEditText(name);
     go_to_name();
     dispatch_command(CMD_BACK);
-}
-
-void set_pane(int view, const char* text) {
-    shell_show_view(view);
-    slot_editor(view_slot(view))->setText(QString::fromUtf8(text));
 }
 
 // Runs action from inside the event loop as soon as ready() holds (checked
@@ -99,37 +83,13 @@ class MainWindowTest : public QObject {
 
 private slots:
     void initTestCase() {
-        frontend_install(&frontend_);
-        engine_start();
-        dialogs_set_hook([](const DialogRequest& r) {
-            g_seen.push_back(r);
-            if (g_answers.empty()) return cancel();
-            DialogAnswer a = g_answers.front();
-            g_answers.pop_front();
-            return a;
-        });
-        shell_set_exit_hook([](int code) { g_exits.push_back(code); });
-        window_ = new MainWindow;
-        window_->show();
-        startup_message("");
+        window_ = window_open(frontend_, cancel());
         QVERIFY(current_cell() != 0);
     }
 
-    void init() {
-        g_answers.clear();
-        g_seen.clear();
-        g_exits.clear();
-        web_set_modified(false);
-        dispatch_command(CMD_NEW_WEB);
-        settings_set_ask_before_create(0);
-        QCOMPARE(current_name(), std::string("home"));
-    }
+    void init() { fresh_web(); }
 
-    void cleanupTestCase() {
-        web_set_modified(false);
-        delete window_;
-        frontend_install(nullptr);
-    }
+    void cleanupTestCase() { window_close(window_); }
 
     void startsOnTheListWithSixTabs() {
         QTabBar* tabs = shell_windows().tabs;
