@@ -350,6 +350,60 @@ private slots:
         QCOMPARE(focus_slot(), int(SLOT_NAME_BOX));
     }
 
+    // Alt+N and Alt+Right take the name from the pane's selection or the
+    // cell-name box; a pane's selection comes back with its cell.
+    void newCellAndForwardTakeTheSelectedOrTypedName() {
+        make_cell("there");
+        auto keys = [](int key) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key(key), Qt::AltModifier);
+        };
+        auto select = [](QsciScintilla* e, unsigned long from, long to) {
+            e->setFocus();
+            QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(e));
+            e->SendScintilla(QsciScintillaBase::SCI_SETSEL, from, to);
+        };
+        set_pane(VIEW_TEXT, "see  9fresh_ and there");
+        QsciScintilla* t = shell_windows().text;
+        select(t, 3, 12);
+        keys(Qt::Key_N);
+        QCOMPARE(current_name(), std::string("fresh"));
+        QCOMPARE(text_to_string(cell_text(cell_find("home"))),
+                 std::string("see  9fresh_ and there"));
+        keys(Qt::Key_Left);
+        QCOMPARE(current_name(), std::string("home"));
+        // The selection was kept with home and is shown again.
+        QCOMPARE(t->SendScintilla(QsciScintillaBase::SCI_GETSELECTIONSTART), 3L);
+        QCOMPARE(t->SendScintilla(QsciScintillaBase::SCI_GETSELECTIONEND), 12L);
+        select(t, 17, 22);
+        keys(Qt::Key_Right);
+        QCOMPARE(current_name(), std::string("there"));
+        keys(Qt::Key_Left);
+        select(t, 0, 0); // nothing selected: forward in the history
+        keys(Qt::Key_Right);
+        QCOMPARE(current_name(), std::string("there"));
+        select(t, 0, 0);
+        keys(Qt::Key_N); // nothing selected: the dialog asks
+        QVERIFY(seen(DLG_CELL_NAME));
+
+        QComboBox* combo = shell_windows().name_box;
+        QLineEdit* box = combo->lineEdit();
+        combo->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(combo));
+        box->selectAll();
+        QTest::keyClicks(box, "9bad");
+        keys(Qt::Key_Right); // no valid name: the box shows the current name
+        QCOMPARE(box->text(), QString("there"));
+        box->selectAll();
+        QTest::keyClicks(box, "typed_here");
+        keys(Qt::Key_Right);
+        QCOMPARE(current_name(), std::string("typed_here"));
+        box->selectAll();
+        QTest::keyClicks(box, "_x");
+        QTest::keyClick(box, Qt::Key_Return);
+        QCOMPARE(status(), std::string("Invalid cellname"));
+        QCOMPARE(current_name(), std::string("typed_here"));
+    }
+
     void switchingTabsCommitsEdits() {
         set_pane(VIEW_TEXT, "some text");
         shell_windows().tabs->setCurrentIndex(VIEW_VALUE);
