@@ -50,7 +50,7 @@ public:
     // Ends the program at once (running out of nodes during start-up).
     [[noreturn]] virtual void fatal_exit(int code) = 0;
 
-    // The cell-name dialog: what the user typed (at most 47 characters), or
+    // The cell-name dialog: what the user typed (at most CELL_NAME_TYPED_MAX characters), or
     // false when cancelled. The engine normalises and validates it.
     virtual bool cell_name_dialog(std::string& typed) { (void)typed; return false; }
 

@@ -1,6 +1,8 @@
 // Headless frontend: recording status and message boxes, scripted answers.
 #include "frontend/headless_frontend.h"
 
+#include "web/cell.h"
+
 #include <cstdlib>
 
 namespace tarvex {
@@ -107,7 +109,7 @@ SaveAnswer HeadlessFrontend::ask_save_changes(const std::string& display_name) {
 
 bool HeadlessFrontend::cell_name_dialog(std::string& typed) {
     if (cell_names.empty()) return false;
-    typed = cell_names.front().substr(0, 47);
+    typed = cell_names.front().substr(0, CELL_NAME_TYPED_MAX);
     cell_names.pop_front();
     return true;
 }

@@ -211,7 +211,7 @@ int input_char() {
         g_wait = true;
         while ((c = keyboard_pop()) < 0)
             ui_pump_once();
-        if (c == 27 || c == 3 || c == 26) return set_end();
+        if (c == KEY_ESCAPE || c == KEY_CTRL_C || c == KEY_CTRL_Z) return set_end();
     } else if (g_kind == IN_CELL) {
         const uint8_t* buf = scratch_buffer(g_scratch);
         c = buf && g_cell_pos < g_cell_len ? buf[g_cell_pos++] : 0;

@@ -6,7 +6,6 @@
 
 #include "core/errors.h"
 #include "core/guard.h"
-#include "core/value.h"
 #include "frontend/frontend.h"
 #include "io/input_stream.h"
 #include "io/keyboard_queue.h"
@@ -25,6 +24,7 @@
 #include "shell/settings_dialog.h"
 #include "shell/zoom_dialog.h"
 #include "web/cell.h"
+#include "web/cell_commands.h"
 #include "web/navigation.h"
 #include "webfile/settings.h"
 #include "webfile/web_file.h"
@@ -54,12 +54,10 @@ struct Command {
 int g_depth = 0;
 bool g_close_pending = false;
 
-const char* const LOCKED_OUT = "Operation locked out";
-
 std::string box_text() {
     QComboBox* box = shell_windows().name_box;
     if (!box) return {};
-    return box->currentText().left(47).toStdString();
+    return box->currentText().left(CELL_NAME_TYPED_MAX).toStdString();
 }
 
 void box_show_current() {
@@ -72,39 +70,11 @@ void box_close_list() {
     if (QComboBox* box = shell_windows().name_box) box->hidePopup();
 }
 
-bool is_current_name(const std::string& name) {
-    CellHandle c = current_cell();
-    return c != 0 && name_compare(cell_name(c), name.c_str()) == 0;
-}
-
-// A cell is about to be created: refused while a script is paused or waits
-// for input, since a new cell rebuilds the table under the paused script.
-bool creation_refused() {
-    if (!is_locked_out()) return false;
-    status_flash(LOCKED_OUT);
-    return true;
-}
-
-// The selection of a pane taken as a cell name: "" when nothing usable.
-std::string pane_name(QsciScintilla* e, bool& had_selection) {
+// The selection of a pane as typed text: its first CELL_NAME_TYPED_MAX
+// characters, "" when nothing is selected.
+std::string pane_selection(QsciScintilla* e) {
     std::string sel = editor_selected_bytes(e);
-    had_selection = !sel.empty();
-    QString cut = QString::fromUtf8(sel.data(), int(sel.size())).left(47);
-    std::string name = cut.toStdString();
-    name_normalize(name);
-    return name;
-}
-
-// New cell through the cell-name dialog.
-void new_cell_asking() {
-    std::string name = ask_cell_name();
-    if (name.empty()) return;
-    if (cell_find(name.c_str())) {
-        cell_go_command(name.c_str());
-        status_flash("Cell already exists, linking to it");
-    } else {
-        cell_new_command(name.c_str());
-    }
+    return QString::fromUtf8(sel.data(), int(sel.size())).left(CELL_NAME_TYPED_MAX).toStdString();
 }
 
 void show_tab(int view) { shell_show_view(view); }
@@ -199,18 +169,7 @@ void cmd_print(int, int, const std::string&) {
     CellHandle c = current_cell();
     if (!c) return;
     pane_commit(view);
-    uint8_t saved = settings_output_dest();
-    settings_set_output_dest(OUT_PRINTER);
-    if (output_open() == 0) {
-        if (view == VIEW_TEXT)
-            output_field(cell_text(c));
-        else if (view == VIEW_SCRIPT)
-            output_field(cell_script(c));
-        else
-            output_text(value_display(cell_value(c)));
-        output_close();
-    }
-    settings_set_output_dest(saved);
+    print_cell_field(c, view);
 }
 
 void cmd_editor(int id, int, const std::string&) {
@@ -263,65 +222,23 @@ void cmd_switch_focus(int, int, const std::string&) {
 void cmd_new_cell(int, int, const std::string&) {
     int slot = focus_slot();
     if (slot == SLOT_NAME_BOX) {
-        std::string text = box_text();
-        if (name_is_valid(text.c_str()) && !cell_find(text.c_str()))
-            cell_new_command(text.c_str());
-        else
-            new_cell_asking();
-        return;
-    }
-    if (slot == SLOT_LIST) {
+        new_cell_from_box(box_text());
+    } else if (slot == SLOT_LIST) {
         new_cell_asking();
-        return;
-    }
-    QsciScintilla* e = slot_editor(slot);
-    if (!e) return; // plot area
-    bool had_selection = false;
-    std::string name = pane_name(e, had_selection);
-    if (!had_selection) {
-        new_cell_asking();
-        return;
-    }
-    if (name.empty() || !name_is_valid(name.c_str())) {
-        status_flash("Invalid Cellname");
-    } else if (cell_find(name.c_str())) {
-        cell_go_command(name.c_str());
-        status_flash("Cell already exists, linking to it");
-    } else {
-        cell_new_command(name.c_str());
+    } else if (QsciScintilla* e = slot_editor(slot)) { // not the plot area
+        new_cell_from_selection(pane_selection(e));
     }
 }
 
 void cmd_forward(int, int, const std::string&) {
     int slot = focus_slot();
     if (slot == SLOT_NAME_BOX) {
-        std::string text = box_text();
-        if (!name_is_valid(text.c_str())) {
-            box_show_current();
-            return;
-        }
-        if (is_current_name(text)) {
-            go_forward();
-        } else if (cell_find(text.c_str())) {
-            cell_go_command(text.c_str());
-        } else if (!creation_refused()) {
-            cell_new_command(text.c_str());
-        }
-        return;
+        if (!forward_from_box(box_text())) box_show_current();
+    } else if (slot == SLOT_TEXT || slot == SLOT_SCRIPT || slot == SLOT_CONSOLE) {
+        forward_from_selection(pane_selection(slot_editor(slot)));
+    } else if (slot == SLOT_VALUE || slot == SLOT_LIST) {
+        go_forward();
     }
-    if (slot == SLOT_TEXT || slot == SLOT_SCRIPT || slot == SLOT_CONSOLE) {
-        bool had_selection = false;
-        std::string name = pane_name(slot_editor(slot), had_selection);
-        if (!had_selection || name.empty()) {
-            go_forward();
-        } else if (!name_is_valid(name.c_str())) {
-            status_flash("Invalid Cellname");
-        } else if (cell_find(name.c_str()) || !creation_refused()) {
-            cell_go_command(name.c_str());
-        }
-        return;
-    }
-    if (slot == SLOT_VALUE || slot == SLOT_LIST) go_forward();
 }
 
 void cmd_clone(int, int, const std::string&) { cell_clone_command(nullptr); }
@@ -362,7 +279,7 @@ void cmd_erase_plot(int, int, const std::string&) { plot_erase(); }
 
 void cmd_stop(int, int, const std::string&) {
     if (input_wait())
-        keyboard_push(27);
+        keyboard_push(KEY_ESCAPE);
     else
         run_set_stop_request(true);
 }
@@ -465,13 +382,16 @@ template <class F> void run_guarded(F&& f) {
 // Refusal of anything but the harmless while output is written.
 bool refused_during_output(int id, int code) {
     if (!output_pump_active() || allowed_during_output(id, code)) return false;
-    status_flash(id == CMD_RUN || id == CMD_RUN_TO_BRK ? "Script already running" : LOCKED_OUT);
+    status_flash(id == CMD_RUN || id == CMD_RUN_TO_BRK ? "Script already running"
+                                                       : LOCKED_OUT_TEXT);
     return true;
 }
 
 } // namespace
 
-bool is_locked_out() { return run_breakpoint_pause() || input_wait(); }
+bool is_locked_out() {
+    return commands_locked_out();
+}
 
 int command_depth() { return g_depth; }
 
@@ -487,7 +407,7 @@ void dispatch_command(int id, int code, const std::string& arg) {
     switch (cmd->guard) {
     case G_LOCKED:
         if (is_locked_out()) {
-            status_flash(LOCKED_OUT);
+            status_flash(LOCKED_OUT_TEXT);
             return;
         }
         break;
@@ -509,21 +429,11 @@ void dispatch_command(int id, int code, const std::string& arg) {
 void go_to_name() {
     if (refused_during_output(0, NOTE_NONE)) return;
     if (is_locked_out()) {
-        status_flash(LOCKED_OUT);
+        status_flash(LOCKED_OUT_TEXT);
         return;
     }
     run_guarded([] {
-        std::string text = box_text();
-        if (!name_is_valid(text.c_str())) {
-            status_flash("Invalid cellname");
-            box_show_current();
-            return;
-        }
-        if (is_current_name(text)) return;
-        if (cell_find(text.c_str()))
-            cell_go_command(text.c_str());
-        else
-            cell_new_command(text.c_str());
+        if (!go_to_name_from_box(box_text())) box_show_current();
     });
 }
 
@@ -584,7 +494,7 @@ bool close_requested() {
         // A command (a run, a report, a help topic, a paused script) is in
         // progress: end it, and close again once it has returned.
         if (input_wait())
-            keyboard_push(27);
+            keyboard_push(KEY_ESCAPE);
         else
             run_set_stop_request(true);
         g_close_pending = true;

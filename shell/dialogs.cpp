@@ -3,6 +3,7 @@
 
 #include "shell/panes.h"
 #include "tarvex_version.h"
+#include "web/cell.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -102,7 +103,7 @@ bool dialog_cell_name(std::string& typed) {
         if (dialog.exec() != QDialog::Accepted) return false;
         entered = edit->text();
     }
-    typed = entered.left(47).toStdString();
+    typed = entered.left(CELL_NAME_TYPED_MAX).toStdString();
     return !typed.empty();
 }
 

@@ -49,7 +49,7 @@ void dialogs_set_hook(DialogHook hook);
 void dialog_warn(const char* text, const char* caption);
 bool dialog_ok_cancel(const char* text, const char* caption);
 bool dialog_yes_no(const char* text, const char* caption);
-// What the user typed into "Enter New Cellname" (at most 47 characters), or
+// What the user typed into "Enter New Cellname" (at most CELL_NAME_TYPED_MAX characters), or
 // false when cancelled or empty.
 bool dialog_cell_name(std::string& typed);
 std::string dialog_open_file_name(const std::string& current);

@@ -9,11 +9,12 @@
 #include "core/value.h"
 #include "frontend/frontend.h"
 #include "io/keyboard_queue.h"
+#include "script/char_class.h"
 #include "shell/qt_frontend.h"
 #include "shell/script_style.h"
-#include "script/char_class.h"
 #include "web/cell.h"
 #include "web/navigation.h"
+#include "web/pane_state.h"
 #include "webfile/settings.h"
 
 #include <Qsci/qsciscintilla.h>
@@ -69,13 +70,9 @@ bool g_console_streaming = false;
 int g_console_pending_style = STYLE_OUTPUT;
 
 constexpr int ROLE_CELL = Qt::UserRole;
-
-// PaneState node: first visible line, selection start, selection end, and
-// three words written as 0, 1, 1.
-constexpr int PANE_FIRST_LINE = PLAIN_PAYLOAD + 0;
-constexpr int PANE_SEL_START = PLAIN_PAYLOAD + 4;
-constexpr int PANE_SEL_END = PLAIN_PAYLOAD + 8;
-constexpr int PANE_SPARE = PLAIN_PAYLOAD + 12;
+// A cell list item's label: the bytes a tree item's label buffer holds
+// (more than any cell name needs, so a name is never cut in practice).
+constexpr size_t LIST_LABEL_MAX = 128;
 
 long sci(QsciScintilla* e, unsigned msg, unsigned long w = 0, long l = 0) {
     return e->SendScintilla(msg, w, l);
@@ -162,7 +159,7 @@ public:
 
 void insert_item(NodeHandle cell) {
     std::string name = cell_name_string(cell);
-    if (name.size() > 128) name.resize(128);
+    if (name.size() > LIST_LABEL_MAX) name.resize(LIST_LABEL_MAX);
     auto* item = new CellItem(QStringList{QString::fromUtf8(name.data(), int(name.size()))});
     item->setData(0, ROLE_CELL, uint(cell));
     g_windows.list->addTopLevelItem(item);
@@ -172,34 +169,17 @@ void insert_item(NodeHandle cell) {
 }
 
 void pane_state_save(QsciScintilla* e, CellHandle c, CellField field) {
-    NodeHandle p = cell_get(c, field);
-    if (p == 0) {
-        p = node_alloc(PlainNode);
-        node_set_u32(p, PANE_SPARE, 0);
-        node_set_u32(p, PANE_SPARE + 4, 1);
-        node_set_u32(p, PANE_SPARE + 8, 1);
-        cell_put(c, field, p);
-    }
-    node_set_u32(p, PANE_FIRST_LINE, uint32_t(sci(e, QsciScintillaBase::SCI_GETFIRSTVISIBLELINE)));
-    node_set_u32(p, PANE_SEL_START, uint32_t(sci(e, QsciScintillaBase::SCI_GETSELECTIONSTART)));
-    node_set_u32(p, PANE_SEL_END, uint32_t(sci(e, QsciScintillaBase::SCI_GETSELECTIONEND)));
+    pane_state_put(c, field,
+                   {uint32_t(sci(e, QsciScintillaBase::SCI_GETFIRSTVISIBLELINE)),
+                    uint32_t(sci(e, QsciScintillaBase::SCI_GETSELECTIONSTART)),
+                    uint32_t(sci(e, QsciScintillaBase::SCI_GETSELECTIONEND))});
 }
 
 void pane_state_restore(QsciScintilla* e, CellHandle c, CellField field) {
-    NodeHandle p = cell_get(c, field);
-    if (p == 0) {
-        p = node_alloc(PlainNode);
-        node_set_u32(p, PANE_FIRST_LINE, 1);
-        node_set_u32(p, PANE_SEL_START, 0);
-        node_set_u32(p, PANE_SEL_END, 0);
-        node_set_u32(p, PANE_SPARE, 0);
-        node_set_u32(p, PANE_SPARE + 4, 1);
-        node_set_u32(p, PANE_SPARE + 8, 1);
-        cell_put(c, field, p);
-    }
+    PaneState p = pane_state_get(c, field);
     long length = sci(e, QsciScintillaBase::SCI_GETLENGTH);
-    long start = std::min<long>(node_get_u32(p, PANE_SEL_START), length);
-    long end = std::min<long>(node_get_u32(p, PANE_SEL_END), length);
+    long start = std::min<long>(p.sel_start, length);
+    long end = std::min<long>(p.sel_end, length);
     sci(e, QsciScintillaBase::SCI_SETSEL, static_cast<unsigned long>(start), end);
     sci(e, QsciScintillaBase::SCI_SCROLLCARET);
 }
@@ -444,17 +424,7 @@ void panes_commit_all() {
 }
 
 void pane_state_select(NodeHandle cell, uint32_t start, uint32_t end) {
-    NodeHandle p = cell_get(cell, CF_SCRIPT_PANE);
-    if (p == 0) {
-        p = node_alloc(PlainNode);
-        node_set_u32(p, PANE_FIRST_LINE, 1);
-        node_set_u32(p, PANE_SPARE, 0);
-        node_set_u32(p, PANE_SPARE + 4, 1);
-        node_set_u32(p, PANE_SPARE + 8, 1);
-        cell_put(cell, CF_SCRIPT_PANE, p);
-    }
-    node_set_u32(p, PANE_SEL_START, start);
-    node_set_u32(p, PANE_SEL_END, end);
+    pane_state_set_selection(cell, CF_SCRIPT_PANE, start, end);
     if (cell == current_cell() && g_windows.script)
         pane_state_restore(g_windows.script, cell, CF_SCRIPT_PANE);
 }

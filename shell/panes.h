@@ -37,6 +37,8 @@ constexpr int STYLE_PLAIN = 0;
 constexpr int STYLE_LINK = 2;
 constexpr int STYLE_OUTPUT = 3;
 
+// The link word list is rebuilt in place each idle tick in a buffer of this
+// size; names that no longer fit are not styled as links.
 constexpr int LINK_WORD_LIST_MAX = 4096;
 constexpr int TRANSIENT_STATUS_MS = 5000;
 constexpr int IDLE_TICK_MS = 1000;

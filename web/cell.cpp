@@ -330,7 +330,7 @@ void cell_set_value_text(CellHandle c, std::string_view text) {
 std::string ask_cell_name() {
     std::string typed;
     if (!frontend().cell_name_dialog(typed) || typed.empty()) return {};
-    if (typed.size() > 47) typed.resize(47);
+    if (typed.size() > CELL_NAME_TYPED_MAX) typed.resize(CELL_NAME_TYPED_MAX);
     name_normalize(typed);
     if (!name_is_valid(typed.c_str())) {
         warn_box("Bad cell name supplied", "");

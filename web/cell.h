@@ -16,6 +16,10 @@ using CellHandle = NodeHandle;
 
 constexpr int CELL_TABLE_SIZE = 256;
 constexpr int CELL_NAME_MAX = 48;
+// A name typed or selected by the user (the cell-name box and dialog, a
+// pane's selection) passes through a buffer of CELL_NAME_MAX bytes that
+// keeps its terminator, so one character fewer than a stored name.
+constexpr int CELL_NAME_TYPED_MAX = CELL_NAME_MAX - 1;
 
 // Fields of a cell entry, after the name and kind of every tree entry.
 enum CellField : int {

@@ -2,6 +2,8 @@
 // reset to their defaults whenever a web is started or read.
 #pragma once
 
+#include "web/cell.h"
+
 #include <cstdint>
 
 namespace tarvex {
@@ -13,7 +15,7 @@ constexpr int SET_REPORT_FORMAT_MAX = 256;
 constexpr int SET_SEARCH_MAX = 48;
 constexpr int SET_FONT_NAME_MAX = 255;
 constexpr int SET_PLOT_CELLS_MAX = 256;
-constexpr int SET_PLOT_CELL_MAX = 47;
+constexpr int SET_PLOT_CELL_MAX = CELL_NAME_TYPED_MAX; // a name taken out of the pair
 
 enum InputType : uint8_t { IN_KEYBOARD = 1, IN_CELL = 2, IN_FILE = 3 };
 enum OutputDest : uint8_t { OUT_SCREEN = 1, OUT_FILE = 2, OUT_PRINTER = 3 };

@@ -33,7 +33,7 @@ protected:
     void SetUp() override {
         EngineTest::SetUp();
         builtins_init();
-        ui.on_pump = [] { keyboard_push(27); };
+        ui.on_pump = [] { keyboard_push(KEY_ESCAPE); };
         old_dir = fs::current_path();
         work = fs::temp_directory_path() / ("tarvex_exhaust_" + std::to_string(::getpid()));
         fs::create_directories(work);

@@ -44,7 +44,7 @@ TEST_F(IoFiles, ReaderAddsCrBeforeLoneLfAcrossBlockBoundaries) {
         "",
     };
     for (const std::string& bytes : cases) {
-        write_file(dir.file("in"), bytes);
+        put_file(dir.file("in"), bytes);
         ByteReader r;
         EXPECT_EQ(read_all(dir.file("in"), r), with_cr(bytes)) << "length " << bytes.size();
         EXPECT_EQ(r.error, 0);
@@ -77,11 +77,11 @@ TEST_F(IoFiles, WriterWritesWholeBlocksAndTheRest) {
         EXPECT_EQ(writer_write(w, bytes.substr(0, 100)), 0);
         for (size_t i = 100; i < bytes.size(); ++i)
             EXPECT_EQ(writer_put(w, static_cast<uint8_t>(bytes[i])), 0);
-        EXPECT_EQ(read_file(dir.file("out.bin")).size(), 3u * IO_BLOCK_SIZE); // the rest waits
+        EXPECT_EQ(file_bytes(dir.file("out.bin")).size(), 3u * IO_BLOCK_SIZE); // the rest waits
         EXPECT_EQ(writer_flush(w), 0);
         EXPECT_TRUE(file_close(f));
     }
-    EXPECT_EQ(read_file(dir.file("out.bin")), bytes);
+    EXPECT_EQ(file_bytes(dir.file("out.bin")), bytes);
 }
 
 TEST_F(IoFiles, ShortWriteStopsTheWriter) {

@@ -62,7 +62,7 @@ class InputTest : public IoTest {
         ui.on_pump = [this, queue] {
             ++pumps;
             waits_seen += input_wait() ? 1 : 0;
-            if (queue->empty()) return keyboard_push(27);
+            if (queue->empty()) return keyboard_push(KEY_ESCAPE);
             for (char c : queue->front())
                 keyboard_push(static_cast<uint8_t>(c));
             queue->erase(queue->begin());
@@ -171,7 +171,7 @@ TEST_F(OutputTest, FileNamesGetTxtOnlyWhenTheFileNameHasNoDot) {
         EXPECT_EQ(ui.persistent_status, "Writing output file...");
         EXPECT_EQ(output_close(), 0);
         EXPECT_EQ(output_file_name(), c.file);
-        EXPECT_EQ(read_file(c.file), "data") << c.file;
+        EXPECT_EQ(file_bytes(c.file), "data") << c.file;
     }
     EXPECT_EQ(ui.console, ""); // nothing went to the console
 
@@ -183,7 +183,7 @@ TEST_F(OutputTest, FileNamesGetTxtOnlyWhenTheFileNameHasNoDot) {
     EXPECT_EQ(output_close(), 0);
     std::filesystem::current_path(cwd);
     EXPECT_STREQ(settings_output_name(), "./Output");
-    EXPECT_EQ(read_file(dir.file("Output.txt")), "x");
+    EXPECT_EQ(file_bytes(dir.file("Output.txt")), "x");
     EXPECT_TRUE(ui.flashes.empty());
 }
 
@@ -200,7 +200,7 @@ TEST_F(OutputTest, NewlineModesOfFileOutput) {
         output_newline();
         output_text("b\\nc\n");
         EXPECT_EQ(output_close(), 0);
-        EXPECT_EQ(read_file(dir.file("nl.txt")), want) << int(mode);
+        EXPECT_EQ(file_bytes(dir.file("nl.txt")), want) << int(mode);
     }
     // Across the writer's blocks, byte for byte.
     settings_set_newline_mode(NL_LF);
@@ -209,7 +209,7 @@ TEST_F(OutputTest, NewlineModesOfFileOutput) {
         big.push_back(static_cast<char>('A' + i % 23));
     output_text(big);
     EXPECT_EQ(output_close(), 0);
-    EXPECT_EQ(read_file(dir.file("nl.txt")), big);
+    EXPECT_EQ(file_bytes(dir.file("nl.txt")), big);
 }
 
 TEST_F(OutputTest, UnwritableOutputIsReported) {
@@ -248,7 +248,7 @@ TEST_F(OutputTest, ResetClosesWithoutWriting) {
     output_text("pending");
     streams_reset();
     EXPECT_FALSE(output_is_open());
-    EXPECT_EQ(read_file(dir.file("r.txt")), "");
+    EXPECT_EQ(file_bytes(dir.file("r.txt")), "");
     EXPECT_EQ(output_open(), 0); // open again, no "in use"
     output_close();
 }
@@ -304,7 +304,7 @@ TEST_F(InputTest, MissingCellOrFileGivesNoValue) {
 
 TEST_F(InputTest, FileValuesWithCommentsAndEcho) {
     TempDir dir;
-    write_file(dir.file("data.txt"), "1\n# comment 99\n2 'two'\nlast");
+    put_file(dir.file("data.txt"), "1\n# comment 99\n2 'two'\nlast");
     settings_set_input_type(IN_FILE);
     settings_set_input_name(dir.file("data").c_str());
     settings_set_echo(1);
@@ -316,7 +316,7 @@ TEST_F(InputTest, FileValuesWithCommentsAndEcho) {
     // An empty name reads ./Input.txt and becomes ./Input.
     input_close();
     settings_set_echo(0);
-    write_file(dir.file("Input.txt"), "42");
+    put_file(dir.file("Input.txt"), "42");
     std::filesystem::path cwd = std::filesystem::current_path();
     std::filesystem::current_path(dir.path());
     settings_set_input_name("");

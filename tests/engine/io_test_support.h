@@ -1,5 +1,6 @@
 // Shared by the stream and file tests: a fixture with the builtin tree (for
-// eof) and both streams reset, and a temporary folder removed afterwards.
+// eof) and both streams reset; temporary folders and files come from
+// temp_files.h.
 #pragma once
 
 #include "engine_fixture.h"
@@ -7,50 +8,9 @@
 #include "builtins/builtins.h"
 #include "io/input_stream.h"
 #include "io/output_stream.h"
-
-#include <atomic>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <string>
-
-#include <unistd.h>
+#include "temp_files.h"
 
 namespace tarvex::test {
-
-class TempDir {
-  public:
-    TempDir() {
-        static std::atomic<int> serial{0};
-        path_ = std::filesystem::temp_directory_path() /
-                ("tarvex-io-" + std::to_string(::getpid()) + "-" + std::to_string(serial++));
-        std::filesystem::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-    const std::filesystem::path& path() const { return path_; }
-
-  private:
-    std::filesystem::path path_;
-};
-
-inline std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-inline void write_file(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-}
 
 class IoTest : public EngineTest {
   protected:

@@ -32,7 +32,7 @@ protected:
     void SetUp() override {
         EngineTest::SetUp();
         builtins_init();
-        ui.on_pump = [] { keyboard_push(27); };
+        ui.on_pump = [] { keyboard_push(KEY_ESCAPE); };
         web_start_fresh();
         dir = fs::temp_directory_path() / ("tarvex_rel_" + std::to_string(::getpid()));
         fs::create_directories(dir);

@@ -111,7 +111,7 @@ TEST_F(Streams, KeyboardInputThroughTheQueue) {
     std::string out = run_home("in('Value?', x) out(x + 1)", &r);
     EXPECT_EQ(r, 0);
     EXPECT_EQ(out, "Value? 42");
-    ui.on_pump = [] { keyboard_push(27); }; // Stop aborts the wait
+    ui.on_pump = [] { keyboard_push(KEY_ESCAPE); }; // Stop aborts the wait
     run_home("in(x)", &r);
     EXPECT_EQ(r, SE_INPUT_ABORTED);
 }

@@ -7,59 +7,35 @@
 
 #include "core/errors.h"
 #include "core/guard.h"
+#include "temp_files.h"
 #include "web/cell.h"
 #include "webfile/web_file.h"
 
 #include <algorithm>
-#include <atomic>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 namespace tarvex::test {
-
-inline std::string file_bytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-inline void put_file(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-}
 
 class WebFileTest : public EngineTest {
 protected:
     void SetUp() override {
         EngineTest::SetUp();
-        static std::atomic<int> serial{0};
-        dir_ = std::filesystem::temp_directory_path() /
-               ("tarvex-web-" + std::to_string(::getpid()) + "-" + std::to_string(serial++));
-        std::filesystem::create_directories(dir_);
         web_set_modified(false);
         ASSERT_TRUE(web_new().done());
     }
     void TearDown() override {
         web_save_fail_at(0);
-        std::error_code ec;
-        std::filesystem::permissions(dir_, std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::add, ec);
-        std::filesystem::remove_all(dir_, ec);
         EngineTest::TearDown();
     }
 
-    std::string path(const std::string& name) const { return (dir_ / name).string(); }
+    std::string path(const std::string& name) const { return dir_.file(name); }
 
     // Names in the folder, sorted.
     std::string listing() const {
         std::vector<std::string> names;
-        for (auto& e : std::filesystem::directory_iterator(dir_))
+        for (auto& e : std::filesystem::directory_iterator(dir_.path()))
             names.push_back(e.path().filename().string());
         std::sort(names.begin(), names.end());
         std::string all;
@@ -79,7 +55,7 @@ protected:
         return file_bytes(path(name));
     }
 
-    std::filesystem::path dir_;
+    TempDir dir_{"tarvex-web"};
 };
 
 inline std::string cell_text_of(const char* name) {

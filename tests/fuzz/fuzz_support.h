@@ -16,7 +16,7 @@ namespace tarvex::fuzz {
 inline HeadlessFrontend& frontend_for_fuzzing() {
     static HeadlessFrontend* fe = [] {
         auto* f = new HeadlessFrontend;
-        f->on_pump = [] { keyboard_push(27); }; // any keyboard wait is aborted
+        f->on_pump = [] { keyboard_push(KEY_ESCAPE); }; // any keyboard wait is aborted
         frontend_install(f);
         engine_start();
         return f;

@@ -2,7 +2,10 @@
 // the error position after a failed run, script colouring, the recent webs
 // list and dropped web files, and the plot tab (painting, taps, ErasePlot,
 // PNG export). Each recent-webs test keeps its settings in its own folder.
+#include "gui_test_support.h"
+
 #include "plot/plot.h"
+#include "plot/plot_clip.h"
 #include "plot/qt/plot_paint.h"
 #include "script/engine_start.h"
 #include "shell/commands.h"
@@ -32,37 +35,13 @@
 #include <set>
 
 using namespace tarvex;
+using namespace tarvex::gui_test;
 
 namespace {
-
-std::deque<DialogAnswer> g_answers;
-std::vector<DialogRequest> g_seen;
-
-DialogAnswer no() {
-    return DialogAnswer{false, SAVE_NO, {}};
-}
-DialogAnswer named(const std::string& text) {
-    return DialogAnswer{true, SAVE_YES, text};
-}
-
-bool seen(DialogKind kind) {
-    for (const DialogRequest& r : g_seen)
-        if (r.kind == kind) return true;
-    return false;
-}
-
-std::string current_name() {
-    return current_cell() ? cell_name_string(current_cell()) : "";
-}
 
 void go(const char* name) {
     shell_windows().name_box->setEditText(name);
     go_to_name();
-}
-
-void set_pane(int view, const std::string& text) {
-    shell_show_view(view);
-    slot_editor(view_slot(view))->setText(QString::fromStdString(text));
 }
 
 std::pair<long, long> script_selection() {
@@ -95,7 +74,7 @@ int pen_pixels(const QImage& image) {
 // The widget position of the centre of surface pixel s.
 QPoint surface_to_widget(QWidget* w, QPoint s) {
     QRectF fit = plot_fit_rect(QRectF(w->rect()));
-    qreal scale = fit.width() / 240.0;
+    qreal scale = fit.width() / PLOT_SURFACE_WIDTH;
     return QPointF(fit.x() + (s.x() + 0.5) * scale, fit.y() + (s.y() + 0.5) * scale).toPoint();
 }
 
@@ -142,35 +121,12 @@ class ExtrasTest : public QObject {
     void initTestCase() {
         QCoreApplication::setOrganizationName("tarvex-extras-tests");
         fresh_settings();
-        frontend_install(&frontend_);
-        engine_start();
-        dialogs_set_hook([](const DialogRequest& r) {
-            g_seen.push_back(r);
-            if (g_answers.empty()) return DialogAnswer{};
-            DialogAnswer a = g_answers.front();
-            g_answers.pop_front();
-            return a;
-        });
-        shell_set_exit_hook([](int) {});
-        window_ = new MainWindow;
-        window_->show();
-        startup_message("");
+        window_ = window_open(frontend_, DialogAnswer{});
     }
 
-    void init() {
-        g_answers.clear();
-        g_seen.clear();
-        web_set_modified(false);
-        dispatch_command(CMD_NEW_WEB);
-        settings_set_ask_before_create(0);
-        QCOMPARE(current_name(), std::string("home"));
-    }
+    void init() { fresh_web(); }
 
-    void cleanupTestCase() {
-        web_set_modified(false);
-        delete window_;
-        frontend_install(nullptr);
-    }
+    void cleanupTestCase() { window_close(window_); }
 
     void errorSelectsTheFailingTokenOfTheCalledCell() {
         go("r");
@@ -399,7 +355,7 @@ class ExtrasTest : public QObject {
         QCOMPARE(g_seen.back().caption, std::string("Save Plot As"));
         QCOMPARE(g_seen.back().text, std::string(TARVEX_SOURCE_DIR "/examples/curve.png"));
         QImage written(path("curve.png"));
-        QCOMPARE(written.size(), QSize(240, 200));
+        QCOMPARE(written.size(), QSize(PLOT_SURFACE_WIDTH, PLOT_SURFACE_HEIGHT));
         QCOMPARE(written.convertToFormat(QImage::Format_RGB32),
                  plot_render_image(1.0).convertToFormat(QImage::Format_RGB32));
         QVERIFY(pen_pixels(written) > 100);

@@ -2,6 +2,8 @@
 // the lock-out, keyboard input, navigation, links, double-click creation,
 // focus, pane commits, the save question and closing the window. Dialogs
 // are answered through the dialogs' test hook.
+#include "gui_test_support.h"
+
 #include "core/value.h"
 #include "io/input_stream.h"
 #include "script/engine_start.h"
@@ -33,37 +35,19 @@
 #include <functional>
 
 using namespace tarvex;
+using namespace tarvex::gui_test;
 
 namespace {
 
-std::deque<DialogAnswer> g_answers;
-std::vector<DialogRequest> g_seen;
-std::vector<int> g_exits;
-
-DialogAnswer yes() { return DialogAnswer{true, SAVE_YES, {}}; }
-DialogAnswer no() { return DialogAnswer{false, SAVE_NO, {}}; }
-DialogAnswer cancel() { return DialogAnswer{false, SAVE_CANCEL, {}}; }
-DialogAnswer named(const std::string& text) { return DialogAnswer{true, SAVE_YES, text}; }
-
-bool seen(DialogKind kind, const std::string& text = {}) {
-    for (const DialogRequest& r : g_seen)
-        if (r.kind == kind && (text.empty() || r.text == text)) return true;
-    return false;
-}
-
 std::string console_text() { return editor_bytes(shell_windows().console); }
-std::string status() { return status_line_text(); }
-std::string current_name() { return current_cell() ? cell_name_string(current_cell()) : ""; }
+std::string status() {
+    return status_line_text();
+}
 
 void make_cell(const char* name) {
     shell_windows().name_box->setEditText(name);
     go_to_name();
     dispatch_command(CMD_BACK);
-}
-
-void set_pane(int view, const char* text) {
-    shell_show_view(view);
-    slot_editor(view_slot(view))->setText(QString::fromUtf8(text));
 }
 
 // Runs action from inside the event loop as soon as ready() holds (checked
@@ -99,37 +83,13 @@ class MainWindowTest : public QObject {
 
 private slots:
     void initTestCase() {
-        frontend_install(&frontend_);
-        engine_start();
-        dialogs_set_hook([](const DialogRequest& r) {
-            g_seen.push_back(r);
-            if (g_answers.empty()) return cancel();
-            DialogAnswer a = g_answers.front();
-            g_answers.pop_front();
-            return a;
-        });
-        shell_set_exit_hook([](int code) { g_exits.push_back(code); });
-        window_ = new MainWindow;
-        window_->show();
-        startup_message("");
+        window_ = window_open(frontend_, cancel());
         QVERIFY(current_cell() != 0);
     }
 
-    void init() {
-        g_answers.clear();
-        g_seen.clear();
-        g_exits.clear();
-        web_set_modified(false);
-        dispatch_command(CMD_NEW_WEB);
-        settings_set_ask_before_create(0);
-        QCOMPARE(current_name(), std::string("home"));
-    }
+    void init() { fresh_web(); }
 
-    void cleanupTestCase() {
-        web_set_modified(false);
-        delete window_;
-        frontend_install(nullptr);
-    }
+    void cleanupTestCase() { window_close(window_); }
 
     void startsOnTheListWithSixTabs() {
         QTabBar* tabs = shell_windows().tabs;
@@ -388,6 +348,60 @@ private slots:
         // The key itself is the accelerator.
         QTest::keyClick(shell_windows().text, Qt::Key_Tab);
         QCOMPARE(focus_slot(), int(SLOT_NAME_BOX));
+    }
+
+    // Alt+N and Alt+Right take the name from the pane's selection or the
+    // cell-name box; a pane's selection comes back with its cell.
+    void newCellAndForwardTakeTheSelectedOrTypedName() {
+        make_cell("there");
+        auto keys = [](int key) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key(key), Qt::AltModifier);
+        };
+        auto select = [](QsciScintilla* e, unsigned long from, long to) {
+            e->setFocus();
+            QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(e));
+            e->SendScintilla(QsciScintillaBase::SCI_SETSEL, from, to);
+        };
+        set_pane(VIEW_TEXT, "see  9fresh_ and there");
+        QsciScintilla* t = shell_windows().text;
+        select(t, 3, 12);
+        keys(Qt::Key_N);
+        QCOMPARE(current_name(), std::string("fresh"));
+        QCOMPARE(text_to_string(cell_text(cell_find("home"))),
+                 std::string("see  9fresh_ and there"));
+        keys(Qt::Key_Left);
+        QCOMPARE(current_name(), std::string("home"));
+        // The selection was kept with home and is shown again.
+        QCOMPARE(t->SendScintilla(QsciScintillaBase::SCI_GETSELECTIONSTART), 3L);
+        QCOMPARE(t->SendScintilla(QsciScintillaBase::SCI_GETSELECTIONEND), 12L);
+        select(t, 17, 22);
+        keys(Qt::Key_Right);
+        QCOMPARE(current_name(), std::string("there"));
+        keys(Qt::Key_Left);
+        select(t, 0, 0); // nothing selected: forward in the history
+        keys(Qt::Key_Right);
+        QCOMPARE(current_name(), std::string("there"));
+        select(t, 0, 0);
+        keys(Qt::Key_N); // nothing selected: the dialog asks
+        QVERIFY(seen(DLG_CELL_NAME));
+
+        QComboBox* combo = shell_windows().name_box;
+        QLineEdit* box = combo->lineEdit();
+        combo->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(combo));
+        box->selectAll();
+        QTest::keyClicks(box, "9bad");
+        keys(Qt::Key_Right); // no valid name: the box shows the current name
+        QCOMPARE(box->text(), QString("there"));
+        box->selectAll();
+        QTest::keyClicks(box, "typed_here");
+        keys(Qt::Key_Right);
+        QCOMPARE(current_name(), std::string("typed_here"));
+        box->selectAll();
+        QTest::keyClicks(box, "_x");
+        QTest::keyClick(box, Qt::Key_Return);
+        QCOMPARE(status(), std::string("Invalid cellname"));
+        QCOMPARE(current_name(), std::string("typed_here"));
     }
 
     void switchingTabsCommitsEdits() {

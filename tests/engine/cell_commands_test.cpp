@@ -1,0 +1,245 @@
+// The engine side of the name-taking commands (New Cell, Forward,
+// go-to-name), Print, and the pane state a cell keeps for its panes.
+#include "io_test_support.h"
+
+#include "core/value.h"
+#include "core/errors.h"
+#include "io/keyboard_queue.h"
+#include "web/cell_commands.h"
+#include "web/navigation.h"
+#include "web/pane_state.h"
+#include "webfile/settings.h"
+
+#include <string>
+
+namespace tarvex::test {
+namespace {
+
+const char* const EXISTS_LINKING = "Cell already exists, linking to it";
+
+class CellCommandsTest : public IoTest {
+  protected:
+    void SetUp() override {
+        IoTest::SetUp();
+        cell_create("home");
+        navigation_reset();
+    }
+    std::string cur() { return cell_name_string(current_cell()); }
+    std::string last_flash() { return ui.flashes.empty() ? "" : ui.flashes.back(); }
+    // Runs f while the input stream waits for a typed line, then ends the wait.
+    template <class F> void while_waiting_for_input(F f) {
+        settings_set_input_type(IN_KEYBOARD);
+        bool done = false;
+        ui.on_pump = [&] {
+            if (!done) {
+                done = true;
+                ASSERT_TRUE(commands_locked_out());
+                f();
+            }
+            keyboard_push(KEY_ESCAPE);
+        };
+        input_char();
+        ui.on_pump = nullptr;
+        input_close();
+    }
+};
+
+// ---- pane state ------------------------------------------------------------------
+
+TEST_F(CellCommandsTest, PaneStateStartsAtTheTopAndIsKeptPerField) {
+    CellHandle c = cell_create("a");
+    PaneState s = pane_state_get(c, CF_SCRIPT_PANE);
+    EXPECT_EQ(s.first_line, 1u);
+    EXPECT_EQ(s.sel_start, 0u);
+    EXPECT_EQ(s.sel_end, 0u);
+    EXPECT_NE(cell_get(c, CF_SCRIPT_PANE), 0);
+    EXPECT_EQ(cell_get(c, CF_TEXT_PANE), 0);
+
+    pane_state_put(c, CF_TEXT_PANE, {7, 3, 9});
+    pane_state_set_selection(c, CF_TEXT_PANE, 4, 5);
+    s = pane_state_get(c, CF_TEXT_PANE);
+    EXPECT_EQ(s.first_line, 7u);
+    EXPECT_EQ(s.sel_start, 4u);
+    EXPECT_EQ(s.sel_end, 5u);
+    EXPECT_EQ(pane_state_get(c, CF_SCRIPT_PANE).sel_end, 0u);
+
+    // Setting the selection of a cell without a state creates it first.
+    CellHandle b = cell_create("b");
+    pane_state_set_selection(b, CF_SCRIPT_PANE, 2, 6);
+    s = pane_state_get(b, CF_SCRIPT_PANE);
+    EXPECT_EQ(s.first_line, 1u);
+    EXPECT_EQ(s.sel_start, 2u);
+    EXPECT_EQ(s.sel_end, 6u);
+}
+
+TEST_F(CellCommandsTest, PaneStateGoesWithACloneAndAwayWithTheCell) {
+    CellHandle a = cell_create("a");
+    visit_new(a);
+    pane_state_put(a, CF_SCRIPT_PANE, {2, 10, 12});
+    CellHandle b = cell_clone("b");
+    ASSERT_NE(b, 0);
+    EXPECT_NE(cell_get(b, CF_SCRIPT_PANE), cell_get(a, CF_SCRIPT_PANE));
+    pane_state_set_selection(a, CF_SCRIPT_PANE, 0, 0);
+    PaneState s = pane_state_get(b, CF_SCRIPT_PANE);
+    EXPECT_EQ(s.first_line, 2u);
+    EXPECT_EQ(s.sel_start, 10u);
+    EXPECT_EQ(s.sel_end, 12u);
+    cell_delete(a); // its states are freed: the leak check at the end sees it
+}
+
+// ---- New Cell ----------------------------------------------------------------------
+
+TEST_F(CellCommandsTest, NewCellFromTheBox) {
+    new_cell_from_box("fresh");
+    EXPECT_EQ(cur(), "fresh");
+    EXPECT_TRUE(web_modified());
+
+    // An existing or invalid name asks; the dialog's answer decides.
+    ui.cell_names = {"other"};
+    new_cell_from_box("home");
+    EXPECT_EQ(cur(), "other");
+    ui.cell_names = {"fresh"};
+    new_cell_from_box("1bad");
+    EXPECT_EQ(cur(), "fresh");
+    EXPECT_EQ(last_flash(), EXISTS_LINKING);
+    new_cell_from_box("home"); // dialog cancelled
+    EXPECT_EQ(cur(), "fresh");
+}
+
+TEST_F(CellCommandsTest, NewCellFromASelection) {
+    new_cell_from_selection("  9abc_def__ ");
+    EXPECT_EQ(cur(), "abc_def");
+    new_cell_from_selection("___");
+    EXPECT_EQ(last_flash(), "Invalid Cellname");
+    new_cell_from_selection("a b");
+    EXPECT_EQ(last_flash(), "Invalid Cellname");
+    EXPECT_EQ(cell_find("a"), 0);
+    ui.flashes.clear();
+    new_cell_from_selection("home");
+    EXPECT_EQ(cur(), "home");
+    EXPECT_EQ(last_flash(), EXISTS_LINKING);
+    // Nothing selected asks.
+    ui.cell_names = {"asked"};
+    new_cell_from_selection("");
+    EXPECT_EQ(cur(), "asked");
+}
+
+TEST_F(CellCommandsTest, TheDialogTakesAtMostTheTypedLimit) {
+    std::string typed = "n" + std::string(CELL_NAME_MAX + 10, 'x');
+    ui.cell_names = {typed};
+    new_cell_asking();
+    EXPECT_EQ(cur(), typed.substr(0, CELL_NAME_TYPED_MAX));
+}
+
+TEST_F(CellCommandsTest, LockedOutOnlyWhileWaitingForInput) {
+    EXPECT_FALSE(commands_locked_out());
+    while_waiting_for_input([] {}); // checks the lock-out inside the wait
+    EXPECT_FALSE(commands_locked_out());
+}
+
+// ---- Forward ---------------------------------------------------------------------
+
+TEST_F(CellCommandsTest, ForwardFromTheBox) {
+    CellHandle p = cell_create("p");
+    visit_new(p);
+    go_back();
+    EXPECT_EQ(cur(), "home");
+
+    EXPECT_FALSE(forward_from_box("_x"));
+    EXPECT_EQ(cur(), "home");
+    EXPECT_TRUE(forward_from_box("HOME")); // the current name: forward
+    EXPECT_EQ(cur(), "p");
+    EXPECT_TRUE(forward_from_box("home"));
+    EXPECT_EQ(cur(), "home");
+    EXPECT_TRUE(forward_from_box("made"));
+    EXPECT_EQ(cur(), "made");
+    EXPECT_EQ(ui.boxes.size(), 0u); // created without a question
+}
+
+TEST_F(CellCommandsTest, ForwardFromASelection) {
+    CellHandle p = cell_create("p");
+    visit_new(p);
+    go_back();
+    forward_from_selection("");
+    EXPECT_EQ(cur(), "p");
+    forward_from_selection(" home ");
+    EXPECT_EQ(cur(), "home");
+    go_back();
+    EXPECT_EQ(cur(), "p");
+    forward_from_selection("__"); // normalises to nothing: forward
+    EXPECT_EQ(cur(), "home");
+    forward_from_selection("a-b");
+    EXPECT_EQ(last_flash(), "Invalid Cellname");
+    EXPECT_EQ(cur(), "home");
+
+    // A missing name is offered for creation.
+    settings_set_ask_before_create(1);
+    ui.answers = {false};
+    forward_from_selection("missing");
+    EXPECT_EQ(cell_find("missing"), 0);
+    ui.answers = {true};
+    forward_from_selection("missing");
+    EXPECT_EQ(cur(), "missing");
+}
+
+TEST_F(CellCommandsTest, ForwardCreatesNothingWhileLockedOut) {
+    cell_create("there");
+    while_waiting_for_input([&] {
+        EXPECT_TRUE(forward_from_box("nowhere"));
+        forward_from_selection("nowhere2");
+        EXPECT_EQ(cell_find("nowhere"), 0);
+        EXPECT_EQ(cell_find("nowhere2"), 0);
+        EXPECT_EQ(last_flash(), LOCKED_OUT_TEXT);
+        // Going to a cell that exists is still allowed.
+        forward_from_box("there");
+        EXPECT_EQ(cur(), "there");
+    });
+}
+
+// ---- go-to-name --------------------------------------------------------------------
+
+TEST_F(CellCommandsTest, GoToName) {
+    EXPECT_FALSE(go_to_name_from_box("9"));
+    EXPECT_EQ(last_flash(), "Invalid cellname");
+    EXPECT_TRUE(go_to_name_from_box("q"));
+    EXPECT_EQ(cur(), "q");
+    EXPECT_TRUE(go_to_name_from_box("home"));
+    EXPECT_EQ(cur(), "home");
+    int loads = ui.loads;
+    EXPECT_TRUE(go_to_name_from_box("Home")); // the current cell: nothing
+    EXPECT_EQ(ui.loads, loads);
+}
+
+// ---- Print -------------------------------------------------------------------------
+
+TEST_F(CellCommandsTest, PrintWritesOneFieldAndKeepsTheOutputSetting) {
+    CellHandle c = cell_create("c");
+    cell_set_text(c, "the text");
+    cell_set_script(c, "out(1)");
+    cell_set_value_text(c, "forty");
+    settings_set_output_dest(OUT_FILE);
+
+    EXPECT_EQ(print_cell_field(c, VIEW_TEXT), 0);
+    EXPECT_EQ(ui.console, "the text");
+    EXPECT_EQ(print_cell_field(c, VIEW_SCRIPT), 0);
+    EXPECT_EQ(ui.console, "out(1)");
+    EXPECT_EQ(print_cell_field(c, VIEW_VALUE), 0);
+    EXPECT_EQ(ui.console, "forty");
+    EXPECT_EQ(settings_output_dest(), OUT_FILE);
+    EXPECT_FALSE(output_is_open());
+}
+
+TEST_F(CellCommandsTest, PrintWhileOutputIsOpenChangesNothing) {
+    CellHandle c = cell_create("c");
+    cell_set_text(c, "unseen");
+    settings_set_output_dest(OUT_SCREEN);
+    ASSERT_EQ(output_open(), 0);
+    output_text("run");
+    EXPECT_EQ(print_cell_field(c, VIEW_TEXT), SE_OUTPUT_IN_USE);
+    EXPECT_EQ(settings_output_dest(), OUT_SCREEN);
+    output_close();
+    EXPECT_EQ(ui.console, "run");
+}
+
+} // namespace
+} // namespace tarvex::test

@@ -1,0 +1,98 @@
+// Shared by the GUI tests that drive the real main window: the window opened
+// and closed as the program does it, dialogs answered from a queue (and
+// recorded), the exit codes asked for, and a fresh web before each test.
+#pragma once
+
+#include "script/engine_start.h"
+#include "shell/commands.h"
+#include "shell/dialogs.h"
+#include "shell/main_window.h"
+#include "shell/panes.h"
+#include "shell/qt_frontend.h"
+#include "web/cell.h"
+#include "web/navigation.h"
+#include "webfile/settings.h"
+#include "webfile/web_file.h"
+
+#include <Qsci/qsciscintilla.h>
+#include <QtTest>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace tarvex::gui_test {
+
+// Answers for the dialogs, taken in order; every dialog asked is recorded.
+inline std::deque<DialogAnswer> g_answers;
+inline std::vector<DialogRequest> g_seen;
+// The codes the program asked to end with (the window stays).
+inline std::vector<int> g_exits;
+
+inline DialogAnswer yes() {
+    return DialogAnswer{true, SAVE_YES, {}};
+}
+inline DialogAnswer no() {
+    return DialogAnswer{false, SAVE_NO, {}};
+}
+inline DialogAnswer cancel() {
+    return DialogAnswer{false, SAVE_CANCEL, {}};
+}
+inline DialogAnswer named(const std::string& text) {
+    return DialogAnswer{true, SAVE_YES, text};
+}
+
+// Whether a dialog of kind was asked (with that text, when one is given).
+inline bool seen(DialogKind kind, const std::string& text = {}) {
+    for (const DialogRequest& r : g_seen)
+        if (r.kind == kind && (text.empty() || r.text == text)) return true;
+    return false;
+}
+
+inline std::string current_name() {
+    return current_cell() ? cell_name_string(current_cell()) : "";
+}
+
+inline void set_pane(int view, const std::string& text) {
+    shell_show_view(view);
+    slot_editor(view_slot(view))->setText(QString::fromStdString(text));
+}
+
+// The engine started and the main window shown on frontend, with the
+// dialogs answered from g_answers (an empty queue gives unanswered).
+inline MainWindow* window_open(QtFrontend& frontend, DialogAnswer unanswered) {
+    frontend_install(&frontend);
+    engine_start();
+    dialogs_set_hook([unanswered](const DialogRequest& r) {
+        g_seen.push_back(r);
+        if (g_answers.empty()) return unanswered;
+        DialogAnswer a = g_answers.front();
+        g_answers.pop_front();
+        return a;
+    });
+    shell_set_exit_hook([](int code) { g_exits.push_back(code); });
+    auto* window = new MainWindow;
+    window->show();
+    startup_message("");
+    return window;
+}
+
+inline void window_close(MainWindow* window) {
+    web_set_modified(false);
+    delete window;
+    frontend_install(nullptr);
+}
+
+// Before each test: nothing queued or recorded, a new web on "home", and
+// cells made without the creation question.
+inline void fresh_web() {
+    g_answers.clear();
+    g_seen.clear();
+    g_exits.clear();
+    web_set_modified(false);
+    dispatch_command(CMD_NEW_WEB);
+    settings_set_ask_before_create(0);
+    QCOMPARE(current_name(), std::string("home"));
+}
+
+} // namespace tarvex::gui_test
