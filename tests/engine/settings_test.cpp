@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include <string>
+#include <vector>
 
 namespace tarvex::test {
 namespace {
@@ -110,11 +111,19 @@ void write_and_read() {
     std::fclose(f);
 }
 
-TEST_F(SettingsTest, EveryWordSurvivesTheFile) {
+// The settings of a kind that the web file holds.
+std::vector<SettingId> file_settings(SettingKind kind) {
+    std::vector<SettingId> ids;
     for (int i = 0; i < S_COUNT; ++i) {
         auto id = static_cast<SettingId>(i);
+        if (setting_row(id).tag && setting_row(id).kind == kind) ids.push_back(id);
+    }
+    return ids;
+}
+
+TEST_F(SettingsTest, EveryWordSurvivesTheFile) {
+    for (SettingId id : file_settings(SK_WORD)) {
         const SettingRow& row = setting_row(id);
-        if (!row.tag || row.kind != SK_WORD) continue;
         SCOPED_TRACE(row.tag);
         ASSERT_FALSE(row.words.empty());
         for (const SettingWord& w : row.words) {
@@ -133,10 +142,10 @@ TEST_F(SettingsTest, EveryWordSurvivesTheFile) {
 }
 
 TEST_F(SettingsTest, FileNumbersAreClampedAtBothEnds) {
-    for (int i = 0; i < S_COUNT; ++i) {
-        auto id = static_cast<SettingId>(i);
+    std::vector<SettingId> ids = file_settings(SK_NUMBER);
+    EXPECT_EQ(ids.size(), 5u);
+    for (SettingId id : ids) {
         const SettingRow& row = setting_row(id);
-        if (!row.tag || row.kind != SK_NUMBER) continue;
         SCOPED_TRACE(row.tag);
         ASSERT_LT(row.lo, row.hi);
         struct {
