@@ -263,16 +263,17 @@ QWidget* build_plot(Pages& p, QWidget* parent) {
     auto* v = new QVBoxLayout(page);
     auto* top = new QHBoxLayout();
     auto* limits = new QFormLayout();
-    auto limit = [&](const char* label, const char* name) {
-        auto* e = named(new QLineEdit(page), name);
+    // Each limit's edit is named after its web file tag.
+    auto limit = [&](const char* label, SettingId id) {
+        auto* e = named(new QLineEdit(page), setting_row(id).tag);
         e->setMaxLength(READ_LIMIT_MAX);
         limits->addRow(label, e);
         return e;
     };
-    p.xmax = limit("X max", "xmax");
-    p.xmin = limit("X min", "xmin");
-    p.ymax = limit("Y max", "ymax");
-    p.ymin = limit("Y min", "ymin");
+    p.xmax = limit("X max", S_XMAX);
+    p.xmin = limit("X min", S_XMIN);
+    p.ymax = limit("Y max", S_YMAX);
+    p.ymin = limit("Y min", S_YMIN);
     top->addLayout(limits, 1);
     auto* intervals = new QGroupBox("# Intervals", page);
     auto* fi = new QFormLayout(intervals);
