@@ -86,7 +86,7 @@ int number_format(char* buf, double d, const NumberFormat& fmt) {
     static const char* const conv[3] = {"%.*f", "%.*e", "%.*g"};
     buf[0] = 0;
     if (fmt.style > 2) return 0;
-    int prec = fmt.decimals > 18 ? 18 : fmt.decimals;
+    int prec = fmt.decimals > NUMBER_PRECISION_MAX ? NUMBER_PRECISION_MAX : fmt.decimals;
     char wide[400];
     int n = format_c(wide, sizeof wide, conv[fmt.style], prec, d);
     if (n >= 0 && n <= NUMBER_TEXT_MAX) {
@@ -153,7 +153,8 @@ void format_set_defaults(const NumberFormat& fmt) {
 
 void format_set_current(const NumberFormat& fmt) {
     g_current_format.style = fmt.style < 3 ? fmt.style : g_default_format.style;
-    g_current_format.decimals = fmt.decimals < 9 ? fmt.decimals : g_default_format.decimals;
+    g_current_format.decimals =
+        fmt.decimals <= NUMBER_DECIMALS_MAX ? fmt.decimals : g_default_format.decimals;
     g_current_format.width = fmt.width <= 24 ? fmt.width : g_default_format.width;
     g_current_format.point = fmt.point;
     g_tolerance = 5.0 * std::pow(10.0, -(g_current_format.decimals + 1));

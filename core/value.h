@@ -14,6 +14,14 @@ constexpr uint8_t VF_NAN = 0x02;
 
 constexpr int NUMBER_TEXT_MAX = 24; // the number text buffer, less its terminator
 
+// The most decimals a format shows. With more, the equality tolerance (half a
+// unit of the last decimal) would fall towards the rounding error of ordinary
+// results, and numbers that should compare equal would not.
+constexpr int NUMBER_DECIMALS_MAX = 8;
+// The most digits number_format asks the C library for: a double carries
+// 17 significant digits, so further ones show only binary noise.
+constexpr int NUMBER_PRECISION_MAX = 18;
+
 struct NumberFormat {
     uint8_t style = 2; // 0 fixed, 1 expn, 2 general
     uint8_t decimals = 2;

@@ -269,7 +269,7 @@ void input_prompt(std::string_view text) {
     if (text.empty()) text = "?";
     bool console = output_to_console();
     if (console && output_is_open()) console_flush();
-    uint8_t kind = g_open ? g_kind : settings_input_type();
+    uint8_t kind = g_open ? g_kind : uint8_t(settings_input_type());
     if (kind == IN_CELL || kind == IN_FILE) {
         if (settings_echo()) output_text(text);
         return;

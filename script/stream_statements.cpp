@@ -7,7 +7,7 @@
 #include "script/interpreter.h"
 #include "script/lexer.h"
 #include "web/navigation.h"
-#include "webfile/settings.h"
+#include "webfile/setting_table.h"
 
 #include <cstring>
 #include <string>
@@ -37,16 +37,21 @@ bool literal_text(bool allow_cell, bool allow_number, std::string* out) {
     return true;
 }
 
-// The index (1-based) of text among words, compared ignoring case; 0 when
-// it is none of them.
-int word_index(const std::string& text, std::initializer_list<const char*> words) {
-    int i = 1;
-    for (const char* w : words) {
-        if (cstring_compare(text.c_str(), w) == 0) return i;
-        ++i;
-    }
-    return 0;
-}
+// The configuration words that choose one of a setting's words, with the
+// error for a literal that is not one of them.
+struct WordSetting {
+    uint8_t resword;
+    SettingId id;
+    int error;
+};
+
+constexpr WordSetting k_word_settings[] = {
+    {RW_INTYPE, S_INPUT_TYPE, SE_EXPECTED_INTYPE},
+    {RW_OUTTYPE, S_OUTPUT_DEST, SE_EXPECTED_OUTTYPE},
+    {RW_NUMFMT, S_NUMBER_STYLE, SE_BAD_NUMFMT},
+    {RW_RPTTYPE, S_REPORT_TYPE, SE_EXPECTED_RPTTYPE},
+    {RW_TRIGUNITS, S_TRIG_UNITS, SE_BAD_TRIGUNITS},
+};
 
 // Closes a stream, changes its setting and opens it again.
 template <class Change> int reopen_input(Change change) {
@@ -72,19 +77,19 @@ int stmt_set_config(CellHandle) {
         if ((r = advance()) != 0) return r;
     }
     std::string text;
+    for (const WordSetting& w : k_word_settings) {
+        if (w.resword != word) continue;
+        int v = literal_text(false, false, &text) ? setting_script_value(w.id, text.c_str()) : -1;
+        if (v < 0) return w.error;
+        auto set = [&w, v] { setting_set_number(w.id, v); };
+        if (w.id == S_INPUT_TYPE || w.id == S_OUTPUT_DEST) {
+            if ((r = advance()) != 0) return r;
+            return w.id == S_INPUT_TYPE ? reopen_input(set) : reopen_output(set);
+        }
+        set();
+        return advance();
+    }
     switch (word) {
-    case RW_INTYPE: {
-        int v = literal_text(false, false, &text) ? word_index(text, {"keyboard", "cell", "file"}) : 0;
-        if (v == 0) return SE_EXPECTED_INTYPE;
-        if ((r = advance()) != 0) return r;
-        return reopen_input([v] { settings_set_input_type(static_cast<uint8_t>(v)); });
-    }
-    case RW_OUTTYPE: {
-        int v = literal_text(false, false, &text) ? word_index(text, {"screen", "file", "printer"}) : 0;
-        if (v == 0) return SE_EXPECTED_OUTTYPE;
-        if ((r = advance()) != 0) return r;
-        return reopen_output([v] { settings_set_output_dest(static_cast<uint8_t>(v)); });
-    }
     case RW_INNAME:
         if (!literal_text(true, false, &text)) return SE_EXPECTED_INNAME;
         if ((r = advance()) != 0) return r;
@@ -97,32 +102,13 @@ int stmt_set_config(CellHandle) {
         if (!literal_text(false, false, &text)) return SE_EXPECTED_FORMAT;
         settings_set_report_format(text.c_str());
         return advance();
-    case RW_NUMFMT: {
-        int v = literal_text(false, false, &text) ? word_index(text, {"fixed", "expn", "general"}) : 0;
-        if (v == 0) return SE_BAD_NUMFMT;
-        settings_set_number_style(static_cast<uint8_t>(v - 1));
-        return advance();
-    }
     case RW_NUMDEC: {
         if (cur_kind() != NUMBER) return SE_BAD_NUMDEC;
         int16_t n = 0;
         if (num_to_int16(n, value_number(value_to_number(token_value(interp().tok)))) != 0)
             return SE_BAD_NUMDEC;
-        settings_set_decimals(static_cast<uint8_t>(n < 0 ? 0 : n > 15 ? 15 : n));
-        return advance();
-    }
-    case RW_RPTTYPE: {
-        int v = literal_text(false, false, &text)
-                    ? word_index(text, {"formatted", "inptrs", "outptrs", "trail"})
-                    : 0;
-        if (v == 0) return SE_EXPECTED_RPTTYPE;
-        settings_set_report_type(static_cast<uint8_t>(v));
-        return advance();
-    }
-    case RW_TRIGUNITS: {
-        int v = literal_text(false, false, &text) ? word_index(text, {"degrees", "radians"}) : 0;
-        if (v == 0) return SE_BAD_TRIGUNITS;
-        settings_set_trig_units(static_cast<uint8_t>(v));
+        const SettingRow& row = setting_row(S_DECIMALS);
+        setting_set_number(S_DECIMALS, setting_clamp(n, row.lo, row.script_hi));
         return advance();
     }
     default: return SE_BAD_SET;

@@ -9,7 +9,7 @@
 #include "shell/dialogs.h"
 #include "shell/panes.h"
 #include "web/cell.h"
-#include "webfile/settings.h"
+#include "webfile/setting_table.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -30,6 +30,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tarvex {
 
@@ -45,8 +46,13 @@ enum Page { PAGE_LINKS, PAGE_RPT, PAGE_OUT, PAGE_IN, PAGE_NMBR, PAGE_EXEC, PAGE_
 struct Pages {
     QTabWidget* tabs = nullptr;
     std::array<bool, PAGE_COUNT> visited{};
+    // The radio buttons of each setting shown as a group, in word order.
+    struct Choice {
+        QRadioButton* button;
+        uint8_t value;
+    };
+    std::array<std::vector<Choice>, S_COUNT> radios{};
     // Links
-    std::array<QRadioButton*, 4> link_colour{};
     QCheckBox* create_on_double_click = nullptr;
     QCheckBox* ask_before_create = nullptr;
     // Rpt
@@ -62,15 +68,7 @@ struct Pages {
     QCheckBox* echo = nullptr;
     // Nmbr
     QComboBox* digits = nullptr;
-    QRadioButton* fixed = nullptr;
-    QRadioButton* exponential = nullptr;
-    QRadioButton* general = nullptr;
-    QRadioButton* degrees = nullptr;
-    QRadioButton* radians = nullptr;
     // Exec
-    QRadioButton* generic_list = nullptr;
-    QRadioButton* formatted_list = nullptr;
-    QRadioButton* no_output = nullptr;
     QLineEdit* iterations = nullptr;
     QLineEdit* list_format = nullptr;
     // Plot
@@ -84,7 +82,6 @@ struct Pages {
     QComboBox* y_cell = nullptr;
     int x_cell_filled = -1;
     int y_cell_filled = -1;
-    std::array<QRadioButton*, 4> plot_colour{};
 };
 
 QString qs(const char* s) {
@@ -127,47 +124,65 @@ QComboBox* list(QWidget* parent, const char* name) {
     return c;
 }
 
-// A group of radio buttons; the buttons are exclusive within it.
-QGroupBox* radio_group(QWidget* parent, const char* title,
-                       std::initializer_list<const char*> labels,
-                       std::initializer_list<QRadioButton**> out, Qt::Orientation orientation) {
+// A group of radio buttons, one for each word of the setting that the
+// dialog offers. Each is named prefix + its value, or without a prefix
+// after its label ("Generic List" gives "generic_list").
+QGroupBox* word_group(Pages& p, QWidget* parent, const char* title, SettingId id,
+                      Qt::Orientation orientation, const char* prefix = nullptr) {
     auto* box = new QGroupBox(title, parent);
     QBoxLayout* layout = orientation == Qt::Horizontal
                              ? static_cast<QBoxLayout*>(new QHBoxLayout(box))
                              : static_cast<QBoxLayout*>(new QVBoxLayout(box));
-    auto o = out.begin();
-    for (const char* label : labels) {
-        auto* b = new QRadioButton(label, box);
+    for (const SettingWord& w : setting_row(id).words) {
+        if (!w.label) continue;
+        auto* b = new QRadioButton(w.label, box);
+        b->setObjectName(prefix ? QString(prefix) + QString::number(w.value)
+                                : QString(w.label).toLower().replace(' ', '_'));
         layout->addWidget(b);
-        **o++ = b;
+        p.radios[id].push_back({b, w.value});
     }
     layout->addStretch(1);
     return box;
 }
 
-void fill_list(QComboBox* c, std::initializer_list<const char*> entries, int selected) {
+// The button of the setting's value is checked, else the last one.
+void fill_group(Pages& p, SettingId id) {
+    const std::vector<Pages::Choice>& choices = p.radios[id];
+    size_t chosen = choices.size() - 1;
+    for (size_t i = 0; i < choices.size(); ++i)
+        if (choices[i].value == setting_number(id)) chosen = i;
+    for (size_t i = 0; i < choices.size(); ++i)
+        choices[i].button->setChecked(i == chosen);
+}
+
+// The value of the checked button, else of the last one.
+void apply_group(Pages& p, SettingId id) {
+    const std::vector<Pages::Choice>& choices = p.radios[id];
+    size_t chosen = choices.size() - 1;
+    for (size_t i = choices.size(); i-- > 0;)
+        if (choices[i].button->isChecked()) chosen = i;
+    setting_set_number(id, choices[chosen].value);
+}
+
+// A list of the words of a setting that the dialog offers, with the
+// setting's word selected (nothing when its value has no entry).
+void fill_words(QComboBox* c, SettingId id) {
     c->clear();
-    for (const char* e : entries)
-        c->addItem(e);
-    c->setCurrentIndex(selected >= 0 && selected < c->count() ? selected : -1);
+    for (const SettingWord& w : setting_row(id).words)
+        if (w.label) c->addItem(w.label, int(w.value));
+    c->setCurrentIndex(c->findData(int(setting_number(id))));
 }
 
-// The setting of a list: position + base, kept when nothing is selected.
-template <class Set> void apply_list(QComboBox* c, int base, Set set) {
-    if (c->currentIndex() >= 0) set(uint8_t(c->currentIndex() + base));
+// The setting of a list, kept when nothing is selected.
+void apply_words(QComboBox* c, SettingId id) {
+    if (c->currentIndex() >= 0) setting_set_number(id, c->currentData().toInt());
 }
 
-void check_one(std::initializer_list<QRadioButton*> buttons, size_t index) {
-    size_t i = 0;
-    for (QRadioButton* b : buttons)
-        b->setChecked(i++ == index);
-}
-
-// The colour of a group of four: the first three checked give 0..2, else 3.
-uint8_t colour_of(const std::array<QRadioButton*, 4>& b) {
-    for (uint8_t i = 0; i < 3; ++i)
-        if (b[i]->isChecked()) return i;
-    return 3;
+// The number typed into a digits-only edit, within the setting's range for
+// the dialog.
+void apply_number(QLineEdit* e, SettingId id) {
+    const SettingRow& row = setting_row(id);
+    setting_set_number(id, clamped_number(e->text(), uint32_t(row.lo), uint32_t(row.dialog_hi)));
 }
 
 // ---- building --------------------------------------------------------------------
@@ -175,10 +190,7 @@ uint8_t colour_of(const std::array<QRadioButton*, 4>& b) {
 QWidget* build_links(Pages& p, QWidget* parent) {
     auto* page = new QWidget(parent);
     auto* v = new QVBoxLayout(page);
-    v->addWidget(
-        radio_group(page, "Link Color", {"Red", "Green", "Blue", "Black"},
-                    {&p.link_colour[0], &p.link_colour[1], &p.link_colour[2], &p.link_colour[3]},
-                    Qt::Vertical));
+    v->addWidget(word_group(p, page, "Link Color", S_LINK_COLOUR, Qt::Vertical, "link_colour_"));
     p.create_on_double_click =
         named(new QCheckBox("Create Cell on Double Click", page), "create_on_double_click");
     p.ask_before_create =
@@ -186,45 +198,35 @@ QWidget* build_links(Pages& p, QWidget* parent) {
     v->addWidget(p.create_on_double_click);
     v->addWidget(p.ask_before_create);
     v->addStretch(1);
-    for (int i = 0; i < 4; ++i)
-        p.link_colour[i]->setObjectName(QString("link_colour_%1").arg(i));
     return page;
 }
 
-QWidget* build_rpt(Pages& p, QWidget* parent) {
-    auto* page = new QWidget(parent);
-    auto* f = new QFormLayout(page);
-    p.report_type = list(page, "report_type");
-    p.report_format = named(new QLineEdit(page), "report_format");
-    p.report_format->setMaxLength(READ_TEXT_MAX);
-    p.report_all = named(new QCheckBox("Report on All Cells", page), "report_all");
-    f->addRow("Report Type", p.report_type);
-    f->addRow("Report Format", p.report_format);
-    f->addRow(p.report_all);
-    return page;
-}
+// A page of a list, a text and, where there is one, a check box; each
+// control is created with its label and object name.
+struct ListTextPage {
+    QComboBox** list;
+    const char* list_label;
+    const char* list_name;
+    QLineEdit** text;
+    const char* text_label;
+    const char* text_name;
+    QCheckBox** check = nullptr;
+    const char* check_label = nullptr;
+    const char* check_name = nullptr;
+};
 
-QWidget* build_out(Pages& p, QWidget* parent) {
+QWidget* build_list_text(const ListTextPage& d, QWidget* parent) {
     auto* page = new QWidget(parent);
     auto* f = new QFormLayout(page);
-    p.output_dest = list(page, "output_dest");
-    p.output_name = named(new QLineEdit(page), "output_name");
-    p.output_name->setMaxLength(READ_TEXT_MAX);
-    f->addRow("Output Dest", p.output_dest);
-    f->addRow("Output Name", p.output_name);
-    return page;
-}
-
-QWidget* build_in(Pages& p, QWidget* parent) {
-    auto* page = new QWidget(parent);
-    auto* f = new QFormLayout(page);
-    p.input_source = list(page, "input_source");
-    p.input_name = named(new QLineEdit(page), "input_name");
-    p.input_name->setMaxLength(READ_TEXT_MAX);
-    p.echo = named(new QCheckBox("Echo Input", page), "echo_input");
-    f->addRow("Input Source", p.input_source);
-    f->addRow("Input Name", p.input_name);
-    f->addRow(p.echo);
+    *d.list = list(page, d.list_name);
+    *d.text = named(new QLineEdit(page), d.text_name);
+    (*d.text)->setMaxLength(READ_TEXT_MAX);
+    f->addRow(d.list_label, *d.list);
+    f->addRow(d.text_label, *d.text);
+    if (d.check) {
+        *d.check = named(new QCheckBox(d.check_label, page), d.check_name);
+        f->addRow(*d.check);
+    }
     return page;
 }
 
@@ -235,24 +237,16 @@ QWidget* build_nmbr(Pages& p, QWidget* parent) {
     p.digits = list(page, "digits");
     f->addRow("Number of Digits", p.digits);
     v->addLayout(f);
-    v->addWidget(radio_group(page, "Format", {"Fixed", "Exponential", "General"},
-                             {&p.fixed, &p.exponential, &p.general}, Qt::Horizontal));
-    v->addWidget(radio_group(page, "Trigonometry Units", {"degrees", "Radians"},
-                             {&p.degrees, &p.radians}, Qt::Horizontal));
+    v->addWidget(word_group(p, page, "Format", S_NUMBER_STYLE, Qt::Horizontal));
+    v->addWidget(word_group(p, page, "Trigonometry Units", S_TRIG_UNITS, Qt::Horizontal));
     v->addStretch(1);
-    p.fixed->setObjectName("fixed");
-    p.exponential->setObjectName("exponential");
-    p.general->setObjectName("general");
-    p.degrees->setObjectName("degrees");
-    p.radians->setObjectName("radians");
     return page;
 }
 
 QWidget* build_exec(Pages& p, QWidget* parent) {
     auto* page = new QWidget(parent);
     auto* v = new QVBoxLayout(page);
-    v->addWidget(radio_group(page, "Automatic Output", {"Generic List", "Formatted List", "None"},
-                             {&p.generic_list, &p.formatted_list, &p.no_output}, Qt::Horizontal));
+    v->addWidget(word_group(p, page, "Automatic Output", S_AUTO_OUTPUT, Qt::Horizontal));
     auto* f = new QFormLayout();
     p.iterations = digits_edit(page, "iterations");
     p.list_format = named(new QLineEdit(page), "list_format");
@@ -261,9 +255,6 @@ QWidget* build_exec(Pages& p, QWidget* parent) {
     f->addRow("List Format", p.list_format);
     v->addLayout(f);
     v->addStretch(1);
-    p.generic_list->setObjectName("generic_list");
-    p.formatted_list->setObjectName("formatted_list");
-    p.no_output->setObjectName("no_output");
     return page;
 }
 
@@ -272,16 +263,17 @@ QWidget* build_plot(Pages& p, QWidget* parent) {
     auto* v = new QVBoxLayout(page);
     auto* top = new QHBoxLayout();
     auto* limits = new QFormLayout();
-    auto limit = [&](const char* label, const char* name) {
-        auto* e = named(new QLineEdit(page), name);
+    // Each limit's edit is named after its web file tag.
+    auto limit = [&](const char* label, SettingId id) {
+        auto* e = named(new QLineEdit(page), setting_row(id).tag);
         e->setMaxLength(READ_LIMIT_MAX);
         limits->addRow(label, e);
         return e;
     };
-    p.xmax = limit("X max", "xmax");
-    p.xmin = limit("X min", "xmin");
-    p.ymax = limit("Y max", "ymax");
-    p.ymin = limit("Y min", "ymin");
+    p.xmax = limit("X max", S_XMAX);
+    p.xmin = limit("X min", S_XMIN);
+    p.ymax = limit("Y max", S_YMAX);
+    p.ymin = limit("Y min", S_YMIN);
     top->addLayout(limits, 1);
     auto* intervals = new QGroupBox("# Intervals", page);
     auto* fi = new QFormLayout(intervals);
@@ -297,13 +289,8 @@ QWidget* build_plot(Pages& p, QWidget* parent) {
     cells->addRow("X cell", p.x_cell);
     cells->addRow("Y cell", p.y_cell);
     v->addLayout(cells);
-    v->addWidget(
-        radio_group(page, "Plot Color", {"Red", "Green", "Blue", "Black"},
-                    {&p.plot_colour[0], &p.plot_colour[1], &p.plot_colour[2], &p.plot_colour[3]},
-                    Qt::Horizontal));
+    v->addWidget(word_group(p, page, "Plot Color", S_PLOT_COLOUR, Qt::Horizontal, "plot_colour_"));
     v->addStretch(1);
-    for (int i = 0; i < 4; ++i)
-        p.plot_colour[i]->setObjectName(QString("plot_colour_%1").arg(i));
     return page;
 }
 
@@ -328,42 +315,39 @@ int fill_cell_list(QComboBox* c, const char* selected) {
 void fill_page(Pages& p, int page) {
     switch (page) {
     case PAGE_LINKS:
-        for (int i = 0; i < 4; ++i)
-            p.link_colour[i]->setChecked(std::min<int>(settings_link_colour(), 3) == i);
+        fill_group(p, S_LINK_COLOUR);
         p.create_on_double_click->setChecked(settings_create_on_double_click() != 0);
         p.ask_before_create->setChecked(settings_ask_before_create() != 0);
         break;
     case PAGE_RPT:
-        fill_list(p.report_type, {"Formatted", "In Pointers", "Out Pointers", "Trail"},
-                  settings_report_type() - 1);
+        fill_words(p.report_type, S_REPORT_TYPE);
         p.report_format->setText(qs(settings_report_format()));
         p.report_all->setChecked(settings_report_all() != 0);
         break;
     case PAGE_OUT:
-        // The printer (3) has no entry: nothing is selected.
-        fill_list(p.output_dest, {"Console", "File"}, settings_output_dest() - 1);
+        fill_words(p.output_dest, S_OUTPUT_DEST);
         p.output_name->setText(qs(settings_output_name()));
         break;
     case PAGE_IN:
-        fill_list(p.input_source, {"Console", "Cell", "File"}, settings_input_type() - 1);
+        fill_words(p.input_source, S_INPUT_TYPE);
         p.input_name->setText(qs(settings_input_name()));
         p.echo->setChecked(settings_echo() != 0);
         break;
-    case PAGE_NMBR:
-        fill_list(p.digits, {"0", "1", "2", "3", "4", "5", "6", "7", "8"}, settings_decimals());
-        check_one({p.fixed, p.exponential, p.general},
-                  std::min<size_t>(settings_number_style(), 2));
-        check_one({p.degrees, p.radians}, settings_trig_units() == TRIG_DEGREES ? 0 : 1);
+    case PAGE_NMBR: {
+        const SettingRow& digits = setting_row(S_DECIMALS);
+        p.digits->clear();
+        for (int64_t n = digits.lo; n <= digits.dialog_hi; ++n)
+            p.digits->addItem(QString::number(n), int(n));
+        p.digits->setCurrentIndex(p.digits->findData(int(settings_decimals())));
+        fill_group(p, S_NUMBER_STYLE);
+        fill_group(p, S_TRIG_UNITS);
         break;
-    case PAGE_EXEC: {
-        uint8_t a = settings_auto_output();
-        check_one({p.generic_list, p.formatted_list, p.no_output}, a == AUTO_GENERIC     ? 0
-                                                                   : a == AUTO_FORMATTED ? 1
-                                                                                         : 2);
+    }
+    case PAGE_EXEC:
+        fill_group(p, S_AUTO_OUTPUT);
         p.iterations->setText(QString::number(settings_iterations()));
         p.list_format->setText(qs(settings_list_format()));
         break;
-    }
     case PAGE_PLOT:
         // The limit getters share one buffer: each text is copied at once.
         p.xmax->setText(qs(settings_xmax_text()));
@@ -374,8 +358,7 @@ void fill_page(Pages& p, int page) {
         p.y_intervals->setText(QString::number(settings_y_intervals()));
         p.x_cell_filled = fill_cell_list(p.x_cell, settings_plot_x_cell());
         p.y_cell_filled = fill_cell_list(p.y_cell, settings_plot_y_cell());
-        for (int i = 0; i < 4; ++i)
-            p.plot_colour[i]->setChecked(std::min<int>(settings_plot_colour(), 3) == i);
+        fill_group(p, S_PLOT_COLOUR);
         break;
     default:
         return;
@@ -389,48 +372,44 @@ void apply_page(Pages& p, int page) {
     ShellWindows& w = shell_windows();
     switch (page) {
     case PAGE_LINKS:
-        settings_set_link_colour(colour_of(p.link_colour));
+        apply_group(p, S_LINK_COLOUR);
         for (QsciScintilla* e : {w.text, w.value, w.script})
             if (e) editor_setup(e);
         settings_set_create_on_double_click(p.create_on_double_click->isChecked() ? 1 : 0);
         settings_set_ask_before_create(p.ask_before_create->isChecked() ? 1 : 0);
         break;
     case PAGE_RPT:
-        apply_list(p.report_type, 1, settings_set_report_type);
+        apply_words(p.report_type, S_REPORT_TYPE);
         settings_set_report_format(cut(p.report_format->text(), READ_TEXT_MAX).c_str());
         settings_set_report_all(p.report_all->isChecked() ? 1 : 0);
         break;
     case PAGE_OUT:
         settings_set_output_name(cut(p.output_name->text(), READ_TEXT_MAX).c_str());
-        apply_list(p.output_dest, 1, settings_set_output_dest);
+        apply_words(p.output_dest, S_OUTPUT_DEST);
         break;
     case PAGE_IN:
         settings_set_input_name(cut(p.input_name->text(), READ_TEXT_MAX).c_str());
         settings_set_echo(p.echo->isChecked() ? 1 : 0);
-        apply_list(p.input_source, 1, settings_set_input_type);
+        apply_words(p.input_source, S_INPUT_TYPE);
         break;
     case PAGE_NMBR:
-        apply_list(p.digits, 0, settings_set_decimals);
-        settings_set_number_style(p.fixed->isChecked() ? 0 : p.exponential->isChecked() ? 1 : 2);
-        settings_set_trig_units(p.degrees->isChecked() ? TRIG_DEGREES : TRIG_RADIANS);
+        apply_words(p.digits, S_DECIMALS);
+        apply_group(p, S_NUMBER_STYLE);
+        apply_group(p, S_TRIG_UNITS);
         break;
     case PAGE_EXEC:
-        settings_set_iterations(clamped_number(p.iterations->text(), 1, SETTINGS_ITERATIONS_MAX));
-        settings_set_auto_output(p.generic_list->isChecked()     ? AUTO_GENERIC
-                                 : p.formatted_list->isChecked() ? AUTO_FORMATTED
-                                                                 : AUTO_NONE);
+        apply_number(p.iterations, S_ITERATIONS);
+        apply_group(p, S_AUTO_OUTPUT);
         settings_set_list_format(cut(p.list_format->text(), READ_TEXT_MAX).c_str());
         break;
     case PAGE_PLOT:
-        settings_set_plot_colour(colour_of(p.plot_colour));
+        apply_group(p, S_PLOT_COLOUR);
         settings_set_xmax_text(cut(p.xmax->text(), READ_LIMIT_MAX).c_str());
         settings_set_xmin_text(cut(p.xmin->text(), READ_LIMIT_MAX).c_str());
         settings_set_ymax_text(cut(p.ymax->text(), READ_LIMIT_MAX).c_str());
         settings_set_ymin_text(cut(p.ymin->text(), READ_LIMIT_MAX).c_str());
-        settings_set_x_intervals(
-            uint8_t(clamped_number(p.x_intervals->text(), 1, SETTINGS_INTERVALS_MAX)));
-        settings_set_y_intervals(
-            uint8_t(clamped_number(p.y_intervals->text(), 1, SETTINGS_INTERVALS_MAX)));
+        apply_number(p.x_intervals, S_X_INTERVALS);
+        apply_number(p.y_intervals, S_Y_INTERVALS);
         if (p.x_cell->currentIndex() >= 0 && p.x_cell->currentIndex() != p.x_cell_filled)
             settings_set_plot_x_cell(p.x_cell->currentText().toStdString().c_str());
         if (p.y_cell->currentIndex() >= 0 && p.y_cell->currentIndex() != p.y_cell_filled)
@@ -451,9 +430,20 @@ void settings_dialog_run() {
     Pages p;
     p.tabs = named(new QTabWidget(&dialog), "settings_tabs");
     p.tabs->addTab(build_links(p, p.tabs), "Links");
-    p.tabs->addTab(build_rpt(p, p.tabs), "Rpt");
-    p.tabs->addTab(build_out(p, p.tabs), "Out");
-    p.tabs->addTab(build_in(p, p.tabs), "In");
+    p.tabs->addTab(build_list_text({&p.report_type, "Report Type", "report_type", &p.report_format,
+                                    "Report Format", "report_format", &p.report_all,
+                                    "Report on All Cells", "report_all"},
+                                   p.tabs),
+                   "Rpt");
+    p.tabs->addTab(build_list_text({&p.output_dest, "Output Dest", "output_dest", &p.output_name,
+                                    "Output Name", "output_name"},
+                                   p.tabs),
+                   "Out");
+    p.tabs->addTab(build_list_text({&p.input_source, "Input Source", "input_source", &p.input_name,
+                                    "Input Name", "input_name", &p.echo, "Echo Input",
+                                    "echo_input"},
+                                   p.tabs),
+                   "In");
     p.tabs->addTab(build_nmbr(p, p.tabs), "Nmbr");
     p.tabs->addTab(build_exec(p, p.tabs), "Exec");
     p.tabs->addTab(build_plot(p, p.tabs), "Plot");

@@ -3,10 +3,6 @@
 
 namespace tarvex {
 
-// Limits of the numbers typed into the dialog.
-constexpr int SETTINGS_ITERATIONS_MAX = 32767;
-constexpr int SETTINGS_INTERVALS_MAX = 20;
-
 // Runs the dialog. Each page is filled from the settings whenever it
 // becomes active; OK applies the pages that were shown, Cancel nothing.
 // The web is not marked modified and no stream is reopened.

@@ -1,6 +1,8 @@
 // The per-web settings.
 #include "webfile/settings.h"
 
+#include "webfile/setting_table.h"
+
 #include "core/value.h"
 
 #include <cstring>
@@ -9,13 +11,11 @@ namespace tarvex {
 
 namespace {
 
-struct Settings {
-    uint8_t input_type, echo, output_dest, newline_mode, auto_output, report_type, report_all;
-    uint8_t sout, number_style, decimals, trig_units, plotting, x_intervals, y_intervals;
-    uint8_t plot_colour, link_colour, create_on_double_click, ask_before_create, search_case;
-    uint32_t iterations, scount, font_style;
-    int32_t font_size, zoom;
-    double xmax, xmin, ymax, ymin;
+// The numbers of SK_WORD and SK_NUMBER settings, by SettingId; the texts
+// and the plot limits are kept below.
+int64_t g_number[S_COUNT];
+
+struct TextsAndLimits {
     char input_name[SET_NAME_MAX + 1];
     char output_name[SET_NAME_MAX + 1];
     char list_format[SET_LIST_FORMAT_MAX + 1];
@@ -24,20 +24,28 @@ struct Settings {
     char replace_text[SET_SEARCH_MAX + 1];
     char font_name[SET_FONT_NAME_MAX + 1];
     char plot_cells[SET_PLOT_CELLS_MAX + 1];
+    double xmax, xmin, ymax, ymin;
 };
 
-Settings g;
+TextsAndLimits g;
 SettingsHook g_plot_colour_hook = nullptr;
 char g_limit_text[NUMBER_TEXT_MAX + 1];
 char g_x_cell[SET_PLOT_CELL_MAX + 1];
 char g_y_cell[SET_PLOT_CELL_MAX + 1];
 
-void apply_number_format() {
+// A name given for one side of the plot cells is cut to this before the
+// pair is joined again: one more than a name taken out of the pair keeps, so
+// a name that long stays in the pair (and the plot refuses it at run start).
+constexpr int PLOT_JOIN_NAME_MAX = 48;
+
+NumberFormat number_format_of_settings() {
     NumberFormat f;
-    f.style = g.number_style;
-    f.decimals = g.decimals;
-    format_set_current(f);
+    f.style = static_cast<uint8_t>(g_number[S_NUMBER_STYLE]);
+    f.decimals = static_cast<uint8_t>(g_number[S_DECIMALS]);
+    return f;
 }
+
+uint8_t byte_of(SettingId id) { return static_cast<uint8_t>(g_number[id]); }
 
 const char* limit_text(double d) {
     number_format(g_limit_text, d, format_current());
@@ -67,9 +75,10 @@ void split_plot_cells() {
 }
 
 void join_plot_cells(const char* x, const char* y) {
-    char xs[49], ys[49], both[100];
-    settings_copy_cut(xs, x, 48);
-    settings_copy_cut(ys, y, 48);
+    char xs[PLOT_JOIN_NAME_MAX + 1], ys[PLOT_JOIN_NAME_MAX + 1];
+    char both[2 * PLOT_JOIN_NAME_MAX + 2];
+    settings_copy_cut(xs, x, PLOT_JOIN_NAME_MAX);
+    settings_copy_cut(ys, y, PLOT_JOIN_NAME_MAX);
     std::strcpy(both, xs);
     std::strcat(both, ",");
     std::strcat(both, ys);
@@ -92,107 +101,105 @@ void settings_copy_cut(char* dst, const char* s, int max) {
     dst[n] = 0;
 }
 
-void settings_defaults() {
-    settings_set_report_format("\\n*****\\N**************************\\n\\T\\n\\n");
-    g.report_all = 1;
-    g.report_type = RPT_FORMATTED;
-    g.output_dest = OUT_SCREEN;
-    settings_set_output_name("OUTPUT");
-    g.newline_mode = NL_LF;
-    g.input_type = IN_KEYBOARD;
-    settings_set_input_name("INPUT");
-    g.echo = 0;
-    settings_set_list_format("~\\n");
-    g.auto_output = AUTO_NONE;
-    g.iterations = 1;
-    settings_set_search_text("");
-    g.search_case = 0;
-    settings_set_replace_text("");
-    g.scount = 1;
-    g.sout = 1;
-    g.number_style = 2;
-    g.decimals = 2;
-    g.trig_units = TRIG_DEGREES;
-    NumberFormat f;
-    f.style = g.number_style;
-    f.decimals = g.decimals;
-    f.width = 24;
-    f.point = '.';
-    format_set_defaults(f);
-    g.plotting = 1;
-    g.xmax = 5;
-    g.ymax = 5;
-    g.xmin = -5;
-    g.ymin = -5;
-    g.x_intervals = 5;
-    g.y_intervals = 5;
-    settings_set_plot_cells("home,home");
-    settings_set_plot_colour(0);
-    g.create_on_double_click = 1;
-    g.ask_before_create = 1;
-    g.link_colour = 0;
-    settings_set_font_name("Tahoma");
-    g.font_size = 90;
-    g.font_style = 0;
-    g.zoom = 0;
+int64_t setting_number(SettingId id) { return g_number[id]; }
+
+void setting_set_number(SettingId id, int64_t v) {
+    const SettingRow& row = setting_row(id);
+    g_number[id] = row.setter_clamps ? setting_clamp(v, row.lo, row.hi) : v;
+    if (id == S_NUMBER_STYLE || id == S_DECIMALS) format_set_current(number_format_of_settings());
+    if (id == S_PLOT_COLOUR && g_plot_colour_hook) g_plot_colour_hook();
 }
 
-uint8_t settings_input_type() { return g.input_type; }
-void settings_set_input_type(uint8_t v) { g.input_type = v; }
+void settings_defaults() {
+    for (int i = 0; i < S_COUNT; ++i) {
+        auto id = static_cast<SettingId>(i);
+        const SettingRow& row = setting_row(id);
+        if (row.kind == SK_TEXT)
+            row.set_text(row.def_text);
+        else
+            setting_set_number(id, row.def);
+    }
+    // The default number format is the one the settings start with.
+    format_set_defaults(number_format_of_settings());
+}
+
+InputType settings_input_type() { return InputType(byte_of(S_INPUT_TYPE)); }
+uint8_t settings_echo() { return byte_of(S_ECHO); }
+OutputDest settings_output_dest() { return OutputDest(byte_of(S_OUTPUT_DEST)); }
+NewlineMode settings_newline_mode() { return NewlineMode(byte_of(S_NEWLINE_MODE)); }
+uint32_t settings_iterations() { return static_cast<uint32_t>(g_number[S_ITERATIONS]); }
+AutoOutput settings_auto_output() { return AutoOutput(byte_of(S_AUTO_OUTPUT)); }
+ReportType settings_report_type() { return ReportType(byte_of(S_REPORT_TYPE)); }
+uint8_t settings_report_all() { return byte_of(S_REPORT_ALL); }
+uint32_t settings_scount() { return static_cast<uint32_t>(g_number[S_SCOUNT]); }
+uint8_t settings_sout() { return byte_of(S_SOUT); }
+NumberStyle settings_number_style() { return NumberStyle(byte_of(S_NUMBER_STYLE)); }
+uint8_t settings_decimals() { return byte_of(S_DECIMALS); }
+TrigUnits settings_trig_units() { return TrigUnits(byte_of(S_TRIG_UNITS)); }
+uint8_t settings_plotting() { return byte_of(S_PLOTTING); }
+uint8_t settings_x_intervals() { return byte_of(S_X_INTERVALS); }
+uint8_t settings_y_intervals() { return byte_of(S_Y_INTERVALS); }
+Colour settings_plot_colour() { return Colour(byte_of(S_PLOT_COLOUR)); }
+Colour settings_link_colour() { return Colour(byte_of(S_LINK_COLOUR)); }
+uint8_t settings_create_on_double_click() { return byte_of(S_CREATE_ON_DOUBLE_CLICK); }
+uint8_t settings_ask_before_create() { return byte_of(S_ASK_BEFORE_CREATE); }
+uint8_t settings_search_case() { return byte_of(S_SEARCH_CASE); }
+int32_t settings_font_size() { return static_cast<int32_t>(g_number[S_FONT_SIZE]); }
+uint32_t settings_font_style() { return static_cast<uint32_t>(g_number[S_FONT_STYLE]); }
+int32_t settings_zoom() { return static_cast<int32_t>(g_number[S_ZOOM]); }
+
+void settings_set_input_type(uint8_t v) { setting_set_number(S_INPUT_TYPE, v); }
+void settings_set_echo(uint8_t v) { setting_set_number(S_ECHO, v); }
+void settings_set_output_dest(uint8_t v) { setting_set_number(S_OUTPUT_DEST, v); }
+void settings_set_newline_mode(uint8_t v) { setting_set_number(S_NEWLINE_MODE, v); }
+void settings_set_iterations(uint32_t v) { setting_set_number(S_ITERATIONS, v); }
+void settings_set_auto_output(uint8_t v) { setting_set_number(S_AUTO_OUTPUT, v); }
+void settings_set_report_type(uint8_t v) { setting_set_number(S_REPORT_TYPE, v); }
+void settings_set_report_all(uint8_t v) { setting_set_number(S_REPORT_ALL, v); }
+void settings_set_scount(uint32_t v) { setting_set_number(S_SCOUNT, v); }
+void settings_set_sout(uint8_t v) { setting_set_number(S_SOUT, v); }
+void settings_set_number_style(uint8_t v) { setting_set_number(S_NUMBER_STYLE, v); }
+void settings_set_decimals(uint8_t v) { setting_set_number(S_DECIMALS, v); }
+void settings_set_trig_units(uint8_t v) { setting_set_number(S_TRIG_UNITS, v); }
+void settings_set_plotting(uint8_t v) { setting_set_number(S_PLOTTING, v); }
+void settings_set_x_intervals(uint8_t v) { setting_set_number(S_X_INTERVALS, v); }
+void settings_set_y_intervals(uint8_t v) { setting_set_number(S_Y_INTERVALS, v); }
+void settings_set_plot_colour(uint8_t v) { setting_set_number(S_PLOT_COLOUR, v); }
+void settings_set_link_colour(uint8_t v) { setting_set_number(S_LINK_COLOUR, v); }
+void settings_set_create_on_double_click(uint8_t v) {
+    setting_set_number(S_CREATE_ON_DOUBLE_CLICK, v);
+}
+void settings_set_ask_before_create(uint8_t v) { setting_set_number(S_ASK_BEFORE_CREATE, v); }
+void settings_set_search_case(uint8_t v) { setting_set_number(S_SEARCH_CASE, v); }
+void settings_set_font_size(int32_t v) { setting_set_number(S_FONT_SIZE, v); }
+void settings_set_font_style(uint32_t v) { setting_set_number(S_FONT_STYLE, v); }
+void settings_set_zoom(int32_t v) { setting_set_number(S_ZOOM, v); }
+void settings_set_plot_colour_hook(SettingsHook hook) { g_plot_colour_hook = hook; }
+
 const char* settings_input_name() { return g.input_name; }
-void settings_set_input_name(const char* s) { settings_copy_cut(g.input_name, s, SET_NAME_MAX); }
-uint8_t settings_echo() { return g.echo; }
-void settings_set_echo(uint8_t v) { g.echo = v; }
-uint8_t settings_output_dest() { return g.output_dest; }
-void settings_set_output_dest(uint8_t v) { g.output_dest = v; }
 const char* settings_output_name() { return g.output_name; }
-void settings_set_output_name(const char* s) { settings_copy_cut(g.output_name, s, SET_NAME_MAX); }
-uint8_t settings_newline_mode() { return g.newline_mode; }
-void settings_set_newline_mode(uint8_t v) { g.newline_mode = v; }
 const char* settings_list_format() { return g.list_format; }
+const char* settings_report_format() { return g.report_format; }
+const char* settings_search_text() { return g.search_text; }
+const char* settings_replace_text() { return g.replace_text; }
+const char* settings_font_name() { return g.font_name; }
+
+// Each text is cut to its buffer.
+void settings_set_input_name(const char* s) { settings_copy_cut(g.input_name, s, SET_NAME_MAX); }
+void settings_set_output_name(const char* s) { settings_copy_cut(g.output_name, s, SET_NAME_MAX); }
 void settings_set_list_format(const char* s) {
     settings_copy_cut(g.list_format, s, SET_LIST_FORMAT_MAX);
 }
-uint32_t settings_iterations() { return g.iterations; }
-void settings_set_iterations(uint32_t v) { g.iterations = v; }
-uint8_t settings_auto_output() { return g.auto_output; }
-void settings_set_auto_output(uint8_t v) { g.auto_output = v; }
-uint8_t settings_report_type() { return g.report_type; }
-void settings_set_report_type(uint8_t v) { g.report_type = v; }
-const char* settings_report_format() { return g.report_format; }
 void settings_set_report_format(const char* s) {
     settings_copy_cut(g.report_format, s, SET_REPORT_FORMAT_MAX);
 }
-uint8_t settings_report_all() { return g.report_all; }
-void settings_set_report_all(uint8_t v) { g.report_all = v; }
-const char* settings_search_text() { return g.search_text; }
-void settings_set_search_text(const char* s) { settings_copy_cut(g.search_text, s, SET_SEARCH_MAX); }
-const char* settings_replace_text() { return g.replace_text; }
+void settings_set_search_text(const char* s) {
+    settings_copy_cut(g.search_text, s, SET_SEARCH_MAX);
+}
 void settings_set_replace_text(const char* s) {
     settings_copy_cut(g.replace_text, s, SET_SEARCH_MAX);
 }
-uint32_t settings_scount() { return g.scount; }
-void settings_set_scount(uint32_t v) { g.scount = v; }
-uint8_t settings_sout() { return g.sout; }
-void settings_set_sout(uint8_t v) { g.sout = v; }
-uint8_t settings_number_style() { return g.number_style; }
-void settings_set_number_style(uint8_t v) {
-    g.number_style = v;
-    apply_number_format();
-}
-uint8_t settings_decimals() { return g.decimals; }
-void settings_set_decimals(uint8_t v) {
-    g.decimals = v;
-    apply_number_format();
-}
-uint8_t settings_trig_units() { return g.trig_units; }
-void settings_set_trig_units(uint8_t v) { g.trig_units = v; }
-uint8_t settings_plotting() { return g.plotting; }
-void settings_set_plotting(uint8_t v) { g.plotting = v; }
-uint8_t settings_x_intervals() { return g.x_intervals; }
-void settings_set_x_intervals(uint8_t v) { g.x_intervals = v; }
-uint8_t settings_y_intervals() { return g.y_intervals; }
-void settings_set_y_intervals(uint8_t v) { g.y_intervals = v; }
+void settings_set_font_name(const char* s) { settings_copy_cut(g.font_name, s, SET_FONT_NAME_MAX); }
 
 const char* settings_xmax_text() { return limit_text(g.xmax); }
 const char* settings_xmin_text() { return limit_text(g.xmin); }
@@ -224,28 +231,5 @@ void settings_set_plot_y_cell(const char* s) {
     std::strcpy(x, g_x_cell);
     join_plot_cells(x, s);
 }
-
-uint8_t settings_plot_colour() { return g.plot_colour; }
-void settings_set_plot_colour(uint8_t v) {
-    g.plot_colour = v;
-    if (g_plot_colour_hook) g_plot_colour_hook();
-}
-void settings_set_plot_colour_hook(SettingsHook hook) { g_plot_colour_hook = hook; }
-uint8_t settings_link_colour() { return g.link_colour; }
-void settings_set_link_colour(uint8_t v) { g.link_colour = v; }
-uint8_t settings_create_on_double_click() { return g.create_on_double_click; }
-void settings_set_create_on_double_click(uint8_t v) { g.create_on_double_click = v; }
-uint8_t settings_ask_before_create() { return g.ask_before_create; }
-void settings_set_ask_before_create(uint8_t v) { g.ask_before_create = v; }
-uint8_t settings_search_case() { return g.search_case; }
-void settings_set_search_case(uint8_t v) { g.search_case = v; }
-const char* settings_font_name() { return g.font_name; }
-void settings_set_font_name(const char* s) { settings_copy_cut(g.font_name, s, SET_FONT_NAME_MAX); }
-int32_t settings_font_size() { return g.font_size; }
-void settings_set_font_size(int32_t v) { g.font_size = v; }
-uint32_t settings_font_style() { return g.font_style; }
-void settings_set_font_style(uint32_t v) { g.font_style = v; }
-int32_t settings_zoom() { return g.zoom; }
-void settings_set_zoom(int32_t v) { g.zoom = v < -10 ? -10 : v > 20 ? 20 : v; }
 
 } // namespace tarvex

@@ -1,5 +1,6 @@
 // The per-web settings: plain values with one getter and one setter each,
-// reset to their defaults whenever a web is started or read.
+// reset to their defaults whenever a web is started or read. What each one
+// means (tag, words, range, default) is its row in setting_table.cpp.
 #pragma once
 
 #include "web/cell.h"
@@ -17,62 +18,82 @@ constexpr int SET_FONT_NAME_MAX = 255;
 constexpr int SET_PLOT_CELLS_MAX = 256;
 constexpr int SET_PLOT_CELL_MAX = CELL_NAME_TYPED_MAX; // a name taken out of the pair
 
+// The values of the settings chosen from words; setting_table.cpp gives
+// their words. Unscoped over a byte, so a setting may hold any byte (the
+// setters do not validate) and compares with plain numbers.
 enum InputType : uint8_t { IN_KEYBOARD = 1, IN_CELL = 2, IN_FILE = 3 };
 enum OutputDest : uint8_t { OUT_SCREEN = 1, OUT_FILE = 2, OUT_PRINTER = 3 };
 enum NewlineMode : uint8_t { NL_LF = 1, NL_CR = 2, NL_CRLF = 3 };
 enum AutoOutput : uint8_t { AUTO_GENERIC = 1, AUTO_FORMATTED = 2, AUTO_NONE = 3 };
 enum ReportType : uint8_t { RPT_FORMATTED = 1, RPT_IN_POINTERS = 2, RPT_OUT_POINTERS = 3, RPT_TRAIL = 4 };
+enum NumberStyle : uint8_t { NUM_FIXED = 0, NUM_EXPONENT = 1, NUM_GENERAL = 2 };
 enum TrigUnits : uint8_t { TRIG_DEGREES = 1, TRIG_RADIANS = 2 };
+enum Colour : uint8_t { COLOUR_RED = 0, COLOUR_GREEN = 1, COLOUR_BLUE = 2, COLOUR_BLACK = 3 };
 
+// Counts (iterations, scount) are read as 16-bit integers, from a web file
+// and from the dialog alike.
+constexpr int SET_COUNT_MAX = 32767;
+// Grid intervals the dialog takes: more would crowd the plot's small frame
+// with lines (a web file may still bring up to 255).
+constexpr int SET_INTERVALS_ENTRY_MAX = 20;
+// `set numdec` keeps its number to 0..15, wider than NUMBER_DECIMALS_MAX:
+// a script that asks for 9..15 gets the default decimals back from the
+// number format, and scripts rely on that.
+constexpr int SET_SCRIPT_DECIMALS_MAX = 15;
+
+// Every setting is a row of setting_table.cpp (web file tag, words, range,
+// default); these are the typed accessors the rest of the program uses.
 void settings_defaults();
 
-// Stored in the web file (tag in brackets).
-uint8_t settings_input_type();            // isrc
+InputType settings_input_type();
+const char* settings_input_name();
+uint8_t settings_echo();
+OutputDest settings_output_dest();
+const char* settings_output_name();
+NewlineMode settings_newline_mode();
+const char* settings_list_format();
+uint32_t settings_iterations();
+AutoOutput settings_auto_output();
+ReportType settings_report_type();
+const char* settings_report_format();
+uint8_t settings_report_all();
+const char* settings_search_text();
+const char* settings_replace_text();
+uint32_t settings_scount();
+uint8_t settings_sout();
+NumberStyle settings_number_style();
+uint8_t settings_decimals();
+TrigUnits settings_trig_units();
+uint8_t settings_plotting();
+uint8_t settings_x_intervals();
+uint8_t settings_y_intervals();
+
+// The setters take any byte: the readers, the `set` statement and the
+// dialog keep values in range.
 void settings_set_input_type(uint8_t v);
-const char* settings_input_name();        // iname
 void settings_set_input_name(const char* s);
-uint8_t settings_echo();                  // iecho
 void settings_set_echo(uint8_t v);
-uint8_t settings_output_dest();           // odest
 void settings_set_output_dest(uint8_t v);
-const char* settings_output_name();       // oname
 void settings_set_output_name(const char* s);
-uint8_t settings_newline_mode();          // onewl
 void settings_set_newline_mode(uint8_t v);
-const char* settings_list_format();       // cfmt
 void settings_set_list_format(const char* s);
-uint32_t settings_iterations();           // citer
 void settings_set_iterations(uint32_t v);
-uint8_t settings_auto_output();           // cdisp
 void settings_set_auto_output(uint8_t v);
-uint8_t settings_report_type();           // rtype
 void settings_set_report_type(uint8_t v);
-const char* settings_report_format();     // rfmt
 void settings_set_report_format(const char* s);
-uint8_t settings_report_all();            // rall
 void settings_set_report_all(uint8_t v);
-const char* settings_search_text();       // starg
 void settings_set_search_text(const char* s);
-const char* settings_replace_text();      // srpl
 void settings_set_replace_text(const char* s);
-uint32_t settings_scount();               // scount
 void settings_set_scount(uint32_t v);
-uint8_t settings_sout();                  // sout
 void settings_set_sout(uint8_t v);
-uint8_t settings_number_style();          // nfmt
 void settings_set_number_style(uint8_t v);
-uint8_t settings_decimals();              // ndec
 void settings_set_decimals(uint8_t v);
-uint8_t settings_trig_units();            // nang
 void settings_set_trig_units(uint8_t v);
-uint8_t settings_plotting();              // pltng
 void settings_set_plotting(uint8_t v);
-uint8_t settings_x_intervals();           // xintrvls
 void settings_set_x_intervals(uint8_t v);
-uint8_t settings_y_intervals();           // yintrvls
 void settings_set_y_intervals(uint8_t v);
 
-// Plot limits (xmax, xmin, ymax, ymin). The text getters format with the
+// Plot limits. The text getters format with the
 // current number format into one shared buffer; the setters read the number
 // at the start of the text (0 when there is none).
 const char* settings_xmax_text();
@@ -88,32 +109,33 @@ double settings_xmin();
 double settings_ymax();
 double settings_ymin();
 
-// Plot cells (xycells): "x name,y name".
+// Plot cells: "x name,y name".
 const char* settings_plot_cells();
-void settings_set_plot_cells(const char* s);
 const char* settings_plot_x_cell(); // own 48-byte buffer
 const char* settings_plot_y_cell(); // own 48-byte buffer
+void settings_set_plot_cells(const char* s);
 void settings_set_plot_x_cell(const char* s);
 void settings_set_plot_y_cell(const char* s);
 
 // Not stored in the web file.
-uint8_t settings_plot_colour();
-void settings_set_plot_colour(uint8_t v); // also tells the plot
-uint8_t settings_link_colour();
-void settings_set_link_colour(uint8_t v);
+Colour settings_plot_colour();
+Colour settings_link_colour();
 uint8_t settings_create_on_double_click();
-void settings_set_create_on_double_click(uint8_t v);
 uint8_t settings_ask_before_create();
-void settings_set_ask_before_create(uint8_t v);
 uint8_t settings_search_case();
-void settings_set_search_case(uint8_t v);
 const char* settings_font_name();
-void settings_set_font_name(const char* s);
 int32_t settings_font_size();
-void settings_set_font_size(int32_t v);
 uint32_t settings_font_style();
-void settings_set_font_style(uint32_t v);
 int32_t settings_zoom();
+
+void settings_set_plot_colour(uint8_t v); // also tells the plot
+void settings_set_link_colour(uint8_t v);
+void settings_set_create_on_double_click(uint8_t v);
+void settings_set_ask_before_create(uint8_t v);
+void settings_set_search_case(uint8_t v);
+void settings_set_font_name(const char* s);
+void settings_set_font_size(int32_t v);
+void settings_set_font_style(uint32_t v);
 void settings_set_zoom(int32_t v); // clamped to -10..20
 
 // Called by the plot colour setter; the plot registers plot_colour_changed.

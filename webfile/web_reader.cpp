@@ -11,7 +11,7 @@
 #include "io/byte_reader.h"
 #include "web/cell.h"
 #include "web/navigation.h"
-#include "webfile/settings.h"
+#include "webfile/setting_table.h"
 
 #include <cstring>
 #include <string>
@@ -21,19 +21,15 @@ namespace tarvex {
 
 namespace {
 
+// The tags of the cells and of the file's structure; a setting's tag is
+// T_SETTING plus its SettingId.
 enum Tag : int {
-    T_EOF, T_CELL, T_CNAME, T_TEXT, T_VAL, T_FORM, T_SCRIPT, T_OPTS, T_ODEST, T_ONAME,
-    T_ONEWL, T_ISRC, T_INAME, T_IECHO, T_CFMT, T_CITER, T_CDISP, T_RTYPE, T_RFMT, T_RALL,
-    T_STARG, T_SRPL, T_SCOUNT, T_SOUT, T_NFMT, T_NDEC, T_NANG, T_SCRFONT, T_STATWIN, T_PLTNG,
-    T_XMAX, T_XMIN, T_YMAX, T_YMIN, T_XINTRVLS, T_YINTRVLS, T_XYCELLS, T_COUNT
+    T_EOF, T_CELL, T_CNAME, T_TEXT, T_VAL, T_FORM, T_SCRIPT, T_OPTS, T_SCRFONT, T_STATWIN,
+    T_SETTING
 };
 
-constexpr const char* k_tags[T_COUNT] = {
-    "eof",   "cell",  "cname",  "text",   "val",  "form", "script", "opts",    "odest",
-    "oname", "onewl", "isrc",   "iname",  "iecho", "cfmt", "citer",  "cdisp",   "rtype",
-    "rfmt",  "rall",  "starg",  "srpl",   "scount", "sout", "nfmt",   "ndec",    "nang",
-    "scrfont", "statwin", "pltng", "xmax", "xmin", "ymax", "ymin", "xintrvls", "yintrvls",
-    "xycells"};
+constexpr const char* k_tags[T_SETTING] = {"eof",  "cell",   "cname", "text",    "val",
+                                           "form", "script", "opts",  "scrfont", "statwin"};
 
 constexpr size_t WORD_MAX = 31;      // tag names and escape words
 constexpr TextLen COPY_MAX = 4095;   // contents copied out of their Text
@@ -132,94 +128,19 @@ long content_integer(const std::string& s) {
     return n < -32768 || n > 32767 ? 0 : n;
 }
 
-long at_least_one(long n) { return n < 1 ? 1 : n; }
-
-struct Word {
-    const char* word;
-    int value;
-};
-
-// The value of the word the whole content names (case and "_" folded), or
-// -1 when the content is none of them.
-template <size_t N> int content_word(const std::string& s, const Word (&words)[N]) {
-    if (s.find('\0') != std::string::npos) return -1;
-    for (const Word& w : words)
-        if (cstring_compare(s.c_str(), w.word) == 0) return w.value;
-    return -1;
-}
-
-void apply_setting(int tag, const std::string& s) {
-    static const Word input_types[] = {{"keyboard", 1}, {"cell", 2}, {"file", 3}};
-    static const Word yes_no[] = {{"yes", 1}, {"no", 0}};
-    // A web never opens with printer output.
-    static const Word dests[] = {{"screen", 1}, {"print", 1}, {"file", 2}};
-    static const Word newlines[] = {{"lf", 1}, {"cr", 2}, {"crlf", 3}};
-    static const Word autos[] = {{"list", 1}, {"fmtlist", 2}, {"nolist", 3}};
-    static const Word reports[] = {{"fmt", 1}, {"inptr", 2}, {"outptr", 3}, {"trail", 4}};
-    static const Word styles[] = {{"fixed", 0}, {"exponent", 1}, {"general", 2}};
-    static const Word units[] = {{"degrees", 1}, {"radians", 2}};
-    static const Word on_off[] = {{"on", 1}, {"off", 0}};
-    auto u8 = [](long n) { return static_cast<uint8_t>(n > 255 ? 255 : n); };
-    int w;
-    switch (tag) {
-    case T_ISRC:
-        if ((w = content_word(s, input_types)) >= 0) settings_set_input_type(u8(w));
-        break;
-    case T_INAME: settings_set_input_name(s.c_str()); break;
-    case T_IECHO:
-        if ((w = content_word(s, yes_no)) >= 0) settings_set_echo(u8(w));
-        break;
-    case T_ODEST:
-        if ((w = content_word(s, dests)) >= 0) settings_set_output_dest(u8(w));
-        break;
-    case T_ONAME: settings_set_output_name(s.c_str()); break;
-    case T_ONEWL:
-        if ((w = content_word(s, newlines)) >= 0) settings_set_newline_mode(u8(w));
-        break;
-    case T_CFMT: settings_set_list_format(s.c_str()); break;
-    case T_CITER:
-        settings_set_iterations(static_cast<uint32_t>(at_least_one(content_integer(s))));
-        break;
-    case T_CDISP:
-        if ((w = content_word(s, autos)) >= 0) settings_set_auto_output(u8(w));
-        break;
-    case T_RTYPE:
-        if ((w = content_word(s, reports)) >= 0) settings_set_report_type(u8(w));
-        break;
-    case T_RFMT: settings_set_report_format(s.c_str()); break;
-    case T_RALL:
-        if ((w = content_word(s, yes_no)) >= 0) settings_set_report_all(u8(w));
-        break;
-    case T_STARG: settings_set_search_text(s.c_str()); break;
-    case T_SRPL: settings_set_replace_text(s.c_str()); break;
-    case T_SCOUNT:
-        settings_set_scount(static_cast<uint32_t>(at_least_one(content_integer(s))));
-        break;
-    case T_SOUT:
-        if ((w = content_word(s, yes_no)) >= 0) settings_set_sout(u8(w));
-        break;
-    case T_NFMT:
-        if ((w = content_word(s, styles)) >= 0) settings_set_number_style(u8(w));
-        break;
-    case T_NDEC: {
-        long n = content_integer(s);
-        settings_set_decimals(static_cast<uint8_t>(n < 0 ? 0 : n > 8 ? 8 : n));
+void apply_setting(SettingId id, const std::string& s) {
+    const SettingRow& row = setting_row(id);
+    switch (row.kind) {
+    case SK_WORD: {
+        // The whole content names the word.
+        int w = s.find('\0') == std::string::npos ? setting_file_value(id, s.c_str()) : -1;
+        if (w >= 0) setting_set_number(id, w);
         break;
     }
-    case T_NANG:
-        if ((w = content_word(s, units)) >= 0) settings_set_trig_units(u8(w));
+    case SK_NUMBER:
+        setting_set_number(id, setting_clamp(content_integer(s), row.lo, row.hi));
         break;
-    case T_PLTNG:
-        if ((w = content_word(s, on_off)) >= 0) settings_set_plotting(u8(w));
-        break;
-    case T_XMAX: settings_set_xmax_text(s.c_str()); break;
-    case T_XMIN: settings_set_xmin_text(s.c_str()); break;
-    case T_YMAX: settings_set_ymax_text(s.c_str()); break;
-    case T_YMIN: settings_set_ymin_text(s.c_str()); break;
-    case T_XINTRVLS: settings_set_x_intervals(u8(at_least_one(content_integer(s)))); break;
-    case T_YINTRVLS: settings_set_y_intervals(u8(at_least_one(content_integer(s)))); break;
-    case T_XYCELLS: settings_set_plot_cells(s.c_str()); break;
-    default: break;
+    case SK_TEXT: row.set_text(s.c_str()); break;
     }
 }
 
@@ -294,7 +215,7 @@ void act_on_closing(Reader& r, int tag) {
     default: {
         std::string s = content_string(t);
         text_free(t);
-        apply_setting(tag, s);
+        apply_setting(static_cast<SettingId>(tag - T_SETTING), s);
         return;
     }
     }
@@ -302,8 +223,12 @@ void act_on_closing(Reader& r, int tag) {
 }
 
 int tag_lookup(const std::string& name) {
-    for (int i = 0; i < T_COUNT; ++i)
+    for (int i = 0; i < T_SETTING; ++i)
         if (name == k_tags[i]) return i;
+    for (int i = 0; i < S_COUNT; ++i) {
+        const char* tag = setting_row(static_cast<SettingId>(i)).tag;
+        if (tag && name == tag) return T_SETTING + i;
+    }
     return -1;
 }
 

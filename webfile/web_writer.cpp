@@ -8,7 +8,7 @@
 #include "core/value.h"
 #include "io/buffered_writer.h"
 #include "web/cell.h"
-#include "webfile/settings.h"
+#include "webfile/setting_table.h"
 
 #include <string>
 #include <string_view>
@@ -49,56 +49,28 @@ struct Out {
         escaped(content);
         close(tag);
     }
-    void number(const char* tag, long n) { element(tag, std::to_string(n)); }
-    // A word from a list indexed from first; a value outside it is written
-    // as an empty element.
-    template <size_t N>
-    void word(const char* tag, int v, int first, const char* const (&words)[N]) {
-        int i = v - first;
-        element(tag, i >= 0 && i < static_cast<int>(N) ? words[i] : "");
-    }
 };
 
+// Every setting the file holds, in the table's order. A value without a word
+// is written as an empty element.
 void write_settings(Out& o) {
-    static const char* const input_types[] = {"keyboard", "cell", "file"};
-    static const char* const yes_no[] = {"no", "yes"};
-    static const char* const dests[] = {"screen", "file", "print"};
-    static const char* const newlines[] = {"lf", "cr", "crlf"};
-    static const char* const autos[] = {"list", "fmtlist", "nolist"};
-    static const char* const reports[] = {"fmt", "inptr", "outptr", "trail"};
-    static const char* const styles[] = {"fixed", "exponent", "general"};
-    static const char* const on_off[] = {"off", "on"};
-
     o.open("opts");
-    o.word("isrc", settings_input_type(), 1, input_types);
-    o.element("iname", settings_input_name());
-    o.word("iecho", settings_echo(), 0, yes_no);
-    o.word("odest", settings_output_dest(), 1, dests);
-    o.element("oname", settings_output_name());
-    o.word("onewl", settings_newline_mode(), 1, newlines);
-    o.element("cfmt", settings_list_format());
-    o.number("citer", settings_iterations());
-    o.word("cdisp", settings_auto_output(), 1, autos);
-    o.word("rtype", settings_report_type(), 1, reports);
-    o.element("rfmt", settings_report_format());
-    o.word("rall", settings_report_all(), 0, yes_no);
-    o.element("starg", settings_search_text());
-    o.element("srpl", settings_replace_text());
-    o.number("scount", settings_scount());
-    o.word("sout", settings_sout(), 0, yes_no);
-    o.word("nfmt", settings_number_style(), 0, styles);
-    o.number("ndec", settings_decimals());
-    o.element("nang", settings_trig_units() == TRIG_DEGREES ? "degrees" : "radians");
-    o.word("pltng", settings_plotting(), 0, on_off);
-    // The limit getters share one buffer: each text is written before the
-    // next is asked for.
-    o.element("xmax", settings_xmax_text());
-    o.element("xmin", settings_xmin_text());
-    o.element("ymax", settings_ymax_text());
-    o.element("ymin", settings_ymin_text());
-    o.number("xintrvls", settings_x_intervals());
-    o.number("yintrvls", settings_y_intervals());
-    o.element("xycells", settings_plot_cells());
+    for (int i = 0; i < S_COUNT; ++i) {
+        auto id = static_cast<SettingId>(i);
+        const SettingRow& row = setting_row(id);
+        if (!row.tag) continue;
+        switch (row.kind) {
+        case SK_WORD: {
+            const char* word = setting_file_word(id, setting_number(id));
+            o.element(row.tag, word ? word : "");
+            break;
+        }
+        case SK_NUMBER: o.element(row.tag, std::to_string(setting_number(id))); break;
+        // The limit getters share one buffer: each text is written before
+        // the next is asked for.
+        case SK_TEXT: o.element(row.tag, row.text()); break;
+        }
+    }
     o.close("opts");
 }
 

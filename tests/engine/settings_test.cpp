@@ -2,9 +2,13 @@
 #include "engine_fixture.h"
 
 #include "core/value.h"
-#include "webfile/settings.h"
+#include "webfile/setting_table.h"
+#include "webfile/web_file.h"
+
+#include <cstdio>
 
 #include <string>
+#include <vector>
 
 namespace tarvex::test {
 namespace {
@@ -95,6 +99,85 @@ TEST_F(SettingsTest, PlotColourSetterTellsThePlot) {
     settings_defaults();
     settings_set_plot_colour_hook(nullptr);
     EXPECT_EQ(g_colour_calls, 2);
+}
+
+// Saves the web and reads it back; the settings are what the file gave.
+void write_and_read() {
+    std::FILE* f = std::tmpfile();
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(web_write(f), 0);
+    std::rewind(f);
+    ASSERT_EQ(web_read(f), 0);
+    std::fclose(f);
+}
+
+// The settings of a kind that the web file holds.
+std::vector<SettingId> file_settings(SettingKind kind) {
+    std::vector<SettingId> ids;
+    for (int i = 0; i < S_COUNT; ++i) {
+        auto id = static_cast<SettingId>(i);
+        if (setting_row(id).tag && setting_row(id).kind == kind) ids.push_back(id);
+    }
+    return ids;
+}
+
+TEST_F(SettingsTest, EveryWordSurvivesTheFile) {
+    for (SettingId id : file_settings(SK_WORD)) {
+        const SettingRow& row = setting_row(id);
+        SCOPED_TRACE(row.tag);
+        ASSERT_FALSE(row.words.empty());
+        for (const SettingWord& w : row.words) {
+            SCOPED_TRACE(w.file);
+            settings_defaults();
+            setting_set_number(id, w.value);
+            write_and_read();
+            // Only a value the file never brings back reads as the default.
+            EXPECT_EQ(setting_number(id), w.value == row.unread ? row.def : w.value);
+        }
+        // A value without a word leaves an empty element: the default stays.
+        setting_set_number(id, 200);
+        write_and_read();
+        EXPECT_EQ(setting_number(id), row.def);
+    }
+}
+
+TEST_F(SettingsTest, FileNumbersAreClampedAtBothEnds) {
+    std::vector<SettingId> ids = file_settings(SK_NUMBER);
+    EXPECT_EQ(ids.size(), 5u);
+    for (SettingId id : ids) {
+        const SettingRow& row = setting_row(id);
+        SCOPED_TRACE(row.tag);
+        ASSERT_LT(row.lo, row.hi);
+        struct {
+            int64_t written, read;
+        } cases[] = {{row.lo - 1, row.lo}, {row.lo, row.lo}, {row.hi, row.hi},
+                     // Past the 16-bit numbers a file holds, a count is no number.
+                     {row.hi + 1, row.hi < SET_COUNT_MAX ? row.hi : row.lo}};
+        for (auto c : cases) {
+            settings_defaults();
+            setting_set_number(id, c.written);
+            write_and_read();
+            EXPECT_EQ(setting_number(id), c.read) << "written " << c.written;
+        }
+    }
+}
+
+TEST_F(SettingsTest, DefaultsComeFromTheTable) {
+    settings_set_echo(1);
+    settings_set_trig_units(TRIG_RADIANS);
+    settings_set_font_size(120);
+    settings_set_xmax_text("9");
+    settings_defaults();
+    for (int i = 0; i < S_COUNT; ++i) {
+        auto id = static_cast<SettingId>(i);
+        const SettingRow& row = setting_row(id);
+        if (row.kind == SK_TEXT)
+            EXPECT_STREQ(row.text(), row.def_text) << i;
+        else
+            EXPECT_EQ(setting_number(id), row.def) << i;
+    }
+    EXPECT_EQ(settings_xmax(), 5);
+    EXPECT_EQ(settings_trig_units(), TRIG_DEGREES);
 }
 
 } // namespace

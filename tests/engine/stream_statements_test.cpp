@@ -12,7 +12,7 @@
 #include "script/run_engine.h"
 #include "web/cell.h"
 #include "web/navigation.h"
-#include "webfile/settings.h"
+#include "webfile/setting_table.h"
 
 #include <filesystem>
 #include <fstream>
@@ -77,6 +77,54 @@ TEST_F(Streams, ConfigurationWords) {
     EXPECT_EQ(settings_trig_units(), TRIG_RADIANS);
     EXPECT_EQ(settings_report_type(), RPT_TRAIL);
     EXPECT_STREQ(settings_report_format(), "\\N");
+}
+
+// For every value of a setting that `set` chooses by word, the statement's
+// word gives the value that the web file's word gives.
+TEST_F(Streams, SetTakesTheWordsTheFileReads) {
+    auto dir =
+        std::filesystem::temp_directory_path() / ("tarvex_set_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const struct {
+        SettingId id;
+        const char* config;
+    } settings[] = {{S_INPUT_TYPE, "intype"},
+                    {S_OUTPUT_DEST, "outtype"},
+                    {S_NUMBER_STYLE, "numfmt"},
+                    {S_REPORT_TYPE, "rpttype"},
+                    {S_TRIG_UNITS, "trigunits"}};
+    for (auto s : settings) {
+        settings_defaults();
+        settings_set_input_name((dir / "in").string().c_str());
+        settings_set_output_name((dir / "out").string().c_str());
+        for (const SettingWord& w : setting_row(s.id).words) {
+            std::string word = w.script ? w.script : w.file;
+            std::string script = std::string("set ") + s.config + " '" + word + "'";
+            SCOPED_TRACE(script);
+            setting_set_number(s.id, 99);
+            int r = 0;
+            run_home(script.c_str(), &r);
+            EXPECT_TRUE(r == 0 || r == SE_CELL_IO_MEMORY); // the input file does not exist
+            EXPECT_EQ(setting_number(s.id), w.value);
+            int from_file = setting_file_value(s.id, w.file);
+            EXPECT_TRUE(from_file == w.value || w.value == setting_row(s.id).unread);
+            EXPECT_EQ(setting_script_value(s.id, word.c_str()), w.value);
+        }
+    }
+    settings_defaults();
+    // numdec is clamped to the statement's range; a minus is no literal, so
+    // the low end is reached only by 0 itself.
+    const SettingRow& numdec = setting_row(S_DECIMALS);
+    int r = 0;
+    run_home("set numdec -4", &r);
+    EXPECT_EQ(r, SE_BAD_NUMDEC);
+    run_home("set numdec 0");
+    EXPECT_EQ(setting_number(S_DECIMALS), numdec.lo);
+    std::string high = "set numdec " + std::to_string(numdec.script_hi + 1);
+    run_home(high.c_str());
+    EXPECT_EQ(setting_number(S_DECIMALS), numdec.script_hi);
+    settings_defaults();
+    std::filesystem::remove_all(dir);
 }
 
 TEST_F(Streams, InputFromACell) {
