@@ -4,6 +4,7 @@
 #include "core/guard.h"
 #include "frontend/headless_frontend.h"
 #include "io/input_stream.h"
+#include "io/io_errors.h"
 #include "io/reports.h"
 #include "script/engine_start.h"
 #include "script/run_engine.h"
@@ -11,6 +12,7 @@
 #include "web/cell.h"
 #include "web/navigation.h"
 #include "webfile/settings.h"
+#include "webfile/web_export.h"
 #include "webfile/web_file.h"
 
 #include <cstdio>
@@ -39,6 +41,7 @@ const char* const k_usage =
     "      --save            after the run, save the web back to WEB.tvx\n"
     "      --save-as FILE    after the run, save the web to FILE\n"
     "      --plot FILE.png   after the run, write the plot surface as a PNG image\n"
+    "      --export FMT OUT  write the web to OUT as html, md or dot instead of a run\n"
     "  -h, --help            this text\n"
     "      --version         the version\n"
     "\n"
@@ -209,6 +212,18 @@ bool runner_parse(int argc, char** argv, RunnerOptions* o, int* status) {
             const char* v = value("a file name");
             if (!v) return false;
             o->plot = v;
+        } else if (a == "--export") {
+            const char* fmt = value("a format and a file name");
+            const char* out = fmt ? value("a file name") : nullptr;
+            if (!out) return false;
+            ExportFormat parsed;
+            if (!export_format_parse(fmt, &parsed)) {
+                *status =
+                    fail_usage(std::string("unknown export format ") + fmt + " (html, md or dot)");
+                return false;
+            }
+            o->export_format = fmt;
+            o->export_path = out;
         } else if (!a.empty() && a[0] == '-') {
             *status = fail_usage("unknown option " + a);
             return false;
@@ -263,6 +278,16 @@ int runner_main(const RunnerOptions& o) {
         if (r == 1) std::fprintf(stderr, "tarvex-run: %s was not opened\n", o.web.c_str());
         frontend_install(nullptr);
         return RUN_NOTHING;
+    }
+    if (!o.export_path.empty()) {
+        ExportFormat fmt = EXPORT_HTML;
+        export_format_parse(o.export_format, &fmt);
+        int r = web_export(fmt, o.export_path);
+        if (r != 0)
+            std::fprintf(stderr, "tarvex-run: cannot write %s: %s\n", o.export_path.c_str(),
+                         io_error_text(r));
+        frontend_install(nullptr);
+        return r == 0 ? RUN_OK : RUN_FAILED;
     }
     CellHandle start = cell_find(o.cell.c_str());
     if (start == 0) {

@@ -5,16 +5,20 @@
 
 #include "core/guard.h"
 #include "frontend/frontend.h"
+#include "io/io_errors.h"
 #include "script/run_engine.h"
 #include "shell/commands.h"
 #include "shell/panes.h"
 #include "shell/plot_view.h"
 #include "shell/recent_webs.h"
 #include "shell/search.h"
+#include "webfile/web_export.h"
+#include "webfile/web_file.h"
 
-#include <Qsci/qsciscintilla.h>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -29,6 +33,7 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <Qsci/qsciscintilla.h>
 
 #include <cstdlib>
 
@@ -64,6 +69,44 @@ void add_items(QMenu* menu, std::initializer_list<MenuItem> items) {
         QAction* a = menu->addAction(QString::fromUtf8(item.text));
         QObject::connect(a, &QAction::triggered, menu, [id] { dispatch_command(id); });
     }
+}
+
+// File > Export...: the web as a page, a Markdown document or a link graph,
+// in the format of the chosen filter. Exporting leaves the web as it is
+// (no modified mark, no file name change), after the panes are committed
+// so that what is shown is what is exported.
+void export_web(QWidget* parent) {
+    struct Kind {
+        const char* filter;
+        const char* suffix;
+        ExportFormat fmt;
+    };
+    static const Kind kinds[] = {{"HTML page (*.html)", "html", EXPORT_HTML},
+                                 {"Markdown (*.md)", "md", EXPORT_MARKDOWN},
+                                 {"Graphviz graph (*.dot)", "dot", EXPORT_DOT}};
+    QStringList filters;
+    for (const Kind& k : kinds)
+        filters << k.filter;
+    std::string base = web_file_name().empty() ? "untitled" : web_display_name();
+    QString folder = web_file_name().empty()
+                         ? QString()
+                         : QFileInfo(QString::fromStdString(web_file_name())).absolutePath() + "/";
+    QString chosen_filter = filters.first();
+    QString path = QFileDialog::getSaveFileName(parent, "Export",
+                                                folder + QString::fromStdString(base) + ".html",
+                                                filters.join(";;"), &chosen_filter);
+    if (path.isEmpty()) return;
+    const Kind* kind = &kinds[0];
+    for (const Kind& k : kinds)
+        if (chosen_filter == k.filter) kind = &k;
+    if (QFileInfo(path).suffix().isEmpty()) path += QString(".") + kind->suffix;
+    engine_guard([&] {
+        commit_all_panes();
+        int rc = web_export(kind->fmt, path.toStdString());
+        if (rc != 0) return status_error(rc);
+        status_flash("Exported");
+        return 0;
+    });
 }
 
 // The pane notification command of an editor slot.
@@ -144,6 +187,8 @@ void MainWindow::build_menus() {
     QMenu* file = bar->addMenu("File");
     add_items(file,
               {{"&New", CMD_NEW_WEB}, {"&Open...", CMD_OPEN}, {"&Save", CMD_SAVE}, {"Save &As", CMD_SAVE_AS}});
+    QAction* export_action = file->addAction("&Export...");
+    QObject::connect(export_action, &QAction::triggered, this, [this] { export_web(this); });
     recent_webs_install(this, file);
     add_items(bar->addMenu("Edit"), {{"Select All", CMD_SELECT_ALL},
                                      {nullptr, 0},
