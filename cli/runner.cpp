@@ -4,7 +4,6 @@
 #include "core/guard.h"
 #include "frontend/headless_frontend.h"
 #include "io/input_stream.h"
-#include "io/io_errors.h"
 #include "io/reports.h"
 #include "script/engine_start.h"
 #include "script/run_engine.h"
@@ -284,8 +283,8 @@ int runner_main(const RunnerOptions& o) {
         export_format_parse(o.export_format, &fmt);
         int r = web_export(fmt, o.export_path);
         if (r != 0)
-            std::fprintf(stderr, "tarvex-run: cannot write %s: %s\n", o.export_path.c_str(),
-                         io_error_text(r));
+            std::fprintf(stderr, "tarvex-run: %s: %s\n", export_error_text(r),
+                         o.export_path.c_str());
         frontend_install(nullptr);
         return r == 0 ? RUN_OK : RUN_FAILED;
     }

@@ -5,9 +5,9 @@
 
 #include "core/guard.h"
 #include "frontend/frontend.h"
-#include "io/io_errors.h"
 #include "script/run_engine.h"
 #include "shell/commands.h"
+#include "shell/dialogs.h"
 #include "shell/panes.h"
 #include "shell/plot_view.h"
 #include "shell/recent_webs.h"
@@ -17,7 +17,6 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -71,41 +70,37 @@ void add_items(QMenu* menu, std::initializer_list<MenuItem> items) {
     }
 }
 
-// File > Export...: the web as a page, a Markdown document or a link graph,
-// in the format of the chosen filter. Exporting leaves the web as it is
-// (no modified mark, no file name change), after the panes are committed
-// so that what is shown is what is exported.
-void export_web(QWidget* parent) {
-    struct Kind {
-        const char* filter;
-        const char* suffix;
-        ExportFormat fmt;
-    };
-    static const Kind kinds[] = {{"HTML page (*.html)", "html", EXPORT_HTML},
-                                 {"Markdown (*.md)", "md", EXPORT_MARKDOWN},
-                                 {"Graphviz graph (*.dot)", "dot", EXPORT_DOT}};
-    QStringList filters;
-    for (const Kind& k : kinds)
-        filters << k.filter;
+// File > Export...: the web as a page, a Markdown document or a link graph.
+// A name ending in a format's suffix picks that format, else the chosen
+// filter does and its suffix is added. Exporting leaves the web as it is
+// (no modified mark, no new file name), after the panes are committed so
+// that what is shown is what is exported.
+void export_web() {
+    static const ExportFormat formats[] = {EXPORT_HTML, EXPORT_MARKDOWN, EXPORT_DOT};
+    const std::vector<std::string> filters = {"HTML page (*.html)", "Markdown (*.md)",
+                                              "Graphviz graph (*.dot)"};
     std::string base = web_file_name().empty() ? "untitled" : web_display_name();
     QString folder = web_file_name().empty()
                          ? QString()
                          : QFileInfo(QString::fromStdString(web_file_name())).absolutePath() + "/";
-    QString chosen_filter = filters.first();
-    QString path = QFileDialog::getSaveFileName(parent, "Export",
-                                                folder + QString::fromStdString(base) + ".html",
-                                                filters.join(";;"), &chosen_filter);
-    if (path.isEmpty()) return;
-    const Kind* kind = &kinds[0];
-    for (const Kind& k : kinds)
-        if (chosen_filter == k.filter) kind = &k;
-    if (QFileInfo(path).suffix().isEmpty()) path += QString(".") + kind->suffix;
+    int chosen = 0;
+    std::string name = dialog_export_name(
+        (folder + QString::fromStdString(base)).toStdString() + ".html", filters, &chosen);
+    if (name.empty()) return;
+    ExportFormat fmt = formats[chosen];
+    QString path = QString::fromStdString(name);
+    QString suffix = QFileInfo(path).suffix();
+    bool known = false;
+    for (ExportFormat f : formats)
+        if (suffix.compare(export_suffix(f), Qt::CaseInsensitive) == 0) {
+            fmt = f;
+            known = true;
+        }
+    if (!known) path += QString(".") + export_suffix(fmt);
     engine_guard([&] {
         commit_all_panes();
-        int rc = web_export(kind->fmt, path.toStdString());
-        if (rc != 0) return status_error(rc);
-        status_flash("Exported");
-        return 0;
+        int rc = web_export(fmt, path.toStdString());
+        status_flash(rc == 0 ? "Exported" : export_error_text(rc));
     });
 }
 
@@ -188,7 +183,8 @@ void MainWindow::build_menus() {
     add_items(file,
               {{"&New", CMD_NEW_WEB}, {"&Open...", CMD_OPEN}, {"&Save", CMD_SAVE}, {"Save &As", CMD_SAVE_AS}});
     QAction* export_action = file->addAction("&Export...");
-    QObject::connect(export_action, &QAction::triggered, this, [this] { export_web(this); });
+    export_action->setObjectName("export");
+    QObject::connect(export_action, &QAction::triggered, this, [] { export_web(); });
     recent_webs_install(this, file);
     add_items(bar->addMenu("Edit"), {{"Select All", CMD_SELECT_ALL},
                                      {nullptr, 0},

@@ -541,6 +541,22 @@ bool export_format_parse(std::string_view word, ExportFormat* out) {
     return false;
 }
 
+const char* export_suffix(ExportFormat fmt) {
+    switch (fmt) {
+    case EXPORT_MARKDOWN:
+        return "md";
+    case EXPORT_DOT:
+        return "dot";
+    default:
+        return "html";
+    }
+}
+
+const char* export_error_text(int code) {
+    return code == IO_ERR_OPEN_WEB ? "Cannot create the export file"
+                                   : "Cannot write the export file";
+}
+
 std::string export_anchor(CellHandle c) {
     static const char hex[] = "0123456789ABCDEF";
     std::string a = "cell-";

@@ -22,6 +22,13 @@ bool export_format_parse(std::string_view word, ExportFormat* out);
 // is unique per cell and safe in ids, URLs and DOT.
 std::string export_anchor(CellHandle c);
 
+// The words of the export file names, "html", "md", "dot".
+const char* export_suffix(ExportFormat fmt);
+
+// What a failed export says: the export file could not be created (-3) or
+// written (-4).
+const char* export_error_text(int code);
+
 // Writes the web in fmt to f: 0 or IO_ERR_WRITE (-4).
 int web_export_write(ExportFormat fmt, std::FILE* f);
 
