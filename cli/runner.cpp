@@ -12,6 +12,7 @@
 #include "web/cell.h"
 #include "web/navigation.h"
 #include "webfile/settings.h"
+#include "webfile/web_export.h"
 #include "webfile/web_file.h"
 
 #include <cstdio>
@@ -42,6 +43,7 @@ const char* const k_usage =
     "      --save            after the run, save the web back to WEB.tvx\n"
     "      --save-as=FILE    after the run, save the web to FILE\n"
     "      --plot=FILE.png   after the run, write the plot surface as a PNG image\n"
+    "      --export FMT OUT  write the web to OUT as html, md or dot instead of a run\n"
     "  -h, --help            this text\n"
     "      --version         the version\n"
     "\n"
@@ -180,7 +182,7 @@ bool write_plot(const std::string& path) {
 bool runner_parse(int argc, char** argv, RunnerOptions* o, int* status) {
     *status = RUN_NOTHING;
     // Values of the options that have no short form.
-    enum { OPT_RAW = 256, OPT_REPORT, OPT_SAVE, OPT_SAVE_AS, OPT_PLOT, OPT_VERSION };
+    enum { OPT_RAW = 256, OPT_REPORT, OPT_SAVE, OPT_SAVE_AS, OPT_PLOT, OPT_EXPORT, OPT_VERSION };
     static const option k_long[] = {
         {"cell", required_argument, nullptr, 'c'},
         {"iterations", required_argument, nullptr, 'n'},
@@ -189,6 +191,7 @@ bool runner_parse(int argc, char** argv, RunnerOptions* o, int* status) {
         {"save", no_argument, nullptr, OPT_SAVE},
         {"save-as", required_argument, nullptr, OPT_SAVE_AS},
         {"plot", required_argument, nullptr, OPT_PLOT},
+        {"export", required_argument, nullptr, OPT_EXPORT},
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, OPT_VERSION},
         {nullptr, 0, nullptr, 0},
@@ -222,11 +225,22 @@ bool runner_parse(int argc, char** argv, RunnerOptions* o, int* status) {
         case OPT_SAVE: o->save = true; break;
         case OPT_SAVE_AS: o->save_as = optarg; break;
         case OPT_PLOT: o->plot = optarg; break;
+        case OPT_EXPORT: {
+            ExportFormat parsed;
+            if (!export_format_parse(optarg, &parsed)) {
+                *status = fail_usage(std::string("unknown export format ") + optarg +
+                                     " (html, md or dot)");
+                return false;
+            }
+            o->export_format = optarg;
+            break;
+        }
         case ':': {
             const char* what = optopt == 'c'   ? "a cell name"
                                : optopt == 'n' ? "a count"
                                : optopt == 'e' ? "a script"
-                                               : "a file name";
+                               : optopt == OPT_EXPORT ? "a format (html, md or dot)"
+                                                      : "a file name";
             *status = fail_usage(std::string(argv[optind - 1]) + " needs " + what);
             return false;
         }
@@ -243,6 +257,15 @@ bool runner_parse(int argc, char** argv, RunnerOptions* o, int* status) {
                                      argv[optind - 1]);
             return false;
         }
+    }
+    // The export's file comes first among the arguments that are not
+    // options (getopt_long moves those to the end, in their order).
+    if (!o->export_format.empty()) {
+        if (optind >= argc) {
+            *status = fail_usage("--export needs a format and a file name");
+            return false;
+        }
+        o->export_path = argv[optind++];
     }
     bool have_web = optind < argc;
     if (argc - optind > 1) {
@@ -293,6 +316,16 @@ int runner_main(const RunnerOptions& o) {
         if (r.cancelled) std::fprintf(stderr, "tarvex-run: %s was not opened\n", o.web.c_str());
         frontend_install(nullptr);
         return RUN_NOTHING;
+    }
+    if (!o.export_path.empty()) {
+        ExportFormat fmt = EXPORT_HTML;
+        export_format_parse(o.export_format, &fmt);
+        int r = web_export(fmt, o.export_path);
+        if (r != 0)
+            std::fprintf(stderr, "tarvex-run: %s: %s\n", export_error_text(r),
+                         o.export_path.c_str());
+        frontend_install(nullptr);
+        return r == 0 ? RUN_OK : RUN_FAILED;
     }
     CellHandle start = cell_find(o.cell.c_str());
     if (start == 0) {

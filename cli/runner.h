@@ -19,6 +19,8 @@ struct RunnerOptions {
     bool save = false;         // --save
     std::string save_as;       // --save-as
     std::string plot;          // --plot
+    std::string export_format; // --export FMT OUT: the web exported instead of a run
+    std::string export_path;
 };
 
 // Exit statuses.

@@ -15,6 +15,8 @@
 #include <QMessageBox>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace tarvex {
 
 namespace {
@@ -131,6 +133,26 @@ std::string dialog_save_plot_name(const std::string& suggested) {
     dialog.setFileMode(QFileDialog::AnyFile);
     if (!suggested.empty()) dialog.selectFile(qs(suggested));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    return dialog.selectedFiles().first().toStdString();
+}
+
+std::string dialog_export_name(const std::string& suggested,
+                               const std::vector<std::string>& filters, int* chosen) {
+    *chosen = 0;
+    DialogAnswer a;
+    if (ask_hook(DLG_SAVE, suggested.c_str(), "Export", a))
+        return a.accepted ? a.text : std::string();
+    QFileDialog dialog(owner(), "Export");
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    QStringList names;
+    for (const std::string& f : filters)
+        names << qs(f);
+    dialog.setNameFilters(names);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    if (!suggested.empty()) dialog.selectFile(qs(suggested));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    *chosen = std::max(0, int(names.indexOf(dialog.selectedNameFilter())));
     return dialog.selectedFiles().first().toStdString();
 }
 

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 class QDialog;
 
@@ -57,6 +58,10 @@ std::string dialog_save_file_name(const std::string& suggested);
 SaveAnswer dialog_save_changes(const std::string& display_name);
 // The PNG file for the plot (the hook sees DLG_SAVE, caption "Save Plot As").
 std::string dialog_save_plot_name(const std::string& suggested);
+// The export file and the index of the chosen filter among filters (the hook
+// sees DLG_SAVE, caption "Export", and its answer picks the first filter).
+std::string dialog_export_name(const std::string& suggested,
+                               const std::vector<std::string>& filters, int* chosen);
 void dialog_about();
 // Runs a dialog built by the shell modally (or asks the hook): true for OK.
 bool dialog_run(DialogKind kind, QDialog& dialog, const std::string& text = {});

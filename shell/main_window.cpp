@@ -7,14 +7,17 @@
 #include "frontend/frontend.h"
 #include "script/run_engine.h"
 #include "shell/commands.h"
+#include "shell/dialogs.h"
 #include "shell/panes.h"
 #include "shell/plot_view.h"
 #include "shell/recent_webs.h"
 #include "shell/search.h"
+#include "webfile/web_export.h"
+#include "webfile/web_file.h"
 
-#include <Qsci/qsciscintilla.h>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -29,6 +32,7 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <Qsci/qsciscintilla.h>
 
 #include <cstdlib>
 
@@ -64,6 +68,40 @@ void add_items(QMenu* menu, std::initializer_list<MenuItem> items) {
         QAction* a = menu->addAction(QString::fromUtf8(item.text));
         QObject::connect(a, &QAction::triggered, menu, [id] { dispatch_command(id); });
     }
+}
+
+// File > Export...: the web as a page, a Markdown document or a link graph.
+// A name ending in a format's suffix picks that format, else the chosen
+// filter does and its suffix is added. Exporting leaves the web as it is
+// (no modified mark, no new file name), after the panes are committed so
+// that what is shown is what is exported.
+void export_web() {
+    static const ExportFormat formats[] = {EXPORT_HTML, EXPORT_MARKDOWN, EXPORT_DOT};
+    const std::vector<std::string> filters = {"HTML page (*.html)", "Markdown (*.md)",
+                                              "Graphviz graph (*.dot)"};
+    std::string base = web_file_name().empty() ? "untitled" : web_display_name();
+    QString folder = web_file_name().empty()
+                         ? QString()
+                         : QFileInfo(QString::fromStdString(web_file_name())).absolutePath() + "/";
+    int chosen = 0;
+    std::string name = dialog_export_name(
+        (folder + QString::fromStdString(base)).toStdString() + ".html", filters, &chosen);
+    if (name.empty()) return;
+    ExportFormat fmt = formats[chosen];
+    QString path = QString::fromStdString(name);
+    QString suffix = QFileInfo(path).suffix();
+    bool known = false;
+    for (ExportFormat f : formats)
+        if (suffix.compare(export_suffix(f), Qt::CaseInsensitive) == 0) {
+            fmt = f;
+            known = true;
+        }
+    if (!known) path += QString(".") + export_suffix(fmt);
+    engine_guard([&] {
+        commit_all_panes();
+        int rc = web_export(fmt, path.toStdString());
+        status_flash(rc == 0 ? "Exported" : export_error_text(rc));
+    });
 }
 
 // The pane notification command of an editor slot.
@@ -144,6 +182,9 @@ void MainWindow::build_menus() {
     QMenu* file = bar->addMenu("File");
     add_items(file,
               {{"&New", CMD_NEW_WEB}, {"&Open...", CMD_OPEN}, {"&Save", CMD_SAVE}, {"Save &As", CMD_SAVE_AS}});
+    QAction* export_action = file->addAction("&Export...");
+    export_action->setObjectName("export");
+    QObject::connect(export_action, &QAction::triggered, this, [] { export_web(); });
     recent_webs_install(this, file);
     add_items(bar->addMenu("Edit"), {{"Select All", CMD_SELECT_ALL},
                                      {nullptr, 0},

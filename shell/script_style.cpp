@@ -3,8 +3,8 @@
 // at the lexer's own limit, which keeps that cheap.
 #include "shell/script_style.h"
 
-#include "script/char_class.h"
 #include "script/lexer.h"
+#include "script/script_colour.h"
 #include "shell/panes.h"
 
 #include <Qsci/qsciscintilla.h>
@@ -19,57 +19,17 @@ long sci(QsciScintilla* e, unsigned msg, unsigned long w = 0, long l = 0) {
     return e->SendScintilla(msg, w, l);
 }
 
-int span_style(const LexSpan& s, std::string_view script) {
-    switch (s.kind) {
-    case RESWORD:
-        return STYLE_RESWORD;
-    case BUILTIN:
-        return STYLE_BUILTIN;
-    case SYSCONST:
-        return STYLE_SYSCONST;
-    case CELLNAME:
-        return STYLE_LINK;
-    case NUMBER:
-        return STYLE_NUMBER;
-    // A bare word that names nothing reads as a string too; only quoted
-    // ones look like strings.
-    case STRING:
-        return s.start < script.size() && char_class(uint8_t(script[s.start])) == CC_QUOTE
-                   ? STYLE_STRING
-                   : STYLE_PLAIN;
-    // A cell that is not in the cell table still names a cell.
-    case ERROR:
-        return int8_t(s.aux) == SE_BAD_IDENTIFIER ? STYLE_LINK : STYLE_PLAIN;
-    case LEX_COMMENT:
-        return STYLE_COMMENT;
-    default:
-        return STYLE_PLAIN;
-    }
-}
-
-void paint(std::vector<uint8_t>& styles, uint32_t start, uint32_t end, int style) {
-    end = std::min<uint32_t>(end, uint32_t(styles.size()));
-    for (uint32_t i = start; i < end; ++i)
-        styles[i] = uint8_t(style);
-}
+// The pane style of each colour class.
+constexpr uint8_t k_class_styles[] = {STYLE_PLAIN, STYLE_RESWORD, STYLE_BUILTIN, STYLE_SYSCONST,
+                                      STYLE_LINK,  STYLE_NUMBER,  STYLE_STRING,  STYLE_COMMENT};
+static_assert(sizeof k_class_styles == SCL_COMMENT + 1);
 
 } // namespace
 
 std::vector<uint8_t> script_styles(std::string_view script) {
-    std::vector<uint8_t> styles(script.size(), STYLE_PLAIN);
-    // A token's range runs up to the character after it, which is past a
-    // comment that follows it directly: comments are painted last.
-    std::vector<LexSpan> comments;
-    lex_scan(script, [&](const LexSpan& s) {
-        if (s.kind == LEX_COMMENT) {
-            comments.push_back(s);
-            return;
-        }
-        int style = span_style(s, script);
-        if (style != STYLE_PLAIN) paint(styles, s.start, s.end, style);
-    });
-    for (const LexSpan& c : comments)
-        paint(styles, c.start, c.end, STYLE_COMMENT);
+    std::vector<uint8_t> styles = script_classes(script);
+    for (uint8_t& s : styles)
+        s = k_class_styles[s];
     return styles;
 }
 

@@ -10,10 +10,8 @@
 
 namespace tarvex {
 
-namespace {
-constexpr size_t LINK_TEXT_MAX = 4095;
-
-void scan_links(TokenList l, const std::string& text) {
+void text_link_scan(std::string_view text,
+                    const std::function<void(size_t, size_t, CellHandle)>& on_link) {
     size_t i = 0;
     std::string word;
     for (;;) {
@@ -25,6 +23,7 @@ void scan_links(TokenList l, const std::string& text) {
             ++i;
             continue;
         }
+        size_t start = i;
         word.clear();
         while (i < text.size()) {
             CharClass k = char_class(static_cast<uint8_t>(text[i]));
@@ -32,9 +31,19 @@ void scan_links(TokenList l, const std::string& text) {
             if (word.size() < TOKEN_TEXT_MAX) word += text[i]; // longer words are cut
             ++i;
         }
-        int index = cell_table_index_of(cell_find(word.c_str()));
-        if (index >= 0) token_set(tokens_append(l), CELLNAME, 0, static_cast<uint16_t>(index));
+        CellHandle c = cell_find(word.c_str());
+        if (c != 0) on_link(start, i, c);
     }
+}
+
+namespace {
+constexpr size_t LINK_TEXT_MAX = 4095;
+
+void scan_links(TokenList l, const std::string& text) {
+    text_link_scan(text, [&](size_t, size_t, CellHandle c) {
+        int index = cell_table_index_of(c);
+        if (index >= 0) token_set(tokens_append(l), CELLNAME, 0, static_cast<uint16_t>(index));
+    });
     token_set(tokens_append(l), END_OF_FILE, 0, 0);
 }
 } // namespace

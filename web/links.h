@@ -6,9 +6,18 @@
 #include "script/token_list.h"
 #include "web/cell.h"
 
+#include <cstddef>
+#include <functional>
+#include <string_view>
 #include <vector>
 
 namespace tarvex {
+
+// The link rule of text fields: each word (a letter, then letters, digits
+// and "_") that names a live cell, with its byte range, in text order. A
+// zero byte ends the text. Allocates nothing.
+void text_link_scan(std::string_view text,
+                    const std::function<void(size_t start, size_t end, CellHandle c)>& on_link);
 
 void text_links_build(CellHandle c);
 TokenList text_links_get(CellHandle c);

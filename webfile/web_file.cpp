@@ -93,8 +93,8 @@ ssize_t temp_write(void* cookie, const char* buf, size_t n) {
 
 int temp_close(void*) { return 0; } // the save closes the descriptor itself
 
-// Writes the web into fd through a stream that counts each block as a step.
-int write_temp(int fd) {
+// Writes into fd through a stream that counts each block as a step.
+int write_temp(int fd, const std::function<int(std::FILE*)>& write) {
     TempFile t{fd};
     cookie_io_functions_t io{};
     io.write = temp_write;
@@ -102,7 +102,7 @@ int write_temp(int fd) {
     std::FILE* f = fopencookie(&t, "wb", io);
     if (f == nullptr) return SE_WRITE_WEB;
     std::setvbuf(f, nullptr, _IONBF, 0);
-    int rc = web_write(f);
+    int rc = write(f);
     if (std::fclose(f) != 0 && rc == 0) rc = SE_WRITE_WEB;
     return rc;
 }
@@ -113,10 +113,10 @@ bool sync_fd(int fd) {
     return true;
 }
 
-// Saves the web to name: 0, SE_OPEN_WEB or SE_WRITE_WEB. The target is
-// replaced only by a complete, synced file; on failure it is untouched and
+// Writes name through write: 0, SE_OPEN_WEB or SE_WRITE_WEB. The target
+// is replaced only by a complete, synced file; on failure it is untouched and
 // the temporary file is gone.
-int save_to(const std::string& name) {
+int replace_file(const std::string& name, const std::function<int(std::FILE*)>& write) {
     g_steps = 0;
     std::string target;
     if (name.empty() || name.size() > FILE_NAME_MAX || !resolve_target(name, target))
@@ -144,7 +144,7 @@ int save_to(const std::string& name) {
         mode = 0666 & ~mask;
     }
     int rc = fchmod(fd, mode) == 0 ? 0 : SE_OPEN_WEB;
-    if (rc == 0) rc = write_temp(fd);
+    if (rc == 0) rc = write_temp(fd, write);
     if (rc == 0 && (!save_step() || !sync_fd(fd))) rc = SE_WRITE_WEB;
     bool closed = close(fd) == 0;
     if (rc == 0 && (!save_step() || !closed)) rc = SE_WRITE_WEB;
@@ -162,6 +162,10 @@ int save_to(const std::string& name) {
         close(dfd);
     }
     return 0;
+}
+
+int save_to(const std::string& name) {
+    return replace_file(name, web_write);
 }
 
 // ---- commands without their guard -----------------------------------------------
@@ -215,6 +219,10 @@ template <class F> WebOutcome guarded(F&& f) {
 }
 
 } // namespace
+
+int file_replace(const std::string& name, const std::function<int(std::FILE*)>& write) {
+    return replace_file(name, write);
+}
 
 // ---- names ------------------------------------------------------------------------
 

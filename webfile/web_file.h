@@ -4,8 +4,10 @@
 #pragma once
 
 #include "core/errors.h"
+#include "web/cell.h"
 
 #include <cstdio>
+#include <functional>
 #include <string>
 
 namespace tarvex {
@@ -26,6 +28,16 @@ void web_start_fresh();
 // Writes the web to f through a 2,048-byte buffer: 0, or SE_WRITE_WEB (-4)
 // after a short write. Changes nothing in the web and allocates no nodes.
 int web_write(std::FILE* f);
+
+// The walk of the writer and the exporters: every live cell in name order,
+// until visit returns false.
+void web_for_each_cell(const std::function<bool(CellHandle)>& visit);
+
+// Writes a file as a save does: write fills a temporary file beside name,
+// which replaces name only once it is complete and synced. 0,
+// SE_OPEN_WEB (-3: name cannot be created or is read-only) or the first
+// failure of write (SE_WRITE_WEB, -4); on failure name is untouched.
+int file_replace(const std::string& name, const std::function<int(std::FILE*)>& write);
 
 // ---- commands (each enters the engine through the guard) ----------------------
 // Each asks the save question first when the web is modified: Yes saves and

@@ -89,12 +89,19 @@ void write_cell(Out& o, CellHandle c) {
 
 } // namespace
 
+void web_for_each_cell(const std::function<bool(CellHandle)>& visit) {
+    for (NodeHandle e = tree_first(cell_root()); e != 0; e = tree_next(e))
+        if (entry_kind(e) == NK_CELL && !visit(e)) return;
+}
+
 int web_write(std::FILE* f) {
     Out o;
     writer_start(o.w, f);
     write_settings(o);
-    for (NodeHandle e = tree_first(cell_root()); e != 0 && o.w.error == 0; e = tree_next(e))
-        if (entry_kind(e) == NK_CELL) write_cell(o, e);
+    web_for_each_cell([&](CellHandle c) {
+        write_cell(o, c);
+        return o.w.error == 0;
+    });
     o.close("eof");
     return writer_flush(o.w);
 }

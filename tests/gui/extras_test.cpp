@@ -375,6 +375,40 @@ class ExtrasTest : public QObject {
         QTest::mouseClick(plot, Qt::LeftButton, {}, surface_to_widget(plot, QPoint(112, 94)));
         QCOMPARE(status_line_text(), std::string("marker"));
     }
+
+    void fileExportWritesTheChosenFormat() {
+        std::string web = saved_web("shared");
+        QAction* export_action =
+            window_->menuBar()->actions().first()->menu()->findChild<QAction*>("export");
+        QVERIFY(export_action);
+        // An edit in the pane is exported, and the web stays as it was.
+        shell_show_view(VIEW_TEXT);
+        QsciScintilla* text = shell_windows().text;
+        text->setFocus();
+        QTest::keyClicks(text, "see <home>");
+        g_answers.push_back(named(path("shared.md").toStdString()));
+        export_action->trigger();
+        QCOMPARE(g_seen.back().caption, std::string("Export"));
+        QCOMPARE(g_seen.back().text, path("shared.html").toStdString());
+        QCOMPARE(status_line_text(), std::string("Exported"));
+        QFile md(path("shared.md"));
+        QVERIFY(md.open(QIODevice::ReadOnly));
+        QString written = QString::fromUtf8(md.readAll());
+        QVERIFY(written.startsWith("# shared\n"));
+        QVERIFY(written.contains("see \\<[home](#cell-home)\\>"));
+        QCOMPARE(web_file_name(), web);
+        // A name without a suffix gets the first filter's.
+        g_answers.push_back(named(path("page").toStdString()));
+        export_action->trigger();
+        QVERIFY(QFile::exists(path("page.html")));
+        // Cancelled: nothing is written; a folder that is not there says so.
+        g_answers.push_back(no());
+        export_action->trigger();
+        g_answers.push_back(named(path("none/x.dot").toStdString()));
+        export_action->trigger();
+        QCOMPARE(status_line_text(), std::string("Cannot create the export file"));
+        QCOMPARE(QDir(dir_.path()).entryList({"shared.*", "page*", "none"}).size(), 3);
+    }
 };
 
 QTEST_MAIN(ExtrasTest)

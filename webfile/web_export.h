@@ -1,0 +1,39 @@
+// Exporting a web for reading elsewhere: one self-contained HTML page, a
+// CommonMark document, or the link graph in Graphviz's DOT language. The
+// exporters read the web and nothing else: they allocate no node and change
+// no cell, setting or cache.
+#pragma once
+
+#include "web/cell.h"
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace tarvex {
+
+enum ExportFormat { EXPORT_HTML, EXPORT_MARKDOWN, EXPORT_DOT };
+
+// "html", "md" (or "markdown") and "dot", in any letter case.
+bool export_format_parse(std::string_view word, ExportFormat* out);
+
+// The anchor of a cell's section: "cell-" and the name with every byte that
+// is not an ASCII letter or digit written as "-" and two hex digits, so it
+// is unique per cell and safe in ids, URLs and DOT.
+std::string export_anchor(CellHandle c);
+
+// The words of the export file names, "html", "md", "dot".
+const char* export_suffix(ExportFormat fmt);
+
+// What a failed export says: the export file could not be created (-3) or
+// written (-4).
+const char* export_error_text(int code);
+
+// Writes the web in fmt to f: 0 or SE_WRITE_WEB (-4).
+int web_export_write(ExportFormat fmt, std::FILE* f);
+
+// Writes the web in fmt to path as a save does (a complete file or none):
+// 0, SE_OPEN_WEB (-3) or SE_WRITE_WEB (-4). Nothing is shown.
+int web_export(ExportFormat fmt, const std::string& path);
+
+} // namespace tarvex
