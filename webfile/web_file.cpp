@@ -276,6 +276,12 @@ int web_save_prompt() {
     return engine_guard([] { return save_prompt_inner(); });
 }
 
+// ---- copies beside the commands -------------------------------------------------------
+
+int web_write_file(const std::string& name) { return save_to(name); }
+
+void web_reset_notify() { after_reset(); }
+
 // ---- fault injection -------------------------------------------------------------------
 
 void web_save_fail_at(int n) { g_fail_at = n; }
