@@ -6,6 +6,7 @@
 #include "shell/instance.h"
 #include "shell/main_window.h"
 #include "shell/qt_frontend.h"
+#include "shell/recovery.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -25,6 +26,7 @@ int main(int argc, char** argv) {
     static QtFrontend frontend;
     frontend_install(&frontend);
     engine_start();
+    recovery_install(&app);
 
     MainWindow* shown = nullptr;
     if (!instance_claim(&app, [&shown] {
@@ -41,8 +43,12 @@ int main(int argc, char** argv) {
 
     std::string file = argc > 1 ? argv[1] : "";
     window.show();
-    QTimer::singleShot(0, &window, [file] { startup_message(file); });
+    QTimer::singleShot(0, &window, [file] {
+        startup_message(file);
+        recovery_offer(file);
+    });
     int code = QApplication::exec();
+    recovery_finish();
     instance_release();
     return code;
 }

@@ -297,6 +297,12 @@ WebOutcome web_save_prompt() {
     return guarded([] { return save_prompt_inner(); });
 }
 
+// ---- copies beside the commands -------------------------------------------------------
+
+int web_write_file(const std::string& name) { return save_to(name); }
+
+void web_reset_notify() { after_reset(); }
+
 // ---- fault injection -------------------------------------------------------------------
 
 void web_save_fail_at(int n) { g_fail_at = n; }
