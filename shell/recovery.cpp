@@ -5,7 +5,7 @@
 
 #include "core/guard.h"
 #include "frontend/frontend.h"
-#include "io/io_errors.h"
+#include "core/errors.h"
 #include "script/run_engine.h"
 #include "shell/commands.h"
 #include "shell/main_window.h"
@@ -135,8 +135,8 @@ void recovery_offer(const std::string& file_name) {
             g_written = copy;
         } else {
             // The copy stays where it is; the web comes back as it was opened.
-            if (rc == IO_ERR_OPEN_WEB) status_error(rc);
-            if (web.empty() || web_open(web.c_str()) != 0) web_new();
+            if (rc == SE_OPEN_WEB) status_error(rc);
+            if (web.empty() || !web_open(web.c_str()).done()) web_new();
         }
         load_panes();
         link_refresh();

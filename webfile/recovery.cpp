@@ -4,7 +4,7 @@
 #include "webfile/recovery.h"
 
 #include "core/guard.h"
-#include "io/io_errors.h"
+#include "core/errors.h"
 #include "io/io_file.h"
 #include "web/cell.h"
 #include "webfile/web_file.h"
@@ -100,11 +100,11 @@ std::string recovery_path_of(const std::string& web_path) {
 }
 
 int recovery_write(const std::string& path) {
-    if (path.empty()) return IO_ERR_OPEN_WEB;
+    if (path.empty()) return SE_OPEN_WEB;
     size_t slash = path.rfind('/');
     if (slash != std::string::npos && slash > 0 && !make_folders(path.substr(0, slash)))
-        return IO_ERR_OPEN_WEB;
-    return web_write_file(path);
+        return SE_OPEN_WEB;
+    return file_replace(path, web_write);
 }
 
 std::string recovery_snapshot() {
@@ -120,9 +120,9 @@ std::string recovery_snapshot() {
 }
 
 int recovery_read(const std::string& path) {
-    return engine_guard([&path] {
+    return engine_guard([&path]() -> int {
         FilePtr f = file_open(path, "rb");
-        if (!f) return IO_ERR_OPEN_WEB;
+        if (!f) return SE_OPEN_WEB;
         int rc = web_read(f.get());
         file_close(f);
         if (rc == 0) web_set_modified(true);

@@ -18,8 +18,8 @@ std::string recovery_path_of(const std::string& web_path);
 
 // Writes the web to the copy at path, creating the folder (private to the
 // user) when needed; the copy is replaced only by a complete one. The web's
-// file name and modified mark stay as they are. 0, IO_ERR_OPEN_WEB or
-// IO_ERR_WRITE; nothing is shown.
+// file name and modified mark stay as they are. 0, SE_OPEN_WEB or
+// SE_WRITE_WEB; nothing is shown.
 int recovery_write(const std::string& path);
 
 // The bytes recovery_write would write now, to tell whether the copy is
@@ -27,7 +27,7 @@ int recovery_write(const std::string& path);
 std::string recovery_snapshot();
 
 // Reads the copy at path in place of the web (under the guard). The web
-// keeps its file name and is marked modified. 0; IO_ERR_OPEN_WEB when the
+// keeps its file name and is marked modified. 0; SE_OPEN_WEB when the
 // copy cannot be opened (the web is unchanged); or web_read's code, after
 // which the web is what the reader left and no longer marked modified.
 int recovery_read(const std::string& path);

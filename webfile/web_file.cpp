@@ -299,7 +299,6 @@ WebOutcome web_save_prompt() {
 
 // ---- copies beside the commands -------------------------------------------------------
 
-int web_write_file(const std::string& name) { return save_to(name); }
 
 void web_reset_notify() { after_reset(); }
 

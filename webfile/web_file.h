@@ -85,11 +85,6 @@ std::string web_display_name_of(const std::string& path);
 using WebResetHook = void (*)();
 void web_add_reset_hook(WebResetHook hook);
 
-// Writes the web to name as a save does (the file is replaced only by a
-// complete, synced one) but keeps the web's file name and modified mark: 0,
-// IO_ERR_OPEN_WEB or IO_ERR_WRITE, not shown.
-int web_write_file(const std::string& name);
-
 // Tells the streams, the reset hooks and the window that the web was
 // replaced by one read without web_open.
 void web_reset_notify();

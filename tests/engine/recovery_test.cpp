@@ -43,7 +43,7 @@ protected:
         std::string web = path("web.tvx");
         CellHandle c = cell_create("alpha");
         cell_set_text(c, "saved text");
-        EXPECT_EQ(web_save_as(web.c_str()), 0);
+        EXPECT_TRUE(web_save_as(web.c_str()).done());
         cell_set_text(c, "unsaved & <changed>");
         cell_create("beta");
         settings_set_iterations(7);
@@ -126,7 +126,7 @@ TEST_F(RecoveryTest, ReadingBringsBackTheChangesUnderTheWebsOwnName) {
 
     // The next start opens the saved file, then takes the copy.
     web_set_modified(false);
-    ASSERT_EQ(web_open(web.c_str()), 0);
+    ASSERT_TRUE(web_open(web.c_str()).done());
     EXPECT_EQ(cell_text_of("alpha"), "saved text");
     EXPECT_EQ(cell_find("beta"), 0);
     web_add_reset_hook(count_reset);
@@ -144,7 +144,7 @@ TEST_F(RecoveryTest, ReadingBringsBackTheChangesUnderTheWebsOwnName) {
     EXPECT_EQ(current_cell(), cell_find("home"));
 
     // Saving now writes the recovered web to its own file.
-    ASSERT_EQ(web_save(), 0);
+    ASSERT_TRUE(web_save().done());
     EXPECT_NE(file_bytes(web).find("unsaved &amp; &lt;changed>"), std::string::npos);
     expect_no_leak();
 }
@@ -167,7 +167,7 @@ TEST_F(RecoveryTest, AFailedWriteKeepsThePreviousCopy) {
             steps = n;
             break;
         }
-        EXPECT_TRUE(rc == IO_ERR_OPEN_WEB || rc == IO_ERR_WRITE) << n;
+        EXPECT_TRUE(rc == SE_OPEN_WEB || rc == SE_WRITE_WEB) << n;
         EXPECT_EQ(file_bytes(copy), old_copy) << n;
         EXPECT_EQ(folder_listing(recovery_folder()), folder) << n; // no temporary file left
         EXPECT_TRUE(web_modified());
@@ -181,20 +181,20 @@ TEST_F(RecoveryTest, AFailedWriteKeepsThePreviousCopy) {
 TEST_F(RecoveryTest, AMissingOrBadCopyIsReportedAndNotTakenForTheWeb) {
     std::string web = changed_web();
     std::string copy = recovery_path_of(web);
-    EXPECT_EQ(recovery_read(copy), IO_ERR_OPEN_WEB);
+    EXPECT_EQ(recovery_read(copy), SE_OPEN_WEB);
     EXPECT_EQ(cell_text_of("alpha"), "unsaved & <changed>");
     EXPECT_TRUE(web_modified());
 
     ASSERT_EQ(recovery_write(copy), 0);
     put_file(copy, "<cell><cname> bad</cname></cell>");
-    EXPECT_EQ(recovery_read(copy), WEB_ERR_BAD_FILE);
+    EXPECT_EQ(recovery_read(copy), SE_BAD_WEB_FILE);
     EXPECT_FALSE(web_modified());
     EXPECT_EQ(web_file_name(), web);
 
     recovery_remove(copy);
     recovery_remove(copy); // already gone
     EXPECT_FALSE(std::filesystem::exists(copy));
-    EXPECT_EQ(recovery_write(""), IO_ERR_OPEN_WEB); // no folder to write to
+    EXPECT_EQ(recovery_write(""), SE_OPEN_WEB); // no folder to write to
     expect_no_leak();
 }
 
