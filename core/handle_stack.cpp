@@ -1,6 +1,8 @@
 // Handle stacks.
 #include "core/handle_stack.h"
 
+#include <cassert>
+
 namespace tarvex {
 
 namespace {
@@ -11,12 +13,19 @@ constexpr int H_TOP_BLOCK = CHAIN_PAYLOAD + 8;
 constexpr int H_TOP_INDEX = CHAIN_PAYLOAD + 10;
 constexpr int H_CURSOR_BLOCK = CHAIN_PAYLOAD + 14;
 constexpr int H_CURSOR_INDEX = CHAIN_PAYLOAD + 16;
+static_assert(record_fits(H_CURSOR_INDEX + sizeof(uint32_t)), "handle stack header layout");
+// A block is a chain node whose payload is all handle slots.
+static_assert(record_fits(CHAIN_PAYLOAD + HSTACK_SLOTS * static_cast<int>(sizeof(NodeHandle))),
+              "handle stack block layout");
 
 // The top index of a stack emptied down to its kept bottom block; the next
 // push wraps it to slot 0.
 constexpr uint32_t EMPTY_INDEX = 0xFFFFFFFFu;
 
-int slot_offset(uint32_t i) { return CHAIN_PAYLOAD + 2 * static_cast<int>(i); }
+int slot_offset(uint32_t i) {
+    assert(i < HSTACK_SLOTS && "handle stack slot");
+    return CHAIN_PAYLOAD + static_cast<int>(sizeof(NodeHandle) * i);
+}
 } // namespace
 
 NodeHandle hstack_new() { return node_alloc(ChainNode); }

@@ -71,41 +71,22 @@ bool resolve_target(const std::string& name, std::string& out) {
 
 // ---- the temporary file ---------------------------------------------------------
 
-struct TempFile {
-    int fd = -1;
-};
-
-ssize_t temp_write(void* cookie, const char* buf, size_t n) {
-    TempFile* t = static_cast<TempFile*>(cookie);
-    if (!save_step()) {
-        errno = ENOSPC;
-        return 0;
-    }
+// Writes one block of the web into the temporary file; each block is one
+// step of the save.
+size_t temp_write(void* target, const uint8_t* bytes, size_t n) {
+    int fd = *static_cast<int*>(target);
+    if (!save_step()) return 0;
     size_t done = 0;
     while (done < n) {
-        ssize_t k = ::write(t->fd, buf + done, n - done);
+        ssize_t k = ::write(fd, bytes + done, n - done);
         if (k < 0 && errno == EINTR) continue;
         if (k <= 0) break;
         done += static_cast<size_t>(k);
     }
-    return static_cast<ssize_t>(done);
+    return done;
 }
 
-int temp_close(void*) { return 0; } // the save closes the descriptor itself
-
-// Writes the web into fd through a stream that counts each block as a step.
-int write_temp(int fd) {
-    TempFile t{fd};
-    cookie_io_functions_t io{};
-    io.write = temp_write;
-    io.close = temp_close;
-    std::FILE* f = fopencookie(&t, "wb", io);
-    if (f == nullptr) return IO_ERR_WRITE;
-    std::setvbuf(f, nullptr, _IONBF, 0);
-    int rc = web_write(f);
-    if (std::fclose(f) != 0 && rc == 0) rc = IO_ERR_WRITE;
-    return rc;
-}
+int write_temp(int fd) { return web_write_to(temp_write, &fd); }
 
 bool sync_fd(int fd) {
     while (fsync(fd) != 0)

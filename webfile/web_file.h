@@ -3,6 +3,8 @@
 // save a web with its file name, display name and save question.
 #pragma once
 
+#include "io/buffered_writer.h"
+
 #include <cstdio>
 #include <string>
 
@@ -28,6 +30,8 @@ void web_start_fresh();
 // Writes the web to f through a 2,048-byte buffer: 0, or IO_ERR_WRITE (-4)
 // after a short write. Changes nothing in the web and allocates no nodes.
 int web_write(std::FILE* f);
+// The same through a writer sink, one call per block.
+int web_write_to(WriterSink sink, void* target);
 
 // ---- commands (each enters the engine through the guard) ----------------------
 // Each asks the save question first when the web is modified: Yes saves and

@@ -117,14 +117,26 @@ void write_cell(Out& o, CellHandle c) {
 
 } // namespace
 
-int web_write(std::FILE* f) {
-    Out o;
-    writer_start(o.w, f);
+namespace {
+int write_web(Out& o) {
     write_settings(o);
     for (NodeHandle e = tree_first(cell_root()); e != 0 && o.w.error == 0; e = tree_next(e))
         if (entry_kind(e) == NK_CELL) write_cell(o, e);
     o.close("eof");
     return writer_flush(o.w);
+}
+} // namespace
+
+int web_write(std::FILE* f) {
+    Out o;
+    writer_start(o.w, f);
+    return write_web(o);
+}
+
+int web_write_to(WriterSink sink, void* target) {
+    Out o;
+    writer_start_sink(o.w, sink, target);
+    return write_web(o);
 }
 
 } // namespace tarvex
