@@ -66,17 +66,22 @@ int format_c(char* buf, int size, Style style, int prec, double d) {
 #endif
 }
 
-// Reads a scanned number from a C string; counts the digits and where the
-// last one ended, so a dangling exponent mark ("1e", "1e+") is left out.
+// Reads a scanned number from a C string; counts the digits before the
+// exponent (without any, the text holds no number: ".e5" is 0) and notes
+// where the last digit ended, so a dangling exponent mark ("1e", "1e+") is
+// left out.
 struct CStringSource {
     const char* p;
     int digits = 0;
+    bool in_exponent = false;
     const char* last_digit_end = nullptr;
     int peek() const { return static_cast<unsigned char>(*p); }
     bool take() {
         if (number_digit(*p)) {
-            ++digits;
+            if (!in_exponent) ++digits;
             last_digit_end = p + 1;
+        } else if (*p == 'e' || *p == 'E') {
+            in_exponent = true;
         }
         ++p;
         return true;
