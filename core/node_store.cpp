@@ -14,7 +14,7 @@
 namespace tarvex {
 
 namespace detail {
-alignas(8) uint8_t g_pool[NODE_COUNT * NODE_SIZE];
+alignas(alignof(double)) uint8_t g_pool[NODE_COUNT * NODE_SIZE];
 }
 
 namespace {
@@ -104,8 +104,8 @@ NodeHandle node_alloc(NodeType type) {
     g_free_head = free_next(h);
     debug_mark_free(h, false);
     --g_free_count;
-    n[0] = type;
-    std::memset(n + 1, 0, NODE_SIZE - 1);
+    n[NODE_TYPE] = type;
+    std::memset(n + NODE_AUX, 0, NODE_SIZE - NODE_AUX);
     if (g_free_count < LOW_NODE_THRESHOLD) ask_low_memory();
     return h;
 }
@@ -115,14 +115,14 @@ void node_free(NodeHandle h) {
     assert(h < NODE_COUNT && "released handle out of range");
     assert(!detail::node_is_free(h) && "node released twice");
     free_set_next(h, g_free_head);
-    detail::raw_node(h)[0] = 0;
+    detail::raw_node(h)[NODE_TYPE] = 0;
     debug_mark_free(h, true);
     g_free_head = h;
     ++g_free_count;
 }
 
 
-uint8_t node_type(NodeHandle h) { return node_ref(h)[0] & 0x7F; }
+uint8_t node_type(NodeHandle h) { return node_ref(h)[NODE_TYPE] & NODE_TYPE_MASK; }
 
 uint8_t* node_payload(NodeHandle h) {
     switch (node_type(h)) {
@@ -134,8 +134,8 @@ uint8_t* node_payload(NodeHandle h) {
     }
 }
 
-uint8_t node_aux(NodeHandle h) { return node_ref(h)[1]; }
-void node_set_aux(NodeHandle h, uint8_t v) { node_ref(h)[1] = v; }
+uint8_t node_aux(NodeHandle h) { return node_ref(h)[NODE_AUX]; }
+void node_set_aux(NodeHandle h, uint8_t v) { node_ref(h)[NODE_AUX] = v; }
 uint16_t nodes_in_use() { return static_cast<uint16_t>(NODE_COUNT - g_free_count); }
 uint16_t nodes_free() { return g_free_count; }
 void node_set_initialised(bool on) { g_initialised = on; }

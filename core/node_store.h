@@ -90,6 +90,12 @@ inline void node_set_i32(NodeHandle h, int off, int32_t v) { node_set(h, off, v)
 inline double node_get_f64(NodeHandle h, int off) { return node_get<double>(h, off); }
 inline void node_set_f64(NodeHandle h, int off, double v) { node_set(h, off, v); }
 
+// The two bytes every node starts with; only the low seven bits of the type
+// byte count.
+constexpr int NODE_TYPE = 0;
+constexpr int NODE_AUX = 1;
+constexpr uint8_t NODE_TYPE_MASK = 0x7F;
+
 // Byte offsets of the links and payloads of the four layouts.
 constexpr int NODE_NEXT = 2;        // ChainNode, ListNode
 constexpr int NODE_PREV = 4;        // ListNode

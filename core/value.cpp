@@ -165,14 +165,14 @@ void num_from_int32(double& dst, int32_t i) { dst = i; }
 
 int num_to_int16(int16_t& dst, double d) {
     double t = std::trunc(d);
-    if (!(t >= -32768.0 && t <= 32767.0)) return -1;
+    if (!(t >= INT16_MIN && t <= INT16_MAX)) return -1;
     dst = static_cast<int16_t>(t);
     return 0;
 }
 
 int num_to_int32(int32_t& dst, double d) {
     double t = std::trunc(d);
-    if (!(t >= -2147483648.0 && t <= 2147483647.0)) return -1;
+    if (!(t >= INT32_MIN && t <= INT32_MAX)) return -1;
     dst = static_cast<int32_t>(t);
     return 0;
 }
@@ -180,14 +180,13 @@ int num_to_int32(int32_t& dst, double d) {
 int int16_from_text(int16_t& dst, const char* s) {
     errno = 0;
     long v = std::strtol(s ? s : "", nullptr, 10);
-    if (errno == ERANGE || v < -32768 || v > 32767) return -1;
+    if (errno == ERANGE || v < INT16_MIN || v > INT16_MAX) return -1;
     dst = static_cast<int16_t>(v);
     return 0;
 }
 
 int int16_to_text(char* buf, int16_t i) {
-    // "-32768" and its terminator fit the 8 bytes callers give.
-    char* end = std::to_chars(buf, buf + 7, i).ptr;
+    char* end = std::to_chars(buf, buf + INT16_TEXT_MAX, i).ptr;
     *end = 0;
     return static_cast<int>(end - buf);
 }

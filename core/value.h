@@ -50,6 +50,8 @@ void num_from_int32(double& dst, int32_t i);
 int num_to_int16(int16_t& dst, double d);
 int num_to_int32(int32_t& dst, double d);
 int int16_from_text(int16_t& dst, const char* s);
+// buf must hold INT16_TEXT_MAX + 1 bytes ("-32768" and its terminator).
+constexpr int INT16_TEXT_MAX = 6;
 int int16_to_text(char* buf, int16_t i);
 
 // buf must hold NUMBER_TEXT_MAX + 1 bytes. Formats and parses in the C
