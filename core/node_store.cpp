@@ -189,13 +189,15 @@ NodeHandle chain_splice(NodeHandle head, NodeHandle piece, NodeHandle after) {
     return head;
 }
 
-void chain_free(NodeHandle head) {
+void chain_release(NodeHandle head, void (*release)(NodeHandle)) {
     while (head != 0) {
         NodeHandle next = chain_next(head);
-        node_free(head);
+        release(head);
         head = next;
     }
 }
+
+void chain_free(NodeHandle head) { chain_release(head, node_free); }
 
 NodeHandle chain_alloc_for_text(uint32_t n) {
     uint32_t count = n / CHAIN_PAYLOAD_SIZE + 1;

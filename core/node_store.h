@@ -127,6 +127,10 @@ NodeHandle chain_insert_after(NodeHandle h);
 NodeHandle chain_cut_after(NodeHandle h);
 NodeHandle chain_splice(NodeHandle head, NodeHandle piece, NodeHandle after);
 void chain_free(NodeHandle head);
+// Releases every node of the chain through release (a node's `next` is read
+// before the node is released), for chains whose nodes own more than
+// themselves.
+void chain_release(NodeHandle head, void (*release)(NodeHandle));
 NodeHandle chain_alloc_for_text(uint32_t n);
 
 // ---- lists -----------------------------------------------------------------

@@ -384,13 +384,7 @@ void value_free(NodeHandle v) {
     node_free(v);
 }
 
-void valuelist_free(NodeHandle head) {
-    while (head != 0) {
-        NodeHandle next = chain_next(head);
-        value_free(head);
-        head = next;
-    }
-}
+void valuelist_free(NodeHandle head) { chain_release(head, value_free); }
 
 NodeHandle valuelist_copy(NodeHandle head) {
     NodeHandle first = 0, last = 0;
