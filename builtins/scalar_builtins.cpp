@@ -24,17 +24,16 @@ int rand_next() {
 
 bool in_degrees() { return settings_trig_units() == TRIG_DEGREES; }
 
-// A flagged argument stays flagged through a function: "{NAN}" in, "{NAN}"
-// out (its number is meaningless, often 0).
-uint8_t nan_of(NodeHandle v) { return value_flags(v) & VF_NAN; }
+// A library function's result is a fresh number: flagged only when it is
+// not a number, whatever the argument's flags were (atan(1/0) is 90, and
+// an infinite result such as ln(0) is not flagged).
+uint8_t nan_flag(double y) { return std::isnan(y) ? VF_NAN : 0; }
 
-// Applies a library function to the first argument; a result that is not a
-// number is flagged, an infinite one is not.
 int32_t apply(NodeHandle result, double (*f)(double)) {
     NodeHandle a = arg_number(result, 0);
     if (a == 0) return SE_BUILTIN_ARG;
     double y = f(value_number(a));
-    result_set_number(result, y, nan_of(a) | (std::isnan(y) ? VF_NAN : 0));
+    result_set_number(result, y, nan_flag(y));
     return 0;
 }
 
@@ -90,7 +89,7 @@ int32_t builtin_pow(NodeHandle r) {
     NodeHandle a = arg_number(r, 0), b = arg_number(r, 1);
     if (a == 0 || b == 0) return SE_BUILTIN_ARG;
     double y = std::pow(value_number(a), value_number(b));
-    result_set_number(r, y, nan_of(a) | nan_of(b) | (std::isnan(y) ? VF_NAN : 0));
+    result_set_number(r, y, nan_flag(y));
     return 0;
 }
 
@@ -98,9 +97,8 @@ int32_t builtin_sig(NodeHandle r) {
     NodeHandle a = arg_number(r, 0);
     if (a == 0) return SE_BUILTIN_ARG;
     value_negate(a);
-    uint8_t flags = nan_of(a);
     double e = std::exp(value_number(a));
-    if (std::isnan(e)) flags |= VF_NAN;
+    uint8_t flags = nan_flag(e);
     double s = 1.0;
     if (num_add(s, e) != 0) flags |= VF_NAN;
     double y = 1.0;

@@ -8,7 +8,8 @@
 
 namespace tarvex {
 
-constexpr int HSTACK_SLOTS = 18;
+// A block's slots fill its chain payload.
+constexpr int HSTACK_SLOTS = CHAIN_PAYLOAD_SIZE / static_cast<int>(sizeof(NodeHandle));
 
 NodeHandle hstack_new();
 void hstack_push(NodeHandle s, NodeHandle h);

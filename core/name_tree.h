@@ -14,6 +14,9 @@ enum NameKind : uint16_t { NK_CELL = 1, NK_BUILTIN = 3, NK_SYSCONST = 4, NK_DELE
 constexpr int ENTRY_NAME = TREE_PAYLOAD + 0;
 constexpr int ENTRY_KIND = TREE_PAYLOAD + 2;
 constexpr int ENTRY_FIELDS = TREE_PAYLOAD + 4;
+// What the kinds keep from ENTRY_FIELDS on (the cell record, a builtin's
+// index, a constant's Value) must fit behind it; each asserts its own end.
+static_assert(record_fits(ENTRY_FIELDS), "name tree entry layout");
 
 inline Text entry_name(NodeHandle e) { return node_get_u16(e, ENTRY_NAME); }
 inline uint16_t entry_kind(NodeHandle e) { return node_get_u16(e, ENTRY_KIND); }

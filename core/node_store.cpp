@@ -6,6 +6,7 @@
 #include "frontend/frontend.h"
 
 #include <algorithm>
+#include <cassert>
 #include <bitset>
 #include <memory>
 #include <new>
@@ -14,7 +15,7 @@
 namespace tarvex {
 
 namespace detail {
-alignas(8) uint8_t g_pool[NODE_COUNT * NODE_SIZE];
+alignas(alignof(double)) uint8_t g_pool[NODE_COUNT * NODE_SIZE];
 }
 
 namespace {
@@ -30,6 +31,24 @@ uint64_t g_allocations = 0;
 uint32_t g_generation = 0;
 
 std::unique_ptr<uint8_t[]> g_scratch[SCRATCH_SLOTS];
+
+// The free list runs through the `next` position of free nodes, which the
+// checked accessors refuse to touch.
+NodeHandle free_next(NodeHandle h) {
+    NodeHandle n;
+    std::memcpy(&n, detail::raw_node(h) + NODE_NEXT, sizeof n);
+    return n;
+}
+void free_set_next(NodeHandle h, NodeHandle n) {
+    std::memcpy(detail::raw_node(h) + NODE_NEXT, &n, sizeof n);
+}
+
+#ifndef NDEBUG
+std::bitset<NODE_COUNT> g_debug_free;
+void debug_mark_free(NodeHandle h, bool free) { g_debug_free[h] = free; }
+#else
+void debug_mark_free(NodeHandle, bool) {}
+#endif
 
 std::bitset<NODE_COUNT> g_marked;
 std::bitset<NODE_COUNT> g_is_free;
@@ -62,9 +81,10 @@ void node_init() {
     std::memset(g_pool, 0, sizeof g_pool);
     g_free_count = NODE_COUNT;
     g_free_head = 1;
-    for (int h = 1; h < NODE_COUNT; ++h)
-        node_set_u16(static_cast<NodeHandle>(h), NODE_NEXT,
-                     h + 1 < NODE_COUNT ? static_cast<NodeHandle>(h + 1) : 0);
+    for (int h = 1; h < NODE_COUNT; ++h) {
+        free_set_next(static_cast<NodeHandle>(h), h + 1 < NODE_COUNT ? static_cast<NodeHandle>(h + 1) : 0);
+        debug_mark_free(static_cast<NodeHandle>(h), true);
+    }
     g_building = 0;
     g_fail_after = -1;
     ++g_generation;
@@ -72,30 +92,38 @@ void node_init() {
 
 uint32_t node_generation() { return g_generation; }
 
+#ifndef NDEBUG
+bool detail::node_is_free(NodeHandle h) { return g_debug_free[h]; }
+#endif
+
 NodeHandle node_alloc(NodeType type) {
     if (g_fail_after == 0 || g_free_head == 0) out_of_nodes();
     if (g_fail_after > 0) --g_fail_after;
     ++g_allocations;
     NodeHandle h = g_free_head;
-    uint8_t* n = node_ref(h);
-    g_free_head = node_get_u16(h, NODE_NEXT);
+    uint8_t* n = detail::raw_node(h);
+    g_free_head = free_next(h);
+    debug_mark_free(h, false);
     --g_free_count;
-    n[0] = type;
-    std::memset(n + 1, 0, NODE_SIZE - 1);
+    n[NODE_TYPE] = type;
+    std::memset(n + NODE_AUX, 0, NODE_SIZE - NODE_AUX);
     if (g_free_count < LOW_NODE_THRESHOLD) ask_low_memory();
     return h;
 }
 
 void node_free(NodeHandle h) {
     if (h == 0) return;
-    node_set_u16(h, NODE_NEXT, g_free_head);
-    node_ref(h)[0] = 0;
+    assert(h < NODE_COUNT && "released handle out of range");
+    assert(!detail::node_is_free(h) && "node released twice");
+    free_set_next(h, g_free_head);
+    detail::raw_node(h)[NODE_TYPE] = 0;
+    debug_mark_free(h, true);
     g_free_head = h;
     ++g_free_count;
 }
 
 
-uint8_t node_type(NodeHandle h) { return node_ref(h)[0] & 0x7F; }
+uint8_t node_type(NodeHandle h) { return node_ref(h)[NODE_TYPE] & NODE_TYPE_MASK; }
 
 uint8_t* node_payload(NodeHandle h) {
     switch (node_type(h)) {
@@ -107,8 +135,8 @@ uint8_t* node_payload(NodeHandle h) {
     }
 }
 
-uint8_t node_aux(NodeHandle h) { return node_ref(h)[1]; }
-void node_set_aux(NodeHandle h, uint8_t v) { node_ref(h)[1] = v; }
+uint8_t node_aux(NodeHandle h) { return node_ref(h)[NODE_AUX]; }
+void node_set_aux(NodeHandle h, uint8_t v) { node_ref(h)[NODE_AUX] = v; }
 uint16_t nodes_in_use() { return static_cast<uint16_t>(NODE_COUNT - g_free_count); }
 uint16_t nodes_free() { return g_free_count; }
 void node_set_initialised(bool on) { g_initialised = on; }
@@ -162,16 +190,18 @@ NodeHandle chain_splice(NodeHandle head, NodeHandle piece, NodeHandle after) {
     return head;
 }
 
-void chain_free(NodeHandle head) {
+void chain_release(NodeHandle head, void (*release)(NodeHandle)) {
     while (head != 0) {
         NodeHandle next = chain_next(head);
-        node_free(head);
+        release(head);
         head = next;
     }
 }
 
+void chain_free(NodeHandle head) { chain_release(head, node_free); }
+
 NodeHandle chain_alloc_for_text(uint32_t n) {
-    uint32_t count = n / 36 + 1;
+    uint32_t count = n / CHAIN_PAYLOAD_SIZE + 1;
     NodeHandle head = node_alloc(ChainNode);
     if (count > 1) g_building = head;
     NodeHandle tail = head;
@@ -277,7 +307,7 @@ void chain_mark(NodeHandle head) {
 int node_reclaim_unreachable() {
     g_is_free.reset();
     int steps = 0;
-    for (NodeHandle h = g_free_head; h != 0 && steps < NODE_COUNT; h = node_get_u16(h, NODE_NEXT), ++steps)
+    for (NodeHandle h = g_free_head; h != 0 && steps < NODE_COUNT; h = free_next(h), ++steps)
         g_is_free[h] = true;
     g_marked.reset();
     g_faults = {};

@@ -3,6 +3,7 @@
 // pool, and the reclaim walk that frees what no persistent owner reaches.
 #pragma once
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -13,7 +14,10 @@ using NodeHandle = uint16_t;
 
 constexpr int NODE_COUNT = 10000;
 constexpr int NODE_SIZE = 40;
+// Below this many free nodes every allocation asks whether to save and exit.
 constexpr int LOW_NODE_THRESHOLD = 100;
+// Handles are 16-bit, and 0 names no node.
+static_assert(NODE_COUNT <= 0xFFFF + 1, "every slot needs a 16-bit handle");
 
 enum NodeType : uint8_t {
     PlainNode = 0x00,
@@ -36,10 +40,21 @@ NodeHandle node_alloc(NodeType type);
 void node_free(NodeHandle h);
 namespace detail {
 extern uint8_t g_pool[]; // NODE_COUNT * NODE_SIZE bytes
+#ifndef NDEBUG
+// Debug builds keep a map of the free slots so that a field access or a
+// release through a stale handle stops at once.
+bool node_is_free(NodeHandle h);
+#endif
+inline uint8_t* raw_node(NodeHandle h) { return g_pool + static_cast<size_t>(h) * NODE_SIZE; }
+} // namespace detail
+// The node's storage. Release builds do not validate handles; debug builds
+// assert that h names an allocated slot. Inline: every field access of the
+// engine goes through it.
+inline uint8_t* node_ref(NodeHandle h) {
+    assert(h != 0 && h < NODE_COUNT && "handle out of range");
+    assert(!detail::node_is_free(h) && "handle names a free node");
+    return detail::raw_node(h);
 }
-// The node's storage; handles are not validated. Inline: every field access
-// of the engine goes through it.
-inline uint8_t* node_ref(NodeHandle h) { return detail::g_pool + static_cast<size_t>(h) * NODE_SIZE; }
 uint8_t* node_payload(NodeHandle h); // nullptr for an unknown type
 uint8_t node_type(NodeHandle h);     // bit 7 masked off
 uint8_t node_aux(NodeHandle h);
@@ -52,41 +67,34 @@ uint16_t nodes_free();
 void node_set_initialised(bool on);
 bool node_initialised();
 
-// Field access by byte offset within the node, memcpy-based.
-inline uint8_t node_get_u8(NodeHandle h, int off) { return node_ref(h)[off]; }
-inline void node_set_u8(NodeHandle h, int off, uint8_t v) { node_ref(h)[off] = v; }
-inline uint16_t node_get_u16(NodeHandle h, int off) {
-    uint16_t v;
+// Field access by byte offset within the node, memcpy-based (no type
+// punning); debug builds assert that the field lies inside the node.
+template <class T> inline T node_get(NodeHandle h, int off) {
+    assert(off >= 0 && off + static_cast<int>(sizeof(T)) <= NODE_SIZE && "field outside the node");
+    T v;
     std::memcpy(&v, node_ref(h) + off, sizeof v);
     return v;
 }
-inline void node_set_u16(NodeHandle h, int off, uint16_t v) {
+template <class T> inline void node_set(NodeHandle h, int off, T v) {
+    assert(off >= 0 && off + static_cast<int>(sizeof(T)) <= NODE_SIZE && "field outside the node");
     std::memcpy(node_ref(h) + off, &v, sizeof v);
 }
-inline uint32_t node_get_u32(NodeHandle h, int off) {
-    uint32_t v;
-    std::memcpy(&v, node_ref(h) + off, sizeof v);
-    return v;
-}
-inline void node_set_u32(NodeHandle h, int off, uint32_t v) {
-    std::memcpy(node_ref(h) + off, &v, sizeof v);
-}
-inline int32_t node_get_i32(NodeHandle h, int off) {
-    int32_t v;
-    std::memcpy(&v, node_ref(h) + off, sizeof v);
-    return v;
-}
-inline void node_set_i32(NodeHandle h, int off, int32_t v) {
-    std::memcpy(node_ref(h) + off, &v, sizeof v);
-}
-inline double node_get_f64(NodeHandle h, int off) {
-    double v;
-    std::memcpy(&v, node_ref(h) + off, sizeof v);
-    return v;
-}
-inline void node_set_f64(NodeHandle h, int off, double v) {
-    std::memcpy(node_ref(h) + off, &v, sizeof v);
-}
+inline uint8_t node_get_u8(NodeHandle h, int off) { return node_get<uint8_t>(h, off); }
+inline void node_set_u8(NodeHandle h, int off, uint8_t v) { node_set(h, off, v); }
+inline uint16_t node_get_u16(NodeHandle h, int off) { return node_get<uint16_t>(h, off); }
+inline void node_set_u16(NodeHandle h, int off, uint16_t v) { node_set(h, off, v); }
+inline uint32_t node_get_u32(NodeHandle h, int off) { return node_get<uint32_t>(h, off); }
+inline void node_set_u32(NodeHandle h, int off, uint32_t v) { node_set(h, off, v); }
+inline int32_t node_get_i32(NodeHandle h, int off) { return node_get<int32_t>(h, off); }
+inline void node_set_i32(NodeHandle h, int off, int32_t v) { node_set(h, off, v); }
+inline double node_get_f64(NodeHandle h, int off) { return node_get<double>(h, off); }
+inline void node_set_f64(NodeHandle h, int off, double v) { node_set(h, off, v); }
+
+// The two bytes every node starts with; only the low seven bits of the type
+// byte count.
+constexpr int NODE_TYPE = 0;
+constexpr int NODE_AUX = 1;
+constexpr uint8_t NODE_TYPE_MASK = 0x7F;
 
 // Byte offsets of the links and payloads of the four layouts.
 constexpr int NODE_NEXT = 2;        // ChainNode, ListNode
@@ -98,6 +106,13 @@ constexpr int PLAIN_PAYLOAD = 2;
 constexpr int CHAIN_PAYLOAD = 4;
 constexpr int LIST_PAYLOAD = 6;
 constexpr int TREE_PAYLOAD = 8;
+// A chain node's payload: the 36 characters of a Text chunk, the 18 handles
+// of a handle-stack block.
+constexpr int CHAIN_PAYLOAD_SIZE = NODE_SIZE - CHAIN_PAYLOAD;
+
+// True when a record whose last field ends at byte `end` fits one node;
+// every record kept in a node asserts it for its layout.
+constexpr bool record_fits(int end) { return end <= NODE_SIZE; }
 
 // ---- building chain ----------------------------------------------------------
 NodeHandle building_chain();
@@ -112,6 +127,10 @@ NodeHandle chain_insert_after(NodeHandle h);
 NodeHandle chain_cut_after(NodeHandle h);
 NodeHandle chain_splice(NodeHandle head, NodeHandle piece, NodeHandle after);
 void chain_free(NodeHandle head);
+// Releases every node of the chain through release (a node's `next` is read
+// before the node is released), for chains whose nodes own more than
+// themselves.
+void chain_release(NodeHandle head, void (*release)(NodeHandle));
 NodeHandle chain_alloc_for_text(uint32_t n);
 
 // ---- lists -----------------------------------------------------------------

@@ -18,9 +18,6 @@ struct Writer {
     NodeHandle tail = 0;
 } g_writer;
 
-char16_t g_wide[WIDE_BUFFER];
-char g_narrow[NARROW_BUFFER];
-
 inline uint8_t* chunk_chars(NodeHandle c) { return node_ref(c) + CHAIN_PAYLOAD; }
 inline int chunk_used(NodeHandle c) { return node_aux(c); }
 
@@ -272,53 +269,6 @@ void text_write_reset() { g_writer.head = g_writer.tail = 0; }
 void text_cursors_reset() {
     g_reader = Reader{};
     text_write_reset();
-}
-
-// ---- conversions -------------------------------------------------------------
-
-const char16_t* text_widen(const char* s) {
-    if (!s) return nullptr;
-    const uint8_t* p = reinterpret_cast<const uint8_t*>(s);
-    int n = 0;
-    while (*p && n < WIDE_BUFFER - 1) {
-        unsigned b0 = *p++;
-        unsigned ch;
-        if (b0 < 0x80) {
-            ch = b0;
-        } else if (b0 < 0xE0) {
-            if (!*p) break;
-            ch = ((b0 & 0x1F) << 6) + (*p++ & 0x7F);
-        } else {
-            if (!p[0] || !p[1]) break;
-            ch = ((b0 & 0x0F) << 12) + ((p[0] & 0x7F) << 6) + (p[1] & 0x7F);
-            p += 2;
-        }
-        g_wide[n++] = static_cast<char16_t>(ch);
-    }
-    g_wide[n] = 0;
-    return g_wide;
-}
-
-const char* text_narrow(const char16_t* w) {
-    if (!w) return nullptr;
-    int n = 0;
-    for (; *w; ++w) {
-        unsigned ch = *w;
-        int need = ch < 0x80 ? 1 : ch < 0x800 ? 2 : 3;
-        if (n + need > NARROW_BUFFER - 1) break;
-        if (need == 1) {
-            g_narrow[n++] = static_cast<char>(ch);
-        } else if (need == 2) {
-            g_narrow[n++] = static_cast<char>(0xC0 | (ch >> 6));
-            g_narrow[n++] = static_cast<char>(0x80 | (ch & 0x3F));
-        } else {
-            g_narrow[n++] = static_cast<char>(0xE0 | (ch >> 12));
-            g_narrow[n++] = static_cast<char>(0x80 | ((ch >> 6) & 0x3F));
-            g_narrow[n++] = static_cast<char>(0x80 | (ch & 0x3F));
-        }
-    }
-    g_narrow[n] = 0;
-    return g_narrow;
 }
 
 } // namespace tarvex

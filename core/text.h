@@ -1,6 +1,6 @@
 // Texts: strings held as chains of 36-character chunks in the node store,
-// with folding comparisons, a shared reader and writer cursor, and the
-// UTF-8 / 16-bit conversions of the platform boundary.
+// with folding comparisons and a shared reader and writer cursor. Texts hold
+// UTF-8; the window side converts whole texts itself.
 #pragma once
 
 #include "core/node_store.h"
@@ -15,9 +15,9 @@ using Text = NodeHandle;
 // characters (the store holds 360,000), and a 16-bit count would wrap.
 using TextLen = uint32_t;
 
-constexpr int TEXT_CHUNK = 36;
-constexpr int WIDE_BUFFER = 256;
-constexpr int NARROW_BUFFER = 256;
+// A chunk's characters fill its chain payload; its count sits in `aux`.
+constexpr int TEXT_CHUNK = CHAIN_PAYLOAD_SIZE;
+static_assert(TEXT_CHUNK <= 0xFF, "a chunk's count fits the aux byte");
 
 inline uint8_t text_fold(uint8_t c) {
     if (c == '_') return ' ';
@@ -53,9 +53,6 @@ void text_write_reset();
 
 // Forgets both cursors; used when an operation is abandoned.
 void text_cursors_reset();
-
-const char16_t* text_widen(const char* s);
-const char* text_narrow(const char16_t* w);
 
 inline void text_mark(Text t) { chain_mark(t); }
 

@@ -1,14 +1,26 @@
 // Values, number formatting and parsing, and the value operations.
 #include "core/value.h"
 
+#include "core/number_scan.h"
+
 #include <cerrno>
+#include <charconv>
 #include <climits>
-#include <clocale>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <locale.h>
+
+// Numbers never pass through the process locale (Qt sets it from the
+// environment, and a comma locale would write "0,67"). Where the standard
+// library converts doubles itself (std::to_chars / std::from_chars), that
+// is used; older libraries get the classic-locale streams, whose conversions
+// are the same printf and strtod forms.
+#if defined(__cpp_lib_to_chars) && __cpp_lib_to_chars >= 201611L && !defined(TARVEX_NUMBERS_BY_STREAM)
+#define TARVEX_NUMBERS_BY_CHARCONV 1
+#else
+#include <locale>
+#include <sstream>
+#endif
 
 namespace tarvex {
 
@@ -19,17 +31,108 @@ NumberFormat g_current_format;
 double g_tolerance = 0.005;
 char g_number_text[NUMBER_TEXT_MAX + 1];
 
-locale_t c_locale() {
-    static locale_t loc = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
-    return loc;
+// The longest conversion asked for: fixed style, the largest double and 18
+// decimals.
+constexpr int FORMAT_SCRATCH = 400;
+// The digits a double carries: more would only show conversion noise.
+constexpr int DOUBLE_DIGITS_MAX = 17;
+
+enum class Style { Fixed, Expn, General };
+
+// Writes d as printf's "%.*f", "%.*e" or "%.*g" in the C locale would;
+// the length, or -1 when it does not fit.
+int format_c(char* buf, int size, Style style, int prec, double d) {
+#ifdef TARVEX_NUMBERS_BY_CHARCONV
+    static const std::chars_format forms[] = {std::chars_format::fixed,
+                                              std::chars_format::scientific,
+                                              std::chars_format::general};
+    auto [end, ec] = std::to_chars(buf, buf + size - 1, d, forms[static_cast<int>(style)], prec);
+    if (ec != std::errc{}) return -1;
+    *end = 0;
+    return static_cast<int>(end - buf);
+#else
+    std::ostringstream os;
+    os.imbue(std::locale::classic());
+    if (style == Style::Fixed) os << std::fixed;
+    if (style == Style::Expn) os << std::scientific;
+    os.precision(prec);
+    os << d;
+    std::string s = os.str();
+    if (static_cast<int>(s.size()) >= size) return -1;
+    std::memcpy(buf, s.c_str(), s.size() + 1);
+    return static_cast<int>(s.size());
+#endif
 }
 
-// Formats with the C locale in force on this thread only.
-int format_c(char* buf, size_t size, const char* fmt, int prec, double d) {
-    locale_t old = uselocale(c_locale());
-    int n = std::snprintf(buf, size, fmt, prec, d);
-    uselocale(old);
-    return n;
+// Reads a scanned number from a C string; counts the digits before the
+// exponent (without any, the text holds no number: ".e5" is 0) and notes
+// where the last digit ended, so a dangling exponent mark ("1e", "1e+") is
+// left out.
+struct CStringSource {
+    const char* p;
+    int digits = 0;
+    bool in_exponent = false;
+    const char* last_digit_end = nullptr;
+    int peek() const { return static_cast<unsigned char>(*p); }
+    bool take() {
+        if (number_digit(*p)) {
+            if (!in_exponent) ++digits;
+            last_digit_end = p + 1;
+        } else if (*p == 'e' || *p == 'E') {
+            in_exponent = true;
+        }
+        ++p;
+        return true;
+    }
+    void before_digits() {}
+};
+
+// Whether a number that no double holds is too large (as opposed to too
+// small): its magnitude is 0.d1d2... x 10^(lead + exponent), and the limits
+// of a double lie far from 10^0 on either side.
+bool decimal_too_large(const char* first, const char* last) {
+    long lead = 0;
+    bool nonzero = false, after_point = false;
+    const char* p = first;
+    if (*p == '+' || *p == '-') ++p;
+    for (; p < last && (number_digit(*p) || *p == '.'); ++p) {
+        if (*p == '.') {
+            after_point = true;
+        } else if (nonzero) {
+            if (!after_point) ++lead;
+        } else if (*p != '0') {
+            nonzero = true;
+            if (!after_point) lead = 1;
+        } else if (after_point) {
+            --lead;
+        }
+    }
+    long exponent = 0;
+    if (p < last && (*p == 'e' || *p == 'E')) {
+        ++p;
+        bool negative = *p == '-';
+        if (*p == '+' || *p == '-') ++p;
+        // Clamped: far beyond any double's range either way.
+        for (; p < last && number_digit(*p); ++p)
+            if (exponent < 100000) exponent = exponent * 10 + (*p - '0');
+        if (negative) exponent = -exponent;
+    }
+    return lead + exponent > 0;
+}
+
+// Converts the decimal text [first, last) (no leading '+'); false when it
+// lies outside the range of a double.
+bool decimal_to_double(const char* first, const char* last, double& d) {
+#ifdef TARVEX_NUMBERS_BY_CHARCONV
+    auto [end, ec] = std::from_chars(first, last, d, std::chars_format::general);
+    (void)end;
+    return ec == std::errc{};
+#else
+    std::istringstream is(std::string(first, last));
+    is.imbue(std::locale::classic());
+    is >> d;
+    return !is.fail();
+#endif
 }
 
 int finite_or_fail(double d) { return std::isfinite(d) ? 0 : -1; }
@@ -60,14 +163,14 @@ void num_from_int32(double& dst, int32_t i) { dst = i; }
 
 int num_to_int16(int16_t& dst, double d) {
     double t = std::trunc(d);
-    if (!(t >= -32768.0 && t <= 32767.0)) return -1;
+    if (!(t >= INT16_MIN && t <= INT16_MAX)) return -1;
     dst = static_cast<int16_t>(t);
     return 0;
 }
 
 int num_to_int32(int32_t& dst, double d) {
     double t = std::trunc(d);
-    if (!(t >= -2147483648.0 && t <= 2147483647.0)) return -1;
+    if (!(t >= INT32_MIN && t <= INT32_MAX)) return -1;
     dst = static_cast<int32_t>(t);
     return 0;
 }
@@ -75,29 +178,31 @@ int num_to_int32(int32_t& dst, double d) {
 int int16_from_text(int16_t& dst, const char* s) {
     errno = 0;
     long v = std::strtol(s ? s : "", nullptr, 10);
-    if (errno == ERANGE || v < -32768 || v > 32767) return -1;
+    if (errno == ERANGE || v < INT16_MIN || v > INT16_MAX) return -1;
     dst = static_cast<int16_t>(v);
     return 0;
 }
 
-int int16_to_text(char* buf, int16_t i) { return std::snprintf(buf, 8, "%d", i); }
+int int16_to_text(char* buf, int16_t i) {
+    char* end = std::to_chars(buf, buf + INT16_TEXT_MAX, i).ptr;
+    *end = 0;
+    return static_cast<int>(end - buf);
+}
 
 int number_format(char* buf, double d, const NumberFormat& fmt) {
-    static const char* const conv[3] = {"%.*f", "%.*e", "%.*g"};
     buf[0] = 0;
-    if (fmt.style > 2) return 0;
+    if (fmt.style > FORMAT_STYLE_MAX) return 0;
     int prec = fmt.decimals > NUMBER_PRECISION_MAX ? NUMBER_PRECISION_MAX : fmt.decimals;
-    char wide[400];
-    int n = format_c(wide, sizeof wide, conv[fmt.style], prec, d);
+    char wide[FORMAT_SCRATCH];
+    int n = format_c(wide, sizeof wide, static_cast<Style>(fmt.style), prec, d);
     if (n >= 0 && n <= NUMBER_TEXT_MAX) {
         std::memcpy(buf, wide, n + 1);
         return n;
     }
-    // Too long for the buffer: exponential style with as many digits as fit
-    // (up to the 17 a double carries), so the number is never shown, or
-    // saved, cut short.
-    for (int p = 16; p >= 0; --p) {
-        n = format_c(wide, sizeof wide, "%.*e", p, d);
+    // Too long for the buffer: exponential style with as many digits as fit,
+    // so the number is never shown, or saved, cut short.
+    for (int p = DOUBLE_DIGITS_MAX - 1; p >= 0; --p) {
+        n = format_c(wide, sizeof wide, Style::Expn, p, d);
         if (n >= 0 && n <= NUMBER_TEXT_MAX) {
             std::memcpy(buf, wide, n + 1);
             return n;
@@ -107,55 +212,44 @@ int number_format(char* buf, double d, const NumberFormat& fmt) {
 }
 
 int number_parse(const char* s, double& d) {
-    // Only the decimal form is taken (white space, sign, digits with a point,
-    // exponent); the C library would also read "inf", "nan" and hex numbers,
-    // which would turn words such as "info" into numbers.
     const char* p = s;
     while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
-    const char* start = p;
-    if (*p == '+' || *p == '-') ++p;
-    int digits = 0;
-    while (*p >= '0' && *p <= '9') ++p, ++digits;
-    if (*p == '.') {
-        ++p;
-        while (*p >= '0' && *p <= '9') ++p, ++digits;
-    }
-    if (digits == 0) {
+    CStringSource src{p};
+    number_scan(src, true);
+    if (src.digits == 0) {
         d = 0.0;
         return 0;
     }
-    if (*p == 'e' || *p == 'E') {
-        const char* q = p + 1;
-        if (*q == '+' || *q == '-') ++q;
-        if (*q >= '0' && *q <= '9') {
-            while (*q >= '0' && *q <= '9') ++q;
-            p = q;
-        }
+    const char* first = *p == '+' ? p + 1 : p;
+    const char* last = src.last_digit_end;
+    if (decimal_to_double(first, last, d)) return 0;
+    bool negative = *p == '-';
+    if (decimal_too_large(p, last)) {
+        d = negative ? -HUGE_VAL : HUGE_VAL;
+        return -1;
     }
-    char buf[512];
-    size_t len = static_cast<size_t>(p - start);
-    if (len >= sizeof buf) len = sizeof buf - 1;
-    std::memcpy(buf, start, len);
-    buf[len] = 0;
-    errno = 0;
-    d = strtod_l(buf, nullptr, c_locale());
-    if (errno == ERANGE && std::isinf(d)) return -1;
+    d = negative ? -0.0 : 0.0;
     return 0;
+}
+
+bool number_text_looks_numeric(std::string_view s) {
+    size_t i = s.find_first_not_of(' ');
+    return i != std::string_view::npos && number_starts(static_cast<unsigned char>(s[i]));
 }
 
 // ---- number format -----------------------------------------------------------
 
 void format_set_defaults(const NumberFormat& fmt) {
     g_default_format = fmt;
-    if (g_default_format.width > 24) g_default_format.width = 24;
+    if (g_default_format.width > NUMBER_TEXT_MAX) g_default_format.width = NUMBER_TEXT_MAX;
     format_set_current(g_default_format);
 }
 
 void format_set_current(const NumberFormat& fmt) {
-    g_current_format.style = fmt.style < 3 ? fmt.style : g_default_format.style;
+    g_current_format.style = fmt.style <= FORMAT_STYLE_MAX ? fmt.style : g_default_format.style;
     g_current_format.decimals =
         fmt.decimals <= NUMBER_DECIMALS_MAX ? fmt.decimals : g_default_format.decimals;
-    g_current_format.width = fmt.width <= 24 ? fmt.width : g_default_format.width;
+    g_current_format.width = fmt.width <= NUMBER_TEXT_MAX ? fmt.width : g_default_format.width;
     g_current_format.point = fmt.point;
     g_tolerance = 5.0 * std::pow(10.0, -(g_current_format.decimals + 1));
 }
@@ -227,7 +321,7 @@ NodeHandle value_to_text(NodeHandle v) {
             value_drop_text(v);
             g_number_text[0] = 0;
             number_format(g_number_text, value_number(v), g_current_format);
-            if (value_flags(v) & VF_NAN) std::strcpy(g_number_text, "{NAN}");
+            if (value_flags(v) & VF_NAN) std::strcpy(g_number_text, NAN_TEXT);
             value_set_text_handle(v, text_from_cstring(g_number_text));
         }
         value_set_kind(v, VK_STRING);
@@ -245,7 +339,7 @@ NodeHandle value_to_number(NodeHandle v) {
         if (!(value_flags(v) & VF_DUAL)) {
             text_to_buffer(g_number_text, value_text(v), NUMBER_TEXT_MAX);
             uint8_t flags;
-            if (std::strncmp(g_number_text, "{NAN}", 5) == 0) {
+            if (std::strncmp(g_number_text, NAN_TEXT, NAN_TEXT_LEN) == 0) {
                 flags = VF_NAN;
             } else {
                 double d = 0.0;
@@ -272,7 +366,7 @@ std::string value_display(NodeHandle v) {
     case VK_STRING: return text_to_string(value_text(v));
     case VK_NUMBER:
         if (value_flags(v) & VF_DUAL) return text_to_string(value_text(v));
-        if (value_flags(v) & VF_NAN) return "{NAN}";
+        if (value_flags(v) & VF_NAN) return NAN_TEXT;
         {
             char buf[NUMBER_TEXT_MAX + 1];
             number_format(buf, value_number(v), g_current_format);
@@ -288,13 +382,7 @@ void value_free(NodeHandle v) {
     node_free(v);
 }
 
-void valuelist_free(NodeHandle head) {
-    while (head != 0) {
-        NodeHandle next = chain_next(head);
-        value_free(head);
-        head = next;
-    }
-}
+void valuelist_free(NodeHandle head) { chain_release(head, value_free); }
 
 NodeHandle valuelist_copy(NodeHandle head) {
     NodeHandle first = 0, last = 0;

@@ -6,13 +6,25 @@
 #include "core/node_store.h"
 #include "core/text.h"
 
+#include <string>
+#include <string_view>
+
 namespace tarvex {
 
 enum ValueKind : uint8_t { VK_EMPTY = 0, VK_STRING = 1, VK_NUMBER = 2 };
 constexpr uint8_t VF_DUAL = 0x01;
 constexpr uint8_t VF_NAN = 0x02;
 
-constexpr int NUMBER_TEXT_MAX = 24; // the number text buffer, less its terminator
+// The number text buffer, less its terminator: every conversion between a
+// number and its text goes through it, and a longer text is cut to it.
+constexpr int NUMBER_TEXT_MAX = 24;
+// Marks the text of a number that is not valid; a text starting with it
+// converts flagged.
+constexpr char NAN_TEXT[] = "{NAN}";
+constexpr int NAN_TEXT_LEN = sizeof NAN_TEXT - 1;
+
+// Styles 0 fixed, 1 expn, 2 general.
+constexpr uint8_t FORMAT_STYLE_MAX = 2;
 
 // The most decimals a format shows. With more, the equality tolerance (half a
 // unit of the last decimal) would fall towards the rounding error of ordinary
@@ -44,12 +56,17 @@ void num_from_int32(double& dst, int32_t i);
 int num_to_int16(int16_t& dst, double d);
 int num_to_int32(int32_t& dst, double d);
 int int16_from_text(int16_t& dst, const char* s);
+// buf must hold INT16_TEXT_MAX + 1 bytes ("-32768" and its terminator).
+constexpr int INT16_TEXT_MAX = 6;
 int int16_to_text(char* buf, int16_t i);
 
 // buf must hold NUMBER_TEXT_MAX + 1 bytes. Formats and parses in the C
 // locale whatever the process locale is.
 int number_format(char* buf, double d, const NumberFormat& fmt);
 int number_parse(const char* s, double& d);
+// Whether a value's text, typed or read from a web file, is taken as a
+// number: its first character other than a space starts a number.
+bool number_text_looks_numeric(std::string_view s);
 
 void format_set_defaults(const NumberFormat& fmt);
 void format_set_current(const NumberFormat& fmt);
@@ -58,14 +75,21 @@ const NumberFormat& format_default();
 double equality_tolerance();
 
 // ---- Value fields ------------------------------------------------------------
-inline uint8_t value_kind(NodeHandle v) { return node_get_u8(v, CHAIN_PAYLOAD + 0); }
-inline uint8_t value_flags(NodeHandle v) { return node_get_u8(v, CHAIN_PAYLOAD + 1); }
-inline Text value_text(NodeHandle v) { return node_get_u16(v, CHAIN_PAYLOAD + 2); }
-inline double value_number(NodeHandle v) { return node_get_f64(v, CHAIN_PAYLOAD + 4); }
-inline void value_set_kind(NodeHandle v, uint8_t k) { node_set_u8(v, CHAIN_PAYLOAD + 0, k); }
-inline void value_set_flags(NodeHandle v, uint8_t f) { node_set_u8(v, CHAIN_PAYLOAD + 1, f); }
-inline void value_set_text_handle(NodeHandle v, Text t) { node_set_u16(v, CHAIN_PAYLOAD + 2, t); }
-inline void value_set_number(NodeHandle v, double d) { node_set_f64(v, CHAIN_PAYLOAD + 4, d); }
+// A Value is a chain node: kind, flags, text, number.
+constexpr int V_KIND = CHAIN_PAYLOAD + 0;
+constexpr int V_FLAGS = CHAIN_PAYLOAD + 1;
+constexpr int V_TEXT = CHAIN_PAYLOAD + 2;
+constexpr int V_NUMBER = CHAIN_PAYLOAD + 4;
+static_assert(record_fits(V_NUMBER + sizeof(double)), "Value layout");
+
+inline uint8_t value_kind(NodeHandle v) { return node_get_u8(v, V_KIND); }
+inline uint8_t value_flags(NodeHandle v) { return node_get_u8(v, V_FLAGS); }
+inline Text value_text(NodeHandle v) { return node_get_u16(v, V_TEXT); }
+inline double value_number(NodeHandle v) { return node_get_f64(v, V_NUMBER); }
+inline void value_set_kind(NodeHandle v, uint8_t k) { node_set_u8(v, V_KIND, k); }
+inline void value_set_flags(NodeHandle v, uint8_t f) { node_set_u8(v, V_FLAGS, f); }
+inline void value_set_text_handle(NodeHandle v, Text t) { node_set_u16(v, V_TEXT, t); }
+inline void value_set_number(NodeHandle v, double d) { node_set_f64(v, V_NUMBER, d); }
 
 // ---- Values ------------------------------------------------------------------
 NodeHandle value_new();

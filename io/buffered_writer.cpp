@@ -5,17 +5,28 @@
 
 namespace tarvex {
 
-void writer_start(BufferedWriter& w, std::FILE* f) {
-    w.file = f;
+namespace {
+size_t file_sink(void* target, const uint8_t* bytes, size_t n) {
+    return std::fwrite(bytes, 1, n, static_cast<std::FILE*>(target));
+}
+} // namespace
+
+void writer_start_sink(BufferedWriter& w, WriterSink sink, void* target) {
+    w.sink = sink;
+    w.target = target;
     w.count = 0;
     w.error = 0;
+}
+
+void writer_start(BufferedWriter& w, std::FILE* f) {
+    writer_start_sink(w, f ? file_sink : nullptr, f);
 }
 
 int writer_flush(BufferedWriter& w) {
     if (w.error != 0) return w.error;
     if (w.count == 0) return 0;
     size_t want = static_cast<size_t>(w.count);
-    size_t done = w.file ? std::fwrite(w.block, 1, want, w.file) : 0;
+    size_t done = w.sink ? w.sink(w.target, w.block, want) : 0;
     w.count = 0;
     if (done != want) w.error = SE_WRITE_WEB;
     return w.error;

@@ -5,6 +5,7 @@
 
 #include "builtins/builtins.h"
 #include "core/errors.h"
+#include "core/number_scan.h"
 #include "core/value.h"
 #include "frontend/frontend.h"
 #include "io/byte_reader.h"
@@ -96,28 +97,16 @@ bool take() {
     return true;
 }
 
-bool is_digit(int c) {
-    return c >= '0' && c <= '9';
-}
-
-void take_digits() {
-    skip_spaces();
-    while (is_digit(g_cur) && take()) {
-    }
-}
+// Spaces may stand before each run of digits of a typed number.
+struct InputSource {
+    int peek() const { return g_cur; }
+    bool take() { return tarvex::take(); }
+    void before_digits() { skip_spaces(); }
+};
 
 void collect_number() {
-    if ((g_cur == '+' || g_cur == '-') && !take()) return;
-    take_digits();
-    if (g_cur == '.') {
-        if (!take()) return;
-        take_digits();
-    }
-    if (g_cur == 'E' || g_cur == 'e') {
-        if (!take()) return;
-        if ((g_cur == '+' || g_cur == '-') && !take()) return;
-        take_digits();
-    }
+    InputSource src;
+    number_scan(src, true);
 }
 
 void collect_quoted() {

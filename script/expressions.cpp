@@ -19,15 +19,22 @@ int term(bool numeric_first = false);
 // can go without the literal's text. The first primary evaluated takes it.
 bool g_numeric_operand = false;
 
+// Takes the two values on top of the stack (the right operand is on top);
+// the caller owns both. SE_INTERNAL, with nothing held, when one is missing.
+int pop_operands(NodeHandle& left, NodeHandle& right) {
+    right = pop_value();
+    left = pop_value();
+    if (right != 0 && left != 0) return 0;
+    value_free(right);
+    value_free(left);
+    left = right = 0;
+    return SE_INTERNAL;
+}
+
 // Applies a binary operator to the two values on top of the stack.
 int binary(void (*op)(NodeHandle, NodeHandle)) {
-    NodeHandle right = pop_value();
-    NodeHandle left = pop_value();
-    if (right == 0 || left == 0) {
-        value_free(right);
-        value_free(left);
-        return SE_INTERNAL;
-    }
+    NodeHandle left, right;
+    if (int r = pop_operands(left, right); r != 0) return r;
     op(left, right);
     push_value(left);
     value_free(right);
@@ -184,13 +191,8 @@ int eval_expression() {
     if (rel != EQUAL && rel != LE && rel != NE && rel != LT && rel != GE && rel != GT) return 0;
     if ((r = advance()) != 0) return r;
     if ((r = sum()) != 0) return r;
-    NodeHandle right = pop_value();
-    NodeHandle left = pop_value();
-    if (right == 0 || left == 0) {
-        value_free(right);
-        value_free(left);
-        return SE_INTERNAL;
-    }
+    NodeHandle left, right;
+    if ((r = pop_operands(left, right)) != 0) return r;
     bool holds = relation_holds(rel, value_compare(left, right));
     value_free(left);
     value_free(right);

@@ -4,14 +4,13 @@
 #include "script/lexer.h"
 
 #include "builtins/builtins.h"
+#include "core/number_scan.h"
 #include "core/value.h"
-#include "frontend/frontend.h"
 #include "script/char_class.h"
 
 #include <algorithm>
 #include <cstring>
 #include <functional>
-#include <new>
 #include <vector>
 
 namespace tarvex {
@@ -102,11 +101,6 @@ struct Lexer {
         read();
     }
 
-    void take_digits() {
-        while (char_class(static_cast<uint8_t>(ch)) == CC_DIGIT)
-            take();
-    }
-
     // A token owning a new Value: the slot names the Value before the Value
     // gets its text, so an exhaustion part-way leaves nothing unowned.
     NodeHandle literal(uint8_t kind) {
@@ -164,21 +158,16 @@ void Lexer::identifier() {
 }
 
 void Lexer::number() {
-    if (ch == '.') {
-        take();
-        take_digits();
-    } else {
-        take_digits();
-        if (ch == '.') {
-            take();
-            take_digits();
+    struct Source {
+        Lexer& lx;
+        int peek() const { return lx.ch; }
+        bool take() {
+            lx.take();
+            return true;
         }
-    }
-    if (ch == 'E' || ch == 'e') {
-        take();
-        if (ch == '+' || ch == '-') take();
-        take_digits();
-    }
+        void before_digits() {}
+    } src{*this};
+    number_scan(src, false); // a sign is an operator, never part of a literal
     NodeHandle v = literal(NUMBER);
     if (v == 0) return;
     value_to_number(v);
@@ -280,12 +269,7 @@ TokenList lex(Text script, NodeHandle owner) {
 
     Lexer lx;
     TextLen kept = length < LEX_SCRIPT_MAX ? length : LEX_SCRIPT_MAX;
-    try {
-        lx.buf.assign(kept + 1, 0);
-    } catch (const std::bad_alloc&) {
-        if (ask_ok_cancel("Short On Memory--Save And Exit?", "Tarvex")) exit_procedure();
-        return 0;
-    }
+    lx.buf.assign(kept + 1, 0);
     text_to_buffer(reinterpret_cast<char*>(lx.buf.data()), script, kept);
     lx.text = token_text_buffer();
 

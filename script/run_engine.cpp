@@ -45,6 +45,7 @@ constexpr int SP_LIST = PLAIN_PAYLOAD + 0;
 constexpr int SP_CHUNK = PLAIN_PAYLOAD + 2;
 constexpr int SP_SLOT = PLAIN_PAYLOAD + 4;
 constexpr int SP_INDEX = PLAIN_PAYLOAD + 5;
+static_assert(record_fits(SP_INDEX + sizeof(uint16_t)), "saved position layout");
 
 bool is_name_start(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 bool is_name_char(char c) { return is_name_start(c) || (c >= '0' && c <= '9') || c == '_'; }

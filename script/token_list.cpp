@@ -16,12 +16,15 @@ constexpr int TL_CUR_CHUNK = LIST_PAYLOAD + 7;
 constexpr int TL_CUR_SLOT = LIST_PAYLOAD + 9;
 constexpr int TL_INDEX = LIST_PAYLOAD + 10;
 constexpr int TL_OWNER = LIST_PAYLOAD + 12;
+static_assert(record_fits(TL_OWNER + sizeof(NodeHandle)), "token list header layout");
 
 TokenList g_current_script = 0;
 bool g_retiring = false;
 TokenList g_retired = 0; // chained through the headers' next links
 
-Token slot_ref(NodeHandle chunk, int slot) { return node_ref(chunk) + LIST_PAYLOAD + 4 * slot; }
+constexpr int TOKEN_SIZE = 4;
+static_assert(record_fits(LIST_PAYLOAD + TOKENS_PER_CHUNK * TOKEN_SIZE), "token chunk layout");
+Token slot_ref(NodeHandle chunk, int slot) { return node_ref(chunk) + LIST_PAYLOAD + TOKEN_SIZE * slot; }
 
 void note_read(TokenList l) {
     if (node_get_u8(l, TL_KIND) == TL_SCRIPT) g_current_script = l;

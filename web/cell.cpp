@@ -315,14 +315,7 @@ void cell_set_value_text(CellHandle c, std::string_view text) {
     value_set_text_handle(v, 0);
     text_free(old);
     value_set_text(v, text_from_bytes(text));
-    size_t i = 0;
-    while (i < text.size() && text[i] == ' ') ++i;
-    if (i < text.size()) {
-        char first = text[i];
-        if (std::isdigit(static_cast<unsigned char>(first)) || first == '.' || first == '+' ||
-            first == '-')
-            value_to_number(v);
-    }
+    if (number_text_looks_numeric(text)) value_to_number(v);
 }
 
 // ---- user-level commands ----------------------------------------------------------

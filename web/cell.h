@@ -34,6 +34,7 @@ enum CellField : int {
     CF_SCRIPT_CHANGED = ENTRY_FIELDS + 18, // u8
     CF_HISTORY_DEPTH = ENTRY_FIELDS + 19,  // u8
 };
+static_assert(record_fits(CF_HISTORY_DEPTH + 1), "cell entry layout");
 
 // The u16 fields (handles).
 inline NodeHandle cell_get(CellHandle c, CellField f) { return node_get_u16(c, f); }

@@ -104,7 +104,7 @@ int recovery_write(const std::string& path) {
     size_t slash = path.rfind('/');
     if (slash != std::string::npos && slash > 0 && !make_folders(path.substr(0, slash)))
         return SE_OPEN_WEB;
-    return file_replace(path, web_write);
+    return file_replace(path, web_write_to);
 }
 
 std::string recovery_snapshot() {

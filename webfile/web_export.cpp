@@ -573,10 +573,10 @@ std::string export_anchor(CellHandle c) {
     return a;
 }
 
-int web_export_write(ExportFormat fmt, std::FILE* f) {
+int web_export_write(ExportFormat fmt, WriterSink sink, void* target) {
     std::vector<ExportCell> cells = gather();
     Out o;
-    writer_start(o.w, f);
+    writer_start_sink(o.w, sink, target);
     switch (fmt) {
     case EXPORT_HTML:
         write_html(o, cells);
@@ -593,7 +593,9 @@ int web_export_write(ExportFormat fmt, std::FILE* f) {
 
 int web_export(ExportFormat fmt, const std::string& path) {
     return engine_guard([&] {
-        return file_replace(path, [fmt](std::FILE* f) { return web_export_write(fmt, f); });
+        return file_replace(path, [fmt](WriterSink sink, void* target) {
+            return web_export_write(fmt, sink, target);
+        });
     });
 }
 

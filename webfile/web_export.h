@@ -4,6 +4,7 @@
 // no cell, setting or cache.
 #pragma once
 
+#include "io/buffered_writer.h"
 #include "web/cell.h"
 
 #include <cstdio>
@@ -29,8 +30,8 @@ const char* export_suffix(ExportFormat fmt);
 // written (-4).
 const char* export_error_text(int code);
 
-// Writes the web in fmt to f: 0 or SE_WRITE_WEB (-4).
-int web_export_write(ExportFormat fmt, std::FILE* f);
+// Writes the web in fmt through sink: 0 or SE_WRITE_WEB (-4).
+int web_export_write(ExportFormat fmt, WriterSink sink, void* target);
 
 // Writes the web in fmt to path as a save does (a complete file or none):
 // 0, SE_OPEN_WEB (-3) or SE_WRITE_WEB (-4). Nothing is shown.

@@ -71,41 +71,23 @@ bool resolve_target(const std::string& name, std::string& out) {
 
 // ---- the temporary file ---------------------------------------------------------
 
-struct TempFile {
-    int fd = -1;
-};
-
-ssize_t temp_write(void* cookie, const char* buf, size_t n) {
-    TempFile* t = static_cast<TempFile*>(cookie);
-    if (!save_step()) {
-        errno = ENOSPC;
-        return 0;
-    }
+// Writes one block of the web into the temporary file; each block is one
+// step of the save.
+size_t temp_write(void* target, const uint8_t* bytes, size_t n) {
+    int fd = *static_cast<int*>(target);
+    if (!save_step()) return 0;
     size_t done = 0;
     while (done < n) {
-        ssize_t k = ::write(t->fd, buf + done, n - done);
+        ssize_t k = ::write(fd, bytes + done, n - done);
         if (k < 0 && errno == EINTR) continue;
         if (k <= 0) break;
         done += static_cast<size_t>(k);
     }
-    return static_cast<ssize_t>(done);
+    return done;
 }
 
-int temp_close(void*) { return 0; } // the save closes the descriptor itself
-
-// Writes into fd through a stream that counts each block as a step.
-int write_temp(int fd, const std::function<int(std::FILE*)>& write) {
-    TempFile t{fd};
-    cookie_io_functions_t io{};
-    io.write = temp_write;
-    io.close = temp_close;
-    std::FILE* f = fopencookie(&t, "wb", io);
-    if (f == nullptr) return SE_WRITE_WEB;
-    std::setvbuf(f, nullptr, _IONBF, 0);
-    int rc = write(f);
-    if (std::fclose(f) != 0 && rc == 0) rc = SE_WRITE_WEB;
-    return rc;
-}
+// Fills fd through write, each block one step of the save.
+int write_temp(int fd, const FileFiller& write) { return write(temp_write, &fd); }
 
 bool sync_fd(int fd) {
     while (fsync(fd) != 0)
@@ -116,7 +98,7 @@ bool sync_fd(int fd) {
 // Writes name through write: 0, SE_OPEN_WEB or SE_WRITE_WEB. The target
 // is replaced only by a complete, synced file; on failure it is untouched and
 // the temporary file is gone.
-int replace_file(const std::string& name, const std::function<int(std::FILE*)>& write) {
+int replace_file(const std::string& name, const FileFiller& write) {
     g_steps = 0;
     std::string target;
     if (name.empty() || name.size() > FILE_NAME_MAX || !resolve_target(name, target))
@@ -165,7 +147,7 @@ int replace_file(const std::string& name, const std::function<int(std::FILE*)>& 
 }
 
 int save_to(const std::string& name) {
-    return replace_file(name, web_write);
+    return replace_file(name, web_write_to);
 }
 
 // ---- commands without their guard -----------------------------------------------
@@ -220,7 +202,7 @@ template <class F> WebOutcome guarded(F&& f) {
 
 } // namespace
 
-int file_replace(const std::string& name, const std::function<int(std::FILE*)>& write) {
+int file_replace(const std::string& name, const FileFiller& write) {
     return replace_file(name, write);
 }
 

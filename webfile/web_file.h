@@ -4,6 +4,7 @@
 #pragma once
 
 #include "core/errors.h"
+#include "io/buffered_writer.h"
 #include "web/cell.h"
 
 #include <cstdio>
@@ -28,16 +29,20 @@ void web_start_fresh();
 // Writes the web to f through a 2,048-byte buffer: 0, or SE_WRITE_WEB (-4)
 // after a short write. Changes nothing in the web and allocates no nodes.
 int web_write(std::FILE* f);
+// The same through a writer sink, one call per block.
+int web_write_to(WriterSink sink, void* target);
 
 // The walk of the writer and the exporters: every live cell in name order,
 // until visit returns false.
 void web_for_each_cell(const std::function<bool(CellHandle)>& visit);
 
-// Writes a file as a save does: write fills a temporary file beside name,
-// which replaces name only once it is complete and synced. 0,
-// SE_OPEN_WEB (-3: name cannot be created or is read-only) or the first
-// failure of write (SE_WRITE_WEB, -4); on failure name is untouched.
-int file_replace(const std::string& name, const std::function<int(std::FILE*)>& write);
+// Writes a file as a save does: write fills a temporary file beside name
+// through the sink it is given, and the file replaces name only once it is
+// complete and synced. 0, SE_OPEN_WEB (-3: name cannot be created or is
+// read-only) or the first failure of write (SE_WRITE_WEB, -4); on failure
+// name is untouched.
+using FileFiller = std::function<int(WriterSink sink, void* target)>;
+int file_replace(const std::string& name, const FileFiller& write);
 
 // ---- commands (each enters the engine through the guard) ----------------------
 // Each asks the save question first when the web is modified: Yes saves and

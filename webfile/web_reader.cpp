@@ -40,6 +40,7 @@ constexpr int REC_NAME = LIST_PAYLOAD + 0;   // Text
 constexpr int REC_TEXT = LIST_PAYLOAD + 2;   // Text
 constexpr int REC_VALUE = LIST_PAYLOAD + 4;  // Value
 constexpr int REC_SCRIPT = LIST_PAYLOAD + 6; // Text
+static_assert(record_fits(REC_SCRIPT + sizeof(Text)), "cell record layout");
 
 NodeHandle take_field(NodeHandle n, int off) {
     NodeHandle h = node_get_u16(n, off);
@@ -144,14 +145,6 @@ void apply_setting(SettingId id, const std::string& s) {
     }
 }
 
-bool is_number_start(Text t) {
-    std::string s = content_string(t);
-    size_t i = s.find_first_not_of(' ');
-    if (i == std::string::npos) return false;
-    char c = s[i];
-    return (c >= '0' && c <= '9') || c == '.' || c == '+' || c == '-';
-}
-
 // Puts a Text into a field of the last record, releasing what it held.
 void record_set_text(Reader& r, int field, Text t) {
     Text old = take_field(r.last, field);
@@ -201,7 +194,7 @@ void act_on_closing(Reader& r, int tag) {
         r.content = 0;
         if (t != 0) {
             value_set_text(v, t);
-            if (is_number_start(t)) value_to_number(v);
+            if (number_text_looks_numeric(content_string(t))) value_to_number(v);
         }
         value_free(take_field(r.last, REC_VALUE));
         node_set_u16(r.last, REC_VALUE, v);

@@ -94,9 +94,8 @@ void web_for_each_cell(const std::function<bool(CellHandle)>& visit) {
         if (entry_kind(e) == NK_CELL && !visit(e)) return;
 }
 
-int web_write(std::FILE* f) {
-    Out o;
-    writer_start(o.w, f);
+namespace {
+int write_web(Out& o) {
     write_settings(o);
     web_for_each_cell([&](CellHandle c) {
         write_cell(o, c);
@@ -104,6 +103,19 @@ int web_write(std::FILE* f) {
     });
     o.close("eof");
     return writer_flush(o.w);
+}
+} // namespace
+
+int web_write(std::FILE* f) {
+    Out o;
+    writer_start(o.w, f);
+    return write_web(o);
+}
+
+int web_write_to(WriterSink sink, void* target) {
+    Out o;
+    writer_start_sink(o.w, sink, target);
+    return write_web(o);
 }
 
 } // namespace tarvex

@@ -2,7 +2,11 @@
 // units, flagging of non-numbers, sign/stp/abs, pow, the random generator.
 #include "builtin_test_support.h"
 
+#include "core/guard.h"
 #include "core/name_tree.h"
+#include "script/run_engine.h"
+#include "web/cell.h"
+#include "web/navigation.h"
 #include "webfile/settings.h"
 
 #include <cmath>
@@ -132,10 +136,14 @@ TEST_F(Builtins, NonNumbersAreFlaggedInfinitiesAreNot) {
     EXPECT_EQ(call("pow", {num(2), num(10)}).number, 1024.0);
     EXPECT_EQ(call("pow", {num(-8), num(1.0 / 3)}).shown, "{NAN}");
 
-    // A flagged argument stays flagged through a function.
-    EXPECT_EQ(call("sqrt", {str("{NAN}")}).shown, "{NAN}");
-    EXPECT_EQ(call("sin", {flagged()}).shown, "{NAN}");
-    EXPECT_EQ(call("pow", {num(2), flagged()}).shown, "{NAN}");
+    // The result is a fresh number: a flagged argument flags it only when the
+    // function gives no number for it.
+    EXPECT_EQ(call("sqrt", {str("{NAN}")}).shown, "0");
+    EXPECT_EQ(call("sin", {flagged()}).shown, "{NAN}"); // sin(inf)
+    Outcome inf_power = call("pow", {num(2), flagged()});
+    EXPECT_TRUE(std::isinf(inf_power.number));
+    EXPECT_EQ(inf_power.flags & VF_NAN, 0);
+    EXPECT_EQ(call("sig", {flagged()}).flags & VF_NAN, 0); // 1 / (1 + exp(-inf))
 }
 
 TEST_F(Builtins, SignStpAndAbsCompareExactlyAndKeepTheArgument) {
@@ -188,6 +196,35 @@ TEST_F(Builtins, RandomGeneratorSeedsAndRepeats) {
     EXPECT_DOUBLE_EQ(call("rand", {}).number, 16838 / 32767.0);
     // A seed beyond 32 bits still seeds without failing.
     EXPECT_EQ(call("rand", {num(1e30)}).status, 0);
+}
+
+// Through whole runs: what a script prints for a builtin of a flagged value.
+class BuiltinRuns : public Builtins {
+protected:
+    void SetUp() override {
+        Builtins::SetUp();
+        cell_create("home");
+        navigation_reset();
+    }
+    std::string run(const char* script) {
+        ui.console.clear();
+        cell_set_script(cell_root(), script);
+        make_current(cell_root());
+        EXPECT_EQ(engine_guard([] { return run_command(false); }), 0) << script;
+        return ui.console;
+    }
+};
+
+TEST_F(BuiltinRuns, FunctionsOfFlaggedValuesGiveFreshNumbers) {
+    EXPECT_EQ(run("out(1/0, ' ', atan(1/0), ' ', exp(0 - 1/0), ' ', sig(1/0))"),
+              "{NAN} 90 0 1");
+    EXPECT_EQ(run("out(sqrt(0/0), ' ', asin(2), ' ', sin(1/0), ' ', cos(0 - 1/0))"),
+              "{NAN} {NAN} {NAN} {NAN}");
+    // abs, sign and stp hand over the argument itself, flags and all.
+    EXPECT_EQ(run("out(abs(1/0), ' ', sign(1/0), ' ', stp(0 - 1/0), ' ', abs(0 - 5))"),
+              "{NAN} {NAN} {NAN} 5");
+    settings_set_trig_units(TRIG_RADIANS);
+    EXPECT_EQ(run("out(atan(1/0) * 2 - pi)"), "0");
 }
 
 } // namespace

@@ -100,8 +100,9 @@ TEST_F(NodeStore, InjectedExhaustion) {
 }
 
 TEST_F(NodeStore, ChainOperations) {
-    EXPECT_EQ(node_payload(chain_alloc_for_text(0)), node_ref(1) + CHAIN_PAYLOAD);
-    chain_free(1);
+    NodeHandle zero = chain_alloc_for_text(0);
+    EXPECT_EQ(node_payload(zero), node_ref(1) + CHAIN_PAYLOAD);
+    chain_free(zero);
     NodeHandle one = chain_alloc_for_text(35);
     EXPECT_EQ(chain_next(one), 0);
     chain_free(one);
@@ -130,6 +131,20 @@ TEST_F(NodeStore, ChainOperations) {
     chain_free(a);
     chain_free(c);
 }
+
+#ifndef NDEBUG
+// Debug builds (the sanitizer build) stop at the first use of a stale handle.
+TEST_F(NodeStore, DebugBuildsStopAtStaleHandlesAndStrayFields) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    NodeHandle kept = node_alloc(ChainNode), gone = node_alloc(ChainNode);
+    node_free(gone);
+    EXPECT_DEATH(node_free(gone), "released twice");
+    EXPECT_DEATH(chain_next(gone), "free node");
+    EXPECT_DEATH(node_get_u16(kept, NODE_SIZE - 1), "outside the node");
+    EXPECT_DEATH(node_ref(NODE_COUNT), "out of range");
+    node_free(kept);
+}
+#endif
 
 TEST_F(NodeStore, ListOperations) {
     NodeHandle a = node_alloc(ListNode), b = node_alloc(ListNode), c = node_alloc(ListNode);

@@ -132,24 +132,6 @@ TEST_F(TextTest, BufferCopyIsCutAndTerminated) {
     text_free(t);
 }
 
-TEST_F(TextTest, WidenAndNarrow) {
-    const char16_t e_acute[] = {0x00E9, 0};
-    EXPECT_STREQ(text_narrow(e_acute), "\xC3\xA9");
-    EXPECT_EQ(text_widen("\xC3\xA9")[0], 0x00E9);
-    const char16_t euro[] = {0x20AC, 0};
-    EXPECT_STREQ(text_narrow(euro), "\xE2\x82\xAC");
-    EXPECT_EQ(text_widen("\xE2\x82\xAC")[0], 0x20AC);
-    std::string ascii(300, 'q');
-    const char16_t* w = text_widen(ascii.c_str());
-    int n = 0;
-    while (w[n]) ++n;
-    EXPECT_EQ(n, 255);
-    EXPECT_EQ(text_widen("\xE2\x82")[0], 0); // a cut sequence stops
-    std::u16string many(200, 0x20AC);
-    EXPECT_EQ(std::string(text_narrow(many.c_str())).size(), 255u); // 85 whole characters
-    EXPECT_EQ(text_widen(nullptr), nullptr);
-}
-
 TEST_F(TextTest, LengthBeyondSixteenBits) {
     std::string big(70000, 'k');
     Text t = text_from_bytes(big);

@@ -6,6 +6,7 @@
 #include "webfile/settings.h"
 
 #include <clocale>
+#include <cfloat>
 #include <cmath>
 #include <cstdlib>
 #include <string>
@@ -79,6 +80,32 @@ TEST_F(ValueTest, StringToNumberRules) {
     NodeHandle digits = str("123456789012345678901234567890");
     value_to_number(digits);
     EXPECT_EQ(value_number(digits), 123456789012345678901234.0);
+}
+
+TEST_F(ValueTest, ParsingAtTheEdgesOfTheDoubleRange) {
+    struct {
+        const char* s;
+        double d;
+        int rc;
+    } cases[] = {{"-1e400", -HUGE_VAL, -1},
+                 {"1000e306", HUGE_VAL, -1},
+                 {"0.00000000000000000000000000001e330", 1e301, 0},
+                 {"1.7976931348623157e308", DBL_MAX, 0},
+                 {"4e-320", 4e-320, 0}, // below the normal range, still a number
+                 {"1e-400", 0.0, 0},    // too small for any double: 0, not an error
+                 {"0.0000001e-320", 0.0, 0},
+                 {"\t\n +2.5e+1xyz", 25, 0},
+                 {"1e+", 1, 0},
+                 {"-", 0, 0},
+                 {".e5", 0, 0}};
+    for (auto& c : cases) {
+        double d = -7;
+        EXPECT_EQ(number_parse(c.s, d), c.rc) << c.s;
+        EXPECT_EQ(d, c.d) << c.s;
+    }
+    double d = 1;
+    number_parse("-1e-400", d);
+    EXPECT_TRUE(d == 0.0 && std::signbit(d));
 }
 
 TEST_F(ValueTest, DualFormsKeepTheirText) {
