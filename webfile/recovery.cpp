@@ -108,14 +108,13 @@ int recovery_write(const std::string& path) {
 }
 
 std::string recovery_snapshot() {
-    char* data = nullptr;
-    size_t size = 0;
-    std::FILE* f = open_memstream(&data, &size);
-    if (f == nullptr) return {};
-    web_write(f);
-    std::fclose(f);
-    std::string bytes(data ? data : "", size);
-    std::free(data);
+    std::string bytes;
+    web_write_to(
+        [](void* target, const uint8_t* b, size_t n) {
+            static_cast<std::string*>(target)->append(reinterpret_cast<const char*>(b), n);
+            return n;
+        },
+        &bytes);
     return bytes;
 }
 
