@@ -13,6 +13,7 @@
 # BENCH_STOP=1 also measures Stop: a run of 10,000,000 lines is stopped
 # after STOP_AFTER seconds (default 3) and the script reports how long the
 # window took to go idle and how long the console then was.
+# BENCH_WIDTH=PIXELS makes the window that wide (a narrower console).
 # Keys: BENCH_SHOW_KEY (ctrl+5), BENCH_RUN_KEY (F5), BENCH_STOP_KEY
 # (shift+F5).
 set -euo pipefail
@@ -89,6 +90,7 @@ start() {
     pid=$!
     local win
     win=$(xdotool search --sync --onlyvisible --pid "$pid" --name Tarvex | head -1)
+    [ -n "${BENCH_WIDTH:-}" ] && xdotool windowsize --sync "$win" "$BENCH_WIDTH" 680
     xdotool windowactivate --sync "$win" 2>/dev/null || xdotool windowfocus --sync "$win"
     wait_idle "$pid" >/dev/null
     xdotool key --clearmodifiers "$show_key"

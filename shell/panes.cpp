@@ -29,6 +29,7 @@
 #include <QTabBar>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -73,6 +74,11 @@ int g_console_pending_style = STYLE_OUTPUT;
 bool g_console_wrapped = true;
 bool g_console_long_line = false;
 long g_console_checked_line = 0;
+// What the console's characters measure (see console_measure_characters).
+long g_console_width_key[3] = {-1, -1, -1};
+long g_console_widths[128] = {};
+long g_console_widest = 1;
+long g_console_tab = 1;
 // When the console was last brought up to date during output, and how long
 // to wait before the next time.
 QElapsedTimer g_console_refresh_clock;
@@ -252,26 +258,46 @@ void restyle_whole(QsciScintilla* e) {
     pane_style_links(e, sci(e, QsciScintillaBase::SCI_GETLENGTH));
 }
 
-// The widest a character of the console can be drawn, in pixels: a byte
-// of a line is counted at this width (a character of several bytes is no
-// wider than that many of these).
-long console_char_width(QsciScintilla* e) {
-    long widest = 1;
-    for (const char* c : {"W", "M", "@", "%", "m"}) {
-        long w = e->SendScintilla(QsciScintillaBase::SCI_TEXTWIDTH,
-                                  static_cast<unsigned long>(STYLE_OUTPUT), c);
-        widest = std::max(widest, w);
-    }
-    return widest;
+long text_width(QsciScintilla* e, int style, const char* text) {
+    return e->SendScintilla(QsciScintillaBase::SCI_TEXTWIDTH, static_cast<unsigned long>(style),
+                            text);
 }
 
-// How many widest characters fit on a line of the console.
-long console_line_room(QsciScintilla* e) {
+// The pixel widths of the printable ASCII characters in the output style
+// (the boldest the console uses) and the widest of them, rebuilt when the
+// console's font or zoom changes (then true); and the distance between tab
+// stops.
+bool console_measure_characters(QsciScintilla* e) {
+    long key[3] = {sci(e, QsciScintillaBase::SCI_GETZOOM), text_width(e, STYLE_OUTPUT, "W"),
+                   text_width(e, STYLE_PLAIN, "i")};
+    if (std::equal(key, key + 3, g_console_width_key)) return false;
+    std::copy(key, key + 3, g_console_width_key);
+    g_console_widest = 1;
+    for (int c = 32; c < 127; ++c) {
+        char one[2] = {char(c), 0};
+        g_console_widths[c] = text_width(e, STYLE_OUTPUT, one);
+        g_console_widest = std::max(g_console_widest, g_console_widths[c]);
+    }
+    long space = std::max(g_console_widths[' '], text_width(e, STYLE_PLAIN, " "));
+    g_console_tab = std::max(1L, sci(e, QsciScintillaBase::SCI_GETTABWIDTH)) * space;
+    return true;
+}
+
+// An upper bound of a byte's width: the sum of the advances of a line's
+// characters is its width (kerning and ligatures only take away). Other
+// bytes may be parts of characters of several bytes, or be shown as a
+// named blob (control characters, bytes that are no UTF-8).
+long console_byte_width(uint8_t c) {
+    return c >= 32 && c < 127 ? g_console_widths[c] : 3 * g_console_widest;
+}
+
+// The width of the console's text area, in pixels.
+long console_text_width(QsciScintilla* e) {
     long width = e->viewport()->width() - sci(e, QsciScintillaBase::SCI_GETMARGINLEFT) -
                  sci(e, QsciScintillaBase::SCI_GETMARGINRIGHT);
     for (unsigned long m = 0; m < 5; ++m)
         width -= sci(e, QsciScintillaBase::SCI_GETMARGINWIDTHN, m);
-    return std::max(0L, width) / console_char_width(e);
+    return std::max(0L, width);
 }
 
 void console_wrap_apply(bool wrap) {
@@ -281,34 +307,37 @@ void console_wrap_apply(bool wrap) {
     e->setWrapMode(wrap ? QsciScintilla::WrapWord : QsciScintilla::WrapNone);
 }
 
-// Looks at the lines not seen yet (every line when full) and wraps the
-// console once one may be too wide; never while output streams in.
+// Looks at the lines not seen yet (every line when full, or when the
+// characters measure differently) and wraps the console once one may be too
+// wide; never while output streams in.
 void console_wrap_check(bool full) {
     QsciScintilla* e = g_windows.console;
     if (!e) return;
-    if (full) {
+    // Another font or zoom: every line again.
+    if (console_measure_characters(e) || full) {
         g_console_long_line = false;
         g_console_checked_line = 0;
     }
     long lines = sci(e, QsciScintillaBase::SCI_GETLINECOUNT);
     if (!g_console_long_line) {
-        long room = console_line_room(e);
-        long tab = std::max(1L, sci(e, QsciScintillaBase::SCI_GETTABWIDTH));
+        // A character's width of slack for the caret and rounding.
+        long room = console_text_width(e) - g_console_widest;
         long from = sci(e, QsciScintillaBase::SCI_POSITIONFROMLINE,
                         static_cast<unsigned long>(g_console_checked_line));
         long length = sci(e, QsciScintillaBase::SCI_GETLENGTH);
         const char* bytes = reinterpret_cast<const char*>(
             e->SendScintilla(QsciScintillaBase::SCI_GETCHARACTERPOINTER));
-        // Columns with tabs taken to their stops, counting bytes.
-        long columns = 0;
-        for (long i = from; bytes && i < length && columns <= room; ++i) {
-            char c = bytes[i];
+        long x = 0;
+        for (long i = from; bytes && i < length && x <= room; ++i) {
+            uint8_t c = uint8_t(bytes[i]);
             if (c == '\n' || c == '\r')
-                columns = 0;
+                x = 0;
+            else if (c == '\t')
+                x = (x / g_console_tab + 1) * g_console_tab;
             else
-                columns = c == '\t' ? (columns / tab + 1) * tab : columns + 1;
+                x += console_byte_width(c);
         }
-        g_console_long_line = columns > room;
+        g_console_long_line = x > room;
     }
     // The last line may still grow.
     g_console_checked_line = std::max(0L, lines - 1);

@@ -27,6 +27,16 @@ QsciScintilla* console() {
     return shell_windows().console;
 }
 
+// Clicks into the console's text and returns the widget that takes the keys:
+// the focus widget, or the widget clicked where no window manager gives a
+// window the focus.
+QWidget* click_console() {
+    QWidget* target = console()->viewport();
+    QTest::mouseClick(target, Qt::LeftButton, Qt::NoModifier, QPoint(200, 200));
+    QWidget* focus = QApplication::focusWidget();
+    return focus ? focus : target;
+}
+
 long sci(unsigned msg, unsigned long w = 0) {
     return console()->SendScintilla(msg, w);
 }
@@ -113,9 +123,18 @@ class ConsoleTest : public QObject {
         // The next run starts on an empty console, with short lines only.
         run_script("out('short\\n')");
         QCOMPARE(console()->wrapMode(), QsciScintilla::WrapNone);
-        // Tabs count to their stops: twenty tabs are as wide as 160
-        // characters.
-        run_script("out('" + std::string(20, '\t') + "x')");
+        // Many narrow characters fit where as many wide ones would not.
+        std::string narrow(120, 'i');
+        QVERIFY(shell_windows().console->SendScintilla(
+                    QsciScintillaBase::SCI_TEXTWIDTH, static_cast<unsigned long>(STYLE_OUTPUT),
+                    std::string(120, 'W').c_str()) > console()->viewport()->width());
+        run_script("out('" + narrow + "')");
+        QCOMPARE(console()->wrapMode(), QsciScintilla::WrapNone);
+        QCOMPARE(line_of_console(0), narrow);
+        // Tabs count to their stops: a few fit, forty do not.
+        run_script("out('" + std::string(4, '\t') + "x')");
+        QCOMPARE(console()->wrapMode(), QsciScintilla::WrapNone);
+        run_script("out('" + std::string(40, '\t') + "x')");
         QCOMPARE(console()->wrapMode(), QsciScintilla::WrapWord);
     }
 
@@ -126,13 +145,23 @@ class ConsoleTest : public QObject {
         QTRY_COMPARE(console()->wrapMode(), QsciScintilla::WrapWord);
     }
 
+    void zoomingInWrapsWhatNoLongerFits() {
+        run_script("for (home = 1 to 20) {out('sixty characters of text in every line of this "
+                   "console pane.\\n')}");
+        QCOMPARE(console()->wrapMode(), QsciScintilla::WrapNone);
+        QWidget* keys = click_console();
+        long zoom = sci(QsciScintillaBase::SCI_GETZOOM);
+        for (int i = 0; i < 20; ++i)
+            QTest::keyClick(keys, Qt::Key_Plus, Qt::ControlModifier | Qt::KeypadModifier);
+        QVERIFY(sci(QsciScintillaBase::SCI_GETZOOM) > zoom);
+        QTRY_COMPARE_WITH_TIMEOUT(console()->wrapMode(), QsciScintilla::WrapWord, 3000);
+        console()->SendScintilla(QsciScintillaBase::SCI_SETZOOM, static_cast<unsigned long>(zoom));
+    }
+
     void typedLongLineWraps() {
         run_script("out('typed below:\\n')");
         QCOMPARE(console()->wrapMode(), QsciScintilla::WrapNone);
-        QWidget* target = console()->viewport();
-        QTest::mouseClick(target, Qt::LeftButton, Qt::NoModifier, QPoint(200, 200));
-        QTRY_VERIFY(QApplication::focusWidget() != nullptr);
-        QTest::keyClicks(QApplication::focusWidget(), QString(200, 'k'));
+        QTest::keyClicks(click_console(), QString(200, 'k'));
         QVERIFY(editor_bytes(console()).find(std::string(200, 'k')) != std::string::npos);
         // The idle tick looks at what was typed.
         QTRY_COMPARE_WITH_TIMEOUT(console()->wrapMode(), QsciScintilla::WrapWord, 3000);

@@ -122,7 +122,9 @@ class InstanceTest : public QObject {
         std::string path = instance_socket_path();
         QCOMPARE(QFileInfo(QString::fromStdString(path)).absolutePath(),
                  QFileInfo(runtime_.path()).absoluteFilePath());
-        QVERIFY(QFileInfo(QString::fromStdString(path)).fileName().contains("instance-tests"));
+        QVERIFY(QFileInfo(QString::fromStdString(path))
+                    .fileName()
+                    .contains(QString::fromLocal8Bit(qgetenv("TARVEX_INSTANCE"))));
         QVERIFY(QFileInfo::exists(QString::fromStdString(path)));
     }
 
