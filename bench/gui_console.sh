@@ -53,6 +53,16 @@ trap cleanup EXIT
 mkdir -m 700 "$work/runtime" "$work/config"
 export XDG_RUNTIME_DIR=$work/runtime XDG_CONFIG_HOME=$work/config TARVEX_INSTANCE=bench-$$
 
+# xdotool, again when the X server was too busy to take the connection.
+xdo() {
+    local try
+    for try in 1 2 3 4 5; do
+        xdotool "$@" && return 0
+        sleep 0.5
+    done
+    return 1
+}
+
 hz=$(getconf CLK_TCK)
 # User + system CPU of a process, in clock ticks.
 ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
@@ -89,11 +99,11 @@ start() {
     "$tarvex" "$1" >/dev/null 2>&1 &
     pid=$!
     local win
-    win=$(xdotool search --sync --onlyvisible --pid "$pid" --name Tarvex | head -1)
-    [ -n "${BENCH_WIDTH:-}" ] && xdotool windowsize --sync "$win" "$BENCH_WIDTH" 680
-    xdotool windowactivate --sync "$win" 2>/dev/null || xdotool windowfocus --sync "$win"
+    win=$(xdo search --sync --onlyvisible --pid "$pid" --name Tarvex | head -1)
+    [ -n "${BENCH_WIDTH:-}" ] && xdo windowsize --sync "$win" "$BENCH_WIDTH" 680
+    xdotool windowactivate --sync "$win" 2>/dev/null || xdo windowfocus --sync "$win"
     wait_idle "$pid" >/dev/null
-    xdotool key --clearmodifiers "$show_key"
+    xdo key --clearmodifiers "$show_key"
     wait_idle "$pid" >/dev/null
 }
 
@@ -112,7 +122,7 @@ for n in "${sizes[@]}"; do
     for ((r = 0; r < rounds; ++r)); do
         start "$file"
         before=$(ticks "$pid")
-        xdotool key --clearmodifiers "$run_key"
+        xdo key --clearmodifiers "$run_key"
         after=$(wait_idle "$pid")
         results+=("$(awk -v t=$((after - before)) -v hz="$hz" 'BEGIN { printf "%.2f", t / hz }')")
         finish
@@ -122,10 +132,10 @@ done
 
 if [ "${BENCH_STOP:-0}" = 1 ]; then
     start "$(web 10000000)"
-    xdotool key --clearmodifiers "$run_key"
+    xdo key --clearmodifiers "$run_key"
     sleep "${STOP_AFTER:-3}"
     t0=$(date +%s.%N)
-    xdotool key --clearmodifiers "$stop_key"
+    xdo key --clearmodifiers "$stop_key"
     # Idle means the run has ended: poll in tenths of a second.
     before=$(ticks "$pid")
     while sleep 0.1; do
