@@ -1,57 +1,115 @@
-// The single-instance rule on a per-user local socket. A socket left by a
-// crashed instance answers no connection and is removed before listening.
+// The single-instance rule on a local socket in the user's session. A later
+// start connects, writes the web file's absolute name (nothing, to be
+// raised only) and disconnects; the running instance takes everything it
+// received once the peer is gone, so a name may hold any character. A
+// socket left by a crashed instance answers no connection and is removed
+// before listening.
 #include "shell/instance.h"
 
+#include "shell/panes.h"
+#include "shell/recent_webs.h"
+
+#include <QDir>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QMainWindow>
+#include <QStandardPaths>
 #include <QString>
 
 #include <cstdlib>
-#include <unistd.h>
+#include <memory>
 
 namespace tarvex {
 
 namespace {
 
-QString g_name;
+// The socket this process listens on, "" when it does not.
+QString g_path;
 
-QString instance_name() {
-    QString name = QString("tarvex-%1").arg(getuid());
-    const char* suffix = std::getenv("TARVEX_INSTANCE");
-    if (suffix && *suffix) name += QString("-") + QString::fromLocal8Bit(suffix);
-    return name;
+// A request longer than the longest path Linux accepts is no file name.
+constexpr qint64 REQUEST_MAX = 4096;
+// How long a later start waits for the running instance before it gives up
+// and runs as an instance of its own.
+constexpr int HANDOFF_WAIT_MS = 1000;
+
+QString runtime_folder() {
+    QString folder = QString::fromLocal8Bit(qgetenv("XDG_RUNTIME_DIR"));
+    if (!folder.isEmpty() && QFileInfo(folder).isDir()) return folder;
+    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+}
+
+// Sends the request to a running instance: false when none answered.
+bool hand_over(const QString& path, const std::string& file) {
+    QLocalSocket socket;
+    socket.connectToServer(path);
+    if (!socket.waitForConnected(HANDOFF_WAIT_MS)) return false;
+    if (!file.empty()) {
+        QString absolute = QFileInfo(QString::fromStdString(file)).absoluteFilePath();
+        socket.write(absolute.toUtf8());
+    }
+    socket.flush();
+    while (socket.bytesToWrite() > 0)
+        if (!socket.waitForBytesWritten(HANDOFF_WAIT_MS)) break;
+    socket.disconnectFromServer();
+    if (socket.state() != QLocalSocket::UnconnectedState)
+        socket.waitForDisconnected(HANDOFF_WAIT_MS);
+    return true;
+}
+
+void serve_connection(QLocalSocket* s, const InstanceRequest& on_request) {
+    auto received = std::make_shared<QByteArray>();
+    auto take = [s, received] { received->append(s->read(REQUEST_MAX + 1 - received->size())); };
+    QObject::connect(s, &QLocalSocket::readyRead, s, take);
+    QObject::connect(s, &QLocalSocket::disconnected, s, [s, received, take, on_request] {
+        take();
+        s->deleteLater();
+        if (received->size() <= REQUEST_MAX && on_request) on_request(received->toStdString());
+    });
+    take();
 }
 
 } // namespace
 
-bool instance_claim(QObject* parent, std::function<void()> on_raise) {
-    g_name = instance_name();
-    {
-        QLocalSocket probe;
-        probe.connectToServer(g_name);
-        if (probe.waitForConnected(1000)) {
-            probe.write("raise\n");
-            probe.flush();
-            probe.waitForBytesWritten(1000);
-            probe.disconnectFromServer();
-            return false;
-        }
-    }
-    QLocalServer::removeServer(g_name);
+std::string instance_socket_path() {
+    QString folder = runtime_folder();
+    if (folder.isEmpty()) return {};
+    QString name = "tarvex";
+    const char* suffix = std::getenv("TARVEX_INSTANCE");
+    if (suffix && *suffix) name += QString("-") + QString::fromLocal8Bit(suffix);
+    return QDir(folder).filePath(name + ".sock").toStdString();
+}
+
+bool instance_claim(QObject* parent, const std::string& file, InstanceRequest on_request) {
+    QString path = QString::fromStdString(instance_socket_path());
+    if (path.isEmpty()) return true; // no private folder: run without the rule
+    if (hand_over(path, file)) return false;
+    QLocalServer::removeServer(path);
     auto* server = new QLocalServer(parent);
     server->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!server->listen(g_name)) return true; // run without the rule rather than not at all
-    QObject::connect(server, &QLocalServer::newConnection, server, [server, on_raise] {
-        while (QLocalSocket* s = server->nextPendingConnection()) {
-            QObject::connect(s, &QLocalSocket::disconnected, s, &QObject::deleteLater);
-            if (on_raise) on_raise();
-        }
+    if (!server->listen(path)) return true; // run without the rule rather than not at all
+    g_path = path;
+    QObject::connect(server, &QLocalServer::newConnection, server, [server, on_request] {
+        while (QLocalSocket* s = server->nextPendingConnection())
+            serve_connection(s, on_request);
     });
     return true;
 }
 
 void instance_release() {
-    if (!g_name.isEmpty()) QLocalServer::removeServer(g_name);
+    if (g_path.isEmpty()) return;
+    QLocalServer::removeServer(g_path);
+    g_path.clear();
+}
+
+void instance_serve(const std::string& file) {
+    QMainWindow* w = shell_windows().main;
+    if (!w) return;
+    w->setWindowState(w->windowState() & ~Qt::WindowMinimized);
+    w->show();
+    w->raise();
+    w->activateWindow();
+    if (!file.empty()) recent_webs_open_later(file);
 }
 
 } // namespace tarvex

@@ -28,20 +28,12 @@ int main(int argc, char** argv) {
     engine_start();
     recovery_install(&app);
 
-    MainWindow* shown = nullptr;
-    if (!instance_claim(&app, [&shown] {
-            if (!shown) return;
-            shown->showNormal();
-            shown->raise();
-            shown->activateWindow();
-        }))
-        return EXIT_ALREADY_RUNNING;
+    std::string file = argc > 1 ? argv[1] : "";
+    // A later start hands its file to the running instance, which opens it.
+    if (!instance_claim(&app, file, instance_serve)) return EXIT_ALREADY_RUNNING;
     std::atexit(instance_release);
 
     MainWindow window;
-    shown = &window;
-
-    std::string file = argc > 1 ? argv[1] : "";
     window.show();
     QTimer::singleShot(0, &window, [file] {
         startup_message(file);

@@ -24,11 +24,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QPointer>
 #include <QSignalBlocker>
 #include <QStackedWidget>
 #include <QTabBar>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -68,6 +70,25 @@ bool g_console_caret_due = false;
 std::string g_console_pending;
 bool g_console_streaming = false;
 int g_console_pending_style = STYLE_OUTPUT;
+// Whether the console wraps, whether some line may be too wide for it, and
+// the first line not yet looked at for that.
+bool g_console_wrapped = true;
+bool g_console_long_line = false;
+long g_console_checked_line = 0;
+// What the console's characters measure (see console_measure_characters).
+long g_console_width_key[3] = {-1, -1, -1};
+long g_console_widths[128] = {};
+long g_console_widest = 1;
+long g_console_tab = 1;
+// When the console was last brought up to date during output, and how long
+// to wait before the next time.
+QElapsedTimer g_console_refresh_clock;
+qint64 g_console_refresh_gap_ms = 0;
+// The console is refreshed during output at most this often (25 frames a
+// second is smooth to the eye) ...
+constexpr qint64 CONSOLE_REFRESH_MIN_MS = 40;
+// ... and takes at most one part in this many of the time output runs.
+constexpr qint64 CONSOLE_REFRESH_SHARE = 4;
 
 constexpr int ROLE_CELL = Qt::UserRole;
 // A cell list item's label: the bytes a tree item's label buffer holds
@@ -217,6 +238,103 @@ void restyle_whole(QsciScintilla* e) {
     pane_style_links(e, sci(e, QsciScintillaBase::SCI_GETLENGTH));
 }
 
+long text_width(QsciScintilla* e, int style, const char* text) {
+    return e->SendScintilla(QsciScintillaBase::SCI_TEXTWIDTH, static_cast<unsigned long>(style),
+                            text);
+}
+
+// The pixel widths of the printable ASCII characters in the output style
+// (the boldest the console uses) and the widest of them, rebuilt when the
+// console's font or zoom changes (then true); and the distance between tab
+// stops.
+bool console_measure_characters(QsciScintilla* e) {
+    long key[3] = {sci(e, QsciScintillaBase::SCI_GETZOOM), text_width(e, STYLE_OUTPUT, "W"),
+                   text_width(e, STYLE_PLAIN, "i")};
+    if (std::equal(key, key + 3, g_console_width_key)) return false;
+    std::copy(key, key + 3, g_console_width_key);
+    g_console_widest = 1;
+    for (int c = 32; c < 127; ++c) {
+        char one[2] = {char(c), 0};
+        g_console_widths[c] = text_width(e, STYLE_OUTPUT, one);
+        g_console_widest = std::max(g_console_widest, g_console_widths[c]);
+    }
+    long space = std::max(g_console_widths[' '], text_width(e, STYLE_PLAIN, " "));
+    g_console_tab = std::max(1L, sci(e, QsciScintillaBase::SCI_GETTABWIDTH)) * space;
+    return true;
+}
+
+// An upper bound of a byte's width: the sum of the advances of a line's
+// characters is its width (kerning and ligatures only take away). Other
+// bytes may be parts of characters of several bytes, or be shown as a
+// named blob (control characters, bytes that are no UTF-8).
+long console_byte_width(uint8_t c) {
+    return c >= 32 && c < 127 ? g_console_widths[c] : 3 * g_console_widest;
+}
+
+// The width of the console's text area, in pixels.
+long console_text_width(QsciScintilla* e) {
+    long width = e->viewport()->width() - sci(e, QsciScintillaBase::SCI_GETMARGINLEFT) -
+                 sci(e, QsciScintillaBase::SCI_GETMARGINRIGHT);
+    for (unsigned long m = 0; m < 5; ++m)
+        width -= sci(e, QsciScintillaBase::SCI_GETMARGINWIDTHN, m);
+    return std::max(0L, width);
+}
+
+void console_wrap_apply(bool wrap) {
+    QsciScintilla* e = g_windows.console;
+    if (!e || wrap == g_console_wrapped) return;
+    g_console_wrapped = wrap;
+    e->setWrapMode(wrap ? QsciScintilla::WrapWord : QsciScintilla::WrapNone);
+}
+
+// Looks at the lines not seen yet (every line when full, or when the
+// characters measure differently) and wraps the console once one may be too
+// wide; never while output streams in.
+void console_wrap_check(bool full) {
+    QsciScintilla* e = g_windows.console;
+    if (!e) return;
+    // Another font or zoom: every line again.
+    if (console_measure_characters(e) || full) {
+        g_console_long_line = false;
+        g_console_checked_line = 0;
+    }
+    long lines = sci(e, QsciScintillaBase::SCI_GETLINECOUNT);
+    if (!g_console_long_line) {
+        // A character's width of slack for the caret and rounding.
+        long room = console_text_width(e) - g_console_widest;
+        long from = sci(e, QsciScintillaBase::SCI_POSITIONFROMLINE,
+                        static_cast<unsigned long>(g_console_checked_line));
+        long length = sci(e, QsciScintillaBase::SCI_GETLENGTH);
+        const char* bytes = reinterpret_cast<const char*>(
+            e->SendScintilla(QsciScintillaBase::SCI_GETCHARACTERPOINTER));
+        long x = 0;
+        for (long i = from; bytes && i < length && x <= room; ++i) {
+            uint8_t c = uint8_t(bytes[i]);
+            if (c == '\n' || c == '\r')
+                x = 0;
+            else if (c == '\t')
+                x = (x / g_console_tab + 1) * g_console_tab;
+            else
+                x += console_byte_width(c);
+        }
+        g_console_long_line = x > room;
+    }
+    // The last line may still grow.
+    g_console_checked_line = std::max(0L, lines - 1);
+    if (!g_console_streaming) console_wrap_apply(g_console_long_line);
+}
+
+// A narrower console may need wrapping where a wider one did not.
+class ConsoleResizeWatch : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Resize) console_wrap_check(true);
+        return QObject::eventFilter(watched, event);
+    }
+};
+QPointer<ConsoleResizeWatch> g_console_watch;
+
 } // namespace
 
 ShellWindows& shell_windows() { return g_windows; }
@@ -314,6 +432,16 @@ void console_setup(QsciScintilla* e) {
     sci(e, QsciScintillaBase::SCI_STYLESETCHANGEABLE, STYLE_OUTPUT, 0);
     // A console of a megabyte of output needs no undo history.
     sci(e, QsciScintillaBase::SCI_SETUNDOCOLLECTION, 0);
+    // Unwrapped, the horizontal scroll bar appears only for a line that
+    // is really too wide.
+    sci(e, QsciScintillaBase::SCI_SETSCROLLWIDTH, 1);
+    sci(e, QsciScintillaBase::SCI_SETSCROLLWIDTHTRACKING, 1);
+    g_console_wrapped = true; // as the common set-up left it
+    if (!g_console_watch || g_console_watch->parent() != e->viewport()) {
+        g_console_watch = new ConsoleResizeWatch(e->viewport());
+        e->viewport()->installEventFilter(g_console_watch);
+    }
+    console_wrap_check(true);
 }
 
 void panes_setup() {
@@ -633,14 +761,18 @@ void console_pane_append(std::string_view bytes, int style) {
     g_console_pending.append(bytes);
 }
 
-// Wrapping measures every character it lays out, which costs more than the
-// output itself; while output streams in, lines are left unwrapped, and the
-// editor wraps them (visible lines first, the rest when idle) once it stops.
+// Wrapping measures every character of every line, which costs far more
+// than the output itself. While output streams in, lines are left
+// unwrapped; afterwards the console wraps only when some line may be wider
+// than the pane, since otherwise wrapping changes nothing on the screen.
 void console_pane_streaming(bool on) {
     QsciScintilla* e = g_windows.console;
     if (!e || on == g_console_streaming) return;
     g_console_streaming = on;
-    e->setWrapMode(on ? QsciScintilla::WrapNone : QsciScintilla::WrapWord);
+    if (on)
+        console_wrap_apply(false);
+    else
+        console_wrap_check(false);
 }
 
 void console_pane_clear() {
@@ -650,6 +782,9 @@ void console_pane_clear() {
     sci(e, QsciScintillaBase::SCI_CLEARALL);
     g_console_fed_end = 0;
     g_console_caret_due = false;
+    g_console_long_line = false;
+    g_console_checked_line = 0;
+    if (!g_console_streaming) console_wrap_apply(false);
 }
 
 int64_t console_pane_length() {
@@ -671,13 +806,37 @@ void console_pane_set_style(int64_t start, int64_t length, int style) {
     sci(e, QsciScintillaBase::SCI_SETSTYLING, static_cast<unsigned long>(length), style);
 }
 
+// While output streams in, bringing the console up to date costs more the
+// longer it is (the editor counts the characters before the caret for the
+// accessibility layer at every change and every paint), so a refresh every
+// pump would make a long output quadratic. Refreshes are spaced so that
+// output gets at least CONSOLE_REFRESH_SHARE times the time the console
+// takes: the total cost stays in proportion to the output.
 void console_pane_settle() {
     QsciScintilla* e = g_windows.console;
+    if (!e) return;
+    bool streaming = output_pump_active();
+    if (streaming && g_console_refresh_clock.isValid() &&
+        g_console_refresh_clock.elapsed() < g_console_refresh_gap_ms)
+        return;
+    QElapsedTimer cost;
+    cost.start();
     console_pane_flush();
-    if (!e || !g_console_caret_due) return;
-    g_console_caret_due = false;
-    long length = sci(e, QsciScintillaBase::SCI_GETLENGTH);
-    sci(e, QsciScintillaBase::SCI_GOTOPOS, static_cast<unsigned long>(length));
+    if (g_console_caret_due) {
+        g_console_caret_due = false;
+        long length = sci(e, QsciScintillaBase::SCI_GETLENGTH);
+        sci(e, QsciScintillaBase::SCI_GOTOPOS, static_cast<unsigned long>(length));
+    }
+    if (!streaming) {
+        // Output written outside the pump, and lines typed or pasted in.
+        console_wrap_check(false);
+        return;
+    }
+    // Painted now, so its cost is counted in the spacing.
+    if (e->isVisible()) e->viewport()->repaint();
+    g_console_refresh_gap_ms =
+        std::max<qint64>(CONSOLE_REFRESH_MIN_MS, CONSOLE_REFRESH_SHARE * cost.elapsed());
+    g_console_refresh_clock.start();
 }
 
 void console_enter_typed() {

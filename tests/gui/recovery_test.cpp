@@ -112,12 +112,21 @@ class RecoveryTest : public QObject {
     QString path(const char* name) const { return dir_.path() + "/" + name; }
     QString state() const { return dir_.path() + "/state"; }
 
+    // The children's session folder, where their instance sockets live.
+    QString runtime() const {
+        QString folder = dir_.path() + "/runtime";
+        QDir().mkpath(folder);
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        return folder;
+    }
+
     QProcessEnvironment child_env(const char* instance) const {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QT_QPA_PLATFORM", "offscreen");
         env.insert("XDG_STATE_HOME", state());
         env.insert("XDG_CONFIG_HOME", dir_.path() + "/config");
         env.insert("TARVEX_INSTANCE", QString("%1-%2").arg(instance).arg(getpid()));
+        env.insert("XDG_RUNTIME_DIR", runtime());
         return env;
     }
 
@@ -334,7 +343,7 @@ private slots:
         app.start(TARVEX_APP, {web});
         QVERIFY(app.waitForStarted());
         // Up once its instance socket answers.
-        QString socket = QString("tarvex-%1-%2").arg(getuid()).arg(env.value("TARVEX_INSTANCE"));
+        QString socket = runtime() + "/tarvex-" + env.value("TARVEX_INSTANCE") + ".sock";
         QTRY_VERIFY_WITH_TIMEOUT(
             [&] {
                 QLocalSocket probe;

@@ -1,0 +1,192 @@
+// GUI tests of the single instance against the real main window
+// (offscreen): the socket lives in the session's runtime folder, a later
+// start hands its web file over and the running window opens it through
+// File Open (save question answered through the dialogs' test hook), a
+// later start without a file only raises the window, and a socket left by
+// a crashed instance does not keep a new one from listening.
+#include "script/engine_start.h"
+#include "shell/commands.h"
+#include "shell/dialogs.h"
+#include "shell/instance.h"
+#include "shell/main_window.h"
+#include "shell/panes.h"
+#include "shell/qt_frontend.h"
+#include "web/cell.h"
+#include "web/navigation.h"
+#include "webfile/web_file.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <deque>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+using namespace tarvex;
+
+namespace {
+
+std::deque<DialogAnswer> g_answers;
+std::vector<DialogRequest> g_seen;
+
+int seen(DialogKind kind) {
+    int n = 0;
+    for (const DialogRequest& r : g_seen)
+        n += r.kind == kind;
+    return n;
+}
+
+void go(const char* name) {
+    shell_windows().name_box->setEditText(name);
+    go_to_name();
+}
+
+// A socket file bound but never listened on, as a crash leaves it.
+void leave_dead_socket(const std::string& path) {
+    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    QVERIFY(fd >= 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+    QCOMPARE(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ::close(fd);
+}
+
+} // namespace
+
+class InstanceTest : public QObject {
+    Q_OBJECT
+
+    MainWindow* window_ = nullptr;
+    QtFrontend frontend_;
+    QTemporaryDir runtime_;
+    QTemporaryDir webs_;
+    QObject* owner_ = nullptr; // the running instance's server
+
+    // A saved web holding one cell named name; the current web is new.
+    std::string saved_web(const std::string& file, const char* name) {
+        dispatch_command(CMD_NEW_WEB);
+        go(name);
+        dispatch_command(CMD_BACK);
+        std::string path = QDir(webs_.path()).filePath(QString::fromStdString(file)).toStdString();
+        dispatch_command(CMD_SAVE_AS, NOTE_NONE, path);
+        dispatch_command(CMD_NEW_WEB);
+        return path;
+    }
+
+    void claim_as_running_instance() {
+        delete owner_;
+        owner_ = new QObject;
+        QVERIFY(instance_claim(owner_, "", instance_serve));
+    }
+
+  private slots:
+    void initTestCase() {
+        QVERIFY(runtime_.isValid() && webs_.isValid());
+        qputenv("XDG_RUNTIME_DIR", runtime_.path().toLocal8Bit());
+        frontend_install(&frontend_);
+        engine_start();
+        dialogs_set_hook([](const DialogRequest& r) {
+            g_seen.push_back(r);
+            if (g_answers.empty()) return DialogAnswer{};
+            DialogAnswer a = g_answers.front();
+            g_answers.pop_front();
+            return a;
+        });
+        shell_set_exit_hook([](int) {});
+        window_ = new MainWindow;
+        window_->show();
+        startup_message("");
+        claim_as_running_instance();
+    }
+
+    void init() {
+        g_answers.clear();
+        g_seen.clear();
+        web_set_modified(false);
+        dispatch_command(CMD_NEW_WEB);
+    }
+
+    void cleanupTestCase() {
+        delete owner_;
+        instance_release();
+        web_set_modified(false);
+        delete window_;
+        frontend_install(nullptr);
+    }
+
+    void socketLivesInTheSessionFolder() {
+        std::string path = instance_socket_path();
+        QCOMPARE(QFileInfo(QString::fromStdString(path)).absolutePath(),
+                 QFileInfo(runtime_.path()).absoluteFilePath());
+        QVERIFY(QFileInfo(QString::fromStdString(path))
+                    .fileName()
+                    .contains(QString::fromLocal8Bit(qgetenv("TARVEX_INSTANCE"))));
+        QVERIFY(QFileInfo::exists(QString::fromStdString(path)));
+    }
+
+    void laterStartOpensItsWebInTheRunningWindow() {
+        // Any character may be in the name, a line end included.
+        std::string web = saved_web("handed\nover web.tvx", "handed");
+        go("unsaved");
+        QVERIFY(web_modified());
+        window_->setWindowState(Qt::WindowMinimized);
+        // A later start names the file relative to its own folder.
+        QString here = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(webs_.path()));
+        g_answers.push_back(DialogAnswer{false, SAVE_NO, {}});
+        bool ran = instance_claim(nullptr, "handed\nover web.tvx", instance_serve);
+        QDir::setCurrent(here);
+        QVERIFY(!ran);
+        QTRY_COMPARE(web_file_name(), web);
+        QCOMPARE(seen(DLG_SAVE_CHANGES), 1);
+        QVERIFY(cell_find("handed") != 0);
+        QVERIFY(cell_find("unsaved") == 0);
+        QVERIFY(!(window_->windowState() & Qt::WindowMinimized));
+        QCOMPARE(shell_current_view(), VIEW_LIST);
+    }
+
+    void cancelledSaveQuestionKeepsTheWeb() {
+        std::string web = saved_web("kept.tvx", "other");
+        go("mine");
+        g_answers.push_back(DialogAnswer{false, SAVE_CANCEL, {}});
+        QVERIFY(!instance_claim(nullptr, web, instance_serve));
+        QTRY_COMPARE(seen(DLG_SAVE_CHANGES), 1);
+        QTest::qWait(50);
+        QVERIFY(cell_find("mine") != 0);
+        QVERIFY(web_file_name() != web);
+        QVERIFY(web_modified());
+    }
+
+    void laterStartWithoutFileOnlyRaises() {
+        go("stays");
+        window_->setWindowState(Qt::WindowMinimized);
+        QVERIFY(!instance_claim(nullptr, "", instance_serve));
+        QTRY_VERIFY(!(window_->windowState() & Qt::WindowMinimized));
+        QTest::qWait(50);
+        QVERIFY(g_seen.empty());
+        QVERIFY(cell_find("stays") != 0);
+    }
+
+    void socketOfACrashedInstanceIsReplaced() {
+        std::string path = instance_socket_path();
+        delete owner_;
+        owner_ = nullptr;
+        instance_release();
+        QVERIFY(!QFileInfo::exists(QString::fromStdString(path)));
+        leave_dead_socket(path);
+        QVERIFY(QFileInfo::exists(QString::fromStdString(path)));
+        // Nobody answers there: this start becomes the running instance.
+        claim_as_running_instance();
+        std::string web = saved_web("after crash.tvx", "revived");
+        QVERIFY(!instance_claim(nullptr, web, instance_serve));
+        QTRY_COMPARE(web_file_name(), web);
+        QVERIFY(cell_find("revived") != 0);
+    }
+};
+
+QTEST_MAIN(InstanceTest)
+#include "instance_test.moc"
