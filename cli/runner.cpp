@@ -108,7 +108,7 @@ public:
         if (!failed_ && std::fflush(stdout) != 0) fail();
     }
     bool failed() const { return failed_; }
-    // Told once, the first time output is lost.
+    // Called whenever output is lost (the message is written once).
     std::function<void()> on_failure;
 
 private:
