@@ -15,21 +15,32 @@
 #include "webfile/web_export.h"
 #include "webfile/web_file.h"
 
+#include <cerrno>
+#include <charconv>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <getopt.h>
+#include <functional>
 #include <string>
+
+#include <fcntl.h>
+#include <getopt.h>
+#include <unistd.h>
 
 #ifdef TARVEX_PLOT_PNG
 #include "plot/qt/plot_paint.h"
 
+#include <QBuffer>
+#include <QByteArray>
 #include <QGuiApplication>
 #endif
 
 namespace tarvex {
 
 namespace {
+
+bool g_stdout_closed = false;
 
 const char* const k_usage =
     "Usage: tarvex-run [options] WEB.tvx      run a cell of a web file\n"
@@ -44,6 +55,7 @@ const char* const k_usage =
     "      --save-as=FILE    after the run, save the web to FILE\n"
     "      --plot=FILE.png   after the run, write the plot surface as a PNG image\n"
     "      --export FMT OUT  write the web to OUT as html, md or dot instead of a run\n"
+    "      --allow-paths     let the web read and write files outside its folder\n"
     "  -h, --help            this text\n"
     "      --version         the version\n"
     "\n"
@@ -55,42 +67,73 @@ const char* const k_usage =
     "stdin is the keyboard: a line is read when a script waits for input and typed\n"
     "followed by Enter; the end of stdin types Escape (input aborted). stdout receives\n"
     "the console output; status messages and message boxes go to stderr.\n"
-    "Exit status: 0 success (exit included), 1 script error or failed save/output,\n"
-    "2 nothing run (bad options, unknown cell, unreadable or bad web file).\n";
+    "\n"
+    "The input and output files a web names are relative to the web file's folder\n"
+    "(the current folder with -e). A name that is absolute or leads out of that\n"
+    "folder (symbolic links followed) is refused, as a file that cannot be opened,\n"
+    "unless --allow-paths is given.\n"
+    "\n"
+    "Exit status: 0 success (exit included), 1 script error or failed save/output\n"
+    "(the console output lost included), 2 nothing run (bad options, unknown cell,\n"
+    "unreadable or bad web file).\n";
 
-// The console as stdout: CR LF and a lone CR become LF unless raw.
+// The console as stdout: CR LF and a lone CR become LF unless raw. A CR is
+// written as LF at once and an LF right after it is dropped, so the bytes
+// do not depend on how the console's writes are split, nor on when a
+// status message makes us flush. A failed write (a full disk, a closed
+// stdout, a reader gone from the pipe) is remembered: the output is lost,
+// and the run should not go on producing it.
 class ConsoleOut {
 public:
-    explicit ConsoleOut(bool raw) : raw_(raw) {}
+    ConsoleOut(bool raw, bool closed) : raw_(raw), closed_(closed) {}
     void write(std::string_view bytes) {
-        if (raw_) {
-            std::fwrite(bytes.data(), 1, bytes.size(), stdout);
-            return;
+        if (bytes.empty()) return;
+        if (closed_ && !failed_) {
+            errno = 0;
+            fail();
         }
+        if (failed_) return lost();
+        if (raw_) return put(bytes);
         std::string out;
         out.reserve(bytes.size());
         for (char c : bytes) {
-            if (pending_cr_) {
-                pending_cr_ = false;
-                out += '\n';
-                if (c == '\n') continue;
-            }
-            if (c == '\r')
-                pending_cr_ = true;
-            else
-                out += c;
+            bool after_cr = after_cr_;
+            after_cr_ = c == '\r';
+            if (c == '\n' && after_cr) continue;
+            out += c == '\r' ? '\n' : c;
         }
-        std::fwrite(out.data(), 1, out.size(), stdout);
+        put(out);
     }
-    void finish() {
-        if (pending_cr_) std::fputc('\n', stdout);
-        pending_cr_ = false;
-        std::fflush(stdout);
+    // Whatever waits in stdio's buffer goes out (before a message on stderr,
+    // before stdin is read, at the end).
+    void flush() {
+        if (!failed_ && std::fflush(stdout) != 0) fail();
     }
+    bool failed() const { return failed_; }
+    // Called whenever output is lost (the message is written once).
+    std::function<void()> on_failure;
 
 private:
+    void put(std::string_view bytes) {
+        if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size()) fail();
+    }
+    void fail() {
+        if (!told_) {
+            told_ = true;
+            std::fprintf(stderr, "tarvex-run: cannot write the console output: %s\n",
+                         errno ? std::strerror(errno) : "stdout is closed");
+        }
+        failed_ = true;
+        lost();
+    }
+    void lost() {
+        if (on_failure) on_failure();
+    }
     bool raw_;
-    bool pending_cr_ = false;
+    bool closed_;
+    bool failed_ = false;
+    bool told_ = false;
+    bool after_cr_ = false;
 };
 
 // stdin as the keyboard: a line is read when input is awaited and the
@@ -100,7 +143,7 @@ public:
     void feed(ConsoleOut& console) {
         if (!input_wait()) return;
         if (pending_.empty() && keyboard_count() == 0) {
-            console.finish(); // the prompt shows before the line is read
+            console.flush(); // the prompt shows before the line is read
             if (eof_ || !read_line()) {
                 eof_ = true;
                 keyboard_push(27);
@@ -133,11 +176,13 @@ private:
     bool eof_ = false;
 };
 
-bool parse_count(const char* s, long* out) {
-    char* end = nullptr;
-    long v = std::strtol(s, &end, 10);
-    if (end == s || *end != 0) return false;
-    *out = v;
+// A count within [1, ITERATIONS_MAX]; digits only, so nothing wraps.
+bool parse_count(const char* s, uint32_t* out) {
+    const char* end = s + std::strlen(s);
+    uint64_t v = 0;
+    auto [p, ec] = std::from_chars(s, end, v);
+    if (p == s || p != end || ec != std::errc() || v < 1 || v > ITERATIONS_MAX) return false;
+    *out = static_cast<uint32_t>(v);
     return true;
 }
 
@@ -157,6 +202,15 @@ int fail_usage(const std::string& msg) {
 }
 
 #ifdef TARVEX_PLOT_PNG
+// The image is encoded in memory and written with every write checked: an
+// image writer reports neither a full disk nor a failed close.
+bool write_png_file(const std::string& path, const QByteArray& png) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    bool ok = std::fwrite(png.constData(), 1, size_t(png.size()), f) == size_t(png.size());
+    return std::fclose(f) == 0 && ok;
+}
+
 // The labels need fonts, and fonts need a GUI application: an offscreen one,
 // since the runner has no window.
 bool write_plot(const std::string& path) {
@@ -171,9 +225,11 @@ bool write_plot(const std::string& path) {
     char name[] = "tarvex-run";
     char* argv[] = {name, nullptr};
     QGuiApplication app(argc, argv);
-    bool ok = plot_write_png(QString::fromLocal8Bit(path.c_str()));
+    QByteArray png;
+    QBuffer buffer(&png);
+    bool ok = buffer.open(QIODevice::WriteOnly) && plot_render_image(1.0).save(&buffer, "PNG");
     qInstallMessageHandler(before);
-    return ok;
+    return ok && write_png_file(path, png);
 }
 #endif
 
@@ -182,7 +238,8 @@ bool write_plot(const std::string& path) {
 bool runner_parse(int argc, char** argv, RunnerOptions* o, int* status) {
     *status = RUN_NOTHING;
     // Values of the options that have no short form.
-    enum { OPT_RAW = 256, OPT_REPORT, OPT_SAVE, OPT_SAVE_AS, OPT_PLOT, OPT_EXPORT, OPT_VERSION };
+    enum { OPT_RAW = 256, OPT_REPORT, OPT_SAVE, OPT_SAVE_AS, OPT_PLOT, OPT_EXPORT, OPT_ALLOW_PATHS,
+           OPT_VERSION };
     static const option k_long[] = {
         {"cell", required_argument, nullptr, 'c'},
         {"iterations", required_argument, nullptr, 'n'},
@@ -192,6 +249,7 @@ bool runner_parse(int argc, char** argv, RunnerOptions* o, int* status) {
         {"save-as", required_argument, nullptr, OPT_SAVE_AS},
         {"plot", required_argument, nullptr, OPT_PLOT},
         {"export", required_argument, nullptr, OPT_EXPORT},
+        {"allow-paths", no_argument, nullptr, OPT_ALLOW_PATHS},
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, OPT_VERSION},
         {nullptr, 0, nullptr, 0},
@@ -215,8 +273,9 @@ bool runner_parse(int argc, char** argv, RunnerOptions* o, int* status) {
             break;
         case 'c': o->cell = optarg; break;
         case 'n':
-            if (!parse_count(optarg, &o->iterations) || o->iterations < 1) {
-                *status = fail_usage("the iteration count must be a whole number of 1 or more");
+            if (!parse_count(optarg, &o->iterations)) {
+                *status = fail_usage("the iteration count must be a whole number from 1 to " +
+                                     std::to_string(ITERATIONS_MAX));
                 return false;
             }
             break;
@@ -235,6 +294,7 @@ bool runner_parse(int argc, char** argv, RunnerOptions* o, int* status) {
             o->export_format = optarg;
             break;
         }
+        case OPT_ALLOW_PATHS: o->allow_paths = true; break;
         case ':': {
             const char* what = optopt == 'c'   ? "a cell name"
                                : optopt == 'n' ? "a count"
@@ -291,13 +351,30 @@ bool runner_parse(int argc, char** argv, RunnerOptions* o, int* status) {
     return true;
 }
 
+void runner_prepare_process() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        int null = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (null >= 0 && null != fd) {
+            ::dup2(null, fd);
+            ::close(null);
+        }
+        if (fd == 1) g_stdout_closed = true;
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
 int runner_main(const RunnerOptions& o) {
     HeadlessFrontend fe;
-    ConsoleOut console(o.raw);
+    fe.record = false; // written as it comes, never hoarded
+    fe.allow_paths = o.allow_paths;
+    ConsoleOut console(o.raw, g_stdout_closed);
+    // Lost output ends the run as Stop would; saving still follows.
+    console.on_failure = [] { run_set_stop_request(true); };
     KeyboardIn keyboard;
     fe.on_console = [&](std::string_view bytes) { console.write(bytes); };
     fe.on_message = [&](const std::string& text) {
-        console.finish();
+        console.flush();
         std::fprintf(stderr, "%s\n", text.c_str());
         std::fflush(stderr);
     };
@@ -312,7 +389,7 @@ int runner_main(const RunnerOptions& o) {
             cell_set_script(cell_root(), o.script);
         });
     } else if (WebOutcome r = web_open(o.web.c_str()); !r.done()) {
-        console.finish();
+        console.flush();
         if (r.cancelled) std::fprintf(stderr, "tarvex-run: %s was not opened\n", o.web.c_str());
         frontend_install(nullptr);
         return RUN_NOTHING;
@@ -336,20 +413,21 @@ int runner_main(const RunnerOptions& o) {
     make_current(start);
 
     uint32_t own_iterations = settings_iterations();
-    if (o.iterations > 0) settings_set_iterations(static_cast<uint32_t>(o.iterations));
+    if (o.iterations > 0) settings_set_iterations(o.iterations);
     int r = engine_guard([&] { return o.report ? report_command() : run_command(false); });
     settings_set_iterations(own_iterations);
     if (r != 0 && r != SE_EXIT) status = RUN_FAILED;
     LexPosition where;
     if (r != 0 && !o.report && run_error_position(&where)) {
-        console.finish();
+        console.flush();
         std::fprintf(stderr, "in cell %s, line %d, column %d\n",
                      cell_name_string(run_last_error().cell).c_str(), where.line, where.column);
     }
 
     if (o.save && !web_save().done()) status = RUN_FAILED;
     if (!o.save_as.empty() && !web_save_as(o.save_as.c_str()).done()) status = RUN_FAILED;
-    console.finish();
+    console.flush();
+    if (console.failed()) status = RUN_FAILED;
 #ifdef TARVEX_PLOT_PNG
     if (!o.plot.empty() && !write_plot(o.plot)) {
         std::fprintf(stderr, "tarvex-run: cannot write the plot to %s\n", o.plot.c_str());

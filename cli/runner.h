@@ -3,6 +3,7 @@
 // console, and status messages and message boxes on stderr.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -13,7 +14,7 @@ struct RunnerOptions {
     bool have_script = false;  // -e given
     std::string script;        // -e SCRIPT
     std::string cell = "home"; // -c
-    long iterations = 0;       // -n, 0 = the web's own
+    uint32_t iterations = 0;   // -n, 0 = the web's own
     bool raw = false;          // --raw
     bool report = false;       // --report
     bool save = false;         // --save
@@ -21,7 +22,11 @@ struct RunnerOptions {
     std::string plot;          // --plot
     std::string export_format; // --export FMT OUT: the web exported instead of a run
     std::string export_path;
+    bool allow_paths = false;  // --allow-paths
 };
+
+// The largest -n: the iteration setting is a 32-bit count.
+constexpr uint64_t ITERATIONS_MAX = 4294967295u;
 
 // Exit statuses.
 constexpr int RUN_OK = 0;
@@ -32,5 +37,11 @@ constexpr int RUN_NOTHING = 2;  // bad options, unknown cell, bad web file
 // RUN_NOTHING (or RUN_OK after --help / --version) through *exit_status.
 bool runner_parse(int argc, char** argv, RunnerOptions* opts, int* exit_status);
 int runner_main(const RunnerOptions& opts);
+
+// Before anything else: a standard stream the runner was started without is
+// opened on /dev/null, so no file the run opens can take its place (and
+// receive the console), and the console knows its bytes are lost. A broken
+// pipe becomes a failed write instead of a signal.
+void runner_prepare_process();
 
 } // namespace tarvex

@@ -5,11 +5,14 @@
 #include "frontend/frontend.h"
 
 #include <algorithm>
+#include <exception>
 #include <vector>
 
 namespace tarvex {
 
 namespace {
+const char* const LOW_MEMORY_QUESTION = "Short On Memory--Save And Exit?";
+
 int g_depth = 0;
 bool g_reclaim_pending = false;
 int g_last_reclaimed = 0;
@@ -36,10 +39,19 @@ void guard_exhausted() {
 }
 
 void guard_leave() {
-    if (--g_depth != 0 || !g_reclaim_pending) return;
-    g_reclaim_pending = false;
-    for (AbandonHook h : g_hooks) h();
-    g_last_reclaimed = node_reclaim_unreachable();
+    if (--g_depth != 0) return;
+    if (g_reclaim_pending) {
+        g_reclaim_pending = false;
+        for (AbandonHook h : g_hooks) h();
+        g_last_reclaimed = node_reclaim_unreachable();
+    }
+    // Nothing of the engine is active now: the one place where the user may
+    // be asked, and where saving and exiting is safe. The question runs
+    // under a guard of its own, since saving allocates.
+    if (std::uncaught_exceptions() == 0 && node_low_take())
+        engine_guard([] {
+            if (ask_ok_cancel(LOW_MEMORY_QUESTION, "Tarvex")) exit_procedure();
+        });
 }
 
 } // namespace detail

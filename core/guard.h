@@ -1,7 +1,9 @@
 // The one guard around every entry into the engine from outside (command
 // handlers, slots, the runner's steps). It catches node exhaustion, reports
 // it, and, once the outermost guard is left, recovers what the abandoned
-// operation held by running the reclaim walk.
+// operation held by running the reclaim walk. Leaving the outermost guard is
+// also where the user is asked to save and exit when the store ran low
+// meanwhile: once per command or run, not once per allocation.
 #pragma once
 
 #include "core/errors.h"
@@ -22,7 +24,7 @@ int guard_depth();
 namespace detail {
 void guard_enter();
 void guard_exhausted(); // reports "OUT OF MEMORY" and remembers to reclaim
-void guard_leave();     // outermost: abandon hooks, then the reclaim walk
+void guard_leave();     // outermost: abandon hooks, reclaim walk, low-memory question
 struct GuardScope {
     GuardScope() { guard_enter(); }
     ~GuardScope() { guard_leave(); }

@@ -25,7 +25,12 @@ NodeHandle g_free_head = 0;
 uint16_t g_free_count = 0;
 NodeHandle g_building = 0;
 bool g_initialised = false;
-bool g_asking_low = false;
+// Running low is only noted here: a question asked from inside an
+// allocation would come once per allocation and could end the program in
+// the middle of any operation. The outermost guard asks (core/guard.h).
+// Armed again once the store is back at the threshold.
+bool g_low_noted = false;
+bool g_low_armed = true;
 long g_fail_after = -1;
 uint64_t g_allocations = 0;
 uint32_t g_generation = 0;
@@ -64,15 +69,6 @@ ReclaimFaults g_faults;
     throw NodeExhausted{};
 }
 
-void ask_low_memory() {
-    if (g_asking_low) return;
-    g_asking_low = true;
-    struct Reset {
-        ~Reset() { g_asking_low = false; }
-    } reset;
-    if (ask_ok_cancel("Short On Memory--Save And Exit?", "Tarvex")) exit_procedure();
-}
-
 } // namespace
 
 // ---- store -----------------------------------------------------------------
@@ -87,6 +83,8 @@ void node_init() {
     }
     g_building = 0;
     g_fail_after = -1;
+    g_low_noted = false;
+    g_low_armed = true;
     ++g_generation;
 }
 
@@ -107,7 +105,10 @@ NodeHandle node_alloc(NodeType type) {
     --g_free_count;
     n[NODE_TYPE] = type;
     std::memset(n + NODE_AUX, 0, NODE_SIZE - NODE_AUX);
-    if (g_free_count < LOW_NODE_THRESHOLD) ask_low_memory();
+    if (g_free_count < LOW_NODE_THRESHOLD && g_low_armed) {
+        g_low_armed = false;
+        g_low_noted = true;
+    }
     return h;
 }
 
@@ -119,7 +120,13 @@ void node_free(NodeHandle h) {
     detail::raw_node(h)[NODE_TYPE] = 0;
     debug_mark_free(h, true);
     g_free_head = h;
-    ++g_free_count;
+    if (++g_free_count >= LOW_NODE_THRESHOLD) g_low_armed = true;
+}
+
+bool node_low_take() {
+    bool noted = g_low_noted;
+    g_low_noted = false;
+    return noted;
 }
 
 

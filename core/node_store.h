@@ -14,7 +14,8 @@ using NodeHandle = uint16_t;
 
 constexpr int NODE_COUNT = 10000;
 constexpr int NODE_SIZE = 40;
-// Below this many free nodes every allocation asks whether to save and exit.
+// Below this many free nodes the store runs low and the user is asked to
+// save and exit, while there is still room to save.
 constexpr int LOW_NODE_THRESHOLD = 100;
 // Handles are 16-bit, and 0 names no node.
 static_assert(NODE_COUNT <= 0xFFFF + 1, "every slot needs a 16-bit handle");
@@ -38,6 +39,9 @@ void node_init();
 uint32_t node_generation();
 NodeHandle node_alloc(NodeType type);
 void node_free(NodeHandle h);
+// Whether the store fell below LOW_NODE_THRESHOLD since the last call (then
+// not again until it has been back at the threshold); clears the note.
+bool node_low_take();
 namespace detail {
 extern uint8_t g_pool[]; // NODE_COUNT * NODE_SIZE bytes
 #ifndef NDEBUG

@@ -33,6 +33,14 @@ bool ask_yes_no(const char* text, const char* caption) {
     return g_frontend->ask_yes_no(text, caption);
 }
 void ui_pump_once() { g_frontend->ui_pump_once(); }
+bool ask_allow_path(const std::string& path, bool output) {
+    return g_frontend->allow_path(path, output);
+}
+std::string allow_path_text(const std::string& path, bool output) {
+    return std::string("This web ") + (output ? "writes" : "reads") +
+           " a file outside its folder:\n\n" + path + "\n\nAllow " +
+           (output ? "writing (replacing) it" : "reading it") + "?";
+}
 void exit_procedure() { g_frontend->exit_procedure(); }
 void fatal_exit(int code) {
     g_frontend->fatal_exit(code);

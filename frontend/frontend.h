@@ -54,6 +54,14 @@ public:
     // false when cancelled. The engine normalises and validates it.
     virtual bool cell_name_dialog(std::string& typed) { (void)typed; return false; }
 
+    // A web's stream file outside the web's folder, or named absolutely:
+    // whether the user allows the full path to be written (output) or read.
+    // Without an answer it is refused.
+    virtual bool allow_path(const std::string& path, bool output) {
+        (void)path, (void)output;
+        return false;
+    }
+
     // Panes of the current cell: copy edits back into it, fill from it.
     virtual void commit_all_panes() {}
     virtual void load_panes() {}
@@ -129,6 +137,9 @@ void warn_box(const char* text, const char* caption = "Tarvex");
 bool ask_ok_cancel(const char* text, const char* caption = "Tarvex");
 bool ask_yes_no(const char* text, const char* caption = "Tarvex");
 void ui_pump_once();
+bool ask_allow_path(const std::string& path, bool output);
+// The question's text, for the frontends that ask it.
+std::string allow_path_text(const std::string& path, bool output);
 void exit_procedure();
 [[noreturn]] void fatal_exit(int code);
 void commit_all_panes();

@@ -10,13 +10,17 @@ namespace tarvex {
 void HeadlessFrontend::status_show(const char* text) { persistent_status = text; }
 
 void HeadlessFrontend::status_flash(const char* text) {
-    flashes.emplace_back(text);
-    if (on_message) on_message(flashes.back());
+    if (record) flashes.emplace_back(text);
+    if (on_message) on_message(text);
+}
+
+void HeadlessFrontend::message(const char* kind, const char* text, const char* caption) {
+    if (record) boxes.push_back({kind, text, caption});
+    if (on_message) on_message(text);
 }
 
 void HeadlessFrontend::warn_box(const char* text, const char* caption) {
-    boxes.push_back({"warn", text, caption});
-    if (on_message) on_message(boxes.back().text);
+    message("warn", text, caption);
 }
 
 bool HeadlessFrontend::next_answer() {
@@ -27,15 +31,21 @@ bool HeadlessFrontend::next_answer() {
 }
 
 bool HeadlessFrontend::ask_ok_cancel(const char* text, const char* caption) {
-    boxes.push_back({"okcancel", text, caption});
-    if (on_message) on_message(boxes.back().text);
+    message("okcancel", text, caption);
     return next_answer();
 }
 
 bool HeadlessFrontend::ask_yes_no(const char* text, const char* caption) {
-    boxes.push_back({"yesno", text, caption});
-    if (on_message) on_message(boxes.back().text);
+    message("yesno", text, caption);
     return next_answer();
+}
+
+// Answered from the flag alone: the runner has no one to ask, and its
+// refusal message names the path.
+bool HeadlessFrontend::allow_path(const std::string& path, bool output) {
+    (void)output;
+    if (record) paths_asked.push_back(path);
+    return allow_paths;
 }
 
 void HeadlessFrontend::ui_pump_once() {
@@ -53,14 +63,18 @@ void HeadlessFrontend::fatal_exit(int code) {
 }
 
 void HeadlessFrontend::console_append(std::string_view bytes, int style) {
-    console.append(bytes);
-    console_styles.append(bytes.size(), static_cast<char>(style));
+    console_bytes += static_cast<int64_t>(bytes.size());
+    if (record) {
+        console.append(bytes);
+        console_styles.append(bytes.size(), static_cast<char>(style));
+    }
     if (on_console) on_console(bytes);
 }
 
 void HeadlessFrontend::console_clear() {
     console.clear();
     console_styles.clear();
+    console_bytes = 0;
     ++console_clears;
 }
 
@@ -79,7 +93,7 @@ void HeadlessFrontend::pump_pending() {
 void HeadlessFrontend::show_view(int view) {
     view_before = view_now;
     view_now = view;
-    views_shown.push_back(view);
+    if (record) views_shown.push_back(view);
 }
 
 std::string HeadlessFrontend::ask_open_file_name(const std::string& current) {
@@ -99,8 +113,7 @@ std::string HeadlessFrontend::ask_save_file_name(const std::string& suggested) {
 }
 
 SaveAnswer HeadlessFrontend::ask_save_changes(const std::string& display_name) {
-    boxes.push_back({"yesnocancel", save_changes_text(display_name), "Tarvex"});
-    if (on_message) on_message(boxes.back().text);
+    message("yesnocancel", save_changes_text(display_name).c_str(), "Tarvex");
     if (save_answers.empty()) return SAVE_CANCEL;
     SaveAnswer a = save_answers.front();
     save_answers.pop_front();

@@ -1,5 +1,7 @@
 // A frontend without a window: it records what the engine shows and answers
 // dialogs from a queue a test or the runner fills (default: Cancel / No).
+// The runner turns the recording off: it writes what it is told as it comes,
+// and a long run must not keep every byte and message it produced.
 #pragma once
 
 #include "frontend/frontend.h"
@@ -28,6 +30,7 @@ public:
     void exit_procedure() override;
     [[noreturn]] void fatal_exit(int code) override;
     bool cell_name_dialog(std::string& typed) override;
+    bool allow_path(const std::string& path, bool output) override;
     void commit_all_panes() override { ++commits; }
     void load_panes() override { ++loads; }
     void cell_list_refill() override { ++list_refills; }
@@ -35,7 +38,9 @@ public:
     void cell_list_remove(NodeHandle) override { ++list_removes; }
     void console_append(std::string_view bytes, int style) override;
     void console_clear() override;
-    int64_t console_length() override { return static_cast<int64_t>(console.size()); }
+    int64_t console_length() override {
+        return record ? static_cast<int64_t>(console.size()) : console_bytes;
+    }
     void console_caret_to_end() override { ++caret_moves; }
     void console_set_style(int64_t start, int64_t length, int style) override;
     void pump_pending() override;
@@ -46,9 +51,19 @@ public:
     std::string ask_save_file_name(const std::string& suggested) override;
     SaveAnswer ask_save_changes(const std::string& display_name) override;
     void set_window_title(const std::string& display_name) override {
-        titles.push_back(display_name);
+        if (record) titles.push_back(display_name);
     }
     void relayout() override { ++relayouts; }
+
+    // Off: the flashes, message boxes, console bytes and styles, views shown,
+    // titles and paths asked about are not kept (the callbacks still see
+    // them, and console_length still counts).
+    bool record = true;
+
+    // The answer to every path question (tarvex-run --allow-paths), and the
+    // paths asked about.
+    bool allow_paths = false;
+    std::vector<std::string> paths_asked;
 
     // What the engine showed.
     std::string persistent_status;
@@ -61,6 +76,7 @@ public:
     // was cleared and its caret moved to the end.
     std::string console;
     std::string console_styles;
+    int64_t console_bytes = 0; // since the last clear, when not recording
     int console_clears = 0, caret_moves = 0;
     // Views: the one shown, the one before it, and every view shown, in order.
     int view_now = VIEW_LIST, view_before = VIEW_LIST;
@@ -99,6 +115,7 @@ public:
 
 private:
     bool next_answer();
+    void message(const char* kind, const char* text, const char* caption);
 };
 
 } // namespace tarvex

@@ -10,6 +10,7 @@
 #include "frontend/frontend.h"
 #include "io/byte_reader.h"
 #include "io/output_stream.h"
+#include "io/stream_path.h"
 #include "script/char_class.h"
 #include "web/cell.h"
 #include "webfile/settings.h"
@@ -36,6 +37,8 @@ size_t g_cell_pos = 0;
 FilePtr g_file;
 ByteReader g_reader;
 std::string g_file_name;
+// The file that could not be opened, reported once (see the output stream).
+std::string g_failed_path;
 
 char g_value[INPUT_VALUE_MAX + 1];
 int g_value_len = 0;
@@ -158,9 +161,15 @@ int input_open() {
         g_cell_pos = 0;
     } else if (g_kind == IN_FILE) {
         if (settings_input_name()[0] == 0) settings_set_input_name("./Input");
-        g_file_name = stream_file_path(settings_input_name());
-        g_file = file_open(g_file_name, "rb");
-        if (!g_file) return SE_OPEN_INPUT;
+        StreamPath p = stream_path_resolve(stream_file_path(settings_input_name()));
+        g_file_name = p.path;
+        std::string why;
+        if (p.path == g_failed_path) return SE_OPEN_INPUT;
+        g_file = stream_path_open(p, false, &why);
+        if (!g_file) {
+            g_failed_path = p.path;
+            return stream_path_report(SE_OPEN_INPUT, p.path, why);
+        }
         byte_reader_start(g_reader, g_file.get());
     } else {
         g_kind = IN_KEYBOARD;
@@ -173,6 +182,7 @@ int input_open() {
 }
 
 void input_close() {
+    g_failed_path.clear();
     if (!g_open) return;
     if (g_kind == IN_KEYBOARD) status_ready();
     g_file.reset();
@@ -300,6 +310,7 @@ void streams_reset() {
     release_scratch();
     g_cell_len = g_cell_pos = 0;
     g_value_len = 0;
+    g_failed_path.clear();
     g_file_name = stream_file_path(settings_input_name());
     keyboard_clear();
 }

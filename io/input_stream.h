@@ -17,7 +17,9 @@ constexpr int INPUT_CELL_MAX = 4095; // characters of a cell's text read
 constexpr int INPUT_PROMPT_MAX = 255;
 
 // 0, or SE_INPUT_IN_USE (-12), SE_INPUT_CELL (-10), SE_OUT_OF_MEMORY
-// (-1, no scratch buffer) or SE_OPEN_INPUT (-6). Sets eof to 0.
+// (-1, no scratch buffer) or SE_OPEN_INPUT (-6: the file cannot be opened
+// or its name is refused, see io/stream_path.h; flashed here with the path
+// and the reason). Sets eof to 0.
 int input_open();
 void input_close();
 bool input_is_open();

@@ -6,6 +6,7 @@
 #include "core/errors.h"
 #include "frontend/frontend.h"
 #include "io/buffered_writer.h"
+#include "io/stream_path.h"
 #include "webfile/settings.h"
 
 #include <chrono>
@@ -31,6 +32,10 @@ FilePtr g_file;
 BufferedWriter g_writer;
 std::string g_file_name;
 bool g_write_error_shown = false;
+// The file that could not be opened: every later write of the same run
+// tries again, and one report (or one question) is enough. Forgotten when
+// the stream is closed, which ends a run and precedes a change of name.
+std::string g_failed_path;
 
 Clock::duration g_pump_interval = std::chrono::milliseconds(5);
 Clock::time_point g_last_pump;
@@ -85,7 +90,7 @@ std::string stream_file_path(std::string name) {
 }
 
 int output_open() {
-    if (g_open) return SE_OUTPUT_IN_USE;
+    if (g_open) return status_error(SE_OUTPUT_IN_USE);
     g_backslash = false;
     g_quote = 0;
     g_console = dest_is_console(settings_output_dest());
@@ -95,9 +100,15 @@ int output_open() {
         console_clear();
     } else {
         if (settings_output_name()[0] == 0) settings_set_output_name("./Output");
-        g_file_name = stream_file_path(settings_output_name());
-        g_file = file_open(g_file_name, "wb");
-        if (!g_file) return SE_OPEN_OUTPUT;
+        StreamPath p = stream_path_resolve(stream_file_path(settings_output_name()));
+        g_file_name = p.path;
+        std::string why;
+        if (p.path == g_failed_path) return SE_OPEN_OUTPUT;
+        g_file = stream_path_open(p, true, &why);
+        if (!g_file) {
+            g_failed_path = p.path;
+            return stream_path_report(SE_OPEN_OUTPUT, p.path, why);
+        }
         writer_start(g_writer, g_file.get());
         g_write_error_shown = false;
         status_show("Writing output file...");
@@ -108,6 +119,7 @@ int output_open() {
 }
 
 int output_close() {
+    g_failed_path.clear();
     if (!g_open) return 0;
     int rc = 0;
     if (g_console) {
@@ -241,6 +253,7 @@ void output_reset() {
     g_file.reset();
     writer_start(g_writer, nullptr);
     g_write_error_shown = false;
+    g_failed_path.clear();
     g_pumping = false;
     g_file_name = stream_file_path(settings_output_name());
 }

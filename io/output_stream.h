@@ -19,8 +19,9 @@ constexpr int OUTPUT_FIELD_MAX = 4095;
 constexpr int OUTPUT_CELL_NAME_MAX = 47;
 
 // 0, or SE_OUTPUT_IN_USE (-13) when already open, or SE_OPEN_OUTPUT
-// (-7) when the output file cannot be created; the caller shows the code
-// (status_error). Opening to the console clears it.
+// (-7) when the output file cannot be created or its name is refused (see
+// io/stream_path.h). A failure is flashed here, a file's with its path and
+// the reason. Opening to the console clears it.
 int output_open();
 // Writes what waits and closes; 0, or SE_WRITE_WEB (-4) when a write to the
 // output file failed at any time since it was opened. A failed write is

@@ -494,8 +494,7 @@ int run_command(bool to_breakpoint) {
     commit_all_panes();
     cell_histories_reset();
     if (settings_plotting() && g_run.plot_begin) g_run.plot_begin();
-    int opened = output_open();
-    if (opened != 0) status_error(opened);
+    output_open(); // a failure is shown by the stream, with the file's path
     int r = run(shown);
     int closed = output_close(); // a failed final write is reported, not lost
     if (r == 0) r = closed;

@@ -82,6 +82,16 @@ bool dialog_yes_no(const char* text, const char* caption) {
            QMessageBox::Yes;
 }
 
+bool dialog_allow_path(const std::string& path, bool output) {
+    std::string text = allow_path_text(path, output);
+    DialogAnswer a;
+    if (ask_hook(DLG_ALLOW_PATH, text.c_str(), "Tarvex", a)) return a.accepted;
+    QMessageBox box(QMessageBox::Warning, "Tarvex", qs(text), QMessageBox::Yes | QMessageBox::No,
+                    owner());
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 bool dialog_cell_name(std::string& typed) {
     typed.clear();
     DialogAnswer a;

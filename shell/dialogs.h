@@ -25,6 +25,7 @@ enum DialogKind {
     DLG_REPLACE,
     DLG_ZOOM,
     DLG_SETTINGS,
+    DLG_ALLOW_PATH,
 };
 
 struct DialogRequest {
@@ -56,6 +57,9 @@ bool dialog_cell_name(std::string& typed);
 std::string dialog_open_file_name(const std::string& current);
 std::string dialog_save_file_name(const std::string& suggested);
 SaveAnswer dialog_save_changes(const std::string& display_name);
+// May the web write (output) or read the file at path, outside its folder?
+// The hook sees DLG_ALLOW_PATH with the question's text; No is the default.
+bool dialog_allow_path(const std::string& path, bool output);
 // The PNG file for the plot (the hook sees DLG_SAVE, caption "Save Plot As").
 std::string dialog_save_plot_name(const std::string& suggested);
 // The export file and the index of the chosen filter among filters (the hook

@@ -14,11 +14,16 @@
 #include <QTimer>
 
 #include <cstdlib>
+#include <map>
+#include <string>
 
 namespace tarvex {
 
 namespace {
 int g_output_pump_depth = 0;
+// The user's answers about paths outside a web's folder, for the session:
+// each path is asked about once (a run would otherwise ask at every write).
+std::map<std::pair<std::string, bool>, bool> g_path_answers;
 } // namespace
 
 bool output_pump_active() { return g_output_pump_depth > 0; }
@@ -50,6 +55,12 @@ void QtFrontend::exit_procedure() { quit_procedure(); }
 void QtFrontend::fatal_exit(int code) { std::exit(code); }
 
 bool QtFrontend::cell_name_dialog(std::string& typed) { return dialog_cell_name(typed); }
+
+bool QtFrontend::allow_path(const std::string& path, bool output) {
+    auto [it, added] = g_path_answers.try_emplace({path, output}, false);
+    if (added) it->second = dialog_allow_path(path, output);
+    return it->second;
+}
 void QtFrontend::commit_all_panes() { panes_commit_all(); }
 void QtFrontend::load_panes() { panes_load(); }
 void QtFrontend::cell_list_refill() { list_refill(); }

@@ -17,6 +17,7 @@ public:
     void exit_procedure() override;
     [[noreturn]] void fatal_exit(int code) override;
     bool cell_name_dialog(std::string& typed) override;
+    bool allow_path(const std::string& path, bool output) override;
     void commit_all_panes() override;
     void load_panes() override;
     void cell_list_refill() override;

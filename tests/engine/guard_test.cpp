@@ -13,6 +13,7 @@
 #include "web/cell.h"
 
 #include <string>
+#include <vector>
 
 namespace tarvex::test {
 namespace {
@@ -36,6 +37,61 @@ TEST_F(GuardTest, ExhaustionMidTextIsReportedAndReclaimed) {
     EXPECT_EQ(nodes_in_use(), before);
     EXPECT_EQ(guard_last_reclaimed(), 10);
     EXPECT_EQ(building_chain(), 0);
+}
+
+TEST_F(GuardTest, LowMemoryQuestionOncePerCommandWhenTheOutermostGuardIsLeft) {
+    std::vector<NodeHandle> held;
+    size_t boxes_inside = 99;
+    engine_guard([&] {
+        while (nodes_free() > LOW_NODE_THRESHOLD - 50) held.push_back(node_alloc(PlainNode));
+        engine_guard([&] { held.push_back(node_alloc(PlainNode)); }); // a nested command
+        boxes_inside = ui.boxes.size();
+    });
+    EXPECT_EQ(boxes_inside, 0u);
+    ASSERT_EQ(ui.boxes.size(), 1u);
+    EXPECT_EQ(ui.boxes[0].text, "Short On Memory--Save And Exit?");
+    EXPECT_EQ(ui.boxes[0].caption, "Tarvex");
+    EXPECT_EQ(ui.boxes[0].kind, "okcancel");
+    EXPECT_EQ(ui.exit_requests, 0); // Cancel goes on
+
+    // Still low: the next command is not asked again.
+    engine_guard([&] { held.push_back(node_alloc(PlainNode)); });
+    EXPECT_EQ(ui.boxes.size(), 1u);
+
+    // Recovered, then low again: asked again, and OK exits from outside
+    // every operation, under a guard of its own.
+    while (nodes_free() < LOW_NODE_THRESHOLD) {
+        node_free(held.back());
+        held.pop_back();
+    }
+    ui.answers.push_back(true);
+    int depth_at_exit = -1;
+    ui.on_exit_procedure = [&] {
+        depth_at_exit = guard_depth();
+        held.push_back(node_alloc(PlainNode)); // saving allocates
+    };
+    engine_guard([&] { held.push_back(node_alloc(PlainNode)); });
+    EXPECT_EQ(ui.boxes.size(), 2u);
+    EXPECT_EQ(ui.exit_requests, 1);
+    EXPECT_EQ(depth_at_exit, 1);
+    for (NodeHandle h : held) node_free(h);
+}
+
+TEST_F(GuardTest, ExhaustionInTheExitProcedureIsCaughtAndReclaimed) {
+    uint16_t before = nodes_in_use();
+    ui.answers.push_back(true);
+    ui.on_exit_procedure = [] {
+        for (;;) node_alloc(PlainNode);
+    };
+    int r = engine_guard([] {
+        while (nodes_free() > LOW_NODE_THRESHOLD - 10) node_alloc(PlainNode);
+    });
+    EXPECT_EQ(r, 0);
+    EXPECT_EQ(ui.exit_requests, 1);
+    EXPECT_EQ(ui.boxes.size(), 1u);
+    ASSERT_FALSE(ui.flashes.empty());
+    EXPECT_EQ(ui.flashes.back(), "OUT OF MEMORY");
+    EXPECT_EQ(nodes_in_use(), before); // both operations' nodes reclaimed
 }
 
 TEST_F(GuardTest, StartUpRegistersEveryPersistentOwner) {

@@ -100,9 +100,11 @@ TEST_F(Reliability, OpeningSomethingThatIsNotAWebFileLeavesAUsableWeb) {
 
 TEST_F(Reliability, OutputFileInAnImpossiblePlace) {
     settings_set_output_dest(OUT_FILE);
+    ui.allow_paths = true; // the place is impossible, not forbidden
     settings_set_output_name("/nonexistent/folder/out");
     int r = run_home("out('lost')");
-    EXPECT_TRUE(flashed("UNABLE TO OPEN OUTPUT FILE"));
+    EXPECT_TRUE(flashed("UNABLE TO OPEN OUTPUT FILE (No such file or directory): "
+                        "/nonexistent/folder/out.txt"));
     EXPECT_EQ(r, SE_OPERATION_ABORTED); // the out statement cannot write
 }
 
@@ -110,6 +112,7 @@ TEST_F(Reliability, FullDiskDuringFileOutputIsReported) {
     if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
     fs::path full = dir / "full.txt";
     fs::create_symlink("/dev/full", full);
+    ui.allow_paths = true; // an absolute name, and a link leading out
     settings_set_output_dest(OUT_FILE);
     settings_set_output_name(full.c_str());
     std::string script = "for (home = 1 to 3000) {out('a line of output\\n')}";

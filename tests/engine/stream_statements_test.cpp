@@ -168,6 +168,7 @@ TEST_F(Streams, OutputToAFileAndBack) {
     auto dir = std::filesystem::temp_directory_path() / ("tarvex_streams_" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     std::string out_name = (dir / "result").string();
+    ui.allow_paths = true; // absolute names
     settings_set_output_dest(OUT_FILE);
     settings_set_output_name(out_name.c_str());
     int r = 0;

@@ -23,6 +23,8 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -453,6 +455,46 @@ class DialogsTest : public QObject {
         }
         QCOMPARE(zoom_entry_of(-11), 2);
         QCOMPARE(zoom_entry_of(21), 2);
+    }
+
+    // A web naming a file outside its folder: the user is asked once per
+    // path in a session, and a refusal touches nothing.
+    void outsidePathAskedOncePerPath() {
+        QTemporaryDir dir;
+        const std::string refused = dir.filePath("refused.txt").toStdString();
+        const std::string allowed = dir.filePath("allowed.txt").toStdString();
+        g_answer = [&](const DialogRequest& r) {
+            return r.kind == DLG_ALLOW_PATH && r.text.find(allowed) != std::string::npos;
+        };
+        auto run_writing = [&](const std::string& path) {
+            cell_set_script(current_cell(), ("set outname '" + path +
+                                             "' set outtype 'file' out('x') set outtype 'screen'")
+                                                .c_str());
+            reshow_current();
+            QTest::keyClick(window_, Qt::Key_R, Qt::AltModifier);
+        };
+        auto asked = [&] {
+            int n = 0;
+            for (const DialogRequest& r : g_seen) n += r.kind == DLG_ALLOW_PATH;
+            return n;
+        };
+        run_writing(refused);
+        QCOMPARE(asked(), 1);
+        QVERIFY(g_seen.back().text.find(refused) != std::string::npos);
+        QVERIFY(!QFile::exists(QString::fromStdString(refused)));
+        run_writing(refused);
+        QCOMPARE(asked(), 1);
+        QVERIFY(!QFile::exists(QString::fromStdString(refused)));
+
+        run_writing(allowed);
+        QCOMPARE(asked(), 2);
+        QFile written(QString::fromStdString(allowed));
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(written.readAll(), QByteArray("x"));
+        written.remove();
+        run_writing(allowed);
+        QCOMPARE(asked(), 2);
+        QVERIFY(QFile::exists(QString::fromStdString(allowed)));
     }
 
     void aboutBoxShowsIconAndVersion() {
