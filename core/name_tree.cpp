@@ -64,39 +64,36 @@ void tree_mark_deleted(NodeHandle entry) {
     if (entry != 0) entry_set_kind(entry, NK_DELETED);
 }
 
-NodeHandle tree_first(NodeHandle root) {
+namespace {
+
+// The walks come in mirror pairs; each is written once, for a side.
+NodeHandle child(NodeHandle e, bool right) { return right ? tree_right(e) : tree_left(e); }
+
+NodeHandle outermost(NodeHandle root, bool right) {
     if (root == 0) return 0;
-    while (tree_left(root) != 0) root = tree_left(root);
+    while (child(root, right) != 0) root = child(root, right);
     return root;
 }
 
-NodeHandle tree_last(NodeHandle root) {
-    if (root == 0) return 0;
-    while (tree_right(root) != 0) root = tree_right(root);
-    return root;
-}
-
-NodeHandle tree_next(NodeHandle e) {
+// The in-order neighbour on one side: the nearest entry of the subtree on
+// that side, else the first ancestor reached from the other side.
+NodeHandle neighbour(NodeHandle e, bool right) {
     if (e == 0) return 0;
-    if (tree_right(e) != 0) return tree_first(tree_right(e));
+    if (child(e, right) != 0) return outermost(child(e, right), !right);
     NodeHandle p = tree_parent(e);
-    while (p != 0 && tree_right(p) == e) {
+    while (p != 0 && child(p, right) == e) {
         e = p;
         p = tree_parent(p);
     }
     return p;
 }
 
-NodeHandle tree_prev(NodeHandle e) {
-    if (e == 0) return 0;
-    if (tree_left(e) != 0) return tree_last(tree_left(e));
-    NodeHandle p = tree_parent(e);
-    while (p != 0 && tree_left(p) == e) {
-        e = p;
-        p = tree_parent(p);
-    }
-    return p;
-}
+} // namespace
+
+NodeHandle tree_first(NodeHandle root) { return outermost(root, false); }
+NodeHandle tree_last(NodeHandle root) { return outermost(root, true); }
+NodeHandle tree_next(NodeHandle e) { return neighbour(e, true); }
+NodeHandle tree_prev(NodeHandle e) { return neighbour(e, false); }
 
 void tree_mark(NodeHandle root, EntryMarker mark_fields) {
     std::vector<NodeHandle> stack;

@@ -136,6 +136,15 @@ void chain_free(NodeHandle head);
 // themselves.
 void chain_release(NodeHandle head, void (*release)(NodeHandle));
 NodeHandle chain_alloc_for_text(uint32_t n);
+// Adds n at the end of a chain being built, known by its first and last node
+// (both 0 while it is empty).
+inline void chain_append(NodeHandle* first, NodeHandle* last, NodeHandle n) {
+    if (*last == 0)
+        *first = n;
+    else
+        chain_set_next(*last, n);
+    *last = n;
+}
 
 // ---- lists -----------------------------------------------------------------
 inline NodeHandle list_next(NodeHandle h) { return node_get_u16(h, NODE_NEXT); }

@@ -388,11 +388,7 @@ NodeHandle valuelist_copy(NodeHandle head) {
     NodeHandle first = 0, last = 0;
     for (NodeHandle v = head; v != 0; v = chain_next(v)) {
         NodeHandle c = value_new();
-        if (last == 0)
-            first = c;
-        else
-            chain_set_next(last, c);
-        last = c;
+        chain_append(&first, &last, c);
         value_copy(c, v);
     }
     return first;

@@ -48,24 +48,16 @@ int write_formatted(CellHandle c) {
     return r;
 }
 
-int write_in_pointers(CellHandle c) {
+// The cell's name, then each linked cell's name on its own line behind the
+// mark that says which way the link points.
+int write_pointers(CellHandle c, std::vector<CellHandle> (*linked)(CellHandle, bool),
+                   const char* mark) {
     int r = output_newline();
     if (r == 0) r = output_field(cell_name(c));
-    for (CellHandle y : in_pointers(c, pointers_from_script())) {
+    for (CellHandle other : linked(c, pointers_from_script())) {
         if (r != 0) break;
-        r = output_text("\n    <");
-        if (r == 0) r = output_field(cell_name(y));
-    }
-    return r;
-}
-
-int write_out_pointers(CellHandle c) {
-    int r = output_newline();
-    if (r == 0) r = output_field(cell_name(c));
-    for (CellHandle named : out_pointers(c, pointers_from_script())) {
-        if (r != 0) break;
-        r = output_text("\n    >");
-        if (r == 0) r = output_field(cell_name(named));
+        r = output_text(mark);
+        if (r == 0) r = output_field(cell_name(other));
     }
     return r;
 }
@@ -73,8 +65,8 @@ int write_out_pointers(CellHandle c) {
 int report_one(CellHandle c) {
     switch (settings_report_type()) {
     case RPT_FORMATTED: return write_formatted(c);
-    case RPT_IN_POINTERS: return write_in_pointers(c);
-    case RPT_OUT_POINTERS: return write_out_pointers(c);
+    case RPT_IN_POINTERS: return write_pointers(c, in_pointers, "\n    <");
+    case RPT_OUT_POINTERS: return write_pointers(c, out_pointers, "\n    >");
     default: return 0;
     }
 }

@@ -83,15 +83,17 @@ std::string limit_text(double d, const char* (*stored)()) {
     return s.empty() ? std::string(stored()) : s;
 }
 
+// A count of 0 would divide by zero: only the frame's edges then.
+int grid_intervals(int count) { return count > 0 ? count : 1; }
+
 void draw_frame() {
     const int width = PLOT_FRAME_WIDTH, height = PLOT_FRAME_HEIGHT;
-    // A count of 0 would divide by zero: only the frame's edges then.
-    int n = settings_y_intervals() > 0 ? settings_y_intervals() : 1;
+    int n = grid_intervals(settings_y_intervals());
     for (int i = 0; i <= n; ++i) {
         int y = PLOT_BOTTOM - (i * height) / n;
         g.list.line(PLOT_LEFT, y, PLOT_RIGHT, y, 1, PLOT_BLACK);
     }
-    int m = settings_x_intervals() > 0 ? settings_x_intervals() : 1;
+    int m = grid_intervals(settings_x_intervals());
     for (int i = 0; i <= m; ++i) {
         int x = PLOT_LEFT + (width * i) / m;
         g.list.line(x, PLOT_BOTTOM, x, PLOT_TOP, 1, PLOT_BLACK);
@@ -106,12 +108,17 @@ void draw_frame() {
     g.list.text(132, 177, 212, 196, PLOT_ALIGN_RIGHT, settings_plot_x_cell());
 }
 
-void surface_create() {
-    g.upper_clamp = 32767;
-    g.lower_clamp = -32768;
+// Empties the display list; the new generation tells painters to start over.
+void surface_clear() {
     g.list.clear();
     g.drawn.clear();
     ++g.generation;
+}
+
+void surface_create() {
+    g.upper_clamp = 32767;
+    g.lower_clamp = -32768;
+    surface_clear();
     g.list.fill(0, 0, PLOT_SURFACE_WIDTH, PLOT_SURFACE_HEIGHT, PLOT_WHITE);
     draw_frame();
     g.pen = plot_colour_rgb(settings_plot_colour());
@@ -120,9 +127,7 @@ void surface_create() {
 }
 
 void surface_release() {
-    g.list.clear();
-    g.drawn.clear();
-    ++g.generation;
+    surface_clear();
     g.surface = false;
     repaint();
 }
@@ -206,6 +211,22 @@ void plot_point(bool draw) {
     g.prev_y = y;
 }
 
+// One coordinate changed (the states are named from its side): a point is
+// placed once the other coordinate has changed too, joined to the last one
+// unless it is the first; the same coordinate again only moves its slot.
+void coordinate_changed(PointState only_this, PointState this_changed, PointState only_other,
+                        PointState other_changed) {
+    uint8_t s = g.point_state;
+    if (s == PS_NONE) {
+        g.point_state = only_this;
+    } else if (s == PS_DRAWN) {
+        g.point_state = this_changed;
+    } else if (s == only_other || s == other_changed) {
+        g.point_state = PS_DRAWN;
+        plot_point(s == other_changed);
+    }
+}
+
 void on_reset() {
     plot_reset();
 }
@@ -254,9 +275,7 @@ void plot_begin() {
     if (g.y_cell == 0) return plot_error(SE_PLOT_Y_CELL);
     g.upper_clamp = 30000;
     g.lower_clamp = -30000;
-    if (!limit_range(settings_xmax(), settings_xmin(), &g.x_range) ||
-        !limit_range(settings_ymax(), settings_ymin(), &g.y_range))
-        return plot_error(SE_PLOT_LIMITS);
+    if (!limits_ok(&g.x_range, &g.y_range)) return plot_error(SE_PLOT_LIMITS);
     g.active = true;
     g.point_state = PS_NONE;
     g.refresh = 0;
@@ -268,44 +287,10 @@ void plot_value_changed(NodeHandle value, CellHandle cell) {
     double number = value != 0 ? value_number(value) : 0.0;
     if (cell == g.x_cell) {
         g.x_slot = number;
-        switch (g.point_state) {
-        case PS_NONE:
-            g.point_state = PS_X_ONLY;
-            break;
-        case PS_Y_ONLY:
-            g.point_state = PS_DRAWN;
-            plot_point(false);
-            break;
-        case PS_DRAWN:
-            g.point_state = PS_X_CHANGED;
-            break;
-        case PS_Y_CHANGED:
-            g.point_state = PS_DRAWN;
-            plot_point(true);
-            break;
-        default:
-            break; // x again before y: only the pending x moves
-        }
+        coordinate_changed(PS_X_ONLY, PS_X_CHANGED, PS_Y_ONLY, PS_Y_CHANGED);
     } else if (cell == g.y_cell) {
         g.y_slot = number;
-        switch (g.point_state) {
-        case PS_NONE:
-            g.point_state = PS_Y_ONLY;
-            break;
-        case PS_X_ONLY:
-            g.point_state = PS_DRAWN;
-            plot_point(false);
-            break;
-        case PS_DRAWN:
-            g.point_state = PS_Y_CHANGED;
-            break;
-        case PS_X_CHANGED:
-            g.point_state = PS_DRAWN;
-            plot_point(true);
-            break;
-        default:
-            break;
-        }
+        coordinate_changed(PS_Y_ONLY, PS_Y_CHANGED, PS_X_ONLY, PS_X_CHANGED);
     }
     if (!g.active) return; // the mapping failed
     if (++g.refresh > REFRESH_EVERY) repaint();

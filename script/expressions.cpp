@@ -31,8 +31,10 @@ int pop_operands(NodeHandle& left, NodeHandle& right) {
     return SE_INTERNAL;
 }
 
+using BinaryFn = void (*)(NodeHandle, NodeHandle);
+
 // Applies a binary operator to the two values on top of the stack.
-int binary(void (*op)(NodeHandle, NodeHandle)) {
+int binary(BinaryFn op) {
     NodeHandle left, right;
     if (int r = pop_operands(left, right); r != 0) return r;
     op(left, right);
@@ -52,6 +54,35 @@ bool relation_holds(uint8_t rel, int c) {
     }
 }
 
+// The operators of one precedence level: the token that writes each (a
+// reserved word by its id) and what it does.
+struct BinaryOperator {
+    uint8_t kind;
+    uint8_t word;
+    BinaryFn apply;
+};
+
+constexpr BinaryOperator k_adding_operators[] = {
+    {PLUS, 0, value_add},
+    {MINUS, 0, value_sub},
+    {RESWORD, RW_OR, value_or},
+    {RESWORD, RW_CAT, value_concat},
+};
+
+constexpr BinaryOperator k_multiplying_operators[] = {
+    {STAR, 0, value_mul},
+    {SLASH, 0, value_div},
+    {PERCENT, 0, value_mod},
+    {RESWORD, RW_AND, value_and},
+};
+
+// The level's operator written by the current token, or nullptr.
+template <size_t N> BinaryFn operator_at(const BinaryOperator (&level)[N]) {
+    for (const BinaryOperator& o : level)
+        if (o.kind == RESWORD ? cur_is_word(o.word) : cur_kind() == o.kind) return o.apply;
+    return nullptr;
+}
+
 int sum() {
     Nest nest;
     if (!nest.ok) return SE_STACK_OVERFLOW;
@@ -67,17 +98,8 @@ int sum() {
         value_negate(top);
     }
     for (;;) {
-        void (*op)(NodeHandle, NodeHandle);
-        if (cur_kind() == PLUS)
-            op = value_add;
-        else if (cur_kind() == MINUS)
-            op = value_sub;
-        else if (cur_is_word(RW_OR))
-            op = value_or;
-        else if (cur_is_word(RW_CAT))
-            op = value_concat;
-        else
-            return 0;
+        BinaryFn op = operator_at(k_adding_operators);
+        if (op == nullptr) return 0;
         if ((r = advance()) != 0) return r;
         if ((r = term(op != value_concat)) != 0) return r;
         if ((r = binary(op)) != 0) return r;
@@ -92,17 +114,8 @@ int term(bool numeric_first) {
     int r = eval_primary();
     if (r != 0) return r;
     for (;;) {
-        void (*op)(NodeHandle, NodeHandle);
-        if (cur_kind() == STAR)
-            op = value_mul;
-        else if (cur_kind() == SLASH)
-            op = value_div;
-        else if (cur_kind() == PERCENT)
-            op = value_mod;
-        else if (cur_is_word(RW_AND))
-            op = value_and;
-        else
-            return 0;
+        BinaryFn op = operator_at(k_multiplying_operators);
+        if (op == nullptr) return 0;
         if ((r = advance()) != 0) return r;
         g_numeric_operand = true;
         if ((r = eval_primary()) != 0) return r;
@@ -118,13 +131,9 @@ void push_copy(NodeHandle src) {
 
 // cell!, cell(args) or a plain read of the cell's value.
 int cell_primary() {
-    int index = static_cast<int16_t>(token_value(interp().tok));
-    int r = advance();
+    int index = 0;
+    int r = parse_cell_index(&index);
     if (r != 0) return r;
-    if (cur_kind() == LBRACKET) {
-        index = parse_subscript(index);
-        if (index < 0) return index;
-    }
     CellHandle cell = cell_table_at(index);
     if (cur_kind() == BANG) {
         position_save();
@@ -258,11 +267,7 @@ int parse_arguments(NodeHandle* list) {
         NodeHandle v = 0;
         if ((r = eval_to_value(&v)) != 0) break;
         chain_set_next(v, 0);
-        if (tail == 0)
-            *list = v;
-        else
-            chain_set_next(tail, v);
-        tail = v;
+        chain_append(list, &tail, v);
         if (cur_kind() == COMMA) {
             if ((r = advance()) != 0) break;
         } else if (cur_kind() == RPAREN) {
@@ -293,6 +298,16 @@ int parse_subscript(int base) {
     int index = base + i;
     if (index >= cell_table_count()) return SE_SUBSCRIPT_RANGE;
     return index;
+}
+
+int parse_cell_index(int* index) {
+    *index = static_cast<int16_t>(token_value(interp().tok));
+    int r = advance();
+    if (r != 0 || cur_kind() != LBRACKET) return r;
+    int subscripted = parse_subscript(*index);
+    if (subscripted < 0) return subscripted;
+    *index = subscripted;
+    return 0;
 }
 
 int eval_to_value(NodeHandle* v) {

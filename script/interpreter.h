@@ -60,6 +60,9 @@ int eval_expression();
 int eval_primary();
 int parse_arguments(NodeHandle* list);
 int parse_subscript(int base);
+// At a cell name: moves past it and any subscript, leaving in *index the
+// table index it names (whose entry may be empty).
+int parse_cell_index(int* index);
 // Evaluates an expression and pops its value into *v (owned by the caller).
 int eval_to_value(NodeHandle* v);
 bool value_is_true(NodeHandle v);
@@ -68,6 +71,10 @@ bool value_is_true(NodeHandle v);
 int exec_statement_list(CellHandle cell);
 int exec_statement(CellHandle cell);
 int exec_block(CellHandle cell);
+// After an item of a parenthesised statement list: past a comma (*done
+// false) or past the closing parenthesis (*done true); anything else is
+// `error`.
+int list_item_end(int error, bool* done);
 
 // Statements whose bodies live in the stream and configuration code.
 int stmt_set_config(CellHandle cell);

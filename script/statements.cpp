@@ -67,18 +67,31 @@ int condition(bool* truth) {
     return expect(RPAREN);
 }
 
+// A conditional clause: its block runs when its condition holds; otherwise
+// the cursor moves past it.
+int conditional_clause(CellHandle cell, Token clause, bool* taken) {
+    int r;
+    bool truth = false;
+    if ((r = condition(&truth)) != 0) return r;
+    if (!truth) {
+        seek(cache_of(clause));
+        return 0;
+    }
+    *taken = true;
+    return exec_block(cell);
+}
+
 int stmt_if(CellHandle cell) {
     Interpreter& in = interp();
     Token if_tok = in.tok;
     int r;
     position_save();
-    if ((r = advance()) != 0) return r;
-    if ((r = skip_clause(if_tok, true)) != 0) return r;
-    while (cur_is_word(RW_ELSEIF)) {
+    // The first pass caches where each clause ends.
+    do {
         Token t = in.tok;
         if ((r = advance()) != 0) return r;
         if ((r = skip_clause(t, true)) != 0) return r;
-    }
+    } while (cur_is_word(RW_ELSEIF));
     if (cur_is_word(RW_ELSE)) {
         Token t = in.tok;
         if (cache_of(t) == 0) {
@@ -88,15 +101,9 @@ int stmt_if(CellHandle cell) {
         }
     }
     if (position_restore() == 0 || !cur_is_word(RW_IF)) return SE_INTERNAL;
-    bool truth = false, taken = false;
+    bool taken = false;
     if ((r = advance()) != 0) return r;
-    if ((r = condition(&truth)) != 0) return r;
-    if (truth) {
-        if ((r = exec_block(cell)) != 0) return r;
-        taken = true;
-    } else {
-        seek(cache_of(if_tok));
-    }
+    if ((r = conditional_clause(cell, if_tok, &taken)) != 0) return r;
     while (cur_is_word(RW_ELSEIF) || cur_is_word(RW_ELSE)) {
         Token t = in.tok;
         if (cur_is_word(RW_ELSE)) {
@@ -113,15 +120,18 @@ int stmt_if(CellHandle cell) {
             seek(cache_of(t));
             continue;
         }
-        if ((r = condition(&truth)) != 0) return r;
-        if (truth) {
-            if ((r = exec_block(cell)) != 0) return r;
-            taken = true;
-        } else {
-            seek(cache_of(t));
-        }
+        if ((r = conditional_clause(cell, t, &taken)) != 0) return r;
     }
     return 0;
+}
+
+// A loop round starts back at the saved position (saved again for the next
+// round), with the window kept live and Stop noticed.
+int loop_round_start() {
+    position_restore();
+    position_save();
+    run_poll();
+    return run_stop_request() ? SE_HALTED : 0;
 }
 
 int stmt_while(CellHandle cell) {
@@ -135,10 +145,7 @@ int stmt_while(CellHandle cell) {
         cache_set(while_tok);
     }
     for (;;) {
-        position_restore();
-        position_save();
-        run_poll();
-        if (run_stop_request()) return SE_HALTED;
+        if ((r = loop_round_start()) != 0) return r;
         if ((r = advance()) != 0) return r;
         bool truth = false;
         if ((r = condition(&truth)) != 0) return r;
@@ -156,10 +163,7 @@ int stmt_do(CellHandle cell) {
     int r;
     position_save();
     for (;;) {
-        position_restore();
-        position_save();
-        run_poll();
-        if (run_stop_request()) return SE_HALTED;
+        if ((r = loop_round_start()) != 0) return r;
         if ((r = advance()) != 0) return r;
         if ((r = exec_block(cell)) != 0) return r;
         if (!cur_is_word(RW_WHILE)) return SE_BAD_DO;
@@ -194,10 +198,7 @@ int for_rounds(CellHandle cell, CellHandle loop_cell, NodeHandle limit, NodeHand
     }
     position_save();
     while (cmp != 0) {
-        position_restore();
-        position_save();
-        run_poll();
-        if (run_stop_request()) return SE_HALTED;
+        if ((r = loop_round_start()) != 0) return r;
         if ((r = exec_block(cell)) != 0) return r;
         NodeHandle next = value_new();
         value_copy(next, cell_value(loop_cell));
@@ -217,8 +218,7 @@ int for_rounds(CellHandle cell, CellHandle loop_cell, NodeHandle limit, NodeHand
 }
 
 int stmt_for(CellHandle cell) {
-    Interpreter& in = interp();
-    Token for_tok = in.tok;
+    Token for_tok = interp().tok;
     int r;
     if ((r = advance()) != 0) return r;
     if (cache_of(for_tok) == 0) {
@@ -230,12 +230,8 @@ int stmt_for(CellHandle cell) {
     }
     if ((r = expect(LPAREN)) != 0) return r;
     if (cur_kind() != CELLNAME) return SE_BAD_FOR;
-    int index = static_cast<int16_t>(token_value(in.tok));
-    if ((r = advance()) != 0) return r;
-    if (cur_kind() == LBRACKET) {
-        index = parse_subscript(index);
-        if (index < 0) return index;
-    }
+    int index = 0;
+    if ((r = parse_cell_index(&index)) != 0) return r;
     CellHandle loop_cell = cell_table_at(index);
     if (loop_cell == 0) return SE_BAD_FOR;
     if ((r = expect(EQUAL)) != 0) return r;
@@ -261,17 +257,12 @@ int stmt_for(CellHandle cell) {
 }
 
 int stmt_set(CellHandle cell) {
-    Interpreter& in = interp();
     int r = advance();
     if (r != 0) return r;
     if (cur_kind() == RESWORD) return stmt_set_config(cell);
     if (cur_kind() != CELLNAME) return SE_SET_TARGET;
-    int index = static_cast<int16_t>(token_value(in.tok));
-    if ((r = advance()) != 0) return r;
-    if (cur_kind() == LBRACKET) {
-        index = parse_subscript(index);
-        if (index < 0) return index;
-    }
+    int index = 0;
+    if ((r = parse_cell_index(&index)) != 0) return r;
     if (cur_kind() == RESWORD) {
         if (!cur_is_word(RW_TO)) return SE_BAD_SET;
         if ((r = advance()) != 0) return r;
@@ -355,14 +346,15 @@ int stmt_out(CellHandle) {
         int w = output_field(value_text(v));
         value_free(v);
         if (w != 0) return SE_OPERATION_ABORTED;
-        if (cur_kind() == COMMA) {
-            if ((r = advance()) != 0) return r;
-        } else if (cur_kind() == RPAREN) {
-            return advance();
-        } else {
-            return SE_BAD_OUT;
-        }
+        bool done = false;
+        if ((r = list_item_end(SE_BAD_OUT, &done)) != 0 || done) return r;
     }
+}
+
+int list_item_end(int error, bool* done) {
+    *done = cur_kind() == RPAREN;
+    if (!*done && cur_kind() != COMMA) return error;
+    return advance();
 }
 
 } // namespace tarvex

@@ -122,15 +122,12 @@ int stmt_in(CellHandle) {
     for (;;) {
         if (cur_kind() == RPAREN) return expect(RPAREN);
         if (cur_kind() == CELLNAME) {
-            int index = static_cast<int16_t>(token_value(interp().tok));
             NodeHandle v = input_value();
             if (v == 0)
                 return settings_input_type() == IN_KEYBOARD ? SE_INPUT_ABORTED : SE_READ_PAST_END;
-            if ((r = advance()) == 0 && cur_kind() == LBRACKET) {
-                index = parse_subscript(index);
-                if (index < 0) r = index;
-            }
-            CellHandle target = cell_table_at(index);
+            int index = 0;
+            r = parse_cell_index(&index);
+            CellHandle target = r == 0 ? cell_table_at(index) : 0;
             if (r != 0 || target == 0) {
                 value_free(v);
                 return r != 0 ? r : SE_SUBSCRIPT_RANGE;
@@ -142,13 +139,8 @@ int stmt_in(CellHandle) {
         } else {
             return SE_BAD_IN;
         }
-        if (cur_kind() == COMMA) {
-            if ((r = advance()) != 0) return r;
-        } else if (cur_kind() == RPAREN) {
-            return advance();
-        } else {
-            return SE_BAD_IN;
-        }
+        bool done = false;
+        if ((r = list_item_end(SE_BAD_IN, &done)) != 0 || done) return r;
     }
 }
 
@@ -161,12 +153,8 @@ int stmt_report(CellHandle) {
     bool any = false;
     while (cur_kind() != RPAREN) {
         if (cur_kind() != CELLNAME) return SE_CELL_LIST;
-        int index = static_cast<int16_t>(token_value(interp().tok));
-        if ((r = advance()) != 0) return r;
-        if (cur_kind() == LBRACKET) {
-            index = parse_subscript(index);
-            if (index < 0) return index;
-        }
+        int index = 0;
+        if ((r = parse_cell_index(&index)) != 0) return r;
         report_selection_add(cell_table_at(index), REPORT_STATEMENT_MAX);
         any = true;
         if (cur_kind() == COMMA) {

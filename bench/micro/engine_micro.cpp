@@ -16,6 +16,7 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 using namespace tarvex;
@@ -144,18 +145,23 @@ void BM_Lex4000(benchmark::State& state) {
 }
 BENCHMARK(BM_Lex4000);
 
+// Runs home's script once an iteration; a run does `items` items of work.
+void run_home_script(benchmark::State& state, std::string_view script, int items) {
+    CellHandle home = cell_root();
+    cell_set_script(home, script);
+    for (auto _ : state) {
+        if (run(home) != 0) state.SkipWithError("the run failed");
+    }
+    state.SetItemsProcessed(state.iterations() * items);
+}
+
 // 200 straight-line statements run as one cell call: dispatch and `set`.
 void BM_StatementDispatch(benchmark::State& state) {
     engine_fresh();
     make_cell("n");
     std::string script;
     for (int i = 0; i < 200; ++i) script += "set n to 1\r\n";
-    CellHandle home = cell_root();
-    cell_set_script(home, script);
-    for (auto _ : state) {
-        if (run(home) != 0) state.SkipWithError("the run failed");
-    }
-    state.SetItemsProcessed(state.iterations() * 200);
+    run_home_script(state, script, 200);
 }
 BENCHMARK(BM_StatementDispatch);
 
@@ -163,12 +169,7 @@ BENCHMARK(BM_StatementDispatch);
 void BM_WhileLoop(benchmark::State& state) {
     engine_fresh();
     make_cell("n");
-    CellHandle home = cell_root();
-    cell_set_script(home, "set n to 0 while (n < 1000) {set n to n + 1}");
-    for (auto _ : state) {
-        if (run(home) != 0) state.SkipWithError("the run failed");
-    }
-    state.SetItemsProcessed(state.iterations() * 1000);
+    run_home_script(state, "set n to 0 while (n < 1000) {set n to n + 1}", 1000);
 }
 BENCHMARK(BM_WhileLoop);
 
@@ -177,12 +178,7 @@ void BM_CellCall(benchmark::State& state) {
     engine_fresh();
     make_cell("k");
     make_cell("twice", "%1 * 2");
-    CellHandle home = cell_root();
-    cell_set_script(home, "for (k = 1 to 100) {twice(k)}");
-    for (auto _ : state) {
-        if (run(home) != 0) state.SkipWithError("the run failed");
-    }
-    state.SetItemsProcessed(state.iterations() * 100);
+    run_home_script(state, "for (k = 1 to 100) {twice(k)}", 100);
 }
 BENCHMARK(BM_CellCall);
 

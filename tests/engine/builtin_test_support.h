@@ -38,11 +38,7 @@ inline NodeHandle make_args(std::initializer_list<Arg> args) {
     NodeHandle head = 0, tail = 0;
     for (const Arg& a : args) {
         NodeHandle v = value_new();
-        if (tail == 0)
-            head = v;
-        else
-            chain_set_next(tail, v);
-        tail = v;
+        chain_append(&head, &tail, v);
         switch (a.kind) {
         case Arg::Number: value_set_kind(v, VK_NUMBER), value_set_number(v, a.d); break;
         case Arg::String: value_set_cstring(v, a.s.c_str()); break;

@@ -39,6 +39,12 @@ protected:
         if (result) *result = r;
         return ui.console;
     }
+    // Runs a script in home through the Run command; returns its result.
+    int run_code(const char* script) {
+        int r = 0;
+        run_home(script, &r);
+        return r;
+    }
     std::string value_of(const char* name) { return value_display(cell_value(cell_find(name))); }
 };
 
@@ -83,12 +89,10 @@ TEST_F(Interp, CellCallsWithArguments) {
     cell_set_value(cell_find("empty_script"), value_new_number(8));
     EXPECT_EQ(run_home("out(empty_script!)"), "8");
     EXPECT_EQ(run_home("out(max(3, 9, 2))"), "9");
-    run_home("out(max())", &r); // called with the result value alone: no argument
-    EXPECT_EQ(r, SE_BUILTIN_ARG);
-    run_home("out(max)", &r);
-    EXPECT_EQ(r, SE_BUILTIN_CALL);
-    run_home("out(max(2);)", &r); // the argument list is released
-    EXPECT_EQ(r, SE_ILLEGAL_CHARACTER);
+    // Called with the result value alone: no argument.
+    EXPECT_EQ(run_code("out(max())"), SE_BUILTIN_ARG);
+    EXPECT_EQ(run_code("out(max)"), SE_BUILTIN_CALL);
+    EXPECT_EQ(run_code("out(max(2);)"), SE_ILLEGAL_CHARACTER); // the argument list is released
 }
 
 TEST_F(Interp, Subscripts) {
@@ -96,21 +100,15 @@ TEST_F(Interp, Subscripts) {
     cell("a2");
     cell("a3");
     EXPECT_EQ(run_home("set a1[2] to 7 out(a3, a1[0])"), "7");
-    int r = 0;
-    run_home("out(home[1])", &r); // home is the last cell of the table
-    EXPECT_EQ(r, SE_SUBSCRIPT_RANGE);
-    run_home("out(a1[2)", &r);
-    EXPECT_EQ(r, SE_SUBSCRIPT_BRACKET);
+    EXPECT_EQ(run_code("out(home[1])"), SE_SUBSCRIPT_RANGE); // home is the last cell of the table
+    EXPECT_EQ(run_code("out(a1[2)"), SE_SUBSCRIPT_BRACKET);
 }
 
 TEST_F(Interp, NestingLimits) {
     std::string deep = "out(" + std::string(60, '(') + "1" + std::string(60, ')') + ")";
-    int r = 0;
-    run_home(deep.c_str(), &r);
-    EXPECT_EQ(r, SE_STACK_OVERFLOW);
+    EXPECT_EQ(run_code(deep.c_str()), SE_STACK_OVERFLOW);
     cell("rec", "rec!");
-    run_home("rec!", &r);
-    EXPECT_EQ(r, SE_STACK_OVERFLOW);
+    EXPECT_EQ(run_code("rec!"), SE_STACK_OVERFLOW);
     EXPECT_NE(ui.console.find("Stack overflow IN CELL rec"), std::string::npos);
 }
 
@@ -127,8 +125,7 @@ TEST_F(Interp, IfChainsUseAndKeepTheirJumpCaches) {
     cell_set_value(cell_find("n"), value_new_number(1));
     engine_guard([] { return run_command(false); });
     EXPECT_EQ(ui.console, "b1");
-    run_home("elseif (1) {}", &r);
-    EXPECT_EQ(r, SE_ILLEGAL_STATEMENT);
+    EXPECT_EQ(run_code("elseif (1) {}"), SE_ILLEGAL_STATEMENT);
     EXPECT_EQ(run_home("out('a') } out('never')", &r), "a");
     EXPECT_EQ(r, 0);
 }
@@ -147,13 +144,9 @@ TEST_F(Interp, Loops) {
     EXPECT_EQ(run_home("for (i = 3 to 1 step -1) {out(i)}"), "321");
     EXPECT_EQ(run_home("set n 0 do {set n to n + 1} while (n < 3) out(n)"), "3");
     EXPECT_EQ(run_home("set n 0 while (n < 4) {set n to n + 1 out(n)}"), "1234");
-    int r = 0;
-    run_home("do {} until (n)", &r);
-    EXPECT_EQ(r, SE_BAD_DO);
-    run_home("for (3 = 1 to 2) {}", &r);
-    EXPECT_EQ(r, SE_BAD_FOR);
-    run_home("for (i = 1 too 2) {}", &r);
-    EXPECT_EQ(r, SE_BAD_FOR);
+    EXPECT_EQ(run_code("do {} until (n)"), SE_BAD_DO);
+    EXPECT_EQ(run_code("for (3 = 1 to 2) {}"), SE_BAD_FOR);
+    EXPECT_EQ(run_code("for (i = 1 too 2) {}"), SE_BAD_FOR);
 }
 
 TEST_F(Interp, ErrorReportNamesTheCell) {
@@ -163,16 +156,11 @@ TEST_F(Interp, ErrorReportNamesTheCell) {
     EXPECT_EQ(r, SE_EXIT);
     EXPECT_EQ(ui.flashes.back(), "Exit requested");
     EXPECT_EQ(run_home("out(1", &r), "1\nSCRIPT ERROR\nMissing ',' or ')' in OUT stmt IN CELL home\n");
-    run_home("out(1) ; out(2)", &r);
-    EXPECT_EQ(r, SE_ILLEGAL_CHARACTER);
-    run_home("; out(2)", &r);
-    EXPECT_EQ(r, SE_INVALID_EXPRESSION);
-    run_home("set 3 to 4", &r);
-    EXPECT_EQ(r, SE_SET_TARGET);
-    run_home("set home not 4", &r);
-    EXPECT_EQ(r, SE_BAD_SET);
-    run_home("out(if)", &r);
-    EXPECT_EQ(r, SE_RESERVED_MISUSE);
+    EXPECT_EQ(run_code("out(1) ; out(2)"), SE_ILLEGAL_CHARACTER);
+    EXPECT_EQ(run_code("; out(2)"), SE_INVALID_EXPRESSION);
+    EXPECT_EQ(run_code("set 3 to 4"), SE_SET_TARGET);
+    EXPECT_EQ(run_code("set home not 4"), SE_BAD_SET);
+    EXPECT_EQ(run_code("out(if)"), SE_RESERVED_MISUSE);
 }
 
 TEST_F(Interp, LexicalErrorsStopBeforeTheScriptRuns) {
@@ -268,9 +256,7 @@ TEST_F(Interp, StopEndsALoopWithoutStatements) {
     ui.on_pump_pending = [&] {
         if (++polls == 3) run_set_stop_request(true);
     };
-    int r = 0;
-    run_home("while (1) {}", &r);
-    EXPECT_EQ(r, SE_HALTED);
+    EXPECT_EQ(run_code("while (1) {}"), SE_HALTED);
 }
 
 TEST_F(Interp, RunningOutOfNodesEndsTheRunAndLosesNothing) {

@@ -6,6 +6,7 @@
 #include "web/links.h"
 #include "web/navigation.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,17 @@ protected:
     }
     CellHandle make(const char* n) { return cell_create(n); }
     std::string cur() { return cell_name_string(current_cell()); }
+    // The back ring, most recent first, at most `most` entries.
+    std::vector<CellHandle> back_ring(size_t most = SIZE_MAX) {
+        std::vector<CellHandle> ring;
+        back_iterate_start();
+        while (ring.size() < most) {
+            CellHandle c = back_iterate_next();
+            if (c == 0) break;
+            ring.push_back(c);
+        }
+        return ring;
+    }
     std::vector<std::string> names(const std::vector<CellHandle>& cs) {
         std::vector<std::string> r;
         for (CellHandle c : cs) r.push_back(cell_name_string(c));
@@ -59,20 +71,16 @@ TEST_F(NavigationTest, RingKeepsThirtyOneAndNoRepeats) {
     }
     for (CellHandle c : cells) visit_new(c);
     EXPECT_EQ(back_count(), 31);
-    back_iterate_start();
-    EXPECT_EQ(back_iterate_next(), cells[38]);
+    EXPECT_EQ(back_ring(1), std::vector<CellHandle>{cells[38]});
     back_push(cells[0]);
     back_push(cells[0]);
     EXPECT_EQ(back_count(), 31);
-    back_iterate_start();
-    EXPECT_EQ(back_iterate_next(), cells[0]);
-    EXPECT_EQ(back_iterate_next(), cells[38]);
+    EXPECT_EQ(back_ring(2), (std::vector<CellHandle>{cells[0], cells[38]}));
     // Removing closes the gaps.
     back_remove_all(cells[0]);
     back_remove_all(cells[38]);
     EXPECT_EQ(back_count(), 29);
-    back_iterate_start();
-    EXPECT_EQ(back_iterate_next(), cells[37]);
+    EXPECT_EQ(back_ring(1), std::vector<CellHandle>{cells[37]});
 }
 
 TEST_F(NavigationTest, GoBackToPopsToTheNamedEntry) {
@@ -90,8 +98,7 @@ TEST_F(NavigationTest, GoBackToPopsToTheNamedEntry) {
     visit_new(b);
     go_back_to("home");
     EXPECT_EQ(cur(), "home");
-    back_iterate_start();
-    EXPECT_EQ(back_iterate_next(), 0);
+    EXPECT_TRUE(back_ring().empty());
     go_back_to("home"); // home not in the ring: empties it and goes home
     EXPECT_EQ(cur(), "home");
     (void)c;
@@ -124,8 +131,7 @@ TEST_F(NavigationTest, DeletedCellsLeaveBothRings) {
     visit_new(a);
     go_back(); // b current, a on the forward ring
     cell_delete(a);
-    back_iterate_start();
-    for (CellHandle c = back_iterate_next(); c; c = back_iterate_next()) EXPECT_NE(c, a);
+    for (CellHandle c : back_ring()) EXPECT_NE(c, a);
     EXPECT_EQ(forward_count(), 0);
 }
 

@@ -1,15 +1,11 @@
 // The plot: point state machine, mapping and clipping, frame, errors,
 // repaints, erasing and the tap read-out, read back from the display list.
-#include "engine_fixture.h"
+#include "plot_test_support.h"
 
 #include "builtins/builtins.h"
 #include "core/guard.h"
 #include "core/value.h"
-#include "plot/plot.h"
-#include "script/run_engine.h"
-#include "web/cell.h"
 #include "web/navigation.h"
-#include "webfile/settings.h"
 
 #include <string>
 #include <vector>
@@ -32,7 +28,7 @@ class PlotFrontend : public HeadlessFrontend {
     int repaints = 0;
 };
 
-class PlotTest : public EngineTest {
+class PlotTest : public PlotCellsTest {
   protected:
     void SetUp() override {
         EngineTest::SetUp();
@@ -40,19 +36,8 @@ class PlotTest : public EngineTest {
         builtins_init();
         cell_create("home");
         navigation_reset();
-        x = cell_create("x");
-        y = cell_create("y");
+        plot_cells_start();
         z = cell_create("z");
-        settings_set_plot_cells("x,y");
-        plot_install();
-        plot_reset();
-    }
-    void TearDown() override {
-        plot_end();
-        cell_set_value_hook(nullptr);
-        settings_set_plot_colour_hook(nullptr);
-        run_set_plot_hooks(nullptr, nullptr);
-        EngineTest::TearDown();
     }
     void set(CellHandle c, double d) { cell_set_value(c, value_new_number(d)); }
     // The plot lines (2 pixels wide) drawn so far.
@@ -75,7 +60,7 @@ class PlotTest : public EngineTest {
         return pui.console;
     }
     PlotFrontend pui;
-    CellHandle x = 0, y = 0, z = 0;
+    CellHandle z = 0;
 };
 
 // With the default limits (-5..5) a value v maps to 32 + 16 (v + 5) across

@@ -2,21 +2,17 @@
 // from a cell, as the in statement reads it.
 #include "fuzz_support.h"
 
-#include "core/guard.h"
 #include "core/value.h"
 #include "web/cell.h"
 #include "webfile/settings.h"
-#include "webfile/web_file.h"
 
 #include <string_view>
 
 using namespace tarvex;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    fuzz::frontend_for_fuzzing();
     std::string_view text(reinterpret_cast<const char*>(data), size);
-    engine_guard([&] {
-        web_start_fresh();
+    return fuzz::on_fresh_web([&] {
         cell_set_text(cell_create("source"), text);
         settings_set_input_type(IN_CELL);
         settings_set_input_name("source");
@@ -29,7 +25,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         input_close();
     });
-    streams_reset();
-    fuzz::check_no_leak();
-    return 0;
 }

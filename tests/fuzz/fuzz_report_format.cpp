@@ -2,24 +2,20 @@
 // a small web, for every report type.
 #include "fuzz_support.h"
 
-#include "core/guard.h"
 #include "core/value.h"
 #include "io/output_stream.h"
 #include "io/reports.h"
 #include "web/cell.h"
 #include "web/navigation.h"
 #include "webfile/settings.h"
-#include "webfile/web_file.h"
 
 #include <string>
 
 using namespace tarvex;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    fuzz::frontend_for_fuzzing();
     std::string format(reinterpret_cast<const char*>(data), size);
-    engine_guard([&] {
-        web_start_fresh();
+    return fuzz::on_fresh_web([&] {
         CellHandle a = cell_create("alpha");
         cell_set_text(a, "names beta and home");
         cell_set_script(a, "beta! out('x')");
@@ -35,7 +31,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             output_close();
         }
     });
-    streams_reset();
-    fuzz::check_no_leak();
-    return 0;
 }

@@ -2,11 +2,13 @@
 // that aborts any keyboard wait, and the leak check after every input.
 #pragma once
 
+#include "core/guard.h"
 #include "core/node_store.h"
 #include "frontend/headless_frontend.h"
 #include "io/input_stream.h"
 #include "io/keyboard_queue.h"
 #include "script/engine_start.h"
+#include "webfile/web_file.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -38,6 +40,19 @@ inline void check_no_leak() {
                      f.reached_twice, f.reached_free);
         std::abort();
     }
+}
+
+// One input worked on a fresh web inside the engine's guard, then the
+// streams closed and the leak check.
+template <class Body> int on_fresh_web(Body body) {
+    frontend_for_fuzzing();
+    engine_guard([&] {
+        web_start_fresh();
+        body();
+    });
+    streams_reset();
+    check_no_leak();
+    return 0;
 }
 
 } // namespace tarvex::fuzz

@@ -1,13 +1,9 @@
 // The plot's Qt painter: the picture at a scale and pixel ratio, taps mapped
 // back to surface pixels, and tarvex-run writing the surface as a PNG.
-#include "engine_fixture.h"
+#include "engine/plot_test_support.h"
 
 #include "core/value.h"
-#include "plot/plot.h"
 #include "plot/qt/plot_paint.h"
-#include "script/run_engine.h"
-#include "web/cell.h"
-#include "webfile/settings.h"
 
 #include <QGuiApplication>
 #include <QImage>
@@ -81,23 +77,12 @@ TEST(PlotPaint, TapsMapBackToSurfacePixelsAtAnySize) {
     EXPECT_EQ(map_tap_to_surface(QPointF(1, 1), QRectF()), QPoint(-1, -1));
 }
 
-class PlotPaintEngine : public EngineTest {
+class PlotPaintEngine : public PlotCellsTest {
   protected:
     void SetUp() override {
         EngineTest::SetUp();
         cell_create("home");
-        x = cell_create("x");
-        y = cell_create("y");
-        settings_set_plot_cells("x,y");
-        plot_install();
-        plot_reset();
-    }
-    void TearDown() override {
-        plot_end();
-        cell_set_value_hook(nullptr);
-        settings_set_plot_colour_hook(nullptr);
-        run_set_plot_hooks(nullptr, nullptr);
-        EngineTest::TearDown();
+        plot_cells_start();
     }
     QImage paint(QSize logical, qreal dpr) {
         QImage image(logical * dpr, QImage::Format_RGB32);
@@ -107,7 +92,6 @@ class PlotPaintEngine : public EngineTest {
         paint_plot(p, QRectF(QPointF(0, 0), QSizeF(logical)), dpr);
         return image;
     }
-    CellHandle x = 0, y = 0;
 };
 
 TEST_F(PlotPaintEngine, PictureIsCrispAtThePixelRatioAndGrowsWithTheSurface) {
