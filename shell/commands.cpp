@@ -187,7 +187,9 @@ void cmd_editor(int id, int, const std::string&) {
 }
 
 void cmd_find(int, int, const std::string&) { open_find_dialog(); }
-void cmd_find_bar(int, int, const std::string&) { find_bar_command(); }
+void cmd_find_bar(int, int, const std::string&) {
+    find_bar_command();
+}
 void cmd_zoom(int, int, const std::string&) { zoom_command(); }
 void cmd_settings(int, int, const std::string&) { settings_dialog_run(); }
 
@@ -220,7 +222,9 @@ void cmd_switch_focus(int, int, const std::string&) {
     focus_current();
 }
 
-void cmd_view(int id, int, const std::string&) { show_tab(id - CMD_VIEW_LIST); }
+void cmd_view(int id, int, const std::string&) {
+    show_tab(id - CMD_VIEW_LIST);
+}
 
 void cmd_cycle_tab(int id, int, const std::string&) {
     int step = id == CMD_NEXT_TAB ? 1 : VIEW_PLOT; // VIEW_PLOT + 1 views: one back

@@ -25,8 +25,8 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMouseEvent>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QStyle>
@@ -216,7 +216,8 @@ QString accelerator_text(int command) {
     QStringList keys;
     for (const Accelerator& e : ACCELERATORS)
         if (e.command == command && e.key != Qt::Key_Backtab)
-            keys << QKeySequence(QKeyCombination(e.mods, Qt::Key(e.key))).toString(QKeySequence::NativeText);
+            keys << QKeySequence(QKeyCombination(e.mods, Qt::Key(e.key)))
+                        .toString(QKeySequence::NativeText);
     return keys.join(", ");
 }
 
@@ -450,11 +451,13 @@ void MainWindow::connect_signals() {
         if (slot != SLOT_VALUE) {
             // Navigation replaces the pane's text: not from inside the
             // editor's own mouse handling.
-            connect(e, &QsciScintillaBase::SCN_HOTSPOTCLICK, this, [this, slot](int position, int mods) {
-                // In the script pane a link is followed with Ctrl only.
-                if (slot == SLOT_SCRIPT && !(mods & QsciScintillaBase::SCMOD_CTRL)) return;
-                QTimer::singleShot(0, this, [slot, position] { link_clicked(slot, position); });
-            });
+            connect(e, &QsciScintillaBase::SCN_HOTSPOTCLICK, this,
+                    [this, slot](int position, int mods) {
+                        // In the script pane a link is followed with Ctrl only.
+                        if (slot == SLOT_SCRIPT && !(mods & QsciScintillaBase::SCMOD_CTRL)) return;
+                        QTimer::singleShot(0, this,
+                                           [slot, position] { link_clicked(slot, position); });
+                    });
             connect(e, &QsciScintillaBase::SCN_DOUBLECLICK, this,
                     [slot](int, int, int) { pane_double_clicked(slot); });
         }
@@ -486,11 +489,18 @@ bool MainWindow::list_key(QKeyEvent* key) {
     Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
     if (mods == Qt::NoModifier) {
         switch (key->key()) {
-        case Qt::Key_Up: dispatch_command(CMD_PREVIOUS_CELL); return true;
-        case Qt::Key_Down: dispatch_command(CMD_NEXT_CELL); return true;
+        case Qt::Key_Up:
+            dispatch_command(CMD_PREVIOUS_CELL);
+            return true;
+        case Qt::Key_Down:
+            dispatch_command(CMD_NEXT_CELL);
+            return true;
         case Qt::Key_Return:
-        case Qt::Key_Enter: dispatch_command(CMD_VIEW_TEXT); return true;
-        default: break;
+        case Qt::Key_Enter:
+            dispatch_command(CMD_VIEW_TEXT);
+            return true;
+        default:
+            break;
         }
     }
     QString typed = key->text();
@@ -508,7 +518,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     } else if (type == QEvent::MouseMove || type == QEvent::MouseButtonPress) {
         // Ctrl pressed or released elsewhere.
         auto* mouse = static_cast<QMouseEvent*>(event);
-        if (auto* widget = qobject_cast<QWidget*>(watched); widget && slot_of_window(widget) == SLOT_SCRIPT)
+        if (auto* widget = qobject_cast<QWidget*>(watched);
+            widget && slot_of_window(widget) == SLOT_SCRIPT)
             script_links_live(mouse->modifiers() & Qt::ControlModifier);
     } else if (type == QEvent::ApplicationDeactivate) {
         script_links_live(false);

@@ -316,7 +316,9 @@ void script_links_live(bool on) {
         sci(e, QsciScintillaBase::SCI_STYLESETHOTSPOT, STYLE_LINK, on ? 1 : 0);
 }
 
-bool script_links_are_live() { return g_script_links_live; }
+bool script_links_are_live() {
+    return g_script_links_live;
+}
 
 void console_setup(QsciScintilla* e) {
     common_setup(e);

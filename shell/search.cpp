@@ -71,7 +71,8 @@ QsciScintilla* search_pane() {
 
 // From a pane to the bar; a user typing in the bar's fields stays there.
 void focus_bar() {
-    if (g_next && !search_bar_owns(QApplication::focusWidget())) g_next->setFocus(Qt::OtherFocusReason);
+    if (g_next && !search_bar_owns(QApplication::focusWidget()))
+        g_next->setFocus(Qt::OtherFocusReason);
 }
 
 // The search text from position from to the end of the pane: its start, or
@@ -124,7 +125,8 @@ int search_all_in(QsciScintilla* e, bool replace_too) {
     for (long at = find_target(e, 0); at >= 0; ++n) {
         long next = sci(e, QsciScintillaBase::SCI_GETTARGETEND);
         if (replace_too) {
-            e->SendScintilla(QsciScintillaBase::SCI_REPLACETARGET, static_cast<unsigned long>(with_length), with);
+            e->SendScintilla(QsciScintillaBase::SCI_REPLACETARGET,
+                             static_cast<unsigned long>(with_length), with);
             next = at + with_length;
         }
         at = find_target(e, next);
@@ -177,7 +179,7 @@ void relayout_main() {
 
 // The bar's controls in Tab order.
 std::vector<QWidget*> bar_order() {
-    return {g_find.data(), g_replace.data(), g_next.data(), g_repl.data(),
+    return {g_find.data(), g_replace.data(), g_next.data(),  g_repl.data(),
             g_all.data(),  g_case.data(),    g_cancel.data()};
 }
 
@@ -338,7 +340,8 @@ void search_bar_open() {
     g_case->setChecked(settings_search_case() != 0);
     g_cancel = new QPushButton("cancel", bar);
     g_cancel->setObjectName("bar_cancel");
-    for (QWidget* w : bar_order()) row->addWidget(w);
+    for (QWidget* w : bar_order())
+        row->addWidget(w);
     row->addStretch(1);
     QObject::connect(g_next, &QPushButton::clicked, bar, [] {
         bar_action([] {
@@ -386,9 +389,12 @@ bool search_bar_edit_key(const QObject* watched, QKeyEvent* key) {
     case Qt::Key_C:
     case Qt::Key_V:
     case Qt::Key_X:
-    case Qt::Key_Z: return mods == Qt::ControlModifier;
-    case Qt::Key_Delete: return mods == Qt::NoModifier;
-    default: return false;
+    case Qt::Key_Z:
+        return mods == Qt::ControlModifier;
+    case Qt::Key_Delete:
+        return mods == Qt::NoModifier;
+    default:
+        return false;
     }
 }
 
@@ -413,7 +419,8 @@ bool search_bar_key(QKeyEvent* key) {
         for (int i = 0; i < count; ++i)
             if (order[size_t(i)] && order[size_t(i)]->hasFocus()) at = i;
         int to = (at + (back ? count - 1 : 1)) % count;
-        if (order[size_t(to)]) order[size_t(to)]->setFocus(back ? Qt::BacktabFocusReason : Qt::TabFocusReason);
+        if (order[size_t(to)])
+            order[size_t(to)]->setFocus(back ? Qt::BacktabFocusReason : Qt::TabFocusReason);
         return true;
     }
     case Qt::Key_Return:

@@ -429,6 +429,8 @@ void settings_dialog_run() {
     auto* layout = new QVBoxLayout(&dialog);
     Pages p;
     p.tabs = named(new QTabWidget(&dialog), "settings_tabs");
+    // The spelled-out page titles all in view: the dialog widens to them.
+    p.tabs->setUsesScrollButtons(false);
     p.tabs->addTab(build_links(p, p.tabs), "Links");
     p.tabs->addTab(build_list_text({&p.report_type, "Report Type", "report_type", &p.report_format,
                                     "Report Format", "report_format", &p.report_all,
@@ -439,11 +441,11 @@ void settings_dialog_run() {
                                     "Output Name", "output_name"},
                                    p.tabs),
                    "Output");
-    p.tabs->addTab(build_list_text({&p.input_source, "Input Source", "input_source", &p.input_name,
-                                    "Input Name", "input_name", &p.echo, "Echo Input",
-                                    "echo_input"},
-                                   p.tabs),
-                   "Input");
+    p.tabs->addTab(
+        build_list_text({&p.input_source, "Input Source", "input_source", &p.input_name,
+                         "Input Name", "input_name", &p.echo, "Echo Input", "echo_input"},
+                        p.tabs),
+        "Input");
     p.tabs->addTab(build_nmbr(p, p.tabs), "Number");
     p.tabs->addTab(build_exec(p, p.tabs), "Execution");
     p.tabs->addTab(build_plot(p, p.tabs), "Plot");

@@ -27,10 +27,16 @@ using namespace tarvex::gui_test;
 
 namespace {
 
-std::string status() { return status_line_text(); }
-std::string console_text() { return editor_bytes(shell_windows().console); }
+std::string status() {
+    return status_line_text();
+}
+std::string console_text() {
+    return editor_bytes(shell_windows().console);
+}
 
-QWidget* focused() { return QApplication::focusWidget(); }
+QWidget* focused() {
+    return QApplication::focusWidget();
+}
 
 void key(int k, Qt::KeyboardModifiers mods = Qt::NoModifier) {
     QWidget* w = focused();
@@ -45,7 +51,9 @@ void make_cell(const char* name, const char* text = "") {
     dispatch_command(CMD_BACK);
 }
 
-std::string text_of(const char* name) { return text_to_string(cell_text(cell_find(name))); }
+std::string text_of(const char* name) {
+    return text_to_string(cell_text(cell_find(name)));
+}
 
 // Runs action from inside the event loop once ready() holds.
 void when(std::function<bool()> ready, std::function<void()> action) {
@@ -79,7 +87,8 @@ QPoint point_of(QsciScintilla* e, long pos) {
 }
 
 int style_at(QsciScintilla* e, long pos) {
-    return int(e->SendScintilla(QsciScintillaBase::SCI_GETSTYLEAT, static_cast<unsigned long>(pos)));
+    return int(
+        e->SendScintilla(QsciScintillaBase::SCI_GETSTYLEAT, static_cast<unsigned long>(pos)));
 }
 
 template <class W> W* bar_child(const char* name) {
@@ -94,7 +103,7 @@ class HabitsTest : public QObject {
     MainWindow* window_ = nullptr;
     QtFrontend frontend_;
 
-private slots:
+  private slots:
     void initTestCase() {
         window_ = window_open(frontend_, cancel());
         window_->activateWindow();
@@ -161,12 +170,14 @@ private slots:
         QCOMPARE(item_of(run, CMD_STOP)->text(), QString("&Stop\tAlt+S, Shift+F5"));
         QVERIFY(item_of(run, CMD_REPORT));
         QMenu* edit = menu_titled(window_, "&Edit");
-        for (int id : {CMD_UNDO, CMD_CUT, CMD_COPY, CMD_PASTE, CMD_SELECT_ALL}) QVERIFY(item_of(edit, id));
+        for (int id : {CMD_UNDO, CMD_CUT, CMD_COPY, CMD_PASTE, CMD_SELECT_ALL})
+            QVERIFY(item_of(edit, id));
         QVERIFY(item_of(edit, CMD_FIND_BAR)->text().endsWith("\tCtrl+F"));
         QVERIFY(item_of(edit, CMD_FIND)->text().endsWith("\tCtrl+H"));
         QMenu* view = menu_titled(window_, "&View");
         for (int v = VIEW_LIST; v <= VIEW_PLOT; ++v)
-            QVERIFY(item_of(view, CMD_VIEW_LIST + v)->text().endsWith(QString("\tCtrl+%1").arg(v + 1)));
+            QVERIFY(
+                item_of(view, CMD_VIEW_LIST + v)->text().endsWith(QString("\tCtrl+%1").arg(v + 1)));
         QVERIFY(item_of(view, CMD_NEXT_TAB)->text().endsWith("\tCtrl+Tab, Ctrl+PgDown"));
         QVERIFY(item_of(view, CMD_ZOOM));
         // Quit stays last when the recent webs are listed as File opens.
@@ -180,7 +191,8 @@ private slots:
 
         auto* tools = window_->findChild<QToolBar*>("commands");
         QCOMPARE(tools->findChild<QAction*>("tool_Run")->toolTip(), QString("Run (Alt+R, F5)"));
-        QCOMPARE(tools->findChild<QAction*>("tool_Stop")->toolTip(), QString("Stop (Alt+S, Shift+F5)"));
+        QCOMPARE(tools->findChild<QAction*>("tool_Stop")->toolTip(),
+                 QString("Stop (Alt+S, Shift+F5)"));
 
         // The Alt keys reach their commands, not a menu.
         set_pane(VIEW_SCRIPT, "out('by alt')");
@@ -230,7 +242,8 @@ private slots:
             key(Qt::Key_F5);
         });
         key(Qt::Key_B, Qt::AltModifier);
-        QCOMPARE(refusals, (std::vector<std::string>{"Operation locked out", "Operation locked out"}));
+        QCOMPARE(refusals,
+                 (std::vector<std::string>{"Operation locked out", "Operation locked out"}));
         QVERIFY(!bar_opened);
         QVERIFY(g_seen.empty());
         QVERIFY(console_text().find("after") != std::string::npos);
@@ -400,7 +413,8 @@ private slots:
             QTest::keyClicks(focused(), "in");
             QCOMPARE(focused(), static_cast<QWidget*>(e));
             std::string bytes = editor_bytes(e);
-            QVERIFY2(bytes == "\tin" || (bytes.size() > 2 && bytes.find_first_not_of(' ') == bytes.size() - 2),
+            QVERIFY2(bytes == "\tin" ||
+                         (bytes.size() > 2 && bytes.find_first_not_of(' ') == bytes.size() - 2),
                      bytes.c_str());
             key(Qt::Key_F6);
             QCOMPARE(focus_slot(), int(SLOT_NAME_BOX));
@@ -427,7 +441,8 @@ private slots:
         dialogs_set_hook([&](const DialogRequest& r) {
             g_seen.push_back(r);
             if (auto* tabs = r.dialog ? r.dialog->findChild<QTabWidget*>("settings_tabs") : nullptr)
-                for (int i = 0; i < tabs->count(); ++i) titles << tabs->tabText(i);
+                for (int i = 0; i < tabs->count(); ++i)
+                    titles << tabs->tabText(i);
             return cancel();
         });
         key(Qt::Key_T, Qt::AltModifier);
@@ -438,16 +453,29 @@ private slots:
             g_answers.pop_front();
             return a;
         });
-        QCOMPARE(titles, (QStringList{"Links", "Report", "Output", "Input", "Number", "Execution", "Plot"}));
+        QCOMPARE(titles, (QStringList{"Links", "Report", "Output", "Input", "Number", "Execution",
+                                      "Plot"}));
     }
 
     void helpNamesTheDesktopKeys() {
         key(Qt::Key_2, Qt::ControlModifier);
         dispatch_command(CMD_HELP_OVERVIEW);
         std::string help = console_text();
-        for (const char* named : {"Ctrl+L", "F4", "F5", "Shift+F5", "F6", "Ctrl+F", "Ctrl+H", "Ctrl+1",
-                                  "Ctrl+Tab", "Ctrl+click", "Replace All", "View menu", "Run menu"})
+        for (const char* named :
+             {"Ctrl+L", "F4", "F5", "Shift+F5", "F6", "Ctrl+F", "Ctrl+H", "Ctrl+1", "Ctrl+Tab",
+              "Ctrl+click", "Replace All", "View menu", "Run menu"})
             QVERIFY2(help.find(named) != std::string::npos, named);
+        // The tour web has a cell on them, linked from its home cell.
+        std::string tour = std::string(TARVEX_SOURCE_DIR) + "/examples/tour.tvx";
+        dispatch_command(CMD_OPEN, NOTE_NONE, tour);
+        QCOMPARE(current_name(), std::string("home"));
+        QVERIFY(text_of("home").find("desktop") != std::string::npos);
+        std::string desktop = text_of("desktop");
+        for (const char* named :
+             {"Ctrl+L", "F4", "F5", "Shift+F5", "F6", "Ctrl+F", "Ctrl+H", "Ctrl+1", "Ctrl+Tab",
+              "Ctrl+click", "Replace All", "View", "Run to Brk"})
+            QVERIFY2(desktop.find(named) != std::string::npos, named);
+        QVERIFY(!web_modified());
     }
 };
 
