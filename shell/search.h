@@ -12,7 +12,7 @@ namespace tarvex {
 // At most this many characters are taken from the dialog's two edits.
 constexpr int SEARCH_TEXT_CUT = 47;
 
-// The Find/Repl command: refused while a search is in progress, else the
+// The Replace command: refused while a search is in progress, else the
 // replace dialog; OK opens the search bar and searches once.
 void open_find_dialog();
 
