@@ -187,6 +187,9 @@ void cmd_editor(int id, int, const std::string&) {
 }
 
 void cmd_find(int, int, const std::string&) { open_find_dialog(); }
+void cmd_find_bar(int, int, const std::string&) {
+    find_bar_command();
+}
 void cmd_zoom(int, int, const std::string&) { zoom_command(); }
 void cmd_settings(int, int, const std::string&) { settings_dialog_run(); }
 
@@ -217,6 +220,25 @@ void cmd_switch_focus(int, int, const std::string&) {
     else
         set_focus_slot(view_slot(current_view()));
     focus_current();
+}
+
+void cmd_view(int id, int, const std::string&) {
+    show_tab(id - CMD_VIEW_LIST);
+}
+
+void cmd_cycle_tab(int id, int, const std::string&) {
+    int step = id == CMD_NEXT_TAB ? 1 : VIEW_PLOT; // VIEW_PLOT + 1 views: one back
+    show_tab((current_view() + step) % (VIEW_PLOT + 1));
+}
+
+// Like a browser's address bar: the whole name selected, ready to be typed
+// over.
+void cmd_go_to_box(int, int, const std::string&) {
+    QComboBox* box = shell_windows().name_box;
+    if (!box || !box->lineEdit()) return;
+    set_focus_slot(SLOT_NAME_BOX);
+    box->lineEdit()->setFocus(Qt::ShortcutFocusReason);
+    box->lineEdit()->selectAll();
 }
 
 void cmd_new_cell(int, int, const std::string&) {
@@ -302,6 +324,7 @@ const Command COMMANDS[COMMAND_COUNT] = {
     {CMD_CLEAR, G_EDITOR, cmd_editor},
     {CMD_SELECT_ALL, G_NONE, cmd_editor},
     {CMD_FIND, G_LOCKED, cmd_find},
+    {CMD_FIND_BAR, G_LOCKED, cmd_find_bar},
     {CMD_ERASE_PLOT, G_NONE, cmd_erase_plot},
     {CMD_ZOOM, G_NONE, cmd_zoom},
     {CMD_HELP_OVERVIEW, G_INPUT, cmd_help},
@@ -317,6 +340,15 @@ const Command COMMANDS[COMMAND_COUNT] = {
     {CMD_CONSOLE_PANE, G_NONE, cmd_pane},
     {CMD_PLOT_AREA, G_NONE, cmd_pane},
     {CMD_SWITCH_FOCUS, G_NONE, cmd_switch_focus},
+    {CMD_GO_TO_BOX, G_NONE, cmd_go_to_box},
+    {CMD_VIEW_LIST, G_NONE, cmd_view},
+    {CMD_VIEW_TEXT, G_NONE, cmd_view},
+    {CMD_VIEW_VALUE, G_NONE, cmd_view},
+    {CMD_VIEW_SCRIPT, G_NONE, cmd_view},
+    {CMD_VIEW_CONS, G_NONE, cmd_view},
+    {CMD_VIEW_PLOT, G_NONE, cmd_view},
+    {CMD_NEXT_TAB, G_NONE, cmd_cycle_tab},
+    {CMD_PREVIOUS_TAB, G_NONE, cmd_cycle_tab},
     {CMD_NEW_CELL, G_LOCKED, cmd_new_cell},
     {CMD_FORWARD, G_NONE, cmd_forward},
     {CMD_CLONE, G_LOCKED, cmd_clone},
@@ -334,7 +366,8 @@ const Command COMMANDS[COMMAND_COUNT] = {
 
 // What may act while output is being written (a run, a report or a help
 // topic is inside the output pump): stopping, zoom, the plot, the about box,
-// and the panes' own notifications and read-only editing.
+// moving the focus or the tab (as a click on a tab may), and the panes' own
+// notifications and read-only editing.
 bool allowed_during_output(int id, int code) {
     switch (id) {
     case CMD_STOP:
@@ -342,6 +375,15 @@ bool allowed_during_output(int id, int code) {
     case CMD_ZOOM:
     case CMD_ABOUT:
     case CMD_SWITCH_FOCUS:
+    case CMD_GO_TO_BOX:
+    case CMD_VIEW_LIST:
+    case CMD_VIEW_TEXT:
+    case CMD_VIEW_VALUE:
+    case CMD_VIEW_SCRIPT:
+    case CMD_VIEW_CONS:
+    case CMD_VIEW_PLOT:
+    case CMD_NEXT_TAB:
+    case CMD_PREVIOUS_TAB:
     case CMD_COPY:
     case CMD_SELECT_ALL:
     case CMD_TEXT_PANE:
@@ -377,6 +419,7 @@ template <class F> void run_guarded(F&& f) {
     engine_guard(std::forward<F>(f));
     console_pane_settle();
     status_tick();
+    window_modified_sync();
 }
 
 // Refusal of anything but the harmless while output is written.

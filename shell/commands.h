@@ -23,6 +23,7 @@ enum CommandId : int {
     CMD_CLEAR = 26,
     CMD_UNDO = 27,
     CMD_FIND = 30,
+    CMD_FIND_BAR = 31,
     CMD_ERASE_PLOT = 32,
     CMD_SETTINGS = 33,
     CMD_ZOOM = 34,
@@ -48,6 +49,17 @@ enum CommandId : int {
     CMD_SCRIPT_PANE = 87,
     CMD_PLOT_AREA = 89,
     CMD_CONSOLE_PANE = 90,
+    // The View menu's tabs, in view order (CMD_VIEW_LIST + view).
+    CMD_VIEW_LIST = 91,
+    CMD_VIEW_TEXT = 92,
+    CMD_VIEW_VALUE = 93,
+    CMD_VIEW_SCRIPT = 94,
+    CMD_VIEW_CONS = 95,
+    CMD_VIEW_PLOT = 96,
+    CMD_NEXT_TAB = 97,
+    CMD_PREVIOUS_TAB = 98,
+    // Focus to the cell-name box with its text selected.
+    CMD_GO_TO_BOX = 99,
     CMD_RUN = 206,
     CMD_STOP = 207,
 };
@@ -61,7 +73,7 @@ enum Notification : int {
     NOTE_SELECTED = 4,  // an entry of that list was chosen
 };
 
-constexpr int COMMAND_COUNT = 42;
+constexpr int COMMAND_COUNT = 52;
 
 void dispatch_command(int id, int code = NOTE_NONE, const std::string& arg = {});
 bool is_locked_out();

@@ -28,30 +28,54 @@ The tabs at the bottom show the current cell:
   cons    the console: output of scripts, reports and help, and
           the place where you type input for a script
   plot    the plot of two cells while a script runs
+View menu: Ctrl+1 to Ctrl+6 show these tabs; Ctrl+Tab or Ctrl+PgDown
+goes to the next tab, Ctrl+Shift+Tab or Ctrl+PgUp to the previous one.
+Zoom is there too.
 
-Moving around: click a link in a text or script, pick a cell in the
-list, type a name into the box at the top and press Enter, or use
-"<" and ">" (Alt+Left, Alt+Right) to go back and forward through the
+Moving around: click a link in a text, or Ctrl+click one in a script
+(a plain click there places the caret, so you can edit the name; the
+pointing hand shows while Ctrl is held). In the list, type the first
+letters of a name to jump to it; Enter or a double click opens the cell
+on its text tab. Ctrl+L (or F4) selects the name in the box at the top,
+like the address bar of a browser: type a name and press Enter.
+"<" and ">" (Alt+Left, Alt+Right) go back and forward through the
 cells you visited. Alt+Up and Alt+Down step to the previous and next
 cell. Double-clicking a word that names no cell creates that cell
 (after asking, unless the settings say otherwise).
 
-Cell menu: New (Alt+N), Clone (Alt+C), Delete (Alt+D), Run to Brk
-(Alt+B). A name selected in a pane is used by New; with nothing
-selected a dialog asks for the name.
+Cell menu: New (Alt+N), Clone (Alt+C), Delete (Alt+D), Back, Forward,
+Previous and Next Cell, Go to Cell Name (Ctrl+L). A name selected in a
+pane is used by New; with nothing selected a dialog asks for the name.
 
-Tool buttons: Report writes a report on the cells (see Report Format);
-Run (Alt+R) runs the script of the current cell as many times as the
-iteration setting says, writing an automatic output line after each
-iteration; Stop (Alt+S) ends a run or a wait for input.
+Run menu and tool buttons: Report writes a report on the cells (see
+Report Format); Run (Alt+R or F5) runs the script of the current cell
+as many times as the iteration setting says, writing an automatic
+output line after each iteration; Run to Brk (Alt+B) stops at
+breakpoints (see Debugging); Stop (Alt+S or Shift+F5) ends a run or a
+wait for input. The tooltips of the buttons name their keys.
 
-File menu: New (Ctrl+N), Open (Ctrl+O), Save (Ctrl+S), Save As. A web
-and all its settings are kept in one web file (*.tvx). Ctrl+P writes
-the field on the visible tab to the console. Ctrl+Q quits.
+Edit menu: Undo (Ctrl+Z), Cut, Copy, Paste, Select All (Ctrl+X, C, V,
+A). Find (Ctrl+F) opens the search bar under the panes, in the text or
+script field: type the text and press Enter for the next match, in
+this cell and then in the same field of the following cells. The
+status line says Search wrapped when the search starts over from the
+first cell, and Not found when nothing matches. repl replaces the
+match found; Replace All counts the matches in every cell, asks, and
+replaces them all, one Undo step in each cell. Escape closes the bar.
+Replace (Ctrl+H) asks for both texts in a dialog first.
 
-Settings (Alt+T) choose input and output, number format, reports,
-the plot and how links look. Tab moves the keyboard focus between the
-name box and the visible pane.
+File menu: New (Ctrl+N), Open (Ctrl+O), Save (Ctrl+S), Save As,
+Export, the webs opened last, and Quit (Ctrl+Q). A web and all its
+settings are kept in one web file (*.tvx); the title bar marks a web
+with unsaved changes with a star. Ctrl+P writes the field on the
+visible tab to the console.
+
+Settings (Alt+T) choose, page by page: Links (how links look),
+Report, Output, Input, Number (the number format), Execution and Plot.
+
+Keyboard focus: F6 moves it between the name box and the visible pane.
+Tab does the same in the name box, the list, the value pane and the
+console; in the text and script panes Tab indents, as in any editor.
 )";
 
 const char* const REPORT_FORMAT = R"(REPORT FORMAT
@@ -182,14 +206,15 @@ last. Picking a name there shows that cell.
 
 While paused, or while a script waits for typed input, commands that
 would change the web, its file or its settings (New, Open, Save,
-Save As, Ctrl+P, Find/Repl, Settings, New cell, Clone, Delete, Quit,
-Enter in the name box, and creating a cell by a name) are refused
-with "Operation locked out". While a script writes output, everything
+Save As, Ctrl+P, Find (Ctrl+F), Replace (Ctrl+H), Settings, New
+cell, Clone, Delete, Quit, Enter in the name box, and creating a cell
+by a name) are refused with "Operation locked out". While a script writes output, everything
 but Stop, tab switching, Zoom, ErasePlot and About is refused.
 
-Run resumes a paused script and ignores further breakpoints.
-Run to Brk resumes it and pauses at the next brk.
-Stop ends the run ("Run halted"), or ends a wait for input.
+Run (Alt+R, F5) resumes a paused script and ignores further
+breakpoints. Run to Brk (Alt+B) resumes it and pauses at the next brk.
+Stop (Alt+S, Shift+F5) ends the run ("Run halted"), or ends a wait for
+input. Run and Run to Brk are refused while the search bar is open.
 Errors end the run with SCRIPT ERROR, the message, and the cell.
 )";
 

@@ -12,11 +12,13 @@
 #include "shell/plot_view.h"
 #include "shell/recent_webs.h"
 #include "shell/search.h"
+#include "web/cell.h"
 #include "webfile/web_export.h"
 #include "webfile/web_file.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -24,6 +26,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QStyle>
@@ -52,6 +55,81 @@ struct MenuItem {
     int command;
 };
 
+struct Accelerator {
+    int key;
+    Qt::KeyboardModifiers mods;
+    int command;
+};
+
+// The key table. Menus and tooltips name a command's keys in this order, so
+// its first key comes first. No menu title may take Alt with a letter used
+// here: Qt gives menu mnemonics the key before the window sees it.
+const Accelerator ACCELERATORS[] = {
+    {Qt::Key_A, Qt::ControlModifier, CMD_SELECT_ALL},
+    {Qt::Key_B, Qt::AltModifier, CMD_RUN_TO_BRK},
+    {Qt::Key_C, Qt::ControlModifier, CMD_COPY},
+    {Qt::Key_C, Qt::AltModifier, CMD_CLONE},
+    {Qt::Key_D, Qt::AltModifier, CMD_DELETE},
+    {Qt::Key_E, Qt::ControlModifier, CMD_ERASE_PLOT},
+    {Qt::Key_N, Qt::ControlModifier, CMD_NEW_WEB},
+    {Qt::Key_N, Qt::AltModifier, CMD_NEW_CELL},
+    {Qt::Key_Q, Qt::ControlModifier, CMD_QUIT},
+    {Qt::Key_Up, Qt::AltModifier, CMD_PREVIOUS_CELL},
+    {Qt::Key_Z, Qt::ControlModifier, CMD_UNDO},
+    {Qt::Key_R, Qt::AltModifier, CMD_RUN},
+    {Qt::Key_S, Qt::AltModifier, CMD_STOP},
+    {Qt::Key_T, Qt::AltModifier, CMD_SETTINGS},
+    {Qt::Key_V, Qt::ControlModifier, CMD_PASTE},
+    {Qt::Key_Delete, Qt::NoModifier, CMD_CLEAR},
+    {Qt::Key_Down, Qt::AltModifier, CMD_NEXT_CELL},
+    {Qt::Key_Left, Qt::AltModifier, CMD_BACK},
+    {Qt::Key_Right, Qt::AltModifier, CMD_FORWARD},
+    {Qt::Key_Tab, Qt::NoModifier, CMD_SWITCH_FOCUS},
+    {Qt::Key_X, Qt::ControlModifier, CMD_CUT},
+    {Qt::Key_O, Qt::ControlModifier, CMD_OPEN},
+    {Qt::Key_P, Qt::ControlModifier, CMD_PRINT},
+    {Qt::Key_S, Qt::ControlModifier, CMD_SAVE},
+    // Desktop keys beside the handheld's.
+    {Qt::Key_F5, Qt::NoModifier, CMD_RUN},
+    {Qt::Key_F5, Qt::ShiftModifier, CMD_STOP},
+    {Qt::Key_F6, Qt::NoModifier, CMD_SWITCH_FOCUS},
+    {Qt::Key_L, Qt::ControlModifier, CMD_GO_TO_BOX},
+    {Qt::Key_F4, Qt::NoModifier, CMD_GO_TO_BOX},
+    {Qt::Key_F, Qt::ControlModifier, CMD_FIND_BAR},
+    {Qt::Key_H, Qt::ControlModifier, CMD_FIND},
+    {Qt::Key_1, Qt::ControlModifier, CMD_VIEW_LIST},
+    {Qt::Key_2, Qt::ControlModifier, CMD_VIEW_TEXT},
+    {Qt::Key_3, Qt::ControlModifier, CMD_VIEW_VALUE},
+    {Qt::Key_4, Qt::ControlModifier, CMD_VIEW_SCRIPT},
+    {Qt::Key_5, Qt::ControlModifier, CMD_VIEW_CONS},
+    {Qt::Key_6, Qt::ControlModifier, CMD_VIEW_PLOT},
+    {Qt::Key_Tab, Qt::ControlModifier, CMD_NEXT_TAB},
+    {Qt::Key_PageDown, Qt::ControlModifier, CMD_NEXT_TAB},
+    {Qt::Key_Tab, Qt::ControlModifier | Qt::ShiftModifier, CMD_PREVIOUS_TAB},
+    {Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier, CMD_PREVIOUS_TAB},
+    {Qt::Key_PageUp, Qt::ControlModifier, CMD_PREVIOUS_TAB},
+};
+
+// Type-ahead in the cell list: letters typed within the keyboard input
+// interval of each other make one prefix.
+QString g_typed;
+QElapsedTimer g_typed_at;
+
+void list_type_ahead(const QString& typed) {
+    if (!g_typed_at.isValid() || g_typed_at.elapsed() > QApplication::keyboardInputInterval())
+        g_typed.clear();
+    g_typed_at.start();
+    g_typed += typed;
+    QTreeWidget* list = shell_windows().list;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = list->topLevelItem(i);
+        if (item->text(0).startsWith(g_typed, Qt::CaseInsensitive)) {
+            if (item != list->currentItem()) list->setCurrentItem(item);
+            return;
+        }
+    }
+}
+
 QFont tahoma(int points, bool bold) {
     QFont f("Tahoma", points);
     f.setBold(bold);
@@ -65,7 +143,12 @@ void add_items(QMenu* menu, std::initializer_list<MenuItem> items) {
             continue;
         }
         int id = item.command;
-        QAction* a = menu->addAction(QString::fromUtf8(item.text));
+        QString text = QString::fromUtf8(item.text);
+        QString keys = accelerator_text(id);
+        // Named only: the key table, not a shortcut, acts on the keys.
+        if (!keys.isEmpty()) text += "\t" + keys;
+        QAction* a = menu->addAction(text);
+        a->setData(id);
         QObject::connect(a, &QAction::triggered, menu, [id] { dispatch_command(id); });
     }
 }
@@ -124,44 +207,26 @@ void CellNameBox::showPopup() {
 
 int accelerator_command(int key, Qt::KeyboardModifiers modifiers) {
     modifiers &= ~Qt::KeypadModifier;
-    struct Entry {
-        int key;
-        Qt::KeyboardModifiers mods;
-        int command;
-    };
-    static const Entry table[] = {
-        {Qt::Key_A, Qt::ControlModifier, CMD_SELECT_ALL},
-        {Qt::Key_B, Qt::AltModifier, CMD_RUN_TO_BRK},
-        {Qt::Key_C, Qt::ControlModifier, CMD_COPY},
-        {Qt::Key_C, Qt::AltModifier, CMD_CLONE},
-        {Qt::Key_D, Qt::AltModifier, CMD_DELETE},
-        {Qt::Key_E, Qt::ControlModifier, CMD_ERASE_PLOT},
-        {Qt::Key_N, Qt::ControlModifier, CMD_NEW_WEB},
-        {Qt::Key_N, Qt::AltModifier, CMD_NEW_CELL},
-        {Qt::Key_Q, Qt::ControlModifier, CMD_QUIT},
-        {Qt::Key_Up, Qt::AltModifier, CMD_PREVIOUS_CELL},
-        {Qt::Key_Z, Qt::ControlModifier, CMD_UNDO},
-        {Qt::Key_R, Qt::AltModifier, CMD_RUN},
-        {Qt::Key_S, Qt::AltModifier, CMD_STOP},
-        {Qt::Key_T, Qt::AltModifier, CMD_SETTINGS},
-        {Qt::Key_V, Qt::ControlModifier, CMD_PASTE},
-        {Qt::Key_Delete, Qt::NoModifier, CMD_CLEAR},
-        {Qt::Key_Down, Qt::AltModifier, CMD_NEXT_CELL},
-        {Qt::Key_Left, Qt::AltModifier, CMD_BACK},
-        {Qt::Key_Right, Qt::AltModifier, CMD_FORWARD},
-        {Qt::Key_Tab, Qt::NoModifier, CMD_SWITCH_FOCUS},
-        {Qt::Key_X, Qt::ControlModifier, CMD_CUT},
-        {Qt::Key_O, Qt::ControlModifier, CMD_OPEN},
-        {Qt::Key_P, Qt::ControlModifier, CMD_PRINT},
-        {Qt::Key_S, Qt::ControlModifier, CMD_SAVE},
-    };
-    for (const Entry& e : table)
+    for (const Accelerator& e : ACCELERATORS)
         if (e.key == key && e.mods == modifiers) return e.command;
     return 0;
 }
 
+QString accelerator_text(int command) {
+    QStringList keys;
+    for (const Accelerator& e : ACCELERATORS)
+        if (e.command == command && e.key != Qt::Key_Backtab)
+            keys << QKeySequence(QKeyCombination(e.mods, Qt::Key(e.key)))
+                        .toString(QKeySequence::NativeText);
+    return keys.join(", ");
+}
+
+void window_modified_sync() {
+    if (QMainWindow* w = shell_windows().main) w->setWindowModified(web_modified());
+}
+
 MainWindow::MainWindow() {
-    setWindowTitle("Tarvex");
+    setWindowTitle("Tarvex[*]");
     init_shell_resources();
     setWindowIcon(QIcon(":/tarvex/tarvex.png"));
     shell_windows().main = this;
@@ -178,32 +243,67 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindow::build_menus() {
+    // Mnemonics of the titles: F, E, L, V, U, H (see ACCELERATORS).
     QMenuBar* bar = menuBar();
-    QMenu* file = bar->addMenu("File");
+    QMenu* file = bar->addMenu("&File");
     add_items(file,
               {{"&New", CMD_NEW_WEB}, {"&Open...", CMD_OPEN}, {"&Save", CMD_SAVE}, {"Save &As", CMD_SAVE_AS}});
     QAction* export_action = file->addAction("&Export...");
     export_action->setObjectName("export");
     QObject::connect(export_action, &QAction::triggered, this, [] { export_web(); });
+    QAction* quit_line = file->addSeparator();
+    add_items(file, {{"&Quit", CMD_QUIT}});
+    QAction* quit = file->actions().last();
+    quit->setObjectName("quit");
     recent_webs_install(this, file);
-    add_items(bar->addMenu("Edit"), {{"Select All", CMD_SELECT_ALL},
+    // The recent webs are listed afresh as the menu opens: Quit stays last.
+    connect(file, &QMenu::aboutToShow, this, [file, quit_line, quit] {
+        file->removeAction(quit_line);
+        file->removeAction(quit);
+        file->addAction(quit_line);
+        file->addAction(quit);
+    });
+    add_items(bar->addMenu("&Edit"), {{"&Undo", CMD_UNDO},
+                                      {nullptr, 0},
+                                      {"Cu&t", CMD_CUT},
+                                      {"&Copy", CMD_COPY},
+                                      {"&Paste", CMD_PASTE},
+                                      {"Select &All", CMD_SELECT_ALL},
+                                      {nullptr, 0},
+                                      {"&Find...", CMD_FIND_BAR},
+                                      {"&Replace...", CMD_FIND},
+                                      {nullptr, 0},
+                                      {"&ErasePlot", CMD_ERASE_PLOT},
+                                      {nullptr, 0},
+                                      {"Set&tings...", CMD_SETTINGS}});
+    add_items(bar->addMenu("Ce&ll"), {{"&New...", CMD_NEW_CELL},
+                                      {"&Clone...", CMD_CLONE},
+                                      {"&Delete", CMD_DELETE},
+                                      {nullptr, 0},
+                                      {"&Back", CMD_BACK},
+                                      {"&Forward", CMD_FORWARD},
+                                      {"&Previous Cell", CMD_PREVIOUS_CELL},
+                                      {"Ne&xt Cell", CMD_NEXT_CELL},
+                                      {nullptr, 0},
+                                      {"&Go to Cell Name", CMD_GO_TO_BOX}});
+    add_items(bar->addMenu("&View"), {{"&List", CMD_VIEW_LIST},
+                                      {"&Text", CMD_VIEW_TEXT},
+                                      {"&Value", CMD_VIEW_VALUE},
+                                      {"&Script", CMD_VIEW_SCRIPT},
+                                      {"&Console", CMD_VIEW_CONS},
+                                      {"&Plot", CMD_VIEW_PLOT},
+                                      {nullptr, 0},
+                                      {"&Next Tab", CMD_NEXT_TAB},
+                                      {"P&revious Tab", CMD_PREVIOUS_TAB},
+                                      {"S&witch Focus", CMD_SWITCH_FOCUS},
+                                      {nullptr, 0},
+                                      {"&Zoom...", CMD_ZOOM}});
+    add_items(bar->addMenu("R&un"), {{"&Run", CMD_RUN},
+                                     {"Run to &Brk", CMD_RUN_TO_BRK},
+                                     {"&Stop", CMD_STOP},
                                      {nullptr, 0},
-                                     {"Cut", CMD_CUT},
-                                     {"&Copy", CMD_COPY},
-                                     {"&Paste", CMD_PASTE},
-                                     {"&Undo", CMD_UNDO},
-                                     {nullptr, 0},
-                                     {"&Find/Repl", CMD_FIND},
-                                     {nullptr, 0},
-                                     {"&ErasePlot", CMD_ERASE_PLOT},
-                                     {nullptr, 0},
-                                     {"Zoom", CMD_ZOOM},
-                                     {"Set&tings", CMD_SETTINGS}});
-    add_items(bar->addMenu("Cell"), {{"&New ", CMD_NEW_CELL},
-                                     {"&Clone ", CMD_CLONE},
-                                     {"&Delete", CMD_DELETE},
-                                     {"Run to &Brk", CMD_RUN_TO_BRK}});
-    QMenu* help = bar->addMenu("Help");
+                                     {"Re&port", CMD_REPORT}});
+    QMenu* help = bar->addMenu("&Help");
     add_items(help->addMenu("&Help Topics"), {{"Overview", CMD_HELP_OVERVIEW},
                                               {"&Report Format", CMD_HELP_REPORT},
                                               {"&Builtin Functions", CMD_HELP_BUILTINS},
@@ -227,6 +327,8 @@ void MainWindow::build_menus() {
         int id = b.command;
         QAction* a = tools->addAction(style()->standardIcon(b.icon), b.text);
         a->setObjectName(QString("tool_") + b.text);
+        QString keys = accelerator_text(id);
+        a->setToolTip(keys.isEmpty() ? QString(b.text) : QString("%1 (%2)").arg(b.text, keys));
         connect(a, &QAction::triggered, this, [id] { dispatch_command(id); });
     }
 }
@@ -306,7 +408,10 @@ void MainWindow::connect_signals() {
     w.list->installEventFilter(this);
     w.name_box->lineEdit()->installEventFilter(this);
 
-    connect(&idle_timer_, &QTimer::timeout, this, [] { idle_tick(); });
+    connect(&idle_timer_, &QTimer::timeout, this, [] {
+        idle_tick();
+        window_modified_sync();
+    });
 
     connect(qApp, &QApplication::focusChanged, this, [](QWidget*, QWidget* now) {
         int slot = slot_of_window(now);
@@ -323,6 +428,9 @@ void MainWindow::connect_signals() {
             [](QTreeWidgetItem* item, QTreeWidgetItem*) {
                 if (item && !list_filling()) cell_list_picked(list_item_cell(item));
             });
+    // A double click opens the cell (its first press has made it current).
+    connect(w.list, &QTreeWidget::itemDoubleClicked, this,
+            [](QTreeWidgetItem*, int) { dispatch_command(CMD_VIEW_TEXT); });
 
     auto* box = static_cast<CellNameBox*>(w.name_box);
     connect(box, &CellNameBox::dropDownOpening, this,
@@ -343,9 +451,13 @@ void MainWindow::connect_signals() {
         if (slot != SLOT_VALUE) {
             // Navigation replaces the pane's text: not from inside the
             // editor's own mouse handling.
-            connect(e, &QsciScintillaBase::SCN_HOTSPOTCLICK, this, [this, slot](int position, int) {
-                QTimer::singleShot(0, this, [slot, position] { link_clicked(slot, position); });
-            });
+            connect(e, &QsciScintillaBase::SCN_HOTSPOTCLICK, this,
+                    [this, slot](int position, int mods) {
+                        // In the script pane a link is followed with Ctrl only.
+                        if (slot == SLOT_SCRIPT && !(mods & QsciScintillaBase::SCMOD_CTRL)) return;
+                        QTimer::singleShot(0, this,
+                                           [slot, position] { link_clicked(slot, position); });
+                    });
             connect(e, &QsciScintillaBase::SCN_DOUBLECLICK, this,
                     [slot](int, int, int) { pane_double_clicked(slot); });
         }
@@ -361,25 +473,68 @@ bool MainWindow::translate_accelerator(QObject* watched, QEvent* event) {
     auto* key = static_cast<QKeyEvent*>(event);
     int command = accelerator_command(key->key(), key->modifiers());
     if (command == 0) return false;
+    // Tab indents in the text and script panes, as in any editor; F6 is
+    // their switch.
+    int slot = slot_of_window(widget);
+    if (key->key() == Qt::Key_Tab && command == CMD_SWITCH_FOCUS &&
+        (slot == SLOT_TEXT || slot == SLOT_SCRIPT))
+        return false;
     dispatch_command(command);
     return true;
 }
 
+// The cell list takes Up and Down, Enter to open the cell, and letters to
+// jump to a name; no other key.
+bool MainWindow::list_key(QKeyEvent* key) {
+    Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+    if (mods == Qt::NoModifier) {
+        switch (key->key()) {
+        case Qt::Key_Up:
+            dispatch_command(CMD_PREVIOUS_CELL);
+            return true;
+        case Qt::Key_Down:
+            dispatch_command(CMD_NEXT_CELL);
+            return true;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            dispatch_command(CMD_VIEW_TEXT);
+            return true;
+        default:
+            break;
+        }
+    }
+    QString typed = key->text();
+    if ((mods & ~Qt::ShiftModifier) == Qt::NoModifier && typed.size() == 1 &&
+        (typed[0].isLetterOrNumber() || typed[0] == '_'))
+        list_type_ahead(typed);
+    return true;
+}
+
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() != QEvent::KeyPress) return QMainWindow::eventFilter(watched, event);
+    QEvent::Type type = event->type();
+    if (type == QEvent::KeyPress || type == QEvent::KeyRelease) {
+        if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Control)
+            script_links_live(type == QEvent::KeyPress);
+    } else if (type == QEvent::MouseMove || type == QEvent::MouseButtonPress) {
+        // Ctrl pressed or released elsewhere.
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (auto* widget = qobject_cast<QWidget*>(watched);
+            widget && slot_of_window(widget) == SLOT_SCRIPT)
+            script_links_live(mouse->modifiers() & Qt::ControlModifier);
+    } else if (type == QEvent::ApplicationDeactivate) {
+        script_links_live(false);
+    }
+    if (type != QEvent::KeyPress) return QMainWindow::eventFilter(watched, event);
     // The search bar sees the keys of its own controls before the key table.
-    if (search_bar_owns(watched) && search_bar_key(static_cast<QKeyEvent*>(event))) return true;
+    if (search_bar_owns(watched)) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (search_bar_key(key)) return true;
+        if (search_bar_edit_key(watched, key)) return QMainWindow::eventFilter(watched, event);
+    }
     if (translate_accelerator(watched, event)) return true;
     ShellWindows& w = shell_windows();
     auto* key = static_cast<QKeyEvent*>(event);
-    if (watched == w.list) {
-        // The cell list takes Up and Down only.
-        if (key->key() == Qt::Key_Up && key->modifiers() == Qt::NoModifier)
-            dispatch_command(CMD_PREVIOUS_CELL);
-        else if (key->key() == Qt::Key_Down && key->modifiers() == Qt::NoModifier)
-            dispatch_command(CMD_NEXT_CELL);
-        return true;
-    }
+    if (watched == w.list) return list_key(key);
     if (w.name_box && watched == w.name_box->lineEdit() &&
         (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
         go_to_name();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QMainWindow>
 #include <QTimer>
 
@@ -37,12 +38,19 @@ private:
     void build_children();
     void connect_signals();
     bool translate_accelerator(QObject* watched, QEvent* event);
+    bool list_key(QKeyEvent* key);
 
     QTimer idle_timer_;
 };
 
 // The key table: the command of a key with its modifiers, or 0.
 int accelerator_command(int key, Qt::KeyboardModifiers modifiers);
+// The keys of a command as menus and tooltips name them ("Alt+R, F5"), ""
+// when it has none.
+QString accelerator_text(int command);
+
+// The title's modified mark follows the web's.
+void window_modified_sync();
 
 // Ending the program: at the top level the event loop ends with code, from
 // inside a nested loop the process ends at once. Tests replace the ending.

@@ -55,6 +55,8 @@ std::string g_link_words;
 std::unordered_set<std::string> g_link_set;
 
 // Collapse requests of the text and script panes.
+// Whether the script pane's links answer clicks (only while Ctrl is held).
+bool g_script_links_live = false;
 bool g_collapse_text = false;
 bool g_collapse_script = false;
 
@@ -416,9 +418,24 @@ void editor_setup(QsciScintilla* e) {
     common_setup(e);
     e->SendScintilla(QsciScintillaBase::SCI_STYLESETFORE, STYLE_LINK, link_colour());
     sci(e, QsciScintillaBase::SCI_STYLESETBOLD, STYLE_LINK, 1);
-    sci(e, QsciScintillaBase::SCI_STYLESETHOTSPOT, STYLE_LINK, 1);
+    bool live = e != g_windows.script || g_script_links_live;
+    sci(e, QsciScintillaBase::SCI_STYLESETHOTSPOT, STYLE_LINK, live ? 1 : 0);
     if (e == g_windows.script) script_style_setup(e);
     restyle_whole(e);
+}
+
+// A hotspot style is what gives the pointing hand and the click
+// notification, so the script pane's link style is one only while Ctrl is
+// down: a plain click there places the caret, to edit a name in a script.
+void script_links_live(bool on) {
+    if (on == g_script_links_live) return;
+    g_script_links_live = on;
+    if (QsciScintilla* e = g_windows.script)
+        sci(e, QsciScintillaBase::SCI_STYLESETHOTSPOT, STYLE_LINK, on ? 1 : 0);
+}
+
+bool script_links_are_live() {
+    return g_script_links_live;
 }
 
 void console_setup(QsciScintilla* e) {

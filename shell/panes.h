@@ -94,6 +94,10 @@ std::string editor_selected_bytes(QsciScintilla* e);
 // The word (letters, digits, "_") at a position, "" when none or too long.
 std::string editor_word_at(QsciScintilla* e, int64_t pos);
 void pane_collapse_request(int slot);
+// Ctrl held or released: the script pane's links follow clicks only while
+// it is held.
+void script_links_live(bool on);
+bool script_links_are_live();
 
 // The link word list (cell names separated by one space).
 const std::string& link_word_list();

@@ -31,15 +31,24 @@
 #include <Qsci/qsciscintilla.h>
 
 #include <cstring>
+#include <vector>
 
 namespace tarvex {
 
 namespace {
 
+// The search's messages.
+constexpr const char* NOTHING_TO_SEARCH_TEXT = "Nothing to search for";
+constexpr const char* NOT_FOUND_TEXT = "Not found";
+constexpr const char* SEARCH_WRAPPED_TEXT = "Search wrapped";
+constexpr const char* REPLACE_ALL_QUESTION = "Replace %1 occurrences in %2 cells?";
+constexpr const char* REPLACED_TEXT = "Replaced %1 occurrences";
+
 bool g_in_progress = false;
 bool g_match_selected = false;
 QPointer<QFrame> g_bar;
-QPointer<QPushButton> g_next, g_repl, g_cancel;
+QPointer<QLineEdit> g_find, g_replace;
+QPointer<QPushButton> g_next, g_repl, g_all, g_cancel;
 QPointer<QCheckBox> g_case;
 
 long sci(QsciScintilla* e, unsigned msg, unsigned long w = 0, long l = 0) {
@@ -60,13 +69,15 @@ QsciScintilla* search_pane() {
     return slot_editor(view_slot(view));
 }
 
+// From a pane to the bar; a user typing in the bar's fields stays there.
 void focus_bar() {
-    if (g_next) g_next->setFocus(Qt::OtherFocusReason);
+    if (g_next && !search_bar_owns(QApplication::focusWidget()))
+        g_next->setFocus(Qt::OtherFocusReason);
 }
 
-// Looks for the search text from position from to the end of the pane and
-// selects the match.
-bool find_from(QsciScintilla* e, long from) {
+// The search text from position from to the end of the pane: its start, or
+// -1; the target is left on the match.
+long find_target(QsciScintilla* e, long from) {
     const char* what = settings_search_text();
     long length = sci(e, QsciScintillaBase::SCI_GETLENGTH);
     if (from > length) from = length;
@@ -74,8 +85,14 @@ bool find_from(QsciScintilla* e, long from) {
     sci(e, QsciScintillaBase::SCI_SETTARGETEND, static_cast<unsigned long>(length));
     sci(e, QsciScintillaBase::SCI_SETSEARCHFLAGS,
         settings_search_case() ? QsciScintillaBase::SCFIND_MATCHCASE : 0);
-    long at = e->SendScintilla(QsciScintillaBase::SCI_SEARCHINTARGET,
-                               static_cast<unsigned long>(std::strlen(what)), what);
+    return e->SendScintilla(QsciScintillaBase::SCI_SEARCHINTARGET,
+                            static_cast<unsigned long>(std::strlen(what)), what);
+}
+
+// Looks for the search text from position from to the end of the pane and
+// selects the match.
+bool find_from(QsciScintilla* e, long from) {
+    long at = find_target(e, from);
     if (at < 0) return false;
     long end = sci(e, QsciScintillaBase::SCI_GETTARGETEND);
     sci(e, QsciScintillaBase::SCI_SETSEL, static_cast<unsigned long>(at), end);
@@ -89,6 +106,59 @@ int live_cell_count() {
     for (NodeHandle e = tree_first(cell_root()); e != 0; e = tree_next(e))
         if (entry_kind(e) == NK_CELL) ++n;
     return n;
+}
+
+// Whether the step to the next cell goes round to the first.
+bool last_in_order(CellHandle c) {
+    for (NodeHandle e = tree_next(c); e != 0; e = tree_next(e))
+        if (entry_kind(e) == NK_CELL) return false;
+    return true;
+}
+
+// Occurrences of the search text in the pane; replace_too replaces them
+// as one undoable step.
+int search_all_in(QsciScintilla* e, bool replace_too) {
+    const char* with = settings_replace_text();
+    long with_length = long(std::strlen(with));
+    int n = 0;
+    if (replace_too) e->beginUndoAction();
+    for (long at = find_target(e, 0); at >= 0; ++n) {
+        long next = sci(e, QsciScintillaBase::SCI_GETTARGETEND);
+        if (replace_too) {
+            e->SendScintilla(QsciScintillaBase::SCI_REPLACETARGET,
+                             static_cast<unsigned long>(with_length), with);
+            next = at + with_length;
+        }
+        at = find_target(e, next);
+    }
+    if (replace_too) e->endUndoAction();
+    return n;
+}
+
+// Calls f on the pane for each cell once, moving through the cells in name
+// order and ending on the cell it began in, which comes last (so that its
+// pane's undo holds its own step).
+template <class F> void each_cell(QsciScintilla* e, F&& f) {
+    for (int left = live_cell_count(); left > 0; --left) {
+        next_cell();
+        f(e);
+    }
+}
+
+// The bar's fields give the search and replacement texts (and with_case,
+// its "case" box: "repl" goes on with the case of the search it continues);
+// false (with a message) when there is nothing to search for.
+bool take_bar_texts(bool with_case) {
+    if (with_case && g_case) settings_set_search_case(g_case->isChecked() ? 1 : 0);
+    if (!g_find) return settings_search_text()[0] != 0;
+    std::string what = cut_text(g_find->text());
+    if (what.empty()) {
+        status_flash(NOTHING_TO_SEARCH_TEXT);
+        return false;
+    }
+    settings_set_search_text(what.c_str());
+    if (g_replace) settings_set_replace_text(cut_text(g_replace->text()).c_str());
+    return true;
 }
 
 // The bar's buttons reach the engine like commands do; not while output
@@ -105,6 +175,12 @@ void relayout_main() {
     if (QMainWindow* w = shell_windows().main)
         if (QWidget* c = w->centralWidget())
             if (QLayout* l = c->layout()) l->activate();
+}
+
+// The bar's controls in Tab order.
+std::vector<QWidget*> bar_order() {
+    return {g_find.data(), g_replace.data(), g_next.data(),  g_repl.data(),
+            g_all.data(),  g_case.data(),    g_cancel.data()};
 }
 
 QVBoxLayout* central_layout() {
@@ -166,7 +242,7 @@ void open_find_dialog() {
     }
     std::string what = cut_text(search_for->text());
     if (what.empty()) {
-        status_flash("Nothing to search for");
+        status_flash(NOTHING_TO_SEARCH_TEXT);
         g_in_progress = false;
         return;
     }
@@ -186,13 +262,46 @@ void search_next() {
     // round to the beginning of this one.
     CellHandle start = current_cell();
     if (start == 0) return;
+    bool wrapped = false;
     for (int left = live_cell_count(); left > 0; --left) {
+        wrapped = wrapped || last_in_order(current_cell());
         next_cell();
         sci(e, QsciScintillaBase::SCI_SETSEL, 0, 0);
-        if (find_from(e, 0)) return;
+        if (find_from(e, 0)) {
+            if (wrapped) status_flash(SEARCH_WRAPPED_TEXT);
+            return;
+        }
         if (current_cell() == start) break;
     }
+    status_flash(NOT_FOUND_TEXT);
     focus_bar();
+}
+
+void replace_all() {
+    QsciScintilla* e = search_pane();
+    if (!e || settings_search_text()[0] == 0 || current_cell() == 0) return;
+    int found = 0, cells = 0;
+    each_cell(e, [&](QsciScintilla* pane) {
+        int n = search_all_in(pane, false);
+        found += n;
+        cells += n > 0;
+    });
+    g_match_selected = false;
+    if (found == 0) {
+        status_flash(NOT_FOUND_TEXT);
+        return;
+    }
+    QString question = QString(REPLACE_ALL_QUESTION).arg(found).arg(cells);
+    if (!ask_ok_cancel(question.toUtf8().constData(), "Tarvex")) return;
+    each_cell(e, [](QsciScintilla* pane) { search_all_in(pane, true); });
+    status_flash(QString(REPLACED_TEXT).arg(found).toUtf8().constData());
+}
+
+void find_bar_command() {
+    search_bar_open();
+    if (!g_find) return;
+    g_find->setFocus(Qt::ShortcutFocusReason);
+    g_find->selectAll();
 }
 
 void repl_then_search_next() {
@@ -213,29 +322,42 @@ void search_bar_open() {
     bar->setFrameShape(QFrame::StyledPanel);
     auto* row = new QHBoxLayout(bar);
     row->setContentsMargins(4, 2, 4, 2);
+    g_find = new QLineEdit(QString::fromUtf8(settings_search_text()), bar);
+    g_find->setObjectName("bar_find");
+    g_find->setPlaceholderText("Find");
+    g_replace = new QLineEdit(QString::fromUtf8(settings_replace_text()), bar);
+    g_replace->setObjectName("bar_replace");
+    g_replace->setPlaceholderText("Replace with");
     g_next = new QPushButton("next", bar);
     g_next->setObjectName("bar_next");
     g_next->setDefault(true);
     g_repl = new QPushButton("repl", bar);
     g_repl->setObjectName("bar_repl");
+    g_all = new QPushButton("Replace All", bar);
+    g_all->setObjectName("bar_replace_all");
     g_case = new QCheckBox("case", bar);
     g_case->setObjectName("bar_case");
     g_case->setChecked(settings_search_case() != 0);
     g_cancel = new QPushButton("cancel", bar);
     g_cancel->setObjectName("bar_cancel");
-    for (QWidget* w :
-         {static_cast<QWidget*>(g_next.data()), static_cast<QWidget*>(g_repl.data()),
-          static_cast<QWidget*>(g_case.data()), static_cast<QWidget*>(g_cancel.data())})
+    for (QWidget* w : bar_order())
         row->addWidget(w);
     row->addStretch(1);
     QObject::connect(g_next, &QPushButton::clicked, bar, [] {
         bar_action([] {
-            if (g_case) settings_set_search_case(g_case->isChecked() ? 1 : 0);
-            search_next();
+            if (take_bar_texts(true)) search_next();
         });
     });
-    QObject::connect(g_repl, &QPushButton::clicked, bar,
-                     [] { bar_action([] { repl_then_search_next(); }); });
+    QObject::connect(g_repl, &QPushButton::clicked, bar, [] {
+        bar_action([] {
+            if (take_bar_texts(false)) repl_then_search_next();
+        });
+    });
+    QObject::connect(g_all, &QPushButton::clicked, bar, [] {
+        bar_action([] {
+            if (take_bar_texts(true)) replace_all();
+        });
+    });
     QObject::connect(g_cancel, &QPushButton::clicked, bar, [] { search_bar_close(); });
     // Above the tab strip, so the panes give up the room it takes.
     int at = layout->indexOf(shell_windows().tabs);
@@ -259,6 +381,23 @@ void search_bar_close() {
     focus_current();
 }
 
+bool search_bar_edit_key(const QObject* watched, QKeyEvent* key) {
+    if (!g_bar || (watched != g_find.data() && watched != g_replace.data())) return false;
+    Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+    switch (key->key()) {
+    case Qt::Key_A:
+    case Qt::Key_C:
+    case Qt::Key_V:
+    case Qt::Key_X:
+    case Qt::Key_Z:
+        return mods == Qt::ControlModifier;
+    case Qt::Key_Delete:
+        return mods == Qt::NoModifier;
+    default:
+        return false;
+    }
+}
+
 bool search_bar_owns(const QObject* watched) {
     if (!g_bar) return false;
     for (const QObject* o = watched; o != nullptr; o = o->parent())
@@ -269,17 +408,19 @@ bool search_bar_owns(const QObject* watched) {
 bool search_bar_key(QKeyEvent* key) {
     if (!g_bar) return false;
     Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
-    QWidget* order[] = {g_next.data(), g_repl.data(), g_case.data(), g_cancel.data()};
+    std::vector<QWidget*> order = bar_order();
+    int count = int(order.size());
     switch (key->key()) {
     case Qt::Key_Tab:
     case Qt::Key_Backtab: {
         if (mods & ~Qt::ShiftModifier) return false;
         bool back = key->key() == Qt::Key_Backtab || (mods & Qt::ShiftModifier);
         int at = 0;
-        for (int i = 0; i < 4; ++i)
-            if (order[i] && order[i]->hasFocus()) at = i;
-        int to = (at + (back ? 3 : 1)) % 4;
-        if (order[to]) order[to]->setFocus(back ? Qt::BacktabFocusReason : Qt::TabFocusReason);
+        for (int i = 0; i < count; ++i)
+            if (order[size_t(i)] && order[size_t(i)]->hasFocus()) at = i;
+        int to = (at + (back ? count - 1 : 1)) % count;
+        if (order[size_t(to)])
+            order[size_t(to)]->setFocus(back ? Qt::BacktabFocusReason : Qt::TabFocusReason);
         return true;
     }
     case Qt::Key_Return:

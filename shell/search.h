@@ -12,7 +12,7 @@ namespace tarvex {
 // At most this many characters are taken from the dialog's two edits.
 constexpr int SEARCH_TEXT_CUT = 47;
 
-// The Find/Repl command: refused while a search is in progress, else the
+// The Replace command: refused while a search is in progress, else the
 // replace dialog; OK opens the search bar and searches once.
 void open_find_dialog();
 
@@ -28,6 +28,12 @@ void search_next();
 // nothing when the last search found nothing.
 void repl_then_search_next();
 bool search_match_selected();
+// Counts the search text in the same field of every cell, asks, then
+// replaces it everywhere, each cell's replacements one undoable step.
+void replace_all();
+
+// The Find command: opens the search bar with its search field focused.
+void find_bar_command();
 
 // The search bar, or nullptr when it is closed.
 QWidget* search_bar();
@@ -37,6 +43,9 @@ void search_bar_close();
 // Keys for the bar's own controls reach it before the key table: true when
 // watched belongs to the open bar.
 bool search_bar_owns(const QObject* watched);
+// The line-editing keys (Ctrl+A, C, V, X, Z, Delete) that the bar's text
+// fields keep for themselves rather than the key table.
+bool search_bar_edit_key(const QObject* watched, QKeyEvent* key);
 // Tab and Backtab move between the bar's controls, Enter is "next",
 // Escape is "cancel"; true when the key was used.
 bool search_bar_key(QKeyEvent* key);

@@ -429,23 +429,25 @@ void settings_dialog_run() {
     auto* layout = new QVBoxLayout(&dialog);
     Pages p;
     p.tabs = named(new QTabWidget(&dialog), "settings_tabs");
+    // The spelled-out page titles all in view: the dialog widens to them.
+    p.tabs->setUsesScrollButtons(false);
     p.tabs->addTab(build_links(p, p.tabs), "Links");
     p.tabs->addTab(build_list_text({&p.report_type, "Report Type", "report_type", &p.report_format,
                                     "Report Format", "report_format", &p.report_all,
                                     "Report on All Cells", "report_all"},
                                    p.tabs),
-                   "Rpt");
+                   "Report");
     p.tabs->addTab(build_list_text({&p.output_dest, "Output Dest", "output_dest", &p.output_name,
                                     "Output Name", "output_name"},
                                    p.tabs),
-                   "Out");
-    p.tabs->addTab(build_list_text({&p.input_source, "Input Source", "input_source", &p.input_name,
-                                    "Input Name", "input_name", &p.echo, "Echo Input",
-                                    "echo_input"},
-                                   p.tabs),
-                   "In");
-    p.tabs->addTab(build_nmbr(p, p.tabs), "Nmbr");
-    p.tabs->addTab(build_exec(p, p.tabs), "Exec");
+                   "Output");
+    p.tabs->addTab(
+        build_list_text({&p.input_source, "Input Source", "input_source", &p.input_name,
+                         "Input Name", "input_name", &p.echo, "Echo Input", "echo_input"},
+                        p.tabs),
+        "Input");
+    p.tabs->addTab(build_nmbr(p, p.tabs), "Number");
+    p.tabs->addTab(build_exec(p, p.tabs), "Execution");
     p.tabs->addTab(build_plot(p, p.tabs), "Plot");
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
     layout->addWidget(p.tabs);

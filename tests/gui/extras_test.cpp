@@ -194,11 +194,16 @@ class ExtrasTest : public QObject {
         QCOMPARE(style_at(s, at("(2)")), STYLE_PLAIN);
         QCOMPARE(style_at(s, at("if")), STYLE_RESWORD);
         QCOMPARE(style_at(s, at("(x >") + 1), STYLE_LINK);
-        // Cell names still link: the link style is clickable and visits.
+        // Cell names still link: the link style is clickable (while Ctrl is
+        // held) and visits.
         size_t home = at("home");
         QCOMPARE(style_at(s, home), STYLE_LINK);
         QCOMPARE(style_at(s, home + 3), STYLE_LINK);
+        QVERIFY(s->SendScintilla(QsciScintillaBase::SCI_STYLEGETHOTSPOT, STYLE_LINK) == 0);
+        QTest::keyPress(s, Qt::Key_Control, Qt::ControlModifier);
         QVERIFY(s->SendScintilla(QsciScintillaBase::SCI_STYLEGETHOTSPOT, STYLE_LINK) != 0);
+        QTest::keyRelease(s, Qt::Key_Control);
+        QVERIFY(s->SendScintilla(QsciScintillaBase::SCI_STYLEGETHOTSPOT, STYLE_LINK) == 0);
         QVERIFY(s->SendScintilla(QsciScintillaBase::SCI_STYLEGETBOLD, STYLE_LINK) != 0);
         // The styles are distinct from each other and from the link.
         std::set<long> colours;
