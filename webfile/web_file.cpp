@@ -128,8 +128,11 @@ int create_temp(const std::string& target, std::string& temp) {
         temp = dir_of(target) + "/" + temp_prefix(target) + "XXXXXX";
         int fd = mkostemp(temp.data(), O_CLOEXEC);
         if (fd < 0) return -1;
+        // Where the file system has no locks, no save can lock the file to
+        // remove it either: the save goes on without one.
+        (void)flock(fd, LOCK_EX);
         struct stat st;
-        if (flock(fd, LOCK_EX) == 0 && fstat(fd, &st) == 0 && st.st_nlink > 0) return fd;
+        if (fstat(fd, &st) != 0 || st.st_nlink > 0) return fd;
         close(fd);
     }
     return -1;
