@@ -282,7 +282,14 @@ bool runner_parse(int argc, char** argv, RunnerOptions* o, int* status) {
         case OPT_RAW: o->raw = true; break;
         case OPT_REPORT: o->report = true; break;
         case OPT_SAVE: o->save = true; break;
-        case OPT_SAVE_AS: o->save_as = optarg; break;
+        case OPT_SAVE_AS:
+            // An empty name would skip the save and still report success.
+            if (*optarg == 0) {
+                *status = fail_usage("--save-as needs a file name");
+                return false;
+            }
+            o->save_as = optarg;
+            break;
         case OPT_PLOT: o->plot = optarg; break;
         case OPT_EXPORT: {
             ExportFormat parsed;

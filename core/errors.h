@@ -3,7 +3,7 @@
 // numbering whatever layer raises them, so they are defined here, below every
 // layer. Each code has up to two texts: the message of the script error
 // report, and the upper-case status-line text of the stream and file
-// operations (codes 0 to -20 only).
+// operations (codes 0 to -21 only).
 #pragma once
 
 namespace tarvex {
@@ -32,6 +32,7 @@ enum ScriptError : int {
     SE_PRINTER = -18,
     SE_PRINTING_CANCELLED = -19,
     SE_INTERNAL_IO = -20, // status text only: "INTERNAL ERROR"
+    SE_NAME_TOO_LONG = -21, // an input or output name refused whole, never cut
 
     // A file that is not a web file: the reader flashes "Bad Input File"
     // itself; the code has no text of its own.
@@ -45,6 +46,7 @@ enum ScriptError : int {
     // Lexical errors, carried in the aux byte of ERROR tokens (signed).
     SE_BAD_IDENTIFIER = -64,
     SE_ILLEGAL_CHARACTER = -65,
+    SE_SCRIPT_TOO_LONG = -66,
 
     // The interpreter.
     SE_LEXICAL = -100,
@@ -95,7 +97,7 @@ enum ScriptError : int {
 // a code without one.
 const char* script_error_message(int code);
 
-// The status-line text of a stream or file code (0 to -20); "Unexpected
+// The status-line text of a stream or file code (0 to -21); "Unexpected
 // Error!" for any other code.
 const char* io_error_text(int code);
 

@@ -58,6 +58,7 @@ struct Lexer {
     uint16_t counter = 0; // characters read, comments not counted
     char* text = nullptr; // the shared token text buffer
     int text_len = 0;
+    bool text_cut = false;
     TokenList list = 0;   // the list being built; 0 when only scanning
     // Scanning: every token and comment is reported with its byte range.
     const std::function<void(const LexSpan&)>* on_span = nullptr;
@@ -94,9 +95,13 @@ struct Lexer {
         }
     }
 
-    // Keeps at most TOKEN_TEXT_MAX characters; the rest are read and dropped.
+    // Keeps at most TOKEN_TEXT_MAX characters; the rest are read and dropped
+    // (and text_cut tells so).
     void take() {
-        if (text_len < TOKEN_TEXT_MAX) text[text_len++] = static_cast<char>(ch);
+        if (text_len < TOKEN_TEXT_MAX)
+            text[text_len++] = static_cast<char>(ch);
+        else
+            text_cut = true;
         text[text_len] = 0;
         read();
     }
@@ -104,14 +109,15 @@ struct Lexer {
     // A token owning a new Value: the slot names the Value before the Value
     // gets its text, so an exhaustion part-way leaves nothing unowned.
     NodeHandle literal(uint8_t kind) {
+        uint8_t aux = kind == STRING && text_cut ? LEX_STRING_CUT : 0;
         if (list == 0) {
-            emit(kind, 0, 0);
+            emit(kind, aux, 0);
             return 0;
         }
-        if (on_span) (*on_span)(LexSpan{kind, 0, token_start, here()});
+        if (on_span) (*on_span)(LexSpan{kind, aux, token_start, here()});
         Token t = tokens_append(list);
         NodeHandle v = value_new();
-        token_set(t, kind, 0, v);
+        token_set(t, kind, aux, v);
         value_set_cstring(v, text);
         return v;
     }
@@ -229,6 +235,7 @@ bool Lexer::scan() {
     while (ch == ' ' || ch == '\r' || ch == '\t')
         read(); // newlines read as spaces
     text_len = 0;
+    text_cut = false;
     text[0] = 0;
     token_start = here();
     switch (char_class(static_cast<uint8_t>(ch))) {
@@ -262,13 +269,33 @@ uint8_t lex_reserved_id(const char* name) {
     return 0;
 }
 
+namespace {
+// A script longer than the lexer takes must not run cut short. Its list is
+// a block whose first token is the error: every run of it, not only the one
+// after an edit, stops there with SE_SCRIPT_TOO_LONG.
+TokenList too_long_list(NodeHandle owner) {
+    TokenList list = tokens_create(TL_SCRIPT, owner);
+    try {
+        token_set(tokens_append(list), LBRACE, 1, '{');
+        token_set(tokens_append(list), ERROR, static_cast<uint8_t>(SE_SCRIPT_TOO_LONG), 0);
+        token_set(tokens_append(list), END_OF_FILE, 0, 0);
+    } catch (const NodeExhausted&) {
+        tokens_free(list);
+        throw;
+    }
+    return list;
+}
+} // namespace
+
 TokenList lex(Text script, NodeHandle owner) {
     g_error_count = 0;
     TextLen length = script ? text_length(script) : 0;
     if (length == 0) return 0;
 
+    if (length > LEX_SCRIPT_MAX) return too_long_list(owner);
+
     Lexer lx;
-    TextLen kept = length < LEX_SCRIPT_MAX ? length : LEX_SCRIPT_MAX;
+    TextLen kept = length;
     lx.buf.assign(kept + 1, 0);
     text_to_buffer(reinterpret_cast<char*>(lx.buf.data()), script, kept);
     lx.text = token_text_buffer();

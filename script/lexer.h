@@ -13,12 +13,18 @@
 
 namespace tarvex {
 
-// ERROR tokens carry SE_BAD_IDENTIFIER (a cell missing from the cell table)
-// or SE_ILLEGAL_CHARACTER (a character that starts no token) in their aux
-// byte, as signed bytes.
+// ERROR tokens carry SE_BAD_IDENTIFIER (a cell missing from the cell table),
+// SE_ILLEGAL_CHARACTER (a character that starts no token) or
+// SE_SCRIPT_TOO_LONG in their aux byte, as signed bytes.
 
-// Only the first LEX_SCRIPT_MAX characters of a script are lexed.
+// The longest script lex takes; a longer one lexes to a list that stops
+// every run with SE_SCRIPT_TOO_LONG rather than run a cut-short script. The
+// colouring scan looks at this much of it.
 constexpr int LEX_SCRIPT_MAX = 4095;
+
+// The aux byte of a STRING token whose literal was longer than a token's
+// text and lost its end.
+constexpr uint8_t LEX_STRING_CUT = 1;
 
 // Reserved word ids (the aux byte of RESWORD tokens).
 enum ReservedWordId : uint8_t {

@@ -37,6 +37,14 @@ bool literal_text(bool allow_cell, bool allow_number, std::string* out) {
     return true;
 }
 
+// A file name taken by literal_text: false when it, or the string it came
+// from, is longer than a name may be (a cut name would name another file).
+bool name_literal_whole(const std::string& text) {
+    Token t = interp().tok;
+    if (cur_kind() == STRING && token_aux(t) == LEX_STRING_CUT) return false;
+    return settings_name_fits(text.c_str());
+}
+
 // The configuration words that choose one of a setting's words, with the
 // error for a literal that is not one of them.
 struct WordSetting {
@@ -92,10 +100,12 @@ int stmt_set_config(CellHandle) {
     switch (word) {
     case RW_INNAME:
         if (!literal_text(true, false, &text)) return SE_EXPECTED_INNAME;
+        if (!name_literal_whole(text)) return SE_NAME_TOO_LONG;
         if ((r = advance()) != 0) return r;
         return reopen_input([&text] { settings_set_input_name(text.c_str()); });
     case RW_OUTNAME:
         if (!literal_text(true, false, &text)) return SE_EXPECTED_OUTNAME;
+        if (!name_literal_whole(text)) return SE_NAME_TOO_LONG;
         if ((r = advance()) != 0) return r;
         return reopen_output([&text] { settings_set_output_name(text.c_str()); });
     case RW_RPTFMT:

@@ -3,6 +3,7 @@
 
 #include "webfile/setting_table.h"
 
+#include "core/errors.h"
 #include "core/value.h"
 
 #include <cstring>
@@ -52,10 +53,11 @@ const char* limit_text(double d) {
     return g_limit_text;
 }
 
+// A number too large for a double reads as 0, as text without a number
+// does: an infinite limit would be saved as a text that reads back as 0.
 double limit_from_text(const char* s) {
     double d = 0.0;
-    number_parse(s ? s : "", d);
-    return d;
+    return number_parse(s ? s : "", d) == 0 ? d : 0.0;
 }
 
 // Splits "x,y" at the first comma into the two plot cell buffers.
@@ -184,9 +186,26 @@ const char* settings_search_text() { return g.search_text; }
 const char* settings_replace_text() { return g.replace_text; }
 const char* settings_font_name() { return g.font_name; }
 
-// Each text is cut to its buffer.
-void settings_set_input_name(const char* s) { settings_copy_cut(g.input_name, s, SET_NAME_MAX); }
-void settings_set_output_name(const char* s) { settings_copy_cut(g.output_name, s, SET_NAME_MAX); }
+bool settings_name_fits(const char* s) { return std::strlen(s) <= SET_NAME_MAX; }
+
+// A cut file name would name another file: a name that does not fit is
+// refused whole.
+void settings_set_input_name(const char* s) {
+    if (!settings_name_fits(s)) {
+        status_error(SE_NAME_TOO_LONG);
+        return;
+    }
+    settings_copy_cut(g.input_name, s, SET_NAME_MAX);
+}
+void settings_set_output_name(const char* s) {
+    if (!settings_name_fits(s)) {
+        status_error(SE_NAME_TOO_LONG);
+        return;
+    }
+    settings_copy_cut(g.output_name, s, SET_NAME_MAX);
+}
+
+// Each other text is cut to its buffer.
 void settings_set_list_format(const char* s) {
     settings_copy_cut(g.list_format, s, SET_LIST_FORMAT_MAX);
 }

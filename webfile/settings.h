@@ -69,7 +69,10 @@ uint8_t settings_x_intervals();
 uint8_t settings_y_intervals();
 
 // The setters take any byte: the readers, the `set` statement and the
-// dialog keep values in range.
+// dialog keep values in range. An input or output name longer than
+// SET_NAME_MAX is refused (the name stays, SE_NAME_TOO_LONG's status text is
+// shown); settings_name_fits tells beforehand.
+bool settings_name_fits(const char* s);
 void settings_set_input_type(uint8_t v);
 void settings_set_input_name(const char* s);
 void settings_set_echo(uint8_t v);

@@ -16,7 +16,10 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -71,6 +74,70 @@ bool resolve_target(const std::string& name, std::string& out) {
 
 // ---- the temporary file ---------------------------------------------------------
 
+// A save writes ".tarvex-save-<key>-XXXXXX" beside its target, the key
+// telling which target the file is for, and holds an exclusive lock on it
+// while it lives. A saver killed part-way leaves its file unlocked: the next
+// save or open of the same web removes it. A live saver's file is always
+// locked, so it is never taken.
+constexpr char TEMP_PREFIX[] = ".tarvex-save-";
+
+std::string base_of(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The prefix of the temporary files of target: a hash of its file name
+// (the name itself could make the temporary name too long).
+std::string temp_prefix(const std::string& target) {
+    uint64_t h = 1469598103934665603ull; // FNV-1a
+    for (char c : base_of(target)) {
+        h ^= static_cast<uint8_t>(c);
+        h *= 1099511628211ull;
+    }
+    char key[17];
+    std::snprintf(key, sizeof key, "%016llx", static_cast<unsigned long long>(h));
+    return std::string(TEMP_PREFIX) + key + "-";
+}
+
+// Removes the temporary files a killed save of target left behind.
+void remove_stale_temps(const std::string& target) {
+    std::string dir = dir_of(target);
+    std::string prefix = temp_prefix(target);
+    DIR* d = opendir(dir.c_str());
+    if (d == nullptr) return;
+    while (dirent* e = readdir(d)) {
+        if (std::strncmp(e->d_name, prefix.c_str(), prefix.size()) != 0) continue;
+        std::string path = dir + "/" + e->d_name;
+        int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat st;
+        // Locked: a save is writing it. The saver checks, once it holds
+        // the lock, that its file was not taken before it could lock it.
+        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0)
+            unlink(path.c_str());
+        close(fd);
+    }
+    closedir(d);
+}
+
+// Creates and locks a temporary file for target; -1 when none can be had.
+int create_temp(const std::string& target, std::string& temp) {
+    // A file removed as stale between its creation and its lock is made again.
+    constexpr int CREATE_TRIES = 8;
+    for (int i = 0; i < CREATE_TRIES; ++i) {
+        temp = dir_of(target) + "/" + temp_prefix(target) + "XXXXXX";
+        int fd = mkostemp(temp.data(), O_CLOEXEC);
+        if (fd < 0) return -1;
+        // Where the file system has no locks, no save can lock the file to
+        // remove it either: the save goes on without one.
+        (void)flock(fd, LOCK_EX);
+        struct stat st;
+        if (fstat(fd, &st) != 0 || st.st_nlink > 0) return fd;
+        close(fd);
+    }
+    return -1;
+}
+
 // Writes one block of the web into the temporary file; each block is one
 // step of the save.
 size_t temp_write(void* target, const uint8_t* bytes, size_t n) {
@@ -112,9 +179,17 @@ int replace_file(const std::string& name, const FileFiller& write) {
             return SE_OPEN_WEB;
     }
     std::string dir = dir_of(target);
-    std::string temp = dir + "/.tarvex-save-XXXXXX";
-    int fd = save_step() ? mkstemp(temp.data()) : -1;
+    remove_stale_temps(target);
+    std::string temp;
+    int fd = save_step() ? create_temp(target, temp) : -1;
     if (fd < 0) return SE_OPEN_WEB;
+    // The lock lasts past the close of fd, until the file has its new name.
+    int lock_fd = dup(fd);
+    if (lock_fd < 0) {
+        unlink(temp.c_str());
+        close(fd);
+        return SE_OPEN_WEB;
+    }
 
     mode_t mode;
     if (exists) {
@@ -132,10 +207,9 @@ int replace_file(const std::string& name, const FileFiller& write) {
     if (rc == 0 && (!save_step() || !closed)) rc = SE_WRITE_WEB;
     if (rc == 0 && (!save_step() || std::rename(temp.c_str(), target.c_str()) != 0))
         rc = SE_WRITE_WEB;
-    if (rc != 0) {
-        unlink(temp.c_str());
-        return rc;
-    }
+    if (rc != 0) unlink(temp.c_str());
+    close(lock_fd);
+    if (rc != 0) return rc;
     // The rename itself lasts once the folder is synced; a folder that
     // cannot be synced still holds the new name.
     int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
@@ -253,6 +327,7 @@ WebOutcome web_open(const char* name) {
         FilePtr f;
         if (chosen.size() <= FILE_NAME_MAX) f = file_open(chosen, "rb");
         if (!f) return WebOutcome{status_error(SE_OPEN_WEB)};
+        if (std::string target; resolve_target(chosen, target)) remove_stale_temps(target);
         // Untitled while the file is read: a save asked for meanwhile (the
         // low-memory question) must not write a half-read web over it.
         set_file_name("");
@@ -261,7 +336,6 @@ WebOutcome web_open(const char* name) {
         // A bad or partly read web stays untitled, so a later Save cannot
         // overwrite the file with it.
         if (rc == 0) set_file_name(chosen);
-        web_set_modified(false);
         after_reset();
         return WebOutcome{rc};
     });

@@ -15,7 +15,9 @@ namespace tarvex {
 
 // ---- reading and writing an open file ----------------------------------------
 // Starts a fresh web (only an empty "home", default settings, home current)
-// and reads f into it. 0; SE_BAD_WEB_FILE ("Bad Input File": the web stays
+// and reads f into it. Zero bytes are dropped wherever they stand; when
+// other bytes followed them, the count is shown and the web is marked
+// modified. 0; SE_BAD_WEB_FILE ("Bad Input File": the web stays
 // the fresh one, with the settings read before the bad name); SE_READ_WEB
 // (-5, already shown: what came before the error is loaded); or
 // SE_OUT_OF_MEMORY (-1, "OUT OF MEMORY": the web is the fresh one again).
@@ -40,7 +42,8 @@ void web_for_each_cell(const std::function<bool(CellHandle)>& visit);
 // through the sink it is given, and the file replaces name only once it is
 // complete and synced. 0, SE_OPEN_WEB (-3: name cannot be created or is
 // read-only) or the first failure of write (SE_WRITE_WEB, -4); on failure
-// name is untouched.
+// name is untouched. Temporary files of name that killed saves left are
+// removed first (web_open removes them too); a live save's never is.
 using FileFiller = std::function<int(WriterSink sink, void* target)>;
 int file_replace(const std::string& name, const FileFiller& write);
 

@@ -62,6 +62,12 @@ struct Reader {
     std::string pending; // bytes not yet appended to content
     NodeHandle first = 0, last = 0;
     bool bad = false;
+    // A zero byte is never content: the old writer let one through in tag
+    // names and escape words, and reading stopped at it, so a save cost the
+    // rest of the web. Zeros are dropped and counted once more bytes follow
+    // them (padding at the end is no damage).
+    long zeros_waiting = 0;
+    long zeros_dropped = 0;
 
     void add(uint8_t b) {
         pending.push_back(static_cast<char>(b));
@@ -232,6 +238,14 @@ void read_tags(Reader& r) {
     bool closing = false;
     int c = byte_reader_next(r.bytes);
     for (;; c = byte_reader_next(r.bytes)) {
+        if (c == 0) {
+            ++r.zeros_waiting;
+            continue;
+        }
+        if (c != BYTE_END) {
+            r.zeros_dropped += r.zeros_waiting;
+            r.zeros_waiting = 0;
+        }
         if (state == ESCAPE) {
             if (c == BYTE_END) {
                 r.add(word);
@@ -252,7 +266,7 @@ void read_tags(Reader& r) {
             state = TEXT;
         }
         if (state == TEXT) {
-            if (c == BYTE_END || c == 0) return;
+            if (c == BYTE_END) return;
             if (c == '&' || c == '<') {
                 state = c == '&' ? ESCAPE : TAG;
                 word.clear();
@@ -361,7 +375,15 @@ int web_read(std::FILE* f) {
     }
     cell_table_rebuild();
     navigation_reset();
-    web_set_modified(false);
+    // The web differs from the file once zeros were dropped from it: a save
+    // should write the mended file.
+    bool mended = rc == 0 && r.zeros_dropped != 0;
+    web_set_modified(mended);
+    if (mended) {
+        std::string msg = std::to_string(r.zeros_dropped) +
+                          (r.zeros_dropped == 1 ? " zero byte dropped" : " zero bytes dropped");
+        status_flash(msg.c_str());
+    }
     return rc;
 }
 

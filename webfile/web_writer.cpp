@@ -10,6 +10,8 @@
 #include "web/cell.h"
 #include "webfile/setting_table.h"
 
+#include <charconv>
+#include <cmath>
 #include <string>
 #include <string_view>
 
@@ -22,13 +24,14 @@ struct Out {
 
     void raw(std::string_view s) { writer_write(w, s); }
 
-    // Only "<" and "&" are escaped; ">" reads back as itself.
+    // Only "<" and "&" are escaped; ">" reads back as itself. A zero byte
+    // has no place in a web file (the reader drops it), so none is written.
     void escaped(std::string_view s) {
         size_t from = 0;
         for (size_t i = 0; i < s.size(); ++i) {
-            if (s[i] != '<' && s[i] != '&') continue;
+            if (s[i] != '<' && s[i] != '&' && s[i] != '\0') continue;
             raw(s.substr(from, i - from));
-            raw(s[i] == '<' ? "&lt;" : "&amp;");
+            if (s[i] != '\0') raw(s[i] == '<' ? "&lt;" : "&amp;");
             from = i + 1;
         }
         raw(s.substr(from));
@@ -74,14 +77,31 @@ void write_settings(Out& o) {
     o.close("opts");
 }
 
+// The text a value is saved with: its display text (as the value pane shows
+// it), unless it is a computed number that text would not give back, as the
+// display's few decimals often would not; that one is saved with the
+// shortest text that reads back to the same number. Typed and read values
+// keep their own text.
+std::string value_file_text(NodeHandle v) {
+    std::string shown = value_display(v);
+    if (v == 0 || value_kind(v) != VK_NUMBER || (value_flags(v) & (VF_DUAL | VF_NAN)) != 0)
+        return shown;
+    double d = value_number(v);
+    double back = 0.0;
+    if (!std::isfinite(d) || (number_parse(shown.c_str(), back) == 0 && back == d)) return shown;
+    char buf[NUMBER_TEXT_MAX + 1];
+    auto [end, ec] = std::to_chars(buf, buf + NUMBER_TEXT_MAX, d);
+    if (ec != std::errc()) return shown;
+    return std::string(buf, end);
+}
+
 void write_cell(Out& o, CellHandle c) {
     o.open("cell");
     std::string name = cell_name_string(c);
     if (name.size() > CELL_NAME_MAX) name.resize(CELL_NAME_MAX);
     o.element("cname", name);
     if (text_length(cell_text(c)) != 0) o.element("text", text_to_string(cell_text(c)));
-    // The display text, as the value pane shows it; the value keeps its form.
-    std::string shown = value_display(cell_value(c));
+    std::string shown = value_file_text(cell_value(c));
     if (!shown.empty()) o.element("val", shown);
     if (text_length(cell_script(c)) != 0) o.element("script", text_to_string(cell_script(c)));
     o.close("cell");

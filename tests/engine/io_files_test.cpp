@@ -127,7 +127,8 @@ TEST_F(IoFiles, ErrorTableAndStatusError) {
     EXPECT_STREQ(io_error_text(-9), "UNABLE TO WRITE TO OUPUT FILE");
     EXPECT_STREQ(io_error_text(-19), "PRINTING CANCELED");
     EXPECT_STREQ(io_error_text(-20), "INTERNAL ERROR");
-    EXPECT_STREQ(io_error_text(-21), "Unexpected Error!");
+    EXPECT_STREQ(io_error_text(-21), "FILE NAME TOO LONG");
+    EXPECT_STREQ(io_error_text(-22), "Unexpected Error!");
     EXPECT_STREQ(io_error_text(3), "Unexpected Error!");
     EXPECT_EQ(status_error(0), 0);
     EXPECT_TRUE(ui.flashes.empty());

@@ -228,17 +228,24 @@ TEST_F(Lexer, LongWordsAndLongScriptsAreCut) {
     EXPECT_EQ(toks[0].text, std::string(255, 'w'));
     EXPECT_EQ(toks[1].text, "b");
 
+    // A cut string says so in its aux byte.
     toks = lex_src("'" + std::string(400, 'q') + "'x");
     ASSERT_EQ(kinds(toks), K({STRING, STRING, END_OF_FILE}));
     EXPECT_EQ(toks[0].text.size(), 255u);
+    EXPECT_EQ(toks[0].aux, LEX_STRING_CUT);
+    EXPECT_EQ(toks[1].aux, 0);
+    toks = lex_src("'" + std::string(255, 'q') + "'");
+    EXPECT_EQ(toks[0].aux, 0);
 
-    // The 4,095th character is the last one read.
-    toks = lex_src(std::string(4093, ' ') + "123");
+    // 4,095 characters are lexed whole; a longer script is not cut but
+    // becomes a block that stops at its error.
+    toks = lex_src(std::string(4092, ' ') + "123");
     ASSERT_EQ(kinds(toks), K({NUMBER, END_OF_FILE}));
-    EXPECT_EQ(toks[0].text, "12");
-    toks = lex_src(std::string(4094, ' ') + "'abc'");
-    ASSERT_EQ(kinds(toks), K({STRING, END_OF_FILE}));
-    EXPECT_EQ(toks[0].text, "");
+    EXPECT_EQ(toks[0].text, "123");
+    toks = lex_src(std::string(4093, ' ') + "123");
+    ASSERT_EQ(kinds(toks), K({LBRACE, ERROR, END_OF_FILE}));
+    EXPECT_EQ(static_cast<int8_t>(toks[1].aux), SE_SCRIPT_TOO_LONG);
+    EXPECT_EQ(lex_error_count(), 0);
 }
 
 TEST_F(Lexer, ExhaustionPartWayLeavesNothingBehind) {

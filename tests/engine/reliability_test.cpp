@@ -122,13 +122,54 @@ TEST_F(Reliability, FullDiskDuringFileOutputIsReported) {
 }
 
 TEST_F(Reliability, ScriptAtTheLengthLimit) {
-    // 4,095 characters run; what lies beyond is never lexed.
+    // 4,095 characters run whole; one more and nothing of it runs, on every
+    // run, not only the first after the edit.
     std::string script = "out('x')";
     script += std::string(4095 - script.size() - 6, ' ') + "out(1)";
     ASSERT_EQ(script.size(), 4095u);
-    script += "out(2)";
     EXPECT_EQ(run_home(script), 0);
     EXPECT_EQ(ui.console, "x1");
+    ui.console.clear();
+    script += "2";
+    EXPECT_EQ(run_home(script), SE_SCRIPT_TOO_LONG);
+    EXPECT_EQ(ui.console, "\nSCRIPT ERROR\nScript too long (at most 4095 characters) IN CELL home\n");
+    ui.console.clear();
+    EXPECT_EQ(engine_guard([] { return run_command(false); }), SE_SCRIPT_TOO_LONG);
+    EXPECT_EQ(ui.console.find('x'), std::string::npos);
+    // A called cell too long to run stops its caller.
+    CellHandle big = cell_create("big");
+    cell_set_script(big, std::string(5000, ' ') + "out(3)");
+    EXPECT_EQ(run_home("out('a') big! out('b')"), SE_SCRIPT_TOO_LONG);
+    EXPECT_EQ(ui.console, "a\nSCRIPT ERROR\nScript too long (at most 4095 characters) IN CELL big\n");
+}
+
+TEST_F(Reliability, FileNamesTooLongAreRefusedNotCut) {
+    std::string fits = (dir / "out").string();
+    settings_set_output_name(fits.c_str());
+    settings_set_input_name(fits.c_str());
+    std::string long_name = (dir / std::string(300, 'n')).string();
+    ui.flashes.clear();
+    settings_set_output_name(long_name.c_str());
+    settings_set_input_name(long_name.c_str());
+    EXPECT_EQ(std::string(settings_output_name()), fits);
+    EXPECT_EQ(std::string(settings_input_name()), fits);
+    EXPECT_EQ(ui.flashes, std::vector<std::string>(2, "FILE NAME TOO LONG"));
+
+    // In a script the string itself is longer than a token keeps.
+    settings_set_output_dest(OUT_FILE);
+    std::string quoted = "'" + long_name + "'";
+    EXPECT_EQ(run_home("set outname to " + quoted + " out(1)"), SE_NAME_TOO_LONG);
+    EXPECT_EQ(run_home("set inname to " + quoted), SE_NAME_TOO_LONG);
+    EXPECT_EQ(std::string(settings_output_name()), fits);
+    EXPECT_EQ(std::string(settings_input_name()), fits);
+    streams_reset();
+    for (auto& e : fs::directory_iterator(dir)) // nothing under a name not given
+        EXPECT_NE(e.path().filename().string()[0], 'n');
+    // A name of exactly 255 bytes is taken.
+    std::string at_limit = (dir / "").string();
+    at_limit += std::string(255 - at_limit.size(), 'm');
+    EXPECT_EQ(run_home("set outname to '" + at_limit + "'"), 0);
+    EXPECT_EQ(std::string(settings_output_name()), at_limit);
 }
 
 TEST_F(Reliability, ParenthesesAsDeepAsAScriptAllows) {
