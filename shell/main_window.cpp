@@ -12,11 +12,13 @@
 #include "shell/plot_view.h"
 #include "shell/recent_webs.h"
 #include "shell/search.h"
+#include "shell/web_map.h"
 #include "webfile/web_export.h"
 #include "webfile/web_file.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDockWidget>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -203,6 +205,9 @@ void MainWindow::build_menus() {
                                      {"&Clone ", CMD_CLONE},
                                      {"&Delete", CMD_DELETE},
                                      {"Run to &Brk", CMD_RUN_TO_BRK}});
+    QAction* map = web_map_create(this)->toggleViewAction();
+    map->setShortcut(QKeySequence("Ctrl+Shift+M"));
+    bar->addMenu("View")->addAction(map);
     QMenu* help = bar->addMenu("Help");
     add_items(help->addMenu("&Help Topics"), {{"Overview", CMD_HELP_OVERVIEW},
                                               {"&Report Format", CMD_HELP_REPORT},
@@ -307,6 +312,7 @@ void MainWindow::connect_signals() {
     w.name_box->lineEdit()->installEventFilter(this);
 
     connect(&idle_timer_, &QTimer::timeout, this, [] { idle_tick(); });
+    connect(&idle_timer_, &QTimer::timeout, this, [] { web_map_idle(); });
 
     connect(qApp, &QApplication::focusChanged, this, [](QWidget*, QWidget* now) {
         int slot = slot_of_window(now);
