@@ -41,8 +41,8 @@ constexpr double MAP_POINTS_PER_INCH = 72.0;
 constexpr int MAP_FONT_POINTS = 9;
 // Room around a name inside its box, in pixels.
 constexpr double MAP_BOX_PAD_X = 12, MAP_BOX_PAD_Y = 8;
-// The first drawing is shrunk to fit the dock, but never below this: the
-// names must stay readable.
+// A drawing is shrunk to fit the dock, but never below this: the names
+// must stay readable.
 constexpr double MAP_FIT_SCALE_MIN = 0.75;
 constexpr int MAP_DOCK_WIDTH = 340;
 constexpr double MAP_ARROW_LENGTH = 8, MAP_ARROW_HALF_WIDTH = 3.5;
@@ -60,6 +60,7 @@ class MapView : public QGraphicsView {
   protected:
     void mousePressEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 };
 
 struct MapState {
@@ -69,7 +70,7 @@ struct MapState {
     WebGraph wanted; // the graph read last
     WebGraph shown;  // the graph the scene draws
     bool have_wanted = false;
-    bool fitted = false;
+    bool zoomed = false; // the user chose the scale
     QThread* worker = nullptr;
     std::unordered_map<std::string, QGraphicsPathItem*> boxes;
     std::string highlighted;
@@ -164,6 +165,17 @@ void add_edge(const MapLayout::Edge& e, const WebGraph::Edge& link, const MapLay
     }
 }
 
+// Until the user zooms, the drawing is shrunk to fit the dock as far as
+// the names stay readable.
+void fit() {
+    if (!g_map.scene || g_map.zoomed || g_map.scene->items().isEmpty()) return;
+    QRectF r = g_map.scene->sceneRect();
+    QSize v = g_map.view->viewport()->size();
+    double s = std::min({1.0, v.width() / r.width(), v.height() / r.height()});
+    s = std::max(s, MAP_FIT_SCALE_MIN);
+    g_map.view->setTransform(QTransform::fromScale(s, s));
+}
+
 void highlight(const std::string& name, bool scroll) {
     if (name != g_map.highlighted) {
         if (auto old = g_map.boxes.find(g_map.highlighted); old != g_map.boxes.end())
@@ -211,14 +223,7 @@ void draw(const WebGraph& graph, const MapLayout& layout) {
     }
     g_map.scene->setSceneRect(QRectF(0, 0, layout.width, layout.height).adjusted(-10, -10, 10, 10));
     g_map.shown = graph;
-    if (!g_map.fitted) {
-        g_map.fitted = true;
-        QRectF r = g_map.scene->sceneRect();
-        QSize v = g_map.view->viewport()->size();
-        double s = std::min({1.0, v.width() / r.width(), v.height() / r.height()});
-        s = std::max(s, MAP_FIT_SCALE_MIN);
-        g_map.view->setTransform(QTransform::fromScale(s, s));
-    }
+    fit();
     highlight_current();
 }
 
@@ -282,10 +287,18 @@ void MapView::wheelEvent(QWheelEvent* event) {
         QGraphicsView::wheelEvent(event);
         return;
     }
+    g_map.zoomed = true;
     double factor = event->angleDelta().y() > 0 ? 1.15 : 1 / 1.15;
     setTransformationAnchor(QGraphicsView::AnchorUnderMouse);
     scale(factor, factor);
     event->accept();
+}
+
+void MapView::resizeEvent(QResizeEvent* event) {
+    QGraphicsView::resizeEvent(event);
+    fit();
+    if (auto box = g_map.boxes.find(g_map.highlighted); box != g_map.boxes.end())
+        ensureVisible(box->second);
 }
 
 } // namespace
@@ -310,6 +323,8 @@ MapLayout web_map_layout(const MapLayoutInput& in) {
     agseterr(AGERR); // no warnings on the terminal
     GVC_t* gvc = gvContext();
     Agraph_t* g = agopen(gv("map"), Agdirected, nullptr);
+    // Ranks run left to right: a dock is taller than it is wide.
+    if (dot) set_attr(g, "rankdir", "LR");
     set_attr(g, "nodesep", "0.2");
     set_attr(g, "ranksep", "0.35");
     if (!dot) {
