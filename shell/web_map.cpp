@@ -67,8 +67,7 @@ struct MapState {
     QDockWidget* dock = nullptr;
     MapView* view = nullptr;
     QGraphicsScene* scene = nullptr;
-    WebGraph wanted; // the graph read last
-    WebGraph shown;  // the graph the scene draws
+    WebGraph wanted; // the graph read last: drawn, or being laid out
     bool have_wanted = false;
     bool zoomed = false; // the user chose the scale
     QThread* worker = nullptr;
@@ -222,7 +221,6 @@ void draw(const WebGraph& graph, const MapLayout& layout) {
         g_map.boxes[graph.names[i]] = box;
     }
     g_map.scene->setSceneRect(QRectF(0, 0, layout.width, layout.height).adjusted(-10, -10, 10, 10));
-    g_map.shown = graph;
     fit();
     highlight_current();
 }
