@@ -481,13 +481,15 @@ void go_to_name() {
 }
 
 void link_clicked(int slot, long position) {
+    QsciScintilla* e = slot_editor(slot);
+    if (e) link_followed(editor_word_at(e, position));
+}
+
+void link_followed(const std::string& name) {
     if (refused_during_output(0, NOTE_NONE)) return;
     run_guarded([&] {
-        QsciScintilla* e = slot_editor(slot);
-        if (!e) return;
-        std::string word = editor_word_at(e, position);
-        if (word.empty()) return;
-        CellHandle c = cell_find(word.c_str());
+        if (name.empty()) return;
+        CellHandle c = cell_find(name.c_str());
         if (!c) return;
         if (focus_slot() == SLOT_TEXT || focus_slot() == SLOT_SCRIPT) pane_collapse_request(focus_slot());
         visit_new(c);

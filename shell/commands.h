@@ -84,6 +84,9 @@ int command_depth();
 // engine the same way.
 void go_to_name();
 void link_clicked(int slot, long position);
+// A link to the cell of that name followed from anywhere (a pane, the web
+// map): a new visit, as a click on a link in a pane.
+void link_followed(const std::string& name);
 void cell_list_picked(unsigned cell);
 void pane_double_clicked(int slot);
 

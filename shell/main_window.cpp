@@ -13,12 +13,14 @@
 #include "shell/recent_webs.h"
 #include "shell/search.h"
 #include "web/cell.h"
+#include "shell/web_map.h"
 #include "webfile/web_export.h"
 #include "webfile/web_file.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QElapsedTimer>
+#include <QDockWidget>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -286,18 +288,24 @@ void MainWindow::build_menus() {
                                       {"Ne&xt Cell", CMD_NEXT_CELL},
                                       {nullptr, 0},
                                       {"&Go to Cell Name", CMD_GO_TO_BOX}});
-    add_items(bar->addMenu("&View"), {{"&List", CMD_VIEW_LIST},
-                                      {"&Text", CMD_VIEW_TEXT},
-                                      {"&Value", CMD_VIEW_VALUE},
-                                      {"&Script", CMD_VIEW_SCRIPT},
-                                      {"&Console", CMD_VIEW_CONS},
-                                      {"&Plot", CMD_VIEW_PLOT},
-                                      {nullptr, 0},
-                                      {"&Next Tab", CMD_NEXT_TAB},
-                                      {"P&revious Tab", CMD_PREVIOUS_TAB},
-                                      {"S&witch Focus", CMD_SWITCH_FOCUS},
-                                      {nullptr, 0},
-                                      {"&Zoom...", CMD_ZOOM}});
+    QMenu* view = bar->addMenu("&View");
+    add_items(view, {{"&List", CMD_VIEW_LIST},
+                     {"&Text", CMD_VIEW_TEXT},
+                     {"&Value", CMD_VIEW_VALUE},
+                     {"&Script", CMD_VIEW_SCRIPT},
+                     {"&Console", CMD_VIEW_CONS},
+                     {"&Plot", CMD_VIEW_PLOT},
+                     {nullptr, 0},
+                     {"&Next Tab", CMD_NEXT_TAB},
+                     {"P&revious Tab", CMD_PREVIOUS_TAB},
+                     {"S&witch Focus", CMD_SWITCH_FOCUS},
+                     {nullptr, 0},
+                     {"&Zoom...", CMD_ZOOM}});
+    // The map is a dock, not a view: its key only shows or hides it.
+    QAction* map = web_map_create(this)->toggleViewAction();
+    map->setShortcut(QKeySequence("Ctrl+Shift+M"));
+    view->addSeparator();
+    view->addAction(map);
     add_items(bar->addMenu("R&un"), {{"&Run", CMD_RUN},
                                      {"Run to &Brk", CMD_RUN_TO_BRK},
                                      {"&Stop", CMD_STOP},
@@ -412,6 +420,7 @@ void MainWindow::connect_signals() {
         idle_tick();
         window_modified_sync();
     });
+    connect(&idle_timer_, &QTimer::timeout, this, [] { web_map_idle(); });
 
     connect(qApp, &QApplication::focusChanged, this, [](QWidget*, QWidget* now) {
         int slot = slot_of_window(now);

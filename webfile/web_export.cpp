@@ -18,6 +18,7 @@
 #include <cstring>
 #include <iterator>
 #include <strings.h>
+#include <unordered_map>
 #include <vector>
 
 namespace tarvex {
@@ -70,6 +71,17 @@ std::vector<ScriptRun> script_runs(std::string_view script) {
     return runs;
 }
 
+// The cells a text and a script name, in order, duplicates kept.
+void links_of(std::string_view text, std::string_view script, std::vector<CellHandle>& text_links,
+              std::vector<CellHandle>& script_links) {
+    text_link_scan(text, [&](size_t, size_t, CellHandle n) { text_links.push_back(n); });
+    for (const ScriptRun& r : script_runs(script)) {
+        if (r.cls != SCL_CELL) continue;
+        CellHandle n = named_at(script.substr(r.start, r.end - r.start));
+        if (n != 0) script_links.push_back(n);
+    }
+}
+
 std::vector<ExportCell> gather() {
     std::vector<ExportCell> cells;
     web_for_each_cell([&](CellHandle c) {
@@ -80,12 +92,7 @@ std::vector<ExportCell> gather() {
         e.text = text_to_string(cell_text(c));
         e.value = value_display(cell_value(c));
         e.script = text_to_string(cell_script(c));
-        text_link_scan(e.text, [&](size_t, size_t, CellHandle n) { e.text_links.push_back(n); });
-        for (const ScriptRun& r : script_runs(e.script)) {
-            if (r.cls != SCL_CELL) continue;
-            CellHandle n = named_at(std::string_view(e.script).substr(r.start, r.end - r.start));
-            if (n != 0) e.script_links.push_back(n);
-        }
+        links_of(e.text, e.script, e.text_links, e.script_links);
         cells.push_back(std::move(e));
         return true;
     });
@@ -490,33 +497,25 @@ void dot_string(Out& o, std::string_view s) {
     o.raw(out);
 }
 
-void dot_edges(Out& o, const ExportCell& from, const std::vector<ExportCell>& cells,
-               const std::vector<CellHandle>& links, const char* attrs) {
-    std::vector<CellHandle> once;
-    for (CellHandle c : links)
-        add_once(once, c);
-    for (CellHandle c : once) {
-        o.raw("  \"" + from.anchor + "\" -> \"" + find_cell(cells, c)->anchor + "\" [");
-        o.raw(attrs);
-        o.raw("];\n");
-    }
-}
-
-void write_dot(Out& o, const std::vector<ExportCell>& cells) {
+void write_dot(Out& o, const WebGraph& graph) {
     o.raw("// The link graph of a web: solid edges are links in cell texts, dashed\n"
           "// edges links in scripts.\ndigraph ");
     dot_string(o, web_title());
     o.raw(" {\n  graph [label=");
     dot_string(o, web_title());
     o.raw(", labelloc=t];\n  node [shape=box, style=rounded];\n");
-    for (const ExportCell& e : cells) {
-        o.raw("  \"" + e.anchor + "\" [label=");
-        dot_string(o, e.name);
+    std::vector<std::string> anchors;
+    for (CellHandle c : graph.cells)
+        anchors.push_back(export_anchor(c));
+    for (size_t i = 0; i < graph.cells.size(); ++i) {
+        o.raw("  \"" + anchors[i] + "\" [label=");
+        dot_string(o, graph.names[i]);
         o.raw("];\n");
     }
-    for (const ExportCell& e : cells) {
-        dot_edges(o, e, cells, e.text_links, "style=solid");
-        dot_edges(o, e, cells, e.script_links, "style=dashed, color=\"#800080\"");
+    for (const WebGraph::Edge& e : graph.edges) {
+        o.raw("  \"" + anchors[e.from] + "\" -> \"" + anchors[e.to] + "\" [");
+        o.raw(e.script ? "style=dashed, color=\"#800080\"" : "style=solid");
+        o.raw("];\n");
     }
     o.raw("}\n");
 }
@@ -573,19 +572,49 @@ std::string export_anchor(CellHandle c) {
     return a;
 }
 
+WebGraph web_graph(const WebGraphEdit& edit) {
+    WebGraph g;
+    std::unordered_map<CellHandle, uint32_t> index;
+    web_for_each_cell([&](CellHandle c) {
+        index.emplace(c, uint32_t(g.cells.size()));
+        g.cells.push_back(c);
+        g.names.push_back(cell_name_string(c));
+        return true;
+    });
+    std::vector<CellHandle> text_links, script_links;
+    for (uint32_t i = 0; i < g.cells.size(); ++i) {
+        CellHandle c = g.cells[i];
+        text_links.clear();
+        script_links.clear();
+        if (c == edit.cell)
+            links_of(edit.text, edit.script, text_links, script_links);
+        else
+            links_of(text_to_string(cell_text(c)), text_to_string(cell_script(c)), text_links,
+                     script_links);
+        for (bool script : {false, true}) {
+            std::vector<CellHandle> once;
+            for (CellHandle n : script ? script_links : text_links)
+                add_once(once, n);
+            for (CellHandle n : once)
+                if (auto to = index.find(n); to != index.end())
+                    g.edges.push_back({i, to->second, script});
+        }
+    }
+    return g;
+}
+
 int web_export_write(ExportFormat fmt, WriterSink sink, void* target) {
-    std::vector<ExportCell> cells = gather();
     Out o;
     writer_start_sink(o.w, sink, target);
     switch (fmt) {
     case EXPORT_HTML:
-        write_html(o, cells);
+        write_html(o, gather());
         break;
     case EXPORT_MARKDOWN:
-        write_markdown(o, cells);
+        write_markdown(o, gather());
         break;
     case EXPORT_DOT:
-        write_dot(o, cells);
+        write_dot(o, web_graph());
         break;
     }
     return writer_flush(o.w);

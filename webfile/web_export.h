@@ -7,9 +7,11 @@
 #include "io/buffered_writer.h"
 #include "web/cell.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tarvex {
 
@@ -29,6 +31,31 @@ const char* export_suffix(ExportFormat fmt);
 // What a failed export says: the export file could not be created (-3) or
 // written (-4).
 const char* export_error_text(int code);
+
+// The link graph of the web: every cell in name order, and an edge from a
+// cell to each cell its text or its script names, once per target and kind;
+// a cell's edges follow each other, its text's before its script's, each in
+// the order first named.
+struct WebGraph {
+    struct Edge {
+        uint32_t from, to; // indices into cells and names
+        bool script;       // named in the script, not the text
+        bool operator==(const Edge&) const = default;
+    };
+    std::vector<CellHandle> cells;
+    std::vector<std::string> names;
+    std::vector<Edge> edges;
+};
+
+// A cell being edited: its text and script are read from here instead of
+// from the cell, so the graph can show edits not yet copied back.
+struct WebGraphEdit {
+    CellHandle cell = 0;
+    std::string_view text, script;
+};
+
+// Reads the graph; allocates no node and changes nothing.
+WebGraph web_graph(const WebGraphEdit& edit = {});
 
 // Writes the web in fmt through sink: 0 or SE_WRITE_WEB (-4).
 int web_export_write(ExportFormat fmt, WriterSink sink, void* target);

@@ -401,6 +401,21 @@ TEST_F(ExportTest, DotHasOneEdgeStylePerLinkSource) {
     EXPECT_EQ(status, 0);
 }
 
+TEST_F(ExportTest, GraphListsEachLinkOncePerKindAndReadsEdits) {
+    CellHandle a = cell_create("a");
+    cell_create("b");
+    cell_set_text(cell_root(), "b, a and b again");
+    cell_set_script(a, "set home to b + home");
+    WebGraph g = web_graph();
+    ASSERT_EQ(g.names, (std::vector<std::string>{"a", "b", "home"}));
+    using E = WebGraph::Edge;
+    EXPECT_EQ(g.edges, (std::vector<E>{{0, 2, true}, {0, 1, true}, {2, 1, false}, {2, 0, false}}));
+    // An edit not yet copied back is read in place of the cell's own fields.
+    WebGraph edited = web_graph({a, "see b and b", ""});
+    EXPECT_EQ(edited.edges, (std::vector<E>{{0, 1, false}, {2, 1, false}, {2, 0, false}}));
+    EXPECT_EQ(web_graph().edges, g.edges);
+}
+
 // ---- anchors, formats, failures ----------------------------------------------------------------
 
 TEST_F(ExportTest, AnchorsAreDistinctAndSafe) {
