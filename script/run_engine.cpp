@@ -16,6 +16,8 @@
 #include "webfile/settings.h"
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace tarvex {
 
@@ -215,6 +217,16 @@ void iteration_teardown() {
 }
 
 // One iteration: the call, its result, and the automatic output.
+// The values as a save records them: each cell's current value as shown.
+// Scripts change values through assignments, loops and the matrix builtins
+// (in place), so a run is compared as a whole.
+std::vector<std::pair<CellHandle, std::string>> saved_values() {
+    std::vector<std::pair<CellHandle, std::string>> values;
+    for (NodeHandle e = tree_first(cell_root()); e != 0; e = tree_next(e))
+        if (entry_kind(e) == NK_CELL) values.emplace_back(e, value_display(cell_value(e)));
+    return values;
+}
+
 int iteration(CellHandle cell, bool first) {
     int r = call_cell(cell, 0);
     if (r != 0) return r;
@@ -496,7 +508,9 @@ int run_command(bool to_breakpoint) {
     if (settings_plotting() && g_run.plot_begin) g_run.plot_begin();
     int opened = output_open();
     if (opened != 0) status_error(opened);
+    auto before = saved_values();
     int r = run(shown);
+    if (saved_values() != before) web_set_modified(true);
     int closed = output_close(); // a failed final write is reported, not lost
     if (r == 0) r = closed;
     input_close();

@@ -115,6 +115,28 @@ int pane_command(int slot) {
     }
 }
 
+// The keys a line edit edits its text with, which the key table would
+// otherwise give to the pane commands.
+bool line_edit_key(const QKeyEvent* key) {
+    static const QKeySequence::StandardKey editing[] = {
+        QKeySequence::Undo, QKeySequence::Redo,      QKeySequence::Cut,
+        QKeySequence::Copy, QKeySequence::Paste,     QKeySequence::SelectAll,
+        QKeySequence::Delete, QKeySequence::DeleteStartOfWord, QKeySequence::DeleteEndOfWord};
+    for (QKeySequence::StandardKey k : editing)
+        if (key->matches(k)) return true;
+    Qt::KeyboardModifiers mods = key->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier);
+    switch (key->key()) {
+    case Qt::Key_Delete:
+    case Qt::Key_Backspace:
+    case Qt::Key_Home:
+    case Qt::Key_End:
+    case Qt::Key_Left:
+    case Qt::Key_Right: return mods == Qt::NoModifier || mods == Qt::ControlModifier;
+    case Qt::Key_Y: return mods == Qt::ControlModifier; // redo where Undo is Ctrl+Z
+    default: return false;
+    }
+}
+
 } // namespace
 
 void CellNameBox::showPopup() {
@@ -141,6 +163,8 @@ int accelerator_command(int key, Qt::KeyboardModifiers modifiers) {
         {Qt::Key_Q, Qt::ControlModifier, CMD_QUIT},
         {Qt::Key_Up, Qt::AltModifier, CMD_PREVIOUS_CELL},
         {Qt::Key_Z, Qt::ControlModifier, CMD_UNDO},
+        {Qt::Key_Y, Qt::ControlModifier, CMD_REDO},
+        {Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier, CMD_REDO},
         {Qt::Key_R, Qt::AltModifier, CMD_RUN},
         {Qt::Key_S, Qt::AltModifier, CMD_STOP},
         {Qt::Key_T, Qt::AltModifier, CMD_SETTINGS},
@@ -174,6 +198,7 @@ MainWindow::MainWindow() {
 
 MainWindow::~MainWindow() {
     qApp->removeEventFilter(this);
+    panes_forget_documents();
     shell_windows() = ShellWindows{};
 }
 
@@ -192,6 +217,7 @@ void MainWindow::build_menus() {
                                      {"&Copy", CMD_COPY},
                                      {"&Paste", CMD_PASTE},
                                      {"&Undo", CMD_UNDO},
+                                     {"&Redo", CMD_REDO},
                                      {nullptr, 0},
                                      {"&Find/Repl", CMD_FIND},
                                      {nullptr, 0},
@@ -341,11 +367,8 @@ void MainWindow::connect_signals() {
                     [e](int position) { pane_style_links(e, position); });
         }
         if (slot != SLOT_VALUE) {
-            // Navigation replaces the pane's text: not from inside the
-            // editor's own mouse handling.
-            connect(e, &QsciScintillaBase::SCN_HOTSPOTCLICK, this, [this, slot](int position, int) {
-                QTimer::singleShot(0, this, [slot, position] { link_clicked(slot, position); });
-            });
+            connect(e, &QsciScintillaBase::SCN_HOTSPOTCLICK, this,
+                    [slot](int position, int) { link_pressed(slot, position); });
             connect(e, &QsciScintillaBase::SCN_DOUBLECLICK, this,
                     [slot](int, int, int) { pane_double_clicked(slot); });
         }
@@ -369,20 +392,25 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::KeyPress) return QMainWindow::eventFilter(watched, event);
     // The search bar sees the keys of its own controls before the key table.
     if (search_bar_owns(watched) && search_bar_key(static_cast<QKeyEvent*>(event))) return true;
-    if (translate_accelerator(watched, event)) return true;
     ShellWindows& w = shell_windows();
     auto* key = static_cast<QKeyEvent*>(event);
+    // The cell-name box: keys reach the box itself, which hands them to its
+    // line edit. Enter goes to the name; the line edit's own editing keys
+    // stay with it rather than acting on a pane.
+    if (w.name_box && (watched == w.name_box || watched == w.name_box->lineEdit())) {
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+            go_to_name();
+            return true;
+        }
+        if (line_edit_key(key)) return QMainWindow::eventFilter(watched, event);
+    }
+    if (translate_accelerator(watched, event)) return true;
     if (watched == w.list) {
         // The cell list takes Up and Down only.
         if (key->key() == Qt::Key_Up && key->modifiers() == Qt::NoModifier)
             dispatch_command(CMD_PREVIOUS_CELL);
         else if (key->key() == Qt::Key_Down && key->modifiers() == Qt::NoModifier)
             dispatch_command(CMD_NEXT_CELL);
-        return true;
-    }
-    if (w.name_box && watched == w.name_box->lineEdit() &&
-        (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
-        go_to_name();
         return true;
     }
     return QMainWindow::eventFilter(watched, event);
