@@ -108,6 +108,17 @@ class DesktopTest : public QObject {
         QTest::qWait(QApplication::doubleClickInterval() + 50);
     }
 
+    // The dialogs' hook back after a test that showed real ones.
+    void cleanup() {
+        dialogs_set_hook([](const DialogRequest& r) {
+            g_seen.push_back(r);
+            if (g_answers.empty()) return cancel();
+            DialogAnswer a = g_answers.front();
+            g_answers.pop_front();
+            return a;
+        });
+    }
+
     void cleanupTestCase() { window_close(window_); }
 
     void enterInTheNameBoxGoesToTheName() {
@@ -241,9 +252,11 @@ class DesktopTest : public QObject {
         QCOMPARE(int(t->SendScintilla(QsciScintillaBase::SCI_GETSTYLEAT, 2L)), STYLE_LINK);
         t->setFocus();
         QPoint at = point_of(t, 2);
+        // The first click visits: the second lands in the visited cell's
+        // text, on "plain".
         QTest::mouseClick(t->viewport(), Qt::LeftButton, {}, at);
-        QTest::mouseDClick(t->viewport(), Qt::LeftButton, {}, at);
         QTRY_COMPARE(current_name(), std::string("target"));
+        QTest::mouseDClick(t->viewport(), Qt::LeftButton, {}, at);
         QTest::qWait(100);
         QCOMPARE(current_name(), std::string("target"));
         QVERIFY(cell_find("plain") == 0);
@@ -302,14 +315,6 @@ class DesktopTest : public QObject {
         dispatch_command(CMD_SAVE_AS);
         QVERIFY2(question.contains("plain.tvx"), qPrintable(question));
         QVERIFY(!QFile::exists(plain));
-        // The hook back for the tests that follow.
-        dialogs_set_hook([](const DialogRequest& r) {
-            g_seen.push_back(r);
-            if (g_answers.empty()) return cancel();
-            DialogAnswer a = g_answers.front();
-            g_answers.pop_front();
-            return a;
-        });
     }
 
     void quitAfterARunThatChangedAValueAsks() {
