@@ -216,7 +216,6 @@ void iteration_teardown() {
     in.tok = nullptr;
 }
 
-// One iteration: the call, its result, and the automatic output.
 // The values as a save records them: each cell's current value as shown.
 // Scripts change values through assignments, loops and the matrix builtins
 // (in place), so a run is compared as a whole.
@@ -227,6 +226,7 @@ std::vector<std::pair<CellHandle, std::string>> saved_values() {
     return values;
 }
 
+// One iteration: the call, its result, and the automatic output.
 int iteration(CellHandle cell, bool first) {
     int r = call_cell(cell, 0);
     if (r != 0) return r;

@@ -119,9 +119,10 @@ int pane_command(int slot) {
 // otherwise give to the pane commands.
 bool line_edit_key(const QKeyEvent* key) {
     static const QKeySequence::StandardKey editing[] = {
-        QKeySequence::Undo, QKeySequence::Redo,      QKeySequence::Cut,
-        QKeySequence::Copy, QKeySequence::Paste,     QKeySequence::SelectAll,
-        QKeySequence::Delete, QKeySequence::DeleteStartOfWord, QKeySequence::DeleteEndOfWord};
+        QKeySequence::Undo,  QKeySequence::Redo,      QKeySequence::Cut,
+        QKeySequence::Copy,  QKeySequence::Paste,     QKeySequence::SelectAll,
+        QKeySequence::Delete, QKeySequence::DeleteStartOfWord, QKeySequence::DeleteEndOfWord,
+    };
     for (QKeySequence::StandardKey k : editing)
         if (key->matches(k)) return true;
     Qt::KeyboardModifiers mods = key->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier);
