@@ -496,6 +496,18 @@ class DialogsTest : public QObject {
                     QTabWidget*) { child<QLineEdit>(r, "iterations")->setText("3"); },
                  false);
         QCOMPARE(settings_iterations(), 12u);
+        QVERIFY(!web_modified());
+        // OK with a stored setting changed is a change to the web; one the
+        // web file does not hold is not.
+        settings([](const DialogRequest& r, QTabWidget*) {
+            child<QRadioButton>(r, "link_colour_2")->setChecked(true);
+        });
+        QCOMPARE(int(settings_link_colour()), 2);
+        QVERIFY(!web_modified());
+        settings([](const DialogRequest& r,
+                    QTabWidget*) { child<QLineEdit>(r, "iterations")->setText("3"); });
+        QCOMPARE(settings_iterations(), 3u);
+        QVERIFY(web_modified());
     }
 
     void settingsClampsAndCuts() {
