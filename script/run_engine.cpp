@@ -16,6 +16,8 @@
 #include "webfile/settings.h"
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace tarvex {
 
@@ -212,6 +214,16 @@ void iteration_teardown() {
     in.root = 0;
     in.list = 0;
     in.tok = nullptr;
+}
+
+// The values as a save records them: each cell's current value as shown.
+// Scripts change values through assignments, loops and the matrix builtins
+// (in place), so a run is compared as a whole.
+std::vector<std::pair<CellHandle, std::string>> saved_values() {
+    std::vector<std::pair<CellHandle, std::string>> values;
+    for (NodeHandle e = tree_first(cell_root()); e != 0; e = tree_next(e))
+        if (entry_kind(e) == NK_CELL) values.emplace_back(e, value_display(cell_value(e)));
+    return values;
 }
 
 // One iteration: the call, its result, and the automatic output.
@@ -495,7 +507,9 @@ int run_command(bool to_breakpoint) {
     cell_histories_reset();
     if (settings_plotting() && g_run.plot_begin) g_run.plot_begin();
     output_open(); // a failure is shown by the stream, with the file's path
+    auto before = saved_values();
     int r = run(shown);
+    if (saved_values() != before) web_set_modified(true);
     int closed = output_close(); // a failed final write is reported, not lost
     if (r == 0) r = closed;
     input_close();

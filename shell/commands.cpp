@@ -30,7 +30,9 @@
 #include "webfile/web_file.h"
 
 #include <Qsci/qsciscintilla.h>
+#include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QTabBar>
@@ -53,6 +55,17 @@ struct Command {
 
 int g_depth = 0;
 bool g_close_pending = false;
+// When the last link was followed: the clicks of a double click that falls
+// within the double-click interval of it belong to that link.
+QElapsedTimer g_link_clock;
+int g_link_slot = -1; // the pane of the last link press
+
+// Whether a click in the pane of slot is the second of a double click on a
+// link: the same pane, within the double-click interval.
+bool within_link_double_click(int slot) {
+    return g_link_clock.isValid() && g_link_slot == slot &&
+           g_link_clock.elapsed() <= QApplication::doubleClickInterval();
+}
 
 std::string box_text() {
     QComboBox* box = shell_windows().name_box;
@@ -134,6 +147,7 @@ void cmd_name_box(int, int code, const std::string& arg) {
 void cmd_new_web(int, int, const std::string&) {
     commit_all_panes();
     if (!web_new().done()) return; // cancelled, or the save it asked for failed
+    panes_forget_documents();
     load_panes();
     web_set_modified(false);
     console_clear();
@@ -149,6 +163,7 @@ void cmd_open(int, int, const std::string& arg) {
     if (opened.cancelled || !read) return;
     if (rc == 0) recent_webs_note();
     navigation_reset();
+    panes_forget_documents();
     load_panes();
     web_set_modified(false);
     link_refresh();
@@ -177,6 +192,7 @@ void cmd_editor(int id, int, const std::string&) {
     if (!e) return;
     switch (id) {
     case CMD_UNDO: e->undo(); break;
+    case CMD_REDO: e->redo(); break;
     case CMD_CUT: e->cut(); break;
     case CMD_COPY: e->copy(); break;
     case CMD_PASTE: e->paste(); break;
@@ -211,6 +227,7 @@ void cmd_pane(int id, int code, const std::string&) {
         }
     } else if (code == NOTE_CHANGED && id != CMD_CONSOLE_PANE && id != CMD_PLOT_AREA) {
         web_set_modified(true);
+        if (id == CMD_SCRIPT_PANE) pane_script_edited();
     }
 }
 
@@ -275,6 +292,7 @@ void cmd_delete(int, int, const std::string&) {
     if (!ask_ok_cancel("Delete current cell?", "Tarvex")) return;
     cell_list_remove(c);
     cell_delete(c);
+    pane_forget_cell(c);
     web_set_modified(true);
     box_close_list();
 }
@@ -294,6 +312,7 @@ void cmd_navigate(int id, int, const std::string&) {
 void cmd_report(int, int, const std::string&) { report_command(); }
 
 void cmd_run(int id, int, const std::string&) {
+    pane_error_clear();
     if (run_command(id == CMD_RUN_TO_BRK) != 0) error_position_show();
 }
 
@@ -318,6 +337,7 @@ const Command COMMANDS[COMMAND_COUNT] = {
     {CMD_SAVE_AS, G_LOCKED, cmd_save},
     {CMD_PRINT, G_LOCKED, cmd_print},
     {CMD_UNDO, G_EDITOR, cmd_editor},
+    {CMD_REDO, G_EDITOR, cmd_editor},
     {CMD_CUT, G_EDITOR, cmd_editor},
     {CMD_COPY, G_EDITOR, cmd_editor},
     {CMD_PASTE, G_EDITOR, cmd_editor},
@@ -496,6 +516,18 @@ void link_followed(const std::string& name) {
     });
 }
 
+void link_pressed(int slot, long position) {
+    // The second click of a double click on a link lands in the text of the
+    // cell the first one visited.
+    if (within_link_double_click(slot)) return;
+    g_link_clock.start();
+    g_link_slot = slot;
+    // Navigation replaces the pane's text: not from inside the editor's own
+    // mouse handling.
+    if (QMainWindow* w = shell_windows().main)
+        QTimer::singleShot(0, w, [slot, position] { link_clicked(slot, position); });
+}
+
 void cell_list_picked(unsigned cell) {
     if (refused_during_output(0, NOTE_NONE)) {
         list_select_current();
@@ -511,6 +543,12 @@ void cell_list_picked(unsigned cell) {
 }
 
 void pane_double_clicked(int slot) {
+    if (within_link_double_click(slot)) {
+        // A double click on a link only visits it: the word the second
+        // click selected in the visited cell is let go.
+        if (slot == SLOT_TEXT || slot == SLOT_SCRIPT) pane_collapse_request(slot);
+        return;
+    }
     if (!settings_create_on_double_click()) return;
     if (slot == SLOT_TEXT || slot == SLOT_SCRIPT) pane_collapse_request(slot);
     if (QMainWindow* w = shell_windows().main)

@@ -22,6 +22,7 @@ enum CommandId : int {
     CMD_PASTE = 25,
     CMD_CLEAR = 26,
     CMD_UNDO = 27,
+    CMD_REDO = 28,
     CMD_FIND = 30,
     CMD_FIND_BAR = 31,
     CMD_ERASE_PLOT = 32,
@@ -73,7 +74,7 @@ enum Notification : int {
     NOTE_SELECTED = 4,  // an entry of that list was chosen
 };
 
-constexpr int COMMAND_COUNT = 52;
+constexpr int COMMAND_COUNT = 53;
 
 void dispatch_command(int id, int code = NOTE_NONE, const std::string& arg = {});
 bool is_locked_out();
@@ -87,6 +88,9 @@ void link_clicked(int slot, long position);
 // A link to the cell of that name followed from anywhere (a pane, the web
 // map): a new visit, as a click on a link in a pane.
 void link_followed(const std::string& name);
+// A press on a link: followed once the editor's mouse handling is over,
+// unless it is the second click of a double click on a link.
+void link_pressed(int slot, long position);
 void cell_list_picked(unsigned cell);
 void pane_double_clicked(int slot);
 

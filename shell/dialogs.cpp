@@ -53,6 +53,16 @@ std::string file_dialog(bool save, const std::string& prefill) {
     dialog.setNameFilter(FILE_FILTER);
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    if (save) {
+        // A name without an extension gets the chosen type's before the
+        // overwrite question, so the question is about the real file and
+        // the Open dialog's default type shows it.
+        dialog.setDefaultSuffix("tvx");
+        QObject::connect(
+            &dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& f) {
+                dialog.setDefaultSuffix(f.contains("*.qlt", Qt::CaseInsensitive) ? "qlt" : "tvx");
+            });
+    }
     if (!prefill.empty()) dialog.selectFile(qs(prefill));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     return dialog.selectedFiles().first().toStdString();

@@ -37,10 +37,12 @@ void error_position_show() {
     pane_state_select(err.cell, where.start, end);
 
     std::string message = script_error_message(err.code);
-    if (status_line_text() != message) return; // something else is showing now
+    bool status_shows_it = status_line_text() == message;
     message +=
         " (line " + std::to_string(where.line) + ", column " + std::to_string(where.column) + ")";
-    status_line_amend(message.c_str());
+    // The status line's message expires; the pane keeps it in view.
+    pane_error_show(err.cell, where.start, end, message);
+    if (status_shows_it) status_line_amend(message.c_str()); // else something else is showing now
 }
 
 } // namespace tarvex

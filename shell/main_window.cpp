@@ -78,6 +78,8 @@ const Accelerator ACCELERATORS[] = {
     {Qt::Key_Q, Qt::ControlModifier, CMD_QUIT},
     {Qt::Key_Up, Qt::AltModifier, CMD_PREVIOUS_CELL},
     {Qt::Key_Z, Qt::ControlModifier, CMD_UNDO},
+    {Qt::Key_Y, Qt::ControlModifier, CMD_REDO},
+    {Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier, CMD_REDO},
     {Qt::Key_R, Qt::AltModifier, CMD_RUN},
     {Qt::Key_S, Qt::AltModifier, CMD_STOP},
     {Qt::Key_T, Qt::AltModifier, CMD_SETTINGS},
@@ -200,6 +202,29 @@ int pane_command(int slot) {
     }
 }
 
+// The keys a line edit edits its text with, which the key table would
+// otherwise give to the pane commands.
+bool line_edit_key(const QKeyEvent* key) {
+    static const QKeySequence::StandardKey editing[] = {
+        QKeySequence::Undo,  QKeySequence::Redo,      QKeySequence::Cut,
+        QKeySequence::Copy,  QKeySequence::Paste,     QKeySequence::SelectAll,
+        QKeySequence::Delete, QKeySequence::DeleteStartOfWord, QKeySequence::DeleteEndOfWord,
+    };
+    for (QKeySequence::StandardKey k : editing)
+        if (key->matches(k)) return true;
+    Qt::KeyboardModifiers mods = key->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier);
+    switch (key->key()) {
+    case Qt::Key_Delete:
+    case Qt::Key_Backspace:
+    case Qt::Key_Home:
+    case Qt::Key_End:
+    case Qt::Key_Left:
+    case Qt::Key_Right: return mods == Qt::NoModifier || mods == Qt::ControlModifier;
+    case Qt::Key_Y: return mods == Qt::ControlModifier; // redo where Undo is Ctrl+Z
+    default: return false;
+    }
+}
+
 } // namespace
 
 void CellNameBox::showPopup() {
@@ -241,6 +266,7 @@ MainWindow::MainWindow() {
 
 MainWindow::~MainWindow() {
     qApp->removeEventFilter(this);
+    panes_forget_documents();
     shell_windows() = ShellWindows{};
 }
 
@@ -266,6 +292,7 @@ void MainWindow::build_menus() {
         file->addAction(quit);
     });
     add_items(bar->addMenu("&Edit"), {{"&Undo", CMD_UNDO},
+                                      {"Re&do", CMD_REDO},
                                       {nullptr, 0},
                                       {"Cu&t", CMD_CUT},
                                       {"&Copy", CMD_COPY},
@@ -458,15 +485,11 @@ void MainWindow::connect_signals() {
                     [e](int position) { pane_style_links(e, position); });
         }
         if (slot != SLOT_VALUE) {
-            // Navigation replaces the pane's text: not from inside the
-            // editor's own mouse handling.
-            connect(e, &QsciScintillaBase::SCN_HOTSPOTCLICK, this,
-                    [this, slot](int position, int mods) {
-                        // In the script pane a link is followed with Ctrl only.
-                        if (slot == SLOT_SCRIPT && !(mods & QsciScintillaBase::SCMOD_CTRL)) return;
-                        QTimer::singleShot(0, this,
-                                           [slot, position] { link_clicked(slot, position); });
-                    });
+            // In the script pane a link is followed with Ctrl only.
+            connect(e, &QsciScintillaBase::SCN_HOTSPOTCLICK, this, [slot](int position, int mods) {
+                if (slot == SLOT_SCRIPT && !(mods & QsciScintillaBase::SCMOD_CTRL)) return;
+                link_pressed(slot, position);
+            });
             connect(e, &QsciScintillaBase::SCN_DOUBLECLICK, this,
                     [slot](int, int, int) { pane_double_clicked(slot); });
         }
@@ -540,15 +563,20 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
         if (search_bar_key(key)) return true;
         if (search_bar_edit_key(watched, key)) return QMainWindow::eventFilter(watched, event);
     }
-    if (translate_accelerator(watched, event)) return true;
     ShellWindows& w = shell_windows();
     auto* key = static_cast<QKeyEvent*>(event);
-    if (watched == w.list) return list_key(key);
-    if (w.name_box && watched == w.name_box->lineEdit() &&
-        (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
-        go_to_name();
-        return true;
+    // The cell-name box: keys reach the box itself, which hands them to its
+    // line edit. Enter goes to the name; the line edit's own editing keys
+    // stay with it rather than acting on a pane.
+    if (w.name_box && (watched == w.name_box || watched == w.name_box->lineEdit())) {
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+            go_to_name();
+            return true;
+        }
+        if (line_edit_key(key)) return QMainWindow::eventFilter(watched, event);
     }
+    if (translate_accelerator(watched, event)) return true;
+    if (watched == w.list) return list_key(key);
     return QMainWindow::eventFilter(watched, event);
 }
 

@@ -17,6 +17,7 @@
 #include "web/pane_state.h"
 #include "webfile/settings.h"
 
+#include <Qsci/qscidocument.h>
 #include <Qsci/qsciscintilla.h>
 #include <QApplication>
 #include <QComboBox>
@@ -92,6 +93,29 @@ constexpr qint64 CONSOLE_REFRESH_MIN_MS = 40;
 // ... and takes at most one part in this many of the time output runs.
 constexpr qint64 CONSOLE_REFRESH_SHARE = 4;
 
+// Editor documents, one per cell and pane, kept for the session so that
+// each cell keeps its own undo history; the name guards against a handle
+// that has since been given to another cell.
+struct PaneDocument {
+    QsciDocument doc;
+    std::string name;
+};
+std::unordered_map<uint64_t, PaneDocument> g_documents;
+// The document key each editor shows, 0 for none of ours.
+std::unordered_map<const QsciScintilla*, uint64_t> g_showing;
+bool g_loading = false;
+
+// The script error shown in its cell's script document until the script
+// is edited or run again.
+struct ShownError {
+    CellHandle cell = 0;
+    uint32_t start = 0, end = 0;
+    std::string message;
+};
+ShownError g_error;
+bool g_error_shown = false;
+std::unordered_set<uint64_t> g_stale_marks;
+
 constexpr int ROLE_CELL = Qt::UserRole;
 // A cell list item's label: the bytes a tree item's label buffer holds
 // (more than any cell name needs, so a name is never cut in practice).
@@ -144,6 +168,8 @@ void apply_font_styles(QsciScintilla* e) {
                      QColor(Qt::white));
     sci(e, QsciScintillaBase::SCI_STYLECLEARALL);
 }
+
+void restyle_whole(QsciScintilla* e);
 
 void common_setup(QsciScintilla* e) {
     e->setUtf8(true);
@@ -211,6 +237,90 @@ void set_editor_bytes(QsciScintilla* e, const std::string& bytes) {
     e->SendScintilla(QsciScintillaBase::SCI_SETTEXT, uintptr_t(0), bytes.c_str());
     sci(e, QsciScintillaBase::SCI_EMPTYUNDOBUFFER);
     e->setModified(false);
+}
+
+uint64_t document_key(CellHandle c, int slot) { return (uint64_t(c) << 8) | uint64_t(slot); }
+
+void marks_clear_shown(QsciScintilla* e);
+
+// Shows the cell's document of a pane, made on the first visit, and fills
+// it from the cell's field. A document whose text is the field's already
+// is not touched; one that differs (a run, a replace) gets the new text as
+// one step its undo can take back.
+void load_document(QsciScintilla* e, CellHandle c, int slot, const std::string& bytes) {
+    uint64_t key = document_key(c, slot);
+    std::string name = cell_name_string(c);
+    auto it = g_documents.find(key);
+    if (it != g_documents.end() && it->second.name != name) {
+        g_documents.erase(it);
+        it = g_documents.end();
+    }
+    bool fresh = it == g_documents.end();
+    bool switched = g_showing[e] != key || fresh;
+    if (switched) {
+        if (fresh) {
+            e->setDocument(QsciDocument());
+            it = g_documents.emplace(key, PaneDocument{e->document(), name}).first;
+        } else {
+            e->setDocument(it->second.doc);
+        }
+        g_showing[e] = key;
+        // The code page, line ends and lexer belong to the document.
+        e->setUtf8(true);
+        e->setEolMode(QsciScintilla::EolWindows);
+        sci(e, QsciScintillaBase::SCI_SETLEXER, QsciScintillaBase::SCLEX_CONTAINER);
+        if (g_stale_marks.erase(key)) marks_clear_shown(e);
+    }
+    if (fresh) {
+        set_editor_bytes(e, bytes);
+    } else if (editor_bytes(e) != bytes) {
+        e->SendScintilla(QsciScintillaBase::SCI_SETTEXT, uintptr_t(0), bytes.c_str());
+        e->setModified(false);
+    }
+    // Links may have come or gone while another cell was shown.
+    if (switched) restyle_whole(e);
+}
+
+void marks_clear_shown(QsciScintilla* e) {
+    sci(e, QsciScintillaBase::SCI_SETINDICATORCURRENT, INDICATOR_ERROR);
+    sci(e, QsciScintillaBase::SCI_INDICATORCLEARRANGE, 0, sci(e, QsciScintillaBase::SCI_GETLENGTH));
+    sci(e, QsciScintillaBase::SCI_ANNOTATIONCLEARALL);
+}
+
+// The error's indicator on its token and its message under its line, in
+// the script pane when it shows the error's cell.
+void error_mark_show() {
+    QsciScintilla* e = g_windows.script;
+    if (!e || g_error.cell == 0 || g_error_shown) return;
+    uint64_t key = document_key(g_error.cell, SLOT_SCRIPT);
+    if (g_showing[e] != key) return;
+    long length = sci(e, QsciScintillaBase::SCI_GETLENGTH);
+    long start = std::min<long>(g_error.start, length);
+    long end = std::min<long>(std::max(g_error.end, g_error.start + 1), length);
+    sci(e, QsciScintillaBase::SCI_SETINDICATORCURRENT, INDICATOR_ERROR);
+    sci(e, QsciScintillaBase::SCI_INDICATORFILLRANGE, static_cast<unsigned long>(start),
+        end - start);
+    long line = sci(e, QsciScintillaBase::SCI_LINEFROMPOSITION, static_cast<unsigned long>(start));
+    e->SendScintilla(QsciScintillaBase::SCI_ANNOTATIONSETTEXT, static_cast<uintptr_t>(line),
+                     g_error.message.c_str());
+    sci(e, QsciScintillaBase::SCI_ANNOTATIONSETSTYLE, static_cast<unsigned long>(line),
+        STYLE_ERROR_NOTE);
+    g_error_shown = true;
+}
+
+// Marks in a document the pane does not show stay until it is shown again
+// (an editor reaches only the document it shows).
+void error_mark_clear() {
+    QsciScintilla* e = g_windows.script;
+    if (e && g_error_shown) {
+        uint64_t key = document_key(g_error.cell, SLOT_SCRIPT);
+        if (g_showing[e] == key)
+            marks_clear_shown(e);
+        else
+            g_stale_marks.insert(key);
+    }
+    g_error = ShownError{};
+    g_error_shown = false;
 }
 
 void commit_field(QsciScintilla* e, int view) {
@@ -420,7 +530,17 @@ void editor_setup(QsciScintilla* e) {
     sci(e, QsciScintillaBase::SCI_STYLESETBOLD, STYLE_LINK, 1);
     bool live = e != g_windows.script || g_script_links_live;
     sci(e, QsciScintillaBase::SCI_STYLESETHOTSPOT, STYLE_LINK, live ? 1 : 0);
-    if (e == g_windows.script) script_style_setup(e);
+    if (e == g_windows.script) {
+        script_style_setup(e);
+        sci(e, QsciScintillaBase::SCI_INDICSETSTYLE, INDICATOR_ERROR,
+            QsciScintillaBase::INDIC_SQUIGGLE);
+        e->SendScintilla(QsciScintillaBase::SCI_INDICSETFORE, INDICATOR_ERROR, QColor(Qt::red));
+        e->SendScintilla(QsciScintillaBase::SCI_STYLESETFORE, STYLE_ERROR_NOTE, QColor(0xA0, 0, 0));
+        e->SendScintilla(QsciScintillaBase::SCI_STYLESETBACK, STYLE_ERROR_NOTE,
+                         QColor(0xFF, 0xEE, 0xEE));
+        sci(e, QsciScintillaBase::SCI_STYLESETITALIC, STYLE_ERROR_NOTE, 1);
+        sci(e, QsciScintillaBase::SCI_ANNOTATIONSETVISIBLE, QsciScintillaBase::ANNOTATION_BOXED);
+    }
     restyle_whole(e);
 }
 
@@ -578,21 +698,61 @@ void panes_load() {
     CellHandle c = current_cell();
     if (c == 0) return;
     bool modified = web_modified();
+    g_loading = true;
     std::string name = cell_name_string(c);
     if (g_windows.name_box) {
         g_windows.name_box->setEditText(QString::fromUtf8(name.data(), int(name.size())));
     }
-    if (g_windows.value) set_editor_bytes(g_windows.value, value_display(cell_value(c)));
+    if (g_windows.value) load_document(g_windows.value, c, SLOT_VALUE, value_display(cell_value(c)));
     if (g_windows.script) {
-        set_editor_bytes(g_windows.script, text_to_string(cell_script(c)));
+        load_document(g_windows.script, c, SLOT_SCRIPT, text_to_string(cell_script(c)));
         pane_state_restore(g_windows.script, c, CF_SCRIPT_PANE);
+        error_mark_show();
     }
     if (g_windows.text) {
-        set_editor_bytes(g_windows.text, text_to_string(cell_text(c)));
+        load_document(g_windows.text, c, SLOT_TEXT, text_to_string(cell_text(c)));
         pane_state_restore(g_windows.text, c, CF_TEXT_PANE);
     }
+    g_loading = false;
     web_set_modified(modified);
 }
+
+void panes_forget_documents() {
+    error_mark_clear();
+    for (QsciScintilla* e : {g_windows.text, g_windows.value, g_windows.script}) {
+        if (!e) continue;
+        // The editor lets go of a document only for another one.
+        e->setDocument(QsciDocument());
+        g_showing[e] = 0;
+        e->setUtf8(true);
+        e->setEolMode(QsciScintilla::EolWindows);
+        sci(e, QsciScintillaBase::SCI_SETLEXER, QsciScintillaBase::SCLEX_CONTAINER);
+    }
+    g_documents.clear();
+    g_stale_marks.clear();
+}
+
+void pane_forget_cell(CellHandle c) {
+    if (g_error.cell == c) error_mark_clear();
+    for (int slot : {SLOT_TEXT, SLOT_VALUE, SLOT_SCRIPT}) {
+        g_documents.erase(document_key(c, slot));
+        g_stale_marks.erase(document_key(c, slot));
+    }
+}
+
+void pane_error_show(CellHandle c, uint32_t start, uint32_t end, const std::string& message) {
+    error_mark_clear();
+    g_error = ShownError{c, start, end, message};
+    error_mark_show();
+}
+
+void pane_error_clear() { error_mark_clear(); }
+
+void pane_script_edited() {
+    if (!g_loading) error_mark_clear();
+}
+
+bool pane_error_showing() { return g_error_shown; }
 
 // ---- link words -----------------------------------------------------------------
 

@@ -36,6 +36,10 @@ enum WindowSlot : int {
 constexpr int STYLE_PLAIN = 0;
 constexpr int STYLE_LINK = 2;
 constexpr int STYLE_OUTPUT = 3;
+// The script pane's mark on a failing token (numbers below 8 belong to the
+// editor's lexers) and the style of the message shown under its line.
+constexpr int INDICATOR_ERROR = 8;
+constexpr int STYLE_ERROR_NOTE = 40;
 
 // The link word list is rebuilt in place each idle tick in a buffer of this
 // size; names that no longer fit are not styled as links.
@@ -85,6 +89,19 @@ void pane_style_links(QsciScintilla* e, int64_t end);
 void pane_commit(int view);
 void panes_commit_all();
 void panes_load();
+// Each cell keeps an editor document per pane for the session (its own
+// undo history). Forgotten when another web is started or opened, and for
+// a deleted cell.
+void panes_forget_documents();
+void pane_forget_cell(NodeHandle cell);
+// A script error: an indicator on the failing bytes [start, end) of cell's
+// script and the message under their line, shown whenever the script pane
+// shows that cell, until the script is edited or the marks are cleared.
+void pane_error_show(NodeHandle cell, uint32_t start, uint32_t end, const std::string& message);
+void pane_error_clear();
+// The script pane's text changed (ignored while the panes are loaded).
+void pane_script_edited();
+bool pane_error_showing();
 // Sets the script selection kept for cell (and shows it when cell is the
 // current cell).
 void pane_state_select(NodeHandle cell, uint32_t start, uint32_t end);

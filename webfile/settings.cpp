@@ -7,6 +7,7 @@
 #include "core/value.h"
 
 #include <cstring>
+#include <string>
 
 namespace tarvex {
 
@@ -76,6 +77,28 @@ void split_plot_cells() {
     settings_copy_cut(g_y_cell, comma + 1, SET_PLOT_CELL_MAX);
 }
 
+// A save records the settings that have a web file tag: changing one is a
+// change to the web. The search and replacement texts are stored too, but
+// they are what was last looked for, not an edit: a search must not bring
+// up the save question.
+void note_change(SettingId id, bool changed) {
+    if (changed && setting_row(id).tag && id != S_SEARCH_TEXT && id != S_REPLACE_TEXT)
+        web_set_modified(true);
+}
+
+void set_text(SettingId id, char* dst, const char* s, int max) {
+    std::string before = dst;
+    settings_copy_cut(dst, s, max);
+    note_change(id, before != dst);
+}
+
+// A limit is stored as its text in the current number format.
+void set_limit(SettingId id, double& limit, const char* s) {
+    std::string before = limit_text(limit);
+    limit = limit_from_text(s);
+    note_change(id, before != limit_text(limit));
+}
+
 void join_plot_cells(const char* x, const char* y) {
     char xs[PLOT_JOIN_NAME_MAX + 1], ys[PLOT_JOIN_NAME_MAX + 1];
     char both[2 * PLOT_JOIN_NAME_MAX + 2];
@@ -107,12 +130,17 @@ int64_t setting_number(SettingId id) { return g_number[id]; }
 
 void setting_set_number(SettingId id, int64_t v) {
     const SettingRow& row = setting_row(id);
+    int64_t before = g_number[id];
     g_number[id] = row.setter_clamps ? setting_clamp(v, row.lo, row.hi) : v;
+    note_change(id, g_number[id] != before);
     if (id == S_NUMBER_STYLE || id == S_DECIMALS) format_set_current(number_format_of_settings());
     if (id == S_PLOT_COLOUR && g_plot_colour_hook) g_plot_colour_hook();
 }
 
 void settings_defaults() {
+    // A reset to the defaults belongs to starting or reading a web, which
+    // decide the modified mark themselves.
+    bool modified = web_modified();
     for (int i = 0; i < S_COUNT; ++i) {
         auto id = static_cast<SettingId>(i);
         const SettingRow& row = setting_row(id);
@@ -123,6 +151,7 @@ void settings_defaults() {
     }
     // The default number format is the one the settings start with.
     format_set_defaults(number_format_of_settings());
+    web_set_modified(modified);
 }
 
 InputType settings_input_type() { return InputType(byte_of(S_INPUT_TYPE)); }
@@ -189,45 +218,53 @@ const char* settings_font_name() { return g.font_name; }
 bool settings_name_fits(const char* s) { return std::strlen(s) <= SET_NAME_MAX; }
 
 // A cut file name would name another file: a name that does not fit is
-// refused whole.
+// refused whole. Each other text is cut to its buffer.
 void settings_set_input_name(const char* s) {
     if (!settings_name_fits(s)) {
         status_error(SE_NAME_TOO_LONG);
         return;
     }
-    settings_copy_cut(g.input_name, s, SET_NAME_MAX);
+    set_text(S_INPUT_NAME, g.input_name, s, SET_NAME_MAX);
 }
 void settings_set_output_name(const char* s) {
     if (!settings_name_fits(s)) {
         status_error(SE_NAME_TOO_LONG);
         return;
     }
-    settings_copy_cut(g.output_name, s, SET_NAME_MAX);
+    set_text(S_OUTPUT_NAME, g.output_name, s, SET_NAME_MAX);
 }
-
-// Each other text is cut to its buffer.
 void settings_set_list_format(const char* s) {
-    settings_copy_cut(g.list_format, s, SET_LIST_FORMAT_MAX);
+    set_text(S_LIST_FORMAT, g.list_format, s, SET_LIST_FORMAT_MAX);
 }
 void settings_set_report_format(const char* s) {
-    settings_copy_cut(g.report_format, s, SET_REPORT_FORMAT_MAX);
+    set_text(S_REPORT_FORMAT, g.report_format, s, SET_REPORT_FORMAT_MAX);
 }
 void settings_set_search_text(const char* s) {
-    settings_copy_cut(g.search_text, s, SET_SEARCH_MAX);
+    set_text(S_SEARCH_TEXT, g.search_text, s, SET_SEARCH_MAX);
 }
 void settings_set_replace_text(const char* s) {
-    settings_copy_cut(g.replace_text, s, SET_SEARCH_MAX);
+    set_text(S_REPLACE_TEXT, g.replace_text, s, SET_SEARCH_MAX);
 }
-void settings_set_font_name(const char* s) { settings_copy_cut(g.font_name, s, SET_FONT_NAME_MAX); }
+void settings_set_font_name(const char* s) {
+    set_text(S_FONT_NAME, g.font_name, s, SET_FONT_NAME_MAX);
+}
 
 const char* settings_xmax_text() { return limit_text(g.xmax); }
 const char* settings_xmin_text() { return limit_text(g.xmin); }
 const char* settings_ymax_text() { return limit_text(g.ymax); }
 const char* settings_ymin_text() { return limit_text(g.ymin); }
-void settings_set_xmax_text(const char* s) { g.xmax = limit_from_text(s); }
-void settings_set_xmin_text(const char* s) { g.xmin = limit_from_text(s); }
-void settings_set_ymax_text(const char* s) { g.ymax = limit_from_text(s); }
-void settings_set_ymin_text(const char* s) { g.ymin = limit_from_text(s); }
+void settings_set_xmax_text(const char* s) {
+    set_limit(S_XMAX, g.xmax, s);
+}
+void settings_set_xmin_text(const char* s) {
+    set_limit(S_XMIN, g.xmin, s);
+}
+void settings_set_ymax_text(const char* s) {
+    set_limit(S_YMAX, g.ymax, s);
+}
+void settings_set_ymin_text(const char* s) {
+    set_limit(S_YMIN, g.ymin, s);
+}
 double settings_xmax() { return g.xmax; }
 double settings_xmin() { return g.xmin; }
 double settings_ymax() { return g.ymax; }
@@ -235,7 +272,7 @@ double settings_ymin() { return g.ymin; }
 
 const char* settings_plot_cells() { return g.plot_cells; }
 void settings_set_plot_cells(const char* s) {
-    settings_copy_cut(g.plot_cells, s, SET_PLOT_CELLS_MAX);
+    set_text(S_PLOT_CELLS, g.plot_cells, s, SET_PLOT_CELLS_MAX);
     split_plot_cells();
 }
 const char* settings_plot_x_cell() { return g_x_cell; }

@@ -538,6 +538,18 @@ class DialogsTest : public QObject {
                     QTabWidget*) { child<QLineEdit>(r, "iterations")->setText("3"); },
                  false);
         QCOMPARE(settings_iterations(), 12u);
+        QVERIFY(!web_modified());
+        // OK with a stored setting changed is a change to the web; one the
+        // web file does not hold is not.
+        settings([](const DialogRequest& r, QTabWidget*) {
+            child<QRadioButton>(r, "link_colour_2")->setChecked(true);
+        });
+        QCOMPARE(int(settings_link_colour()), 2);
+        QVERIFY(!web_modified());
+        settings([](const DialogRequest& r,
+                    QTabWidget*) { child<QLineEdit>(r, "iterations")->setText("3"); });
+        QCOMPARE(settings_iterations(), 3u);
+        QVERIFY(web_modified());
     }
 
     void settingsClampsAndCuts() {
@@ -657,22 +669,24 @@ class DialogsTest : public QObject {
                 for (int i = 0; i < tabs->count(); ++i) {
                     tabs->setCurrentIndex(i);
                     QCoreApplication::processEvents();
-                    r.dialog->grab().save(
-                        dir + QString("/settings_%1_%2.png").arg(i).arg(tabs->tabText(i)));
+                    QVERIFY(r.dialog->grab().save(
+                        dir + QString("/settings_%1_%2.png").arg(i).arg(tabs->tabText(i))));
                 }
                 r.dialog->hide();
             },
             false);
         for (DialogKind kind : {DLG_REPLACE, DLG_ZOOM}) {
+            bool saved = false;
             g_answer = [&](const DialogRequest& r) {
                 r.dialog->adjustSize();
                 r.dialog->show();
                 QCoreApplication::processEvents();
-                r.dialog->grab().save(dir + (kind == DLG_REPLACE ? "/replace.png" : "/zoom.png"));
+                saved = r.dialog->grab().save(dir + (kind == DLG_REPLACE ? "/replace.png" : "/zoom.png"));
                 r.dialog->hide();
                 return false;
             };
             dispatch_command(kind == DLG_REPLACE ? CMD_FIND : CMD_ZOOM);
+            QVERIFY(saved);
         }
         make_cell("second", "the word is here");
         cell_go_command("home");
@@ -682,7 +696,8 @@ class DialogsTest : public QObject {
         find("word");
         click("bar_next");
         QCoreApplication::processEvents();
-        window_->grab().save(dir + "/search_bar.png");
+        QVERIFY(search_bar());
+        QVERIFY(window_->grab().save(dir + "/search_bar.png"));
     }
 
   private:

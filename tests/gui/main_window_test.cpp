@@ -588,7 +588,14 @@ private slots:
         shell_windows().tabs->setCurrentIndex(VIEW_TEXT);
         link_refresh();
         QTest::qWait(1200);
-        QVERIFY(window_->grab().save(args[1]));
+        QImage picture = window_->grab().toImage();
+        // Something was drawn: not one colour all over.
+        bool drawn = false;
+        for (int y = 0; y < picture.height() && !drawn; y += 4)
+            for (int x = 0; x < picture.width() && !drawn; x += 4)
+                drawn = picture.pixel(x, y) != picture.pixel(0, 0);
+        QVERIFY(drawn);
+        QVERIFY(picture.save(args[1]));
     }
 
     // Figures for the record (TARVEX_MEASURE=1): CPU while idle, paused and
@@ -600,7 +607,12 @@ private slots:
             QTest::qWait(3000);
             return (cpu_seconds() - before) / 3.0 * 100.0;
         };
-        qInfo("idle: %.2f %% CPU", idle_cpu());
+        // The bounds: no busy waiting while idle, paused or waiting, all of
+        // the output in the console, and Stop taking effect within a second.
+        constexpr double IDLE_CPU_MAX = 5.0;
+        double idle = idle_cpu();
+        qInfo("idle: %.2f %% CPU", idle);
+        QVERIFY(idle < IDLE_CPU_MAX);
         double paused = -1, waiting = -1;
         make_cell("x");
         set_pane(VIEW_SCRIPT, "brk('p') in('v? ', x)");
@@ -620,6 +632,8 @@ private slots:
         });
         dispatch_command(CMD_RUN_TO_BRK);
         qInfo("paused at a breakpoint: %.2f %% CPU; waiting for input: %.2f %% CPU", paused, waiting);
+        QVERIFY(paused >= 0 && paused < IDLE_CPU_MAX);
+        QVERIFY(waiting >= 0 && waiting < IDLE_CPU_MAX);
         // 1 MB: lines of 50 characters.
         make_cell("i");
         int lines = qEnvironmentVariableIntValue("TARVEX_MEASURE_LINES");
@@ -633,6 +647,7 @@ private slots:
         dispatch_command(CMD_RUN);
         qInfo("1 MB to the console: %lld ms (%lld bytes)", t.elapsed(),
               static_cast<long long>(console_pane_length()));
+        QVERIFY(console_pane_length() >= int64_t(lines) * 50);
         // Stop during endless output: time from the request to the run's end.
         set_pane(VIEW_SCRIPT, "while (1) { out('0123456789\\n') }");
         qint64 asked = 0, ended = 0;
@@ -644,6 +659,7 @@ private slots:
         dispatch_command(CMD_RUN);
         ended = t.elapsed();
         qInfo("Stop during output took effect after %lld ms", ended - asked);
+        QVERIFY(asked > 0 && ended - asked < 1000);
     }
 };
 
