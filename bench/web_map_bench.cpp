@@ -5,7 +5,7 @@
 // before the layout, to see how the layout grows with the links:
 //   tarvex_web_map_bench [--links K] WEB.tvx
 #include "frontend/headless_frontend.h"
-#include "script/engine_start.h"
+#include "engine/engine_start.h"
 #include "shell/web_map.h"
 #include "webfile/web_export.h"
 #include "webfile/web_file.h"

@@ -3,7 +3,7 @@
 #include "core/value.h"
 #include "io/input_stream.h"
 #include "io/output_stream.h"
-#include "io/reports.h"
+#include "reports/reports.h"
 #include "script/interpreter.h"
 #include "script/lexer.h"
 #include "web/navigation.h"

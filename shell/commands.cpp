@@ -10,7 +10,7 @@
 #include "io/input_stream.h"
 #include "io/keyboard_queue.h"
 #include "io/output_stream.h"
-#include "io/reports.h"
+#include "reports/reports.h"
 #include "plot/plot.h"
 #include "script/run_engine.h"
 #include "shell/dialogs.h"

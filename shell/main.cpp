@@ -1,7 +1,7 @@
 // tarvex [web.tvx]: the desktop application. Start-up runs the engine's
 // steps, claims the single instance, shows the main window, and opens the
 // web once the event loop runs.
-#include "script/engine_start.h"
+#include "engine/engine_start.h"
 #include "shell/commands.h"
 #include "shell/instance.h"
 #include "shell/main_window.h"

@@ -4,7 +4,7 @@
 #include "core/text.h"
 #include "core/value.h"
 #include "script/char_class.h"
-#include "script/engine_start.h"
+#include "engine/engine_start.h"
 #include "web/cell.h"
 #include "webfile/settings.h"
 

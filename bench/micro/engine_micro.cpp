@@ -5,7 +5,7 @@
 #include "core/text.h"
 #include "core/value.h"
 #include "frontend/headless_frontend.h"
-#include "script/engine_start.h"
+#include "engine/engine_start.h"
 #include "script/lexer.h"
 #include "script/run_engine.h"
 #include "script/token_list.h"

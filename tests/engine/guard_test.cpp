@@ -7,7 +7,7 @@
 #include "core/name_tree.h"
 #include "core/text.h"
 #include "core/value.h"
-#include "script/engine_start.h"
+#include "engine/engine_start.h"
 #include "script/lexer.h"
 #include "script/token_list.h"
 #include "web/cell.h"

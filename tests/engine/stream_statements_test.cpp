@@ -8,7 +8,7 @@
 #include "core/value.h"
 #include "io/input_stream.h"
 #include "io/output_stream.h"
-#include "io/reports.h"
+#include "reports/reports.h"
 #include "script/run_engine.h"
 #include "web/cell.h"
 #include "web/navigation.h"

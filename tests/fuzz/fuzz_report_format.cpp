@@ -4,7 +4,7 @@
 
 #include "core/value.h"
 #include "io/output_stream.h"
-#include "io/reports.h"
+#include "reports/reports.h"
 #include "web/cell.h"
 #include "web/navigation.h"
 #include "webfile/settings.h"

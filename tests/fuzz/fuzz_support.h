@@ -7,7 +7,7 @@
 #include "frontend/headless_frontend.h"
 #include "io/input_stream.h"
 #include "io/keyboard_queue.h"
-#include "script/engine_start.h"
+#include "engine/engine_start.h"
 #include "webfile/web_file.h"
 
 #include <cstdio>

@@ -2,7 +2,7 @@
 // (offscreen): output shows while it streams in, ends with the caret at the
 // end in the output style, and the console wraps exactly when a line may
 // not fit (long output, typed text, a narrower window).
-#include "script/engine_start.h"
+#include "engine/engine_start.h"
 #include "script/run_engine.h"
 #include "shell/commands.h"
 #include "shell/dialogs.h"

@@ -4,7 +4,7 @@
 // hook, which hands over the built dialog so its real controls are used;
 // a few tests run the dialogs for real and drive them with keys.
 #include "plot/plot.h"
-#include "script/engine_start.h"
+#include "engine/engine_start.h"
 #include "script/run_engine.h"
 #include "shell/commands.h"
 #include "shell/dialogs.h"

@@ -7,7 +7,7 @@
 #include "plot/plot.h"
 #include "plot/plot_clip.h"
 #include "plot/qt/plot_paint.h"
-#include "script/engine_start.h"
+#include "engine/engine_start.h"
 #include "shell/commands.h"
 #include "shell/dialogs.h"
 #include "shell/main_window.h"

@@ -3,7 +3,7 @@
 // recorded), the exit codes asked for, and a fresh web before each test.
 #pragma once
 
-#include "script/engine_start.h"
+#include "engine/engine_start.h"
 #include "shell/commands.h"
 #include "shell/dialogs.h"
 #include "shell/main_window.h"

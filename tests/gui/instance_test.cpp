@@ -4,7 +4,7 @@
 // File Open (save question answered through the dialogs' test hook), a
 // later start without a file only raises the window, and a socket left by
 // a crashed instance does not keep a new one from listening.
-#include "script/engine_start.h"
+#include "engine/engine_start.h"
 #include "shell/commands.h"
 #include "shell/dialogs.h"
 #include "shell/instance.h"

@@ -6,7 +6,7 @@
 
 #include "core/value.h"
 #include "io/input_stream.h"
-#include "script/engine_start.h"
+#include "engine/engine_start.h"
 #include "script/run_engine.h"
 #include "shell/commands.h"
 #include "shell/dialogs.h"

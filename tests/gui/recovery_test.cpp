@@ -3,7 +3,7 @@
 // next start offers it, and a SIGTERM to a running application (a child
 // process started the way the application starts) leaves it behind. The
 // real binary is checked to end cleanly on SIGTERM.
-#include "script/engine_start.h"
+#include "engine/engine_start.h"
 #include "shell/commands.h"
 #include "shell/dialogs.h"
 #include "shell/main_window.h"

@@ -1,5 +1,5 @@
 // Engine start-up.
-#include "script/engine_start.h"
+#include "engine/engine_start.h"
 
 #include "builtins/builtins.h"
 #include "core/node_store.h"

@@ -1,5 +1,5 @@
 // Reports.
-#include "io/reports.h"
+#include "reports/reports.h"
 
 #include "core/value.h"
 #include "frontend/frontend.h"
