@@ -7,6 +7,7 @@
 
 #include "io/output_stream.h"
 #include "tarvex_version.h"
+#include "webfile/setting_table.h"
 #include "webfile/settings.h"
 
 namespace tarvex {
@@ -145,7 +146,7 @@ ended).
 A matrix is held in consecutive cells in name order, row by row.
 )";
 
-const char* const SCRIPT_LANGUAGE = R"(SCRIPT LANGUAGE
+const char* const SCRIPT_LANGUAGE_HEAD = R"(SCRIPT LANGUAGE
 A script is a list of statements; no separators are needed.
   set x to expr        gives cell x a value ("to" may be left out)
   expr                 a lone expression becomes the value of the
@@ -172,19 +173,61 @@ Expressions: numbers, "strings" or 'strings', cell names, and
                        them as %1, %2, ...
 Inside an out string, "\n" starts a new line.
 
-Configuration, from a script:
-  set intype "keyboard"|"cell"|"file"     where in reads from
-  set inname "name"                       the input file or cell
-  set outtype "screen"|"file"|"printer"   where output goes
-  set outname "name"                      the output file
-  set numfmt "fixed"|"expn"|"general"     the number format
-  set numdec 2                            decimals (0 to 15)
-  set rpttype "formatted"|"inptrs"|"outptrs"|"trail"
-  set rptfmt "format"                     the report format
-  set trigunits "degrees"|"radians"
-Files named without a dot get ".txt" added; the defaults are ./Input
+)";
+
+// After the configuration lines, which come from the settings table.
+const char* const SCRIPT_LANGUAGE_TAIL = R"(Files named without a dot get ".txt" added; the defaults are ./Input
 and ./Output.
 )";
+
+// "word"|"word"|... : the words a `set` statement takes for a setting.
+std::string set_words(SettingId id) {
+    std::string s;
+    for (const SettingWord& w : setting_row(id).words) {
+        if (!s.empty()) s += '|';
+        s += '"' + std::string(w.script ? w.script : w.file) + '"';
+    }
+    return s;
+}
+
+std::string configuration_help() {
+    struct Line {
+        const char* set;
+        std::string what;
+        const char* meaning;
+    };
+    const Line lines[] = {
+        {"intype", set_words(S_INPUT_TYPE), "where in reads from"},
+        {"inname", "\"name\"", "the input file or cell"},
+        {"outtype", set_words(S_OUTPUT_DEST), "where output goes"},
+        {"outname", "\"name\"", "the output file"},
+        {"numfmt", set_words(S_NUMBER_STYLE), "the number format"},
+        {"numdec", "2", nullptr},
+        {"rpttype", set_words(S_REPORT_TYPE), nullptr},
+        {"rptfmt", "\"format\"", "the report format"},
+        {"trigunits", set_words(S_TRIG_UNITS), nullptr},
+    };
+    constexpr size_t MEANING_COLUMN = 42;
+    std::string text = "Configuration, from a script:\n";
+    for (const Line& l : lines) {
+        std::string line = std::string("  set ") + l.set + " " + l.what;
+        std::string meaning = l.meaning ? l.meaning : "";
+        if (std::string(l.set) == "numdec")
+            meaning = "decimals (0 to " + std::to_string(SET_SCRIPT_DECIMALS_MAX) + ")";
+        if (!meaning.empty()) {
+            line.resize(std::max(line.size() + 1, MEANING_COLUMN), ' ');
+            line += meaning;
+        }
+        text += line + "\n";
+    }
+    return text;
+}
+
+const char* script_language() {
+    static const std::string text =
+        std::string(SCRIPT_LANGUAGE_HEAD) + configuration_help() + SCRIPT_LANGUAGE_TAIL;
+    return text.c_str();
+}
 
 const char* const ADDITIONAL_INFO = R"(ADDITIONAL INFO
 Tarvex   v)" TARVEX_VERSION R"(, a desktop edition of the web calculator for handheld
@@ -225,7 +268,7 @@ const char* help_topic_text(int topic) {
     case 1: return OVERVIEW;
     case 2: return REPORT_FORMAT;
     case 3: return BUILTINS;
-    case 4: return SCRIPT_LANGUAGE;
+    case 4: return script_language();
     case 5: return ADDITIONAL_INFO;
     case 6: return DEBUGGING;
     default: return "";
@@ -260,13 +303,13 @@ void help_topic_write(int topic) {
         console_flush();
         return;
     }
-    uint8_t saved = settings_output_dest();
-    settings_set_output_dest(OUT_SCREEN);
-    if (output_open() == 0) {
-        output_text(text);
+    settings_with_output_dest(OUT_SCREEN, [](void* context) {
+        int rc = output_open();
+        if (rc != 0) return rc;
+        output_text(*static_cast<const std::string*>(context));
         output_close();
-    }
-    settings_set_output_dest(saved);
+        return 0;
+    }, &text);
 }
 
 } // namespace tarvex

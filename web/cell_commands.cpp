@@ -111,20 +111,23 @@ bool go_to_name_from_box(const std::string& text) {
 }
 
 int print_cell_field(CellHandle c, int view) {
-    uint8_t saved = settings_output_dest();
-    settings_set_output_dest(OUT_PRINTER);
-    int rc = output_open();
-    if (rc == 0) {
-        if (view == VIEW_TEXT)
-            output_field(cell_text(c));
-        else if (view == VIEW_SCRIPT)
-            output_field(cell_script(c));
+    struct Field {
+        CellHandle cell;
+        int view;
+    } field{c, view};
+    return settings_with_output_dest(OUT_PRINTER, [](void* context) {
+        const Field& f = *static_cast<const Field*>(context);
+        int rc = output_open();
+        if (rc != 0) return rc;
+        if (f.view == VIEW_TEXT)
+            output_field(cell_text(f.cell));
+        else if (f.view == VIEW_SCRIPT)
+            output_field(cell_script(f.cell));
         else
-            output_text(value_display(cell_value(c)));
+            output_text(value_display(cell_value(f.cell)));
         output_close();
-    }
-    settings_set_output_dest(saved);
-    return rc;
+        return 0;
+    }, &field);
 }
 
 } // namespace tarvex

@@ -205,6 +205,17 @@ void settings_set_search_case(uint8_t v) { setting_set_number(S_SEARCH_CASE, v);
 void settings_set_font_size(int32_t v) { setting_set_number(S_FONT_SIZE, v); }
 void settings_set_font_style(uint32_t v) { setting_set_number(S_FONT_STYLE, v); }
 void settings_set_zoom(int32_t v) { setting_set_number(S_ZOOM, v); }
+
+int settings_with_output_dest(uint8_t dest, int (*body)(void*), void* context) {
+    uint8_t saved = settings_output_dest();
+    bool modified = web_modified();
+    settings_set_output_dest(dest);
+    int rc = body(context);
+    settings_set_output_dest(saved);
+    web_set_modified(modified);
+    return rc;
+}
+
 void settings_set_plot_colour_hook(SettingsHook hook) { g_plot_colour_hook = hook; }
 
 const char* settings_input_name() { return g.input_name; }

@@ -141,6 +141,12 @@ void settings_set_font_size(int32_t v);
 void settings_set_font_style(uint32_t v);
 void settings_set_zoom(int32_t v); // clamped to -10..20
 
+// Writes through an output stream sent to dest for the span of body (Print,
+// the help topics): the setting and the web's modified mark are as they were
+// afterwards, since a borrowed setting is not an edit of the web. Returns
+// what body returns.
+int settings_with_output_dest(uint8_t dest, int (*body)(void*), void* context);
+
 // Called by the plot colour setter; the plot registers plot_colour_changed.
 using SettingsHook = void (*)();
 void settings_set_plot_colour_hook(SettingsHook hook);

@@ -218,6 +218,7 @@ TEST_F(CellCommandsTest, PrintWritesOneFieldAndKeepsTheOutputSetting) {
     cell_set_script(c, "out(1)");
     cell_set_value_text(c, "forty");
     settings_set_output_dest(OUT_FILE);
+    web_set_modified(false);
 
     EXPECT_EQ(print_cell_field(c, VIEW_TEXT), 0);
     EXPECT_EQ(ui.console, "the text");
@@ -227,6 +228,7 @@ TEST_F(CellCommandsTest, PrintWritesOneFieldAndKeepsTheOutputSetting) {
     EXPECT_EQ(ui.console, "forty");
     EXPECT_EQ(settings_output_dest(), OUT_FILE);
     EXPECT_FALSE(output_is_open());
+    EXPECT_FALSE(web_modified()); // the borrowed setting is no edit of the web
 }
 
 TEST_F(CellCommandsTest, PrintWhileOutputIsOpenChangesNothing) {
