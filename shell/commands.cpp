@@ -20,6 +20,7 @@
 #include "shell/panes.h"
 #include "shell/qt_frontend.h"
 #include "shell/recent_webs.h"
+#include "shell/recovery.h"
 #include "shell/search.h"
 #include "shell/settings_dialog.h"
 #include "shell/zoom_dialog.h"
@@ -487,6 +488,11 @@ void dispatch_command(int id, int code, const std::string& arg) {
     case G_NONE: break;
     }
     run_guarded([&] { cmd->handler(id, code, arg); });
+    // A save, or changes discarded by New or Open, makes the recovery copy
+    // stale at once: it goes now rather than at its next check.
+    bool file_command = id == CMD_SAVE || id == CMD_SAVE_AS || id == CMD_NEW_WEB ||
+                        id == CMD_NEW_WEB_ALIAS || id == CMD_OPEN;
+    if (file_command && !web_modified()) recovery_update();
 }
 
 void go_to_name() {
