@@ -17,6 +17,12 @@ using TextLen = uint32_t;
 
 // A chunk's characters fill its chain payload; its count sits in `aux`.
 constexpr int TEXT_CHUNK = CHAIN_PAYLOAD_SIZE;
+
+// A whole field taken out of the store to be scanned or written passes
+// through one 4,096-byte scratch buffer, terminator included: this bounds a
+// script the lexer takes, a text scanned for links, a field written by the
+// output stream or read from a cell as input, and a report line.
+constexpr int TEXT_SCRATCH_MAX = 4095;
 static_assert(TEXT_CHUNK <= 0xFF, "a chunk's count fits the aux byte");
 
 inline uint8_t text_fold(uint8_t c) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "core/node_store.h"
+#include "core/text.h"
 #include "io/keyboard_queue.h"
 
 #include <string>
@@ -13,7 +14,7 @@
 namespace tarvex {
 
 constexpr int INPUT_VALUE_MAX = 255; // characters of one input value
-constexpr int INPUT_CELL_MAX = 4095; // characters of a cell's text read
+constexpr int INPUT_CELL_MAX = TEXT_SCRATCH_MAX; // characters of a cell's text read
 constexpr int INPUT_PROMPT_MAX = 255;
 
 // 0, or SE_INPUT_IN_USE (-12), SE_INPUT_CELL (-10), SE_OUT_OF_MEMORY

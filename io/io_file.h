@@ -8,6 +8,10 @@
 
 namespace tarvex {
 
+// File names are kept up to this many bytes, the longest name most file
+// systems take for one component, and a safe bound for a whole path here.
+constexpr int FILE_NAME_MAX = 255;
+
 // Transfers go through the callers' own 2,048-byte blocks.
 constexpr int IO_BLOCK_SIZE = 2048;
 

@@ -15,8 +15,9 @@
 namespace tarvex {
 
 constexpr int CONSOLE_LINE_SIZE = 48;
-constexpr int OUTPUT_FIELD_MAX = 4095;
-constexpr int OUTPUT_CELL_NAME_MAX = 47;
+constexpr int OUTPUT_FIELD_MAX = TEXT_SCRATCH_MAX;
+// The name in a "... IN CELL name" line: as much as a typed name holds.
+constexpr int OUTPUT_CELL_NAME_MAX = CELL_NAME_TYPED_MAX;
 
 // 0, or SE_OUTPUT_IN_USE (-13) when already open, or SE_OPEN_OUTPUT
 // (-7) when the output file cannot be created or its name is refused (see

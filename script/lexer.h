@@ -20,7 +20,7 @@ namespace tarvex {
 // The longest script lex takes; a longer one lexes to a list that stops
 // every run with SE_SCRIPT_TOO_LONG rather than run a cut-short script. The
 // colouring scan looks at this much of it.
-constexpr int LEX_SCRIPT_MAX = 4095;
+constexpr int LEX_SCRIPT_MAX = TEXT_SCRATCH_MAX;
 
 // The aux byte of a STRING token whose literal was longer than a token's
 // text and lost its end.

@@ -416,7 +416,7 @@ int breakpoint() {
     value_to_text(v);
     std::string text = text_to_string(value_text(v));
     value_free(v);
-    if (text.size() > 4095) text.resize(4095);
+    if (text.size() > size_t(TEXT_SCRATCH_MAX)) text.resize(TEXT_SCRATCH_MAX);
     console_break_line(text);
     if ((r = expect(RPAREN)) != 0) return r;
     if (g_run.ignore) return 0;

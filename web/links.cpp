@@ -37,7 +37,7 @@ void text_link_scan(std::string_view text,
 }
 
 namespace {
-constexpr size_t LINK_TEXT_MAX = 4095;
+constexpr size_t LINK_TEXT_MAX = TEXT_SCRATCH_MAX;
 
 void scan_links(TokenList l, const std::string& text) {
     text_link_scan(text, [&](size_t, size_t, CellHandle c) {

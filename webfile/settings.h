@@ -3,6 +3,7 @@
 // means (tag, words, range, default) is its row in setting_table.cpp.
 #pragma once
 
+#include "io/io_file.h"
 #include "web/cell.h"
 
 #include <cstdint>
@@ -10,7 +11,7 @@
 namespace tarvex {
 
 // Buffer lengths of the text settings, in bytes (terminator not counted).
-constexpr int SET_NAME_MAX = 255; // input and output names: file paths here
+constexpr int SET_NAME_MAX = FILE_NAME_MAX; // input and output names: file paths here
 constexpr int SET_LIST_FORMAT_MAX = 79;
 constexpr int SET_REPORT_FORMAT_MAX = 256;
 constexpr int SET_SEARCH_MAX = 48;

@@ -28,7 +28,6 @@ namespace tarvex {
 
 namespace {
 
-constexpr size_t FILE_NAME_MAX = 255;
 constexpr int SYMLINK_HOPS_MAX = 40;
 
 std::string g_file_name;
@@ -168,7 +167,7 @@ bool sync_fd(int fd) {
 int replace_file(const std::string& name, const FileFiller& write) {
     g_steps = 0;
     std::string target;
-    if (name.empty() || name.size() > FILE_NAME_MAX || !resolve_target(name, target))
+    if (name.empty() || name.size() > size_t(FILE_NAME_MAX) || !resolve_target(name, target))
         return SE_OPEN_WEB;
     struct stat old;
     bool exists = stat(target.c_str(), &old) == 0;
@@ -325,7 +324,7 @@ WebOutcome web_open(const char* name) {
         }
         if (chosen.empty()) return k_cancelled;
         FilePtr f;
-        if (chosen.size() <= FILE_NAME_MAX) f = file_open(chosen, "rb");
+        if (chosen.size() <= size_t(FILE_NAME_MAX)) f = file_open(chosen, "rb");
         if (!f) return WebOutcome{status_error(SE_OPEN_WEB)};
         if (std::string target; resolve_target(chosen, target)) remove_stale_temps(target);
         // Untitled while the file is read: a save asked for meanwhile (the

@@ -32,7 +32,7 @@ constexpr const char* k_tags[T_SETTING] = {"eof",  "cell",   "cname", "text",   
                                            "form", "script", "opts",  "scrfont", "statwin"};
 
 constexpr size_t WORD_MAX = 31;      // tag names and escape words
-constexpr TextLen COPY_MAX = 4095;   // contents copied out of their Text
+constexpr TextLen COPY_MAX = TEXT_SCRATCH_MAX; // contents copied out of their Text
 constexpr size_t PENDING_MAX = 512;  // bytes gathered before they go to the Text
 
 // A read record: one ListNode per `cname`, in file order.
