@@ -19,6 +19,7 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/packages.sh"
 tarvex=${1:-$here/../build/shell/tarvex}
 rounds=${2:-3}
 shift $(($# > 2 ? 2 : $#)) || true
@@ -31,13 +32,7 @@ stop_key=${BENCH_STOP_KEY:-shift+F5}
 need=()
 command -v xdotool >/dev/null || need+=(xdotool)
 command -v xvfb-run >/dev/null || need+=(xvfb xauth)
-if [ ${#need[@]} -gt 0 ]; then
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo=sudo
-    echo "installing ${need[*]}" >&2
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${need[@]}" >/dev/null
-fi
+install_packages ${need[@]+"${need[@]}"}
 [ -x "$tarvex" ] || { echo "no tarvex at $tarvex (build it: cmake --build build --target tarvex)" >&2; exit 2; }
 if [ -z "${DISPLAY:-}" ]; then
     exec xvfb-run -a -s '-screen 0 1280x800x24' "$0" "$tarvex" "$rounds" "${sizes[@]}"

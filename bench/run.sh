@@ -12,6 +12,7 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+. "$here/packages.sh"
 root=$(cd "$here/.." && pwd)
 build="$root/build-bench"
 
@@ -24,13 +25,7 @@ command -v cmake >/dev/null || need+=(cmake)
 command -v ninja >/dev/null || need+=(ninja-build)
 command -v g++ >/dev/null || need+=(g++)
 [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
-if [ ${#need[@]} -gt 0 ]; then
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo=sudo
-    echo "installing ${need[*]}" >&2
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${need[@]}" >/dev/null
-fi
+install_packages ${need[@]+"${need[@]}"}
 
 if [ "${1:-}" = "--micro" ]; then
     cmake -S "$here" -B "$root/build-bench-micro" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null

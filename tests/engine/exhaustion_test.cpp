@@ -2,7 +2,7 @@
 // made to run out at allocation points spread over the whole run. Each run
 // must end cleanly or with "OUT OF MEMORY", leave every node accounted for,
 // and leave a web that still runs, saves and reopens.
-#include "engine_fixture.h"
+#include "webfile_test_support.h"
 
 #include "builtins/builtins.h"
 #include "core/guard.h"
@@ -95,15 +95,6 @@ TEST_P(Exhaustion, EveryRunEndsCleanlyAndLeavesAUsableWeb) {
         if (HasFailure()) return;
     }
     EXPECT_GT(exhausted, 0) << web << ": no injection point was reached";
-}
-
-std::vector<std::string> acceptance_webs() {
-    std::vector<std::string> webs;
-    for (const char* dir : {"tests/webs", "examples"})
-        for (const auto& e : fs::directory_iterator(fs::path(TARVEX_SOURCE_DIR) / dir))
-            if (e.path().extension() == ".tvx") webs.push_back(e.path().string());
-    std::sort(webs.begin(), webs.end());
-    return webs;
 }
 
 INSTANTIATE_TEST_SUITE_P(Webs, Exhaustion, ::testing::ValuesIn(acceptance_webs()),

@@ -129,15 +129,6 @@ std::string run_command(const std::string& cmd, int* status) {
     return out;
 }
 
-std::vector<std::string> acceptance_webs() {
-    std::vector<std::string> webs;
-    for (const char* dir : {"tests/webs", "examples"})
-        for (const auto& e : fs::directory_iterator(fs::path(TARVEX_SOURCE_DIR) / dir))
-            if (e.path().extension() == ".tvx") webs.push_back(e.path().string());
-    std::sort(webs.begin(), webs.end());
-    return webs;
-}
-
 std::vector<CellHandle> live_cells() {
     std::vector<CellHandle> cells;
     web_for_each_cell([&](CellHandle c) {

@@ -15,9 +15,6 @@
 namespace tarvex::test {
 namespace {
 
-int g_resets = 0;
-void count_reset() { ++g_resets; }
-
 class RecoveryTest : public WebFileTest {
 protected:
     void SetUp() override {

@@ -8,11 +8,10 @@
 
 #include <sys/stat.h>
 
+#include <utility>
+
 namespace tarvex::test {
 namespace {
-
-int g_resets = 0;
-void count_reset() { ++g_resets; }
 
 class WebSaveTest : public WebFileTest {
 protected:
@@ -241,12 +240,16 @@ TEST_F(WebSaveTest, OpenResetsTheWebWhateverTheReadGives) {
 }
 
 TEST_F(WebSaveTest, DisplayNames) {
-    EXPECT_EQ(web_display_name_of("/home/u/webs/Newton.v2.tvx"), "Newton");
-    EXPECT_EQ(web_display_name_of("C:\\webs\\tour.tvx"), "tour");
-    EXPECT_EQ(web_display_name_of("a:b"), "b");
-    EXPECT_EQ(web_display_name_of("plain"), "plain");
-    EXPECT_EQ(web_display_name_of("/dir.d/.hidden"), "");
-    EXPECT_EQ(web_display_name_of(""), "");
+    const std::pair<const char*, const char*> names[] = {
+        {"/home/u/webs/Newton.v2.tvx", "Newton"},
+        {"C:\\webs\\tour.tvx", "tour"},
+        {"a:b", "b"},
+        {"plain", "plain"},
+        {"/dir.d/.hidden", ""},
+        {"", ""},
+    };
+    for (const auto& [file, name] : names)
+        EXPECT_EQ(web_display_name_of(file), name) << file;
     EXPECT_EQ(web_display_name(), "");
     EXPECT_EQ(ui.titles.back(), "");
 }

@@ -1,6 +1,7 @@
 // Shared by the web file tests: a fixture with a fresh untitled web and a
-// temporary folder removed afterwards, and helpers to write, read and open
-// files.
+// temporary folder removed afterwards, helpers to write, read and open
+// files, the acceptance webs every whole-web test walks, and a counter of
+// web resets.
 #pragma once
 
 #include "engine_fixture.h"
@@ -59,6 +60,24 @@ protected:
 
     TempDir dir_{"tarvex-web"};
 };
+
+// The acceptance webs: every .tvx in tests/webs and examples, sorted so the
+// order (and the parameterised test names) stay the same from run to run.
+inline std::vector<std::string> acceptance_webs() {
+    std::vector<std::string> webs;
+    for (const char* dir : {"tests/webs", "examples"})
+        for (const auto& e :
+             std::filesystem::directory_iterator(std::filesystem::path(TARVEX_SOURCE_DIR) / dir))
+            if (e.path().extension() == ".tvx") webs.push_back(e.path().string());
+    std::sort(webs.begin(), webs.end());
+    return webs;
+}
+
+// How many times the web was reset, once count_reset is added as a hook.
+inline int g_resets = 0;
+inline void count_reset() {
+    ++g_resets;
+}
 
 inline std::string cell_text_of(const char* name) {
     CellHandle c = cell_find(name);

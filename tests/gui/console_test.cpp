@@ -2,24 +2,12 @@
 // (offscreen): output shows while it streams in, ends with the caret at the
 // end in the output style, and the console wraps exactly when a line may
 // not fit (long output, typed text, a narrower window).
-#include "engine/engine_start.h"
+#include "gui_test_support.h"
+
 #include "script/run_engine.h"
-#include "shell/commands.h"
-#include "shell/dialogs.h"
-#include "shell/main_window.h"
-#include "shell/panes.h"
-#include "shell/qt_frontend.h"
-#include "web/cell.h"
-#include "web/navigation.h"
-#include "webfile/web_file.h"
-
-#include <QTimer>
-#include <Qsci/qsciscintilla.h>
-#include <QtTest>
-
-#include <functional>
 
 using namespace tarvex;
+using namespace tarvex::gui_test;
 
 namespace {
 
@@ -56,37 +44,13 @@ void run_script(const std::string& script) {
     QCOMPARE(shell_current_view(), VIEW_CONS);
 }
 
-// Runs action from inside the event loop once ready() holds.
-void when(std::function<bool()> ready, std::function<void()> action) {
-    auto* timer = new QTimer(shell_windows().main);
-    timer->setInterval(5);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, ready, action] {
-        if (!ready()) return;
-        timer->stop();
-        timer->deleteLater();
-        action();
-    });
-    timer->start();
-}
-
 } // namespace
 
-class ConsoleTest : public QObject {
+class ConsoleTest : public WindowTest {
     Q_OBJECT
 
-    MainWindow* window_ = nullptr;
-    QtFrontend frontend_;
-
   private slots:
-    void initTestCase() {
-        frontend_install(&frontend_);
-        engine_start();
-        dialogs_set_hook([](const DialogRequest&) { return DialogAnswer{false, SAVE_NO, {}}; });
-        shell_set_exit_hook([](int) {});
-        window_ = new MainWindow;
-        window_->show();
-        startup_message("");
-    }
+    void initTestCase() { window_ = window_open(frontend_, no()); }
 
     void init() {
         web_set_modified(false);
@@ -96,11 +60,7 @@ class ConsoleTest : public QObject {
         QTRY_VERIFY(console()->width() > 800);
     }
 
-    void cleanupTestCase() {
-        web_set_modified(false);
-        delete window_;
-        frontend_install(nullptr);
-    }
+    void cleanupTestCase() { window_close(window_); }
 
     void longOutputArrivesWholeAndUnwrapped() {
         run_script("for (home = 1 to 3000) {out('line ', home, ' of the output\\n')}");
@@ -175,7 +135,8 @@ class ConsoleTest : public QObject {
              [&] {
                  seen = console()->length();
                  dispatch_command(CMD_STOP);
-             });
+             },
+             5);
         run_script("for (home = 1 to 10000000) {out('line ', home, ' of a long run\\n')}");
         QVERIFY(!run_active());
         QCOMPARE(status_line_text(), std::string("Run halted"));

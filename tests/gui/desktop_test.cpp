@@ -86,11 +86,9 @@ void when_modal(std::function<void(QWidget*)> act) {
 
 } // namespace
 
-class DesktopTest : public QObject {
+class DesktopTest : public WindowTest {
     Q_OBJECT
 
-    MainWindow* window_ = nullptr;
-    QtFrontend frontend_;
     QTemporaryDir dir_;
 
   private slots:
@@ -109,15 +107,7 @@ class DesktopTest : public QObject {
     }
 
     // The dialogs' hook back after a test that showed real ones.
-    void cleanup() {
-        dialogs_set_hook([](const DialogRequest& r) {
-            g_seen.push_back(r);
-            if (g_answers.empty()) return cancel();
-            DialogAnswer a = g_answers.front();
-            g_answers.pop_front();
-            return a;
-        });
-    }
+    void cleanup() { answer_from_queue(cancel()); }
 
     void cleanupTestCase() { window_close(window_); }
 

@@ -3,6 +3,8 @@
 // window (offscreen). The dialogs are answered through the dialogs' test
 // hook, which hands over the built dialog so its real controls are used;
 // a few tests run the dialogs for real and drive them with keys.
+#include "gui_test_support.h"
+
 #include "plot/plot.h"
 #include "engine/engine_start.h"
 #include "script/run_engine.h"
@@ -35,6 +37,7 @@
 #include <QtTest>
 
 #include <functional>
+#include <type_traits>
 
 using namespace tarvex;
 
@@ -78,6 +81,17 @@ void set_sel(QsciScintilla* e, long a, long b) {
     e->SendScintilla(QsciScintillaBase::SCI_SETSEL, static_cast<unsigned long>(a), b);
 }
 
+// The current cell given text, shown in the text pane; caret_at puts the
+// caret there.
+QsciScintilla* show_text(const char* text, long caret_at = -1) {
+    cell_set_text(current_cell(), text);
+    reshow_current();
+    shell_show_view(VIEW_TEXT);
+    QsciScintilla* t = shell_windows().text;
+    if (caret_at >= 0) set_sel(t, caret_at, caret_at);
+    return t;
+}
+
 // Find/Repl answered with the given texts.
 void find(const QString& what, const QString& with = {}, bool match_case = false) {
     g_answer = [=](const DialogRequest& r) {
@@ -96,32 +110,30 @@ void click(const char* name) {
     b->click();
 }
 
+// Values joined into one comparable text.
+template <class... V> std::string joined(const V&... values) {
+    std::string s;
+    auto add = [&s](const auto& v) {
+        if constexpr (std::is_convertible_v<decltype(v), std::string>)
+            s += v;
+        else
+            s += std::to_string(v);
+        s += "|";
+    };
+    (add(values), ...);
+    return s;
+}
+
 // The settings that the dialog edits, as one comparable text.
 std::string settings_snapshot() {
-    std::string s;
-    auto add = [&](const std::string& v) { s += v + "|"; };
-    add(std::to_string(settings_link_colour()));
-    add(std::to_string(settings_create_on_double_click()));
-    add(std::to_string(settings_ask_before_create()));
-    add(std::to_string(settings_report_type()));
-    add(settings_report_format());
-    add(std::to_string(settings_report_all()));
-    add(std::to_string(settings_output_dest()));
-    add(settings_output_name());
-    add(std::to_string(settings_input_type()));
-    add(settings_input_name());
-    add(std::to_string(settings_echo()));
-    add(std::to_string(settings_decimals()));
-    add(std::to_string(settings_number_style()));
-    add(std::to_string(settings_trig_units()));
-    add(std::to_string(settings_auto_output()));
-    add(std::to_string(settings_iterations()));
-    add(settings_list_format());
-    add(std::to_string(settings_x_intervals()));
-    add(std::to_string(settings_y_intervals()));
-    add(settings_plot_cells());
-    add(std::to_string(settings_plot_colour()));
-    return s;
+    return joined(settings_link_colour(), settings_create_on_double_click(),
+                  settings_ask_before_create(), settings_report_type(), settings_report_format(),
+                  settings_report_all(), settings_output_dest(), settings_output_name(),
+                  settings_input_type(), settings_input_name(), settings_echo(),
+                  settings_decimals(), settings_number_style(), settings_trig_units(),
+                  settings_auto_output(), settings_iterations(), settings_list_format(),
+                  settings_x_intervals(), settings_y_intervals(), settings_plot_cells(),
+                  settings_plot_colour());
 }
 
 // Runs the settings dialog; act sees it with every page shown once.
@@ -148,21 +160,11 @@ QStringList entries(QComboBox* c) {
 
 } // namespace
 
-class DialogsTest : public QObject {
+class DialogsTest : public gui_test::WindowTest {
     Q_OBJECT
 
-    MainWindow* window_ = nullptr;
-    QtFrontend frontend_;
-
   private slots:
-    void initTestCase() {
-        frontend_install(&frontend_);
-        engine_start();
-        install_hook();
-        window_ = new MainWindow;
-        window_->show();
-        startup_message("");
-    }
+    void initTestCase() { window_ = gui_test::window_open_with(frontend_, install_hook); }
 
     void init() {
         install_hook();
@@ -176,9 +178,7 @@ class DialogsTest : public QObject {
 
     void cleanupTestCase() {
         if (search_bar()) search_bar_close();
-        web_set_modified(false);
-        delete window_;
-        frontend_install(nullptr);
+        gui_test::window_close(window_);
     }
 
     void searchWalksCellsAndWrapsToTheStartCell() {
@@ -186,11 +186,7 @@ class DialogsTest : public QObject {
         make_cell("c", "nothing");
         make_cell("a", "no match");
         cell_go_command("home");
-        cell_set_text(current_cell(), "target then target");
-        reshow_current();
-        shell_show_view(VIEW_TEXT);
-        QsciScintilla* t = shell_windows().text;
-        set_sel(t, 0, 0);
+        QsciScintilla* t = show_text("target then target", 0);
         int history = back_count();
         web_set_modified(false);
         find("target");
@@ -220,11 +216,7 @@ class DialogsTest : public QObject {
         make_cell("x", "other");
         make_cell("y", "words");
         cell_go_command("home");
-        cell_set_text(current_cell(), "alpha beta");
-        reshow_current();
-        shell_show_view(VIEW_TEXT);
-        QsciScintilla* t = shell_windows().text;
-        set_sel(t, 10, 10);
+        QsciScintilla* t = show_text("alpha beta", 10);
         web_set_modified(false);
         find("ALPHA");
         QCOMPARE(current_name(), std::string("home"));
@@ -270,11 +262,7 @@ class DialogsTest : public QObject {
     }
 
     void replThenNextAndCaseOnlyAfterNext() {
-        cell_set_text(current_cell(), "foo foo Foo");
-        reshow_current();
-        shell_show_view(VIEW_TEXT);
-        QsciScintilla* t = shell_windows().text;
-        set_sel(t, 0, 0);
+        QsciScintilla* t = show_text("foo foo Foo", 0);
         find("Foo", "X");
         QCOMPARE(sel_start(t), 0L);
         // Ticking "case" does not count for "repl": the replacement's own
@@ -348,11 +336,7 @@ class DialogsTest : public QObject {
     }
 
     void searchBarKeys() {
-        cell_set_text(current_cell(), "one two one");
-        reshow_current();
-        shell_show_view(VIEW_TEXT);
-        QsciScintilla* t = shell_windows().text;
-        set_sel(t, 0, 0);
+        QsciScintilla* t = show_text("one two one", 0);
         window_->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window_));
         find("one");
@@ -380,9 +364,7 @@ class DialogsTest : public QObject {
                 act(w);
             });
         };
-        cell_set_text(current_cell(), "find me");
-        reshow_current();
-        shell_show_view(VIEW_TEXT);
+        show_text("find me");
         modal([](QWidget* d) {
             QTest::keyClicks(d->findChild<QLineEdit*>("search_for"), "me");
             QTest::keyClick(d->findChild<QLineEdit*>("search_for"), Qt::Key_Return);
@@ -690,9 +672,7 @@ class DialogsTest : public QObject {
         }
         make_cell("second", "the word is here");
         cell_go_command("home");
-        cell_set_text(current_cell(), "a word to find, and second");
-        reshow_current();
-        shell_show_view(VIEW_TEXT);
+        show_text("a word to find, and second");
         find("word");
         click("bar_next");
         QCoreApplication::processEvents();

@@ -80,11 +80,9 @@ QPoint surface_to_widget(QWidget* w, QPoint s) {
 
 } // namespace
 
-class ExtrasTest : public QObject {
+class ExtrasTest : public WindowTest {
     Q_OBJECT
 
-    MainWindow* window_ = nullptr;
-    QtFrontend frontend_;
     QTemporaryDir dir_;
     int settings_round_ = 0;
 

@@ -14,14 +14,24 @@
 #include "webfile/settings.h"
 #include "webfile/web_file.h"
 
+#include <QTimer>
 #include <Qsci/qsciscintilla.h>
 #include <QtTest>
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace tarvex::gui_test {
+
+// Base of the test classes that drive the main window: the window and the
+// frontend it shows on, opened in initTestCase and closed in cleanupTestCase.
+class WindowTest : public QObject {
+  protected:
+    MainWindow* window_ = nullptr;
+    QtFrontend frontend_;
+};
 
 // Answers for the dialogs, taken in order; every dialog asked is recorded.
 inline std::deque<DialogAnswer> g_answers;
@@ -58,11 +68,9 @@ inline void set_pane(int view, const std::string& text) {
     slot_editor(view_slot(view))->setText(QString::fromStdString(text));
 }
 
-// The engine started and the main window shown on frontend, with the
-// dialogs answered from g_answers (an empty queue gives unanswered).
-inline MainWindow* window_open(QtFrontend& frontend, DialogAnswer unanswered) {
-    frontend_install(&frontend);
-    engine_start();
+// Dialogs answered from g_answers, in order (an empty queue gives
+// unanswered); every dialog asked is recorded in g_seen.
+inline void answer_from_queue(DialogAnswer unanswered) {
     dialogs_set_hook([unanswered](const DialogRequest& r) {
         g_seen.push_back(r);
         if (g_answers.empty()) return unanswered;
@@ -70,17 +78,50 @@ inline MainWindow* window_open(QtFrontend& frontend, DialogAnswer unanswered) {
         g_answers.pop_front();
         return a;
     });
-    shell_set_exit_hook([](int code) { g_exits.push_back(code); });
+}
+
+// The engine started on frontend, the test's hooks installed (before the
+// window exists, so that its first questions reach them), and the main
+// window shown as the program shows it.
+inline MainWindow* window_open_with(QtFrontend& frontend,
+                                    const std::function<void()>& install_hooks) {
+    frontend_install(&frontend);
+    engine_start();
+    install_hooks();
     auto* window = new MainWindow;
     window->show();
     startup_message("");
     return window;
 }
 
+// The main window with the dialogs answered from g_answers and the exit
+// codes recorded in g_exits.
+inline MainWindow* window_open(QtFrontend& frontend, DialogAnswer unanswered) {
+    return window_open_with(frontend, [unanswered] {
+        answer_from_queue(unanswered);
+        shell_set_exit_hook([](int code) { g_exits.push_back(code); });
+    });
+}
+
 inline void window_close(MainWindow* window) {
     web_set_modified(false);
     delete window;
     frontend_install(nullptr);
+}
+
+// Runs action from inside the event loop as soon as ready() holds (checked
+// every every_ms), so a test can act while a script is paused, waits for
+// input or writes output.
+inline void when(std::function<bool()> ready, std::function<void()> action, int every_ms = 20) {
+    auto* timer = new QTimer(shell_windows().main);
+    timer->setInterval(every_ms);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, ready, action] {
+        if (!ready()) return;
+        timer->stop();
+        timer->deleteLater();
+        action();
+    });
+    timer->start();
 }
 
 // Before each test: nothing queued or recorded, a new web on "home", and

@@ -55,19 +55,6 @@ std::string text_of(const char* name) {
     return text_to_string(cell_text(cell_find(name)));
 }
 
-// Runs action from inside the event loop once ready() holds.
-void when(std::function<bool()> ready, std::function<void()> action) {
-    auto* timer = new QTimer(shell_windows().main);
-    timer->setInterval(20);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, ready, action] {
-        if (!ready()) return;
-        timer->stop();
-        timer->deleteLater();
-        action();
-    });
-    timer->start();
-}
-
 QMenu* menu_titled(QMainWindow* w, const QString& title) {
     for (QAction* a : w->menuBar()->actions())
         if (a->text() == title) return a->menu();
@@ -97,11 +84,8 @@ template <class W> W* bar_child(const char* name) {
 
 } // namespace
 
-class HabitsTest : public QObject {
+class HabitsTest : public WindowTest {
     Q_OBJECT
-
-    MainWindow* window_ = nullptr;
-    QtFrontend frontend_;
 
   private slots:
     void initTestCase() {
@@ -446,13 +430,7 @@ class HabitsTest : public QObject {
             return cancel();
         });
         key(Qt::Key_T, Qt::AltModifier);
-        dialogs_set_hook([](const DialogRequest& r) {
-            g_seen.push_back(r);
-            if (g_answers.empty()) return cancel();
-            DialogAnswer a = g_answers.front();
-            g_answers.pop_front();
-            return a;
-        });
+        answer_from_queue(cancel());
         QCOMPARE(titles, (QStringList{"Links", "Report", "Output", "Input", "Number", "Execution",
                                       "Plot"}));
     }

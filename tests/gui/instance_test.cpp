@@ -4,35 +4,24 @@
 // File Open (save question answered through the dialogs' test hook), a
 // later start without a file only raises the window, and a socket left by
 // a crashed instance does not keep a new one from listening.
-#include "engine/engine_start.h"
-#include "shell/commands.h"
-#include "shell/dialogs.h"
+#include "gui_test_support.h"
+
 #include "shell/instance.h"
-#include "shell/main_window.h"
-#include "shell/panes.h"
-#include "shell/qt_frontend.h"
-#include "web/cell.h"
-#include "web/navigation.h"
-#include "webfile/web_file.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
-#include <QtTest>
 
-#include <deque>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 using namespace tarvex;
+using namespace tarvex::gui_test;
 
 namespace {
 
-std::deque<DialogAnswer> g_answers;
-std::vector<DialogRequest> g_seen;
-
-int seen(DialogKind kind) {
+int times_seen(DialogKind kind) {
     int n = 0;
     for (const DialogRequest& r : g_seen)
         n += r.kind == kind;
@@ -57,11 +46,9 @@ void leave_dead_socket(const std::string& path) {
 
 } // namespace
 
-class InstanceTest : public QObject {
+class InstanceTest : public WindowTest {
     Q_OBJECT
 
-    MainWindow* window_ = nullptr;
-    QtFrontend frontend_;
     QTemporaryDir runtime_;
     QTemporaryDir webs_;
     QObject* owner_ = nullptr; // the running instance's server
@@ -87,19 +74,7 @@ class InstanceTest : public QObject {
     void initTestCase() {
         QVERIFY(runtime_.isValid() && webs_.isValid());
         qputenv("XDG_RUNTIME_DIR", runtime_.path().toLocal8Bit());
-        frontend_install(&frontend_);
-        engine_start();
-        dialogs_set_hook([](const DialogRequest& r) {
-            g_seen.push_back(r);
-            if (g_answers.empty()) return DialogAnswer{};
-            DialogAnswer a = g_answers.front();
-            g_answers.pop_front();
-            return a;
-        });
-        shell_set_exit_hook([](int) {});
-        window_ = new MainWindow;
-        window_->show();
-        startup_message("");
+        window_ = window_open(frontend_, DialogAnswer{});
         claim_as_running_instance();
     }
 
@@ -113,9 +88,7 @@ class InstanceTest : public QObject {
     void cleanupTestCase() {
         delete owner_;
         instance_release();
-        web_set_modified(false);
-        delete window_;
-        frontend_install(nullptr);
+        window_close(window_);
     }
 
     void socketLivesInTheSessionFolder() {
@@ -142,7 +115,7 @@ class InstanceTest : public QObject {
         QDir::setCurrent(here);
         QVERIFY(!ran);
         QTRY_COMPARE(web_file_name(), web);
-        QCOMPARE(seen(DLG_SAVE_CHANGES), 1);
+        QCOMPARE(times_seen(DLG_SAVE_CHANGES), 1);
         QVERIFY(cell_find("handed") != 0);
         QVERIFY(cell_find("unsaved") == 0);
         QVERIFY(!(window_->windowState() & Qt::WindowMinimized));
@@ -154,7 +127,7 @@ class InstanceTest : public QObject {
         go("mine");
         g_answers.push_back(DialogAnswer{false, SAVE_CANCEL, {}});
         QVERIFY(!instance_claim(nullptr, web, instance_serve));
-        QTRY_COMPARE(seen(DLG_SAVE_CHANGES), 1);
+        QTRY_COMPARE(times_seen(DLG_SAVE_CHANGES), 1);
         QTest::qWait(50);
         QVERIFY(cell_find("mine") != 0);
         QVERIFY(web_file_name() != web);

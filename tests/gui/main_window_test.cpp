@@ -50,21 +50,6 @@ void make_cell(const char* name) {
     dispatch_command(CMD_BACK);
 }
 
-// Runs action from inside the event loop as soon as ready() holds (checked
-// every 20 ms), so a test can act while a script is paused, waits for input
-// or writes output.
-void when(std::function<bool()> ready, std::function<void()> action) {
-    auto* timer = new QTimer(shell_windows().main);
-    timer->setInterval(20);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, ready, action] {
-        if (!ready()) return;
-        timer->stop();
-        timer->deleteLater();
-        action();
-    });
-    timer->start();
-}
-
 double cpu_seconds() {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
@@ -74,11 +59,9 @@ double cpu_seconds() {
 
 } // namespace
 
-class MainWindowTest : public QObject {
+class MainWindowTest : public WindowTest {
     Q_OBJECT
 
-    MainWindow* window_ = nullptr;
-    QtFrontend frontend_;
     QTemporaryDir dir_;
 
 private slots:
@@ -300,24 +283,24 @@ private slots:
     void doubleClickCreatesCells() {
         settings_set_create_on_double_click(1);
         set_pane(VIEW_TEXT, "alpha beta");
-        QsciScintilla* t = shell_windows().text;
+        auto double_click = [](unsigned long from, long to) {
+            shell_windows().text->SendScintilla(QsciScintillaBase::SCI_SETSEL, from, to);
+            pane_double_clicked(SLOT_TEXT);
+        };
         // Without the question.
-        t->SendScintilla(QsciScintillaBase::SCI_SETSEL, 0UL, 5L);
-        pane_double_clicked(SLOT_TEXT);
+        double_click(0, 5);
         QTRY_COMPARE(current_name(), std::string("alpha"));
         QVERIFY(!seen(DLG_YES_NO));
         dispatch_command(CMD_BACK);
         // With the question: No creates nothing, Yes creates the cell.
         settings_set_ask_before_create(1);
         shell_show_view(VIEW_TEXT);
-        t->SendScintilla(QsciScintillaBase::SCI_SETSEL, 6UL, 10L);
         g_answers.push_back(no());
-        pane_double_clicked(SLOT_TEXT);
+        double_click(6, 10);
         QTRY_VERIFY(seen(DLG_YES_NO, "No such cell. Create it?"));
         QCOMPARE(cell_find("beta"), NodeHandle(0));
-        t->SendScintilla(QsciScintillaBase::SCI_SETSEL, 6UL, 10L);
         g_answers.push_back(yes());
-        pane_double_clicked(SLOT_TEXT);
+        double_click(6, 10);
         QTRY_COMPARE(current_name(), std::string("beta"));
     }
 

@@ -3,16 +3,10 @@
 // next start offers it, and a SIGTERM to a running application (a child
 // process started the way the application starts) leaves it behind. The
 // real binary is checked to end cleanly on SIGTERM.
-#include "engine/engine_start.h"
-#include "shell/commands.h"
-#include "shell/dialogs.h"
-#include "shell/main_window.h"
-#include "shell/panes.h"
-#include "shell/qt_frontend.h"
+#include "gui_test_support.h"
+
 #include "shell/recovery.h"
-#include "web/cell.h"
 #include "webfile/recovery.h"
-#include "webfile/web_file.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,23 +14,18 @@
 #include <QProcess>
 #include <QTabBar>
 #include <QTemporaryDir>
-#include <Qsci/qsciscintilla.h>
-#include <QtTest>
 
 #include <clocale>
 #include <csignal>
 #include <cstdio>
-#include <deque>
 #include <unistd.h>
 
 using namespace tarvex;
+using namespace tarvex::gui_test;
 
 namespace {
 
 constexpr int CHILD_WAIT_MS = 120000; // start-up of a second process on a loaded machine
-
-std::deque<DialogAnswer> g_answers;
-std::vector<DialogRequest> g_seen;
 
 const char* const SAVED_WEB = "\n<cell>\n<cname>home</cname><text>saved text</text></cell>"
                               "\n<cell>\n<cname>other</cname></cell></eof>";
@@ -102,11 +91,9 @@ int child_main(int argc, char** argv) {
 
 } // namespace
 
-class RecoveryTest : public QObject {
+class RecoveryTest : public WindowTest {
     Q_OBJECT
 
-    MainWindow* window_ = nullptr;
-    QtFrontend frontend_;
     QTemporaryDir dir_;
 
     QString path(const char* name) const { return dir_.path() + "/" + name; }
@@ -152,13 +139,7 @@ private slots:
         qputenv("XDG_STATE_HOME", state().toUtf8());
         frontend_install(&frontend_);
         engine_start();
-        dialogs_set_hook([](const DialogRequest& r) {
-            g_seen.push_back(r);
-            if (g_answers.empty()) return DialogAnswer{};
-            DialogAnswer a = g_answers.front();
-            g_answers.pop_front();
-            return a;
-        });
+        answer_from_queue(DialogAnswer{});
         shell_set_exit_hook([](int) {});
         window_ = new MainWindow;
         recovery_install(window_);

@@ -76,11 +76,8 @@ void click_box(const char* name) {
 
 } // namespace
 
-class WebMapTest : public QObject {
+class WebMapTest : public WindowTest {
     Q_OBJECT
-
-    MainWindow* window_ = nullptr;
-    QtFrontend frontend_;
 
     QDockWidget* dock() const { return window_->findChild<QDockWidget*>("web_map"); }
 
