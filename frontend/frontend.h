@@ -11,13 +11,8 @@
 
 namespace tarvex {
 
-// The six views of the main window, in tab order.
-constexpr int VIEW_LIST = 0;
-constexpr int VIEW_TEXT = 1;
-constexpr int VIEW_VALUE = 2;
-constexpr int VIEW_SCRIPT = 3;
-constexpr int VIEW_CONS = 4;
-constexpr int VIEW_PLOT = 5;
+// The six views of the main window, in tab order (from 0).
+enum View : int { VIEW_LIST, VIEW_TEXT, VIEW_VALUE, VIEW_SCRIPT, VIEW_CONS, VIEW_PLOT };
 
 // Styles of console text: script output, and the prompts of keyboard input.
 constexpr int CONSOLE_STYLE_DEFAULT = 0;

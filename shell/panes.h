@@ -21,15 +21,9 @@ class QsciScintilla;
 
 namespace tarvex {
 
+// The windows that can hold the focus, numbered from 0 in this order.
 enum WindowSlot : int {
-    SLOT_NAME_BOX = 0,
-    SLOT_TEXT = 1,
-    SLOT_VALUE = 2,
-    SLOT_SCRIPT = 3,
-    SLOT_LIST = 4,
-    SLOT_PLOT = 5,
-    SLOT_TABS = 6,
-    SLOT_CONSOLE = 7,
+    SLOT_NAME_BOX, SLOT_TEXT, SLOT_VALUE, SLOT_SCRIPT, SLOT_LIST, SLOT_PLOT, SLOT_TABS, SLOT_CONSOLE
 };
 
 // Styles of the editor panes.

@@ -11,13 +11,10 @@ class QsciScintilla;
 
 namespace tarvex {
 
-// Styles of the script pane beyond the plain and link styles.
-constexpr int STYLE_RESWORD = 4;
-constexpr int STYLE_BUILTIN = 5;
-constexpr int STYLE_SYSCONST = 6;
-constexpr int STYLE_NUMBER = 7;
-constexpr int STYLE_STRING = 8;
-constexpr int STYLE_COMMENT = 9;
+// Styles of the script pane beyond the plain and link styles (0 to 3).
+enum ScriptStyle : int {
+    STYLE_RESWORD = 4, STYLE_BUILTIN, STYLE_SYSCONST, STYLE_NUMBER, STYLE_STRING, STYLE_COMMENT
+};
 
 // The style of every byte of script (plain where no token is coloured).
 std::vector<uint8_t> script_styles(std::string_view script);

@@ -205,8 +205,8 @@ class ExtrasTest : public WindowTest {
         QVERIFY(s->SendScintilla(QsciScintillaBase::SCI_STYLEGETBOLD, STYLE_LINK) != 0);
         // The styles are distinct from each other and from the link.
         std::set<long> colours;
-        for (int st : {STYLE_PLAIN, STYLE_LINK, STYLE_RESWORD, STYLE_BUILTIN, STYLE_SYSCONST,
-                       STYLE_NUMBER, STYLE_STRING, STYLE_COMMENT})
+        for (int st : std::initializer_list<int>{STYLE_PLAIN, STYLE_LINK, STYLE_RESWORD, STYLE_BUILTIN, STYLE_SYSCONST,
+                                            STYLE_NUMBER, STYLE_STRING, STYLE_COMMENT})
             colours.insert(s->SendScintilla(QsciScintillaBase::SCI_STYLEGETFORE, st));
         QCOMPARE(int(colours.size()), 8);
         QString shot = qEnvironmentVariable("TARVEX_SCRIPT_SHOT");
