@@ -37,6 +37,9 @@ struct RunState {
     RunHook plot_begin = nullptr, plot_end = nullptr;
     uint64_t steps = 0, step_limit = 0;
     RunError last_error;
+    // The brk statement a pause waits at: its cell and token index.
+    CellHandle pause_cell = 0;
+    int pause_token = -1;
 } g_run;
 
 constexpr int FORMAT_CELLS_MAX = 64;
@@ -408,6 +411,8 @@ int breakpoint() {
         ~EndPause() { g_run.pause = g_run.resume = g_run.stop = false; }
     } end_pause;
     CellHandle remembered = current_cell();
+    g_run.pause_cell = tokens_owner(in.list);
+    g_run.pause_token = tokens_current_index(in.list);
     int r = advance();
     if (r == 0) r = expect(LPAREN);
     NodeHandle v = 0;
@@ -440,6 +445,15 @@ int breakpoint() {
 }
 
 RunError run_last_error() { return g_run.last_error; }
+
+bool run_pause_position(CellHandle* cell, LexPosition* out) {
+    CellHandle c = g_run.pause_cell;
+    if (!g_run.pause || g_run.ignore || c == 0 || g_run.pause_token < 0 || entry_kind(c) != NK_CELL)
+        return false;
+    *cell = c;
+    return lex_token_position(text_to_string(cell_script(c)),
+                              static_cast<uint16_t>(g_run.pause_token), out);
+}
 
 bool run_error_position(LexPosition* out) {
     const RunError& e = g_run.last_error;

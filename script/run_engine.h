@@ -41,6 +41,9 @@ struct RunError {
 RunError run_last_error();
 // Where in its cell's script the last run's error was met.
 bool run_error_position(LexPosition* out);
+// While a run is paused at a brk: the cell whose script holds it and where
+// in that script it is.
+bool run_pause_position(CellHandle* cell, LexPosition* out);
 
 // Calls cell (with an argument list, or 0) and pushes its resulting value.
 int call_cell(CellHandle cell, NodeHandle args);

@@ -19,8 +19,8 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QElapsedTimer>
 #include <QDockWidget>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -29,6 +29,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QSettings>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QStyle>
@@ -138,6 +139,15 @@ QFont tahoma(int points, bool bold) {
     QFont f("Tahoma", points);
     f.setBold(bold);
     return f;
+}
+
+// A habit of the user, not of a web: kept with the user's settings, where
+// the recent webs are.
+const QString SHOW_CONSOLE_KEY = QStringLiteral("view/show_console_on_output");
+
+QString user_organization() {
+    QString org = QCoreApplication::organizationName();
+    return org.isEmpty() ? QStringLiteral("Tarvex") : org;
 }
 
 void add_items(QMenu* menu, std::initializer_list<MenuItem> items) {
@@ -333,6 +343,17 @@ void MainWindow::build_menus() {
     map->setShortcut(QKeySequence("Ctrl+Shift+M"));
     view->addSeparator();
     view->addAction(map);
+    QAction* show_console = view->addAction("Show C&onsole on Output");
+    show_console->setObjectName("show_console_on_output");
+    show_console->setCheckable(true);
+    show_console->setChecked(QSettings(user_organization(), QStringLiteral("Tarvex"))
+                                 .value(SHOW_CONSOLE_KEY, false)
+                                 .toBool());
+    console_show_on_output(show_console->isChecked());
+    connect(show_console, &QAction::toggled, this, [](bool on) {
+        console_show_on_output(on);
+        QSettings(user_organization(), QStringLiteral("Tarvex")).setValue(SHOW_CONSOLE_KEY, on);
+    });
     add_items(bar->addMenu("R&un"), {{"&Run", CMD_RUN},
                                      {"Run to &Brk", CMD_RUN_TO_BRK},
                                      {"&Stop", CMD_STOP},

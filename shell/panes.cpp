@@ -10,6 +10,7 @@
 #include "frontend/frontend.h"
 #include "io/keyboard_queue.h"
 #include "script/char_class.h"
+#include "script/run_engine.h"
 #include "shell/qt_frontend.h"
 #include "shell/script_style.h"
 #include "web/cell.h"
@@ -115,6 +116,18 @@ struct ShownError {
 ShownError g_error;
 bool g_error_shown = false;
 std::unordered_set<uint64_t> g_stale_marks;
+
+// The pause mark as last put in the script pane: the document it went into
+// and its line (-1 when that document has none).
+uint64_t g_pause_marked_doc = 0;
+long g_pause_marked_line = -1;
+
+// Console output written while another tab was shown and not seen since,
+// and whether such output brings the console up instead.
+bool g_output_unseen = false;
+bool g_console_on_output = false;
+
+void status_put(const std::string& text);
 
 constexpr int ROLE_CELL = Qt::UserRole;
 // A cell list item's label: the bytes a tree item's label buffer holds
@@ -285,6 +298,7 @@ void marks_clear_shown(QsciScintilla* e) {
     sci(e, QsciScintillaBase::SCI_SETINDICATORCURRENT, INDICATOR_ERROR);
     sci(e, QsciScintillaBase::SCI_INDICATORCLEARRANGE, 0, sci(e, QsciScintillaBase::SCI_GETLENGTH));
     sci(e, QsciScintillaBase::SCI_ANNOTATIONCLEARALL);
+    sci(e, QsciScintillaBase::SCI_MARKERDELETEALL, MARKER_ERROR);
 }
 
 // The error's indicator on its token and its message under its line, in
@@ -305,6 +319,7 @@ void error_mark_show() {
                      g_error.message.c_str());
     sci(e, QsciScintillaBase::SCI_ANNOTATIONSETSTYLE, static_cast<unsigned long>(line),
         STYLE_ERROR_NOTE);
+    sci(e, QsciScintillaBase::SCI_MARKERADD, static_cast<unsigned long>(line), MARKER_ERROR);
     g_error_shown = true;
 }
 
@@ -509,6 +524,10 @@ void shell_show_view(int view) {
     g_previous_view = g_view;
     g_view = view;
     if (g_windows.stack) g_windows.stack->setCurrentIndex(view);
+    if (view == VIEW_CONS && g_output_unseen) {
+        g_output_unseen = false;
+        if (!g_transient_showing) status_put(g_persistent);
+    }
     if (g_windows.tabs && g_windows.tabs->currentIndex() != view) {
         QSignalBlocker block(g_windows.tabs);
         g_windows.tabs->setCurrentIndex(view);
@@ -523,6 +542,36 @@ int shell_current_view() { return g_view; }
 int shell_previous_view() { return g_previous_view; }
 
 // ---- editor panes -------------------------------------------------------------
+
+namespace {
+// Room for this many digits of line numbers; longer scripts widen nothing.
+constexpr char LINE_NUMBER_ROOM[] = "_9999";
+constexpr int SYMBOL_MARGIN_PIXELS = 14;
+
+void script_margins_setup(QsciScintilla* e) {
+    e->setMarginType(MARGIN_NUMBERS, QsciScintilla::NumberMargin);
+    long digits = e->SendScintilla(QsciScintillaBase::SCI_TEXTWIDTH,
+                                   static_cast<unsigned long>(QsciScintillaBase::STYLE_LINENUMBER),
+                                   LINE_NUMBER_ROOM);
+    e->setMarginWidth(MARGIN_NUMBERS, int(digits));
+    // The gap takes no symbols, so the markers show only in their margin.
+    e->setMarginMarkerMask(1, 0);
+    e->setMarginType(MARGIN_SYMBOLS, QsciScintilla::SymbolMargin);
+    e->setMarginMarkerMask(MARGIN_SYMBOLS, (1 << MARKER_PAUSE) | (1 << MARKER_ERROR));
+    e->setMarginWidth(MARGIN_SYMBOLS, SYMBOL_MARGIN_PIXELS);
+    sci(e, QsciScintillaBase::SCI_MARKERDEFINE, MARKER_PAUSE,
+        QsciScintillaBase::SC_MARK_SHORTARROW);
+    e->SendScintilla(QsciScintillaBase::SCI_MARKERSETFORE, MARKER_PAUSE, QColor(0x80, 0x60, 0));
+    e->SendScintilla(QsciScintillaBase::SCI_MARKERSETBACK, MARKER_PAUSE, QColor(0xFF, 0xD0, 0x30));
+    sci(e, QsciScintillaBase::SCI_MARKERDEFINE, MARKER_PAUSE_LINE,
+        QsciScintillaBase::SC_MARK_BACKGROUND);
+    e->SendScintilla(QsciScintillaBase::SCI_MARKERSETBACK, MARKER_PAUSE_LINE,
+                     QColor(0xFF, 0xF4, 0xC0));
+    sci(e, QsciScintillaBase::SCI_MARKERDEFINE, MARKER_ERROR, QsciScintillaBase::SC_MARK_CIRCLE);
+    e->SendScintilla(QsciScintillaBase::SCI_MARKERSETFORE, MARKER_ERROR, QColor(0xA0, 0, 0));
+    e->SendScintilla(QsciScintillaBase::SCI_MARKERSETBACK, MARKER_ERROR, QColor(Qt::red));
+}
+} // namespace
 
 void editor_setup(QsciScintilla* e) {
     common_setup(e);
@@ -540,6 +589,7 @@ void editor_setup(QsciScintilla* e) {
                          QColor(0xFF, 0xEE, 0xEE));
         sci(e, QsciScintillaBase::SCI_STYLESETITALIC, STYLE_ERROR_NOTE, 1);
         sci(e, QsciScintillaBase::SCI_ANNOTATIONSETVISIBLE, QsciScintillaBase::ANNOTATION_BOXED);
+        script_margins_setup(e);
     }
     restyle_whole(e);
 }
@@ -708,6 +758,7 @@ void panes_load() {
         load_document(g_windows.script, c, SLOT_SCRIPT, text_to_string(cell_script(c)));
         pane_state_restore(g_windows.script, c, CF_SCRIPT_PANE);
         error_mark_show();
+        pane_pause_mark_sync();
     }
     if (g_windows.text) {
         load_document(g_windows.text, c, SLOT_TEXT, text_to_string(cell_text(c)));
@@ -754,6 +805,38 @@ void pane_script_edited() {
 
 bool pane_error_showing() { return g_error_shown; }
 
+// Markers live in the document, so a document shown again gets its marks
+// put right here too: the mark follows the pane's document, the pause, and
+// edits made while paused.
+void pane_pause_mark_sync() {
+    QsciScintilla* e = g_windows.script;
+    if (!e) return;
+    uint64_t shown = g_showing[e];
+    long line = -1;
+    CellHandle cell = 0;
+    LexPosition at;
+    if (run_breakpoint_pause() && run_pause_position(&cell, &at) &&
+        document_key(cell, SLOT_SCRIPT) == shown) {
+        line = sci(e, QsciScintillaBase::SCI_LINEFROMPOSITION, at.start);
+    }
+    if (shown == g_pause_marked_doc && line == g_pause_marked_line) return;
+    for (int m : {MARKER_PAUSE, MARKER_PAUSE_LINE})
+        sci(e, QsciScintillaBase::SCI_MARKERDELETEALL, m);
+    if (line >= 0) {
+        for (int m : {MARKER_PAUSE, MARKER_PAUSE_LINE})
+            sci(e, QsciScintillaBase::SCI_MARKERADD, static_cast<unsigned long>(line), m);
+        sci(e, QsciScintillaBase::SCI_ENSUREVISIBLE, static_cast<unsigned long>(line));
+    }
+    g_pause_marked_doc = shown;
+    g_pause_marked_line = line;
+}
+
+long pane_pause_mark_line() {
+    QsciScintilla* e = g_windows.script;
+    if (!e) return -1;
+    return sci(e, QsciScintillaBase::SCI_MARKERNEXT, 0, 1 << MARKER_PAUSE);
+}
+
 // ---- link words -----------------------------------------------------------------
 
 const std::string& link_word_list() { return g_link_words; }
@@ -794,9 +877,20 @@ void status_put(const std::string& text) {
 }
 } // namespace
 
+namespace {
+// The lasting text: the pointer to unseen output outranks what commands
+// and runs leave there.
+const std::string& status_lasting() {
+    static const std::string note = OUTPUT_IN_CONS_TEXT;
+    return g_output_unseen ? note : g_persistent;
+}
+} // namespace
+
 void status_line_show(const char* text) {
     g_persistent = status_text_cut(text);
-    if (!g_transient_showing) status_put(g_persistent);
+    if (!g_transient_showing) status_put(status_lasting());
+    // Pausing, resuming and ending a run each say so here.
+    pane_pause_mark_sync();
 }
 
 void status_line_amend(const char* text) {
@@ -819,7 +913,7 @@ void status_line_flash(const char* text) {
 void status_tick() {
     if (g_transient_showing && g_transient_clock.elapsed() > TRANSIENT_STATUS_MS) {
         g_transient_showing = false;
-        status_put(g_persistent);
+        status_put(status_lasting());
     }
 }
 
@@ -827,6 +921,7 @@ const std::string& status_line_text() { return g_status_shown; }
 
 void idle_tick() {
     status_tick();
+    pane_pause_mark_sync();
     engine_guard([] { link_refresh(); });
     bool collapse = false;
     if (g_collapse_text) {
@@ -926,6 +1021,17 @@ void console_pane_flush() {
     sci(e, QsciScintillaBase::SCI_SETSTYLING, static_cast<unsigned long>(g_console_pending.size()),
         g_console_pending_style);
     g_console_pending.clear();
+    if (g_view != VIEW_CONS && !g_output_unseen) {
+        g_output_unseen = true;
+        if (!g_transient_showing) status_put(status_lasting());
+    }
+}
+
+void console_show_on_output(bool on) {
+    g_console_on_output = on;
+}
+bool console_shows_on_output() {
+    return g_console_on_output;
 }
 
 void console_pane_append(std::string_view bytes, int style) {
@@ -957,6 +1063,10 @@ void console_pane_clear() {
     if (!e) return;
     g_console_pending.clear();
     sci(e, QsciScintillaBase::SCI_CLEARALL);
+    if (g_output_unseen) {
+        g_output_unseen = false;
+        if (!g_transient_showing) status_put(g_persistent);
+    }
     g_console_fed_end = 0;
     g_console_caret_due = false;
     g_console_long_line = false;
@@ -999,6 +1109,9 @@ void console_pane_settle() {
     QElapsedTimer cost;
     cost.start();
     console_pane_flush();
+    // Brought up here rather than as the text arrives, which may be in the
+    // middle of an engine call: showing a tab commits the pane it leaves.
+    if (g_output_unseen && g_console_on_output) shell_show_view(VIEW_CONS);
     if (g_console_caret_due) {
         g_console_caret_due = false;
         long length = sci(e, QsciScintillaBase::SCI_GETLENGTH);

@@ -34,6 +34,19 @@ constexpr int STYLE_OUTPUT = 3;
 // editor's lexers) and the style of the message shown under its line.
 constexpr int INDICATOR_ERROR = 8;
 constexpr int STYLE_ERROR_NOTE = 40;
+// Script pane margins: line numbers, the 2-pixel gap, then the symbols of
+// the paused statement and the error line.
+constexpr int MARGIN_NUMBERS = 0;
+constexpr int MARGIN_SYMBOLS = 2;
+// Markers of the script pane: the paused statement's arrow and its line's
+// background, and the error line's symbol.
+constexpr int MARKER_PAUSE = 0;
+constexpr int MARKER_PAUSE_LINE = 1;
+constexpr int MARKER_ERROR = 2;
+
+// What the status line says while console output waits unseen behind
+// another tab.
+inline constexpr const char* OUTPUT_IN_CONS_TEXT = "Output in cons tab (Ctrl+5)";
 
 // The link word list is rebuilt in place each idle tick in a buffer of this
 // size; names that no longer fit are not styled as links.
@@ -96,6 +109,11 @@ void pane_error_clear();
 // The script pane's text changed (ignored while the panes are loaded).
 void pane_script_edited();
 bool pane_error_showing();
+// Marks the paused brk statement's line in the script pane while a run is
+// paused and the pane shows that cell; clears it otherwise.
+void pane_pause_mark_sync();
+// The script pane line the pause mark is on, -1 for none.
+long pane_pause_mark_line();
 // Sets the script selection kept for cell (and shows it when cell is the
 // current cell).
 void pane_state_select(NodeHandle cell, uint32_t start, uint32_t end);
@@ -139,6 +157,10 @@ NodeHandle list_item_cell(const void* item);
 // Console pane.
 void console_pane_append(std::string_view bytes, int style);
 void console_pane_clear();
+// Whether output to the console while another tab is shown brings the
+// console tab up; when not, the status line points to it until it is shown.
+void console_show_on_output(bool on);
+bool console_shows_on_output();
 int64_t console_pane_length();
 void console_pane_caret_to_end();
 void console_pane_set_style(int64_t start, int64_t length, int style);
