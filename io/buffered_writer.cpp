@@ -3,6 +3,9 @@
 
 #include "core/errors.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace tarvex {
 
 namespace {
@@ -39,10 +42,15 @@ int writer_put(BufferedWriter& w, uint8_t ch) {
     return 0;
 }
 
+// What writer_put would do byte by byte, a block's worth at a time.
 int writer_write(BufferedWriter& w, std::string_view bytes) {
-    for (char c : bytes) {
-        int rc = writer_put(w, static_cast<uint8_t>(c));
-        if (rc != 0) return rc;
+    while (!bytes.empty()) {
+        if (w.error != 0) return w.error;
+        if (w.count == IO_BLOCK_SIZE && writer_flush(w) != 0) return w.error;
+        size_t k = std::min(bytes.size(), static_cast<size_t>(IO_BLOCK_SIZE - w.count));
+        std::memcpy(w.block + w.count, bytes.data(), k);
+        w.count += static_cast<int>(k);
+        bytes.remove_prefix(k);
     }
     return 0;
 }

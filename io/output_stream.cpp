@@ -9,7 +9,9 @@
 #include "io/stream_path.h"
 #include "webfile/settings.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 
 namespace tarvex {
@@ -40,6 +42,7 @@ std::string g_failed_path;
 Clock::duration g_pump_interval = std::chrono::milliseconds(5);
 Clock::time_point g_last_pump;
 bool g_pumping = false;
+unsigned g_pump_calls = 0;
 
 bool dest_is_console(uint8_t dest) {
     return dest != OUT_FILE;
@@ -61,6 +64,60 @@ int file_put(uint8_t ch) {
     return rc;
 }
 
+// How many of the next calls to pump_while_busy return without looking at
+// the clock (all of them while the window's events are being handled).
+size_t pump_quiet_calls() {
+    if (g_pumping) return SIZE_MAX;
+    if (g_pump_interval <= Clock::duration::zero()) return 0;
+    return 63 - (g_pump_calls & 63);
+}
+
+// Stands for that many quiet calls.
+void pump_skip(size_t calls) {
+    if (!g_pumping && g_pump_interval > Clock::duration::zero())
+        g_pump_calls += static_cast<unsigned>(calls);
+}
+
+// The leading bytes output_char would pass on unchanged: no zero, and
+// nothing that starts an escape or opens or closes a quoted string.
+size_t plain_run(std::string_view s) {
+    size_t n = 0;
+    if (g_quote == 0)
+        while (n < s.size() && s[n] != 0 && s[n] != '\\' && s[n] != '\'' && s[n] != '"')
+            ++n;
+    else
+        while (n < s.size() && s[n] != 0 && static_cast<uint8_t>(s[n]) != g_quote)
+            ++n;
+    return n;
+}
+
+// A plain run, as line_put or file_put would take it byte by byte.
+int put_plain(std::string_view s) {
+    if (g_console) {
+        while (!s.empty()) {
+            if (g_line_count == CONSOLE_LINE_SIZE) console_flush();
+            size_t k = std::min(s.size(), static_cast<size_t>(CONSOLE_LINE_SIZE - g_line_count));
+            std::memcpy(g_line + g_line_count, s.data(), k);
+            g_line_count += static_cast<int>(k);
+            s.remove_prefix(k);
+        }
+        return 0;
+    }
+    uint8_t mode = settings_newline_mode();
+    char dropped = mode == NL_CR ? '\n' : mode == NL_LF ? '\r' : 0;
+    int rc = 0;
+    for (size_t at = 0; at < s.size() && rc == 0;) {
+        size_t end = dropped == 0 ? s.size() : std::min(s.find(dropped, at), s.size());
+        rc = writer_write(g_writer, s.substr(at, end - at));
+        at = end + 1;
+    }
+    if (rc != 0 && !g_write_error_shown) {
+        g_write_error_shown = true;
+        status_error(rc);
+    }
+    return rc;
+}
+
 } // namespace
 
 // Lets the window handle its events, at most once per pump interval; the
@@ -69,8 +126,8 @@ void pump_while_busy() {
     // Reading the clock on every call (each character written, each
     // statement run) would cost more than the call: look every 64 calls
     // (unless every one should pump).
-    static unsigned s_count = 0;
-    if (g_pumping || (g_pump_interval > Clock::duration::zero() && (++s_count & 63) != 0)) return;
+    if (g_pumping || (g_pump_interval > Clock::duration::zero() && (++g_pump_calls & 63) != 0))
+        return;
     Clock::time_point now = Clock::now();
     if (now - g_last_pump < g_pump_interval) return;
     g_last_pump = now;
@@ -173,10 +230,26 @@ int output_char(uint8_t ch) {
     return rc;
 }
 
+// Byte by byte through output_char would cost tens of instructions a byte:
+// runs of plain bytes are copied at once.
 int output_text(std::string_view s) {
-    for (char c : s) {
-        int rc = output_char(static_cast<uint8_t>(c));
+    while (!s.empty()) {
+        // A run ends where output_char would look at the clock, so the
+        // window is pumped after the same bytes.
+        size_t quiet = pump_quiet_calls();
+        std::string_view ahead = quiet < s.size() ? s.substr(0, quiet + 1) : s;
+        size_t n = g_open && !g_backslash ? plain_run(ahead) : 0;
+        if (n == 0) {
+            int rc = output_char(static_cast<uint8_t>(s[0]));
+            if (rc != 0) return rc;
+            s.remove_prefix(1);
+            continue;
+        }
+        int rc = put_plain(s.substr(0, n));
+        pump_skip(n - 1);
+        pump_while_busy();
         if (rc != 0) return rc;
+        s.remove_prefix(n);
     }
     return 0;
 }

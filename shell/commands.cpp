@@ -163,7 +163,9 @@ void cmd_open(int, int, const std::string& arg) {
     bool read = rc == 0 || rc == SE_BAD_WEB_FILE || rc == SE_READ_WEB || rc == SE_OUT_OF_MEMORY;
     if (opened.cancelled || !read) return;
     if (rc == 0) recent_webs_note();
-    navigation_reset();
+    // A read that finished has reset the navigation and filled the cell
+    // list already: on a large web the fill is a good part of the open.
+    if (rc != 0) navigation_reset();
     panes_forget_documents();
     load_panes();
     web_set_modified(false);
@@ -565,11 +567,14 @@ void startup_message(const std::string& file_name) {
     run_guarded([&] {
         panes_setup();
         // A web that cannot be opened (or none named) gives a new web.
-        if (!file_name.empty() && web_open(file_name.c_str()).done())
+        // A read that finished has reset the navigation and filled the cell
+        // list already.
+        if (!file_name.empty() && web_open(file_name.c_str()).done()) {
             recent_webs_note();
-        else
+        } else {
             web_new();
-        navigation_reset();
+            navigation_reset();
+        }
         load_panes();
         link_refresh();
         status_ready();

@@ -13,6 +13,7 @@
 #include "web/navigation.h"
 #include "webfile/setting_table.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -61,6 +62,11 @@ struct Reader {
     Text content = 0;    // what has been collected since the previous tag
     std::string pending; // bytes not yet appended to content
     NodeHandle first = 0, last = 0;
+    // The records in name order (as cell names compare), so that a name
+    // finds an earlier record of the same name without a walk over them all,
+    // which made reading a large web quadratic. Names the writer wrote come
+    // in order and go to the end at once.
+    std::vector<NodeHandle> by_name;
     bool bad = false;
     // A zero byte is never content: the old writer let one through in tag
     // names and escape words, and reading stopped at it, so a save cost the
@@ -171,15 +177,22 @@ void act_on_closing(Reader& r, int tag) {
             return;
         }
         // The last record of a name wins.
-        for (NodeHandle rec = r.first; rec != 0;) {
-            NodeHandle next = list_next(rec);
-            if (text_compare(node_get_u16(rec, REC_NAME), t) == 0) r.remove_record(rec);
-            rec = next;
+        auto before = [](NodeHandle rec, Text name) {
+            return text_compare(node_get_u16(rec, REC_NAME), name) < 0;
+        };
+        size_t at = r.by_name.size();
+        if (at != 0 && !before(r.by_name.back(), t))
+            at =
+                std::lower_bound(r.by_name.begin(), r.by_name.end(), t, before) - r.by_name.begin();
+        if (at != r.by_name.size() && text_compare(node_get_u16(r.by_name[at], REC_NAME), t) == 0) {
+            r.remove_record(r.by_name[at]);
+            r.by_name.erase(r.by_name.begin() + at);
         }
         r.content = t; // owned by the reader until the record holds it
         NodeHandle rec = node_alloc(ListNode);
         r.content = 0;
         node_set_u16(rec, REC_NAME, t);
+        r.by_name.insert(r.by_name.begin() + at, rec);
         if (r.last == 0)
             r.first = rec;
         else

@@ -10,6 +10,7 @@
 #include "webfile/settings.h"
 
 #include <cstdio>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -185,6 +186,61 @@ TEST_F(OutputTest, NewlineModesOfFileOutput) {
     output_text(big);
     EXPECT_EQ(output_close(), 0);
     EXPECT_EQ(file_bytes(dir.file("nl.txt")), big);
+}
+
+// A whole text comes out as its bytes one at a time would: the same console
+// (seen at the same pumps) and the same file in every newline mode, whatever
+// escapes, quotes, zeros and line ends it holds and however long it is.
+TEST_F(OutputTest, TextComesOutAsItsBytesOneByOne) {
+    std::mt19937 rng(11);
+    const char alphabet[] = "ab\\'\"\n\r\0n"; // the zero is one of the letters
+    std::vector<std::string> texts;
+    for (int i = 0; i < 60; ++i) {
+        std::string t;
+        for (int n = static_cast<int>(rng() % 400); n > 0; --n)
+            t.push_back(alphabet[rng() % (sizeof alphabet - 1)]);
+        texts.push_back(t);
+    }
+    texts.push_back(std::string(3 * IO_BLOCK_SIZE + 5, 'p')); // across blocks and lines
+    auto write = [&](bool whole) {
+        for (const std::string& t : texts) {
+            if (whole)
+                EXPECT_EQ(output_text(t), 0);
+            else
+                for (char c : t)
+                    EXPECT_EQ(output_char(static_cast<uint8_t>(c)), 0);
+        }
+        EXPECT_EQ(output_close(), 0);
+    };
+
+    output_pump_interval(0);
+    std::string seen;
+    ui.on_pump_pending = [&] { seen += std::to_string(ui.console.size()) + " "; };
+    std::string console[2], pumps[2];
+    for (int whole = 0; whole < 2; ++whole) {
+        seen.clear();
+        write(whole);
+        console[whole] = ui.console;
+        pumps[whole] = seen;
+    }
+    EXPECT_EQ(console[1], console[0]);
+    EXPECT_EQ(pumps[1], pumps[0]);
+    ui.on_pump_pending = nullptr;
+    output_pump_interval(5);
+
+    TempDir dir;
+    settings_set_output_dest(OUT_FILE);
+    settings_set_output_name(dir.file("t").c_str());
+    for (uint8_t mode : {NL_LF, NL_CR, NL_CRLF}) {
+        settings_set_newline_mode(mode);
+        std::string bytes[2];
+        for (int whole = 0; whole < 2; ++whole) {
+            write(whole);
+            bytes[whole] = file_bytes(dir.file("t.txt"));
+        }
+        EXPECT_GT(bytes[0].size(), 3u * IO_BLOCK_SIZE);
+        EXPECT_EQ(bytes[1], bytes[0]) << int(mode);
+    }
 }
 
 TEST_F(OutputTest, UnwritableOutputIsReported) {

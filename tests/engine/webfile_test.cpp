@@ -206,6 +206,42 @@ TEST_F(WebFileTest, NameMetTwiceKeepsTheLastRecord) {
     EXPECT_EQ(cell_root(), cell_find("home"));
 }
 
+// A name finds the earlier record of the same name (compared as cell names
+// are: case, and "_" against space, ignored) in whatever order the names
+// come: the writer's ascending order, or any other.
+TEST_F(WebFileTest, RepeatedNamesFoundWhateverTheirOrder) {
+    // Repeats of the name just read, of one read long before, and names that
+    // ascend byte by byte but not as names ("aZ" < "a_B", "B" < "a").
+    ASSERT_EQ(open_bytes(cells("<cname>B</cname><text>1</text><cname>a</cname><text>2</text>"
+                               "<cname>b</cname><text>3</text><cname>c</cname><text>4</text>"
+                               "<cname>C</cname><text>5</text><cname>aZ</cname><text>6</text>"
+                               "<cname>a_B</cname><text>7</text><cname>a_b</cname><text>8</text>"
+                               "<cname>d</cname><text>9</text><cname>A</cname><text>10</text>")),
+              0);
+    EXPECT_EQ(cell_table_count(), 7);
+    EXPECT_EQ(cell_text_of("a"), "10");
+    EXPECT_EQ(cell_text_of("b"), "3");
+    EXPECT_EQ(cell_text_of("c"), "5");
+    EXPECT_EQ(cell_text_of("aZ"), "6");
+    EXPECT_EQ(cell_text_of("a_b"), "8");
+    EXPECT_EQ(cell_text_of("d"), "9");
+    // The name is the last record's spelling.
+    std::string bytes = saved();
+    for (const char* name : {"A", "b", "C", "a_b"})
+        EXPECT_NE(bytes.find(std::string("<cname>") + name + "</cname>"), std::string::npos)
+            << name;
+    for (const char* name : {"a", "B", "c", "a_B"})
+        EXPECT_EQ(bytes.find(std::string("<cname>") + name + "</cname>"), std::string::npos)
+            << name;
+
+    // In order until a repeat of the last name.
+    ASSERT_EQ(open_bytes(cells("<cname>c</cname><text>1</text><cname>d</cname><text>2</text>"
+                               "<cname>D</cname><text>3</text><cname>e</cname>")),
+              0);
+    EXPECT_EQ(cell_table_count(), 4);
+    EXPECT_EQ(cell_text_of("d"), "3");
+}
+
 TEST_F(WebFileTest, ThreeHundredCellsAreAllKeptAndBalanced) {
     std::string file;
     for (int i = 0; i < 300; ++i) {

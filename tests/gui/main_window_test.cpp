@@ -31,6 +31,8 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <deque>
 #include <functional>
 
@@ -401,6 +403,31 @@ private slots:
         reshow_current();
         QCOMPARE(int(value_kind(cell_value(current_cell()))), int(VK_NUMBER));
         QCOMPARE(editor_bytes(shell_windows().value), std::string(" 2.50"));
+    }
+
+    // Opening a web shows each of its cells once in the list, home chosen.
+    void openedWebListsEachCellOnce() {
+        std::string path = (dir_.path() + "/three.tvx").toStdString();
+        {
+            std::FILE* f = std::fopen(path.c_str(), "wb");
+            QVERIFY(f);
+            std::fputs("<cell><cname>b</cname></cell><cell><cname>home</cname></cell>"
+                       "<cell><cname>a</cname></cell><cell><cname>c</cname></cell></eof>",
+                       f);
+            std::fclose(f);
+        }
+        web_set_modified(false);
+        dispatch_command(CMD_OPEN, NOTE_NONE, path);
+        QTreeWidget* list = shell_windows().list;
+        QCOMPARE(list->topLevelItemCount(), 4);
+        std::vector<NodeHandle> listed;
+        for (int i = 0; i < list->topLevelItemCount(); ++i)
+            listed.push_back(list_item_cell(list->topLevelItem(i)));
+        std::sort(listed.begin(), listed.end());
+        QCOMPARE(std::adjacent_find(listed.begin(), listed.end()), listed.end());
+        for (const char* name : {"a", "b", "c", "home"})
+            QVERIFY(std::count(listed.begin(), listed.end(), cell_find(name)) == 1);
+        QCOMPARE(list_item_cell(list->currentItem()), cell_find("home"));
     }
 
     void deleteAsksAndHomeStays() {
