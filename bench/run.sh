@@ -70,6 +70,9 @@ echo "largest loadable web: $lo cells plus home, $(wc -c <bigweb.tvx) bytes"
 # ---- workloads ----------------------------------------------------------------
 workloads=(count fib strings gaussj outfile console websave)
 [ -n "${BENCH_ONLY:-}" ] && read -r -a workloads <<<"$BENCH_ONLY"
+# The real interpreter binary: python3 on PATH may be a version manager's
+# shell shim that adds its own start-up to every timed run.
+python=$(python3 -c 'import sys; print(sys.executable)')
 systems=(tarvex python tcl lua)
 
 # The command line of a system for a workload; websave loads bigweb.tvx and
@@ -84,7 +87,7 @@ command_for() {
         else
             echo "$tarvex $here/webs/$w.tvx"
         fi ;;
-    python) echo "python3 $here/peers/$w.py ${args[*]}" ;;
+    python) echo "$python $here/peers/$w.py ${args[*]}" ;;
     tcl) echo "tclsh $here/peers/$w.tcl ${args[*]}" ;;
     lua) echo "lua5.4 $here/peers/$w.lua ${args[*]}" ;;
     esac
