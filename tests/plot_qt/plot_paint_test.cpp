@@ -5,8 +5,8 @@
 #include "core/value.h"
 #include "plot/qt/plot_paint.h"
 
-#include <QGuiApplication>
 #include <QFile>
+#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <QTemporaryDir>
