@@ -132,6 +132,8 @@ void list_type_ahead(const QString& typed) {
     QTreeWidget* list = shell_windows().list;
     for (int i = 0; i < list->topLevelItemCount(); ++i) {
         QTreeWidgetItem* item = list->topLevelItem(i);
+        // Only the cells the filter shows.
+        if (item->isHidden()) continue;
         if (item->text(0).startsWith(g_typed, Qt::CaseInsensitive)) {
             if (item != list->currentItem()) list->setCurrentItem(item);
             return;

@@ -272,6 +272,12 @@ class LayoutTest : public WindowTest {
         QCOMPARE(current_name(), std::string("other"));
         key(Qt::Key_Up);
         QCOMPARE(current_name(), std::string("other"));
+        // Typing a name's first letters jumps among them too.
+        type("h");
+        QCOMPARE(current_name(), std::string("other"));
+        QTest::qWait(QApplication::keyboardInputInterval() + 50);
+        type("s");
+        QCOMPARE(current_name(), std::string("subtotal"));
 
         // A cell made while the filter is on follows it.
         make_cell("blue");
