@@ -253,6 +253,10 @@ void layout_default() {
     w->resizeDocks({g_layout.console}, {230}, Qt::Vertical);
     if (QDockWidget* stack = dock_named("stack_dock"))
         w->resizeDocks({g_layout.console, stack}, {560, 200}, Qt::Horizontal);
+    if (QDockWidget* links = dock_named("links_dock"))
+        w->resizeDocks({g_layout.cells, links}, {460, 200}, Qt::Vertical);
+    if (QDockWidget* values = dock_named("values_dock"))
+        w->resizeDocks({g_layout.plot, values}, {340, 320}, Qt::Vertical);
 }
 
 // The editor tab the desktop layout shows: the current view's when it is an
