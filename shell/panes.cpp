@@ -147,6 +147,10 @@ std::string fold_word(std::string_view w) {
     return f;
 }
 
+bool list_filter_hides(const std::string& name) {
+    return !g_list_filter.empty() && fold_word(name).find(g_list_filter) == std::string::npos;
+}
+
 bool word_start_char(uint8_t c) { return char_class(c) == CC_LETTER; }
 bool word_char(uint8_t c) {
     CharClass k = char_class(c);
@@ -228,8 +232,7 @@ void insert_item(NodeHandle cell) {
     auto* item = new CellItem(QStringList{QString::fromUtf8(name.data(), int(name.size()))});
     item->setData(0, ROLE_CELL, uint(cell));
     g_windows.list->addTopLevelItem(item);
-    item->setHidden(!g_list_filter.empty() &&
-                    fold_word(name).find(g_list_filter) == std::string::npos);
+    item->setHidden(list_filter_hides(name));
     uint32_t id = g_next_item++;
     g_items[id] = item;
     cell_set_list_item(cell, id);
@@ -1044,9 +1047,7 @@ void list_filter_set(const QString& filter) {
     if (!list) return;
     for (int i = 0; i < list->topLevelItemCount(); ++i) {
         QTreeWidgetItem* item = list->topLevelItem(i);
-        item->setHidden(!g_list_filter.empty() &&
-                        fold_word(item->text(0).toStdString()).find(g_list_filter) ==
-                            std::string::npos);
+        item->setHidden(list_filter_hides(item->text(0).toStdString()));
     }
 }
 
