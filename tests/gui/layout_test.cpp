@@ -10,7 +10,9 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QDockWidget>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QStackedWidget>
 #include <QTabBar>
 #include <QTreeWidget>
@@ -339,7 +341,7 @@ class LayoutTest : public WindowTest {
         QTRY_VERIFY(in_sight(shell_windows().plot));
     }
 
-    // Last: the window is made anew, as at the next start.
+    // The window is made anew, as at the next start.
     void layoutKeptAcrossARestart() {
         QByteArray asked = qgetenv("TARVEX_LAYOUT");
         qunsetenv("TARVEX_LAYOUT");
@@ -371,6 +373,42 @@ class LayoutTest : public WindowTest {
         expect_desktop();
         QVERIFY(dock("plot_dock")->isHidden());
         qputenv("TARVEX_LAYOUT", asked);
+    }
+
+    // The docks other parts of the shell add by these names, in the first
+    // desktop layout: links under the cells, values under the plot, the
+    // call stack beside the console.
+    void otherDocksLandInTheirPlaces() {
+        delete window_;
+        QSettings(QCoreApplication::organizationName(), "Tarvex").remove("layout");
+        window_ = new MainWindow;
+        for (const char* name : {"links_dock", "values_dock", "stack_dock"}) {
+            if (dock(name)) continue;
+            auto* d = new QDockWidget(name, window_);
+            d->setObjectName(name);
+            d->setWidget(new QLabel(name, d));
+            window_->addDockWidget(Qt::TopDockWidgetArea, d);
+        }
+        window_->show();
+        startup_message("");
+        window_->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window_));
+        if (layout_compact()) toggle_layout();
+        expect_desktop();
+        QCOMPARE(window_->dockWidgetArea(dock("links_dock")), Qt::LeftDockWidgetArea);
+        QCOMPARE(window_->dockWidgetArea(dock("values_dock")), Qt::RightDockWidgetArea);
+        QCOMPARE(window_->dockWidgetArea(dock("stack_dock")), Qt::BottomDockWidgetArea);
+        for (const char* name : {"links_dock", "values_dock", "stack_dock", "plot_dock"})
+            QTRY_VERIFY2(in_sight(dock(name)), name);
+        QVERIFY(dock("links_dock")->y() > dock("cells_dock")->y());
+        QVERIFY(dock("values_dock")->y() > dock("plot_dock")->y());
+        QVERIFY(dock("stack_dock")->x() > dock("console_dock")->x());
+        QVERIFY(!dock("web_map")->isVisible());
+        // Every dock has its toggle in the View menu.
+        QList<QAction*> actions;
+        for (QMenu* menu : window_->menuBar()->findChildren<QMenu*>()) actions << menu->actions();
+        for (QDockWidget* d : window_->findChildren<QDockWidget*>())
+            QVERIFY2(actions.contains(d->toggleViewAction()), qPrintable(d->objectName()));
     }
 };
 
