@@ -14,6 +14,7 @@
 #include "shell/search.h"
 #include "web/cell.h"
 #include "shell/web_map.h"
+#include "shell/workbench_docks.h"
 #include "webfile/web_export.h"
 #include "webfile/web_file.h"
 
@@ -270,6 +271,7 @@ MainWindow::MainWindow() {
     build_menus();
     build_children();
     connect_signals();
+    workbench_docks_install(this);
     resize(900, 680);
     idle_timer_.start(IDLE_TICK_MS);
 }
