@@ -263,6 +263,9 @@ QDockWidget* make_dock(QMainWindow* window, const char* title, const char* objec
     body->setParent(dock);
     dock->setWidget(body);
     window->addDockWidget(area, dock);
+    // The window's layout decides which docks it shows; until it does they
+    // take no room from the panes.
+    dock->hide();
     QObject::connect(dock, &QDockWidget::visibilityChanged, dock, [](bool visible) {
         if (visible) workbench_docks_changed();
     });

@@ -22,7 +22,8 @@ constexpr int DOCK_VALUE_ROW_MAX = 200;
 constexpr int DOCK_VALUE_TIP_MAX = 2000;
 
 // Creates the Call Stack ("stack_dock"), Values ("values_dock") and Links
-// ("links_dock") docks in window and appends their toggles to its View menu.
+// ("links_dock") docks in window, hidden, and appends their toggles to its
+// View menu.
 void workbench_docks_install(QMainWindow* window);
 
 // The panes were loaded (the current cell changed, a run paused or ended)

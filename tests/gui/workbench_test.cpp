@@ -90,6 +90,11 @@ class WorkbenchTest : public WindowTest {
     void initTestCase() {
         window_ = window_open(frontend_, no());
         window_->resize(1200, 900);
+        for (const char* name : {"stack_dock", "values_dock", "links_dock"}) {
+            QDockWidget* d = workbench_dock(name);
+            QVERIFY2(d && !d->isVisible(), name);
+            d->toggleViewAction()->trigger();
+        }
         window_->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window_));
     }

@@ -1,0 +1,116 @@
+// What the Values and Call Stack docks cost a running script: the real main
+// window (on the platform Qt picks: offscreen, or an X server such as Xvfb)
+// runs a counting loop that writes every number to the console, in a web of
+// CELLS further cells with values, once with the docks shown and once with
+// them hidden, ROUNDS times each, alternating; prints the process CPU
+// seconds of each run and the medians.
+//   tarvex_docks_bench [ROUNDS] [COUNT] [CELLS]
+#include "engine/engine_start.h"
+#include "frontend/frontend.h"
+#include "script/run_engine.h"
+#include "shell/commands.h"
+#include "shell/main_window.h"
+#include "shell/panes.h"
+#include "shell/qt_frontend.h"
+#include "shell/workbench_docks.h"
+#include "web/cell.h"
+#include "web/navigation.h"
+#include "webfile/settings.h"
+
+#include <QApplication>
+#include <QDockWidget>
+#include <Qsci/qsciscintilla.h>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+using namespace tarvex;
+
+namespace {
+
+double cpu_seconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+void settle() {
+    for (int i = 0; i < 20; ++i) QApplication::processEvents();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int rounds = argc > 1 ? std::atoi(argv[1]) : 5;
+    int count = argc > 2 ? std::atoi(argv[2]) : 20000;
+    int cells = argc > 3 ? std::atoi(argv[3]) : 200;
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("TARVEX_INSTANCE", "docks-bench");
+    QApplication app(argc, argv);
+    QtFrontend fe;
+    frontend_install(&fe);
+    engine_start();
+    auto* window = new MainWindow;
+    window->resize(1200, 800);
+    window->show();
+    startup_message("");
+    settle();
+    settings_set_ask_before_create(0);
+    // The loop's cells first: a script reaches only the first
+    // CELL_TABLE_SIZE cells by name.
+    cell_create("n");
+    cell_create("m");
+    for (int i = 0; i < cells; ++i) {
+        CellHandle c = cell_create(("c" + std::to_string(i)).c_str());
+        cell_set_value_text(c, i % 2 ? "a string value of a cell" : std::to_string(i * 7));
+    }
+    cell_list_refill();
+    // A for loop counts to a million at most: longer runs repeat it.
+    int inner = std::min(count, 1000000), outer = std::max(1, count / inner);
+    count = inner * outer;
+    cell_set_script(cell_root(), "for (m = 1 to " + std::to_string(outer) + ") {for (n = 1 to " +
+                                     std::to_string(inner) + ") {out(n, '\\n')}}");
+    reshow_current();
+    dispatch_command(CMD_VIEW_CONS);
+    settle();
+
+    QDockWidget* docks[] = {workbench_dock("values_dock"), workbench_dock("stack_dock")};
+    std::vector<double> shown, hidden;
+    for (int r = 0; r < 2 * rounds; ++r) {
+        bool show = r % 2 == 0;
+        for (QDockWidget* d : docks) d->setVisible(show);
+        dispatch_command(CMD_VIEW_CONS);
+        settle();
+        double before = cpu_seconds();
+        dispatch_command(CMD_RUN);
+        settle();
+        double spent = cpu_seconds() - before;
+        (show ? shown : hidden).push_back(spent);
+        std::printf("round %d, docks %s: %.3f s (console %lld bytes, run result %d)\n", r / 2 + 1,
+                    show ? "shown " : "hidden", spent, static_cast<long long>(console_length()),
+                    run_last_error().code);
+        std::fflush(stdout);
+        console_clear();
+        settle();
+    }
+    std::printf("%d numbers written, %d cells: CPU seconds, median of %d: docks shown %.3f, "
+                "hidden %.3f (%+.1f%%)\n",
+                count, cells + 3, rounds, median(shown), median(hidden),
+                100.0 * (median(shown) - median(hidden)) / median(hidden));
+    web_set_modified(false);
+    delete window;
+    frontend_install(nullptr);
+    return 0;
+}
