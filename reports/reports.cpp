@@ -24,7 +24,9 @@ bool view_is(int view) {
 
 // Which pointer list the pointer reports read, by the pane in view.
 bool pointers_from_script() { return view_is(VIEW_SCRIPT); }
-PointerSource pointer_source() { return pointers_from_script() ? PS_SCRIPT_TOKENS : PS_TEXT_LINKS; }
+PointerSource pointer_source() {
+    return pointers_from_script() ? PS_SCRIPT_TOKENS : PS_TEXT_LINKS;
+}
 
 int write_formatted(CellHandle c) {
     std::string f = settings_report_format();

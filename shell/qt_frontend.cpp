@@ -6,8 +6,8 @@
 #include "shell/commands.h"
 #include "shell/dialogs.h"
 #include "shell/panes.h"
-#include "shell/search.h"
 #include "shell/plot_view.h"
+#include "shell/search.h"
 #include "shell/workbench_docks.h"
 
 #include <QCoreApplication>

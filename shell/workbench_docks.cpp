@@ -54,6 +54,7 @@ struct Docks {
     bool stack_paused = false;
     std::vector<std::string> stack_names;
     std::vector<CellHandle> value_cells;
+    std::vector<std::string> value_names;
     bool values_editable = false;
     // The current cell's committed fields when the links were last read.
     CellHandle seen_cell = 0;
@@ -61,11 +62,19 @@ struct Docks {
 };
 Docks g;
 
-QString qs(const std::string& s) { return QString::fromUtf8(s.data(), int(s.size())); }
+QString qs(const std::string& s) {
+    return QString::fromUtf8(s.data(), int(s.size()));
+}
 
-bool shown(QDockWidget* d) { return d && d->isVisible(); }
+bool shown(QDockWidget* d) {
+    return d && d->isVisible();
+}
 
-bool paused() { return run_active() && run_breakpoint_pause(); }
+// Paused and waiting for the user (a brk passed over by Run also raises
+// the pause flag while it writes its line).
+bool paused() {
+    return run_active() && run_breakpoint_pause() && !run_ignore_breakpoints();
+}
 
 // A value on one row: line ends shown as a mark, and cut (the column
 // elides the rest at its width).
@@ -96,7 +105,8 @@ void stack_refresh() {
     bool now_paused = paused();
     std::vector<std::string> names;
     if (now_paused)
-        for (CellHandle c : run_call_stack()) names.push_back(cell_name_string(c));
+        for (CellHandle c : run_call_stack())
+            names.push_back(cell_name_string(c));
     if (list->count() > 0 && now_paused == g.stack_paused && names == g.stack_names) return;
     g.stack_paused = now_paused;
     g.stack_names = names;
@@ -106,7 +116,8 @@ void stack_refresh() {
         note->setFlags(Qt::NoItemFlags); // greyed, and a click on it does nothing
         return;
     }
-    for (const std::string& n : names) new QListWidgetItem(qs(n), list);
+    for (const std::string& n : names)
+        new QListWidgetItem(qs(n), list);
 }
 
 // ---- values -------------------------------------------------------------------
@@ -115,20 +126,24 @@ void values_refresh() {
     QTableWidget* table = g.values_table;
     if (!table) return;
     std::vector<CellHandle> cells;
+    std::vector<std::string> names;
     web_for_each_cell([&](CellHandle c) {
         cells.push_back(c);
+        names.push_back(cell_name_string(c));
         return true;
     });
     bool editable = paused();
-    if (cells != g.value_cells) {
+    // Names too: a deleted cell's handle may come back as another cell.
+    if (cells != g.value_cells || names != g.value_names) {
         table->setRowCount(int(cells.size()));
         for (int row = 0; row < int(cells.size()); ++row) {
-            auto* name = new QTableWidgetItem(qs(cell_name_string(cells[row])));
+            auto* name = new QTableWidgetItem(qs(names[row]));
             name->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
             table->setItem(row, 0, name);
             if (!table->item(row, 1)) table->setItem(row, 1, new QTableWidgetItem);
         }
         g.value_cells = cells;
+        g.value_names = names;
         g.values_editable = !editable; // flags of every row are set below
     }
     Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
@@ -170,7 +185,7 @@ void values_commit(const QString& name, const QString& typed) {
 
 // Edits the whole value, not the row's shortened text.
 class ValueDelegate : public QStyledItemDelegate {
-public:
+  public:
     using QStyledItemDelegate::QStyledItemDelegate;
     // The row's flags follow the pause at the next refresh; this holds at
     // the moment of the double click.
@@ -207,7 +222,8 @@ void fill_names(QListWidget* list, const std::vector<CellHandle>& cells) {
         if (!names.contains(n)) names << n;
     }
     QStringList was;
-    for (int i = 0; i < list->count(); ++i) was << list->item(i)->text();
+    for (int i = 0; i < list->count(); ++i)
+        was << list->item(i)->text();
     if (was == names) return;
     list->clear();
     list->addItems(names);
@@ -242,7 +258,7 @@ void refresh_all() {
 // A text, script or value of the current cell committed without a move
 // (a tab switch, a save) loads no panes: seen here instead.
 void idle_check() {
-    if (run_active()) return;
+    if (run_active() && !paused()) return;
     CellHandle c = current_cell();
     if (c == 0 || (c == g.seen_cell && fields_of(c) == g.seen_fields)) return;
     refresh_all();
@@ -286,10 +302,11 @@ void workbench_docks_install(QMainWindow* window) {
     g.stack_list = names_list("stack_list", window);
     g.stack = make_dock(window, "Call Stack", "stack_dock", g.stack_list, Qt::RightDockWidgetArea);
     // The same as picking the entry in the cell-name box's list.
-    QObject::connect(g.stack_list, &QListWidget::itemClicked, g.stack_list, [](QListWidgetItem* item) {
-        if (item->flags() & Qt::ItemIsEnabled)
-            dispatch_command(CMD_NAME_BOX, NOTE_SELECTED, item->text().toStdString());
-    });
+    QObject::connect(
+        g.stack_list, &QListWidget::itemClicked, g.stack_list, [](QListWidgetItem* item) {
+            if (item->flags() & Qt::ItemIsEnabled)
+                dispatch_command(CMD_NAME_BOX, NOTE_SELECTED, item->text().toStdString());
+        });
 
     auto* table = new QTableWidget(0, 2, window);
     table->setObjectName("values_table");
@@ -317,9 +334,8 @@ void workbench_docks_install(QMainWindow* window) {
     layout->addWidget(new QLabel("Links from here", links));
     layout->addWidget(g.links_from, 1);
     for (QListWidget* list : {g.links_here.data(), g.links_from.data()})
-        QObject::connect(list, &QListWidget::itemClicked, list, [](QListWidgetItem* item) {
-            link_followed(item->text().toStdString());
-        });
+        QObject::connect(list, &QListWidget::itemClicked, list,
+                         [](QListWidgetItem* item) { link_followed(item->text().toStdString()); });
     g.links = make_dock(window, "Links", "links_dock", links, Qt::LeftDockWidgetArea);
 
     if (QMenu* view = view_menu(window)) {
@@ -341,7 +357,8 @@ void workbench_docks_changed() {
 }
 
 void workbench_docks_pumped() {
-    if (!g.idle_check || (g.since_refresh.isValid() && g.since_refresh.elapsed() < DOCK_RUN_REFRESH_MS))
+    if (!g.idle_check ||
+        (g.since_refresh.isValid() && g.since_refresh.elapsed() < DOCK_RUN_REFRESH_MS))
         return;
     g.since_refresh.start();
     if (shown(g.values)) values_refresh();

@@ -42,7 +42,8 @@ QTableWidget* values() {
 
 QStringList texts(QListWidget* l) {
     QStringList r;
-    for (int i = 0; i < l->count(); ++i) r << l->item(i)->text();
+    for (int i = 0; i < l->count(); ++i)
+        r << l->item(i)->text();
     return r;
 }
 
@@ -62,7 +63,8 @@ int value_row(const QString& name) {
 }
 QString value_shown(const QString& name) {
     int row = value_row(name);
-    return row < 0 || !values()->item(row, 1) ? QString("<no row>") : values()->item(row, 1)->text();
+    return row < 0 || !values()->item(row, 1) ? QString("<no row>")
+                                              : values()->item(row, 1)->text();
 }
 void double_click_value(const QString& name, int column) {
     int row = value_row(name);
@@ -77,7 +79,8 @@ void double_click_value(const QString& name, int column) {
 std::vector<CellHandle> trail() {
     std::vector<CellHandle> r;
     back_iterate_start();
-    for (CellHandle c = back_iterate_next(); c != 0; c = back_iterate_next()) r.push_back(c);
+    for (CellHandle c = back_iterate_next(); c != 0; c = back_iterate_next())
+        r.push_back(c);
     return r;
 }
 
@@ -113,7 +116,8 @@ class WorkbenchTest : public WindowTest {
             QVERIFY2(d && d->isVisible(), name);
             bool listed = false;
             for (QAction* a : window_->menuBar()->actions())
-                if (a->menu() && a->menu()->actions().contains(d->toggleViewAction())) listed = true;
+                if (a->menu() && a->menu()->actions().contains(d->toggleViewAction()))
+                    listed = true;
             QVERIFY2(listed, name);
         }
     }
@@ -140,7 +144,8 @@ class WorkbenchTest : public WindowTest {
             // The cell-name box's list, opened by a click on its arrow.
             QComboBox* box = shell_windows().name_box;
             QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(box->width() - 6, box->height() / 2));
-            for (int i = 0; i < box->count(); ++i) in_box << box->itemText(i);
+            for (int i = 0; i < box->count(); ++i)
+                in_box << box->itemText(i);
             box->hidePopup();
             shell_windows().main->activateWindow();
             QVERIFY(QTest::qWaitForWindowActive(shell_windows().main));
@@ -172,9 +177,10 @@ class WorkbenchTest : public WindowTest {
     void valueEditedWhilePausedReachesTheResumedRun() {
         CellHandle x = cell_create("x");
         cell_set_value_text(x, "1");
-        set_pane(VIEW_SCRIPT, "brk('p')\r\nout('x+1=', x + 1)");
+        set_pane(VIEW_SCRIPT, "brk('p')\r\nout('x+1=', x + 1, ' ', home)");
         web_set_modified(false);
         QString shown_while_paused;
+        std::string pane_shows;
         bool was_editing = false;
         when(run_breakpoint_pause, [&] {
             QTRY_COMPARE(value_shown("x"), QString("1"));
@@ -182,18 +188,27 @@ class WorkbenchTest : public WindowTest {
             QTRY_VERIFY(qobject_cast<QLineEdit*>(QApplication::focusWidget()) &&
                         values()->isAncestorOf(QApplication::focusWidget()));
             was_editing = true;
-            key(Qt::Key_A, Qt::ControlModifier);
-            type("41");
+            type("41"); // replaces the whole value, selected as the editor opens
             key(Qt::Key_Return);
             QTRY_COMPARE(value_shown("x"), QString("41"));
             shown_while_paused = value_shown("x");
+            // The paused cell is the one the panes show: its value pane
+            // follows an edit made in the dock.
+            double_click_value("home", 1);
+            QTRY_VERIFY(qobject_cast<QLineEdit*>(QApplication::focusWidget()) &&
+                        values()->isAncestorOf(QApplication::focusWidget()));
+            type("seven");
+            key(Qt::Key_Return); // the editor commits once the key is handled
+            QTRY_COMPARE(editor_bytes(shell_windows().value), std::string("seven"));
+            pane_shows = editor_bytes(shell_windows().value);
             key(Qt::Key_R, Qt::AltModifier);
         });
         key(Qt::Key_B, Qt::AltModifier);
         QTRY_VERIFY(!run_active());
         QVERIFY(was_editing);
         QCOMPARE(shown_while_paused, QString("41"));
-        QVERIFY2(editor_bytes(shell_windows().console).find("x+1=42") != std::string::npos,
+        QCOMPARE(pane_shows, std::string("seven"));
+        QVERIFY2(editor_bytes(shell_windows().console).find("x+1=42 seven") != std::string::npos,
                  editor_bytes(shell_windows().console).c_str());
         QVERIFY(web_modified());
 
@@ -237,11 +252,12 @@ class WorkbenchTest : public WindowTest {
         cell_create("n");
         set_pane(VIEW_SCRIPT, "for (n = 1 to 2000000) {out(n, ' ')}");
         QString seen;
-        when([] { return run_active() && value_shown("n") != "" && value_shown("n") != "<no row>"; },
-             [&] {
-                 seen = value_shown("n");
-                 key(Qt::Key_F5, Qt::ShiftModifier);
-             });
+        when(
+            [] { return run_active() && value_shown("n") != "" && value_shown("n") != "<no row>"; },
+            [&] {
+                seen = value_shown("n");
+                key(Qt::Key_F5, Qt::ShiftModifier);
+            });
         key(Qt::Key_F5);
         QTRY_VERIFY_WITH_TIMEOUT(!run_active(), 30000);
         QVERIFY(!seen.isEmpty());
