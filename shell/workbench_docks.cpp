@@ -304,7 +304,9 @@ void workbench_docks_install(QMainWindow* window) {
     // The same as picking the entry in the cell-name box's list.
     QObject::connect(
         g.stack_list, &QListWidget::itemClicked, g.stack_list, [](QListWidgetItem* item) {
-            if (item->flags() & Qt::ItemIsEnabled)
+            // A list not yet refreshed after the run went on is no stack:
+            // outside a pause the box's pick walks the history instead.
+            if ((item->flags() & Qt::ItemIsEnabled) && paused())
                 dispatch_command(CMD_NAME_BOX, NOTE_SELECTED, item->text().toStdString());
         });
 
