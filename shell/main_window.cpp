@@ -14,6 +14,7 @@
 #include "shell/recent_webs.h"
 #include "shell/search.h"
 #include "shell/web_map.h"
+#include "shell/workbench_docks.h"
 #include "web/cell.h"
 #include "web/navigation.h"
 #include "webfile/web_export.h"
@@ -523,6 +524,7 @@ MainWindow::MainWindow() {
     build_menus();
     build_children();
     connect_signals();
+    workbench_docks_install(this);
     layout_load(this);
     idle_timer_.start(IDLE_TICK_MS);
 }

@@ -353,7 +353,7 @@ void commit_field(QsciScintilla* e, int view) {
         if (!e->isModified()) return;
         std::string bytes = editor_bytes(e);
         e->setModified(false);
-        cell_set_value_text(c, bytes);
+        pane_value_store(c, bytes);
         return;
     }
     if (e->isModified()) {
@@ -762,6 +762,11 @@ void pane_collapse_request(int slot) {
     sci(e, QsciScintillaBase::SCI_HIDESELECTION, 1);
     if (slot == SLOT_TEXT) g_collapse_text = true;
     if (slot == SLOT_SCRIPT) g_collapse_script = true;
+}
+
+void pane_value_store(NodeHandle cell, std::string_view bytes) {
+    cell_set_value_text(cell, bytes);
+    web_set_modified(true);
 }
 
 void pane_commit(int view) {

@@ -104,6 +104,9 @@ void panes_setup();
 // Styles [start, end) of a text, script or value pane: cell names as links.
 void pane_style_links(QsciScintilla* e, int64_t end);
 void pane_commit(int view);
+// Stores what the user typed as cell's value (in the value pane or the
+// Values dock): a number when it reads as one, no value when empty.
+void pane_value_store(NodeHandle cell, std::string_view bytes);
 void panes_commit_all();
 void panes_load();
 // Each cell keeps an editor document per pane for the session (its own
