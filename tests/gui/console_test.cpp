@@ -64,9 +64,10 @@ class ConsoleTest : public WindowTest {
         auto beside = [this] {
             int width = 0;
             if (!layout_compact())
-                for (const char* name : {"cells_dock", "plot_dock"})
-                    width += window_->findChild<QDockWidget*>(name)->width() +
-                             window_->style()->pixelMetric(QStyle::PM_DockWidgetSeparatorExtent);
+                for (const char* name : {"cells_dock", "plot_dock", "stack_dock"})
+                    if (auto* dock = window_->findChild<QDockWidget*>(name); dock && dock->isVisible())
+                        width += dock->width() +
+                                 window_->style()->pixelMetric(QStyle::PM_DockWidgetSeparatorExtent);
             return width;
         };
         // Measured again until the docks have been laid out.
