@@ -1,7 +1,7 @@
 // Handle stacks: stacks of node handles kept in the node store, 18 handles to
 // a block, with a read cursor that walks from the top down without popping.
-// A block is released when its last handle is popped, except the bottom
-// block, which an emptied stack keeps for its next push.
+// A block is released as soon as its last handle is popped, so an emptied
+// stack holds only its header.
 #pragma once
 
 #include "core/node_store.h"

@@ -12,12 +12,7 @@ namespace tarvex {
 namespace {
 
 int sum();
-int term(bool numeric_first = false);
-
-// Set just before the right operand of an arithmetic or logical operator is
-// evaluated: a number literal there is used only as a number, so its copy
-// can go without the literal's text. The first primary evaluated takes it.
-bool g_numeric_operand = false;
+int term();
 
 // Takes the two values on top of the stack (the right operand is on top);
 // the caller owns both. SE_INTERNAL, with nothing held, when one is missing.
@@ -101,23 +96,20 @@ int sum() {
         BinaryFn op = operator_at(k_adding_operators);
         if (op == nullptr) return 0;
         if ((r = advance()) != 0) return r;
-        if ((r = term(op != value_concat)) != 0) return r;
+        if ((r = term()) != 0) return r;
         if ((r = binary(op)) != 0) return r;
     }
 }
 
-// numeric_first: the term's value is used only as a number.
-int term(bool numeric_first) {
+int term() {
     Nest nest;
     if (!nest.ok) return SE_STACK_OVERFLOW;
-    g_numeric_operand = numeric_first; // taken at once by eval_primary
     int r = eval_primary();
     if (r != 0) return r;
     for (;;) {
         BinaryFn op = operator_at(k_multiplying_operators);
         if (op == nullptr) return 0;
         if ((r = advance()) != 0) return r;
-        g_numeric_operand = true;
         if ((r = eval_primary()) != 0) return r;
         if ((r = binary(op)) != 0) return r;
     }
@@ -210,8 +202,6 @@ int eval_expression() {
 }
 
 int eval_primary() {
-    bool numeric = g_numeric_operand;
-    g_numeric_operand = false;
     Nest nest;
     if (!nest.ok) return SE_STACK_OVERFLOW;
     Interpreter& in = interp();
@@ -232,16 +222,6 @@ int eval_primary() {
         push_copy(sysconst_value(token_value(in.tok)));
         return advance();
     case NUMBER:
-        if (numeric) {
-            // The number alone: its text would be dropped unread.
-            NodeHandle literal = token_value(in.tok);
-            NodeHandle v = value_new_number(value_number(literal));
-            value_set_flags(v, value_flags(literal) & VF_NAN);
-            push_value(v);
-            return advance();
-        }
-        push_copy(token_value(in.tok));
-        return advance();
     case STRING:
         push_copy(token_value(in.tok));
         return advance();

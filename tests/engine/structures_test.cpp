@@ -25,16 +25,18 @@ TEST_F(HandleStackTest, BlocksComeAndGoWithEighteenHandles) {
     EXPECT_EQ(hstack_pop(s), 119);
     EXPECT_EQ(nodes_in_use(), base + 1);
     for (NodeHandle h = 118; h >= 101; --h) EXPECT_EQ(hstack_pop(s), h);
-    EXPECT_EQ(nodes_in_use(), base + 1); // the bottom block is kept
+    EXPECT_EQ(nodes_in_use(), base); // emptied: only the header is left
     EXPECT_EQ(hstack_pop(s), 0);
     EXPECT_EQ(hstack_peek(s), 0);
-    hstack_push(s, 7); // reuses the kept block
+    EXPECT_EQ(nodes_in_use(), base);
+    hstack_push(s, 7); // a new bottom block
     EXPECT_EQ(nodes_in_use(), base + 1);
     EXPECT_EQ(hstack_peek(s), 7);
     hstack_cursor_reset(s);
     EXPECT_EQ(hstack_cursor_next(s), 7);
     EXPECT_EQ(hstack_cursor_next(s), 0);
     EXPECT_EQ(hstack_pop(s), 7);
+    EXPECT_EQ(nodes_in_use(), base);
     hstack_free(s);
     EXPECT_EQ(hstack_pop(0), 0);
 }
