@@ -17,6 +17,9 @@ constexpr int NODE_SIZE = 40;
 // Below this many free nodes the store runs low and the user is asked to
 // save and exit, while there is still room to save.
 constexpr int LOW_NODE_THRESHOLD = 100;
+// The free counter starts at NODE_COUNT although slot 0 is never handed
+// out, so the pool is empty while the counter still reads 1.
+constexpr int FREE_COUNT_WHEN_EMPTY = 1;
 // Handles are 16-bit, and 0 names no node.
 static_assert(NODE_COUNT <= 0xFFFF + 1, "every slot needs a 16-bit handle");
 
@@ -42,6 +45,19 @@ void node_free(NodeHandle h);
 // Whether the store fell below LOW_NODE_THRESHOLD since the last call (then
 // not again until it has been back at the threshold); clears the note.
 bool node_low_take();
+
+// ---- charges -------------------------------------------------------------------
+// A structure kept outside the pool for speed (the interpreter's stacks)
+// still counts as the nodes it stands for: each node it would take is a
+// charge against the free counter, made and refused exactly as an
+// allocation (the low-store note, injected failures, running out) but
+// without a slot, and given back with node_uncharge.
+void node_charge();
+void node_uncharge();
+uint32_t node_charged();
+// Called by root markers during the reclaim walk for the charges their
+// structures hold; charges that no owner claims are given back as leaked.
+void node_claim_charges(uint32_t n);
 namespace detail {
 extern uint8_t g_pool[]; // NODE_COUNT * NODE_SIZE bytes
 #ifndef NDEBUG
@@ -175,8 +191,10 @@ uint8_t* scratch_buffer(int slot);
 // ---- reclaim walk ------------------------------------------------------------
 // Persistent owners register a marker that marks everything they own.
 // node_reclaim_unreachable() marks from every root and frees each allocated
-// node left unmarked, returning how many it freed. A node reached twice, or a
-// reached handle that is free, is counted as a fault of the walk.
+// node left unmarked, and gives back every unclaimed charge, returning how
+// many nodes and charges it freed. A node reached twice, or a reached handle
+// that is free, is counted as a fault of the walk; so are more charges
+// claimed than are held (counted as reached twice).
 using RootMarker = void (*)();
 void reclaim_register_root(RootMarker marker);
 void reclaim_unregister_root(RootMarker marker);

@@ -88,7 +88,7 @@ int sum() {
     }
     if ((r = term()) != 0) return r;
     if (sign == MINUS) {
-        NodeHandle top = hstack_peek(interp().values);
+        NodeHandle top = cstack_peek(interp().values);
         if (top == 0) return SE_INTERNAL;
         value_negate(top);
     }
@@ -158,7 +158,7 @@ int argument_reference() {
     bool ok = num_to_int16(n, value_number(value_to_number(literal))) == 0;
     if ((r = advance()) != 0) return r;
     if (!ok || n < 1) return SE_ARGNUM_INVALID;
-    NodeHandle v = hstack_peek(interp().args);
+    NodeHandle v = cstack_peek(interp().args);
     for (int i = 1; v != 0 && i < n; ++i) v = chain_next(v);
     if (v == 0) return SE_ARGNUM_INVALID;
     push_copy(v);
@@ -211,7 +211,7 @@ int eval_primary() {
         if (!cur_is_word(RW_NOT)) return SE_RESERVED_MISUSE;
         if ((r = advance()) != 0) return r;
         if ((r = eval_primary()) != 0) return r;
-        NodeHandle v = hstack_peek(in.values);
+        NodeHandle v = cstack_peek(in.values);
         if (v == 0) return SE_INTERNAL;
         value_not(v);
         return 0;

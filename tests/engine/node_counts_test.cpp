@@ -46,14 +46,16 @@ class NodeCounts : public EngineTest {
     // Runs home's script twice and returns the second run's console, with B
     // in *base; the first run lexes the scripts and gives every cell the
     // value it holds again after the second.
-    std::string run_twice(const char* script, int* base, int* result = nullptr) {
+    std::string run_twice(const char* script, int* base, int* result = nullptr,
+                          bool to_brk = false) {
         cell_set_script(cell_root(), script);
         make_current(cell_root());
-        int r = engine_guard([] { return run_command(false); });
+        int r = engine_guard([to_brk] { return run_command(to_brk); });
         EXPECT_EQ(r, 0) << ui.console;
         *base = nodes_in_use();
         ui.console.clear();
-        r = engine_guard([] { return run_command(false); });
+        make_current(cell_root()); // a pause shows the paused cell
+        r = engine_guard([to_brk] { return run_command(to_brk); });
         if (result) *result = r;
         EXPECT_EQ(nodes_in_use(), *base) << "a run must give back all it took";
         return ui.console;
@@ -158,7 +160,34 @@ TEST_F(NodeCounts, RunsOutExactlyWhereTheCountsSay) {
                 << ui.console;
         }
         EXPECT_EQ(nodes_in_use(), b);
+        EXPECT_EQ(node_charged(), 0u);
     }
+}
+
+// The walk finds everything a paused run holds owned: its stacks' charges,
+// the values and argument lists on them.
+TEST_F(NodeCounts, APausedRunHoldsNothingUnowned) {
+    cell("f", "brk(%2) %1");
+    int freed = -1, in_use = 0;
+    ReclaimFaults faults;
+    ui.on_pump = [&] {
+        in_use = nodes_in_use();
+        freed = node_reclaim_unreachable();
+        faults = reclaim_last_faults();
+        run_set_resume_request(true);
+    };
+    int b = 0;
+    // Paused: the left 1 on the value stack (value, text, block), f's
+    // argument list (two values with their texts) on the argument stack,
+    // the caller's saved position (record and block); the frame stack's
+    // and argument stack's blocks; the run.
+    std::string out = run_twice("set home to 1 + f(2, 'x')", &b, nullptr, true);
+    EXPECT_EQ(freed, 0);
+    EXPECT_EQ(faults.reached_twice, 0);
+    EXPECT_EQ(faults.reached_free, 0);
+    EXPECT_EQ(in_use, b + RUN + 3 + 4 + 2);
+    EXPECT_EQ(out, "\r<BRK:x>\r");
+    EXPECT_EQ(node_charged(), 0u);
 }
 
 } // namespace
