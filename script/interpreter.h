@@ -26,6 +26,7 @@ struct SavedPosition {
 struct Interpreter {
     TokenList list = 0;  // the token list being executed
     Token tok = nullptr; // its current token
+    TokenCursor cur;     // where tok stands (the list's own cursor is not kept)
     ChargedStack<NodeHandle, NODE_COUNT> values;
     ChargedStack<NodeHandle, NODE_COUNT * HSTACK_SLOTS> args; // argument lists
     ChargedStack<SavedPosition, NODE_COUNT> frames;
@@ -44,7 +45,15 @@ inline uint8_t cur_kind() { return interp().tok ? token_kind(interp().tok) : uin
 inline bool cur_is_word(uint8_t id) { return cur_kind() == RESWORD && token_aux(interp().tok) == id; }
 // Moves to the next token (never past the end); an ERROR token reached
 // this way gives its code.
-int advance();
+inline int advance() {
+    Interpreter& in = interp();
+    if (in.tok == nullptr || token_kind(in.tok) == END_OF_FILE) return 0;
+    Token next = tokens_step(in.cur);
+    if (next == nullptr) return 0;
+    in.tok = next;
+    return token_kind(next) == ERROR ? static_cast<int8_t>(token_aux(next)) : 0;
+}
+// Jumps forward to a token index (a jump cache).
 void seek(uint16_t index);
 int expect(uint8_t kind);
 int expect_word(uint8_t id);

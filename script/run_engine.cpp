@@ -168,6 +168,9 @@ void report_script_error(int code, CellHandle started) {
     Interpreter& in = g_interp;
     const char* msg = script_error_message(code);
     status_flash(msg);
+    // The interpreter walks with a cursor of its own: the list is told
+    // where the error was met.
+    if (in.list != 0 && in.tok != nullptr) tokens_restore(in.list, in.cur);
     TokenList list = tokens_current_script_list();
     // A lexical error belongs to the cell being called, whose list was
     // never read.
@@ -190,6 +193,7 @@ void iteration_begin() {
     in.root = 0;
     in.list = 0;
     in.tok = nullptr;
+    in.cur = {};
     g_run.auto_stack = hstack_new();
     cstack_open(in.frames);
     cstack_open(in.values);
@@ -209,6 +213,7 @@ void iteration_teardown() {
     in.root = 0;
     in.list = 0;
     in.tok = nullptr;
+    in.cur = {};
 }
 
 // The values as a save records them: each cell's current value as shown.
@@ -249,19 +254,9 @@ struct ActiveRun {
 
 // ---- tokens and positions ---------------------------------------------------------
 
-int advance() {
-    Interpreter& in = g_interp;
-    if (in.tok == nullptr || token_kind(in.tok) == END_OF_FILE) return 0;
-    Token next = tokens_next(in.list);
-    if (next == nullptr) return 0;
-    in.tok = next;
-    if (token_kind(next) == ERROR) return static_cast<int8_t>(token_aux(next));
-    return 0;
-}
-
 void seek(uint16_t index) {
-    Token t = tokens_seek(g_interp.list, index);
-    if (t != nullptr) g_interp.tok = t;
+    Interpreter& in = g_interp;
+    if (in.tok != nullptr) in.tok = tokens_seek_cursor(in.cur, index);
 }
 
 int expect(uint8_t kind) {
@@ -279,7 +274,7 @@ int expect_word(uint8_t id) { return cur_is_word(id) ? advance() : SE_SYNTAX; }
 void position_save() {
     Interpreter& in = g_interp;
     node_charge(); // the record
-    cstack_push(in.frames, SavedPosition{in.list, tokens_save(in.list)});
+    cstack_push(in.frames, SavedPosition{in.list, in.cur});
 }
 
 TokenList position_restore() {
@@ -288,7 +283,8 @@ TokenList position_restore() {
     if (!cstack_pop(in.frames, &p)) return 0;
     node_uncharge();
     in.list = p.list;
-    in.tok = tokens_restore(p.list, p.cursor);
+    in.cur = p.cursor;
+    in.tok = p.cursor.chunk != 0 ? tokens_at(p.cursor.chunk, p.cursor.slot) : nullptr;
     return p.list;
 }
 
@@ -356,6 +352,7 @@ int call_cell(CellHandle cell, NodeHandle args) {
     if (list != 0) {
         in.list = list;
         in.tok = tokens_first(list);
+        in.cur = tokens_save(list);
         if (in.tok != nullptr && token_kind(in.tok) != END_OF_FILE) {
             int r = exec_statement_list(cell);
             if (r != 0) return r;
@@ -409,7 +406,7 @@ int breakpoint() {
     } end_pause;
     CellHandle remembered = current_cell();
     g_run.pause_cell = tokens_owner(in.list);
-    g_run.pause_token = tokens_current_index(in.list);
+    g_run.pause_token = in.cur.index;
     int r = advance();
     if (r == 0) r = expect(LPAREN);
     NodeHandle v = 0;

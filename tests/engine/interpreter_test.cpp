@@ -223,6 +223,33 @@ TEST_F(Interp, BreakpointsPauseResumeAndStop) {
     EXPECT_FALSE(run_ignore_breakpoints());
 }
 
+// The error's cell and token index, after jumps over clauses (first
+// computed, then cached), loop rounds, and returns from calls.
+TEST_F(Interp, ErrorPositionsAfterJumpsLoopsAndCalls) {
+    cell("i");
+    cell("x");
+    cell("f", "1 + (2 * )");
+    for (int round = 0; round < 2; ++round) {
+        // Tokens 0-26 are the if chain; 27 is 1, 28 +, 29 the end.
+        EXPECT_EQ(run_code("if (0) {out(1)} elseif (1) {out(2)} else {out(3)} 1 +"),
+                  SE_UNEXPECTED_END);
+        RunError e = run_last_error();
+        EXPECT_EQ(e.cell, cell_root());
+        EXPECT_EQ(e.token_index, 29);
+        // In f, at its ')' (token 5), called from a loop's first round.
+        EXPECT_EQ(run_code("for (i = 1 to 3) {f!}"), SE_INVALID_EXPRESSION);
+        e = run_last_error();
+        EXPECT_EQ(e.cell, cell_find("f"));
+        EXPECT_EQ(e.token_index, 5);
+    }
+    // Back in home after calls: at its ')' (token 18).
+    cell("f", "2");
+    EXPECT_EQ(run_code("for (i = 1 to 2) {f!} set x to f! + )"), SE_INVALID_EXPRESSION);
+    RunError e = run_last_error();
+    EXPECT_EQ(e.cell, cell_root());
+    EXPECT_EQ(e.token_index, 18);
+}
+
 TEST_F(Interp, CallStackWhilePaused) {
     cell("inner", "brk(0)");
     cell("outer", "inner!");
