@@ -12,7 +12,9 @@ namespace tarvex {
 namespace {
 
 int sum();
+int sum_body();
 int term();
+int primary_body();
 
 // Takes the two values on top of the stack (the right operand is on top);
 // the caller owns both. SE_INTERNAL, with nothing held, when one is missing.
@@ -81,6 +83,10 @@ template <size_t N> BinaryFn operator_at(const BinaryOperator (&level)[N]) {
 int sum() {
     Nest nest;
     if (!nest.ok) return SE_STACK_OVERFLOW;
+    return sum_body();
+}
+
+int sum_body() {
     uint8_t sign = cur_kind();
     int r;
     if (sign == PLUS || sign == MINUS) {
@@ -101,10 +107,11 @@ int sum() {
     }
 }
 
+// Counts itself and its first primary together.
 int term() {
-    Nest nest;
+    Nest nest(2);
     if (!nest.ok) return SE_STACK_OVERFLOW;
-    int r = eval_primary();
+    int r = primary_body();
     if (r != 0) return r;
     for (;;) {
         BinaryFn op = operator_at(k_multiplying_operators);
@@ -184,9 +191,9 @@ int builtin_primary() {
 bool value_is_true(NodeHandle v) { return value_number(value_to_number(v)) != 0.0; }
 
 int eval_expression() {
-    Nest nest;
+    Nest nest(2); // itself and its first sum
     if (!nest.ok) return SE_STACK_OVERFLOW;
-    int r = sum();
+    int r = sum_body();
     if (r != 0) return r;
     uint8_t rel = cur_kind();
     if (rel != EQUAL && rel != LE && rel != NE && rel != LT && rel != GE && rel != GT) return 0;
@@ -204,6 +211,11 @@ int eval_expression() {
 int eval_primary() {
     Nest nest;
     if (!nest.ok) return SE_STACK_OVERFLOW;
+    return primary_body();
+}
+
+namespace {
+int primary_body() {
     Interpreter& in = interp();
     int r;
     switch (cur_kind()) {
@@ -235,6 +247,7 @@ int eval_primary() {
     default: return SE_INVALID_EXPRESSION;
     }
 }
+} // namespace
 
 int parse_arguments(NodeHandle* list) {
     *list = 0;

@@ -77,10 +77,14 @@ inline NodeHandle pop_value() {
 void interpreter_mark();
 
 // The nesting rule: counts active routines, refusing past the limit.
+// Routines entered one straight after the other, with no token moved in
+// between, may count together: the first of them to be refused would fail
+// at the same token with the same code.
 struct Nest {
+    int levels;
     bool ok;
-    Nest() : ok(++interp().depth <= NESTING_LIMIT) {}
-    ~Nest() { --interp().depth; }
+    explicit Nest(int n = 1) : levels(n), ok((interp().depth += n) <= NESTING_LIMIT) {}
+    ~Nest() { interp().depth -= levels; }
     Nest(const Nest&) = delete;
     Nest& operator=(const Nest&) = delete;
 };

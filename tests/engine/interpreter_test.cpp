@@ -107,6 +107,18 @@ TEST_F(Interp, Subscripts) {
 TEST_F(Interp, NestingLimits) {
     std::string deep = "out(" + std::string(60, '(') + "1" + std::string(60, ')') + ")";
     EXPECT_EQ(run_code(deep.c_str()), SE_STACK_OVERFLOW);
+    // Each parenthesis costs four levels (expression, sum, term, primary)
+    // over the call, the statement and the first four: 48 fit. The 49th is
+    // refused in its term, at the token after it, also when a sign was
+    // passed first.
+    auto nested = [](int k, const char* inner) {
+        return "out(" + std::string(k, '(') + inner + std::string(k, ')') + ")";
+    };
+    EXPECT_EQ(run_code(nested(48, "-1").c_str()), 0);
+    EXPECT_EQ(run_code(nested(49, "1").c_str()), SE_STACK_OVERFLOW);
+    EXPECT_EQ(run_last_error().token_index, 2 + 49);
+    EXPECT_EQ(run_code(nested(49, "-1").c_str()), SE_STACK_OVERFLOW);
+    EXPECT_EQ(run_last_error().token_index, 2 + 49 + 1);
     cell("rec", "rec!");
     EXPECT_EQ(run_code("rec!"), SE_STACK_OVERFLOW);
     EXPECT_NE(ui.console.find("Stack overflow IN CELL rec"), std::string::npos);
