@@ -173,8 +173,6 @@ uint8_t* node_payload(NodeHandle h) {
     }
 }
 
-uint8_t node_aux(NodeHandle h) { return node_ref(h)[NODE_AUX]; }
-void node_set_aux(NodeHandle h, uint8_t v) { node_ref(h)[NODE_AUX] = v; }
 uint16_t nodes_in_use() { return static_cast<uint16_t>(NODE_COUNT - g_free_count); }
 uint16_t nodes_free() { return g_free_count; }
 void node_set_initialised(bool on) { g_initialised = on; }

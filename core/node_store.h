@@ -77,8 +77,6 @@ inline uint8_t* node_ref(NodeHandle h) {
 }
 uint8_t* node_payload(NodeHandle h); // nullptr for an unknown type
 uint8_t node_type(NodeHandle h);     // bit 7 masked off
-uint8_t node_aux(NodeHandle h);
-void node_set_aux(NodeHandle h, uint8_t v);
 uint16_t nodes_in_use();
 uint16_t nodes_free();
 
@@ -115,6 +113,10 @@ inline void node_set_f64(NodeHandle h, int off, double v) { node_set(h, off, v);
 constexpr int NODE_TYPE = 0;
 constexpr int NODE_AUX = 1;
 constexpr uint8_t NODE_TYPE_MASK = 0x7F;
+
+// Inline: every Text chunk's length is read and written here.
+inline uint8_t node_aux(NodeHandle h) { return node_ref(h)[NODE_AUX]; }
+inline void node_set_aux(NodeHandle h, uint8_t v) { node_ref(h)[NODE_AUX] = v; }
 
 // Byte offsets of the links and payloads of the four layouts.
 constexpr int NODE_NEXT = 2;        // ChainNode, ListNode
