@@ -49,6 +49,7 @@ enum TokenKind : uint8_t {
 constexpr uint8_t TL_LINKS = 1;
 constexpr uint8_t TL_SCRIPT = 2;
 constexpr int TOKENS_PER_CHUNK = 8;
+constexpr int TOKEN_SIZE = 4;
 
 // A token is the address of its four bytes inside a chunk.
 using Token = uint8_t*;
@@ -72,6 +73,32 @@ struct TokenCursor {
     uint8_t slot = 0;
     uint16_t index = 0;
 };
+
+// The token in a slot of a chunk.
+inline Token tokens_at(NodeHandle chunk, int slot) {
+    return node_ref(chunk) + LIST_PAYLOAD + TOKEN_SIZE * slot;
+}
+
+// A walker may keep its own cursor instead of the list's (the interpreter
+// does, so that stepping is a few instructions inline): steps it to the
+// next token, or gives nullptr at the end of the list, the cursor
+// unchanged.
+inline Token tokens_step(TokenCursor& c) {
+    if (c.slot + 1 < TOKENS_PER_CHUNK) {
+        ++c.slot;
+    } else {
+        NodeHandle next = list_next(c.chunk);
+        if (next == 0) return nullptr;
+        c.chunk = next;
+        c.slot = 0;
+    }
+    ++c.index;
+    return tokens_at(c.chunk, c.slot);
+}
+
+// Moves a walker's cursor (which must stand on a token) forward to index,
+// never back and never past the end token; gives the token reached.
+Token tokens_seek_cursor(TokenCursor& c, uint16_t index);
 
 TokenList tokens_create(uint8_t kind, NodeHandle owner);
 Token tokens_append(TokenList l);
