@@ -314,6 +314,9 @@ void workbench_docks_install(QMainWindow* window) {
     table->setObjectName("values_table");
     table->setHorizontalHeaderLabels({"name", "value"});
     table->verticalHeader()->hide();
+    // One text line a row, so that a small web's values all show at once.
+    table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
     table->horizontalHeader()->setStretchLastSection(true);
     table->setSelectionMode(QAbstractItemView::SingleSelection);
     table->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
