@@ -210,7 +210,7 @@ void record_vector(const PlotSegment& s, double x0, double y0, double x1, double
     if (v.overflowed) return;
     if (v.segments.size() >= PLOT_VECTORS_MAX) {
         v.overflowed = true;
-        v.segments = {};
+        v.segments = std::vector<PlotVector>(); // gives the memory back
         return;
     }
     PlotSegmentF f;
