@@ -92,7 +92,9 @@ std::string limit_text(double d, const char* (*stored)()) {
 }
 
 // A count of 0 would divide by zero: only the frame's edges then.
-int grid_intervals(int count) { return count > 0 ? count : 1; }
+int grid_intervals(int count) {
+    return count > 0 ? count : 1;
+}
 
 void draw_frame() {
     const int width = PLOT_FRAME_WIDTH, height = PLOT_FRAME_HEIGHT;
@@ -204,7 +206,8 @@ bool map_axis(double slot, double min, int16_t size, double range, int* out, dou
 
 // Records the segment for views drawn at other sizes: exactly clipped where
 // the fractions allow it, else (a segment that only grazes a corner) as the
-// surface has it, so that the record keeps one entry per surface line.
+// surface has it. Segments the surface already has in whole pixels are kept
+// too: at a larger size they are apart, and dropping them leaves gaps.
 void record_vector(const PlotSegment& s, double x0, double y0, double x1, double y1) {
     PlotVectors& v = g.vectors;
     if (v.overflowed) return;
@@ -222,13 +225,13 @@ void record_vector(const PlotSegment& s, double x0, double y0, double x1, double
 void draw_segment(int x0, int y0, int x1, int y1, double x0d, double y0d, double x1d, double y1d) {
     PlotSegment s;
     if (!plot_clip_segment(x0, y0, x1, y1, &s)) return;
+    record_vector(s, x0d, y0d, x1d, y1d);
     // Clipped ends lie within the frame, so each fits a byte.
     uint32_t key = static_cast<uint32_t>(s.x0 & 0xFF) | static_cast<uint32_t>(s.y0 & 0xFF) << 8 |
                    static_cast<uint32_t>(s.x1 & 0xFF) << 16 |
                    static_cast<uint32_t>(s.y1 & 0xFF) << 24;
     if (!g.drawn.insert(key).second) return;
     g.list.line(s.x0, s.y0, s.x1, s.y1, 2, g.pen);
-    record_vector(s, x0d, y0d, x1d, y1d);
 }
 
 // Maps the slots to a point; draws the segment to it unless it is the first.

@@ -20,16 +20,17 @@ struct PlotVector {
 };
 
 // Segments kept at most. Each costs 20 bytes (20 MB at the limit), and a
-// run drawing this many distinct ones has covered every pixel a view could
-// show many times over. Past it the record is dropped and views draw the
-// surface's own whole-pixel segments instead.
+// run drawing this many has covered a view many times over (or retraces its
+// curve). Past it the record is dropped and views draw the surface's own
+// whole-pixel segments, which it keeps without repeats, instead.
 constexpr size_t PLOT_VECTORS_MAX = size_t{1} << 20;
 
 struct PlotVectors {
     int x_intervals = 1, y_intervals = 1;
     // The corner labels: "( xmin , ymin )", "( xmax , ymax )" and the cells.
     std::string min_label, max_label, x_name, y_name;
-    // One per line the surface received, in the same order.
+    // Every segment drawn, in order: the surface's lines and those it
+    // skipped because it had their pixels already.
     std::vector<PlotVector> segments;
     bool overflowed = false;
 };
