@@ -206,26 +206,30 @@ bool map_axis(double slot, double min, int16_t size, double range, int* out, dou
 
 // Records the segment for views drawn at other sizes: exactly clipped where
 // the fractions allow it, else (a segment that only grazes a corner) as the
-// surface has it. Segments the surface already has in whole pixels are kept
-// too: at a larger size they are apart, and dropping them leaves gaps.
-void record_vector(const PlotSegment& s, double x0, double y0, double x1, double y1) {
+// surface has it (surface null: it has nothing). Segments the surface has
+// in whole pixels already, or within one pixel, are kept too: at a larger
+// size they are apart, and dropping them leaves gaps.
+void record_vector(const PlotSegment* surface, double x0, double y0, double x1, double y1) {
     PlotVectors& v = g.vectors;
     if (v.overflowed) return;
+    PlotSegmentF f;
+    if (!plot_clip_segment_exact(x0, y0, x1, y1, &f)) {
+        if (!surface) return;
+        f = {double(surface->x0), double(surface->y0), double(surface->x1), double(surface->y1)};
+    }
     if (v.segments.size() >= PLOT_VECTORS_MAX) {
         v.overflowed = true;
         v.segments = std::vector<PlotVector>(); // gives the memory back
         return;
     }
-    PlotSegmentF f;
-    if (!plot_clip_segment_exact(x0, y0, x1, y1, &f))
-        f = {double(s.x0), double(s.y0), double(s.x1), double(s.y1)};
     v.segments.push_back({float(f.x0), float(f.y0), float(f.x1), float(f.y1), g.pen});
 }
 
 void draw_segment(int x0, int y0, int x1, int y1, double x0d, double y0d, double x1d, double y1d) {
     PlotSegment s;
-    if (!plot_clip_segment(x0, y0, x1, y1, &s)) return;
-    record_vector(s, x0d, y0d, x1d, y1d);
+    bool on_surface = plot_clip_segment(x0, y0, x1, y1, &s);
+    record_vector(on_surface ? &s : nullptr, x0d, y0d, x1d, y1d);
+    if (!on_surface) return;
     // Clipped ends lie within the frame, so each fits a byte.
     uint32_t key = static_cast<uint32_t>(s.x0 & 0xFF) | static_cast<uint32_t>(s.y0 & 0xFF) << 8 |
                    static_cast<uint32_t>(s.x1 & 0xFF) << 16 |

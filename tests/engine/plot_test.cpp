@@ -383,7 +383,9 @@ TEST_F(PlotTest, RecordKeepsTheFrameAndStartsAgainWithTheSurface) {
     settings_set_plot_cells("x,y");
     plot_begin();
     set(x, 0), set(y, 0), set(x, 1), set(y, 1);
-    EXPECT_EQ(v.segments.size(), 1u);
+    set(x, 1.01), set(y, 1.01); // within one surface pixel: a line only here
+    EXPECT_EQ(lines().size(), 1u);
+    EXPECT_EQ(v.segments.size(), 2u);
     uint32_t generation = plot_surface_generation();
     plot_erase(); // the run goes on from its last point onto a fresh frame
     EXPECT_NE(plot_surface_generation(), generation);
@@ -391,7 +393,7 @@ TEST_F(PlotTest, RecordKeepsTheFrameAndStartsAgainWithTheSurface) {
     EXPECT_EQ(v.y_name, "y");
     set(x, 2), set(y, 2);
     ASSERT_EQ(v.segments.size(), 1u);
-    EXPECT_FLOAT_EQ(v.segments[0].x0, sx(1));
+    EXPECT_FLOAT_EQ(v.segments[0].x0, sx(1.01));
     plot_end();
 
     settings_set_plotting(0);
