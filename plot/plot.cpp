@@ -11,6 +11,7 @@
 #include "webfile/settings.h"
 #include "webfile/web_file.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <unordered_set>
@@ -21,6 +22,11 @@ namespace {
 
 constexpr size_t COORD_TEXT_MAX = 48;
 constexpr int REFRESH_EVERY = 10; // a repaint once the counter exceeds this
+// How far off the frame a mapped coordinate is followed for the full-precision
+// record, in surface pixels: past it a clipped end would lose its fraction of
+// a pixel to rounding, and the direction changes by less than a pixel across
+// the frame.
+constexpr double VECTOR_FAR_OFF = 1e6;
 
 // Which coordinates changed since the last point.
 enum PointState : uint8_t {
@@ -40,10 +46,12 @@ struct PlotState {
     double x_slot = 0, y_slot = 0;
     uint8_t point_state = PS_NONE;
     int prev_x = 0, prev_y = 0;
+    double prev_xd = 0, prev_yd = 0; // the same point with its fractions
     int refresh = 0;
     double upper_clamp = 32767, lower_clamp = -32768;
     PlotRgb pen;
     PlotDisplayList list;
+    PlotVectors vectors;
     uint32_t generation = 0;
     // A start-up error whose line waits for the run's console to open (the
     // console is cleared as it opens).
@@ -84,7 +92,9 @@ std::string limit_text(double d, const char* (*stored)()) {
 }
 
 // A count of 0 would divide by zero: only the frame's edges then.
-int grid_intervals(int count) { return count > 0 ? count : 1; }
+int grid_intervals(int count) {
+    return count > 0 ? count : 1;
+}
 
 void draw_frame() {
     const int width = PLOT_FRAME_WIDTH, height = PLOT_FRAME_HEIGHT;
@@ -98,20 +108,26 @@ void draw_frame() {
         int x = PLOT_LEFT + (width * i) / m;
         g.list.line(x, PLOT_BOTTOM, x, PLOT_TOP, 1, PLOT_BLACK);
     }
-    g.list.text(3, 177, 152, 196, PLOT_ALIGN_LEFT,
-                coordinate_text(limit_text(settings_xmin(), settings_xmin_text),
-                                limit_text(settings_ymin(), settings_ymin_text)));
-    g.list.text(60, 0, 222, 16, PLOT_ALIGN_RIGHT,
-                coordinate_text(limit_text(settings_xmax(), settings_xmax_text),
-                                limit_text(settings_ymax(), settings_ymax_text)));
-    g.list.text(3, 0, 83, 16, PLOT_ALIGN_LEFT, settings_plot_y_cell());
-    g.list.text(132, 177, 212, 196, PLOT_ALIGN_RIGHT, settings_plot_x_cell());
+    PlotVectors& v = g.vectors;
+    v.x_intervals = m;
+    v.y_intervals = n;
+    v.min_label = coordinate_text(limit_text(settings_xmin(), settings_xmin_text),
+                                  limit_text(settings_ymin(), settings_ymin_text));
+    v.max_label = coordinate_text(limit_text(settings_xmax(), settings_xmax_text),
+                                  limit_text(settings_ymax(), settings_ymax_text));
+    v.y_name = settings_plot_y_cell();
+    v.x_name = settings_plot_x_cell();
+    g.list.text(3, 177, 152, 196, PLOT_ALIGN_LEFT, v.min_label);
+    g.list.text(60, 0, 222, 16, PLOT_ALIGN_RIGHT, v.max_label);
+    g.list.text(3, 0, 83, 16, PLOT_ALIGN_LEFT, v.y_name);
+    g.list.text(132, 177, 212, 196, PLOT_ALIGN_RIGHT, v.x_name);
 }
 
 // Empties the display list; the new generation tells painters to start over.
 void surface_clear() {
     g.list.clear();
     g.drawn.clear();
+    g.vectors = PlotVectors{}; // gives a long run's memory back
     ++g.generation;
 }
 
@@ -170,10 +186,12 @@ bool limits_ok(double* x_range, double* y_range) {
            limit_range(settings_ymax(), settings_ymin(), y_range);
 }
 
-// One coordinate, in pixels from the frame's left or bottom edge.
-bool map_axis(double slot, double min, int16_t size, double range, int* out) {
+// One coordinate, in pixels from the frame's left or bottom edge: whole
+// pixels for the surface, and with their fraction in exact.
+bool map_axis(double slot, double min, int16_t size, double range, int* out, double* exact) {
     double t = slot;
     if (num_sub(t, min) != 0 || num_mul(t, size) != 0 || num_div(t, range) != 0) return false;
+    *exact = std::clamp(t, -VECTOR_FAR_OFF, VECTOR_FAR_OFF);
     if (t >= g.upper_clamp) {
         *out = PLOT_FAR_OFF;
     } else if (t > g.lower_clamp) {
@@ -186,9 +204,32 @@ bool map_axis(double slot, double min, int16_t size, double range, int* out) {
     return true;
 }
 
-void draw_segment(int x0, int y0, int x1, int y1) {
+// Records the segment for views drawn at other sizes: exactly clipped where
+// the fractions allow it, else (a segment that only grazes a corner) as the
+// surface has it (surface null: it has nothing). Segments the surface has
+// in whole pixels already, or within one pixel, are kept too: at a larger
+// size they are apart, and dropping them leaves gaps.
+void record_vector(const PlotSegment* surface, double x0, double y0, double x1, double y1) {
+    PlotVectors& v = g.vectors;
+    if (v.overflowed) return;
+    PlotSegmentF f;
+    if (!plot_clip_segment_exact(x0, y0, x1, y1, &f)) {
+        if (!surface) return;
+        f = {double(surface->x0), double(surface->y0), double(surface->x1), double(surface->y1)};
+    }
+    if (v.segments.size() >= PLOT_VECTORS_MAX) {
+        v.overflowed = true;
+        v.segments = std::vector<PlotVector>(); // gives the memory back
+        return;
+    }
+    v.segments.push_back({float(f.x0), float(f.y0), float(f.x1), float(f.y1), g.pen});
+}
+
+void draw_segment(int x0, int y0, int x1, int y1, double x0d, double y0d, double x1d, double y1d) {
     PlotSegment s;
-    if (!plot_clip_segment(x0, y0, x1, y1, &s)) return;
+    bool on_surface = plot_clip_segment(x0, y0, x1, y1, &s);
+    record_vector(on_surface ? &s : nullptr, x0d, y0d, x1d, y1d);
+    if (!on_surface) return;
     // Clipped ends lie within the frame, so each fits a byte.
     uint32_t key = static_cast<uint32_t>(s.x0 & 0xFF) | static_cast<uint32_t>(s.y0 & 0xFF) << 8 |
                    static_cast<uint32_t>(s.x1 & 0xFF) << 16 |
@@ -200,15 +241,19 @@ void draw_segment(int x0, int y0, int x1, int y1) {
 // Maps the slots to a point; draws the segment to it unless it is the first.
 void plot_point(bool draw) {
     int px, py;
-    if (!map_axis(g.x_slot, settings_xmin(), PLOT_FRAME_WIDTH, g.x_range, &px) ||
-        !map_axis(g.y_slot, settings_ymin(), PLOT_FRAME_HEIGHT, g.y_range, &py)) {
+    double tx, ty;
+    if (!map_axis(g.x_slot, settings_xmin(), PLOT_FRAME_WIDTH, g.x_range, &px, &tx) ||
+        !map_axis(g.y_slot, settings_ymin(), PLOT_FRAME_HEIGHT, g.y_range, &py, &ty)) {
         plot_error(SE_PLOT_LIMITS);
         return;
     }
     int x = PLOT_LEFT + px, y = PLOT_BOTTOM - py;
-    if (draw && g.surface) draw_segment(g.prev_x, g.prev_y, x, y);
+    double xd = PLOT_LEFT + tx, yd = PLOT_BOTTOM - ty;
+    if (draw && g.surface) draw_segment(g.prev_x, g.prev_y, x, y, g.prev_xd, g.prev_yd, xd, yd);
     g.prev_x = x;
     g.prev_y = y;
+    g.prev_xd = xd;
+    g.prev_yd = yd;
 }
 
 // One coordinate changed (the states are named from its side): a point is
@@ -342,6 +387,9 @@ bool plot_active() {
 }
 const PlotDisplayList& plot_surface() {
     return g.list;
+}
+const PlotVectors& plot_vectors() {
+    return g.vectors;
 }
 uint32_t plot_surface_generation() {
     return g.generation;

@@ -1,11 +1,13 @@
 // The plot: while a run goes on, the values of the x cell and the y cell are
 // drawn against each other on an off-screen surface holding a frame with a
-// grid and corner labels. The surface is kept as a display list; the plot
-// tab (and the runner's PNG) replays it.
+// grid and corner labels. The surface is kept as a display list, which the
+// runner's PNG and the plot export replay; beside it the segments are kept at
+// full precision for the plot view, which draws them at its own size.
 #pragma once
 
 #include "plot/plot_canvas.h"
 #include "plot/plot_clip.h"
+#include "plot/plot_vectors.h"
 #include "web/cell.h"
 
 #include <cstdint>
@@ -44,6 +46,9 @@ bool plot_active();
 // What has been drawn since the surface was last created (empty when there
 // is no surface: the plot then shows white).
 const PlotDisplayList& plot_surface();
+// The same drawing at full precision, for views of other sizes; reset with
+// the surface (see plot_surface_generation).
+const PlotVectors& plot_vectors();
 // Changes whenever the surface is created or released, so a painter that
 // caches the picture knows to start again rather than add the new commands.
 uint32_t plot_surface_generation();

@@ -87,4 +87,42 @@ bool plot_clip_segment(int x0, int y0, int x1, int y1, PlotSegment* out) {
     return true;
 }
 
+bool plot_clip_segment_exact(double x0, double y0, double x1, double y1, PlotSegmentF* out) {
+    const double dx = x1 - x0, dy = y1 - y0;
+    if (dx == 0 && dy == 0) return false;
+    // The segment is x0 + u dx, y0 + u dy for u in 0..1; each edge keeps the
+    // u with p u <= q.
+    const double p[4] = {-dx, dx, -dy, dy};
+    const double q[4] = {x0 - PLOT_LEFT, PLOT_RIGHT - x0, y0 - PLOT_TOP, PLOT_BOTTOM - y0};
+    double u0 = 0, u1 = 1;
+    for (int i = 0; i < 4; ++i) {
+        if (p[i] == 0) {
+            if (q[i] < 0) return false; // parallel to the edge, outside it
+            continue;
+        }
+        double u = q[i] / p[i];
+        if (p[i] < 0)
+            u0 = std::max(u0, u);
+        else
+            u1 = std::min(u1, u);
+    }
+    if (!(u0 < u1)) return false;
+    // Ends that were inside stay exact; rounding must not push a cut end
+    // past the edge it was cut at.
+    auto fx = [&](double u, double end) {
+        return std::clamp(u == 0   ? x0
+                          : u == 1 ? end
+                                   : x0 + u * dx,
+                          double(PLOT_LEFT), double(PLOT_RIGHT));
+    };
+    auto fy = [&](double u, double end) {
+        return std::clamp(u == 0   ? y0
+                          : u == 1 ? end
+                                   : y0 + u * dy,
+                          double(PLOT_TOP), double(PLOT_BOTTOM));
+    };
+    *out = {fx(u0, x1), fy(u0, y1), fx(u1, x1), fy(u1, y1)};
+    return true;
+}
+
 } // namespace tarvex

@@ -29,4 +29,13 @@ int plot_region(int x, int y);
 // nothing of it (or a single point) lies inside.
 bool plot_clip_segment(int x0, int y0, int x1, int y1, PlotSegment* out);
 
+struct PlotSegmentF {
+    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+};
+
+// The same cut made exactly, for ends with fractions of a pixel: the part of
+// the segment inside the frame (edges included), in its direction. False
+// when nothing of it, or a single point, lies inside.
+bool plot_clip_segment_exact(double x0, double y0, double x1, double y1, PlotSegmentF* out);
+
 } // namespace tarvex

@@ -1,18 +1,21 @@
-// The plot tab's widget. The engine keeps the surface as a display list;
-// this widget only replays it, and turns a left-button tap into the
-// engine's read-out after mapping it back to surface pixels.
+// The plot view's widget, in the plot tab or the plot dock. It draws the
+// engine's full-precision record at its own size, and turns a left-button
+// tap into the engine's read-out after mapping it back to the surface pixel
+// it stands for.
 #include "shell/plot_view.h"
 
 #include "core/guard.h"
 #include "frontend/frontend.h"
 #include "plot/plot.h"
 #include "plot/qt/plot_paint.h"
+#include "plot/qt/plot_picture.h"
 #include "shell/dialogs.h"
 #include "shell/panes.h"
 #include "webfile/web_file.h"
 
 #include <QContextMenuEvent>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QMenu>
 #include <QMouseEvent>
@@ -23,6 +26,17 @@ namespace tarvex {
 
 namespace {
 
+// While a run plots, the view catches up at most this often: a run can
+// change its cells many thousand times a second, and the picture it shows
+// cannot be taken in faster anyway.
+constexpr qint64 REPAINT_EVERY_MS = 50;
+// The most one paint spends drawing segments; the rest follows in the next
+// passes of the event loop (a resize over a million long segments would
+// otherwise hold the window for seconds).
+constexpr qint64 PAINT_BUDGET_MS = 40;
+
+QElapsedTimer g_last_repaint;
+
 class PlotView : public QWidget {
   public:
     using QWidget::QWidget;
@@ -30,15 +44,19 @@ class PlotView : public QWidget {
   protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
-        paint_plot(p, QRectF(rect()), devicePixelRatioF());
+        if (!plot_picture_paint(picture_, p, QSizeF(size()), devicePixelRatioF(), font(),
+                                PAINT_BUDGET_MS))
+            update();
     }
 
+    // Only a view the user can see takes taps (a hidden plot tab does not).
     void mousePressEvent(QMouseEvent* ev) override {
-        if (ev->button() != Qt::LeftButton || shell_current_view() != VIEW_PLOT) {
+        if (ev->button() != Qt::LeftButton || !isVisible()) {
             QWidget::mousePressEvent(ev);
             return;
         }
-        QPoint s = map_tap_to_surface(ev->position(), QRectF(rect()));
+        PlotLayout layout = plot_layout(QSizeF(size()), devicePixelRatioF(), font());
+        QPoint s = plot_layout_tap(layout, ev->position());
         engine_guard([&] { plot_tap(s.x(), s.y()); });
     }
 
@@ -47,6 +65,9 @@ class PlotView : public QWidget {
         plot_view_fill_menu(menu);
         menu.exec(ev->globalPos());
     }
+
+  private:
+    PlotPicture picture_;
 };
 
 } // namespace
@@ -62,7 +83,14 @@ QWidget* plot_view_create(QWidget* parent) {
 }
 
 void plot_view_repaint() {
-    if (QWidget* w = shell_windows().plot) w->repaint();
+    QWidget* w = shell_windows().plot;
+    if (!w) return;
+    if (plot_active() && g_last_repaint.isValid() && g_last_repaint.elapsed() < REPAINT_EVERY_MS) {
+        w->update(); // painted when the run next lets events through, or after it
+        return;
+    }
+    w->repaint();
+    g_last_repaint.start();
 }
 
 void plot_view_fill_menu(QMenu& menu) {

@@ -1,5 +1,6 @@
-// The plot tab: the plot surface scaled to fit, taps read back as surface
-// pixels, and the PNG export on its context menu.
+// The plot view (the plot tab, or the plot dock): the plot drawn to fill
+// the view, taps read back as surface pixels, and the PNG export of the
+// surface on its context menu.
 #pragma once
 
 #include <string>
@@ -11,8 +12,10 @@ namespace tarvex {
 
 QWidget* plot_view_create(QWidget* parent);
 
-// Paints the plot tab now: a running script does not return to the event
-// loop, so a later update would come only after the run.
+// Paints the plot view now: a running script does not return to the event
+// loop, so a later update would come only after the run. While a run plots,
+// repaints closer together than a few times a second are left to the next
+// pass of the event loop instead.
 void plot_view_repaint();
 
 // The context menu's actions ("Save Plot As...").

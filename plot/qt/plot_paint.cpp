@@ -24,22 +24,10 @@ QColor qcolour(PlotRgb c) {
     return QColor(c.r, c.g, c.b);
 }
 
-// The picture last painted for the plot tab, grown command by command.
-struct PaintCache {
-    QImage image;
-    uint32_t generation = 0;
-    size_t done = 0;
-    QRectF area;
-    qreal dpr = 0;
-    bool valid = false;
-};
-
-PaintCache g_cache;
-
-void replay_surface(QPainter& painter, QPointF origin, qreal scale, size_t from) {
+void replay_surface(QPainter& painter, QPointF origin, qreal scale) {
     if (!plot_surface_present()) return;
     PlotQtCanvas canvas(painter, origin, scale);
-    plot_surface().replay(canvas, from);
+    plot_surface().replay(canvas);
 }
 
 } // namespace
@@ -91,59 +79,13 @@ void PlotQtCanvas::text(int left, int top, int right, int bottom, PlotAlign alig
     p_.restore();
 }
 
-QRectF plot_fit_rect(const QRectF& area) {
-    qreal scale = std::min(area.width() / PLOT_SURFACE_WIDTH, area.height() / PLOT_SURFACE_HEIGHT);
-    if (!(scale > 0)) return QRectF(area.topLeft(), QSizeF(0, 0));
-    QSizeF size(PLOT_SURFACE_WIDTH * scale, PLOT_SURFACE_HEIGHT * scale);
-    QPointF at(area.x() + (area.width() - size.width()) / 2,
-               area.y() + (area.height() - size.height()) / 2);
-    return QRectF(at, size);
-}
-
-void paint_plot(QPainter& painter, const QRectF& area, qreal dpr) {
-    if (area.isEmpty()) return;
-    if (!(dpr > 0)) dpr = 1;
-    const PlotDisplayList& list = plot_surface();
-    PaintCache& c = g_cache;
-    if (!c.valid || c.generation != plot_surface_generation() || c.area.size() != area.size() ||
-        c.dpr != dpr || c.done > list.commands().size()) {
-        QSize device(static_cast<int>(std::ceil(area.width() * dpr)),
-                     static_cast<int>(std::ceil(area.height() * dpr)));
-        c.image = QImage(device, QImage::Format_RGB32);
-        c.image.fill(Qt::white);
-        c.generation = plot_surface_generation();
-        c.area = area;
-        c.dpr = dpr;
-        c.done = 0;
-        c.valid = true;
-    }
-    if (c.done < list.commands().size()) {
-        QRectF fit = plot_fit_rect(area);
-        c.image.setDevicePixelRatio(1.0);
-        QPainter ip(&c.image);
-        replay_surface(ip, (fit.topLeft() - area.topLeft()) * dpr,
-                       fit.width() / PLOT_SURFACE_WIDTH * dpr, c.done);
-        c.done = list.commands().size();
-    }
-    c.image.setDevicePixelRatio(dpr);
-    painter.drawImage(area.topLeft(), c.image);
-}
-
-QPoint map_tap_to_surface(const QPointF& pos, const QRectF& area) {
-    QRectF fit = plot_fit_rect(area);
-    if (fit.isEmpty()) return QPoint(-1, -1);
-    qreal scale = fit.width() / PLOT_SURFACE_WIDTH;
-    return QPoint(static_cast<int>(std::floor((pos.x() - fit.x()) / scale)),
-                  static_cast<int>(std::floor((pos.y() - fit.y()) / scale)));
-}
-
 QImage plot_render_image(qreal scale) {
     if (!(scale > 0)) scale = 1;
     QImage image(qRound(PLOT_SURFACE_WIDTH * scale), qRound(PLOT_SURFACE_HEIGHT * scale),
                  QImage::Format_RGB32);
     image.fill(Qt::white);
     QPainter p(&image);
-    replay_surface(p, QPointF(0, 0), scale, 0);
+    replay_surface(p, QPointF(0, 0), scale);
     p.end();
     return image;
 }

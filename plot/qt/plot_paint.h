@@ -1,6 +1,5 @@
-// Painting the plot surface with QtGui: the plot tab's picture (scaled to
-// fit, keeping the surface's aspect ratio, drawn at the screen's pixel
-// ratio), the mapping of taps back to surface pixels, and the PNG export.
+// Painting the plot surface itself with QtGui, at its own size or scaled:
+// the PNG export (the runner's --plot and Save Plot As).
 #pragma once
 
 #include "plot/plot_canvas.h"
@@ -13,19 +12,6 @@
 class QPainter;
 
 namespace tarvex {
-
-// Where the surface goes inside area: as large as fits with the surface's
-// aspect ratio, centred.
-QRectF plot_fit_rect(const QRectF& area);
-
-// Paints area white and the surface into plot_fit_rect(area), crisply for a
-// device of pixel ratio dpr. The picture is cached: while the surface only
-// grows, a repaint draws just the commands added since the last one.
-void paint_plot(QPainter& painter, const QRectF& area, qreal dpr);
-
-// The surface pixel under pos (in area's coordinates, as paint_plot used
-// them); points outside the picture give pixels outside the surface.
-QPoint map_tap_to_surface(const QPointF& pos, const QRectF& area);
 
 // The surface as an image of its size times scale (white without a surface).
 QImage plot_render_image(qreal scale = 1.0);

@@ -1,5 +1,6 @@
 // The plot: point state machine, mapping and clipping, frame, errors,
-// repaints, erasing and the tap read-out, read back from the display list.
+// repaints, erasing and the tap read-out, read back from the display list;
+// and the full-precision record kept beside it for views of other sizes.
 #include "plot_test_support.h"
 
 #include "builtins/builtins.h"
@@ -7,6 +8,7 @@
 #include "core/value.h"
 #include "web/navigation.h"
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -257,6 +259,148 @@ TEST_F(PlotTest, TapReadOut) {
     settings_set_ymin_text("7");
     EXPECT_TRUE(plot_tap(100, 100));
     EXPECT_EQ(pui.flashes.back(), "Bad Plot Limits");
+}
+
+// With the default limits a value v lies at 32 + 16 (v + 5) across and
+// 176 - 16 (v + 5) down, fractions included.
+double sx(double v) {
+    return 32 + 16 * (v + 5);
+}
+double sy(double v) {
+    return 176 - 16 * (v + 5);
+}
+
+TEST_F(PlotTest, RecordKeepsEachSurfaceLineWithItsFractions) {
+    plot_begin();
+    auto point = [&](double vx, double vy) { set(x, vx), set(y, vy); };
+    point(0.03, 0.03);
+    point(1.23, 2.47);
+    point(-9, 1.1); // cut at the left edge
+    point(2.2, 6);  // cut at the top edge
+    point(0.03, 0.03);
+    point(1.23, 2.47); // the surface has this line already; the record again
+    point(0.04, 0.03);
+    point(1.23, 2.47); // a fraction off it: the same pixels, another line
+    settings_set_plot_colour(1);
+    point(0.03, 0.03); // the same pixels as the one before last, in a new colour
+    std::vector<Line> surface = lines();
+    const std::vector<PlotVector>& rec = plot_vectors().segments;
+    ASSERT_EQ(surface.size(), 6u);
+    ASSERT_EQ(rec.size(), 8u); // with the two the surface had in its pixels
+    const size_t drawn[] = {0, 1, 2, 3, 5, 7};
+    const auto& commands = plot_surface().commands();
+    for (size_t i = 0; i < surface.size(); ++i) {
+        const PlotVector& v = rec[drawn[i]];
+        EXPECT_EQ(v.colour, commands[commands.size() - surface.size() + i].colour) << i;
+        // Inside the frame the surface truncates toward its left and bottom
+        // edges; cut ends are computed apart and only agree roughly.
+        for (auto [ex, ey, wx, wy] : {std::tuple{v.x0, v.y0, surface[i].x0, surface[i].y0},
+                                      std::tuple{v.x1, v.y1, surface[i].x1, surface[i].y1}}) {
+            bool inside = ex > 32 && ex < 192 && ey > 16 && ey < 176;
+            double dx = ex - wx, dy = wy - ey;
+            if (inside)
+                EXPECT_TRUE(dx >= -1e-4 && dx < 1 && dy >= -1e-4 && dy < 1)
+                    << i << ": " << ex << "," << ey << " vs " << wx << "," << wy;
+            else
+                EXPECT_TRUE(std::abs(dx) < 2 && std::abs(dy) < 2) << i;
+        }
+    }
+    auto near = [](float a, double b) { return std::abs(a - b) < 1e-4; };
+    EXPECT_TRUE(near(rec[0].x0, sx(0.03)) && near(rec[0].y0, sy(0.03)));
+    EXPECT_TRUE(near(rec[0].x1, sx(1.23)) && near(rec[0].y1, sy(2.47)));
+    // (1.23, 2.47) to (-9, 1.1) meets x = -5 at y = 2.47 - 6.23 * 1.37 / 10.23.
+    EXPECT_TRUE(near(rec[1].x1, 32) && near(rec[1].y1, sy(2.47 - 6.23 * 1.37 / 10.23)))
+        << rec[1].x1 << "," << rec[1].y1;
+    // (-9, 1.1) to (2.2, 6): in at the left edge, out at the top (y = 5).
+    EXPECT_TRUE(near(rec[2].x0, 32) && near(rec[2].y0, sy(1.1 + 4 * 4.9 / 11.2)));
+    EXPECT_TRUE(near(rec[2].x1, sx(-9 + 3.9 * 11.2 / 4.9)) && near(rec[2].y1, 16));
+    EXPECT_TRUE(near(rec[4].x0, rec[0].x0) && near(rec[4].y1, rec[0].y1)); // drawn again
+    EXPECT_TRUE(near(rec[6].x0, sx(0.04)) && !near(rec[6].x0, rec[0].x0));
+    EXPECT_EQ(rec[6].colour, plot_colour_rgb(0));
+    EXPECT_EQ(rec[7].colour, plot_colour_rgb(1));
+}
+
+TEST_F(PlotTest, RecordFollowsFarOffValuesPastTheSurfaceClamp) {
+    settings_set_xmin_text("0");
+    settings_set_xmax_text("10");
+    plot_begin();
+    set(x, 5), set(y, 0);
+    set(x, 1e9), set(y, 1);
+    set(x, -1e9), set(y, 0);
+    ASSERT_EQ(lines(), (std::vector<Line>{{112, 96, 192, 96}, {192, 87, 32, 88}}));
+    const std::vector<PlotVector>& rec = plot_vectors().segments;
+    ASSERT_EQ(rec.size(), 2u);
+    EXPECT_FLOAT_EQ(rec[0].x1, 192);
+    EXPECT_NEAR(rec[0].y1, 96, 0.01);
+    // Nearly level from far right to far left: about 88 at both edges,
+    // where the surface's whole pixels say 87 and 88.
+    EXPECT_NEAR(rec[1].x0, 192, 1e-4);
+    EXPECT_NEAR(rec[1].y0, 88, 0.01);
+    EXPECT_NEAR(rec[1].x1, 32, 1e-4);
+    EXPECT_NEAR(rec[1].y1, 88, 0.01);
+}
+
+TEST_F(PlotTest, ExactClippingKeepsFractionsAndDirection) {
+    PlotSegmentF s;
+    auto clip = [&](double x0, double y0, double x1, double y1) -> std::vector<double> {
+        if (!plot_clip_segment_exact(x0, y0, x1, y1, &s)) return {};
+        return {s.x0, s.y0, s.x1, s.y1};
+    };
+    auto expect = [&](std::vector<double> got, std::vector<double> want) {
+        ASSERT_EQ(got.size(), want.size());
+        for (size_t i = 0; i < got.size(); ++i)
+            EXPECT_NEAR(got[i], want[i], 1e-9) << i;
+    };
+    using V = std::vector<double>;
+    expect(clip(40.25, 20.5, 190.75, 170.125), V{40.25, 20.5, 190.75, 170.125});
+    expect(clip(0, 0, 240, 200), V{32, 80.0 / 3, 192, 160}); // in left, out right
+    expect(clip(240, 200, 0, 0), V{192, 160, 32, 80.0 / 3}); // the other way
+    expect(clip(0, 208, 64, 144), V{32, 176, 64, 144});      // in through a corner
+    expect(clip(100.5, -50, 100.5, 300), V{100.5, 16, 100.5, 176});
+    expect(clip(32, 0, 32, 300), V{32, 16, 32, 176}); // along an edge: inside
+    expect(clip(-1e6, 96.5, 1e6, 95.5),
+           V{32, 96.5 - (1e6 + 32) / 2e6, 192, 96.5 - (1e6 + 192) / 2e6});
+    EXPECT_EQ(clip(0, 208, 32, 176), V{});      // touches the corner only
+    EXPECT_EQ(clip(0, 40, 40, 0), V{});         // passes the corner outside
+    EXPECT_EQ(clip(192.5, 0, 192.5, 300), V{}); // beside the right edge
+    EXPECT_EQ(clip(100, 100, 100, 100), V{});   // a point
+    EXPECT_EQ(clip(-10, 10, 300, 15.99), V{});  // just above the top
+}
+
+TEST_F(PlotTest, RecordKeepsTheFrameAndStartsAgainWithTheSurface) {
+    settings_set_x_intervals(0);
+    settings_set_y_intervals(7);
+    settings_set_plot_cells("speed,height");
+    settings_set_ymax_text("12.5");
+    plot_erase();
+    const PlotVectors& v = plot_vectors();
+    EXPECT_EQ(v.x_intervals, 1);
+    EXPECT_EQ(v.y_intervals, 7);
+    EXPECT_EQ(texts(), (std::vector<std::string>{v.min_label, v.max_label, v.y_name, v.x_name}));
+    EXPECT_EQ(v.max_label, "( 5 , 12.5 )");
+    EXPECT_EQ(v.x_name, "speed");
+
+    settings_set_plot_cells("x,y");
+    plot_begin();
+    set(x, 0), set(y, 0), set(x, 1), set(y, 1);
+    set(x, 1.01), set(y, 1.01); // within one surface pixel: a line only here
+    EXPECT_EQ(lines().size(), 1u);
+    EXPECT_EQ(v.segments.size(), 2u);
+    uint32_t generation = plot_surface_generation();
+    plot_erase(); // the run goes on from its last point onto a fresh frame
+    EXPECT_NE(plot_surface_generation(), generation);
+    EXPECT_TRUE(v.segments.empty());
+    EXPECT_EQ(v.y_name, "y");
+    set(x, 2), set(y, 2);
+    ASSERT_EQ(v.segments.size(), 1u);
+    EXPECT_FLOAT_EQ(v.segments[0].x0, sx(1.01));
+    plot_end();
+
+    settings_set_plotting(0);
+    plot_reset(); // white: nothing to draw, not even the frame
+    EXPECT_TRUE(v.segments.empty());
+    EXPECT_TRUE(v.y_name.empty() && v.min_label.empty());
+    EXPECT_FALSE(v.overflowed);
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "plot/plot.h"
 #include "plot/plot_clip.h"
 #include "plot/qt/plot_paint.h"
+#include "plot/qt/plot_picture.h"
 #include "engine/engine_start.h"
 #include "shell/commands.h"
 #include "shell/dialogs.h"
@@ -71,11 +72,11 @@ int pen_pixels(const QImage& image) {
     return n;
 }
 
-// The widget position of the centre of surface pixel s.
+// The widget position of the centre of surface pixel s, in the view's
+// layout (a pixel holds the plot points right of and above its position).
 QPoint surface_to_widget(QWidget* w, QPoint s) {
-    QRectF fit = plot_fit_rect(QRectF(w->rect()));
-    qreal scale = fit.width() / PLOT_SURFACE_WIDTH;
-    return QPointF(fit.x() + (s.x() + 0.5) * scale, fit.y() + (s.y() + 0.5) * scale).toPoint();
+    PlotLayout l = plot_layout(QSizeF(w->size()), w->devicePixelRatioF(), w->font());
+    return plot_layout_point(l, s.x() + 0.5, s.y() - 0.5).toPoint();
 }
 
 } // namespace

@@ -1,11 +1,15 @@
-// The plot's Qt painter: the picture at a scale and pixel ratio, taps mapped
-// back to surface pixels, and tarvex-run writing the surface as a PNG.
+// The plot's Qt painters: the view's picture laid out at any size and pixel
+// ratio, taps read back through its mapping, the picture kept up to date
+// while the plot grows; and the surface itself written as a PNG (by
+// tarvex-run, and scaled).
 #include "engine/plot_test_support.h"
 
 #include "core/value.h"
 #include "plot/qt/plot_paint.h"
+#include "plot/qt/plot_picture.h"
 
 #include <QFile>
+#include <QFontInfo>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
@@ -34,6 +38,11 @@ int count_colour(const QImage& image, QRgb colour, QRect* bounds = nullptr) {
             }
     if (bounds) *bounds = box;
     return n;
+}
+
+// A pixel of the red plot line, or its smoothed edge mostly covered.
+bool reddish(QRgb p) {
+    return std::abs(qRed(p) - 0xC5) + std::abs(qGreen(p) - 0x12) + std::abs(qBlue(p) - 0x1B) < 100;
 }
 
 int run_to_png(const std::string& args) {
@@ -107,65 +116,247 @@ TEST(PlotPng, WithoutItsWriterOnlyThePlotFails) {
         << err;
 }
 
-TEST(PlotPaint, TapsMapBackToSurfacePixelsAtAnySize) {
-    // The surface's own size, and twice as wide as the picture needs: the
-    // picture is 480 x 400, centred with 50 pixels above and below.
-    QRectF small(0, 0, 240, 200), tall(0, 0, 480, 500);
-    EXPECT_EQ(map_tap_to_surface(QPointF(32.5, 174.5), small), QPoint(32, 174));
-    EXPECT_EQ(plot_fit_rect(tall), QRectF(0, 50, 480, 400));
-    EXPECT_EQ(map_tap_to_surface(QPointF(65, 50 + 349), tall), QPoint(32, 174));
-    EXPECT_EQ(map_tap_to_surface(QPointF(63.9, 50 + 352), tall), QPoint(31, 176));
-    EXPECT_EQ(map_tap_to_surface(QPointF(385.9, 50 + 28), tall), QPoint(192, 14));
-    EXPECT_LT(map_tap_to_surface(QPointF(100, 20), tall).y(), 0); // above the picture
-    EXPECT_EQ(map_tap_to_surface(QPointF(1, 1), QRectF()), QPoint(-1, -1));
-}
-
 class PlotPaintEngine : public PlotCellsTest {
   protected:
     void SetUp() override {
         EngineTest::SetUp();
         cell_create("home");
         plot_cells_start();
+        font_.setPixelSize(13);
     }
-    QImage paint(QSize logical, qreal dpr) {
-        QImage image(logical * dpr, QImage::Format_RGB32);
-        image.setDevicePixelRatio(dpr);
-        image.fill(Qt::gray);
-        QPainter p(&image);
-        paint_plot(p, QRectF(QPointF(0, 0), QSizeF(logical)), dpr);
-        return image;
+    void set(CellHandle c, double d) { cell_set_value(c, value_new_number(d)); }
+    void point(double vx, double vy) { set(x, vx), set(y, vy); }
+    QImage render(QSize view, qreal dpr = 1) { return plot_picture_render(view, dpr, font_); }
+    // The device pixel at a view position.
+    static QRgb at(const QImage& image, QPointF p) {
+        qreal dpr = image.devicePixelRatio();
+        return image.pixel(int(std::floor(p.x() * dpr)), int(std::floor(p.y() * dpr)));
     }
+    QFont font_;
 };
 
-TEST_F(PlotPaintEngine, PictureIsCrispAtThePixelRatioAndGrowsWithTheSurface) {
-    QImage a = paint(QSize(240, 200), 2.0);
+// With the default limits a value v lies at 32 + 16 (v + 5) across and
+// 176 - 16 (v + 5) down on the surface.
+QPointF surface_point(double vx, double vy) {
+    return QPointF(32 + 16 * (vx + 5), 176 - 16 * (vy + 5));
+}
+
+TEST_F(PlotPaintEngine, FrameFillsTheViewWithCrispGridAndLabelsOfOneSize) {
+    int label_rows[2] = {0, 0};
+    int n = 0;
+    for (auto [view, dpr] : {std::pair{QSize(400, 300), 1.0}, std::pair{QSize(900, 560), 1.0},
+                             std::pair{QSize(450, 280), 2.0}}) {
+        SCOPED_TRACE(view.width());
+        PlotLayout l = plot_layout(QSizeF(view), dpr, font_);
+        ASSERT_TRUE(l.valid);
+        // Room for a row of labels above and below; little at the sides.
+        EXPECT_LT(l.frame.left(), 12);
+        EXPECT_GT(l.frame.right(), view.width() - 12);
+        EXPECT_LT(l.frame.top(), 40);
+        EXPECT_GT(l.frame.bottom(), view.height() - 40);
+        EXPECT_LE(l.top_row.bottom(), l.frame.top());
+        EXPECT_GE(l.bottom_row.top(), l.frame.bottom());
+        EXPECT_GE(l.top_row.top(), 0);
+        EXPECT_LE(l.bottom_row.bottom(), view.height());
+
+        QImage image = render(view, dpr);
+        ASSERT_EQ(image.size(), view * dpr);
+        // The six vertical lines of the default five intervals, at -5, -3,
+        // .. 5, each exactly one logical pixel of black between white.
+        for (int i = 0; i <= 5; ++i) {
+            QPointF c = plot_layout_point(l, 32 + 32 * i, 40); // between two horizontal lines
+            int col = int(std::floor((c.x() - l.grid_width / 2) * dpr + 0.5));
+            int row = int(c.y() * dpr);
+            EXPECT_EQ(image.pixel(col, row), 0xFF000000u) << i;
+            EXPECT_EQ(image.pixel(col + int(dpr) - 1, row), 0xFF000000u) << i;
+            EXPECT_EQ(image.pixel(col - 1, row), 0xFFFFFFFFu) << i;
+            EXPECT_EQ(image.pixel(col + int(dpr), row), 0xFFFFFFFFu) << i;
+        }
+        // Labels drawn in the rows, as tall at any view size.
+        QRect ink;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (qGray(image.pixel(x, y)) < 128 &&
+                    !l.frame.adjusted(-1, -1, 1, 1).contains(QPointF(x, y) / dpr))
+                    ink |= QRect(x, y, 1, 1);
+        EXPECT_TRUE(QRectF(QPointF(0, 0), QSizeF(view) * dpr).contains(ink));
+        EXPECT_LT(ink.top(), l.frame.top() * dpr);
+        EXPECT_GT(ink.bottom(), l.frame.bottom() * dpr);
+        if (dpr == 1) label_rows[n++] = int(l.top_row.height());
+    }
+    EXPECT_EQ(label_rows[0], label_rows[1]);
+    EXPECT_GE(label_rows[0], 13);
+    // Too small for a frame: white, and no tap lands.
+    PlotLayout tiny = plot_layout(QSizeF(30, 30), 1, font_);
+    EXPECT_FALSE(tiny.valid);
+    EXPECT_EQ(plot_layout_tap(tiny, QPointF(15, 15)), QPoint(-1, -1));
+    EXPECT_EQ(count_colour(render(QSize(30, 30)), 0xFFFFFFFF), 900);
+}
+
+TEST_F(PlotPaintEngine, SegmentsLieWhereTheMappingPutsThemAtAnySize) {
+    plot_begin();
+    point(-4, -4);
+    point(4, 4);
+    point(4, -2.5); // a vertical line down to -2.5
+    for (auto [view, dpr] : {std::pair{QSize(400, 300), 1.0}, std::pair{QSize(800, 500), 1.0},
+                             std::pair{QSize(500, 350), 2.0}}) {
+        SCOPED_TRACE(view.width());
+        PlotLayout l = plot_layout(QSizeF(view), dpr, font_);
+        QImage image = render(view, dpr);
+        for (double f : {0.1, 0.3, 0.5, 0.7, 0.9}) {
+            double v = -4 + 8 * f;
+            QPointF on = plot_layout_point(l, surface_point(v, v).x(), surface_point(v, v).y());
+            EXPECT_TRUE(reddish(at(image, on))) << f;
+            // Lines are two logical pixels wide: four away is clear.
+            EXPECT_EQ(at(image, on + QPointF(0, 4)), 0xFFFFFFFFu) << f;
+            EXPECT_EQ(at(image, on - QPointF(0, 4)), 0xFFFFFFFFu) << f;
+        }
+        QPointF top = plot_layout_point(l, surface_point(4, 4).x(), surface_point(4, 4).y());
+        QPointF end = plot_layout_point(l, surface_point(4, -2.5).x(), surface_point(4, -2.5).y());
+        EXPECT_TRUE(reddish(at(image, (top + end) / 2)));
+        EXPECT_EQ(at(image, end + QPointF(0, 4)), 0xFFFFFFFFu);
+        QRect red;
+        count_colour(image, RED, &red);
+        QPointF from = plot_layout_point(l, surface_point(-4, -4).x(), surface_point(-4, -4).y());
+        QRectF want = QRectF(from * dpr, top * dpr)
+                          .normalized()
+                          .adjusted(-3 * dpr, -3 * dpr, 3 * dpr, 3 * dpr);
+        EXPECT_TRUE(want.contains(QRectF(red))) << red.x() << "," << red.y();
+        EXPECT_GT(red.width(), want.width() - 8 * dpr);
+    }
+}
+
+// A tap reads out what the surface's own tap gives for the plot point under
+// it: the surface pixel the point was drawn in.
+TEST_F(PlotPaintEngine, TapsFindTheSurfacePixelOfThePlotPointUnderThem) {
+    plot_begin();
+    point(-4.07, 3.31);
+    point(2.19, -1.53);
+    point(4.96, -4.97);
+    const auto& commands = plot_surface().commands();
+    ASSERT_EQ(plot_vectors().segments.size(), 2u);
+    for (QSize view : {QSize(400, 300), QSize(1000, 620)}) {
+        PlotLayout l = plot_layout(QSizeF(view), 1, font_);
+        for (size_t i = 0; i < 2; ++i) {
+            const PlotVector& v = plot_vectors().segments[i];
+            const PlotCommand& c = commands[commands.size() - 2 + i];
+            EXPECT_EQ(plot_layout_tap(l, plot_layout_point(l, v.x0, v.y0)), QPoint(c.x0, c.y0));
+            EXPECT_EQ(plot_layout_tap(l, plot_layout_point(l, v.x1, v.y1)), QPoint(c.x1, c.y1));
+        }
+        // Just off the frame at the left: a pixel off the frame, no read-out.
+        EXPECT_LT(plot_layout_tap(l, QPointF(l.frame.left() - 1, l.frame.center().y())).x(), 32);
+        EXPECT_GT(plot_layout_tap(l, QPointF(l.frame.center().x(), l.frame.bottom() + 1)).y(), 176);
+    }
+}
+
+TEST_F(PlotPaintEngine, PictureGrowsWithThePlotAndStartsAgainOnAFreshSurface) {
+    QSize view(400, 300);
+    QImage image(view, QImage::Format_RGB32);
+    PlotPicture picture;
+    auto paint = [&] {
+        image.fill(Qt::gray);
+        QPainter p(&image);
+        plot_picture_paint(picture, p, QSizeF(view), 1, font_);
+    };
+    paint();
+    EXPECT_EQ(count_colour(image, RED), 0);
+    plot_begin();
+    point(-4, -4);
+    point(4, 4);
+    paint(); // only the new segment is drawn onto the kept picture
+    EXPECT_EQ(picture.done, 1u);
+    int one = count_colour(image, RED);
+    EXPECT_GT(one, 200);
+    point(4, -4);
+    paint();
+    EXPECT_EQ(picture.done, 2u);
+    EXPECT_GT(count_colour(image, RED), one + 100);
+    // The same as drawn from scratch, but where the smoothed ends overlap.
+    QImage whole = render(view);
+    int differ = 0;
+    for (int y = 0; y < 300; ++y)
+        for (int x = 0; x < 400; ++x)
+            differ += image.pixel(x, y) != whole.pixel(x, y);
+    EXPECT_LT(differ, 10);
+
+    // With no time to spend, a paint draws one share and leaves the rest.
+    for (int i = 0; i < 600; ++i)
+        point(-4.5 + i % 30 * 0.3, -4.5 + i / 30 * 0.45);
+    size_t before = picture.done;
+    image.fill(Qt::gray);
+    QPainter p(&image);
+    EXPECT_FALSE(plot_picture_paint(picture, p, QSizeF(view), 1, font_, 0));
+    EXPECT_GT(picture.done, before);
+    int paints = 1;
+    while (!plot_picture_paint(picture, p, QSizeF(view), 1, font_, 0))
+        ++paints;
+    p.end();
+    EXPECT_GT(paints, 1);
+    EXPECT_EQ(picture.done, plot_vectors().segments.size());
+    EXPECT_GT(count_colour(image, RED), 20 * one);
+
+    plot_erase();
+    paint();
+    EXPECT_EQ(count_colour(image, RED), 0);
+    EXPECT_EQ(picture.done, 0u);
+    settings_set_plotting(0);
+    plot_reset();
+    paint();
+    EXPECT_EQ(count_colour(image, 0xFFFFFFFF), 400 * 300);
+}
+
+TEST_F(PlotPaintEngine, PastTheRecordLimitTheSurfaceLinesAreDrawnInstead) {
+    plot_begin();
+    // A random walk in steps of up to ten surface pixels: few segments
+    // cover the same pixels twice, and short ones draw quickly.
+    uint32_t seed = 12345;
+    auto step = [&](double at) {
+        seed = seed * 1664525u + 1013904223u;
+        double to = at + (int((seed >> 8) % 1251) - 625) / 1000.0;
+        return to > 5 ? 10 - to : to < -5 ? -10 - to : to;
+    };
+    double wx = 0, wy = 0;
+    auto walk = [&] {
+        wx = step(wx), wy = step(wy);
+        point(wx, wy);
+    };
+    while (plot_vectors().segments.size() < PLOT_VECTORS_MAX)
+        walk();
+    EXPECT_FALSE(plot_vectors().overflowed);
+    size_t lines = plot_surface().commands().size();
+    point(-4, -4); // past the limit
+    point(4, 4);
+    EXPECT_TRUE(plot_vectors().overflowed);
+    EXPECT_EQ(plot_vectors().segments.capacity(), 0u); // the memory given back
+    EXPECT_EQ(plot_surface().commands().size(), lines + 2);
+    QSize view(300, 250);
+    PlotLayout l = plot_layout(QSizeF(view), 1, font_);
+    QImage image = render(view);
+    // The whole frame is covered, and the last line lies where the
+    // surface has it.
+    EXPECT_GT(count_colour(image, RED), 200 * 150);
+    EXPECT_EQ(at(image, plot_layout_point(l, 112, 96)), RED);
+    point(4, 4);
+    image = render(view);
+    EXPECT_GT(count_colour(image, RED), 200 * 150);
+    plot_erase(); // a fresh surface keeps a record again
+    EXPECT_FALSE(plot_vectors().overflowed);
+    point(0, 0);
+    point(1, 1);
+    EXPECT_EQ(plot_vectors().segments.size(), 2u); // from (4, 4), the last point
+}
+
+TEST_F(PlotPaintEngine, ScaledSurfaceKeepsItsGridCrisp) {
+    QImage a = plot_render_image(2.0);
     // Grid line x = 64 (5 intervals) covers device columns 128 and 129 only.
     EXPECT_EQ(a.pixel(128, 200), 0xFF000000u);
     EXPECT_EQ(a.pixel(129, 200), 0xFF000000u);
     EXPECT_EQ(a.pixel(127, 200), 0xFFFFFFFFu);
     EXPECT_EQ(a.pixel(130, 200), 0xFFFFFFFFu);
-    EXPECT_EQ(count_colour(a, RED), 0);
-
     plot_begin();
-    cell_set_value(x, value_new_number(-4));
-    cell_set_value(y, value_new_number(-4));
-    cell_set_value(x, value_new_number(4));
-    cell_set_value(y, value_new_number(4));
-    QImage b = paint(QSize(240, 200), 2.0); // only the new line, (48, 160)-(176, 32), is added
-    QRect red;
-    EXPECT_GT(count_colour(b, 0xFFC5121B, &red), 100);
-    EXPECT_TRUE(QRect(2 * 48 - 4, 2 * 32 - 4, 2 * 128 + 8, 2 * 128 + 8).contains(red));
-
-    plot_erase(); // a new surface: painted from the start again
-    EXPECT_EQ(count_colour(paint(QSize(240, 200), 2.0), RED), 0);
-
-    // At scale 1 the plot colour is exact; with plotting off the tab is white.
-    cell_set_value(x, value_new_number(0));
-    cell_set_value(y, value_new_number(0));
-    EXPECT_GT(count_colour(plot_render_image(), RED), 20);
-    settings_set_plotting(0);
-    plot_reset();
-    EXPECT_EQ(count_colour(paint(QSize(300, 200), 1.0), 0xFFFFFFFF), 300 * 200);
+    point(0, 0);
+    point(1, 1);
+    EXPECT_GT(count_colour(plot_render_image(), RED), 20); // exact colour at scale 1
 }
 
 } // namespace
