@@ -45,7 +45,7 @@ floated or closed (the View menu opens them again):
                 date while a script runs; double-click a name to visit
                 the cell, or, while paused, a value to change it
   Call Stack    the cells of a run paused at a breakpoint; click one
-                to look at it, as in the name box's list
+                to look at it, as in the list of the name box
   Links here    the cells that name this one, and Links from here, the
                 cells this one names, under the cells
 The pane you click in is the visible view: Ctrl+P, Run and the other

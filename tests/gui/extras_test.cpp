@@ -23,6 +23,7 @@
 #include "webfile/web_file.h"
 
 #include <QComboBox>
+#include <QDockWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
@@ -373,11 +374,16 @@ class ExtrasTest : public WindowTest {
         QCOMPARE(pen_pixels(plot->grab().toImage()), 0);
         QVERIFY(plot_surface_present());
 
-        // Not on the plot tab: taps do nothing.
-        shell_windows().tabs->setCurrentIndex(VIEW_LIST);
+        // Out of sight (another tab, or the dock closed): taps do nothing.
+        auto* dock = window_->findChild<QDockWidget*>("plot_dock");
+        if (layout_compact())
+            shell_windows().tabs->setCurrentIndex(VIEW_LIST);
+        else
+            dock->close();
         status_line_flash("marker");
         QTest::mouseClick(plot, Qt::LeftButton, {}, surface_to_widget(plot, QPoint(112, 94)));
         QCOMPARE(status_line_text(), std::string("marker"));
+        if (!layout_compact()) dock->show();
     }
 
     void fileExportWritesTheChosenFormat() {

@@ -9,6 +9,7 @@
 #include "script/run_engine.h"
 
 #include <QApplication>
+#include <QDockWidget>
 #include <QScreen>
 #include <QTemporaryDir>
 
@@ -111,12 +112,29 @@ class PlotDockTest : public WindowTest {
 
     // The window at size, with the plot view shown by its key; the view's
     // picture as it paints it.
+    // In the desktop layout the window takes the screen's width and the
+    // plot's dock, alone beside the editors, about the size's.
     QImage show_plot_at(QSize size) {
-        window_->resize(size);
+        if (layout_compact()) {
+            window_->resize(size);
+        } else {
+            window_->move(0, 0);
+            window_->resize(QGuiApplication::primaryScreen()->availableGeometry().width(),
+                            size.height());
+            for (QDockWidget* d : window_->findChildren<QDockWidget*>())
+                if (d != plot_dock() && d->isVisible()) {
+                    d->close();
+                    closed_.push_back(d);
+                }
+            window_->resizeDocks({plot_dock()}, {size.width() - 60}, Qt::Horizontal);
+        }
         key(Qt::Key_6, Qt::ControlModifier);
         QTest::qWait(30);
         return plot_widget()->grab().toImage().convertToFormat(QImage::Format_RGB32);
     }
+
+    std::vector<QDockWidget*> closed_;
+    QDockWidget* plot_dock() { return window_->findChild<QDockWidget*>("plot_dock"); }
 
   private slots:
     void initTestCase() {
@@ -128,6 +146,11 @@ class PlotDockTest : public WindowTest {
     void init() {
         fresh_web();
         status_line_show("");
+    }
+
+    void cleanup() {
+        for (QDockWidget* d : closed_) d->show();
+        closed_.clear();
     }
 
     void cleanupTestCase() { window_close(window_); }
@@ -218,9 +241,13 @@ class PlotDockTest : public WindowTest {
             QTest::mouseClick(plot_widget(), Qt::RightButton, {}, mid);
             QCOMPARE(status_line_text(), std::string("marker"));
         }
-        // Hidden behind another view, the plot takes no clicks.
-        if (shell_windows().tabs && shell_windows().tabs->isVisible()) {
-            key(Qt::Key_1, Qt::ControlModifier);
+        // Hidden behind another view (compact) or with its dock closed, the
+        // plot takes no clicks.
+        {
+            if (layout_compact())
+                key(Qt::Key_1, Qt::ControlModifier);
+            else
+                plot_dock()->close();
             QVERIFY(!plot_widget()->isVisible());
             QTest::mouseClick(plot_widget(), Qt::LeftButton, {}, QPoint(100, 100));
             QCOMPARE(status_line_text(), std::string("marker"));
