@@ -20,12 +20,6 @@ QsciScintilla* script() {
     return shell_windows().script;
 }
 
-void key(int k, Qt::KeyboardModifiers mods = Qt::NoModifier) {
-    QWidget* w = QApplication::focusWidget();
-    QVERIFY(w);
-    QTest::keyClick(w, Qt::Key(k), mods);
-}
-
 long markers_on(long line) {
     return script()->SendScintilla(QsciScintillaBase::SCI_MARKERGET,
                                    static_cast<unsigned long>(line));

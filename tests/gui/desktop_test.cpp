@@ -33,10 +33,6 @@ QWidget* focused() {
     return QApplication::focusWidget();
 }
 
-void key(int k, Qt::KeyboardModifiers mods = Qt::NoModifier) {
-    QTest::keyClick(focused(), Qt::Key(k), mods);
-}
-
 void type(const char* text) {
     QTest::keyClicks(focused(), text);
 }

@@ -14,6 +14,7 @@
 #include "webfile/settings.h"
 #include "webfile/web_file.h"
 
+#include <QApplication>
 #include <QSettings>
 #include <QTimer>
 #include <Qsci/qsciscintilla.h>
@@ -132,6 +133,13 @@ inline void when(std::function<bool()> ready, std::function<void()> action, int 
         action();
     });
     timer->start();
+}
+
+// A key pressed as a user presses it: to the widget that has the focus.
+inline void key(int k, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+    QWidget* w = QApplication::focusWidget();
+    QVERIFY(w);
+    QTest::keyClick(w, Qt::Key(k), mods);
 }
 
 // Before each test: nothing queued or recorded, a new web on "home", and

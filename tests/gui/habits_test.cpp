@@ -38,12 +38,6 @@ QWidget* focused() {
     return QApplication::focusWidget();
 }
 
-void key(int k, Qt::KeyboardModifiers mods = Qt::NoModifier) {
-    QWidget* w = focused();
-    QVERIFY(w);
-    QTest::keyClick(w, Qt::Key(k), mods);
-}
-
 void make_cell(const char* name, const char* text = "") {
     shell_windows().name_box->setEditText(name);
     go_to_name();

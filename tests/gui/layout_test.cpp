@@ -22,12 +22,6 @@ using namespace tarvex::gui_test;
 
 namespace {
 
-void key(int k, Qt::KeyboardModifiers mods = Qt::NoModifier) {
-    QWidget* w = QApplication::focusWidget();
-    QVERIFY(w);
-    QTest::keyClick(w, Qt::Key(k), mods);
-}
-
 void type(const char* text) {
     QWidget* w = QApplication::focusWidget();
     QVERIFY(w);

@@ -22,12 +22,6 @@ namespace {
 
 constexpr QRgb BLACK = 0xFF000000;
 
-void key(int k, Qt::KeyboardModifiers mods = Qt::NoModifier) {
-    QWidget* w = QApplication::focusWidget();
-    QVERIFY(w);
-    QTest::keyClick(w, Qt::Key(k), mods);
-}
-
 QWidget* plot_widget() {
     return shell_windows().plot;
 }
