@@ -933,6 +933,10 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
         if (filter_key(key)) return true;
         if (line_edit_key(key)) return QMainWindow::eventFilter(watched, event);
     }
+    // Any other line edit (a value being edited in the Values dock) keeps
+    // its editing keys too.
+    if (qobject_cast<QLineEdit*>(watched) && line_edit_key(key))
+        return QMainWindow::eventFilter(watched, event);
     if (translate_accelerator(watched, event)) return true;
     if (watched == w.list) return list_key(key);
     return QMainWindow::eventFilter(watched, event);

@@ -184,7 +184,9 @@ class WorkbenchTest : public WindowTest {
             QTRY_VERIFY(qobject_cast<QLineEdit*>(QApplication::focusWidget()) &&
                         values()->isAncestorOf(QApplication::focusWidget()));
             was_editing = true;
-            type("41"); // replaces the whole value, selected as the editor opens
+            type("9"); // replaces the whole value, selected as the editor opens
+            key(Qt::Key_A, Qt::ControlModifier); // the editor's select-all, not a pane's
+            type("41");
             key(Qt::Key_Return);
             QTRY_COMPARE(value_shown("x"), QString("41"));
             shown_while_paused = value_shown("x");
