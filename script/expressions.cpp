@@ -3,6 +3,7 @@
 #include "builtins/builtins.h"
 #include "core/handle_stack.h"
 #include "core/value.h"
+#include "script/compiled_expr.h"
 #include "script/interpreter.h"
 #include "script/lexer.h"
 #include "script/run_engine.h"
@@ -192,6 +193,7 @@ int builtin_primary() {
 bool value_is_true(NodeHandle v) { return value_number(value_to_number(v)) != 0.0; }
 
 int eval_expression() {
+    if (compiled_expression_run()) return 0;
     Nest nest;
     if (!nest.ok) return SE_STACK_OVERFLOW;
     int r = sum();
