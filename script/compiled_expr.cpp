@@ -47,21 +47,23 @@ constexpr int OPERANDS_MAX = 32;
 // ran, is left to the walker for good: its values are seldom plain numbers.
 constexpr uint16_t MISSES_MAX = 8;
 
-enum EntryState : uint8_t { ENTRY_READY, ENTRY_REFUSED, ENTRY_GIVEN_UP };
-
 struct Entry {
-    uint8_t state = ENTRY_REFUSED;
     uint8_t depth = 0; // the deepest nesting the walker reaches in it
     uint16_t misses = 0;
     uint32_t hits = 0;
     uint32_t code_at = 0;
     uint32_t code_len = 0;
-    TokenCursor end; // where the walker leaves the cursor
+    TokenCursor end;       // where the walker leaves the cursor
+    Token start = nullptr; // the first token (a list's tokens never move)
 };
+
+constexpr uint32_t LEFT_TO_WALKER = UINT32_MAX;
 
 struct ListCache {
     uint32_t stamp = 0;
-    std::vector<uint32_t> entry_of; // by token index: entry number + 1, 0 before the first run
+    // By token index: 0 before the first run, then LEFT_TO_WALKER or the
+    // entry's number + 1.
+    std::vector<uint32_t> entry_of;
     std::vector<Entry> entries;
     std::vector<Op> code;
 };
@@ -226,21 +228,20 @@ class Compiler {
     int depth_ = 0, depth_max_ = 0, operands_ = 0;
 };
 
-void compile(ListCache& lc, Entry& e, TokenCursor at) {
+bool compile(ListCache& lc, Entry& e, TokenCursor at) {
     size_t start = lc.code.size();
     Compiler c(at, lc.code);
     if (!c.expression()) {
         lc.code.resize(start);
-        e.state = ENTRY_REFUSED;
         ++g_counts.refused;
-        return;
+        return false;
     }
-    e.state = ENTRY_READY;
     e.depth = static_cast<uint8_t>(c.depth_max());
     e.code_at = static_cast<uint32_t>(start);
     e.code_len = static_cast<uint32_t>(lc.code.size() - start);
     e.end = c.end();
     ++g_counts.compiled;
+    return true;
 }
 
 // A value on the walker's stack, as far as a program can hold one: always
@@ -408,29 +409,26 @@ ListCache& cache_of(TokenList l) {
     return lc;
 }
 
-} // namespace
-
-void interp_set_fast_path(bool on) {
-    g_on = on;
-}
-bool interp_fast_path() {
-    return g_on;
-}
-
-bool compiled_expression_run() {
-    Interpreter& in = interp();
-    if (!g_on || in.list == 0 || in.tok == nullptr) return false;
+// The rest of compiled_expression_run, apart so that the common early
+// return stays cheap.
+[[gnu::noinline]] bool run_at(Interpreter& in, uint16_t index) {
     ListCache& lc = cache_of(in.list);
-    TokenCursor at = tokens_save(in.list);
-    if (tokens_at(at) != in.tok) return false;
-    if (at.index >= lc.entry_of.size()) lc.entry_of.resize(at.index + 1u, 0);
-    if (lc.entry_of[at.index] == 0) {
-        lc.entries.emplace_back();
-        lc.entry_of[at.index] = static_cast<uint32_t>(lc.entries.size());
-        compile(lc, lc.entries.back(), at);
+    if (index >= lc.entry_of.size()) lc.entry_of.resize(index + 1u, 0);
+    if (lc.entry_of[index] == 0) {
+        TokenCursor at = tokens_save(in.list);
+        if (tokens_at(at) != in.tok) return false;
+        Entry e;
+        if (!compile(lc, e, at)) {
+            lc.entry_of[index] = LEFT_TO_WALKER;
+            return false;
+        }
+        e.start = in.tok;
+        lc.entries.push_back(e);
+        lc.entry_of[index] = static_cast<uint32_t>(lc.entries.size());
     }
-    Entry& e = lc.entries[lc.entry_of[at.index] - 1];
-    if (e.state != ENTRY_READY) return false;
+    Entry& e = lc.entries[lc.entry_of[index] - 1];
+    // The cursor must stand where the entry was compiled.
+    if (in.tok != e.start) return false;
     // Nesting past its limit and an injected failure are the walker's to
     // report, where it meets them.
     if (in.depth + e.depth > NESTING_LIMIT || node_fail_armed()) {
@@ -443,7 +441,7 @@ bool compiled_expression_run() {
     if (!run_program(code, code + e.code_len, result, &nodes)) {
         ++g_counts.fallbacks;
         if (++e.misses >= MISSES_MAX && e.misses > e.hits) {
-            e.state = ENTRY_GIVEN_UP;
+            lc.entry_of[index] = LEFT_TO_WALKER;
             ++g_counts.given_up;
         }
         return false;
@@ -466,6 +464,29 @@ bool compiled_expression_run() {
     return true;
 }
 
+} // namespace
+
+void interp_set_fast_path(bool on) {
+    g_on = on;
+}
+bool interp_fast_path() {
+    return g_on;
+}
+
+bool compiled_expression_run() {
+    Interpreter& in = interp();
+    if (!g_on || in.list == 0 || in.tok == nullptr) return false;
+    // Most expressions that do not compile are met again and again: they
+    // are told apart here, before anything else is read. The list's stamp
+    // is not checked for them: a mark left by a released list only sends an
+    // expression to the walker.
+    uint16_t index = tokens_current_index(in.list);
+    if (in.list < g_lists.size()) {
+        const std::vector<uint32_t>& marks = g_lists[in.list].entry_of;
+        if (index < marks.size() && marks[index] == LEFT_TO_WALKER) return false;
+    }
+    return run_at(in, index);
+}
 void compiled_forget(TokenList l) {
     if (l < g_lists.size()) g_lists[l] = ListCache{};
 }
