@@ -262,8 +262,9 @@ bool load(Operand& o, NodeHandle src, int& nodes) {
     o.flags = value_flags(src);
     // A number's text without VF_DUAL is stale, and value_copy leaves it.
     o.text = (o.flags & VF_DUAL) ? value_text(src) : 0;
+    // The bound counts any text, copied or not.
     nodes += 2;
-    for (NodeHandle c = o.text; c != 0; c = chain_next(c))
+    for (NodeHandle c = value_text(src); c != 0; c = chain_next(c))
         ++nodes;
     return true;
 }
@@ -342,7 +343,11 @@ bool run_program(const Op* op, const Op* end, Operand& result, int* nodes) {
             o.number = value_number(op->arg);
             o.flags = value_flags(op->arg) & VF_NAN;
             o.text = 0;
+            // The bound counts the literal's text as if it were copied: it
+            // must hold however the walker makes this operand.
             held += 2;
+            for (NodeHandle c = value_text(op->arg); c != 0; c = chain_next(c))
+                ++held;
             break;
         }
         case OP_NEGATE:
