@@ -18,6 +18,7 @@ namespace {
 
 enum OpCode : uint8_t {
     OP_CELL,           // a copy of a cell's value; arg: table index
+    OP_CELL_AT,        // the same, subscripted by the operand on top; arg: base index
     OP_ARG,            // a copy of the n-th argument; arg: n
     OP_CONST,          // a copy of a system constant; arg: its entry
     OP_LITERAL,        // a copy of a number literal, text and all; arg: its Value
@@ -128,6 +129,7 @@ class Compiler {
         case OP_LITERAL_NUMBER:
             if (++operands_ > OPERANDS_MAX) return false;
             break;
+        case OP_CELL_AT:
         case OP_NEGATE:
         case OP_NOT:
             break;
@@ -194,11 +196,15 @@ class Compiler {
             if (!is_word(RW_NOT)) return false;
             return advance() && primary(false) && emit(OP_NOT);
         case CELLNAME: {
-            uint16_t index = token_value(tok_);
+            uint16_t base = token_value(tok_);
             if (!advance()) return false;
-            // Subscripts and calls are the walker's.
-            if (kind() == LBRACKET || kind() == BANG || kind() == LPAREN) return false;
-            return emit(OP_CELL, index);
+            bool subscripted = kind() == LBRACKET;
+            if (subscripted) {
+                if (!advance() || !expression() || kind() != RBRACKET || !advance()) return false;
+            }
+            // Calls are the walker's.
+            if (kind() == BANG || kind() == LPAREN) return false;
+            return emit(subscripted ? OP_CELL_AT : OP_CELL, base);
         }
         case SYSCONST:
             return emit(OP_CONST, token_value(tok_)) && advance();
@@ -327,6 +333,16 @@ bool run_program(const Op* op, const Op* end, Operand& result, int* nodes) {
         case OP_CELL: {
             CellHandle cell = cell_table_at(static_cast<int16_t>(op->arg));
             if (!load(stack[++top], cell != 0 ? cell_value(cell) : 0, held)) return false;
+            break;
+        }
+        case OP_CELL_AT: {
+            // A subscript out of range is the walker's error to report.
+            int16_t i = 0;
+            if (num_to_int16(i, stack[top].number) != 0 || i < 0) return false;
+            int index = static_cast<int16_t>(op->arg) + i;
+            if (index < 0 || index >= cell_table_count()) return false;
+            CellHandle cell = cell_table_at(index);
+            if (!load(stack[top], cell != 0 ? cell_value(cell) : 0, held)) return false;
             break;
         }
         case OP_ARG:

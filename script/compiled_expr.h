@@ -1,10 +1,11 @@
-// Compiled expressions: an expression over plain numbers (cell reads, number
-// literals, system constants, %n, arithmetic, logic, comparisons and
-// parentheses) is compiled on its first execution to a postfix program,
+// Compiled expressions: an expression over plain numbers (cell reads, also
+// subscripted, number literals, system constants, %n, arithmetic, logic,
+// comparisons and parentheses) is compiled on its first execution to a postfix program,
 // cached by its token list and first token, and afterwards run over doubles.
 // The expression walker stays the reference: whenever a run could give
 // anything other than what the walker gives (a value that is not a plain
-// number, a missing argument, the store near its low mark, an injected
+// number, a missing argument, a subscript out of range, the store near its
+// low mark, an injected
 // failure, nesting near its limit) the walker evaluates the expression from
 // its first token, and the program has changed nothing before that.
 #pragma once

@@ -185,7 +185,7 @@ TEST_F(CompiledExpr, WebScriptsRunAlikeBothWays) {
         }
     }
     fs::remove(copy);
-    EXPECT_GT(compiled_counts().runs, 1000u) << "the webs never ran a compiled expression";
+    EXPECT_GT(compiled_counts().runs, 500u) << "the webs seldom ran a compiled expression";
     EXPECT_GT(compiled_counts().fallbacks, 0u);
 }
 
@@ -228,11 +228,12 @@ class ExpressionGen {
         case 3:
             return one_of({"pi", "e", "eof"});
         case 4:
-            return one_of({"n", "a", "%1"});
+            return one_of({"n", "a", "%1", "q[n % 2]", "q[(a > 1)]"});
         case 5:
             return "not " + primary(depth);
         case 6:
-            return one_of({"'5'", "s", "f(n)", "abs(n)", "q[1]", "c"});
+            return pick(20) == 0 ? one_of({"q[0 - 1]", "q[99]", "q[%1 - 2]"})
+                                 : one_of({"'5'", "s", "f(n)", "abs(n)", "q[1]", "c"});
         default:
             return "(" + expression(depth - 1) + ")";
         }
