@@ -37,7 +37,7 @@ enum OpCode : uint8_t {
 
 struct Op {
     uint8_t code;
-    uint8_t rel;
+    uint8_t rel; // OP_RELATION: the comparison; a literal: the nodes of its text
     uint16_t arg;
 };
 
@@ -210,7 +210,14 @@ class Compiler {
             return emit(OP_CONST, token_value(tok_)) && advance();
         case NUMBER: {
             NodeHandle literal = number_literal();
-            return literal != 0 && emit(numeric ? OP_LITERAL_NUMBER : OP_LITERAL, literal) &&
+            if (literal == 0) return false;
+            // A literal's text never changes: its size is counted once.
+            int text_nodes = 0;
+            for (NodeHandle c = value_text(literal); c != 0; c = chain_next(c))
+                ++text_nodes;
+            if (text_nodes > UINT8_MAX) return false;
+            return emit(numeric ? OP_LITERAL_NUMBER : OP_LITERAL, literal,
+                        static_cast<uint8_t>(text_nodes)) &&
                    advance();
         }
         case LPAREN:
@@ -361,9 +368,7 @@ bool run_program(const Op* op, const Op* end, Operand& result, int* nodes) {
             o.text = 0;
             // The bound counts the literal's text as if it were copied: it
             // must hold however the walker makes this operand.
-            held += 2;
-            for (NodeHandle c = value_text(op->arg); c != 0; c = chain_next(c))
-                ++held;
+            held += 2 + op->rel;
             break;
         }
         case OP_NEGATE:
