@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
 # Runs the Tarvex benchmark webs side by side with the same programs in
 # Python 3, Tcl 8.6 and Lua 5.4, interleaved, checks that every program
-# produced the same result, and prints the median times and the ratios.
+# produced the same result, and prints the median times and the ratios as
+# Markdown tables.
 #
 #   bench/run.sh [ROUNDS]     the peer comparison (default 5 rounds)
 #   bench/run.sh --micro      build and run the micro benchmarks instead
+#   bench/run.sh --build      only build the benchmarked tarvex-run; print its path
 #
-# Times are medians over the rounds of the CPU time (user + system) of each
-# process, and of its wall time; on a busy machine the CPU time is the one
-# to trust. BENCH_ONLY="count fib" limits the run to some workloads.
+# Each round runs every workload once on every system, one system after the
+# other (the first of them rotating from round to round), so that a change
+# in the machine's load falls on all of them alike. Times are medians over
+# the rounds of the CPU time (user + system) of each process, and of its
+# wall time; on a busy machine the CPU time is the one to trust.
+# BENCH_ONLY="count fib" limits the run to some workloads.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -18,13 +23,18 @@ build="$root/build-bench"
 
 # ---- packages ---------------------------------------------------------------
 need=()
-command -v python3 >/dev/null || need+=(python3)
-command -v tclsh >/dev/null || need+=(tcl)
-command -v lua5.4 >/dev/null || need+=(lua5.4)
 command -v cmake >/dev/null || need+=(cmake)
 command -v ninja >/dev/null || need+=(ninja-build)
 command -v g++ >/dev/null || need+=(g++)
-[ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+case ${1:-} in
+--micro) [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev) ;;
+--build) ;;
+*)
+    command -v python3 >/dev/null || need+=(python3)
+    command -v tclsh >/dev/null || need+=(tcl)
+    command -v lua5.4 >/dev/null || need+=(lua5.4)
+    ;;
+esac
 install_packages ${need[@]+"${need[@]}"}
 
 if [ "${1:-}" = "--micro" ]; then
@@ -32,8 +42,6 @@ if [ "${1:-}" = "--micro" ]; then
     cmake --build "$root/build-bench-micro" --target tarvex_micro >/dev/null
     exec "$root/build-bench-micro/tarvex_micro" "${@:2}"
 fi
-
-rounds=${1:-5}
 
 # ---- build ------------------------------------------------------------------
 # BENCH_CMAKE_ARGS adds configure options, e.g.
@@ -43,6 +51,18 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARVEX_GUI=OF
     -DTARVEX_TESTS=OFF -DCMAKE_INTERPROCEDURAL_OPTIMIZATION=OFF ${BENCH_CMAKE_ARGS:-} >/dev/null
 cmake --build "$build" --target tarvex-run >/dev/null
 tarvex="$build/cli/tarvex-run"
+if [ "${1:-}" = "--build" ]; then
+    echo "$tarvex"
+    exit 0
+fi
+
+rounds=${1:-5}
+case $rounds in '' | *[!0-9]* | 0)
+    echo "usage: bench/run.sh [ROUNDS] | --micro | --build" >&2
+    exit 2 ;;
+esac
+workloads=(count fib strings gaussj outfile console websave)
+[ -n "${BENCH_ONLY:-}" ] && read -r -a workloads <<<"$BENCH_ONLY"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -50,30 +70,35 @@ cd "$work"
 
 # ---- the largest loadable web ------------------------------------------------
 # The most cells (100-character text and a value each) that the store loads
-# and saves without running low: the reader's records need room too.
-loads() {
-    python3 "$here/gen_bigweb.py" "$1" big.tvx
-    "$tarvex" big.tvx --save-as probe.tvx 2>probe.err >/dev/null &&
-        [ "$(cat probe.err)" = "Saved" ]
-}
-lo=1
-hi=4000
-while [ $((hi - lo)) -gt 1 ]; do
-    mid=$(((lo + hi) / 2))
-    if loads "$mid"; then lo=$mid; else hi=$mid; fi
-done
-python3 "$here/gen_bigweb.py" "$lo" big.tvx
-"$tarvex" big.tvx --save-as bigweb.tvx 2>/dev/null # the writer's own form
-rm -f big.tvx probe.tvx probe.err
-echo "largest loadable web: $lo cells plus home, $(wc -c <bigweb.tvx) bytes"
+# and saves without running low: the reader's records need room too. Only
+# websave needs it.
+if [[ " ${workloads[*]} " == *" websave "* ]]; then
+    loads() {
+        python3 "$here/gen_bigweb.py" "$1" big.tvx
+        "$tarvex" big.tvx --save-as probe.tvx 2>probe.err >/dev/null &&
+            [ "$(cat probe.err)" = "Saved" ]
+    }
+    lo=1
+    hi=4000
+    while [ $((hi - lo)) -gt 1 ]; do
+        mid=$(((lo + hi) / 2))
+        if loads "$mid"; then lo=$mid; else hi=$mid; fi
+    done
+    python3 "$here/gen_bigweb.py" "$lo" big.tvx
+    "$tarvex" big.tvx --save-as bigweb.tvx 2>/dev/null # the writer's own form
+    rm -f big.tvx probe.tvx probe.err
+    echo "largest loadable web: $lo cells plus home, $(wc -c <bigweb.tvx) bytes"
+fi
 
 # ---- workloads ----------------------------------------------------------------
-workloads=(count fib strings gaussj outfile console websave)
-[ -n "${BENCH_ONLY:-}" ] && read -r -a workloads <<<"$BENCH_ONLY"
 # The real interpreter binary: python3 on PATH may be a version manager's
 # shell shim that adds its own start-up to every timed run.
 python=$(python3 -c 'import sys; print(sys.executable)')
 systems=(tarvex python tcl lua)
+
+# A web's files are relative to the web's folder: the webs are run from the
+# work folder, where the peers write theirs.
+cp "$here"/webs/*.tvx .
 
 # The command line of a system for a workload; websave loads bigweb.tvx and
 # saves it to saved.tvx.
@@ -85,7 +110,7 @@ command_for() {
         if [ "$w" = websave ]; then
             echo "$tarvex bigweb.tvx --save-as saved.tvx"
         else
-            echo "$tarvex $here/webs/$w.tvx"
+            echo "$tarvex $w.tvx"
         fi ;;
     python) echo "$python $here/peers/$w.py ${args[*]}" ;;
     tcl) echo "tclsh $here/peers/$w.tcl ${args[*]}" ;;
@@ -145,29 +170,41 @@ done
 
 median() { tr ' ' '\n' | grep -v '^$' | sort -g | awk '{a[NR]=$1} END {
     if (NR % 2) print a[(NR + 1) / 2]; else printf "%.3f\n", (a[NR / 2] + a[NR / 2 + 1]) / 2 }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.1f", a / b; else print "-" }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
 
+# A table ready for RESULTS.md: the medians of each system and Tarvex's
+# ratio to each peer (below 1: Tarvex took less).
 table() {
     local -n times=$1
-    printf '| %-8s | %7s | %7s | %7s | %7s | %7s | %7s | %7s |\n' workload Tarvex Python \
-        Tcl Lua T/Py T/Tcl T/Lua
-    printf '|%s|\n' "----------|---------|---------|---------|---------|---------|---------|---------"
+    echo "| workload | Tarvex | CPython | Tcl | Lua | Tarvex / CPython | Tarvex / Tcl | Tarvex / Lua |"
+    echo "|----------|-------:|--------:|----:|----:|-----------------:|-------------:|-------------:|"
     for w in "${workloads[@]}"; do
         local t p c l
         t=$(echo "${times[tarvex,$w]}" | median)
         p=$(echo "${times[python,$w]}" | median)
         c=$(echo "${times[tcl,$w]}" | median)
         l=$(echo "${times[lua,$w]}" | median)
-        printf '| %-8s | %7.3f | %7.3f | %7.3f | %7.3f | %7s | %7s | %7s |\n' "$w" "$t" "$p" \
-            "$c" "$l" "$(ratio "$t" "$p")" "$(ratio "$t" "$c")" "$(ratio "$t" "$l")"
+        printf '| %-8s | %.3f | %.3f | %.3f | %.3f | %s | %s | %s |\n' "$w" "$t" "$p" "$c" "$l" \
+            "$(ratio "$t" "$p")" "$(ratio "$t" "$c")" "$(ratio "$t" "$l")"
     done
 }
 
+python_version=$("$python" -c 'import platform; print(platform.python_version())')
+tcl_version=$(echo 'puts [info patchlevel]' | tclsh)
+lua_version=$(lua5.4 -v 2>&1 | awk '{ print $2; exit }')
+command="bench/run.sh $rounds"
+[ -n "${BENCH_ONLY:-}" ] && command="BENCH_ONLY=\"$BENCH_ONLY\" $command"
+[ -n "${BENCH_CMAKE_ARGS:-}" ] && command="BENCH_CMAKE_ARGS=\"$BENCH_CMAKE_ARGS\" $command"
 echo
-echo "Median CPU seconds (user + system) over $rounds rounds:"
+echo "\`$command\`: CPython $python_version (\`$python\`), Tcl $tcl_version, Lua $lua_version;"
+echo "$(nproc) CPUs, load average $(cut -d' ' -f1-3 /proc/loadavg) at the end."
+echo
+echo "Median CPU seconds (user + system) over $rounds interleaved rounds:"
+echo
 table cpu
 echo
-echo "Median wall seconds over $rounds rounds:"
+echo "Median wall seconds over $rounds interleaved rounds:"
+echo
 table wall
-[ "$failed" -eq 0 ] && echo && echo "All programs printed and wrote the same results."
+[ "$failed" -eq 0 ] && echo && echo "All programs printed and wrote the same results in every round."
 exit "$failed"

@@ -17,23 +17,23 @@
 
 #include <cerrno>
 #include <charconv>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <getopt.h>
 #include <unistd.h>
 
 #ifdef TARVEX_PLOT_PNG
-#include "plot/qt/plot_paint.h"
+#include "cli/plot_png.h"
 
-#include <QBuffer>
-#include <QByteArray>
-#include <QGuiApplication>
+#include <dlfcn.h>
 #endif
 
 namespace tarvex {
@@ -202,34 +202,54 @@ int fail_usage(const std::string& msg) {
 }
 
 #ifdef TARVEX_PLOT_PNG
-// The image is encoded in memory and written with every write checked: an
-// image writer reports neither a full disk nor a failed close.
-bool write_png_file(const std::string& path, const QByteArray& png) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    bool ok = std::fwrite(png.constData(), 1, size_t(png.size()), f) == size_t(png.size());
-    return std::fclose(f) == 0 && ok;
+// The folders the PNG writer is looked for in: tarvex-run's own (the build
+// tree) and the one it is installed to, relative to tarvex-run's.
+std::vector<std::string> plot_module_candidates() {
+    std::vector<std::string> paths;
+    char exe[PATH_MAX];
+    ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe);
+    if (n <= 0 || size_t(n) == sizeof exe) return paths; // unknown, or cut short
+    std::string dir(exe, static_cast<size_t>(n));
+    dir.erase(dir.rfind('/') + 1);
+    paths.push_back(dir + PLOT_PNG_MODULE);
+    paths.push_back(dir + TARVEX_PLOT_MODULE_DIR "/" + PLOT_PNG_MODULE);
+    return paths;
 }
 
-// The labels need fonts, and fonts need a GUI application: an offscreen one,
-// since the runner has no window.
+// The writer, loaded; null when it cannot be (the reason is written to
+// stderr).
+PlotPngWriteFn plot_module_writer() {
+    std::vector<std::string> paths = plot_module_candidates();
+    for (const std::string& path : paths) {
+        if (::access(path.c_str(), F_OK) != 0) continue;
+        // Every symbol resolved now: a module that does not fit this
+        // tarvex-run fails here rather than in the middle of the export.
+        void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!module) {
+            std::fprintf(stderr, "tarvex-run: --plot: the PNG writer cannot be loaded: %s\n",
+                         ::dlerror());
+            return nullptr;
+        }
+        auto version = reinterpret_cast<PlotPngVersionFn>(::dlsym(module, PLOT_PNG_VERSION_ENTRY));
+        auto write = reinterpret_cast<PlotPngWriteFn>(::dlsym(module, PLOT_PNG_WRITE_ENTRY));
+        if (!version || !write || std::strcmp(version(), TARVEX_VERSION) != 0) {
+            std::fprintf(stderr, "tarvex-run: --plot: the PNG writer %s is another version's\n",
+                         path.c_str());
+            return nullptr;
+        }
+        return write;
+    }
+    std::string where;
+    for (const std::string& path : paths)
+        where += "\n  " + path;
+    std::fprintf(stderr, "tarvex-run: --plot needs the PNG writer %s, which is missing%s%s\n",
+                 PLOT_PNG_MODULE, where.empty() ? "" : "; looked for:", where.c_str());
+    return nullptr;
+}
+
 bool write_plot(const std::string& path) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    // stderr carries the engine's messages only, not Qt's start-up chatter.
-    QtMessageHandler before = qInstallMessageHandler(
-        [](QtMsgType type, const QMessageLogContext&, const QString& msg) {
-            if (type == QtCriticalMsg || type == QtFatalMsg)
-                std::fprintf(stderr, "tarvex-run: %s\n", msg.toLocal8Bit().constData());
-        });
-    int argc = 1;
-    char name[] = "tarvex-run";
-    char* argv[] = {name, nullptr};
-    QGuiApplication app(argc, argv);
-    QByteArray png;
-    QBuffer buffer(&png);
-    bool ok = buffer.open(QIODevice::WriteOnly) && plot_render_image(1.0).save(&buffer, "PNG");
-    qInstallMessageHandler(before);
-    return ok && write_png_file(path, png);
+    PlotPngWriteFn write = plot_module_writer();
+    return write && write(path.c_str());
 }
 #endif
 

@@ -18,10 +18,6 @@ static_assert(record_fits(H_CURSOR_INDEX + sizeof(uint32_t)), "handle stack head
 static_assert(record_fits(CHAIN_PAYLOAD + HSTACK_SLOTS * static_cast<int>(sizeof(NodeHandle))),
               "handle stack block layout");
 
-// The top index of a stack emptied down to its kept bottom block; the next
-// push wraps it to slot 0.
-constexpr uint32_t EMPTY_INDEX = 0xFFFFFFFFu;
-
 int slot_offset(uint32_t i) {
     assert(i < HSTACK_SLOTS && "handle stack slot");
     return CHAIN_PAYLOAD + static_cast<int>(sizeof(NodeHandle) * i);
@@ -63,7 +59,7 @@ NodeHandle hstack_new() { return node_alloc(ChainNode); }
 
 void hstack_push(NodeHandle s, NodeHandle h) {
     NodeHandle top = node_get_u16(s, H_TOP_BLOCK);
-    uint32_t index = node_get_u32(s, H_TOP_INDEX) + 1; // EMPTY_INDEX wraps to 0
+    uint32_t index = node_get_u32(s, H_TOP_INDEX) + 1;
     if (top == 0 || index >= HSTACK_SLOTS) {
         NodeHandle block = node_alloc(ChainNode);
         chain_set_next(block, top);
@@ -81,19 +77,12 @@ NodeHandle hstack_pop(NodeHandle s) {
     if (count == 0) return 0;
     NodeHandle h = handle_at(s, TOP);
     NodeHandle top = node_get_u16(s, H_TOP_BLOCK);
-    if (node_get_u32(s, H_TOP_INDEX) == 0 && chain_next(top) == 0) {
-        // The bottom block stays, empty, for the next push: stacks that go
-        // up and down by one (the value stack) would otherwise allocate and
-        // release a block every time.
-        place(s, TOP, count - 1, top, EMPTY_INDEX);
-    } else {
-        step_down(s, TOP);
-        if (node_get_u16(s, H_TOP_BLOCK) != top) {
-            // The cursor must never name the released block.
-            if (node_get_u16(s, H_CURSOR_BLOCK) == top)
-                place(s, CURSOR, node_get_u32(s, H_CURSOR_COUNT), chain_next(top), HSTACK_SLOTS - 1);
-            node_free(top);
-        }
+    step_down(s, TOP);
+    if (node_get_u16(s, H_TOP_BLOCK) != top) {
+        // The cursor must never name the released block.
+        if (node_get_u16(s, H_CURSOR_BLOCK) == top)
+            place(s, CURSOR, node_get_u32(s, H_CURSOR_COUNT), chain_next(top), HSTACK_SLOTS - 1);
+        node_free(top);
     }
     // A cursor resting above the new top is brought down to it.
     if (node_get_u32(s, H_CURSOR_COUNT) > count - 1)

@@ -32,6 +32,10 @@ bool g_initialised = false;
 bool g_low_noted = false;
 bool g_low_armed = true;
 long g_fail_after = -1;
+// Nodes counted as in use without a slot (node_charge); the free list
+// holds that many slots more than the counter says.
+uint32_t g_charged = 0;
+uint32_t g_claimed = 0; // by the roots during a reclaim walk
 uint64_t g_allocations = 0;
 uint32_t g_generation = 0;
 
@@ -69,6 +73,24 @@ ReclaimFaults g_faults;
     throw NodeExhausted{};
 }
 
+// The counting side of an allocation, shared by nodes and charges: the
+// store runs out when the counter says so, whatever the free list holds.
+void count_taken() {
+    if (g_fail_after == 0 || g_free_count <= FREE_COUNT_WHEN_EMPTY) out_of_nodes();
+    if (g_fail_after > 0) --g_fail_after;
+    ++g_allocations;
+    --g_free_count;
+    if (g_free_count < LOW_NODE_THRESHOLD && g_low_armed) {
+        g_low_armed = false;
+        g_low_noted = true;
+    }
+}
+
+void count_given_back() {
+    assert(g_free_count + g_charged < NODE_COUNT && "more given back than taken");
+    if (++g_free_count >= LOW_NODE_THRESHOLD) g_low_armed = true;
+}
+
 } // namespace
 
 // ---- store -----------------------------------------------------------------
@@ -83,6 +105,7 @@ void node_init() {
     }
     g_building = 0;
     g_fail_after = -1;
+    g_charged = 0;
     g_low_noted = false;
     g_low_armed = true;
     ++g_generation;
@@ -95,20 +118,14 @@ bool detail::node_is_free(NodeHandle h) { return g_debug_free[h]; }
 #endif
 
 NodeHandle node_alloc(NodeType type) {
-    if (g_fail_after == 0 || g_free_head == 0) out_of_nodes();
-    if (g_fail_after > 0) --g_fail_after;
-    ++g_allocations;
+    count_taken();
     NodeHandle h = g_free_head;
+    assert(h != 0 && "the free list is shorter than the counter says");
     uint8_t* n = detail::raw_node(h);
     g_free_head = free_next(h);
     debug_mark_free(h, false);
-    --g_free_count;
     n[NODE_TYPE] = type;
     std::memset(n + NODE_AUX, 0, NODE_SIZE - NODE_AUX);
-    if (g_free_count < LOW_NODE_THRESHOLD && g_low_armed) {
-        g_low_armed = false;
-        g_low_noted = true;
-    }
     return h;
 }
 
@@ -120,8 +137,22 @@ void node_free(NodeHandle h) {
     detail::raw_node(h)[NODE_TYPE] = 0;
     debug_mark_free(h, true);
     g_free_head = h;
-    if (++g_free_count >= LOW_NODE_THRESHOLD) g_low_armed = true;
+    count_given_back();
 }
+
+void node_charge() {
+    count_taken();
+    ++g_charged;
+}
+
+void node_uncharge() {
+    assert(g_charged > 0 && "a charge given back twice");
+    --g_charged;
+    count_given_back();
+}
+
+uint32_t node_charged() { return g_charged; }
+void node_claim_charges(uint32_t n) { g_claimed += n; }
 
 bool node_low_take() {
     bool noted = g_low_noted;
@@ -142,8 +173,6 @@ uint8_t* node_payload(NodeHandle h) {
     }
 }
 
-uint8_t node_aux(NodeHandle h) { return node_ref(h)[NODE_AUX]; }
-void node_set_aux(NodeHandle h, uint8_t v) { node_ref(h)[NODE_AUX] = v; }
 uint16_t nodes_in_use() { return static_cast<uint16_t>(NODE_COUNT - g_free_count); }
 uint16_t nodes_free() { return g_free_count; }
 void node_set_initialised(bool on) { g_initialised = on; }
@@ -317,10 +346,18 @@ int node_reclaim_unreachable() {
     int steps = 0;
     for (NodeHandle h = g_free_head; h != 0 && steps < NODE_COUNT; h = free_next(h), ++steps)
         g_is_free[h] = true;
+    assert(static_cast<uint32_t>(steps) == g_free_count - FREE_COUNT_WHEN_EMPTY + g_charged &&
+           "the free list and the counter disagree");
     g_marked.reset();
     g_faults = {};
+    g_claimed = 0;
     for (RootMarker m : g_roots) m();
     int freed = 0;
+    if (g_claimed > g_charged) {
+        ++g_faults.reached_twice;
+    } else {
+        for (; g_charged > g_claimed; ++freed) node_uncharge();
+    }
     for (int h = 1; h < NODE_COUNT; ++h) {
         if (g_is_free[h] || g_marked[h]) continue;
         node_free(static_cast<NodeHandle>(h));

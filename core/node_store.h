@@ -17,6 +17,9 @@ constexpr int NODE_SIZE = 40;
 // Below this many free nodes the store runs low and the user is asked to
 // save and exit, while there is still room to save.
 constexpr int LOW_NODE_THRESHOLD = 100;
+// The free counter starts at NODE_COUNT although slot 0 is never handed
+// out, so the pool is empty while the counter still reads 1.
+constexpr int FREE_COUNT_WHEN_EMPTY = 1;
 // Handles are 16-bit, and 0 names no node.
 static_assert(NODE_COUNT <= 0xFFFF + 1, "every slot needs a 16-bit handle");
 
@@ -42,6 +45,19 @@ void node_free(NodeHandle h);
 // Whether the store fell below LOW_NODE_THRESHOLD since the last call (then
 // not again until it has been back at the threshold); clears the note.
 bool node_low_take();
+
+// ---- charges -------------------------------------------------------------------
+// A structure kept outside the pool for speed (the interpreter's stacks)
+// still counts as the nodes it stands for: each node it would take is a
+// charge against the free counter, made and refused exactly as an
+// allocation (the low-store note, injected failures, running out) but
+// without a slot, and given back with node_uncharge.
+void node_charge();
+void node_uncharge();
+uint32_t node_charged();
+// Called by root markers during the reclaim walk for the charges their
+// structures hold; charges that no owner claims are given back as leaked.
+void node_claim_charges(uint32_t n);
 namespace detail {
 extern uint8_t g_pool[]; // NODE_COUNT * NODE_SIZE bytes
 #ifndef NDEBUG
@@ -61,8 +77,6 @@ inline uint8_t* node_ref(NodeHandle h) {
 }
 uint8_t* node_payload(NodeHandle h); // nullptr for an unknown type
 uint8_t node_type(NodeHandle h);     // bit 7 masked off
-uint8_t node_aux(NodeHandle h);
-void node_set_aux(NodeHandle h, uint8_t v);
 uint16_t nodes_in_use();
 uint16_t nodes_free();
 
@@ -99,6 +113,10 @@ inline void node_set_f64(NodeHandle h, int off, double v) { node_set(h, off, v);
 constexpr int NODE_TYPE = 0;
 constexpr int NODE_AUX = 1;
 constexpr uint8_t NODE_TYPE_MASK = 0x7F;
+
+// Inline: every Text chunk's length is read and written here.
+inline uint8_t node_aux(NodeHandle h) { return node_ref(h)[NODE_AUX]; }
+inline void node_set_aux(NodeHandle h, uint8_t v) { node_ref(h)[NODE_AUX] = v; }
 
 // Byte offsets of the links and payloads of the four layouts.
 constexpr int NODE_NEXT = 2;        // ChainNode, ListNode
@@ -175,8 +193,10 @@ uint8_t* scratch_buffer(int slot);
 // ---- reclaim walk ------------------------------------------------------------
 // Persistent owners register a marker that marks everything they own.
 // node_reclaim_unreachable() marks from every root and frees each allocated
-// node left unmarked, returning how many it freed. A node reached twice, or a
-// reached handle that is free, is counted as a fault of the walk.
+// node left unmarked, and gives back every unclaimed charge, returning how
+// many nodes and charges it freed. A node reached twice, or a reached handle
+// that is free, is counted as a fault of the walk; so are more charges
+// claimed than are held (counted as reached twice).
 using RootMarker = void (*)();
 void reclaim_register_root(RootMarker marker);
 void reclaim_unregister_root(RootMarker marker);

@@ -291,10 +291,9 @@ void value_copy(NodeHandle dst, NodeHandle src) {
     value_set_kind(dst, value_kind(src));
     value_set_flags(dst, value_flags(src));
     value_set_number(dst, value_number(src));
-    // A number's text is only its cached display text: without VF_DUAL it
-    // is stale and not worth copying.
-    bool stale = value_kind(src) == VK_NUMBER && !(value_flags(src) & VF_DUAL);
-    if (value_text(src) != 0 && !stale) value_set_text_handle(dst, text_copy(value_text(src)));
+    // Even a number's stale display text is copied: the copy takes as many
+    // nodes as its source, which is what the store's count reports.
+    if (value_text(src) != 0) value_set_text_handle(dst, text_copy(value_text(src)));
 }
 
 void value_set_text(NodeHandle v, Text t) {

@@ -5,6 +5,7 @@
 #include "core/node_store.h"
 #include "plot/plot.h"
 #include "script/char_class.h"
+#include "script/interpreter.h"
 #include "script/token_list.h"
 #include "web/cell.h"
 #include "webfile/settings.h"
@@ -15,6 +16,7 @@ void engine_register_roots() {
     reclaim_register_root(cells_mark);
     reclaim_register_root(builtins_mark);
     reclaim_register_root(tokens_mark_retired);
+    reclaim_register_root(interpreter_mark);
 }
 
 void engine_start() {

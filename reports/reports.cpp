@@ -24,6 +24,9 @@ bool view_is(int view) {
 
 // Which pointer list the pointer reports read, by the pane in view.
 bool pointers_from_script() { return view_is(VIEW_SCRIPT); }
+PointerSource pointer_source() {
+    return pointers_from_script() ? PS_SCRIPT_TOKENS : PS_TEXT_LINKS;
+}
 
 int write_formatted(CellHandle c) {
     std::string f = settings_report_format();
@@ -50,11 +53,11 @@ int write_formatted(CellHandle c) {
 
 // The cell's name, then each linked cell's name on its own line behind the
 // mark that says which way the link points.
-int write_pointers(CellHandle c, std::vector<CellHandle> (*linked)(CellHandle, bool),
+int write_pointers(CellHandle c, std::vector<CellHandle> (*linked)(CellHandle, PointerSource),
                    const char* mark) {
     int r = output_newline();
     if (r == 0) r = output_field(cell_name(c));
-    for (CellHandle other : linked(c, pointers_from_script())) {
+    for (CellHandle other : linked(c, pointer_source())) {
         if (r != 0) break;
         r = output_text(mark);
         if (r == 0) r = output_field(cell_name(other));

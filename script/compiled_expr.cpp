@@ -22,7 +22,6 @@ enum OpCode : uint8_t {
     OP_ARG,            // a copy of the n-th argument; arg: n
     OP_CONST,          // a copy of a system constant; arg: its entry
     OP_LITERAL,        // a copy of a number literal, text and all; arg: its Value
-    OP_LITERAL_NUMBER, // a number literal used only as a number; arg: its Value
     OP_NEGATE,
     OP_NOT,
     OP_ADD,
@@ -37,7 +36,7 @@ enum OpCode : uint8_t {
 
 struct Op {
     uint8_t code;
-    uint8_t rel; // OP_RELATION: the comparison; a literal: the nodes of its text
+    uint8_t rel; // OP_RELATION: the comparison; OP_LITERAL: the nodes of its text
     uint16_t arg;
 };
 
@@ -83,7 +82,8 @@ bool is_relation(uint8_t k) {
 // the program cannot do, refuses the expression.
 class Compiler {
   public:
-    Compiler(TokenCursor at, std::vector<Op>& code) : cur_(at), tok_(tokens_at(at)), code_(code) {}
+    Compiler(TokenCursor at, std::vector<Op>& code)
+        : cur_(at), tok_(tokens_at(at.chunk, at.slot)), code_(code) {}
 
     bool expression() {
         Level level(*this);
@@ -126,7 +126,6 @@ class Compiler {
         case OP_ARG:
         case OP_CONST:
         case OP_LITERAL:
-        case OP_LITERAL_NUMBER:
             if (++operands_ > OPERANDS_MAX) return false;
             break;
         case OP_CELL_AT:
@@ -145,7 +144,7 @@ class Compiler {
         if (!level.ok()) return false;
         uint8_t sign = kind();
         if ((sign == PLUS || sign == MINUS) && !advance()) return false;
-        if (!term(false)) return false;
+        if (!term()) return false;
         if (sign == MINUS && !emit(OP_NEGATE)) return false;
         for (;;) {
             uint8_t op;
@@ -159,13 +158,13 @@ class Compiler {
                 return false; // strings
             else
                 return true;
-            if (!advance() || !term(true) || !emit(op)) return false;
+            if (!advance() || !term() || !emit(op)) return false;
         }
     }
 
-    bool term(bool numeric_first) {
+    bool term() {
         Level level(*this);
-        if (!level.ok() || !primary(numeric_first)) return false;
+        if (!level.ok() || !primary()) return false;
         for (;;) {
             uint8_t op;
             if (kind() == STAR)
@@ -178,7 +177,7 @@ class Compiler {
                 op = OP_AND;
             else
                 return true;
-            if (!advance() || !primary(true) || !emit(op)) return false;
+            if (!advance() || !primary() || !emit(op)) return false;
         }
     }
 
@@ -188,13 +187,13 @@ class Compiler {
         return v != 0 && value_kind(v) == VK_NUMBER ? v : 0;
     }
 
-    bool primary(bool numeric) {
+    bool primary() {
         Level level(*this);
         if (!level.ok()) return false;
         switch (kind()) {
         case RESWORD:
             if (!is_word(RW_NOT)) return false;
-            return advance() && primary(false) && emit(OP_NOT);
+            return advance() && primary() && emit(OP_NOT);
         case CELLNAME: {
             uint16_t base = token_value(tok_);
             if (!advance()) return false;
@@ -216,9 +215,7 @@ class Compiler {
             for (NodeHandle c = value_text(literal); c != 0; c = chain_next(c))
                 ++text_nodes;
             if (text_nodes > UINT8_MAX) return false;
-            return emit(numeric ? OP_LITERAL_NUMBER : OP_LITERAL, literal,
-                        static_cast<uint8_t>(text_nodes)) &&
-                   advance();
+            return emit(OP_LITERAL, literal, static_cast<uint8_t>(text_nodes)) && advance();
         }
         case LPAREN:
             if (!advance() || !expression() || kind() != RPAREN) return false;
@@ -267,23 +264,21 @@ struct Operand {
 };
 
 // What the walker's push_copy(src) would push, and the nodes it would hold:
-// the copy, its text, and at most one block of the value stack. False when
-// src is not a plain number.
+// the copy, a copy of its text (stale or not), and at most one block of the
+// value stack. False when src is not a plain number.
 bool load(Operand& o, NodeHandle src, int& nodes) {
     if (src == 0 || value_kind(src) != VK_NUMBER) return false;
     o.number = value_number(src);
     o.flags = value_flags(src);
-    // A number's text without VF_DUAL is stale, and value_copy leaves it.
-    o.text = (o.flags & VF_DUAL) ? value_text(src) : 0;
-    // The bound counts any text, copied or not.
+    o.text = value_text(src);
     nodes += 2;
-    for (NodeHandle c = value_text(src); c != 0; c = chain_next(c))
+    for (NodeHandle c = o.text; c != 0; c = chain_next(c))
         ++nodes;
     return true;
 }
 
 NodeHandle argument(uint16_t n) {
-    NodeHandle v = hstack_peek(interp().args);
+    NodeHandle v = cstack_peek(interp().args);
     for (int i = 1; v != 0 && i < n; ++i)
         v = chain_next(v);
     return v;
@@ -358,16 +353,13 @@ bool run_program(const Op* op, const Op* end, Operand& result, int* nodes) {
         case OP_CONST:
             if (!load(stack[++top], sysconst_value(op->arg), held)) return false;
             break;
-        case OP_LITERAL:
-            if (!load(stack[++top], op->arg, held)) return false;
-            break;
-        case OP_LITERAL_NUMBER: {
+        case OP_LITERAL: {
+            // A literal never changes: its kind was checked and its text
+            // measured when it was compiled.
             Operand& o = stack[++top];
             o.number = value_number(op->arg);
-            o.flags = value_flags(op->arg) & VF_NAN;
-            o.text = 0;
-            // The bound counts the literal's text as if it were copied: it
-            // must hold however the walker makes this operand.
+            o.flags = value_flags(op->arg);
+            o.text = value_text(op->arg);
             held += 2 + op->rel;
             break;
         }
@@ -441,8 +433,7 @@ ListCache& cache_of(TokenList l) {
     ListCache& lc = cache_of(in.list);
     if (index >= lc.entry_of.size()) lc.entry_of.resize(index + 1u, 0);
     if (lc.entry_of[index] == 0) {
-        TokenCursor at = tokens_save(in.list);
-        if (tokens_at(at) != in.tok) return false;
+        TokenCursor at = in.cur;
         Entry e;
         if (!compile(lc, e, at)) {
             lc.entry_of[index] = LEFT_TO_WALKER;
@@ -486,7 +477,8 @@ ListCache& cache_of(TokenList l) {
     value_set_number(v, result.number);
     push_value(v);
     if (result.text != 0) value_set_text_handle(v, text_copy(result.text));
-    in.tok = tokens_restore(in.list, e.end);
+    in.cur = e.end;
+    in.tok = tokens_at(e.end.chunk, e.end.slot);
     return true;
 }
 
@@ -506,7 +498,7 @@ bool compiled_expression_run() {
     // are told apart here, before anything else is read. The list's stamp
     // is not checked for them: a mark left by a released list only sends an
     // expression to the walker.
-    uint16_t index = tokens_current_index(in.list);
+    uint16_t index = in.cur.index;
     if (in.list < g_lists.size()) {
         const std::vector<uint32_t>& marks = g_lists[in.list].entry_of;
         if (index < marks.size() && marks[index] == LEFT_TO_WALKER) return false;

@@ -13,12 +13,9 @@ namespace tarvex {
 namespace {
 
 int sum();
-int term(bool numeric_first = false);
-
-// Set just before the right operand of an arithmetic or logical operator is
-// evaluated: a number literal there is used only as a number, so its copy
-// can go without the literal's text. The first primary evaluated takes it.
-bool g_numeric_operand = false;
+int sum_body();
+int term();
+int primary_body();
 
 // Takes the two values on top of the stack (the right operand is on top);
 // the caller owns both. SE_INTERNAL, with nothing held, when one is missing.
@@ -87,6 +84,10 @@ template <size_t N> BinaryFn operator_at(const BinaryOperator (&level)[N]) {
 int sum() {
     Nest nest;
     if (!nest.ok) return SE_STACK_OVERFLOW;
+    return sum_body();
+}
+
+int sum_body() {
     uint8_t sign = cur_kind();
     int r;
     if (sign == PLUS || sign == MINUS) {
@@ -94,7 +95,7 @@ int sum() {
     }
     if ((r = term()) != 0) return r;
     if (sign == MINUS) {
-        NodeHandle top = hstack_peek(interp().values);
+        NodeHandle top = cstack_peek(interp().values);
         if (top == 0) return SE_INTERNAL;
         value_negate(top);
     }
@@ -102,23 +103,21 @@ int sum() {
         BinaryFn op = operator_at(k_adding_operators);
         if (op == nullptr) return 0;
         if ((r = advance()) != 0) return r;
-        if ((r = term(op != value_concat)) != 0) return r;
+        if ((r = term()) != 0) return r;
         if ((r = binary(op)) != 0) return r;
     }
 }
 
-// numeric_first: the term's value is used only as a number.
-int term(bool numeric_first) {
-    Nest nest;
+// Counts itself and its first primary together.
+int term() {
+    Nest nest(2);
     if (!nest.ok) return SE_STACK_OVERFLOW;
-    g_numeric_operand = numeric_first; // taken at once by eval_primary
-    int r = eval_primary();
+    int r = primary_body();
     if (r != 0) return r;
     for (;;) {
         BinaryFn op = operator_at(k_multiplying_operators);
         if (op == nullptr) return 0;
         if ((r = advance()) != 0) return r;
-        g_numeric_operand = true;
         if ((r = eval_primary()) != 0) return r;
         if ((r = binary(op)) != 0) return r;
     }
@@ -167,7 +166,7 @@ int argument_reference() {
     bool ok = num_to_int16(n, value_number(value_to_number(literal))) == 0;
     if ((r = advance()) != 0) return r;
     if (!ok || n < 1) return SE_ARGNUM_INVALID;
-    NodeHandle v = hstack_peek(interp().args);
+    NodeHandle v = cstack_peek(interp().args);
     for (int i = 1; v != 0 && i < n; ++i) v = chain_next(v);
     if (v == 0) return SE_ARGNUM_INVALID;
     push_copy(v);
@@ -194,9 +193,9 @@ bool value_is_true(NodeHandle v) { return value_number(value_to_number(v)) != 0.
 
 int eval_expression() {
     if (compiled_expression_run()) return 0;
-    Nest nest;
+    Nest nest(2); // itself and its first sum
     if (!nest.ok) return SE_STACK_OVERFLOW;
-    int r = sum();
+    int r = sum_body();
     if (r != 0) return r;
     uint8_t rel = cur_kind();
     if (rel != EQUAL && rel != LE && rel != NE && rel != LT && rel != GE && rel != GT) return 0;
@@ -212,10 +211,13 @@ int eval_expression() {
 }
 
 int eval_primary() {
-    bool numeric = g_numeric_operand;
-    g_numeric_operand = false;
     Nest nest;
     if (!nest.ok) return SE_STACK_OVERFLOW;
+    return primary_body();
+}
+
+namespace {
+int primary_body() {
     Interpreter& in = interp();
     int r;
     switch (cur_kind()) {
@@ -223,7 +225,7 @@ int eval_primary() {
         if (!cur_is_word(RW_NOT)) return SE_RESERVED_MISUSE;
         if ((r = advance()) != 0) return r;
         if ((r = eval_primary()) != 0) return r;
-        NodeHandle v = hstack_peek(in.values);
+        NodeHandle v = cstack_peek(in.values);
         if (v == 0) return SE_INTERNAL;
         value_not(v);
         return 0;
@@ -234,16 +236,6 @@ int eval_primary() {
         push_copy(sysconst_value(token_value(in.tok)));
         return advance();
     case NUMBER:
-        if (numeric) {
-            // The number alone: its text would be dropped unread.
-            NodeHandle literal = token_value(in.tok);
-            NodeHandle v = value_new_number(value_number(literal));
-            value_set_flags(v, value_flags(literal) & VF_NAN);
-            push_value(v);
-            return advance();
-        }
-        push_copy(token_value(in.tok));
-        return advance();
     case STRING:
         push_copy(token_value(in.tok));
         return advance();
@@ -257,6 +249,7 @@ int eval_primary() {
     default: return SE_INVALID_EXPRESSION;
     }
 }
+} // namespace
 
 int parse_arguments(NodeHandle* list) {
     *list = 0;

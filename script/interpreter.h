@@ -4,6 +4,7 @@
 #pragma once
 
 #include "core/errors.h"
+#include "core/handle_stack.h"
 #include "script/token_list.h"
 #include "web/cell.h"
 
@@ -11,12 +12,24 @@ namespace tarvex {
 
 constexpr int NESTING_LIMIT = 200;
 
+// A token list and where its cursor stood. Each one held is charged the
+// plain node a saved position record takes.
+struct SavedPosition {
+    TokenList list = 0;
+    TokenCursor cursor;
+};
+
+// The run's stacks live outside the store and charge it what they stand for
+// (core/handle_stack.h). Every value on the value stack is a node of its
+// own and every saved position a charge, so the store bounds both to
+// NODE_COUNT entries; argument entries may be 0.
 struct Interpreter {
     TokenList list = 0;  // the token list being executed
     Token tok = nullptr; // its current token
-    NodeHandle values = 0; // ValueStack
-    NodeHandle args = 0;   // ArgStack
-    NodeHandle frames = 0; // FrameStack of saved positions
+    TokenCursor cur;     // where tok stands (the list's own cursor is not kept)
+    ChargedStack<NodeHandle, NODE_COUNT> values;
+    ChargedStack<NodeHandle, NODE_COUNT * HSTACK_SLOTS> args; // argument lists
+    ChargedStack<SavedPosition, NODE_COUNT> frames;
     int depth = 0;
     CellHandle root = 0;
     CellHandle executing = 0;
@@ -32,7 +45,15 @@ inline uint8_t cur_kind() { return interp().tok ? token_kind(interp().tok) : uin
 inline bool cur_is_word(uint8_t id) { return cur_kind() == RESWORD && token_aux(interp().tok) == id; }
 // Moves to the next token (never past the end); an ERROR token reached
 // this way gives its code.
-int advance();
+inline int advance() {
+    Interpreter& in = interp();
+    if (in.tok == nullptr || token_kind(in.tok) == END_OF_FILE) return 0;
+    Token next = tokens_step(in.cur);
+    if (next == nullptr) return 0;
+    in.tok = next;
+    return token_kind(next) == ERROR ? static_cast<int8_t>(token_aux(next)) : 0;
+}
+// Jumps forward to a token index (a jump cache).
 void seek(uint16_t index);
 int expect(uint8_t kind);
 int expect_word(uint8_t id);
@@ -43,14 +64,27 @@ TokenList position_restore();
 void position_drop();
 
 // ---- the value stack ---------------------------------------------------------------
-void push_value(NodeHandle v);
-NodeHandle pop_value(); // 0 when empty
+inline void push_value(NodeHandle v) { cstack_push(interp().values, v); }
+// 0 when empty.
+inline NodeHandle pop_value() {
+    NodeHandle v = 0;
+    cstack_pop(interp().values, &v);
+    return v;
+}
+
+// The reclaim walk's root for what a run holds: its stacks, the values and
+// argument lists on them, and their charges (engine start-up registers it).
+void interpreter_mark();
 
 // The nesting rule: counts active routines, refusing past the limit.
+// Routines entered one straight after the other, with no token moved in
+// between, may count together: the first of them to be refused would fail
+// at the same token with the same code.
 struct Nest {
+    int levels;
     bool ok;
-    Nest() : ok(++interp().depth <= NESTING_LIMIT) {}
-    ~Nest() { --interp().depth; }
+    explicit Nest(int n = 1) : levels(n), ok((interp().depth += n) <= NESTING_LIMIT) {}
+    ~Nest() { interp().depth -= levels; }
     Nest(const Nest&) = delete;
     Nest& operator=(const Nest&) = delete;
 };

@@ -45,13 +45,6 @@ struct RunState {
 constexpr int FORMAT_CELLS_MAX = 64;
 constexpr size_t AUTO_FIELD_MAX = 48;
 
-// Saved position record (a plain node).
-constexpr int SP_LIST = PLAIN_PAYLOAD + 0;
-constexpr int SP_CHUNK = PLAIN_PAYLOAD + 2;
-constexpr int SP_SLOT = PLAIN_PAYLOAD + 4;
-constexpr int SP_INDEX = PLAIN_PAYLOAD + 5;
-static_assert(record_fits(SP_INDEX + sizeof(uint16_t)), "saved position layout");
-
 bool is_name_start(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 bool is_name_char(char c) { return is_name_start(c) || (c >= '0' && c <= '9') || c == '_'; }
 
@@ -175,6 +168,9 @@ void report_script_error(int code, CellHandle started) {
     Interpreter& in = g_interp;
     const char* msg = script_error_message(code);
     status_flash(msg);
+    // The interpreter walks with a cursor of its own: the list is told
+    // where the error was met.
+    if (in.list != 0 && in.tok != nullptr) tokens_restore(in.list, in.cur);
     TokenList list = tokens_current_script_list();
     // A lexical error belongs to the cell being called, whose list was
     // never read.
@@ -197,26 +193,27 @@ void iteration_begin() {
     in.root = 0;
     in.list = 0;
     in.tok = nullptr;
+    in.cur = {};
     g_run.auto_stack = hstack_new();
-    in.frames = hstack_new();
-    in.values = hstack_new();
-    in.args = hstack_new();
+    cstack_open(in.frames);
+    cstack_open(in.values);
+    cstack_open(in.args);
 }
 
 void iteration_teardown() {
     Interpreter& in = g_interp;
     hstack_free(g_run.auto_stack);
     g_run.auto_stack = 0;
-    for (NodeHandle v = hstack_pop(in.values); v != 0; v = hstack_pop(in.values)) value_free(v);
-    for (NodeHandle a = hstack_pop(in.args); a != 0; a = hstack_pop(in.args)) valuelist_free(a);
-    while (in.frames != 0 && hstack_count(in.frames) > 0) position_restore();
-    hstack_free(in.values);
-    hstack_free(in.args);
-    hstack_free(in.frames);
-    in.values = in.args = in.frames = 0;
+    for (NodeHandle v = 0; cstack_pop(in.values, &v);) value_free(v);
+    for (NodeHandle a = 0; cstack_pop(in.args, &a);) valuelist_free(a);
+    while (in.frames.count > 0) position_restore();
+    cstack_close(in.values);
+    cstack_close(in.args);
+    cstack_close(in.frames);
     in.root = 0;
     in.list = 0;
     in.tok = nullptr;
+    in.cur = {};
 }
 
 // The values as a save records them: each cell's current value as shown.
@@ -257,19 +254,9 @@ struct ActiveRun {
 
 // ---- tokens and positions ---------------------------------------------------------
 
-int advance() {
-    Interpreter& in = g_interp;
-    if (in.tok == nullptr || token_kind(in.tok) == END_OF_FILE) return 0;
-    Token next = tokens_next(in.list);
-    if (next == nullptr) return 0;
-    in.tok = next;
-    if (token_kind(next) == ERROR) return static_cast<int8_t>(token_aux(next));
-    return 0;
-}
-
 void seek(uint16_t index) {
-    Token t = tokens_seek(g_interp.list, index);
-    if (t != nullptr) g_interp.tok = t;
+    Interpreter& in = g_interp;
+    if (in.tok != nullptr) in.tok = tokens_seek_cursor(in.cur, index);
 }
 
 int expect(uint8_t kind) {
@@ -286,31 +273,34 @@ int expect_word(uint8_t id) { return cur_is_word(id) ? advance() : SE_SYNTAX; }
 
 void position_save() {
     Interpreter& in = g_interp;
-    TokenCursor c = tokens_save(in.list);
-    NodeHandle p = node_alloc(PlainNode);
-    node_set_u16(p, SP_LIST, in.list);
-    node_set_u16(p, SP_CHUNK, c.chunk);
-    node_set_u8(p, SP_SLOT, c.slot);
-    node_set_u16(p, SP_INDEX, c.index);
-    hstack_push(in.frames, p);
+    node_charge(); // the record
+    cstack_push(in.frames, SavedPosition{in.list, in.cur});
 }
 
 TokenList position_restore() {
     Interpreter& in = g_interp;
-    NodeHandle p = hstack_pop(in.frames);
-    if (p == 0) return 0;
-    TokenList list = node_get_u16(p, SP_LIST);
-    TokenCursor c{node_get_u16(p, SP_CHUNK), node_get_u8(p, SP_SLOT), node_get_u16(p, SP_INDEX)};
-    node_free(p);
-    in.list = list;
-    in.tok = tokens_restore(list, c);
-    return list;
+    SavedPosition p;
+    if (!cstack_pop(in.frames, &p)) return 0;
+    node_uncharge();
+    in.list = p.list;
+    in.cur = p.cursor;
+    in.tok = p.cursor.chunk != 0 ? tokens_at(p.cursor.chunk, p.cursor.slot) : nullptr;
+    return p.list;
 }
 
-void position_drop() { node_free(hstack_pop(g_interp.frames)); }
+void position_drop() {
+    SavedPosition p;
+    if (cstack_pop(g_interp.frames, &p)) node_uncharge();
+}
 
-void push_value(NodeHandle v) { hstack_push(g_interp.values, v); }
-NodeHandle pop_value() { return hstack_pop(g_interp.values); }
+void interpreter_mark() {
+    Interpreter& in = g_interp;
+    if (g_run.auto_stack != 0) hstack_mark(g_run.auto_stack);
+    for (uint32_t i = 0; i < in.values.count; ++i) value_mark(in.values.entries[i]);
+    for (uint32_t i = 0; i < in.args.count; ++i) valuelist_mark(in.args.entries[i]);
+    node_claim_charges(cstack_charges(in.values) + cstack_charges(in.args) +
+                       cstack_charges(in.frames) + in.frames.count);
+}
 
 void run_set_step_limit(uint64_t steps) {
     g_run.step_limit = steps;
@@ -350,15 +340,19 @@ int call_cell(CellHandle cell, NodeHandle args) {
         relex_cell(cell);
         if (lex_error_count() != 0) return SE_LEXICAL;
     }
-    hstack_push(in.args, args);
+    cstack_push(in.args, args);
     // The argument list is the caller's to free, whatever happens here.
     struct PopArgs {
-        ~PopArgs() { hstack_pop(g_interp.args); }
+        ~PopArgs() {
+            NodeHandle a;
+            cstack_pop(g_interp.args, &a);
+        }
     } pop_args;
     TokenList list = cell_get(cell, CF_SCRIPT_TOKENS);
     if (list != 0) {
         in.list = list;
         in.tok = tokens_first(list);
+        in.cur = tokens_save(list);
         if (in.tok != nullptr && token_kind(in.tok) != END_OF_FILE) {
             int r = exec_statement_list(cell);
             if (r != 0) return r;
@@ -412,7 +406,7 @@ int breakpoint() {
     } end_pause;
     CellHandle remembered = current_cell();
     g_run.pause_cell = tokens_owner(in.list);
-    g_run.pause_token = tokens_current_index(in.list);
+    g_run.pause_token = in.cur.index;
     int r = advance();
     if (r == 0) r = expect(LPAREN);
     NodeHandle v = 0;
@@ -472,9 +466,8 @@ std::vector<CellHandle> run_call_stack() {
     }
     Interpreter& in = g_interp;
     stack.push_back(in.executing);
-    hstack_cursor_reset(in.frames);
-    for (NodeHandle p = hstack_cursor_next(in.frames); p != 0; p = hstack_cursor_next(in.frames)) {
-        CellHandle owner = tokens_owner(node_get_u16(p, SP_LIST));
+    for (uint32_t i = in.frames.count; i-- > 0;) {
+        CellHandle owner = tokens_owner(in.frames.entries[i].list);
         if (owner != stack.back()) stack.push_back(owner);
     }
     if (in.root != stack.back()) stack.push_back(in.root);

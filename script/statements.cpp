@@ -15,7 +15,7 @@ namespace {
 // The jump cache of a reserved-word token: the index of the first token
 // after its clause, 0 until computed.
 uint16_t cache_of(Token t) { return token_value(t); }
-void cache_set(Token t) { token_set_value(t, tokens_current_index(interp().list)); }
+void cache_set(Token t) { token_set_value(t, interp().cur.index); }
 
 // From an opening token, advances past its matching closing token.
 int skip_balanced(uint8_t open, uint8_t close) {

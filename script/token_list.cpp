@@ -24,9 +24,7 @@ TokenList g_current_script = 0;
 bool g_retiring = false;
 TokenList g_retired = 0; // chained through the headers' next links
 
-constexpr int TOKEN_SIZE = 4;
 static_assert(record_fits(LIST_PAYLOAD + TOKENS_PER_CHUNK * TOKEN_SIZE), "token chunk layout");
-Token slot_ref(NodeHandle chunk, int slot) { return node_ref(chunk) + LIST_PAYLOAD + TOKEN_SIZE * slot; }
 
 void note_read(TokenList l) {
     if (node_get_u8(l, TL_KIND) == TL_SCRIPT) g_current_script = l;
@@ -54,10 +52,10 @@ Token tokens_append(TokenList l) {
         }
         node_set_u16(l, TL_LAST, chunk);
         node_set_u8(l, TL_LAST_SLOT, 0);
-        return slot_ref(chunk, 0);
+        return tokens_at(chunk, 0);
     }
     node_set_u8(l, TL_LAST_SLOT, static_cast<uint8_t>(slot + 1));
-    return slot_ref(last, slot + 1);
+    return tokens_at(last, slot + 1);
 }
 
 Token tokens_first(TokenList l) {
@@ -66,7 +64,7 @@ Token tokens_first(TokenList l) {
     node_set_u16(l, TL_CUR_CHUNK, first);
     node_set_u8(l, TL_CUR_SLOT, 0);
     node_set_u16(l, TL_INDEX, 0);
-    return first ? slot_ref(first, 0) : nullptr;
+    return first ? tokens_at(first, 0) : nullptr;
 }
 
 Token tokens_next(TokenList l) {
@@ -83,48 +81,49 @@ Token tokens_next(TokenList l) {
     }
     node_set_u8(l, TL_CUR_SLOT, static_cast<uint8_t>(slot));
     node_set_u16(l, TL_INDEX, static_cast<uint16_t>(node_get_u16(l, TL_INDEX) + 1));
-    return slot_ref(chunk, slot);
+    return tokens_at(chunk, slot);
 }
 
 Token tokens_current(TokenList l) {
     note_read(l);
     NodeHandle chunk = node_get_u16(l, TL_CUR_CHUNK);
-    return chunk ? slot_ref(chunk, node_get_u8(l, TL_CUR_SLOT)) : nullptr;
+    return chunk ? tokens_at(chunk, node_get_u8(l, TL_CUR_SLOT)) : nullptr;
 }
 
 uint16_t tokens_current_index(TokenList l) { return node_get_u16(l, TL_INDEX); }
 
-Token tokens_seek(TokenList l, uint16_t index) {
+Token tokens_seek_cursor(TokenCursor& c, uint16_t index) {
+    Token t = tokens_at(c.chunk, c.slot);
+    if (index <= c.index) return t;
     // Whole chunks first: a chunk with a successor is full and holds
-    // neither the end token nor an empty slot.
-    NodeHandle chunk = node_get_u16(l, TL_CUR_CHUNK);
-    if (chunk != 0) {
-        uint16_t at = node_get_u16(l, TL_INDEX);
-        uint16_t chunk_start = static_cast<uint16_t>(at - node_get_u8(l, TL_CUR_SLOT));
-        while (list_next(chunk) != 0 && chunk_start + TOKENS_PER_CHUNK <= index) {
-            chunk = list_next(chunk);
-            chunk_start = static_cast<uint16_t>(chunk_start + TOKENS_PER_CHUNK);
-        }
-        // In a full chunk the target slot is reached directly.
-        int slot = index > chunk_start ? index - chunk_start : 0;
-        if (list_next(chunk) != 0 && slot < TOKENS_PER_CHUNK && chunk_start + slot > at) {
-            node_set_u16(l, TL_CUR_CHUNK, chunk);
-            node_set_u8(l, TL_CUR_SLOT, static_cast<uint8_t>(slot));
-            node_set_u16(l, TL_INDEX, static_cast<uint16_t>(chunk_start + slot));
-        } else if (chunk != node_get_u16(l, TL_CUR_CHUNK)) {
-            node_set_u16(l, TL_CUR_CHUNK, chunk);
-            node_set_u8(l, TL_CUR_SLOT, 0);
-            node_set_u16(l, TL_INDEX, chunk_start);
-        }
+    // neither the end token nor an empty slot, so inside it the target
+    // slot is reached directly.
+    uint16_t chunk_start = static_cast<uint16_t>(c.index - c.slot);
+    NodeHandle next;
+    while ((next = list_next(c.chunk)) != 0 && chunk_start + TOKENS_PER_CHUNK <= index) {
+        chunk_start = static_cast<uint16_t>(chunk_start + TOKENS_PER_CHUNK);
+        c = TokenCursor{next, 0, chunk_start};
     }
-    Token t = tokens_current(l);
-    while (t && tokens_current_index(l) < index && token_kind(t) != END_OF_FILE &&
-           token_kind(t) != NO_TOKEN) {
-        Token n = tokens_next(l);
+    if (next != 0) {
+        c.slot = static_cast<uint8_t>(index - chunk_start);
+        c.index = index;
+        return tokens_at(c.chunk, c.slot);
+    }
+    // The last chunk: step, stopping at its end token.
+    t = tokens_at(c.chunk, c.slot);
+    while (c.index < index && token_kind(t) != END_OF_FILE && token_kind(t) != NO_TOKEN) {
+        Token n = tokens_step(c);
         if (!n) break;
         t = n;
     }
     return t;
+}
+
+Token tokens_seek(TokenList l, uint16_t index) {
+    TokenCursor c = tokens_save(l);
+    if (c.chunk == 0) return tokens_current(l);
+    tokens_seek_cursor(c, index);
+    return tokens_restore(l, c);
 }
 
 void tokens_free(TokenList l) {
@@ -135,7 +134,7 @@ void tokens_free(TokenList l) {
     node_set_u16(l, TL_FIRST, 0);
     while (chunk != 0) {
         for (int s = 0; s < TOKENS_PER_CHUNK; ++s) {
-            Token t = slot_ref(chunk, s);
+            Token t = tokens_at(chunk, s);
             if (owns_value(t)) {
                 NodeHandle v = token_value(t);
                 token_set_value(t, 0);
@@ -185,22 +184,6 @@ Token tokens_restore(TokenList l, const TokenCursor& c) {
     return tokens_current(l);
 }
 
-Token tokens_at(const TokenCursor& c) { return c.chunk ? slot_ref(c.chunk, c.slot) : nullptr; }
-
-Token tokens_step(TokenCursor& c) {
-    if (c.chunk == 0) return nullptr;
-    if (c.slot + 1 < TOKENS_PER_CHUNK) {
-        ++c.slot;
-    } else {
-        NodeHandle next = list_next(c.chunk);
-        if (next == 0) return nullptr;
-        c.chunk = next;
-        c.slot = 0;
-    }
-    ++c.index;
-    return slot_ref(c.chunk, c.slot);
-}
-
 uint32_t tokens_stamp(TokenList l) { return node_get_u32(l, TL_STAMP); }
 void tokens_set_stamp(TokenList l, uint32_t stamp) { node_set_u32(l, TL_STAMP, stamp); }
 
@@ -212,7 +195,7 @@ void tokens_mark(TokenList l) {
     for (NodeHandle chunk = node_get_u16(l, TL_FIRST); chunk != 0; chunk = list_next(chunk)) {
         if (!node_mark(chunk)) return;
         for (int s = 0; s < TOKENS_PER_CHUNK; ++s) {
-            Token t = slot_ref(chunk, s);
+            Token t = tokens_at(chunk, s);
             if (owns_value(t)) value_mark(token_value(t));
         }
     }

@@ -49,6 +49,7 @@ enum TokenKind : uint8_t {
 constexpr uint8_t TL_LINKS = 1;
 constexpr uint8_t TL_SCRIPT = 2;
 constexpr int TOKENS_PER_CHUNK = 8;
+constexpr int TOKEN_SIZE = 4;
 
 // A token is the address of its four bytes inside a chunk.
 using Token = uint8_t*;
@@ -73,6 +74,32 @@ struct TokenCursor {
     uint16_t index = 0;
 };
 
+// The token in a slot of a chunk.
+inline Token tokens_at(NodeHandle chunk, int slot) {
+    return node_ref(chunk) + LIST_PAYLOAD + TOKEN_SIZE * slot;
+}
+
+// A walker may keep its own cursor instead of the list's (the interpreter
+// does, so that stepping is a few instructions inline): steps it to the
+// next token, or gives nullptr at the end of the list, the cursor
+// unchanged.
+inline Token tokens_step(TokenCursor& c) {
+    if (c.slot + 1 < TOKENS_PER_CHUNK) {
+        ++c.slot;
+    } else {
+        NodeHandle next = list_next(c.chunk);
+        if (next == 0) return nullptr;
+        c.chunk = next;
+        c.slot = 0;
+    }
+    ++c.index;
+    return tokens_at(c.chunk, c.slot);
+}
+
+// Moves a walker's cursor (which must stand on a token) forward to index,
+// never back and never past the end token; gives the token reached.
+Token tokens_seek_cursor(TokenCursor& c, uint16_t index);
+
 TokenList tokens_create(uint8_t kind, NodeHandle owner);
 Token tokens_append(TokenList l);
 Token tokens_first(TokenList l);
@@ -85,12 +112,6 @@ uint8_t tokens_kind(TokenList l);
 NodeHandle tokens_owner(TokenList l);
 TokenCursor tokens_save(TokenList l);
 Token tokens_restore(TokenList l, const TokenCursor& c);
-// A cursor of the reader's own: reading through it leaves the list's cursor
-// (and the current script list) as they are. tokens_step moves it to the
-// next token, or returns nullptr and leaves it at the last one.
-Token tokens_at(const TokenCursor& c);
-Token tokens_step(TokenCursor& c);
-
 // A number kept in the list's header for the compiled-expression cache, so
 // that code compiled for a list is never run for a later list that reuses
 // its node; 0 in a new list.

@@ -21,7 +21,7 @@ Tarvex keeps a web: a network of named cells. Every cell has four fields:
   value   a number or a string
   script  a small program that computes values
 
-The tabs at the bottom show the current cell:
+The window shows the current cell in six views:
   list    all cells in name order (Up and Down step through them)
   text    the text field
   value   the value field
@@ -29,9 +29,31 @@ The tabs at the bottom show the current cell:
   cons    the console: output of scripts, reports and help, and
           the place where you type input for a script
   plot    the plot of two cells while a script runs
-View menu: Ctrl+1 to Ctrl+6 show these tabs; Ctrl+Tab or Ctrl+PgDown
-goes to the next tab, Ctrl+Shift+Tab or Ctrl+PgUp to the previous one.
-Zoom is there too.
+
+Two layouts show them. The desktop layout (the first one) keeps them in
+sight at once: the text, value and script fields are tabs in the middle;
+around them are docks, panels that can be moved, stacked as tabs,
+floated or closed (the View menu opens them again):
+  Cells         the list, with a filter field above it: type part of a
+                name (case, and _ or a space, do not matter); Enter
+                opens the first cell it shows, Up and Down go into the
+                list
+  Console       under the editors, always in sight: Run shows its
+                output there at once
+  Plot          on the right
+  Values        every cell with its value, under the plot
+  Call Stack    the cells of a run paused at a breakpoint
+  Links here    the cells that name this one, and Links from here, the
+                cells this one names, under the cells
+The pane you click in is the visible view: Ctrl+P, Run and the other
+commands take its text. Where the docks are and how big they are is
+kept for the next start. View > Compact Layout (Ctrl+Shift+K) switches
+to the compact layout: one pane at a time, with the six tabs at the
+bottom. Switching back brings the docks back as they were.
+View menu: Ctrl+1 to Ctrl+6 show these views (in the desktop layout the
+list, cons and plot views bring their dock to the front); Ctrl+Tab or
+Ctrl+PgDown goes to the next view, Ctrl+Shift+Tab or Ctrl+PgUp to the
+previous one. Zoom is there too.
 
 Moving around: click a link in a text, or Ctrl+click one in a script
 (a plain click there places the caret, so you can edit the name; the
@@ -68,8 +90,8 @@ Replace (Ctrl+H) asks for both texts in a dialog first.
 File menu: New (Ctrl+N), Open (Ctrl+O), Save (Ctrl+S), Save As,
 Export, the webs opened last, and Quit (Ctrl+Q). A web and all its
 settings are kept in one web file (*.tvx); the title bar marks a web
-with unsaved changes with a star. Ctrl+P writes the field on the
-visible tab to the console.
+with unsaved changes with a star. Ctrl+P writes the field of the
+visible view to the console.
 
 Settings (Alt+T) choose, page by page: Links (how links look),
 Report, Output, Input, Number (the number format), Execution and Plot.

@@ -31,6 +31,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -39,6 +40,7 @@ private:
     void connect_signals();
     bool translate_accelerator(QObject* watched, QEvent* event);
     bool list_key(QKeyEvent* key);
+    bool filter_key(QKeyEvent* key);
 
     QTimer idle_timer_;
 };
@@ -51,6 +53,12 @@ QString accelerator_text(int command);
 
 // The title's modified mark follows the web's.
 void window_modified_sync();
+
+// The layout: the desktop workbench (the cell list, console and plot in
+// docks around the text, value and script tabs) or the compact one (one
+// pane at a time behind six tabs). Either is chosen by the user and kept
+// with the user's settings, with the docks' places and sizes.
+bool layout_compact();
 
 // Ending the program: at the top level the event loop ends with code, from
 // inside a nested loop the process ends at once. Tests replace the ending.

@@ -18,10 +18,9 @@
 #include "web/pane_state.h"
 #include "webfile/settings.h"
 
-#include <Qsci/qscidocument.h>
-#include <Qsci/qsciscintilla.h>
 #include <QApplication>
 #include <QComboBox>
+#include <QDockWidget>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -31,6 +30,8 @@
 #include <QStackedWidget>
 #include <QTabBar>
 #include <QTreeWidget>
+#include <Qsci/qscidocument.h>
+#include <Qsci/qsciscintilla.h>
 
 #include <algorithm>
 #include <unordered_map>
@@ -66,6 +67,8 @@ bool g_collapse_script = false;
 std::unordered_map<uint32_t, QTreeWidgetItem*> g_items;
 uint32_t g_next_item = 1;
 bool g_list_filling = false;
+// The cell list's filter, folded; empty shows every cell.
+std::string g_list_filter;
 
 // Console: where the last typed line that went to the keyboard ended, and
 // whether the caret must still be moved to the end after output.
@@ -142,6 +145,10 @@ std::string fold_word(std::string_view w) {
     std::string f(w);
     for (char& c : f) c = static_cast<char>(text_fold(static_cast<uint8_t>(c)));
     return f;
+}
+
+bool list_filter_hides(const std::string& name) {
+    return !g_list_filter.empty() && fold_word(name).find(g_list_filter) == std::string::npos;
 }
 
 bool word_start_char(uint8_t c) { return char_class(c) == CC_LETTER; }
@@ -225,6 +232,7 @@ void insert_item(NodeHandle cell) {
     auto* item = new CellItem(QStringList{QString::fromUtf8(name.data(), int(name.size()))});
     item->setData(0, ROLE_CELL, uint(cell));
     g_windows.list->addTopLevelItem(item);
+    item->setHidden(list_filter_hides(name));
     uint32_t id = g_next_item++;
     g_items[id] = item;
     cell_set_list_item(cell, id);
@@ -345,7 +353,7 @@ void commit_field(QsciScintilla* e, int view) {
         if (!e->isModified()) return;
         std::string bytes = editor_bytes(e);
         e->setModified(false);
-        cell_set_value_text(c, bytes);
+        pane_value_store(c, bytes);
         return;
     }
     if (e->isModified()) {
@@ -462,6 +470,14 @@ public:
 };
 QPointer<ConsoleResizeWatch> g_console_watch;
 
+// Whether output written now is in sight: the console shown in the compact
+// layout; in the desktop one its dock open, even when another dock's tab
+// covers it (output brings it to the front).
+bool console_in_view() {
+    if (QDockWidget* dock = pane_dock(g_windows.console)) return !dock->isHidden();
+    return g_view == VIEW_CONS;
+}
+
 } // namespace
 
 ShellWindows& shell_windows() { return g_windows; }
@@ -518,24 +534,49 @@ int view_slot(int view) {
     return view >= 0 && view <= VIEW_PLOT ? pane_slots[view] : SLOT_LIST;
 }
 
-void shell_show_view(int view) {
-    if (view < VIEW_LIST || view > VIEW_PLOT) return;
+QDockWidget* pane_dock(const QWidget* pane) {
+    for (const QWidget* p = pane; p && p != g_windows.main; p = p->parentWidget())
+        if (auto* dock = qobject_cast<QDockWidget*>(const_cast<QWidget*>(p))) return dock;
+    return nullptr;
+}
+
+namespace {
+// The view switch without the focus step.
+void view_switch(int view) {
     pane_commit(g_view);
     g_previous_view = g_view;
     g_view = view;
-    if (g_windows.stack) g_windows.stack->setCurrentIndex(view);
-    if (view == VIEW_CONS && g_output_unseen) {
-        g_output_unseen = false;
-        if (!g_transient_showing) status_put(g_persistent);
+    QWidget* pane = slot_window(view_slot(view));
+    QDockWidget* dock = pane_dock(pane);
+    if (dock) {
+        // A closed dock opens again; one behind another dock's tab comes
+        // to the front. The editor tab stays as it was.
+        dock->show();
+        dock->raise();
+    } else {
+        if (g_windows.stack && pane) g_windows.stack->setCurrentWidget(pane);
+        if (g_windows.tabs && g_windows.tabs->currentIndex() != view) {
+            QSignalBlocker block(g_windows.tabs);
+            g_windows.tabs->setCurrentIndex(view);
+        }
     }
-    if (g_windows.tabs && g_windows.tabs->currentIndex() != view) {
-        QSignalBlocker block(g_windows.tabs);
-        g_windows.tabs->setCurrentIndex(view);
-    }
+    if (view == VIEW_CONS) console_pane_seen();
+}
+} // namespace
+
+void shell_show_view(int view) {
+    if (view < VIEW_LIST || view > VIEW_PLOT) return;
+    view_switch(view);
     if (view != VIEW_PLOT) {
         set_focus_slot(view_slot(view));
         focus_current();
     }
+}
+
+void shell_view_followed(int view) {
+    if (view < VIEW_LIST || view > VIEW_PLOT || view == g_view) return;
+    view_switch(view);
+    if (view != VIEW_PLOT) set_focus_slot(view_slot(view));
 }
 
 int shell_current_view() { return g_view; }
@@ -721,6 +762,11 @@ void pane_collapse_request(int slot) {
     sci(e, QsciScintillaBase::SCI_HIDESELECTION, 1);
     if (slot == SLOT_TEXT) g_collapse_text = true;
     if (slot == SLOT_SCRIPT) g_collapse_script = true;
+}
+
+void pane_value_store(NodeHandle cell, std::string_view bytes) {
+    cell_set_value_text(cell, bytes);
+    web_set_modified(true);
 }
 
 void pane_commit(int view) {
@@ -1000,6 +1046,23 @@ void list_select_current() {
 
 bool list_filling() { return g_list_filling; }
 
+void list_filter_set(const QString& filter) {
+    g_list_filter = fold_word(filter.toStdString());
+    QTreeWidget* list = g_windows.list;
+    if (!list) return;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = list->topLevelItem(i);
+        item->setHidden(list_filter_hides(item->text(0).toStdString()));
+    }
+}
+
+void* list_first_shown() {
+    QTreeWidget* list = g_windows.list;
+    for (int i = 0; list && i < list->topLevelItemCount(); ++i)
+        if (!list->topLevelItem(i)->isHidden()) return list->topLevelItem(i);
+    return nullptr;
+}
+
 NodeHandle list_item_cell(const void* item) {
     auto* i = static_cast<const QTreeWidgetItem*>(item);
     return i ? NodeHandle(i->data(0, ROLE_CELL).toUInt()) : 0;
@@ -1021,10 +1084,21 @@ void console_pane_flush() {
     sci(e, QsciScintillaBase::SCI_SETSTYLING, static_cast<unsigned long>(g_console_pending.size()),
         g_console_pending_style);
     g_console_pending.clear();
-    if (g_view != VIEW_CONS && !g_output_unseen) {
-        g_output_unseen = true;
-        if (!g_transient_showing) status_put(status_lasting());
+    if (!console_in_view()) {
+        if (!g_output_unseen) {
+            g_output_unseen = true;
+            if (!g_transient_showing) status_put(status_lasting());
+        }
+    } else if (QDockWidget* dock = pane_dock(e);
+               dock && dock->window()->isVisible() && e->visibleRegion().isEmpty()) {
+        dock->raise();
     }
+}
+
+void console_pane_seen() {
+    if (!g_output_unseen) return;
+    g_output_unseen = false;
+    if (!g_transient_showing) status_put(g_persistent);
 }
 
 void console_show_on_output(bool on) {

@@ -11,9 +11,11 @@
 #include <string_view>
 
 class QComboBox;
+class QDockWidget;
 class QLabel;
 class QMainWindow;
 class QStackedWidget;
+class QString;
 class QTabBar;
 class QTreeWidget;
 class QWidget;
@@ -80,8 +82,16 @@ int focus_slot();
 void set_focus_slot(int slot);
 void focus_current();
 
-// Views.
+// Views. A pane is shown either as a page of the stack behind the tab
+// strip, or, in the desktop layout, in a dock of its own: showing its view
+// then brings the dock up.
 void shell_show_view(int view);
+// A pane took the keyboard where every pane is in sight at once (the
+// desktop layout): its view becomes the shown one, so that the pane left is
+// committed, and the focus stays where the user put it.
+void shell_view_followed(int view);
+// The dock a pane sits in, nullptr when it is a page of the stack.
+QDockWidget* pane_dock(const QWidget* pane);
 int shell_current_view();
 int shell_previous_view();
 // The pane slot of a view (4, 1, 2, 3, 7, 5).
@@ -94,6 +104,9 @@ void panes_setup();
 // Styles [start, end) of a text, script or value pane: cell names as links.
 void pane_style_links(QsciScintilla* e, int64_t end);
 void pane_commit(int view);
+// Stores what the user typed as cell's value (in the value pane or the
+// Values dock): a number when it reads as one, no value when empty.
+void pane_value_store(NodeHandle cell, std::string_view bytes);
 void panes_commit_all();
 void panes_load();
 // Each cell keeps an editor document per pane for the session (its own
@@ -150,6 +163,11 @@ void list_add(NodeHandle cell);
 void list_remove(NodeHandle cell);
 void list_clear();
 void list_select_current();
+// Shows only the items whose names hold filter (case and "_"/space folded
+// as names compare); "" shows every item.
+void list_filter_set(const QString& filter);
+// The first item the filter shows, in list order, or nullptr.
+void* list_first_shown();
 // True while the program itself changes the list's selection.
 bool list_filling();
 NodeHandle list_item_cell(const void* item);
@@ -157,10 +175,12 @@ NodeHandle list_item_cell(const void* item);
 // Console pane.
 void console_pane_append(std::string_view bytes, int style);
 void console_pane_clear();
-// Whether output to the console while another tab is shown brings the
-// console tab up; when not, the status line points to it until it is shown.
+// Whether output to the console while it is out of sight brings it up; when
+// not, the status line points to it until it is shown.
 void console_show_on_output(bool on);
 bool console_shows_on_output();
+// The console came into sight (its view shown, or its dock opened).
+void console_pane_seen();
 int64_t console_pane_length();
 void console_pane_caret_to_end();
 void console_pane_set_style(int64_t start, int64_t length, int style);

@@ -6,8 +6,9 @@
 #include "shell/commands.h"
 #include "shell/dialogs.h"
 #include "shell/panes.h"
-#include "shell/search.h"
 #include "shell/plot_view.h"
+#include "shell/search.h"
+#include "shell/workbench_docks.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -62,10 +63,24 @@ bool QtFrontend::allow_path(const std::string& path, bool output) {
     return it->second;
 }
 void QtFrontend::commit_all_panes() { panes_commit_all(); }
-void QtFrontend::load_panes() { panes_load(); }
-void QtFrontend::cell_list_refill() { list_refill(); }
-void QtFrontend::cell_list_add(NodeHandle cell) { list_add(cell); }
-void QtFrontend::cell_list_remove(NodeHandle cell) { list_remove(cell); }
+// Loaded panes mean a new current cell, a pause or the end of a run; the
+// docks follow, as they follow cells added or removed.
+void QtFrontend::load_panes() {
+    panes_load();
+    workbench_docks_changed();
+}
+void QtFrontend::cell_list_refill() {
+    list_refill();
+    workbench_docks_changed();
+}
+void QtFrontend::cell_list_add(NodeHandle cell) {
+    list_add(cell);
+    workbench_docks_changed();
+}
+void QtFrontend::cell_list_remove(NodeHandle cell) {
+    list_remove(cell);
+    workbench_docks_changed();
+}
 void QtFrontend::cell_list_clear() { list_clear(); }
 void QtFrontend::cell_list_select_current() { list_select_current(); }
 bool QtFrontend::search_in_progress() { return search_active(); }
@@ -91,6 +106,7 @@ void QtFrontend::pump_pending() {
         ~Leave() { --g_output_pump_depth; }
     } leave;
     console_pane_settle();
+    workbench_docks_pumped();
     QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 

@@ -214,8 +214,8 @@ TEST_F(ExportTest, HtmlOfEveryAcceptanceWebHasEachCellOnceAndResolvingLinks) {
                 << name;
             // Links here: the in-pointers of the text links and of the scripts.
             std::set<std::string> expected;
-            for (bool from_script : {false, true})
-                for (CellHandle y : in_pointers(c, from_script))
+            for (PointerSource from : {PS_TEXT_LINKS, PS_SCRIPT_TOKENS})
+                for (CellHandle y : in_pointers(c, from))
                     expected.insert(export_anchor(y));
             std::set<std::string> shown;
             xmlNode* here = field_after(h, "Links here");

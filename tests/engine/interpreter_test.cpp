@@ -107,6 +107,18 @@ TEST_F(Interp, Subscripts) {
 TEST_F(Interp, NestingLimits) {
     std::string deep = "out(" + std::string(60, '(') + "1" + std::string(60, ')') + ")";
     EXPECT_EQ(run_code(deep.c_str()), SE_STACK_OVERFLOW);
+    // Each parenthesis costs four levels (expression, sum, term, primary)
+    // over the call, the statement and the first four: 48 fit. The 49th is
+    // refused in its term, at the token after it, also when a sign was
+    // passed first.
+    auto nested = [](int k, const char* inner) {
+        return "out(" + std::string(k, '(') + inner + std::string(k, ')') + ")";
+    };
+    EXPECT_EQ(run_code(nested(48, "-1").c_str()), 0);
+    EXPECT_EQ(run_code(nested(49, "1").c_str()), SE_STACK_OVERFLOW);
+    EXPECT_EQ(run_last_error().token_index, 2 + 49);
+    EXPECT_EQ(run_code(nested(49, "-1").c_str()), SE_STACK_OVERFLOW);
+    EXPECT_EQ(run_last_error().token_index, 2 + 49 + 1);
     cell("rec", "rec!");
     EXPECT_EQ(run_code("rec!"), SE_STACK_OVERFLOW);
     EXPECT_NE(ui.console.find("Stack overflow IN CELL rec"), std::string::npos);
@@ -221,6 +233,33 @@ TEST_F(Interp, BreakpointsPauseResumeAndStop) {
     EXPECT_EQ(r, SE_HALTED);
     EXPECT_EQ(ui.console, "\r<BRK:one>\r\nRun halted IN CELL home\n");
     EXPECT_FALSE(run_ignore_breakpoints());
+}
+
+// The error's cell and token index, after jumps over clauses (first
+// computed, then cached), loop rounds, and returns from calls.
+TEST_F(Interp, ErrorPositionsAfterJumpsLoopsAndCalls) {
+    cell("i");
+    cell("x");
+    cell("f", "1 + (2 * )");
+    for (int round = 0; round < 2; ++round) {
+        // Tokens 0-26 are the if chain; 27 is 1, 28 +, 29 the end.
+        EXPECT_EQ(run_code("if (0) {out(1)} elseif (1) {out(2)} else {out(3)} 1 +"),
+                  SE_UNEXPECTED_END);
+        RunError e = run_last_error();
+        EXPECT_EQ(e.cell, cell_root());
+        EXPECT_EQ(e.token_index, 29);
+        // In f, at its ')' (token 5), called from a loop's first round.
+        EXPECT_EQ(run_code("for (i = 1 to 3) {f!}"), SE_INVALID_EXPRESSION);
+        e = run_last_error();
+        EXPECT_EQ(e.cell, cell_find("f"));
+        EXPECT_EQ(e.token_index, 5);
+    }
+    // Back in home after calls: at its ')' (token 18).
+    cell("f", "2");
+    EXPECT_EQ(run_code("for (i = 1 to 2) {f!} set x to f! + )"), SE_INVALID_EXPRESSION);
+    RunError e = run_last_error();
+    EXPECT_EQ(e.cell, cell_root());
+    EXPECT_EQ(e.token_index, 18);
 }
 
 TEST_F(Interp, CallStackWhilePaused) {

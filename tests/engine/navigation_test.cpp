@@ -2,10 +2,12 @@
 // and the text link lists with the pointer walks.
 #include "engine_fixture.h"
 
+#include "script/lexer.h"
 #include "web/cell.h"
 #include "web/links.h"
 #include "web/navigation.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -138,15 +140,72 @@ TEST_F(NavigationTest, DeletedCellsLeaveBothRings) {
 TEST_F(NavigationTest, TextLinksAndPointers) {
     CellHandle x = make("x"), y = make("y"), lives = make("lives"), home = cell_root();
     cell_set_text(home, "see x, then x again and y; 9lives _y unknown");
-    EXPECT_EQ(names(out_pointers(home, false)),
+    EXPECT_EQ(names(out_pointers(home, PS_TEXT_LINKS)),
               (std::vector<std::string>{"x", "x", "y", "lives", "y"})); // '_' is skipped
     cell_set_text(y, "back to home and x");
-    EXPECT_EQ(names(in_pointers(x, false)), (std::vector<std::string>{"home", "y"}));
-    EXPECT_TRUE(in_pointers(lives, true).empty());
+    EXPECT_EQ(names(in_pointers(x, PS_TEXT_LINKS)), (std::vector<std::string>{"home", "y"}));
+    EXPECT_TRUE(in_pointers(lives, PS_SCRIPT_TOKENS).empty());
     cell_set_text(x, "");
     EXPECT_EQ(text_links_get(x), 0);
     text_links_discard_all();
     EXPECT_EQ(cell_get(home, CF_TEXT_LINKS), 0);
+}
+
+// Reading the fields directly finds what the two cached lists hold, in the
+// same order, while building and caching nothing.
+TEST_F(NavigationTest, FieldPointersMatchTheCachedListsAndAllocateNothing) {
+    CellHandle home = cell_root(), a = make("a"), b = make("b_2"), sin_cell = make("sin");
+    // home names itself (home!), and only home names b_2.
+    cell_set_text(home, "a then B 2 and b_2, a");
+    cell_set_script(home, "b_2 = a + 1 # a comment naming home\r\nout('a', sin(1))\r\nhome!");
+    cell_set_text(a, "nothing here");
+    cell_set_script(a, "a = a + 1");
+    cell_set_script(b, "x = 'b_2'");
+    const std::vector<CellHandle> cells{home, a, b, sin_cell};
+
+    uint16_t before = nodes_in_use();
+    std::vector<std::vector<std::string>> out_fields, in_fields;
+    for (CellHandle c : cells) {
+        out_fields.push_back(names(out_pointers(c, PS_FIELDS)));
+        in_fields.push_back(names(in_pointers(c, PS_FIELDS)));
+    }
+    EXPECT_EQ(nodes_in_use(), before);
+    for (CellHandle c : cells) {
+        EXPECT_EQ(cell_get(c, CF_TEXT_LINKS), 0);
+        EXPECT_EQ(cell_get(c, CF_SCRIPT_TOKENS), 0);
+    }
+    // Comments and strings name nothing; sin( names the cell, as the lexer reads it.
+    EXPECT_EQ(out_fields[0],
+              (std::vector<std::string>{"a", "b_2", "a", "b_2", "a", "sin", "home"}));
+    EXPECT_EQ(in_fields[1], (std::vector<std::string>{"a", "home"})); // itself, once
+    EXPECT_EQ(in_fields[2], (std::vector<std::string>{"home"}));
+    EXPECT_EQ(in_fields[0], (std::vector<std::string>{"home"}));
+
+    for (size_t i = 0; i < cells.size(); ++i) {
+        std::vector<std::string> both = names(out_pointers(cells[i], PS_TEXT_LINKS));
+        for (const std::string& n : names(out_pointers(cells[i], PS_SCRIPT_TOKENS)))
+            both.push_back(n);
+        EXPECT_EQ(out_fields[i], both) << i;
+        std::vector<std::string> text_in = names(in_pointers(cells[i], PS_TEXT_LINKS));
+        std::vector<std::string> script_in = names(in_pointers(cells[i], PS_SCRIPT_TOKENS));
+        for (const std::string& n : in_fields[i])
+            EXPECT_TRUE(std::count(text_in.begin(), text_in.end(), n) +
+                        std::count(script_in.begin(), script_in.end(), n))
+                << n;
+        EXPECT_GE(in_fields[i].size(), std::max(text_in.size(), script_in.size())) << i;
+    }
+    text_links_discard_all();
+}
+
+// A script lexed before the cell it names existed holds no link to it; the
+// fields are read as they stand.
+TEST_F(NavigationTest, FieldPointersSeeCellsMadeAfterALex) {
+    CellHandle home = cell_root();
+    cell_set_script(home, "later = 1");
+    relex_cell(home);
+    CellHandle later = make("later");
+    EXPECT_EQ(names(out_pointers(home, PS_FIELDS)), (std::vector<std::string>{"later"}));
+    EXPECT_EQ(names(in_pointers(later, PS_FIELDS)), (std::vector<std::string>{"home"}));
 }
 
 } // namespace

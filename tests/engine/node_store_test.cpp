@@ -203,5 +203,57 @@ TEST_F(NodeStore, ReclaimReportsSharedAndReleasedNodes) {
     forget_all();
 }
 
+// Charges stand for nodes kept outside the pool: they are counted, refused
+// and reclaimed as nodes are, without taking a slot.
+TEST_F(NodeStore, ChargesCountAndRunOutAsNodesDo) {
+    node_charge();
+    node_charge();
+    EXPECT_EQ(nodes_in_use(), 2);
+    EXPECT_EQ(node_alloc(PlainNode), 1); // no slot was taken
+    node_uncharge();
+    EXPECT_EQ(nodes_in_use(), 2);
+    // Charges and nodes together run the store out, with the counter at 1
+    // (slot 0 is never handed out), while the free list still holds the
+    // charged slot.
+    std::vector<NodeHandle> held{1};
+    while (nodes_free() > 2) held.push_back(node_alloc(PlainNode));
+    EXPECT_TRUE(node_low_take());
+    node_charge();
+    EXPECT_THROW(node_charge(), NodeExhausted);
+    EXPECT_THROW(node_alloc(PlainNode), NodeExhausted);
+    node_uncharge();
+    held.push_back(node_alloc(PlainNode)); // the slot is there again for a node
+    EXPECT_THROW(node_charge(), NodeExhausted);
+    for (NodeHandle h : held) node_free(h);
+    node_uncharge();
+    EXPECT_EQ(nodes_in_use(), 0);
+    EXPECT_EQ(node_charged(), 0u);
+    // Injected failures count charges as allocations.
+    uint64_t before = node_allocations();
+    node_fail_after(1);
+    node_charge();
+    EXPECT_THROW(node_charge(), NodeExhausted);
+    EXPECT_EQ(node_allocations(), before + 1);
+    node_fail_after(-1);
+    node_uncharge();
+}
+
+TEST_F(NodeStore, ReclaimGivesBackUnclaimedCharges) {
+    static uint32_t claimed;
+    RootMarker claim = [] { node_claim_charges(claimed); };
+    reclaim_register_root(claim);
+    for (int i = 0; i < 3; ++i) node_charge();
+    claimed = 1;
+    EXPECT_EQ(node_reclaim_unreachable(), 2);
+    EXPECT_EQ(node_charged(), 1u);
+    EXPECT_EQ(nodes_in_use(), 1);
+    claimed = 2; // more than is held
+    EXPECT_EQ(node_reclaim_unreachable(), 0);
+    EXPECT_EQ(reclaim_last_faults().reached_twice, 1);
+    EXPECT_EQ(node_charged(), 1u);
+    node_uncharge();
+    reclaim_unregister_root(claim);
+}
+
 } // namespace
 } // namespace tarvex::test

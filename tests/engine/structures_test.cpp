@@ -25,16 +25,18 @@ TEST_F(HandleStackTest, BlocksComeAndGoWithEighteenHandles) {
     EXPECT_EQ(hstack_pop(s), 119);
     EXPECT_EQ(nodes_in_use(), base + 1);
     for (NodeHandle h = 118; h >= 101; --h) EXPECT_EQ(hstack_pop(s), h);
-    EXPECT_EQ(nodes_in_use(), base + 1); // the bottom block is kept
+    EXPECT_EQ(nodes_in_use(), base); // emptied: only the header is left
     EXPECT_EQ(hstack_pop(s), 0);
     EXPECT_EQ(hstack_peek(s), 0);
-    hstack_push(s, 7); // reuses the kept block
+    EXPECT_EQ(nodes_in_use(), base);
+    hstack_push(s, 7); // a new bottom block
     EXPECT_EQ(nodes_in_use(), base + 1);
     EXPECT_EQ(hstack_peek(s), 7);
     hstack_cursor_reset(s);
     EXPECT_EQ(hstack_cursor_next(s), 7);
     EXPECT_EQ(hstack_cursor_next(s), 0);
     EXPECT_EQ(hstack_pop(s), 7);
+    EXPECT_EQ(nodes_in_use(), base);
     hstack_free(s);
     EXPECT_EQ(hstack_pop(0), 0);
 }
@@ -58,6 +60,51 @@ TEST_F(HandleStackTest, CursorWalksTopDownWithoutPopping) {
     expect_no_leak();
     forget_all();
     hstack_free(s);
+}
+
+// A charged stack takes from the store what a handle stack holding the same
+// entries takes, at every push and pop.
+TEST_F(HandleStackTest, ChargedStackCountsAsAHandleStack) {
+    static ChargedStack<NodeHandle, 100> charged;
+    uint16_t base = nodes_in_use();
+    NodeHandle real = hstack_new();
+    cstack_open(charged);
+    EXPECT_EQ(nodes_in_use(), base + 2);
+    // Up and down across block boundaries, down to empty and up again.
+    const int moves[] = {+1, -1, +18, +1, -1, -1, +20, -25, -12, +40, -40, +3};
+    NodeHandle next = 1;
+    for (int m : moves) {
+        for (int i = 0; i < (m > 0 ? m : -m); ++i) {
+            int before = nodes_in_use();
+            NodeHandle h = 0;
+            if (m > 0)
+                hstack_push(real, next);
+            else
+                h = hstack_pop(real);
+            int between = nodes_in_use();
+            if (m > 0) {
+                cstack_push(charged, next++);
+            } else {
+                NodeHandle c = 0;
+                ASSERT_TRUE(cstack_pop(charged, &c));
+                EXPECT_EQ(c, h);
+            }
+            ASSERT_EQ(nodes_in_use() - between, between - before) << "move " << m << " step " << i;
+            ASSERT_EQ(cstack_peek(charged), hstack_peek(real));
+        }
+        ASSERT_EQ(charged.count, hstack_count(real));
+        EXPECT_EQ(nodes_in_use() - base, 2 * cstack_charges(charged));
+    }
+    NodeHandle h = 0;
+    while (cstack_pop(charged, &h)) hstack_pop(real);
+    EXPECT_FALSE(cstack_pop(charged, &h));
+    EXPECT_EQ(cstack_peek(charged), 0);
+    EXPECT_EQ(nodes_in_use(), base + 2); // both emptied: their headers
+    cstack_push(charged, NodeHandle{7});
+    cstack_close(charged); // header and block, whatever it still holds
+    hstack_free(real);
+    EXPECT_EQ(nodes_in_use(), base);
+    EXPECT_EQ(node_charged(), 0u);
 }
 
 class NameTreeTest : public EngineTest {

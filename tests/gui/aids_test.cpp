@@ -7,7 +7,9 @@
 
 #include "script/run_engine.h"
 
+#include <QAbstractButton>
 #include <QAction>
+#include <QDockWidget>
 
 using namespace tarvex;
 using namespace tarvex::gui_test;
@@ -36,6 +38,18 @@ bool paused_mark_on(long line) {
 
 QAction* show_console_action(QMainWindow* w) {
     return w->findChild<QAction*>("show_console_on_output");
+}
+
+// The desktop layout keeps the console in sight unless its dock is closed:
+// closed by its close button, as a user does.
+void console_out_of_sight(QMainWindow* w) {
+    if (layout_compact()) return;
+    auto* dock = w->findChild<QDockWidget*>("console_dock");
+    QVERIFY(dock && dock->isVisible());
+    auto* close = dock->findChild<QAbstractButton*>("qt_dockwidget_closebutton");
+    QVERIFY(close);
+    QTest::mouseClick(close, Qt::LeftButton, {}, close->rect().center());
+    QTRY_VERIFY(dock->isHidden());
 }
 
 } // namespace
@@ -71,6 +85,7 @@ class AidsTest : public WindowTest {
     // Before any test flashes a message, which outranks the pointer while
     // it shows.
     void outputBehindAnotherTabIsPointedTo() {
+        console_out_of_sight(window_);
         set_pane(VIEW_SCRIPT, "out('hello')");
         key(Qt::Key_2, Qt::ControlModifier);
         QCOMPARE(shell_current_view(), VIEW_TEXT);
@@ -83,6 +98,7 @@ class AidsTest : public WindowTest {
         QCOMPARE(QString::fromStdString(status_line_text()), QString(OUTPUT_IN_CONS_TEXT));
         key(Qt::Key_5, Qt::ControlModifier);
         QCOMPARE(shell_current_view(), VIEW_CONS);
+        QVERIFY(shell_windows().console->isVisible());
         QVERIFY(status_line_text() != OUTPUT_IN_CONS_TEXT);
         QVERIFY(editor_bytes(shell_windows().console).find("hello") != std::string::npos);
         // A run watched on the console says nothing of it.
@@ -95,11 +111,13 @@ class AidsTest : public WindowTest {
         QAction* a = show_console_action(window_);
         a->trigger();
         QVERIFY(console_shows_on_output());
+        console_out_of_sight(window_);
         set_pane(VIEW_SCRIPT, "out('shown')");
         key(Qt::Key_2, Qt::ControlModifier);
         key(Qt::Key_F5);
         QTRY_VERIFY(!run_active());
         QCOMPARE(shell_current_view(), VIEW_CONS);
+        QVERIFY(shell_windows().console->isVisible());
         QVERIFY(status_line_text() != OUTPUT_IN_CONS_TEXT);
         // A habit of the user: it outlives the web.
         dispatch_command(CMD_NEW_WEB);

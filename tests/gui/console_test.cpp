@@ -6,6 +6,9 @@
 
 #include "script/run_engine.h"
 
+#include <QDockWidget>
+#include <QStyle>
+
 using namespace tarvex;
 using namespace tarvex::gui_test;
 
@@ -56,8 +59,19 @@ class ConsoleTest : public WindowTest {
         web_set_modified(false);
         dispatch_command(CMD_NEW_WEB);
         shell_show_view(VIEW_CONS);
-        window_->resize(900, 680);
-        QTRY_VERIFY(console()->width() > 800);
+        // In the desktop layout the console shares the width with the docks
+        // beside it: the window is wider by theirs.
+        auto beside = [this] {
+            int width = 0;
+            if (!layout_compact())
+                for (const char* name : {"cells_dock", "plot_dock", "stack_dock"})
+                    if (auto* dock = window_->findChild<QDockWidget*>(name); dock && dock->isVisible())
+                        width += dock->width() +
+                                 window_->style()->pixelMetric(QStyle::PM_DockWidgetSeparatorExtent);
+            return width;
+        };
+        // Measured again until the docks have been laid out.
+        QTRY_VERIFY((window_->resize(900 + beside(), 680), console()->width() > 800));
     }
 
     void cleanupTestCase() { window_close(window_); }

@@ -14,6 +14,7 @@
 #include "webfile/settings.h"
 #include "webfile/web_file.h"
 
+#include <QSettings>
 #include <QTimer>
 #include <Qsci/qsciscintilla.h>
 #include <QtTest>
@@ -85,6 +86,15 @@ inline void answer_from_queue(DialogAnswer unanswered) {
 // window shown as the program shows it.
 inline MainWindow* window_open_with(QtFrontend& frontend,
                                     const std::function<void()>& install_hooks) {
+    // Each run starts from the default arrangement of the docks, not from
+    // the one an earlier run left in the suite's settings folder.
+    static bool first = true;
+    if (first) {
+        QString org = QCoreApplication::organizationName();
+        QSettings(org.isEmpty() ? QStringLiteral("Tarvex") : org, QStringLiteral("Tarvex"))
+            .remove(QStringLiteral("layout"));
+        first = false;
+    }
     frontend_install(&frontend);
     engine_start();
     install_hooks();

@@ -145,6 +145,9 @@ private slots:
         recovery_install(window_);
         window_->show();
         window_->activateWindow();
+        // Keys go where the focus is once the window is active: with the
+        // list in sight beside the panes, that is not always the text pane.
+        QVERIFY(QTest::qWaitForWindowActive(window_));
         startup_message("");
     }
 

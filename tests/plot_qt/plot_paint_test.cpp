@@ -5,6 +5,7 @@
 #include "core/value.h"
 #include "plot/qt/plot_paint.h"
 
+#include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
@@ -12,7 +13,10 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <string>
+
+#include <sys/wait.h>
 
 namespace tarvex::test {
 namespace {
@@ -62,6 +66,45 @@ TEST(PlotPng, PlottingOffGivesWhite) {
     QImage image(png);
     ASSERT_EQ(image.size(), QSize(240, 200));
     EXPECT_EQ(count_colour(image, 0xFFFFFFFF), 240 * 200);
+}
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A copy of tarvex-run in a folder of its own finds no PNG writer (nor one
+// installed relative to it); then a file that is no module takes its place.
+// Either way the run and its save go on and only the plot fails, with a
+// message and a failure status.
+TEST(PlotPng, WithoutItsWriterOnlyThePlotFails) {
+    QTemporaryDir dir;
+    std::string d = dir.path().toStdString(), run = d + "/tarvex-run";
+    ASSERT_TRUE(QFile::copy(TARVEX_RUN, QString::fromStdString(run)));
+    auto attempt = [&] {
+        std::remove((d + "/saved.tvx").c_str());
+        std::string cmd = run + " --plot " + d + "/c.png --save-as " + d + "/saved.tvx " +
+                          TARVEX_EXAMPLES "/curve.tvx >" + d + "/out.txt 2>" + d + "/err.txt";
+        int status = std::system(cmd.c_str());
+        EXPECT_EQ(slurp(d + "/out.txt"), "Lissajous figure drawn with 181 points\n");
+        EXPECT_TRUE(QFile::exists(QString::fromStdString(d + "/saved.tvx")));
+        EXPECT_FALSE(QFile::exists(QString::fromStdString(d + "/c.png")));
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+
+    EXPECT_EQ(attempt(), 1);
+    std::string err = slurp(d + "/err.txt");
+    EXPECT_NE(err.find("needs the PNG writer tarvex-run-plot.so, which is missing"),
+              std::string::npos)
+        << err;
+    EXPECT_NE(err.find("\n  " + d + "/tarvex-run-plot.so\n"), std::string::npos) << err;
+
+    std::ofstream(d + "/tarvex-run-plot.so") << "not a module\n";
+    EXPECT_EQ(attempt(), 1);
+    err = slurp(d + "/err.txt");
+    EXPECT_NE(err.find("the PNG writer cannot be loaded: " + d + "/tarvex-run-plot.so"),
+              std::string::npos)
+        << err;
 }
 
 TEST(PlotPaint, TapsMapBackToSurfacePixelsAtAnySize) {

@@ -1,0 +1,195 @@
+// What mem() reports while scripts run, counted by hand from what each
+// structure takes: a value node, one node per 36 characters of text, a
+// handle stack's header and one block per 18 handles (released as soon as
+// its last handle goes), a saved position's record. Every figure is given
+// against B, the nodes in use just before the run, when the script is
+// already lexed and every cell holds what the previous run left.
+#include "engine_fixture.h"
+
+#include "builtins/builtins.h"
+#include "core/guard.h"
+#include "core/value.h"
+#include "script/run_engine.h"
+#include "web/cell.h"
+#include "web/navigation.h"
+
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace tarvex::test {
+namespace {
+
+// Every run holds four stack headers (automatic output, frames, values,
+// arguments) and the argument stack's first block (the started cell's
+// entry).
+constexpr int RUN = 4 + 1;
+
+class NodeCounts : public EngineTest {
+  protected:
+    void SetUp() override {
+        EngineTest::SetUp();
+        builtins_init();
+        cell_create("home");
+        navigation_reset();
+        // Counts in full, not to two significant digits.
+        NumberFormat wide;
+        wide.decimals = 8;
+        format_set_current(wide);
+    }
+    void cell(const char* name, const char* script) {
+        CellHandle c = cell_find(name);
+        if (c == 0) c = cell_create(name);
+        cell_set_script(c, script);
+    }
+    // Runs home's script twice and returns the second run's console, with B
+    // in *base; the first run lexes the scripts and gives every cell the
+    // value it holds again after the second.
+    std::string run_twice(const char* script, int* base, int* result = nullptr,
+                          bool to_brk = false) {
+        cell_set_script(cell_root(), script);
+        make_current(cell_root());
+        int r = engine_guard([to_brk] { return run_command(to_brk); });
+        EXPECT_EQ(r, 0) << ui.console;
+        *base = nodes_in_use();
+        ui.console.clear();
+        make_current(cell_root()); // a pause shows the paused cell
+        r = engine_guard([to_brk] { return run_command(to_brk); });
+        if (result) *result = r;
+        EXPECT_EQ(nodes_in_use(), *base) << "a run must give back all it took";
+        return ui.console;
+    }
+    // The numbers of a console line, separated by blanks.
+    static std::vector<double> numbers(const std::string& s) {
+        std::vector<double> out;
+        std::istringstream in(s);
+        for (std::string w; in >> w;)
+            out.push_back(std::strtod(w.c_str(), nullptr));
+        return out;
+    }
+};
+
+TEST_F(NodeCounts, StackBlocksComeAndGoWithTheirHandles) {
+    int b = 0;
+    // At each mem(): the run, and the builtin's result value; the value
+    // stack is empty again after each item is written.
+    std::string out = run_twice("out(mem(), ' ', mem(), ' ', mem())", &b);
+    EXPECT_EQ(numbers(out),
+              (std::vector<double>{double(b + RUN + 1), double(b + RUN + 1), double(b + RUN + 1)}));
+    // A loop keeps its limit (the literal's value and text), its step (a
+    // value without text) and, during the rounds before the last, a saved
+    // position with the frame stack's block; the last round runs after the
+    // position was restored, so that record and block are gone.
+    cell("i", "");
+    out = run_twice("for (i = 1 to 3) {out(mem(), ' ')}", &b);
+    double round = b + RUN + 2 + 1 + 2 + 1;
+    EXPECT_EQ(numbers(out), (std::vector<double>{round, round, round - 2}));
+}
+
+TEST_F(NodeCounts, LiteralsAndCopiesKeepTheirText) {
+    int b = 0;
+    // At mem(): the left 1 (value and text), the value stack's block, the
+    // right operand's 2 (value and text: a literal is copied whole,
+    // wherever it stands) and the result.
+    std::vector<double> n = numbers(run_twice("out(1 + 2 * mem())", &b));
+    ASSERT_EQ(n.size(), 1u);
+    EXPECT_EQ((n[0] - 1) / 2, b + RUN + 2 + 1 + 2 + 1);
+    // x holds 2.5 with the stale text of the 1.50 it was computed from; a
+    // read copies that text too: value and text, the block, the result.
+    cell("x", "");
+    n = numbers(run_twice("set x to 1.50 + 1 out(x + mem())", &b));
+    ASSERT_EQ(n.size(), 1u);
+    EXPECT_EQ(n[0] - 2.5, b + RUN + 2 + 1 + 1);
+}
+
+TEST_F(NodeCounts, CallsAndArguments) {
+    int b = 0;
+    // Inside f: the caller's saved position and the frame stack's block,
+    // f's entry shares the argument stack's block, the result. Back in
+    // home, only the run and the result are left.
+    cell("f", "mem()");
+    std::vector<double> n = numbers(run_twice("out(f!, ' ', mem())", &b));
+    EXPECT_EQ(n, (std::vector<double>{double(b + RUN + 2 + 1), double(b + RUN + 1)}));
+    // An argument list of one value with its text, popped off the value
+    // stack (whose block goes with it) into the list.
+    cell("g", "mem()");
+    n = numbers(run_twice("out(g(7), ' ', g(7, 'abc'))", &b));
+    EXPECT_EQ(n, (std::vector<double>{double(b + RUN + 2 + 2 + 1), double(b + RUN + 2 + 4 + 1)}));
+}
+
+TEST_F(NodeCounts, TextsTakeANodePerThirtySixCharacters) {
+    int b = 0;
+    // 26 + 26 + 1 characters: the left value and two chunks, the block,
+    // the result.
+    std::string out = run_twice("out('abcdefghijklmnopqrstuvwxyz' cat 'abcdefghijklmnopqrstuvwxyz' "
+                                "cat ' ' cat mem())",
+                                &b);
+    ASSERT_GT(out.size(), 53u) << out;
+    EXPECT_EQ(out[52], ' ');
+    EXPECT_EQ(std::strtod(out.c_str() + 53, nullptr), b + RUN + 3 + 1 + 1);
+}
+
+// The store runs out where the counts say, whatever holds the nodes.
+TEST_F(NodeCounts, RunsOutExactlyWhereTheCountsSay) {
+    int b = 0;
+    run_twice("out(mem())", &b);
+    // The peak: the run, the result pushed with the value stack's block.
+    // The free counter also counts slot 0, which is never handed out, so
+    // the store is out of nodes with the counter at 1.
+    const int peak = RUN + 2;
+    NodeHandle hog = 0;
+    keep([&hog] { chain_mark(hog); });
+    for (int spare : {peak + 1, peak}) {
+        while (nodes_free() > spare) {
+            NodeHandle n = node_alloc(ChainNode);
+            chain_set_next(n, hog);
+            hog = n;
+        }
+        ui.console.clear();
+        int r = engine_guard([] { return run_command(false); });
+        chain_free(hog);
+        hog = 0;
+        if (spare > peak) {
+            EXPECT_EQ(r, 0) << ui.console;
+            EXPECT_EQ(numbers(ui.console),
+                      (std::vector<double>{double(NODE_COUNT - spare + RUN + 1)}));
+        } else {
+            EXPECT_EQ(r, SE_OUT_OF_MEMORY);
+            EXPECT_NE(ui.console.find("Out of memory IN CELL home"), std::string::npos)
+                << ui.console;
+        }
+        EXPECT_EQ(nodes_in_use(), b);
+        EXPECT_EQ(node_charged(), 0u);
+    }
+    forget_all(); // the marker names hog, which goes with this frame
+}
+
+// The walk finds everything a paused run holds owned: its stacks' charges,
+// the values and argument lists on them.
+TEST_F(NodeCounts, APausedRunHoldsNothingUnowned) {
+    cell("f", "brk(%2) %1");
+    int freed = -1, in_use = 0;
+    ReclaimFaults faults;
+    ui.on_pump = [&] {
+        in_use = nodes_in_use();
+        freed = node_reclaim_unreachable();
+        faults = reclaim_last_faults();
+        run_set_resume_request(true);
+    };
+    int b = 0;
+    // Paused: the left 1 on the value stack (value, text, block), f's
+    // argument list (two values with their texts) on the argument stack,
+    // the caller's saved position (record and block); the frame stack's
+    // and argument stack's blocks; the run.
+    std::string out = run_twice("set home to 1 + f(2, 'x')", &b, nullptr, true);
+    EXPECT_EQ(freed, 0);
+    EXPECT_EQ(faults.reached_twice, 0);
+    EXPECT_EQ(faults.reached_free, 0);
+    EXPECT_EQ(in_use, b + RUN + 3 + 4 + 2);
+    EXPECT_EQ(out, "\r<BRK:x>\r");
+    EXPECT_EQ(node_charged(), 0u);
+}
+
+} // namespace
+} // namespace tarvex::test

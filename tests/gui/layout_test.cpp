@@ -1,0 +1,416 @@
+// The two layouts, driven as a user drives them (keys and clicks on the
+// focused widget): run output in sight without another key, the cell
+// filter, the switch to the compact layout and back, and the layout kept
+// across a restart. The suite runs in both layouts (TARVEX_LAYOUT).
+#include "gui_test_support.h"
+
+#include "script/run_engine.h"
+#include "web/cell_commands.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QDockWidget>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QStackedWidget>
+#include <QTabBar>
+#include <QTreeWidget>
+
+using namespace tarvex;
+using namespace tarvex::gui_test;
+
+namespace {
+
+void key(int k, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+    QWidget* w = QApplication::focusWidget();
+    QVERIFY(w);
+    QTest::keyClick(w, Qt::Key(k), mods);
+}
+
+void type(const char* text) {
+    QWidget* w = QApplication::focusWidget();
+    QVERIFY(w);
+    QTest::keyClicks(w, QString::fromLatin1(text));
+}
+
+void click(QWidget* w) {
+    QVERIFY(w && w->isVisible());
+    QTest::mouseClick(w, Qt::LeftButton, {}, w->rect().center());
+}
+
+QDockWidget* dock(const char* name) {
+    return shell_windows().main->findChild<QDockWidget*>(name);
+}
+
+QLineEdit* filter() {
+    return shell_windows().main->findChild<QLineEdit*>("cell_filter");
+}
+
+std::string console_text() {
+    return editor_bytes(shell_windows().console);
+}
+
+// The names the cell list shows, in its order.
+QStringList shown_names() {
+    QStringList names;
+    QTreeWidget* list = shell_windows().list;
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        if (!list->topLevelItem(i)->isHidden()) names << list->topLevelItem(i)->text(0);
+    return names;
+}
+
+void make_cell(const char* name) {
+    cell_new_command(name);
+    QCOMPARE(current_name(), std::string(name));
+}
+
+// Whether a widget can be seen: shown, and not covered by its window's
+// other children (a dock behind another dock's tab is not shown).
+bool in_sight(QWidget* w) {
+    return w->isVisible() && !w->visibleRegion().isEmpty();
+}
+
+// The layout switch, by its key.
+void toggle_layout() {
+    key(Qt::Key_K, Qt::ControlModifier | Qt::ShiftModifier);
+}
+
+void expect_desktop() {
+    ShellWindows& w = shell_windows();
+    QVERIFY(!layout_compact());
+    // The plot dock may have been closed.
+    for (const char* name : {"cells_dock", "console_dock"})
+        QVERIFY2(dock(name)->isVisible(), name);
+    QCOMPARE(dock("console_dock")->widget(), static_cast<QWidget*>(w.console));
+    QCOMPARE(dock("plot_dock")->widget(), w.plot);
+    QVERIFY(dock("cells_dock")->isAncestorOf(w.list));
+    QVERIFY(filter()->isVisible());
+    QVERIFY(in_sight(w.list) && in_sight(w.console));
+    // Only the editors are tabs.
+    for (int v = VIEW_LIST; v <= VIEW_PLOT; ++v)
+        QCOMPARE(w.tabs->isTabVisible(v), v >= VIEW_TEXT && v <= VIEW_SCRIPT);
+    QCOMPARE(w.stack->count(), 3);
+}
+
+void expect_compact() {
+    ShellWindows& w = shell_windows();
+    QVERIFY(layout_compact());
+    for (QDockWidget* d : w.main->findChildren<QDockWidget*>())
+        QVERIFY2(!d->isVisible(), qPrintable(d->objectName()));
+    QCOMPARE(w.stack->count(), 6);
+    for (int v = VIEW_LIST; v <= VIEW_PLOT; ++v) {
+        QVERIFY(w.tabs->isTabVisible(v));
+        QCOMPARE(w.stack->indexOf(slot_window(view_slot(v))), v);
+    }
+    QCOMPARE(w.stack->currentWidget(), slot_window(view_slot(shell_current_view())));
+    QCOMPARE(w.tabs->currentIndex(), shell_current_view());
+}
+
+} // namespace
+
+class LayoutTest : public WindowTest {
+    Q_OBJECT
+
+    void open_window() {
+        window_ = new MainWindow;
+        window_->show();
+        startup_message("");
+        window_->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window_));
+    }
+
+  private slots:
+    void initTestCase() {
+        QCoreApplication::setOrganizationName("tarvex-layout-tests");
+        window_ = window_open(frontend_, no());
+        window_->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window_));
+    }
+
+    void init() {
+        fresh_web();
+        status_line_show("");
+    }
+
+    void cleanupTestCase() { window_close(window_); }
+
+    void opensInTheLayoutAsked() {
+        QCOMPARE(layout_compact(), qgetenv("TARVEX_LAYOUT") == "compact");
+        if (layout_compact())
+            expect_compact();
+        else
+            expect_desktop();
+    }
+
+    void runOnTheTextTabLeavesItsOutputReadable() {
+        make_cell("greeting");
+        cell_set_script(current_cell(), "out('hello from greeting')");
+        key(Qt::Key_2, Qt::ControlModifier);
+        QCOMPARE(shell_current_view(), VIEW_TEXT);
+        key(Qt::Key_R, Qt::AltModifier);
+        QTRY_VERIFY(!run_active());
+        QVERIFY(console_text().find("hello from greeting") != std::string::npos);
+        // The text stays the shown view either way.
+        QCOMPARE(shell_current_view(), VIEW_TEXT);
+        QVERIFY(in_sight(shell_windows().text));
+        if (layout_compact()) {
+            QCOMPARE(QString::fromStdString(status_line_text()), QString(OUTPUT_IN_CONS_TEXT));
+            QVERIFY(!shell_windows().console->isVisible());
+            return;
+        }
+        QVERIFY(in_sight(shell_windows().console));
+        QVERIFY(status_line_text() != OUTPUT_IN_CONS_TEXT);
+
+        // Behind another dock's tab, output brings the console to the front.
+        window_->tabifyDockWidget(dock("plot_dock"), dock("console_dock"));
+        dock("plot_dock")->raise();
+        QTRY_VERIFY(!in_sight(shell_windows().console));
+        key(Qt::Key_R, Qt::AltModifier);
+        QTRY_VERIFY(!run_active());
+        QTRY_VERIFY(in_sight(shell_windows().console));
+        QVERIFY(status_line_text() != OUTPUT_IN_CONS_TEXT);
+
+        // Closed, it is pointed to until Ctrl+5 opens it again.
+        click(dock("console_dock")->findChild<QAbstractButton*>("qt_dockwidget_closebutton"));
+        QTRY_VERIFY(dock("console_dock")->isHidden());
+        key(Qt::Key_R, Qt::AltModifier);
+        QTRY_VERIFY(!run_active());
+        QCOMPARE(QString::fromStdString(status_line_text()), QString(OUTPUT_IN_CONS_TEXT));
+        key(Qt::Key_5, Qt::ControlModifier);
+        QVERIFY(in_sight(shell_windows().console));
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(shell_windows().console));
+        QCOMPARE(shell_current_view(), VIEW_CONS);
+        QVERIFY(status_line_text() != OUTPUT_IN_CONS_TEXT);
+        window_->addDockWidget(Qt::BottomDockWidgetArea, dock("console_dock"));
+        QVERIFY(dock("plot_dock")->isVisible() && dock("console_dock")->isVisible());
+    }
+
+    // The pane the user works in is the shown view: what Run commits is
+    // what was typed, though another view was shown last.
+    void clickingAPaneMakesItTheShownView() {
+        if (layout_compact()) QSKIP("one pane at a time: only the shown one can be clicked");
+        key(Qt::Key_4, Qt::ControlModifier);
+        key(Qt::Key_5, Qt::ControlModifier);
+        QCOMPARE(shell_current_view(), VIEW_CONS);
+        // The script tab is still the one shown in the middle; a click on
+        // it shows its view again.
+        QVERIFY(in_sight(shell_windows().script));
+        QTabBar* tabs = shell_windows().tabs;
+        QCOMPARE(tabs->currentIndex(), VIEW_SCRIPT);
+        QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(VIEW_SCRIPT).center());
+        QCOMPARE(shell_current_view(), VIEW_SCRIPT);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(shell_windows().script));
+        key(Qt::Key_5, Qt::ControlModifier);
+        QCOMPARE(shell_current_view(), VIEW_CONS);
+        click(shell_windows().script->viewport());
+        QCOMPARE(shell_current_view(), VIEW_SCRIPT);
+        type("out('typed after a click')");
+        key(Qt::Key_F5);
+        QTRY_VERIFY(!run_active());
+        QCOMPARE(text_to_string(cell_script(current_cell())),
+                 std::string("out('typed after a click')"));
+        QVERIFY(console_text().find("typed after a click") != std::string::npos);
+
+        // Clicking the console commits the script pane, as a tab switch does.
+        type(" ");
+        click(shell_windows().console->viewport());
+        QCOMPARE(shell_current_view(), VIEW_CONS);
+        QCOMPARE(text_to_string(cell_script(current_cell())),
+                 std::string("out('typed after a click') "));
+    }
+
+    void filterNarrowsTheListAndEnterOpens() {
+        for (const char* name : {"Total_Sum", "subtotal", "other", "totals"})
+            make_cell(name);
+        key(Qt::Key_1, Qt::ControlModifier);
+        if (layout_compact()) {
+            QVERIFY(!filter()->isVisible());
+            QCOMPARE(shown_names().size(), 5);
+            return;
+        }
+        click(filter());
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(filter()));
+        type("TOTAL");
+        QCOMPARE(shown_names(), (QStringList{"subtotal", "Total_Sum", "totals"}));
+        // "_" and a space are one character.
+        type(" s");
+        QCOMPARE(shown_names(), (QStringList{"Total_Sum"}));
+        // Editing keys edit the filter, not a pane.
+        key(Qt::Key_A, Qt::ControlModifier);
+        key(Qt::Key_Delete);
+        QCOMPARE(filter()->text(), QString());
+        QCOMPARE(shown_names().size(), 5);
+        type("tal_s");
+        QCOMPARE(current_name(), std::string("totals"));
+        key(Qt::Key_Return);
+        QCOMPARE(current_name(), std::string("Total_Sum"));
+        QCOMPARE(shell_current_view(), VIEW_TEXT);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(shell_windows().text));
+
+        // Nothing shown: Enter opens nothing.
+        click(filter());
+        key(Qt::Key_A, Qt::ControlModifier);
+        type("zz");
+        QVERIFY(shown_names().isEmpty());
+        key(Qt::Key_Return);
+        QCOMPARE(current_name(), std::string("Total_Sum"));
+
+        // Down goes into the list, and the list steps among the shown
+        // cells only.
+        key(Qt::Key_A, Qt::ControlModifier);
+        type("o");
+        QCOMPARE(shown_names(), (QStringList{"home", "other", "subtotal", "Total_Sum", "totals"}));
+        key(Qt::Key_Backspace);
+        type("t");
+        QCOMPARE(shown_names(), (QStringList{"other", "subtotal", "Total_Sum", "totals"}));
+        key(Qt::Key_Down);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(shell_windows().list));
+        QCOMPARE(shell_current_view(), VIEW_LIST);
+        QCOMPARE(current_name(), std::string("Total_Sum"));
+        key(Qt::Key_Up);
+        QCOMPARE(current_name(), std::string("subtotal"));
+        key(Qt::Key_Up);
+        QCOMPARE(current_name(), std::string("other"));
+        key(Qt::Key_Up);
+        QCOMPARE(current_name(), std::string("other"));
+        // Typing a name's first letters jumps among them too.
+        type("h");
+        QCOMPARE(current_name(), std::string("other"));
+        QTest::qWait(QApplication::keyboardInputInterval() + 50);
+        type("s");
+        QCOMPARE(current_name(), std::string("subtotal"));
+
+        // A cell made while the filter is on follows it.
+        make_cell("blue");
+        QVERIFY(!shown_names().contains("blue"));
+        make_cell("partial_t");
+        QVERIFY(shown_names().contains("partial_t"));
+
+        // The compact layout shows every cell; back again, the filter holds.
+        toggle_layout();
+        QCOMPARE(shown_names().size(), 7);
+        toggle_layout();
+        QCOMPARE(filter()->text(), QString("t"));
+        QVERIFY(!shown_names().contains("blue"));
+        click(filter());
+        key(Qt::Key_A, Qt::ControlModifier);
+        key(Qt::Key_Delete);
+    }
+
+    void compactLayoutAndBack() {
+        bool started_compact = layout_compact();
+        key(Qt::Key_3, Qt::ControlModifier);
+        QCOMPARE(shell_current_view(), VIEW_VALUE);
+        toggle_layout();
+        QCOMPARE(layout_compact(), !started_compact);
+        if (started_compact)
+            expect_desktop();
+        else
+            expect_compact();
+        QCOMPARE(shell_current_view(), VIEW_VALUE);
+        QVERIFY(in_sight(shell_windows().value));
+        // Every view still shows its pane, and the keys keep working.
+        key(Qt::Key_5, Qt::ControlModifier);
+        QVERIFY(in_sight(shell_windows().console));
+        key(Qt::Key_1, Qt::ControlModifier);
+        QVERIFY(in_sight(shell_windows().list));
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(shell_windows().list));
+        key(Qt::Key_2, Qt::ControlModifier);
+        QVERIFY(in_sight(shell_windows().text));
+        toggle_layout();
+        QCOMPARE(layout_compact(), started_compact);
+
+        if (layout_compact()) {
+            expect_compact();
+            return;
+        }
+        expect_desktop();
+        // A dock closed before the switch stays closed after the way back.
+        click(dock("plot_dock")->findChild<QAbstractButton*>("qt_dockwidget_closebutton"));
+        QTRY_VERIFY(dock("plot_dock")->isHidden());
+        toggle_layout();
+        expect_compact();
+        key(Qt::Key_6, Qt::ControlModifier);
+        QVERIFY(in_sight(shell_windows().plot));
+        toggle_layout();
+        QVERIFY(dock("plot_dock")->isHidden());
+        QVERIFY(dock("console_dock")->isVisible());
+        // Ctrl+6 opens it again.
+        key(Qt::Key_6, Qt::ControlModifier);
+        QTRY_VERIFY(in_sight(shell_windows().plot));
+    }
+
+    // The window is made anew, as at the next start.
+    void layoutKeptAcrossARestart() {
+        QByteArray asked = qgetenv("TARVEX_LAYOUT");
+        qunsetenv("TARVEX_LAYOUT");
+        // The tests before chose the layout they began in last.
+        delete window_;
+        open_window();
+        QCOMPARE(layout_compact(), asked == "compact");
+        if (layout_compact()) toggle_layout();
+        expect_desktop();
+        QTRY_VERIFY(in_sight(shell_windows().plot));
+
+        // The docks' places and sizes, and which are closed.
+        window_->resizeDocks({dock("cells_dock")}, {300}, Qt::Horizontal);
+        QTRY_COMPARE(dock("cells_dock")->width(), 300);
+        click(dock("plot_dock")->findChild<QAbstractButton*>("qt_dockwidget_closebutton"));
+        QTRY_VERIFY(dock("plot_dock")->isHidden());
+        delete window_;
+        open_window();
+        expect_desktop();
+        QVERIFY(dock("plot_dock")->isHidden());
+        QTRY_COMPARE(dock("cells_dock")->width(), 300);
+
+        // The layout chosen.
+        toggle_layout();
+        delete window_;
+        open_window();
+        expect_compact();
+        toggle_layout();
+        expect_desktop();
+        QVERIFY(dock("plot_dock")->isHidden());
+        qputenv("TARVEX_LAYOUT", asked);
+    }
+
+    // The docks other parts of the shell add by these names, in the first
+    // desktop layout: links under the cells, values under the plot, the
+    // call stack beside the console.
+    void otherDocksLandInTheirPlaces() {
+        delete window_;
+        QSettings(QCoreApplication::organizationName(), "Tarvex").remove("layout");
+        window_ = new MainWindow;
+        for (const char* name : {"links_dock", "values_dock", "stack_dock"}) {
+            if (dock(name)) continue;
+            auto* d = new QDockWidget(name, window_);
+            d->setObjectName(name);
+            d->setWidget(new QLabel(name, d));
+            window_->addDockWidget(Qt::TopDockWidgetArea, d);
+        }
+        window_->show();
+        startup_message("");
+        window_->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window_));
+        if (layout_compact()) toggle_layout();
+        expect_desktop();
+        QCOMPARE(window_->dockWidgetArea(dock("links_dock")), Qt::LeftDockWidgetArea);
+        QCOMPARE(window_->dockWidgetArea(dock("values_dock")), Qt::RightDockWidgetArea);
+        QCOMPARE(window_->dockWidgetArea(dock("stack_dock")), Qt::BottomDockWidgetArea);
+        for (const char* name : {"links_dock", "values_dock", "stack_dock", "plot_dock"})
+            QTRY_VERIFY2(in_sight(dock(name)), name);
+        QVERIFY(dock("links_dock")->y() > dock("cells_dock")->y());
+        QVERIFY(dock("values_dock")->y() > dock("plot_dock")->y());
+        QVERIFY(dock("stack_dock")->x() > dock("console_dock")->x());
+        QVERIFY(!dock("web_map")->isVisible());
+        // Every dock has its toggle in the View menu.
+        QList<QAction*> actions;
+        for (QMenu* menu : window_->menuBar()->findChildren<QMenu*>()) actions << menu->actions();
+        for (QDockWidget* d : window_->findChildren<QDockWidget*>())
+            QVERIFY2(actions.contains(d->toggleViewAction()), qPrintable(d->objectName()));
+    }
+};
+
+QTEST_MAIN(LayoutTest)
+#include "layout_test.moc"

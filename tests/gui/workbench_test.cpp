@@ -1,0 +1,302 @@
+// The Call Stack, Values and Links docks, driven with keys on the focused
+// widget and clicks on the rows under the mouse: the stack of a paused run
+// and a click on one of its frames, a value typed in while paused and read
+// by the resumed script, values shown after and during a run, and the
+// links of the current cell with a click that visits.
+#include "gui_test_support.h"
+
+#include "core/value.h"
+#include "script/run_engine.h"
+#include "shell/workbench_docks.h"
+
+#include <QDockWidget>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTableWidget>
+
+using namespace tarvex;
+using namespace tarvex::gui_test;
+
+namespace {
+
+void key(int k, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+    QWidget* w = QApplication::focusWidget();
+    QVERIFY(w);
+    QTest::keyClick(w, Qt::Key(k), mods);
+}
+
+void type(const QString& text) {
+    QWidget* w = QApplication::focusWidget();
+    QVERIFY(w);
+    QTest::keyClicks(w, text);
+}
+
+QListWidget* list(const char* name) {
+    return shell_windows().main->findChild<QListWidget*>(name);
+}
+QTableWidget* values() {
+    return shell_windows().main->findChild<QTableWidget*>("values_table");
+}
+
+QStringList texts(QListWidget* l) {
+    QStringList r;
+    for (int i = 0; i < l->count(); ++i)
+        r << l->item(i)->text();
+    return r;
+}
+
+// A click on the row with that text, where the row is drawn.
+void click_row(QListWidget* l, const QString& text) {
+    QList<QListWidgetItem*> found = l->findItems(text, Qt::MatchExactly);
+    QVERIFY2(found.size() == 1, qPrintable(text));
+    QRect r = l->visualItemRect(found.first());
+    QVERIFY(!r.isEmpty());
+    QTest::mouseClick(l->viewport(), Qt::LeftButton, {}, r.center());
+}
+
+int value_row(const QString& name) {
+    for (int row = 0; row < values()->rowCount(); ++row)
+        if (values()->item(row, 0) && values()->item(row, 0)->text() == name) return row;
+    return -1;
+}
+QString value_shown(const QString& name) {
+    int row = value_row(name);
+    return row < 0 || !values()->item(row, 1) ? QString("<no row>")
+                                              : values()->item(row, 1)->text();
+}
+void double_click_value(const QString& name, int column) {
+    int row = value_row(name);
+    QVERIFY2(row >= 0, qPrintable(name));
+    QTableWidget* t = values();
+    QRect r = t->visualItemRect(t->item(row, column));
+    QVERIFY(!r.isEmpty());
+    QTest::mouseClick(t->viewport(), Qt::LeftButton, {}, r.center());
+    QTest::mouseDClick(t->viewport(), Qt::LeftButton, {}, r.center());
+}
+
+std::vector<CellHandle> trail() {
+    std::vector<CellHandle> r;
+    back_iterate_start();
+    for (CellHandle c = back_iterate_next(); c != 0; c = back_iterate_next())
+        r.push_back(c);
+    return r;
+}
+
+} // namespace
+
+class WorkbenchTest : public WindowTest {
+    Q_OBJECT
+
+  private slots:
+    void initTestCase() {
+        window_ = window_open(frontend_, no());
+        window_->resize(1200, 900);
+        for (const char* name : {"stack_dock", "values_dock", "links_dock"}) {
+            QDockWidget* d = workbench_dock(name);
+            QVERIFY2(d, name);
+            // Shown by the desktop layout, hidden by the compact one.
+            QCOMPARE(d->isVisible(), !layout_compact());
+            if (!d->isVisible()) d->toggleViewAction()->trigger();
+        }
+        window_->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window_));
+    }
+
+    void init() {
+        fresh_web();
+        window_->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window_));
+    }
+
+    void cleanupTestCase() { window_close(window_); }
+
+    void docksAreInTheViewMenu() {
+        for (const char* name : {"stack_dock", "values_dock", "links_dock"}) {
+            QDockWidget* d = workbench_dock(name);
+            QVERIFY2(d && d->isVisible(), name);
+            bool listed = false;
+            for (QAction* a : window_->menuBar()->actions())
+                if (a->menu() && a->menu()->actions().contains(d->toggleViewAction()))
+                    listed = true;
+            QVERIFY2(listed, name);
+        }
+    }
+
+    // home calls mid, which calls inner, which pauses. The stack lists the
+    // same entries as the cell-name box's list; a click on an outer frame
+    // shows that cell without recording a visit; the note comes back when
+    // the run ends.
+    void pausedStackIsListedAndAClickShowsAFrame() {
+        CellHandle mid = cell_create("mid"), inner = cell_create("inner");
+        cell_set_script(mid, "inner!\r\nout('mid done')");
+        cell_set_script(inner, "brk('in')");
+        set_pane(VIEW_SCRIPT, "mid!\r\nout('all done')");
+        QListWidget* stack = list("stack_list");
+        QTRY_COMPARE(texts(stack), QStringList{"Not paused at a brk"});
+        QCOMPARE(int(stack->item(0)->flags()), int(Qt::NoItemFlags));
+
+        QStringList listed, in_box;
+        std::string after_click;
+        size_t trail_before = 0, trail_after = 0;
+        when(run_breakpoint_pause, [&] {
+            QTRY_COMPARE(texts(stack).size(), 3);
+            listed = texts(stack);
+            // The cell-name box's list, opened by a click on its arrow.
+            QComboBox* box = shell_windows().name_box;
+            QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(box->width() - 6, box->height() / 2));
+            for (int i = 0; i < box->count(); ++i)
+                in_box << box->itemText(i);
+            box->hidePopup();
+            shell_windows().main->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(shell_windows().main));
+            focus_current();
+            trail_before = trail().size();
+            click_row(stack, "mid");
+            after_click = current_name();
+            trail_after = trail().size();
+            key(Qt::Key_F5);
+        });
+        key(Qt::Key_B, Qt::AltModifier);
+        QTRY_VERIFY(!run_active());
+        QCOMPARE(listed, (QStringList{"inner", "mid", "home"}));
+        QCOMPARE(in_box, listed);
+        QCOMPARE(after_click, std::string("mid"));
+        QCOMPARE(trail_after, trail_before);
+        QVERIFY(editor_bytes(shell_windows().console).find("all done") != std::string::npos);
+        QTRY_COMPARE(texts(stack), QStringList{"Not paused at a brk"});
+        // The note is not a frame: a click on it does nothing.
+        std::string before = current_name();
+        QTest::mouseClick(stack->viewport(), Qt::LeftButton, {},
+                          stack->visualItemRect(stack->item(0)).center());
+        QCOMPARE(current_name(), before);
+    }
+
+    // A value typed into the dock while paused is what the script reads
+    // when it goes on; it is a number when it reads as one, and the web is
+    // marked changed.
+    void valueEditedWhilePausedReachesTheResumedRun() {
+        CellHandle x = cell_create("x");
+        cell_set_value_text(x, "1");
+        set_pane(VIEW_SCRIPT, "brk('p')\r\nout('x+1=', x + 1, ' ', home)");
+        web_set_modified(false);
+        QString shown_while_paused;
+        std::string pane_shows;
+        bool was_editing = false;
+        when(run_breakpoint_pause, [&] {
+            QTRY_COMPARE(value_shown("x"), QString("1"));
+            double_click_value("x", 1);
+            QTRY_VERIFY(qobject_cast<QLineEdit*>(QApplication::focusWidget()) &&
+                        values()->isAncestorOf(QApplication::focusWidget()));
+            was_editing = true;
+            type("41"); // replaces the whole value, selected as the editor opens
+            key(Qt::Key_Return);
+            QTRY_COMPARE(value_shown("x"), QString("41"));
+            shown_while_paused = value_shown("x");
+            // The paused cell is the one the panes show: its value pane
+            // follows an edit made in the dock.
+            double_click_value("home", 1);
+            QTRY_VERIFY(qobject_cast<QLineEdit*>(QApplication::focusWidget()) &&
+                        values()->isAncestorOf(QApplication::focusWidget()));
+            type("seven");
+            key(Qt::Key_Return); // the editor commits once the key is handled
+            QTRY_COMPARE(editor_bytes(shell_windows().value), std::string("seven"));
+            pane_shows = editor_bytes(shell_windows().value);
+            key(Qt::Key_R, Qt::AltModifier);
+        });
+        key(Qt::Key_B, Qt::AltModifier);
+        QTRY_VERIFY(!run_active());
+        QVERIFY(was_editing);
+        QCOMPARE(shown_while_paused, QString("41"));
+        QCOMPARE(pane_shows, std::string("seven"));
+        QVERIFY2(editor_bytes(shell_windows().console).find("x+1=42 seven") != std::string::npos,
+                 editor_bytes(shell_windows().console).c_str());
+        QVERIFY(web_modified());
+
+        // Not paused: a double click on a value edits nothing.
+        double_click_value("x", 1);
+        QVERIFY(!values()->isAncestorOf(QApplication::focusWidget()) ||
+                !qobject_cast<QLineEdit*>(QApplication::focusWidget()));
+        QCOMPARE(value_display(cell_value(x)), std::string("41"));
+    }
+
+    // A run started on the text tab leaves another cell's string value
+    // readable in the dock: long ones cut with the whole in the tooltip,
+    // line ends shown as a mark. A double click on a name visits the cell.
+    void stringValuesOfOtherCellsAfterARun() {
+        cell_create("greeting");
+        cell_create("long_one");
+        cell_create("k");
+        cell_set_value_text(cell_create("two_lines"), "up\r\ndown");
+        set_pane(VIEW_SCRIPT, "set greeting to 'hello there'\r\nset long_one to ''\r\n"
+                              "for (k = 1 to 400) {set long_one to long_one cat 'ab'}");
+        key(Qt::Key_2, Qt::ControlModifier);
+        QCOMPARE(shell_current_view(), VIEW_TEXT);
+        key(Qt::Key_F5);
+        QTRY_VERIFY(!run_active());
+        QTRY_COMPARE(value_shown("greeting"), QString("hello there"));
+        QTRY_COMPARE(value_shown("long_one").size(), DOCK_VALUE_ROW_MAX + 1);
+        QString longer = value_shown("long_one");
+        QVERIFY(longer.startsWith("abab") && longer.endsWith(QChar(0x2026)));
+        QCOMPARE(values()->item(value_row("long_one"), 1)->toolTip().size(), 800);
+        QCOMPARE(value_shown("two_lines"), QString("up") + QChar(0x21b5) + "down");
+
+        std::vector<CellHandle> before = trail();
+        double_click_value("greeting", 0);
+        QCOMPARE(current_name(), std::string("greeting"));
+        QCOMPARE(trail().size(), before.size() + 1);
+    }
+
+    // During a long run the dock shows the values as they change, without
+    // waiting for the end.
+    void valuesFollowARunningScript() {
+        cell_create("n");
+        set_pane(VIEW_SCRIPT, "for (n = 1 to 2000000) {out(n, ' ')}");
+        QString seen;
+        when(
+            [] { return run_active() && value_shown("n") != "" && value_shown("n") != "<no row>"; },
+            [&] {
+                seen = value_shown("n");
+                key(Qt::Key_F5, Qt::ShiftModifier);
+            });
+        key(Qt::Key_F5);
+        QTRY_VERIFY_WITH_TIMEOUT(!run_active(), 30000);
+        QVERIFY(!seen.isEmpty());
+        QVERIFY(seen.toDouble() >= 1 && seen.toDouble() < 2000000);
+    }
+
+    // Links here / from here of the current cell, from texts and scripts;
+    // a click visits; a committed edit shows without a move.
+    void linksHereAndFromHere() {
+        CellHandle a = cell_create("alpha"), b = cell_create("beta");
+        cell_create("gamma");
+        cell_set_text(cell_root(), "see alpha, Beta and alpha again");
+        cell_set_script(a, "gamma = home + 1");
+        cell_set_text(b, "nothing");
+        reshow_current();
+        QListWidget* here = list("links_here");
+        QListWidget* from = list("links_from");
+        QTRY_COMPARE(texts(from), (QStringList{"alpha", "beta"}));
+        QCOMPARE(texts(here), QStringList{"alpha"});
+
+        click_row(from, "alpha");
+        QCOMPARE(current_name(), std::string("alpha"));
+        QCOMPARE(trail().front(), cell_root()); // a visit, as a link click
+        QTRY_COMPARE(texts(here), QStringList{"home"});
+        QCOMPARE(texts(from), (QStringList{"gamma", "home"}));
+
+        // A text typed and committed by a tab switch, no move.
+        shell_show_view(VIEW_TEXT);
+        type("and beta");
+        key(Qt::Key_4, Qt::ControlModifier);
+        QTRY_COMPARE(texts(from), (QStringList{"beta", "gamma", "home"}));
+
+        click_row(here, "home");
+        QCOMPARE(current_name(), std::string("home"));
+        QTRY_COMPARE(texts(here), QStringList{"alpha"});
+    }
+};
+
+QTEST_MAIN(WorkbenchTest)
+#include "workbench_test.moc"
