@@ -17,11 +17,11 @@ namespace tarvex {
 namespace {
 
 enum OpCode : uint8_t {
-    OP_CELL,           // a copy of a cell's value; arg: table index
-    OP_CELL_AT,        // the same, subscripted by the operand on top; arg: base index
-    OP_ARG,            // a copy of the n-th argument; arg: n
-    OP_CONST,          // a copy of a system constant; arg: its entry
-    OP_LITERAL,        // a copy of a number literal, text and all; arg: its Value
+    OP_CELL,    // a copy of a cell's value; arg: table index
+    OP_CELL_AT, // the same, subscripted by the operand on top; arg: base index
+    OP_ARG,     // a copy of the n-th argument; arg: n
+    OP_CONST,   // a copy of a system constant; arg: its entry
+    OP_LITERAL, // a copy of a number literal, text and all; arg: its Value
     OP_NEGATE,
     OP_NOT,
     OP_ADD,
@@ -463,8 +463,13 @@ ListCache& cache_of(TokenList l) {
         }
         return false;
     }
-    // The walker must not have come near the low mark (or the end of the
-    // store) on the way: the note of running low is taken there.
+    // Nothing inside an expression the compiler takes shows the free count
+    // (no builtin, no call, no poll), so the walker's temporaries, their
+    // texts and the value-stack blocks they charge may be skipped as long
+    // as the walker could not have come near the low mark or the end of the
+    // store on the way: the note of running low and the store running out
+    // are taken there. What stays (the result, its text copy and its block)
+    // is made below exactly as the walker leaves it.
     if (nodes_free() < LOW_NODE_THRESHOLD + nodes) {
         ++g_counts.fallbacks;
         return false;
