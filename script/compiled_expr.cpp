@@ -427,9 +427,10 @@ ListCache& cache_of(TokenList l) {
     return lc;
 }
 
-// The rest of compiled_expression_run, apart so that the common early
-// return stays cheap.
-[[gnu::noinline]] bool run_at(Interpreter& in, uint16_t index) {
+// The rest of evaluate(), apart so that the common early return stays
+// cheap. On success the cursor stands where the walker would leave it and
+// *result is the value it would leave on the stack.
+[[gnu::noinline]] bool run_at(Interpreter& in, uint16_t index, Operand& result) {
     ListCache& lc = cache_of(in.list);
     if (index >= lc.entry_of.size()) lc.entry_of.resize(index + 1u, 0);
     if (lc.entry_of[index] == 0) {
@@ -452,7 +453,6 @@ ListCache& cache_of(TokenList l) {
         ++g_counts.fallbacks;
         return false;
     }
-    Operand result;
     int nodes = 0;
     const Op* code = lc.code.data() + e.code_at;
     if (!run_program(code, code + e.code_len, result, &nodes)) {
@@ -469,22 +469,44 @@ ListCache& cache_of(TokenList l) {
     // as the walker could not have come near the low mark or the end of the
     // store on the way: the note of running low and the store running out
     // are taken there. What stays (the result, its text copy and its block)
-    // is made below exactly as the walker leaves it.
+    // is made by the caller exactly as the walker leaves it.
     if (nodes_free() < LOW_NODE_THRESHOLD + nodes) {
         ++g_counts.fallbacks;
         return false;
     }
     if (e.hits != UINT32_MAX) ++e.hits;
     ++g_counts.runs;
+    in.cur = e.end;
+    in.tok = tokens_at(e.end.chunk, e.end.slot);
+    return true;
+}
+
+// At the first token of an expression: runs its program when it can.
+inline bool evaluate(Operand& result) {
+    Interpreter& in = interp();
+    if (!g_on || in.list == 0 || in.tok == nullptr) return false;
+    // Most expressions that do not compile are met again and again: they
+    // are told apart here, before anything else is read. The list's stamp
+    // is not checked for them: a mark left by a released list only sends an
+    // expression to the walker.
+    uint16_t index = in.cur.index;
+    if (in.list < g_lists.size()) {
+        const std::vector<uint32_t>& marks = g_lists[in.list].entry_of;
+        if (index < marks.size() && marks[index] == LEFT_TO_WALKER) return false;
+    }
+    return run_at(in, index, result);
+}
+
+// The result as the walker's value: a new number with a copy of its text.
+// `then` runs between the two allocations, as the walker's push does.
+template <class Then> NodeHandle make_value(const Operand& result, Then then) {
     NodeHandle v = value_new();
     value_set_kind(v, VK_NUMBER);
     value_set_flags(v, result.flags);
     value_set_number(v, result.number);
-    push_value(v);
+    then(v);
     if (result.text != 0) value_set_text_handle(v, text_copy(result.text));
-    in.cur = e.end;
-    in.tok = tokens_at(e.end.chunk, e.end.slot);
-    return true;
+    return v;
 }
 
 } // namespace
@@ -497,19 +519,32 @@ bool interp_fast_path() {
 }
 
 bool compiled_expression_run() {
-    Interpreter& in = interp();
-    if (!g_on || in.list == 0 || in.tok == nullptr) return false;
-    // Most expressions that do not compile are met again and again: they
-    // are told apart here, before anything else is read. The list's stamp
-    // is not checked for them: a mark left by a released list only sends an
-    // expression to the walker.
-    uint16_t index = in.cur.index;
-    if (in.list < g_lists.size()) {
-        const std::vector<uint32_t>& marks = g_lists[in.list].entry_of;
-        if (index < marks.size() && marks[index] == LEFT_TO_WALKER) return false;
-    }
-    return run_at(in, index);
+    Operand result;
+    if (!evaluate(result)) return false;
+    make_value(result, [](NodeHandle v) { push_value(v); });
+    return true;
 }
+
+// The walker would push the value and pop it straight away: the pair's
+// charge and its release leave every count as it was, and nothing looks
+// at the store in between.
+bool compiled_expression_value(NodeHandle* v) {
+    Operand result;
+    if (!evaluate(result)) return false;
+    *v = make_value(result, [](NodeHandle) {});
+    return true;
+}
+
+// The walker would make the value, take its truth and release it, with
+// nothing looking at the store in between; the low-mark bound holds with
+// the value counted.
+bool compiled_expression_truth(bool* truth) {
+    Operand result;
+    if (!evaluate(result)) return false;
+    *truth = result.number != 0.0;
+    return true;
+}
+
 void compiled_forget(TokenList l) {
     if (l < g_lists.size()) g_lists[l] = ListCache{};
 }

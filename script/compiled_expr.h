@@ -24,6 +24,12 @@ bool interp_fast_path();
 // the value the walker would push, moves the cursor where the walker would
 // leave it and returns true; otherwise returns false with nothing changed.
 bool compiled_expression_run();
+// The same, for a caller that would pop the value straight away: it is
+// handed over in *v (owned by the caller) instead.
+bool compiled_expression_value(NodeHandle* v);
+// The same, for a caller that only wants the value's truth (value_is_true)
+// and would release it: nothing is made.
+bool compiled_expression_truth(bool* truth);
 
 // Drops what was compiled for a list (it is being released).
 void compiled_forget(TokenList l);

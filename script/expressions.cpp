@@ -307,6 +307,7 @@ int parse_cell_index(int* index) {
 
 int eval_to_value(NodeHandle* v) {
     *v = 0;
+    if (compiled_expression_value(v)) return 0;
     int r = eval_expression();
     if (r != 0) return r;
     *v = pop_value();
