@@ -384,6 +384,39 @@ TEST_F(CompiledExpr, DeepNestingRunsAlikeBothWays) {
     EXPECT_TRUE(overflowed) << "the recursion never reached the nesting limit";
 }
 
+// Every reader of a single value takes the program's result as the walker
+// would have left it: a set (also of a subscripted cell), the conditions of
+// while, if and elseif, arguments of a cell call and of a builtin, the
+// bounds and step of a for, and an expression statement.
+TEST_F(CompiledExpr, EveryReaderOfAValueRunsCompiled) {
+    const char* scripts[] = {
+        "set x to x + 1.50 set q[x - 1] to x * 2 out(x, ' ', q1, ' ', mem())",
+        "while (x < 3) {set x to x + 1} out(x, ' ', mem())",
+        "if (x = 1) {out('one')} elseif (x + 1 > 0) {out('more')} out(mem())",
+        "out(f(x + 2, x - 1), ' ', abs(x - 4), ' ', mem())",
+        "for (y = x + 1 to x + 3 step x + 1) {out(y, ' ')} out(mem())",
+        "x * 2 + 0.25 out(' ', home, ' ', mem())",
+    };
+    for (const char* script : scripts) {
+        auto prepare = [script] {
+            web_start_fresh();
+            for (const char* name : {"x", "y", "q", "q1"})
+                cell_create(name);
+            cell_set_value_text(cell_find("x"), "0.50");
+            cell_set_script(cell_create("f"), "%1 * 2 + %2");
+            cell_set_script(cell_root(), script);
+            settings_set_iterations(2);
+            settings_set_decimals(8);
+        };
+        Outcome walker = run_once(false, prepare, "home");
+        uint64_t runs = compiled_counts().runs;
+        Outcome fast = run_once(true, prepare, "home");
+        expect_same(walker, fast, script);
+        EXPECT_EQ(walker.result, 0) << script << ": " << walker.console;
+        EXPECT_GE(compiled_counts().runs - runs, 2u) << script << ": left to the walker";
+    }
+}
+
 // Code compiled for a list never runs for another: an edited script gets
 // its own, also when its list takes the released list's node, and the
 // switch leaves everything to the walker.
