@@ -59,11 +59,15 @@ void scratch_empty() {
         std::filesystem::remove_all(entry.path(), ec);
 }
 
-// What a run showed.
+// What a run showed, with the store's free count at every statement and
+// console write (what mem() would have said there).
 struct Seen {
     int result = 0;
+    int error_code = 0;
+    int error_index = -1;
     std::string console;
     std::vector<std::string> messages;
+    std::vector<uint16_t> free_counts;
     uint16_t in_use = 0;
     bool operator==(const Seen&) const = default;
 };
@@ -87,9 +91,17 @@ Seen run_script(std::string_view script, bool fast) {
     interp_set_fast_path(fast);
     run_set_step_limit(20000);
     Seen seen;
+    fe.on_console = [&seen](std::string_view) { seen.free_counts.push_back(nodes_free()); };
+    fe.on_pump_pending = [&seen] { seen.free_counts.push_back(nodes_free()); };
+    output_pump_interval(0);
     seen.result = engine_guard([] { return run_command(false); });
+    output_pump_interval(5);
+    fe.on_console = nullptr;
+    fe.on_pump_pending = nullptr;
     run_set_step_limit(0);
     interp_set_fast_path(true);
+    seen.error_code = run_last_error().code;
+    seen.error_index = run_last_error().token_index;
     streams_reset();
     fuzz::check_no_leak();
     seen.console = fe.console;
