@@ -72,11 +72,6 @@ bool g_on = true;
 uint32_t g_last_stamp = 0;
 std::vector<ListCache> g_lists; // by list handle, made on first use
 CompiledCounts g_counts;
-// A reader that was refused here goes on to the walker at once, whose
-// entry asks again: the token refused last is answered without a second
-// look (and without running a program that fell back a second time). A
-// stale mark at worst leaves one evaluation to the walker.
-Token g_refused = nullptr;
 
 bool is_relation(uint8_t k) {
     return k == EQUAL || k == LE || k == NE || k == LT || k == GE || k == GT;
@@ -525,10 +520,6 @@ bool interp_fast_path() {
 
 bool compiled_expression_run() {
     Operand result;
-    if (interp().tok == g_refused) {
-        g_refused = nullptr;
-        return false;
-    }
     if (!evaluate(result)) return false;
     make_value(result, [](NodeHandle v) { push_value(v); });
     return true;
@@ -539,11 +530,7 @@ bool compiled_expression_run() {
 // at the store in between.
 bool compiled_expression_value(NodeHandle* v) {
     Operand result;
-    if (interp().tok == g_refused) return false;
-    if (!evaluate(result)) {
-        g_refused = interp().tok;
-        return false;
-    }
+    if (!evaluate(result)) return false;
     *v = make_value(result, [](NodeHandle) {});
     return true;
 }
@@ -553,10 +540,7 @@ bool compiled_expression_value(NodeHandle* v) {
 // the value counted.
 bool compiled_expression_truth(bool* truth) {
     Operand result;
-    if (!evaluate(result)) {
-        g_refused = interp().tok;
-        return false;
-    }
+    if (!evaluate(result)) return false;
     *truth = result.number != 0.0;
     return true;
 }

@@ -30,8 +30,7 @@ bool compiled_expression_value(NodeHandle* v);
 // The same, for a caller that only wants the value's truth (value_is_true)
 // and would release it: nothing is made.
 bool compiled_expression_truth(bool* truth);
-// A caller refused by these two must go straight on to the walker
-// (eval_to_value or eval_expression), which then does not ask again.
+// A caller refused by these two goes on to the walker without asking again.
 
 // Drops what was compiled for a list (it is being released).
 void compiled_forget(TokenList l);

@@ -99,6 +99,8 @@ int parse_subscript(int base);
 int parse_cell_index(int* index);
 // Evaluates an expression and pops its value into *v (owned by the caller).
 int eval_to_value(NodeHandle* v);
+// Evaluates an expression for the truth of its value alone.
+int eval_to_truth(bool* truth);
 bool value_is_true(NodeHandle v);
 
 // ---- statements --------------------------------------------------------------------

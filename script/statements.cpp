@@ -4,7 +4,6 @@
 #include "core/handle_stack.h"
 #include "core/value.h"
 #include "io/output_stream.h"
-#include "script/compiled_expr.h"
 #include "script/interpreter.h"
 #include "script/lexer.h"
 #include "script/run_engine.h"
@@ -61,11 +60,7 @@ int skip_clause(Token t, bool with_group) {
 int condition(bool* truth) {
     int r;
     if ((r = expect(LPAREN)) != 0) return r;
-    if (compiled_expression_truth(truth)) return expect(RPAREN);
-    NodeHandle v = 0;
-    if ((r = eval_to_value(&v)) != 0) return r;
-    *truth = value_is_true(v);
-    value_free(v);
+    if ((r = eval_to_truth(truth)) != 0) return r;
     return expect(RPAREN);
 }
 
@@ -269,12 +264,9 @@ int stmt_set(CellHandle cell) {
         if (!cur_is_word(RW_TO)) return SE_BAD_SET;
         if ((r = advance()) != 0) return r;
     }
-    NodeHandle v = 0;
-    if (!compiled_expression_value(&v)) {
-        if ((r = eval_expression()) != 0) return r;
-        v = pop_value();
-        if (v == 0) return SE_INVALID_EXPRESSION;
-    }
+    if ((r = eval_expression()) != 0) return r;
+    NodeHandle v = pop_value();
+    if (v == 0) return SE_INVALID_EXPRESSION;
     CellHandle target = cell_table_at(index);
     if (target == 0) {
         value_free(v);
