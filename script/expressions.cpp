@@ -313,13 +313,13 @@ int parse_cell_index(int* index) {
     return 0;
 }
 
-int eval_to_value(NodeHandle* v) {
+int eval_to_value(NodeHandle* v, int no_value) {
     *v = 0;
     if (compiled_expression_value(v)) return 0;
     int r = walk_expression();
     if (r != 0) return r;
     *v = pop_value();
-    return *v != 0 ? 0 : SE_INTERNAL;
+    return *v != 0 ? 0 : no_value;
 }
 
 int eval_to_truth(bool* truth) {
