@@ -7,6 +7,7 @@
 #include "io/input_stream.h"
 #include "reports/reports.h"
 #include "engine/engine_start.h"
+#include "script/compiled_expr.h"
 #include "script/run_engine.h"
 #include "tarvex_version.h"
 #include "web/cell.h"
@@ -408,6 +409,12 @@ int runner_main(const RunnerOptions& o) {
     fe.on_pump = [&] { keyboard.feed(console); };
     frontend_install(&fe);
     engine_start();
+    // TARVEX_REFERENCE_WALKER=1 evaluates every expression through the
+    // expression walker alone, so that a run can be compared (and timed)
+    // against one with compiled expressions; the output is the same.
+    if (const char* walker = std::getenv("TARVEX_REFERENCE_WALKER");
+        walker != nullptr && std::strcmp(walker, "1") == 0)
+        interp_set_fast_path(false);
 
     int status = RUN_OK;
     if (o.have_script) {

@@ -178,6 +178,7 @@ uint16_t nodes_free() { return g_free_count; }
 void node_set_initialised(bool on) { g_initialised = on; }
 bool node_initialised() { return g_initialised; }
 void node_fail_after(long n) { g_fail_after = n; }
+bool node_fail_armed() { return g_fail_after >= 0; }
 uint64_t node_allocations() { return g_allocations; }
 
 // ---- building chain ----------------------------------------------------------

@@ -213,6 +213,8 @@ ReclaimFaults reclaim_last_faults();
 // After n more successful allocations the pool behaves as exhausted; -1 turns
 // the injection off.
 void node_fail_after(long n);
+// Whether an injected failure is pending.
+bool node_fail_armed();
 // Allocations made since node_init (tests pick injection points with it).
 uint64_t node_allocations();
 

@@ -3,6 +3,7 @@
 #include "builtins/builtins.h"
 #include "core/handle_stack.h"
 #include "core/value.h"
+#include "script/compiled_expr.h"
 #include "script/interpreter.h"
 #include "script/lexer.h"
 #include "script/run_engine.h"
@@ -190,7 +191,10 @@ int builtin_primary() {
 
 bool value_is_true(NodeHandle v) { return value_number(value_to_number(v)) != 0.0; }
 
-int eval_expression() {
+namespace {
+// The walker's expression, for callers that have asked the compiled
+// programs already.
+int walk_expression() {
     Nest nest(2); // itself and its first sum
     if (!nest.ok) return SE_STACK_OVERFLOW;
     int r = sum_body();
@@ -206,6 +210,12 @@ int eval_expression() {
     value_free(right);
     push_value(holds ? value_new_one() : value_to_number(value_new()));
     return 0;
+}
+} // namespace
+
+int eval_expression() {
+    if (compiled_expression_run()) return 0;
+    return walk_expression();
 }
 
 int eval_primary() {
@@ -303,12 +313,24 @@ int parse_cell_index(int* index) {
     return 0;
 }
 
-int eval_to_value(NodeHandle* v) {
+int eval_to_value(NodeHandle* v, int no_value) {
     *v = 0;
-    int r = eval_expression();
+    if (compiled_expression_value(v)) return 0;
+    int r = walk_expression();
     if (r != 0) return r;
     *v = pop_value();
-    return *v != 0 ? 0 : SE_INTERNAL;
+    return *v != 0 ? 0 : no_value;
+}
+
+int eval_to_truth(bool* truth) {
+    if (compiled_expression_truth(truth)) return 0;
+    NodeHandle v = 0;
+    int r = walk_expression();
+    if (r != 0) return r;
+    if ((v = pop_value()) == 0) return SE_INTERNAL;
+    *truth = value_is_true(v);
+    value_free(v);
+    return 0;
 }
 
 } // namespace tarvex

@@ -97,8 +97,11 @@ int parse_subscript(int base);
 // At a cell name: moves past it and any subscript, leaving in *index the
 // table index it names (whose entry may be empty).
 int parse_cell_index(int* index);
-// Evaluates an expression and pops its value into *v (owned by the caller).
-int eval_to_value(NodeHandle* v);
+// Evaluates an expression and pops its value into *v (owned by the caller);
+// `no_value` when it left none.
+int eval_to_value(NodeHandle* v, int no_value = SE_INTERNAL);
+// Evaluates an expression for the truth of its value alone.
+int eval_to_truth(bool* truth);
 bool value_is_true(NodeHandle v);
 
 // ---- statements --------------------------------------------------------------------

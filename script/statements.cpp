@@ -60,10 +60,7 @@ int skip_clause(Token t, bool with_group) {
 int condition(bool* truth) {
     int r;
     if ((r = expect(LPAREN)) != 0) return r;
-    NodeHandle v = 0;
-    if ((r = eval_to_value(&v)) != 0) return r;
-    *truth = value_is_true(v);
-    value_free(v);
+    if ((r = eval_to_truth(truth)) != 0) return r;
     return expect(RPAREN);
 }
 
@@ -267,9 +264,8 @@ int stmt_set(CellHandle cell) {
         if (!cur_is_word(RW_TO)) return SE_BAD_SET;
         if ((r = advance()) != 0) return r;
     }
-    if ((r = eval_expression()) != 0) return r;
-    NodeHandle v = pop_value();
-    if (v == 0) return SE_INVALID_EXPRESSION;
+    NodeHandle v = 0;
+    if ((r = eval_to_value(&v, SE_INVALID_EXPRESSION)) != 0) return r;
     CellHandle target = cell_table_at(index);
     if (target == 0) {
         value_free(v);

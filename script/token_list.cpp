@@ -2,6 +2,7 @@
 #include "script/token_list.h"
 
 #include "core/value.h"
+#include "script/compiled_expr.h"
 
 namespace tarvex {
 
@@ -16,7 +17,8 @@ constexpr int TL_CUR_CHUNK = LIST_PAYLOAD + 7;
 constexpr int TL_CUR_SLOT = LIST_PAYLOAD + 9;
 constexpr int TL_INDEX = LIST_PAYLOAD + 10;
 constexpr int TL_OWNER = LIST_PAYLOAD + 12;
-static_assert(record_fits(TL_OWNER + sizeof(NodeHandle)), "token list header layout");
+constexpr int TL_STAMP = LIST_PAYLOAD + 14;
+static_assert(record_fits(TL_STAMP + sizeof(uint32_t)), "token list header layout");
 
 TokenList g_current_script = 0;
 bool g_retiring = false;
@@ -127,6 +129,7 @@ Token tokens_seek(TokenList l, uint16_t index) {
 void tokens_free(TokenList l) {
     if (l == 0) return;
     if (g_current_script == l) g_current_script = 0;
+    compiled_forget(l);
     NodeHandle chunk = node_get_u16(l, TL_FIRST);
     node_set_u16(l, TL_FIRST, 0);
     while (chunk != 0) {
@@ -180,6 +183,9 @@ Token tokens_restore(TokenList l, const TokenCursor& c) {
     node_set_u16(l, TL_INDEX, c.index);
     return tokens_current(l);
 }
+
+uint32_t tokens_stamp(TokenList l) { return node_get_u32(l, TL_STAMP); }
+void tokens_set_stamp(TokenList l, uint32_t stamp) { node_set_u32(l, TL_STAMP, stamp); }
 
 TokenList tokens_current_script_list() { return g_current_script; }
 void tokens_forget_current_script() { g_current_script = 0; }

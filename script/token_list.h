@@ -112,6 +112,11 @@ uint8_t tokens_kind(TokenList l);
 NodeHandle tokens_owner(TokenList l);
 TokenCursor tokens_save(TokenList l);
 Token tokens_restore(TokenList l, const TokenCursor& c);
+// A number kept in the list's header for the compiled-expression cache, so
+// that code compiled for a list is never run for a later list that reuses
+// its node; 0 in a new list.
+uint32_t tokens_stamp(TokenList l);
+void tokens_set_stamp(TokenList l, uint32_t stamp);
 
 // The kind-2 list most recently read through first/next/current; 0 when
 // none (or after it was freed).

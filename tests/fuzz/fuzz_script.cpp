@@ -3,12 +3,16 @@
 // untitled and its folder is a scratch folder of its own, so the files a
 // script names land there, and any name leading out of it is refused (the
 // frontend allows no path): file input and output are fuzzed too, without
-// touching anything else on the machine.
+// touching anything else on the machine. Each script runs twice, through
+// the expression walker alone and with compiled expressions, and the two
+// runs must show the same: a difference aborts.
 #include "fuzz_support.h"
 
+#include "builtins/builtins.h"
 #include "core/guard.h"
 #include "io/output_stream.h"
 #include "io/stream_path.h"
+#include "script/compiled_expr.h"
 #include "script/run_engine.h"
 #include "web/cell.h"
 #include "web/navigation.h"
@@ -21,6 +25,7 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <unistd.h>
 
@@ -54,26 +59,69 @@ void scratch_empty() {
         std::filesystem::remove_all(entry.path(), ec);
 }
 
-} // namespace
+// What a run showed, with the store's free count at every statement and
+// console write (what mem() would have said there).
+struct Seen {
+    int result = 0;
+    int error_code = 0;
+    int error_index = -1;
+    std::string console;
+    std::vector<std::string> messages;
+    std::vector<uint16_t> free_counts;
+    uint16_t in_use = 0;
+    bool operator==(const Seen&) const = default;
+};
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    fuzz::frontend_for_fuzzing().allow_paths = false;
+Seen run_script(std::string_view script, bool fast) {
+    HeadlessFrontend& fe = fuzz::frontend_for_fuzzing();
+    fe.allow_paths = false;
     scratch_empty();
-    std::string_view script(reinterpret_cast<const char*>(data), size);
     engine_guard([&] {
         web_start_fresh();
         // A few cells to name, call and subscript.
-        for (const char* name : {"a", "b", "c", "x", "y"}) cell_create(name);
+        for (const char* name : {"a", "b", "c", "x", "y"})
+            cell_create(name);
         cell_set_script(cell_find("b"), "%1 + 1");
         cell_set_text(cell_find("c"), "1 2 'three' four");
         settings_set_iterations(2);
         cell_set_script(cell_root(), script);
         make_current(cell_root());
     });
+    rand_reset();
+    interp_set_fast_path(fast);
     run_set_step_limit(20000);
-    engine_guard([] { return run_command(false); });
+    Seen seen;
+    fe.on_console = [&seen](std::string_view) { seen.free_counts.push_back(nodes_free()); };
+    fe.on_pump_pending = [&seen] { seen.free_counts.push_back(nodes_free()); };
+    output_pump_interval(0);
+    seen.result = engine_guard([] { return run_command(false); });
+    output_pump_interval(5);
+    fe.on_console = nullptr;
+    fe.on_pump_pending = nullptr;
     run_set_step_limit(0);
+    interp_set_fast_path(true);
+    seen.error_code = run_last_error().code;
+    seen.error_index = run_last_error().token_index;
     streams_reset();
     fuzz::check_no_leak();
+    seen.console = fe.console;
+    seen.messages = fe.flashes;
+    for (const auto& box : fe.boxes)
+        seen.messages.push_back(box.text);
+    seen.in_use = nodes_in_use();
+    return seen;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::string_view script(reinterpret_cast<const char*>(data), size);
+    Seen walker = run_script(script, false);
+    Seen fast = run_script(script, true);
+    if (!(walker == fast)) {
+        std::fprintf(stderr, "compiled expressions differ from the walker:\n%s\n---\n%s\n",
+                     walker.console.c_str(), fast.console.c_str());
+        std::abort();
+    }
     return 0;
 }

@@ -1,0 +1,559 @@
+// Compiled expressions: the compiler (a parser shaped exactly like the
+// walker's, emitting postfix code instead of evaluating), the per-list
+// cache, and the program runner with its fall-back checks.
+#include "script/compiled_expr.h"
+
+#include "builtins/builtins.h"
+#include "core/handle_stack.h"
+#include "core/value.h"
+#include "script/interpreter.h"
+#include "script/lexer.h"
+#include "web/cell.h"
+
+#include <vector>
+
+namespace tarvex {
+
+namespace {
+
+enum OpCode : uint8_t {
+    OP_CELL,    // a copy of a cell's value; arg: table index
+    OP_CELL_AT, // the same, subscripted by the operand on top; arg: base index
+    OP_ARG,     // a copy of the n-th argument; arg: n
+    OP_CONST,   // a copy of a system constant; arg: its entry
+    OP_LITERAL, // a copy of a number literal, text and all; arg: its Value
+    OP_NEGATE,
+    OP_NOT,
+    OP_ADD,
+    OP_SUB,
+    OP_MUL,
+    OP_DIV,
+    OP_MOD,
+    OP_OR,
+    OP_AND,
+    OP_RELATION, // rel: the comparison's token kind
+};
+
+struct Op {
+    uint8_t code;
+    uint8_t rel; // OP_RELATION: the comparison; OP_LITERAL: the nodes of its text
+    uint16_t arg;
+};
+
+// The operand array a program runs on is fixed; an expression that would
+// need more is left to the walker.
+constexpr int OPERANDS_MAX = 32;
+// An expression that has fallen back this often, and more often than it
+// ran, is left to the walker for good: its values are seldom plain numbers.
+constexpr uint16_t MISSES_MAX = 8;
+
+struct Entry {
+    uint8_t depth = 0; // the deepest nesting the walker reaches in it
+    uint16_t misses = 0;
+    uint32_t hits = 0;
+    uint32_t code_at = 0;
+    uint32_t code_len = 0;
+    TokenCursor end;       // where the walker leaves the cursor
+    Token start = nullptr; // the first token (a list's tokens never move)
+};
+
+constexpr uint32_t LEFT_TO_WALKER = UINT32_MAX;
+
+struct ListCache {
+    uint32_t stamp = 0;
+    // By token index: 0 before the first run, then LEFT_TO_WALKER or the
+    // entry's number + 1.
+    std::vector<uint32_t> entry_of;
+    std::vector<Entry> entries;
+    std::vector<Op> code;
+};
+
+bool g_on = true;
+uint32_t g_last_stamp = 0;
+std::vector<ListCache> g_lists; // by list handle, made on first use
+CompiledCounts g_counts;
+
+bool is_relation(uint8_t k) {
+    return k == EQUAL || k == LE || k == NE || k == LT || k == GE || k == GT;
+}
+
+// Walks the tokens as the walker would, with a cursor of its own, and
+// emits the program; any step that would make the walker fail, or that
+// the program cannot do, refuses the expression.
+class Compiler {
+  public:
+    Compiler(TokenCursor at, std::vector<Op>& code)
+        : cur_(at), tok_(tokens_at(at.chunk, at.slot)), code_(code) {}
+
+    bool expression() {
+        Level level(*this);
+        if (!level.ok() || !sum()) return false;
+        uint8_t rel = kind();
+        if (!is_relation(rel)) return true;
+        if (!advance() || !sum()) return false;
+        return emit(OP_RELATION, 0, rel);
+    }
+
+    TokenCursor end() const { return cur_; }
+    int depth_max() const { return depth_max_; }
+
+  private:
+    // One routine of the walker active: its nesting count.
+    struct Level {
+        Compiler& c;
+        explicit Level(Compiler& compiler) : c(compiler) {
+            if (++c.depth_ > c.depth_max_) c.depth_max_ = c.depth_;
+        }
+        ~Level() { --c.depth_; }
+        bool ok() const { return c.depth_ <= NESTING_LIMIT; }
+    };
+
+    uint8_t kind() const { return tok_ ? token_kind(tok_) : uint8_t{NO_TOKEN}; }
+    bool is_word(uint8_t id) const { return kind() == RESWORD && token_aux(tok_) == id; }
+
+    // As advance(): never past the end; reaching an ERROR token fails.
+    bool advance() {
+        if (tok_ == nullptr || kind() == END_OF_FILE) return true;
+        Token next = tokens_step(cur_);
+        if (next == nullptr) return true;
+        tok_ = next;
+        return kind() != ERROR;
+    }
+
+    bool emit(uint8_t code, uint16_t arg = 0, uint8_t rel = 0) {
+        switch (code) {
+        case OP_CELL:
+        case OP_ARG:
+        case OP_CONST:
+        case OP_LITERAL:
+            if (++operands_ > OPERANDS_MAX) return false;
+            break;
+        case OP_CELL_AT:
+        case OP_NEGATE:
+        case OP_NOT:
+            break;
+        default:
+            --operands_;
+        }
+        code_.push_back(Op{code, rel, arg});
+        return true;
+    }
+
+    bool sum() {
+        Level level(*this);
+        if (!level.ok()) return false;
+        uint8_t sign = kind();
+        if ((sign == PLUS || sign == MINUS) && !advance()) return false;
+        if (!term()) return false;
+        if (sign == MINUS && !emit(OP_NEGATE)) return false;
+        for (;;) {
+            uint8_t op;
+            if (kind() == PLUS)
+                op = OP_ADD;
+            else if (kind() == MINUS)
+                op = OP_SUB;
+            else if (is_word(RW_OR))
+                op = OP_OR;
+            else if (is_word(RW_CAT))
+                return false; // strings
+            else
+                return true;
+            if (!advance() || !term() || !emit(op)) return false;
+        }
+    }
+
+    bool term() {
+        Level level(*this);
+        if (!level.ok() || !primary()) return false;
+        for (;;) {
+            uint8_t op;
+            if (kind() == STAR)
+                op = OP_MUL;
+            else if (kind() == SLASH)
+                op = OP_DIV;
+            else if (kind() == PERCENT)
+                op = OP_MOD;
+            else if (is_word(RW_AND))
+                op = OP_AND;
+            else
+                return true;
+            if (!advance() || !primary() || !emit(op)) return false;
+        }
+    }
+
+    // The literal Value of a NUMBER token, 0 when it is not a number.
+    NodeHandle number_literal() const {
+        NodeHandle v = token_value(tok_);
+        return v != 0 && value_kind(v) == VK_NUMBER ? v : 0;
+    }
+
+    bool primary() {
+        Level level(*this);
+        if (!level.ok()) return false;
+        switch (kind()) {
+        case RESWORD:
+            if (!is_word(RW_NOT)) return false;
+            return advance() && primary() && emit(OP_NOT);
+        case CELLNAME: {
+            uint16_t base = token_value(tok_);
+            if (!advance()) return false;
+            bool subscripted = kind() == LBRACKET;
+            if (subscripted) {
+                if (!advance() || !expression() || kind() != RBRACKET || !advance()) return false;
+            }
+            // Calls are the walker's.
+            if (kind() == BANG || kind() == LPAREN) return false;
+            return emit(subscripted ? OP_CELL_AT : OP_CELL, base);
+        }
+        case SYSCONST:
+            return emit(OP_CONST, token_value(tok_)) && advance();
+        case NUMBER: {
+            NodeHandle literal = number_literal();
+            if (literal == 0) return false;
+            // A literal's text never changes: its size is counted once.
+            int text_nodes = 0;
+            for (NodeHandle c = value_text(literal); c != 0; c = chain_next(c))
+                ++text_nodes;
+            if (text_nodes > UINT8_MAX) return false;
+            return emit(OP_LITERAL, literal, static_cast<uint8_t>(text_nodes)) && advance();
+        }
+        case LPAREN:
+            if (!advance() || !expression() || kind() != RPAREN) return false;
+            return advance();
+        case PERCENT: {
+            if (!advance() || kind() != NUMBER) return false;
+            NodeHandle literal = number_literal();
+            int16_t n = 0;
+            if (literal == 0 || num_to_int16(n, value_number(literal)) != 0 || n < 1) return false;
+            return advance() && emit(OP_ARG, static_cast<uint16_t>(n));
+        }
+        default:
+            return false; // strings, builtin calls, and every error
+        }
+    }
+
+    TokenCursor cur_;
+    Token tok_;
+    std::vector<Op>& code_;
+    int depth_ = 0, depth_max_ = 0, operands_ = 0;
+};
+
+bool compile(ListCache& lc, Entry& e, TokenCursor at) {
+    size_t start = lc.code.size();
+    Compiler c(at, lc.code);
+    if (!c.expression()) {
+        lc.code.resize(start);
+        ++g_counts.refused;
+        return false;
+    }
+    e.depth = static_cast<uint8_t>(c.depth_max());
+    e.code_at = static_cast<uint32_t>(start);
+    e.code_len = static_cast<uint32_t>(lc.code.size() - start);
+    e.end = c.end();
+    ++g_counts.compiled;
+    return true;
+}
+
+// A value on the walker's stack, as far as a program can hold one: always
+// a number; the text is the one its copy would carry (the walker's copy
+// holds a copy of it), possibly stale.
+struct Operand {
+    double number;
+    Text text;
+    uint8_t flags;
+};
+
+// What the walker's push_copy(src) would push, and the nodes it would hold:
+// the copy, a copy of its text (stale or not), and at most one block of the
+// value stack. False when src is not a plain number.
+bool load(Operand& o, NodeHandle src, int& nodes) {
+    if (src == 0 || value_kind(src) != VK_NUMBER) return false;
+    o.number = value_number(src);
+    o.flags = value_flags(src);
+    o.text = value_text(src);
+    nodes += 2;
+    for (NodeHandle c = o.text; c != 0; c = chain_next(c))
+        ++nodes;
+    return true;
+}
+
+NodeHandle argument(uint16_t n) {
+    NodeHandle v = cstack_peek(interp().args);
+    for (int i = 1; v != 0 && i < n; ++i)
+        v = chain_next(v);
+    return v;
+}
+
+// value_compare for a number on the left and a number on the right.
+int compare_numbers(double a, double b) {
+    double d = a - b, tolerance = equality_tolerance();
+    if (d > 0) return d > tolerance ? 1 : 0;
+    if (d < 0) return -d > tolerance ? -1 : 0;
+    return 0;
+}
+
+bool relation_holds(uint8_t rel, int c) {
+    switch (rel) {
+    case EQUAL:
+        return c == 0;
+    case NE:
+        return c != 0;
+    case LT:
+        return c < 0;
+    case LE:
+        return c <= 0;
+    case GT:
+        return c > 0;
+    default:
+        return c >= 0; // GE
+    }
+}
+
+// The arithmetic of value_add and its kin on the left operand: a failed
+// operation flags the result, and no text of the left operand stays current.
+template <class Fn> void arith(Operand& a, const Operand& b, Fn fn) {
+    double x = a.number;
+    int r = fn(x, b.number);
+    a.number = x;
+    a.flags = static_cast<uint8_t>((a.flags & ~VF_DUAL) | (r != 0 ? VF_NAN : 0));
+}
+
+void set_truth(Operand& a, bool t) {
+    a.number = t ? 1.0 : 0.0;
+    a.flags &= static_cast<uint8_t>(~VF_DUAL);
+}
+
+// Runs a program; false, with nothing changed, when a value it reads is not
+// a plain number or an argument is missing. *nodes: the most the walker
+// would hold at once.
+bool run_program(const Op* op, const Op* end, Operand& result, int* nodes) {
+    Operand stack[OPERANDS_MAX];
+    int top = -1;
+    int held = 0;
+    for (; op != end; ++op) {
+        switch (op->code) {
+        case OP_CELL: {
+            CellHandle cell = cell_table_at(static_cast<int16_t>(op->arg));
+            if (!load(stack[++top], cell != 0 ? cell_value(cell) : 0, held)) return false;
+            break;
+        }
+        case OP_CELL_AT: {
+            // A subscript out of range is the walker's error to report.
+            int16_t i = 0;
+            if (num_to_int16(i, stack[top].number) != 0 || i < 0) return false;
+            int index = static_cast<int16_t>(op->arg) + i;
+            if (index < 0 || index >= cell_table_count()) return false;
+            CellHandle cell = cell_table_at(index);
+            if (!load(stack[top], cell != 0 ? cell_value(cell) : 0, held)) return false;
+            break;
+        }
+        case OP_ARG:
+            if (!load(stack[++top], argument(op->arg), held)) return false;
+            break;
+        case OP_CONST:
+            if (!load(stack[++top], sysconst_value(op->arg), held)) return false;
+            break;
+        case OP_LITERAL: {
+            // A literal never changes: its kind was checked and its text
+            // measured when it was compiled.
+            Operand& o = stack[++top];
+            o.number = value_number(op->arg);
+            o.flags = value_flags(op->arg);
+            o.text = value_text(op->arg);
+            held += 2 + op->rel;
+            break;
+        }
+        case OP_NEGATE:
+            stack[top].number = -stack[top].number;
+            stack[top].flags &= static_cast<uint8_t>(~VF_DUAL);
+            break;
+        case OP_NOT:
+            set_truth(stack[top], stack[top].number == 0.0);
+            break;
+        case OP_RELATION: {
+            bool holds =
+                relation_holds(op->rel, compare_numbers(stack[top - 1].number, stack[top].number));
+            --top;
+            stack[top] = Operand{holds ? 1.0 : 0.0, 0, 0};
+            break;
+        }
+        default: {
+            Operand& a = stack[top - 1];
+            const Operand& b = stack[top];
+            switch (op->code) {
+            case OP_ADD:
+                arith(a, b, num_add);
+                break;
+            case OP_SUB:
+                arith(a, b, num_sub);
+                break;
+            case OP_MUL:
+                arith(a, b, num_mul);
+                break;
+            case OP_DIV:
+                arith(a, b, num_div);
+                break;
+            case OP_MOD:
+                arith(a, b, [](double& x, double y) { return num_mod(x, x, y); });
+                break;
+            case OP_OR:
+                set_truth(a, a.number != 0.0 || b.number != 0.0);
+                break;
+            default:
+                set_truth(a, a.number != 0.0 && b.number != 0.0);
+                break; // OP_AND
+            }
+            --top;
+        }
+        }
+    }
+    result = stack[0];
+    // The relation's result is made while both operands are still held.
+    *nodes = held + 2;
+    return true;
+}
+
+ListCache& cache_of(TokenList l) {
+    if (g_lists.empty()) g_lists.resize(NODE_COUNT);
+    ListCache& lc = g_lists[l];
+    uint32_t stamp = tokens_stamp(l);
+    if (stamp == 0 || stamp != lc.stamp) {
+        // A list new to the cache, or one that took a released list's node.
+        lc = ListCache{};
+        if (++g_last_stamp == 0) ++g_last_stamp;
+        lc.stamp = g_last_stamp;
+        tokens_set_stamp(l, lc.stamp);
+    }
+    return lc;
+}
+
+// The rest of evaluate(), apart so that the common early return stays
+// cheap. On success the cursor stands where the walker would leave it and
+// *result is the value it would leave on the stack.
+[[gnu::noinline]] bool run_at(Interpreter& in, uint16_t index, Operand& result) {
+    ListCache& lc = cache_of(in.list);
+    if (index >= lc.entry_of.size()) lc.entry_of.resize(index + 1u, 0);
+    if (lc.entry_of[index] == 0) {
+        TokenCursor at = in.cur;
+        Entry e;
+        if (!compile(lc, e, at)) {
+            lc.entry_of[index] = LEFT_TO_WALKER;
+            return false;
+        }
+        e.start = in.tok;
+        lc.entries.push_back(e);
+        lc.entry_of[index] = static_cast<uint32_t>(lc.entries.size());
+    }
+    Entry& e = lc.entries[lc.entry_of[index] - 1];
+    // The cursor must stand where the entry was compiled.
+    if (in.tok != e.start) return false;
+    // Nesting past its limit and an injected failure are the walker's to
+    // report, where it meets them.
+    if (in.depth + e.depth > NESTING_LIMIT || node_fail_armed()) {
+        ++g_counts.fallbacks;
+        return false;
+    }
+    int nodes = 0;
+    const Op* code = lc.code.data() + e.code_at;
+    if (!run_program(code, code + e.code_len, result, &nodes)) {
+        ++g_counts.fallbacks;
+        if (++e.misses >= MISSES_MAX && e.misses > e.hits) {
+            lc.entry_of[index] = LEFT_TO_WALKER;
+            ++g_counts.given_up;
+        }
+        return false;
+    }
+    // Nothing inside an expression the compiler takes shows the free count
+    // (no builtin, no call, no poll), so the walker's temporaries, their
+    // texts and the value-stack blocks they charge may be skipped as long
+    // as the walker could not have come near the low mark or the end of the
+    // store on the way: the note of running low and the store running out
+    // are taken there. What stays (the result, its text copy and its block)
+    // is made by the caller exactly as the walker leaves it.
+    if (nodes_free() < LOW_NODE_THRESHOLD + nodes) {
+        ++g_counts.fallbacks;
+        return false;
+    }
+    if (e.hits != UINT32_MAX) ++e.hits;
+    ++g_counts.runs;
+    in.cur = e.end;
+    in.tok = tokens_at(e.end.chunk, e.end.slot);
+    return true;
+}
+
+// At the first token of an expression: runs its program when it can.
+inline bool evaluate(Operand& result) {
+    Interpreter& in = interp();
+    if (!g_on || in.list == 0 || in.tok == nullptr) return false;
+    // Most expressions that do not compile are met again and again: they
+    // are told apart here, before anything else is read. The list's stamp
+    // is not checked for them: a mark left by a released list only sends an
+    // expression to the walker.
+    uint16_t index = in.cur.index;
+    if (in.list < g_lists.size()) {
+        const std::vector<uint32_t>& marks = g_lists[in.list].entry_of;
+        if (index < marks.size() && marks[index] == LEFT_TO_WALKER) return false;
+    }
+    return run_at(in, index, result);
+}
+
+// The result as the walker's value: a new number with a copy of its text.
+// `then` runs between the two allocations, as the walker's push does.
+template <class Then> NodeHandle make_value(const Operand& result, Then then) {
+    NodeHandle v = value_new();
+    value_set_kind(v, VK_NUMBER);
+    value_set_flags(v, result.flags);
+    value_set_number(v, result.number);
+    then(v);
+    if (result.text != 0) value_set_text_handle(v, text_copy(result.text));
+    return v;
+}
+
+} // namespace
+
+void interp_set_fast_path(bool on) {
+    g_on = on;
+}
+bool interp_fast_path() {
+    return g_on;
+}
+
+bool compiled_expression_run() {
+    Operand result;
+    if (!evaluate(result)) return false;
+    make_value(result, [](NodeHandle v) { push_value(v); });
+    return true;
+}
+
+// The walker would push the value and pop it straight away: the pair's
+// charge and its release leave every count as it was, and nothing looks
+// at the store in between.
+bool compiled_expression_value(NodeHandle* v) {
+    Operand result;
+    if (!evaluate(result)) return false;
+    *v = make_value(result, [](NodeHandle) {});
+    return true;
+}
+
+// The walker would make the value, take its truth and release it, with
+// nothing looking at the store in between; the low-mark bound holds with
+// the value counted.
+bool compiled_expression_truth(bool* truth) {
+    Operand result;
+    if (!evaluate(result)) return false;
+    *truth = result.number != 0.0;
+    return true;
+}
+
+void compiled_forget(TokenList l) {
+    if (l < g_lists.size()) g_lists[l] = ListCache{};
+}
+
+CompiledCounts compiled_counts() {
+    return g_counts;
+}
+void compiled_counts_reset() {
+    g_counts = CompiledCounts{};
+}
+
+} // namespace tarvex

@@ -1,0 +1,49 @@
+// Compiled expressions: an expression over plain numbers (cell reads, also
+// subscripted, number literals, system constants, %n, arithmetic, logic,
+// comparisons and parentheses) is compiled on its first execution to a postfix program,
+// cached by its token list and first token, and afterwards run over doubles.
+// The expression walker stays the reference: whenever a run could give
+// anything other than what the walker gives (a value that is not a plain
+// number, a missing argument, a subscript out of range, the store near its
+// low mark, an injected
+// failure, nesting near its limit) the walker evaluates the expression from
+// its first token, and the program has changed nothing before that.
+#pragma once
+
+#include "script/token_list.h"
+
+#include <cstdint>
+
+namespace tarvex {
+
+// Off: every expression goes through the walker. On by default.
+void interp_set_fast_path(bool on);
+bool interp_fast_path();
+
+// At the first token of an expression: when its program can run, pushes
+// the value the walker would push, moves the cursor where the walker would
+// leave it and returns true; otherwise returns false with nothing changed.
+bool compiled_expression_run();
+// The same, for a caller that would pop the value straight away: it is
+// handed over in *v (owned by the caller) instead.
+bool compiled_expression_value(NodeHandle* v);
+// The same, for a caller that only wants the value's truth (value_is_true)
+// and would release it: nothing is made.
+bool compiled_expression_truth(bool* truth);
+// A caller refused by these two goes on to the walker without asking again.
+
+// Drops what was compiled for a list (it is being released).
+void compiled_forget(TokenList l);
+
+// What the cache has done since the last reset, for tests and measurements.
+struct CompiledCounts {
+    uint64_t runs = 0;      // programs run in place of the walker
+    uint64_t fallbacks = 0; // compiled expressions left to the walker this time
+    uint64_t compiled = 0;  // expressions compiled
+    uint64_t refused = 0;   // expressions found not to compile
+    uint64_t given_up = 0;  // compiled expressions left to the walker for good
+};
+CompiledCounts compiled_counts();
+void compiled_counts_reset();
+
+} // namespace tarvex

@@ -1,0 +1,457 @@
+// Compiled expressions against the walker: every script of the acceptance
+// and example webs, and seeded random expression scripts, run once through
+// the walker alone and once with compiled expressions, must print the same
+// bytes, show the same messages, end with the same result and error
+// position, write the same files, and leave the store with the same free
+// count at every statement and console write (mem() included).
+#include "webfile_test_support.h"
+
+#include "builtins/builtins.h"
+#include "core/guard.h"
+#include "io/input_stream.h"
+#include "io/keyboard_queue.h"
+#include "io/output_stream.h"
+#include "script/compiled_expr.h"
+#include "script/lexer.h"
+#include "script/run_engine.h"
+#include "web/cell.h"
+#include "web/navigation.h"
+#include "webfile/settings.h"
+#include "webfile/web_file.h"
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace tarvex::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Everything a run shows, and the store's free count at each console write.
+struct Outcome {
+    int result = 0;
+    RunError error;
+    std::string error_cell;
+    std::string console;
+    std::vector<std::string> messages;
+    std::vector<int> free_at_write;
+    std::map<std::string, std::string> files;
+    uint16_t in_use_after = 0;
+};
+
+void expect_same(const Outcome& walker, const Outcome& fast, const std::string& what) {
+    EXPECT_EQ(walker.console, fast.console) << what;
+    EXPECT_EQ(walker.result, fast.result) << what;
+    EXPECT_EQ(walker.error.code, fast.error.code) << what;
+    EXPECT_EQ(walker.error_cell, fast.error_cell) << what;
+    EXPECT_EQ(walker.error.token_index, fast.error.token_index) << what;
+    EXPECT_EQ(walker.messages, fast.messages) << what;
+    EXPECT_EQ(walker.free_at_write, fast.free_at_write) << what;
+    EXPECT_EQ(walker.files, fast.files) << what;
+    EXPECT_EQ(walker.in_use_after, fast.in_use_after) << what;
+}
+
+class CompiledExpr : public EngineTest {
+  protected:
+    void SetUp() override {
+        EngineTest::SetUp();
+        builtins_init();
+        old_dir = fs::current_path();
+        work = fs::temp_directory_path() / ("tarvex_compiled_" + std::to_string(::getpid()));
+        fs::create_directories(work);
+        fs::current_path(work);
+        ui.on_pump = [this] { type_input(); };
+        ui.on_console = [](std::string_view) { g_free_at_write.push_back(nodes_free()); };
+        // Every statement and every character written pumps: the free
+        // count is seen at the same points both ways.
+        output_pump_interval(0);
+        ui.on_pump_pending = [] { g_free_at_write.push_back(nodes_free()); };
+        compiled_counts_reset();
+    }
+    void TearDown() override {
+        interp_set_fast_path(true);
+        output_pump_interval(5);
+        streams_reset();
+        fs::current_path(old_dir);
+        fs::remove_all(work);
+        EngineTest::TearDown();
+    }
+
+    // The keyboard as the runner types stdin: a line, then Enter; Escape
+    // once the lines are used up.
+    void type_input() {
+        if (!input_wait() || keyboard_count() != 0) return;
+        if (next_line >= input.size()) {
+            keyboard_push(KEY_ESCAPE);
+            return;
+        }
+        for (char c : input[next_line])
+            keyboard_push(static_cast<uint8_t>(c));
+        keyboard_push('\r');
+        ++next_line;
+    }
+
+    // Runs `start` (with `prepare` run first on a fresh state) with the fast
+    // path on or off, and collects what the run showed.
+    template <class Prepare>
+    Outcome run_once(bool fast, Prepare prepare, const std::string& start, long fail_after = -1) {
+        for (const auto& e : fs::directory_iterator(work))
+            fs::remove_all(e.path());
+        ui.console.clear();
+        ui.flashes.clear();
+        ui.boxes.clear();
+        next_line = 0;
+        prepare();
+        builtins_init(); // the same random sequence both ways
+        make_current(cell_find(start.c_str()));
+        expect_no_leak();
+        g_free_at_write.clear();
+        interp_set_fast_path(fast);
+        node_fail_after(fail_after);
+        Outcome o;
+        o.result = engine_guard([] { return run_command(false); });
+        node_fail_after(-1);
+        interp_set_fast_path(true);
+        streams_reset();
+        o.error = run_last_error();
+        if (o.error.cell != 0) o.error_cell = cell_name_string(o.error.cell);
+        o.console = ui.console;
+        for (const std::string& f : ui.flashes)
+            o.messages.push_back(f);
+        for (const auto& b : ui.boxes)
+            o.messages.push_back(b.kind + ": " + b.text);
+        o.free_at_write = g_free_at_write;
+        for (const auto& e : fs::directory_iterator(work))
+            if (e.is_regular_file())
+                o.files[e.path().filename().string()] = file_bytes(e.path().string());
+        o.in_use_after = nodes_in_use();
+        expect_no_leak();
+        return o;
+    }
+
+    template <class Prepare>
+    void compare(Prepare prepare, const std::string& start, const std::string& what) {
+        Outcome walker = run_once(false, prepare, start);
+        Outcome fast = run_once(true, prepare, start);
+        expect_same(walker, fast, what);
+    }
+
+    static inline std::vector<int> g_free_at_write;
+    fs::path old_dir, work;
+    std::vector<std::string> input;
+    size_t next_line = 0;
+    std::vector<NodeHandle> filler; // nodes taken to bring the store near its low mark
+};
+
+std::vector<std::string> lines_of(const fs::path& path) {
+    std::vector<std::string> lines;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// Every cell of every acceptance and example web that has a script is run
+// as the start cell, with the web's own input lines typed.
+TEST_F(CompiledExpr, WebScriptsRunAlikeBothWays) {
+    std::string copy =
+        (fs::temp_directory_path() / ("tarvex_compiled_web_" + std::to_string(::getpid()) + ".tvx"))
+            .string();
+    for (const std::string& web : acceptance_webs()) {
+        fs::copy_file(web, copy, fs::copy_options::overwrite_existing);
+        fs::path in_file = fs::path(web).replace_extension(".in");
+        input = fs::exists(in_file) ? lines_of(in_file) : std::vector<std::string>{};
+        web_set_modified(false);
+        if (web_open(copy.c_str()).code != 0) continue; // the bad-file webs
+        std::vector<std::string> starts;
+        for (NodeHandle e = tree_first(cell_root()); e != 0; e = tree_next(e))
+            if (entry_kind(e) == NK_CELL && text_length(cell_script(e)) != 0)
+                starts.push_back(cell_name_string(e));
+        for (const std::string& start : starts) {
+            auto prepare = [&] {
+                web_set_modified(false);
+                ASSERT_EQ(web_open(copy.c_str()).code, 0);
+            };
+            compare(prepare, start, web + " from " + start);
+            if (HasFailure()) break;
+        }
+    }
+    fs::remove(copy);
+    EXPECT_GT(compiled_counts().runs, 500u) << "the webs seldom ran a compiled expression";
+    EXPECT_GT(compiled_counts().fallbacks, 0u);
+}
+
+// Random expressions over cells holding plain numbers, numbers with their
+// text, strings and nothing; arguments present and missing; literals with
+// texts the result may keep; every operator, comparisons and parentheses.
+class ExpressionGen {
+  public:
+    explicit ExpressionGen(unsigned seed) : rng_(seed) {}
+
+    std::string expression(int depth) {
+        std::string e = pick(4) == 0 ? "-" : "";
+        e += term(depth);
+        for (int n = pick(3); n > 0; --n)
+            e += one_of({" + ", " - ", " or "}) + term(depth);
+        if (pick(4) == 0) e += one_of({" < ", " <= ", " = ", " <> ", " > ", " >= "}) + term(depth);
+        return e;
+    }
+
+    int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }
+
+  private:
+    std::string one_of(std::initializer_list<const char*> options) {
+        return *(options.begin() + pick(static_cast<int>(options.size())));
+    }
+    std::string term(int depth) {
+        std::string t = primary(depth);
+        for (int n = pick(3); n > 0; --n)
+            t += one_of({" * ", " / ", " % ", " and "}) + primary(depth);
+        return t;
+    }
+    std::string primary(int depth) {
+        switch (pick(depth > 0 ? 9 : 7)) {
+        case 0:
+            return one_of({"a", "b", "c", "d", "n"});
+        case 1:
+            return one_of({"0", "1", "2.50", "7", "1e400", "0.001", "3"});
+        case 2:
+            return one_of({"%1", "%2"});
+        case 3:
+            return one_of({"pi", "e", "eof"});
+        case 4:
+            return one_of({"n", "a", "%1", "q[n % 2]", "q[(a > 1)]"});
+        case 5:
+            return "not " + primary(depth);
+        case 6:
+            return pick(20) == 0 ? one_of({"q[0 - 1]", "q[99]", "q[%1 - 2]"})
+                                 : one_of({"'5'", "s", "f(n)", "abs(n)", "q[1]", "c"});
+        default:
+            return "(" + expression(depth - 1) + ")";
+        }
+    }
+    std::mt19937 rng_;
+};
+
+// Statements that show each expression's value and mem() after it, in a
+// loop (so each expression runs compiled after its first run), with some
+// cells changing kind half-way.
+std::string random_script(ExpressionGen& gen) {
+    std::string body;
+    for (int i = 0; i < 6; ++i) {
+        std::string x = gen.expression(2);
+        switch (gen.pick(4)) {
+        case 0:
+            body += "set a to " + x + " out(a, ' ', mem(), '\\n') ";
+            break;
+        case 1:
+            body += "out(" + x + ", ' ', mem(), '\\n') ";
+            break;
+        case 2:
+            body += "if (" + x + ") {out('t', mem())} else {out('f', mem())} ";
+            break;
+        default:
+            body += "set d to g(" + x + ", " + gen.expression(1) + ") out(d, mem(), '\\n') ";
+        }
+    }
+    return "set n to 0 while (n < 6) {set n to n + 1 " + body +
+           "if (n = 3) {set b to 'text'} if (n = 4) {set b to 4 set c to b cat ''}} out(mem())";
+}
+
+TEST_F(CompiledExpr, RandomExpressionsRunAlikeBothWays) {
+    auto make_web = [](const std::string& script, const std::string& callee, uint8_t decimals) {
+        return [script, callee, decimals] {
+            web_start_fresh();
+            for (const char* name : {"a", "b", "c", "d", "h", "n", "s", "q", "q1", "f", "g"})
+                cell_create(name);
+            cell_set_value_text(cell_find("a"), "2");
+            cell_set_value_text(cell_find("b"), "1.25");
+            cell_set_value_text(cell_find("c"), "x7");
+            cell_set_value_text(cell_find("q1"), "9");
+            cell_set_value_text(cell_find("s"), "text");
+            cell_set_script(cell_find("f"), "%1 * 2");
+            cell_set_script(cell_find("g"), callee);
+            cell_set_script(cell_find("h"), script);
+            // The last call leaves %2 missing.
+            cell_set_script(cell_root(), "h(1.50, 4) h(2, 0) out(g(1))");
+            settings_set_iterations(2);
+            settings_set_decimals(decimals); // the equality tolerance follows
+        };
+    };
+    for (unsigned seed = 1; seed <= 40; ++seed) {
+        ExpressionGen gen(seed);
+        std::string callee = gen.expression(2) + " " + gen.expression(1);
+        std::string script = random_script(gen);
+        compare(make_web(script, callee, seed % 2 ? 8 : 3), "home",
+                "seed " + std::to_string(seed) + ": " + script);
+        if (HasFailure()) return;
+    }
+    EXPECT_GT(compiled_counts().runs, 0u);
+    EXPECT_GT(compiled_counts().given_up, 0u) << "no expression kept falling back";
+}
+
+// Near the low mark and the end of the store the walker decides: the same
+// question, the same running out, at every free count around the mark.
+TEST_F(CompiledExpr, LowStoreRunsAlikeBothWays) {
+    keep([this] {
+        for (NodeHandle h : filler)
+            node_mark(h);
+    });
+    bool told_low = false;
+    for (int margin = 0; margin < 60; margin += 3) {
+        auto prepare = [&] {
+            for (NodeHandle h : filler)
+                node_free(h);
+            filler.clear();
+            web_start_fresh();
+            cell_create("x");
+            cell_create("y");
+            cell_set_script(cell_root(), "set x to 1 set y to 2 while (x < 40) {set x to x + 1 set "
+                                         "y to (y * x) % 97 + y / 3 out(mem(), ' ')}");
+            settings_set_iterations(1);
+            settings_set_decimals(8);
+            // builtins_init runs after this and takes its own nodes back.
+            while (nodes_free() > LOW_NODE_THRESHOLD + margin)
+                filler.push_back(node_alloc(PlainNode));
+        };
+        Outcome walker = run_once(false, prepare, "home");
+        Outcome fast = run_once(true, prepare, "home");
+        expect_same(walker, fast, "margin " + std::to_string(margin));
+        told_low = told_low || !walker.messages.empty();
+        if (HasFailure()) break;
+    }
+    for (NodeHandle h : filler)
+        node_free(h);
+    filler.clear();
+    EXPECT_TRUE(told_low) << "no run went below the low mark";
+    EXPECT_GT(compiled_counts().runs, 0u) << "no run was far enough from the low mark";
+    EXPECT_GT(compiled_counts().fallbacks, 0u);
+}
+
+// With a failure injected the walker runs every expression: the store runs
+// out at the same allocation, in the same place, both ways.
+TEST_F(CompiledExpr, InjectedFailuresRunAlikeBothWays) {
+    auto prepare = [] {
+        web_start_fresh();
+        cell_create("x");
+        cell_create("y");
+        cell_set_script(cell_root(), "set x to 0 set y to 1.50 while (x < 30) {set x to x + 1 set "
+                                     "y to y * 2 % 7 + x out(y - 1, ' ')}");
+        settings_set_iterations(1);
+    };
+    uint64_t before = node_allocations();
+    run_once(false, prepare, "home");
+    long total = static_cast<long>(node_allocations() - before);
+    int exhausted = 0;
+    for (long k = 0; k < total; k += total / 40 + 1) {
+        Outcome walker = run_once(false, prepare, "home", k);
+        Outcome fast = run_once(true, prepare, "home", k);
+        expect_same(walker, fast, "failing after " + std::to_string(k));
+        exhausted += walker.result == SE_OUT_OF_MEMORY;
+        if (HasFailure()) break;
+    }
+    EXPECT_GT(exhausted, 10);
+}
+
+// Near the nesting limit the walker decides: a deep expression at the
+// bottom of ever deeper recursions overflows at the same call both ways.
+TEST_F(CompiledExpr, DeepNestingRunsAlikeBothWays) {
+    bool overflowed = false;
+    for (int calls = 0; calls < 40; ++calls) {
+        auto prepare = [calls] {
+            web_start_fresh();
+            cell_create("x");
+            cell_set_script(
+                cell_create("r"),
+                "if (%1 > 0) {r(%1 - 1)} else {out((((((((((((((((x + 1)))))))))))))))))}");
+            cell_set_script(cell_root(), "r(" + std::to_string(calls) + ")");
+            settings_set_iterations(1);
+        };
+        Outcome walker = run_once(false, prepare, "home");
+        Outcome fast = run_once(true, prepare, "home");
+        expect_same(walker, fast, std::to_string(calls) + " calls deep");
+        overflowed = overflowed || walker.result != 0;
+        if (HasFailure()) break;
+    }
+    EXPECT_TRUE(overflowed) << "the recursion never reached the nesting limit";
+}
+
+// Every reader of a single value takes the program's result as the walker
+// would have left it: a set (also of a subscripted cell), the conditions of
+// while, if and elseif, arguments of a cell call and of a builtin, the
+// bounds and step of a for, and an expression statement.
+TEST_F(CompiledExpr, EveryReaderOfAValueRunsCompiled) {
+    const char* scripts[] = {
+        "set x to x + 1.50 set q[x - 1] to x * 2 out(x, ' ', q1, ' ', mem())",
+        "while (x < 3) {set x to x + 1} out(x, ' ', mem())",
+        "if (x = 1) {out('one')} elseif (x + 1 > 0) {out('more')} out(mem())",
+        "out(f(x + 2, x - 1), ' ', abs(x - 4), ' ', mem())",
+        "for (y = x + 1 to x + 3 step x + 1) {out(y, ' ')} out(mem())",
+        "x * 2 + 0.25 out(' ', home, ' ', mem())",
+    };
+    for (const char* script : scripts) {
+        auto prepare = [script] {
+            web_start_fresh();
+            for (const char* name : {"x", "y", "q", "q1"})
+                cell_create(name);
+            cell_set_value_text(cell_find("x"), "0.50");
+            cell_set_script(cell_create("f"), "%1 * 2 + %2");
+            cell_set_script(cell_root(), script);
+            settings_set_iterations(2);
+            settings_set_decimals(8);
+        };
+        Outcome walker = run_once(false, prepare, "home");
+        uint64_t runs = compiled_counts().runs;
+        Outcome fast = run_once(true, prepare, "home");
+        expect_same(walker, fast, script);
+        EXPECT_EQ(walker.result, 0) << script << ": " << walker.console;
+        EXPECT_GE(compiled_counts().runs - runs, 2u) << script << ": left to the walker";
+    }
+}
+
+// Code compiled for a list never runs for another: an edited script gets
+// its own, also when its list takes the released list's node, and the
+// switch leaves everything to the walker.
+TEST_F(CompiledExpr, EditedScriptsAndTheSwitch) {
+    web_start_fresh();
+    cell_set_value_text(cell_create("x"), "5");
+    settings_set_iterations(3);
+    auto run = [this](const char* script) {
+        // The new text is made first and the old list released last, so the
+        // new list's header is the old one's node.
+        Text text = text_from_bytes(script);
+        Text old_text = cell_script(cell_root());
+        cell_put(cell_root(), CF_SCRIPT, text);
+        text_free(old_text);
+        TokenList old = cell_get(cell_root(), CF_SCRIPT_TOKENS);
+        cell_put(cell_root(), CF_SCRIPT_TOKENS, 0);
+        tokens_free(old);
+        cell_put(cell_root(), CF_SCRIPT_TOKENS, lex(text, cell_root()));
+        make_current(cell_root());
+        ui.console.clear();
+        EXPECT_EQ(engine_guard([] { return run_command(false); }), 0);
+        return ui.console;
+    };
+    cell_set_script(cell_root(), "1");
+    EXPECT_EQ(run("out(x + 1, ' ')"), "6 6 6 ");
+    NodeHandle first = cell_get(cell_root(), CF_SCRIPT_TOKENS);
+    EXPECT_EQ(run("out(x - 1, ' ')"), "4 4 4 ");
+    EXPECT_EQ(cell_get(cell_root(), CF_SCRIPT_TOKENS), first) << "the new list took another node";
+    EXPECT_EQ(run("out(x * (2 < 1), ' ')"), "0 0 0 ");
+    EXPECT_EQ(compiled_counts().runs, 9u) << "an expression runs compiled from its first run";
+
+    interp_set_fast_path(false);
+    EXPECT_EQ(run("out(x / 2, ' ')"), "2.5 2.5 2.5 ");
+    EXPECT_EQ(compiled_counts().runs, 9u);
+}
+
+} // namespace
+} // namespace tarvex::test
