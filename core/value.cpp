@@ -274,6 +274,7 @@ NodeHandle value_new_one() { return value_new_number(1.0); }
 namespace {
 void value_drop_text(NodeHandle v) {
     Text t = value_text(v);
+    if (t == 0) return;
     value_set_text_handle(v, 0);
     text_free(t);
 }
@@ -377,7 +378,7 @@ std::string value_display(NodeHandle v) {
 
 void value_free(NodeHandle v) {
     if (v == 0) return;
-    text_free(value_text(v));
+    if (Text t = value_text(v); t != 0) text_free(t);
     node_free(v);
 }
 
