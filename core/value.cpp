@@ -331,7 +331,7 @@ NodeHandle value_to_text(NodeHandle v) {
     return v;
 }
 
-NodeHandle value_to_number(NodeHandle v) {
+NodeHandle value_to_number_slow(NodeHandle v) {
     switch (value_kind(v)) {
     case VK_EMPTY: value_set_kind(v, VK_NUMBER); break;
     case VK_NUMBER: break;

@@ -99,7 +99,12 @@ void value_copy(NodeHandle dst, NodeHandle src);
 void value_set_text(NodeHandle v, Text t);
 void value_set_cstring(NodeHandle v, const char* s);
 NodeHandle value_to_text(NodeHandle v);
-NodeHandle value_to_number(NodeHandle v);
+// Every operand passes through here and is most often a number already:
+// only a conversion leaves the header.
+NodeHandle value_to_number_slow(NodeHandle v);
+inline NodeHandle value_to_number(NodeHandle v) {
+    return value_kind(v) == VK_NUMBER ? v : value_to_number_slow(v);
+}
 void value_cache_text(NodeHandle v);
 void value_free(NodeHandle v);
 void valuelist_free(NodeHandle head);
