@@ -161,13 +161,6 @@ int num_compare(double a, double b) {
 void num_from_int16(double& dst, int16_t i) { dst = i; }
 void num_from_int32(double& dst, int32_t i) { dst = i; }
 
-int num_to_int16(int16_t& dst, double d) {
-    double t = std::trunc(d);
-    if (!(t >= INT16_MIN && t <= INT16_MAX)) return -1;
-    dst = static_cast<int16_t>(t);
-    return 0;
-}
-
 int num_to_int32(int32_t& dst, double d) {
     double t = std::trunc(d);
     if (!(t >= INT32_MIN && t <= INT32_MAX)) return -1;

@@ -233,6 +233,16 @@ TEST_F(ValueTest, IntegerConversions) {
     EXPECT_EQ(num_to_int16(i16, -32768.5), 0);
     EXPECT_EQ(i16, -32768);
     EXPECT_EQ(num_to_int16(i16, NAN), -1);
+    // Truncation towards zero at both ends and around zero.
+    EXPECT_EQ(num_to_int16(i16, -32768.99), 0);
+    EXPECT_EQ(i16, -32768);
+    EXPECT_EQ(num_to_int16(i16, -32769), -1);
+    EXPECT_EQ(num_to_int16(i16, -0.9), 0);
+    EXPECT_EQ(i16, 0);
+    EXPECT_EQ(num_to_int16(i16, 2.999), 0);
+    EXPECT_EQ(i16, 2);
+    EXPECT_EQ(num_to_int16(i16, INFINITY), -1);
+    EXPECT_EQ(num_to_int16(i16, -INFINITY), -1);
     int32_t i32 = 0;
     EXPECT_EQ(num_to_int32(i32, 2147483648.0), -1);
     EXPECT_EQ(num_to_int32(i32, -2147483648.0), 0);
