@@ -282,12 +282,16 @@ void value_copy(NodeHandle dst, NodeHandle src) {
         value_set_number(dst, 0.0);
         return;
     }
-    value_set_kind(dst, value_kind(src));
-    value_set_flags(dst, value_flags(src));
-    value_set_number(dst, value_number(src));
+    // Kind, flags and number in one move with the text handle between
+    // them, which is cleared at once: until the copy is made dst must not
+    // name src's text (running out of nodes in text_copy leaves dst as is).
+    static_assert(V_KIND + 1 == V_FLAGS && V_FLAGS + 1 == V_TEXT && V_TEXT + 2 == V_NUMBER,
+                  "Value fields packed");
+    std::memcpy(node_ref(dst) + V_KIND, node_ref(src) + V_KIND, V_NUMBER + sizeof(double) - V_KIND);
+    value_set_text_handle(dst, 0);
     // Even a number's stale display text is copied: the copy takes as many
     // nodes as its source, which is what the store's count reports.
-    if (value_text(src) != 0) value_set_text_handle(dst, text_copy(value_text(src)));
+    if (Text t = value_text(src); t != 0) value_set_text_handle(dst, text_copy(t));
 }
 
 void value_set_text(NodeHandle v, Text t) {
