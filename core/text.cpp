@@ -124,10 +124,7 @@ Text text_substring(Text t, TextLen from, TextLen to) {
     return r;
 }
 
-namespace {
-// Kept out of text_copy so that the one-chunk case pays for no more than
-// it uses.
-[[gnu::noinline]] Text copy_chain(Text t) {
+Text text_copy_chain(Text t) {
     TextLen n = text_length(t);
     if (n == 0) return 0;
     Text r = chain_alloc_for_text(n);
@@ -150,20 +147,6 @@ namespace {
         }
     }
     node_set_aux(dst, static_cast<uint8_t>(used));
-    return r;
-}
-} // namespace
-
-Text text_copy(Text t) {
-    // Most texts copied are short (a number's text, a name, a word) and sit
-    // in one chunk: the copy is that chunk whole, which is the one node
-    // chain_alloc_for_text gives any text shorter than a chunk.
-    if (t == 0 || chain_next(t) != 0 || chunk_used(t) == TEXT_CHUNK) return copy_chain(t);
-    int used = chunk_used(t);
-    if (used == 0) return 0;
-    Text r = node_alloc(ChainNode);
-    node_set_aux(r, static_cast<uint8_t>(used));
-    std::memcpy(chunk_chars(r), chunk_chars(t), TEXT_CHUNK);
     return r;
 }
 
