@@ -195,8 +195,6 @@ Text text_append_bytes(Text dst, std::string_view s) {
     return dst;
 }
 
-void text_free(Text t) { chain_free(t); }
-
 int text_compare(Text a, Text b) {
     CharWalk wa(a), wb(b);
     auto next = [](CharWalk& w) {

@@ -53,7 +53,13 @@ inline Text text_copy(Text t) {
 }
 Text text_append(Text dst, Text src);
 Text text_append_bytes(Text dst, std::string_view s);
-void text_free(Text t);
+// Inline: a text of one chunk, the usual one, is that node alone.
+inline void text_free(Text t) {
+    if (t != 0 && chain_next(t) == 0)
+        node_free(t);
+    else
+        chain_free(t);
+}
 
 int text_compare(Text a, Text b);
 int text_compare_cstring(Text t, const char* s);
