@@ -284,7 +284,7 @@ void value_copy(NodeHandle dst, NodeHandle src) {
     }
     // Kind, flags and number in one move with the text handle between
     // them, which is cleared at once: until the copy is made dst must not
-    // name src's text (running out of nodes in text_copy leaves dst as is).
+    // name src's text (running out of nodes in text_copy leaves dst without one).
     static_assert(V_KIND + 1 == V_FLAGS && V_FLAGS + 1 == V_TEXT && V_TEXT + 2 == V_NUMBER,
                   "Value fields packed");
     std::memcpy(node_ref(dst) + V_KIND, node_ref(src) + V_KIND, V_NUMBER + sizeof(double) - V_KIND);
