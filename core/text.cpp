@@ -124,7 +124,7 @@ Text text_substring(Text t, TextLen from, TextLen to) {
     return r;
 }
 
-Text text_copy(Text t) {
+Text text_copy_chain(Text t) {
     TextLen n = text_length(t);
     if (n == 0) return 0;
     Text r = chain_alloc_for_text(n);
@@ -194,8 +194,6 @@ Text text_append_bytes(Text dst, std::string_view s) {
     append_raw(dst, reinterpret_cast<const uint8_t*>(s.data()), s.size());
     return dst;
 }
-
-void text_free(Text t) { chain_free(t); }
 
 int text_compare(Text a, Text b) {
     CharWalk wa(a), wb(b);

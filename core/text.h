@@ -37,10 +37,29 @@ TextLen text_to_buffer(char* buf, Text t, TextLen max);
 std::string text_to_string(Text t);
 TextLen text_length(Text t);
 Text text_substring(Text t, TextLen from, TextLen to);
-Text text_copy(Text t);
+// Most texts copied are short (a number's text, a name, a word) and sit in
+// one chunk: inline, the copy is that chunk whole, which is the one node
+// chain_alloc_for_text gives any text shorter than a chunk. Any other text
+// is copied by text_copy_chain.
+Text text_copy_chain(Text t);
+inline Text text_copy(Text t) {
+    if (t == 0 || chain_next(t) != 0 || node_aux(t) == TEXT_CHUNK) return text_copy_chain(t);
+    uint8_t used = node_aux(t);
+    if (used == 0) return 0;
+    Text r = node_alloc(ChainNode);
+    node_set_aux(r, used);
+    std::memcpy(node_ref(r) + CHAIN_PAYLOAD, node_ref(t) + CHAIN_PAYLOAD, TEXT_CHUNK);
+    return r;
+}
 Text text_append(Text dst, Text src);
 Text text_append_bytes(Text dst, std::string_view s);
-void text_free(Text t);
+// Inline: a text of one chunk, the usual one, is that node alone.
+inline void text_free(Text t) {
+    if (t != 0 && chain_next(t) == 0)
+        node_free(t);
+    else
+        chain_free(t);
+}
 
 int text_compare(Text a, Text b);
 int text_compare_cstring(Text t, const char* s);

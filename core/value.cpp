@@ -161,13 +161,6 @@ int num_compare(double a, double b) {
 void num_from_int16(double& dst, int16_t i) { dst = i; }
 void num_from_int32(double& dst, int32_t i) { dst = i; }
 
-int num_to_int16(int16_t& dst, double d) {
-    double t = std::trunc(d);
-    if (!(t >= INT16_MIN && t <= INT16_MAX)) return -1;
-    dst = static_cast<int16_t>(t);
-    return 0;
-}
-
 int num_to_int32(int32_t& dst, double d) {
     double t = std::trunc(d);
     if (!(t >= INT32_MIN && t <= INT32_MAX)) return -1;
@@ -274,6 +267,7 @@ NodeHandle value_new_one() { return value_new_number(1.0); }
 namespace {
 void value_drop_text(NodeHandle v) {
     Text t = value_text(v);
+    if (t == 0) return;
     value_set_text_handle(v, 0);
     text_free(t);
 }
@@ -288,12 +282,16 @@ void value_copy(NodeHandle dst, NodeHandle src) {
         value_set_number(dst, 0.0);
         return;
     }
-    value_set_kind(dst, value_kind(src));
-    value_set_flags(dst, value_flags(src));
-    value_set_number(dst, value_number(src));
+    // Kind, flags and number in one move with the text handle between
+    // them, which is cleared at once: until the copy is made dst must not
+    // name src's text (running out of nodes in text_copy leaves dst without one).
+    static_assert(V_KIND + 1 == V_FLAGS && V_FLAGS + 1 == V_TEXT && V_TEXT + 2 == V_NUMBER,
+                  "Value fields packed");
+    std::memcpy(node_ref(dst) + V_KIND, node_ref(src) + V_KIND, V_NUMBER + sizeof(double) - V_KIND);
+    value_set_text_handle(dst, 0);
     // Even a number's stale display text is copied: the copy takes as many
     // nodes as its source, which is what the store's count reports.
-    if (value_text(src) != 0) value_set_text_handle(dst, text_copy(value_text(src)));
+    if (Text t = value_text(src); t != 0) value_set_text_handle(dst, text_copy(t));
 }
 
 void value_set_text(NodeHandle v, Text t) {
@@ -330,7 +328,7 @@ NodeHandle value_to_text(NodeHandle v) {
     return v;
 }
 
-NodeHandle value_to_number(NodeHandle v) {
+NodeHandle value_to_number_slow(NodeHandle v) {
     switch (value_kind(v)) {
     case VK_EMPTY: value_set_kind(v, VK_NUMBER); break;
     case VK_NUMBER: break;
@@ -377,11 +375,20 @@ std::string value_display(NodeHandle v) {
 
 void value_free(NodeHandle v) {
     if (v == 0) return;
-    text_free(value_text(v));
+    if (Text t = value_text(v); t != 0) text_free(t);
     node_free(v);
 }
 
-void valuelist_free(NodeHandle head) { chain_release(head, value_free); }
+// Walked here rather than through chain_release, whose per-node callback
+// costs more than freeing a short value: every argument list and every
+// replaced cell value comes this way.
+void valuelist_free(NodeHandle head) {
+    while (head != 0) {
+        NodeHandle next = chain_next(head);
+        value_free(head);
+        head = next;
+    }
+}
 
 NodeHandle valuelist_copy(NodeHandle head) {
     NodeHandle first = 0, last = 0;

@@ -53,7 +53,14 @@ void num_abs(double& a);
 int num_compare(double a, double b);
 void num_from_int16(double& dst, int16_t i);
 void num_from_int32(double& dst, int32_t i);
-int num_to_int16(int16_t& dst, double d);
+// Inline: every argument number and subscript is read through it. A
+// double converts truncating towards zero, so the range check is on the
+// open interval around [INT16_MIN, INT16_MAX] (NaN fails it too).
+inline int num_to_int16(int16_t& dst, double d) {
+    if (!(d > INT16_MIN - 1.0 && d < INT16_MAX + 1.0)) return -1;
+    dst = static_cast<int16_t>(d);
+    return 0;
+}
 int num_to_int32(int32_t& dst, double d);
 int int16_from_text(int16_t& dst, const char* s);
 // buf must hold INT16_TEXT_MAX + 1 bytes ("-32768" and its terminator).
@@ -99,7 +106,12 @@ void value_copy(NodeHandle dst, NodeHandle src);
 void value_set_text(NodeHandle v, Text t);
 void value_set_cstring(NodeHandle v, const char* s);
 NodeHandle value_to_text(NodeHandle v);
-NodeHandle value_to_number(NodeHandle v);
+// Every operand passes through here and is most often a number already:
+// only a conversion leaves the header.
+NodeHandle value_to_number_slow(NodeHandle v);
+inline NodeHandle value_to_number(NodeHandle v) {
+    return value_kind(v) == VK_NUMBER ? v : value_to_number_slow(v);
+}
 void value_cache_text(NodeHandle v);
 void value_free(NodeHandle v);
 void valuelist_free(NodeHandle head);

@@ -272,12 +272,6 @@ void cell_histories_reset() {
 
 void cell_mark_script_changed(CellHandle c) { node_set_u8(c, CF_SCRIPT_CHANGED, 1); }
 
-bool cell_take_script_changed(CellHandle c) {
-    bool changed = node_get_u8(c, CF_SCRIPT_CHANGED) != 0;
-    node_set_u8(c, CF_SCRIPT_CHANGED, 0);
-    return changed;
-}
-
 // ---- pane commits ----------------------------------------------------------------
 
 void cell_set_text(CellHandle c, std::string_view text) {

@@ -92,7 +92,12 @@ int cell_table_count();
 void cell_set_value(CellHandle c, NodeHandle value);
 void cell_histories_reset();
 void cell_mark_script_changed(CellHandle c);
-bool cell_take_script_changed(CellHandle c);
+// Inline: every cell call asks it.
+inline bool cell_take_script_changed(CellHandle c) {
+    bool changed = node_get_u8(c, CF_SCRIPT_CHANGED) != 0;
+    node_set_u8(c, CF_SCRIPT_CHANGED, 0);
+    return changed;
+}
 
 // Told about every value change (the plot registers itself).
 using CellValueHook = void (*)(NodeHandle value, CellHandle c);

@@ -4,6 +4,7 @@
 
 #include "core/text.h"
 
+#include <cstring>
 #include <string>
 
 namespace tarvex::test {
@@ -62,6 +63,51 @@ TEST_F(TextTest, SubstringBoundaries) {
     text_free(mid);
     text_free(l);
     text_free(h);
+}
+
+// A copy takes the nodes a text of its length is given when made (one more
+// chunk at every multiple of 36, even when it stays empty), whichever way the
+// source's characters are spread, and holds the same characters.
+TEST_F(TextTest, CopyTakesTheNodesOfItsLength) {
+    auto check_copy = [&](Text src, const std::string& expect) {
+        int nodes = expect.empty() ? 0 : static_cast<int>(expect.size() / 36 + 1);
+        uint16_t before = nodes_free();
+        Text c = text_copy(src);
+        EXPECT_EQ(before - nodes_free(), nodes) << expect.size() << " characters";
+        EXPECT_EQ(chunks(c), nodes);
+        EXPECT_EQ(c ? text_to_string(c) : "", expect);
+        EXPECT_NE(c, src);
+        text_free(c);
+        EXPECT_EQ(nodes_free(), before);
+    };
+    for (size_t n : {0, 1, 35, 36, 37, 71, 72, 73}) {
+        std::string s;
+        for (size_t i = 0; i < n; ++i) s += static_cast<char>('A' + i % 26);
+        Text t = text_from_cstring(s.c_str());
+        check_copy(t, s);
+        text_free(t);
+    }
+    // A full chunk without a successor (grown by appending): its copy still
+    // takes the empty second chunk.
+    std::string s36(36, 'q');
+    Text full = text_from_cstring("");
+    text_append_bytes(full, s36);
+    ASSERT_EQ(chunks(full), 1);
+    check_copy(full, s36);
+    text_free(full);
+    // Few characters spread over two chunks, and a chunk whose unused bytes
+    // hold old characters: the copy holds only the counted ones.
+    Text spread = text_from_cstring("abcdefghij");
+    node_set_aux(spread, 4);
+    Text second = chain_insert_after(spread);
+    std::memcpy(node_ref(second) + CHAIN_PAYLOAD, "xyz", 3);
+    node_set_aux(second, 3);
+    check_copy(spread, "abcdxyz");
+    Text c = text_copy(spread);
+    text_append_bytes(c, "!");
+    EXPECT_EQ(text_to_string(c), "abcdxyz!");
+    text_free(c);
+    text_free(spread);
 }
 
 TEST_F(TextTest, AppendToItselfAndAcrossChunks) {

@@ -191,6 +191,35 @@ TEST_F(ValueTest, CopyAndLists) {
     EXPECT_EQ(valuelist_copy(0), 0);
 }
 
+// A copy holds a text of its own as long as its source's, stale number text
+// included; running out of nodes while copying it leaves the copy naming no
+// text of another value and nothing of the copy held.
+TEST_F(ValueTest, CopyOwnsItsTextEvenWhenTheStoreRunsOut) {
+    NodeHandle n = num(12.5);
+    value_to_text(n);
+    value_sub(n, num(0.5)); // a number again, its old text kept
+    EXPECT_EQ(value_flags(n) & VF_DUAL, 0);
+    NodeHandle dst = track(value_new());
+    uint16_t before = nodes_free();
+    value_copy(dst, n);
+    EXPECT_EQ(before - nodes_free(), 1);
+    EXPECT_EQ(value_kind(dst), VK_NUMBER);
+    EXPECT_EQ(value_number(dst), 12.0);
+    EXPECT_EQ(value_flags(dst), value_flags(n));
+    EXPECT_NE(value_text(dst), value_text(n));
+    EXPECT_EQ(text_to_string(value_text(dst)), "12"); // 12.5 in two digits
+
+    NodeHandle s = str("a longer text, which spans two chunks");
+    uint16_t free_before = nodes_free();
+    node_fail_after(1);
+    EXPECT_THROW(value_copy(dst, s), NodeExhausted);
+    node_fail_after(-1);
+    EXPECT_EQ(value_text(dst), 0);
+    EXPECT_EQ(nodes_free(), free_before + 1); // dst's old text, and no chunk of the copy
+    value_copy(dst, s);
+    EXPECT_EQ(text_of(dst), "a longer text, which spans two chunks");
+}
+
 TEST_F(ValueTest, FormatStylesAndOverlongNumbers) {
     char buf[NUMBER_TEXT_MAX + 1];
     NumberFormat fixed{0, 1, 24, '.'};
@@ -233,6 +262,16 @@ TEST_F(ValueTest, IntegerConversions) {
     EXPECT_EQ(num_to_int16(i16, -32768.5), 0);
     EXPECT_EQ(i16, -32768);
     EXPECT_EQ(num_to_int16(i16, NAN), -1);
+    // Truncation towards zero at both ends and around zero.
+    EXPECT_EQ(num_to_int16(i16, -32768.99), 0);
+    EXPECT_EQ(i16, -32768);
+    EXPECT_EQ(num_to_int16(i16, -32769), -1);
+    EXPECT_EQ(num_to_int16(i16, -0.9), 0);
+    EXPECT_EQ(i16, 0);
+    EXPECT_EQ(num_to_int16(i16, 2.999), 0);
+    EXPECT_EQ(i16, 2);
+    EXPECT_EQ(num_to_int16(i16, INFINITY), -1);
+    EXPECT_EQ(num_to_int16(i16, -INFINITY), -1);
     int32_t i32 = 0;
     EXPECT_EQ(num_to_int32(i32, 2147483648.0), -1);
     EXPECT_EQ(num_to_int32(i32, -2147483648.0), 0);
