@@ -55,13 +55,32 @@ inline int advance() {
 }
 // Jumps forward to a token index (a jump cache).
 void seek(uint16_t index);
-int expect(uint8_t kind);
-int expect_word(uint8_t id);
+// The error of a token of this kind missing.
+int expect_missing(uint8_t kind);
+inline int expect(uint8_t kind) { return cur_kind() == kind ? advance() : expect_missing(kind); }
+inline int expect_word(uint8_t id) { return cur_is_word(id) ? advance() : SE_SYNTAX; }
 
 // ---- saved positions -------------------------------------------------------------
-void position_save();
-TokenList position_restore();
-void position_drop();
+// Inline: every cell call saves and restores one.
+inline void position_save() {
+    Interpreter& in = interp();
+    node_charge(); // the record
+    cstack_push(in.frames, SavedPosition{in.list, in.cur});
+}
+inline TokenList position_restore() {
+    Interpreter& in = interp();
+    SavedPosition p;
+    if (!cstack_pop(in.frames, &p)) return 0;
+    node_uncharge();
+    in.list = p.list;
+    in.cur = p.cursor;
+    in.tok = p.cursor.chunk != 0 ? tokens_at(p.cursor.chunk, p.cursor.slot) : nullptr;
+    return p.list;
+}
+inline void position_drop() {
+    SavedPosition p;
+    if (cstack_pop(interp().frames, &p)) node_uncharge();
+}
 
 // ---- the value stack ---------------------------------------------------------------
 inline void push_value(NodeHandle v) { cstack_push(interp().values, v); }

@@ -259,38 +259,13 @@ void seek(uint16_t index) {
     if (in.tok != nullptr) in.tok = tokens_seek_cursor(in.cur, index);
 }
 
-int expect(uint8_t kind) {
-    if (cur_kind() == kind) return advance();
+int expect_missing(uint8_t kind) {
     switch (kind) {
     case LPAREN: return SE_EXPECTED_LPAREN;
     case RPAREN: return SE_EXPECTED_RPAREN;
     case EQUAL: return SE_EXPECTED_EQUAL;
     default: return SE_SYNTAX;
     }
-}
-
-int expect_word(uint8_t id) { return cur_is_word(id) ? advance() : SE_SYNTAX; }
-
-void position_save() {
-    Interpreter& in = g_interp;
-    node_charge(); // the record
-    cstack_push(in.frames, SavedPosition{in.list, in.cur});
-}
-
-TokenList position_restore() {
-    Interpreter& in = g_interp;
-    SavedPosition p;
-    if (!cstack_pop(in.frames, &p)) return 0;
-    node_uncharge();
-    in.list = p.list;
-    in.cur = p.cursor;
-    in.tok = p.cursor.chunk != 0 ? tokens_at(p.cursor.chunk, p.cursor.slot) : nullptr;
-    return p.list;
-}
-
-void position_drop() {
-    SavedPosition p;
-    if (cstack_pop(g_interp.frames, &p)) node_uncharge();
 }
 
 void interpreter_mark() {

@@ -109,7 +109,16 @@ Token tokens_seek_cursor(TokenCursor& c, uint16_t index) {
         c.index = index;
         return tokens_at(c.chunk, c.slot);
     }
-    // The last chunk: step, stopping at its end token.
+    // The last chunk: its tokens fill its slots from the first up to the
+    // end token and leave the rest empty, so a target slot holding a token
+    // is reached directly; otherwise step, stopping at the end token.
+    if (unsigned slot = index - chunk_start; slot < TOKENS_PER_CHUNK) {
+        if (Token target = tokens_at(c.chunk, static_cast<int>(slot)); token_kind(target) != NO_TOKEN) {
+            c.slot = static_cast<uint8_t>(slot);
+            c.index = index;
+            return target;
+        }
+    }
     t = tokens_at(c.chunk, c.slot);
     while (c.index < index && token_kind(t) != END_OF_FILE && token_kind(t) != NO_TOKEN) {
         Token n = tokens_step(c);

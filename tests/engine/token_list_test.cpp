@@ -79,6 +79,14 @@ TEST_F(TokenLists, SeekAndRestoreAcrossChunkBoundaries) {
     EXPECT_EQ(number_at(t), 16);
     EXPECT_EQ(number_at(tokens_seek(l, 24)), 24);
 
+    // In the last chunk (24..31): the end token's own slot is reached at
+    // once, the empty slot after it stops at the end token.
+    tokens_restore(l, at16);
+    EXPECT_EQ(token_kind(tokens_seek(l, 30)), END_OF_FILE);
+    EXPECT_EQ(tokens_current_index(l), 30);
+    tokens_restore(l, at16);
+    EXPECT_EQ(token_kind(tokens_seek(l, 31)), END_OF_FILE);
+    EXPECT_EQ(tokens_current_index(l), 30);
     // A target past the end stops at END_OF_FILE.
     t = tokens_seek(l, 500);
     EXPECT_EQ(token_kind(t), END_OF_FILE);
