@@ -1,13 +1,13 @@
 // Compiled expressions: an expression over plain numbers (cell reads, also
 // subscripted, number literals, system constants, %n, arithmetic, logic,
-// comparisons and parentheses) is compiled on its first execution to a postfix program,
-// cached by its token list and first token, and afterwards run over doubles.
-// The expression walker stays the reference: whenever a run could give
-// anything other than what the walker gives (a value that is not a plain
-// number, a missing argument, a subscript out of range, the store near its
-// low mark, an injected
-// failure, nesting near its limit) the walker evaluates the expression from
-// its first token, and the program has changed nothing before that.
+// comparisons and parentheses) is compiled on its first execution to a
+// postfix program, cached by its token list and first token, and afterwards
+// run over doubles. The expression walker stays the reference: whenever a
+// run could give anything other than what the walker gives (a value that is
+// not a plain number, a missing argument, a subscript out of range, the
+// store near its low mark, an injected failure, nesting near its limit) the
+// walker evaluates the expression from its first token, and the program has
+// changed nothing before that.
 #pragma once
 
 #include "script/token_list.h"
@@ -30,7 +30,7 @@ bool compiled_expression_value(NodeHandle* v);
 // The same, for a caller that only wants the value's truth (value_is_true)
 // and would release it: nothing is made.
 bool compiled_expression_truth(bool* truth);
-// A caller refused by these two goes on to the walker without asking again.
+// A caller refused by the last two goes on to the walker without asking again.
 
 // Drops what was compiled for a list (it is being released).
 void compiled_forget(TokenList l);
