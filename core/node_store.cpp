@@ -18,25 +18,25 @@ namespace detail {
 alignas(alignof(double)) uint8_t g_pool[NODE_COUNT * NODE_SIZE];
 }
 
+detail::StoreCounter detail::g_counter;
+
 namespace {
 
 using detail::g_pool;
 NodeHandle g_free_head = 0;
-uint16_t g_free_count = 0;
+uint16_t& g_free_count = detail::g_counter.free;
 NodeHandle g_building = 0;
 bool g_initialised = false;
 // Running low is only noted here: a question asked from inside an
 // allocation would come once per allocation and could end the program in
 // the middle of any operation. The outermost guard asks (core/guard.h).
 // Armed again once the store is back at the threshold.
-bool g_low_noted = false;
-bool g_low_armed = true;
-long g_fail_after = -1;
-// Nodes counted as in use without a slot (node_charge); the free list
-// holds that many slots more than the counter says.
-uint32_t g_charged = 0;
+bool& g_low_noted = detail::g_counter.low_noted;
+bool& g_low_armed = detail::g_counter.low_armed;
+long& g_fail_after = detail::g_counter.fail_after;
+uint32_t& g_charged = detail::g_counter.charged;
 uint32_t g_claimed = 0; // by the roots during a reclaim walk
-uint64_t g_allocations = 0;
+uint64_t& g_allocations = detail::g_counter.allocations;
 uint32_t g_generation = 0;
 
 std::unique_ptr<uint8_t[]> g_scratch[SCRATCH_SLOTS];
@@ -140,15 +140,9 @@ void node_free(NodeHandle h) {
     count_given_back();
 }
 
-void node_charge() {
+void detail::node_charge_counted() {
     count_taken();
     ++g_charged;
-}
-
-void node_uncharge() {
-    assert(g_charged > 0 && "a charge given back twice");
-    --g_charged;
-    count_given_back();
 }
 
 uint32_t node_charged() { return g_charged; }
@@ -174,11 +168,9 @@ uint8_t* node_payload(NodeHandle h) {
 }
 
 uint16_t nodes_in_use() { return static_cast<uint16_t>(NODE_COUNT - g_free_count); }
-uint16_t nodes_free() { return g_free_count; }
 void node_set_initialised(bool on) { g_initialised = on; }
 bool node_initialised() { return g_initialised; }
 void node_fail_after(long n) { g_fail_after = n; }
-bool node_fail_armed() { return g_fail_after >= 0; }
 uint64_t node_allocations() { return g_allocations; }
 
 // ---- building chain ----------------------------------------------------------

@@ -52,8 +52,41 @@ bool node_low_take();
 // charge against the free counter, made and refused exactly as an
 // allocation (the low-store note, injected failures, running out) but
 // without a slot, and given back with node_uncharge.
-void node_charge();
-void node_uncharge();
+namespace detail {
+// The free counter and what moves with it; inline below for the charges,
+// which the interpreter makes at nearly every push and pop.
+struct StoreCounter {
+    uint16_t free = 0;
+    bool low_noted = false;
+    bool low_armed = true; // noted again once back at the threshold
+    long fail_after = -1;  // an injected failure, counted down by allocations
+    // Nodes counted as in use without a slot (node_charge); the free list
+    // holds that many slots more than the counter says.
+    uint32_t charged = 0;
+    uint64_t allocations = 0;
+};
+extern StoreCounter g_counter;
+void node_charge_counted();
+} // namespace detail
+// Well above the low mark and with no failure injected a charge only
+// counts; otherwise it goes the way of an allocation.
+inline void node_charge() {
+    detail::StoreCounter& c = detail::g_counter;
+    if (c.fail_after < 0 && c.free > LOW_NODE_THRESHOLD) {
+        --c.free;
+        ++c.allocations;
+        ++c.charged;
+        return;
+    }
+    detail::node_charge_counted();
+}
+inline void node_uncharge() {
+    detail::StoreCounter& c = detail::g_counter;
+    assert(c.charged > 0 && "a charge given back twice");
+    assert(c.free + c.charged <= NODE_COUNT && "more given back than taken");
+    --c.charged;
+    if (++c.free >= LOW_NODE_THRESHOLD) c.low_armed = true;
+}
 uint32_t node_charged();
 // Called by root markers during the reclaim walk for the charges their
 // structures hold; charges that no owner claims are given back as leaked.
@@ -78,7 +111,7 @@ inline uint8_t* node_ref(NodeHandle h) {
 uint8_t* node_payload(NodeHandle h); // nullptr for an unknown type
 uint8_t node_type(NodeHandle h);     // bit 7 masked off
 uint16_t nodes_in_use();
-uint16_t nodes_free();
+inline uint16_t nodes_free() { return detail::g_counter.free; }
 
 // Start-up is complete: running out of nodes now abandons the operation
 // instead of ending the program.
@@ -214,7 +247,7 @@ ReclaimFaults reclaim_last_faults();
 // the injection off.
 void node_fail_after(long n);
 // Whether an injected failure is pending.
-bool node_fail_armed();
+inline bool node_fail_armed() { return detail::g_counter.fail_after >= 0; }
 // Allocations made since node_init (tests pick injection points with it).
 uint64_t node_allocations();
 
