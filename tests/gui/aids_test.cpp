@@ -53,9 +53,7 @@ class AidsTest : public WindowTest {
 
   private slots:
     void initTestCase() {
-        window_ = window_open(frontend_, no());
-        window_->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(window_));
+        window_open_active();
     }
 
     void init() {

@@ -33,6 +33,9 @@ class WindowTest : public QObject {
   protected:
     MainWindow* window_ = nullptr;
     QtFrontend frontend_;
+    // The window opened (dialogs nobody queued an answer for get No) and
+    // active, so that keys reach it.
+    void window_open_active();
 };
 
 // Answers for the dialogs, taken in order; every dialog asked is recorded.
@@ -152,6 +155,12 @@ inline void fresh_web() {
     dispatch_command(CMD_NEW_WEB);
     settings_set_ask_before_create(0);
     QCOMPARE(current_name(), std::string("home"));
+}
+
+inline void WindowTest::window_open_active() {
+    window_ = window_open(frontend_, no());
+    window_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window_));
 }
 
 } // namespace tarvex::gui_test

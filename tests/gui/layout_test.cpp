@@ -117,9 +117,7 @@ class LayoutTest : public WindowTest {
   private slots:
     void initTestCase() {
         QCoreApplication::setOrganizationName("tarvex-layout-tests");
-        window_ = window_open(frontend_, no());
-        window_->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(window_));
+        window_open_active();
     }
 
     void init() {
