@@ -427,24 +427,11 @@ ListCache& cache_of(TokenList l) {
     return lc;
 }
 
-// The rest of evaluate(), apart so that the common early return stays
-// cheap. On success the cursor stands where the walker would leave it and
-// *result is the value it would leave on the stack.
-[[gnu::noinline]] bool run_at(Interpreter& in, uint16_t index, Operand& result) {
-    ListCache& lc = cache_of(in.list);
-    if (index >= lc.entry_of.size()) lc.entry_of.resize(index + 1u, 0);
-    if (lc.entry_of[index] == 0) {
-        TokenCursor at = in.cur;
-        Entry e;
-        if (!compile(lc, e, at)) {
-            lc.entry_of[index] = LEFT_TO_WALKER;
-            return false;
-        }
-        e.start = in.tok;
-        lc.entries.push_back(e);
-        lc.entry_of[index] = static_cast<uint32_t>(lc.entries.size());
-    }
-    Entry& e = lc.entries[lc.entry_of[index] - 1];
+// Runs a compiled entry at the cursor. On success the cursor stands where
+// the walker would leave it and *result is the value it would leave on the
+// stack.
+bool run_entry(Interpreter& in, ListCache& lc, uint32_t mark, Operand& result) {
+    Entry& e = lc.entries[mark - 1];
     // The cursor must stand where the entry was compiled.
     if (in.tok != e.start) return false;
     // Nesting past its limit and an injected failure are the walker's to
@@ -458,7 +445,7 @@ ListCache& cache_of(TokenList l) {
     if (!run_program(code, code + e.code_len, result, &nodes)) {
         ++g_counts.fallbacks;
         if (++e.misses >= MISSES_MAX && e.misses > e.hits) {
-            lc.entry_of[index] = LEFT_TO_WALKER;
+            lc.entry_of[in.cur.index] = LEFT_TO_WALKER;
             ++g_counts.given_up;
         }
         return false;
@@ -481,20 +468,45 @@ ListCache& cache_of(TokenList l) {
     return true;
 }
 
+// The first run of an expression at the cursor (or the first since its
+// list's cache was dropped): compiles it, then runs it when it compiled.
+[[gnu::noinline]] bool compile_and_run(Interpreter& in, uint16_t index, Operand& result) {
+    ListCache& lc = cache_of(in.list);
+    if (index >= lc.entry_of.size()) lc.entry_of.resize(index + 1u, 0);
+    if (lc.entry_of[index] == 0) {
+        TokenCursor at = in.cur;
+        Entry e;
+        if (!compile(lc, e, at)) {
+            lc.entry_of[index] = LEFT_TO_WALKER;
+            return false;
+        }
+        e.start = in.tok;
+        lc.entries.push_back(e);
+        lc.entry_of[index] = static_cast<uint32_t>(lc.entries.size());
+    }
+    return lc.entry_of[index] != LEFT_TO_WALKER && run_entry(in, lc, lc.entry_of[index], result);
+}
+
 // At the first token of an expression: runs its program when it can.
 inline bool evaluate(Operand& result) {
     Interpreter& in = interp();
     if (!g_on || in.list == 0 || in.tok == nullptr) return false;
-    // Most expressions that do not compile are met again and again: they
-    // are told apart here, before anything else is read. The list's stamp
-    // is not checked for them: a mark left by a released list only sends an
-    // expression to the walker.
     uint16_t index = in.cur.index;
     if (in.list < g_lists.size()) {
-        const std::vector<uint32_t>& marks = g_lists[in.list].entry_of;
-        if (index < marks.size() && marks[index] == LEFT_TO_WALKER) return false;
+        ListCache& lc = g_lists[in.list];
+        if (index < lc.entry_of.size()) {
+            uint32_t mark = lc.entry_of[index];
+            // Most expressions that do not compile are met again and
+            // again: they are told apart before anything else is read. The
+            // list's stamp is not checked for them: a mark left by a
+            // released list only sends an expression to the walker.
+            if (mark == LEFT_TO_WALKER) return false;
+            // Code is run only for the list it was compiled for.
+            if (mark != 0 && lc.stamp == tokens_stamp(in.list))
+                return run_entry(in, lc, mark, result);
+        }
     }
-    return run_at(in, index, result);
+    return compile_and_run(in, index, result);
 }
 
 // The result as the walker's value: a new number with a copy of its text.

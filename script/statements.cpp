@@ -78,16 +78,30 @@ int conditional_clause(CellHandle cell, Token clause, bool* taken) {
     return exec_block(cell);
 }
 
-int stmt_if(CellHandle cell) {
+// The first pass over an if statement caches where each clause ends; the
+// if's own target is written last, so that once it is known the pass has
+// been made in full and would only move the cursor there and back: its
+// saved position is still taken and dropped, which is all it changes.
+int if_first_pass(Token if_tok) {
     Interpreter& in = interp();
-    Token if_tok = in.tok;
+    if (cache_of(if_tok) != 0) {
+        position_save();
+        position_drop();
+        return 0;
+    }
     int r;
     position_save();
-    // The first pass caches where each clause ends.
+    uint16_t if_end = 0;
     do {
         Token t = in.tok;
         if ((r = advance()) != 0) return r;
-        if ((r = skip_clause(t, true)) != 0) return r;
+        if (t != if_tok) {
+            if ((r = skip_clause(t, true)) != 0) return r;
+        } else {
+            if ((r = skip_group()) != 0) return r;
+            if ((r = skip_block()) != 0) return r;
+            if_end = in.cur.index;
+        }
     } while (cur_is_word(RW_ELSEIF));
     if (cur_is_word(RW_ELSE)) {
         Token t = in.tok;
@@ -98,6 +112,15 @@ int stmt_if(CellHandle cell) {
         }
     }
     if (position_restore() == 0 || !cur_is_word(RW_IF)) return SE_INTERNAL;
+    token_set_value(if_tok, if_end);
+    return 0;
+}
+
+int stmt_if(CellHandle cell) {
+    Interpreter& in = interp();
+    Token if_tok = in.tok;
+    int r;
+    if ((r = if_first_pass(if_tok)) != 0) return r;
     bool taken = false;
     if ((r = advance()) != 0) return r;
     if ((r = conditional_clause(cell, if_tok, &taken)) != 0) return r;

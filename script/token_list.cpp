@@ -17,7 +17,6 @@ constexpr int TL_CUR_CHUNK = LIST_PAYLOAD + 7;
 constexpr int TL_CUR_SLOT = LIST_PAYLOAD + 9;
 constexpr int TL_INDEX = LIST_PAYLOAD + 10;
 constexpr int TL_OWNER = LIST_PAYLOAD + 12;
-constexpr int TL_STAMP = LIST_PAYLOAD + 14;
 static_assert(record_fits(TL_STAMP + sizeof(uint32_t)), "token list header layout");
 
 TokenList g_current_script = 0;
@@ -193,7 +192,6 @@ Token tokens_restore(TokenList l, const TokenCursor& c) {
     return tokens_current(l);
 }
 
-uint32_t tokens_stamp(TokenList l) { return node_get_u32(l, TL_STAMP); }
 void tokens_set_stamp(TokenList l, uint32_t stamp) { node_set_u32(l, TL_STAMP, stamp); }
 
 TokenList tokens_current_script_list() { return g_current_script; }

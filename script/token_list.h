@@ -115,7 +115,9 @@ Token tokens_restore(TokenList l, const TokenCursor& c);
 // A number kept in the list's header for the compiled-expression cache, so
 // that code compiled for a list is never run for a later list that reuses
 // its node; 0 in a new list.
-uint32_t tokens_stamp(TokenList l);
+// Inline: asked at every compiled expression run.
+constexpr int TL_STAMP = LIST_PAYLOAD + 14; // a header field (token_list.cpp has the rest)
+inline uint32_t tokens_stamp(TokenList l) { return node_get_u32(l, TL_STAMP); }
 void tokens_set_stamp(TokenList l, uint32_t stamp);
 
 // The kind-2 list most recently read through first/next/current; 0 when

@@ -15,11 +15,16 @@
 
 namespace tarvex {
 
+namespace detail {
+CellHandle g_cell_table[CELL_TABLE_SIZE];
+int g_cell_count = 0;
+} // namespace detail
+
 namespace {
 
 NodeHandle g_root = 0;
-CellHandle g_table[CELL_TABLE_SIZE];
-int g_count = 0;
+CellHandle (&g_table)[CELL_TABLE_SIZE] = detail::g_cell_table;
+int& g_count = detail::g_cell_count;
 bool g_modified = false;
 CellValueHook g_value_hook = nullptr;
 
@@ -223,11 +228,6 @@ void cell_table_rebuild() {
         node_set_u8(e, CF_SCRIPT_CHANGED, 1);
         if (g_count < CELL_TABLE_SIZE) g_table[g_count++] = e;
     }
-}
-
-CellHandle cell_table_at(int index) {
-    if (index < 0 || index >= g_count) return 0;
-    return g_table[index];
 }
 
 int cell_table_index_of(CellHandle c) {

@@ -82,7 +82,17 @@ void web_clear();
 
 // ---- the cell table ------------------------------------------------------------
 void cell_table_rebuild();
-CellHandle cell_table_at(int index);
+namespace detail {
+extern CellHandle g_cell_table[CELL_TABLE_SIZE];
+extern int g_cell_count;
+} // namespace detail
+// 0 out of range. Inline: every cell read and call of a script looks here.
+inline CellHandle cell_table_at(int index) {
+    if (static_cast<unsigned>(index) >= static_cast<unsigned>(detail::g_cell_count) ||
+        index >= CELL_TABLE_SIZE)
+        return 0;
+    return detail::g_cell_table[index];
+}
 int cell_table_index_of(CellHandle c);
 int cell_table_count();
 

@@ -142,6 +142,25 @@ TEST_F(Interp, IfChainsUseAndKeepTheirJumpCaches) {
     EXPECT_EQ(r, 0);
 }
 
+// An if walks all its clauses once before the first condition; after a
+// complete walk it only jumps. A walk cut short by a malformed later clause
+// must fail the same way on every run, before any clause runs.
+TEST_F(Interp, IfFirstWalkFailsAlikeOnEveryRunAndJumpsAfterwards) {
+    cell("i");
+    EXPECT_EQ(run_home("for (i = 1 to 7) {if (i % 3 = 0) {out('x')} elseif (i % 3 = 1) {out('y')} "
+                       "else {out('z')}}"),
+              "yzxyzxy");
+    int r = 0;
+    const std::string failed = "a\nSCRIPT ERROR\nUnexpected end of script IN CELL home\n";
+    EXPECT_EQ(run_home("out('a') if (1) {out('b')} elseif (1) {out('c') ", &r), failed);
+    EXPECT_EQ(r, SE_UNEXPECTED_END);
+    for (int again = 0; again < 2; ++again) {
+        r = engine_guard([] { return run_command(false); });
+        EXPECT_EQ(ui.console, failed);
+        EXPECT_EQ(r, SE_UNEXPECTED_END);
+    }
+}
+
 TEST_F(Interp, Loops) {
     cell("i");
     cell("n");

@@ -306,5 +306,30 @@ TEST_F(ValueTest, CommaLocaleDoesNotChangeNumbers) {
     std::setlocale(LC_ALL, saved.c_str());
 }
 
+
+// The remainder takes an integer path for whole numbers: it must agree with
+// fmod bit for bit, the sign of a zero result included, at the edges of
+// that path and past them.
+TEST_F(ValueTest, RemainderAgreesWithFmodBitForBit) {
+    const double big = 0x1p62, odd = 0x1p53 + 2;
+    const double values[] = {0.0,  -0.0, 1,    -1,    7,        -7,        14,    -14,
+                             3.5,  -2.25, 1e15, -1e15, big,     -big,      big * 2, -big * 2,
+                             odd,  -odd, 1e300, 0.1,  INFINITY, -INFINITY, NAN,   999999};
+    for (double a : values)
+        for (double b : values) {
+            double got = 0;
+            int r = num_mod(got, a, b);
+            double want = std::fmod(a, b);
+            SCOPED_TRACE(testing::Message() << a << " % " << b);
+            EXPECT_EQ(r, std::isfinite(want) ? 0 : -1);
+            if (std::isnan(want)) {
+                EXPECT_TRUE(std::isnan(got));
+            } else {
+                EXPECT_EQ(got, want);
+                EXPECT_EQ(std::signbit(got), std::signbit(want));
+            }
+        }
+}
+
 } // namespace
 } // namespace tarvex::test
