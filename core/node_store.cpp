@@ -23,7 +23,7 @@ detail::StoreCounter detail::g_counter;
 namespace {
 
 using detail::g_pool;
-NodeHandle g_free_head = 0;
+NodeHandle& g_free_head = detail::g_counter.free_head;
 uint16_t& g_free_count = detail::g_counter.free;
 NodeHandle g_building = 0;
 bool g_initialised = false;
@@ -117,7 +117,7 @@ uint32_t node_generation() { return g_generation; }
 bool detail::node_is_free(NodeHandle h) { return g_debug_free[h]; }
 #endif
 
-NodeHandle node_alloc(NodeType type) {
+NodeHandle detail::node_alloc_counted(NodeType type) {
     count_taken();
     NodeHandle h = g_free_head;
     assert(h != 0 && "the free list is shorter than the counter says");
@@ -129,7 +129,7 @@ NodeHandle node_alloc(NodeType type) {
     return h;
 }
 
-void node_free(NodeHandle h) {
+void detail::node_free_checked(NodeHandle h) {
     if (h == 0) return;
     assert(h < NODE_COUNT && "released handle out of range");
     assert(!detail::node_is_free(h) && "node released twice");

@@ -49,6 +49,7 @@ constexpr uint16_t MISSES_MAX = 8;
 
 struct Entry {
     uint8_t depth = 0; // the deepest nesting the walker reaches in it
+    uint8_t shape = 0; // a Shape
     uint16_t misses = 0;
     uint32_t hits = 0;
     uint32_t code_at = 0;
@@ -58,6 +59,22 @@ struct Entry {
 };
 
 constexpr uint32_t LEFT_TO_WALKER = UINT32_MAX;
+
+bool is_load(uint8_t code) {
+    return code == OP_CELL || code == OP_ARG || code == OP_CONST || code == OP_LITERAL;
+}
+
+// The commonest programs, a value read alone or two reads and an operator,
+// run without the operand array.
+enum Shape : uint8_t { SHAPE_ANY, SHAPE_LOAD, SHAPE_PAIR };
+
+Shape shape_of(const Op* code, uint32_t len) {
+    if (len == 1 && is_load(code[0].code)) return SHAPE_LOAD;
+    if (len == 3 && is_load(code[0].code) && is_load(code[1].code) &&
+        code[2].code >= OP_ADD)
+        return SHAPE_PAIR;
+    return SHAPE_ANY;
+}
 
 struct ListCache {
     uint32_t stamp = 0;
@@ -249,6 +266,7 @@ bool compile(ListCache& lc, Entry& e, TokenCursor at) {
     e.depth = static_cast<uint8_t>(c.depth_max());
     e.code_at = static_cast<uint32_t>(start);
     e.code_len = static_cast<uint32_t>(lc.code.size() - start);
+    e.shape = shape_of(lc.code.data() + start, e.code_len);
     e.end = c.end();
     ++g_counts.compiled;
     return true;
@@ -323,6 +341,43 @@ void set_truth(Operand& a, bool t) {
     a.flags &= static_cast<uint8_t>(~VF_DUAL);
 }
 
+// A load op: pushes what the walker's push_copy would. False when the
+// value is not a plain number or the argument is missing.
+inline bool load_op(const Op& op, Operand& o, int& held) {
+    switch (op.code) {
+    case OP_CELL: {
+        CellHandle cell = cell_table_at(static_cast<int16_t>(op.arg));
+        return load(o, cell != 0 ? cell_value(cell) : 0, held);
+    }
+    case OP_ARG: return load(o, argument(op.arg), held);
+    case OP_CONST: return load(o, sysconst_value(op.arg), held);
+    default:
+        // A literal never changes: its kind was checked and its text
+        // measured when it was compiled.
+        o.number = value_number(op.arg);
+        o.flags = value_flags(op.arg);
+        o.text = value_text(op.arg);
+        held += 2 + op.rel;
+        return true;
+    }
+}
+
+// A binary op or a relation on the two top operands, leaving the result in a.
+inline void apply_binary(const Op& op, Operand& a, const Operand& b) {
+    switch (op.code) {
+    case OP_RELATION:
+        a = Operand{relation_holds(op.rel, compare_numbers(a.number, b.number)) ? 1.0 : 0.0, 0, 0};
+        break;
+    case OP_ADD: arith(a, b, num_add); break;
+    case OP_SUB: arith(a, b, num_sub); break;
+    case OP_MUL: arith(a, b, num_mul); break;
+    case OP_DIV: arith(a, b, num_div); break;
+    case OP_MOD: arith(a, b, [](double& x, double y) { return num_mod(x, x, y); }); break;
+    case OP_OR: set_truth(a, a.number != 0.0 || b.number != 0.0); break;
+    default: set_truth(a, a.number != 0.0 && b.number != 0.0); break; // OP_AND
+    }
+}
+
 // Runs a program; false, with nothing changed, when a value it reads is not
 // a plain number or an argument is missing. *nodes: the most the walker
 // would hold at once.
@@ -332,11 +387,12 @@ bool run_program(const Op* op, const Op* end, Operand& result, int* nodes) {
     int held = 0;
     for (; op != end; ++op) {
         switch (op->code) {
-        case OP_CELL: {
-            CellHandle cell = cell_table_at(static_cast<int16_t>(op->arg));
-            if (!load(stack[++top], cell != 0 ? cell_value(cell) : 0, held)) return false;
+        case OP_CELL:
+        case OP_ARG:
+        case OP_CONST:
+        case OP_LITERAL:
+            if (!load_op(*op, stack[++top], held)) return false;
             break;
-        }
         case OP_CELL_AT: {
             // A subscript out of range is the walker's error to report.
             int16_t i = 0;
@@ -347,22 +403,6 @@ bool run_program(const Op* op, const Op* end, Operand& result, int* nodes) {
             if (!load(stack[top], cell != 0 ? cell_value(cell) : 0, held)) return false;
             break;
         }
-        case OP_ARG:
-            if (!load(stack[++top], argument(op->arg), held)) return false;
-            break;
-        case OP_CONST:
-            if (!load(stack[++top], sysconst_value(op->arg), held)) return false;
-            break;
-        case OP_LITERAL: {
-            // A literal never changes: its kind was checked and its text
-            // measured when it was compiled.
-            Operand& o = stack[++top];
-            o.number = value_number(op->arg);
-            o.flags = value_flags(op->arg);
-            o.text = value_text(op->arg);
-            held += 2 + op->rel;
-            break;
-        }
         case OP_NEGATE:
             stack[top].number = -stack[top].number;
             stack[top].flags &= static_cast<uint8_t>(~VF_DUAL);
@@ -370,45 +410,31 @@ bool run_program(const Op* op, const Op* end, Operand& result, int* nodes) {
         case OP_NOT:
             set_truth(stack[top], stack[top].number == 0.0);
             break;
-        case OP_RELATION: {
-            bool holds =
-                relation_holds(op->rel, compare_numbers(stack[top - 1].number, stack[top].number));
+        default:
+            apply_binary(*op, stack[top - 1], stack[top]);
             --top;
-            stack[top] = Operand{holds ? 1.0 : 0.0, 0, 0};
-            break;
-        }
-        default: {
-            Operand& a = stack[top - 1];
-            const Operand& b = stack[top];
-            switch (op->code) {
-            case OP_ADD:
-                arith(a, b, num_add);
-                break;
-            case OP_SUB:
-                arith(a, b, num_sub);
-                break;
-            case OP_MUL:
-                arith(a, b, num_mul);
-                break;
-            case OP_DIV:
-                arith(a, b, num_div);
-                break;
-            case OP_MOD:
-                arith(a, b, [](double& x, double y) { return num_mod(x, x, y); });
-                break;
-            case OP_OR:
-                set_truth(a, a.number != 0.0 || b.number != 0.0);
-                break;
-            default:
-                set_truth(a, a.number != 0.0 && b.number != 0.0);
-                break; // OP_AND
-            }
-            --top;
-        }
         }
     }
     result = stack[0];
     // The relation's result is made while both operands are still held.
+    *nodes = held + 2;
+    return true;
+}
+
+inline bool run_shape(Shape shape, const Op* code, uint32_t len, Operand& result, int* nodes) {
+    int held = 0;
+    switch (shape) {
+    case SHAPE_LOAD:
+        if (!load_op(code[0], result, held)) return false;
+        break;
+    case SHAPE_PAIR: {
+        Operand b;
+        if (!load_op(code[0], result, held) || !load_op(code[1], b, held)) return false;
+        apply_binary(code[2], result, b);
+        break;
+    }
+    default: return run_program(code, code + len, result, nodes);
+    }
     *nodes = held + 2;
     return true;
 }
@@ -442,7 +468,7 @@ bool run_entry(Interpreter& in, ListCache& lc, uint32_t mark, Operand& result) {
     }
     int nodes = 0;
     const Op* code = lc.code.data() + e.code_at;
-    if (!run_program(code, code + e.code_len, result, &nodes)) {
+    if (!run_shape(static_cast<Shape>(e.shape), code, e.code_len, result, &nodes)) {
         ++g_counts.fallbacks;
         if (++e.misses >= MISSES_MAX && e.misses > e.hits) {
             lc.entry_of[in.cur.index] = LEFT_TO_WALKER;
