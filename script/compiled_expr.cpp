@@ -453,21 +453,37 @@ ListCache& cache_of(TokenList l) {
     return lc;
 }
 
+// What a run must not come near, given the most nodes the walker would
+// hold on the way: nesting past its limit, an injected failure, the low
+// mark and the end of the store are the walker's to meet, where it meets
+// them. Nothing inside an expression the compiler takes shows the free
+// count (no builtin, no call, no poll), so the walker's temporaries, their
+// texts and the value-stack blocks they charge may be skipped as long as it
+// could not have come near the low mark on the way. What stays (the
+// result, its text copy and its block) is made by the caller exactly as
+// the walker leaves it.
+inline bool clear_of_limits(const Interpreter& in, const Entry& e) {
+    return in.depth + e.depth <= NESTING_LIMIT && !node_fail_armed();
+}
+
+// A run done: the cursor moves where the walker would leave it.
+inline void finish(Interpreter& in, Entry& e) {
+    if (e.hits != UINT32_MAX) ++e.hits;
+    ++g_counts.runs;
+    in.cur = e.end;
+    in.tok = tokens_at(e.end.chunk, e.end.slot);
+}
+
 // Runs a compiled entry at the cursor. On success the cursor stands where
 // the walker would leave it and *result is the value it would leave on the
 // stack.
-bool run_entry(Interpreter& in, ListCache& lc, uint32_t mark, Operand& result) {
-    Entry& e = lc.entries[mark - 1];
-    // The cursor must stand where the entry was compiled.
-    if (in.tok != e.start) return false;
-    // Nesting past its limit and an injected failure are the walker's to
-    // report, where it meets them.
-    if (in.depth + e.depth > NESTING_LIMIT || node_fail_armed()) {
+bool run_entry(Interpreter& in, ListCache& lc, Entry& e, Operand& result) {
+    int nodes = 0;
+    const Op* code = lc.code.data() + e.code_at;
+    if (!clear_of_limits(in, e)) {
         ++g_counts.fallbacks;
         return false;
     }
-    int nodes = 0;
-    const Op* code = lc.code.data() + e.code_at;
     if (!run_shape(static_cast<Shape>(e.shape), code, e.code_len, result, &nodes)) {
         ++g_counts.fallbacks;
         if (++e.misses >= MISSES_MAX && e.misses > e.hits) {
@@ -476,48 +492,41 @@ bool run_entry(Interpreter& in, ListCache& lc, uint32_t mark, Operand& result) {
         }
         return false;
     }
-    // Nothing inside an expression the compiler takes shows the free count
-    // (no builtin, no call, no poll), so the walker's temporaries, their
-    // texts and the value-stack blocks they charge may be skipped as long
-    // as the walker could not have come near the low mark or the end of the
-    // store on the way: the note of running low and the store running out
-    // are taken there. What stays (the result, its text copy and its block)
-    // is made by the caller exactly as the walker leaves it.
     if (nodes_free() < LOW_NODE_THRESHOLD + nodes) {
         ++g_counts.fallbacks;
         return false;
     }
-    if (e.hits != UINT32_MAX) ++e.hits;
-    ++g_counts.runs;
-    in.cur = e.end;
-    in.tok = tokens_at(e.end.chunk, e.end.slot);
+    finish(in, e);
     return true;
 }
 
 // The first run of an expression at the cursor (or the first since its
-// list's cache was dropped): compiles it, then runs it when it compiled.
-[[gnu::noinline]] bool compile_and_run(Interpreter& in, uint16_t index, Operand& result) {
+// list's cache was dropped): compiles it. nullptr when it does not compile.
+[[gnu::noinline]] Entry* compile_at(Interpreter& in, uint16_t index, ListCache*& list_cache) {
     ListCache& lc = cache_of(in.list);
+    list_cache = &lc;
     if (index >= lc.entry_of.size()) lc.entry_of.resize(index + 1u, 0);
     if (lc.entry_of[index] == 0) {
         TokenCursor at = in.cur;
         Entry e;
         if (!compile(lc, e, at)) {
             lc.entry_of[index] = LEFT_TO_WALKER;
-            return false;
+            return nullptr;
         }
         e.start = in.tok;
         lc.entries.push_back(e);
         lc.entry_of[index] = static_cast<uint32_t>(lc.entries.size());
     }
-    return lc.entry_of[index] != LEFT_TO_WALKER && run_entry(in, lc, lc.entry_of[index], result);
+    uint32_t mark = lc.entry_of[index];
+    return mark != LEFT_TO_WALKER ? &lc.entries[mark - 1] : nullptr;
 }
 
-// At the first token of an expression: runs its program when it can.
-inline bool evaluate(Operand& result) {
-    Interpreter& in = interp();
-    if (!g_on || in.list == 0 || in.tok == nullptr) return false;
+// The compiled entry of the expression at the cursor, nullptr when it is
+// the walker's.
+inline Entry* entry_at(Interpreter& in, ListCache*& list_cache) {
+    if (!g_on || in.list == 0 || in.tok == nullptr) return nullptr;
     uint16_t index = in.cur.index;
+    Entry* e = nullptr;
     if (in.list < g_lists.size()) {
         ListCache& lc = g_lists[in.list];
         if (index < lc.entry_of.size()) {
@@ -526,13 +535,60 @@ inline bool evaluate(Operand& result) {
             // again: they are told apart before anything else is read. The
             // list's stamp is not checked for them: a mark left by a
             // released list only sends an expression to the walker.
-            if (mark == LEFT_TO_WALKER) return false;
+            if (mark == LEFT_TO_WALKER) return nullptr;
             // Code is run only for the list it was compiled for.
-            if (mark != 0 && lc.stamp == tokens_stamp(in.list))
-                return run_entry(in, lc, mark, result);
+            if (mark != 0 && lc.stamp == tokens_stamp(in.list)) {
+                list_cache = &lc;
+                e = &lc.entries[mark - 1];
+            }
         }
     }
-    return compile_and_run(in, index, result);
+    if (e == nullptr) e = compile_at(in, index, list_cache);
+    // The cursor must stand where the entry was compiled.
+    return e != nullptr && in.tok == e->start ? e : nullptr;
+}
+
+// At the first token of an expression: runs its program when it can.
+inline bool evaluate(Operand& result) {
+    Interpreter& in = interp();
+    ListCache* lc = nullptr;
+    Entry* e = entry_at(in, lc);
+    return e != nullptr && run_entry(in, *lc, *e, result);
+}
+
+// A value read alone is what the walker's push_copy makes of it, whatever
+// its kind: a new value and a copy of the source. Taken when the source's
+// text is at most one chunk, so that the nodes the walker would hold on
+// the way are known without walking a chain; 0 otherwise (and for a
+// missing argument, the walker's error).
+NodeHandle copy_of_read(Interpreter& in, ListCache& lc, Entry& e) {
+    const Op& op = lc.code[e.code_at];
+    NodeHandle src;
+    switch (op.code) {
+    case OP_CELL: {
+        CellHandle cell = cell_table_at(static_cast<int16_t>(op.arg));
+        src = cell != 0 ? cell_value(cell) : 0;
+        break;
+    }
+    case OP_ARG:
+        src = argument(op.arg);
+        if (src == 0) return 0;
+        break;
+    case OP_CONST: src = sysconst_value(op.arg); break;
+    default: src = op.arg; // OP_LITERAL
+    }
+    if (src != 0) {
+        Text t = value_text(src);
+        if (t != 0 && chain_next(t) != 0) return 0;
+    }
+    // The copy, its text and a block of the value stack, with the margin
+    // the programs keep.
+    constexpr int READ_NODES_MAX = 3 + 2;
+    if (!clear_of_limits(in, e) || nodes_free() < LOW_NODE_THRESHOLD + READ_NODES_MAX) return 0;
+    NodeHandle v = value_new();
+    value_copy(v, src);
+    finish(in, e);
+    return v;
 }
 
 // The result as the walker's value: a new number with a copy of its text.
@@ -567,8 +623,13 @@ bool compiled_expression_run() {
 // charge and its release leave every count as it was, and nothing looks
 // at the store in between.
 bool compiled_expression_value(NodeHandle* v) {
+    Interpreter& in = interp();
+    ListCache* lc = nullptr;
+    Entry* e = entry_at(in, lc);
+    if (e == nullptr) return false;
+    if (e->shape == SHAPE_LOAD && (*v = copy_of_read(in, *lc, *e)) != 0) return true;
     Operand result;
-    if (!evaluate(result)) return false;
+    if (!run_entry(in, *lc, *e, result)) return false;
     *v = make_value(result, [](NodeHandle) {});
     return true;
 }
