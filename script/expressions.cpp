@@ -114,6 +114,7 @@ int term() {
     if (!nest.ok) return SE_STACK_OVERFLOW;
     int r = primary_body();
     if (r != 0) return r;
+    nest.end_inner();
     for (;;) {
         BinaryFn op = operator_at(k_multiplying_operators);
         if (op == nullptr) return 0;
@@ -199,6 +200,7 @@ int walk_expression() {
     if (!nest.ok) return SE_STACK_OVERFLOW;
     int r = sum_body();
     if (r != 0) return r;
+    nest.end_inner();
     uint8_t rel = cur_kind();
     if (rel != EQUAL && rel != LE && rel != NE && rel != LT && rel != GE && rel != GT) return 0;
     if ((r = advance()) != 0) return r;

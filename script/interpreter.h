@@ -98,12 +98,18 @@ void interpreter_mark();
 // The nesting rule: counts active routines, refusing past the limit.
 // Routines entered one straight after the other, with no token moved in
 // between, may count together: the first of them to be refused would fail
-// at the same token with the same code.
+// at the same token with the same code. The inner one's level ends when it
+// returns (end_inner), so that what follows it nests exactly as deep as if
+// each had counted alone.
 struct Nest {
     int levels;
     bool ok;
     explicit Nest(int n = 1) : levels(n), ok((interp().depth += n) <= NESTING_LIMIT) {}
     ~Nest() { interp().depth -= levels; }
+    void end_inner() {
+        --levels;
+        --interp().depth;
+    }
     Nest(const Nest&) = delete;
     Nest& operator=(const Nest&) = delete;
 };

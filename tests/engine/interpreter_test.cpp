@@ -119,6 +119,30 @@ TEST_F(Interp, NestingLimits) {
     EXPECT_EQ(run_last_error().token_index, 2 + 49);
     EXPECT_EQ(run_code(nested(49, "-1").c_str()), SE_STACK_OVERFLOW);
     EXPECT_EQ(run_last_error().token_index, 2 + 49 + 1);
+    // A second primary, and the right side of a comparison, nest exactly as
+    // deep as a first: the level of the primary (the sum) before them has
+    // ended. So `1 * (` fits 48 times too, and a factorial written
+    // `%1 * f(%1 - 1)` recurses as deep as one written `f(%1 - 1) * %1`.
+    auto nested_right = [](int k, const char* op) {
+        std::string s = "out(";
+        for (int i = 0; i < k; ++i)
+            s += std::string("1 ") + op + " (";
+        return s + "1" + std::string(k, ')') + ")";
+    };
+    for (const char* op : {"*", "<"}) {
+        SCOPED_TRACE(op);
+        EXPECT_EQ(run_code(nested_right(48, op).c_str()), 0);
+        EXPECT_EQ(run_code(nested_right(49, op).c_str()), SE_STACK_OVERFLOW);
+        EXPECT_EQ(run_last_error().token_index, 2 + 49 * 3);
+    }
+    for (const char* f : {"%1 * f(%1 - 1)", "f(%1 - 1) * %1", "1 < f(%1 - 1)"}) {
+        SCOPED_TRACE(f);
+        cell("f", (std::string("if (%1 < 1) {1} else {") + f + "}").c_str());
+        EXPECT_EQ(run_code("out(f(26))"), 0);
+        EXPECT_EQ(run_code("out(f(27))"), SE_STACK_OVERFLOW);
+        EXPECT_EQ(cell_name_string(run_last_error().cell), "f");
+        EXPECT_EQ(run_last_error().token_index, 2); // the condition's first token
+    }
     cell("rec", "rec!");
     EXPECT_EQ(run_code("rec!"), SE_STACK_OVERFLOW);
     EXPECT_NE(ui.console.find("Stack overflow IN CELL rec"), std::string::npos);
