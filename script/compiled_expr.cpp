@@ -8,6 +8,7 @@
 #include "core/value.h"
 #include "script/interpreter.h"
 #include "script/lexer.h"
+#include "script/run_engine.h"
 #include "web/cell.h"
 
 #include <vector>
@@ -32,6 +33,7 @@ enum OpCode : uint8_t {
     OP_OR,
     OP_AND,
     OP_RELATION, // rel: the comparison's token kind
+    OP_CALL,     // a cell call (programs with calls only); arg: its call site
 };
 
 struct Op {
@@ -50,6 +52,7 @@ constexpr uint16_t MISSES_MAX = 8;
 struct Entry {
     uint8_t depth = 0; // the deepest nesting the walker reaches in it
     uint8_t shape = 0; // a Shape
+    bool calls = false; // a program with cell calls, run on the walker's stack
     uint16_t misses = 0;
     uint32_t hits = 0;
     uint32_t code_at = 0;
@@ -59,6 +62,8 @@ struct Entry {
 };
 
 constexpr uint32_t LEFT_TO_WALKER = UINT32_MAX;
+// Set in the mark of an entry with cell calls (see run_calls).
+constexpr uint32_t CALLS_MARK = 0x80000000u;
 
 bool is_load(uint8_t code) {
     return code == OP_CELL || code == OP_ARG || code == OP_CONST || code == OP_LITERAL;
@@ -76,16 +81,32 @@ Shape shape_of(const Op* code, uint32_t len) {
     return SHAPE_ANY;
 }
 
+// A cell call in a program: the cell's table index, where the walker's
+// cursor stands when it reads the arguments (at the first token after the
+// parenthesis) or makes a call without them (at the '!'), and the nesting
+// of the primary it is.
+struct CallSite {
+    TokenCursor at;
+    int16_t index = 0;
+    uint8_t depth = 0;
+    bool bang = false;
+};
+
 struct ListCache {
     uint32_t stamp = 0;
     // By token index: 0 before the first run, then LEFT_TO_WALKER or the
-    // entry's number + 1.
+    // entry's number + 1 (with CALLS_MARK for a program with calls).
     std::vector<uint32_t> entry_of;
     std::vector<Entry> entries;
     std::vector<Op> code;
+    std::vector<CallSite> sites;
 };
 
 bool g_on = true;
+// Set when the expression just refused to the three value readers has a
+// program with calls, so that the walker's own expressions are not looked
+// up twice. Only a hint: compiled_calls_run checks the mark itself.
+bool g_calls_next = false;
 uint32_t g_last_stamp = 0;
 std::vector<ListCache> g_lists; // by list handle, made on first use
 CompiledCounts g_counts;
@@ -99,8 +120,10 @@ bool is_relation(uint8_t k) {
 // the program cannot do, refuses the expression.
 class Compiler {
   public:
-    Compiler(TokenCursor at, std::vector<Op>& code)
-        : cur_(at), tok_(tokens_at(at.chunk, at.slot)), code_(code) {}
+    // With `sites`, the program may call cells (and then runs on the
+    // walker's stack); without, an expression with a call is refused.
+    Compiler(TokenCursor at, std::vector<Op>& code, std::vector<CallSite>* sites = nullptr)
+        : cur_(at), tok_(tokens_at(at.chunk, at.slot)), code_(&code), sites_(sites) {}
 
     bool expression() {
         Level level(*this);
@@ -113,6 +136,7 @@ class Compiler {
 
     TokenCursor end() const { return cur_; }
     int depth_max() const { return depth_max_; }
+    bool saw_call() const { return saw_call_; }
 
   private:
     // One routine of the walker active: its nesting count.
@@ -152,7 +176,7 @@ class Compiler {
         default:
             --operands_;
         }
-        code_.push_back(Op{code, rel, arg});
+        code_->push_back(Op{code, rel, arg});
         return true;
     }
 
@@ -218,8 +242,9 @@ class Compiler {
             if (subscripted) {
                 if (!advance() || !expression() || kind() != RBRACKET || !advance()) return false;
             }
-            // Calls are the walker's.
-            if (kind() == BANG || kind() == LPAREN) return false;
+            if (kind() == BANG || kind() == LPAREN) return !subscripted && call(base);
+            // Subscripts stay with the walker in programs with calls.
+            if (subscripted && sites_ != nullptr) return false;
             return emit(subscripted ? OP_CELL_AT : OP_CELL, base);
         }
         case SYSCONST:
@@ -242,31 +267,106 @@ class Compiler {
             NodeHandle literal = number_literal();
             int16_t n = 0;
             if (literal == 0 || num_to_int16(n, value_number(literal)) != 0 || n < 1) return false;
-            return advance() && emit(OP_ARG, static_cast<uint16_t>(n));
+            if (!advance()) return false;
+            if (sites_ == nullptr) return emit(OP_ARG, static_cast<uint16_t>(n));
+            // With calls, a missing argument is reported where the walker
+            // reports it: after the number.
+            if (sites_->size() >= UINT16_MAX) return false;
+            CallSite site;
+            site.at = cur_;
+            site.index = n;
+            sites_->push_back(site);
+            return emit(OP_ARG, static_cast<uint16_t>(sites_->size() - 1));
         }
         default:
             return false; // strings, builtin calls, and every error
         }
     }
 
+    // A call: the walker's cell_primary after the name. The arguments are
+    // read (by the walker's parse_arguments at run time) only to find where
+    // the call ends; each is an expression of its own.
+    bool call(uint16_t index) {
+        saw_call_ = true;
+        if (sites_ == nullptr || sites_->size() >= UINT16_MAX) return false;
+        CallSite site;
+        site.index = static_cast<int16_t>(index);
+        site.depth = static_cast<uint8_t>(depth_);
+        if (kind() == BANG) {
+            site.at = cur_;
+            site.bang = true;
+            if (!advance()) return false;
+        } else {
+            if (!advance()) return false; // the parenthesis
+            site.at = cur_;
+            if (!arguments()) return false;
+        }
+        sites_->push_back(site);
+        return emit(OP_CALL, static_cast<uint16_t>(sites_->size() - 1));
+    }
+
+    bool arguments() {
+        if (kind() == RPAREN) return advance();
+        std::vector<Op> scratch;
+        std::vector<Op>* code = code_;
+        code_ = &scratch;
+        int operands = operands_;
+        bool ok = true;
+        for (;;) {
+            // A ')' after a trailing comma ends the list and stays current.
+            if (kind() == RPAREN) break;
+            operands_ = 0;
+            if (!expression()) {
+                ok = false;
+                break;
+            }
+            if (kind() == COMMA) {
+                if (!advance()) {
+                    ok = false;
+                    break;
+                }
+            } else {
+                ok = kind() == RPAREN && advance();
+                break;
+            }
+        }
+        code_ = code;
+        operands_ = operands;
+        return ok;
+    }
+
     TokenCursor cur_;
     Token tok_;
-    std::vector<Op>& code_;
+    std::vector<Op>* code_;
+    std::vector<CallSite>* sites_;
+    bool saw_call_ = false;
     int depth_ = 0, depth_max_ = 0, operands_ = 0;
 };
 
+// An expression over plain numbers compiles to a program on numbers; one
+// that was refused for its cell calls alone is compiled again as a program
+// on the walker's stack.
 bool compile(ListCache& lc, Entry& e, TokenCursor at) {
-    size_t start = lc.code.size();
+    size_t start = lc.code.size(), sites = lc.sites.size();
     Compiler c(at, lc.code);
-    if (!c.expression()) {
+    bool ok = c.expression();
+    if (!ok && c.saw_call()) {
         lc.code.resize(start);
+        Compiler with_calls(at, lc.code, &lc.sites);
+        ok = with_calls.expression() && with_calls.saw_call();
+        c = with_calls;
+        e.calls = true;
+    }
+    if (!ok) {
+        lc.code.resize(start);
+        lc.sites.resize(sites);
         ++g_counts.refused;
         return false;
     }
     e.depth = static_cast<uint8_t>(c.depth_max());
     e.code_at = static_cast<uint32_t>(start);
     e.code_len = static_cast<uint32_t>(lc.code.size() - start);
-    e.shape = shape_of(lc.code.data() + start, e.code_len);
+    e.shape = e.calls ? SHAPE_ANY : shape_of(lc.code.data() + start, e.code_len);
     e.end = c.end();
     ++g_counts.compiled;
     return true;
@@ -501,7 +601,9 @@ bool run_entry(Interpreter& in, ListCache& lc, Entry& e, Operand& result) {
 }
 
 // The first run of an expression at the cursor (or the first since its
-// list's cache was dropped): compiles it. nullptr when it does not compile.
+// list's cache was dropped): compiles it. The entry when it compiled to the
+// kind of program asked for (with calls or without), else nullptr.
+template <bool Calls>
 [[gnu::noinline]] Entry* compile_at(Interpreter& in, uint16_t index, ListCache*& list_cache) {
     ListCache& lc = cache_of(in.list);
     list_cache = &lc;
@@ -515,15 +617,17 @@ bool run_entry(Interpreter& in, ListCache& lc, Entry& e, Operand& result) {
         }
         e.start = in.tok;
         lc.entries.push_back(e);
-        lc.entry_of[index] = static_cast<uint32_t>(lc.entries.size());
+        lc.entry_of[index] = static_cast<uint32_t>(lc.entries.size()) | (e.calls ? CALLS_MARK : 0);
     }
     uint32_t mark = lc.entry_of[index];
-    return mark != LEFT_TO_WALKER ? &lc.entries[mark - 1] : nullptr;
+    if (!Calls) g_calls_next = mark >= CALLS_MARK && mark != LEFT_TO_WALKER;
+    if (mark == LEFT_TO_WALKER || (mark >= CALLS_MARK) != Calls) return nullptr;
+    return &lc.entries[(mark & ~CALLS_MARK) - 1];
 }
 
-// The compiled entry of the expression at the cursor, nullptr when it is
-// the walker's.
-inline Entry* entry_at(Interpreter& in, ListCache*& list_cache) {
+// The compiled entry of the expression at the cursor, of the kind asked
+// for; nullptr when it is the walker's or of the other kind.
+template <bool Calls> inline Entry* entry_at(Interpreter& in, ListCache*& list_cache) {
     if (!g_on || in.list == 0 || in.tok == nullptr) return nullptr;
     uint16_t index = in.cur.index;
     Entry* e = nullptr;
@@ -535,15 +639,19 @@ inline Entry* entry_at(Interpreter& in, ListCache*& list_cache) {
             // again: they are told apart before anything else is read. The
             // list's stamp is not checked for them: a mark left by a
             // released list only sends an expression to the walker.
-            if (mark == LEFT_TO_WALKER) return nullptr;
+            if (Calls ? mark == LEFT_TO_WALKER || (mark != 0 && mark < CALLS_MARK)
+                      : mark >= CALLS_MARK) {
+                if (!Calls) g_calls_next = mark != LEFT_TO_WALKER;
+                return nullptr;
+            }
             // Code is run only for the list it was compiled for.
             if (mark != 0 && lc.stamp == tokens_stamp(in.list)) {
                 list_cache = &lc;
-                e = &lc.entries[mark - 1];
+                e = &lc.entries[(Calls ? mark & ~CALLS_MARK : mark) - 1];
             }
         }
     }
-    if (e == nullptr) e = compile_at(in, index, list_cache);
+    if (e == nullptr) e = compile_at<Calls>(in, index, list_cache);
     // The cursor must stand where the entry was compiled.
     return e != nullptr && in.tok == e->start ? e : nullptr;
 }
@@ -552,7 +660,7 @@ inline Entry* entry_at(Interpreter& in, ListCache*& list_cache) {
 inline bool evaluate(Operand& result) {
     Interpreter& in = interp();
     ListCache* lc = nullptr;
-    Entry* e = entry_at(in, lc);
+    Entry* e = entry_at<false>(in, lc);
     return e != nullptr && run_entry(in, *lc, *e, result);
 }
 
@@ -591,6 +699,140 @@ NodeHandle copy_of_read(Interpreter& in, ListCache& lc, Entry& e) {
     return v;
 }
 
+// ---- programs with calls: the walker's steps on the walker's stack ----
+
+void push_copy_of(NodeHandle src) {
+    NodeHandle v = value_new();
+    push_value(v);
+    value_copy(v, src);
+}
+
+// The walker's pop_operands: the right operand is on top.
+bool pop_two(NodeHandle& left, NodeHandle& right) {
+    right = pop_value();
+    left = pop_value();
+    if (right != 0 && left != 0) return true;
+    value_free(right);
+    value_free(left);
+    return false;
+}
+
+void (*binary_fn(uint8_t code))(NodeHandle, NodeHandle) {
+    switch (code) {
+    case OP_ADD: return value_add;
+    case OP_SUB: return value_sub;
+    case OP_MUL: return value_mul;
+    case OP_DIV: return value_div;
+    case OP_MOD: return value_mod;
+    case OP_OR: return value_or;
+    default: return value_and; // OP_AND
+    }
+}
+
+// A cell call as the walker's cell_primary makes it once past the name.
+int call_at(Interpreter& in, const CallSite& site) {
+    CellHandle cell = cell_table_at(site.index);
+    in.cur = site.at;
+    in.tok = tokens_at(site.at.chunk, site.at.slot);
+    int r;
+    if (site.bang) {
+        position_save();
+        if ((r = call_cell(cell, 0)) != 0) return r;
+        position_restore();
+        return advance();
+    }
+    NodeHandle args = 0;
+    if ((r = parse_arguments(&args)) != 0) return r;
+    position_save();
+    r = call_cell(cell, args);
+    valuelist_free(args);
+    if (r != 0) return r;
+    position_restore();
+    return 0;
+}
+
+// Runs a program with cell calls: every value is made, pushed, combined and
+// released in the walker's order by the walker's own routines (the
+// arguments and the calls by parse_arguments and call_cell, at the nesting
+// the walker would be at), so every count and every error is the walker's;
+// what is left out is the parsing. Leaves the value on the stack. The
+// callees may compile into this list's cache: nothing of it is held across
+// a call but indices.
+[[gnu::noinline]] int run_calls(Interpreter& in, ListCache& lc, const Entry& e) {
+    struct Depth {
+        Interpreter& in;
+        int base;
+        ~Depth() { in.depth = base; }
+    } depth{in, in.depth};
+    const TokenCursor end = e.end;
+    for (uint32_t pc = e.code_at, stop = e.code_at + e.code_len; pc < stop; ++pc) {
+        const Op op = lc.code[pc];
+        switch (op.code) {
+        case OP_CELL: {
+            CellHandle cell = cell_table_at(static_cast<int16_t>(op.arg));
+            push_copy_of(cell != 0 ? cell_value(cell) : 0);
+            break;
+        }
+        case OP_CONST: push_copy_of(sysconst_value(op.arg)); break;
+        case OP_LITERAL: push_copy_of(op.arg); break;
+        case OP_ARG: {
+            const CallSite site = lc.sites[op.arg];
+            NodeHandle a = argument(static_cast<uint16_t>(site.index));
+            if (a == 0) {
+                in.cur = site.at;
+                in.tok = tokens_at(site.at.chunk, site.at.slot);
+                return SE_ARGNUM_INVALID;
+            }
+            push_copy_of(a);
+            break;
+        }
+        case OP_CALL: {
+            const CallSite site = lc.sites[op.arg];
+            in.depth = depth.base + site.depth;
+            if (int r = call_at(in, site); r != 0) return r;
+            in.depth = depth.base;
+            break;
+        }
+        case OP_NEGATE:
+        case OP_NOT: {
+            NodeHandle top = cstack_peek(in.values);
+            if (top == 0) return SE_INTERNAL;
+            if (op.code == OP_NEGATE)
+                value_negate(top);
+            else
+                value_not(top);
+            break;
+        }
+        case OP_RELATION: {
+            NodeHandle left, right;
+            if (!pop_two(left, right)) return SE_INTERNAL;
+            bool holds = relation_holds(op.rel, value_compare(left, right));
+            value_free(left);
+            value_free(right);
+            push_value(holds ? value_new_one() : value_to_number(value_new()));
+            break;
+        }
+        default: {
+            NodeHandle left, right;
+            if (!pop_two(left, right)) return SE_INTERNAL;
+            binary_fn(op.code)(left, right);
+            push_value(left);
+            value_free(right);
+        }
+        }
+    }
+    in.cur = end;
+    in.tok = tokens_at(end.chunk, end.slot);
+    ++g_counts.runs;
+    return 0;
+}
+
+// A program with calls runs when the levels it passes over cannot reach
+// the nesting limit (the arguments and the callees count their own).
+inline bool calls_can_run(const Interpreter& in, const Entry& e) {
+    return in.depth + e.depth <= NESTING_LIMIT;
+}
+
 // The result as the walker's value: a new number with a copy of its text.
 // `then` runs between the two allocations, as the walker's push does.
 template <class Then> NodeHandle make_value(const Operand& result, Then then) {
@@ -625,7 +867,7 @@ bool compiled_expression_run() {
 bool compiled_expression_value(NodeHandle* v) {
     Interpreter& in = interp();
     ListCache* lc = nullptr;
-    Entry* e = entry_at(in, lc);
+    Entry* e = entry_at<false>(in, lc);
     if (e == nullptr) return false;
     if (e->shape == SHAPE_LOAD && (*v = copy_of_read(in, *lc, *e)) != 0) return true;
     Operand result;
@@ -641,6 +883,17 @@ bool compiled_expression_truth(bool* truth) {
     Operand result;
     if (!evaluate(result)) return false;
     *truth = result.number != 0.0;
+    return true;
+}
+
+bool compiled_calls_run(int* r) {
+    if (!g_calls_next) return false;
+    g_calls_next = false;
+    Interpreter& in = interp();
+    ListCache* lc = nullptr;
+    Entry* e = entry_at<true>(in, lc);
+    if (e == nullptr || !calls_can_run(in, *e)) return false;
+    *r = run_calls(in, *lc, *e);
     return true;
 }
 

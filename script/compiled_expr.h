@@ -30,6 +30,11 @@ bool compiled_expression_value(NodeHandle* v);
 // The same, for a caller that only wants the value's truth (value_is_true)
 // and would release it: nothing is made.
 bool compiled_expression_truth(bool* truth);
+// An expression with cell calls, refused by the three above, runs as the
+// walker's own steps without the parsing: true, with the walker's result
+// in *r and the value (when 0) left on the stack, where and as the walker
+// would leave them; false, with nothing changed, when it is the walker's.
+bool compiled_calls_run(int* r);
 // A caller refused by the last two goes on to the walker without asking again.
 
 // Drops what was compiled for a list (it is being released).

@@ -217,6 +217,8 @@ int walk_expression() {
 
 int eval_expression() {
     if (compiled_expression_run()) return 0;
+    int r = 0;
+    if (compiled_calls_run(&r)) return r;
     return walk_expression();
 }
 
@@ -318,7 +320,8 @@ int parse_cell_index(int* index) {
 int eval_to_value(NodeHandle* v, int no_value) {
     *v = 0;
     if (compiled_expression_value(v)) return 0;
-    int r = walk_expression();
+    int r = 0;
+    if (!compiled_calls_run(&r)) r = walk_expression();
     if (r != 0) return r;
     *v = pop_value();
     return *v != 0 ? 0 : no_value;
@@ -327,7 +330,8 @@ int eval_to_value(NodeHandle* v, int no_value) {
 int eval_to_truth(bool* truth) {
     if (compiled_expression_truth(truth)) return 0;
     NodeHandle v = 0;
-    int r = walk_expression();
+    int r = 0;
+    if (!compiled_calls_run(&r)) r = walk_expression();
     if (r != 0) return r;
     if ((v = pop_value()) == 0) return SE_INTERNAL;
     *truth = value_is_true(v);

@@ -455,6 +455,40 @@ TEST_F(CompiledExpr, EveryReaderOfAValueRunsCompiled) {
 // Code compiled for a list never runs for another: an edited script gets
 // its own, also when its list takes the released list's node, and the
 // switch leaves everything to the walker.
+// Expressions with cell calls run as the walker's own steps: the recursion,
+// the values between calls, a call without arguments, a missing argument
+// and a call as a condition give what the walker gives, and run compiled.
+TEST_F(CompiledExpr, ExpressionsWithCallsRunAlikeBothWays) {
+    struct Case {
+        const char* script;
+        int compiled_at_least;
+    } cases[] = {
+        {"out(fib(12), ' ', mem())", 200},
+        {"out(-fib(5) * 2 + x * fib(4) < fib(6), ' ', 1 + two! - fib(3), ' ', mem())", 4},
+        {"if (fib(3) = 2) {out('yes ')} while (x < fib(5)) {set x to x + fib(1)} out(x)", 10},
+        {"out(fib(3), ' ', f(1) + f(2), ' ', mem())", 2}, // f reads a missing %2
+        {"out(not fib(0) and fib(1), ' ', (fib(2) + 1) * fib(4))", 2},
+    };
+    for (const Case& c : cases) {
+        auto prepare = [&c] {
+            web_start_fresh();
+            cell_create("x");
+            cell_set_script(cell_create("fib"), "if (%1 < 2) {%1} else {fib(%1 - 1) + fib(%1 - 2)}");
+            cell_set_script(cell_create("two"), "1 + fib(2) * 1");
+            cell_set_script(cell_create("f"), "%1 + %2 * fib(2)");
+            cell_set_script(cell_root(), c.script);
+            settings_set_iterations(1);
+            settings_set_decimals(8);
+        };
+        Outcome walker = run_once(false, prepare, "home");
+        uint64_t runs = compiled_counts().runs;
+        Outcome fast = run_once(true, prepare, "home");
+        expect_same(walker, fast, c.script);
+        EXPECT_GE(compiled_counts().runs - runs, static_cast<uint64_t>(c.compiled_at_least))
+            << c.script;
+    }
+}
+
 TEST_F(CompiledExpr, EditedScriptsAndTheSwitch) {
     web_start_fresh();
     cell_set_value_text(cell_create("x"), "5");
