@@ -36,6 +36,12 @@ Text text_from_bytes(std::string_view s);
 TextLen text_to_buffer(char* buf, Text t, TextLen max);
 std::string text_to_string(Text t);
 TextLen text_length(Text t);
+// Whether a text has no characters, without counting them.
+inline bool text_is_empty(Text t) {
+    for (; t != 0; t = chain_next(t))
+        if (node_aux(t) != 0) return false;
+    return true;
+}
 Text text_substring(Text t, TextLen from, TextLen to);
 // Most texts copied are short (a number's text, a name, a word) and sit in
 // one chunk: inline, the copy is that chunk whole, which is the one node

@@ -306,7 +306,7 @@ void value_set_cstring(NodeHandle v, const char* s) {
     value_set_text(v, text_from_cstring(s));
 }
 
-NodeHandle value_to_text(NodeHandle v) {
+NodeHandle value_to_text_slow(NodeHandle v) {
     switch (value_kind(v)) {
     case VK_EMPTY:
         value_set_kind(v, VK_STRING);
@@ -460,9 +460,8 @@ void value_negate(NodeHandle a) {
 void value_concat(NodeHandle a, NodeHandle b) {
     value_to_text(a);
     value_to_text(b);
-    TextLen la = text_length(value_text(a)), lb = text_length(value_text(b));
-    if (lb == 0) return;
-    if (la == 0) {
+    if (text_is_empty(value_text(b))) return;
+    if (text_is_empty(value_text(a))) {
         Text moved = value_text(b);
         value_set_text_handle(b, 0);
         value_set_flags(b, value_flags(b) & ~VF_DUAL);

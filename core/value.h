@@ -105,7 +105,11 @@ NodeHandle value_new_number(double d);
 void value_copy(NodeHandle dst, NodeHandle src);
 void value_set_text(NodeHandle v, Text t);
 void value_set_cstring(NodeHandle v, const char* s);
-NodeHandle value_to_text(NodeHandle v);
+// A string is left as it is; only a conversion leaves the header.
+NodeHandle value_to_text_slow(NodeHandle v);
+inline NodeHandle value_to_text(NodeHandle v) {
+    return value_kind(v) == VK_STRING ? v : value_to_text_slow(v);
+}
 // Every operand passes through here and is most often a number already:
 // only a conversion leaves the header.
 NodeHandle value_to_number_slow(NodeHandle v);
