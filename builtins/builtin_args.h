@@ -11,25 +11,46 @@
 namespace tarvex {
 
 // The argument at position i (from 0) behind the result Value; 0 when the
-// call has fewer arguments.
-NodeHandle arg_at(NodeHandle result, int i);
+// call has fewer arguments. Inline, like the helpers below: every builtin
+// call reads its arguments through them.
+inline NodeHandle arg_at(NodeHandle result, int i) {
+    NodeHandle a = chain_next(result);
+    while (a != 0 && i-- > 0) a = chain_next(a);
+    return a;
+}
 
 // The argument at position i converted to a number in place; 0 when absent.
-NodeHandle arg_number(NodeHandle result, int i);
+inline NodeHandle arg_number(NodeHandle result, int i) {
+    NodeHandle a = arg_at(result, i);
+    if (a != 0) value_to_number(a);
+    return a;
+}
 
 // The integer part of a present argument as a 16-bit integer; -1 when it
 // lies outside -32768..32767.
-int arg_int16(NodeHandle arg, int16_t& out);
+inline int arg_int16(NodeHandle arg, int16_t& out) {
+    return num_to_int16(out, value_number(value_to_number(arg)));
+}
 
 // The string form of a Value: a string's Text, a number's display text
 // (cached, so the Value stays a number), 0 for an empty Value.
-Text arg_string_form(NodeHandle arg);
+inline Text arg_string_form(NodeHandle arg) {
+    switch (value_kind(arg)) {
+    case VK_STRING: return value_text(arg);
+    case VK_NUMBER: value_cache_text(arg); return value_text(arg);
+    default: return 0;
+    }
+}
 
 // The live cell named by the string form of an argument (cut to its first
 // 128 characters); 0 when there is none.
 NodeHandle arg_cell(NodeHandle arg);
 
 // Makes the result a number with the given flags (VF_DUAL is never set).
-void result_set_number(NodeHandle result, double d, uint8_t flags);
+inline void result_set_number(NodeHandle result, double d, uint8_t flags) {
+    value_set_kind(result, VK_NUMBER);
+    value_set_number(result, d);
+    value_set_flags(result, flags & ~VF_DUAL);
+}
 
 } // namespace tarvex

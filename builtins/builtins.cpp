@@ -146,36 +146,4 @@ int16_t eof_get() {
     return i;
 }
 
-// ---- argument helpers ----------------------------------------------------------
-
-NodeHandle arg_at(NodeHandle result, int i) {
-    NodeHandle a = chain_next(result);
-    while (a != 0 && i-- > 0) a = chain_next(a);
-    return a;
-}
-
-NodeHandle arg_number(NodeHandle result, int i) {
-    NodeHandle a = arg_at(result, i);
-    if (a != 0) value_to_number(a);
-    return a;
-}
-
-int arg_int16(NodeHandle arg, int16_t& out) {
-    return num_to_int16(out, value_number(value_to_number(arg)));
-}
-
-Text arg_string_form(NodeHandle arg) {
-    switch (value_kind(arg)) {
-    case VK_NUMBER: value_cache_text(arg); return value_text(arg);
-    case VK_STRING: return value_text(arg);
-    default: return 0;
-    }
-}
-
-void result_set_number(NodeHandle result, double d, uint8_t flags) {
-    value_set_kind(result, VK_NUMBER);
-    value_set_number(result, d);
-    value_set_flags(result, flags & ~VF_DUAL);
-}
-
 } // namespace tarvex

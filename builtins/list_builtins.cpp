@@ -35,21 +35,31 @@ int32_t substring(NodeHandle r, Cut cut) {
     int16_t n16 = 0;
     if (arg_int16(count, n16) != 0) return SE_BUILTIN_ARG;
     Text t = arg_string_form(s);
-    int64_t len = text_length(t);
     int64_t n = static_cast<uint16_t>(n16); // a negative count wraps to 65536 + n
-    int64_t from = 1, to = len;
-    switch (cut) {
-    case Cut::First: to = n; break;
-    case Cut::Last: from = len + 1 - n; break;
-    case Cut::ButFirst: from = n + 1; break;
-    case Cut::ButLast: to = len - n; break;
-    }
-    // Positions wrap at 65536 like the count (so last('HELLO', 7) is empty).
-    // A string longer than that cannot go negative here, and wrapping would
-    // only cut it at a wrong place, so its positions are taken as they are.
-    if (len <= 0xFFFF) {
-        from &= 0xFFFF;
-        to &= 0xFFFF;
+    int64_t from = 1, to;
+    if (cut == Cut::First) {
+        // No position here can wrap, and an end past the text is its end.
+        to = n;
+    } else if (cut == Cut::ButFirst && n < 0xFFFF) {
+        from = n + 1;
+        to = TEXT_LEN_MAX;
+    } else {
+        int64_t len = text_length(t);
+        to = len;
+        switch (cut) {
+        case Cut::Last: from = len + 1 - n; break;
+        case Cut::ButFirst: from = n + 1; break;
+        case Cut::ButLast: to = len - n; break;
+        case Cut::First: break;
+        }
+        // Positions wrap at 65536 like the count (so last('HELLO', 7) is
+        // empty). A string longer than that cannot go negative here, and
+        // wrapping would only cut it at a wrong place, so its positions are
+        // taken as they are.
+        if (len <= 0xFFFF) {
+            from &= 0xFFFF;
+            to &= 0xFFFF;
+        }
     }
     value_set_text(r, text_substring(t, static_cast<TextLen>(from), static_cast<TextLen>(to)));
     return 0;

@@ -93,7 +93,7 @@ std::string text_to_string(Text t) {
     return s;
 }
 
-TextLen text_length(Text t) {
+TextLen text_length_chain(Text t) {
     TextLen n = 0;
     for (NodeHandle c = t; c != 0; c = chain_next(c)) n += chunk_used(c);
     return n;

@@ -14,6 +14,7 @@ using Text = NodeHandle;
 // Lengths and positions are 32-bit: a Text can hold more than 65,535
 // characters (the store holds 360,000), and a 16-bit count would wrap.
 using TextLen = uint32_t;
+constexpr TextLen TEXT_LEN_MAX = UINT32_MAX;
 
 // A chunk's characters fill its chain payload; its count sits in `aux`.
 constexpr int TEXT_CHUNK = CHAIN_PAYLOAD_SIZE;
@@ -35,7 +36,13 @@ Text text_from_cstring(const char* s);
 Text text_from_bytes(std::string_view s);
 TextLen text_to_buffer(char* buf, Text t, TextLen max);
 std::string text_to_string(Text t);
-TextLen text_length(Text t);
+// Inline: most texts measured are one chunk, whose count is the length.
+TextLen text_length_chain(Text t);
+inline TextLen text_length(Text t) {
+    if (t == 0) return 0;
+    if (chain_next(t) == 0) return node_aux(t);
+    return text_length_chain(t);
+}
 // Whether a text has no characters, without counting them.
 inline bool text_is_empty(Text t) {
     for (; t != 0; t = chain_next(t))

@@ -253,7 +253,6 @@ double equality_tolerance() { return g_tolerance; }
 
 // ---- Values ------------------------------------------------------------------
 
-NodeHandle value_new() { return node_alloc(ChainNode); }
 
 NodeHandle value_new_number(double d) {
     NodeHandle v = node_alloc(ChainNode);
@@ -272,34 +271,6 @@ void value_drop_text(NodeHandle v) {
     text_free(t);
 }
 } // namespace
-
-void value_copy(NodeHandle dst, NodeHandle src) {
-    if (dst == 0 || dst == src) return;
-    value_drop_text(dst);
-    if (src == 0) {
-        value_set_kind(dst, VK_EMPTY);
-        value_set_flags(dst, 0);
-        value_set_number(dst, 0.0);
-        return;
-    }
-    // Kind, flags and number in one move with the text handle between
-    // them, which is cleared at once: until the copy is made dst must not
-    // name src's text (running out of nodes in text_copy leaves dst without one).
-    static_assert(V_KIND + 1 == V_FLAGS && V_FLAGS + 1 == V_TEXT && V_TEXT + 2 == V_NUMBER,
-                  "Value fields packed");
-    std::memcpy(node_ref(dst) + V_KIND, node_ref(src) + V_KIND, V_NUMBER + sizeof(double) - V_KIND);
-    value_set_text_handle(dst, 0);
-    // Even a number's stale display text is copied: the copy takes as many
-    // nodes as its source, which is what the store's count reports.
-    if (Text t = value_text(src); t != 0) value_set_text_handle(dst, text_copy(t));
-}
-
-void value_set_text(NodeHandle v, Text t) {
-    if (value_text(v) != t) value_drop_text(v);
-    value_set_text_handle(v, t);
-    value_set_kind(v, VK_STRING);
-    value_set_flags(v, value_flags(v) & ~VF_DUAL);
-}
 
 void value_set_cstring(NodeHandle v, const char* s) {
     value_drop_text(v);
