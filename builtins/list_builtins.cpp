@@ -61,7 +61,21 @@ int32_t substring(NodeHandle r, Cut cut) {
             to &= 0xFFFF;
         }
     }
-    value_set_text(r, text_substring(t, static_cast<TextLen>(from), static_cast<TextLen>(to)));
+    TextLen a = static_cast<TextLen>(from), b = static_cast<TextLen>(to);
+    if (!text_cut_fits_in_place(t, a, b)) {
+        value_set_text(r, text_substring(t, a, b));
+        return 0;
+    }
+    // The argument's text is released right after the call, first of all
+    // the arguments: the cut is made in it and it becomes the result. The
+    // store is charged for the chunk the copy would take and given back the
+    // chunk the release would return, at the same points, so that it counts
+    // exactly what a copy counts.
+    node_charge();
+    value_set_text_handle(s, 0);
+    text_cut_in_place(t, a, b);
+    node_uncharge();
+    value_set_text(r, t);
     return 0;
 }
 

@@ -162,6 +162,23 @@ Text text_substring(Text t, TextLen from, TextLen to) {
     return r;
 }
 
+bool text_cut_fits_in_place(Text t, TextLen from, TextLen to) {
+    if (t == 0 || chain_next(t) != 0) return false;
+    if (from == 0) from = 1;
+    TextLen n = chunk_used(t);
+    if (to > n) to = n;
+    return to >= from && to - from + 1 < static_cast<TextLen>(TEXT_CHUNK);
+}
+
+void text_cut_in_place(Text t, TextLen from, TextLen to) {
+    if (from == 0) from = 1;
+    TextLen n = chunk_used(t);
+    if (to > n) to = n;
+    TextLen k = to - from + 1;
+    if (from > 1) std::memmove(chunk_chars(t), chunk_chars(t) + from - 1, k);
+    node_set_aux(t, static_cast<uint8_t>(k));
+}
+
 Text text_copy_chain(Text t) {
     TextLen n = text_length(t);
     if (n == 0) return 0;

@@ -50,6 +50,12 @@ inline bool text_is_empty(Text t) {
     return true;
 }
 Text text_substring(Text t, TextLen from, TextLen to);
+// Whether text_substring(t, from, to) of this text would copy some
+// characters out of its one chunk into a single new chunk; then
+// text_cut_in_place makes t itself that text, for an owner that would
+// release t right after the copy.
+bool text_cut_fits_in_place(Text t, TextLen from, TextLen to);
+void text_cut_in_place(Text t, TextLen from, TextLen to);
 // Most texts copied are short (a number's text, a name, a word) and sit in
 // one chunk: inline, the copy is that chunk whole, which is the one node
 // chain_alloc_for_text gives any text shorter than a chunk. Any other text
