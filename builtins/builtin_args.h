@@ -46,6 +46,28 @@ inline Text arg_string_form(NodeHandle arg) {
 // 128 characters); 0 when there is none.
 NodeHandle arg_cell(NodeHandle arg);
 
+// What a string builtin computes from its argument list alone: a number
+// (VK_NUMBER, flags 0) or a string (VK_STRING) with its Text, 0 for no
+// characters, which passes to the result.
+struct BuiltinOut {
+    uint8_t kind = VK_EMPTY;
+    double number = 0.0;
+    Text text = 0;
+};
+// Computes a result from args (the argument list, 0 for none) into out;
+// 0 or SE_BUILTIN_ARG. Of the arguments, the first argument's Text is
+// released first after the call, so the builtin may take it over for its
+// result (clearing it in the argument) instead of copying it.
+using ArgsFn = int32_t (*)(NodeHandle args, BuiltinOut& out);
+int32_t slen_from_args(NodeHandle args, BuiltinOut& out);
+int32_t first_from_args(NodeHandle args, BuiltinOut& out);
+int32_t last_from_args(NodeHandle args, BuiltinOut& out);
+int32_t butfirst_from_args(NodeHandle args, BuiltinOut& out);
+int32_t butlast_from_args(NodeHandle args, BuiltinOut& out);
+// The BuiltinFn of such a builtin: fn on the arguments behind the result,
+// and its outcome stored in the result.
+int32_t result_from_args(NodeHandle result, ArgsFn fn);
+
 // Makes the result a number with the given flags (VF_DUAL is never set).
 inline void result_set_number(NodeHandle result, double d, uint8_t flags) {
     value_set_kind(result, VK_NUMBER);

@@ -7,6 +7,7 @@
 #include "core/value.h"
 
 #include <cmath>
+#include <cstring>
 
 namespace tarvex {
 
@@ -15,20 +16,42 @@ namespace {
 struct BuiltinDef {
     const char* name;
     BuiltinFn fn;
+    // The same builtin computed from its arguments alone, for the call that
+    // makes its first argument the result; nullptr for the others.
+    ArgsFn from_args = nullptr;
 };
 
 // Insertion order shapes the tree (it is never rebalanced), so it is kept.
 const BuiltinDef k_builtins[] = {
-    {"rref", builtin_rref},         {"gaussj", builtin_gaussj}, {"lookup", builtin_lookup},
-    {"previous", builtin_previous}, {"first", builtin_first},   {"last", builtin_last},
-    {"butfirst", builtin_butfirst}, {"butlast", builtin_butlast}, {"slen", builtin_slen},
-    {"min", builtin_min},           {"max", builtin_max},       {"mean", builtin_mean},
-    {"abs", builtin_abs},           {"sign", builtin_sign},     {"stp", builtin_stp},
-    {"sig", builtin_sig},           {"sin", builtin_sin},       {"cos", builtin_cos},
-    {"tan", builtin_tan},           {"asin", builtin_asin},     {"acos", builtin_acos},
-    {"atan", builtin_atan},         {"sqrt", builtin_sqrt},     {"ln", builtin_ln},
-    {"exp", builtin_exp},           {"log", builtin_log},       {"pow", builtin_pow},
-    {"mem", builtin_mem},           {"rand", builtin_rand},
+    {"rref", builtin_rref},
+    {"gaussj", builtin_gaussj},
+    {"lookup", builtin_lookup},
+    {"previous", builtin_previous},
+    {"first", builtin_first, first_from_args},
+    {"last", builtin_last, last_from_args},
+    {"butfirst", builtin_butfirst, butfirst_from_args},
+    {"butlast", builtin_butlast, butlast_from_args},
+    {"slen", builtin_slen, slen_from_args},
+    {"min", builtin_min},
+    {"max", builtin_max},
+    {"mean", builtin_mean},
+    {"abs", builtin_abs},
+    {"sign", builtin_sign},
+    {"stp", builtin_stp},
+    {"sig", builtin_sig},
+    {"sin", builtin_sin},
+    {"cos", builtin_cos},
+    {"tan", builtin_tan},
+    {"asin", builtin_asin},
+    {"acos", builtin_acos},
+    {"atan", builtin_atan},
+    {"sqrt", builtin_sqrt},
+    {"ln", builtin_ln},
+    {"exp", builtin_exp},
+    {"log", builtin_log},
+    {"pow", builtin_pow},
+    {"mem", builtin_mem},
+    {"rand", builtin_rand},
 };
 constexpr int k_builtin_count = sizeof k_builtins / sizeof k_builtins[0];
 
@@ -95,10 +118,19 @@ void builtins_mark() {
 
 NodeHandle builtin_root() { return tree_live() ? g_root : 0; }
 
-BuiltinFn builtin_fn(NodeHandle entry) {
+namespace {
+
+const BuiltinDef* builtin_def(NodeHandle entry) {
     if (entry == 0 || entry_kind(entry) != NK_BUILTIN) return nullptr;
     uint16_t i = node_get_u16(entry, ENTRY_REF);
-    return i < k_builtin_count ? k_builtins[i].fn : nullptr;
+    return i < k_builtin_count ? &k_builtins[i] : nullptr;
+}
+
+} // namespace
+
+BuiltinFn builtin_fn(NodeHandle entry) {
+    const BuiltinDef* def = builtin_def(entry);
+    return def != nullptr ? def->fn : nullptr;
 }
 
 NodeHandle sysconst_value(NodeHandle entry) {
@@ -122,14 +154,61 @@ int32_t builtin_invoke(BuiltinFn fn, NodeHandle args, NodeHandle* result) {
     return 0;
 }
 
+namespace {
+// The calling sequence for a builtin computed from its arguments alone.
+// Its first argument, which the sequence would release first, becomes the
+// result Value in place of a new one: the store is charged where the
+// result would be made and given back where that argument's node would be
+// released, so that it counts at every step what the sequence counts.
+int32_t invoke_from_args(ArgsFn fn, NodeHandle args, NodeHandle* result) {
+    node_charge();
+    BuiltinOut out;
+    int32_t status = fn(args, out);
+    if (status != 0) {
+        node_uncharge();
+        valuelist_free(args);
+        return status;
+    }
+    NodeHandle v = args, rest = chain_next(v);
+    if (Text t = value_text(v); t != 0) {
+        value_set_text_handle(v, 0);
+        text_free(t);
+    }
+    node_uncharge();
+    // A new Value, as value_new makes one, then the result.
+    std::memset(node_ref(v) + NODE_AUX, 0, NODE_SIZE - NODE_AUX);
+    if (out.kind == VK_NUMBER) {
+        result_set_number(v, out.number, 0);
+    } else {
+        value_set_text(v, out.text);
+    }
+    valuelist_free(rest);
+    *result = v;
+    return 0;
+}
+} // namespace
+
+int32_t result_from_args(NodeHandle result, ArgsFn fn) {
+    BuiltinOut out;
+    int32_t status = fn(chain_next(result), out);
+    if (status != 0) return status;
+    if (out.kind == VK_NUMBER) {
+        result_set_number(result, out.number, 0);
+    } else {
+        value_set_text(result, out.text);
+    }
+    return 0;
+}
+
 int32_t builtin_call(NodeHandle entry, NodeHandle args, NodeHandle* result) {
-    BuiltinFn fn = builtin_fn(entry);
-    if (fn == nullptr) {
-        *result = 0;
+    *result = 0;
+    const BuiltinDef* def = builtin_def(entry);
+    if (def == nullptr) {
         valuelist_free(args);
         return SE_BUILTIN_CALL;
     }
-    return builtin_invoke(fn, args, result);
+    if (def->from_args != nullptr) return invoke_from_args(def->from_args, args, result);
+    return builtin_invoke(def->fn, args, result);
 }
 
 void eof_set(int flag) {

@@ -29,9 +29,9 @@ int32_t pick(NodeHandle r, bool smaller) {
 
 enum class Cut { First, Last, ButFirst, ButLast };
 
-int32_t substring(NodeHandle r, Cut cut) {
-    NodeHandle s = arg_at(r, 0), count = arg_at(r, 1);
-    if (s == 0 || count == 0) return SE_BUILTIN_ARG;
+int32_t substring(NodeHandle args, Cut cut, BuiltinOut& out) {
+    NodeHandle s = args, count = s != 0 ? chain_next(s) : 0;
+    if (count == 0) return SE_BUILTIN_ARG;
     int16_t n16 = 0;
     if (arg_int16(count, n16) != 0) return SE_BUILTIN_ARG;
     Text t = arg_string_form(s);
@@ -61,21 +61,22 @@ int32_t substring(NodeHandle r, Cut cut) {
             to &= 0xFFFF;
         }
     }
+    out.kind = VK_STRING;
     TextLen a = static_cast<TextLen>(from), b = static_cast<TextLen>(to);
-    if (!text_cut_fits_in_place(t, a, b)) {
-        value_set_text(r, text_substring(t, a, b));
+    TextLen k = text_cut_fits_in_place(t, a, b);
+    if (k == 0) {
+        out.text = text_substring(t, a, b);
         return 0;
     }
-    // The argument's text is released right after the call, first of all
-    // the arguments: the cut is made in it and it becomes the result. The
-    // store is charged for the chunk the copy would take and given back the
-    // chunk the release would return, at the same points, so that it counts
-    // exactly what a copy counts.
+    // The argument's text, released next, is cut and becomes the result.
+    // The store is charged for the chunk the copy would take and given back
+    // the chunk the release would return, at the same points, so that it
+    // counts exactly what a copy counts.
     node_charge();
     value_set_text_handle(s, 0);
-    text_cut_in_place(t, a, b);
+    text_cut_in_place(t, a, k);
     node_uncharge();
-    value_set_text(r, t);
+    out.text = t;
     return 0;
 }
 
@@ -143,17 +144,27 @@ int32_t builtin_lookup(NodeHandle r) {
     return 0;
 }
 
-int32_t builtin_slen(NodeHandle r) {
-    NodeHandle s = arg_at(r, 0);
-    if (s == 0) return SE_BUILTIN_ARG;
-    result_set_number(r, text_length(arg_string_form(s)), 0);
+int32_t slen_from_args(NodeHandle args, BuiltinOut& out) {
+    if (args == 0) return SE_BUILTIN_ARG;
+    out.kind = VK_NUMBER;
+    out.number = text_length(arg_string_form(args));
     return 0;
 }
 
-int32_t builtin_first(NodeHandle r) { return substring(r, Cut::First); }
-int32_t builtin_last(NodeHandle r) { return substring(r, Cut::Last); }
-int32_t builtin_butfirst(NodeHandle r) { return substring(r, Cut::ButFirst); }
-int32_t builtin_butlast(NodeHandle r) { return substring(r, Cut::ButLast); }
+int32_t first_from_args(NodeHandle args, BuiltinOut& out) { return substring(args, Cut::First, out); }
+int32_t last_from_args(NodeHandle args, BuiltinOut& out) { return substring(args, Cut::Last, out); }
+int32_t butfirst_from_args(NodeHandle args, BuiltinOut& out) {
+    return substring(args, Cut::ButFirst, out);
+}
+int32_t butlast_from_args(NodeHandle args, BuiltinOut& out) {
+    return substring(args, Cut::ButLast, out);
+}
+
+int32_t builtin_slen(NodeHandle r) { return result_from_args(r, slen_from_args); }
+int32_t builtin_first(NodeHandle r) { return result_from_args(r, first_from_args); }
+int32_t builtin_last(NodeHandle r) { return result_from_args(r, last_from_args); }
+int32_t builtin_butfirst(NodeHandle r) { return result_from_args(r, butfirst_from_args); }
+int32_t builtin_butlast(NodeHandle r) { return result_from_args(r, butlast_from_args); }
 
 int32_t builtin_previous(NodeHandle r) {
     NodeHandle name = arg_at(r, 0);

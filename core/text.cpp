@@ -162,23 +162,6 @@ Text text_substring(Text t, TextLen from, TextLen to) {
     return r;
 }
 
-bool text_cut_fits_in_place(Text t, TextLen from, TextLen to) {
-    if (t == 0 || chain_next(t) != 0) return false;
-    if (from == 0) from = 1;
-    TextLen n = chunk_used(t);
-    if (to > n) to = n;
-    return to >= from && to - from + 1 < static_cast<TextLen>(TEXT_CHUNK);
-}
-
-void text_cut_in_place(Text t, TextLen from, TextLen to) {
-    if (from == 0) from = 1;
-    TextLen n = chunk_used(t);
-    if (to > n) to = n;
-    TextLen k = to - from + 1;
-    if (from > 1) std::memmove(chunk_chars(t), chunk_chars(t) + from - 1, k);
-    node_set_aux(t, static_cast<uint8_t>(k));
-}
-
 Text text_copy_chain(Text t) {
     TextLen n = text_length(t);
     if (n == 0) return 0;
@@ -216,6 +199,15 @@ void append_raw(Text dst, const uint8_t* p, size_t n) { append_at(last_chunk(dst
 } // namespace
 
 Text text_append(Text dst, Text src) {
+    // The usual join: a short text behind another whose one chunk has room.
+    if (src != dst && src != 0 && chain_next(dst) == 0 && chain_next(src) == 0) {
+        int used = chunk_used(dst), k = chunk_used(src);
+        if (used + k <= TEXT_CHUNK) {
+            std::memcpy(chunk_chars(dst) + used, chunk_chars(src), k);
+            node_set_aux(dst, static_cast<uint8_t>(used + k));
+            return dst;
+        }
+    }
     NodeHandle tail = last_chunk(dst);
     if (src != dst) {
         // Another text's chunks stay as they are while dst grows: each is

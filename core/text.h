@@ -50,12 +50,27 @@ inline bool text_is_empty(Text t) {
     return true;
 }
 Text text_substring(Text t, TextLen from, TextLen to);
-// Whether text_substring(t, from, to) of this text would copy some
-// characters out of its one chunk into a single new chunk; then
-// text_cut_in_place makes t itself that text, for an owner that would
-// release t right after the copy.
-bool text_cut_fits_in_place(Text t, TextLen from, TextLen to);
-void text_cut_in_place(Text t, TextLen from, TextLen to);
+// How many characters text_substring(t, from, to) would copy out of this
+// text's one chunk into a single new chunk; 0 when it would copy none, when
+// t has more than one chunk, or when the copy would need a second chunk.
+// For an owner that releases t right after the copy: text_cut_in_place
+// then makes t itself that text. Inline, with the cut: every cut of a
+// short text asks.
+inline TextLen text_cut_fits_in_place(Text t, TextLen from, TextLen to) {
+    if (t == 0 || chain_next(t) != 0) return 0;
+    if (from == 0) from = 1;
+    TextLen n = node_aux(t);
+    if (to > n) to = n;
+    if (to < from) return 0;
+    TextLen k = to - from + 1;
+    return k < static_cast<TextLen>(TEXT_CHUNK) ? k : 0;
+}
+// The k characters from position from (0 taken as 1) become the text.
+inline void text_cut_in_place(Text t, TextLen from, TextLen k) {
+    uint8_t* chars = node_ref(t) + CHAIN_PAYLOAD;
+    if (from > 1) std::memmove(chars, chars + from - 1, k);
+    node_set_aux(t, static_cast<uint8_t>(k));
+}
 // Most texts copied are short (a number's text, a name, a word) and sit in
 // one chunk: inline, the copy is that chunk whole, which is the one node
 // chain_alloc_for_text gives any text shorter than a chunk. Any other text
