@@ -198,16 +198,7 @@ NodeHandle append_at(NodeHandle tail, const uint8_t* p, size_t n) {
 void append_raw(Text dst, const uint8_t* p, size_t n) { append_at(last_chunk(dst), p, n); }
 } // namespace
 
-Text text_append(Text dst, Text src) {
-    // The usual join: a short text behind another whose one chunk has room.
-    if (src != dst && src != 0 && chain_next(dst) == 0 && chain_next(src) == 0) {
-        int used = chunk_used(dst), k = chunk_used(src);
-        if (used + k <= TEXT_CHUNK) {
-            std::memcpy(chunk_chars(dst) + used, chunk_chars(src), k);
-            node_set_aux(dst, static_cast<uint8_t>(used + k));
-            return dst;
-        }
-    }
+Text text_append_chain(Text dst, Text src) {
     NodeHandle tail = last_chunk(dst);
     if (src != dst) {
         // Another text's chunks stay as they are while dst grows: each is

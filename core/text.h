@@ -85,7 +85,20 @@ inline Text text_copy(Text t) {
     std::memcpy(node_ref(r) + CHAIN_PAYLOAD, node_ref(t) + CHAIN_PAYLOAD, TEXT_CHUNK);
     return r;
 }
-Text text_append(Text dst, Text src);
+// Inline for the usual join, a short text behind another whose one chunk
+// has room; any other goes to text_append_chain.
+Text text_append_chain(Text dst, Text src);
+inline Text text_append(Text dst, Text src) {
+    if (src != dst && src != 0 && chain_next(dst) == 0 && chain_next(src) == 0) {
+        int used = node_aux(dst), k = node_aux(src);
+        if (used + k <= TEXT_CHUNK) {
+            std::memcpy(node_ref(dst) + CHAIN_PAYLOAD + used, node_ref(src) + CHAIN_PAYLOAD, k);
+            node_set_aux(dst, static_cast<uint8_t>(used + k));
+            return dst;
+        }
+    }
+    return text_append_chain(dst, src);
+}
 Text text_append_bytes(Text dst, std::string_view s);
 // Inline: a text of one chunk, the usual one, is that node alone.
 inline void text_free(Text t) {

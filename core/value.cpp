@@ -24,11 +24,13 @@
 
 namespace tarvex {
 
+double detail::g_tolerance = 0.005;
+using detail::g_tolerance;
+
 namespace {
 
 NumberFormat g_default_format;
 NumberFormat g_current_format;
-double g_tolerance = 0.005;
 char g_number_text[NUMBER_TEXT_MAX + 1];
 
 // The longest conversion asked for: fixed style, the largest double and 18
@@ -249,7 +251,6 @@ void format_set_current(const NumberFormat& fmt) {
 
 const NumberFormat& format_current() { return g_current_format; }
 const NumberFormat& format_default() { return g_default_format; }
-double equality_tolerance() { return g_tolerance; }
 
 // ---- Values ------------------------------------------------------------------
 
@@ -342,12 +343,6 @@ std::string value_display(NodeHandle v) {
         }
     default: return {};
     }
-}
-
-void value_free(NodeHandle v) {
-    if (v == 0) return;
-    if (Text t = value_text(v); t != 0) text_free(t);
-    node_free(v);
 }
 
 // Walked here rather than through chain_release, whose per-node callback
@@ -444,7 +439,7 @@ void value_concat(NodeHandle a, NodeHandle b) {
     value_set_flags(a, value_flags(a) & ~VF_DUAL);
 }
 
-int value_compare(NodeHandle a, NodeHandle b) {
+int value_compare_slow(NodeHandle a, NodeHandle b) {
     if (value_kind(a) == VK_NUMBER && value_kind(b) != VK_STRING) {
         value_to_number(b);
         double d = value_number(a) - value_number(b);

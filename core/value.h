@@ -79,7 +79,12 @@ void format_set_defaults(const NumberFormat& fmt);
 void format_set_current(const NumberFormat& fmt);
 const NumberFormat& format_current();
 const NumberFormat& format_default();
-double equality_tolerance();
+namespace detail {
+// Inline below for value_compare, which every comparison of two numbers
+// reaches.
+extern double g_tolerance;
+} // namespace detail
+inline double equality_tolerance() { return detail::g_tolerance; }
 
 // ---- Value fields ------------------------------------------------------------
 // A Value is a chain node: kind, flags, text, number.
@@ -149,7 +154,12 @@ inline NodeHandle value_to_number(NodeHandle v) {
     return value_kind(v) == VK_NUMBER ? v : value_to_number_slow(v);
 }
 void value_cache_text(NodeHandle v);
-void value_free(NodeHandle v);
+// Inline: every operand an operator consumes is released here.
+inline void value_free(NodeHandle v) {
+    if (v == 0) return;
+    if (Text t = value_text(v); t != 0) text_free(t);
+    node_free(v);
+}
 void valuelist_free(NodeHandle head);
 NodeHandle valuelist_copy(NodeHandle head);
 
@@ -163,7 +173,16 @@ void value_and(NodeHandle a, NodeHandle b);
 void value_not(NodeHandle a);
 void value_negate(NodeHandle a);
 void value_concat(NodeHandle a, NodeHandle b);
-int value_compare(NodeHandle a, NodeHandle b);
+// Two numbers are compared inline, within the equality tolerance; any
+// other pair goes to value_compare_slow.
+int value_compare_slow(NodeHandle a, NodeHandle b);
+inline int value_compare(NodeHandle a, NodeHandle b) {
+    if (value_kind(a) != VK_NUMBER || value_kind(b) != VK_NUMBER) return value_compare_slow(a, b);
+    double d = value_number(a) - value_number(b);
+    if (d > 0) return d > detail::g_tolerance ? 1 : 0;
+    if (d < 0) return -d > detail::g_tolerance ? -1 : 0;
+    return 0;
+}
 
 // The display text of a value without changing it: the cached text of a
 // number, the formatted number, the string, or "" for an empty value.
