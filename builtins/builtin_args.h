@@ -7,6 +7,7 @@
 #include "core/value.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace tarvex {
 
@@ -54,19 +55,6 @@ struct BuiltinOut {
     double number = 0.0;
     Text text = 0;
 };
-// Computes a result from args (the argument list, 0 for none) into out;
-// 0 or SE_BUILTIN_ARG. Of the arguments, the first argument's Text is
-// released first after the call, so the builtin may take it over for its
-// result (clearing it in the argument) instead of copying it.
-using ArgsFn = int32_t (*)(NodeHandle args, BuiltinOut& out);
-int32_t slen_from_args(NodeHandle args, BuiltinOut& out);
-int32_t first_from_args(NodeHandle args, BuiltinOut& out);
-int32_t last_from_args(NodeHandle args, BuiltinOut& out);
-int32_t butfirst_from_args(NodeHandle args, BuiltinOut& out);
-int32_t butlast_from_args(NodeHandle args, BuiltinOut& out);
-// The BuiltinFn of such a builtin: fn on the arguments behind the result,
-// and its outcome stored in the result.
-int32_t result_from_args(NodeHandle result, ArgsFn fn);
 
 // Makes the result a number with the given flags (VF_DUAL is never set).
 inline void result_set_number(NodeHandle result, double d, uint8_t flags) {
@@ -74,5 +62,66 @@ inline void result_set_number(NodeHandle result, double d, uint8_t flags) {
     value_set_number(result, d);
     value_set_flags(result, flags & ~VF_DUAL);
 }
+
+inline void result_set_out(NodeHandle result, const BuiltinOut& out) {
+    if (out.kind == VK_NUMBER)
+        result_set_number(result, out.number, 0);
+    else
+        value_set_text(result, out.text);
+}
+
+// A string builtin's computation: int32_t compute(NodeHandle args,
+// BuiltinOut& out) on the argument list (0 for none), giving 0 or
+// SE_BUILTIN_ARG. Of the arguments, the first argument's Text is released
+// first after the call, so compute may take it over for its result
+// (clearing it in the argument) instead of copying it.
+
+// The BuiltinFn of such a builtin: compute on the arguments behind the
+// result, and its outcome stored in the result.
+template <class Compute> int32_t result_from(NodeHandle result, Compute compute) {
+    BuiltinOut out;
+    int32_t status = compute(chain_next(result), out);
+    if (status == 0) result_set_out(result, out);
+    return status;
+}
+
+// The calling sequence of builtin_call for such a builtin. Its first
+// argument, which the sequence would release first, becomes the result
+// Value in place of a new one: the store is charged where the result would
+// be made and given back where that argument's node would be released, so
+// that it counts at every step what the sequence counts.
+template <class Compute>
+int32_t invoke_in_first(NodeHandle args, NodeHandle* result, Compute compute) {
+    node_charge();
+    BuiltinOut out;
+    int32_t status = compute(args, out);
+    if (status != 0) {
+        node_uncharge();
+        valuelist_free(args);
+        return status;
+    }
+    NodeHandle v = args, rest = chain_next(v);
+    if (Text t = value_text(v); t != 0) {
+        value_set_text_handle(v, 0);
+        text_free(t);
+    }
+    node_uncharge();
+    // A new Value, as value_new makes one, then the result.
+    std::memset(node_ref(v) + NODE_AUX, 0, NODE_SIZE - NODE_AUX);
+    result_set_out(v, out);
+    valuelist_free(rest);
+    *result = v;
+    return 0;
+}
+
+// builtin_call's entry points for the string builtins (the call's
+// argument list and where the result goes, as builtin_invoke takes them).
+using InFirstFn = int32_t (*)(NodeHandle args, NodeHandle* result);
+int32_t slen_in_first(NodeHandle args, NodeHandle* result);
+int32_t first_in_first(NodeHandle args, NodeHandle* result);
+int32_t last_in_first(NodeHandle args, NodeHandle* result);
+int32_t butfirst_in_first(NodeHandle args, NodeHandle* result);
+int32_t butlast_in_first(NodeHandle args, NodeHandle* result);
+
 
 } // namespace tarvex

@@ -16,9 +16,9 @@ namespace {
 struct BuiltinDef {
     const char* name;
     BuiltinFn fn;
-    // The same builtin computed from its arguments alone, for the call that
-    // makes its first argument the result; nullptr for the others.
-    ArgsFn from_args = nullptr;
+    // The same builtin called with its first argument made the result
+    // (builtin_args.h); nullptr for the others.
+    InFirstFn in_first = nullptr;
 };
 
 // Insertion order shapes the tree (it is never rebalanced), so it is kept.
@@ -27,11 +27,11 @@ const BuiltinDef k_builtins[] = {
     {"gaussj", builtin_gaussj},
     {"lookup", builtin_lookup},
     {"previous", builtin_previous},
-    {"first", builtin_first, first_from_args},
-    {"last", builtin_last, last_from_args},
-    {"butfirst", builtin_butfirst, butfirst_from_args},
-    {"butlast", builtin_butlast, butlast_from_args},
-    {"slen", builtin_slen, slen_from_args},
+    {"first", builtin_first, first_in_first},
+    {"last", builtin_last, last_in_first},
+    {"butfirst", builtin_butfirst, butfirst_in_first},
+    {"butlast", builtin_butlast, butlast_in_first},
+    {"slen", builtin_slen, slen_in_first},
     {"min", builtin_min},
     {"max", builtin_max},
     {"mean", builtin_mean},
@@ -154,52 +154,6 @@ int32_t builtin_invoke(BuiltinFn fn, NodeHandle args, NodeHandle* result) {
     return 0;
 }
 
-namespace {
-// The calling sequence for a builtin computed from its arguments alone.
-// Its first argument, which the sequence would release first, becomes the
-// result Value in place of a new one: the store is charged where the
-// result would be made and given back where that argument's node would be
-// released, so that it counts at every step what the sequence counts.
-int32_t invoke_from_args(ArgsFn fn, NodeHandle args, NodeHandle* result) {
-    node_charge();
-    BuiltinOut out;
-    int32_t status = fn(args, out);
-    if (status != 0) {
-        node_uncharge();
-        valuelist_free(args);
-        return status;
-    }
-    NodeHandle v = args, rest = chain_next(v);
-    if (Text t = value_text(v); t != 0) {
-        value_set_text_handle(v, 0);
-        text_free(t);
-    }
-    node_uncharge();
-    // A new Value, as value_new makes one, then the result.
-    std::memset(node_ref(v) + NODE_AUX, 0, NODE_SIZE - NODE_AUX);
-    if (out.kind == VK_NUMBER) {
-        result_set_number(v, out.number, 0);
-    } else {
-        value_set_text(v, out.text);
-    }
-    valuelist_free(rest);
-    *result = v;
-    return 0;
-}
-} // namespace
-
-int32_t result_from_args(NodeHandle result, ArgsFn fn) {
-    BuiltinOut out;
-    int32_t status = fn(chain_next(result), out);
-    if (status != 0) return status;
-    if (out.kind == VK_NUMBER) {
-        result_set_number(result, out.number, 0);
-    } else {
-        value_set_text(result, out.text);
-    }
-    return 0;
-}
-
 int32_t builtin_call(NodeHandle entry, NodeHandle args, NodeHandle* result) {
     *result = 0;
     const BuiltinDef* def = builtin_def(entry);
@@ -207,7 +161,7 @@ int32_t builtin_call(NodeHandle entry, NodeHandle args, NodeHandle* result) {
         valuelist_free(args);
         return SE_BUILTIN_CALL;
     }
-    if (def->from_args != nullptr) return invoke_from_args(def->from_args, args, result);
+    if (def->in_first != nullptr) return def->in_first(args, result);
     return builtin_invoke(def->fn, args, result);
 }
 

@@ -29,7 +29,7 @@ int32_t pick(NodeHandle r, bool smaller) {
 
 enum class Cut { First, Last, ButFirst, ButLast };
 
-int32_t substring(NodeHandle args, Cut cut, BuiltinOut& out) {
+template <Cut cut> int32_t substring(NodeHandle args, BuiltinOut& out) {
     NodeHandle s = args, count = s != 0 ? chain_next(s) : 0;
     if (count == 0) return SE_BUILTIN_ARG;
     int16_t n16 = 0;
@@ -37,7 +37,7 @@ int32_t substring(NodeHandle args, Cut cut, BuiltinOut& out) {
     Text t = arg_string_form(s);
     int64_t n = static_cast<uint16_t>(n16); // a negative count wraps to 65536 + n
     int64_t from = 1, to;
-    if (cut == Cut::First) {
+    if constexpr (cut == Cut::First) {
         // No position here can wrap, and an end past the text is its end.
         to = n;
     } else if (cut == Cut::ButFirst && n < 0xFFFF) {
@@ -144,27 +144,36 @@ int32_t builtin_lookup(NodeHandle r) {
     return 0;
 }
 
-int32_t slen_from_args(NodeHandle args, BuiltinOut& out) {
+namespace {
+int32_t slen_of(NodeHandle args, BuiltinOut& out) {
     if (args == 0) return SE_BUILTIN_ARG;
     out.kind = VK_NUMBER;
     out.number = text_length(arg_string_form(args));
     return 0;
 }
+} // namespace
 
-int32_t first_from_args(NodeHandle args, BuiltinOut& out) { return substring(args, Cut::First, out); }
-int32_t last_from_args(NodeHandle args, BuiltinOut& out) { return substring(args, Cut::Last, out); }
-int32_t butfirst_from_args(NodeHandle args, BuiltinOut& out) {
-    return substring(args, Cut::ButFirst, out);
+int32_t slen_in_first(NodeHandle args, NodeHandle* result) {
+    return invoke_in_first(args, result, slen_of);
 }
-int32_t butlast_from_args(NodeHandle args, BuiltinOut& out) {
-    return substring(args, Cut::ButLast, out);
+int32_t first_in_first(NodeHandle args, NodeHandle* result) {
+    return invoke_in_first(args, result, substring<Cut::First>);
+}
+int32_t last_in_first(NodeHandle args, NodeHandle* result) {
+    return invoke_in_first(args, result, substring<Cut::Last>);
+}
+int32_t butfirst_in_first(NodeHandle args, NodeHandle* result) {
+    return invoke_in_first(args, result, substring<Cut::ButFirst>);
+}
+int32_t butlast_in_first(NodeHandle args, NodeHandle* result) {
+    return invoke_in_first(args, result, substring<Cut::ButLast>);
 }
 
-int32_t builtin_slen(NodeHandle r) { return result_from_args(r, slen_from_args); }
-int32_t builtin_first(NodeHandle r) { return result_from_args(r, first_from_args); }
-int32_t builtin_last(NodeHandle r) { return result_from_args(r, last_from_args); }
-int32_t builtin_butfirst(NodeHandle r) { return result_from_args(r, butfirst_from_args); }
-int32_t builtin_butlast(NodeHandle r) { return result_from_args(r, butlast_from_args); }
+int32_t builtin_slen(NodeHandle r) { return result_from(r, slen_of); }
+int32_t builtin_first(NodeHandle r) { return result_from(r, substring<Cut::First>); }
+int32_t builtin_last(NodeHandle r) { return result_from(r, substring<Cut::Last>); }
+int32_t builtin_butfirst(NodeHandle r) { return result_from(r, substring<Cut::ButFirst>); }
+int32_t builtin_butlast(NodeHandle r) { return result_from(r, substring<Cut::ButLast>); }
 
 int32_t builtin_previous(NodeHandle r) {
     NodeHandle name = arg_at(r, 0);
