@@ -109,7 +109,7 @@ int32_t invoke_in_first(NodeHandle args, NodeHandle* result, Compute compute) {
     // A new Value, as value_new makes one, then the result.
     std::memset(node_ref(v) + NODE_AUX, 0, NODE_SIZE - NODE_AUX);
     result_set_out(v, out);
-    valuelist_free(rest);
+    if (rest != 0) valuelist_free(rest);
     *result = v;
     return 0;
 }

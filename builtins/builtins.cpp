@@ -154,15 +154,26 @@ int32_t builtin_invoke(BuiltinFn fn, NodeHandle args, NodeHandle* result) {
     return 0;
 }
 
-int32_t builtin_call(NodeHandle entry, NodeHandle args, NodeHandle* result) {
-    *result = 0;
-    const BuiltinDef* def = builtin_def(entry);
+namespace {
+// Kept out of builtin_call, whose string builtins then pass straight on.
+[[gnu::noinline]] int32_t call_common(const BuiltinDef* def, NodeHandle args,
+                                      NodeHandle* result) {
     if (def == nullptr) {
+        *result = 0;
         valuelist_free(args);
         return SE_BUILTIN_CALL;
     }
-    if (def->in_first != nullptr) return def->in_first(args, result);
     return builtin_invoke(def->fn, args, result);
+}
+} // namespace
+
+int32_t builtin_call(NodeHandle entry, NodeHandle args, NodeHandle* result) {
+    const BuiltinDef* def = builtin_def(entry);
+    if (def != nullptr && def->in_first != nullptr) {
+        *result = 0;
+        return def->in_first(args, result);
+    }
+    return call_common(def, args, result);
 }
 
 void eof_set(int flag) {
