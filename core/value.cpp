@@ -369,15 +369,27 @@ NodeHandle valuelist_copy(NodeHandle head) {
 // ---- operations --------------------------------------------------------------
 
 namespace {
-template <class Op> void arith(NodeHandle a, NodeHandle b, Op op) {
-    value_to_number(a);
-    value_to_number(b);
+template <class Op> void arith_numbers(NodeHandle a, NodeHandle b, Op op) {
     double x = value_number(a);
     int r = op(x, value_number(b));
     value_set_number(a, x);
     uint8_t f = value_flags(a) & ~VF_DUAL;
     if (r != 0) f |= VF_NAN;
     value_set_flags(a, f);
+}
+
+template <class Op> [[gnu::noinline]] void arith_converted(NodeHandle a, NodeHandle b, Op op) {
+    value_to_number(a);
+    value_to_number(b);
+    arith_numbers(a, b, op);
+}
+
+// Two numbers, the usual operands, need no call (and so no frame).
+template <class Op> void arith(NodeHandle a, NodeHandle b, Op op) {
+    if (value_kind(a) == VK_NUMBER && value_kind(b) == VK_NUMBER)
+        arith_numbers(a, b, op);
+    else
+        arith_converted(a, b, op);
 }
 
 void set_truth(NodeHandle a, bool t) {
