@@ -251,6 +251,7 @@ void format_set_current(const NumberFormat& fmt) {
 
 const NumberFormat& format_current() { return g_current_format; }
 const NumberFormat& format_default() { return g_default_format; }
+double equality_tolerance() { return g_tolerance; }
 
 // ---- Values ------------------------------------------------------------------
 

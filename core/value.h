@@ -79,12 +79,12 @@ void format_set_defaults(const NumberFormat& fmt);
 void format_set_current(const NumberFormat& fmt);
 const NumberFormat& format_current();
 const NumberFormat& format_default();
+double equality_tolerance();
 namespace detail {
-// Inline below for value_compare, which every comparison of two numbers
+// Read inline by value_compare, which every comparison of two numbers
 // reaches.
 extern double g_tolerance;
 } // namespace detail
-inline double equality_tolerance() { return detail::g_tolerance; }
 
 // ---- Value fields ------------------------------------------------------------
 // A Value is a chain node: kind, flags, text, number.
