@@ -1,6 +1,7 @@
 // Argument access shared by the builtin functions: the n-th argument behind
 // the result Value, number and integer conversions, the string form, and
-// the cell named by an argument.
+// the cell named by an argument; and the calling sequence of the string
+// builtins, which make their first argument the result.
 #pragma once
 
 #include "core/text.h"
@@ -70,12 +71,12 @@ inline void result_set_out(NodeHandle result, const BuiltinOut& out) {
         value_set_text(result, out.text);
 }
 
-// A string builtin's computation: int32_t compute(NodeHandle args,
+// The string builtins are computations int32_t compute(NodeHandle args,
 // BuiltinOut& out) on the argument list (0 for none), giving 0 or
 // SE_BUILTIN_ARG. Of the arguments, the first argument's Text is released
 // first after the call, so compute may take it over for its result
 // (clearing it in the argument) instead of copying it.
-
+//
 // The BuiltinFn of such a builtin: compute on the arguments behind the
 // result, and its outcome stored in the result.
 template <class Compute> int32_t result_from(NodeHandle result, Compute compute) {
@@ -122,6 +123,5 @@ int32_t first_in_first(NodeHandle args, NodeHandle* result);
 int32_t last_in_first(NodeHandle args, NodeHandle* result);
 int32_t butfirst_in_first(NodeHandle args, NodeHandle* result);
 int32_t butlast_in_first(NodeHandle args, NodeHandle* result);
-
 
 } // namespace tarvex

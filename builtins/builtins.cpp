@@ -1,5 +1,5 @@
 // The builtin name tree and system constants, the calling sequence of the
-// builtins, the eof flag, and the argument helpers the builtins share.
+// builtins, and the eof flag.
 #include "builtins/builtins.h"
 
 #include "builtins/builtin_args.h"
@@ -7,7 +7,6 @@
 #include "core/value.h"
 
 #include <cmath>
-#include <cstring>
 
 namespace tarvex {
 
@@ -156,8 +155,7 @@ int32_t builtin_invoke(BuiltinFn fn, NodeHandle args, NodeHandle* result) {
 
 namespace {
 // Kept out of builtin_call, whose string builtins then pass straight on.
-[[gnu::noinline]] int32_t call_common(const BuiltinDef* def, NodeHandle args,
-                                      NodeHandle* result) {
+[[gnu::noinline]] int32_t call_common(const BuiltinDef* def, NodeHandle args, NodeHandle* result) {
     if (def == nullptr) {
         *result = 0;
         valuelist_free(args);

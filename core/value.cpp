@@ -255,7 +255,6 @@ double equality_tolerance() { return g_tolerance; }
 
 // ---- Values ------------------------------------------------------------------
 
-
 NodeHandle value_new_number(double d) {
     NodeHandle v = node_alloc(ChainNode);
     value_set_kind(v, VK_NUMBER);

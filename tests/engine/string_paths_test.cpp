@@ -137,7 +137,9 @@ struct Footprint {
     bool operator==(const Footprint& o) const { return peak == o.peak && net == o.net; }
 };
 
-void PrintTo(const Footprint& f, std::ostream* os) { *os << "{peak " << f.peak << ", net " << f.net << "}"; }
+void PrintTo(const Footprint& f, std::ostream* os) {
+    *os << "{peak " << f.peak << ", net " << f.net << "}";
+}
 
 // setup builds the operands and returns them as a chain of values; op uses
 // them and returns what it leaves, a chain of values it hands back.
@@ -204,7 +206,8 @@ Footprint builtin_footprint(const char* name, std::initializer_list<Arg> args,
 Outcome invoke(const char* name, std::initializer_list<Arg> args) {
     NodeHandle result = 0;
     Outcome o;
-    o.status = builtin_invoke(builtin_fn(tree_find(name, builtin_root())), make_args(args), &result);
+    o.status =
+        builtin_invoke(builtin_fn(tree_find(name, builtin_root())), make_args(args), &result);
     if (result != 0) {
         o.kind = value_kind(result);
         o.flags = value_flags(result);
