@@ -1,5 +1,5 @@
 // The builtin name tree and system constants, the calling sequence of the
-// builtins, the eof flag, and the argument helpers the builtins share.
+// builtins, and the eof flag.
 #include "builtins/builtins.h"
 
 #include "builtins/builtin_args.h"
@@ -15,20 +15,42 @@ namespace {
 struct BuiltinDef {
     const char* name;
     BuiltinFn fn;
+    // The same builtin called with its first argument made the result
+    // (builtin_args.h); nullptr for the others.
+    InFirstFn in_first = nullptr;
 };
 
 // Insertion order shapes the tree (it is never rebalanced), so it is kept.
 const BuiltinDef k_builtins[] = {
-    {"rref", builtin_rref},         {"gaussj", builtin_gaussj}, {"lookup", builtin_lookup},
-    {"previous", builtin_previous}, {"first", builtin_first},   {"last", builtin_last},
-    {"butfirst", builtin_butfirst}, {"butlast", builtin_butlast}, {"slen", builtin_slen},
-    {"min", builtin_min},           {"max", builtin_max},       {"mean", builtin_mean},
-    {"abs", builtin_abs},           {"sign", builtin_sign},     {"stp", builtin_stp},
-    {"sig", builtin_sig},           {"sin", builtin_sin},       {"cos", builtin_cos},
-    {"tan", builtin_tan},           {"asin", builtin_asin},     {"acos", builtin_acos},
-    {"atan", builtin_atan},         {"sqrt", builtin_sqrt},     {"ln", builtin_ln},
-    {"exp", builtin_exp},           {"log", builtin_log},       {"pow", builtin_pow},
-    {"mem", builtin_mem},           {"rand", builtin_rand},
+    {"rref", builtin_rref},
+    {"gaussj", builtin_gaussj},
+    {"lookup", builtin_lookup},
+    {"previous", builtin_previous},
+    {"first", builtin_first, first_in_first},
+    {"last", builtin_last, last_in_first},
+    {"butfirst", builtin_butfirst, butfirst_in_first},
+    {"butlast", builtin_butlast, butlast_in_first},
+    {"slen", builtin_slen, slen_in_first},
+    {"min", builtin_min},
+    {"max", builtin_max},
+    {"mean", builtin_mean},
+    {"abs", builtin_abs},
+    {"sign", builtin_sign},
+    {"stp", builtin_stp},
+    {"sig", builtin_sig},
+    {"sin", builtin_sin},
+    {"cos", builtin_cos},
+    {"tan", builtin_tan},
+    {"asin", builtin_asin},
+    {"acos", builtin_acos},
+    {"atan", builtin_atan},
+    {"sqrt", builtin_sqrt},
+    {"ln", builtin_ln},
+    {"exp", builtin_exp},
+    {"log", builtin_log},
+    {"pow", builtin_pow},
+    {"mem", builtin_mem},
+    {"rand", builtin_rand},
 };
 constexpr int k_builtin_count = sizeof k_builtins / sizeof k_builtins[0];
 
@@ -95,10 +117,19 @@ void builtins_mark() {
 
 NodeHandle builtin_root() { return tree_live() ? g_root : 0; }
 
-BuiltinFn builtin_fn(NodeHandle entry) {
+namespace {
+
+const BuiltinDef* builtin_def(NodeHandle entry) {
     if (entry == 0 || entry_kind(entry) != NK_BUILTIN) return nullptr;
     uint16_t i = node_get_u16(entry, ENTRY_REF);
-    return i < k_builtin_count ? k_builtins[i].fn : nullptr;
+    return i < k_builtin_count ? &k_builtins[i] : nullptr;
+}
+
+} // namespace
+
+BuiltinFn builtin_fn(NodeHandle entry) {
+    const BuiltinDef* def = builtin_def(entry);
+    return def != nullptr ? def->fn : nullptr;
 }
 
 NodeHandle sysconst_value(NodeHandle entry) {
@@ -122,14 +153,25 @@ int32_t builtin_invoke(BuiltinFn fn, NodeHandle args, NodeHandle* result) {
     return 0;
 }
 
-int32_t builtin_call(NodeHandle entry, NodeHandle args, NodeHandle* result) {
-    BuiltinFn fn = builtin_fn(entry);
-    if (fn == nullptr) {
+namespace {
+// Kept out of builtin_call, whose string builtins then pass straight on.
+[[gnu::noinline]] int32_t call_common(const BuiltinDef* def, NodeHandle args, NodeHandle* result) {
+    if (def == nullptr) {
         *result = 0;
         valuelist_free(args);
         return SE_BUILTIN_CALL;
     }
-    return builtin_invoke(fn, args, result);
+    return builtin_invoke(def->fn, args, result);
+}
+} // namespace
+
+int32_t builtin_call(NodeHandle entry, NodeHandle args, NodeHandle* result) {
+    const BuiltinDef* def = builtin_def(entry);
+    if (def != nullptr && def->in_first != nullptr) {
+        *result = 0;
+        return def->in_first(args, result);
+    }
+    return call_common(def, args, result);
 }
 
 void eof_set(int flag) {
@@ -144,38 +186,6 @@ int16_t eof_get() {
     int16_t i = 0;
     num_to_int16(i, value_number(value_to_number(g_eof)));
     return i;
-}
-
-// ---- argument helpers ----------------------------------------------------------
-
-NodeHandle arg_at(NodeHandle result, int i) {
-    NodeHandle a = chain_next(result);
-    while (a != 0 && i-- > 0) a = chain_next(a);
-    return a;
-}
-
-NodeHandle arg_number(NodeHandle result, int i) {
-    NodeHandle a = arg_at(result, i);
-    if (a != 0) value_to_number(a);
-    return a;
-}
-
-int arg_int16(NodeHandle arg, int16_t& out) {
-    return num_to_int16(out, value_number(value_to_number(arg)));
-}
-
-Text arg_string_form(NodeHandle arg) {
-    switch (value_kind(arg)) {
-    case VK_NUMBER: value_cache_text(arg); return value_text(arg);
-    case VK_STRING: return value_text(arg);
-    default: return 0;
-    }
-}
-
-void result_set_number(NodeHandle result, double d, uint8_t flags) {
-    value_set_kind(result, VK_NUMBER);
-    value_set_number(result, d);
-    value_set_flags(result, flags & ~VF_DUAL);
 }
 
 } // namespace tarvex

@@ -29,29 +29,54 @@ int32_t pick(NodeHandle r, bool smaller) {
 
 enum class Cut { First, Last, ButFirst, ButLast };
 
-int32_t substring(NodeHandle r, Cut cut) {
-    NodeHandle s = arg_at(r, 0), count = arg_at(r, 1);
-    if (s == 0 || count == 0) return SE_BUILTIN_ARG;
+template <Cut cut> int32_t substring(NodeHandle args, BuiltinOut& out) {
+    NodeHandle s = args, count = s != 0 ? chain_next(s) : 0;
+    if (count == 0) return SE_BUILTIN_ARG;
     int16_t n16 = 0;
     if (arg_int16(count, n16) != 0) return SE_BUILTIN_ARG;
     Text t = arg_string_form(s);
-    int64_t len = text_length(t);
     int64_t n = static_cast<uint16_t>(n16); // a negative count wraps to 65536 + n
-    int64_t from = 1, to = len;
-    switch (cut) {
-    case Cut::First: to = n; break;
-    case Cut::Last: from = len + 1 - n; break;
-    case Cut::ButFirst: from = n + 1; break;
-    case Cut::ButLast: to = len - n; break;
+    int64_t from = 1, to;
+    if constexpr (cut == Cut::First) {
+        // No position here can wrap, and an end past the text is its end.
+        to = n;
+    } else if (cut == Cut::ButFirst && n < 0xFFFF) {
+        from = n + 1;
+        to = TEXT_LEN_MAX;
+    } else {
+        int64_t len = text_length(t);
+        to = len;
+        switch (cut) {
+        case Cut::Last: from = len + 1 - n; break;
+        case Cut::ButFirst: from = n + 1; break;
+        case Cut::ButLast: to = len - n; break;
+        case Cut::First: break;
+        }
+        // Positions wrap at 65536 like the count (so last('HELLO', 7) is
+        // empty). A string longer than that cannot go negative here, and
+        // wrapping would only cut it at a wrong place, so its positions are
+        // taken as they are.
+        if (len <= 0xFFFF) {
+            from &= 0xFFFF;
+            to &= 0xFFFF;
+        }
     }
-    // Positions wrap at 65536 like the count (so last('HELLO', 7) is empty).
-    // A string longer than that cannot go negative here, and wrapping would
-    // only cut it at a wrong place, so its positions are taken as they are.
-    if (len <= 0xFFFF) {
-        from &= 0xFFFF;
-        to &= 0xFFFF;
+    out.kind = VK_STRING;
+    TextLen a = static_cast<TextLen>(from), b = static_cast<TextLen>(to);
+    TextLen k = text_cut_fits_in_place(t, a, b);
+    if (k == 0) {
+        out.text = text_substring(t, a, b);
+        return 0;
     }
-    value_set_text(r, text_substring(t, static_cast<TextLen>(from), static_cast<TextLen>(to)));
+    // The argument's text, released next, is cut and becomes the result.
+    // The store is charged for the chunk the copy would take and given back
+    // the chunk the release would return, at the same points, so that it
+    // counts exactly what a copy counts.
+    node_charge();
+    value_set_text_handle(s, 0);
+    text_cut_in_place(t, a, k);
+    node_uncharge();
+    out.text = t;
     return 0;
 }
 
@@ -119,17 +144,36 @@ int32_t builtin_lookup(NodeHandle r) {
     return 0;
 }
 
-int32_t builtin_slen(NodeHandle r) {
-    NodeHandle s = arg_at(r, 0);
-    if (s == 0) return SE_BUILTIN_ARG;
-    result_set_number(r, text_length(arg_string_form(s)), 0);
+namespace {
+int32_t slen_of(NodeHandle args, BuiltinOut& out) {
+    if (args == 0) return SE_BUILTIN_ARG;
+    out.kind = VK_NUMBER;
+    out.number = text_length(arg_string_form(args));
     return 0;
 }
+} // namespace
 
-int32_t builtin_first(NodeHandle r) { return substring(r, Cut::First); }
-int32_t builtin_last(NodeHandle r) { return substring(r, Cut::Last); }
-int32_t builtin_butfirst(NodeHandle r) { return substring(r, Cut::ButFirst); }
-int32_t builtin_butlast(NodeHandle r) { return substring(r, Cut::ButLast); }
+int32_t slen_in_first(NodeHandle args, NodeHandle* result) {
+    return invoke_in_first(args, result, slen_of);
+}
+int32_t first_in_first(NodeHandle args, NodeHandle* result) {
+    return invoke_in_first(args, result, substring<Cut::First>);
+}
+int32_t last_in_first(NodeHandle args, NodeHandle* result) {
+    return invoke_in_first(args, result, substring<Cut::Last>);
+}
+int32_t butfirst_in_first(NodeHandle args, NodeHandle* result) {
+    return invoke_in_first(args, result, substring<Cut::ButFirst>);
+}
+int32_t butlast_in_first(NodeHandle args, NodeHandle* result) {
+    return invoke_in_first(args, result, substring<Cut::ButLast>);
+}
+
+int32_t builtin_slen(NodeHandle r) { return result_from(r, slen_of); }
+int32_t builtin_first(NodeHandle r) { return result_from(r, substring<Cut::First>); }
+int32_t builtin_last(NodeHandle r) { return result_from(r, substring<Cut::Last>); }
+int32_t builtin_butfirst(NodeHandle r) { return result_from(r, substring<Cut::ButFirst>); }
+int32_t builtin_butlast(NodeHandle r) { return result_from(r, substring<Cut::ButLast>); }
 
 int32_t builtin_previous(NodeHandle r) {
     NodeHandle name = arg_at(r, 0);

@@ -93,34 +93,72 @@ std::string text_to_string(Text t) {
     return s;
 }
 
-TextLen text_length(Text t) {
+TextLen text_length_chain(Text t) {
     TextLen n = 0;
     for (NodeHandle c = t; c != 0; c = chain_next(c)) n += chunk_used(c);
     return n;
 }
 
+namespace {
+// Copies k characters, starting at index i of chunk c, into a fresh chain
+// from chain_alloc_for_text(k), 36 to a chunk; empty source chunks are
+// passed over.
+void copy_into(NodeHandle dst, NodeHandle c, int i, TextLen k) {
+    int used = 0;
+    while (k > 0) {
+        int avail = chunk_used(c) - i;
+        if (avail <= 0) {
+            c = chain_next(c);
+            i = 0;
+            continue;
+        }
+        if (used == TEXT_CHUNK) {
+            node_set_aux(dst, TEXT_CHUNK);
+            dst = chain_next(dst);
+            used = 0;
+        }
+        int m = TEXT_CHUNK - used;
+        if (avail < m) m = avail;
+        if (k < static_cast<TextLen>(m)) m = static_cast<int>(k);
+        std::memcpy(chunk_chars(dst) + used, chunk_chars(c) + i, m);
+        used += m;
+        i += m;
+        k -= m;
+    }
+    node_set_aux(dst, static_cast<uint8_t>(used));
+}
+} // namespace
+
 Text text_substring(Text t, TextLen from, TextLen to) {
+    if (t == 0) return 0;
+    if (from == 0) from = 1;
+    // A text of one chunk, cut to fewer characters than a chunk holds, is
+    // copied into the one node chain_alloc_for_text would give it.
+    if (chain_next(t) == 0) {
+        TextLen n = chunk_used(t);
+        if (to > n) to = n;
+        if (to < from) return 0;
+        TextLen k = to - from + 1;
+        if (k < static_cast<TextLen>(TEXT_CHUNK)) {
+            Text r = node_alloc(ChainNode);
+            std::memcpy(chunk_chars(r), chunk_chars(t) + from - 1, k);
+            node_set_aux(r, static_cast<uint8_t>(k));
+            return r;
+        }
+    }
     TextLen n = text_length(t);
     if (n == 0) return 0;
-    if (from == 0) from = 1;
     if (to > n) to = n;
     if (to < from) return 0;
     Text r = chain_alloc_for_text(to - from + 1);
-    NodeHandle dst = r;
-    int used = 0;
-    TextLen pos = 0;
-    for (NodeHandle c = t; c != 0 && pos < to; c = chain_next(c)) {
-        for (int i = 0; i < chunk_used(c) && pos < to; ++i) {
-            if (++pos < from) continue;
-            if (used == TEXT_CHUNK) {
-                node_set_aux(dst, TEXT_CHUNK);
-                dst = chain_next(dst);
-                used = 0;
-            }
-            chunk_chars(dst)[used++] = chunk_chars(c)[i];
-        }
+    // Whole chunks before the first character are passed over.
+    NodeHandle c = t;
+    TextLen pos = 0; // characters before c
+    while (pos + chunk_used(c) < from) {
+        pos += chunk_used(c);
+        c = chain_next(c);
     }
-    node_set_aux(dst, static_cast<uint8_t>(used));
+    copy_into(r, c, static_cast<int>(from - 1 - pos), to - from + 1);
     return r;
 }
 
@@ -128,25 +166,7 @@ Text text_copy_chain(Text t) {
     TextLen n = text_length(t);
     if (n == 0) return 0;
     Text r = chain_alloc_for_text(n);
-    NodeHandle dst = r;
-    int used = 0;
-    for (NodeHandle c = t; c != 0; c = chain_next(c)) {
-        const uint8_t* src = chunk_chars(c);
-        int k = chunk_used(c);
-        while (k > 0) {
-            if (used == TEXT_CHUNK) {
-                node_set_aux(dst, TEXT_CHUNK);
-                dst = chain_next(dst);
-                used = 0;
-            }
-            int m = k < TEXT_CHUNK - used ? k : TEXT_CHUNK - used;
-            std::memcpy(chunk_chars(dst) + used, src, m);
-            used += m;
-            src += m;
-            k -= m;
-        }
-    }
-    node_set_aux(dst, static_cast<uint8_t>(used));
+    copy_into(r, t, 0, n);
     return r;
 }
 
@@ -156,9 +176,9 @@ NodeHandle last_chunk(Text t) {
     return t;
 }
 
-// Appends bytes behind the last chunk of dst, growing the chain as needed.
-void append_raw(Text dst, const uint8_t* p, size_t n) {
-    NodeHandle tail = last_chunk(dst);
+// Appends bytes behind tail, the last chunk of a text, growing the chain as
+// needed; returns the new last chunk.
+NodeHandle append_at(NodeHandle tail, const uint8_t* p, size_t n) {
     while (n > 0) {
         int used = chunk_used(tail);
         if (used == TEXT_CHUNK) {
@@ -172,19 +192,30 @@ void append_raw(Text dst, const uint8_t* p, size_t n) {
         p += k;
         n -= k;
     }
+    return tail;
 }
+
+void append_raw(Text dst, const uint8_t* p, size_t n) { append_at(last_chunk(dst), p, n); }
 } // namespace
 
-Text text_append(Text dst, Text src) {
-    // Copy chunk by chunk; src's chunks are read before dst grows, and when
-    // src is dst the length is fixed up front.
+Text text_append_chain(Text dst, Text src) {
+    NodeHandle tail = last_chunk(dst);
+    if (src != dst) {
+        // Another text's chunks stay as they are while dst grows: each is
+        // copied straight from its node.
+        for (NodeHandle c = src; c != 0; c = chain_next(c))
+            tail = append_at(tail, chunk_chars(c), chunk_used(c));
+        return dst;
+    }
+    // Appended to itself: the length is fixed up front and each chunk is
+    // read out before the text grows.
     TextLen remaining = text_length(src);
     for (NodeHandle c = src; c != 0 && remaining > 0; c = chain_next(c)) {
         TextLen k = static_cast<TextLen>(chunk_used(c));
         if (k > remaining) k = remaining;
         uint8_t tmp[TEXT_CHUNK];
         std::memcpy(tmp, chunk_chars(c), k);
-        append_raw(dst, tmp, k);
+        tail = append_at(tail, tmp, k);
         remaining -= k;
     }
     return dst;

@@ -14,6 +14,7 @@ using Text = NodeHandle;
 // Lengths and positions are 32-bit: a Text can hold more than 65,535
 // characters (the store holds 360,000), and a 16-bit count would wrap.
 using TextLen = uint32_t;
+constexpr TextLen TEXT_LEN_MAX = UINT32_MAX;
 
 // A chunk's characters fill its chain payload; its count sits in `aux`.
 constexpr int TEXT_CHUNK = CHAIN_PAYLOAD_SIZE;
@@ -35,8 +36,41 @@ Text text_from_cstring(const char* s);
 Text text_from_bytes(std::string_view s);
 TextLen text_to_buffer(char* buf, Text t, TextLen max);
 std::string text_to_string(Text t);
-TextLen text_length(Text t);
+// Inline: most texts measured are one chunk, whose count is the length.
+TextLen text_length_chain(Text t);
+inline TextLen text_length(Text t) {
+    if (t == 0) return 0;
+    if (chain_next(t) == 0) return node_aux(t);
+    return text_length_chain(t);
+}
+// Whether a text has no characters, without counting them.
+inline bool text_is_empty(Text t) {
+    for (; t != 0; t = chain_next(t))
+        if (node_aux(t) != 0) return false;
+    return true;
+}
 Text text_substring(Text t, TextLen from, TextLen to);
+// How many characters text_substring(t, from, to) would copy out of this
+// text's one chunk into a single new chunk; 0 when it would copy none, when
+// t has more than one chunk, or when the copy would need a second chunk.
+// For an owner that releases t right after the copy: text_cut_in_place
+// then makes t itself that text. Inline, with the cut: every cut of a
+// short text asks.
+inline TextLen text_cut_fits_in_place(Text t, TextLen from, TextLen to) {
+    if (t == 0 || chain_next(t) != 0) return 0;
+    if (from == 0) from = 1;
+    TextLen n = node_aux(t);
+    if (to > n) to = n;
+    if (to < from) return 0;
+    TextLen k = to - from + 1;
+    return k < static_cast<TextLen>(TEXT_CHUNK) ? k : 0;
+}
+// The k characters from position from (0 taken as 1) become the text.
+inline void text_cut_in_place(Text t, TextLen from, TextLen k) {
+    uint8_t* chars = node_ref(t) + CHAIN_PAYLOAD;
+    if (from > 1) std::memmove(chars, chars + from - 1, k);
+    node_set_aux(t, static_cast<uint8_t>(k));
+}
 // Most texts copied are short (a number's text, a name, a word) and sit in
 // one chunk: inline, the copy is that chunk whole, which is the one node
 // chain_alloc_for_text gives any text shorter than a chunk. Any other text
@@ -51,7 +85,20 @@ inline Text text_copy(Text t) {
     std::memcpy(node_ref(r) + CHAIN_PAYLOAD, node_ref(t) + CHAIN_PAYLOAD, TEXT_CHUNK);
     return r;
 }
-Text text_append(Text dst, Text src);
+// Inline for the usual join, a short text behind another whose one chunk
+// has room; any other goes to text_append_chain.
+Text text_append_chain(Text dst, Text src);
+inline Text text_append(Text dst, Text src) {
+    if (src != dst && src != 0 && chain_next(dst) == 0 && chain_next(src) == 0) {
+        int used = node_aux(dst), k = node_aux(src);
+        if (used + k <= TEXT_CHUNK) {
+            std::memcpy(node_ref(dst) + CHAIN_PAYLOAD + used, node_ref(src) + CHAIN_PAYLOAD, k);
+            node_set_aux(dst, static_cast<uint8_t>(used + k));
+            return dst;
+        }
+    }
+    return text_append_chain(dst, src);
+}
 Text text_append_bytes(Text dst, std::string_view s);
 // Inline: a text of one chunk, the usual one, is that node alone.
 inline void text_free(Text t) {

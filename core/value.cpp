@@ -24,11 +24,13 @@
 
 namespace tarvex {
 
+double detail::g_tolerance = 0.005;
+using detail::g_tolerance;
+
 namespace {
 
 NumberFormat g_default_format;
 NumberFormat g_current_format;
-double g_tolerance = 0.005;
 char g_number_text[NUMBER_TEXT_MAX + 1];
 
 // The longest conversion asked for: fixed style, the largest double and 18
@@ -267,8 +269,6 @@ double equality_tolerance() { return g_tolerance; }
 
 // ---- Values ------------------------------------------------------------------
 
-NodeHandle value_new() { return node_alloc(ChainNode); }
-
 NodeHandle value_new_number(double d) {
     NodeHandle v = node_alloc(ChainNode);
     value_set_kind(v, VK_NUMBER);
@@ -287,40 +287,12 @@ void value_drop_text(NodeHandle v) {
 }
 } // namespace
 
-void value_copy(NodeHandle dst, NodeHandle src) {
-    if (dst == 0 || dst == src) return;
-    value_drop_text(dst);
-    if (src == 0) {
-        value_set_kind(dst, VK_EMPTY);
-        value_set_flags(dst, 0);
-        value_set_number(dst, 0.0);
-        return;
-    }
-    // Kind, flags and number in one move with the text handle between
-    // them, which is cleared at once: until the copy is made dst must not
-    // name src's text (running out of nodes in text_copy leaves dst without one).
-    static_assert(V_KIND + 1 == V_FLAGS && V_FLAGS + 1 == V_TEXT && V_TEXT + 2 == V_NUMBER,
-                  "Value fields packed");
-    std::memcpy(node_ref(dst) + V_KIND, node_ref(src) + V_KIND, V_NUMBER + sizeof(double) - V_KIND);
-    value_set_text_handle(dst, 0);
-    // Even a number's stale display text is copied: the copy takes as many
-    // nodes as its source, which is what the store's count reports.
-    if (Text t = value_text(src); t != 0) value_set_text_handle(dst, text_copy(t));
-}
-
-void value_set_text(NodeHandle v, Text t) {
-    if (value_text(v) != t) value_drop_text(v);
-    value_set_text_handle(v, t);
-    value_set_kind(v, VK_STRING);
-    value_set_flags(v, value_flags(v) & ~VF_DUAL);
-}
-
 void value_set_cstring(NodeHandle v, const char* s) {
     value_drop_text(v);
     value_set_text(v, text_from_cstring(s));
 }
 
-NodeHandle value_to_text(NodeHandle v) {
+NodeHandle value_to_text_slow(NodeHandle v) {
     switch (value_kind(v)) {
     case VK_EMPTY:
         value_set_kind(v, VK_STRING);
@@ -387,12 +359,6 @@ std::string value_display(NodeHandle v) {
     }
 }
 
-void value_free(NodeHandle v) {
-    if (v == 0) return;
-    if (Text t = value_text(v); t != 0) text_free(t);
-    node_free(v);
-}
-
 // Walked here rather than through chain_release, whose per-node callback
 // costs more than freeing a short value: every argument list and every
 // replaced cell value comes this way.
@@ -417,15 +383,27 @@ NodeHandle valuelist_copy(NodeHandle head) {
 // ---- operations --------------------------------------------------------------
 
 namespace {
-template <class Op> void arith(NodeHandle a, NodeHandle b, Op op) {
-    value_to_number(a);
-    value_to_number(b);
+template <class Op> void arith_numbers(NodeHandle a, NodeHandle b, Op op) {
     double x = value_number(a);
     int r = op(x, value_number(b));
     value_set_number(a, x);
     uint8_t f = value_flags(a) & ~VF_DUAL;
     if (r != 0) f |= VF_NAN;
     value_set_flags(a, f);
+}
+
+template <class Op> [[gnu::noinline]] void arith_converted(NodeHandle a, NodeHandle b, Op op) {
+    value_to_number(a);
+    value_to_number(b);
+    arith_numbers(a, b, op);
+}
+
+// Two numbers, the usual operands, need no call (and so no frame).
+template <class Op> void arith(NodeHandle a, NodeHandle b, Op op) {
+    if (value_kind(a) == VK_NUMBER && value_kind(b) == VK_NUMBER)
+        arith_numbers(a, b, op);
+    else
+        arith_converted(a, b, op);
 }
 
 void set_truth(NodeHandle a, bool t) {
@@ -471,12 +449,12 @@ void value_negate(NodeHandle a) {
     value_set_flags(a, value_flags(a) & ~VF_DUAL);
 }
 
-void value_concat(NodeHandle a, NodeHandle b) {
+namespace {
+[[gnu::noinline]] void concat_texts(NodeHandle a, NodeHandle b) {
     value_to_text(a);
     value_to_text(b);
-    TextLen la = text_length(value_text(a)), lb = text_length(value_text(b));
-    if (lb == 0) return;
-    if (la == 0) {
+    if (text_is_empty(value_text(b))) return;
+    if (text_is_empty(value_text(a))) {
         Text moved = value_text(b);
         value_set_text_handle(b, 0);
         value_set_flags(b, value_flags(b) & ~VF_DUAL);
@@ -487,8 +465,28 @@ void value_concat(NodeHandle a, NodeHandle b) {
     }
     value_set_flags(a, value_flags(a) & ~VF_DUAL);
 }
+} // namespace
 
-int value_compare(NodeHandle a, NodeHandle b) {
+void value_concat(NodeHandle a, NodeHandle b) {
+    // The usual join, two strings of one chunk each with room in a's for
+    // b's characters, needs no call (and so no frame).
+    if (value_kind(a) == VK_STRING && value_kind(b) == VK_STRING) {
+        Text ta = value_text(a), tb = value_text(b);
+        if (ta != 0 && tb != 0 && chain_next(ta) == 0 && chain_next(tb) == 0) {
+            int la = node_aux(ta), lb = node_aux(tb);
+            if (lb == 0) return;
+            if (la != 0 && la + lb <= TEXT_CHUNK) {
+                std::memcpy(node_ref(ta) + CHAIN_PAYLOAD + la, node_ref(tb) + CHAIN_PAYLOAD, lb);
+                node_set_aux(ta, static_cast<uint8_t>(la + lb));
+                value_set_flags(a, value_flags(a) & ~VF_DUAL);
+                return;
+            }
+        }
+    }
+    concat_texts(a, b);
+}
+
+int value_compare_slow(NodeHandle a, NodeHandle b) {
     if (value_kind(a) == VK_NUMBER && value_kind(b) != VK_STRING) {
         value_to_number(b);
         double d = value_number(a) - value_number(b);

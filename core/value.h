@@ -80,6 +80,11 @@ void format_set_current(const NumberFormat& fmt);
 const NumberFormat& format_current();
 const NumberFormat& format_default();
 double equality_tolerance();
+namespace detail {
+// Read inline by value_compare, which every comparison of two numbers
+// reaches.
+extern double g_tolerance;
+} // namespace detail
 
 // ---- Value fields ------------------------------------------------------------
 // A Value is a chain node: kind, flags, text, number.
@@ -99,13 +104,49 @@ inline void value_set_text_handle(NodeHandle v, Text t) { node_set_u16(v, V_TEXT
 inline void value_set_number(NodeHandle v, double d) { node_set_f64(v, V_NUMBER, d); }
 
 // ---- Values ------------------------------------------------------------------
-NodeHandle value_new();
+inline NodeHandle value_new() { return node_alloc(ChainNode); }
 NodeHandle value_new_one();
 NodeHandle value_new_number(double d);
-void value_copy(NodeHandle dst, NodeHandle src);
-void value_set_text(NodeHandle v, Text t);
+// Inline: every read of a cell, literal or argument copies a value.
+inline void value_copy(NodeHandle dst, NodeHandle src) {
+    if (dst == 0 || dst == src) return;
+    if (Text old = value_text(dst); old != 0) {
+        value_set_text_handle(dst, 0);
+        text_free(old);
+    }
+    if (src == 0) {
+        value_set_kind(dst, VK_EMPTY);
+        value_set_flags(dst, 0);
+        value_set_number(dst, 0.0);
+        return;
+    }
+    // Kind, flags and number in one move with the text handle between
+    // them, which is cleared at once: until the copy is made dst must not
+    // name src's text (running out of nodes in text_copy leaves dst without one).
+    static_assert(V_KIND + 1 == V_FLAGS && V_FLAGS + 1 == V_TEXT && V_TEXT + 2 == V_NUMBER,
+                  "Value fields packed");
+    std::memcpy(node_ref(dst) + V_KIND, node_ref(src) + V_KIND, V_NUMBER + sizeof(double) - V_KIND);
+    value_set_text_handle(dst, 0);
+    // Even a number's stale display text is copied: the copy takes as many
+    // nodes as its source, which is what the store's count reports.
+    if (Text t = value_text(src); t != 0) value_set_text_handle(dst, text_copy(t));
+}
+// Inline: every builtin with a string result ends here.
+inline void value_set_text(NodeHandle v, Text t) {
+    if (Text old = value_text(v); old != t && old != 0) {
+        value_set_text_handle(v, 0);
+        text_free(old);
+    }
+    value_set_text_handle(v, t);
+    value_set_kind(v, VK_STRING);
+    value_set_flags(v, value_flags(v) & ~VF_DUAL);
+}
 void value_set_cstring(NodeHandle v, const char* s);
-NodeHandle value_to_text(NodeHandle v);
+// A string is left as it is; only a conversion leaves the header.
+NodeHandle value_to_text_slow(NodeHandle v);
+inline NodeHandle value_to_text(NodeHandle v) {
+    return value_kind(v) == VK_STRING ? v : value_to_text_slow(v);
+}
 // Every operand passes through here and is most often a number already:
 // only a conversion leaves the header.
 NodeHandle value_to_number_slow(NodeHandle v);
@@ -113,7 +154,12 @@ inline NodeHandle value_to_number(NodeHandle v) {
     return value_kind(v) == VK_NUMBER ? v : value_to_number_slow(v);
 }
 void value_cache_text(NodeHandle v);
-void value_free(NodeHandle v);
+// Inline: every operand an operator consumes is released here.
+inline void value_free(NodeHandle v) {
+    if (v == 0) return;
+    if (Text t = value_text(v); t != 0) text_free(t);
+    node_free(v);
+}
 void valuelist_free(NodeHandle head);
 NodeHandle valuelist_copy(NodeHandle head);
 
@@ -127,7 +173,16 @@ void value_and(NodeHandle a, NodeHandle b);
 void value_not(NodeHandle a);
 void value_negate(NodeHandle a);
 void value_concat(NodeHandle a, NodeHandle b);
-int value_compare(NodeHandle a, NodeHandle b);
+// Two numbers are compared inline, within the equality tolerance; any
+// other pair goes to value_compare_slow.
+int value_compare_slow(NodeHandle a, NodeHandle b);
+inline int value_compare(NodeHandle a, NodeHandle b) {
+    if (value_kind(a) != VK_NUMBER || value_kind(b) != VK_NUMBER) return value_compare_slow(a, b);
+    double d = value_number(a) - value_number(b);
+    if (d > 0) return d > detail::g_tolerance ? 1 : 0;
+    if (d < 0) return -d > detail::g_tolerance ? -1 : 0;
+    return 0;
+}
 
 // The display text of a value without changing it: the cached text of a
 // number, the formatted number, the string, or "" for an empty value.

@@ -1,0 +1,480 @@
+// The short-text paths of the string operations: the same characters and the
+// same chunk counts whatever way a text is spread over its chunks, and the
+// exact nodes each string builtin and each concatenation takes at its peak
+// and leaves behind (which fix what mem() reports and where the store runs
+// out).
+#include "builtin_test_support.h"
+
+#include "core/guard.h"
+#include "core/text.h"
+#include "core/value.h"
+#include "script/run_engine.h"
+#include "web/cell.h"
+#include "web/navigation.h"
+
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace tarvex::test {
+namespace {
+
+int chunks(Text t) {
+    int n = 0;
+    for (; t; t = chain_next(t)) ++n;
+    return n;
+}
+
+// A Text whose chunks hold exactly the given pieces, empty ones included,
+// as appends and cuts can leave it.
+Text text_of_pieces(const std::vector<std::string>& pieces) {
+    Text head = 0, tail = 0;
+    for (const std::string& p : pieces) {
+        NodeHandle c = node_alloc(ChainNode);
+        std::memcpy(node_ref(c) + CHAIN_PAYLOAD, p.data(), p.size());
+        node_set_aux(c, static_cast<uint8_t>(p.size()));
+        chain_append(&head, &tail, c);
+    }
+    return head;
+}
+
+std::string joined(const std::vector<std::string>& pieces) {
+    std::string s;
+    for (const std::string& p : pieces) s += p;
+    return s;
+}
+
+std::string letters(int n, char from = 'a') {
+    std::string s;
+    for (int i = 0; i < n; ++i) s += static_cast<char>(from + i % 26);
+    return s;
+}
+
+// The chunk layouts a text of these characters may have.
+std::vector<std::vector<std::string>> layouts() {
+    std::string s36 = letters(36), s40 = letters(40);
+    return {
+        {""},
+        {"a"},
+        {letters(35)},
+        {s36, ""},
+        {s36},
+        {s36, s40.substr(36)},
+        {"ab", "", "cde", ""},
+        {"", letters(30)},
+        {letters(10), letters(36, 'A'), letters(5)},
+        {letters(36), letters(36, 'A'), letters(36, 'a'), ""},
+    };
+}
+
+class StringPaths : public Builtins {};
+
+TEST_F(StringPaths, SubstringsAndCopiesAgreeWithTheCharactersOnEveryLayout) {
+    for (const auto& pieces : layouts()) {
+        Text t = text_of_pieces(pieces);
+        const std::string s = joined(pieces);
+        const TextLen n = static_cast<TextLen>(s.size());
+        SCOPED_TRACE(s);
+        for (TextLen from = 0; from <= n + 2; ++from) {
+            for (TextLen to = 0; to <= n + 2; ++to) {
+                Text r = text_substring(t, from, to);
+                TextLen a = from == 0 ? 1 : from, b = to > n ? n : to;
+                if (n == 0 || b < a) {
+                    EXPECT_EQ(r, 0) << from << ".." << to;
+                    continue;
+                }
+                TextLen k = b - a + 1;
+                EXPECT_EQ(text_to_string(r), s.substr(a - 1, k)) << from << ".." << to;
+                EXPECT_EQ(chunks(r), static_cast<int>(k / TEXT_CHUNK + 1)) << from << ".." << to;
+                EXPECT_EQ(text_length(r), k);
+                text_free(r);
+            }
+        }
+        Text c = text_copy(t);
+        if (s.empty()) {
+            EXPECT_EQ(c, 0);
+        } else {
+            EXPECT_EQ(text_to_string(c), s);
+            EXPECT_EQ(chunks(c), static_cast<int>(s.size() / TEXT_CHUNK + 1));
+        }
+        text_free(c);
+        text_free(t);
+    }
+}
+
+TEST_F(StringPaths, AppendsFillTheLastChunkThenAddChunks) {
+    for (const auto& left : layouts()) {
+        for (const auto& right : layouts()) {
+            Text a = text_of_pieces(left), b = text_of_pieces(right);
+            std::string want = joined(left) + joined(right);
+            int tail_room = TEXT_CHUNK - static_cast<int>(left.back().size());
+            int extra = static_cast<int>(joined(right).size()) - tail_room;
+            int want_chunks = chunks(a) + (extra > 0 ? (extra + TEXT_CHUNK - 1) / TEXT_CHUNK : 0);
+            EXPECT_EQ(text_append(a, b), a);
+            EXPECT_EQ(text_to_string(a), want);
+            EXPECT_EQ(chunks(a), want_chunks) << want;
+            EXPECT_EQ(text_to_string(b), joined(right)) << "the source is left as it was";
+            text_free(a);
+            text_free(b);
+        }
+    }
+    // A text appended to itself takes its characters as they were before.
+    for (int n : {3, 30, 36, 50}) {
+        Text t = text_from_cstring(letters(n).c_str());
+        text_append(t, t);
+        EXPECT_EQ(text_to_string(t), letters(n) + letters(n));
+        text_free(t);
+    }
+}
+
+// What an operation takes: the most nodes in use at once beyond what it
+// started with, and what it leaves in use. The peak is found as the fewest
+// free nodes with which the operation does not run out.
+struct Footprint {
+    int peak = 0;
+    int net = 0;
+    bool operator==(const Footprint& o) const { return peak == o.peak && net == o.net; }
+};
+
+void PrintTo(const Footprint& f, std::ostream* os) {
+    *os << "{peak " << f.peak << ", net " << f.net << "}";
+}
+
+// setup builds the operands and returns them as a chain of values; op uses
+// them and returns what it leaves, a chain of values it hands back.
+Footprint footprint(const std::function<NodeHandle()>& setup,
+                    const std::function<NodeHandle(NodeHandle)>& op) {
+    Footprint f;
+    NodeHandle in = setup();
+    int before = nodes_in_use();
+    NodeHandle out = op(in);
+    f.net = nodes_in_use() - before;
+    valuelist_free(out);
+    NodeHandle hog = 0;
+    keep([&hog] { chain_mark(hog); });
+    for (int spare = 0;; ++spare) {
+        NodeHandle args = setup();
+        while (nodes_free() > FREE_COUNT_WHEN_EMPTY + spare) {
+            NodeHandle h = node_alloc(ChainNode);
+            chain_set_next(h, hog);
+            hog = h;
+        }
+        NodeHandle left = 0;
+        int r = engine_guard([&] { left = op(args); });
+        chain_free(hog);
+        hog = 0;
+        if (r == 0) {
+            valuelist_free(left);
+            f.peak = spare;
+            break;
+        }
+        EXPECT_EQ(r, SE_OUT_OF_MEMORY);
+        EXPECT_EQ(node_charged(), 0u) << "a charge outlived the abandoned call";
+        if (spare > 20) break;
+    }
+    forget_all();
+    return f;
+}
+
+// Through builtin_call, or through the common sequence of builtin_invoke
+// with the builtin's entry point.
+Footprint builtin_footprint(const char* name, std::initializer_list<Arg> args,
+                            bool common = false) {
+    NodeHandle entry = tree_find(name, builtin_root());
+    EXPECT_NE(entry, 0) << name;
+    std::vector<Arg> list(args);
+    return footprint(
+        [list] {
+            NodeHandle head = 0, tail = 0;
+            for (const Arg& a : list) {
+                NodeHandle v = make_args({a});
+                chain_append(&head, &tail, v);
+            }
+            return head;
+        },
+        [entry, common](NodeHandle in) {
+            NodeHandle result = 0;
+            if (common)
+                builtin_invoke(builtin_fn(entry), in, &result);
+            else
+                builtin_call(entry, in, &result);
+            return result;
+        });
+}
+
+Outcome invoke(const char* name, std::initializer_list<Arg> args) {
+    NodeHandle result = 0;
+    Outcome o;
+    o.status =
+        builtin_invoke(builtin_fn(tree_find(name, builtin_root())), make_args(args), &result);
+    if (result != 0) {
+        o.kind = value_kind(result);
+        o.flags = value_flags(result);
+        o.number = value_number(result);
+        o.shown = value_display(result);
+        value_free(result);
+    }
+    return o;
+}
+
+// A number whose Text is left from the 40-character string it was read
+// from: it is no longer the number's display text.
+Arg stale_number() { return {Arg::String, 0.0, "1234567890123456789012345678901234567890"}; }
+
+TEST_F(StringPaths, CutsTakeTheResultAndItsChunksThenReleaseTheArguments) {
+    const std::string s40 = letters(40);
+    // The result value, then its text, one chunk per 36 characters and
+    // one more; the arguments go after: a string with its chunks, a count.
+    EXPECT_EQ(builtin_footprint("first", {str("HELLO"), num(2)}), (Footprint{2, 2 - 3}));
+    EXPECT_EQ(builtin_footprint("first", {str(s40), num(35)}), (Footprint{2, 2 - 4}));
+    EXPECT_EQ(builtin_footprint("first", {str(s40), num(36)}), (Footprint{3, 3 - 4}));
+    EXPECT_EQ(builtin_footprint("butfirst", {str(s40), num(3)}), (Footprint{3, 3 - 4}));
+    EXPECT_EQ(builtin_footprint("butlast", {str(s40), num(5)}), (Footprint{2, 2 - 4}));
+    EXPECT_EQ(builtin_footprint("last", {str(s40), num(4)}), (Footprint{2, 2 - 4}));
+    // No characters: the result alone.
+    EXPECT_EQ(builtin_footprint("last", {str("HELLO"), num(7)}), (Footprint{1, 1 - 3}));
+    EXPECT_EQ(builtin_footprint("first", {str(""), num(3)}), (Footprint{1, 1 - 3}));
+    EXPECT_EQ(builtin_footprint("first", {empty(), num(3)}), (Footprint{1, 1 - 2}));
+    // A number's display text is made in its argument before the cut.
+    EXPECT_EQ(builtin_footprint("first", {num(12345), num(2)}), (Footprint{3, 3 - 3}));
+    // A missing count: the result is made and released again.
+    EXPECT_EQ(builtin_footprint("first", {str("HELLO")}), (Footprint{1, -2}));
+}
+
+TEST_F(StringPaths, LengthsMakeOnlyANumbersDisplayText) {
+    EXPECT_EQ(builtin_footprint("slen", {str("HELLO")}), (Footprint{1, 1 - 2}));
+    EXPECT_EQ(builtin_footprint("slen", {str(letters(80))}), (Footprint{1, 1 - 4}));
+    EXPECT_EQ(builtin_footprint("slen", {empty()}), (Footprint{1, 1 - 1}));
+    EXPECT_EQ(builtin_footprint("slen", {num(0.5)}), (Footprint{2, 2 - 2}));
+    // A stale text is released before the display text is made.
+    Footprint f = footprint(
+        [] {
+            NodeHandle v = make_args({stale_number()});
+            value_to_number(v);
+            value_add(v, v); // clears VF_DUAL, keeps the old Text
+            return v;
+        },
+        [](NodeHandle in) {
+            NodeHandle result = 0;
+            builtin_call(tree_find("slen", builtin_root()), in, &result);
+            EXPECT_EQ(value_number(result), 7.0); // "2.5e+23"
+            return result;
+        });
+    EXPECT_EQ(f, (Footprint{1, 1 - 2 + 1 - 2}));
+}
+
+// The string builtins make their first argument's node the result; the
+// common sequence makes a new one. Both give the same result and count the
+// same nodes.
+TEST_F(StringPaths, BothCallingSequencesAgree) {
+    struct Case {
+        const char* name;
+        std::vector<Arg> args;
+    };
+    const std::string s40 = letters(40);
+    const std::vector<Case> cases = {
+        {"first", {str("HELLO"), num(2)}},   {"first", {str(s40), num(36)}},
+        {"last", {str("HELLO"), num(7)}},    {"last", {num(12345), num(2)}},
+        {"butfirst", {str(s40), num(3)}},    {"butfirst", {str("HELLO"), num(-1)}},
+        {"butlast", {str("HELLO"), num(2)}}, {"butlast", {flagged(), num(1)}},
+        {"first", {str("HELLO")}},           {"first", {}},
+        {"first", {str("x"), num(70000)}},   {"slen", {str(s40)}},
+        {"slen", {flagged()}},               {"slen", {}},
+        {"slen", {num(0.5), str("more")}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto both = [&](auto f) {
+            switch (c.args.size()) {
+            case 0: return f(c.name, {});
+            case 1: return f(c.name, {c.args[0]});
+            default: return f(c.name, {c.args[0], c.args[1]});
+            }
+        };
+        Outcome a = both([](const char* n, std::initializer_list<Arg> l) { return call(n, l); });
+        Outcome b = both([](const char* n, std::initializer_list<Arg> l) { return invoke(n, l); });
+        EXPECT_EQ(a.status, b.status);
+        EXPECT_EQ(a.kind, b.kind);
+        EXPECT_EQ(a.flags, b.flags);
+        EXPECT_EQ(a.shown, b.shown);
+        Footprint fa = both([](const char* n, std::initializer_list<Arg> l) {
+            return builtin_footprint(n, l);
+        });
+        Footprint fb = both([](const char* n, std::initializer_list<Arg> l) {
+            return builtin_footprint(n, l, true);
+        });
+        EXPECT_EQ(fa, fb);
+    }
+    // The result is a fresh value whatever its argument held: a flagged
+    // number's display text is cut, and the flag stays with the argument.
+    Outcome o = call("first", {flagged(), num(2)});
+    EXPECT_EQ(o.kind, VK_STRING);
+    EXPECT_EQ(o.flags, 0);
+    EXPECT_EQ(o.shown, "{N");
+    o = call("slen", {flagged()});
+    EXPECT_EQ(o.kind, VK_NUMBER);
+    EXPECT_EQ(o.flags, 0);
+    EXPECT_EQ(o.number, 5.0);
+}
+
+Footprint concat_footprint(Arg left, Arg right) {
+    return footprint([left, right] { return make_args({left, right}); },
+                     [](NodeHandle in) {
+                         value_concat(in, chain_next(in));
+                         return in;
+                     });
+}
+
+TEST_F(StringPaths, ConcatenationGrowsTheLeftTextOnlyWhenItsLastChunkIsFull) {
+    EXPECT_EQ(concat_footprint(str(letters(33)), str("xyz")), (Footprint{0, 0}));
+    EXPECT_EQ(concat_footprint(str(letters(35)), str("xyz")), (Footprint{1, 1}));
+    EXPECT_EQ(concat_footprint(str(letters(36)), str("xyz")), (Footprint{0, 0}));
+    EXPECT_EQ(concat_footprint(str(letters(30)), str(letters(50))), (Footprint{2, 2}));
+    // An empty left side takes the right side's Text; its own empty chunk goes.
+    EXPECT_EQ(concat_footprint(str(""), str("xyz")), (Footprint{0, -1}));
+    EXPECT_EQ(concat_footprint(empty(), str("xyz")), (Footprint{0, 0}));
+    EXPECT_EQ(concat_footprint(str("ab"), str("")), (Footprint{0, 0}));
+    // Numbers are given their display texts first.
+    EXPECT_EQ(concat_footprint(num(7), str("x")), (Footprint{1, 1}));
+    EXPECT_EQ(concat_footprint(str("ab"), num(5)), (Footprint{1, 1}));
+    EXPECT_EQ(concat_footprint(empty(), num(5)), (Footprint{1, 1}));
+    EXPECT_EQ(concat_footprint(str(letters(35)), num(12)), (Footprint{2, 2}));
+}
+
+TEST_F(StringPaths, ConcatenationResults) {
+    auto concat = [](Arg a, Arg b) {
+        NodeHandle v = make_args({a, b});
+        value_concat(v, chain_next(v));
+        std::string s = value_display(v);
+        EXPECT_EQ(value_kind(v), VK_STRING);
+        EXPECT_EQ(value_flags(v) & VF_DUAL, 0);
+        valuelist_free(v);
+        return s;
+    };
+    EXPECT_EQ(concat(str(letters(35)), str("xyz")), letters(35) + "xyz");
+    EXPECT_EQ(concat(str(""), str("xyz")), "xyz");
+    EXPECT_EQ(concat(empty(), empty()), "");
+    EXPECT_EQ(concat(num(1.5), num(2)), "1.52");
+    EXPECT_EQ(concat(str("ab"), str("")), "ab");
+}
+
+// The same counts seen from a script: what mem() reports while a string
+// builtin's result is held, and the fewest free nodes with which a
+// statement using one still runs. Figures are given against B, the nodes in
+// use before the run, with every cell holding what the previous run left.
+class StringScripts : public Builtins {
+  protected:
+    // Every run holds four stack headers and the argument stack's first
+    // block.
+    static constexpr int RUN = 4 + 1;
+    void SetUp() override {
+        Builtins::SetUp();
+        cell_create("home");
+        navigation_reset();
+        NumberFormat wide;
+        wide.decimals = 8;
+        format_set_current(wide);
+        // 40 characters in two chunks, 10 in one, 35 in one.
+        const std::string s40 = letters(40);
+        cell_create("i");
+        for (const std::string& v : {s40, s40.substr(0, 10), s40.substr(0, 35)}) {
+            const char* name = v.size() == 40 ? "s" : v.size() == 10 ? "t" : "u";
+            cell_set_value(cell_create(name), make_args({str(v)}));
+        }
+    }
+    // Runs home's script twice and returns the second run's console, with
+    // B in *base.
+    std::string run_twice(const char* script, int* base) {
+        cell_set_script(cell_root(), script);
+        make_current(cell_root());
+        int r = engine_guard([] { return run_command(false); });
+        EXPECT_EQ(r, 0) << ui.console;
+        *base = nodes_in_use();
+        ui.console.clear();
+        make_current(cell_root());
+        r = engine_guard([] { return run_command(false); });
+        EXPECT_EQ(r, 0) << ui.console;
+        EXPECT_EQ(nodes_in_use(), *base) << "a run must give back all it took";
+        return ui.console;
+    }
+    // The fewest nodes beyond B with which the script runs to its end.
+    int peak(const char* script) {
+        int b = 0;
+        run_twice(script, &b);
+        NodeHandle hog = 0;
+        keep([&hog] { chain_mark(hog); });
+        int found = -1;
+        for (int spare = 0; spare <= 30 && found < 0; ++spare) {
+            while (nodes_free() > FREE_COUNT_WHEN_EMPTY + spare) {
+                NodeHandle h = node_alloc(ChainNode);
+                chain_set_next(h, hog);
+                hog = h;
+            }
+            make_current(cell_root());
+            int r = engine_guard([] { return run_command(false); });
+            chain_free(hog);
+            hog = 0;
+            EXPECT_EQ(node_charged(), 0u);
+            if (r == 0) {
+                found = spare;
+            } else {
+                // A run abandoned half-way leaves the cells as they were
+                // then: a whole run puts back what the next one starts from.
+                make_current(cell_root());
+                EXPECT_EQ(engine_guard([] { return run_command(false); }), 0);
+            }
+            EXPECT_EQ(nodes_in_use(), b);
+        }
+        forget_all();
+        return found;
+    }
+};
+
+TEST_F(StringScripts, MemSeesTheResultOfACutWithItsChunks) {
+    int b = 0;
+    std::string out =
+        run_twice("out(slen(s) + mem(), ' ', first(s, 36) cat mem(), ' ', butfirst(s, 3) cat "
+                  "mem(), ' ', first(t, 4) cat mem(), ' ', butlast(s, 40) cat mem())",
+                  &b);
+    // The value on the stack with its chunks, the stack's block, mem()'s
+    // own result.
+    const std::string s40 = letters(40);
+    std::string want = std::to_string(40 + b + RUN + 1 + 1 + 1) + " " + s40.substr(0, 36) +
+                       std::to_string(b + RUN + 3 + 1 + 1) + " " + s40.substr(3) +
+                       std::to_string(b + RUN + 3 + 1 + 1) + " abcd" +
+                       std::to_string(b + RUN + 2 + 1 + 1) + " " +
+                       std::to_string(b + RUN + 1 + 1 + 1);
+    EXPECT_EQ(out, want);
+}
+
+TEST_F(StringScripts, StatementsRunOutWhereTheCountsSay) {
+    // The argument list, each argument pushed with the value stack's block
+    // and popped into the list without it: s's copy (value and two chunks),
+    // the count (value and text); the call's result, then the cut's two
+    // chunks while the arguments are still held.
+    EXPECT_EQ(peak("out(first(s, 36))"), RUN + 3 + 2 + 1 + 2);
+    EXPECT_EQ(peak("out(butfirst(s, 3))"), RUN + 3 + 2 + 1 + 2);
+    // One chunk each: t's copy, the count with the block, the result, the
+    // cut's chunk (made in t's copy, but counted as a copy is).
+    EXPECT_EQ(peak("out(first(t, 4))"), RUN + 2 + 2 + 1 + 1);
+    // slen: t's copy pushed with the block, then popped into the list with
+    // the block released; the result.
+    EXPECT_EQ(peak("out(slen(t))"), RUN + 2 + 1);
+    // Both sides on the stack with its block; u's 35 characters and 'xyz'
+    // need a second chunk, t's 10 do not.
+    EXPECT_EQ(peak("out(u cat 'xyz')"), RUN + 2 + 1 + 2 + 1);
+    EXPECT_EQ(peak("out(t cat 'xyz')"), RUN + 2 + 1 + 2);
+    // A loop of string work on every length up to 33 characters (never a
+    // second chunk). Its peak is in the rounds that cut: the loop holds its
+    // limit (value and text), its step and a saved position with the frame
+    // stack's block; butfirst's result is on the stack with its block while
+    // first(u, 2) holds its arguments (u's copy, the count), its result and
+    // the cut's chunk.
+    EXPECT_EQ(peak("set u to '' for (i = 1 to 14) {set u to u cat 'xyz' if (slen(u) > 30) "
+                   "{set u to butfirst(u, 10) cat first(u, 2)} set t to slen(first(u, 5))}"),
+              RUN + (2 + 1 + 2) + (2 + 1) + (2 + 2 + 1 + 1));
+}
+
+} // namespace
+} // namespace tarvex::test
