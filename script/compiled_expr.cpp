@@ -100,6 +100,10 @@ struct ListCache {
     std::vector<Entry> entries;
     std::vector<Op> code;
     std::vector<CallSite> sites;
+    // By token index: where a forward seek to it lands (a chunk of 0 until
+    // the first such seek). The landing does not depend on where the seek
+    // starts, so a jump cached once is taken straight afterwards.
+    std::vector<TokenCursor> jumps;
 };
 
 bool g_on = true;
@@ -895,6 +899,28 @@ bool compiled_calls_run(int* r) {
     if (e == nullptr || !calls_can_run(in, *e)) return false;
     *r = run_calls(in, *lc, *e);
     return true;
+}
+
+namespace {
+[[gnu::noinline]] Token seek_and_learn(TokenList l, TokenCursor& c, uint16_t index) {
+    Token t = tokens_seek_cursor(c, index);
+    ListCache& lc = cache_of(l);
+    if (index >= lc.jumps.size()) lc.jumps.resize(index + 1u);
+    lc.jumps[index] = c;
+    return t;
+}
+} // namespace
+
+Token compiled_seek(TokenList l, TokenCursor& c, uint16_t index) {
+    if (!g_on || l == 0 || index <= c.index) return tokens_seek_cursor(c, index);
+    if (l < g_lists.size()) {
+        const ListCache& lc = g_lists[l];
+        if (index < lc.jumps.size() && lc.jumps[index].chunk != 0 && lc.stamp == tokens_stamp(l)) {
+            c = lc.jumps[index];
+            return tokens_at(c.chunk, c.slot);
+        }
+    }
+    return seek_and_learn(l, c, index);
 }
 
 void compiled_forget(TokenList l) {

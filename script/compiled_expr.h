@@ -37,6 +37,11 @@ bool compiled_expression_truth(bool* truth);
 bool compiled_calls_run(int* r);
 // A caller refused by the last two goes on to the walker without asking again.
 
+// tokens_seek_cursor for a cursor on list l (the interpreter's jumps): a
+// forward seek lands where it landed the first time, kept with the list's
+// compiled code. Steps every time when the fast path is off.
+Token compiled_seek(TokenList l, TokenCursor& c, uint16_t index);
+
 // Drops what was compiled for a list (it is being released).
 void compiled_forget(TokenList l);
 

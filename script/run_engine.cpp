@@ -10,6 +10,7 @@
 #include "frontend/frontend.h"
 #include "io/input_stream.h"
 #include "io/output_stream.h"
+#include "script/compiled_expr.h"
 #include "script/interpreter.h"
 #include "script/lexer.h"
 #include "web/navigation.h"
@@ -256,7 +257,7 @@ struct ActiveRun {
 
 void seek(uint16_t index) {
     Interpreter& in = g_interp;
-    if (in.tok != nullptr) in.tok = tokens_seek_cursor(in.cur, index);
+    if (in.tok != nullptr) in.tok = compiled_seek(in.list, in.cur, index);
 }
 
 int expect_missing(uint8_t kind) {
