@@ -41,8 +41,8 @@ std::string g_failed_path;
 
 Clock::duration g_pump_interval = std::chrono::milliseconds(5);
 Clock::time_point g_last_pump;
-bool g_pumping = false;
-unsigned g_pump_calls = 0;
+bool& g_pumping = detail::g_pump_gate.pumping;
+unsigned& g_pump_calls = detail::g_pump_gate.calls;
 
 bool dest_is_console(uint8_t dest) {
     return dest != OUT_FILE;
@@ -120,14 +120,14 @@ int put_plain(std::string_view s) {
 
 } // namespace
 
+detail::PumpGate detail::g_pump_gate;
+
 // Lets the window handle its events, at most once per pump interval; the
 // console is brought up to date first so the user sees what was written.
-void pump_while_busy() {
-    // Reading the clock on every call (each character written, each
-    // statement run) would cost more than the call: look every 64 calls
-    // (unless every one should pump).
-    if (g_pumping || (g_pump_interval > Clock::duration::zero() && (++g_pump_calls & 63) != 0))
-        return;
+// Reading the clock on every call (each character written, each statement
+// run) would cost more than the call: pump_while_busy comes here every 64
+// calls (every call when no interval is set).
+void detail::pump_at_clock() {
     Clock::time_point now = Clock::now();
     if (now - g_last_pump < g_pump_interval) return;
     g_last_pump = now;
@@ -315,6 +315,7 @@ const std::string& output_file_name() {
 
 void output_pump_interval(int ms) {
     g_pump_interval = std::chrono::milliseconds(ms < 0 ? 0 : ms);
+    detail::g_pump_gate.counting = g_pump_interval > Clock::duration::zero();
 }
 
 void output_reset() {

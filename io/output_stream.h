@@ -62,7 +62,22 @@ std::string stream_file_path(std::string name);
 // Lets the window handle its events while the engine is busy (writing
 // output, or computing in a run), at most once per pump interval; the
 // console is brought up to date first. Never nests.
-void pump_while_busy();
+namespace detail {
+// The quiet side of pump_while_busy, inline: it is called at every
+// statement and every character written, and nearly every call only counts.
+struct PumpGate {
+    bool pumping = false;  // the window's events are being handled
+    bool counting = true;  // a pump interval is set: the clock is read every 64 calls
+    unsigned calls = 0;
+};
+extern PumpGate g_pump_gate;
+void pump_at_clock();
+} // namespace detail
+inline void pump_while_busy() {
+    detail::PumpGate& g = detail::g_pump_gate;
+    if (g.pumping || (g.counting && (++g.calls & 63) != 0)) return;
+    detail::pump_at_clock();
+}
 
 // The least time between two event pumps while output is produced (5 ms by
 // default; 0 pumps after every character).

@@ -5,6 +5,8 @@
 
 #include "core/errors.h"
 #include "core/handle_stack.h"
+#include "io/output_stream.h"
+#include "script/run_engine.h"
 #include "script/token_list.h"
 #include "web/cell.h"
 
@@ -146,7 +148,12 @@ int stmt_report(CellHandle cell);
 
 // The brk statement's pause (run engine).
 int breakpoint();
-// Keeps the window live and notices Stop during long computations.
-void run_poll();
+// Keeps the window live and notices Stop during long computations; every
+// statement calls it.
+inline void run_poll() {
+    detail::RunPoll& p = detail::g_run_poll;
+    if (p.step_limit != 0 && ++p.steps >= p.step_limit) p.stop = true;
+    pump_while_busy();
+}
 
 } // namespace tarvex

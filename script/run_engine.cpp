@@ -24,6 +24,7 @@ namespace tarvex {
 
 namespace detail {
 Interpreter g_interpreter;
+RunPoll g_run_poll;
 }
 
 namespace {
@@ -31,12 +32,15 @@ namespace {
 Interpreter& g_interp = detail::g_interpreter;
 
 struct RunState {
-    bool stop = false, resume = false, pause = false, ignore = false, active = false;
+    // The stop request and the step count live with the inline poll.
+    bool& stop = detail::g_run_poll.stop;
+    bool resume = false, pause = false, ignore = false, active = false;
     uint8_t auto_mode = AUTO_NONE;
     NodeHandle auto_stack = 0;
     std::vector<CellHandle> format_cells;
     RunHook plot_begin = nullptr, plot_end = nullptr;
-    uint64_t steps = 0, step_limit = 0;
+    uint64_t& steps = detail::g_run_poll.steps;
+    uint64_t& step_limit = detail::g_run_poll.step_limit;
     RunError last_error;
     // The brk statement a pause waits at: its cell and token index.
     CellHandle pause_cell = 0;
@@ -283,14 +287,9 @@ void run_set_step_limit(uint64_t steps) {
     g_run.steps = 0;
 }
 
-void run_poll() {
-    if (g_run.step_limit != 0 && ++g_run.steps >= g_run.step_limit) g_run.stop = true;
-    pump_while_busy();
-}
 
 // ---- flags ------------------------------------------------------------------------
 
-bool run_stop_request() { return g_run.stop; }
 void run_set_stop_request(bool on) { g_run.stop = on; }
 bool run_resume_request() { return g_run.resume; }
 void run_set_resume_request(bool on) { g_run.resume = on; }

@@ -11,7 +11,15 @@
 namespace tarvex {
 
 // Run flags.
-bool run_stop_request();
+namespace detail {
+// What every statement asks, inline: the step limit and the stop request.
+struct RunPoll {
+    uint64_t steps = 0, step_limit = 0;
+    bool stop = false;
+};
+extern RunPoll g_run_poll;
+} // namespace detail
+inline bool run_stop_request() { return detail::g_run_poll.stop; }
 void run_set_stop_request(bool on);
 bool run_resume_request();
 void run_set_resume_request(bool on);
