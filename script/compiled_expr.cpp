@@ -738,21 +738,7 @@ int call_at(Interpreter& in, const CallSite& site) {
     CellHandle cell = cell_table_at(site.index);
     in.cur = site.at;
     in.tok = tokens_at(site.at.chunk, site.at.slot);
-    int r;
-    if (site.bang) {
-        position_save();
-        if ((r = call_cell(cell, 0)) != 0) return r;
-        position_restore();
-        return advance();
-    }
-    NodeHandle args = 0;
-    if ((r = parse_arguments(&args)) != 0) return r;
-    position_save();
-    r = call_cell(cell, args);
-    valuelist_free(args);
-    if (r != 0) return r;
-    position_restore();
-    return 0;
+    return cell_call_here(cell, site.bang);
 }
 
 // Runs a program with cell calls: every value is made, pushed, combined and

@@ -136,22 +136,10 @@ int cell_primary() {
     int r = parse_cell_index(&index);
     if (r != 0) return r;
     CellHandle cell = cell_table_at(index);
-    if (cur_kind() == BANG) {
-        position_save();
-        if ((r = call_cell(cell, 0)) != 0) return r;
-        position_restore();
-        return advance();
-    }
+    if (cur_kind() == BANG) return cell_call_here(cell, true);
     if (cur_kind() == LPAREN) {
         if ((r = advance()) != 0) return r;
-        NodeHandle args = 0;
-        if ((r = parse_arguments(&args)) != 0) return r;
-        position_save();
-        r = call_cell(cell, args);
-        valuelist_free(args);
-        if (r != 0) return r;
-        position_restore();
-        return 0;
+        return cell_call_here(cell, false);
     }
     push_copy(cell != 0 ? cell_value(cell) : 0);
     return 0;
@@ -262,6 +250,24 @@ int primary_body() {
     }
 }
 } // namespace
+
+int cell_call_here(CellHandle cell, bool bang) {
+    int r;
+    if (bang) {
+        position_save();
+        if ((r = call_cell(cell, 0)) != 0) return r;
+        position_restore();
+        return advance();
+    }
+    NodeHandle args = 0;
+    if ((r = parse_arguments(&args)) != 0) return r;
+    position_save();
+    r = call_cell(cell, args);
+    valuelist_free(args);
+    if (r != 0) return r;
+    position_restore();
+    return 0;
+}
 
 int parse_arguments(NodeHandle* list) {
     *list = 0;

@@ -120,6 +120,10 @@ struct Nest {
 int eval_expression();
 int eval_primary();
 int parse_arguments(NodeHandle* list);
+// A cell call once past the cell's name: at its '!' (bang), or at the
+// first token after the parenthesis, where the arguments are read; the
+// result is left on the value stack.
+int cell_call_here(CellHandle cell, bool bang);
 int parse_subscript(int base);
 // At a cell name: moves past it and any subscript, leaving in *index the
 // table index it names (whose entry may be empty).

@@ -61,12 +61,10 @@ struct Outcome {
     std::string shown;
 };
 
-inline Outcome call(const char* name, std::initializer_list<Arg> args) {
-    NodeHandle entry = tree_find(name, builtin_root());
-    EXPECT_NE(entry, 0) << name;
-    NodeHandle result = 0;
+// What a builtin gave back, its result released.
+inline Outcome outcome_of(int status, NodeHandle result) {
     Outcome o;
-    o.status = builtin_call(entry, make_args(args), &result);
+    o.status = status;
     if (result != 0) {
         o.kind = value_kind(result);
         o.flags = value_flags(result);
@@ -75,6 +73,14 @@ inline Outcome call(const char* name, std::initializer_list<Arg> args) {
         value_free(result);
     }
     return o;
+}
+
+inline Outcome call(const char* name, std::initializer_list<Arg> args) {
+    NodeHandle entry = tree_find(name, builtin_root());
+    EXPECT_NE(entry, 0) << name;
+    NodeHandle result = 0;
+    int status = builtin_call(entry, make_args(args), &result);
+    return outcome_of(status, result);
 }
 
 } // namespace tarvex::test

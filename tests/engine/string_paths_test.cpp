@@ -205,17 +205,9 @@ Footprint builtin_footprint(const char* name, std::initializer_list<Arg> args,
 
 Outcome invoke(const char* name, std::initializer_list<Arg> args) {
     NodeHandle result = 0;
-    Outcome o;
-    o.status =
+    int status =
         builtin_invoke(builtin_fn(tree_find(name, builtin_root())), make_args(args), &result);
-    if (result != 0) {
-        o.kind = value_kind(result);
-        o.flags = value_flags(result);
-        o.number = value_number(result);
-        o.shown = value_display(result);
-        value_free(result);
-    }
-    return o;
+    return outcome_of(status, result);
 }
 
 // A number whose Text is left from the 40-character string it was read
