@@ -326,8 +326,7 @@ int call_cell(CellHandle cell, NodeHandle args) {
     TokenList list = cell_get(cell, CF_SCRIPT_TOKENS);
     if (list != 0) {
         in.list = list;
-        in.tok = tokens_first(list);
-        in.cur = tokens_save(list);
+        in.tok = tokens_first_cursor(list, in.cur);
         if (in.tok != nullptr && token_kind(in.tok) != END_OF_FILE) {
             int r = exec_statement_list(cell);
             if (r != 0) return r;

@@ -66,6 +66,12 @@ Token tokens_first(TokenList l) {
     return first ? tokens_at(first, 0) : nullptr;
 }
 
+Token tokens_first_cursor(TokenList l, TokenCursor& c) {
+    Token t = tokens_first(l);
+    c = TokenCursor{node_get_u16(l, TL_FIRST), 0, 0};
+    return t;
+}
+
 Token tokens_next(TokenList l) {
     note_read(l);
     NodeHandle chunk = node_get_u16(l, TL_CUR_CHUNK);

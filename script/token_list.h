@@ -103,6 +103,8 @@ Token tokens_seek_cursor(TokenCursor& c, uint16_t index);
 TokenList tokens_create(uint8_t kind, NodeHandle owner);
 Token tokens_append(TokenList l);
 Token tokens_first(TokenList l);
+// tokens_first, also setting a walker's own cursor there (every cell call).
+Token tokens_first_cursor(TokenList l, TokenCursor& c);
 Token tokens_next(TokenList l);
 Token tokens_current(TokenList l);
 uint16_t tokens_current_index(TokenList l);
