@@ -15,7 +15,12 @@
 
 namespace tarvex {
 
+bool detail::g_fast_path = true;
+
 namespace {
+
+// The switch, read on every expression and jump.
+const bool& g_on = detail::g_fast_path;
 
 enum OpCode : uint8_t {
     OP_CELL,    // a copy of a cell's value; arg: table index
@@ -89,7 +94,47 @@ struct CallSite {
     TokenCursor at;
     int16_t index = 0;
     uint8_t depth = 0;
+    bool call = false; // a cell call, not an argument reference
     bool bang = false;
+    // The arguments, each compiled, when all of them are: where they are
+    // in ListCache::args, and where the walker's cursor stands after them.
+    bool args_compiled = false;
+    uint16_t arg_count = 0;
+    uint32_t args_at = 0;
+    TokenCursor args_end;
+};
+
+// An argument of a call: its first token and its expression's mark.
+struct ArgSite {
+    TokenCursor at;
+    uint32_t mark = 0;
+};
+
+// A compiled statement: where the walker's cursor would stand at each of
+// its parts, and the marks of its expressions (as entry_of holds them).
+enum StmtKind : uint8_t { ST_EXPRESSION, ST_SET, ST_IF };
+
+// A clause of an if: its condition and its block.
+struct Clause {
+    Token tok = nullptr;       // the if or elseif
+    TokenCursor cond;          // the condition's first token
+    TokenCursor block;         // the block's '{', straight after the ')'
+    TokenCursor block_first;   // the token after the '{'
+    uint16_t after_block = 0;  // the index of the token after its '}'
+    uint32_t entry = 0;        // the condition's mark, 0 for the walker's
+};
+
+struct Stmt {
+    uint8_t kind = ST_EXPRESSION;
+    bool has_else = false;
+    int16_t target = 0;        // ST_SET: the cell's table index
+    uint32_t entry = 0;        // ST_EXPRESSION, ST_SET: the expression's mark, 0 for the walker's
+    uint32_t clauses_at = 0;   // ST_IF: its clauses in ListCache::clauses
+    uint32_t clause_count = 0;
+    TokenCursor at;            // ST_SET: the expression's first token
+    TokenCursor else_first;    // ST_IF: the token after the else block's '{'
+    TokenCursor end;           // ST_IF: the token after the statement
+    Token start = nullptr;     // the statement's first token
 };
 
 struct ListCache {
@@ -100,13 +145,17 @@ struct ListCache {
     std::vector<Entry> entries;
     std::vector<Op> code;
     std::vector<CallSite> sites;
+    std::vector<ArgSite> args;
     // By token index: where a forward seek to it lands (a chunk of 0 until
     // the first such seek). The landing does not depend on where the seek
     // starts, so a jump cached once is taken straight afterwards.
     std::vector<TokenCursor> jumps;
+    // Compiled statements, by the index of their first token as entry_of.
+    std::vector<uint32_t> stmt_of;
+    std::vector<Stmt> stmts;
+    std::vector<Clause> clauses;
 };
 
-bool g_on = true;
 // Set when the expression just refused to the three value readers has a
 // program with calls, so that the walker's own expressions are not looked
 // up twice. Only a hint: compiled_calls_run checks the mark itself.
@@ -296,6 +345,7 @@ class Compiler {
         CallSite site;
         site.index = static_cast<int16_t>(index);
         site.depth = static_cast<uint8_t>(depth_);
+        site.call = true;
         if (kind() == BANG) {
             site.at = cur_;
             site.bang = true;
@@ -581,7 +631,7 @@ inline void finish(Interpreter& in, Entry& e) {
 // Runs a compiled entry at the cursor. On success the cursor stands where
 // the walker would leave it and *result is the value it would leave on the
 // stack.
-bool run_entry(Interpreter& in, ListCache& lc, Entry& e, Operand& result) {
+[[gnu::always_inline]] inline bool run_entry(Interpreter& in, ListCache& lc, Entry& e, Operand& result) {
     int nodes = 0;
     const Op* code = lc.code.data() + e.code_at;
     if (!clear_of_limits(in, e)) {
@@ -604,29 +654,114 @@ bool run_entry(Interpreter& in, ListCache& lc, Entry& e, Operand& result) {
     return true;
 }
 
+void compile_arguments(ListCache& lc, size_t site_no);
+
+// The mark of the expression at `at` (its first token `tok`), compiled now
+// when it has not been; 0 when it is the walker's.
+uint32_t mark_at(ListCache& lc, TokenCursor at, Token tok) {
+    if (at.index >= lc.entry_of.size()) lc.entry_of.resize(at.index + 1u, 0);
+    if (lc.entry_of[at.index] == 0) {
+        Entry e;
+        size_t sites = lc.sites.size();
+        if (!compile(lc, e, at)) {
+            lc.entry_of[at.index] = LEFT_TO_WALKER;
+            return 0;
+        }
+        e.start = tok;
+        lc.entries.push_back(e);
+        lc.entry_of[at.index] = static_cast<uint32_t>(lc.entries.size()) | (e.calls ? CALLS_MARK : 0);
+        for (size_t end = lc.sites.size(); sites < end; ++sites)
+            if (lc.sites[sites].call && !lc.sites[sites].bang) compile_arguments(lc, sites);
+    }
+    uint32_t mark = lc.entry_of[at.index];
+    return mark == LEFT_TO_WALKER ? 0 : mark;
+}
+
+Entry& entry_of_mark(ListCache& lc, uint32_t mark) {
+    return lc.entries[(mark & ~CALLS_MARK) - 1];
+}
+
+// A cursor of the compiler's own, stepped as advance() steps the walker's.
+struct Reader {
+    TokenCursor cur;
+    Token tok;
+
+    uint8_t kind() const { return token_kind(tok); }
+    bool is_word(uint8_t id) const { return kind() == RESWORD && token_aux(tok) == id; }
+    // False where the walker's advance would stay put or fail.
+    bool step() {
+        if (kind() == END_OF_FILE) return false;
+        Token next = tokens_step(cur);
+        if (next == nullptr) return false;
+        tok = next;
+        return kind() != ERROR;
+    }
+    void go(TokenCursor c) {
+        cur = c;
+        tok = tokens_at(c.chunk, c.slot);
+    }
+    // At an opening token: past its matching closing one, as the walker's
+    // skip_balanced.
+    bool skip_balanced(uint8_t open, uint8_t close) {
+        for (int count = 1; count > 0;) {
+            if (!step()) return false;
+            if (kind() == open) ++count;
+            else if (kind() == close) --count;
+        }
+        return step();
+    }
+    bool skip_block() { return skip_balanced(LBRACE, RBRACE); }
+};
+
+// The expression at the reader: its mark, and the reader past it.
+uint32_t expression_at(ListCache& lc, Reader& rd) {
+    uint32_t mark = mark_at(lc, rd.cur, rd.tok);
+    if (mark != 0) rd.go(entry_of_mark(lc, mark).end);
+    return mark;
+}
+
+// Reads the arguments of a call as the walker's parse_arguments would,
+// compiling each; the call site keeps them when every one compiled.
+void compile_arguments(ListCache& lc, size_t site_no) {
+    const CallSite site = lc.sites[site_no];
+    Reader rd{site.at, tokens_at(site.at.chunk, site.at.slot)};
+    std::vector<ArgSite> args;
+    if (rd.kind() == RPAREN) {
+        if (!rd.step()) return;
+    } else {
+        for (;;) {
+            // A ')' after a trailing comma ends the list and stays current.
+            if (rd.kind() == RPAREN) break;
+            ArgSite a{rd.cur, 0};
+            if ((a.mark = expression_at(lc, rd)) == 0) return;
+            args.push_back(a);
+            if (rd.kind() == RPAREN) {
+                if (!rd.step()) return;
+                break;
+            }
+            if (rd.kind() != COMMA || !rd.step()) return;
+        }
+    }
+    if (args.size() > UINT16_MAX) return;
+    CallSite& s = lc.sites[site_no];
+    s.args_at = static_cast<uint32_t>(lc.args.size());
+    s.arg_count = static_cast<uint16_t>(args.size());
+    s.args_end = rd.cur;
+    s.args_compiled = true;
+    lc.args.insert(lc.args.end(), args.begin(), args.end());
+}
+
 // The first run of an expression at the cursor (or the first since its
 // list's cache was dropped): compiles it. The entry when it compiled to the
 // kind of program asked for (with calls or without), else nullptr.
 template <bool Calls>
-[[gnu::noinline]] Entry* compile_at(Interpreter& in, uint16_t index, ListCache*& list_cache) {
+[[gnu::noinline]] Entry* compile_at(Interpreter& in, uint16_t, ListCache*& list_cache) {
     ListCache& lc = cache_of(in.list);
     list_cache = &lc;
-    if (index >= lc.entry_of.size()) lc.entry_of.resize(index + 1u, 0);
-    if (lc.entry_of[index] == 0) {
-        TokenCursor at = in.cur;
-        Entry e;
-        if (!compile(lc, e, at)) {
-            lc.entry_of[index] = LEFT_TO_WALKER;
-            return nullptr;
-        }
-        e.start = in.tok;
-        lc.entries.push_back(e);
-        lc.entry_of[index] = static_cast<uint32_t>(lc.entries.size()) | (e.calls ? CALLS_MARK : 0);
-    }
-    uint32_t mark = lc.entry_of[index];
-    if (!Calls) g_calls_next = mark >= CALLS_MARK && mark != LEFT_TO_WALKER;
-    if (mark == LEFT_TO_WALKER || (mark >= CALLS_MARK) != Calls) return nullptr;
-    return &lc.entries[(mark & ~CALLS_MARK) - 1];
+    uint32_t mark = mark_at(lc, in.cur, in.tok);
+    if (!Calls) g_calls_next = mark >= CALLS_MARK;
+    if (mark == 0 || (mark >= CALLS_MARK) != Calls) return nullptr;
+    return &entry_of_mark(lc, mark);
 }
 
 // The compiled entry of the expression at the cursor, of the kind asked
@@ -673,7 +808,7 @@ inline bool evaluate(Operand& result) {
 // text is at most one chunk, so that the nodes the walker would hold on
 // the way are known without walking a chain; 0 otherwise (and for a
 // missing argument, the walker's error).
-NodeHandle copy_of_read(Interpreter& in, ListCache& lc, Entry& e) {
+[[gnu::always_inline]] inline NodeHandle copy_of_read(Interpreter& in, ListCache& lc, Entry& e) {
     const Op& op = lc.code[e.code_at];
     NodeHandle src;
     switch (op.code) {
@@ -733,12 +868,36 @@ void (*binary_fn(uint8_t code))(NodeHandle, NodeHandle) {
     }
 }
 
-// A cell call as the walker's cell_primary makes it once past the name.
-int call_at(Interpreter& in, const CallSite& site) {
+void go_to(Interpreter& in, TokenCursor c) {
+    in.cur = c;
+    in.tok = tokens_at(c.chunk, c.slot);
+}
+
+int value_of(Interpreter& in, ListCache& lc, uint32_t mark, NodeHandle* v, int no_value);
+
+// A cell call as the walker's cell_primary makes it once past the name;
+// compiled arguments are evaluated as parse_arguments would, each from its
+// first token, without the reading.
+int call_at(Interpreter& in, ListCache& lc, const CallSite& site) {
     CellHandle cell = cell_table_at(site.index);
-    in.cur = site.at;
-    in.tok = tokens_at(site.at.chunk, site.at.slot);
-    return cell_call_here(cell, site.bang);
+    if (!site.args_compiled) {
+        go_to(in, site.at);
+        return cell_call_here(cell, site.bang);
+    }
+    NodeHandle first = 0, last = 0;
+    for (uint32_t i = 0; i < site.arg_count; ++i) {
+        const ArgSite a = lc.args[site.args_at + i];
+        go_to(in, a.at);
+        NodeHandle v = 0;
+        if (int r = value_of(in, lc, a.mark, &v, SE_INTERNAL); r != 0) {
+            valuelist_free(first);
+            return r;
+        }
+        chain_set_next(v, 0);
+        chain_append(&first, &last, v);
+    }
+    go_to(in, site.args_end);
+    return cell_call_with(cell, first);
 }
 
 // Runs a program with cell calls: every value is made, pushed, combined and
@@ -779,7 +938,7 @@ int call_at(Interpreter& in, const CallSite& site) {
         case OP_CALL: {
             const CallSite site = lc.sites[op.arg];
             in.depth = depth.base + site.depth;
-            if (int r = call_at(in, site); r != 0) return r;
+            if (int r = call_at(in, lc, site); r != 0) return r;
             in.depth = depth.base;
             break;
         }
@@ -838,10 +997,7 @@ template <class Then> NodeHandle make_value(const Operand& result, Then then) {
 } // namespace
 
 void interp_set_fast_path(bool on) {
-    g_on = on;
-}
-bool interp_fast_path() {
-    return g_on;
+    detail::g_fast_path = on;
 }
 
 bool compiled_expression_run() {
@@ -885,6 +1041,238 @@ bool compiled_calls_run(int* r) {
     if (e == nullptr || !calls_can_run(in, *e)) return false;
     *r = run_calls(in, *lc, *e);
     return true;
+}
+
+// ---- compiled statements ------------------------------------------------------
+
+namespace {
+
+// At a '{': where the walker's exec_block steps to.
+bool first_in_block(Reader rd, TokenCursor& first) {
+    if (!rd.step()) return false;
+    first = rd.cur;
+    return true;
+}
+
+bool compile_set(ListCache& lc, Reader& rd, Stmt& s) {
+    if (!rd.step() || rd.kind() != CELLNAME) return false;
+    s.target = static_cast<int16_t>(token_value(rd.tok));
+    // A subscripted target is the walker's.
+    if (!rd.step() || rd.kind() == LBRACKET) return false;
+    if (rd.kind() == RESWORD && (!rd.is_word(RW_TO) || !rd.step())) return false;
+    s.kind = ST_SET;
+    s.at = rd.cur;
+    s.entry = mark_at(lc, rd.cur, rd.tok);
+    return true;
+}
+
+// if (c) {…} elseif (c) {…} … else {…}, every block straight after the
+// ')' that matches its condition's '(' or after its else. A condition the
+// walker evaluates may end elsewhere (a call's list closed by a trailing
+// comma leaves its ')' current): the run checks where it ended.
+bool compile_if(ListCache& lc, Reader& rd, Stmt& s) {
+    s.kind = ST_IF;
+    s.clauses_at = static_cast<uint32_t>(lc.clauses.size());
+    do {
+        Clause c;
+        c.tok = rd.tok;
+        if (!rd.step() || rd.kind() != LPAREN) return false;
+        Reader group = rd;
+        if (!rd.step()) return false;
+        c.cond = rd.cur;
+        c.entry = mark_at(lc, rd.cur, rd.tok);
+        if (!group.skip_balanced(LPAREN, RPAREN)) return false;
+        rd = group;
+        if (rd.kind() != LBRACE) return false;
+        // A compiled condition ends at that ')'.
+        if (c.entry != 0 && entry_of_mark(lc, c.entry).end.index + 1 != rd.cur.index) return false;
+        c.block = rd.cur;
+        if (!first_in_block(rd, c.block_first) || !rd.skip_block()) return false;
+        c.after_block = rd.cur.index;
+        lc.clauses.push_back(c);
+        ++s.clause_count;
+    } while (rd.is_word(RW_ELSEIF));
+    if (rd.is_word(RW_ELSE)) {
+        if (!rd.step() || rd.kind() != LBRACE || !first_in_block(rd, s.else_first)) return false;
+        s.has_else = true;
+        if (!rd.skip_block()) return false;
+    }
+    s.end = rd.cur;
+    return true;
+}
+
+// Reads the statement at the cursor: its number + 1, or LEFT_TO_WALKER.
+[[gnu::noinline]] uint32_t compile_statement(Interpreter& in, ListCache& lc) {
+    uint16_t index = in.cur.index;
+    if (index >= lc.stmt_of.size()) lc.stmt_of.resize(index + 1u, 0);
+    if (lc.stmt_of[index] != 0) return lc.stmt_of[index];
+    Stmt s;
+    s.start = in.tok;
+    Reader rd{in.cur, in.tok};
+    size_t clauses = lc.clauses.size();
+    bool ok;
+    if (rd.is_word(RW_IF))
+        ok = compile_if(lc, rd, s);
+    else if (rd.is_word(RW_SET))
+        ok = compile_set(lc, rd, s);
+    else if (rd.kind() == RESWORD && !rd.is_word(RW_NOT))
+        ok = false;
+    else if ((ok = rd.kind() != END_OF_FILE))
+        s.entry = mark_at(lc, rd.cur, rd.tok);
+    if (!ok) {
+        lc.clauses.resize(clauses);
+        return lc.stmt_of[index] = LEFT_TO_WALKER;
+    }
+    lc.stmts.push_back(s);
+    return lc.stmt_of[index] = static_cast<uint32_t>(lc.stmts.size());
+}
+
+// What eval_to_value does at an expression whose mark is known.
+int value_of(Interpreter& in, ListCache& lc, uint32_t mark, NodeHandle* v, int no_value) {
+    if (mark == 0) return walk_to_value(v, no_value);
+    Entry& e = entry_of_mark(lc, mark);
+    if (mark >= CALLS_MARK) {
+        if (calls_can_run(in, e)) {
+            if (int r = run_calls(in, lc, e); r != 0) return r;
+            *v = pop_value();
+            return *v != 0 ? 0 : no_value;
+        }
+    } else if (lc.entry_of[in.cur.index] != LEFT_TO_WALKER) {
+        if (e.shape == SHAPE_LOAD && (*v = copy_of_read(in, lc, e)) != 0) return 0;
+        Operand result;
+        if (run_entry(in, lc, e, result)) {
+            *v = make_value(result, [](NodeHandle) {});
+            return 0;
+        }
+    }
+    return walk_to_value(v, no_value);
+}
+
+// What eval_to_truth does at an expression whose mark is known.
+int truth_of(Interpreter& in, ListCache& lc, uint32_t mark, bool* truth) {
+    if (mark == 0) return walk_to_truth(truth);
+    Entry& e = entry_of_mark(lc, mark);
+    if (mark >= CALLS_MARK) {
+        if (calls_can_run(in, e)) {
+            if (int r = run_calls(in, lc, e); r != 0) return r;
+            NodeHandle v = pop_value();
+            if (v == 0) return SE_INTERNAL;
+            *truth = value_is_true(v);
+            value_free(v);
+            return 0;
+        }
+    } else if (lc.entry_of[in.cur.index] != LEFT_TO_WALKER) {
+        Operand result;
+        if (run_entry(in, lc, e, result)) {
+            *truth = result.number != 0.0;
+            return 0;
+        }
+    }
+    return walk_to_truth(truth);
+}
+
+int run_list(Interpreter& in, ListCache& lc, CellHandle cell);
+
+// The walker's exec_block for a block whose '{' is behind: from the
+// token after it.
+int run_block(Interpreter& in, ListCache& lc, CellHandle cell, TokenCursor first) {
+    go_to(in, first);
+    if (int r = run_list(in, lc, cell); r != 0) return r;
+    if (cur_kind() != RBRACE) return SE_MISSING_RBRACE;
+    return advance();
+}
+
+// The walker's stmt_if once its first pass is made. Nothing of the cache
+// is held across a block or an expression, which may compile into it.
+int run_if(Interpreter& in, ListCache& lc, const Stmt& stmt, CellHandle cell) {
+    const uint32_t first = stmt.clauses_at, count = stmt.clause_count;
+    const bool has_else = stmt.has_else;
+    const TokenCursor else_first = stmt.else_first, end = stmt.end;
+    position_touch();
+    for (uint32_t i = 0; i < count; ++i) {
+        const Clause c = lc.clauses[first + i];
+        go_to(in, c.cond);
+        bool truth = false;
+        if (int r = truth_of(in, lc, c.entry, &truth); r != 0) return r;
+        if (in.cur.index + 1 != c.block.index) {
+            bool taken = false;
+            if (int r = clause_after_condition(cell, c.tok, truth, &taken); r != 0) return r;
+            return if_clauses_after(cell, taken);
+        }
+        if (truth) {
+            if (int r = run_block(in, lc, cell, c.block_first); r != 0) return r;
+            if (in.cur.index != c.after_block) return if_clauses_after(cell, true);
+            go_to(in, end);
+            return 0;
+        }
+    }
+    if (has_else) return run_block(in, lc, cell, else_first);
+    go_to(in, end);
+    return 0;
+}
+
+inline int run_statement(Interpreter& in, ListCache& lc, const Stmt& s, CellHandle cell) {
+    NodeHandle v = 0;
+    switch (s.kind) {
+    case ST_EXPRESSION: {
+        if (int r = value_of(in, lc, s.entry, &v, SE_INTERNAL); r != 0) return r;
+        cell_set_value(cell, v);
+        return 0;
+    }
+    case ST_SET: {
+        const int16_t target_index = s.target;
+        go_to(in, s.at);
+        if (int r = value_of(in, lc, s.entry, &v, SE_INVALID_EXPRESSION); r != 0) return r;
+        CellHandle target = cell_table_at(target_index);
+        if (target == 0) {
+            value_free(v);
+            return SE_SUBSCRIPT_RANGE;
+        }
+        cell_set_value(target, v);
+        return 0;
+    }
+    default: return run_if(in, lc, s, cell);
+    }
+}
+
+// The compiled statement at the cursor; nullptr when it is the walker's,
+// or an if whose first pass is still to be made.
+inline const Stmt* statement_at(Interpreter& in, ListCache& lc) {
+    uint16_t index = in.cur.index;
+    uint32_t mark = index < lc.stmt_of.size() ? lc.stmt_of[index] : 0;
+    if (mark == 0) mark = compile_statement(in, lc);
+    if (mark == LEFT_TO_WALKER) return nullptr;
+    const Stmt& s = lc.stmts[mark - 1];
+    if (in.tok != s.start || (s.kind == ST_IF && token_value(in.tok) == 0)) return nullptr;
+    return &s;
+}
+
+// The walker's exec_statement_list, with each statement's nesting, poll
+// and stop checks made as exec_statement makes them.
+int run_list(Interpreter& in, ListCache& lc, CellHandle cell) {
+    for (;;) {
+        const uint8_t kind = cur_kind();
+        if (kind == RBRACE || kind == END_OF_FILE) return 0;
+        Nest nest;
+        if (!nest.ok) return SE_STACK_OVERFLOW;
+        int r;
+        if (kind == LBRACE) {
+            r = exec_block(cell);
+        } else {
+            run_poll();
+            if (run_stop_request()) return SE_HALTED;
+            const Stmt* s = statement_at(in, lc);
+            r = s != nullptr ? run_statement(in, lc, *s, cell) : exec_statement_body(cell);
+        }
+        if (r != 0) return r;
+    }
+}
+
+} // namespace
+
+int compiled_statement_list(CellHandle cell) {
+    Interpreter& in = interp();
+    return run_list(in, cache_of(in.list), cell);
 }
 
 namespace {

@@ -11,14 +11,19 @@
 #pragma once
 
 #include "script/token_list.h"
+#include "web/cell.h"
 
 #include <cstdint>
 
 namespace tarvex {
 
-// Off: every expression goes through the walker. On by default.
+// Off: every expression and statement goes through the walker. On by
+// default.
 void interp_set_fast_path(bool on);
-bool interp_fast_path();
+namespace detail {
+extern bool g_fast_path;
+}
+inline bool interp_fast_path() { return detail::g_fast_path; }
 
 // At the first token of an expression: when its program can run, pushes
 // the value the walker would push, moves the cursor where the walker would
@@ -36,6 +41,16 @@ bool compiled_expression_truth(bool* truth);
 // would leave them; false, with nothing changed, when it is the walker's.
 bool compiled_calls_run(int* r);
 // A caller refused by the last two goes on to the walker without asking again.
+
+// Compiled statements: an expression statement, a set of a cell named
+// without a subscript, and an if whose clauses are conditions in
+// parentheses and blocks in braces, are read once into where the walker
+// would move and what it would evaluate; afterwards they run without the
+// reading, every expression through its program or the walker. The
+// walker's exec_statement_list, with the fast path on, from a statement of
+// the interpreter's list (not 0): runs every statement, compiled or the
+// walker's, with the nesting, poll and stop checks the walker makes.
+int compiled_statement_list(CellHandle cell);
 
 // tokens_seek_cursor for a cursor on list l (the interpreter's jumps): a
 // forward seek lands where it landed the first time, kept with the list's

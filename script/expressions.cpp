@@ -201,6 +201,21 @@ int walk_expression() {
     push_value(holds ? value_new_one() : value_to_number(value_new()));
     return 0;
 }
+
+// An expression's value taken off the stack; `no_value` when it left none.
+int popped(NodeHandle* v, int no_value) {
+    *v = pop_value();
+    return *v != 0 ? 0 : no_value;
+}
+
+// The truth of an expression's value taken off the stack, which is released.
+int popped_truth(bool* truth) {
+    NodeHandle v = pop_value();
+    if (v == 0) return SE_INTERNAL;
+    *truth = value_is_true(v);
+    value_free(v);
+    return 0;
+}
 } // namespace
 
 int eval_expression() {
@@ -261,8 +276,12 @@ int cell_call_here(CellHandle cell, bool bang) {
     }
     NodeHandle args = 0;
     if ((r = parse_arguments(&args)) != 0) return r;
+    return cell_call_with(cell, args);
+}
+
+int cell_call_with(CellHandle cell, NodeHandle args) {
     position_save();
-    r = call_cell(cell, args);
+    int r = call_cell(cell, args);
     valuelist_free(args);
     if (r != 0) return r;
     position_restore();
@@ -327,22 +346,26 @@ int eval_to_value(NodeHandle* v, int no_value) {
     *v = 0;
     if (compiled_expression_value(v)) return 0;
     int r = 0;
-    if (!compiled_calls_run(&r)) r = walk_expression();
-    if (r != 0) return r;
-    *v = pop_value();
-    return *v != 0 ? 0 : no_value;
+    if (!compiled_calls_run(&r)) return walk_to_value(v, no_value);
+    return r != 0 ? r : popped(v, no_value);
 }
 
 int eval_to_truth(bool* truth) {
     if (compiled_expression_truth(truth)) return 0;
-    NodeHandle v = 0;
     int r = 0;
-    if (!compiled_calls_run(&r)) r = walk_expression();
-    if (r != 0) return r;
-    if ((v = pop_value()) == 0) return SE_INTERNAL;
-    *truth = value_is_true(v);
-    value_free(v);
-    return 0;
+    if (!compiled_calls_run(&r)) return walk_to_truth(truth);
+    return r != 0 ? r : popped_truth(truth);
+}
+
+int walk_to_value(NodeHandle* v, int no_value) {
+    *v = 0;
+    int r = walk_expression();
+    return r != 0 ? r : popped(v, no_value);
+}
+
+int walk_to_truth(bool* truth) {
+    int r = walk_expression();
+    return r != 0 ? r : popped_truth(truth);
 }
 
 } // namespace tarvex

@@ -83,6 +83,19 @@ inline void position_drop() {
     SavedPosition p;
     if (cstack_pop(interp().frames, &p)) node_uncharge();
 }
+// A position saved and dropped straight away. Well above the low mark with
+// no failure injected the record and its block only count as allocations;
+// otherwise they are charged and given back as a save and a drop do.
+inline void position_touch() {
+    Interpreter& in = interp();
+    detail::StoreCounter& c = detail::g_counter;
+    if (c.fail_after < 0 && c.free > LOW_NODE_THRESHOLD + 1) {
+        c.allocations += in.frames.count % HSTACK_SLOTS == 0 ? 2 : 1;
+        return;
+    }
+    position_save();
+    position_drop();
+}
 
 // ---- the value stack ---------------------------------------------------------------
 inline void push_value(NodeHandle v) { cstack_push(interp().values, v); }
@@ -124,6 +137,9 @@ int parse_arguments(NodeHandle* list);
 // first token after the parenthesis, where the arguments are read; the
 // result is left on the value stack.
 int cell_call_here(CellHandle cell, bool bang);
+// The call once its arguments are read (args, which it releases), with the
+// cursor past them.
+int cell_call_with(CellHandle cell, NodeHandle args);
 int parse_subscript(int base);
 // At a cell name: moves past it and any subscript, leaving in *index the
 // table index it names (whose entry may be empty).
@@ -133,12 +149,25 @@ int parse_cell_index(int* index);
 int eval_to_value(NodeHandle* v, int no_value = SE_INTERNAL);
 // Evaluates an expression for the truth of its value alone.
 int eval_to_truth(bool* truth);
+// The same two through the walker alone, for callers that have asked the
+// compiled programs already.
+int walk_to_value(NodeHandle* v, int no_value);
+int walk_to_truth(bool* truth);
 bool value_is_true(NodeHandle v);
 
 // ---- statements --------------------------------------------------------------------
 int exec_statement_list(CellHandle cell);
 int exec_statement(CellHandle cell);
+// A statement past exec_statement's nesting, poll and stop checks.
+int exec_statement_body(CellHandle cell);
 int exec_block(CellHandle cell);
+// An if clause past its condition, whose truth is known: at the ')' that
+// should close it; runs the block or moves past the clause.
+int clause_after_condition(CellHandle cell, Token clause, bool truth, bool* taken);
+// The rest of an if statement after a clause, at its next elseif, else or
+// whatever follows: skips the clauses left when one was taken, else tries
+// them.
+int if_clauses_after(CellHandle cell, bool taken);
 // After an item of a parenthesised statement list: past a comma (*done
 // false) or past the closing parenthesis (*done true); anything else is
 // `error`.

@@ -4,6 +4,7 @@
 #include "core/handle_stack.h"
 #include "core/value.h"
 #include "io/output_stream.h"
+#include "script/compiled_expr.h"
 #include "script/interpreter.h"
 #include "script/lexer.h"
 #include "script/run_engine.h"
@@ -69,13 +70,9 @@ int condition(bool* truth) {
 int conditional_clause(CellHandle cell, Token clause, bool* taken) {
     int r;
     bool truth = false;
-    if ((r = condition(&truth)) != 0) return r;
-    if (!truth) {
-        seek(cache_of(clause));
-        return 0;
-    }
-    *taken = true;
-    return exec_block(cell);
+    if ((r = expect(LPAREN)) != 0) return r;
+    if ((r = eval_to_truth(&truth)) != 0) return r;
+    return clause_after_condition(cell, clause, truth, taken);
 }
 
 // The first pass over an if statement caches where each clause ends; the
@@ -85,8 +82,7 @@ int conditional_clause(CellHandle cell, Token clause, bool* taken) {
 int if_first_pass(Token if_tok) {
     Interpreter& in = interp();
     if (cache_of(if_tok) != 0) {
-        position_save();
-        position_drop();
+        position_touch();
         return 0;
     }
     int r;
@@ -117,32 +113,13 @@ int if_first_pass(Token if_tok) {
 }
 
 int stmt_if(CellHandle cell) {
-    Interpreter& in = interp();
-    Token if_tok = in.tok;
+    Token if_tok = interp().tok;
     int r;
     if ((r = if_first_pass(if_tok)) != 0) return r;
     bool taken = false;
     if ((r = advance()) != 0) return r;
     if ((r = conditional_clause(cell, if_tok, &taken)) != 0) return r;
-    while (cur_is_word(RW_ELSEIF) || cur_is_word(RW_ELSE)) {
-        Token t = in.tok;
-        if (cur_is_word(RW_ELSE)) {
-            if (taken) {
-                seek(cache_of(t));
-            } else {
-                if ((r = advance()) != 0) return r;
-                if ((r = exec_block(cell)) != 0) return r;
-            }
-            break;
-        }
-        if ((r = advance()) != 0) return r;
-        if (taken) {
-            seek(cache_of(t));
-            continue;
-        }
-        if ((r = conditional_clause(cell, t, &taken)) != 0) return r;
-    }
-    return 0;
+    return if_clauses_after(cell, taken);
 }
 
 // A loop round starts back at the saved position (saved again for the next
@@ -308,8 +285,44 @@ int stmt_expression(CellHandle cell) {
 
 } // namespace
 
+int clause_after_condition(CellHandle cell, Token clause, bool truth, bool* taken) {
+    int r;
+    if ((r = expect(RPAREN)) != 0) return r;
+    if (!truth) {
+        seek(cache_of(clause));
+        return 0;
+    }
+    *taken = true;
+    return exec_block(cell);
+}
+
+int if_clauses_after(CellHandle cell, bool taken) {
+    Interpreter& in = interp();
+    int r;
+    while (cur_is_word(RW_ELSEIF) || cur_is_word(RW_ELSE)) {
+        Token t = in.tok;
+        if (cur_is_word(RW_ELSE)) {
+            if (taken) {
+                seek(cache_of(t));
+            } else {
+                if ((r = advance()) != 0) return r;
+                if ((r = exec_block(cell)) != 0) return r;
+            }
+            break;
+        }
+        if ((r = advance()) != 0) return r;
+        if (taken) {
+            seek(cache_of(t));
+            continue;
+        }
+        if ((r = conditional_clause(cell, t, &taken)) != 0) return r;
+    }
+    return 0;
+}
+
 int exec_statement_list(CellHandle cell) {
     if (interp().tok == nullptr) return SE_INTERNAL;
+    if (interp_fast_path() && interp().list != 0) return compiled_statement_list(cell);
     while (cur_kind() != RBRACE && cur_kind() != END_OF_FILE) {
         int r = exec_statement(cell);
         if (r != 0) return r;
@@ -332,6 +345,10 @@ int exec_statement(CellHandle cell) {
     if (cur_kind() == LBRACE) return exec_block(cell);
     run_poll();
     if (run_stop_request()) return SE_HALTED;
+    return exec_statement_body(cell);
+}
+
+int exec_statement_body(CellHandle cell) {
     switch (cur_kind()) {
     case RESWORD:
         switch (token_aux(interp().tok)) {
