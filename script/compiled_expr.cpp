@@ -11,6 +11,7 @@
 #include "script/run_engine.h"
 #include "web/cell.h"
 
+#include <memory>
 #include <vector>
 
 namespace tarvex {
@@ -161,7 +162,9 @@ struct ListCache {
 // up twice. Only a hint: compiled_calls_run checks the mark itself.
 bool g_calls_next = false;
 uint32_t g_last_stamp = 0;
-std::vector<ListCache> g_lists; // by list handle, made on first use
+// By list handle, each made on first use: most handles never hold a list
+// that runs, and a cache is large.
+std::unique_ptr<ListCache> g_lists[NODE_COUNT];
 CompiledCounts g_counts;
 
 bool is_relation(uint8_t k) {
@@ -593,9 +596,9 @@ inline bool run_shape(Shape shape, const Op* code, uint32_t len, Operand& result
     return true;
 }
 
-ListCache& cache_of(TokenList l) {
-    if (g_lists.empty()) g_lists.resize(NODE_COUNT);
-    ListCache& lc = g_lists[l];
+[[gnu::noinline]] ListCache& cache_made(TokenList l) {
+    if (!g_lists[l]) g_lists[l] = std::make_unique<ListCache>();
+    ListCache& lc = *g_lists[l];
     uint32_t stamp = tokens_stamp(l);
     if (stamp == 0 || stamp != lc.stamp) {
         // A list new to the cache, or one that took a released list's node.
@@ -605,6 +608,14 @@ ListCache& cache_of(TokenList l) {
         tokens_set_stamp(l, lc.stamp);
     }
     return lc;
+}
+
+// A list's cache, made new for a list new to it (or one that took a
+// released list's node).
+inline ListCache& cache_of(TokenList l) {
+    ListCache* lc = g_lists[l].get();
+    if (lc != nullptr && lc->stamp != 0 && lc->stamp == tokens_stamp(l)) return *lc;
+    return cache_made(l);
 }
 
 // What a run must not come near, given the most nodes the walker would
@@ -770,8 +781,8 @@ template <bool Calls> inline Entry* entry_at(Interpreter& in, ListCache*& list_c
     if (!g_on || in.list == 0 || in.tok == nullptr) return nullptr;
     uint16_t index = in.cur.index;
     Entry* e = nullptr;
-    if (in.list < g_lists.size()) {
-        ListCache& lc = g_lists[in.list];
+    if (g_lists[in.list]) {
+        ListCache& lc = *g_lists[in.list];
         if (index < lc.entry_of.size()) {
             uint32_t mark = lc.entry_of[index];
             // Most expressions that do not compile are met again and
@@ -1287,8 +1298,8 @@ namespace {
 
 Token compiled_seek(TokenList l, TokenCursor& c, uint16_t index) {
     if (!g_on || l == 0 || index <= c.index) return tokens_seek_cursor(c, index);
-    if (l < g_lists.size()) {
-        const ListCache& lc = g_lists[l];
+    if (g_lists[l]) {
+        const ListCache& lc = *g_lists[l];
         if (index < lc.jumps.size() && lc.jumps[index].chunk != 0 && lc.stamp == tokens_stamp(l)) {
             c = lc.jumps[index];
             return tokens_at(c.chunk, c.slot);
@@ -1298,7 +1309,7 @@ Token compiled_seek(TokenList l, TokenCursor& c, uint16_t index) {
 }
 
 void compiled_forget(TokenList l) {
-    if (l < g_lists.size()) g_lists[l] = ListCache{};
+    if (l < NODE_COUNT && g_lists[l]) *g_lists[l] = ListCache{};
 }
 
 CompiledCounts compiled_counts() {

@@ -26,7 +26,7 @@ NodeHandle g_root = 0;
 CellHandle (&g_table)[CELL_TABLE_SIZE] = detail::g_cell_table;
 int& g_count = detail::g_cell_count;
 bool g_modified = false;
-CellValueHook g_value_hook = nullptr;
+
 
 bool is_letter(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 bool is_alnum(unsigned char c) { return is_letter(c) || (c >= '0' && c <= '9'); }
@@ -241,23 +241,17 @@ int cell_table_count() { return g_count; }
 
 // ---- values ----------------------------------------------------------------------
 
-void cell_set_value_hook(CellValueHook hook) { g_value_hook = hook; }
+CellValueHook detail::g_value_hook = nullptr;
+void cell_set_value_hook(CellValueHook hook) { detail::g_value_hook = hook; }
 
-void cell_set_value(CellHandle c, NodeHandle value) {
+void detail::cell_set_value_kept(CellHandle c, NodeHandle value) {
     NodeHandle old = cell_get(c, CF_VALUE);
     int depth = cell_history_depth(c);
-    if (depth == 0) {
-        cell_put(c, CF_VALUE, 0);
-        valuelist_free(old);
-        chain_set_next(value, 0);
-        cell_put(c, CF_VALUE, value);
-    } else {
-        chain_set_next(value, old);
-        cell_put(c, CF_VALUE, value);
-        NodeHandle keep = value;
-        for (int i = 0; i < depth && chain_next(keep) != 0; ++i) keep = chain_next(keep);
-        valuelist_free(chain_cut_after(keep));
-    }
+    chain_set_next(value, old);
+    cell_put(c, CF_VALUE, value);
+    NodeHandle keep = value;
+    for (int i = 0; i < depth && chain_next(keep) != 0; ++i) keep = chain_next(keep);
+    valuelist_free(chain_cut_after(keep));
     if (g_value_hook) g_value_hook(value, c);
 }
 

@@ -7,6 +7,7 @@
 #include "core/name_tree.h"
 #include "core/node_store.h"
 #include "core/text.h"
+#include "core/value.h"
 
 #include <string>
 
@@ -97,9 +98,29 @@ int cell_table_index_of(CellHandle c);
 int cell_table_count();
 
 // ---- values ----------------------------------------------------------------------
+// Told about every value change (the plot registers itself).
+using CellValueHook = void (*)(NodeHandle value, CellHandle c);
+void cell_set_value_hook(CellValueHook hook);
+namespace detail {
+extern CellValueHook g_value_hook;
+void cell_set_value_kept(CellHandle c, NodeHandle value);
+} // namespace detail
+
 // Hands value over to the cell as its current value, keeping history_depth
-// earlier values.
-void cell_set_value(CellHandle c, NodeHandle value);
+// earlier values. Inline for a cell without history: every assignment of a
+// run makes one.
+inline void cell_set_value(CellHandle c, NodeHandle value) {
+    if (cell_history_depth(c) != 0) return detail::cell_set_value_kept(c, value);
+    NodeHandle old = cell_get(c, CF_VALUE);
+    cell_put(c, CF_VALUE, 0);
+    if (old != 0 && chain_next(old) == 0)
+        value_free(old);
+    else
+        valuelist_free(old);
+    chain_set_next(value, 0);
+    cell_put(c, CF_VALUE, value);
+    if (detail::g_value_hook) detail::g_value_hook(value, c);
+}
 void cell_histories_reset();
 void cell_mark_script_changed(CellHandle c);
 // Inline: every cell call asks it.
@@ -108,10 +129,6 @@ inline bool cell_take_script_changed(CellHandle c) {
     node_set_u8(c, CF_SCRIPT_CHANGED, 0);
     return changed;
 }
-
-// Told about every value change (the plot registers itself).
-using CellValueHook = void (*)(NodeHandle value, CellHandle c);
-void cell_set_value_hook(CellValueHook hook);
 
 // ---- pane commits (the shell hands over what a pane holds) ----------------------
 void cell_set_text(CellHandle c, std::string_view text);
