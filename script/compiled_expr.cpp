@@ -1272,8 +1272,12 @@ int run_list(Interpreter& in, ListCache& lc, CellHandle cell) {
         } else {
             run_poll();
             if (run_stop_request()) return SE_HALTED;
-            const Stmt* s = statement_at(in, lc);
-            r = s != nullptr ? run_statement(in, lc, *s, cell) : exec_statement_body(cell);
+            if (const Stmt* s = statement_at(in, lc); s != nullptr) {
+                ++g_counts.statements;
+                r = run_statement(in, lc, *s, cell);
+            } else {
+                r = exec_statement_body(cell);
+            }
         }
         if (r != 0) return r;
     }

@@ -67,6 +67,7 @@ struct CompiledCounts {
     uint64_t compiled = 0;  // expressions compiled
     uint64_t refused = 0;   // expressions found not to compile
     uint64_t given_up = 0;  // compiled expressions left to the walker for good
+    uint64_t statements = 0; // compiled statements run
 };
 CompiledCounts compiled_counts();
 void compiled_counts_reset();

@@ -452,6 +452,60 @@ TEST_F(CompiledExpr, EveryReaderOfAValueRunsCompiled) {
     }
 }
 
+// Statements read once run as the walker runs them: every clause of an if
+// taken, conditions the programs take and conditions the walker keeps
+// (strings, builtins, a call's list closed by a trailing comma, which
+// leaves its ')' current), errors inside conditions and blocks, sets with
+// and without `to`, blocks inside blocks; each in a loop, so that all but
+// the first round run compiled, and each stopped after every number of
+// statements by the step limit.
+TEST_F(CompiledExpr, StatementsRunAlikeBothWays) {
+    const char* scripts[] = {
+        "if (x < 2) {out('a')} elseif (x < 4) {out('b')} elseif (x = 4) {out('c')} else "
+        "{out('d')} out(x)",
+        "if (x > 2) {out('big')} out(' ', x) if (x) {} else {out('zero')}",
+        "if (slen(s cat x) > 2) {set s to s cat 'y'} elseif (s = 'ab') {out('ab')} out(s, ' ')",
+        "if (x < 3) {out(x)} elseif (f(x,) > 1) {out('comma')} out('after')",
+        "if (x < 3) {out(x)} elseif (slen(s) + f(x,) > 1) {out('comma')} out('after')",
+        "if (x < 4) {out(x)} elseif (f(x) > %2) {out('never')} else {out('e')}",
+        "if (x = 3) {out(q[x + 40])} out(x, ' ')",
+        "set y to x * 2 set y y + 1 y + x out(y, ' ', home, ' ', mem(), ' ')",
+        "if (x > 1) {if (x > 3) {{out('deep')} set y to x} else {out('mid')}} out(y, ' ')",
+        "if (x < 5) {f(x) + 1} out(home, ' ')",
+    };
+    int halted = 0;
+    for (const char* script : scripts) {
+        for (uint64_t limit : {0, 3, 7, 12, 20, 31}) {
+            auto prepare = [script, limit] {
+                web_start_fresh();
+                for (const char* name : {"x", "y", "s", "q", "q1"})
+                    cell_create(name);
+                cell_set_value_text(cell_find("s"), "a");
+                cell_set_script(cell_create("f"), "%1 * 2");
+                cell_set_script(cell_create("body"), script);
+                cell_set_script(cell_root(),
+                                "set x to 0 while (x < 6) {set x to x + 1 body(x) out(' ')}");
+                settings_set_iterations(1);
+                settings_set_decimals(8);
+                run_set_step_limit(limit);
+            };
+            Outcome walker = run_once(false, prepare, "home");
+            uint64_t statements = compiled_counts().statements;
+            Outcome fast = run_once(true, prepare, "home");
+            run_set_step_limit(0);
+            std::string what = std::string(script) + ", step limit " + std::to_string(limit);
+            expect_same(walker, fast, what);
+            if (limit == 0) {
+                EXPECT_GT(compiled_counts().statements - statements, walker.result == 0 ? 6u : 0u)
+                    << what;
+            }
+            halted += walker.result == SE_HALTED;
+            if (HasFailure()) return;
+        }
+    }
+    EXPECT_GT(halted, 20);
+}
+
 // Code compiled for a list never runs for another: an edited script gets
 // its own, also when its list takes the released list's node, and the
 // switch leaves everything to the walker.
