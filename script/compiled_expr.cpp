@@ -1186,7 +1186,8 @@ int run_list(Interpreter& in, ListCache& lc, CellHandle cell);
 
 // The walker's exec_block for a block whose '{' is behind: from the
 // token after it.
-int run_block(Interpreter& in, ListCache& lc, CellHandle cell, TokenCursor first) {
+[[gnu::always_inline]] inline int run_block(Interpreter& in, ListCache& lc, CellHandle cell,
+                                            TokenCursor first) {
     go_to(in, first);
     if (int r = run_list(in, lc, cell); r != 0) return r;
     if (cur_kind() != RBRACE) return SE_MISSING_RBRACE;

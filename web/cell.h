@@ -125,9 +125,9 @@ void cell_histories_reset();
 void cell_mark_script_changed(CellHandle c);
 // Inline: every cell call asks it.
 inline bool cell_take_script_changed(CellHandle c) {
-    bool changed = node_get_u8(c, CF_SCRIPT_CHANGED) != 0;
+    if (node_get_u8(c, CF_SCRIPT_CHANGED) == 0) return false;
     node_set_u8(c, CF_SCRIPT_CHANGED, 0);
-    return changed;
+    return true;
 }
 
 // ---- pane commits (the shell hands over what a pane holds) ----------------------
