@@ -120,13 +120,13 @@ inline void value_copy(NodeHandle dst, NodeHandle src) {
         value_set_number(dst, 0.0);
         return;
     }
-    // Kind, flags and number in one move with the text handle between
-    // them, which is cleared at once: until the copy is made dst must not
-    // name src's text (running out of nodes in text_copy leaves dst without one).
-    static_assert(V_KIND + 1 == V_FLAGS && V_FLAGS + 1 == V_TEXT && V_TEXT + 2 == V_NUMBER,
-                  "Value fields packed");
-    std::memcpy(node_ref(dst) + V_KIND, node_ref(src) + V_KIND, V_NUMBER + sizeof(double) - V_KIND);
-    value_set_text_handle(dst, 0);
+    // Field by field: src was most often written a field at a time just
+    // before, and a wider read would wait for those writes to complete.
+    // Until the copy is made dst names no text (running out of nodes in
+    // text_copy leaves dst without one).
+    value_set_kind(dst, value_kind(src));
+    value_set_flags(dst, value_flags(src));
+    value_set_number(dst, value_number(src));
     // Even a number's stale display text is copied: the copy takes as many
     // nodes as its source, which is what the store's count reports.
     if (Text t = value_text(src); t != 0) value_set_text_handle(dst, text_copy(t));
