@@ -1259,29 +1259,26 @@ inline const Stmt* statement_at(Interpreter& in, ListCache& lc) {
     return &s;
 }
 
-// The walker's exec_statement_list, with each statement's nesting, poll
-// and stop checks made as exec_statement makes them.
+// The walker's exec_statement_list, each statement making exec_statement's
+// checks, then running compiled or through the walker.
 int run_list(Interpreter& in, ListCache& lc, CellHandle cell) {
-    for (;;) {
-        const uint8_t kind = cur_kind();
-        if (kind == RBRACE || kind == END_OF_FILE) return 0;
+    for (uint8_t kind; !list_ends_at(kind = cur_kind());) {
         Nest nest;
         if (!nest.ok) return SE_STACK_OVERFLOW;
         int r;
         if (kind == LBRACE) {
             r = exec_block(cell);
+        } else if ((r = statement_checks()) != 0) {
+            return r;
+        } else if (const Stmt* s = statement_at(in, lc); s != nullptr) {
+            ++g_counts.statements;
+            r = run_statement(in, lc, *s, cell);
         } else {
-            run_poll();
-            if (run_stop_request()) return SE_HALTED;
-            if (const Stmt* s = statement_at(in, lc); s != nullptr) {
-                ++g_counts.statements;
-                r = run_statement(in, lc, *s, cell);
-            } else {
-                r = exec_statement_body(cell);
-            }
+            r = exec_statement_body(cell);
         }
         if (r != 0) return r;
     }
+    return 0;
 }
 
 } // namespace

@@ -161,6 +161,8 @@ int exec_statement(CellHandle cell);
 // A statement past exec_statement's nesting, poll and stop checks.
 int exec_statement_body(CellHandle cell);
 int exec_block(CellHandle cell);
+// Where a statement list ends: at a token of this kind.
+inline bool list_ends_at(uint8_t kind) { return kind == RBRACE || kind == END_OF_FILE; }
 // An if clause past its condition, whose truth is known: at the ')' that
 // should close it; runs the block or moves past the clause.
 int clause_after_condition(CellHandle cell, Token clause, bool truth, bool* taken);
@@ -187,6 +189,14 @@ inline void run_poll() {
     detail::RunPoll& p = detail::g_run_poll;
     if (p.step_limit != 0 && ++p.steps >= p.step_limit) p.stop = true;
     pump_while_busy();
+}
+
+// What every statement of a list does first, in either executor, once it
+// has counted its nesting level and found it is no block: keep the window
+// live and notice Stop.
+inline int statement_checks() {
+    run_poll();
+    return run_stop_request() ? SE_HALTED : 0;
 }
 
 } // namespace tarvex

@@ -323,7 +323,7 @@ int if_clauses_after(CellHandle cell, bool taken) {
 int exec_statement_list(CellHandle cell) {
     if (interp().tok == nullptr) return SE_INTERNAL;
     if (interp_fast_path() && interp().list != 0) return compiled_statement_list(cell);
-    while (cur_kind() != RBRACE && cur_kind() != END_OF_FILE) {
+    while (!list_ends_at(cur_kind())) {
         int r = exec_statement(cell);
         if (r != 0) return r;
     }
@@ -343,8 +343,7 @@ int exec_statement(CellHandle cell) {
     Nest nest;
     if (!nest.ok) return SE_STACK_OVERFLOW;
     if (cur_kind() == LBRACE) return exec_block(cell);
-    run_poll();
-    if (run_stop_request()) return SE_HALTED;
+    if (int r = statement_checks(); r != 0) return r;
     return exec_statement_body(cell);
 }
 

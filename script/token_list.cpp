@@ -6,28 +6,18 @@
 
 namespace tarvex {
 
+TokenList detail::g_current_script = 0;
+
 namespace {
-// Header fields (payload of a list node).
-constexpr int TL_KIND = LIST_PAYLOAD + 0;
-constexpr int TL_FIRST = LIST_PAYLOAD + 1;
-[[maybe_unused]] constexpr int TL_FIRST_SLOT = LIST_PAYLOAD + 3; // always 0: a list starts at its first slot
-constexpr int TL_LAST = LIST_PAYLOAD + 4;
-constexpr int TL_LAST_SLOT = LIST_PAYLOAD + 6;
-constexpr int TL_CUR_CHUNK = LIST_PAYLOAD + 7;
-constexpr int TL_CUR_SLOT = LIST_PAYLOAD + 9;
-constexpr int TL_INDEX = LIST_PAYLOAD + 10;
-constexpr int TL_OWNER = LIST_PAYLOAD + 12;
 static_assert(record_fits(TL_STAMP + sizeof(uint32_t)), "token list header layout");
 
-TokenList g_current_script = 0;
+TokenList& g_current_script = detail::g_current_script;
 bool g_retiring = false;
 TokenList g_retired = 0; // chained through the headers' next links
 
 static_assert(record_fits(LIST_PAYLOAD + TOKENS_PER_CHUNK * TOKEN_SIZE), "token chunk layout");
 
-void note_read(TokenList l) {
-    if (node_get_u8(l, TL_KIND) == TL_SCRIPT) g_current_script = l;
-}
+
 
 bool owns_value(Token t) { return token_kind(t) == NUMBER || token_kind(t) == STRING; }
 } // namespace
@@ -57,23 +47,9 @@ Token tokens_append(TokenList l) {
     return tokens_at(last, slot + 1);
 }
 
-Token tokens_first(TokenList l) {
-    note_read(l);
-    NodeHandle first = node_get_u16(l, TL_FIRST);
-    node_set_u16(l, TL_CUR_CHUNK, first);
-    node_set_u8(l, TL_CUR_SLOT, 0);
-    node_set_u16(l, TL_INDEX, 0);
-    return first ? tokens_at(first, 0) : nullptr;
-}
-
-Token tokens_first_cursor(TokenList l, TokenCursor& c) {
-    Token t = tokens_first(l);
-    c = TokenCursor{node_get_u16(l, TL_FIRST), 0, 0};
-    return t;
-}
 
 Token tokens_next(TokenList l) {
-    note_read(l);
+    detail::note_read(l);
     NodeHandle chunk = node_get_u16(l, TL_CUR_CHUNK);
     if (chunk == 0) return nullptr;
     int slot = node_get_u8(l, TL_CUR_SLOT) + 1;
@@ -90,7 +66,7 @@ Token tokens_next(TokenList l) {
 }
 
 Token tokens_current(TokenList l) {
-    note_read(l);
+    detail::note_read(l);
     NodeHandle chunk = node_get_u16(l, TL_CUR_CHUNK);
     return chunk ? tokens_at(chunk, node_get_u8(l, TL_CUR_SLOT)) : nullptr;
 }

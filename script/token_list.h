@@ -100,11 +100,43 @@ inline Token tokens_step(TokenCursor& c) {
 // never back and never past the end token; gives the token reached.
 Token tokens_seek_cursor(TokenCursor& c, uint16_t index);
 
+// Header fields (payload of a list node).
+constexpr int TL_KIND = LIST_PAYLOAD + 0;
+constexpr int TL_FIRST = LIST_PAYLOAD + 1;
+[[maybe_unused]] constexpr int TL_FIRST_SLOT = LIST_PAYLOAD + 3; // always 0: a list starts at its first slot
+constexpr int TL_LAST = LIST_PAYLOAD + 4;
+constexpr int TL_LAST_SLOT = LIST_PAYLOAD + 6;
+constexpr int TL_CUR_CHUNK = LIST_PAYLOAD + 7;
+constexpr int TL_CUR_SLOT = LIST_PAYLOAD + 9;
+constexpr int TL_INDEX = LIST_PAYLOAD + 10;
+constexpr int TL_OWNER = LIST_PAYLOAD + 12;
+constexpr int TL_STAMP = LIST_PAYLOAD + 14;
+
+namespace detail {
+// The kind-2 list most recently read through first/next/current.
+extern TokenList g_current_script;
+inline void note_read(TokenList l) {
+    if (node_get_u8(l, TL_KIND) == TL_SCRIPT) g_current_script = l;
+}
+} // namespace detail
+
 TokenList tokens_create(uint8_t kind, NodeHandle owner);
 Token tokens_append(TokenList l);
-Token tokens_first(TokenList l);
-// tokens_first, also setting a walker's own cursor there (every cell call).
-Token tokens_first_cursor(TokenList l, TokenCursor& c);
+// Inline: every cell call starts at its list's first token.
+inline Token tokens_first(TokenList l) {
+    detail::note_read(l);
+    NodeHandle first = node_get_u16(l, TL_FIRST);
+    node_set_u16(l, TL_CUR_CHUNK, first);
+    node_set_u8(l, TL_CUR_SLOT, 0);
+    node_set_u16(l, TL_INDEX, 0);
+    return first ? tokens_at(first, 0) : nullptr;
+}
+// tokens_first, also setting a walker's own cursor there.
+inline Token tokens_first_cursor(TokenList l, TokenCursor& c) {
+    Token t = tokens_first(l);
+    c = TokenCursor{node_get_u16(l, TL_FIRST), 0, 0};
+    return t;
+}
 Token tokens_next(TokenList l);
 Token tokens_current(TokenList l);
 uint16_t tokens_current_index(TokenList l);
@@ -118,7 +150,6 @@ Token tokens_restore(TokenList l, const TokenCursor& c);
 // that code compiled for a list is never run for a later list that reuses
 // its node; 0 in a new list.
 // Inline: asked at every compiled expression run.
-constexpr int TL_STAMP = LIST_PAYLOAD + 14; // a header field (token_list.cpp has the rest)
 inline uint32_t tokens_stamp(TokenList l) { return node_get_u32(l, TL_STAMP); }
 void tokens_set_stamp(TokenList l, uint32_t stamp);
 
