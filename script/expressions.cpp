@@ -282,7 +282,10 @@ int cell_call_here(CellHandle cell, bool bang) {
 int cell_call_with(CellHandle cell, NodeHandle args) {
     position_save();
     int r = call_cell(cell, args);
-    valuelist_free(args);
+    if (args != 0 && chain_next(args) == 0)
+        value_free(args); // the commonest list, of one argument
+    else
+        valuelist_free(args);
     if (r != 0) return r;
     position_restore();
     return 0;
