@@ -409,9 +409,9 @@ int runner_main(const RunnerOptions& o) {
     fe.on_pump = [&] { keyboard.feed(console); };
     frontend_install(&fe);
     engine_start();
-    // TARVEX_REFERENCE_WALKER=1 evaluates every expression through the
-    // expression walker alone, so that a run can be compared (and timed)
-    // against one with compiled expressions; the output is the same.
+    // TARVEX_REFERENCE_WALKER=1 executes every statement and expression
+    // through the walker alone, so that a run can be compared (and timed)
+    // against one with compiled code; the output is the same.
     if (const char* walker = std::getenv("TARVEX_REFERENCE_WALKER");
         walker != nullptr && std::strcmp(walker, "1") == 0)
         interp_set_fast_path(false);
