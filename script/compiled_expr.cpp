@@ -1,6 +1,7 @@
-// Compiled expressions: the compiler (a parser shaped exactly like the
+// Compiled code: the expression compiler (a parser shaped exactly like the
 // walker's, emitting postfix code instead of evaluating), the per-list
-// cache, and the program runner with its fall-back checks.
+// cache, the program runners with their fall-back checks, and at the end
+// the compiled statements and the loop that runs every statement list.
 #include "script/compiled_expr.h"
 
 #include "builtins/builtins.h"
