@@ -1236,13 +1236,7 @@ inline int run_statement(Interpreter& in, ListCache& lc, const Stmt& s, CellHand
         const int16_t target_index = s.target;
         go_to(in, s.at);
         if (int r = value_of(in, lc, s.entry, &v, SE_INVALID_EXPRESSION); r != 0) return r;
-        CellHandle target = cell_table_at(target_index);
-        if (target == 0) {
-            value_free(v);
-            return SE_SUBSCRIPT_RANGE;
-        }
-        cell_set_value(target, v);
-        return 0;
+        return assign_at(target_index, v);
     }
     default: return run_if(in, lc, s, cell);
     }

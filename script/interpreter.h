@@ -156,6 +156,17 @@ int walk_to_truth(bool* truth);
 bool value_is_true(NodeHandle v);
 
 // ---- statements --------------------------------------------------------------------
+// The end of a set: v (owned) becomes the value of the cell at a table
+// index; an empty entry is a subscript out of range, v released.
+inline int assign_at(int index, NodeHandle v) {
+    CellHandle target = cell_table_at(index);
+    if (target == 0) {
+        value_free(v);
+        return SE_SUBSCRIPT_RANGE;
+    }
+    cell_set_value(target, v);
+    return 0;
+}
 int exec_statement_list(CellHandle cell);
 int exec_statement(CellHandle cell);
 // A statement past exec_statement's nesting, poll and stop checks.

@@ -266,13 +266,7 @@ int stmt_set(CellHandle cell) {
     }
     NodeHandle v = 0;
     if ((r = eval_to_value(&v, SE_INVALID_EXPRESSION)) != 0) return r;
-    CellHandle target = cell_table_at(index);
-    if (target == 0) {
-        value_free(v);
-        return SE_SUBSCRIPT_RANGE;
-    }
-    cell_set_value(target, v);
-    return 0;
+    return assign_at(index, v);
 }
 
 int stmt_expression(CellHandle cell) {
