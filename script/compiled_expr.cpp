@@ -78,13 +78,13 @@ bool is_load(uint8_t code) {
 
 // The commonest programs, a value read alone or two reads and an operator,
 // run without the operand array.
-enum Shape : uint8_t { SHAPE_ANY, SHAPE_LOAD, SHAPE_PAIR };
+enum Shape : uint8_t { SHAPE_ANY, SHAPE_LOAD, SHAPE_PAIR, SHAPE_COMPARE };
 
 Shape shape_of(const Op* code, uint32_t len) {
     if (len == 1 && is_load(code[0].code)) return SHAPE_LOAD;
     if (len == 3 && is_load(code[0].code) && is_load(code[1].code) &&
         code[2].code >= OP_ADD)
-        return SHAPE_PAIR;
+        return code[2].code == OP_RELATION ? SHAPE_COMPARE : SHAPE_PAIR;
     return SHAPE_ANY;
 }
 
@@ -585,7 +585,8 @@ inline bool run_shape(Shape shape, const Op* code, uint32_t len, Operand& result
     case SHAPE_LOAD:
         if (!load_op(code[0], result, held)) return false;
         break;
-    case SHAPE_PAIR: {
+    case SHAPE_PAIR:
+    case SHAPE_COMPARE: {
         Operand b;
         if (!load_op(code[0], result, held) || !load_op(code[1], b, held)) return false;
         apply_binary(code[2], result, b);
@@ -1160,6 +1161,22 @@ int value_of(Interpreter& in, ListCache& lc, uint32_t mark, NodeHandle* v, int n
     return walk_to_value(v, no_value);
 }
 
+// Two reads compared, for the truth alone: what run_entry would find,
+// without the result; false, with nothing counted, when run_entry is to
+// decide.
+[[gnu::always_inline]] inline bool compare_truth(Interpreter& in, ListCache& lc, Entry& e,
+                                                 bool* truth) {
+    const Op* code = lc.code.data() + e.code_at;
+    Operand a, b;
+    int held = 0;
+    if (!clear_of_limits(in, e) || !load_op(code[0], a, held) || !load_op(code[1], b, held) ||
+        nodes_free() < LOW_NODE_THRESHOLD + held + 2)
+        return false;
+    *truth = relation_holds(code[2].rel, compare_numbers(a.number, b.number));
+    finish(in, e);
+    return true;
+}
+
 // What eval_to_truth does at an expression whose mark is known.
 int truth_of(Interpreter& in, ListCache& lc, uint32_t mark, bool* truth) {
     if (mark == 0) return walk_to_truth(truth);
@@ -1174,6 +1191,7 @@ int truth_of(Interpreter& in, ListCache& lc, uint32_t mark, bool* truth) {
             return 0;
         }
     } else if (lc.entry_of[in.cur.index] != LEFT_TO_WALKER) {
+        if (e.shape == SHAPE_COMPARE && compare_truth(in, lc, e, truth)) return 0;
         Operand result;
         if (run_entry(in, lc, e, result)) {
             *truth = result.number != 0.0;
