@@ -60,6 +60,7 @@ struct Entry {
     uint8_t depth = 0; // the deepest nesting the walker reaches in it
     uint8_t shape = 0; // a Shape
     bool calls = false; // a program with cell calls, run on the walker's stack
+    bool given_up = false; // left to the walker for good (its mark says so too)
     uint16_t misses = 0;
     uint32_t hits = 0;
     uint32_t code_at = 0;
@@ -655,6 +656,7 @@ inline void finish(Interpreter& in, Entry& e) {
         ++g_counts.fallbacks;
         if (++e.misses >= MISSES_MAX && e.misses > e.hits) {
             lc.entry_of[in.cur.index] = LEFT_TO_WALKER;
+            e.given_up = true;
             ++g_counts.given_up;
         }
         return false;
@@ -1150,7 +1152,7 @@ int value_of(Interpreter& in, ListCache& lc, uint32_t mark, NodeHandle* v, int n
             *v = pop_value();
             return *v != 0 ? 0 : no_value;
         }
-    } else if (lc.entry_of[in.cur.index] != LEFT_TO_WALKER) {
+    } else if (!e.given_up) {
         if (e.shape == SHAPE_LOAD && (*v = copy_of_read(in, lc, e)) != 0) return 0;
         Operand result;
         if (run_entry(in, lc, e, result)) {
@@ -1190,7 +1192,7 @@ int truth_of(Interpreter& in, ListCache& lc, uint32_t mark, bool* truth) {
             value_free(v);
             return 0;
         }
-    } else if (lc.entry_of[in.cur.index] != LEFT_TO_WALKER) {
+    } else if (!e.given_up) {
         if (e.shape == SHAPE_COMPARE && compare_truth(in, lc, e, truth)) return 0;
         Operand result;
         if (run_entry(in, lc, e, result)) {
