@@ -645,7 +645,8 @@ inline void finish(Interpreter& in, Entry& e) {
 // Runs a compiled entry at the cursor. On success the cursor stands where
 // the walker would leave it and *result is the value it would leave on the
 // stack.
-[[gnu::always_inline]] inline bool run_entry(Interpreter& in, ListCache& lc, Entry& e, Operand& result) {
+[[gnu::always_inline]] inline bool run_entry(Interpreter& in, ListCache& lc, Entry& e,
+                                             Operand& result) {
     int nodes = 0;
     const Op* code = lc.code.data() + e.code_at;
     if (!clear_of_limits(in, e)) {
@@ -684,7 +685,8 @@ uint32_t mark_at(ListCache& lc, TokenCursor at, Token tok) {
         }
         e.start = tok;
         lc.entries.push_back(e);
-        lc.entry_of[at.index] = static_cast<uint32_t>(lc.entries.size()) | (e.calls ? CALLS_MARK : 0);
+        lc.entry_of[at.index] =
+            static_cast<uint32_t>(lc.entries.size()) | (e.calls ? CALLS_MARK : 0);
         for (size_t end = lc.sites.size(); sites < end; ++sites)
             if (lc.sites[sites].call && !lc.sites[sites].bang) compile_arguments(lc, sites);
     }
