@@ -634,12 +634,17 @@ inline bool clear_of_limits(const Interpreter& in, const Entry& e) {
     return in.depth + e.depth <= NESTING_LIMIT && !node_fail_armed();
 }
 
+// The interpreter's cursor moved to c.
+inline void go_to(Interpreter& in, TokenCursor c) {
+    in.cur = c;
+    in.tok = tokens_at(c.chunk, c.slot);
+}
+
 // A run done: the cursor moves where the walker would leave it.
 inline void finish(Interpreter& in, Entry& e) {
     if (e.hits != UINT32_MAX) ++e.hits;
     ++g_counts.runs;
-    in.cur = e.end;
-    in.tok = tokens_at(e.end.chunk, e.end.slot);
+    go_to(in, e.end);
 }
 
 // Runs a compiled entry at the cursor. On success the cursor stands where
@@ -772,7 +777,7 @@ void compile_arguments(ListCache& lc, size_t site_no) {
 // list's cache was dropped): compiles it. The entry when it compiled to the
 // kind of program asked for (with calls or without), else nullptr.
 template <bool Calls>
-[[gnu::noinline]] Entry* compile_at(Interpreter& in, uint16_t, ListCache*& list_cache) {
+[[gnu::noinline]] Entry* compile_at(Interpreter& in, ListCache*& list_cache) {
     ListCache& lc = cache_of(in.list);
     list_cache = &lc;
     uint32_t mark = mark_at(lc, in.cur, in.tok);
@@ -807,7 +812,7 @@ template <bool Calls> inline Entry* entry_at(Interpreter& in, ListCache*& list_c
             }
         }
     }
-    if (e == nullptr) e = compile_at<Calls>(in, index, list_cache);
+    if (e == nullptr) e = compile_at<Calls>(in, list_cache);
     // The cursor must stand where the entry was compiled.
     return e != nullptr && in.tok == e->start ? e : nullptr;
 }
@@ -885,11 +890,6 @@ void (*binary_fn(uint8_t code))(NodeHandle, NodeHandle) {
     }
 }
 
-void go_to(Interpreter& in, TokenCursor c) {
-    in.cur = c;
-    in.tok = tokens_at(c.chunk, c.slot);
-}
-
 int value_of(Interpreter& in, ListCache& lc, uint32_t mark, NodeHandle* v, int no_value);
 
 // A cell call as the walker's cell_primary makes it once past the name;
@@ -945,8 +945,7 @@ int call_at(Interpreter& in, ListCache& lc, const CallSite& site) {
             const CallSite site = lc.sites[op.arg];
             NodeHandle a = argument(static_cast<uint16_t>(site.index));
             if (a == 0) {
-                in.cur = site.at;
-                in.tok = tokens_at(site.at.chunk, site.at.slot);
+                go_to(in, site.at);
                 return SE_ARGNUM_INVALID;
             }
             push_copy_of(a);
@@ -987,8 +986,7 @@ int call_at(Interpreter& in, ListCache& lc, const CallSite& site) {
         }
         }
     }
-    in.cur = end;
-    in.tok = tokens_at(end.chunk, end.slot);
+    go_to(in, end);
     ++g_counts.runs;
     return 0;
 }
@@ -1151,8 +1149,7 @@ int value_of(Interpreter& in, ListCache& lc, uint32_t mark, NodeHandle* v, int n
     if (mark >= CALLS_MARK) {
         if (calls_can_run(in, e)) {
             if (int r = run_calls(in, lc, e); r != 0) return r;
-            *v = pop_value();
-            return *v != 0 ? 0 : no_value;
+            return popped(v, no_value);
         }
     } else if (!e.given_up) {
         if (e.shape == SHAPE_LOAD && (*v = copy_of_read(in, lc, e)) != 0) return 0;
@@ -1188,11 +1185,7 @@ int truth_of(Interpreter& in, ListCache& lc, uint32_t mark, bool* truth) {
     if (mark >= CALLS_MARK) {
         if (calls_can_run(in, e)) {
             if (int r = run_calls(in, lc, e); r != 0) return r;
-            NodeHandle v = pop_value();
-            if (v == 0) return SE_INTERNAL;
-            *truth = value_is_true(v);
-            value_free(v);
-            return 0;
+            return popped_truth(truth);
         }
     } else if (!e.given_up) {
         if (e.shape == SHAPE_COMPARE && compare_truth(in, lc, e, truth)) return 0;

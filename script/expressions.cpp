@@ -201,21 +201,6 @@ int walk_expression() {
     push_value(holds ? value_new_one() : value_to_number(value_new()));
     return 0;
 }
-
-// An expression's value taken off the stack; `no_value` when it left none.
-int popped(NodeHandle* v, int no_value) {
-    *v = pop_value();
-    return *v != 0 ? 0 : no_value;
-}
-
-// The truth of an expression's value taken off the stack, which is released.
-int popped_truth(bool* truth) {
-    NodeHandle v = pop_value();
-    if (v == 0) return SE_INTERNAL;
-    *truth = value_is_true(v);
-    value_free(v);
-    return 0;
-}
 } // namespace
 
 int eval_expression() {
@@ -342,6 +327,19 @@ int parse_cell_index(int* index) {
     int subscripted = parse_subscript(*index);
     if (subscripted < 0) return subscripted;
     *index = subscripted;
+    return 0;
+}
+
+int popped(NodeHandle* v, int no_value) {
+    *v = pop_value();
+    return *v != 0 ? 0 : no_value;
+}
+
+int popped_truth(bool* truth) {
+    NodeHandle v = pop_value();
+    if (v == 0) return SE_INTERNAL;
+    *truth = value_is_true(v);
+    value_free(v);
     return 0;
 }
 

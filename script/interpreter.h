@@ -153,6 +153,11 @@ int eval_to_truth(bool* truth);
 // compiled programs already.
 int walk_to_value(NodeHandle* v, int no_value);
 int walk_to_truth(bool* truth);
+// An expression's value taken off the stack into *v; `no_value` when it
+// left none.
+int popped(NodeHandle* v, int no_value);
+// The truth of an expression's value taken off the stack, which is released.
+int popped_truth(bool* truth);
 bool value_is_true(NodeHandle v);
 
 // ---- statements --------------------------------------------------------------------

@@ -143,6 +143,16 @@ class CompiledExpr : public EngineTest {
         expect_same(walker, fast, what);
     }
 
+    void release_filler() {
+        for (NodeHandle h : filler)
+            node_free(h);
+        filler.clear();
+    }
+    void fresh_web_without_filler() {
+        release_filler();
+        web_start_fresh();
+    }
+
     static inline std::vector<int> g_free_at_write;
     fs::path old_dir, work;
     std::vector<std::string> input;
@@ -309,10 +319,7 @@ TEST_F(CompiledExpr, LowStoreRunsAlikeBothWays) {
     bool told_low = false;
     for (int margin = 0; margin < 60; ++margin) {
         auto prepare = [&] {
-            for (NodeHandle h : filler)
-                node_free(h);
-            filler.clear();
-            web_start_fresh();
+            fresh_web_without_filler();
             cell_create("x");
             cell_create("y");
             cell_create("z");
@@ -342,10 +349,7 @@ TEST_F(CompiledExpr, LowStoreRunsAlikeBothWays) {
     // depends on the read's own nodes (the copy, its text, the stack block).
     for (int margin = -2; margin < 10; ++margin) {
         auto prepare = [&] {
-            for (NodeHandle h : filler)
-                node_free(h);
-            filler.clear();
-            web_start_fresh();
+            fresh_web_without_filler();
             NodeHandle big = value_new();
             value_set_cstring(big, std::string(300, 'z').c_str());
             cell_set_value(cell_create("z"), big);
@@ -368,10 +372,7 @@ TEST_F(CompiledExpr, LowStoreRunsAlikeBothWays) {
     bool told_low_at_if = false;
     for (int margin = -2; margin < 14; ++margin) {
         auto prepare = [&] {
-            for (NodeHandle h : filler)
-                node_free(h);
-            filler.clear();
-            web_start_fresh();
+            fresh_web_without_filler();
             NodeHandle y = value_new();
             value_set_cstring(y, (std::string(300, '0') + "12").c_str());
             cell_set_value(cell_create("y"), value_to_number(y));
@@ -392,9 +393,7 @@ TEST_F(CompiledExpr, LowStoreRunsAlikeBothWays) {
         told_low_at_if = told_low_at_if || !walker.messages.empty();
         if (HasFailure()) break;
     }
-    for (NodeHandle h : filler)
-        node_free(h);
-    filler.clear();
+    release_filler();
     EXPECT_TRUE(told_low_at_if) << "no if condition went below the low mark";
     EXPECT_TRUE(told_low) << "no run went below the low mark";
     EXPECT_GT(compiled_counts().runs, 0u) << "no run was far enough from the low mark";
