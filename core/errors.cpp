@@ -3,6 +3,8 @@
 
 #include "frontend/frontend.h"
 
+#include <utility>
+
 namespace tarvex {
 
 namespace {
@@ -99,6 +101,19 @@ const ErrorTexts* find_texts(int code) {
 const char* script_error_message(int code) {
     const ErrorTexts* t = find_texts(code);
     return t ? t->message : "";
+}
+
+namespace {
+const char* g_cause = nullptr;
+}
+
+void script_error_cause(const char* status_text) {
+    g_cause = status_text;
+}
+
+const char* script_error_status(int code) {
+    const char* cause = std::exchange(g_cause, nullptr);
+    return cause ? cause : script_error_message(code);
 }
 
 const char* io_error_text(int code) {

@@ -31,7 +31,7 @@ enum ScriptError : int {
     SE_NO_PRINTER = -17,
     SE_PRINTER = -18,
     SE_PRINTING_CANCELLED = -19,
-    SE_INTERNAL_IO = -20, // status text only: "INTERNAL ERROR"
+    SE_INTERNAL_IO = -20,   // status text only: "INTERNAL ERROR"
     SE_NAME_TOO_LONG = -21, // an input or output name refused whole, never cut
 
     // A file that is not a web file: the reader flashes "Bad Input File"
@@ -96,6 +96,19 @@ enum ScriptError : int {
 // The message of the script error report (and of a plot error line); "" for
 // a code without one.
 const char* script_error_message(int code);
+
+// A cell I/O failure (SE_CELL_IO_MEMORY) whose stream file was refused by
+// the folder rule: the code stays what scripts know, the status line says
+// the reason.
+constexpr const char* INPUT_OUTSIDE_TEXT = "Input file outside the web's folder";
+constexpr const char* OUTPUT_OUTSIDE_TEXT = "Output file outside the web's folder";
+
+// Sets the status text of the next script error report when the failure has
+// a truer reason than its code's message.
+void script_error_cause(const char* status_text);
+// The status text of a script error report: the cause set for it (taken
+// once), else the code's message.
+const char* script_error_status(int code);
 
 // The status-line text of a stream or file code (0 to -21); "Unexpected
 // Error!" for any other code.

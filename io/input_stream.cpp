@@ -161,15 +161,9 @@ int input_open() {
         g_cell_pos = 0;
     } else if (g_kind == IN_FILE) {
         if (settings_input_name()[0] == 0) settings_set_input_name("./Input");
-        StreamPath p = stream_path_resolve(stream_file_path(settings_input_name()));
-        g_file_name = p.path;
-        std::string why;
-        if (p.path == g_failed_path) return SE_OPEN_INPUT;
-        g_file = stream_path_open(p, false, &why);
-        if (!g_file) {
-            g_failed_path = p.path;
-            return stream_path_report(SE_OPEN_INPUT, p.path, why);
-        }
+        if (int rc = stream_file_open(settings_input_name(), false, g_file, &g_file_name,
+                                      &g_failed_path))
+            return rc;
         byte_reader_start(g_reader, g_file.get());
     } else {
         g_kind = IN_KEYBOARD;
@@ -311,7 +305,7 @@ void streams_reset() {
     g_cell_len = g_cell_pos = 0;
     g_value_len = 0;
     g_failed_path.clear();
-    g_file_name = stream_file_path(settings_input_name());
+    g_file_name = stream_file_path(settings_input_name(), false);
     keyboard_clear();
 }
 

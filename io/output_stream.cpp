@@ -139,13 +139,6 @@ void detail::pump_at_clock() {
     pump_pending();
 }
 
-std::string stream_file_path(std::string name) {
-    size_t slash = name.rfind('/');
-    size_t start = slash == std::string::npos ? 0 : slash + 1;
-    if (name.find('.', start) == std::string::npos) name += ".txt";
-    return name;
-}
-
 int output_open() {
     if (g_open) return status_error(SE_OUTPUT_IN_USE);
     g_backslash = false;
@@ -157,15 +150,9 @@ int output_open() {
         console_clear();
     } else {
         if (settings_output_name()[0] == 0) settings_set_output_name("./Output");
-        StreamPath p = stream_path_resolve(stream_file_path(settings_output_name()));
-        g_file_name = p.path;
-        std::string why;
-        if (p.path == g_failed_path) return SE_OPEN_OUTPUT;
-        g_file = stream_path_open(p, true, &why);
-        if (!g_file) {
-            g_failed_path = p.path;
-            return stream_path_report(SE_OPEN_OUTPUT, p.path, why);
-        }
+        if (int rc = stream_file_open(settings_output_name(), true, g_file, &g_file_name,
+                                      &g_failed_path))
+            return rc;
         writer_start(g_writer, g_file.get());
         g_write_error_shown = false;
         status_show("Writing output file...");
@@ -329,7 +316,7 @@ void output_reset() {
     g_write_error_shown = false;
     g_failed_path.clear();
     g_pumping = false;
-    g_file_name = stream_file_path(settings_output_name());
+    g_file_name = stream_file_path(settings_output_name(), true);
 }
 
 } // namespace tarvex

@@ -55,9 +55,6 @@ void console_write(std::string_view bytes);
 
 // The name of the open (or last) output file.
 const std::string& output_file_name();
-// A stream file path: ".txt" is appended when the file name (the part after
-// the last "/") has no dot.
-std::string stream_file_path(std::string name);
 
 // Lets the window handle its events while the engine is busy (writing
 // output, or computing in a run), at most once per pump interval; the

@@ -1,7 +1,10 @@
 // Where a web's input and output files may be: names resolve against the
 // web file's folder, and a name that is absolute or leads out of that folder
 // is used only when the user allows the path. A received web must not be
-// able to read or truncate the user's other files.
+// able to read, create or truncate the user's other files, whatever links
+// its folder holds and however they change while a file is opened. Stream
+// files are regular files: a FIFO or a device would block the program or
+// feed it without end.
 #pragma once
 
 #include "io/io_file.h"
@@ -10,11 +13,6 @@
 
 namespace tarvex {
 
-struct StreamPath {
-    std::string path;              // the full path, symbolic links resolved
-    const char* refusal = nullptr; // why it needs the user's leave; nullptr: inside
-};
-
 // The folder relative names resolve against: the web file's folder, or the
 // process folder for an untitled web.
 std::string stream_base_folder();
@@ -22,18 +20,32 @@ std::string stream_base_folder();
 // process that must keep its own folder, such as a fuzzer.
 void stream_untitled_folder_set(const std::string& folder);
 
-// Resolves a stream file name (the ".txt" rule already applied) against
-// the web's folder.
-StreamPath stream_path_resolve(const std::string& name);
+// A stream file's name from its setting: ".txt" is appended when the file
+// name (the part after the last "/") has no dot. The output names a shell
+// user gives for "nowhere" and the process's own streams stay as they are.
+std::string stream_file_path(std::string name, bool output);
 
-// Opens a resolved path: output created or truncated, input read. A path
-// with a refusal is first put to the frontend (ask_allow_path). A final
-// symbolic link is not followed (a link that dangled when the name was
-// resolved could lead anywhere). On failure *why holds the reason.
-FilePtr stream_path_open(const StreamPath& p, bool output, std::string* why);
+// Opens the file a name setting names (the ".txt" rule applied here) for
+// output (created, or emptied once known to be a regular file) or input.
+// *shown becomes the full path shown to the user. A name that leaves the
+// web's folder is first put to the frontend (ask_allow_path); what the user
+// allows may be outside the folder but is still a regular file (or, for
+// output, one of the names stream_file_path keeps). On failure the code
+// (SE_OPEN_OUTPUT, SE_OPEN_INPUT, or SE_NAME_TOO_LONG for a name over
+// FILE_NAME_MAX bytes) is flashed with the reason and the path, and returned.
+// *failed is the stream's record of its last failure: a failure on the same
+// path is returned again without a second try or message (a run's error
+// report writes through the stream that just failed); the stream clears it
+// when it closes.
+int stream_file_open(const std::string& setting, bool output, FilePtr& file, std::string* shown,
+                     std::string* failed);
 
-// Flashes the open failure of a stream file: the code's text, the path and
-// the reason. Returns the code.
-int stream_path_report(int code, const std::string& path, const std::string& why);
+// True when the last stream_file_open failed by the folder rule (the name
+// left the folder and the user did not allow it).
+bool stream_path_refused();
+
+// For tests: resolve by the descriptor walk even where the kernel resolves
+// beneath a folder itself, so both ways are checked on one machine.
+void stream_path_force_walk(bool on);
 
 } // namespace tarvex

@@ -172,7 +172,7 @@ int error_token_index(int code, CellHandle owner, TokenList list) {
 void report_script_error(int code, CellHandle started) {
     Interpreter& in = g_interp;
     const char* msg = script_error_message(code);
-    status_flash(msg);
+    status_flash(script_error_status(code));
     // The interpreter walks with a cursor of its own: the list is told
     // where the error was met.
     if (in.list != 0 && in.tok != nullptr) tokens_restore(in.list, in.cur);

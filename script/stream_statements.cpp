@@ -1,8 +1,10 @@
 // The configuration and stream statements: set with a configuration word,
 // in and report.
+#include "core/errors.h"
 #include "core/value.h"
 #include "io/input_stream.h"
 #include "io/output_stream.h"
+#include "io/stream_path.h"
 #include "reports/reports.h"
 #include "script/interpreter.h"
 #include "script/lexer.h"
@@ -61,17 +63,25 @@ constexpr WordSetting k_word_settings[] = {
     {RW_TRIGUNITS, S_TRIG_UNITS, SE_BAD_TRIGUNITS},
 };
 
-// Closes a stream, changes its setting and opens it again.
+// Closes a stream, changes its setting and opens it again. A failed open
+// is the one code scripts have always seen; a name refused by the folder
+// rule says so on the status line.
+int reopened(int rc, const char* refused_text) {
+    if (rc == 0) return 0;
+    if (stream_path_refused()) script_error_cause(refused_text);
+    return SE_CELL_IO_MEMORY;
+}
+
 template <class Change> int reopen_input(Change change) {
     input_close();
     change();
-    return input_open() == 0 ? 0 : SE_CELL_IO_MEMORY;
+    return reopened(input_open(), INPUT_OUTSIDE_TEXT);
 }
 
 template <class Change> int reopen_output(Change change) {
     output_close();
     change();
-    return output_open() == 0 ? 0 : SE_CELL_IO_MEMORY;
+    return reopened(output_open(), OUTPUT_OUTSIDE_TEXT);
 }
 
 } // namespace
@@ -121,7 +131,8 @@ int stmt_set_config(CellHandle) {
         setting_set_number(S_DECIMALS, setting_clamp(n, row.lo, row.script_hi));
         return advance();
     }
-    default: return SE_BAD_SET;
+    default:
+        return SE_BAD_SET;
     }
 }
 

@@ -258,7 +258,9 @@ const char* const ADDITIONAL_INFO = R"(ADDITIONAL INFO
 Tarvex   v)" TARVEX_VERSION R"(, a desktop edition of the web calculator for handheld
 computers.
 The README that comes with this program describes tarvex-run, which
-runs webs without a window, and the web file format.
+runs webs without a window, and the web file format; the file
+docs/differences.md lists where this edition differs from the handheld
+one, and why.
 Webs are plain text files: keep copies of the ones you value.
 )";
 

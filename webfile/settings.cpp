@@ -18,8 +18,6 @@ namespace {
 int64_t g_number[S_COUNT];
 
 struct TextsAndLimits {
-    char input_name[SET_NAME_MAX + 1];
-    char output_name[SET_NAME_MAX + 1];
     char list_format[SET_LIST_FORMAT_MAX + 1];
     char report_format[SET_REPORT_FORMAT_MAX + 1];
     char search_text[SET_SEARCH_MAX + 1];
@@ -30,6 +28,11 @@ struct TextsAndLimits {
 };
 
 TextsAndLimits g;
+// The stream file names are kept whole whatever their length: a name too
+// long for a file is refused when the stream opens, never cut to another
+// name or dropped for the default.
+std::string g_input_name;
+std::string g_output_name;
 SettingsHook g_plot_colour_hook = nullptr;
 char g_limit_text[NUMBER_TEXT_MAX + 1];
 char g_x_cell[SET_PLOT_CELL_MAX + 1];
@@ -218,8 +221,8 @@ int settings_with_output_dest(uint8_t dest, int (*body)(void*), void* context) {
 
 void settings_set_plot_colour_hook(SettingsHook hook) { g_plot_colour_hook = hook; }
 
-const char* settings_input_name() { return g.input_name; }
-const char* settings_output_name() { return g.output_name; }
+const char* settings_input_name() { return g_input_name.c_str(); }
+const char* settings_output_name() { return g_output_name.c_str(); }
 const char* settings_list_format() { return g.list_format; }
 const char* settings_report_format() { return g.report_format; }
 const char* settings_search_text() { return g.search_text; }
@@ -228,22 +231,17 @@ const char* settings_font_name() { return g.font_name; }
 
 bool settings_name_fits(const char* s) { return std::strlen(s) <= SET_NAME_MAX; }
 
-// A cut file name would name another file: a name that does not fit is
-// refused whole. Each other text is cut to its buffer.
-void settings_set_input_name(const char* s) {
-    if (!settings_name_fits(s)) {
-        status_error(SE_NAME_TOO_LONG);
-        return;
-    }
-    set_text(S_INPUT_NAME, g.input_name, s, SET_NAME_MAX);
+// A name too long for a file is told at once, and kept: the stream that
+// opens it refuses it (a cut name would name another file).
+namespace {
+void set_name(SettingId id, std::string& name, const char* s) {
+    if (!settings_name_fits(s)) status_error(SE_NAME_TOO_LONG);
+    note_change(id, name != s);
+    name = s;
 }
-void settings_set_output_name(const char* s) {
-    if (!settings_name_fits(s)) {
-        status_error(SE_NAME_TOO_LONG);
-        return;
-    }
-    set_text(S_OUTPUT_NAME, g.output_name, s, SET_NAME_MAX);
-}
+} // namespace
+void settings_set_input_name(const char* s) { set_name(S_INPUT_NAME, g_input_name, s); }
+void settings_set_output_name(const char* s) { set_name(S_OUTPUT_NAME, g_output_name, s); }
 void settings_set_list_format(const char* s) {
     set_text(S_LIST_FORMAT, g.list_format, s, SET_LIST_FORMAT_MAX);
 }

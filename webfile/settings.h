@@ -71,8 +71,8 @@ uint8_t settings_y_intervals();
 
 // The setters take any byte: the readers, the `set` statement and the
 // dialog keep values in range. An input or output name longer than
-// SET_NAME_MAX is refused (the name stays, SE_NAME_TOO_LONG's status text is
-// shown); settings_name_fits tells beforehand.
+// SET_NAME_MAX is kept whole and SE_NAME_TOO_LONG's status text is shown:
+// the stream refuses it when it opens; settings_name_fits tells beforehand.
 bool settings_name_fits(const char* s);
 void settings_set_input_type(uint8_t v);
 void settings_set_input_name(const char* s);

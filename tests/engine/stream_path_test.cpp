@@ -11,8 +11,17 @@
 #include "webfile/settings.h"
 #include "webfile/web_file.h"
 
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
+#include <future>
+#include <random>
 #include <string>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <thread>
 #include <vector>
 
 namespace tarvex::test {
@@ -22,11 +31,13 @@ namespace fs = std::filesystem;
 using V = std::vector<std::string>;
 
 // A web saved in dir/webs, with a file beside the folder that no web
-// should be able to reach.
-class StreamPathTest : public IoTest {
+// should be able to reach. Each test runs twice: with the kernel resolving
+// names beneath the folder, and with the descriptor walk.
+class StreamPathTest : public IoTest, public ::testing::WithParamInterface<bool> {
   protected:
     void SetUp() override {
         IoTest::SetUp();
+        stream_path_force_walk(GetParam());
         ui.allow_paths = false;
         fs::create_directories(dir.path() / "webs");
         put_file(dir.file("victim.txt"), "keep");
@@ -37,6 +48,7 @@ class StreamPathTest : public IoTest {
         settings_set_input_type(IN_FILE);
     }
     void TearDown() override {
+        stream_path_force_walk(false);
         streams_reset();
         web_set_modified(false);
         web_new(); // untitled again, for the tests that follow
@@ -52,7 +64,7 @@ class StreamPathTest : public IoTest {
     TempDir dir;
 };
 
-TEST_F(StreamPathTest, RelativeNamesResolveBesideTheWeb) {
+TEST_P(StreamPathTest, RelativeNamesResolveBesideTheWeb) {
     ASSERT_NE(fs::current_path(), dir.path() / "webs");
     EXPECT_EQ(stream_base_folder(), (dir.path() / "webs").string());
     EXPECT_EQ(open_output("result"), 0);
@@ -72,7 +84,7 @@ TEST_F(StreamPathTest, RelativeNamesResolveBesideTheWeb) {
     EXPECT_EQ(ui.flashes, V{"End Of File on Input"});
 }
 
-TEST_F(StreamPathTest, NamesLeavingTheFolderAreRefusedAndTouchNothing) {
+TEST_P(StreamPathTest, NamesLeavingTheFolderAreRefusedAndTouchNothing) {
     fs::create_symlink(dir.file("victim.txt"), webs("link.txt"));
     fs::create_symlink(dir.path(), webs("up"));
     fs::create_symlink(dir.file("created.txt"), webs("dangling.txt"));
@@ -115,7 +127,7 @@ TEST_F(StreamPathTest, NamesLeavingTheFolderAreRefusedAndTouchNothing) {
     EXPECT_EQ(file_bytes(dir.file("victim.txt")), "replaced");
 }
 
-TEST_F(StreamPathTest, RefusedInputGivesNoValue) {
+TEST_P(StreamPathTest, RefusedInputGivesNoValue) {
     put_file(dir.file("victim.txt"), "42");
     settings_set_input_name("../victim.txt");
     EXPECT_EQ(take_value(), "none");
@@ -127,7 +139,7 @@ TEST_F(StreamPathTest, RefusedInputGivesNoValue) {
     EXPECT_EQ(take_value(), "num:42");
 }
 
-TEST_F(StreamPathTest, RunThatNamesAFileOutsideEndsWithTheOpenFailure) {
+TEST_P(StreamPathTest, RunThatNamesAFileOutsideEndsWithTheOpenFailure) {
     cell_set_script(cell_root(), "set outname '../victim' out('lost')");
     make_current(cell_root());
     int r = engine_guard([] { return run_command(false); });
@@ -150,7 +162,7 @@ TEST_F(StreamPathTest, RunThatNamesAFileOutsideEndsWithTheOpenFailure) {
     EXPECT_EQ(file_bytes(dir.file("victim.txt")), "keep");
 }
 
-TEST_F(StreamPathTest, UntitledWebsUseTheProcessFolderOrTheOneSet) {
+TEST_P(StreamPathTest, UntitledWebsUseTheProcessFolderOrTheOneSet) {
     web_set_modified(false);
     web_new();
     EXPECT_EQ(stream_base_folder(), fs::current_path().string());
@@ -162,6 +174,217 @@ TEST_F(StreamPathTest, UntitledWebsUseTheProcessFolderOrTheOneSet) {
     EXPECT_TRUE(fs::exists(dir.file("plain.txt")));
     EXPECT_EQ(stream_base_folder(), fs::current_path().string());
 }
+
+// A folder outside the web's, with files no name in the web may reach, and
+// links in the web's folder that lead there.
+class EscapeTest : public StreamPathTest {
+  protected:
+    void SetUp() override {
+        StreamPathTest::SetUp();
+        fs::create_directories(dir.path() / "outside");
+        fs::create_directories(dir.path() / "webs/sub/deep");
+        put_file(dir.file("outside/victim.txt"), "keep");
+        put_file(dir.file("outside/secret.txt"), "13");
+        put_file(webs("sub/mine.txt"), "'w'");
+        fs::create_symlink("../outside", webs("evil"));
+        fs::create_symlink("/", webs("root"));
+        fs::create_symlink("sub", webs("inner"));
+        fs::create_symlink(dir.path() / "outside", webs("abs"));
+    }
+    // What the outside folder holds: it must never change.
+    std::string outside_listing() const {
+        std::string all;
+        for (auto& e : fs::directory_iterator(dir.path() / "outside"))
+            all += e.path().filename().string() + "=" + file_bytes(e.path().string()) + ";";
+        return all;
+    }
+    std::string read_first(const std::string& name) {
+        input_close();
+        settings_set_input_name(name.c_str());
+        return take_value();
+    }
+};
+
+TEST_P(EscapeTest, LinksAnywhereInTheNameNeverLeadOut) {
+    const std::string before = outside_listing();
+    const std::string via_root = "nx/../root" + dir.file("outside/new.txt");
+    for (const std::string& name :
+         {"nx/../evil/victim.txt", "nx/../evil/new.txt", "evil/victim.txt", "sub/../evil/victim.txt",
+          "inner/../evil/new.txt", "nx/../abs/victim.txt", via_root.c_str()}) {
+        EXPECT_NE(open_output(name), 0) << name;
+        output_text("PWNED");
+        output_close();
+    }
+    for (const char* name : {"nx/../evil/secret.txt", "evil/secret.txt", "nx/../abs/secret.txt",
+                             "nx/../root/etc/host.conf", "nx/../root/etc/hostname"})
+        EXPECT_EQ(read_first(name), "none") << name;
+    EXPECT_EQ(outside_listing(), before);
+    // A link that stays inside is followed.
+    EXPECT_EQ(read_first("inner/mine.txt"), "str:w");
+    EXPECT_EQ(read_first("inner/deep/../mine.txt"), "str:w");
+    EXPECT_EQ(open_output("inner/deep/made"), 0);
+    EXPECT_EQ(output_close(), 0);
+    EXPECT_TRUE(fs::exists(webs("sub/deep/made.txt")));
+
+    // The same names set by a script.
+    cell_set_script(cell_root(), "set outtype 'file' set outname 'nx/../evil/victim.txt' "
+                                 "out('PWNED')");
+    make_current(cell_root());
+    EXPECT_NE(engine_guard([] { return run_command(false); }), 0);
+    cell_set_script(cell_root(), "set intype 'file' set inname 'nx/../evil/secret.txt' "
+                                 "in(home) out(home)");
+    settings_set_output_dest(OUT_SCREEN);
+    EXPECT_NE(engine_guard([] { return run_command(false); }), 0);
+    EXPECT_EQ(ui.console.find("13"), std::string::npos);
+    EXPECT_EQ(outside_listing(), before);
+}
+
+// A folder of the name exchanged with a link to outside while the name is
+// opened again and again: no open may land outside.
+TEST_P(EscapeTest, FolderSwappedForALinkDuringTheOpen) {
+    const std::string before = outside_listing();
+    fs::create_directories(webs("swap"));
+    fs::create_symlink("../outside", webs("lure"));
+    std::atomic<bool> done{false};
+    std::thread swapper([&] {
+        const std::string a = webs("swap"), b = webs("lure");
+        while (!done)
+            ::syscall(SYS_renameat2, AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), 2 /* exchange */);
+    });
+    int opened = 0;
+    for (int i = 0; i < 400; ++i) {
+        opened += open_output("swap/victim.txt") == 0;
+        output_text("PWNED");
+        output_close();
+        input_close();
+        settings_set_input_name("swap/secret.txt");
+        EXPECT_EQ(take_value(), "none");
+        streams_reset();
+    }
+    done = true;
+    swapper.join();
+    EXPECT_EQ(outside_listing(), before);
+    EXPECT_GT(opened, 0); // the race was run: the real folder was met too
+}
+
+// Names made at random from the folder's links and steps, output and input:
+// nothing outside is ever created, changed or read.
+TEST_P(EscapeTest, RandomNamesStayInside) {
+    fs::create_symlink("..", webs("sub/up"));
+    fs::create_symlink("../../outside/secret.txt", webs("sub/deep/leak.txt"));
+    const std::string before = outside_listing();
+    const char* parts[] = {"sub", "deep", "up", "evil",     "root",       "inner",     "abs",
+                           "..",  ".",    "nx", "leak.txt", "secret.txt", "victim.txt"};
+    std::mt19937 rng(GetParam() ? 7 : 11);
+    for (int i = 0; i < 1500; ++i) {
+        std::string name;
+        for (int n = 1 + int(rng() % 5); n > 0; --n)
+            name += std::string(name.empty() ? "" : "/") + parts[rng() % std::size(parts)];
+        if (open_output(name) == 0) output_text("w");
+        output_close();
+        std::string v = read_first(name);
+        EXPECT_TRUE(v == "none" || v == "str:w") << name << " gave " << v;
+        streams_reset();
+    }
+    EXPECT_EQ(outside_listing(), before);
+}
+
+// Runs body on a thread and waits a while: a stream open that blocks fails
+// the test instead of hanging it (the FIFO's other end is then opened to
+// let it go).
+template <class F> void completes(F body, const std::string& fifo) {
+    auto done = std::async(std::launch::async, body);
+    if (done.wait_for(std::chrono::seconds(5)) == std::future_status::ready) return done.get();
+    ADD_FAILURE() << "blocked on " << fifo;
+    int fd = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+    done.wait();
+    ::close(fd);
+}
+
+TEST_P(StreamPathTest, OnlyRegularFilesAreStreamFiles) {
+    ASSERT_EQ(::mkfifo(webs("pipe.txt").c_str(), 0600), 0);
+    completes([&] { EXPECT_EQ(open_output("pipe.txt"), SE_OPEN_OUTPUT); }, webs("pipe.txt"));
+    completes(
+        [&] {
+            settings_set_input_name("pipe.txt");
+            EXPECT_EQ(take_value(), "none");
+        },
+        webs("pipe.txt"));
+    // A reader waiting on the FIFO does not make it a file either.
+    int reader = ::open(webs("pipe.txt").c_str(), O_RDONLY | O_NONBLOCK);
+    EXPECT_EQ(open_output("pipe.txt"), SE_OPEN_OUTPUT);
+    ::close(reader);
+    EXPECT_EQ(ui.flashes[0],
+              "UNABLE TO OPEN OUTPUT FILE (not a regular file): " + webs("pipe.txt"));
+    EXPECT_EQ(ui.flashes[1], "UNABLE TO OPEN INPUT FILE (not a regular file): " + webs("pipe.txt"));
+
+    // Allowing a path lifts the folder rule only.
+    ui.allow_paths = true;
+    input_close();
+    settings_set_input_name("/dev/zero");
+    EXPECT_EQ(take_value(), "none");
+    fs::create_symlink("/dev/zero", webs("zero.txt"));
+    EXPECT_EQ(open_output("zero.txt"), SE_OPEN_OUTPUT);
+    EXPECT_EQ(ui.flashes.back(), "UNABLE TO OPEN OUTPUT FILE (not a regular file): /dev/zero");
+    // ... but "nowhere" and the process's own streams are outputs a shell
+    // user gives, kept without ".txt".
+    EXPECT_EQ(open_output("/dev/null"), 0);
+    EXPECT_EQ(output_text("gone"), 0);
+    EXPECT_EQ(output_close(), 0);
+    EXPECT_EQ(output_file_name(), "/dev/null");
+    ui.allow_paths = false;
+    ui.flashes.clear();
+    EXPECT_EQ(open_output("/dev/null"), SE_OPEN_OUTPUT);
+    EXPECT_EQ(ui.flashes, V{"UNABLE TO OPEN OUTPUT FILE (absolute name not allowed): /dev/null"});
+}
+
+// A name too long for a file, read from a web, is kept whole and refused
+// when the stream opens: nothing is written anywhere, and a save keeps it.
+TEST_P(StreamPathTest, OverlongNameIsKeptAndRefused) {
+    const std::string name(300, 'n');
+    settings_set_output_name(name.c_str());
+    settings_set_input_name(name.c_str());
+    EXPECT_EQ(settings_output_name(), name);
+    cell_set_script(cell_root(), "out(1)");
+    make_current(cell_root());
+    ui.flashes.clear();
+    EXPECT_NE(engine_guard([] { return run_command(false); }), 0);
+    EXPECT_EQ(ui.flashes.at(0), "FILE NAME TOO LONG");
+    EXPECT_EQ(take_value(), "none");
+    for (auto& e : fs::directory_iterator(dir.path() / "webs"))
+        EXPECT_EQ(e.path().filename(), "w.tvx");
+    ASSERT_TRUE(web_save().done());
+    std::string saved = file_bytes(webs("w.tvx"));
+    EXPECT_NE(saved.find("<oname>" + name + "</oname>"), std::string::npos);
+    EXPECT_NE(saved.find("<iname>" + name + "</iname>"), std::string::npos);
+}
+
+// A name refused by the folder rule in a script keeps the code scripts
+// have always seen; the status line says why.
+TEST_P(StreamPathTest, RefusedNameSaysWhyOnTheStatusLine) {
+    struct Case {
+        const char* script;
+        const char* status;
+    } cases[] = {
+        {"set inname '../victim.txt'", "Input file outside the web's folder"},
+        {"set outtype 'file' set outname '../victim.txt'", "Output file outside the web's folder"},
+        {"set inname 'missing.txt'", "Insufficient memory for cell I/O"},
+    };
+    make_current(cell_root());
+    for (const Case& c : cases) {
+        streams_reset();
+        settings_set_output_dest(OUT_SCREEN);
+        cell_set_script(cell_root(), c.script);
+        ui.flashes.clear();
+        ui.console.clear();
+        EXPECT_EQ(engine_guard([] { return run_command(false); }), SE_CELL_IO_MEMORY);
+        EXPECT_EQ(ui.flashes.back(), c.status) << c.script;
+    }
+    EXPECT_NE(ui.console.find("Insufficient memory for cell I/O IN CELL home"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(KernelAndWalk, StreamPathTest, ::testing::Values(false, true));
+INSTANTIATE_TEST_SUITE_P(KernelAndWalk, EscapeTest, ::testing::Values(false, true));
 
 // The runner does not keep what it writes: a long run's memory stays flat.
 TEST_F(IoTest, HeadlessFrontendWithoutRecordingStillCountsAndTells) {

@@ -9,6 +9,8 @@
 #include <sstream>
 #include <string>
 
+#include <csignal>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace tarvex::test {
@@ -35,6 +37,30 @@ class TempDir {
 
   private:
     std::filesystem::path path_;
+};
+
+// While it lives, a write that would make a regular file longer than bytes
+// fails, as on a full disk (the process's file size limit, with its signal
+// ignored so the write reports EFBIG instead).
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &old_);
+        rlimit now = old_;
+        now.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &now);
+        old_handler_ = std::signal(SIGXFSZ, SIG_IGN);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &old_);
+        std::signal(SIGXFSZ, old_handler_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+  private:
+    rlimit old_{};
+    void (*old_handler_)(int) = SIG_DFL;
 };
 
 inline std::string file_bytes(const std::string& path) {
