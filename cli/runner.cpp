@@ -3,10 +3,10 @@
 
 #include "core/errors.h"
 #include "core/guard.h"
+#include "engine/engine_start.h"
 #include "frontend/headless_frontend.h"
 #include "io/input_stream.h"
 #include "reports/reports.h"
-#include "engine/engine_start.h"
 #include "script/compiled_expr.h"
 #include "script/run_engine.h"
 #include "tarvex_version.h"
@@ -52,7 +52,8 @@ const char* const k_usage =
     "  -e SCRIPT             the home cell's script, for a new web instead of WEB.tvx\n"
     "      --raw             console bytes unchanged (default: CR LF and lone CR become LF)\n"
     "      --report          produce the web's report (as the Report command) instead of a run\n"
-    "      --save            after the run, save the web back to WEB.tvx\n"
+    "      --save            after the run, save the web back to WEB.tvx (not for a\n"
+    "                        web read from a pipe: use --save-as)\n"
     "      --save-as=FILE    after the run, save the web to FILE\n"
     "      --plot=FILE.png   after the run, write the plot surface as a PNG image\n"
     "      --export FMT OUT  write the web to OUT as html, md or dot instead of a run\n"
@@ -69,6 +70,16 @@ const char* const k_usage =
     "followed by Enter; the end of stdin types Escape (input aborted). stdout receives\n"
     "the console output; status messages and message boxes go to stderr.\n"
     "\n"
+    "WEB.tvx is a regular file or a pipe (cat web.tvx | tarvex-run /dev/stdin), never\n"
+    "a device, folder or socket. A file whose first bytes past blanks are not a web's\n"
+    "tag (an HTML or Markdown page, a binary) is not a Tarvex web and is not run; an\n"
+    "empty file is an empty web. A web read from a pipe, or named /dev/stdin or\n"
+    "/dev/fd/N, is untitled: its files are relative to the current folder.\n"
+    "\n"
+    "--export never replaces a web: OUT is refused when it is the web itself (under\n"
+    "any name or link) or any other file that reads as a web; an earlier export\n"
+    "(which reads as no web) is replaced.\n"
+    "\n"
     "The input and output files a web names are relative to the web file's folder\n"
     "(the current folder with -e). A name that is absolute or leads out of that\n"
     "folder (symbolic links followed) is refused, as a file that cannot be opened,\n"
@@ -76,7 +87,7 @@ const char* const k_usage =
     "\n"
     "Exit status: 0 success (exit included), 1 script error or failed save/output\n"
     "(the console output lost included), 2 nothing run (bad options, unknown cell,\n"
-    "unreadable or bad web file).\n";
+    "unreadable or bad web file, --save of a piped web, an export onto a web).\n";
 
 // The console as stdout: CR LF and a lone CR become LF unless raw. A CR is
 // written as LF at once and an LF right after it is dropped, so the bytes
@@ -85,7 +96,7 @@ const char* const k_usage =
 // stdout, a reader gone from the pipe) is remembered: the output is lost,
 // and the run should not go on producing it.
 class ConsoleOut {
-public:
+  public:
     ConsoleOut(bool raw, bool closed) : raw_(raw), closed_(closed) {}
     void write(std::string_view bytes) {
         if (bytes.empty()) return;
@@ -114,7 +125,7 @@ public:
     // Called whenever output is lost (the message is written once).
     std::function<void()> on_failure;
 
-private:
+  private:
     void put(std::string_view bytes) {
         if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size()) fail();
     }
@@ -140,7 +151,7 @@ private:
 // stdin as the keyboard: a line is read when input is awaited and the
 // queue is empty, then typed as the queue drains, followed by Enter.
 class KeyboardIn {
-public:
+  public:
     void feed(ConsoleOut& console) {
         if (!input_wait()) return;
         if (pending_.empty() && keyboard_count() == 0) {
@@ -157,7 +168,7 @@ public:
         pending_.erase(0, n);
     }
 
-private:
+  private:
     bool read_line() {
         char* line = nullptr;
         size_t cap = 0;
@@ -259,8 +270,16 @@ bool write_plot(const std::string& path) {
 bool runner_parse(int argc, char** argv, RunnerOptions* o, int* status) {
     *status = RUN_NOTHING;
     // Values of the options that have no short form.
-    enum { OPT_RAW = 256, OPT_REPORT, OPT_SAVE, OPT_SAVE_AS, OPT_PLOT, OPT_EXPORT, OPT_ALLOW_PATHS,
-           OPT_VERSION };
+    enum {
+        OPT_RAW = 256,
+        OPT_REPORT,
+        OPT_SAVE,
+        OPT_SAVE_AS,
+        OPT_PLOT,
+        OPT_EXPORT,
+        OPT_ALLOW_PATHS,
+        OPT_VERSION
+    };
     static const option k_long[] = {
         {"cell", required_argument, nullptr, 'c'},
         {"iterations", required_argument, nullptr, 'n'},
@@ -292,7 +311,9 @@ bool runner_parse(int argc, char** argv, RunnerOptions* o, int* status) {
             o->have_script = true;
             o->script = optarg;
             break;
-        case 'c': o->cell = optarg; break;
+        case 'c':
+            o->cell = optarg;
+            break;
         case 'n':
             if (!parse_count(optarg, &o->iterations)) {
                 *status = fail_usage("the iteration count must be a whole number from 1 to " +
@@ -300,9 +321,15 @@ bool runner_parse(int argc, char** argv, RunnerOptions* o, int* status) {
                 return false;
             }
             break;
-        case OPT_RAW: o->raw = true; break;
-        case OPT_REPORT: o->report = true; break;
-        case OPT_SAVE: o->save = true; break;
+        case OPT_RAW:
+            o->raw = true;
+            break;
+        case OPT_REPORT:
+            o->report = true;
+            break;
+        case OPT_SAVE:
+            o->save = true;
+            break;
         case OPT_SAVE_AS:
             // An empty name would skip the save and still report success.
             if (*optarg == 0) {
@@ -311,7 +338,9 @@ bool runner_parse(int argc, char** argv, RunnerOptions* o, int* status) {
             }
             o->save_as = optarg;
             break;
-        case OPT_PLOT: o->plot = optarg; break;
+        case OPT_PLOT:
+            o->plot = optarg;
+            break;
         case OPT_EXPORT: {
             ExportFormat parsed;
             if (!export_format_parse(optarg, &parsed)) {
@@ -322,11 +351,13 @@ bool runner_parse(int argc, char** argv, RunnerOptions* o, int* status) {
             o->export_format = optarg;
             break;
         }
-        case OPT_ALLOW_PATHS: o->allow_paths = true; break;
+        case OPT_ALLOW_PATHS:
+            o->allow_paths = true;
+            break;
         case ':': {
-            const char* what = optopt == 'c'   ? "a cell name"
-                               : optopt == 'n' ? "a count"
-                               : optopt == 'e' ? "a script"
+            const char* what = optopt == 'c'          ? "a cell name"
+                               : optopt == 'n'        ? "a count"
+                               : optopt == 'e'        ? "a script"
                                : optopt == OPT_EXPORT ? "a format (html, md or dot)"
                                                       : "a file name";
             *status = fail_usage(std::string(argv[optind - 1]) + " needs " + what);
@@ -417,6 +448,7 @@ int runner_main(const RunnerOptions& o) {
         interp_set_fast_path(false);
 
     int status = RUN_OK;
+    web_open_pipes(true);
     if (o.have_script) {
         engine_guard([&] {
             web_new(); // as File New: a fresh web, every subsystem reset
@@ -428,6 +460,14 @@ int runner_main(const RunnerOptions& o) {
         frontend_install(nullptr);
         return RUN_NOTHING;
     }
+    if (o.save && !o.have_script && web_file_name().empty()) {
+        std::fprintf(stderr,
+                     "tarvex-run: --save: %s was read from a pipe and has no file to save to "
+                     "(use --save-as)\n",
+                     o.web.c_str());
+        frontend_install(nullptr);
+        return RUN_NOTHING;
+    }
     if (!o.export_path.empty()) {
         ExportFormat fmt = EXPORT_HTML;
         export_format_parse(o.export_format, &fmt);
@@ -436,7 +476,7 @@ int runner_main(const RunnerOptions& o) {
             std::fprintf(stderr, "tarvex-run: %s: %s\n", export_error_text(r),
                          o.export_path.c_str());
         frontend_install(nullptr);
-        return r == 0 ? RUN_OK : RUN_FAILED;
+        return r == 0 ? RUN_OK : r == SE_EXPORT_ONTO_WEB ? RUN_NOTHING : RUN_FAILED;
     }
     CellHandle start = cell_find(o.cell.c_str());
     if (start == 0) {

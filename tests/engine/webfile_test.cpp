@@ -13,7 +13,9 @@ namespace {
 
 const std::string k_home_only = "\n<cell>\n<cname>home</cname></cell></eof>";
 
-std::string cells(const std::string& body) { return body + "</eof>"; }
+std::string cells(const std::string& body) {
+    return body + "</eof>";
+}
 
 int tree_depth(NodeHandle e) {
     if (e == 0) return 0;
@@ -26,9 +28,8 @@ TEST_F(WebFileTest, NewWebWritesDefaultsAndHomeOnly) {
     EXPECT_EQ(bytes.find("\n<opts>\n<isrc>keyboard</isrc>\n<iname>INPUT</iname>"), 0u);
     for (const char* element :
          {"<odest>screen</odest>", "<onewl>lf</onewl>", "<cfmt>~\\n</cfmt>", "<citer>1</citer>",
-          "<cdisp>nolist</cdisp>", "<nfmt>general</nfmt>", "<ndec>2</ndec>",
-          "<nang>degrees</nang>", "<pltng>on</pltng>", "<xmin>-5</xmin>",
-          "<xycells>home,home</xycells></opts>"})
+          "<cdisp>nolist</cdisp>", "<nfmt>general</nfmt>", "<ndec>2</ndec>", "<nang>degrees</nang>",
+          "<pltng>on</pltng>", "<xmin>-5</xmin>", "<xycells>home,home</xycells></opts>"})
         EXPECT_NE(bytes.find(element), std::string::npos) << element;
     EXPECT_EQ(bytes.find("scrfont"), std::string::npos);
 
@@ -46,7 +47,8 @@ TEST_F(WebFileTest, RoundTripKeepsEveryByte) {
     const std::string script = "set(x, 1)\r\nif (x < 2) {out(\"<&>\")}\r\n";
     std::string file = "\n<opts><ndec>4</ndec><oname>out&amp;put</oname></opts>"
                        "\n<cell>\n<cname>home</cname>\n<text>" +
-                       std::string("a &lt; b &amp;&amp; c > d\r\nGr\xC3\xBC\xC3\x9F" "e "
+                       std::string("a &lt; b &amp;&amp; c > d\r\nGr\xC3\xBC\xC3\x9F"
+                                   "e "
                                    "\xE2\x82\xAC; &amp;lt; stays\r\n") +
                        "</text>\n<val>3.14159</val></cell>"
                        "\n<cell>\n<cname>Rate_A</cname>\n<val>  -3.5</val>\n<script>" +
@@ -143,7 +145,7 @@ TEST_F(WebFileTest, TolerantTagReading) {
     // Unknown tags become content; unknown escapes keep their word; LF
     // becomes CR LF and a lone CR stays; form is the script; text outside
     // elements and before the first name goes nowhere; no eof is needed.
-    ASSERT_EQ(open_bytes("stray<text>orphan</text><val>1</val>"
+    ASSERT_EQ(open_bytes("<opts></opts>stray<text>orphan</text><val>1</val>"
                          "<cell><cname>home</cname><text><note>hi</note> &gt; x</text>"
                          "<form>a\nb\rc\r\nd</form></cell>"
                          "<cell><cname>z</cname><text>tail"),
@@ -174,6 +176,44 @@ TEST_F(WebFileTest, TolerantTagReading) {
     EXPECT_EQ(saved().substr(saved().size() - k_home_only.size()), k_home_only);
 }
 
+TEST_F(WebFileTest, FileThatDoesNotBeginAsAWebLeavesTheWebAlone) {
+    ASSERT_EQ(open_bytes(cells("<cname>mine</cname>"), "mine.tvx"), 0);
+    const std::string no_webs[] = {
+        "<!DOCTYPE html>\n<html lang=\"en\"><body><cell>x</cell></body></html>\n",
+        "# tour\n\n<a id=\"cell-home\"></a>\n## home\n",
+        std::string("\x7f"
+                    "ELF\x02\x01\x01\0\0\0<cell>",
+                    16),
+        "stray<cell><cname>a</cname></cell>", // text before the first element
+        " \r\n\t<html><cell><cname>a</cname></cell>",
+        "&lt;cell><cname>a</cname>",
+        "<" + std::string(40, 'c') + "><cname>a</cname>",
+    };
+    for (const std::string& bytes : no_webs) {
+        EXPECT_EQ(open_bytes(bytes, "no.tvx"), SE_NOT_A_WEB) << bytes;
+        EXPECT_EQ(ui.flashes.back(), "Not a Tarvex web");
+        EXPECT_NE(cell_find("mine"), 0) << bytes;
+        EXPECT_EQ(web_file_name(), path("mine.tvx"));
+        EXPECT_EQ(file_bytes(path("no.tvx")), bytes);
+    }
+    // Blanks (a byte-order mark too), zero bytes and a first tag cut short
+    // are no content: empty webs. Any tag of a web may come first.
+    const std::string webs[] = {"",
+                                std::string(" \r\n\t\0\0", 6),
+                                "<cel",
+                                "\n</eof>",
+                                "</cell>",
+                                "<ndec>3</ndec>",
+                                std::string("\0\xef\xbb\xbf<opts></opts>", 17),
+                                " <cname>a</cname>"};
+    for (const std::string& bytes : webs) {
+        EXPECT_EQ(open_bytes(bytes, "yes.tvx"), 0) << bytes;
+        EXPECT_EQ(web_file_name(), path("yes.tvx"));
+        EXPECT_EQ(cell_find("mine"), 0) << bytes;
+    }
+    EXPECT_NE(cell_find("a"), 0);
+}
+
 TEST_F(WebFileTest, InvalidNameMakesTheFileBad) {
     ASSERT_EQ(open_bytes(cells("<ndec>5</ndec><cname>a</cname><text>kept?</text>"
                                "<cname> home</cname><ndec>1</ndec><cname>b</cname>")),
@@ -183,7 +223,7 @@ TEST_F(WebFileTest, InvalidNameMakesTheFileBad) {
     EXPECT_EQ(cell_table_count(), 1);
     EXPECT_EQ(current_cell(), cell_find("home"));
     EXPECT_EQ(settings_decimals(), 5); // read before the bad name
-    EXPECT_EQ(web_file_name(), "");     // a later Save cannot overwrite the file
+    EXPECT_EQ(web_file_name(), "");    // a later Save cannot overwrite the file
     EXPECT_FALSE(web_modified());
 
     const std::string bad_names[] = {"", "a_", "1a", "a b", "a&amp;b", std::string(49, 'a')};
@@ -247,12 +287,13 @@ TEST_F(WebFileTest, ThreeHundredCellsAreAllKeptAndBalanced) {
     for (int i = 0; i < 300; ++i) {
         char name[16];
         std::snprintf(name, sizeof name, "c%03d", i);
-        file += std::string("\n<cell>\n<cname>") + name + "</cname>\n<text>t" + name +
-                "</text></cell>";
+        file +=
+            std::string("\n<cell>\n<cname>") + name + "</cname>\n<text>t" + name + "</text></cell>";
     }
     ASSERT_EQ(open_bytes(cells(file)), 0);
     int in_tree = 0;
-    for (NodeHandle e = tree_first(cell_root()); e != 0; e = tree_next(e)) ++in_tree;
+    for (NodeHandle e = tree_first(cell_root()); e != 0; e = tree_next(e))
+        ++in_tree;
     EXPECT_EQ(in_tree, 301);
     EXPECT_EQ(cell_table_count(), CELL_TABLE_SIZE);
     EXPECT_EQ(cell_table_at(0), cell_find("c000"));
@@ -286,11 +327,13 @@ TEST_F(WebFileTest, DamagedFilesNeverCrashOrLeak) {
     std::mt19937 rng(7);
     for (int round = 0; round < 40; ++round) {
         std::string junk(200 + round * 50, '\0');
-        for (char& c : junk) c = static_cast<char>(rng() % 256);
+        for (char& c : junk)
+            c = static_cast<char>(rng() % 256);
         if (round % 2) // tag-rich garbage
-            for (size_t i = 0; i + 8 < junk.size(); i += 17) junk.replace(i, 7, "</text>");
+            for (size_t i = 0; i + 8 < junk.size(); i += 17)
+                junk.replace(i, 7, "</text>");
         int rc = open_bytes(junk, "junk.tvx");
-        EXPECT_TRUE(rc == 0 || rc == SE_BAD_WEB_FILE) << rc;
+        EXPECT_TRUE(rc == 0 || rc == SE_BAD_WEB_FILE || rc == SE_NOT_A_WEB) << rc;
         ASSERT_NE(cell_find("home"), 0);
         expect_no_leak();
     }
