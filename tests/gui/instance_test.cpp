@@ -159,8 +159,9 @@ class InstanceTest : public WindowTest {
         QVERIFY(html.open(QIODevice::WriteOnly));
         html.write("<!DOCTYPE html>\n<html><body><cell>x</cell></body></html>\n");
         html.close();
-        // Should the open wait for a writer after all, one comes, with no web.
-        std::thread writer([path = fifo.toStdString()] {
+        // Should the open wait for a writer after all, one comes, with no web
+        // (and is waited for however the test ends).
+        std::jthread writer([path = fifo.toStdString()] {
             std::this_thread::sleep_for(std::chrono::seconds(3));
             int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
             if (fd >= 0) ::close(fd);
@@ -188,7 +189,6 @@ class InstanceTest : public WindowTest {
             QVERIFY(cell_find("mine") != 0);
             QVERIFY(web_modified());
         }
-        writer.join();
     }
 
     void oversizedRequestIsCutOffAtTheLimit() {
