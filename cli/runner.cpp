@@ -3,10 +3,10 @@
 
 #include "core/errors.h"
 #include "core/guard.h"
-#include "engine/engine_start.h"
 #include "frontend/headless_frontend.h"
 #include "io/input_stream.h"
 #include "reports/reports.h"
+#include "engine/engine_start.h"
 #include "script/compiled_expr.h"
 #include "script/run_engine.h"
 #include "tarvex_version.h"
@@ -96,7 +96,7 @@ const char* const k_usage =
 // stdout, a reader gone from the pipe) is remembered: the output is lost,
 // and the run should not go on producing it.
 class ConsoleOut {
-  public:
+public:
     ConsoleOut(bool raw, bool closed) : raw_(raw), closed_(closed) {}
     void write(std::string_view bytes) {
         if (bytes.empty()) return;
@@ -125,7 +125,7 @@ class ConsoleOut {
     // Called whenever output is lost (the message is written once).
     std::function<void()> on_failure;
 
-  private:
+private:
     void put(std::string_view bytes) {
         if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size()) fail();
     }
@@ -151,7 +151,7 @@ class ConsoleOut {
 // stdin as the keyboard: a line is read when input is awaited and the
 // queue is empty, then typed as the queue drains, followed by Enter.
 class KeyboardIn {
-  public:
+public:
     void feed(ConsoleOut& console) {
         if (!input_wait()) return;
         if (pending_.empty() && keyboard_count() == 0) {
@@ -168,7 +168,7 @@ class KeyboardIn {
         pending_.erase(0, n);
     }
 
-  private:
+private:
     bool read_line() {
         char* line = nullptr;
         size_t cap = 0;
@@ -270,16 +270,8 @@ bool write_plot(const std::string& path) {
 bool runner_parse(int argc, char** argv, RunnerOptions* o, int* status) {
     *status = RUN_NOTHING;
     // Values of the options that have no short form.
-    enum {
-        OPT_RAW = 256,
-        OPT_REPORT,
-        OPT_SAVE,
-        OPT_SAVE_AS,
-        OPT_PLOT,
-        OPT_EXPORT,
-        OPT_ALLOW_PATHS,
-        OPT_VERSION
-    };
+    enum { OPT_RAW = 256, OPT_REPORT, OPT_SAVE, OPT_SAVE_AS, OPT_PLOT, OPT_EXPORT, OPT_ALLOW_PATHS,
+           OPT_VERSION };
     static const option k_long[] = {
         {"cell", required_argument, nullptr, 'c'},
         {"iterations", required_argument, nullptr, 'n'},
@@ -311,9 +303,7 @@ bool runner_parse(int argc, char** argv, RunnerOptions* o, int* status) {
             o->have_script = true;
             o->script = optarg;
             break;
-        case 'c':
-            o->cell = optarg;
-            break;
+        case 'c': o->cell = optarg; break;
         case 'n':
             if (!parse_count(optarg, &o->iterations)) {
                 *status = fail_usage("the iteration count must be a whole number from 1 to " +
@@ -321,15 +311,9 @@ bool runner_parse(int argc, char** argv, RunnerOptions* o, int* status) {
                 return false;
             }
             break;
-        case OPT_RAW:
-            o->raw = true;
-            break;
-        case OPT_REPORT:
-            o->report = true;
-            break;
-        case OPT_SAVE:
-            o->save = true;
-            break;
+        case OPT_RAW: o->raw = true; break;
+        case OPT_REPORT: o->report = true; break;
+        case OPT_SAVE: o->save = true; break;
         case OPT_SAVE_AS:
             // An empty name would skip the save and still report success.
             if (*optarg == 0) {
@@ -338,9 +322,7 @@ bool runner_parse(int argc, char** argv, RunnerOptions* o, int* status) {
             }
             o->save_as = optarg;
             break;
-        case OPT_PLOT:
-            o->plot = optarg;
-            break;
+        case OPT_PLOT: o->plot = optarg; break;
         case OPT_EXPORT: {
             ExportFormat parsed;
             if (!export_format_parse(optarg, &parsed)) {
@@ -351,13 +333,11 @@ bool runner_parse(int argc, char** argv, RunnerOptions* o, int* status) {
             o->export_format = optarg;
             break;
         }
-        case OPT_ALLOW_PATHS:
-            o->allow_paths = true;
-            break;
+        case OPT_ALLOW_PATHS: o->allow_paths = true; break;
         case ':': {
-            const char* what = optopt == 'c'          ? "a cell name"
-                               : optopt == 'n'        ? "a count"
-                               : optopt == 'e'        ? "a script"
+            const char* what = optopt == 'c'   ? "a cell name"
+                               : optopt == 'n' ? "a count"
+                               : optopt == 'e' ? "a script"
                                : optopt == OPT_EXPORT ? "a format (html, md or dot)"
                                                       : "a file name";
             *status = fail_usage(std::string(argv[optind - 1]) + " needs " + what);

@@ -4,10 +4,10 @@
 // a script is paused without touching its token lists.
 #include "webfile/web_export.h"
 
-#include "core/errors.h"
 #include "core/guard.h"
 #include "core/value.h"
 #include "io/buffered_writer.h"
+#include "core/errors.h"
 #include "script/char_class.h"
 #include "script/script_colour.h"
 #include "web/links.h"
@@ -554,7 +554,8 @@ const char* export_suffix(ExportFormat fmt) {
 
 const char* export_error_text(int code) {
     if (code == SE_EXPORT_ONTO_WEB) return script_error_message(code);
-    return code == SE_OPEN_WEB ? "Cannot create the export file" : "Cannot write the export file";
+    return code == SE_OPEN_WEB ? "Cannot create the export file"
+                                   : "Cannot write the export file";
 }
 
 std::string export_anchor(CellHandle c) {

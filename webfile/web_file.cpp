@@ -37,9 +37,7 @@ int g_fail_at = 0;
 int g_steps = 0;
 
 // One more step of a save; false when the injection makes it fail.
-bool save_step() {
-    return ++g_steps != g_fail_at;
-}
+bool save_step() { return ++g_steps != g_fail_at; }
 
 void set_file_name(const std::string& name) {
     g_file_name = name;
@@ -48,8 +46,7 @@ void set_file_name(const std::string& name) {
 
 void after_reset() {
     streams_reset();
-    for (WebResetHook h : g_reset_hooks)
-        h();
+    for (WebResetHook h : g_reset_hooks) h();
     relayout();
 }
 
@@ -157,9 +154,7 @@ size_t temp_write(void* target, const uint8_t* bytes, size_t n) {
 }
 
 // Fills fd through write, each block one step of the save.
-int write_temp(int fd, const FileFiller& write) {
-    return write(temp_write, &fd);
-}
+int write_temp(int fd, const FileFiller& write) { return write(temp_write, &fd); }
 
 bool sync_fd(int fd) {
     while (fsync(fd) != 0)
@@ -310,12 +305,9 @@ WebOutcome save_as_inner(const char* name) {
 WebOutcome save_prompt_inner() {
     if (!web_modified()) return {};
     switch (ask_save_changes(web_display_name())) {
-    case SAVE_YES:
-        return save_inner();
-    case SAVE_NO:
-        return {};
-    default:
-        return k_cancelled;
+    case SAVE_YES: return save_inner();
+    case SAVE_NO: return {};
+    default: return k_cancelled;
     }
 }
 
@@ -338,9 +330,7 @@ int file_replace(const std::string& name, const FileFiller& write) {
 
 // ---- names ------------------------------------------------------------------------
 
-const std::string& web_file_name() {
-    return g_file_name;
-}
+const std::string& web_file_name() { return g_file_name; }
 
 std::string web_display_name_of(const std::string& path) {
     size_t start = path.find_last_of("/\\:");
@@ -350,9 +340,7 @@ std::string web_display_name_of(const std::string& path) {
     return name;
 }
 
-std::string web_display_name() {
-    return web_display_name_of(g_file_name);
-}
+std::string web_display_name() { return web_display_name_of(g_file_name); }
 
 void web_add_reset_hook(WebResetHook hook) {
     if (std::find(g_reset_hooks.begin(), g_reset_hooks.end(), hook) == g_reset_hooks.end())
@@ -424,9 +412,8 @@ WebOutcome web_save_prompt() {
 
 // ---- copies beside the commands -------------------------------------------------------
 
-void web_reset_notify() {
-    after_reset();
-}
+
+void web_reset_notify() { after_reset(); }
 
 void web_open_pipes(bool allowed) {
     g_pipes_allowed = allowed;
@@ -434,11 +421,7 @@ void web_open_pipes(bool allowed) {
 
 // ---- fault injection -------------------------------------------------------------------
 
-void web_save_fail_at(int n) {
-    g_fail_at = n;
-}
-int web_save_steps() {
-    return g_steps;
-}
+void web_save_fail_at(int n) { g_fail_at = n; }
+int web_save_steps() { return g_steps; }
 
 } // namespace tarvex

@@ -13,9 +13,7 @@ namespace {
 
 const std::string k_home_only = "\n<cell>\n<cname>home</cname></cell></eof>";
 
-std::string cells(const std::string& body) {
-    return body + "</eof>";
-}
+std::string cells(const std::string& body) { return body + "</eof>"; }
 
 int tree_depth(NodeHandle e) {
     if (e == 0) return 0;
@@ -28,8 +26,9 @@ TEST_F(WebFileTest, NewWebWritesDefaultsAndHomeOnly) {
     EXPECT_EQ(bytes.find("\n<opts>\n<isrc>keyboard</isrc>\n<iname>INPUT</iname>"), 0u);
     for (const char* element :
          {"<odest>screen</odest>", "<onewl>lf</onewl>", "<cfmt>~\\n</cfmt>", "<citer>1</citer>",
-          "<cdisp>nolist</cdisp>", "<nfmt>general</nfmt>", "<ndec>2</ndec>", "<nang>degrees</nang>",
-          "<pltng>on</pltng>", "<xmin>-5</xmin>", "<xycells>home,home</xycells></opts>"})
+          "<cdisp>nolist</cdisp>", "<nfmt>general</nfmt>", "<ndec>2</ndec>",
+          "<nang>degrees</nang>", "<pltng>on</pltng>", "<xmin>-5</xmin>",
+          "<xycells>home,home</xycells></opts>"})
         EXPECT_NE(bytes.find(element), std::string::npos) << element;
     EXPECT_EQ(bytes.find("scrfont"), std::string::npos);
 
@@ -47,8 +46,7 @@ TEST_F(WebFileTest, RoundTripKeepsEveryByte) {
     const std::string script = "set(x, 1)\r\nif (x < 2) {out(\"<&>\")}\r\n";
     std::string file = "\n<opts><ndec>4</ndec><oname>out&amp;put</oname></opts>"
                        "\n<cell>\n<cname>home</cname>\n<text>" +
-                       std::string("a &lt; b &amp;&amp; c > d\r\nGr\xC3\xBC\xC3\x9F"
-                                   "e "
+                       std::string("a &lt; b &amp;&amp; c > d\r\nGr\xC3\xBC\xC3\x9F" "e "
                                    "\xE2\x82\xAC; &amp;lt; stays\r\n") +
                        "</text>\n<val>3.14159</val></cell>"
                        "\n<cell>\n<cname>Rate_A</cname>\n<val>  -3.5</val>\n<script>" +
@@ -223,7 +221,7 @@ TEST_F(WebFileTest, InvalidNameMakesTheFileBad) {
     EXPECT_EQ(cell_table_count(), 1);
     EXPECT_EQ(current_cell(), cell_find("home"));
     EXPECT_EQ(settings_decimals(), 5); // read before the bad name
-    EXPECT_EQ(web_file_name(), "");    // a later Save cannot overwrite the file
+    EXPECT_EQ(web_file_name(), "");     // a later Save cannot overwrite the file
     EXPECT_FALSE(web_modified());
 
     const std::string bad_names[] = {"", "a_", "1a", "a b", "a&amp;b", std::string(49, 'a')};
@@ -287,13 +285,12 @@ TEST_F(WebFileTest, ThreeHundredCellsAreAllKeptAndBalanced) {
     for (int i = 0; i < 300; ++i) {
         char name[16];
         std::snprintf(name, sizeof name, "c%03d", i);
-        file +=
-            std::string("\n<cell>\n<cname>") + name + "</cname>\n<text>t" + name + "</text></cell>";
+        file += std::string("\n<cell>\n<cname>") + name + "</cname>\n<text>t" + name +
+                "</text></cell>";
     }
     ASSERT_EQ(open_bytes(cells(file)), 0);
     int in_tree = 0;
-    for (NodeHandle e = tree_first(cell_root()); e != 0; e = tree_next(e))
-        ++in_tree;
+    for (NodeHandle e = tree_first(cell_root()); e != 0; e = tree_next(e)) ++in_tree;
     EXPECT_EQ(in_tree, 301);
     EXPECT_EQ(cell_table_count(), CELL_TABLE_SIZE);
     EXPECT_EQ(cell_table_at(0), cell_find("c000"));
@@ -327,11 +324,9 @@ TEST_F(WebFileTest, DamagedFilesNeverCrashOrLeak) {
     std::mt19937 rng(7);
     for (int round = 0; round < 40; ++round) {
         std::string junk(200 + round * 50, '\0');
-        for (char& c : junk)
-            c = static_cast<char>(rng() % 256);
+        for (char& c : junk) c = static_cast<char>(rng() % 256);
         if (round % 2) // tag-rich garbage
-            for (size_t i = 0; i + 8 < junk.size(); i += 17)
-                junk.replace(i, 7, "</text>");
+            for (size_t i = 0; i + 8 < junk.size(); i += 17) junk.replace(i, 7, "</text>");
         int rc = open_bytes(junk, "junk.tvx");
         EXPECT_TRUE(rc == 0 || rc == SE_BAD_WEB_FILE || rc == SE_NOT_A_WEB) << rc;
         ASSERT_NE(cell_find("home"), 0);
