@@ -442,7 +442,7 @@ int runner_main(const RunnerOptions& o) {
     }
     if (o.save && !o.have_script && web_file_name().empty()) {
         std::fprintf(stderr,
-                     "tarvex-run: --save: %s was read from a pipe and has no file to save to "
+                     "tarvex-run: --save: %s is a pipe or a descriptor, no file to save to "
                      "(use --save-as)\n",
                      o.web.c_str());
         frontend_install(nullptr);
