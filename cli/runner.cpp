@@ -52,7 +52,8 @@ const char* const k_usage =
     "  -e SCRIPT             the home cell's script, for a new web instead of WEB.tvx\n"
     "      --raw             console bytes unchanged (default: CR LF and lone CR become LF)\n"
     "      --report          produce the web's report (as the Report command) instead of a run\n"
-    "      --save            after the run, save the web back to WEB.tvx\n"
+    "      --save            after the run, save the web back to WEB.tvx (not for a\n"
+    "                        web read from a pipe: use --save-as)\n"
     "      --save-as=FILE    after the run, save the web to FILE\n"
     "      --plot=FILE.png   after the run, write the plot surface as a PNG image\n"
     "      --export FMT OUT  write the web to OUT as html, md or dot instead of a run\n"
@@ -69,6 +70,16 @@ const char* const k_usage =
     "followed by Enter; the end of stdin types Escape (input aborted). stdout receives\n"
     "the console output; status messages and message boxes go to stderr.\n"
     "\n"
+    "WEB.tvx is a regular file or a pipe (cat web.tvx | tarvex-run /dev/stdin), never\n"
+    "a device, folder or socket. A file whose first bytes past blanks are not a web's\n"
+    "tag (an HTML or Markdown page, a binary) is not a Tarvex web and is not run; an\n"
+    "empty file is an empty web. A web read from a pipe, or named /dev/stdin or\n"
+    "/dev/fd/N, is untitled: its files are relative to the current folder.\n"
+    "\n"
+    "--export never replaces a web: OUT is refused when it is the web itself (under\n"
+    "any name or link) or any other file that reads as a web; an earlier export\n"
+    "(which reads as no web) is replaced.\n"
+    "\n"
     "The input and output files a web names are relative to the web file's folder\n"
     "(the current folder with -e). A name that is absolute or leads out of that\n"
     "folder (symbolic links followed) is refused, as a file that cannot be opened,\n"
@@ -76,7 +87,7 @@ const char* const k_usage =
     "\n"
     "Exit status: 0 success (exit included), 1 script error or failed save/output\n"
     "(the console output lost included), 2 nothing run (bad options, unknown cell,\n"
-    "unreadable or bad web file).\n";
+    "unreadable or bad web file, --save of a piped web, an export onto a web).\n";
 
 // The console as stdout: CR LF and a lone CR become LF unless raw. A CR is
 // written as LF at once and an LF right after it is dropped, so the bytes
@@ -417,6 +428,7 @@ int runner_main(const RunnerOptions& o) {
         interp_set_fast_path(false);
 
     int status = RUN_OK;
+    web_open_pipes(true);
     if (o.have_script) {
         engine_guard([&] {
             web_new(); // as File New: a fresh web, every subsystem reset
@@ -428,6 +440,14 @@ int runner_main(const RunnerOptions& o) {
         frontend_install(nullptr);
         return RUN_NOTHING;
     }
+    if (o.save && !o.have_script && web_file_name().empty()) {
+        std::fprintf(stderr,
+                     "tarvex-run: --save: %s is a pipe or a descriptor, no file to save to "
+                     "(use --save-as)\n",
+                     o.web.c_str());
+        frontend_install(nullptr);
+        return RUN_NOTHING;
+    }
     if (!o.export_path.empty()) {
         ExportFormat fmt = EXPORT_HTML;
         export_format_parse(o.export_format, &fmt);
@@ -436,7 +456,7 @@ int runner_main(const RunnerOptions& o) {
             std::fprintf(stderr, "tarvex-run: %s: %s\n", export_error_text(r),
                          o.export_path.c_str());
         frontend_install(nullptr);
-        return r == 0 ? RUN_OK : RUN_FAILED;
+        return r == 0 ? RUN_OK : r == SE_EXPORT_ONTO_WEB ? RUN_NOTHING : RUN_FAILED;
     }
     CellHandle start = cell_find(o.cell.c_str());
     if (start == 0) {

@@ -3,7 +3,7 @@
 // numbering whatever layer raises them, so they are defined here, below every
 // layer. Each code has up to two texts: the message of the script error
 // report, and the upper-case status-line text of the stream and file
-// operations (codes 0 to -21 only).
+// operations (codes 0 to -21 and the web file refusals).
 #pragma once
 
 namespace tarvex {
@@ -37,6 +37,11 @@ enum ScriptError : int {
     // A file that is not a web file: the reader flashes "Bad Input File"
     // itself; the code has no text of its own.
     SE_BAD_WEB_FILE = -30,
+    // Refusals made before the current web is given up or a file replaced;
+    // each text serves both as message and as status line.
+    SE_NOT_A_WEB = -31,       // a non-empty file that does not begin as a web
+    SE_WEB_NOT_FILE = -32,    // a device, folder or socket (or a pipe, in the application)
+    SE_EXPORT_ONTO_WEB = -33, // an export would replace a web file
 
     // Plot start-up errors, written to the console as a line of their own.
     SE_PLOT_X_CELL = -40,
@@ -110,8 +115,8 @@ void script_error_cause(const char* status_text);
 // once), else the code's message.
 const char* script_error_status(int code);
 
-// The status-line text of a stream or file code (0 to -21); "Unexpected
-// Error!" for any other code.
+// The status-line text of a stream or file code (0 to -21, -31 to -33);
+// "Unexpected Error!" for any other code.
 const char* io_error_text(int code);
 
 // Flashes the status-line text of a non-zero code and returns the code

@@ -1,7 +1,8 @@
 // The single-instance rule on a local socket in the user's session. A later
 // start connects, writes the web file's absolute name (nothing, to be
 // raised only) and disconnects; the running instance takes everything it
-// received once the peer is gone, so a name may hold any character. A
+// received once the peer is gone, so a name may hold any character, and
+// cuts off a sender that writes more than a name can be. A
 // socket left by a crashed instance answers no connection and is removed
 // before listening.
 #include "shell/instance.h"
@@ -58,8 +59,19 @@ bool hand_over(const QString& path, const std::string& file) {
 }
 
 void serve_connection(QLocalSocket* s, const InstanceRequest& on_request) {
+    // The socket's own buffer would otherwise take in all a sender writes,
+    // whatever part of it is read from there.
+    s->setReadBufferSize(REQUEST_MAX + 1);
     auto received = std::make_shared<QByteArray>();
-    auto take = [s, received] { received->append(s->read(REQUEST_MAX + 1 - received->size())); };
+    auto take = [s, received] {
+        if (received->size() > REQUEST_MAX) return;
+        received->append(s->read(REQUEST_MAX + 1 - received->size()));
+        // No file name is that long: the rest is not read, the sender cut off.
+        if (received->size() > REQUEST_MAX) {
+            s->abort();
+            s->deleteLater();
+        }
+    };
     QObject::connect(s, &QLocalSocket::readyRead, s, take);
     QObject::connect(s, &QLocalSocket::disconnected, s, [s, received, take, on_request] {
         take();

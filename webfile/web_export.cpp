@@ -18,6 +18,7 @@
 #include <cstring>
 #include <iterator>
 #include <strings.h>
+#include <sys/stat.h>
 #include <unordered_map>
 #include <vector>
 
@@ -552,6 +553,7 @@ const char* export_suffix(ExportFormat fmt) {
 }
 
 const char* export_error_text(int code) {
+    if (code == SE_EXPORT_ONTO_WEB) return script_error_message(code);
     return code == SE_OPEN_WEB ? "Cannot create the export file"
                                    : "Cannot write the export file";
 }
@@ -620,7 +622,25 @@ int web_export_write(ExportFormat fmt, WriterSink sink, void* target) {
     return writer_flush(o.w);
 }
 
+namespace {
+
+// An export never replaces a web: not the open web's own file (whatever
+// link or name leads to it, even when it holds nothing yet), nor any other
+// file that reads as a web, such as the web given where the export's file
+// was meant. An earlier export reads as no web, so it is replaced freely.
+bool export_would_replace_web(const std::string& path) {
+    struct stat out, web;
+    if (stat(path.c_str(), &out) != 0) return false;
+    if (!web_file_name().empty() && stat(web_file_name().c_str(), &web) == 0 &&
+        out.st_dev == web.st_dev && out.st_ino == web.st_ino)
+        return true;
+    return web_file_is_web(path);
+}
+
+} // namespace
+
 int web_export(ExportFormat fmt, const std::string& path) {
+    if (export_would_replace_web(path)) return SE_EXPORT_ONTO_WEB;
     return engine_guard([&] {
         return file_replace(path, [fmt](WriterSink sink, void* target) {
             return web_export_write(fmt, sink, target);

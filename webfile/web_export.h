@@ -29,7 +29,7 @@ std::string export_anchor(CellHandle c);
 const char* export_suffix(ExportFormat fmt);
 
 // What a failed export says: the export file could not be created (-3) or
-// written (-4).
+// written (-4), or it is a web (SE_EXPORT_ONTO_WEB).
 const char* export_error_text(int code);
 
 // The link graph of the web: every cell in name order, and an edge from a
@@ -61,7 +61,9 @@ WebGraph web_graph(const WebGraphEdit& edit = {});
 int web_export_write(ExportFormat fmt, WriterSink sink, void* target);
 
 // Writes the web in fmt to path as a save does (a complete file or none):
-// 0, SE_OPEN_WEB (-3) or SE_WRITE_WEB (-4). Nothing is shown.
+// 0, SE_OPEN_WEB (-3), SE_WRITE_WEB (-4), or SE_EXPORT_ONTO_WEB when path
+// is the web's own file (links followed) or another file that reads as a
+// web (path is then untouched). Nothing is shown.
 int web_export(ExportFormat fmt, const std::string& path);
 
 } // namespace tarvex

@@ -19,6 +19,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -223,6 +224,54 @@ int save_to(const std::string& name) {
     return replace_file(name, web_write_to);
 }
 
+// ---- opening a web ----------------------------------------------------------------
+
+bool g_pipes_allowed = false;
+
+// Names that stand for a descriptor the process was handed, not for a file
+// in a folder.
+bool names_a_descriptor(const std::string& name) {
+    return name == "/dev/stdin" || name.rfind("/dev/fd/", 0) == 0 ||
+           name.rfind("/proc/self/fd/", 0) == 0;
+}
+
+// Opens name to read a web from: 0, SE_OPEN_WEB, or SE_WEB_NOT_FILE for a
+// device, folder or socket (and a pipe unless allowed). The open never
+// waits (a FIFO without a writer would hold it up, and reading a device
+// such as /dev/zero would never end), so the type is known before the
+// first byte is read. piped tells whether name is a pipe.
+int open_web_file(const std::string& name, FilePtr& f, bool& piped) {
+    int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return SE_OPEN_WEB;
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        close(fd);
+        return SE_OPEN_WEB;
+    }
+    piped = S_ISFIFO(st.st_mode);
+    if (!S_ISREG(st.st_mode) && !(piped && g_pipes_allowed)) {
+        close(fd);
+        return SE_WEB_NOT_FILE;
+    }
+    if (piped) {
+        // Until a writer has written or gone, a read would find no writer
+        // and take the pipe for an empty web.
+        pollfd p{fd, POLLIN, 0};
+        while (poll(&p, 1, -1) < 0 && errno == EINTR) {
+        }
+    }
+    int flags = fcntl(fd, F_GETFL);
+    std::FILE* raw =
+        flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 ? nullptr : fdopen(fd, "rb");
+    if (!raw) {
+        close(fd);
+        return SE_OPEN_WEB;
+    }
+    f.reset(raw);
+    std::setvbuf(raw, nullptr, _IONBF, 0);
+    return 0;
+}
+
 // ---- commands without their guard -----------------------------------------------
 
 constexpr WebOutcome k_cancelled{SE_OK, true};
@@ -324,17 +373,26 @@ WebOutcome web_open(const char* name) {
         }
         if (chosen.empty()) return k_cancelled;
         FilePtr f;
-        if (chosen.size() <= size_t(FILE_NAME_MAX)) f = file_open(chosen, "rb");
-        if (!f) return WebOutcome{status_error(SE_OPEN_WEB)};
-        if (std::string target; resolve_target(chosen, target)) remove_stale_temps(target);
+        bool piped = false;
+        int opened =
+            chosen.size() <= size_t(FILE_NAME_MAX) ? open_web_file(chosen, f, piped) : SE_OPEN_WEB;
+        if (opened != 0) return WebOutcome{status_error(opened)};
+        piped = piped || names_a_descriptor(chosen);
+        if (std::string target; !piped && resolve_target(chosen, target))
+            remove_stale_temps(target);
         // Untitled while the file is read: a save asked for meanwhile (the
         // low-memory question) must not write a half-read web over it.
+        std::string previous = g_file_name;
         set_file_name("");
         int rc = web_read(f.get());
         file_close(f);
+        if (rc == SE_NOT_A_WEB) {
+            set_file_name(previous); // nothing was read: the web is as it was
+            return WebOutcome{rc};
+        }
         // A bad or partly read web stays untitled, so a later Save cannot
         // overwrite the file with it.
-        if (rc == 0) set_file_name(chosen);
+        if (rc == 0 && !piped) set_file_name(chosen);
         after_reset();
         return WebOutcome{rc};
     });
@@ -356,6 +414,10 @@ WebOutcome web_save_prompt() {
 
 
 void web_reset_notify() { after_reset(); }
+
+void web_open_pipes(bool allowed) {
+    g_pipes_allowed = allowed;
+}
 
 // ---- fault injection -------------------------------------------------------------------
 

@@ -17,12 +17,18 @@ namespace tarvex {
 // Starts a fresh web (only an empty "home", default settings, home current)
 // and reads f into it. Zero bytes are dropped wherever they stand; when
 // other bytes followed them, the count is shown and the web is marked
-// modified. 0; SE_BAD_WEB_FILE ("Bad Input File": the web stays
+// modified. 0; SE_NOT_A_WEB ("The file is not a Tarvex web", shown: the first bytes past
+// blanks are not a tag of a web, and the web is untouched; an empty or blank
+// file is an empty web); SE_BAD_WEB_FILE ("Bad Input File": the web stays
 // the fresh one, with the settings read before the bad name); SE_READ_WEB
 // (-5, already shown: what came before the error is loaded); or
 // SE_OUT_OF_MEMORY (-1, "OUT OF MEMORY": the web is the fresh one again).
 // The caller opens and closes f.
 int web_read(std::FILE* f);
+
+// True when path is a regular file that web_read would read as a web with
+// at least one element (an empty file is not counted). Never blocks.
+bool web_file_is_web(const std::string& path);
 
 // Forgets the cells and settings: only an empty "home", current, with the
 // default settings and the modified mark cleared. No guard, no question.
@@ -65,11 +71,20 @@ WebOutcome web_new();
 // Opens name (nullptr or "" asks with the open dialog; double quotes in a
 // given name are removed). Fails with SE_OPEN_WEB (-3) or SE_WRITE_WEB (-4)
 // when the file cannot be opened or the save that the question asked for
-// failed: the current web is unchanged in these cases, as when cancelled
-// (question or dialog). SE_BAD_WEB_FILE, SE_READ_WEB and SE_OUT_OF_MEMORY
-// come from reading (see web_read): the old web is gone all the same (every
-// reset is done), and the new one is untitled.
+// failed, with SE_WEB_NOT_FILE (shown) when name is no regular file (see
+// web_open_pipes), and with SE_NOT_A_WEB when the file holds no web: the
+// current web is unchanged in these cases, as when cancelled (question or
+// dialog). The open itself never waits. SE_BAD_WEB_FILE, SE_READ_WEB and
+// SE_OUT_OF_MEMORY come from reading (see web_read): the old web is gone all
+// the same (every reset is done), and the new one is untitled. A web read
+// from a pipe, or named as a descriptor (/dev/stdin, /dev/fd/N), stays
+// untitled: it has no file to save to nor a folder of its own.
 WebOutcome web_open(const char* name);
+
+// Lets web_open read a web from a pipe (a FIFO is read once its writer has
+// written or gone, as a command-line tool reads one). Off by default: the
+// application opens regular files only, since a pipe would hold it up.
+void web_open_pipes(bool allowed);
 
 // Saves to the web's file (Save As when it has none); a failure's code is
 // shown. The previous file stays intact on failure.

@@ -15,7 +15,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace tarvex {
@@ -244,13 +247,10 @@ int tag_lookup(const std::string& name) {
     return -1;
 }
 
-// Reads tags until the end, an `eof` tag or a bad name.
-void read_tags(Reader& r) {
-    enum { TEXT, ESCAPE, TAG } state = TEXT;
-    std::string word;
-    bool closing = false;
-    int c = byte_reader_next(r.bytes);
-    for (;; c = byte_reader_next(r.bytes)) {
+// The next byte, zero bytes dropped and counted once more bytes follow them.
+int next_byte(Reader& r) {
+    for (;;) {
+        int c = byte_reader_next(r.bytes);
         if (c == 0) {
             ++r.zeros_waiting;
             continue;
@@ -259,6 +259,65 @@ void read_tags(Reader& r) {
             r.zeros_dropped += r.zeros_waiting;
             r.zeros_waiting = 0;
         }
+        return c;
+    }
+}
+
+// What the bytes before the first tag say of a file: the first tag's number
+// (>= 0), or one of these.
+constexpr int HEAD_EMPTY = -1;   // nothing but blanks: an empty web
+constexpr int HEAD_NOT_WEB = -2; // something else before any known tag
+
+// Reads the blanks and the first tag of a file. The writer starts every web
+// with a tag, and a hand-made web starts with one too; a file that starts
+// with anything else (an HTML page, a Markdown export, a binary) is no web,
+// and taking it as one gave an empty web that a save wrote over the file.
+// Blanks before the first tag are no content.
+int read_head(Reader& r, bool& closing) {
+    std::string word;
+    bool in_tag = false;
+    for (;;) {
+        int c = next_byte(r);
+        // A file cut short inside its first tag held nothing yet.
+        if (c == BYTE_END) return HEAD_EMPTY;
+        if (!in_tag) {
+            // The bytes of a UTF-8 byte-order mark count as blanks: an
+            // editor may have put one there.
+            if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == 0xEF || c == 0xBB ||
+                c == 0xBF)
+                continue;
+            if (c != '<') return HEAD_NOT_WEB;
+            in_tag = true;
+        } else if (c == '/') {
+            closing = true;
+        } else if (c == '>') {
+            int tag = tag_lookup(word);
+            return tag < 0 ? HEAD_NOT_WEB : tag;
+        } else if (word.size() < WORD_MAX) {
+            word.push_back(static_cast<char>(c));
+        } else {
+            return HEAD_NOT_WEB; // longer than any tag
+        }
+    }
+}
+
+// A known tag with the content collected before it; true when reading ends
+// there.
+bool deliver_tag(Reader& r, int tag, bool closing) {
+    if (closing)
+        act_on_closing(r, tag);
+    else
+        text_free(r.take_content());
+    return r.bad || tag == T_EOF;
+}
+
+// Reads tags until the end, an `eof` tag or a bad name.
+void read_tags(Reader& r) {
+    enum { TEXT, ESCAPE, TAG } state = TEXT;
+    std::string word;
+    bool closing = false;
+    for (;;) {
+        int c = next_byte(r);
         if (state == ESCAPE) {
             if (c == BYTE_END) {
                 r.add(word);
@@ -299,11 +358,7 @@ void read_tags(Reader& r) {
                 r.add(word);
                 continue;
             }
-            if (closing)
-                act_on_closing(r, tag);
-            else
-                text_free(r.take_content());
-            if (r.bad || tag == T_EOF) return;
+            if (deliver_tag(r, tag, closing)) return;
         } else if (word.size() < WORD_MAX) {
             word.push_back(static_cast<char>(c));
         }
@@ -364,12 +419,15 @@ void web_start_fresh() {
 }
 
 int web_read(std::FILE* f) {
-    web_start_fresh();
     Reader r;
     byte_reader_start(r.bytes, f);
+    bool closing = false;
+    int first = read_head(r, closing);
+    if (first == HEAD_NOT_WEB && r.bytes.error == 0) return status_error(SE_NOT_A_WEB);
+    web_start_fresh();
     int rc = 0;
     try {
-        read_tags(r);
+        if (first < 0 || !deliver_tag(r, first, closing)) read_tags(r);
         if (r.bad) {
             r.release_all();
             status_flash("Bad Input File");
@@ -398,6 +456,23 @@ int web_read(std::FILE* f) {
         status_flash(msg.c_str());
     }
     return rc;
+}
+
+bool web_file_is_web(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    FilePtr f;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) f.reset(fdopen(fd, "rb"));
+    if (!f) {
+        ::close(fd);
+        return false;
+    }
+    std::setvbuf(f.get(), nullptr, _IONBF, 0);
+    Reader r;
+    byte_reader_start(r.bytes, f.get());
+    bool closing = false;
+    return read_head(r, closing) >= 0;
 }
 
 } // namespace tarvex

@@ -448,5 +448,35 @@ TEST_F(ExportTest, AFailedExportLeavesTheOldFile) {
     EXPECT_TRUE(ui.flashes.empty()); // the caller shows the failure
 }
 
+TEST_F(ExportTest, AnExportNeverReplacesAWeb) {
+    // The open web is an empty file: only its identity tells it is the web.
+    put_file(path("web.tvx"), "");
+    ASSERT_TRUE(web_open(path("web.tvx").c_str()).done());
+    cell_set_text(cell_root(), "work");
+    ASSERT_TRUE(web_save_as(path("other.tvx").c_str()).done());
+    ASSERT_TRUE(web_open(path("web.tvx").c_str()).done());
+    fs::create_symlink("web.tvx", path("alias.html"));
+    ::link(path("web.tvx").c_str(), path("hard.html").c_str());
+    const std::string other = file_bytes(path("other.tvx"));
+    for (const char* out : {"web.tvx", "alias.html", "hard.html", "other.tvx"}) {
+        EXPECT_EQ(web_export(EXPORT_HTML, path(out)), SE_EXPORT_ONTO_WEB) << out;
+        EXPECT_TRUE(fs::is_symlink(path("alias.html")));
+    }
+    EXPECT_EQ(file_bytes(path("web.tvx")), "");
+    EXPECT_EQ(file_bytes(path("other.tvx")), other);
+    EXPECT_EQ(export_error_text(SE_EXPORT_ONTO_WEB),
+              std::string("The export file is a Tarvex web: not replaced"));
+    // An earlier export is no web: it is replaced, and opening it as the web
+    // (the arguments swapped) is refused.
+    ASSERT_EQ(web_export(EXPORT_HTML, path("page.html")), 0);
+    for (ExportFormat fmt : {EXPORT_HTML, EXPORT_MARKDOWN, EXPORT_DOT}) {
+        EXPECT_EQ(web_export(fmt, path("page.html")), 0);
+        std::string bytes = file_bytes(path("page.html"));
+        EXPECT_EQ(web_open(path("page.html").c_str()).code, SE_NOT_A_WEB) << bytes;
+        EXPECT_EQ(web_file_name(), path("web.tvx"));
+    }
+    web_new(); // the folder goes: later suites' files must not be sought there
+}
+
 } // namespace
 } // namespace tarvex::test

@@ -6,7 +6,11 @@
 #include "web/navigation.h"
 #include "webfile/settings.h"
 
+#include "io/stream_path.h"
+
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <utility>
 
@@ -216,9 +220,9 @@ TEST_F(WebSaveTest, OpenResetsTheWebWhateverTheReadGives) {
     EXPECT_EQ(web_file_name(), path("good.tvx"));
     EXPECT_EQ(g_resets, resets + 1);
 
-    // A read error: the web is replaced, reset and untitled.
-    std::filesystem::create_directory(path("dir.tvx"));
-    EXPECT_EQ(web_open(path("dir.tvx").c_str()).code, SE_READ_WEB);
+    // A read error (a regular file whose first read fails): the web is
+    // replaced, reset and untitled.
+    EXPECT_EQ(web_open("/proc/self/mem").code, SE_READ_WEB);
     EXPECT_EQ(ui.flashes.back(), "UNABLE TO READ FROM WEB FILE");
     EXPECT_EQ(cell_find("g"), 0);
     EXPECT_EQ(web_file_name(), "");
@@ -237,6 +241,62 @@ TEST_F(WebSaveTest, OpenResetsTheWebWhateverTheReadGives) {
     EXPECT_TRUE(web_open(("\"" + path("good.tvx") + "\"").c_str()).done());
     ui.open_names = {path("good.tvx")};
     EXPECT_TRUE(web_open("").done());
+}
+
+// Runs f in a child process killed after a few seconds, so that a call
+// that would hang fails the test instead of holding it up.
+template <class F> void in_child_within_seconds(F f) {
+    EXPECT_EXIT(
+        {
+            ::alarm(5);
+            f();
+            ::_exit(::testing::Test::HasFailure() ? 1 : 0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(WebSaveTest, OnlyARegularFileOpensAsAWebAndNothingWaits) {
+    ASSERT_EQ(open_bytes("<cname>mine</cname>", "mine.tvx"), 0);
+    std::filesystem::create_directory(path("dir.tvx"));
+    ASSERT_EQ(::mkfifo(path("fifo.tvx").c_str(), 0600), 0);
+    in_child_within_seconds([&] {
+        for (const std::string& name : {std::string("/dev/zero"), std::string("/dev/null"),
+                                        path("dir.tvx"), path("fifo.tvx")}) {
+            EXPECT_EQ(web_open(name.c_str()).code, SE_WEB_NOT_FILE) << name;
+            EXPECT_EQ(ui.flashes.back(), "Not a web file (a device, folder, socket or pipe)");
+            EXPECT_NE(cell_find("mine"), 0) << name;
+            EXPECT_EQ(web_file_name(), path("mine.tvx"));
+        }
+        // Where pipes are taken, a device still is not.
+        web_open_pipes(true);
+        EXPECT_EQ(web_open("/dev/zero").code, SE_WEB_NOT_FILE);
+    });
+}
+
+TEST_F(WebSaveTest, WebReadFromAPipeIsUntitled) {
+    ASSERT_EQ(open_bytes("<cname>mine</cname>", "mine.tvx"), 0);
+    std::string fifo = path("fifo.tvx");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    web_open_pipes(true);
+    in_child_within_seconds([&] {
+        // The writer comes after the open: the web is read once it has.
+        if (::fork() == 0) {
+            ::usleep(200 * 1000);
+            put_file(fifo, "<cname>piped</cname>");
+            ::_exit(0);
+        }
+        EXPECT_EQ(web_open(fifo.c_str()).code, 0);
+        EXPECT_NE(cell_find("piped"), 0);
+        EXPECT_EQ(web_file_name(), "");
+        EXPECT_EQ(stream_base_folder(), std::filesystem::current_path().string());
+        // A regular file named through a descriptor has no name of its own.
+        int fd = ::open(path("mine.tvx").c_str(), O_RDONLY);
+        EXPECT_EQ(web_open(("/dev/fd/" + std::to_string(fd)).c_str()).code, 0);
+        EXPECT_NE(cell_find("mine"), 0);
+        EXPECT_EQ(web_file_name(), "");
+        ::close(fd);
+    });
+    web_open_pipes(false);
 }
 
 TEST_F(WebSaveTest, DisplayNames) {

@@ -143,7 +143,7 @@ TEST_F(WebFileTest, TolerantTagReading) {
     // Unknown tags become content; unknown escapes keep their word; LF
     // becomes CR LF and a lone CR stays; form is the script; text outside
     // elements and before the first name goes nowhere; no eof is needed.
-    ASSERT_EQ(open_bytes("stray<text>orphan</text><val>1</val>"
+    ASSERT_EQ(open_bytes("<opts></opts>stray<text>orphan</text><val>1</val>"
                          "<cell><cname>home</cname><text><note>hi</note> &gt; x</text>"
                          "<form>a\nb\rc\r\nd</form></cell>"
                          "<cell><cname>z</cname><text>tail"),
@@ -172,6 +172,44 @@ TEST_F(WebFileTest, TolerantTagReading) {
     // An empty file is a new web.
     ASSERT_EQ(open_bytes(""), 0);
     EXPECT_EQ(saved().substr(saved().size() - k_home_only.size()), k_home_only);
+}
+
+TEST_F(WebFileTest, FileThatDoesNotBeginAsAWebLeavesTheWebAlone) {
+    ASSERT_EQ(open_bytes(cells("<cname>mine</cname>"), "mine.tvx"), 0);
+    const std::string no_webs[] = {
+        "<!DOCTYPE html>\n<html lang=\"en\"><body><cell>x</cell></body></html>\n",
+        "# tour\n\n<a id=\"cell-home\"></a>\n## home\n",
+        std::string("\x7f"
+                    "ELF\x02\x01\x01\0\0\0<cell>",
+                    16),
+        "stray<cell><cname>a</cname></cell>", // text before the first element
+        " \r\n\t<html><cell><cname>a</cname></cell>",
+        "&lt;cell><cname>a</cname>",
+        "<" + std::string(40, 'c') + "><cname>a</cname>",
+    };
+    for (const std::string& bytes : no_webs) {
+        EXPECT_EQ(open_bytes(bytes, "no.tvx"), SE_NOT_A_WEB) << bytes;
+        EXPECT_EQ(ui.flashes.back(), "The file is not a Tarvex web");
+        EXPECT_NE(cell_find("mine"), 0) << bytes;
+        EXPECT_EQ(web_file_name(), path("mine.tvx"));
+        EXPECT_EQ(file_bytes(path("no.tvx")), bytes);
+    }
+    // Blanks (a byte-order mark too), zero bytes and a first tag cut short
+    // are no content: empty webs. Any tag of a web may come first.
+    const std::string webs[] = {"",
+                                std::string(" \r\n\t\0\0", 6),
+                                "<cel",
+                                "\n</eof>",
+                                "</cell>",
+                                "<ndec>3</ndec>",
+                                std::string("\0\xef\xbb\xbf<opts></opts>", 17),
+                                " <cname>a</cname>"};
+    for (const std::string& bytes : webs) {
+        EXPECT_EQ(open_bytes(bytes, "yes.tvx"), 0) << bytes;
+        EXPECT_EQ(web_file_name(), path("yes.tvx"));
+        EXPECT_EQ(cell_find("mine"), 0) << bytes;
+    }
+    EXPECT_NE(cell_find("a"), 0);
 }
 
 TEST_F(WebFileTest, InvalidNameMakesTheFileBad) {
@@ -290,7 +328,7 @@ TEST_F(WebFileTest, DamagedFilesNeverCrashOrLeak) {
         if (round % 2) // tag-rich garbage
             for (size_t i = 0; i + 8 < junk.size(); i += 17) junk.replace(i, 7, "</text>");
         int rc = open_bytes(junk, "junk.tvx");
-        EXPECT_TRUE(rc == 0 || rc == SE_BAD_WEB_FILE) << rc;
+        EXPECT_TRUE(rc == 0 || rc == SE_BAD_WEB_FILE || rc == SE_NOT_A_WEB) << rc;
         ASSERT_NE(cell_find("home"), 0);
         expect_no_leak();
     }

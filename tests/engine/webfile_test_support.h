@@ -28,6 +28,9 @@ protected:
     }
     void TearDown() override {
         web_save_fail_at(0);
+        // Untitled again: the folder the web was in goes with the test.
+        web_set_modified(false);
+        web_new();
         EngineTest::TearDown();
     }
 

@@ -9,10 +9,17 @@
 #include "shell/instance.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <chrono>
+#include <thread>
+
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -142,6 +149,80 @@ class InstanceTest : public WindowTest {
         QTest::qWait(50);
         QVERIFY(g_seen.empty());
         QVERIFY(cell_find("stays") != 0);
+    }
+
+    void fifoDeviceOrNoWebHandedOverLeavesTheWebAlone() {
+        QString fifo = QDir(webs_.path()).filePath("fifo.tvx");
+        QVERIFY(::mkfifo(fifo.toLocal8Bit().constData(), 0600) == 0);
+        QString page = QDir(webs_.path()).filePath("page.html");
+        QFile html(page);
+        QVERIFY(html.open(QIODevice::WriteOnly));
+        html.write("<!DOCTYPE html>\n<html><body><cell>x</cell></body></html>\n");
+        html.close();
+        // Should the open wait for a writer after all, one comes, with no web
+        // (and is waited for however the test ends).
+        std::jthread writer([path = fifo.toStdString()] {
+            std::this_thread::sleep_for(std::chrono::seconds(3));
+            int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) ::close(fd);
+        });
+        struct Case {
+            std::string file;
+            const char* flash;
+        };
+        const Case cases[] = {
+            {fifo.toStdString(), "Not a web file (a device, folder, socket or pipe)"},
+            {"/dev/null", "Not a web file (a device, folder, socket or pipe)"},
+            {page.toStdString(), "The file is not a Tarvex web"},
+        };
+        for (const Case& c : cases) {
+            go("mine");
+            QVERIFY(web_modified());
+            g_seen.clear();
+            g_answers.push_back(DialogAnswer{false, SAVE_NO, {}});
+            QElapsedTimer timer;
+            timer.start();
+            QVERIFY(!instance_claim(nullptr, c.file, instance_serve));
+            QTRY_COMPARE(times_seen(DLG_SAVE_CHANGES), 1);
+            QTRY_COMPARE(QString::fromStdString(status_line_text()), QString(c.flash));
+            QVERIFY2(timer.elapsed() < 2000, c.file.c_str());
+            QVERIFY(cell_find("mine") != 0);
+            QVERIFY(web_modified());
+        }
+    }
+
+    void oversizedRequestIsCutOffAtTheLimit() {
+        go("stays");
+        int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        QVERIFY(fd >= 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", instance_socket_path().c_str());
+        QCOMPARE(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+        // 200 MB offered; the instance must stop taking them long before.
+        constexpr size_t OFFERED = size_t(200) << 20;
+        std::vector<char> block(size_t(1) << 16, 'a');
+        size_t sent = 0;
+        bool cut_off = false;
+        while (sent < OFFERED && !cut_off) {
+            ssize_t n = ::send(fd, block.data(), block.size(), MSG_NOSIGNAL);
+            if (n > 0)
+                sent += size_t(n);
+            else if (errno == EAGAIN)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            else
+                cut_off = true;
+        }
+        ::close(fd);
+        QVERIFY(cut_off);
+        QVERIFY2(sent < (size_t(4) << 20), std::to_string(sent).c_str());
+        QTest::qWait(50);
+        QVERIFY(cell_find("stays") != 0);
+        QVERIFY(g_seen.empty());
+        // The instance still serves the next start.
+        window_->setWindowState(Qt::WindowMinimized);
+        QVERIFY(!instance_claim(nullptr, "", instance_serve));
+        QTRY_VERIFY(!(window_->windowState() & Qt::WindowMinimized));
     }
 
     void socketOfACrashedInstanceIsReplaced() {
