@@ -118,8 +118,9 @@ void offer_copies() {
         warn_box(msg.c_str(), "Tarvex");
     }
     for (const std::string& copy : finds.copies) {
+        if (shell_exiting()) return; // the copies wait for the next start
         bool yes = ask_yes_no(question_for(copy, web).c_str(), "Tarvex");
-        if (shell_exiting()) return; // ended while asking: the copy waits for the next start
+        if (shell_exiting()) return; // ended while asking
         if (!yes) {
             recovery_remove(copy);
             continue;

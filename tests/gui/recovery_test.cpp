@@ -460,7 +460,8 @@ class RecoveryTest : public WindowTest {
 
         // Gone from under it, the copy is written again though nothing changed.
         QFile::remove(first_copy);
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(first_copy), 4 * RECOVERY_CHECK_MS);
+        QTRY_VERIFY_WITH_TIMEOUT(file_bytes(first_copy).contains("<text>first instance</text>"),
+                                 4 * RECOVERY_CHECK_MS);
         const QByteArray first_bytes = file_bytes(first_copy);
 
         // A second instance is not offered it, and its own copy, its save
