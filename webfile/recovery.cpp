@@ -299,15 +299,15 @@ int recovery_write(const std::string& path, const std::string& snapshot) {
     bool private_mode = fchmod(fd, 0600) == 0;
     close(fd);
     const std::string sealed = snapshot + seal_of(snapshot);
-    int rc =
-        !private_mode ? SE_OPEN_WEB : file_replace(path, [&sealed](WriterSink sink, void* target) {
-            const auto* bytes = reinterpret_cast<const uint8_t*>(sealed.data());
-            for (size_t at = 0; at < sealed.size(); at += IO_BLOCK_SIZE) {
-                size_t n = std::min(sealed.size() - at, size_t(IO_BLOCK_SIZE));
-                if (sink(target, bytes + at, n) != n) return int(SE_WRITE_WEB);
-            }
-            return 0;
-        });
+    auto fill = [&sealed](WriterSink sink, void* target) {
+        const auto* bytes = reinterpret_cast<const uint8_t*>(sealed.data());
+        for (size_t at = 0; at < sealed.size(); at += IO_BLOCK_SIZE) {
+            size_t n = std::min(sealed.size() - at, size_t(IO_BLOCK_SIZE));
+            if (sink(target, bytes + at, n) != n) return int(SE_WRITE_WEB);
+        }
+        return 0;
+    };
+    int rc = private_mode ? file_replace(path, fill) : SE_OPEN_WEB;
     if (rc != 0 && fresh) unlink(path.c_str());
     return rc;
 }
