@@ -446,8 +446,9 @@ class RecoveryTest : public WindowTest {
     }
 
     // The real application (its web marked modified by a zero byte it
-    // dropped) keeps a copy while other instances start on the same web,
-    // write, save and quit; killed outright, its copy goes to the next.
+    // dropped) keeps a copy while other instances (the real application, and
+    // a child that reports its questions) start on the same web, write, save
+    // and quit; killed outright, its copy goes to the next.
     void twoInstancesOnOneWebKeepEachOthersCopies() {
         const QString web = path("web.tvx");
         put_file(web, QByteArray("\n<cell>\n<cname>home</cname><text>first") + '\0' +
@@ -464,8 +465,22 @@ class RecoveryTest : public WindowTest {
                                  4 * RECOVERY_CHECK_MS);
         const QByteArray first_bytes = file_bytes(first_copy);
 
-        // A second instance is not offered it, and its own copy, its save
-        // and its quit leave it alone.
+        // A second application on the web keeps its own copy beside it (here
+        // written on SIGTERM) and leaves the first one's alone.
+        QProcess second_app;
+        QVERIFY(start_app(second_app, "recovery-second-app", web));
+        QCOMPARE(::kill(pid_t(second_app.processId()), SIGTERM), 0);
+        QVERIFY(second_app.waitForFinished(CHILD_WAIT_MS));
+        QCOMPARE(second_app.exitCode(), 0);
+        QStringList both = copies_of(web);
+        QCOMPARE(both.size(), 2);
+        QCOMPARE(file_bytes(first_copy), first_bytes);
+        both.removeOne(first_copy);
+        QVERIFY(file_bytes(both[0]).contains("<text>first instance</text>"));
+        QFile::remove(both[0]);
+
+        // Nor is another instance offered it: its own copy, its save and its
+        // quit leave it alone.
         QByteArray out = run_child("recovery-second", "save", web, "yes");
         QVERIFY2(out.startsWith("asked=0 warned=0 modified=1 home=first instance\n"
                                 "own copy=1\nunchanged\n"),
