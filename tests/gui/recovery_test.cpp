@@ -1,14 +1,18 @@
 // GUI tests of recovery copies: typed changes reach the copy within seconds
 // while the web file stays as it was, saving or discarding removes it, the
-// next start offers it, and a SIGTERM to a running application (a child
-// process started the way the application starts) leaves it behind. The
-// real binary is checked to end cleanly on SIGTERM.
+// next start offers a copy that an ended instance left (saying when the file
+// changed after it), a damaged copy is set aside and reported, and a SIGTERM
+// to a running application (a child process started the way the application
+// starts) leaves it behind. Two instances on one web (the real binary and
+// children) keep each other's copies, and one killed outright has its copy
+// offered to the next.
 #include "gui_test_support.h"
 
 #include "shell/recovery.h"
 #include "webfile/recovery.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLocalSocket>
 #include <QProcess>
@@ -18,6 +22,7 @@
 #include <clocale>
 #include <csignal>
 #include <cstdio>
+#include <random>
 #include <unistd.h>
 
 using namespace tarvex;
@@ -46,8 +51,26 @@ std::string text_of(const char* name) {
     return c ? text_to_string(cell_text(c)) : "<none>";
 }
 
+// This process's copy of web.
 QString copy_of(const QString& web) {
     return QString::fromStdString(recovery_path_of(web.toStdString()));
+}
+
+// A copy of web as an instance that has ended would have left it (no
+// process has that id, and it left no lock).
+QString ended_copy_of(const QString& web) {
+    return QString::fromStdString(recovery_folder() + "/" + recovery_key_of(web.toStdString()) +
+                                  ".99999999-ended.tvx");
+}
+
+// Every copy of web in the folder, whichever instance wrote it.
+QStringList copies_of(const QString& web) {
+    QString key = QString::fromStdString(recovery_key_of(web.toStdString()));
+    QDir folder(QString::fromStdString(recovery_folder()));
+    QStringList all;
+    for (const QString& name : folder.entryList({key + ".*.tvx"}, QDir::Files, QDir::Name))
+        all << folder.filePath(name);
+    return all;
 }
 
 QWidget* focused() {
@@ -64,8 +87,12 @@ void type_into_text_pane(const char* keys) {
     QTest::keyClicks(target, keys);
 }
 
-// The child process: the application's own start-up on argv[2], then a
-// typed change, then "edited" on stdout; it waits for its signal.
+// The child process: the application's own start-up on the web argv[3],
+// its questions answered Yes (Yes) or No (anything else) and counted, then
+// what argv[2] says: "edit" types a change, says "edited" on stdout and
+// waits for its signal; "save" types a change, writes its copy, saves and
+// quits; "quit" quits. Before that it reports on stdout what it was asked
+// and the web it has.
 int child_main(int argc, char** argv) {
     QApplication app(argc, argv);
     std::setlocale(LC_NUMERIC, "C");
@@ -73,15 +100,38 @@ int child_main(int argc, char** argv) {
     frontend_install(&frontend);
     engine_start();
     recovery_install(&app);
+    static int asked = 0, warned = 0;
+    static bool answer = qEnvironmentVariable("CHILD_ANSWER") == "yes";
+    static std::string first_question;
+    dialogs_set_hook([](const DialogRequest& r) {
+        if (r.kind == DLG_YES_NO) {
+            if (asked++ == 0) first_question = r.text;
+        }
+        warned += r.kind == DLG_WARN;
+        return DialogAnswer{answer, answer ? SAVE_YES : SAVE_NO, {}};
+    });
     MainWindow window;
-    std::string file = argv[2];
+    std::string mode = argv[2], file = argv[3];
     window.show();
     window.activateWindow();
-    QTimer::singleShot(0, &window, [file] {
+    QTimer::singleShot(0, &window, [mode, file] {
         startup_message(file);
         recovery_offer(file);
-        type_into_text_pane(" typed before the end");
-        std::printf(web_modified() ? "edited\n" : "unchanged\n");
+        std::printf("asked=%d warned=%d modified=%d home=%s\n", asked, warned, web_modified(),
+                    text_of("home").c_str());
+        if (asked) std::printf("question=%s\n", first_question.c_str());
+        if (mode == "quit") {
+            QApplication::quit();
+        } else {
+            type_into_text_pane(" typed before the end");
+            if (mode == "save") {
+                recovery_update();
+                std::printf("own copy=%d\n", QFile::exists(copy_of(QString::fromStdString(file))));
+                dispatch_command(CMD_SAVE);
+                QApplication::quit();
+            }
+            std::printf(web_modified() ? "edited\n" : "unchanged\n");
+        }
         std::fflush(stdout);
     });
     int code = QApplication::exec();
@@ -127,13 +177,43 @@ class RecoveryTest : public WindowTest {
     int recover_questions() const {
         int n = 0;
         for (const DialogRequest& r : g_seen)
-            if (r.kind == DLG_YES_NO && r.text.rfind("Recover unsaved changes from ", 0) == 0 &&
-                r.text.back() == '?')
-                ++n;
+            if (r.kind == DLG_YES_NO && r.text.rfind("Recover unsaved changes from ", 0) == 0) ++n;
         return n;
     }
 
-private slots:
+    // Runs this executable as an application instance to its end (see
+    // child_main); what it printed.
+    QByteArray run_child(const char* instance, const char* mode, const QString& web,
+                         const char* answer) {
+        QProcess child;
+        QProcessEnvironment env = child_env(instance);
+        env.insert("CHILD_ANSWER", answer);
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(), {"--child", mode, web});
+        if (!child.waitForFinished(CHILD_WAIT_MS)) return "not finished";
+        return child.readAllStandardOutput();
+    }
+
+    // Starts the real application on web as instance; true once it answers
+    // on its instance socket.
+    bool start_app(QProcess& app, const char* instance, const QString& web) {
+        QProcessEnvironment env = child_env(instance);
+        app.setProcessEnvironment(env);
+        app.start(TARVEX_APP, {web});
+        if (!app.waitForStarted()) return false;
+        QString socket = runtime() + "/tarvex-" + env.value("TARVEX_INSTANCE") + ".sock";
+        QElapsedTimer waited;
+        waited.start();
+        while (waited.elapsed() < CHILD_WAIT_MS) {
+            QLocalSocket probe;
+            probe.connectToServer(socket);
+            if (probe.waitForConnected(200)) return true;
+            QTest::qWait(50);
+        }
+        return false;
+    }
+
+  private slots:
     void initTestCase() {
         QVERIFY(dir_.isValid());
         qputenv("XDG_STATE_HOME", state().toUtf8());
@@ -212,9 +292,9 @@ private slots:
         QVERIFY(!QFile::exists(copy_of(path("named.tvx"))));
     }
 
-    void theNextStartOffersANewerCopy() {
+    void theNextStartOffersTheCopyAnEndedInstanceLeft() {
         const QString web = path("web.tvx");
-        const QString copy = copy_of(web);
+        const QString copy = ended_copy_of(web);
         auto leave_a_copy = [&] {
             dispatch_command(CMD_OPEN, NOTE_NONE, web.toStdString());
             cell_set_text(cell_find("home"), "recovered text");
@@ -224,17 +304,18 @@ private slots:
 
         // No: the copy goes and the web is the file's.
         leave_a_copy();
-        g_answers.push_back(DialogAnswer{false, SAVE_NO, {}});
+        g_answers.push_back(no());
         start_on(web);
         QCOMPARE(recover_questions(), 1);
         QVERIFY(!QFile::exists(copy));
         QCOMPARE(text_of("home"), std::string("saved text"));
         QVERIFY(!web_modified());
 
-        // Yes: the copy's web, under the file's name and still to be saved.
+        // Yes: the copy's web, under the file's name and still to be saved;
+        // this instance's own copy takes the ended one's place.
         leave_a_copy();
         g_seen.clear();
-        g_answers.push_back(DialogAnswer{true, SAVE_YES, {}});
+        g_answers.push_back(yes());
         start_on(web);
         QCOMPARE(recover_questions(), 1);
         QCOMPARE(text_of("home"), std::string("recovered text"));
@@ -242,111 +323,188 @@ private slots:
         QVERIFY(web_modified());
         QCOMPARE(shell_windows().text->text(), QString("recovered text"));
         QCOMPARE(file_bytes(web), QByteArray(SAVED_WEB));
+        QCOMPARE(copies_of(web), QStringList{copy_of(web)});
         // Quitting without saving discards it: the copy goes.
         recovery_finish();
-        QVERIFY(!QFile::exists(copy));
+        QVERIFY(copies_of(web).isEmpty());
 
-        // A copy older than the file (saved since) is not offered.
+        // A copy older than the file (saved since) is offered all the same,
+        // with both times.
         web_set_modified(false);
         leave_a_copy();
         QFile::remove(web);
         QTest::qWait(20);
         put_file(web, SAVED_WEB);
         g_seen.clear();
+        g_answers.push_back(no());
         start_on(web);
-        QCOMPARE(recover_questions(), 0);
-        QVERIFY(QFile::exists(copy));
-        QCOMPARE(text_of("home"), std::string("saved text"));
+        QCOMPARE(recover_questions(), 1);
+        const std::string& q = g_seen.back().text;
+        QVERIFY2(q.find("\nThe file has changed since: it was written at ") != std::string::npos &&
+                     q.back() == '.',
+                 q.c_str());
+        QVERIFY(!QFile::exists(copy));
 
         // An untitled start offers the untitled copy.
         dispatch_command(CMD_NEW_WEB);
         cell_set_text(cell_find("home"), "untitled and recovered");
-        QCOMPARE(recovery_write(copy_of("").toStdString()), 0);
+        QCOMPARE(recovery_write(ended_copy_of("").toStdString()), 0);
         web_set_modified(false);
-        g_answers.push_back(DialogAnswer{true, SAVE_YES, {}});
+        g_answers.push_back(yes());
         start_on("");
-        QCOMPARE(recover_questions(), 1);
+        QCOMPARE(recover_questions(), 2);
         QCOMPARE(text_of("home"), std::string("untitled and recovered"));
         QCOMPARE(web_file_name(), std::string());
         QVERIFY(web_modified());
+
+        // Opening a web in a running instance offers its copy too.
+        web_set_modified(false);
+        leave_a_copy();
+        dispatch_command(CMD_NEW_WEB);
+        g_seen.clear();
+        g_answers.push_back(yes());
+        dispatch_command(CMD_OPEN, NOTE_NONE, web.toStdString());
+        QTRY_COMPARE(recover_questions(), 1);
+        QCOMPARE(text_of("home"), std::string("recovered text"));
     }
 
-    void aBadCopyLeavesTheWebAsOpened() {
+    void aDamagedCopyIsSetAsideAndReported() {
         const QString web = path("web.tvx");
-        QDir().mkpath(state() + "/tarvex/recovery");
-        put_file(copy_of(web), "\n<cell>\n<cname> not a name</cname></cell></eof>");
-        g_answers.push_back(DialogAnswer{true, SAVE_YES, {}});
-        start_on(web);
-        QCOMPARE(recover_questions(), 1);
-        QCOMPARE(text_of("home"), std::string("saved text"));
-        QCOMPARE(text_of("other"), std::string());
-        QCOMPARE(web_file_name(), web.toStdString());
-        QVERIFY(!web_modified());
-        QVERIFY(QFile::exists(copy_of(web))); // kept for the user to look at
+        dispatch_command(CMD_OPEN, NOTE_NONE, web.toStdString());
+        QCOMPARE(recovery_write(ended_copy_of(web).toStdString()), 0);
+        const QByteArray whole = file_bytes(ended_copy_of(web));
+        std::mt19937 random(26);
+        QByteArray noise(2000, '\0');
+        for (char& ch : noise)
+            ch = char(random());
+        for (const QByteArray& bytes : {noise, whole.left(whole.size() / 2)}) {
+            put_file(ended_copy_of(web), bytes);
+            g_seen.clear();
+            g_answers.push_back(yes());
+            start_on(web);
+            QCOMPARE(recover_questions(), 0);
+            QVERIFY(seen(DLG_WARN));
+            QVERIFY(QString::fromStdString(g_seen.back().text)
+                        .endsWith(ended_copy_of(web) + ".damaged"));
+            QCOMPARE(file_bytes(ended_copy_of(web) + ".damaged"), bytes);
+            QVERIFY(!QFile::exists(ended_copy_of(web)));
+            QCOMPARE(text_of("home"), std::string("saved text"));
+            QCOMPARE(web_file_name(), web.toStdString());
+            QVERIFY(!web_modified());
+            QFile::remove(ended_copy_of(web) + ".damaged");
+        }
     }
 
     void sigtermLeavesTheCopyAndTheFileUntouched() {
         const QString web = path("web.tvx");
         QProcess child;
         child.setProcessEnvironment(child_env("recovery-child"));
-        child.start(QCoreApplication::applicationFilePath(), {"--child", web});
+        child.start(QCoreApplication::applicationFilePath(), {"--child", "edit", web});
         QVERIFY(child.waitForStarted());
         QByteArray out;
-        QTRY_VERIFY_WITH_TIMEOUT((out += child.readAllStandardOutput()).contains("\n"),
+        QTRY_VERIFY_WITH_TIMEOUT((out += child.readAllStandardOutput()).contains("edited\n"),
                                  CHILD_WAIT_MS);
-        QCOMPARE(out, QByteArray("edited\n"));
+        QVERIFY(out.startsWith("asked=0 "));
 
         QCOMPARE(::kill(pid_t(child.processId()), SIGTERM), 0);
         QVERIFY(child.waitForFinished(CHILD_WAIT_MS));
         QCOMPARE(child.exitStatus(), QProcess::NormalExit);
         QCOMPARE(child.exitCode(), 0);
         QCOMPARE(file_bytes(web), QByteArray(SAVED_WEB));
-        QVERIFY(file_bytes(copy_of(web)).contains("<text>saved text typed before the end</text>"));
+        QCOMPARE(copies_of(web).size(), 1);
+        QVERIFY(
+            file_bytes(copies_of(web)[0]).contains("<text>saved text typed before the end</text>"));
 
         // The next start takes it back.
-        g_answers.push_back(DialogAnswer{true, SAVE_YES, {}});
+        g_answers.push_back(yes());
         start_on(web);
         QCOMPARE(recover_questions(), 1);
         QCOMPARE(text_of("home"), std::string("saved text typed before the end"));
         QVERIFY(web_modified());
     }
 
+    // A copy of a running instance (this process) is neither offered nor
+    // removed by the real application, which ends cleanly on SIGTERM.
     void theApplicationEndsCleanlyOnSigterm() {
         const QString web = path("web.tvx");
-        // An old copy of this web from some earlier session is not this
-        // process's to remove.
-        QDir().mkpath(state() + "/tarvex/recovery");
-        put_file(copy_of(web), SAVED_WEB);
-        QFile::remove(web);
-        QTest::qWait(20);
-        put_file(web, SAVED_WEB);
+        dispatch_command(CMD_OPEN, NOTE_NONE, web.toStdString());
+        cell_set_text(cell_find("home"), "this instance's work");
+        QCOMPARE(recovery_write(copy_of(web).toStdString()), 0);
+        const QByteArray mine = file_bytes(copy_of(web));
+        web_set_modified(false);
 
-        QProcessEnvironment env = child_env("recovery-app");
         QProcess app;
-        app.setProcessEnvironment(env);
-        app.start(TARVEX_APP, {web});
-        QVERIFY(app.waitForStarted());
-        // Up once its instance socket answers.
-        QString socket = runtime() + "/tarvex-" + env.value("TARVEX_INSTANCE") + ".sock";
-        QTRY_VERIFY_WITH_TIMEOUT(
-            [&] {
-                QLocalSocket probe;
-                probe.connectToServer(socket);
-                return probe.waitForConnected(200);
-            }(),
-            CHILD_WAIT_MS);
+        QVERIFY(start_app(app, "recovery-app", web));
         QCOMPARE(::kill(pid_t(app.processId()), SIGTERM), 0);
         QVERIFY(app.waitForFinished(CHILD_WAIT_MS));
         QCOMPARE(app.exitStatus(), QProcess::NormalExit);
         QCOMPARE(app.exitCode(), 0);
         QCOMPARE(file_bytes(web), QByteArray(SAVED_WEB));
-        QCOMPARE(file_bytes(copy_of(web)), QByteArray(SAVED_WEB));
-        QCOMPARE(QDir(state() + "/tarvex/recovery").entryList(QDir::Files).size(), 1);
+        QCOMPARE(copies_of(web), QStringList{copy_of(web)});
+        QCOMPARE(file_bytes(copy_of(web)), mine);
+        QFile::remove(copy_of(web));
+    }
+
+    // The real application (its web marked modified by a zero byte it
+    // dropped) keeps a copy while other instances (the real application, and
+    // a child that reports its questions) start on the same web, write, save
+    // and quit; killed outright, its copy goes to the next.
+    void twoInstancesOnOneWebKeepEachOthersCopies() {
+        const QString web = path("web.tvx");
+        put_file(web, QByteArray("\n<cell>\n<cname>home</cname><text>first") + '\0' +
+                          QByteArray(" instance</text></cell></eof>"));
+        QProcess first;
+        QVERIFY(start_app(first, "recovery-first", web));
+        QTRY_COMPARE_WITH_TIMEOUT(copies_of(web).size(), 1, 4 * RECOVERY_CHECK_MS);
+        const QString first_copy = copies_of(web)[0];
+        QTRY_VERIFY(file_bytes(first_copy).contains("<text>first instance</text>"));
+
+        // Gone from under it, the copy is written again though nothing changed.
+        QFile::remove(first_copy);
+        QTRY_VERIFY_WITH_TIMEOUT(file_bytes(first_copy).contains("<text>first instance</text>"),
+                                 4 * RECOVERY_CHECK_MS);
+        const QByteArray first_bytes = file_bytes(first_copy);
+
+        // A second application on the web keeps its own copy beside it (here
+        // written on SIGTERM) and leaves the first one's alone.
+        QProcess second_app;
+        QVERIFY(start_app(second_app, "recovery-second-app", web));
+        QCOMPARE(::kill(pid_t(second_app.processId()), SIGTERM), 0);
+        QVERIFY(second_app.waitForFinished(CHILD_WAIT_MS));
+        QCOMPARE(second_app.exitCode(), 0);
+        QStringList both = copies_of(web);
+        QCOMPARE(both.size(), 2);
+        QCOMPARE(file_bytes(first_copy), first_bytes);
+        both.removeOne(first_copy);
+        QVERIFY(file_bytes(both[0]).contains("<text>first instance</text>"));
+        QFile::remove(both[0]);
+
+        // Nor is another instance offered it: its own copy, its save and its
+        // quit leave it alone.
+        QByteArray out = run_child("recovery-second", "save", web, "yes");
+        QVERIFY2(out.startsWith("asked=0 warned=0 modified=1 home=first instance\n"
+                                "own copy=1\nunchanged\n"),
+                 out.constData());
+        QVERIFY(file_bytes(web).contains("first instance typed before the end"));
+        QCOMPARE(copies_of(web), QStringList{first_copy});
+        QCOMPARE(file_bytes(first_copy), first_bytes);
+        QCOMPARE(first.state(), QProcess::Running);
+
+        // Killed outright: the next instance is offered its copy, older than
+        // the file now, and takes it.
+        QCOMPARE(::kill(pid_t(first.processId()), SIGKILL), 0);
+        QVERIFY(first.waitForFinished(CHILD_WAIT_MS));
+        out = run_child("recovery-third", "quit", web, "yes");
+        QVERIFY2(out.startsWith("asked=1 warned=0 modified=1 home=first instance\n"
+                                "question=Recover unsaved changes from "),
+                 out.constData());
+        QVERIFY2(out.contains("\nThe file has changed since: it was written at "), out.constData());
+        QVERIFY(copies_of(web).isEmpty()); // taken, then discarded by its quit
     }
 };
 
 int main(int argc, char** argv) {
-    if (argc == 3 && std::string(argv[1]) == "--child") return child_main(argc, argv);
+    if (argc == 4 && std::string(argv[1]) == "--child") return child_main(argc, argv);
     QApplication app(argc, argv);
     std::setlocale(LC_NUMERIC, "C");
     RecoveryTest test;
