@@ -9,7 +9,6 @@
 
 #include "core/errors.h"
 #include "frontend/frontend.h"
-#include "webfile/web_file.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -44,6 +43,7 @@ const char* const k_special_outputs[] = {"/dev/null", "/dev/stdout", "/dev/stder
 // Links followed in one name before giving up, as the kernel's own bound.
 constexpr int LINK_HOPS_MAX = 40;
 
+std::string g_web_file;
 std::string g_untitled_folder;
 bool g_refused = false;
 bool g_force_walk = false;
@@ -214,10 +214,11 @@ FilePtr open_stream_file(const std::string& name, const std::string& path, bool 
 
 std::string stream_base_folder() {
     std::error_code ec;
-    const std::string& web = web_file_name();
-    if (!web.empty()) return fs::absolute(web, ec).parent_path().string();
+    if (!g_web_file.empty()) return fs::absolute(g_web_file, ec).parent_path().string();
     return g_untitled_folder.empty() ? fs::current_path(ec).string() : g_untitled_folder;
 }
+
+void stream_web_file_set(const std::string& web_file) { g_web_file = web_file; }
 
 void stream_untitled_folder_set(const std::string& folder) {
     g_untitled_folder = folder;

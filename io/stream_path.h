@@ -16,6 +16,9 @@ namespace tarvex {
 // The folder relative names resolve against: the web file's folder, or the
 // process folder for an untitled web.
 std::string stream_base_folder();
+// Told by the web file layer whenever the web's file changes: the file's
+// name ("" for an untitled web), whose folder stream names resolve in.
+void stream_web_file_set(const std::string& web_file);
 // Another folder for untitled webs ("" restores the process folder): for a
 // process that must keep its own folder, such as a fuzzer.
 void stream_untitled_folder_set(const std::string& folder);

@@ -9,6 +9,7 @@
 #include "frontend/frontend.h"
 #include "io/input_stream.h"
 #include "io/io_file.h"
+#include "io/stream_path.h"
 #include "web/cell.h"
 #include "web/navigation.h"
 
@@ -41,6 +42,7 @@ bool save_step() { return ++g_steps != g_fail_at; }
 
 void set_file_name(const std::string& name) {
     g_file_name = name;
+    stream_web_file_set(name);
     set_window_title(web_display_name());
 }
 
