@@ -103,10 +103,12 @@ enum ScriptError : int {
 const char* script_error_message(int code);
 
 // A cell I/O failure (SE_CELL_IO_MEMORY) whose stream file was refused by
-// the folder rule: the code stays what scripts know, the status line says
-// the reason.
+// a rule of stream files: the code stays what scripts know, the status line
+// says the reason.
 constexpr const char* INPUT_OUTSIDE_TEXT = "Input file outside the web's folder";
 constexpr const char* OUTPUT_OUTSIDE_TEXT = "Output file outside the web's folder";
+constexpr const char* INPUT_NOT_REGULAR_TEXT = "Input file not a regular file";
+constexpr const char* OUTPUT_NOT_REGULAR_TEXT = "Output file not a regular file";
 
 // Sets the status text of the next script error report when the failure has
 // a truer reason than its code's message.

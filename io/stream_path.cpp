@@ -45,7 +45,7 @@ constexpr int LINK_HOPS_MAX = 40;
 
 std::string g_web_file;
 std::string g_untitled_folder;
-bool g_refused = false;
+StreamRefusal g_refusal = REFUSAL_NONE;
 bool g_force_walk = false;
 
 bool special_output(const std::string& name) {
@@ -169,7 +169,7 @@ bool usable(int fd, bool output, bool special, std::string* why) {
     struct stat st;
     if (::fstat(fd, &st) != 0) return *why = std::strerror(errno), false;
     if (special) return true;
-    if (!S_ISREG(st.st_mode)) return *why = NOT_REGULAR, false;
+    if (!S_ISREG(st.st_mode)) return g_refusal = REFUSAL_NOT_REGULAR, *why = NOT_REGULAR, false;
     if (output && ::ftruncate(fd, 0) != 0) return *why = std::strerror(errno), false;
     return true;
 }
@@ -196,7 +196,9 @@ FilePtr open_stream_file(const std::string& name, const std::string& path, bool 
         *why = errno == EXDEV   ? REFUSED_OUTSIDE
                : errno == ENXIO ? NOT_REGULAR
                                 : std::strerror(errno);
-        g_refused = errno == EXDEV;
+        g_refusal = errno == EXDEV   ? REFUSAL_OUTSIDE
+                    : errno == ENXIO ? REFUSAL_NOT_REGULAR
+                                     : REFUSAL_NONE;
         return nullptr;
     }
     if (!usable(fd.fd, output, special, why)) return nullptr;
@@ -234,7 +236,7 @@ std::string stream_file_path(std::string name, bool output) {
 
 int stream_file_open(const std::string& setting, bool output, FilePtr& file, std::string* shown,
                      std::string* failed) {
-    g_refused = false;
+    g_refusal = REFUSAL_NONE;
     int code = output ? SE_OPEN_OUTPUT : SE_OPEN_INPUT;
     // A cut name would name another file: a name too long is refused whole.
     if (setting.size() > size_t(FILE_NAME_MAX)) {
@@ -256,11 +258,11 @@ int stream_file_open(const std::string& setting, bool output, FilePtr& file, std
     if (!refusal) {
         file = open_stream_file(name, *shown, false, output, &why);
         // The folder changed under the name since it was looked at.
-        if (!file && g_refused) refusal = REFUSED_OUTSIDE;
+        if (!file && g_refusal == REFUSAL_OUTSIDE) refusal = REFUSED_OUTSIDE;
     }
     if (refusal) {
         bool allowed = ask_allow_path(*shown, output);
-        g_refused = !allowed;
+        g_refusal = allowed ? REFUSAL_NONE : REFUSAL_OUTSIDE;
         why = refusal;
         if (allowed) file = open_stream_file(name, *shown, true, output, &why);
     }
@@ -272,8 +274,12 @@ int stream_file_open(const std::string& setting, bool output, FilePtr& file, std
     return code;
 }
 
-bool stream_path_refused() {
-    return g_refused;
+StreamRefusal stream_path_refusal() {
+    return g_refusal;
+}
+
+void stream_path_refusal_clear() {
+    g_refusal = REFUSAL_NONE;
 }
 
 void stream_path_force_walk(bool on) {

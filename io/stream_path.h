@@ -43,9 +43,13 @@ std::string stream_file_path(std::string name, bool output);
 int stream_file_open(const std::string& setting, bool output, FilePtr& file, std::string* shown,
                      std::string* failed);
 
-// True when the last stream_file_open failed by the folder rule (the name
-// left the folder and the user did not allow it).
-bool stream_path_refused();
+// Why the last stream_file_open since stream_path_refusal_clear failed,
+// when the reason is a rule of stream files rather than the file system:
+// the name left the folder (and the user did not allow it), or it names no
+// regular file.
+enum StreamRefusal { REFUSAL_NONE, REFUSAL_OUTSIDE, REFUSAL_NOT_REGULAR };
+StreamRefusal stream_path_refusal();
+void stream_path_refusal_clear();
 
 // For tests: resolve by the descriptor walk even where the kernel resolves
 // beneath a folder itself, so both ways are checked on one machine.

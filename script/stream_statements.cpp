@@ -64,24 +64,29 @@ constexpr WordSetting k_word_settings[] = {
 };
 
 // Closes a stream, changes its setting and opens it again. A failed open
-// is the one code scripts have always seen; a name refused by the folder
-// rule says so on the status line.
-int reopened(int rc, const char* refused_text) {
-    if (rc == 0) return 0;
-    if (stream_path_refused()) script_error_cause(refused_text);
+// is the one code scripts have always seen; a name refused by a rule of
+// stream files says why on the status line.
+int reopened(int (*open)(), bool input) {
+    stream_path_refusal_clear();
+    if (open() == 0) return 0;
+    StreamRefusal why = stream_path_refusal();
+    if (why == REFUSAL_OUTSIDE)
+        script_error_cause(input ? INPUT_OUTSIDE_TEXT : OUTPUT_OUTSIDE_TEXT);
+    if (why == REFUSAL_NOT_REGULAR)
+        script_error_cause(input ? INPUT_NOT_REGULAR_TEXT : OUTPUT_NOT_REGULAR_TEXT);
     return SE_CELL_IO_MEMORY;
 }
 
 template <class Change> int reopen_input(Change change) {
     input_close();
     change();
-    return reopened(input_open(), INPUT_OUTSIDE_TEXT);
+    return reopened(input_open, true);
 }
 
 template <class Change> int reopen_output(Change change) {
     output_close();
     change();
-    return reopened(output_open(), OUTPUT_OUTSIDE_TEXT);
+    return reopened(output_open, false);
 }
 
 } // namespace

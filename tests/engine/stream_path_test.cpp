@@ -368,11 +368,15 @@ TEST_P(StreamPathTest, RefusedNameSaysWhyOnTheStatusLine) {
     } cases[] = {
         {"set inname '../victim.txt'", "Input file outside the web's folder"},
         {"set outtype 'file' set outname '../victim.txt'", "Output file outside the web's folder"},
+        {"set inname 'pipe.txt'", "Input file not a regular file"},
+        {"set intype 'cell'", "Insufficient memory for cell I/O"}, // no reason left over
         {"set inname 'missing.txt'", "Insufficient memory for cell I/O"},
     };
+    ASSERT_EQ(::mkfifo(webs("pipe.txt").c_str(), 0600), 0);
     make_current(cell_root());
     for (const Case& c : cases) {
         streams_reset();
+        settings_set_input_type(IN_FILE);
         settings_set_output_dest(OUT_SCREEN);
         cell_set_script(cell_root(), c.script);
         ui.flashes.clear();
