@@ -65,8 +65,7 @@ struct Entry {
     uint32_t hits = 0;
     uint32_t code_at = 0;
     uint32_t code_len = 0;
-    TokenCursor end;       // where the walker leaves the cursor
-    Token start = nullptr; // the first token (a list's tokens never move)
+    TokenCursor end; // where the walker leaves the cursor
 };
 
 constexpr uint32_t LEFT_TO_WALKER = UINT32_MAX;
@@ -137,7 +136,6 @@ struct Stmt {
     TokenCursor at;            // ST_SET: the expression's first token
     TokenCursor else_first;    // ST_IF: the token after the else block's '{'
     TokenCursor end;           // ST_IF: the token after the statement
-    Token start = nullptr;     // the statement's first token
 };
 
 struct ListCache {
@@ -677,9 +675,9 @@ inline void finish(Interpreter& in, Entry& e) {
 
 void compile_arguments(ListCache& lc, size_t site_no);
 
-// The mark of the expression at `at` (its first token `tok`), compiled now
-// when it has not been; 0 when it is the walker's.
-uint32_t mark_at(ListCache& lc, TokenCursor at, Token tok) {
+// The mark of the expression at `at`, compiled now when it has not been; 0
+// when it is the walker's.
+uint32_t mark_at(ListCache& lc, TokenCursor at) {
     if (at.index >= lc.entry_of.size()) lc.entry_of.resize(at.index + 1u, 0);
     if (lc.entry_of[at.index] == 0) {
         Entry e;
@@ -688,7 +686,6 @@ uint32_t mark_at(ListCache& lc, TokenCursor at, Token tok) {
             lc.entry_of[at.index] = LEFT_TO_WALKER;
             return 0;
         }
-        e.start = tok;
         lc.entries.push_back(e);
         lc.entry_of[at.index] =
             static_cast<uint32_t>(lc.entries.size()) | (e.calls ? CALLS_MARK : 0);
@@ -737,7 +734,7 @@ struct Reader {
 
 // The expression at the reader: its mark, and the reader past it.
 uint32_t expression_at(ListCache& lc, Reader& rd) {
-    uint32_t mark = mark_at(lc, rd.cur, rd.tok);
+    uint32_t mark = mark_at(lc, rd.cur);
     if (mark != 0) rd.go(entry_of_mark(lc, mark).end);
     return mark;
 }
@@ -780,7 +777,7 @@ template <bool Calls>
 [[gnu::noinline]] Entry* compile_at(Interpreter& in, ListCache*& list_cache) {
     ListCache& lc = cache_of(in.list);
     list_cache = &lc;
-    uint32_t mark = mark_at(lc, in.cur, in.tok);
+    uint32_t mark = mark_at(lc, in.cur);
     if (!Calls) g_calls_next = mark >= CALLS_MARK;
     if (mark == 0 || (mark >= CALLS_MARK) != Calls) return nullptr;
     return &entry_of_mark(lc, mark);
@@ -791,30 +788,25 @@ template <bool Calls>
 template <bool Calls> inline Entry* entry_at(Interpreter& in, ListCache*& list_cache) {
     if (!g_on || in.list == 0 || in.tok == nullptr) return nullptr;
     uint16_t index = in.cur.index;
-    Entry* e = nullptr;
     if (g_lists[in.list]) {
         ListCache& lc = *g_lists[in.list];
         if (index < lc.entry_of.size()) {
             uint32_t mark = lc.entry_of[index];
             // Most expressions that do not compile are met again and
-            // again: they are told apart before anything else is read. The
-            // list's stamp is not checked for them: a mark left by a
-            // released list only sends an expression to the walker.
+            // again: they are told apart before anything else is read.
             if (Calls ? mark == LEFT_TO_WALKER || (mark != 0 && mark < CALLS_MARK)
                       : mark >= CALLS_MARK) {
                 if (!Calls) g_calls_next = mark != LEFT_TO_WALKER;
                 return nullptr;
             }
-            // Code is run only for the list it was compiled for.
-            if (mark != 0 && lc.stamp == tokens_stamp(in.list)) {
+            // The cache is the list's own: see compiled_statement_list.
+            if (mark != 0) {
                 list_cache = &lc;
-                e = &lc.entries[(Calls ? mark & ~CALLS_MARK : mark) - 1];
+                return &lc.entries[(Calls ? mark & ~CALLS_MARK : mark) - 1];
             }
         }
     }
-    if (e == nullptr) e = compile_at<Calls>(in, list_cache);
-    // The cursor must stand where the entry was compiled.
-    return e != nullptr && in.tok == e->start ? e : nullptr;
+    return compile_at<Calls>(in, list_cache);
 }
 
 // At the first token of an expression: runs its program when it can.
@@ -1077,7 +1069,7 @@ bool compile_set(ListCache& lc, Reader& rd, Stmt& s) {
     if (rd.kind() == RESWORD && (!rd.is_word(RW_TO) || !rd.step())) return false;
     s.kind = ST_SET;
     s.at = rd.cur;
-    s.entry = mark_at(lc, rd.cur, rd.tok);
+    s.entry = mark_at(lc, rd.cur);
     return true;
 }
 
@@ -1095,7 +1087,7 @@ bool compile_if(ListCache& lc, Reader& rd, Stmt& s) {
         Reader group = rd;
         if (!rd.step()) return false;
         c.cond = rd.cur;
-        c.entry = mark_at(lc, rd.cur, rd.tok);
+        c.entry = mark_at(lc, rd.cur);
         if (!group.skip_balanced(LPAREN, RPAREN)) return false;
         rd = group;
         if (rd.kind() != LBRACE) return false;
@@ -1122,7 +1114,6 @@ bool compile_if(ListCache& lc, Reader& rd, Stmt& s) {
     if (index >= lc.stmt_of.size()) lc.stmt_of.resize(index + 1u, 0);
     if (lc.stmt_of[index] != 0) return lc.stmt_of[index];
     Stmt s;
-    s.start = in.tok;
     Reader rd{in.cur, in.tok};
     size_t clauses = lc.clauses.size();
     bool ok;
@@ -1133,7 +1124,7 @@ bool compile_if(ListCache& lc, Reader& rd, Stmt& s) {
     else if (rd.kind() == RESWORD && !rd.is_word(RW_NOT))
         ok = false;
     else if ((ok = rd.kind() != END_OF_FILE))
-        s.entry = mark_at(lc, rd.cur, rd.tok);
+        s.entry = mark_at(lc, rd.cur);
     if (!ok) {
         lc.clauses.resize(clauses);
         return lc.stmt_of[index] = LEFT_TO_WALKER;
@@ -1265,7 +1256,7 @@ inline const Stmt* statement_at(Interpreter& in, ListCache& lc) {
     if (mark == 0) mark = compile_statement(in, lc);
     if (mark == LEFT_TO_WALKER) return nullptr;
     const Stmt& s = lc.stmts[mark - 1];
-    if (in.tok != s.start || (s.kind == ST_IF && token_value(in.tok) == 0)) return nullptr;
+    if (s.kind == ST_IF && token_value(in.tok) == 0) return nullptr;
     return &s;
 }
 
@@ -1293,6 +1284,11 @@ int run_list(Interpreter& in, ListCache& lc, CellHandle cell) {
 
 } // namespace
 
+// Every list runs from here (a cell's script, a block of the walker's), and
+// here its cache is checked against its stamp: a cache left by a list whose
+// node was taken by another without being released (a store reset, the
+// reclaim walk) is dropped. Everything read from the cache until the list
+// is left (entries, statements, jumps) is the list's own.
 int compiled_statement_list(CellHandle cell) {
     Interpreter& in = interp();
     return run_list(in, cache_of(in.list), cell);
@@ -1312,7 +1308,7 @@ Token compiled_seek(TokenList l, TokenCursor& c, uint16_t index) {
     if (!g_on || l == 0 || index <= c.index) return tokens_seek_cursor(c, index);
     if (g_lists[l]) {
         const ListCache& lc = *g_lists[l];
-        if (index < lc.jumps.size() && lc.jumps[index].chunk != 0 && lc.stamp == tokens_stamp(l)) {
+        if (index < lc.jumps.size() && lc.jumps[index].chunk != 0) {
             c = lc.jumps[index];
             return tokens_at(c.chunk, c.slot);
         }
