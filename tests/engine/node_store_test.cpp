@@ -252,6 +252,19 @@ TEST_F(NodeStore, ChargesCountAndRunOutAsNodesDo) {
     node_uncharge();
 }
 
+TEST_F(NodeStore, AnOwnedChargeIsGivenBackOnce) {
+    uint16_t before = nodes_free();
+    {
+        NodeCharge early, late;
+        EXPECT_EQ(nodes_free(), before - 2);
+        early.give_back();
+        early.give_back();
+        EXPECT_EQ(nodes_free(), before - 1);
+    }
+    EXPECT_EQ(nodes_free(), before);
+    EXPECT_EQ(node_charged(), 0u);
+}
+
 TEST_F(NodeStore, ReclaimGivesBackUnclaimedCharges) {
     static uint32_t claimed;
     RootMarker claim = [] { node_claim_charges(claimed); };
