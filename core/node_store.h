@@ -97,17 +97,15 @@ inline void node_uncharge() {
     --c.charged;
     if (++c.free >= LOW_NODE_THRESHOLD) c.low_armed = true;
 }
-// The most charges node_charges_passing takes at once.
+// The most charges node_charges_passed counts at once.
 constexpr int PASSING_CHARGES_MAX = 2;
 // n charges (at most PASSING_CHARGES_MAX) made and given back straight
-// away, with nothing looking at the store in between: where taking them
-// would note nothing they only count as allocations. False, with nothing
-// done, otherwise: the caller makes and gives them back one by one.
-inline bool node_charges_passing(int n) {
-    assert(n <= PASSING_CHARGES_MAX && "more charges passing than bounded");
-    if (!detail::store_roomy(PASSING_CHARGES_MAX)) return false;
+// away, with nothing looking at the store in between, where taking them
+// would note nothing (detail::store_roomy(PASSING_CHARGES_MAX)): they only
+// count as allocations. Elsewhere they are made and given back one by one.
+inline void node_charges_passed(int n) {
+    assert(n <= PASSING_CHARGES_MAX && detail::store_roomy(PASSING_CHARGES_MAX));
     detail::g_counter.allocations += n;
-    return true;
 }
 // One node's worth of the store held by its owner: charged when it is made
 // (refused as an allocation is, by NodeExhausted) and given back by

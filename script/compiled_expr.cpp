@@ -9,6 +9,7 @@
 #include "core/value.h"
 #include "script/interpreter.h"
 #include "script/lexer.h"
+#include "script/operators.h"
 #include "script/run_engine.h"
 #include "web/cell.h"
 
@@ -23,25 +24,6 @@ namespace {
 
 // The switch, read on every expression and jump.
 const bool& g_on = detail::g_fast_path;
-
-enum OpCode : uint8_t {
-    OP_CELL,    // a copy of a cell's value; arg: table index
-    OP_CELL_AT, // the same, subscripted by the operand on top; arg: base index
-    OP_ARG,     // a copy of the n-th argument; arg: n
-    OP_CONST,   // a copy of a system constant; arg: its entry
-    OP_LITERAL, // a copy of a number literal, text and all; arg: its Value
-    OP_NEGATE,
-    OP_NOT,
-    OP_ADD,
-    OP_SUB,
-    OP_MUL,
-    OP_DIV,
-    OP_MOD,
-    OP_OR,
-    OP_AND,
-    OP_RELATION, // rel: the comparison's token kind
-    OP_CALL,     // a cell call (programs with calls only); arg: its call site
-};
 
 struct Op {
     uint8_t code;
@@ -167,10 +149,6 @@ uint32_t g_last_stamp = 0;
 std::unique_ptr<ListCache> g_lists[NODE_COUNT];
 CompiledCounts g_counts;
 
-bool is_relation(uint8_t k) {
-    return k == EQUAL || k == LE || k == NE || k == LT || k == GE || k == GT;
-}
-
 // Walks the tokens as the walker would, with a cursor of its own, and
 // emits the program; any step that would make the walker fail, or that
 // the program cannot do, refuses the expression.
@@ -207,6 +185,10 @@ class Compiler {
 
     uint8_t kind() const { return tok_ ? token_kind(tok_) : uint8_t{NO_TOKEN}; }
     bool is_word(uint8_t id) const { return kind() == RESWORD && token_aux(tok_) == id; }
+    // The level's operator written by the token, or nullptr.
+    template <size_t N> const BinaryOperator* operator_here(const BinaryOperator (&level)[N]) {
+        return operator_written(level, kind(), kind() == RESWORD ? token_aux(tok_) : 0);
+    }
 
     // As advance(): never past the end; reaching an ERROR token fails.
     bool advance() {
@@ -244,18 +226,9 @@ class Compiler {
         if (!term()) return false;
         if (sign == MINUS && !emit(OP_NEGATE)) return false;
         for (;;) {
-            uint8_t op;
-            if (kind() == PLUS)
-                op = OP_ADD;
-            else if (kind() == MINUS)
-                op = OP_SUB;
-            else if (is_word(RW_OR))
-                op = OP_OR;
-            else if (is_word(RW_CAT))
-                return false; // strings
-            else
-                return true;
-            if (!advance() || !term() || !emit(op)) return false;
+            const BinaryOperator* o = operator_here(k_adding_operators);
+            if (o == nullptr) return true;
+            if (o->code == OP_NONE || !advance() || !term() || !emit(o->code)) return false;
         }
     }
 
@@ -263,18 +236,9 @@ class Compiler {
         Level level(*this);
         if (!level.ok() || !primary()) return false;
         for (;;) {
-            uint8_t op;
-            if (kind() == STAR)
-                op = OP_MUL;
-            else if (kind() == SLASH)
-                op = OP_DIV;
-            else if (kind() == PERCENT)
-                op = OP_MOD;
-            else if (is_word(RW_AND))
-                op = OP_AND;
-            else
-                return true;
-            if (!advance() || !primary() || !emit(op)) return false;
+            const BinaryOperator* o = operator_here(k_multiplying_operators);
+            if (o == nullptr) return true;
+            if (o->code == OP_NONE || !advance() || !primary() || !emit(o->code)) return false;
         }
     }
 
@@ -465,23 +429,6 @@ int compare_numbers(double a, double b) {
     if (d > 0) return d > tolerance ? 1 : 0;
     if (d < 0) return -d > tolerance ? -1 : 0;
     return 0;
-}
-
-bool relation_holds(uint8_t rel, int c) {
-    switch (rel) {
-    case EQUAL:
-        return c == 0;
-    case NE:
-        return c != 0;
-    case LT:
-        return c < 0;
-    case LE:
-        return c <= 0;
-    case GT:
-        return c > 0;
-    default:
-        return c >= 0; // GE
-    }
 }
 
 // The arithmetic of value_add and its kin on the left operand: a failed
@@ -870,18 +817,6 @@ bool pop_two(NodeHandle& left, NodeHandle& right) {
     return false;
 }
 
-void (*binary_fn(uint8_t code))(NodeHandle, NodeHandle) {
-    switch (code) {
-    case OP_ADD: return value_add;
-    case OP_SUB: return value_sub;
-    case OP_MUL: return value_mul;
-    case OP_DIV: return value_div;
-    case OP_MOD: return value_mod;
-    case OP_OR: return value_or;
-    default: return value_and; // OP_AND
-    }
-}
-
 int value_of(Interpreter& in, ListCache& lc, uint32_t mark, NodeHandle* v, int no_value);
 
 // A cell call as the walker's cell_primary makes it once past the name;
@@ -972,7 +907,7 @@ int call_at(Interpreter& in, ListCache& lc, const CallSite& site) {
         default: {
             NodeHandle left, right;
             if (!pop_two(left, right)) return SE_INTERNAL;
-            binary_fn(op.code)(left, right);
+            operation_of(op.code)(left, right);
             push_value(left);
             value_free(right);
         }

@@ -85,7 +85,10 @@ inline void position_drop() {
 // block's when it begins one, made and given back.
 inline void position_touch() {
     Interpreter& in = interp();
-    if (node_charges_passing(in.frames.count % HSTACK_SLOTS == 0 ? 2 : 1)) return;
+    if (detail::store_roomy(PASSING_CHARGES_MAX)) {
+        node_charges_passed(in.frames.count % HSTACK_SLOTS == 0 ? 2 : 1);
+        return;
+    }
     position_save();
     position_drop();
 }
