@@ -93,11 +93,11 @@ template <class Compute> int32_t result_from(NodeHandle result, Compute compute)
 // that it counts at every step what the sequence counts.
 template <class Compute>
 int32_t invoke_in_first(NodeHandle args, NodeHandle* result, Compute compute) {
-    node_charge();
+    NodeCharge made;
     BuiltinOut out;
     int32_t status = compute(args, out);
     if (status != 0) {
-        node_uncharge();
+        made.give_back();
         valuelist_free(args);
         return status;
     }
@@ -106,7 +106,7 @@ int32_t invoke_in_first(NodeHandle args, NodeHandle* result, Compute compute) {
         value_set_text_handle(v, 0);
         text_free(t);
     }
-    node_uncharge();
+    made.give_back();
     // A new Value, as value_new makes one, then the result.
     std::memset(node_ref(v) + NODE_AUX, 0, NODE_SIZE - NODE_AUX);
     result_set_out(v, out);

@@ -72,10 +72,11 @@ template <Cut cut> int32_t substring(NodeHandle args, BuiltinOut& out) {
     // The store is charged for the chunk the copy would take and given back
     // the chunk the release would return, at the same points, so that it
     // counts exactly what a copy counts.
-    node_charge();
-    value_set_text_handle(s, 0);
-    text_cut_in_place(t, a, k);
-    node_uncharge();
+    {
+        NodeCharge copy_chunk;
+        value_set_text_handle(s, 0);
+        text_cut_in_place(t, a, k);
+    }
     out.text = t;
     return 0;
 }

@@ -29,51 +29,58 @@ void hstack_mark(NodeHandle s);
 // A stack kept in a fixed array outside the store, for the interpreter's
 // busiest stacks, that charges the store (node_charge) exactly what a handle
 // stack of the same entries takes: its header while open, and a block for
-// every 18 entries begun, given back as soon as its last entry goes.
+// every 18 entries begun, given back as soon as its last entry goes. With
+// EntryCharged, every entry also stands for a node of its own (a record the
+// stack holds by value), charged when it is pushed and given back when it is
+// popped; the stack's charges (cstack_charges) count it.
 // Capacity: what the store can bound. An owner whose entries each hold a
 // node or a charge of their own gives NODE_COUNT; otherwise every entry
 // still costs a block's share, so NODE_COUNT * HSTACK_SLOTS.
-template <class T, uint32_t Capacity> struct ChargedStack {
+template <class T, uint32_t Capacity, bool EntryCharged = false> struct ChargedStack {
     uint32_t count = 0;
     bool open = false;
     T entries[Capacity];
 };
 
-template <class T, uint32_t N> void cstack_open(ChargedStack<T, N>& s) {
+template <class T, uint32_t N, bool E> void cstack_open(ChargedStack<T, N, E>& s) {
     assert(!s.open && "charged stack opened twice");
     node_charge();
     s.count = 0;
     s.open = true;
 }
 
-// The charges of an open stack: its header and blocks.
-template <class T, uint32_t N> uint32_t cstack_charges(const ChargedStack<T, N>& s) {
-    return s.open ? 1 + (s.count + HSTACK_SLOTS - 1) / HSTACK_SLOTS : 0;
+// The charges of an open stack: its header, blocks and charged entries.
+template <class T, uint32_t N, bool E> uint32_t cstack_charges(const ChargedStack<T, N, E>& s) {
+    if (!s.open) return 0;
+    return 1 + (s.count + HSTACK_SLOTS - 1) / HSTACK_SLOTS + (E ? s.count : 0);
 }
 
-// Gives back the header and blocks; the entries left are the owner's.
-template <class T, uint32_t N> void cstack_close(ChargedStack<T, N>& s) {
+// Gives back the stack's charges; the entries left are the owner's.
+template <class T, uint32_t N, bool E> void cstack_close(ChargedStack<T, N, E>& s) {
     for (uint32_t n = cstack_charges(s); n > 0; --n) node_uncharge();
     s.count = 0;
     s.open = false;
 }
 
-template <class T, uint32_t N> inline void cstack_push(ChargedStack<T, N>& s, const T& e) {
+template <class T, uint32_t N, bool E>
+inline void cstack_push(ChargedStack<T, N, E>& s, const T& e) {
     assert(s.open && s.count < N && "charged stack push");
+    if (E) node_charge();
     if (s.count % HSTACK_SLOTS == 0) node_charge();
     s.entries[s.count++] = e;
 }
 
 // Whether there was an entry to pop into *e.
-template <class T, uint32_t N> inline bool cstack_pop(ChargedStack<T, N>& s, T* e) {
+template <class T, uint32_t N, bool E> inline bool cstack_pop(ChargedStack<T, N, E>& s, T* e) {
     if (s.count == 0) return false;
     *e = s.entries[--s.count];
     if (s.count % HSTACK_SLOTS == 0) node_uncharge();
+    if (E) node_uncharge();
     return true;
 }
 
 // The top entry; T{} when empty.
-template <class T, uint32_t N> inline T cstack_peek(const ChargedStack<T, N>& s) {
+template <class T, uint32_t N, bool E> inline T cstack_peek(const ChargedStack<T, N, E>& s) {
     return s.count == 0 ? T{} : s.entries[s.count - 1];
 }
 

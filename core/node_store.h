@@ -70,12 +70,18 @@ struct StoreCounter {
 };
 extern StoreCounter g_counter;
 void node_charge_counted();
+// Whether n more nodes can be taken with nothing to note on the way: well
+// above the low mark and with no failure injected, taking them only counts.
+inline bool store_roomy(int n) {
+    const StoreCounter& c = g_counter;
+    return c.fail_after < 0 && c.free > LOW_NODE_THRESHOLD + n - 1;
+}
 } // namespace detail
-// Well above the low mark and with no failure injected a charge only
-// counts; otherwise it goes the way of an allocation.
+// A charge is taken as an allocation is: where that notes nothing it only
+// counts.
 inline void node_charge() {
     detail::StoreCounter& c = detail::g_counter;
-    if (c.fail_after < 0 && c.free > LOW_NODE_THRESHOLD) {
+    if (detail::store_roomy(1)) {
         --c.free;
         ++c.allocations;
         ++c.charged;
@@ -83,13 +89,42 @@ inline void node_charge() {
     }
     detail::node_charge_counted();
 }
+// Giving back leaves free + charged as it was: only the charged count
+// shows a charge given back that was never made.
 inline void node_uncharge() {
     detail::StoreCounter& c = detail::g_counter;
-    assert(c.charged > 0 && "a charge given back twice");
-    assert(c.free + c.charged <= NODE_COUNT && "more given back than taken");
+    assert(c.charged > 0 && "a charge given back that was never made");
     --c.charged;
     if (++c.free >= LOW_NODE_THRESHOLD) c.low_armed = true;
 }
+// The most charges node_charges_passed counts at once.
+constexpr int PASSING_CHARGES_MAX = 2;
+// n charges (at most PASSING_CHARGES_MAX) made and given back straight
+// away, with nothing looking at the store in between, where taking them
+// would note nothing (detail::store_roomy(PASSING_CHARGES_MAX)): they only
+// count as allocations. Elsewhere they are made and given back one by one.
+inline void node_charges_passed(int n) {
+    assert(n <= PASSING_CHARGES_MAX && detail::store_roomy(PASSING_CHARGES_MAX));
+    detail::g_counter.allocations += n;
+}
+// One node's worth of the store held by its owner: charged when it is made
+// (refused as an allocation is, by NodeExhausted) and given back by
+// give_back() or, at the latest, when it goes.
+class NodeCharge {
+  public:
+    NodeCharge() { node_charge(); }
+    ~NodeCharge() { give_back(); }
+    NodeCharge(const NodeCharge&) = delete;
+    NodeCharge& operator=(const NodeCharge&) = delete;
+    void give_back() {
+        if (!held_) return;
+        held_ = false;
+        node_uncharge();
+    }
+
+  private:
+    bool held_ = true;
+};
 uint32_t node_charged();
 // Called by root markers during the reclaim walk for the charges their
 // structures hold; charges that no owner claims are given back as leaked.
@@ -179,7 +214,7 @@ void node_free_checked(NodeHandle h);
 inline NodeHandle node_alloc(NodeType type) {
 #ifdef NDEBUG
     detail::StoreCounter& c = detail::g_counter;
-    if (c.fail_after < 0 && c.free > LOW_NODE_THRESHOLD) {
+    if (detail::store_roomy(1)) {
         --c.free;
         ++c.allocations;
         NodeHandle h = c.free_head;

@@ -1,163 +1,28 @@
-// Compiled code: the expression compiler (a parser shaped exactly like the
-// walker's, emitting postfix code instead of evaluating), the per-list
-// cache, the program runners with their fall-back checks, and at the end
-// the compiled statements and the loop that runs every statement list.
-#include "script/compiled_expr.h"
+// Running compiled code: the per-list cache, the program runners with
+// their fall-back checks, and at the end the compiled statements and the
+// loop that runs every statement list. The compiler is
+// script/expr_compiler.cpp.
+#include "script/compiled_code.h"
 
 #include "builtins/builtins.h"
 #include "core/handle_stack.h"
 #include "core/value.h"
-#include "script/interpreter.h"
 #include "script/lexer.h"
 #include "script/run_engine.h"
 #include "web/cell.h"
-
-#include <memory>
-#include <vector>
 
 namespace tarvex {
 
 bool detail::g_fast_path = true;
 
+CompiledCounts compiled::g_counts;
+
+using namespace compiled;
+
 namespace {
 
 // The switch, read on every expression and jump.
 const bool& g_on = detail::g_fast_path;
-
-enum OpCode : uint8_t {
-    OP_CELL,    // a copy of a cell's value; arg: table index
-    OP_CELL_AT, // the same, subscripted by the operand on top; arg: base index
-    OP_ARG,     // a copy of the n-th argument; arg: n
-    OP_CONST,   // a copy of a system constant; arg: its entry
-    OP_LITERAL, // a copy of a number literal, text and all; arg: its Value
-    OP_NEGATE,
-    OP_NOT,
-    OP_ADD,
-    OP_SUB,
-    OP_MUL,
-    OP_DIV,
-    OP_MOD,
-    OP_OR,
-    OP_AND,
-    OP_RELATION, // rel: the comparison's token kind
-    OP_CALL,     // a cell call (programs with calls only); arg: its call site
-};
-
-struct Op {
-    uint8_t code;
-    uint8_t rel; // OP_RELATION: the comparison; OP_LITERAL: the nodes of its text
-    uint16_t arg;
-};
-
-// The operand array a program runs on is fixed; an expression that would
-// need more is left to the walker.
-constexpr int OPERANDS_MAX = 32;
-// An expression that has fallen back this often, and more often than it
-// ran, is left to the walker for good: its values are seldom plain numbers.
-constexpr uint16_t MISSES_MAX = 8;
-
-struct Entry {
-    uint8_t depth = 0; // the deepest nesting the walker reaches in it
-    uint8_t shape = 0; // a Shape
-    bool calls = false; // a program with cell calls, run on the walker's stack
-    bool given_up = false; // left to the walker for good (its mark says so too)
-    uint16_t misses = 0;
-    uint32_t hits = 0;
-    uint32_t code_at = 0;
-    uint32_t code_len = 0;
-    TokenCursor end;       // where the walker leaves the cursor
-    Token start = nullptr; // the first token (a list's tokens never move)
-};
-
-constexpr uint32_t LEFT_TO_WALKER = UINT32_MAX;
-// Set in the mark of an entry with cell calls (see run_calls).
-constexpr uint32_t CALLS_MARK = 0x80000000u;
-
-bool is_load(uint8_t code) {
-    return code == OP_CELL || code == OP_ARG || code == OP_CONST || code == OP_LITERAL;
-}
-
-// The commonest programs, a value read alone or two reads and an operator,
-// run without the operand array.
-enum Shape : uint8_t { SHAPE_ANY, SHAPE_LOAD, SHAPE_PAIR, SHAPE_COMPARE };
-
-Shape shape_of(const Op* code, uint32_t len) {
-    if (len == 1 && is_load(code[0].code)) return SHAPE_LOAD;
-    if (len == 3 && is_load(code[0].code) && is_load(code[1].code) &&
-        code[2].code >= OP_ADD)
-        return code[2].code == OP_RELATION ? SHAPE_COMPARE : SHAPE_PAIR;
-    return SHAPE_ANY;
-}
-
-// A cell call in a program: the cell's table index, where the walker's
-// cursor stands when it reads the arguments (at the first token after the
-// parenthesis) or makes a call without them (at the '!'), and the nesting
-// of the primary it is.
-struct CallSite {
-    TokenCursor at;
-    int16_t index = 0;
-    uint8_t depth = 0;
-    bool call = false; // a cell call, not an argument reference
-    bool bang = false;
-    // The arguments, each compiled, when all of them are: where they are
-    // in ListCache::args, and where the walker's cursor stands after them.
-    bool args_compiled = false;
-    uint16_t arg_count = 0;
-    uint32_t args_at = 0;
-    TokenCursor args_end;
-};
-
-// An argument of a call: its first token and its expression's mark.
-struct ArgSite {
-    TokenCursor at;
-    uint32_t mark = 0;
-};
-
-// A compiled statement: where the walker's cursor would stand at each of
-// its parts, and the marks of its expressions (as entry_of holds them).
-enum StmtKind : uint8_t { ST_EXPRESSION, ST_SET, ST_IF };
-
-// A clause of an if: its condition and its block.
-struct Clause {
-    Token tok = nullptr;       // the if or elseif
-    TokenCursor cond;          // the condition's first token
-    TokenCursor block;         // the block's '{', straight after the ')'
-    TokenCursor block_first;   // the token after the '{'
-    uint16_t after_block = 0;  // the index of the token after its '}'
-    uint32_t entry = 0;        // the condition's mark, 0 for the walker's
-};
-
-struct Stmt {
-    uint8_t kind = ST_EXPRESSION;
-    bool has_else = false;
-    int16_t target = 0;        // ST_SET: the cell's table index
-    uint32_t entry = 0;        // ST_EXPRESSION, ST_SET: the expression's mark, 0 for the walker's
-    uint32_t clauses_at = 0;   // ST_IF: its clauses in ListCache::clauses
-    uint32_t clause_count = 0;
-    TokenCursor at;            // ST_SET: the expression's first token
-    TokenCursor else_first;    // ST_IF: the token after the else block's '{'
-    TokenCursor end;           // ST_IF: the token after the statement
-    Token start = nullptr;     // the statement's first token
-};
-
-struct ListCache {
-    uint32_t stamp = 0;
-    // By token index: 0 before the first run, then LEFT_TO_WALKER or the
-    // entry's number + 1 (with CALLS_MARK for a program with calls).
-    std::vector<uint32_t> entry_of;
-    std::vector<Entry> entries;
-    std::vector<Op> code;
-    std::vector<CallSite> sites;
-    std::vector<ArgSite> args;
-    // By token index: where a forward seek to it lands (a chunk of 0 until
-    // the first such seek). The landing does not depend on where the seek
-    // starts, so a jump cached once is taken straight afterwards.
-    std::vector<TokenCursor> jumps;
-    // Compiled statements, by the index of their first token as entry_of.
-    std::vector<uint32_t> stmt_of;
-    std::vector<Stmt> stmts;
-    std::vector<Clause> clauses;
-};
 
 // Set when the expression just refused to the three value readers has a
 // program with calls, so that the walker's own expressions are not looked
@@ -167,269 +32,6 @@ uint32_t g_last_stamp = 0;
 // By list handle, each made on first use: most handles never hold a list
 // that runs, and a cache is large.
 std::unique_ptr<ListCache> g_lists[NODE_COUNT];
-CompiledCounts g_counts;
-
-bool is_relation(uint8_t k) {
-    return k == EQUAL || k == LE || k == NE || k == LT || k == GE || k == GT;
-}
-
-// Walks the tokens as the walker would, with a cursor of its own, and
-// emits the program; any step that would make the walker fail, or that
-// the program cannot do, refuses the expression.
-class Compiler {
-  public:
-    // With `sites`, the program may call cells (and then runs on the
-    // walker's stack); without, an expression with a call is refused.
-    Compiler(TokenCursor at, std::vector<Op>& code, std::vector<CallSite>* sites = nullptr)
-        : cur_(at), tok_(tokens_at(at.chunk, at.slot)), code_(&code), sites_(sites) {}
-
-    bool expression() {
-        Level level(*this);
-        if (!level.ok() || !sum()) return false;
-        uint8_t rel = kind();
-        if (!is_relation(rel)) return true;
-        if (!advance() || !sum()) return false;
-        return emit(OP_RELATION, 0, rel);
-    }
-
-    TokenCursor end() const { return cur_; }
-    int depth_max() const { return depth_max_; }
-    bool saw_call() const { return saw_call_; }
-
-  private:
-    // One routine of the walker active: its nesting count.
-    struct Level {
-        Compiler& c;
-        explicit Level(Compiler& compiler) : c(compiler) {
-            if (++c.depth_ > c.depth_max_) c.depth_max_ = c.depth_;
-        }
-        ~Level() { --c.depth_; }
-        bool ok() const { return c.depth_ <= NESTING_LIMIT; }
-    };
-
-    uint8_t kind() const { return tok_ ? token_kind(tok_) : uint8_t{NO_TOKEN}; }
-    bool is_word(uint8_t id) const { return kind() == RESWORD && token_aux(tok_) == id; }
-
-    // As advance(): never past the end; reaching an ERROR token fails.
-    bool advance() {
-        if (tok_ == nullptr || kind() == END_OF_FILE) return true;
-        Token next = tokens_step(cur_);
-        if (next == nullptr) return true;
-        tok_ = next;
-        return kind() != ERROR;
-    }
-
-    bool emit(uint8_t code, uint16_t arg = 0, uint8_t rel = 0) {
-        switch (code) {
-        case OP_CELL:
-        case OP_ARG:
-        case OP_CONST:
-        case OP_LITERAL:
-            if (++operands_ > OPERANDS_MAX) return false;
-            break;
-        case OP_CELL_AT:
-        case OP_NEGATE:
-        case OP_NOT:
-            break;
-        default:
-            --operands_;
-        }
-        code_->push_back(Op{code, rel, arg});
-        return true;
-    }
-
-    bool sum() {
-        Level level(*this);
-        if (!level.ok()) return false;
-        uint8_t sign = kind();
-        if ((sign == PLUS || sign == MINUS) && !advance()) return false;
-        if (!term()) return false;
-        if (sign == MINUS && !emit(OP_NEGATE)) return false;
-        for (;;) {
-            uint8_t op;
-            if (kind() == PLUS)
-                op = OP_ADD;
-            else if (kind() == MINUS)
-                op = OP_SUB;
-            else if (is_word(RW_OR))
-                op = OP_OR;
-            else if (is_word(RW_CAT))
-                return false; // strings
-            else
-                return true;
-            if (!advance() || !term() || !emit(op)) return false;
-        }
-    }
-
-    bool term() {
-        Level level(*this);
-        if (!level.ok() || !primary()) return false;
-        for (;;) {
-            uint8_t op;
-            if (kind() == STAR)
-                op = OP_MUL;
-            else if (kind() == SLASH)
-                op = OP_DIV;
-            else if (kind() == PERCENT)
-                op = OP_MOD;
-            else if (is_word(RW_AND))
-                op = OP_AND;
-            else
-                return true;
-            if (!advance() || !primary() || !emit(op)) return false;
-        }
-    }
-
-    // The literal Value of a NUMBER token, 0 when it is not a number.
-    NodeHandle number_literal() const {
-        NodeHandle v = token_value(tok_);
-        return v != 0 && value_kind(v) == VK_NUMBER ? v : 0;
-    }
-
-    bool primary() {
-        Level level(*this);
-        if (!level.ok()) return false;
-        switch (kind()) {
-        case RESWORD:
-            if (!is_word(RW_NOT)) return false;
-            return advance() && primary() && emit(OP_NOT);
-        case CELLNAME: {
-            uint16_t base = token_value(tok_);
-            if (!advance()) return false;
-            bool subscripted = kind() == LBRACKET;
-            if (subscripted) {
-                if (!advance() || !expression() || kind() != RBRACKET || !advance()) return false;
-            }
-            if (kind() == BANG || kind() == LPAREN) return !subscripted && call(base);
-            // Subscripts stay with the walker in programs with calls.
-            if (subscripted && sites_ != nullptr) return false;
-            return emit(subscripted ? OP_CELL_AT : OP_CELL, base);
-        }
-        case SYSCONST:
-            return emit(OP_CONST, token_value(tok_)) && advance();
-        case NUMBER: {
-            NodeHandle literal = number_literal();
-            if (literal == 0) return false;
-            // A literal's text never changes: its size is counted once.
-            int text_nodes = 0;
-            for (NodeHandle c = value_text(literal); c != 0; c = chain_next(c))
-                ++text_nodes;
-            if (text_nodes > UINT8_MAX) return false;
-            return emit(OP_LITERAL, literal, static_cast<uint8_t>(text_nodes)) && advance();
-        }
-        case LPAREN:
-            if (!advance() || !expression() || kind() != RPAREN) return false;
-            return advance();
-        case PERCENT: {
-            if (!advance() || kind() != NUMBER) return false;
-            NodeHandle literal = number_literal();
-            int16_t n = 0;
-            if (literal == 0 || num_to_int16(n, value_number(literal)) != 0 || n < 1) return false;
-            if (!advance()) return false;
-            if (sites_ == nullptr) return emit(OP_ARG, static_cast<uint16_t>(n));
-            // With calls, a missing argument is reported where the walker
-            // reports it: after the number.
-            if (sites_->size() >= UINT16_MAX) return false;
-            CallSite site;
-            site.at = cur_;
-            site.index = n;
-            sites_->push_back(site);
-            return emit(OP_ARG, static_cast<uint16_t>(sites_->size() - 1));
-        }
-        default:
-            return false; // strings, builtin calls, and every error
-        }
-    }
-
-    // A call: the walker's cell_primary after the name. The arguments are
-    // read (by the walker's parse_arguments at run time) only to find where
-    // the call ends; each is an expression of its own.
-    bool call(uint16_t index) {
-        saw_call_ = true;
-        if (sites_ == nullptr || sites_->size() >= UINT16_MAX) return false;
-        CallSite site;
-        site.index = static_cast<int16_t>(index);
-        site.depth = static_cast<uint8_t>(depth_);
-        site.call = true;
-        if (kind() == BANG) {
-            site.at = cur_;
-            site.bang = true;
-            if (!advance()) return false;
-        } else {
-            if (!advance()) return false; // the parenthesis
-            site.at = cur_;
-            if (!arguments()) return false;
-        }
-        sites_->push_back(site);
-        return emit(OP_CALL, static_cast<uint16_t>(sites_->size() - 1));
-    }
-
-    bool arguments() {
-        if (kind() == RPAREN) return advance();
-        std::vector<Op> scratch;
-        std::vector<Op>* code = code_;
-        code_ = &scratch;
-        int operands = operands_;
-        bool ok = true;
-        for (;;) {
-            // A ')' after a trailing comma ends the list and stays current.
-            if (kind() == RPAREN) break;
-            operands_ = 0;
-            if (!expression()) {
-                ok = false;
-                break;
-            }
-            if (kind() == COMMA) {
-                if (!advance()) {
-                    ok = false;
-                    break;
-                }
-            } else {
-                ok = kind() == RPAREN && advance();
-                break;
-            }
-        }
-        code_ = code;
-        operands_ = operands;
-        return ok;
-    }
-
-    TokenCursor cur_;
-    Token tok_;
-    std::vector<Op>* code_;
-    std::vector<CallSite>* sites_;
-    bool saw_call_ = false;
-    int depth_ = 0, depth_max_ = 0, operands_ = 0;
-};
-
-// An expression over plain numbers compiles to a program on numbers; one
-// that was refused for its cell calls alone is compiled again as a program
-// on the walker's stack.
-bool compile(ListCache& lc, Entry& e, TokenCursor at) {
-    size_t start = lc.code.size(), sites = lc.sites.size();
-    Compiler c(at, lc.code);
-    bool ok = c.expression();
-    if (!ok && c.saw_call()) {
-        lc.code.resize(start);
-        Compiler with_calls(at, lc.code, &lc.sites);
-        ok = with_calls.expression() && with_calls.saw_call();
-        c = with_calls;
-        e.calls = true;
-    }
-    if (!ok) {
-        lc.code.resize(start);
-        lc.sites.resize(sites);
-        ++g_counts.refused;
-        return false;
-    }
-    e.depth = static_cast<uint8_t>(c.depth_max());
-    e.code_at = static_cast<uint32_t>(start);
-    e.code_len = static_cast<uint32_t>(lc.code.size() - start);
-    e.shape = e.calls ? SHAPE_ANY : shape_of(lc.code.data() + start, e.code_len);
-    e.end = c.end();
-    ++g_counts.compiled;
-    return true;
-}
 
 // A value on the walker's stack, as far as a program can hold one: always
 // a number; the text is the one its copy would carry (the walker's copy
@@ -467,23 +69,6 @@ int compare_numbers(double a, double b) {
     if (d > 0) return d > tolerance ? 1 : 0;
     if (d < 0) return -d > tolerance ? -1 : 0;
     return 0;
-}
-
-bool relation_holds(uint8_t rel, int c) {
-    switch (rel) {
-    case EQUAL:
-        return c == 0;
-    case NE:
-        return c != 0;
-    case LT:
-        return c < 0;
-    case LE:
-        return c <= 0;
-    case GT:
-        return c > 0;
-    default:
-        return c >= 0; // GE
-    }
 }
 
 // The arithmetic of value_add and its kin on the left operand: a failed
@@ -675,104 +260,6 @@ inline void finish(Interpreter& in, Entry& e) {
     return true;
 }
 
-void compile_arguments(ListCache& lc, size_t site_no);
-
-// The mark of the expression at `at` (its first token `tok`), compiled now
-// when it has not been; 0 when it is the walker's.
-uint32_t mark_at(ListCache& lc, TokenCursor at, Token tok) {
-    if (at.index >= lc.entry_of.size()) lc.entry_of.resize(at.index + 1u, 0);
-    if (lc.entry_of[at.index] == 0) {
-        Entry e;
-        size_t sites = lc.sites.size();
-        if (!compile(lc, e, at)) {
-            lc.entry_of[at.index] = LEFT_TO_WALKER;
-            return 0;
-        }
-        e.start = tok;
-        lc.entries.push_back(e);
-        lc.entry_of[at.index] =
-            static_cast<uint32_t>(lc.entries.size()) | (e.calls ? CALLS_MARK : 0);
-        for (size_t end = lc.sites.size(); sites < end; ++sites)
-            if (lc.sites[sites].call && !lc.sites[sites].bang) compile_arguments(lc, sites);
-    }
-    uint32_t mark = lc.entry_of[at.index];
-    return mark == LEFT_TO_WALKER ? 0 : mark;
-}
-
-Entry& entry_of_mark(ListCache& lc, uint32_t mark) {
-    return lc.entries[(mark & ~CALLS_MARK) - 1];
-}
-
-// A cursor of the compiler's own, stepped as advance() steps the walker's.
-struct Reader {
-    TokenCursor cur;
-    Token tok;
-
-    uint8_t kind() const { return token_kind(tok); }
-    bool is_word(uint8_t id) const { return kind() == RESWORD && token_aux(tok) == id; }
-    // False where the walker's advance would stay put or fail.
-    bool step() {
-        if (kind() == END_OF_FILE) return false;
-        Token next = tokens_step(cur);
-        if (next == nullptr) return false;
-        tok = next;
-        return kind() != ERROR;
-    }
-    void go(TokenCursor c) {
-        cur = c;
-        tok = tokens_at(c.chunk, c.slot);
-    }
-    // At an opening token: past its matching closing one, as the walker's
-    // skip_balanced.
-    bool skip_balanced(uint8_t open, uint8_t close) {
-        for (int count = 1; count > 0;) {
-            if (!step()) return false;
-            if (kind() == open) ++count;
-            else if (kind() == close) --count;
-        }
-        return step();
-    }
-    bool skip_block() { return skip_balanced(LBRACE, RBRACE); }
-};
-
-// The expression at the reader: its mark, and the reader past it.
-uint32_t expression_at(ListCache& lc, Reader& rd) {
-    uint32_t mark = mark_at(lc, rd.cur, rd.tok);
-    if (mark != 0) rd.go(entry_of_mark(lc, mark).end);
-    return mark;
-}
-
-// Reads the arguments of a call as the walker's parse_arguments would,
-// compiling each; the call site keeps them when every one compiled.
-void compile_arguments(ListCache& lc, size_t site_no) {
-    const CallSite site = lc.sites[site_no];
-    Reader rd{site.at, tokens_at(site.at.chunk, site.at.slot)};
-    std::vector<ArgSite> args;
-    if (rd.kind() == RPAREN) {
-        if (!rd.step()) return;
-    } else {
-        for (;;) {
-            // A ')' after a trailing comma ends the list and stays current.
-            if (rd.kind() == RPAREN) break;
-            ArgSite a{rd.cur, 0};
-            if ((a.mark = expression_at(lc, rd)) == 0) return;
-            args.push_back(a);
-            if (rd.kind() == RPAREN) {
-                if (!rd.step()) return;
-                break;
-            }
-            if (rd.kind() != COMMA || !rd.step()) return;
-        }
-    }
-    if (args.size() > UINT16_MAX) return;
-    CallSite& s = lc.sites[site_no];
-    s.args_at = static_cast<uint32_t>(lc.args.size());
-    s.arg_count = static_cast<uint16_t>(args.size());
-    s.args_end = rd.cur;
-    s.args_compiled = true;
-    lc.args.insert(lc.args.end(), args.begin(), args.end());
-}
-
 // The first run of an expression at the cursor (or the first since its
 // list's cache was dropped): compiles it. The entry when it compiled to the
 // kind of program asked for (with calls or without), else nullptr.
@@ -780,7 +267,7 @@ template <bool Calls>
 [[gnu::noinline]] Entry* compile_at(Interpreter& in, ListCache*& list_cache) {
     ListCache& lc = cache_of(in.list);
     list_cache = &lc;
-    uint32_t mark = mark_at(lc, in.cur, in.tok);
+    uint32_t mark = mark_at(lc, in.cur);
     if (!Calls) g_calls_next = mark >= CALLS_MARK;
     if (mark == 0 || (mark >= CALLS_MARK) != Calls) return nullptr;
     return &entry_of_mark(lc, mark);
@@ -791,30 +278,25 @@ template <bool Calls>
 template <bool Calls> inline Entry* entry_at(Interpreter& in, ListCache*& list_cache) {
     if (!g_on || in.list == 0 || in.tok == nullptr) return nullptr;
     uint16_t index = in.cur.index;
-    Entry* e = nullptr;
     if (g_lists[in.list]) {
         ListCache& lc = *g_lists[in.list];
         if (index < lc.entry_of.size()) {
             uint32_t mark = lc.entry_of[index];
             // Most expressions that do not compile are met again and
-            // again: they are told apart before anything else is read. The
-            // list's stamp is not checked for them: a mark left by a
-            // released list only sends an expression to the walker.
+            // again: they are told apart before anything else is read.
             if (Calls ? mark == LEFT_TO_WALKER || (mark != 0 && mark < CALLS_MARK)
                       : mark >= CALLS_MARK) {
                 if (!Calls) g_calls_next = mark != LEFT_TO_WALKER;
                 return nullptr;
             }
-            // Code is run only for the list it was compiled for.
-            if (mark != 0 && lc.stamp == tokens_stamp(in.list)) {
+            // The cache is the list's own: see compiled_statement_list.
+            if (mark != 0) {
                 list_cache = &lc;
-                e = &lc.entries[(Calls ? mark & ~CALLS_MARK : mark) - 1];
+                return &lc.entries[(Calls ? mark & ~CALLS_MARK : mark) - 1];
             }
         }
     }
-    if (e == nullptr) e = compile_at<Calls>(in, list_cache);
-    // The cursor must stand where the entry was compiled.
-    return e != nullptr && in.tok == e->start ? e : nullptr;
+    return compile_at<Calls>(in, list_cache);
 }
 
 // At the first token of an expression: runs its program when it can.
@@ -876,18 +358,6 @@ bool pop_two(NodeHandle& left, NodeHandle& right) {
     value_free(right);
     value_free(left);
     return false;
-}
-
-void (*binary_fn(uint8_t code))(NodeHandle, NodeHandle) {
-    switch (code) {
-    case OP_ADD: return value_add;
-    case OP_SUB: return value_sub;
-    case OP_MUL: return value_mul;
-    case OP_DIV: return value_div;
-    case OP_MOD: return value_mod;
-    case OP_OR: return value_or;
-    default: return value_and; // OP_AND
-    }
 }
 
 int value_of(Interpreter& in, ListCache& lc, uint32_t mark, NodeHandle* v, int no_value);
@@ -980,7 +450,7 @@ int call_at(Interpreter& in, ListCache& lc, const CallSite& site) {
         default: {
             NodeHandle left, right;
             if (!pop_two(left, right)) return SE_INTERNAL;
-            binary_fn(op.code)(left, right);
+            operation_of(op.code)(left, right);
             push_value(left);
             value_free(right);
         }
@@ -1061,86 +531,6 @@ bool compiled_calls_run(int* r) {
 // ---- compiled statements ------------------------------------------------------
 
 namespace {
-
-// At a '{': where the walker's exec_block steps to.
-bool first_in_block(Reader rd, TokenCursor& first) {
-    if (!rd.step()) return false;
-    first = rd.cur;
-    return true;
-}
-
-bool compile_set(ListCache& lc, Reader& rd, Stmt& s) {
-    if (!rd.step() || rd.kind() != CELLNAME) return false;
-    s.target = static_cast<int16_t>(token_value(rd.tok));
-    // A subscripted target is the walker's.
-    if (!rd.step() || rd.kind() == LBRACKET) return false;
-    if (rd.kind() == RESWORD && (!rd.is_word(RW_TO) || !rd.step())) return false;
-    s.kind = ST_SET;
-    s.at = rd.cur;
-    s.entry = mark_at(lc, rd.cur, rd.tok);
-    return true;
-}
-
-// if (c) {…} elseif (c) {…} … else {…}, every block straight after the
-// ')' that matches its condition's '(' or after its else. A condition the
-// walker evaluates may end elsewhere (a call's list closed by a trailing
-// comma leaves its ')' current): the run checks where it ended.
-bool compile_if(ListCache& lc, Reader& rd, Stmt& s) {
-    s.kind = ST_IF;
-    s.clauses_at = static_cast<uint32_t>(lc.clauses.size());
-    do {
-        Clause c;
-        c.tok = rd.tok;
-        if (!rd.step() || rd.kind() != LPAREN) return false;
-        Reader group = rd;
-        if (!rd.step()) return false;
-        c.cond = rd.cur;
-        c.entry = mark_at(lc, rd.cur, rd.tok);
-        if (!group.skip_balanced(LPAREN, RPAREN)) return false;
-        rd = group;
-        if (rd.kind() != LBRACE) return false;
-        // A compiled condition ends at that ')'.
-        if (c.entry != 0 && entry_of_mark(lc, c.entry).end.index + 1 != rd.cur.index) return false;
-        c.block = rd.cur;
-        if (!first_in_block(rd, c.block_first) || !rd.skip_block()) return false;
-        c.after_block = rd.cur.index;
-        lc.clauses.push_back(c);
-        ++s.clause_count;
-    } while (rd.is_word(RW_ELSEIF));
-    if (rd.is_word(RW_ELSE)) {
-        if (!rd.step() || rd.kind() != LBRACE || !first_in_block(rd, s.else_first)) return false;
-        s.has_else = true;
-        if (!rd.skip_block()) return false;
-    }
-    s.end = rd.cur;
-    return true;
-}
-
-// Reads the statement at the cursor: its number + 1, or LEFT_TO_WALKER.
-[[gnu::noinline]] uint32_t compile_statement(Interpreter& in, ListCache& lc) {
-    uint16_t index = in.cur.index;
-    if (index >= lc.stmt_of.size()) lc.stmt_of.resize(index + 1u, 0);
-    if (lc.stmt_of[index] != 0) return lc.stmt_of[index];
-    Stmt s;
-    s.start = in.tok;
-    Reader rd{in.cur, in.tok};
-    size_t clauses = lc.clauses.size();
-    bool ok;
-    if (rd.is_word(RW_IF))
-        ok = compile_if(lc, rd, s);
-    else if (rd.is_word(RW_SET))
-        ok = compile_set(lc, rd, s);
-    else if (rd.kind() == RESWORD && !rd.is_word(RW_NOT))
-        ok = false;
-    else if ((ok = rd.kind() != END_OF_FILE))
-        s.entry = mark_at(lc, rd.cur, rd.tok);
-    if (!ok) {
-        lc.clauses.resize(clauses);
-        return lc.stmt_of[index] = LEFT_TO_WALKER;
-    }
-    lc.stmts.push_back(s);
-    return lc.stmt_of[index] = static_cast<uint32_t>(lc.stmts.size());
-}
 
 // What eval_to_value does at an expression whose mark is known.
 int value_of(Interpreter& in, ListCache& lc, uint32_t mark, NodeHandle* v, int no_value) {
@@ -1265,7 +655,7 @@ inline const Stmt* statement_at(Interpreter& in, ListCache& lc) {
     if (mark == 0) mark = compile_statement(in, lc);
     if (mark == LEFT_TO_WALKER) return nullptr;
     const Stmt& s = lc.stmts[mark - 1];
-    if (in.tok != s.start || (s.kind == ST_IF && token_value(in.tok) == 0)) return nullptr;
+    if (s.kind == ST_IF && token_value(in.tok) == 0) return nullptr;
     return &s;
 }
 
@@ -1293,6 +683,11 @@ int run_list(Interpreter& in, ListCache& lc, CellHandle cell) {
 
 } // namespace
 
+// Every list runs from here (a cell's script, a block of the walker's), and
+// here its cache is checked against its stamp: a cache left by a list whose
+// node was taken by another without being released (a store reset, the
+// reclaim walk) is dropped. Everything read from the cache until the list
+// is left (entries, statements, jumps) is the list's own.
 int compiled_statement_list(CellHandle cell) {
     Interpreter& in = interp();
     return run_list(in, cache_of(in.list), cell);
@@ -1312,7 +707,7 @@ Token compiled_seek(TokenList l, TokenCursor& c, uint16_t index) {
     if (!g_on || l == 0 || index <= c.index) return tokens_seek_cursor(c, index);
     if (g_lists[l]) {
         const ListCache& lc = *g_lists[l];
-        if (index < lc.jumps.size() && lc.jumps[index].chunk != 0 && lc.stamp == tokens_stamp(l)) {
+        if (index < lc.jumps.size() && lc.jumps[index].chunk != 0) {
             c = lc.jumps[index];
             return tokens_at(c.chunk, c.slot);
         }

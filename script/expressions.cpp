@@ -6,6 +6,7 @@
 #include "script/compiled_expr.h"
 #include "script/interpreter.h"
 #include "script/lexer.h"
+#include "script/operators.h"
 #include "script/run_engine.h"
 
 namespace tarvex {
@@ -29,8 +30,6 @@ int pop_operands(NodeHandle& left, NodeHandle& right) {
     return SE_INTERNAL;
 }
 
-using BinaryFn = void (*)(NodeHandle, NodeHandle);
-
 // Applies a binary operator to the two values on top of the stack.
 int binary(BinaryFn op) {
     NodeHandle left, right;
@@ -41,44 +40,12 @@ int binary(BinaryFn op) {
     return 0;
 }
 
-bool relation_holds(uint8_t rel, int c) {
-    switch (rel) {
-    case EQUAL: return c == 0;
-    case NE: return c != 0;
-    case LT: return c < 0;
-    case LE: return c <= 0;
-    case GT: return c > 0;
-    default: return c >= 0; // GE
-    }
-}
-
-// The operators of one precedence level: the token that writes each (a
-// reserved word by its id) and what it does.
-struct BinaryOperator {
-    uint8_t kind;
-    uint8_t word;
-    BinaryFn apply;
-};
-
-constexpr BinaryOperator k_adding_operators[] = {
-    {PLUS, 0, value_add},
-    {MINUS, 0, value_sub},
-    {RESWORD, RW_OR, value_or},
-    {RESWORD, RW_CAT, value_concat},
-};
-
-constexpr BinaryOperator k_multiplying_operators[] = {
-    {STAR, 0, value_mul},
-    {SLASH, 0, value_div},
-    {PERCENT, 0, value_mod},
-    {RESWORD, RW_AND, value_and},
-};
-
-// The level's operator written by the current token, or nullptr.
+// What the level's operator written by the current token does, or nullptr.
 template <size_t N> BinaryFn operator_at(const BinaryOperator (&level)[N]) {
-    for (const BinaryOperator& o : level)
-        if (o.kind == RESWORD ? cur_is_word(o.word) : cur_kind() == o.kind) return o.apply;
-    return nullptr;
+    uint8_t kind = cur_kind();
+    const BinaryOperator* o =
+        operator_written(level, kind, kind == RESWORD ? token_aux(interp().tok) : 0);
+    return o != nullptr ? o->apply : nullptr;
 }
 
 int sum() {
@@ -190,7 +157,7 @@ int walk_expression() {
     if (r != 0) return r;
     nest.end_inner();
     uint8_t rel = cur_kind();
-    if (rel != EQUAL && rel != LE && rel != NE && rel != LT && rel != GE && rel != GT) return 0;
+    if (!is_relation(rel)) return 0;
     if ((r = advance()) != 0) return r;
     if ((r = sum()) != 0) return r;
     NodeHandle left, right;

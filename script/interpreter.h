@@ -31,7 +31,7 @@ struct Interpreter {
     TokenCursor cur;     // where tok stands (the list's own cursor is not kept)
     ChargedStack<NodeHandle, NODE_COUNT> values;
     ChargedStack<NodeHandle, NODE_COUNT * HSTACK_SLOTS> args; // argument lists
-    ChargedStack<SavedPosition, NODE_COUNT> frames;
+    ChargedStack<SavedPosition, NODE_COUNT, true> frames;     // each record a node's worth
     int depth = 0;
     CellHandle root = 0;
     CellHandle executing = 0;
@@ -66,14 +66,12 @@ inline int expect_word(uint8_t id) { return cur_is_word(id) ? advance() : SE_SYN
 // Inline: every cell call saves and restores one.
 inline void position_save() {
     Interpreter& in = interp();
-    node_charge(); // the record
     cstack_push(in.frames, SavedPosition{in.list, in.cur});
 }
 inline TokenList position_restore() {
     Interpreter& in = interp();
     SavedPosition p;
     if (!cstack_pop(in.frames, &p)) return 0;
-    node_uncharge();
     in.list = p.list;
     in.cur = p.cursor;
     in.tok = p.cursor.chunk != 0 ? tokens_at(p.cursor.chunk, p.cursor.slot) : nullptr;
@@ -81,16 +79,14 @@ inline TokenList position_restore() {
 }
 inline void position_drop() {
     SavedPosition p;
-    if (cstack_pop(interp().frames, &p)) node_uncharge();
+    cstack_pop(interp().frames, &p);
 }
-// A position saved and dropped straight away. Well above the low mark with
-// no failure injected the record and its block only count as allocations;
-// otherwise they are charged and given back as a save and a drop do.
+// A position saved and dropped straight away: the record's charge, and its
+// block's when it begins one, made and given back.
 inline void position_touch() {
     Interpreter& in = interp();
-    detail::StoreCounter& c = detail::g_counter;
-    if (c.fail_after < 0 && c.free > LOW_NODE_THRESHOLD + 1) {
-        c.allocations += in.frames.count % HSTACK_SLOTS == 0 ? 2 : 1;
+    if (detail::store_roomy(PASSING_CHARGES_MAX)) {
+        node_charges_passed(in.frames.count % HSTACK_SLOTS == 0 ? 2 : 1);
         return;
     }
     position_save();

@@ -279,7 +279,7 @@ void interpreter_mark() {
     for (uint32_t i = 0; i < in.values.count; ++i) value_mark(in.values.entries[i]);
     for (uint32_t i = 0; i < in.args.count; ++i) valuelist_mark(in.args.entries[i]);
     node_claim_charges(cstack_charges(in.values) + cstack_charges(in.args) +
-                       cstack_charges(in.frames) + in.frames.count);
+                       cstack_charges(in.frames));
 }
 
 void run_set_step_limit(uint64_t steps) {

@@ -97,9 +97,7 @@ std::string value_file_text(NodeHandle v) {
 
 void write_cell(Out& o, CellHandle c) {
     o.open("cell");
-    std::string name = cell_name_string(c);
-    if (name.size() > CELL_NAME_MAX) name.resize(CELL_NAME_MAX);
-    o.element("cname", name);
+    o.element("cname", cell_name_string(c));
     if (text_length(cell_text(c)) != 0) o.element("text", text_to_string(cell_text(c)));
     std::string shown = value_file_text(cell_value(c));
     if (!shown.empty()) o.element("val", shown);

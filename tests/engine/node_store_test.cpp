@@ -47,25 +47,39 @@ TEST_F(NodeStore, AllocatedNodeIsZeroAfterTypeByte) {
     node_free(again);
 }
 
+// Below the threshold the store is taken from and given back to as nodes
+// or as charges; either way of giving back re-arms the note.
 TEST_F(NodeStore, RunningLowIsNotedOnceUntilTheStoreRecovers) {
-    std::vector<NodeHandle> held;
-    while (nodes_free() > LOW_NODE_THRESHOLD) held.push_back(node_alloc(PlainNode));
-    EXPECT_FALSE(node_low_take());
-    held.push_back(node_alloc(PlainNode)); // 100 -> 99
-    held.push_back(node_alloc(PlainNode));
-    EXPECT_TRUE(ui.boxes.empty()); // never asked from inside an allocation
-    EXPECT_TRUE(node_low_take());
-    EXPECT_FALSE(node_low_take());
-    held.push_back(node_alloc(PlainNode)); // still low: not noted again
-    EXPECT_FALSE(node_low_take());
-    for (int i = 0; i < 3; ++i) { // back at the threshold
-        node_free(held.back());
-        held.pop_back();
+    for (bool charges : {false, true}) {
+        SCOPED_TRACE(charges ? "charges" : "nodes");
+        std::vector<NodeHandle> held;
+        while (nodes_free() > LOW_NODE_THRESHOLD) held.push_back(node_alloc(PlainNode));
+        size_t filled = held.size();
+        auto take = [&] { charges ? node_charge() : held.push_back(node_alloc(PlainNode)); };
+        auto give_back = [&] {
+            if (charges) {
+                node_uncharge();
+            } else {
+                node_free(held.back());
+                held.pop_back();
+            }
+        };
+        EXPECT_FALSE(node_low_take());
+        take(); // 100 -> 99
+        take();
+        EXPECT_TRUE(ui.boxes.empty()); // never asked from inside an allocation
+        EXPECT_TRUE(node_low_take());
+        EXPECT_FALSE(node_low_take());
+        take(); // still low: not noted again
+        EXPECT_FALSE(node_low_take());
+        for (int i = 0; i < 3; ++i) give_back(); // back at the threshold
+        EXPECT_FALSE(node_low_take());
+        take();
+        EXPECT_TRUE(node_low_take());
+        give_back();
+        EXPECT_EQ(held.size(), filled);
+        for (NodeHandle h : held) node_free(h);
     }
-    EXPECT_FALSE(node_low_take());
-    held.push_back(node_alloc(PlainNode));
-    EXPECT_TRUE(node_low_take());
-    for (NodeHandle h : held) node_free(h);
 }
 
 TEST_F(NodeStore, ExhaustionAfterStartupThrowsAndReleasesBuildingChain) {
@@ -236,6 +250,19 @@ TEST_F(NodeStore, ChargesCountAndRunOutAsNodesDo) {
     EXPECT_EQ(node_allocations(), before + 1);
     node_fail_after(-1);
     node_uncharge();
+}
+
+TEST_F(NodeStore, AnOwnedChargeIsGivenBackOnce) {
+    uint16_t before = nodes_free();
+    {
+        NodeCharge early, late;
+        EXPECT_EQ(nodes_free(), before - 2);
+        early.give_back();
+        early.give_back();
+        EXPECT_EQ(nodes_free(), before - 1);
+    }
+    EXPECT_EQ(nodes_free(), before);
+    EXPECT_EQ(node_charged(), 0u);
 }
 
 TEST_F(NodeStore, ReclaimGivesBackUnclaimedCharges) {

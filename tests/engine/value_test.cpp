@@ -228,6 +228,10 @@ TEST_F(ValueTest, FormatStylesAndOverlongNumbers) {
     NumberFormat expn{1, 3, 24, '.'};
     number_format(buf, 12345, expn);
     EXPECT_STREQ(buf, "1.234e+04");
+    // Never more digits than a double carries, however many are asked for.
+    NumberFormat expn_wide{1, 30, 24, '.'};
+    number_format(buf, 0.5, expn_wide);
+    EXPECT_STREQ(buf, "5.000000000000000000e-01");
     NumberFormat bad{3, 2, 24, '.'};
     EXPECT_EQ(number_format(buf, 1, bad), 0);
     EXPECT_STREQ(buf, "");

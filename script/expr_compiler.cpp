@@ -1,0 +1,450 @@
+// The expression compiler (a parser shaped exactly like the walker's,
+// emitting postfix code instead of evaluating) and the reading of the
+// statements that run compiled: each is read once, where it first runs.
+#include "script/compiled_code.h"
+
+#include "builtins/builtins.h"
+#include "core/value.h"
+#include "script/lexer.h"
+#include "web/cell.h"
+
+namespace tarvex::compiled {
+
+namespace {
+
+bool is_load(uint8_t code) {
+    return code == OP_CELL || code == OP_ARG || code == OP_CONST || code == OP_LITERAL;
+}
+
+Shape shape_of(const Op* code, uint32_t len) {
+    if (len == 1 && is_load(code[0].code)) return SHAPE_LOAD;
+    if (len == 3 && is_load(code[0].code) && is_load(code[1].code) && code[2].code >= OP_ADD)
+        return code[2].code == OP_RELATION ? SHAPE_COMPARE : SHAPE_PAIR;
+    return SHAPE_ANY;
+}
+
+// Walks the tokens as the walker would, with a cursor of its own, and
+// emits the program; any step that would make the walker fail, or that
+// the program cannot do, refuses the expression.
+class Compiler {
+  public:
+    // With `sites`, the program may call cells (and then runs on the
+    // walker's stack); without, an expression with a call is refused.
+    Compiler(TokenCursor at, std::vector<Op>& code, std::vector<CallSite>* sites = nullptr)
+        : cur_(at), tok_(tokens_at(at.chunk, at.slot)), code_(&code), sites_(sites) {}
+
+    bool expression() {
+        Level level(*this);
+        if (!level.ok() || !sum()) return false;
+        uint8_t rel = kind();
+        if (!is_relation(rel)) return true;
+        if (!advance() || !sum()) return false;
+        return emit(OP_RELATION, 0, rel);
+    }
+
+    TokenCursor end() const { return cur_; }
+    int depth_max() const { return depth_max_; }
+    bool saw_call() const { return saw_call_; }
+
+  private:
+    // One routine of the walker active: its nesting count.
+    struct Level {
+        Compiler& c;
+        explicit Level(Compiler& compiler) : c(compiler) {
+            if (++c.depth_ > c.depth_max_) c.depth_max_ = c.depth_;
+        }
+        ~Level() { --c.depth_; }
+        bool ok() const { return c.depth_ <= NESTING_LIMIT; }
+    };
+
+    uint8_t kind() const { return tok_ ? token_kind(tok_) : uint8_t{NO_TOKEN}; }
+    bool is_word(uint8_t id) const { return kind() == RESWORD && token_aux(tok_) == id; }
+    // The level's operator written by the token, or nullptr.
+    template <size_t N> const BinaryOperator* operator_here(const BinaryOperator (&level)[N]) {
+        return operator_written(level, kind(), kind() == RESWORD ? token_aux(tok_) : 0);
+    }
+
+    // As advance(): never past the end; reaching an ERROR token fails.
+    bool advance() {
+        if (tok_ == nullptr || kind() == END_OF_FILE) return true;
+        Token next = tokens_step(cur_);
+        if (next == nullptr) return true;
+        tok_ = next;
+        return kind() != ERROR;
+    }
+
+    bool emit(uint8_t code, uint16_t arg = 0, uint8_t rel = 0) {
+        switch (code) {
+        case OP_CELL:
+        case OP_ARG:
+        case OP_CONST:
+        case OP_LITERAL:
+            if (++operands_ > OPERANDS_MAX) return false;
+            break;
+        case OP_CELL_AT:
+        case OP_NEGATE:
+        case OP_NOT:
+            break;
+        default:
+            --operands_;
+        }
+        code_->push_back(Op{code, rel, arg});
+        return true;
+    }
+
+    bool sum() {
+        Level level(*this);
+        if (!level.ok()) return false;
+        uint8_t sign = kind();
+        if ((sign == PLUS || sign == MINUS) && !advance()) return false;
+        if (!term()) return false;
+        if (sign == MINUS && !emit(OP_NEGATE)) return false;
+        for (;;) {
+            const BinaryOperator* o = operator_here(k_adding_operators);
+            if (o == nullptr) return true;
+            if (o->code == OP_NONE || !advance() || !term() || !emit(o->code)) return false;
+        }
+    }
+
+    bool term() {
+        Level level(*this);
+        if (!level.ok() || !primary()) return false;
+        for (;;) {
+            const BinaryOperator* o = operator_here(k_multiplying_operators);
+            if (o == nullptr) return true;
+            if (o->code == OP_NONE || !advance() || !primary() || !emit(o->code)) return false;
+        }
+    }
+
+    // The literal Value of a NUMBER token, 0 when it is not a number.
+    NodeHandle number_literal() const {
+        NodeHandle v = token_value(tok_);
+        return v != 0 && value_kind(v) == VK_NUMBER ? v : 0;
+    }
+
+    bool primary() {
+        Level level(*this);
+        if (!level.ok()) return false;
+        switch (kind()) {
+        case RESWORD:
+            if (!is_word(RW_NOT)) return false;
+            return advance() && primary() && emit(OP_NOT);
+        case CELLNAME: {
+            uint16_t base = token_value(tok_);
+            if (!advance()) return false;
+            bool subscripted = kind() == LBRACKET;
+            if (subscripted) {
+                if (!advance() || !expression() || kind() != RBRACKET || !advance()) return false;
+            }
+            if (kind() == BANG || kind() == LPAREN) return !subscripted && call(base);
+            // Subscripts stay with the walker in programs with calls.
+            if (subscripted && sites_ != nullptr) return false;
+            return emit(subscripted ? OP_CELL_AT : OP_CELL, base);
+        }
+        case SYSCONST:
+            return emit(OP_CONST, token_value(tok_)) && advance();
+        case NUMBER: {
+            NodeHandle literal = number_literal();
+            if (literal == 0) return false;
+            // A literal's text never changes: its size is counted once.
+            int text_nodes = 0;
+            for (NodeHandle c = value_text(literal); c != 0; c = chain_next(c))
+                ++text_nodes;
+            if (text_nodes > UINT8_MAX) return false;
+            return emit(OP_LITERAL, literal, static_cast<uint8_t>(text_nodes)) && advance();
+        }
+        case LPAREN:
+            if (!advance() || !expression() || kind() != RPAREN) return false;
+            return advance();
+        case PERCENT: {
+            if (!advance() || kind() != NUMBER) return false;
+            NodeHandle literal = number_literal();
+            int16_t n = 0;
+            if (literal == 0 || num_to_int16(n, value_number(literal)) != 0 || n < 1) return false;
+            if (!advance()) return false;
+            if (sites_ == nullptr) return emit(OP_ARG, static_cast<uint16_t>(n));
+            // With calls, a missing argument is reported where the walker
+            // reports it: after the number.
+            if (sites_->size() >= UINT16_MAX) return false;
+            CallSite site;
+            site.at = cur_;
+            site.index = n;
+            sites_->push_back(site);
+            return emit(OP_ARG, static_cast<uint16_t>(sites_->size() - 1));
+        }
+        default:
+            return false; // strings, builtin calls, and every error
+        }
+    }
+
+    // A call: the walker's cell_primary after the name. The arguments are
+    // read (by the walker's parse_arguments at run time) only to find where
+    // the call ends; each is an expression of its own.
+    bool call(uint16_t index) {
+        saw_call_ = true;
+        if (sites_ == nullptr || sites_->size() >= UINT16_MAX) return false;
+        CallSite site;
+        site.index = static_cast<int16_t>(index);
+        site.depth = static_cast<uint8_t>(depth_);
+        site.call = true;
+        if (kind() == BANG) {
+            site.at = cur_;
+            site.bang = true;
+            if (!advance()) return false;
+        } else {
+            if (!advance()) return false; // the parenthesis
+            site.at = cur_;
+            if (!arguments()) return false;
+        }
+        sites_->push_back(site);
+        return emit(OP_CALL, static_cast<uint16_t>(sites_->size() - 1));
+    }
+
+    bool arguments() {
+        if (kind() == RPAREN) return advance();
+        std::vector<Op> scratch;
+        std::vector<Op>* code = code_;
+        code_ = &scratch;
+        int operands = operands_;
+        bool ok = true;
+        for (;;) {
+            // A ')' after a trailing comma ends the list and stays current.
+            if (kind() == RPAREN) break;
+            operands_ = 0;
+            if (!expression()) {
+                ok = false;
+                break;
+            }
+            if (kind() == COMMA) {
+                if (!advance()) {
+                    ok = false;
+                    break;
+                }
+            } else {
+                ok = kind() == RPAREN && advance();
+                break;
+            }
+        }
+        code_ = code;
+        operands_ = operands;
+        return ok;
+    }
+
+    TokenCursor cur_;
+    Token tok_;
+    std::vector<Op>* code_;
+    std::vector<CallSite>* sites_;
+    bool saw_call_ = false;
+    int depth_ = 0, depth_max_ = 0, operands_ = 0;
+};
+
+// An expression over plain numbers compiles to a program on numbers; one
+// that was refused for its cell calls alone is compiled again as a program
+// on the walker's stack.
+bool compile(ListCache& lc, Entry& e, TokenCursor at) {
+    size_t start = lc.code.size(), sites = lc.sites.size();
+    Compiler c(at, lc.code);
+    bool ok = c.expression();
+    if (!ok && c.saw_call()) {
+        lc.code.resize(start);
+        Compiler with_calls(at, lc.code, &lc.sites);
+        ok = with_calls.expression() && with_calls.saw_call();
+        c = with_calls;
+        e.calls = true;
+    }
+    if (!ok) {
+        lc.code.resize(start);
+        lc.sites.resize(sites);
+        ++g_counts.refused;
+        return false;
+    }
+    e.depth = static_cast<uint8_t>(c.depth_max());
+    e.code_at = static_cast<uint32_t>(start);
+    e.code_len = static_cast<uint32_t>(lc.code.size() - start);
+    e.shape = e.calls ? SHAPE_ANY : shape_of(lc.code.data() + start, e.code_len);
+    e.end = c.end();
+    ++g_counts.compiled;
+    return true;
+}
+
+void compile_arguments(ListCache& lc, size_t site_no);
+
+} // namespace
+
+// The mark of the expression at `at`, compiled now when it has not been; 0
+// when it is the walker's.
+uint32_t mark_at(ListCache& lc, TokenCursor at) {
+    if (at.index >= lc.entry_of.size()) lc.entry_of.resize(at.index + 1u, 0);
+    if (lc.entry_of[at.index] == 0) {
+        Entry e;
+        size_t sites = lc.sites.size();
+        if (!compile(lc, e, at)) {
+            lc.entry_of[at.index] = LEFT_TO_WALKER;
+            return 0;
+        }
+        lc.entries.push_back(e);
+        lc.entry_of[at.index] =
+            static_cast<uint32_t>(lc.entries.size()) | (e.calls ? CALLS_MARK : 0);
+        for (size_t end = lc.sites.size(); sites < end; ++sites)
+            if (lc.sites[sites].call && !lc.sites[sites].bang) compile_arguments(lc, sites);
+    }
+    uint32_t mark = lc.entry_of[at.index];
+    return mark == LEFT_TO_WALKER ? 0 : mark;
+}
+
+namespace {
+
+// A cursor of the compiler's own, stepped as advance() steps the walker's.
+struct Reader {
+    TokenCursor cur;
+    Token tok;
+
+    uint8_t kind() const { return token_kind(tok); }
+    bool is_word(uint8_t id) const { return kind() == RESWORD && token_aux(tok) == id; }
+    // False where the walker's advance would stay put or fail.
+    bool step() {
+        if (kind() == END_OF_FILE) return false;
+        Token next = tokens_step(cur);
+        if (next == nullptr) return false;
+        tok = next;
+        return kind() != ERROR;
+    }
+    void go(TokenCursor c) {
+        cur = c;
+        tok = tokens_at(c.chunk, c.slot);
+    }
+    // At an opening token: past its matching closing one, as the walker's
+    // skip_balanced.
+    bool skip_balanced(uint8_t open, uint8_t close) {
+        for (int count = 1; count > 0;) {
+            if (!step()) return false;
+            if (kind() == open)
+                ++count;
+            else if (kind() == close)
+                --count;
+        }
+        return step();
+    }
+    bool skip_block() { return skip_balanced(LBRACE, RBRACE); }
+};
+
+// The expression at the reader: its mark, and the reader past it.
+uint32_t expression_at(ListCache& lc, Reader& rd) {
+    uint32_t mark = mark_at(lc, rd.cur);
+    if (mark != 0) rd.go(entry_of_mark(lc, mark).end);
+    return mark;
+}
+
+// Reads the arguments of a call as the walker's parse_arguments would,
+// compiling each; the call site keeps them when every one compiled.
+void compile_arguments(ListCache& lc, size_t site_no) {
+    const CallSite site = lc.sites[site_no];
+    Reader rd{site.at, tokens_at(site.at.chunk, site.at.slot)};
+    std::vector<ArgSite> args;
+    if (rd.kind() == RPAREN) {
+        if (!rd.step()) return;
+    } else {
+        for (;;) {
+            // A ')' after a trailing comma ends the list and stays current.
+            if (rd.kind() == RPAREN) break;
+            ArgSite a{rd.cur, 0};
+            if ((a.mark = expression_at(lc, rd)) == 0) return;
+            args.push_back(a);
+            if (rd.kind() == RPAREN) {
+                if (!rd.step()) return;
+                break;
+            }
+            if (rd.kind() != COMMA || !rd.step()) return;
+        }
+    }
+    if (args.size() > UINT16_MAX) return;
+    CallSite& s = lc.sites[site_no];
+    s.args_at = static_cast<uint32_t>(lc.args.size());
+    s.arg_count = static_cast<uint16_t>(args.size());
+    s.args_end = rd.cur;
+    s.args_compiled = true;
+    lc.args.insert(lc.args.end(), args.begin(), args.end());
+}
+
+// At a '{': where the walker's exec_block steps to.
+bool first_in_block(Reader rd, TokenCursor& first) {
+    if (!rd.step()) return false;
+    first = rd.cur;
+    return true;
+}
+
+bool compile_set(ListCache& lc, Reader& rd, Stmt& s) {
+    if (!rd.step() || rd.kind() != CELLNAME) return false;
+    s.target = static_cast<int16_t>(token_value(rd.tok));
+    // A subscripted target is the walker's.
+    if (!rd.step() || rd.kind() == LBRACKET) return false;
+    if (rd.kind() == RESWORD && (!rd.is_word(RW_TO) || !rd.step())) return false;
+    s.kind = ST_SET;
+    s.at = rd.cur;
+    s.entry = mark_at(lc, rd.cur);
+    return true;
+}
+
+// if (c) {…} elseif (c) {…} … else {…}, every block straight after the
+// ')' that matches its condition's '(' or after its else. A condition the
+// walker evaluates may end elsewhere (a call's list closed by a trailing
+// comma leaves its ')' current): the run checks where it ended.
+bool compile_if(ListCache& lc, Reader& rd, Stmt& s) {
+    s.kind = ST_IF;
+    s.clauses_at = static_cast<uint32_t>(lc.clauses.size());
+    do {
+        Clause c;
+        c.tok = rd.tok;
+        if (!rd.step() || rd.kind() != LPAREN) return false;
+        Reader group = rd;
+        if (!rd.step()) return false;
+        c.cond = rd.cur;
+        c.entry = mark_at(lc, rd.cur);
+        if (!group.skip_balanced(LPAREN, RPAREN)) return false;
+        rd = group;
+        if (rd.kind() != LBRACE) return false;
+        // A compiled condition ends at that ')'.
+        if (c.entry != 0 && entry_of_mark(lc, c.entry).end.index + 1 != rd.cur.index) return false;
+        c.block = rd.cur;
+        if (!first_in_block(rd, c.block_first) || !rd.skip_block()) return false;
+        c.after_block = rd.cur.index;
+        lc.clauses.push_back(c);
+        ++s.clause_count;
+    } while (rd.is_word(RW_ELSEIF));
+    if (rd.is_word(RW_ELSE)) {
+        if (!rd.step() || rd.kind() != LBRACE || !first_in_block(rd, s.else_first)) return false;
+        s.has_else = true;
+        if (!rd.skip_block()) return false;
+    }
+    s.end = rd.cur;
+    return true;
+}
+
+// Reads the statement at the cursor: its number + 1, or LEFT_TO_WALKER.
+} // namespace
+
+[[gnu::noinline]] uint32_t compile_statement(Interpreter& in, ListCache& lc) {
+    uint16_t index = in.cur.index;
+    if (index >= lc.stmt_of.size()) lc.stmt_of.resize(index + 1u, 0);
+    if (lc.stmt_of[index] != 0) return lc.stmt_of[index];
+    Stmt s;
+    Reader rd{in.cur, in.tok};
+    size_t clauses = lc.clauses.size();
+    bool ok;
+    if (rd.is_word(RW_IF))
+        ok = compile_if(lc, rd, s);
+    else if (rd.is_word(RW_SET))
+        ok = compile_set(lc, rd, s);
+    else if (rd.kind() == RESWORD && !rd.is_word(RW_NOT))
+        ok = false;
+    else if ((ok = rd.kind() != END_OF_FILE))
+        s.entry = mark_at(lc, rd.cur);
+    if (!ok) {
+        lc.clauses.resize(clauses);
+        return lc.stmt_of[index] = LEFT_TO_WALKER;
+    }
+    lc.stmts.push_back(s);
+    return lc.stmt_of[index] = static_cast<uint32_t>(lc.stmts.size());
+}
+
+} // namespace tarvex::compiled

@@ -1,0 +1,113 @@
+// The operators of the script language, written once for the expression
+// walker and the compiled code: the token that writes each binary operator
+// at its precedence level, its opcode in compiled code and what it does to
+// two values; the relations and when each holds.
+#pragma once
+
+#include "core/value.h"
+#include "script/lexer.h"
+#include "script/token_list.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace tarvex {
+
+// The operations of compiled code.
+enum OpCode : uint8_t {
+    OP_CELL,    // a copy of a cell's value; arg: table index
+    OP_CELL_AT, // the same, subscripted by the operand on top; arg: base index
+    OP_ARG,     // a copy of the n-th argument; arg: n
+    OP_CONST,   // a copy of a system constant; arg: its entry
+    OP_LITERAL, // a copy of a number literal, text and all; arg: its Value
+    OP_NEGATE,
+    OP_NOT,
+    OP_ADD,
+    OP_SUB,
+    OP_MUL,
+    OP_DIV,
+    OP_MOD,
+    OP_OR,
+    OP_AND,
+    OP_RELATION, // rel: the comparison's token kind
+    OP_CALL,     // a cell call (programs with calls only); arg: its call site
+    OP_COUNT,
+    OP_NONE = OP_COUNT, // an operator compiled code leaves to the walker
+};
+
+using BinaryFn = void (*)(NodeHandle, NodeHandle);
+
+// A binary operator: the token that writes it (a reserved word by its id),
+// its opcode, and what it does to the left value with the right one.
+struct BinaryOperator {
+    uint8_t kind;
+    uint8_t word;
+    uint8_t code;
+    BinaryFn apply;
+};
+
+// The two precedence levels, the adding operators binding less tightly.
+inline constexpr BinaryOperator k_adding_operators[] = {
+    {PLUS, 0, OP_ADD, value_add},
+    {MINUS, 0, OP_SUB, value_sub},
+    {RESWORD, RW_OR, OP_OR, value_or},
+    {RESWORD, RW_CAT, OP_NONE, value_concat}, // strings: never compiled
+};
+inline constexpr BinaryOperator k_multiplying_operators[] = {
+    {STAR, 0, OP_MUL, value_mul},
+    {SLASH, 0, OP_DIV, value_div},
+    {PERCENT, 0, OP_MOD, value_mod},
+    {RESWORD, RW_AND, OP_AND, value_and},
+};
+
+// The level's operator written by a token of this kind (and reserved-word
+// id), or nullptr.
+template <size_t N>
+inline const BinaryOperator* operator_written(const BinaryOperator (&level)[N], uint8_t kind,
+                                              uint8_t word) {
+    for (const BinaryOperator& o : level)
+        if (o.kind == kind && (kind != RESWORD || o.word == word)) return &o;
+    return nullptr;
+}
+
+namespace detail {
+inline constexpr std::array<BinaryFn, OP_COUNT> k_operations = [] {
+    std::array<BinaryFn, OP_COUNT> a{};
+    for (const BinaryOperator& o : k_adding_operators)
+        if (o.code != OP_NONE) a[o.code] = o.apply;
+    for (const BinaryOperator& o : k_multiplying_operators)
+        if (o.code != OP_NONE) a[o.code] = o.apply;
+    return a;
+}();
+} // namespace detail
+
+// What a binary opcode does to two values (OP_ADD to OP_AND).
+inline BinaryFn operation_of(uint8_t code) {
+    return detail::k_operations[code];
+}
+
+inline bool is_relation(uint8_t kind) {
+    return kind == EQUAL || kind == LE || kind == NE || kind == LT || kind == GE || kind == GT;
+}
+
+// Whether a relation holds for a comparison's result (value_compare's
+// -1, 0 or 1).
+inline bool relation_holds(uint8_t rel, int c) {
+    switch (rel) {
+    case EQUAL:
+        return c == 0;
+    case NE:
+        return c != 0;
+    case LT:
+        return c < 0;
+    case LE:
+        return c <= 0;
+    case GT:
+        return c > 0;
+    default:
+        return c >= 0; // GE
+    }
+}
+
+} // namespace tarvex

@@ -1,0 +1,205 @@
+// The language's answers, worked out by hand: every operator and comparison
+// on numbers, strings, empty values and failed ({NAN}) numbers, and every
+// message the parser picks. Each case runs through the expression walker
+// alone and again with the compiled code, and must give the written answer
+// both times: a fault the two executors share is caught as well as one of
+// either.
+#include "engine_fixture.h"
+
+#include "builtins/builtins.h"
+#include "core/errors.h"
+#include "core/guard.h"
+#include "script/compiled_expr.h"
+#include "script/run_engine.h"
+#include "web/cell.h"
+#include "web/navigation.h"
+
+#include <string>
+
+namespace tarvex::test {
+namespace {
+
+class Semantics : public EngineTest {
+  protected:
+    void SetUp() override {
+        EngineTest::SetUp();
+        builtins_init();
+        cell_create("home");
+        cell_create("blank"); // never given a value
+        cell_create("x");
+        navigation_reset();
+    }
+    void TearDown() override {
+        interp_set_fast_path(true);
+        EngineTest::TearDown();
+    }
+    // Runs a script in home; returns the console and the run's result.
+    std::string run(const std::string& script, bool fast, int* result = nullptr) {
+        interp_set_fast_path(fast);
+        cell_set_script(cell_root(), script.c_str());
+        make_current(cell_root());
+        int r = engine_guard([] { return run_command(false); });
+        if (result) *result = r;
+        return ui.console;
+    }
+};
+
+const char* executor(bool fast) {
+    return fast ? "compiled" : "walker";
+}
+
+TEST_F(Semantics, Operators) {
+    struct Case {
+        const char* expr;
+        const char* shown;
+    };
+    static const Case cases[] = {
+        // numbers, precedence and associativity
+        {"7 + 2", "9"},
+        {"2 - 7", "-5"},
+        {"7 * 3", "21"},
+        {"7 / 2", "3.5"},
+        {"7 % 3", "1"},
+        {"-7 % 3", "-1"},
+        {"7 % (-3)", "1"},
+        {"7.5 % 2", "1.5"},
+        {"-6 % 3", "-0"},
+        {"8 - 4 - 2", "2"},
+        {"8 / 4 / 2", "1"},
+        {"1 + 2 * 3", "7"},
+        {"(1 + 2) * 3", "9"},
+        {"2 * 3 % 4", "2"},
+        {"-(2 - 7)", "5"},
+        {"1 or 0", "1"},
+        {"0 or 0", "0"},
+        {"2 and 3", "1"},
+        {"1 and 0", "0"},
+        {"1 or 0 and 0", "1"},
+        {"0 and 1 or 1", "1"},
+        {"not 0", "1"},
+        {"not 2", "0"},
+        {"not 3 = 0", "1"},
+        {"1 + 2 = 3", "1"},
+        // strings
+        {"'5' + 1", "6"},
+        {"'5' * '2'", "10"},
+        {"'a' + 1", "1"},
+        {"-'5'", "-5"},
+        {"not 'a'", "1"},
+        {"'ab' cat 'cd'", "abcd"},
+        {"'12' cat 3", "123"},
+        {"3 cat 4", "34"},
+        {"1 + 2 cat 'z'", "3z"},
+        {"'ab' cat ''", "ab"},
+        {"'' cat 'ab'", "ab"},
+        // an empty value
+        {"blank + 1", "1"},
+        {"blank * 2", "0"},
+        {"not blank", "1"},
+        {"blank cat 'x'", "x"},
+        // failed numbers
+        {"1 / 0", "{NAN}"},
+        {"0 / 0 + 1", "{NAN}"},
+        {"1 / 0 * 0", "{NAN}"},
+        {"5 % 0", "{NAN}"},
+        {"-(1 / 0)", "{NAN}"},
+        {"0 or 1 / 0", "1"},
+    };
+    for (bool fast : {false, true})
+        for (const Case& c : cases)
+            EXPECT_EQ(run(std::string("out(") + c.expr + ")", fast), c.shown)
+                << c.expr << " (" << executor(fast) << ")";
+}
+
+// The six comparisons of a pair, as a value and as an if's condition.
+TEST_F(Semantics, Comparisons) {
+    static const char* const ops[] = {"=", "<>", "<", "<=", ">", ">="};
+    struct Case {
+        const char* left;
+        const char* right;
+        const char* holds; // for = <> < <= > >= in turn
+    };
+    static const Case cases[] = {
+        {"1", "2", "011100"},
+        {"2", "2", "100101"},
+        {"2", "1", "010011"},
+        {"2", "2.004", "100101"}, // within the tolerance of two decimals
+        {"2", "2.006", "011100"},
+        {"0.005", "0", "100101"}, // a difference of the tolerance itself is none
+        {"-1", "1", "011100"},
+        // strings compare as texts
+        {"'a'", "'b'", "011100"},
+        {"'b'", "'b'", "100101"},
+        {"'b'", "'a'", "010011"},
+        {"'10'", "'9'", "011100"},
+        // a number and a string: as texts ("2" after "10")
+        {"2", "'10'", "010011"},
+        {"'10'", "2", "011100"},
+        // an empty value: as the text "" on the left, as 0 on the right of a number
+        {"blank", "0", "011100"},
+        {"0", "blank", "100101"},
+        {"blank", "''", "100101"},
+        // a failed number: its difference from any other is no difference
+        {"(0 / 0)", "5", "100101"},
+        {"(1 / 0)", "5", "010011"},
+    };
+    for (bool fast : {false, true})
+        for (const Case& c : cases)
+            for (int i = 0; i < 6; ++i) {
+                std::string rel = std::string(c.left) + " " + ops[i] + " " + c.right;
+                std::string want(1, c.holds[i]);
+                EXPECT_EQ(run("out(" + rel + ")", fast), want)
+                    << rel << " (" << executor(fast) << ")";
+                EXPECT_EQ(run("if (" + rel + ") {out(1)} else {out(0)}", fast), want)
+                    << "if (" << rel << ") (" << executor(fast) << ")";
+            }
+}
+
+// Each parser error with the message it shows.
+TEST_F(Semantics, ParserMessages) {
+    struct Case {
+        const char* script;
+        int error;
+        const char* message;
+    };
+    static const Case cases[] = {
+        {"out 1)", SE_EXPECTED_LPAREN, "Expected '(' "},
+        {"while 1 {}", SE_EXPECTED_LPAREN, "Expected '(' "},
+        {"if (1 2) {}", SE_EXPECTED_RPAREN, "Expected ')' "},
+        {"for (x 1 to 2) {}", SE_EXPECTED_EQUAL, "Expected '='"},
+        {"for (1 = 1 to 2) {}", SE_BAD_FOR, "Bad FOR statement"},
+        {"for (x = 1 2) {}", SE_BAD_FOR, "Bad FOR statement"},
+        {"if (1) 5 {6}", SE_MISSING_LBRACE, "Missing '{'"},
+        {"if (0) {} else 5 {6}", SE_MISSING_LBRACE, "Missing '{'"},
+        // the if read once (its first pass) before its clause runs
+        {"for (x = 0 to 1) {if (x) 5 {6}}", SE_MISSING_LBRACE, "Missing '{'"},
+        {"if (1) 5", SE_UNEXPECTED_END, "Unexpected end of script"},
+        {"{1", SE_MISSING_RBRACE, "Missing '}'"},
+        {"(1", SE_MISSING_PAREN, "Missing paren"},
+        {"1 +", SE_UNEXPECTED_END, "Unexpected end of script"},
+        {"2 ^ 3", SE_INVALID_EXPRESSION, "Invalid expression"},
+        {"1 + if", SE_RESERVED_MISUSE, "Misuse of reserved word"},
+        {"to", SE_ILLEGAL_STATEMENT, "Illegal statement"},
+        {"do {} 1", SE_BAD_DO, "Bad DO syntax"},
+        {"set 1", SE_SET_TARGET, "First arg of set must be reserved word or cellname"},
+        {"set x step 1", SE_BAD_SET, "Bad set statement"},
+        {"x[1", SE_SUBSCRIPT_BRACKET, "Subscript missing ']'"},
+        {"x[9]", SE_SUBSCRIPT_RANGE, "Subscript out of range"},
+        {"%a", SE_EXPECTED_ARGNUM, "Expected argument number"},
+        {"%1", SE_ARGNUM_INVALID, "Argument number invalid"},
+        {"x(1 2)", SE_ARGLIST, "Argument list error"},
+        {"abs 1", SE_BUILTIN_CALL, "Builtin function call"},
+        {"out(1 2)", SE_BAD_OUT, "Missing ',' or ')' in OUT stmt"},
+    };
+    for (bool fast : {false, true})
+        for (const Case& c : cases) {
+            int r = 0;
+            std::string console = run(c.script, fast, &r);
+            EXPECT_EQ(r, c.error) << c.script << " (" << executor(fast) << ")";
+            EXPECT_NE(console.find(std::string(c.message) + " IN CELL home"), std::string::npos)
+                << c.script << " (" << executor(fast) << "): " << console;
+        }
+}
+
+} // namespace
+} // namespace tarvex::test
