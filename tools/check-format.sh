@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Checks that the C++ lines changed since a base commit are formatted as
 # .clang-format says; prints clang-format's diff and fails when they are not.
-# Lines nobody touched are left alone, so older code need not be reformatted.
+# Lines no change touched are left alone, so older code needs no reformat.
 #   tools/check-format.sh [BRANCH-OR-COMMIT]
 # The base is the merge base with the argument; without one, the commit named
-# in tools/format-base, else HEAD~1. The working tree is what is checked: on a
-# clean checkout that is what was committed, locally uncommitted edits to
-# tracked files count too. CLANG_FORMAT names the binary (the style is set
-# for clang-format 14).
+# in tools/format-base, else HEAD~1. The working tree is checked: on a clean
+# checkout that is what was committed, locally it includes edits to tracked
+# files not yet committed. CLANG_FORMAT names the binary; the style is set for
+# clang-format 14, which is preferred when several are installed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
