@@ -14,6 +14,9 @@ if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf8$'; then
 fi
 export TARVEX_COMMA_LOCALE=de_DE.UTF-8
 
+echo "== format of changed lines"
+tools/check-format.sh
+
 jobs=$(nproc)
 echo "== build"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

@@ -5,7 +5,7 @@ tarvex_packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev libqscintilla2-qt6-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev
+  clang clang-format libclang-rt-14-dev
   locales xvfb xauth
   libgraphviz-dev libxml2-dev cmark graphviz
 )

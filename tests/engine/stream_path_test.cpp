@@ -208,9 +208,9 @@ class EscapeTest : public StreamPathTest {
 TEST_P(EscapeTest, LinksAnywhereInTheNameNeverLeadOut) {
     const std::string before = outside_listing();
     const std::string via_root = "nx/../root" + dir.file("outside/new.txt");
-    for (const std::string& name :
-         {"nx/../evil/victim.txt", "nx/../evil/new.txt", "evil/victim.txt", "sub/../evil/victim.txt",
-          "inner/../evil/new.txt", "nx/../abs/victim.txt", via_root.c_str()}) {
+    for (std::string name : {"nx/../evil/victim.txt", "nx/../evil/new.txt", "evil/victim.txt",
+                             "sub/../evil/victim.txt", "inner/../evil/new.txt",
+                             "nx/../abs/victim.txt", via_root.c_str()}) {
         EXPECT_NE(open_output(name), 0) << name;
         output_text("PWNED");
         output_close();
