@@ -138,6 +138,26 @@ std::vector<CellHandle> live_cells() {
     return cells;
 }
 
+// cmark renders the text back as written; <br> ends a line.
+void expect_md_cell(xmlNode* h2, CellHandle c) {
+    std::string name = cell_name_string(c);
+    EXPECT_EQ(node_text(h2), name);
+    auto trimmed = [](std::string s) {
+        s = lf(s);
+        while (!s.empty() && s.back() == '\n')
+            s.pop_back();
+        return s;
+    };
+    xmlNode* text = field_after(h2, "Text");
+    EXPECT_EQ(text ? node_text(text) : "", trimmed(text_to_string(cell_text(c)))) << name;
+    xmlNode* value = field_after(h2, "Value");
+    EXPECT_EQ(value ? node_text(value) : "", trimmed(value_display(cell_value(c)))) << name;
+    xmlNode* script = field_after(h2, "Script");
+    std::string code = lf(text_to_string(cell_script(c)));
+    if (!code.empty() && code.back() != '\n') code += '\n';
+    EXPECT_EQ(script ? node_text(script) : "", code) << name;
+}
+
 class ExportTest : public WebFileTest {
   protected:
     void SetUp() override {
@@ -181,9 +201,7 @@ class ExportTest : public WebFileTest {
     const char* hostile_text = "<script>alert(1)</script> \"><img src=x onerror=alert(1)> see a_b";
 };
 
-// ---- HTML -------------------------------------------------------------------------
-
-TEST_F(ExportTest, HtmlOfEveryAcceptanceWebHasEachCellOnceAndResolvingLinks) {
+TEST_F(ExportTest, EveryAcceptanceWebExportsToEachFormatAndReadsBack) {
     for (const std::string& web : acceptance_webs()) {
         SCOPED_TRACE(web);
         ASSERT_TRUE(web_open(web.c_str()).done());
@@ -225,6 +243,30 @@ TEST_F(ExportTest, HtmlOfEveryAcceptanceWebHasEachCellOnceAndResolvingLinks) {
             EXPECT_EQ(shown, expected) << name;
         }
         text_links_discard_all();
+
+        // Markdown, read back by cmark: each cell's texts, and the index.
+        Page md(cmark(exported(EXPORT_MARKDOWN, "out.md")));
+        ASSERT_TRUE(md.doc);
+        md.expect_links_resolve();
+        int headings = 0;
+        for (xmlNode* n : md.elements)
+            headings += is(n, "h2");
+        EXPECT_EQ(headings, int(cells.size()) + 1);
+        for (CellHandle c : cells) {
+            xmlNode* h2 = md_cell(md, c);
+            ASSERT_TRUE(is(h2, "h2")) << cell_name_string(c);
+            expect_md_cell(h2, c);
+        }
+
+        // DOT, accepted by Graphviz.
+        std::string dot = exported(EXPORT_DOT, "out.dot");
+        for (CellHandle c : cells)
+            EXPECT_NE(dot.find("\"" + export_anchor(c) + "\" [label="), std::string::npos);
+        int status = -1;
+        std::string svg = run_command("dot -Tsvg '" + path("out.dot") + "' 2>&1", &status);
+        EXPECT_EQ(status, 0) << svg;
+        EXPECT_NE(svg.find("</svg>"), std::string::npos);
+
         // Nothing in the web changed.
         EXPECT_FALSE(web_modified());
         EXPECT_EQ(saved("after.tvx"), before);
@@ -287,48 +329,6 @@ TEST_F(ExportTest, ScriptsAreColouredAsTheLexerReadsThem) {
     EXPECT_EQ(node_text(field_after(heading_of(page.by_id("cell-max")), "Links here")), "none");
 }
 
-// ---- Markdown -----------------------------------------------------------------------
-
-// cmark renders the text back as written; <br> ends a line.
-void expect_md_cell(const Page& page, xmlNode* h2, CellHandle c) {
-    std::string name = cell_name_string(c);
-    EXPECT_EQ(node_text(h2), name);
-    auto trimmed = [](std::string s) {
-        s = lf(s);
-        while (!s.empty() && s.back() == '\n')
-            s.pop_back();
-        return s;
-    };
-    xmlNode* text = field_after(h2, "Text");
-    EXPECT_EQ(text ? node_text(text) : "", trimmed(text_to_string(cell_text(c)))) << name;
-    xmlNode* value = field_after(h2, "Value");
-    EXPECT_EQ(value ? node_text(value) : "", trimmed(value_display(cell_value(c)))) << name;
-    xmlNode* script = field_after(h2, "Script");
-    std::string code = lf(text_to_string(cell_script(c)));
-    if (!code.empty() && code.back() != '\n') code += '\n';
-    EXPECT_EQ(script ? node_text(script) : "", code) << name;
-    (void)page;
-}
-
-TEST_F(ExportTest, MarkdownOfEveryAcceptanceWebReadsBackTheTexts) {
-    for (const std::string& web : acceptance_webs()) {
-        SCOPED_TRACE(web);
-        ASSERT_TRUE(web_open(web.c_str()).done());
-        Page page(cmark(exported(EXPORT_MARKDOWN, "out.md")));
-        ASSERT_TRUE(page.doc);
-        page.expect_links_resolve();
-        int headings = 0;
-        for (xmlNode* n : page.elements)
-            headings += is(n, "h2");
-        EXPECT_EQ(headings, int(live_cells().size()) + 1); // and the index
-        for (CellHandle c : live_cells()) {
-            xmlNode* h2 = md_cell(page, c);
-            ASSERT_TRUE(is(h2, "h2")) << cell_name_string(c);
-            expect_md_cell(page, h2, c);
-        }
-    }
-}
-
 TEST_F(ExportTest, MarkdownEscapesWhatMarkdownWouldMisread) {
     make_hostile_web();
     Page page(cmark(exported(EXPORT_MARKDOWN)));
@@ -346,7 +346,7 @@ TEST_F(ExportTest, MarkdownEscapesWhatMarkdownWouldMisread) {
     page.expect_links_resolve();
     for (CellHandle c : live_cells()) {
         if (cell_name_string(c) == "bad") continue; // its bad bytes become U+FFFD
-        expect_md_cell(page, md_cell(page, c), c);
+        expect_md_cell(md_cell(page, c), c);
     }
     EXPECT_EQ(
         node_text(field_after(md_cell(page, cell_find("bad")), "Text")),
@@ -354,20 +354,6 @@ TEST_F(ExportTest, MarkdownEscapesWhatMarkdownWouldMisread) {
 }
 
 // ---- DOT ----------------------------------------------------------------------------------
-
-TEST_F(ExportTest, DotOfEveryAcceptanceWebIsAcceptedByGraphviz) {
-    for (const std::string& web : acceptance_webs()) {
-        SCOPED_TRACE(web);
-        ASSERT_TRUE(web_open(web.c_str()).done());
-        std::string dot = exported(EXPORT_DOT, "out.dot");
-        for (CellHandle c : live_cells())
-            EXPECT_NE(dot.find("\"" + export_anchor(c) + "\" [label="), std::string::npos);
-        int status = -1;
-        std::string svg = run_command("dot -Tsvg '" + path("out.dot") + "' 2>&1", &status);
-        EXPECT_EQ(status, 0) << svg;
-        EXPECT_NE(svg.find("</svg>"), std::string::npos);
-    }
-}
 
 TEST_F(ExportTest, DotHasOneEdgeStylePerLinkSource) {
     CellHandle a = cell_create("a");
