@@ -16,7 +16,6 @@
 
 #include <filesystem>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace tarvex::test {
@@ -34,15 +33,11 @@ protected:
         EngineTest::SetUp();
         builtins_init();
         ui.on_pump = [] { keyboard_push(KEY_ESCAPE); };
-        old_dir = fs::current_path();
-        work = fs::temp_directory_path() / ("tarvex_exhaust_" + std::to_string(::getpid()));
-        fs::create_directories(work);
         fs::current_path(work);
     }
     void TearDown() override {
         streams_reset();
         fs::current_path(old_dir);
-        fs::remove_all(work);
         EngineTest::TearDown();
     }
     int open_web(const std::string& path) {
@@ -50,7 +45,9 @@ protected:
         return web_open(path.c_str()).code;
     }
     int run_home() { return engine_guard([] { return run_command(false); }); }
-    fs::path old_dir, work;
+    fs::path old_dir = fs::current_path();
+    TempDir tmp{"tarvex_exhaust"};
+    const fs::path& work = tmp.path();
 };
 
 TEST_P(Exhaustion, EveryRunEndsCleanlyAndLeavesAUsableWeb) {

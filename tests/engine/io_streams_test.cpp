@@ -21,7 +21,15 @@ using namespace std::string_literals;
 
 using V = std::vector<std::string>;
 
-class OutputTest : public IoTest {};
+class OutputTest : public IoTest {
+  protected:
+    // Output to the file name in the test's folder.
+    void to_file(const std::string& name) {
+        settings_set_output_dest(OUT_FILE);
+        settings_set_output_name(dir.file(name).c_str());
+    }
+    TempDir dir;
+};
 class InputTest : public IoTest {
   protected:
     void from_cell(const std::string& text) {
@@ -131,7 +139,6 @@ TEST_F(OutputTest, PumpsWhileWritingButNeverRecursively) {
 }
 
 TEST_F(OutputTest, FileNamesGetTxtOnlyWhenTheFileNameHasNoDot) {
-    TempDir dir;
     std::filesystem::create_directories(dir.file("v1.2"));
     settings_set_output_dest(OUT_FILE);
     struct Case {
@@ -164,9 +171,7 @@ TEST_F(OutputTest, FileNamesGetTxtOnlyWhenTheFileNameHasNoDot) {
 }
 
 TEST_F(OutputTest, NewlineModesOfFileOutput) {
-    TempDir dir;
-    settings_set_output_dest(OUT_FILE);
-    settings_set_output_name(dir.file("nl").c_str());
+    to_file("nl");
     const std::pair<uint8_t, std::string> modes[] = {
         {NL_LF, "a\nb\nc\n"}, {NL_CR, "a\rbc"}, {NL_CRLF, "a\r\nb\nc\n"}};
     for (const auto& [mode, want] : modes) {
@@ -228,9 +233,7 @@ TEST_F(OutputTest, TextComesOutAsItsBytesOneByOne) {
     ui.on_pump_pending = nullptr;
     output_pump_interval(5);
 
-    TempDir dir;
-    settings_set_output_dest(OUT_FILE);
-    settings_set_output_name(dir.file("t").c_str());
+    to_file("t");
     for (uint8_t mode : {NL_LF, NL_CR, NL_CRLF}) {
         settings_set_newline_mode(mode);
         std::string bytes[2];
@@ -244,9 +247,7 @@ TEST_F(OutputTest, TextComesOutAsItsBytesOneByOne) {
 }
 
 TEST_F(OutputTest, UnwritableOutputIsReported) {
-    TempDir dir;
-    settings_set_output_dest(OUT_FILE);
-    settings_set_output_name(dir.file("missing/folder/out").c_str());
+    to_file("missing/folder/out");
     EXPECT_EQ(output_char('x'), SE_OPEN_OUTPUT);
     EXPECT_FALSE(output_is_open());
     EXPECT_EQ(output_open(), SE_OPEN_OUTPUT);
@@ -278,9 +279,7 @@ TEST_F(OutputTest, UnwritableOutputIsReported) {
 }
 
 TEST_F(OutputTest, ResetClosesWithoutWriting) {
-    TempDir dir;
-    settings_set_output_dest(OUT_FILE);
-    settings_set_output_name(dir.file("r.txt").c_str());
+    to_file("r.txt");
     output_text("pending");
     streams_reset();
     EXPECT_FALSE(output_is_open());

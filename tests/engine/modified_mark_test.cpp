@@ -68,34 +68,30 @@ TEST_F(ModifiedMark, StoredSettingsMarkTheWebWhenTheyChange) {
     EXPECT_TRUE(run_marks("set numdec 3"));
     EXPECT_FALSE(run_marks("set numdec 3"));
 
-    web_set_modified(false);
-    settings_set_iterations(settings_iterations());
-    settings_set_report_format(settings_report_format());
-    settings_set_xmax_text(settings_xmax_text());
-    EXPECT_FALSE(web_modified());
-    settings_set_iterations(settings_iterations() + 1);
-    EXPECT_TRUE(web_modified());
-
-    web_set_modified(false);
-    settings_set_report_format("\\T");
-    EXPECT_TRUE(web_modified());
-    web_set_modified(false);
-    settings_set_ymin_text("-7");
-    EXPECT_TRUE(web_modified());
-    web_set_modified(false);
-    settings_set_plot_x_cell("m1");
-    EXPECT_TRUE(web_modified());
-
-    // Settings the file does not hold are not changes to the web.
-    web_set_modified(false);
-    settings_set_zoom(settings_zoom() + 3);
-    settings_set_create_on_double_click(!settings_create_on_double_click());
-    settings_set_font_name("Courier");
-    EXPECT_FALSE(web_modified());
-    // Nor is what a search last looked for.
-    settings_set_search_text("needle");
-    settings_set_replace_text("thread");
-    EXPECT_FALSE(web_modified());
+    // Whether f marks an unmodified web.
+    auto marks = [](void (*f)()) {
+        web_set_modified(false);
+        f();
+        return web_modified();
+    };
+    EXPECT_FALSE(marks([] {
+        settings_set_iterations(settings_iterations());
+        settings_set_report_format(settings_report_format());
+        settings_set_xmax_text(settings_xmax_text());
+    }));
+    EXPECT_TRUE(marks([] { settings_set_iterations(settings_iterations() + 1); }));
+    EXPECT_TRUE(marks([] { settings_set_report_format("\\T"); }));
+    EXPECT_TRUE(marks([] { settings_set_ymin_text("-7"); }));
+    EXPECT_TRUE(marks([] { settings_set_plot_x_cell("m1"); }));
+    // Settings the file does not hold are not changes to the web, nor is what
+    // a search last looked for.
+    EXPECT_FALSE(marks([] {
+        settings_set_zoom(settings_zoom() + 3);
+        settings_set_create_on_double_click(!settings_create_on_double_click());
+        settings_set_font_name("Courier");
+        settings_set_search_text("needle");
+        settings_set_replace_text("thread");
+    }));
     // A limit that reads back as the same stored text changes nothing.
     settings_set_decimals(1);
     settings_set_xmax_text("7.26");

@@ -111,20 +111,6 @@ TEST_F(PlotTest, SameCellForXAndYNeverPlacesAPoint) {
     EXPECT_TRUE(lines().empty());
 }
 
-TEST_F(PlotTest, FarOffValuesAreClampedAndCutAtTheFrame) {
-    settings_set_xmin_text("0");
-    settings_set_xmax_text("10");
-    plot_begin();
-    set(x, 5);
-    set(y, 0); // (112, 96): 5 maps to px 80
-    set(x, 1e9);
-    set(y, 1); // (32 + 32500, 80): cut at the right edge
-    set(x, -1e9);
-    set(y, 0); // from the far right to the far left: crosses the frame near y 88
-    EXPECT_EQ(lines(), (std::vector<Line>{{112, 96, 192, 96}, {192, 87, 32, 88}}));
-    EXPECT_TRUE(plot_active());
-}
-
 TEST_F(PlotTest, ClippingAgainstEdgesAndCorners) {
     PlotSegment s;
     auto clip = [&](int x0, int y0, int x1, int y1) -> std::vector<int> {
@@ -320,14 +306,17 @@ TEST_F(PlotTest, RecordKeepsEachSurfaceLineWithItsFractions) {
     EXPECT_EQ(rec[7].colour, plot_colour_rgb(1));
 }
 
-TEST_F(PlotTest, RecordFollowsFarOffValuesPastTheSurfaceClamp) {
+// The surface clamps far-off values and cuts the line at the frame; the
+// record follows the true line.
+TEST_F(PlotTest, FarOffValuesAreClampedAndCutAtTheFrame) {
     settings_set_xmin_text("0");
     settings_set_xmax_text("10");
     plot_begin();
-    set(x, 5), set(y, 0);
-    set(x, 1e9), set(y, 1);
-    set(x, -1e9), set(y, 0);
+    set(x, 5), set(y, 0);    // (112, 96): 5 maps to px 80
+    set(x, 1e9), set(y, 1);  // (32 + 32500, 80): cut at the right edge
+    set(x, -1e9), set(y, 0); // from the far right to the far left: crosses near y 88
     ASSERT_EQ(lines(), (std::vector<Line>{{112, 96, 192, 96}, {192, 87, 32, 88}}));
+    EXPECT_TRUE(plot_active());
     const std::vector<PlotVector>& rec = plot_vectors().segments;
     ASSERT_EQ(rec.size(), 2u);
     EXPECT_FLOAT_EQ(rec[0].x1, 192);

@@ -17,31 +17,6 @@ class SettingsTest : public EngineTest {};
 
 int g_colour_calls = 0;
 
-TEST_F(SettingsTest, DefaultsRestoreEverything) {
-    settings_set_zoom(7);
-    settings_set_font_name("Courier");
-    settings_set_plot_colour(2);
-    settings_set_search_text("find me");
-    settings_set_decimals(5);
-    settings_set_iterations(9);
-    settings_defaults();
-    EXPECT_EQ(settings_zoom(), 0);
-    EXPECT_STREQ(settings_font_name(), "Tahoma");
-    EXPECT_EQ(settings_font_size(), 90);
-    EXPECT_EQ(settings_plot_colour(), 0);
-    EXPECT_STREQ(settings_search_text(), "");
-    EXPECT_EQ(format_current().decimals, 2);
-    EXPECT_EQ(settings_iterations(), 1u);
-    EXPECT_STREQ(settings_report_format(), "\\n*****\\N**************************\\n\\T\\n\\n");
-    EXPECT_STREQ(settings_list_format(), "~\\n");
-    EXPECT_STREQ(settings_input_name(), "INPUT");
-    EXPECT_STREQ(settings_output_name(), "OUTPUT");
-    EXPECT_STREQ(settings_plot_cells(), "home,home");
-    EXPECT_EQ(settings_auto_output(), AUTO_NONE);
-    EXPECT_EQ(settings_x_intervals(), 5);
-    EXPECT_EQ(settings_ymin(), -5);
-}
-
 TEST_F(SettingsTest, TextSettingsAreCutToTheirBuffers) {
     std::string long_s(400, 'a');
     settings_set_search_text(long_s.c_str());
@@ -163,7 +138,13 @@ TEST_F(SettingsTest, FileNumbersAreClampedAtBothEnds) {
     }
 }
 
-TEST_F(SettingsTest, DefaultsComeFromTheTable) {
+TEST_F(SettingsTest, DefaultsComeFromTheTableAndRestoreEverything) {
+    settings_set_zoom(7);
+    settings_set_font_name("Courier");
+    settings_set_plot_colour(2);
+    settings_set_search_text("find me");
+    settings_set_decimals(5);
+    settings_set_iterations(9);
     settings_set_echo(1);
     settings_set_trig_units(TRIG_RADIANS);
     settings_set_font_size(120);
@@ -177,6 +158,22 @@ TEST_F(SettingsTest, DefaultsComeFromTheTable) {
         else
             EXPECT_EQ(setting_number(id), row.def) << i;
     }
+    // The table's defaults themselves, and the number format they give.
+    EXPECT_EQ(settings_zoom(), 0);
+    EXPECT_STREQ(settings_font_name(), "Tahoma");
+    EXPECT_EQ(settings_font_size(), 90);
+    EXPECT_EQ(settings_plot_colour(), 0);
+    EXPECT_STREQ(settings_search_text(), "");
+    EXPECT_EQ(format_current().decimals, 2);
+    EXPECT_EQ(settings_iterations(), 1u);
+    EXPECT_STREQ(settings_report_format(), "\\n*****\\N**************************\\n\\T\\n\\n");
+    EXPECT_STREQ(settings_list_format(), "~\\n");
+    EXPECT_STREQ(settings_input_name(), "INPUT");
+    EXPECT_STREQ(settings_output_name(), "OUTPUT");
+    EXPECT_STREQ(settings_plot_cells(), "home,home");
+    EXPECT_EQ(settings_auto_output(), AUTO_NONE);
+    EXPECT_EQ(settings_x_intervals(), 5);
+    EXPECT_EQ(settings_ymin(), -5);
     EXPECT_EQ(settings_xmax(), 5);
     EXPECT_EQ(settings_trig_units(), TRIG_DEGREES);
 }

@@ -1,6 +1,7 @@
 // The configuration and stream statements and the reports, end to end
 // through runs and the Report command.
 #include "engine_fixture.h"
+#include "temp_files.h"
 
 #include "builtins/builtins.h"
 #include "core/errors.h"
@@ -15,8 +16,6 @@
 #include "webfile/setting_table.h"
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 namespace tarvex::test {
@@ -82,9 +81,8 @@ TEST_F(Streams, ConfigurationWords) {
 // For every value of a setting that `set` chooses by word, the statement's
 // word gives the value that the web file's word gives.
 TEST_F(Streams, SetTakesTheWordsTheFileReads) {
-    auto dir =
-        std::filesystem::temp_directory_path() / ("tarvex_set_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
+    TempDir tmp;
+    const std::filesystem::path& dir = tmp.path();
     const struct {
         SettingId id;
         const char* config;
@@ -124,7 +122,6 @@ TEST_F(Streams, SetTakesTheWordsTheFileReads) {
     run_home(high.c_str());
     EXPECT_EQ(setting_number(S_DECIMALS), numdec.script_hi);
     settings_defaults();
-    std::filesystem::remove_all(dir);
 }
 
 TEST_F(Streams, InputFromACell) {
@@ -165,19 +162,15 @@ TEST_F(Streams, KeyboardInputThroughTheQueue) {
 }
 
 TEST_F(Streams, OutputToAFileAndBack) {
-    auto dir = std::filesystem::temp_directory_path() / ("tarvex_streams_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    std::string out_name = (dir / "result").string();
+    TempDir dir;
+    std::string out_name = dir.file("result");
     ui.allow_paths = true; // absolute names
     settings_set_output_dest(OUT_FILE);
     settings_set_output_name(out_name.c_str());
     int r = 0;
     run_home("out('a\\nb', 1/4)", &r);
     EXPECT_EQ(r, 0);
-    std::ifstream f(out_name + ".txt", std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    EXPECT_EQ(ss.str(), "a\nb0.25");
+    EXPECT_EQ(file_bytes(out_name + ".txt"), "a\nb0.25");
     // Read it back as input.
     cell("w");
     settings_set_output_dest(OUT_SCREEN);
@@ -185,7 +178,6 @@ TEST_F(Streams, OutputToAFileAndBack) {
     std::string script = "set inname '" + out_name + "' in(w) out(w)";
     run_home(script.c_str(), &r);
     EXPECT_EQ(ui.console, "a");
-    std::filesystem::remove_all(dir);
 }
 
 TEST_F(Streams, ReportsOfEveryType) {

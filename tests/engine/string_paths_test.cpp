@@ -64,6 +64,7 @@ std::vector<std::vector<std::string>> layouts() {
         {"ab", "", "cde", ""},
         {"", letters(30)},
         {letters(10), letters(36, 'A'), letters(5)},
+        {letters(35), letters(36, 'A')}, // 71: one short of a third chunk
         {letters(36), letters(36, 'A'), letters(36, 'a'), ""},
     };
 }
@@ -120,7 +121,7 @@ TEST_F(StringPaths, AppendsFillTheLastChunkThenAddChunks) {
         }
     }
     // A text appended to itself takes its characters as they were before.
-    for (int n : {3, 30, 36, 50}) {
+    for (int n : {3, 30, 36, 50, 80}) {
         Text t = text_from_cstring(letters(n).c_str());
         text_append(t, t);
         EXPECT_EQ(text_to_string(t), letters(n) + letters(n));
