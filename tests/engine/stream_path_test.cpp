@@ -267,6 +267,27 @@ TEST_P(EscapeTest, FolderSwappedForALinkDuringTheOpen) {
     EXPECT_GT(opened, 0); // the race was run: the real folder was met too
 }
 
+// Links whose target ends inside the folder but passes outside on the way,
+// or names it by an absolute path: the resolution leaves the folder, so the
+// name needs the user's leave, and then opens where the link leads.
+TEST_P(EscapeTest, LinksThatLeaveOnTheirWayNeedLeave) {
+    fs::create_symlink("../../webs/sub", webs("sub/back"));
+    fs::create_symlink(webs("sub"), webs("absin"));
+    for (const char* name : {"sub/back/mine.txt", "absin/mine.txt"}) {
+        ui.paths_asked.clear();
+        ui.flashes.clear();
+        ui.allow_paths = false;
+        EXPECT_EQ(read_first(name), "none") << name;
+        EXPECT_EQ(ui.flashes.at(0), "UNABLE TO OPEN INPUT FILE (outside the web's folder, not "
+                                    "allowed): " +
+                                        webs("sub/mine.txt"))
+            << name;
+        EXPECT_EQ(ui.paths_asked, V{webs("sub/mine.txt")}) << name;
+        ui.allow_paths = true;
+        EXPECT_EQ(read_first(name), "str:w") << name;
+    }
+}
+
 // Names made at random from the folder's links and steps, output and input:
 // nothing outside is ever created, changed or read.
 TEST_P(EscapeTest, RandomNamesStayInside) {
