@@ -150,8 +150,11 @@ int output_open() {
         console_clear();
     } else {
         if (settings_output_name()[0] == 0) settings_set_output_name("./Output");
+        const char* input = settings_input_type() != IN_FILE ? nullptr
+                            : settings_input_name()[0]       ? settings_input_name()
+                                                             : "./Input";
         if (int rc = stream_file_open(settings_output_name(), true, g_file, &g_file_name,
-                                      &g_failed_path))
+                                      &g_failed_path, input))
             return rc;
         writer_start(g_writer, g_file.get());
         g_write_error_shown = false;

@@ -34,6 +34,7 @@ namespace {
 const char* const REFUSED_ABSOLUTE = "absolute name not allowed";
 const char* const REFUSED_OUTSIDE = "outside the web's folder, not allowed";
 const char* const NOT_REGULAR = "not a regular file";
+const char* const IS_INPUT = "it is the input file";
 
 // Output names a shell user gives for "nowhere" and for the process's own
 // streams: kept as they are, and written to whatever they are (once the
@@ -45,6 +46,12 @@ constexpr int LINK_HOPS_MAX = 40;
 
 std::string g_web_file;
 std::string g_untitled_folder;
+// The input file an output may not be, while an output is opened.
+struct FileId {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    bool known = false;
+} g_input_id;
 StreamRefusal g_refusal = REFUSAL_NONE;
 bool g_force_walk = false;
 
@@ -170,6 +177,9 @@ bool usable(int fd, bool output, bool special, std::string* why) {
     if (::fstat(fd, &st) != 0) return *why = std::strerror(errno), false;
     if (special) return true;
     if (!S_ISREG(st.st_mode)) return g_refusal = REFUSAL_NOT_REGULAR, *why = NOT_REGULAR, false;
+    // Emptying the input file would lose what the script is to read.
+    if (output && g_input_id.known && st.st_dev == g_input_id.dev && st.st_ino == g_input_id.ino)
+        return *why = IS_INPUT, false;
     if (output && ::ftruncate(fd, 0) != 0) return *why = std::strerror(errno), false;
     return true;
 }
@@ -212,6 +222,23 @@ FilePtr open_stream_file(const std::string& name, const std::string& path, bool 
     return FilePtr(f);
 }
 
+// The file the input setting names, if it opens as an input file would
+// (nothing is asked: a name that needs leave is taken as allowed, since an
+// output over it must be refused whichever way it was reached).
+FileId input_file_id(const std::string& input_setting) {
+    FileId id;
+    if (input_setting.empty() || input_setting.size() > size_t(FILE_NAME_MAX)) return id;
+    std::string name = stream_file_path(input_setting, false);
+    std::string why;
+    StreamRefusal refusal = g_refusal;
+    FilePtr f = open_stream_file(name, name, false, false, &why);
+    if (!f && fs::path(name).is_absolute()) f = open_stream_file(name, name, true, false, &why);
+    g_refusal = refusal;
+    struct stat st;
+    if (f && ::fstat(::fileno(f.get()), &st) == 0) id = FileId{st.st_dev, st.st_ino, true};
+    return id;
+}
+
 } // namespace
 
 std::string stream_base_folder() {
@@ -235,8 +262,9 @@ std::string stream_file_path(std::string name, bool output) {
 }
 
 int stream_file_open(const std::string& setting, bool output, FilePtr& file, std::string* shown,
-                     std::string* failed) {
+                     std::string* failed, const char* input_setting) {
     g_refusal = REFUSAL_NONE;
+    g_input_id = output && input_setting ? input_file_id(input_setting) : FileId{};
     int code = output ? SE_OPEN_OUTPUT : SE_OPEN_INPUT;
     // A cut name would name another file: a name too long is refused whole.
     if (setting.size() > size_t(FILE_NAME_MAX)) {

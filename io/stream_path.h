@@ -40,8 +40,11 @@ std::string stream_file_path(std::string name, bool output);
 // path is returned again without a second try or message (a run's error
 // report writes through the stream that just failed); the stream clears it
 // when it closes.
+// An output is never the file input_setting names (the input's name
+// setting when the input is a file, else nullptr): opening it would empty
+// what the script is to read.
 int stream_file_open(const std::string& setting, bool output, FilePtr& file, std::string* shown,
-                     std::string* failed);
+                     std::string* failed, const char* input_setting = nullptr);
 
 // Why the last stream_file_open since stream_path_refusal_clear failed,
 // when the reason is a rule of stream files rather than the file system:

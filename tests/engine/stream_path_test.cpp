@@ -359,6 +359,34 @@ TEST_P(StreamPathTest, OnlyRegularFilesAreStreamFiles) {
     EXPECT_EQ(ui.flashes, V{"UNABLE TO OPEN OUTPUT FILE (absolute name not allowed): /dev/null"});
 }
 
+// The output is never the input file, however it is named: opening it
+// would empty what the script is to read.
+TEST_P(StreamPathTest, OutputThatIsTheInputIsRefused) {
+    put_file(webs("data.txt"), "1 2");
+    fs::create_directories(webs("sub"));
+    fs::create_symlink("../data.txt", webs("sub/alias.txt"));
+    for (const char* input : {"data", "./data.txt", "sub/alias.txt"}) {
+        settings_set_input_name(input);
+        for (const char* output : {"data", "sub/../data.txt", "sub/alias.txt"}) {
+            ui.flashes.clear();
+            EXPECT_EQ(open_output(output), SE_OPEN_OUTPUT) << input << " " << output;
+            EXPECT_EQ(ui.flashes.at(0),
+                      "UNABLE TO OPEN OUTPUT FILE (it is the input file): " + webs("data.txt"));
+        }
+    }
+    EXPECT_EQ(file_bytes(webs("data.txt")), "1 2");
+    // Input from the keyboard, or another file: the name is free.
+    settings_set_input_name("other");
+    EXPECT_EQ(open_output("data"), 0);
+    EXPECT_EQ(output_close(), 0);
+    put_file(webs("data.txt"), "1 2");
+    settings_set_input_name("data");
+    settings_set_input_type(IN_KEYBOARD);
+    EXPECT_EQ(open_output("data"), 0);
+    EXPECT_EQ(output_close(), 0);
+    EXPECT_EQ(file_bytes(webs("data.txt")), "");
+}
+
 // A name too long for a file, read from a web, is kept whole and refused
 // when the stream opens: nothing is written anywhere, and a save keeps it.
 TEST_P(StreamPathTest, OverlongNameIsKeptAndRefused) {
