@@ -8,6 +8,7 @@ tarvex_packages=(
   clang clang-format libclang-rt-14-dev
   locales xvfb xauth
   libgraphviz-dev libxml2-dev cmark graphviz
+  dpkg-dev desktop-file-utils appstream
 )
 
 tarvex_ensure_packages() {
