@@ -4,11 +4,11 @@
 #include "builtins/builtins.h"
 #include "core/node_store.h"
 #include "plot/plot.h"
-#include "script/char_class.h"
 #include "script/interpreter.h"
-#include "script/token_list.h"
+#include "settings/settings.h"
+#include "tokens/char_class.h"
+#include "tokens/token_list.h"
 #include "web/cell.h"
-#include "webfile/settings.h"
 
 namespace tarvex {
 

@@ -4,11 +4,11 @@
 #include "core/value.h"
 #include "frontend/frontend.h"
 #include "io/output_stream.h"
-#include "script/char_class.h"
 #include "script/run_engine.h"
+#include "settings/settings.h"
+#include "tokens/char_class.h"
 #include "web/links.h"
 #include "web/navigation.h"
-#include "webfile/settings.h"
 
 #include <string>
 

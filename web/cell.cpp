@@ -5,10 +5,10 @@
 #include "core/guard.h"
 #include "core/value.h"
 #include "frontend/frontend.h"
-#include "script/token_list.h"
+#include "settings/settings.h"
+#include "tokens/token_list.h"
 #include "web/links.h"
 #include "web/navigation.h"
-#include "webfile/settings.h"
 
 #include <cctype>
 #include <cstring>

@@ -3,8 +3,8 @@
 
 #include "core/guard.h"
 #include "frontend/frontend.h"
-#include "script/char_class.h"
-#include "script/lexer.h"
+#include "lexer/lexer.h"
+#include "tokens/char_class.h"
 
 #include <string>
 

@@ -3,7 +3,7 @@
 // them.
 #pragma once
 
-#include "script/token_list.h"
+#include "tokens/token_list.h"
 #include "web/cell.h"
 
 #include <cstddef>

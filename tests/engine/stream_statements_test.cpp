@@ -11,9 +11,9 @@
 #include "io/output_stream.h"
 #include "reports/reports.h"
 #include "script/run_engine.h"
+#include "settings/setting_table.h"
 #include "web/cell.h"
 #include "web/navigation.h"
-#include "webfile/setting_table.h"
 
 #include <filesystem>
 #include <string>

@@ -5,9 +5,9 @@
 #include "core/value.h"
 #include "io/output_stream.h"
 #include "reports/reports.h"
+#include "settings/settings.h"
 #include "web/cell.h"
 #include "web/navigation.h"
-#include "webfile/settings.h"
 
 #include <string>
 

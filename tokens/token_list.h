@@ -103,7 +103,8 @@ Token tokens_seek_cursor(TokenCursor& c, uint16_t index);
 // Header fields (payload of a list node).
 constexpr int TL_KIND = LIST_PAYLOAD + 0;
 constexpr int TL_FIRST = LIST_PAYLOAD + 1;
-[[maybe_unused]] constexpr int TL_FIRST_SLOT = LIST_PAYLOAD + 3; // always 0: a list starts at its first slot
+[[maybe_unused]] constexpr int TL_FIRST_SLOT =
+    LIST_PAYLOAD + 3; // always 0: a list starts at its first slot
 constexpr int TL_LAST = LIST_PAYLOAD + 4;
 constexpr int TL_LAST_SLOT = LIST_PAYLOAD + 6;
 constexpr int TL_CUR_CHUNK = LIST_PAYLOAD + 7;
