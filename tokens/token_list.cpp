@@ -2,7 +2,6 @@
 #include "tokens/token_list.h"
 
 #include "core/value.h"
-#include "script/compiled_expr.h"
 
 namespace tarvex {
 
@@ -12,6 +11,7 @@ namespace {
 static_assert(record_fits(TL_STAMP + sizeof(uint32_t)), "token list header layout");
 
 TokenList& g_current_script = detail::g_current_script;
+TokensFreedHook g_freed_hook = nullptr;
 bool g_retiring = false;
 TokenList g_retired = 0; // chained through the headers' next links
 
@@ -107,6 +107,8 @@ Token tokens_seek_cursor(TokenCursor& c, uint16_t index) {
     return t;
 }
 
+void tokens_set_freed_hook(TokensFreedHook hook) { g_freed_hook = hook; }
+
 Token tokens_seek(TokenList l, uint16_t index) {
     TokenCursor c = tokens_save(l);
     if (c.chunk == 0) return tokens_current(l);
@@ -117,7 +119,7 @@ Token tokens_seek(TokenList l, uint16_t index) {
 void tokens_free(TokenList l) {
     if (l == 0) return;
     if (g_current_script == l) g_current_script = 0;
-    compiled_forget(l);
+    if (g_freed_hook) g_freed_hook(l);
     NodeHandle chunk = node_get_u16(l, TL_FIRST);
     node_set_u16(l, TL_FIRST, 0);
     while (chunk != 0) {

@@ -154,6 +154,11 @@ Token tokens_restore(TokenList l, const TokenCursor& c);
 inline uint32_t tokens_stamp(TokenList l) { return node_get_u32(l, TL_STAMP); }
 void tokens_set_stamp(TokenList l, uint32_t stamp);
 
+// Told about every list about to be freed, so that what was built for it
+// elsewhere goes with it (engine start-up registers the compiled-code cache).
+using TokensFreedHook = void (*)(TokenList l);
+void tokens_set_freed_hook(TokensFreedHook hook);
+
 // The kind-2 list most recently read through first/next/current; 0 when
 // none (or after it was freed).
 TokenList tokens_current_script_list();
