@@ -1,12 +1,12 @@
 // tarvex-run.
 #include "cli/runner.h"
 
+#include "commands/report_command.h"
 #include "core/errors.h"
 #include "core/guard.h"
 #include "engine/engine_start.h"
 #include "frontend/headless_frontend.h"
 #include "io/input_stream.h"
-#include "reports/reports.h"
 #include "script/compiled_expr.h"
 #include "script/run_engine.h"
 #include "settings/settings.h"

@@ -5,6 +5,7 @@
 
 #include "core/errors.h"
 #include "core/value.h"
+#include "settings/modified_mark.h"
 
 #include <cstring>
 #include <string>

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "core/io_file.h"
-#include "web/cell.h"
+#include "core/name_tree.h"
 
 #include <cstdint>
 

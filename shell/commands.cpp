@@ -5,6 +5,7 @@
 #include "shell/commands.h"
 
 #include "commands/cell_commands.h"
+#include "commands/report_command.h"
 #include "core/errors.h"
 #include "core/guard.h"
 #include "frontend/frontend.h"
@@ -12,7 +13,6 @@
 #include "io/keyboard_queue.h"
 #include "io/output_stream.h"
 #include "plot/plot.h"
-#include "reports/reports.h"
 #include "script/run_engine.h"
 #include "settings/settings.h"
 #include "shell/dialogs.h"

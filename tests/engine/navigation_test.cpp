@@ -3,6 +3,7 @@
 #include "engine_fixture.h"
 
 #include "lexer/lexer.h"
+#include "reports/pointers.h"
 #include "web/cell.h"
 #include "web/links.h"
 #include "web/navigation.h"

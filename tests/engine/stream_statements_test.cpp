@@ -4,6 +4,7 @@
 #include "temp_files.h"
 
 #include "builtins/builtins.h"
+#include "commands/report_command.h"
 #include "core/errors.h"
 #include "core/guard.h"
 #include "core/value.h"

@@ -2,6 +2,7 @@
 // a small web, for every report type.
 #include "fuzz_support.h"
 
+#include "commands/report_command.h"
 #include "core/value.h"
 #include "io/output_stream.h"
 #include "reports/reports.h"
