@@ -9,6 +9,7 @@
 #include "engine/engine_start.h"
 #include "frontend/frontend.h"
 #include "script/run_engine.h"
+#include "settings/settings.h"
 #include "shell/commands.h"
 #include "shell/main_window.h"
 #include "shell/panes.h"
@@ -16,7 +17,6 @@
 #include "shell/workbench_docks.h"
 #include "web/cell.h"
 #include "web/navigation.h"
-#include "webfile/settings.h"
 
 #include <QApplication>
 #include <QDockWidget>

@@ -2,7 +2,7 @@
 // sig, abs, pow, the random generator and mem.
 #include "builtins/builtin_args.h"
 #include "builtins/builtins.h"
-#include "webfile/settings.h"
+#include "settings/settings.h"
 
 #include <cmath>
 

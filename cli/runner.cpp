@@ -1,18 +1,18 @@
 // tarvex-run.
 #include "cli/runner.h"
 
+#include "commands/report_command.h"
 #include "core/errors.h"
 #include "core/guard.h"
+#include "engine/engine_start.h"
 #include "frontend/headless_frontend.h"
 #include "io/input_stream.h"
-#include "reports/reports.h"
-#include "engine/engine_start.h"
 #include "script/compiled_expr.h"
 #include "script/run_engine.h"
+#include "settings/settings.h"
 #include "tarvex_version.h"
 #include "web/cell.h"
 #include "web/navigation.h"
-#include "webfile/settings.h"
 #include "webfile/web_export.h"
 #include "webfile/web_file.h"
 

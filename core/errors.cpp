@@ -1,7 +1,7 @@
 // The one table of error texts.
 #include "core/errors.h"
 
-#include "frontend/frontend.h"
+#include "core/notices.h"
 
 #include <utility>
 
@@ -127,7 +127,7 @@ const char* io_error_text(int code) {
 }
 
 int status_error(int code) {
-    if (code != 0) status_flash(io_error_text(code));
+    if (code != 0) core_notices().status_flash(io_error_text(code));
     return code;
 }
 

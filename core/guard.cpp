@@ -1,8 +1,8 @@
 // Guard bookkeeping: nesting depth, the pending reclaim, abandon hooks.
 #include "core/guard.h"
 
+#include "core/notices.h"
 #include "core/text.h"
-#include "frontend/frontend.h"
 
 #include <algorithm>
 #include <exception>
@@ -50,7 +50,8 @@ void guard_leave() {
     // under a guard of its own, since saving allocates.
     if (std::uncaught_exceptions() == 0 && node_low_take())
         engine_guard([] {
-            if (ask_ok_cancel(LOW_MEMORY_QUESTION, "Tarvex")) exit_procedure();
+            if (core_notices().ask_ok_cancel(LOW_MEMORY_QUESTION, "Tarvex"))
+                core_notices().exit_procedure();
         });
 }
 

@@ -9,6 +9,14 @@ namespace tarvex {
 
 enum NameKind : uint16_t { NK_CELL = 1, NK_BUILTIN = 3, NK_SYSCONST = 4, NK_DELETED = 5 };
 
+// Cell names are entry names; the settings and the frontends cut names to
+// these limits too, below the cells themselves.
+constexpr int CELL_NAME_MAX = 48;
+// A name typed or selected by the user (the cell-name box and dialog, a
+// pane's selection) passes through a buffer of CELL_NAME_MAX bytes that
+// keeps its terminator, so one character fewer than a stored name.
+constexpr int CELL_NAME_TYPED_MAX = CELL_NAME_MAX - 1;
+
 // Entry payload: name Text, kind, then kind-specific fields from ENTRY_FIELDS
 // to the end of the node (20 bytes).
 constexpr int ENTRY_NAME = TREE_PAYLOAD + 0;

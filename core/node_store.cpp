@@ -3,7 +3,7 @@
 #include "core/node_store.h"
 
 #include "core/errors.h"
-#include "frontend/frontend.h"
+#include "core/notices.h"
 
 #include <algorithm>
 #include <cassert>
@@ -67,7 +67,7 @@ ReclaimFaults g_faults;
 [[noreturn]] void out_of_nodes() {
     if (!g_initialised) {
         status_error(SE_OUT_OF_MEMORY);
-        fatal_exit(SE_OUT_OF_MEMORY);
+        core_notices().fatal_exit(SE_OUT_OF_MEMORY);
     }
     building_chain_release();
     throw NodeExhausted{};
@@ -283,7 +283,7 @@ void list_free(NodeHandle n) {
 void scratch_init() {
     for (auto& s : g_scratch) s.reset();
     g_scratch[0].reset(new (std::nothrow) uint8_t[SCRATCH_SIZE]());
-    if (!g_scratch[0]) fatal_exit(-1);
+    if (!g_scratch[0]) core_notices().fatal_exit(-1);
 }
 
 int scratch_get() {

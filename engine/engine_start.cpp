@@ -4,11 +4,12 @@
 #include "builtins/builtins.h"
 #include "core/node_store.h"
 #include "plot/plot.h"
-#include "script/char_class.h"
+#include "script/compiled_expr.h"
 #include "script/interpreter.h"
-#include "script/token_list.h"
+#include "settings/settings.h"
+#include "tokens/char_class.h"
+#include "tokens/token_list.h"
 #include "web/cell.h"
-#include "webfile/settings.h"
 
 namespace tarvex {
 
@@ -17,6 +18,8 @@ void engine_register_roots() {
     reclaim_register_root(builtins_mark);
     reclaim_register_root(tokens_mark_retired);
     reclaim_register_root(interpreter_mark);
+    // What is compiled for a token list lives as long as the list.
+    tokens_set_freed_hook(compiled_forget);
 }
 
 void engine_start() {

@@ -9,7 +9,8 @@ namespace tarvex {
 void engine_start();
 
 // Registers every persistent owner's marker with the reclaim walk: the cell
-// tree, the builtin tree, the retired token lists. Part of engine_start;
+// tree, the builtin tree, the retired token lists; and ties the compiled
+// code kept for a token list to the list's release. Part of engine_start;
 // tests that build the engine step by step call it themselves.
 void engine_register_roots();
 

@@ -1,6 +1,7 @@
 // Forwarding of the engine's window-system calls to the installed frontend.
 #include "frontend/frontend.h"
 
+#include "core/notices.h"
 #include "frontend/headless_frontend.h"
 
 #include <cstdlib>
@@ -11,6 +12,13 @@ namespace tarvex {
 namespace {
 HeadlessFrontend g_default_frontend;
 Frontend* g_frontend = &g_default_frontend;
+
+// The core sits below this layer: what it shows or asks reaches the
+// installed frontend through these forwarders.
+[[maybe_unused]] const bool g_core_notices_installed = [] {
+    core_set_notices({status_flash, ask_ok_cancel, exit_procedure, fatal_exit});
+    return true;
+}();
 } // namespace
 
 std::string status_text_cut(const char* text) {

@@ -1,7 +1,7 @@
 // Headless frontend: recording status and message boxes, scripted answers.
 #include "frontend/headless_frontend.h"
 
-#include "web/cell.h"
+#include "core/name_tree.h"
 
 #include <cstdlib>
 

@@ -4,7 +4,7 @@
 // SE_WRITE_WEB (-4).
 #pragma once
 
-#include "io/io_file.h"
+#include "core/io_file.h"
 
 #include <cstdint>
 #include <cstdio>

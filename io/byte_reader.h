@@ -3,7 +3,7 @@
 // CR then LF, and a read error reported once and then taken as the end.
 #pragma once
 
-#include "io/io_file.h"
+#include "core/io_file.h"
 
 #include <cstdint>
 #include <cstdio>

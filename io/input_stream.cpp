@@ -11,9 +11,9 @@
 #include "io/byte_reader.h"
 #include "io/output_stream.h"
 #include "io/stream_path.h"
-#include "script/char_class.h"
+#include "settings/settings.h"
+#include "tokens/char_class.h"
 #include "web/cell.h"
-#include "webfile/settings.h"
 
 #include <cstring>
 

@@ -7,7 +7,7 @@
 #include "frontend/frontend.h"
 #include "io/buffered_writer.h"
 #include "io/stream_path.h"
-#include "webfile/settings.h"
+#include "settings/settings.h"
 
 #include <algorithm>
 #include <chrono>

@@ -7,7 +7,7 @@
 // feed it without end.
 #pragma once
 
-#include "io/io_file.h"
+#include "core/io_file.h"
 
 #include <string>
 

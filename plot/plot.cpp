@@ -8,7 +8,7 @@
 #include "frontend/frontend.h"
 #include "io/output_stream.h"
 #include "script/run_engine.h"
-#include "webfile/settings.h"
+#include "settings/settings.h"
 #include "webfile/web_file.h"
 
 #include <algorithm>

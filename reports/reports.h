@@ -1,6 +1,6 @@
 // Reports: formatted reports driven by the report format, the in-pointer
 // and out-pointer reports of the links between cells, and the trail; the
-// report selection; the engine side of the Report command.
+// report selection. The Report command is in commands/report_command.h.
 #pragma once
 
 #include "web/cell.h"
@@ -29,10 +29,5 @@ int report_trail();
 // The report statement: all cells or the current one for an empty list,
 // else the selection; nothing for the trail type.
 int report_statement_run(bool list_given);
-
-// The Report command: selection from the focused pane's selected text,
-// the report of the current type, then the output closed (unless a paused
-// run has it open) and the current cell shown again.
-int report_command();
 
 } // namespace tarvex

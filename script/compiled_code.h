@@ -6,7 +6,7 @@
 #include "script/compiled_expr.h"
 #include "script/interpreter.h"
 #include "script/operators.h"
-#include "script/token_list.h"
+#include "tokens/token_list.h"
 
 #include <cstdint>
 #include <memory>

@@ -7,7 +7,7 @@
 #include "builtins/builtins.h"
 #include "core/handle_stack.h"
 #include "core/value.h"
-#include "script/lexer.h"
+#include "lexer/lexer.h"
 #include "script/run_engine.h"
 #include "web/cell.h"
 

@@ -10,7 +10,7 @@
 // changed nothing before that.
 #pragma once
 
-#include "script/token_list.h"
+#include "tokens/token_list.h"
 #include "web/cell.h"
 
 #include <cstdint>

@@ -5,7 +5,7 @@
 
 #include "builtins/builtins.h"
 #include "core/value.h"
-#include "script/lexer.h"
+#include "lexer/lexer.h"
 #include "web/cell.h"
 
 namespace tarvex::compiled {

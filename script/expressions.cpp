@@ -3,9 +3,9 @@
 #include "builtins/builtins.h"
 #include "core/handle_stack.h"
 #include "core/value.h"
+#include "lexer/lexer.h"
 #include "script/compiled_expr.h"
 #include "script/interpreter.h"
-#include "script/lexer.h"
 #include "script/operators.h"
 #include "script/run_engine.h"
 

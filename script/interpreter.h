@@ -7,7 +7,7 @@
 #include "core/handle_stack.h"
 #include "io/output_stream.h"
 #include "script/run_engine.h"
-#include "script/token_list.h"
+#include "tokens/token_list.h"
 #include "web/cell.h"
 
 namespace tarvex {

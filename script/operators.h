@@ -5,8 +5,8 @@
 #pragma once
 
 #include "core/value.h"
-#include "script/lexer.h"
-#include "script/token_list.h"
+#include "lexer/lexer.h"
+#include "tokens/token_list.h"
 
 #include <array>
 #include <cstddef>

@@ -10,11 +10,11 @@
 #include "frontend/frontend.h"
 #include "io/input_stream.h"
 #include "io/output_stream.h"
+#include "lexer/lexer.h"
 #include "script/compiled_expr.h"
 #include "script/interpreter.h"
-#include "script/lexer.h"
+#include "settings/settings.h"
 #include "web/navigation.h"
-#include "webfile/settings.h"
 
 #include <string>
 #include <utility>

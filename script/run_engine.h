@@ -3,7 +3,7 @@
 // reach a running script, and the engine side of the Run commands.
 #pragma once
 
-#include "script/lexer.h"
+#include "lexer/lexer.h"
 #include "web/cell.h"
 
 #include <vector>

@@ -4,9 +4,9 @@
 #include "core/handle_stack.h"
 #include "core/value.h"
 #include "io/output_stream.h"
+#include "lexer/lexer.h"
 #include "script/compiled_expr.h"
 #include "script/interpreter.h"
-#include "script/lexer.h"
 #include "script/run_engine.h"
 
 namespace tarvex {

@@ -5,11 +5,11 @@
 #include "io/input_stream.h"
 #include "io/output_stream.h"
 #include "io/stream_path.h"
+#include "lexer/lexer.h"
 #include "reports/reports.h"
 #include "script/interpreter.h"
-#include "script/lexer.h"
+#include "settings/setting_table.h"
 #include "web/navigation.h"
-#include "webfile/setting_table.h"
 
 #include <cstring>
 #include <string>

@@ -4,15 +4,17 @@
 // it.
 #include "shell/commands.h"
 
+#include "commands/cell_commands.h"
+#include "commands/report_command.h"
 #include "core/errors.h"
 #include "core/guard.h"
 #include "frontend/frontend.h"
 #include "io/input_stream.h"
 #include "io/keyboard_queue.h"
 #include "io/output_stream.h"
-#include "reports/reports.h"
 #include "plot/plot.h"
 #include "script/run_engine.h"
+#include "settings/settings.h"
 #include "shell/dialogs.h"
 #include "shell/error_position.h"
 #include "shell/help_topics.h"
@@ -25,9 +27,7 @@
 #include "shell/settings_dialog.h"
 #include "shell/zoom_dialog.h"
 #include "web/cell.h"
-#include "web/cell_commands.h"
 #include "web/navigation.h"
-#include "webfile/settings.h"
 #include "webfile/web_file.h"
 
 #include <Qsci/qsciscintilla.h>

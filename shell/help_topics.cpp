@@ -6,9 +6,9 @@
 #include "shell/help_topics.h"
 
 #include "io/output_stream.h"
+#include "settings/setting_table.h"
+#include "settings/settings.h"
 #include "tarvex_version.h"
-#include "webfile/setting_table.h"
-#include "webfile/settings.h"
 
 namespace tarvex {
 

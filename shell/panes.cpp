@@ -9,14 +9,14 @@
 #include "core/value.h"
 #include "frontend/frontend.h"
 #include "io/keyboard_queue.h"
-#include "script/char_class.h"
 #include "script/run_engine.h"
+#include "settings/settings.h"
 #include "shell/qt_frontend.h"
 #include "shell/script_style.h"
+#include "tokens/char_class.h"
 #include "web/cell.h"
 #include "web/navigation.h"
 #include "web/pane_state.h"
-#include "webfile/settings.h"
 
 #include <QApplication>
 #include <QComboBox>

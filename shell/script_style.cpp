@@ -3,8 +3,8 @@
 // at the lexer's own limit, which keeps that cheap.
 #include "shell/script_style.h"
 
-#include "script/lexer.h"
-#include "script/script_colour.h"
+#include "lexer/lexer.h"
+#include "lexer/script_colour.h"
 #include "shell/panes.h"
 
 #include <Qsci/qsciscintilla.h>

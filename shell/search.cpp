@@ -6,13 +6,13 @@
 
 #include "core/guard.h"
 #include "frontend/frontend.h"
+#include "settings/settings.h"
 #include "shell/commands.h"
 #include "shell/dialogs.h"
 #include "shell/panes.h"
 #include "shell/qt_frontend.h"
 #include "web/cell.h"
 #include "web/navigation.h"
-#include "webfile/settings.h"
 
 #include <QApplication>
 #include <QBoxLayout>

@@ -6,10 +6,10 @@
 
 #include "core/name_tree.h"
 #include "plot/plot.h"
+#include "settings/setting_table.h"
 #include "shell/dialogs.h"
 #include "shell/panes.h"
 #include "web/cell.h"
-#include "webfile/setting_table.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -9,11 +9,11 @@
 #include "core/guard.h"
 #include "core/value.h"
 #include "frontend/frontend.h"
+#include "reports/pointers.h"
 #include "script/run_engine.h"
 #include "shell/commands.h"
 #include "shell/panes.h"
 #include "web/cell.h"
-#include "web/links.h"
 #include "web/navigation.h"
 #include "webfile/web_file.h"
 

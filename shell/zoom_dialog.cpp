@@ -4,10 +4,10 @@
 #include "shell/zoom_dialog.h"
 
 #include "frontend/frontend.h"
+#include "settings/settings.h"
 #include "shell/dialogs.h"
 #include "shell/panes.h"
 #include "web/navigation.h"
-#include "webfile/settings.h"
 
 #include <QComboBox>
 #include <QDialog>

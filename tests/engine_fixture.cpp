@@ -3,10 +3,10 @@
 
 #include "core/text.h"
 #include "core/value.h"
-#include "script/char_class.h"
 #include "engine/engine_start.h"
+#include "settings/settings.h"
+#include "tokens/char_class.h"
 #include "web/cell.h"
-#include "webfile/settings.h"
 
 namespace tarvex::test {
 

@@ -5,10 +5,10 @@
 #include "core/guard.h"
 #include "core/value.h"
 #include "frontend/frontend.h"
-#include "script/token_list.h"
+#include "settings/settings.h"
+#include "tokens/token_list.h"
 #include "web/links.h"
 #include "web/navigation.h"
-#include "webfile/settings.h"
 
 #include <cctype>
 #include <cstring>
@@ -25,8 +25,6 @@ namespace {
 NodeHandle g_root = 0;
 CellHandle (&g_table)[CELL_TABLE_SIZE] = detail::g_cell_table;
 int& g_count = detail::g_cell_count;
-bool g_modified = false;
-
 
 bool is_letter(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 bool is_alnum(unsigned char c) { return is_letter(c) || (c >= '0' && c <= '9'); }
@@ -134,7 +132,7 @@ void cells_init() {
     g_root = 0;
     g_count = 0;
     std::memset(g_table, 0, sizeof g_table);
-    g_modified = false;
+    web_set_modified(false);
     navigation_init();
 }
 
@@ -371,10 +369,5 @@ void cell_clone_command(const char* name) {
         cell_clone(n.c_str());
     });
 }
-
-// ---- the modified mark ----------------------------------------------------------------
-
-bool web_modified() { return g_modified; }
-void web_set_modified(bool on) { g_modified = on; }
 
 } // namespace tarvex

@@ -8,6 +8,7 @@
 #include "core/node_store.h"
 #include "core/text.h"
 #include "core/value.h"
+#include "settings/modified_mark.h"
 
 #include <string>
 
@@ -16,11 +17,6 @@ namespace tarvex {
 using CellHandle = NodeHandle;
 
 constexpr int CELL_TABLE_SIZE = 256;
-constexpr int CELL_NAME_MAX = 48;
-// A name typed or selected by the user (the cell-name box and dialog, a
-// pane's selection) passes through a buffer of CELL_NAME_MAX bytes that
-// keeps its terminator, so one character fewer than a stored name.
-constexpr int CELL_NAME_TYPED_MAX = CELL_NAME_MAX - 1;
 
 // Fields of a cell entry, after the name and kind of every tree entry.
 enum CellField : int {
@@ -144,9 +140,5 @@ void cell_ensure_command(const char* name);
 void cell_clone_command(const char* name);
 // The cell-name dialog: a valid, normalised name, or "" for none.
 std::string ask_cell_name();
-
-// ---- the web's modified mark ---------------------------------------------------------
-bool web_modified();
-void web_set_modified(bool on);
 
 } // namespace tarvex

@@ -6,7 +6,7 @@
 
 #include "core/errors.h"
 #include "core/guard.h"
-#include "io/io_file.h"
+#include "core/io_file.h"
 #include "web/cell.h"
 #include "webfile/web_file.h"
 

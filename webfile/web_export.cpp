@@ -4,12 +4,12 @@
 // a script is paused without touching its token lists.
 #include "webfile/web_export.h"
 
+#include "core/errors.h"
 #include "core/guard.h"
 #include "core/value.h"
 #include "io/buffered_writer.h"
-#include "core/errors.h"
-#include "script/char_class.h"
-#include "script/script_colour.h"
+#include "lexer/script_colour.h"
+#include "tokens/char_class.h"
 #include "web/links.h"
 #include "webfile/web_file.h"
 

@@ -6,9 +6,9 @@
 
 #include "core/errors.h"
 #include "core/guard.h"
+#include "core/io_file.h"
 #include "frontend/frontend.h"
 #include "io/input_stream.h"
-#include "io/io_file.h"
 #include "io/stream_path.h"
 #include "web/cell.h"
 #include "web/navigation.h"

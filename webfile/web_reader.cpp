@@ -9,9 +9,9 @@
 #include "core/value.h"
 #include "frontend/frontend.h"
 #include "io/byte_reader.h"
+#include "settings/setting_table.h"
 #include "web/cell.h"
 #include "web/navigation.h"
-#include "webfile/setting_table.h"
 
 #include <algorithm>
 #include <cstring>

@@ -7,8 +7,8 @@
 #include "core/errors.h"
 #include "core/value.h"
 #include "io/buffered_writer.h"
+#include "settings/setting_table.h"
 #include "web/cell.h"
-#include "webfile/setting_table.h"
 
 #include <charconv>
 #include <cmath>

@@ -5,9 +5,9 @@
 #include "core/guard.h"
 #include "core/name_tree.h"
 #include "script/run_engine.h"
+#include "settings/settings.h"
 #include "web/cell.h"
 #include "web/navigation.h"
-#include "webfile/settings.h"
 
 #include <cmath>
 

@@ -2,13 +2,13 @@
 // go-to-name), Print, and the pane state a cell keeps for its panes.
 #include "io_test_support.h"
 
-#include "core/value.h"
+#include "commands/cell_commands.h"
 #include "core/errors.h"
+#include "core/value.h"
 #include "io/keyboard_queue.h"
-#include "web/cell_commands.h"
+#include "settings/settings.h"
 #include "web/navigation.h"
 #include "web/pane_state.h"
-#include "webfile/settings.h"
 
 #include <string>
 

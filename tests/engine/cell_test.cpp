@@ -3,11 +3,11 @@
 #include "engine_fixture.h"
 
 #include "core/value.h"
-#include "script/token_list.h"
+#include "settings/settings.h"
+#include "tokens/token_list.h"
 #include "web/cell.h"
 #include "web/links.h"
 #include "web/navigation.h"
-#include "webfile/settings.h"
 
 #include <string>
 #include <vector>

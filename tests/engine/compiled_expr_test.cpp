@@ -12,12 +12,12 @@
 #include "io/input_stream.h"
 #include "io/keyboard_queue.h"
 #include "io/output_stream.h"
+#include "lexer/lexer.h"
 #include "script/compiled_expr.h"
-#include "script/lexer.h"
 #include "script/run_engine.h"
+#include "settings/settings.h"
 #include "web/cell.h"
 #include "web/navigation.h"
-#include "webfile/settings.h"
 #include "webfile/web_file.h"
 
 #include <filesystem>

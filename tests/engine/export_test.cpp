@@ -5,6 +5,7 @@
 
 #include "builtins/builtins.h"
 #include "core/value.h"
+#include "reports/pointers.h"
 #include "web/links.h"
 #include "webfile/web_export.h"
 

@@ -8,8 +8,8 @@
 #include "core/text.h"
 #include "core/value.h"
 #include "engine/engine_start.h"
-#include "script/lexer.h"
-#include "script/token_list.h"
+#include "lexer/lexer.h"
+#include "tokens/token_list.h"
 #include "web/cell.h"
 
 #include <string>

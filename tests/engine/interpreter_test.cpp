@@ -8,9 +8,9 @@
 #include "core/value.h"
 #include "io/output_stream.h"
 #include "script/run_engine.h"
+#include "settings/settings.h"
 #include "web/cell.h"
 #include "web/navigation.h"
-#include "webfile/settings.h"
 
 #include <string>
 

@@ -4,10 +4,10 @@
 
 #include "core/errors.h"
 #include "core/guard.h"
+#include "core/io_file.h"
 #include "core/value.h"
-#include "io/io_file.h"
+#include "settings/settings.h"
 #include "web/cell.h"
-#include "webfile/settings.h"
 
 #include <cstdio>
 #include <random>

@@ -5,8 +5,8 @@
 
 #include "builtins/builtins.h"
 #include "core/value.h"
-#include "script/char_class.h"
-#include "script/lexer.h"
+#include "lexer/lexer.h"
+#include "tokens/char_class.h"
 #include "web/cell.h"
 
 #include <string>

@@ -8,8 +8,8 @@
 #include "builtins/builtins.h"
 #include "core/value.h"
 #include "script/run_engine.h"
+#include "settings/settings.h"
 #include "web/navigation.h"
-#include "webfile/settings.h"
 
 #include <string>
 

@@ -2,7 +2,8 @@
 // and the text link lists with the pointer walks.
 #include "engine_fixture.h"
 
-#include "script/lexer.h"
+#include "lexer/lexer.h"
+#include "reports/pointers.h"
 #include "web/cell.h"
 #include "web/links.h"
 #include "web/navigation.h"

@@ -7,8 +7,8 @@
 
 #include "plot/plot.h"
 #include "script/run_engine.h"
+#include "settings/settings.h"
 #include "web/cell.h"
-#include "webfile/settings.h"
 
 namespace tarvex::test {
 

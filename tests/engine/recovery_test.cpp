@@ -4,9 +4,9 @@
 // only when whole, and offered only once the instance that wrote it ended.
 #include "webfile_test_support.h"
 
+#include "settings/settings.h"
 #include "web/navigation.h"
 #include "webfile/recovery.h"
-#include "webfile/settings.h"
 
 #include <optional>
 #include <random>

@@ -12,9 +12,9 @@
 #include "io/keyboard_queue.h"
 #include "io/output_stream.h"
 #include "script/run_engine.h"
+#include "settings/settings.h"
 #include "web/cell.h"
 #include "web/navigation.h"
-#include "webfile/settings.h"
 #include "webfile/web_file.h"
 
 #include <cstdio>

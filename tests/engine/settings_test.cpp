@@ -2,7 +2,7 @@
 #include "engine_fixture.h"
 
 #include "core/value.h"
-#include "webfile/setting_table.h"
+#include "settings/setting_table.h"
 #include "webfile/web_file.h"
 
 #include <cstdio>

@@ -6,9 +6,9 @@
 #include "core/guard.h"
 #include "io/stream_path.h"
 #include "script/run_engine.h"
+#include "settings/settings.h"
 #include "web/cell.h"
 #include "web/navigation.h"
-#include "webfile/settings.h"
 #include "webfile/web_file.h"
 
 #include <atomic>

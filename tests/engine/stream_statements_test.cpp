@@ -4,6 +4,7 @@
 #include "temp_files.h"
 
 #include "builtins/builtins.h"
+#include "commands/report_command.h"
 #include "core/errors.h"
 #include "core/guard.h"
 #include "core/value.h"
@@ -11,9 +12,9 @@
 #include "io/output_stream.h"
 #include "reports/reports.h"
 #include "script/run_engine.h"
+#include "settings/setting_table.h"
 #include "web/cell.h"
 #include "web/navigation.h"
-#include "webfile/setting_table.h"
 
 #include <filesystem>
 #include <string>

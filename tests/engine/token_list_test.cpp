@@ -3,7 +3,7 @@
 #include "engine_fixture.h"
 
 #include "core/value.h"
-#include "script/token_list.h"
+#include "tokens/token_list.h"
 
 namespace tarvex::test {
 namespace {

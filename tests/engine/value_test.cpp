@@ -3,7 +3,7 @@
 #include "engine_fixture.h"
 
 #include "core/value.h"
-#include "webfile/settings.h"
+#include "settings/settings.h"
 
 #include <clocale>
 #include <cfloat>

@@ -7,8 +7,8 @@
 #include "core/value.h"
 #include "io/keyboard_queue.h"
 #include "script/run_engine.h"
+#include "settings/settings.h"
 #include "web/navigation.h"
-#include "webfile/settings.h"
 
 #include <fcntl.h>
 #include <random>

@@ -3,8 +3,8 @@
 #include "webfile_test_support.h"
 
 #include "core/value.h"
+#include "settings/settings.h"
 #include "web/navigation.h"
-#include "webfile/settings.h"
 
 #include <random>
 

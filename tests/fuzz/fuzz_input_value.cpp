@@ -3,8 +3,8 @@
 #include "fuzz_support.h"
 
 #include "core/value.h"
+#include "settings/settings.h"
 #include "web/cell.h"
-#include "webfile/settings.h"
 
 #include <string_view>
 

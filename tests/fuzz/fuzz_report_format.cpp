@@ -2,12 +2,13 @@
 // a small web, for every report type.
 #include "fuzz_support.h"
 
+#include "commands/report_command.h"
 #include "core/value.h"
 #include "io/output_stream.h"
 #include "reports/reports.h"
+#include "settings/settings.h"
 #include "web/cell.h"
 #include "web/navigation.h"
-#include "webfile/settings.h"
 
 #include <string>
 

@@ -14,9 +14,9 @@
 #include "io/stream_path.h"
 #include "script/compiled_expr.h"
 #include "script/run_engine.h"
+#include "settings/settings.h"
 #include "web/cell.h"
 #include "web/navigation.h"
-#include "webfile/settings.h"
 #include "webfile/web_file.h"
 
 #include <cstdio>

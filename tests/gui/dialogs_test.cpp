@@ -5,9 +5,10 @@
 // a few tests run the dialogs for real and drive them with keys.
 #include "gui_test_support.h"
 
-#include "plot/plot.h"
 #include "engine/engine_start.h"
+#include "plot/plot.h"
 #include "script/run_engine.h"
+#include "settings/settings.h"
 #include "shell/commands.h"
 #include "shell/dialogs.h"
 #include "shell/main_window.h"
@@ -18,7 +19,6 @@
 #include "tarvex_version.h"
 #include "web/cell.h"
 #include "web/navigation.h"
-#include "webfile/settings.h"
 #include "webfile/web_file.h"
 
 #include <QCheckBox>

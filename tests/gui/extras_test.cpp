@@ -4,11 +4,12 @@
 // PNG export). Each recent-webs test keeps its settings in its own folder.
 #include "gui_test_support.h"
 
+#include "engine/engine_start.h"
 #include "plot/plot.h"
 #include "plot/plot_clip.h"
 #include "plot/qt/plot_paint.h"
 #include "plot/qt/plot_picture.h"
-#include "engine/engine_start.h"
+#include "settings/settings.h"
 #include "shell/commands.h"
 #include "shell/dialogs.h"
 #include "shell/main_window.h"
@@ -19,7 +20,6 @@
 #include "shell/script_style.h"
 #include "web/cell.h"
 #include "web/navigation.h"
-#include "webfile/settings.h"
 #include "webfile/web_file.h"
 
 #include <QComboBox>

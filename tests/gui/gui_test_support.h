@@ -4,6 +4,7 @@
 #pragma once
 
 #include "engine/engine_start.h"
+#include "settings/settings.h"
 #include "shell/commands.h"
 #include "shell/dialogs.h"
 #include "shell/main_window.h"
@@ -11,7 +12,6 @@
 #include "shell/qt_frontend.h"
 #include "web/cell.h"
 #include "web/navigation.h"
-#include "webfile/settings.h"
 #include "webfile/web_file.h"
 
 #include <QApplication>

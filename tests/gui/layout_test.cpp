@@ -4,8 +4,8 @@
 // across a restart. The suite runs in both layouts (TARVEX_LAYOUT).
 #include "gui_test_support.h"
 
+#include "commands/cell_commands.h"
 #include "script/run_engine.h"
-#include "web/cell_commands.h"
 
 #include <QAbstractButton>
 #include <QAction>

@@ -5,9 +5,10 @@
 #include "gui_test_support.h"
 
 #include "core/value.h"
-#include "io/input_stream.h"
 #include "engine/engine_start.h"
+#include "io/input_stream.h"
 #include "script/run_engine.h"
+#include "settings/settings.h"
 #include "shell/commands.h"
 #include "shell/dialogs.h"
 #include "shell/help_topics.h"
@@ -16,7 +17,6 @@
 #include "shell/qt_frontend.h"
 #include "web/cell.h"
 #include "web/navigation.h"
-#include "webfile/settings.h"
 #include "webfile/web_file.h"
 
 #include <Qsci/qsciscintilla.h>

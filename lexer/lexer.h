@@ -5,7 +5,7 @@
 
 #include "core/errors.h"
 #include "core/text.h"
-#include "script/token_list.h"
+#include "tokens/token_list.h"
 #include "web/cell.h"
 
 #include <functional>

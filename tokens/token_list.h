@@ -103,7 +103,8 @@ Token tokens_seek_cursor(TokenCursor& c, uint16_t index);
 // Header fields (payload of a list node).
 constexpr int TL_KIND = LIST_PAYLOAD + 0;
 constexpr int TL_FIRST = LIST_PAYLOAD + 1;
-[[maybe_unused]] constexpr int TL_FIRST_SLOT = LIST_PAYLOAD + 3; // always 0: a list starts at its first slot
+[[maybe_unused]] constexpr int TL_FIRST_SLOT =
+    LIST_PAYLOAD + 3; // always 0: a list starts at its first slot
 constexpr int TL_LAST = LIST_PAYLOAD + 4;
 constexpr int TL_LAST_SLOT = LIST_PAYLOAD + 6;
 constexpr int TL_CUR_CHUNK = LIST_PAYLOAD + 7;
@@ -152,6 +153,11 @@ Token tokens_restore(TokenList l, const TokenCursor& c);
 // Inline: asked at every compiled expression run.
 inline uint32_t tokens_stamp(TokenList l) { return node_get_u32(l, TL_STAMP); }
 void tokens_set_stamp(TokenList l, uint32_t stamp);
+
+// Told about every list about to be freed, so that what was built for it
+// elsewhere goes with it (engine start-up registers the compiled-code cache).
+using TokensFreedHook = void (*)(TokenList l);
+void tokens_set_freed_hook(TokensFreedHook hook);
 
 // The kind-2 list most recently read through first/next/current; 0 when
 // none (or after it was freed).

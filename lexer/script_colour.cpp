@@ -1,8 +1,8 @@
 // Script colour classes from the lexer's scan.
-#include "script/script_colour.h"
+#include "lexer/script_colour.h"
 
-#include "script/char_class.h"
-#include "script/lexer.h"
+#include "lexer/lexer.h"
+#include "tokens/char_class.h"
 
 #include <algorithm>
 
@@ -12,16 +12,11 @@ namespace {
 
 uint8_t span_class(const LexSpan& s, std::string_view script) {
     switch (s.kind) {
-    case RESWORD:
-        return SCL_RESWORD;
-    case BUILTIN:
-        return SCL_BUILTIN;
-    case SYSCONST:
-        return SCL_SYSCONST;
-    case CELLNAME:
-        return SCL_CELL;
-    case NUMBER:
-        return SCL_NUMBER;
+    case RESWORD: return SCL_RESWORD;
+    case BUILTIN: return SCL_BUILTIN;
+    case SYSCONST: return SCL_SYSCONST;
+    case CELLNAME: return SCL_CELL;
+    case NUMBER: return SCL_NUMBER;
     // A bare word that names nothing reads as a string too; only quoted
     // ones look like strings.
     case STRING:
@@ -29,12 +24,9 @@ uint8_t span_class(const LexSpan& s, std::string_view script) {
                    ? SCL_STRING
                    : SCL_PLAIN;
     // A cell that is not in the cell table still names a cell.
-    case ERROR:
-        return int8_t(s.aux) == SE_BAD_IDENTIFIER ? SCL_CELL : SCL_PLAIN;
-    case LEX_COMMENT:
-        return SCL_COMMENT;
-    default:
-        return SCL_PLAIN;
+    case ERROR: return int8_t(s.aux) == SE_BAD_IDENTIFIER ? SCL_CELL : SCL_PLAIN;
+    case LEX_COMMENT: return SCL_COMMENT;
+    default: return SCL_PLAIN;
     }
 }
 

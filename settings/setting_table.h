@@ -6,7 +6,7 @@
 // setting_table.cpp.
 #pragma once
 
-#include "webfile/settings.h"
+#include "settings/settings.h"
 
 #include <cstdint>
 #include <span>
@@ -16,12 +16,43 @@ namespace tarvex {
 // Every setting, in the order of the web file; those the file does not hold
 // come last.
 enum SettingId : uint8_t {
-    S_INPUT_TYPE, S_INPUT_NAME, S_ECHO, S_OUTPUT_DEST, S_OUTPUT_NAME, S_NEWLINE_MODE,
-    S_LIST_FORMAT, S_ITERATIONS, S_AUTO_OUTPUT, S_REPORT_TYPE, S_REPORT_FORMAT, S_REPORT_ALL,
-    S_SEARCH_TEXT, S_REPLACE_TEXT, S_SCOUNT, S_SOUT, S_NUMBER_STYLE, S_DECIMALS, S_TRIG_UNITS,
-    S_PLOTTING, S_XMAX, S_XMIN, S_YMAX, S_YMIN, S_X_INTERVALS, S_Y_INTERVALS, S_PLOT_CELLS,
-    S_PLOT_COLOUR, S_LINK_COLOUR, S_CREATE_ON_DOUBLE_CLICK, S_ASK_BEFORE_CREATE, S_SEARCH_CASE,
-    S_FONT_NAME, S_FONT_SIZE, S_FONT_STYLE, S_ZOOM, S_COUNT
+    S_INPUT_TYPE,
+    S_INPUT_NAME,
+    S_ECHO,
+    S_OUTPUT_DEST,
+    S_OUTPUT_NAME,
+    S_NEWLINE_MODE,
+    S_LIST_FORMAT,
+    S_ITERATIONS,
+    S_AUTO_OUTPUT,
+    S_REPORT_TYPE,
+    S_REPORT_FORMAT,
+    S_REPORT_ALL,
+    S_SEARCH_TEXT,
+    S_REPLACE_TEXT,
+    S_SCOUNT,
+    S_SOUT,
+    S_NUMBER_STYLE,
+    S_DECIMALS,
+    S_TRIG_UNITS,
+    S_PLOTTING,
+    S_XMAX,
+    S_XMIN,
+    S_YMAX,
+    S_YMIN,
+    S_X_INTERVALS,
+    S_Y_INTERVALS,
+    S_PLOT_CELLS,
+    S_PLOT_COLOUR,
+    S_LINK_COLOUR,
+    S_CREATE_ON_DOUBLE_CLICK,
+    S_ASK_BEFORE_CREATE,
+    S_SEARCH_CASE,
+    S_FONT_NAME,
+    S_FONT_SIZE,
+    S_FONT_STYLE,
+    S_ZOOM,
+    S_COUNT
 };
 
 enum SettingKind : uint8_t {

@@ -1,6 +1,6 @@
 // The settings table. A row gives a setting's web file tag, its words, its
 // range and its default; the rows are in the order of the web file.
-#include "webfile/setting_table.h"
+#include "settings/setting_table.h"
 
 #include "core/text.h"
 #include "core/value.h"

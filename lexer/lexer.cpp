@@ -1,12 +1,12 @@
 // The lexer. Comments and newlines are dealt with while reading characters,
 // so the token scan never sees them (which is also why a '#' inside a quoted
 // string starts a comment).
-#include "script/lexer.h"
+#include "lexer/lexer.h"
 
 #include "builtins/builtins.h"
 #include "core/number_scan.h"
 #include "core/value.h"
-#include "script/char_class.h"
+#include "tokens/char_class.h"
 
 #include <algorithm>
 #include <cstring>
@@ -59,13 +59,15 @@ struct Lexer {
     char* text = nullptr; // the shared token text buffer
     int text_len = 0;
     bool text_cut = false;
-    TokenList list = 0;   // the list being built; 0 when only scanning
+    TokenList list = 0; // the list being built; 0 when only scanning
     // Scanning: every token and comment is reported with its byte range.
     const std::function<void(const LexSpan&)>* on_span = nullptr;
     uint32_t token_start = 0;
 
     // The byte offset of the current character.
-    uint32_t here() const { return ch == 0 ? static_cast<uint32_t>(pos) : static_cast<uint32_t>(pos - 1); }
+    uint32_t here() const {
+        return ch == 0 ? static_cast<uint32_t>(pos) : static_cast<uint32_t>(pos - 1);
+    }
 
     void emit(uint8_t kind, uint8_t aux, uint16_t value) {
         if (list) token_set(tokens_append(list), kind, aux, value);
@@ -85,7 +87,8 @@ struct Lexer {
             uint32_t comment_start = static_cast<uint32_t>(pos - 1);
             while (pos < buf.size() && buf[pos] != 0 && buf[pos] != '\n')
                 ++pos;
-            if (on_span) (*on_span)(LexSpan{LEX_COMMENT, 0, comment_start, static_cast<uint32_t>(pos)});
+            if (on_span)
+                (*on_span)(LexSpan{LEX_COMMENT, 0, comment_start, static_cast<uint32_t>(pos)});
             if (pos < buf.size() && buf[pos] == '\n') {
                 ++pos;
                 ch = ' ';
@@ -239,21 +242,12 @@ bool Lexer::scan() {
     text[0] = 0;
     token_start = here();
     switch (char_class(static_cast<uint8_t>(ch))) {
-    case CC_LETTER:
-        identifier();
-        break;
+    case CC_LETTER: identifier(); break;
     case CC_DIGIT:
-    case CC_POINT:
-        number();
-        break;
-    case CC_QUOTE:
-        string();
-        break;
-    case CC_END:
-        return false;
-    default:
-        punctuation();
-        break;
+    case CC_POINT: number(); break;
+    case CC_QUOTE: string(); break;
+    case CC_END: return false;
+    default: punctuation(); break;
     }
     return true;
 }
@@ -342,7 +336,8 @@ bool lex_token_position(std::string_view script, uint16_t index, LexPosition* ou
     if (!found) {
         // The end-of-script token follows the last token.
         if (n != index) return false;
-        out->start = out->end = static_cast<uint32_t>(std::min(script.size(), size_t{LEX_SCRIPT_MAX}));
+        out->start = out->end =
+            static_cast<uint32_t>(std::min(script.size(), size_t{LEX_SCRIPT_MAX}));
     }
     out->line = 1;
     out->column = 1;
@@ -357,9 +352,7 @@ bool lex_token_position(std::string_view script, uint16_t index, LexPosition* ou
     return true;
 }
 
-int lex_error_count() {
-    return g_error_count;
-}
+int lex_error_count() { return g_error_count; }
 
 void relex_cell(CellHandle c) {
     g_error_count = 0;

@@ -1,10 +1,11 @@
 // The per-web settings.
-#include "webfile/settings.h"
+#include "settings/settings.h"
 
-#include "webfile/setting_table.h"
+#include "settings/setting_table.h"
 
 #include "core/errors.h"
 #include "core/value.h"
+#include "settings/modified_mark.h"
 
 #include <cstring>
 #include <string>
@@ -122,7 +123,8 @@ void settings_copy_cut(char* dst, const char* s, int max) {
         n = static_cast<size_t>(max);
         // Back up over continuation bytes so no UTF-8 sequence is split.
         size_t k = n;
-        while (k > 0 && (static_cast<uint8_t>(s[k]) & 0xC0) == 0x80) --k;
+        while (k > 0 && (static_cast<uint8_t>(s[k]) & 0xC0) == 0x80)
+            --k;
         if (k < n) n = k;
     }
     std::memmove(dst, s, n);
@@ -262,18 +264,10 @@ const char* settings_xmax_text() { return limit_text(g.xmax); }
 const char* settings_xmin_text() { return limit_text(g.xmin); }
 const char* settings_ymax_text() { return limit_text(g.ymax); }
 const char* settings_ymin_text() { return limit_text(g.ymin); }
-void settings_set_xmax_text(const char* s) {
-    set_limit(S_XMAX, g.xmax, s);
-}
-void settings_set_xmin_text(const char* s) {
-    set_limit(S_XMIN, g.xmin, s);
-}
-void settings_set_ymax_text(const char* s) {
-    set_limit(S_YMAX, g.ymax, s);
-}
-void settings_set_ymin_text(const char* s) {
-    set_limit(S_YMIN, g.ymin, s);
-}
+void settings_set_xmax_text(const char* s) { set_limit(S_XMAX, g.xmax, s); }
+void settings_set_xmin_text(const char* s) { set_limit(S_XMIN, g.xmin, s); }
+void settings_set_ymax_text(const char* s) { set_limit(S_YMAX, g.ymax, s); }
+void settings_set_ymin_text(const char* s) { set_limit(S_YMIN, g.ymin, s); }
 double settings_xmax() { return g.xmax; }
 double settings_xmin() { return g.xmin; }
 double settings_ymax() { return g.ymax; }

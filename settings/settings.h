@@ -3,8 +3,8 @@
 // means (tag, words, range, default) is its row in setting_table.cpp.
 #pragma once
 
-#include "io/io_file.h"
-#include "web/cell.h"
+#include "core/io_file.h"
+#include "core/name_tree.h"
 
 #include <cstdint>
 
@@ -26,7 +26,12 @@ enum InputType : uint8_t { IN_KEYBOARD = 1, IN_CELL = 2, IN_FILE = 3 };
 enum OutputDest : uint8_t { OUT_SCREEN = 1, OUT_FILE = 2, OUT_PRINTER = 3 };
 enum NewlineMode : uint8_t { NL_LF = 1, NL_CR = 2, NL_CRLF = 3 };
 enum AutoOutput : uint8_t { AUTO_GENERIC = 1, AUTO_FORMATTED = 2, AUTO_NONE = 3 };
-enum ReportType : uint8_t { RPT_FORMATTED = 1, RPT_IN_POINTERS = 2, RPT_OUT_POINTERS = 3, RPT_TRAIL = 4 };
+enum ReportType : uint8_t {
+    RPT_FORMATTED = 1,
+    RPT_IN_POINTERS = 2,
+    RPT_OUT_POINTERS = 3,
+    RPT_TRAIL = 4
+};
 enum NumberStyle : uint8_t { NUM_FIXED = 0, NUM_EXPONENT = 1, NUM_GENERAL = 2 };
 enum TrigUnits : uint8_t { TRIG_DEGREES = 1, TRIG_RADIANS = 2 };
 enum Colour : uint8_t { COLOUR_RED = 0, COLOUR_GREEN = 1, COLOUR_BLUE = 2, COLOUR_BLACK = 3 };

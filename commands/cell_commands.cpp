@@ -1,12 +1,12 @@
-#include "web/cell_commands.h"
+#include "commands/cell_commands.h"
 
 #include "core/value.h"
 #include "frontend/frontend.h"
 #include "io/input_stream.h"
 #include "io/output_stream.h"
 #include "script/run_engine.h"
+#include "settings/settings.h"
 #include "web/navigation.h"
-#include "webfile/settings.h"
 
 namespace tarvex {
 
@@ -36,9 +36,7 @@ std::string normalized(const std::string& selected) {
 
 } // namespace
 
-bool commands_locked_out() {
-    return run_breakpoint_pause() || input_wait();
-}
+bool commands_locked_out() { return run_breakpoint_pause() || input_wait(); }
 
 void new_cell_asking() {
     std::string name = ask_cell_name();
@@ -115,19 +113,22 @@ int print_cell_field(CellHandle c, int view) {
         CellHandle cell;
         int view;
     } field{c, view};
-    return settings_with_output_dest(OUT_PRINTER, [](void* context) {
-        const Field& f = *static_cast<const Field*>(context);
-        int rc = output_open();
-        if (rc != 0) return rc;
-        if (f.view == VIEW_TEXT)
-            output_field(cell_text(f.cell));
-        else if (f.view == VIEW_SCRIPT)
-            output_field(cell_script(f.cell));
-        else
-            output_text(value_display(cell_value(f.cell)));
-        output_close();
-        return 0;
-    }, &field);
+    return settings_with_output_dest(
+        OUT_PRINTER,
+        [](void* context) {
+            const Field& f = *static_cast<const Field*>(context);
+            int rc = output_open();
+            if (rc != 0) return rc;
+            if (f.view == VIEW_TEXT)
+                output_field(cell_text(f.cell));
+            else if (f.view == VIEW_SCRIPT)
+                output_field(cell_script(f.cell));
+            else
+                output_text(value_display(cell_value(f.cell)));
+            output_close();
+            return 0;
+        },
+        &field);
 }
 
 } // namespace tarvex

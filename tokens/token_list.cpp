@@ -1,8 +1,7 @@
 // Token lists.
-#include "script/token_list.h"
+#include "tokens/token_list.h"
 
 #include "core/value.h"
-#include "script/compiled_expr.h"
 
 namespace tarvex {
 
@@ -12,12 +11,11 @@ namespace {
 static_assert(record_fits(TL_STAMP + sizeof(uint32_t)), "token list header layout");
 
 TokenList& g_current_script = detail::g_current_script;
+TokensFreedHook g_freed_hook = nullptr;
 bool g_retiring = false;
 TokenList g_retired = 0; // chained through the headers' next links
 
 static_assert(record_fits(LIST_PAYLOAD + TOKENS_PER_CHUNK * TOKEN_SIZE), "token chunk layout");
-
-
 
 bool owns_value(Token t) { return token_kind(t) == NUMBER || token_kind(t) == STRING; }
 } // namespace
@@ -46,7 +44,6 @@ Token tokens_append(TokenList l) {
     node_set_u8(l, TL_LAST_SLOT, static_cast<uint8_t>(slot + 1));
     return tokens_at(last, slot + 1);
 }
-
 
 Token tokens_next(TokenList l) {
     detail::note_read(l);
@@ -94,7 +91,8 @@ Token tokens_seek_cursor(TokenCursor& c, uint16_t index) {
     // end token and leave the rest empty, so a target slot holding a token
     // is reached directly; otherwise step, stopping at the end token.
     if (unsigned slot = index - chunk_start; slot < TOKENS_PER_CHUNK) {
-        if (Token target = tokens_at(c.chunk, static_cast<int>(slot)); token_kind(target) != NO_TOKEN) {
+        if (Token target = tokens_at(c.chunk, static_cast<int>(slot));
+            token_kind(target) != NO_TOKEN) {
             c.slot = static_cast<uint8_t>(slot);
             c.index = index;
             return target;
@@ -109,6 +107,8 @@ Token tokens_seek_cursor(TokenCursor& c, uint16_t index) {
     return t;
 }
 
+void tokens_set_freed_hook(TokensFreedHook hook) { g_freed_hook = hook; }
+
 Token tokens_seek(TokenList l, uint16_t index) {
     TokenCursor c = tokens_save(l);
     if (c.chunk == 0) return tokens_current(l);
@@ -119,7 +119,7 @@ Token tokens_seek(TokenList l, uint16_t index) {
 void tokens_free(TokenList l) {
     if (l == 0) return;
     if (g_current_script == l) g_current_script = 0;
-    compiled_forget(l);
+    if (g_freed_hook) g_freed_hook(l);
     NodeHandle chunk = node_get_u16(l, TL_FIRST);
     node_set_u16(l, TL_FIRST, 0);
     while (chunk != 0) {
@@ -163,8 +163,7 @@ uint8_t tokens_kind(TokenList l) { return node_get_u8(l, TL_KIND); }
 NodeHandle tokens_owner(TokenList l) { return node_get_u16(l, TL_OWNER); }
 
 TokenCursor tokens_save(TokenList l) {
-    return {node_get_u16(l, TL_CUR_CHUNK), node_get_u8(l, TL_CUR_SLOT),
-            node_get_u16(l, TL_INDEX)};
+    return {node_get_u16(l, TL_CUR_CHUNK), node_get_u8(l, TL_CUR_SLOT), node_get_u16(l, TL_INDEX)};
 }
 
 Token tokens_restore(TokenList l, const TokenCursor& c) {
@@ -191,7 +190,8 @@ void tokens_mark(TokenList l) {
 }
 
 void tokens_mark_retired() {
-    for (TokenList l = g_retired; l != 0; l = list_next(l)) tokens_mark(l);
+    for (TokenList l = g_retired; l != 0; l = list_next(l))
+        tokens_mark(l);
 }
 
 } // namespace tarvex

@@ -1,5 +1,5 @@
 // Character classes and the token text buffer.
-#include "script/char_class.h"
+#include "tokens/char_class.h"
 
 namespace tarvex {
 
