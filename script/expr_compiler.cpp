@@ -12,6 +12,10 @@ namespace tarvex::compiled {
 
 namespace {
 
+// What the compiler's cursors give argument_list_read for a step or an
+// argument that does not compile: any code but 0 ends the reading.
+constexpr int REFUSED = 1;
+
 bool is_load(uint8_t code) {
     return code == OP_CELL || code == OP_ARG || code == OP_CONST || code == OP_LITERAL;
 }
@@ -200,34 +204,27 @@ class Compiler {
         return emit(OP_CALL, static_cast<uint16_t>(sites_->size() - 1));
     }
 
+    // The compiler's cursor, for argument_list_read.
+    struct Cursor {
+        Compiler& c;
+        uint8_t kind() const { return c.kind(); }
+        int advance() const { return c.advance() ? 0 : REFUSED; }
+    };
+
+    // Each argument is compiled to find where it ends; the code is dropped.
     bool arguments() {
-        if (kind() == RPAREN) return advance();
         std::vector<Op> scratch;
         std::vector<Op>* code = code_;
         code_ = &scratch;
         int operands = operands_;
-        bool ok = true;
-        for (;;) {
-            // A ')' after a trailing comma ends the list and stays current.
-            if (kind() == RPAREN) break;
+        Cursor c{*this};
+        int r = argument_list_read(c, [this] {
             operands_ = 0;
-            if (!expression()) {
-                ok = false;
-                break;
-            }
-            if (kind() == COMMA) {
-                if (!advance()) {
-                    ok = false;
-                    break;
-                }
-            } else {
-                ok = kind() == RPAREN && advance();
-                break;
-            }
-        }
+            return expression() ? 0 : REFUSED;
+        });
         code_ = code;
         operands_ = operands;
-        return ok;
+        return r == 0;
     }
 
     TokenCursor cur_;
@@ -309,6 +306,7 @@ struct Reader {
         tok = next;
         return kind() != ERROR;
     }
+    int advance() { return step() ? 0 : REFUSED; }
     void go(TokenCursor c) {
         cur = c;
         tok = tokens_at(c.chunk, c.slot);
@@ -335,29 +333,19 @@ uint32_t expression_at(ListCache& lc, Reader& rd) {
     return mark;
 }
 
-// Reads the arguments of a call as the walker's parse_arguments would,
-// compiling each; the call site keeps them when every one compiled.
+// Reads the arguments of a call, compiling each; the call site keeps them
+// when every one compiled.
 void compile_arguments(ListCache& lc, size_t site_no) {
     const CallSite site = lc.sites[site_no];
     Reader rd{site.at, tokens_at(site.at.chunk, site.at.slot)};
     std::vector<ArgSite> args;
-    if (rd.kind() == RPAREN) {
-        if (!rd.step()) return;
-    } else {
-        for (;;) {
-            // A ')' after a trailing comma ends the list and stays current.
-            if (rd.kind() == RPAREN) break;
-            ArgSite a{rd.cur, 0};
-            if ((a.mark = expression_at(lc, rd)) == 0) return;
-            args.push_back(a);
-            if (rd.kind() == RPAREN) {
-                if (!rd.step()) return;
-                break;
-            }
-            if (rd.kind() != COMMA || !rd.step()) return;
-        }
-    }
-    if (args.size() > UINT16_MAX) return;
+    int r = argument_list_read(rd, [&] {
+        ArgSite a{rd.cur, 0};
+        if ((a.mark = expression_at(lc, rd)) == 0) return REFUSED;
+        args.push_back(a);
+        return 0;
+    });
+    if (r != 0 || args.size() > UINT16_MAX) return;
     CallSite& s = lc.sites[site_no];
     s.args_at = static_cast<uint32_t>(lc.args.size());
     s.arg_count = static_cast<uint16_t>(args.size());

@@ -201,5 +201,54 @@ TEST_F(Semantics, ParserMessages) {
         }
 }
 
+// Argument lists of cell calls: their values, in order, and where a list
+// that does not close is reported (the column of the offending token).
+TEST_F(Semantics, CallArguments) {
+    cell_set_script(cell_create("zero"), "7");
+    cell_set_script(cell_create("one"), "%1 * 2");
+    cell_set_script(cell_create("three"), "%1 * 9 + %2 * 3 + %3");
+    struct Case {
+        const char* script;
+        const char* shown;
+        int error;
+        int column;
+    };
+    static const Case cases[] = {
+        {"out(zero())", "7", 0, 0},
+        {"out(zero! + 1)", "8", 0, 0},
+        {"out(one(4))", "8", 0, 0},
+        {"out(one('4') + 1)", "9", 0, 0},
+        {"out(three(1, 2, 3))", "18", 0, 0},
+        {"out(three(1, one(one(2)), 3))", "36", 0, 0},
+        {"out(one(three(1, 2, 3) + 1) - 1)", "37", 0, 0},
+        {"set x to three(1, 2, 3)\nout(x)", "18", 0, 0},
+        {"if (one(1) = 2) {out('y')}", "y", 0, 0},
+        {"out(three(1, 2 3))", "", SE_ARGLIST, 16},
+        {"set x to one(4", "", SE_ARGLIST, 15},
+        {"set x to one(4 5)", "", SE_ARGLIST, 16},
+        {"set x to three(1, one(2 3)", "", SE_ARGLIST, 25},
+        {"set x to one(", "", SE_UNEXPECTED_END, 14},
+        {"set x to one(4,", "", SE_UNEXPECTED_END, 16},
+        // a ')' after a trailing comma closes the list and stays current
+        {"out(one(4,))", "8", SE_INVALID_EXPRESSION, 12},
+        {"set x to three(1, 2, 3,)", "", SE_INVALID_EXPRESSION, 24},
+    };
+    for (bool fast : {false, true})
+        for (const Case& c : cases) {
+            int r = 0;
+            std::string console = run(c.script, fast, &r);
+            EXPECT_EQ(r, c.error) << c.script << " (" << executor(fast) << ")";
+            if (c.error == 0) {
+                EXPECT_EQ(console, c.shown) << c.script << " (" << executor(fast) << ")";
+                continue;
+            }
+            EXPECT_EQ(console.rfind(c.shown, 0), 0u) << c.script << " (" << executor(fast) << ")";
+            LexPosition at;
+            ASSERT_TRUE(run_error_position(&at)) << c.script;
+            EXPECT_EQ(run_last_error().cell, cell_root()) << c.script;
+            EXPECT_EQ(at.column, c.column) << c.script << " (" << executor(fast) << ")";
+        }
+}
+
 } // namespace
 } // namespace tarvex::test
