@@ -16,7 +16,7 @@ namespace tarvex::compiled {
 
 struct Op {
     uint8_t code;
-    uint8_t rel; // OP_RELATION: the comparison; OP_LITERAL: the nodes of its text
+    uint8_t rel; // OP_RELATION: the comparison
     uint16_t arg;
 };
 
@@ -33,6 +33,9 @@ struct Entry {
     bool calls = false;    // a program with cell calls, run on the walker's stack
     bool given_up = false; // left to the walker for good (its mark says so too)
     uint16_t misses = 0;
+    // The most store nodes a run holds at once, less the texts of the
+    // values it reads from cells, arguments and constants.
+    uint16_t nodes = 0;
     uint32_t hits = 0;
     uint32_t code_at = 0;
     uint32_t code_len = 0;

@@ -42,17 +42,16 @@ struct Operand {
     uint8_t flags;
 };
 
-// What the walker's push_copy(src) would push, and the nodes it would hold:
-// the copy, a copy of its text (stale or not), and at most one block of the
-// value stack. False when src is not a plain number.
-bool load(Operand& o, NodeHandle src, int& nodes) {
+// A copy of src as an operand, counting in *texts the nodes of the text
+// its copy would carry (stale or not); the copy's own nodes are in the
+// entry's bound. False when src is not a plain number.
+bool load(Operand& o, NodeHandle src, int& texts) {
     if (src == 0 || value_kind(src) != VK_NUMBER) return false;
     o.number = value_number(src);
     o.flags = value_flags(src);
     o.text = value_text(src);
-    nodes += 2;
     for (NodeHandle c = o.text; c != 0; c = chain_next(c))
-        ++nodes;
+        ++texts;
     return true;
 }
 
@@ -87,21 +86,20 @@ void set_truth(Operand& a, bool t) {
 
 // A load op: pushes what the walker's push_copy would. False when the
 // value is not a plain number or the argument is missing.
-inline bool load_op(const Op& op, Operand& o, int& held) {
+inline bool load_op(const Op& op, Operand& o, int& texts) {
     switch (op.code) {
     case OP_CELL: {
         CellHandle cell = cell_table_at(static_cast<int16_t>(op.arg));
-        return load(o, cell != 0 ? cell_value(cell) : 0, held);
+        return load(o, cell != 0 ? cell_value(cell) : 0, texts);
     }
-    case OP_ARG: return load(o, argument(op.arg), held);
-    case OP_CONST: return load(o, sysconst_value(op.arg), held);
+    case OP_ARG: return load(o, argument(op.arg), texts);
+    case OP_CONST: return load(o, sysconst_value(op.arg), texts);
     default:
         // A literal never changes: its kind was checked and its text
-        // measured when it was compiled.
+        // counted in the bound when it was compiled.
         o.number = value_number(op.arg);
         o.flags = value_flags(op.arg);
         o.text = value_text(op.arg);
-        held += 2 + op.rel;
         return true;
     }
 }
@@ -123,9 +121,9 @@ inline void apply_binary(const Op& op, Operand& a, const Operand& b) {
 }
 
 // Runs a program; false, with nothing changed, when a value it reads is not
-// a plain number or an argument is missing. *nodes: the most the walker
-// would hold at once.
-bool run_program(const Op* op, const Op* end, Operand& result, int* nodes) {
+// a plain number or an argument is missing. *texts: the nodes of the texts
+// read at run time (the rest of the bound is the entry's).
+bool run_program(const Op* op, const Op* end, Operand& result, int* texts) {
     Operand stack[OPERANDS_MAX];
     int top = -1;
     int held = 0;
@@ -160,12 +158,11 @@ bool run_program(const Op* op, const Op* end, Operand& result, int* nodes) {
         }
     }
     result = stack[0];
-    // The relation's result is made while both operands are still held.
-    *nodes = held + 2;
+    *texts = held;
     return true;
 }
 
-inline bool run_shape(Shape shape, const Op* code, uint32_t len, Operand& result, int* nodes) {
+inline bool run_shape(Shape shape, const Op* code, uint32_t len, Operand& result, int* texts) {
     int held = 0;
     switch (shape) {
     case SHAPE_LOAD:
@@ -178,9 +175,9 @@ inline bool run_shape(Shape shape, const Op* code, uint32_t len, Operand& result
         apply_binary(code[2], result, b);
         break;
     }
-    default: return run_program(code, code + len, result, nodes);
+    default: return run_program(code, code + len, result, texts);
     }
-    *nodes = held + 2;
+    *texts = held;
     return true;
 }
 
@@ -237,13 +234,13 @@ inline void finish(Interpreter& in, Entry& e) {
 // stack.
 [[gnu::always_inline]] inline bool run_entry(Interpreter& in, ListCache& lc, Entry& e,
                                              Operand& result) {
-    int nodes = 0;
+    int texts = 0;
     const Op* code = lc.code.data() + e.code_at;
     if (!clear_of_limits(in, e)) {
         ++g_counts.fallbacks;
         return false;
     }
-    if (!run_shape(static_cast<Shape>(e.shape), code, e.code_len, result, &nodes)) {
+    if (!run_shape(static_cast<Shape>(e.shape), code, e.code_len, result, &texts)) {
         ++g_counts.fallbacks;
         if (++e.misses >= MISSES_MAX && e.misses > e.hits) {
             lc.entry_of[in.cur.index] = LEFT_TO_WALKER;
@@ -252,7 +249,7 @@ inline void finish(Interpreter& in, Entry& e) {
         }
         return false;
     }
-    if (nodes_free() < LOW_NODE_THRESHOLD + nodes) {
+    if (nodes_free() < LOW_NODE_THRESHOLD + e.nodes + texts) {
         ++g_counts.fallbacks;
         return false;
     }
@@ -332,10 +329,9 @@ inline bool evaluate(Operand& result) {
         Text t = value_text(src);
         if (t != 0 && chain_next(t) != 0) return 0;
     }
-    // The copy, its text and a block of the value stack, with the margin
-    // the programs keep.
-    constexpr int READ_NODES_MAX = 3 + 2;
-    if (!clear_of_limits(in, e) || nodes_free() < LOW_NODE_THRESHOLD + READ_NODES_MAX) return 0;
+    // The text read at run time is taken to be the one chunk it may be.
+    const int bound = e.nodes + (op.code == OP_LITERAL ? 0 : 1);
+    if (!clear_of_limits(in, e) || nodes_free() < LOW_NODE_THRESHOLD + bound) return 0;
     NodeHandle v = value_new();
     value_copy(v, src);
     finish(in, e);
@@ -559,9 +555,9 @@ int value_of(Interpreter& in, ListCache& lc, uint32_t mark, NodeHandle* v, int n
                                                  bool* truth) {
     const Op* code = lc.code.data() + e.code_at;
     Operand a, b;
-    int held = 0;
-    if (!clear_of_limits(in, e) || !load_op(code[0], a, held) || !load_op(code[1], b, held) ||
-        nodes_free() < LOW_NODE_THRESHOLD + held + 2)
+    int texts = 0;
+    if (!clear_of_limits(in, e) || !load_op(code[0], a, texts) || !load_op(code[1], b, texts) ||
+        nodes_free() < LOW_NODE_THRESHOLD + e.nodes + texts)
         return false;
     *truth = relation_holds(code[2].rel, compare_numbers(a.number, b.number));
     finish(in, e);

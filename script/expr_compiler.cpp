@@ -48,6 +48,8 @@ class Compiler {
 
     TokenCursor end() const { return cur_; }
     int depth_max() const { return depth_max_; }
+    // The operations' nodes and the literals' texts (op_cost).
+    uint32_t nodes() const { return nodes_; }
     bool saw_call() const { return saw_call_; }
 
   private:
@@ -78,20 +80,9 @@ class Compiler {
     }
 
     bool emit(uint8_t code, uint16_t arg = 0, uint8_t rel = 0) {
-        switch (code) {
-        case OP_CELL:
-        case OP_ARG:
-        case OP_CONST:
-        case OP_LITERAL:
-            if (++operands_ > OPERANDS_MAX) return false;
-            break;
-        case OP_CELL_AT:
-        case OP_NEGATE:
-        case OP_NOT:
-            break;
-        default:
-            --operands_;
-        }
+        OpCost cost = op_cost(code);
+        if ((operands_ += cost.operands) > OPERANDS_MAX) return false;
+        nodes_ += cost.nodes;
         code_->push_back(Op{code, rel, arg});
         return true;
     }
@@ -151,11 +142,9 @@ class Compiler {
             NodeHandle literal = number_literal();
             if (literal == 0) return false;
             // A literal's text never changes: its size is counted once.
-            int text_nodes = 0;
             for (NodeHandle c = value_text(literal); c != 0; c = chain_next(c))
-                ++text_nodes;
-            if (text_nodes > UINT8_MAX) return false;
-            return emit(OP_LITERAL, literal, static_cast<uint8_t>(text_nodes)) && advance();
+                ++nodes_;
+            return emit(OP_LITERAL, literal) && advance();
         }
         case LPAREN:
             if (!advance() || !expression() || kind() != RPAREN) return false;
@@ -217,6 +206,7 @@ class Compiler {
         std::vector<Op>* code = code_;
         code_ = &scratch;
         int operands = operands_;
+        uint32_t nodes = nodes_;
         Cursor c{*this};
         int r = argument_list_read(c, [this] {
             operands_ = 0;
@@ -224,6 +214,7 @@ class Compiler {
         });
         code_ = code;
         operands_ = operands;
+        nodes_ = nodes;
         return r == 0;
     }
 
@@ -233,6 +224,7 @@ class Compiler {
     std::vector<CallSite>* sites_;
     bool saw_call_ = false;
     int depth_ = 0, depth_max_ = 0, operands_ = 0;
+    uint32_t nodes_ = 0;
 };
 
 // An expression over plain numbers compiles to a program on numbers; one
@@ -249,13 +241,15 @@ bool compile(ListCache& lc, Entry& e, TokenCursor at) {
         c = with_calls;
         e.calls = true;
     }
-    if (!ok) {
+    uint32_t nodes = c.nodes() + RESULT_NODES;
+    if (!ok || nodes > UINT16_MAX) {
         lc.code.resize(start);
         lc.sites.resize(sites);
         ++g_counts.refused;
         return false;
     }
     e.depth = static_cast<uint8_t>(c.depth_max());
+    e.nodes = static_cast<uint16_t>(nodes);
     e.code_at = static_cast<uint32_t>(start);
     e.code_len = static_cast<uint32_t>(lc.code.size() - start);
     e.shape = e.calls ? SHAPE_ANY : shape_of(lc.code.data() + start, e.code_len);

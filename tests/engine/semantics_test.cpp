@@ -9,12 +9,14 @@
 #include "builtins/builtins.h"
 #include "core/errors.h"
 #include "core/guard.h"
+#include "core/node_store.h"
 #include "script/compiled_expr.h"
 #include "script/run_engine.h"
 #include "web/cell.h"
 #include "web/navigation.h"
 
 #include <string>
+#include <vector>
 
 namespace tarvex::test {
 namespace {
@@ -248,6 +250,48 @@ TEST_F(Semantics, CallArguments) {
             EXPECT_EQ(run_last_error().cell, cell_root()) << c.script;
             EXPECT_EQ(at.column, c.column) << c.script << " (" << executor(fast) << ")";
         }
+}
+
+// A number literal of many nodes near the store's low mark: the compiled
+// code must leave it to the walker wherever the walker's copy of it would
+// take the store below the mark, so both tell the store low at the same
+// margins.
+TEST_F(Semantics, LongLiteralsAtTheLowMark) {
+    static std::vector<NodeHandle> filler; // outlives the test: the last reclaim walk marks it
+    keep([] {
+        for (NodeHandle h : filler)
+            node_mark(h);
+    });
+    const std::string literal = std::string(300, '0') + "12";
+    const std::string scripts[] = {"set x to " + literal, "set x to 1 + " + literal};
+    int told_low = 0, ran_compiled = 0;
+    for (const std::string& script : scripts)
+        for (int margin = 0; margin < 30; ++margin) {
+            std::string shown[2];
+            for (bool fast : {false, true}) {
+                interp_set_fast_path(fast);
+                cell_set_script(cell_root(), script.c_str());
+                make_current(cell_root());
+                ui.flashes.clear();
+                ui.boxes.clear();
+                compiled_counts_reset();
+                while (nodes_free() > LOW_NODE_THRESHOLD + margin)
+                    filler.push_back(node_alloc(PlainNode));
+                EXPECT_EQ(engine_guard([] { return run_command(false); }), 0) << script;
+                for (NodeHandle h : filler)
+                    node_free(h);
+                filler.clear();
+                for (const std::string& f : ui.flashes)
+                    shown[fast] += f + "\n";
+                for (const auto& b : ui.boxes)
+                    shown[fast] += b.text + "\n";
+                ran_compiled += fast && compiled_counts().runs > 0;
+            }
+            EXPECT_EQ(shown[0], shown[1]) << script.substr(0, 12) << ", margin " << margin;
+            told_low += !shown[0].empty();
+        }
+    EXPECT_GT(told_low, 0);
+    EXPECT_GT(ran_compiled, 0);
 }
 
 } // namespace
