@@ -326,9 +326,10 @@ inline bool evaluate(Operand& result) {
         Text t = value_text(src);
         if (t != 0 && chain_next(t) != 0) return 0;
     }
-    // The text read at run time is taken to be the one chunk it may be.
-    const int bound = e.nodes + (op.code == OP_LITERAL ? 0 : 1);
-    if (!clear_of_limits(in, e) || nodes_free() < LOW_NODE_THRESHOLD + bound) return 0;
+    // The bound of any read alone with a text of one chunk at most (a
+    // literal's counted like any other's), known without the entry.
+    constexpr int READ_ALONE_NODES = op_cost(OP_CELL).nodes + 1 + RESULT_NODES;
+    if (!clear_of_limits(in, e) || nodes_free() < LOW_NODE_THRESHOLD + READ_ALONE_NODES) return 0;
     NodeHandle v = value_new();
     value_copy(v, src);
     finish(in, e);
