@@ -16,7 +16,7 @@ namespace tarvex::compiled {
 
 struct Op {
     uint8_t code;
-    uint8_t rel; // OP_RELATION: the comparison; OP_LITERAL: the nodes of its text
+    uint8_t rel; // OP_RELATION: the comparison
     uint16_t arg;
 };
 
@@ -28,15 +28,18 @@ constexpr int OPERANDS_MAX = 32;
 constexpr uint16_t MISSES_MAX = 8;
 
 struct Entry {
-    uint8_t depth = 0;     // the deepest nesting the walker reaches in it
+    uint8_t depth = 0;     // the deepest nesting its evaluation reaches
     uint8_t shape = 0;     // a Shape
-    bool calls = false;    // a program with cell calls, run on the walker's stack
+    bool calls = false;    // a program with cell calls, run on the value stack
     bool given_up = false; // left to the walker for good (its mark says so too)
     uint16_t misses = 0;
+    // The most store nodes a run holds at once, less the texts of the
+    // values it reads from cells, arguments and constants.
+    uint16_t nodes = 0;
     uint32_t hits = 0;
     uint32_t code_at = 0;
     uint32_t code_len = 0;
-    TokenCursor end; // where the walker leaves the cursor
+    TokenCursor end; // the token after the expression
 };
 
 constexpr uint32_t LEFT_TO_WALKER = UINT32_MAX;
@@ -47,8 +50,8 @@ constexpr uint32_t CALLS_MARK = 0x80000000u;
 // run without the operand array.
 enum Shape : uint8_t { SHAPE_ANY, SHAPE_LOAD, SHAPE_PAIR, SHAPE_COMPARE };
 
-// A cell call in a program: the cell's table index, where the walker's
-// cursor stands when it reads the arguments (at the first token after the
+// A cell call in a program: the cell's table index, where the
+// interpreter's cursor stands when the arguments are read (at the first token after the
 // parenthesis) or makes a call without them (at the '!'), and the nesting
 // of the primary it is.
 struct CallSite {
@@ -58,7 +61,7 @@ struct CallSite {
     bool call = false; // a cell call, not an argument reference
     bool bang = false;
     // The arguments, each compiled, when all of them are: where they are
-    // in ListCache::args, and where the walker's cursor stands after them.
+    // in ListCache::args, and the token after the list.
     bool args_compiled = false;
     uint16_t arg_count = 0;
     uint32_t args_at = 0;
@@ -71,8 +74,8 @@ struct ArgSite {
     uint32_t mark = 0;
 };
 
-// A compiled statement: where the walker's cursor would stand at each of
-// its parts, and the marks of its expressions (as entry_of holds them).
+// A compiled statement: where each of its parts begins, and the marks of
+// its expressions (as entry_of holds them).
 enum StmtKind : uint8_t { ST_EXPRESSION, ST_SET, ST_IF };
 
 // A clause of an if: its condition and its block.
@@ -82,14 +85,14 @@ struct Clause {
     TokenCursor block;        // the block's '{', straight after the ')'
     TokenCursor block_first;  // the token after the '{'
     uint16_t after_block = 0; // the index of the token after its '}'
-    uint32_t entry = 0;       // the condition's mark, 0 for the walker's
+    uint32_t entry = 0;       // the condition's mark, 0 when it has no program
 };
 
 struct Stmt {
     uint8_t kind = ST_EXPRESSION;
     bool has_else = false;
     int16_t target = 0;      // ST_SET: the cell's table index
-    uint32_t entry = 0;      // ST_EXPRESSION, ST_SET: the expression's mark, 0 for the walker's
+    uint32_t entry = 0;      // ST_EXPRESSION, ST_SET: the expression's mark, 0 for none
     uint32_t clauses_at = 0; // ST_IF: its clauses in ListCache::clauses
     uint32_t clause_count = 0;
     TokenCursor at;         // ST_SET: the expression's first token
@@ -124,7 +127,7 @@ inline Entry& entry_of_mark(ListCache& lc, uint32_t mark) {
 }
 
 // The mark of the expression at `at`, compiled now when it has not been; 0
-// when it is the walker's.
+// when it has no program.
 uint32_t mark_at(ListCache& lc, TokenCursor at);
 // Reads the statement at the cursor: its number + 1, or LEFT_TO_WALKER.
 uint32_t compile_statement(Interpreter& in, ListCache& lc);

@@ -25,7 +25,7 @@ namespace {
 const bool& g_on = detail::g_fast_path;
 
 // Set when the expression just refused to the three value readers has a
-// program with calls, so that the walker's own expressions are not looked
+// program with calls, so that an expression with no program is not looked
 // up twice. Only a hint: compiled_calls_run checks the mark itself.
 bool g_calls_next = false;
 uint32_t g_last_stamp = 0;
@@ -33,26 +33,24 @@ uint32_t g_last_stamp = 0;
 // that runs, and a cache is large.
 std::unique_ptr<ListCache> g_lists[NODE_COUNT];
 
-// A value on the walker's stack, as far as a program can hold one: always
-// a number; the text is the one its copy would carry (the walker's copy
-// holds a copy of it), possibly stale.
+// An operand as a program holds it: always a number; the text is the one
+// the value made from it would carry a copy of, possibly stale.
 struct Operand {
     double number;
     Text text;
     uint8_t flags;
 };
 
-// What the walker's push_copy(src) would push, and the nodes it would hold:
-// the copy, a copy of its text (stale or not), and at most one block of the
-// value stack. False when src is not a plain number.
-bool load(Operand& o, NodeHandle src, int& nodes) {
+// A copy of src as an operand, counting in *texts the nodes of the text
+// its copy would carry (stale or not); the copy's own nodes are in the
+// entry's bound. False when src is not a plain number.
+bool load(Operand& o, NodeHandle src, int& texts) {
     if (src == 0 || value_kind(src) != VK_NUMBER) return false;
     o.number = value_number(src);
     o.flags = value_flags(src);
     o.text = value_text(src);
-    nodes += 2;
     for (NodeHandle c = o.text; c != 0; c = chain_next(c))
-        ++nodes;
+        ++texts;
     return true;
 }
 
@@ -85,23 +83,22 @@ void set_truth(Operand& a, bool t) {
     a.flags &= static_cast<uint8_t>(~VF_DUAL);
 }
 
-// A load op: pushes what the walker's push_copy would. False when the
+// A load op: the operand a copy of the value read would be. False when the
 // value is not a plain number or the argument is missing.
-inline bool load_op(const Op& op, Operand& o, int& held) {
+inline bool load_op(const Op& op, Operand& o, int& texts) {
     switch (op.code) {
     case OP_CELL: {
         CellHandle cell = cell_table_at(static_cast<int16_t>(op.arg));
-        return load(o, cell != 0 ? cell_value(cell) : 0, held);
+        return load(o, cell != 0 ? cell_value(cell) : 0, texts);
     }
-    case OP_ARG: return load(o, argument(op.arg), held);
-    case OP_CONST: return load(o, sysconst_value(op.arg), held);
+    case OP_ARG: return load(o, argument(op.arg), texts);
+    case OP_CONST: return load(o, sysconst_value(op.arg), texts);
     default:
         // A literal never changes: its kind was checked and its text
-        // measured when it was compiled.
+        // counted in the bound when it was compiled.
         o.number = value_number(op.arg);
         o.flags = value_flags(op.arg);
         o.text = value_text(op.arg);
-        held += 2 + op.rel;
         return true;
     }
 }
@@ -123,9 +120,9 @@ inline void apply_binary(const Op& op, Operand& a, const Operand& b) {
 }
 
 // Runs a program; false, with nothing changed, when a value it reads is not
-// a plain number or an argument is missing. *nodes: the most the walker
-// would hold at once.
-bool run_program(const Op* op, const Op* end, Operand& result, int* nodes) {
+// a plain number or an argument is missing. *texts: the nodes of the texts
+// read at run time (the rest of the bound is the entry's).
+bool run_program(const Op* op, const Op* end, Operand& result, int* texts) {
     Operand stack[OPERANDS_MAX];
     int top = -1;
     int held = 0;
@@ -160,12 +157,11 @@ bool run_program(const Op* op, const Op* end, Operand& result, int* nodes) {
         }
     }
     result = stack[0];
-    // The relation's result is made while both operands are still held.
-    *nodes = held + 2;
+    *texts = held;
     return true;
 }
 
-inline bool run_shape(Shape shape, const Op* code, uint32_t len, Operand& result, int* nodes) {
+inline bool run_shape(Shape shape, const Op* code, uint32_t len, Operand& result, int* texts) {
     int held = 0;
     switch (shape) {
     case SHAPE_LOAD:
@@ -178,9 +174,9 @@ inline bool run_shape(Shape shape, const Op* code, uint32_t len, Operand& result
         apply_binary(code[2], result, b);
         break;
     }
-    default: return run_program(code, code + len, result, nodes);
+    default: return run_program(code, code + len, result, texts);
     }
-    *nodes = held + 2;
+    *texts = held;
     return true;
 }
 
@@ -206,15 +202,15 @@ inline ListCache& cache_of(TokenList l) {
     return cache_made(l);
 }
 
-// What a run must not come near, given the most nodes the walker would
-// hold on the way: nesting past its limit, an injected failure, the low
-// mark and the end of the store are the walker's to meet, where it meets
-// them. Nothing inside an expression the compiler takes shows the free
-// count (no builtin, no call, no poll), so the walker's temporaries, their
-// texts and the value-stack blocks they charge may be skipped as long as it
-// could not have come near the low mark on the way. What stays (the
-// result, its text copy and its block) is made by the caller exactly as
-// the walker leaves it.
+// What a run must not come near: nesting past its limit, an injected
+// failure, and (with the entry's bound, checked by the runners) the low
+// mark and the end of the store are met step by step, where they fall.
+// Nothing inside an expression the compiler takes shows the free count (no
+// builtin, no call, no poll), so the temporaries of a step-by-step
+// evaluation, their texts and the value-stack blocks they charge may be
+// skipped as long as they could not have come near the low mark on the
+// way. What stays (the result, its text copy and its block) is made by the
+// caller exactly as a step-by-step evaluation leaves it.
 inline bool clear_of_limits(const Interpreter& in, const Entry& e) {
     return in.depth + e.depth <= NESTING_LIMIT && !node_fail_armed();
 }
@@ -225,25 +221,24 @@ inline void go_to(Interpreter& in, TokenCursor c) {
     in.tok = tokens_at(c.chunk, c.slot);
 }
 
-// A run done: the cursor moves where the walker would leave it.
+// A run done: the cursor moves past the expression.
 inline void finish(Interpreter& in, Entry& e) {
     if (e.hits != UINT32_MAX) ++e.hits;
     ++g_counts.runs;
     go_to(in, e.end);
 }
 
-// Runs a compiled entry at the cursor. On success the cursor stands where
-// the walker would leave it and *result is the value it would leave on the
-// stack.
+// Runs a compiled entry at the cursor. On success the cursor stands past
+// the expression and *result is its value.
 [[gnu::always_inline]] inline bool run_entry(Interpreter& in, ListCache& lc, Entry& e,
                                              Operand& result) {
-    int nodes = 0;
+    int texts = 0;
     const Op* code = lc.code.data() + e.code_at;
     if (!clear_of_limits(in, e)) {
         ++g_counts.fallbacks;
         return false;
     }
-    if (!run_shape(static_cast<Shape>(e.shape), code, e.code_len, result, &nodes)) {
+    if (!run_shape(static_cast<Shape>(e.shape), code, e.code_len, result, &texts)) {
         ++g_counts.fallbacks;
         if (++e.misses >= MISSES_MAX && e.misses > e.hits) {
             lc.entry_of[in.cur.index] = LEFT_TO_WALKER;
@@ -252,7 +247,7 @@ inline void finish(Interpreter& in, Entry& e) {
         }
         return false;
     }
-    if (nodes_free() < LOW_NODE_THRESHOLD + nodes) {
+    if (nodes_free() < LOW_NODE_THRESHOLD + e.nodes + texts) {
         ++g_counts.fallbacks;
         return false;
     }
@@ -274,7 +269,7 @@ template <bool Calls>
 }
 
 // The compiled entry of the expression at the cursor, of the kind asked
-// for; nullptr when it is the walker's or of the other kind.
+// for; nullptr when it has no program or one of the other kind.
 template <bool Calls> inline Entry* entry_at(Interpreter& in, ListCache*& list_cache) {
     if (!g_on || in.list == 0 || in.tok == nullptr) return nullptr;
     uint16_t index = in.cur.index;
@@ -307,11 +302,10 @@ inline bool evaluate(Operand& result) {
     return e != nullptr && run_entry(in, *lc, *e, result);
 }
 
-// A value read alone is what the walker's push_copy makes of it, whatever
-// its kind: a new value and a copy of the source. Taken when the source's
-// text is at most one chunk, so that the nodes the walker would hold on
-// the way are known without walking a chain; 0 otherwise (and for a
-// missing argument, the walker's error).
+// A value read alone, whatever its kind: a new value holding a copy of the
+// source. Taken when the source's text is at most one chunk, so that the
+// nodes held on the way are known without walking a chain; 0 otherwise
+// (and for a missing argument, an error left to the walker).
 [[gnu::always_inline]] inline NodeHandle copy_of_read(Interpreter& in, ListCache& lc, Entry& e) {
     const Op& op = lc.code[e.code_at];
     NodeHandle src;
@@ -332,17 +326,17 @@ inline bool evaluate(Operand& result) {
         Text t = value_text(src);
         if (t != 0 && chain_next(t) != 0) return 0;
     }
-    // The copy, its text and a block of the value stack, with the margin
-    // the programs keep.
-    constexpr int READ_NODES_MAX = 3 + 2;
-    if (!clear_of_limits(in, e) || nodes_free() < LOW_NODE_THRESHOLD + READ_NODES_MAX) return 0;
+    // The bound of any read alone with a text of one chunk at most (a
+    // literal's counted like any other's), known without the entry.
+    constexpr int READ_ALONE_NODES = op_cost(OP_CELL).nodes + 1 + RESULT_NODES;
+    if (!clear_of_limits(in, e) || nodes_free() < LOW_NODE_THRESHOLD + READ_ALONE_NODES) return 0;
     NodeHandle v = value_new();
     value_copy(v, src);
     finish(in, e);
     return v;
 }
 
-// ---- programs with calls: the walker's steps on the walker's stack ----
+// ---- programs with calls: step by step on the interpreter's value stack ----
 
 void push_copy_of(NodeHandle src) {
     NodeHandle v = value_new();
@@ -350,7 +344,8 @@ void push_copy_of(NodeHandle src) {
     value_copy(v, src);
 }
 
-// The walker's pop_operands: the right operand is on top.
+// The two operands on top of the value stack, the right one on top; false,
+// with both released, when one is missing.
 bool pop_two(NodeHandle& left, NodeHandle& right) {
     right = pop_value();
     left = pop_value();
@@ -362,9 +357,9 @@ bool pop_two(NodeHandle& left, NodeHandle& right) {
 
 int value_of(Interpreter& in, ListCache& lc, uint32_t mark, NodeHandle* v, int no_value);
 
-// A cell call as the walker's cell_primary makes it once past the name;
-// compiled arguments are evaluated as parse_arguments would, each from its
-// first token, without the reading.
+// A cell call once past the cell's name. Compiled arguments are evaluated
+// in order, each from its first token, without the list being read again;
+// a list not compiled is read by cell_call_here.
 int call_at(Interpreter& in, ListCache& lc, const CallSite& site) {
     CellHandle cell = cell_table_at(site.index);
     if (!site.args_compiled) {
@@ -388,10 +383,10 @@ int call_at(Interpreter& in, ListCache& lc, const CallSite& site) {
 }
 
 // Runs a program with cell calls: every value is made, pushed, combined and
-// released in the walker's order by the walker's own routines (the
-// arguments and the calls by parse_arguments and call_cell, at the nesting
-// the walker would be at), so every count and every error is the walker's;
-// what is left out is the parsing. Leaves the value on the stack. The
+// released in the order of evaluation by the interpreter's own routines
+// (the calls by cell_call_here and cell_call_with, at the nesting of the
+// primary each is), so every count and every error is that of evaluating
+// the tokens; what is left out is the parsing. Leaves the value on the stack. The
 // callees may compile into this list's cache: nothing of it is held across
 // a call but indices.
 [[gnu::noinline]] int run_calls(Interpreter& in, ListCache& lc, const Entry& e) {
@@ -467,8 +462,8 @@ inline bool calls_can_run(const Interpreter& in, const Entry& e) {
     return in.depth + e.depth <= NESTING_LIMIT;
 }
 
-// The result as the walker's value: a new number with a copy of its text.
-// `then` runs between the two allocations, as the walker's push does.
+// The result as a value: a new number with a copy of its text. `then`
+// runs between the two allocations, where push_copy pushes.
 template <class Then> NodeHandle make_value(const Operand& result, Then then) {
     NodeHandle v = value_new();
     value_set_kind(v, VK_NUMBER);
@@ -492,9 +487,9 @@ bool compiled_expression_run() {
     return true;
 }
 
-// The walker would push the value and pop it straight away: the pair's
-// charge and its release leave every count as it was, and nothing looks
-// at the store in between.
+// The value would be pushed and popped straight away: the pair's charge
+// and its release leave every count as it was, and nothing looks at the
+// store in between.
 bool compiled_expression_value(NodeHandle* v) {
     Interpreter& in = interp();
     ListCache* lc = nullptr;
@@ -507,7 +502,7 @@ bool compiled_expression_value(NodeHandle* v) {
     return true;
 }
 
-// The walker would make the value, take its truth and release it, with
+// The value would be made, its truth taken and the value released, with
 // nothing looking at the store in between; the low-mark bound holds with
 // the value counted.
 bool compiled_expression_truth(bool* truth) {
@@ -559,9 +554,9 @@ int value_of(Interpreter& in, ListCache& lc, uint32_t mark, NodeHandle* v, int n
                                                  bool* truth) {
     const Op* code = lc.code.data() + e.code_at;
     Operand a, b;
-    int held = 0;
-    if (!clear_of_limits(in, e) || !load_op(code[0], a, held) || !load_op(code[1], b, held) ||
-        nodes_free() < LOW_NODE_THRESHOLD + held + 2)
+    int texts = 0;
+    if (!clear_of_limits(in, e) || !load_op(code[0], a, texts) || !load_op(code[1], b, texts) ||
+        nodes_free() < LOW_NODE_THRESHOLD + e.nodes + texts)
         return false;
     *truth = relation_holds(code[2].rel, compare_numbers(a.number, b.number));
     finish(in, e);
@@ -590,8 +585,8 @@ int truth_of(Interpreter& in, ListCache& lc, uint32_t mark, bool* truth) {
 
 int run_list(Interpreter& in, ListCache& lc, CellHandle cell);
 
-// The walker's exec_block for a block whose '{' is behind: from the
-// token after it.
+// A block whose '{' is behind, from the token after it: its statements,
+// then past its '}'.
 [[gnu::always_inline]] inline int run_block(Interpreter& in, ListCache& lc, CellHandle cell,
                                             TokenCursor first) {
     go_to(in, first);
@@ -600,7 +595,8 @@ int run_list(Interpreter& in, ListCache& lc, CellHandle cell);
     return advance();
 }
 
-// The walker's stmt_if once its first pass is made. Nothing of the cache
+// An if once its first pass is made: the conditions in turn, then the
+// block of the first that holds or the else block. Nothing of the cache
 // is held across a block or an expression, which may compile into it.
 int run_if(Interpreter& in, ListCache& lc, const Stmt& stmt, CellHandle cell) {
     const uint32_t first = stmt.clauses_at, count = stmt.clause_count;
@@ -647,8 +643,8 @@ inline int run_statement(Interpreter& in, ListCache& lc, const Stmt& s, CellHand
     }
 }
 
-// The compiled statement at the cursor; nullptr when it is the walker's,
-// or an if whose first pass is still to be made.
+// The compiled statement at the cursor; nullptr when it is left to
+// exec_statement_body, or an if whose first pass is still to be made.
 inline const Stmt* statement_at(Interpreter& in, ListCache& lc) {
     uint16_t index = in.cur.index;
     uint32_t mark = index < lc.stmt_of.size() ? lc.stmt_of[index] : 0;
@@ -659,8 +655,8 @@ inline const Stmt* statement_at(Interpreter& in, ListCache& lc) {
     return &s;
 }
 
-// The walker's exec_statement_list, each statement making exec_statement's
-// checks, then running compiled or through the walker.
+// A statement list: each statement counts its nesting and makes
+// statement_checks, then runs compiled or through exec_statement_body.
 int run_list(Interpreter& in, ListCache& lc, CellHandle cell) {
     for (uint8_t kind; !list_ends_at(kind = cur_kind());) {
         Nest nest;
@@ -683,7 +679,7 @@ int run_list(Interpreter& in, ListCache& lc, CellHandle cell) {
 
 } // namespace
 
-// Every list runs from here (a cell's script, a block of the walker's), and
+// Every list runs from here (a cell's script, a block of exec_block's), and
 // here its cache is checked against its stamp: a cache left by a list whose
 // node was taken by another without being released (a store reset, the
 // reclaim walk) is dropped. Everything read from the cache until the list

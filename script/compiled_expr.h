@@ -26,8 +26,8 @@ extern bool g_fast_path;
 inline bool interp_fast_path() { return detail::g_fast_path; }
 
 // At the first token of an expression: when its program can run, pushes
-// the value the walker would push, moves the cursor where the walker would
-// leave it and returns true; otherwise returns false with nothing changed.
+// the expression's value, moves the cursor past it and returns true;
+// otherwise returns false with nothing changed.
 bool compiled_expression_run();
 // The same, for a caller that would pop the value straight away: it is
 // handed over in *v (owned by the caller) instead.
@@ -36,20 +36,20 @@ bool compiled_expression_value(NodeHandle* v);
 // and would release it: nothing is made.
 bool compiled_expression_truth(bool* truth);
 // An expression with cell calls, refused by the three above, runs as the
-// walker's own steps without the parsing: true, with the walker's result
-// in *r and the value (when 0) left on the stack, where and as the walker
-// would leave them; false, with nothing changed, when it is the walker's.
+// interpreter's own steps without the parsing: true, with the result code
+// in *r and (when 0) the value left on the stack and the cursor past the
+// expression; false, with nothing changed, when it has no such program.
 bool compiled_calls_run(int* r);
 // A caller refused by the last two goes on to the walker without asking again.
 
 // Compiled statements: an expression statement, a set of a cell named
 // without a subscript, and an if whose clauses are conditions in
-// parentheses and blocks in braces, are read once into where the walker
-// would move and what it would evaluate; afterwards they run without the
-// reading, every expression through its program or the walker. The
-// walker's exec_statement_list, with the fast path on, from a statement of
-// the interpreter's list (not 0): runs every statement, compiled or the
-// walker's, with the nesting, poll and stop checks the walker makes.
+// parentheses and blocks in braces, are read once into where each part
+// begins and what it evaluates; afterwards they run without the reading,
+// every expression through its program or the walker. exec_statement_list,
+// with the fast path on, from a statement of the interpreter's list (not
+// 0): runs every statement, compiled or through exec_statement_body, with
+// exec_statement's nesting, poll and stop checks.
 int compiled_statement_list(CellHandle cell);
 
 // tokens_seek_cursor for a cursor on list l (the interpreter's jumps): a
@@ -62,7 +62,7 @@ void compiled_forget(TokenList l);
 
 // What the cache has done since the last reset, for tests and measurements.
 struct CompiledCounts {
-    uint64_t runs = 0;      // programs run in place of the walker
+    uint64_t runs = 0;      // programs run
     uint64_t fallbacks = 0; // compiled expressions left to the walker this time
     uint64_t compiled = 0;  // expressions compiled
     uint64_t refused = 0;   // expressions found not to compile

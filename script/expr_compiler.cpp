@@ -1,6 +1,16 @@
-// The expression compiler (a parser shaped exactly like the walker's,
+// The expression compiler (a parser by the grammar of expressions.cpp,
 // emitting postfix code instead of evaluating) and the reading of the
 // statements that run compiled: each is read once, where it first runs.
+//
+// The walker (expressions.cpp, statements.cpp) is the executor of last
+// resort, not only the tests' reference: it runs all that is refused here.
+// Counted over a run of each bench web and example, a compiled program
+// fell back at run time once (in newton.tvx, of 24 runs), but the walker
+// evaluated every expression with a string, a cat or a builtin call, and
+// ran every out, for, while and subscripted set: 62 % of the expression
+// evaluations of console.tvx and outfile.tvx, 49 % of strings.tvx, 38 % of
+// gaussj.tvx (and 312,002 of its sets), 12 to 40 % of the examples, and 2
+// in over a million in count.tvx and fib.tvx.
 #include "script/compiled_code.h"
 
 #include "builtins/builtins.h"
@@ -11,6 +21,10 @@
 namespace tarvex::compiled {
 
 namespace {
+
+// What the compiler's cursors give argument_list_read for a step or an
+// argument that does not compile: any code but 0 ends the reading.
+constexpr int REFUSED = 1;
 
 bool is_load(uint8_t code) {
     return code == OP_CELL || code == OP_ARG || code == OP_CONST || code == OP_LITERAL;
@@ -23,13 +37,14 @@ Shape shape_of(const Op* code, uint32_t len) {
     return SHAPE_ANY;
 }
 
-// Walks the tokens as the walker would, with a cursor of its own, and
-// emits the program; any step that would make the walker fail, or that
+// Reads an expression by the grammar of expressions.cpp, with a cursor of
+// its own, and emits the program; any step that would be an error, or that
 // the program cannot do, refuses the expression.
 class Compiler {
   public:
     // With `sites`, the program may call cells (and then runs on the
-    // walker's stack); without, an expression with a call is refused.
+    // interpreter's value stack); without, an expression with a call is
+    // refused.
     Compiler(TokenCursor at, std::vector<Op>& code, std::vector<CallSite>* sites = nullptr)
         : cur_(at), tok_(tokens_at(at.chunk, at.slot)), code_(&code), sites_(sites) {}
 
@@ -44,10 +59,12 @@ class Compiler {
 
     TokenCursor end() const { return cur_; }
     int depth_max() const { return depth_max_; }
+    // The operations' nodes and the literals' texts (op_cost).
+    uint32_t nodes() const { return nodes_; }
     bool saw_call() const { return saw_call_; }
 
   private:
-    // One routine of the walker active: its nesting count.
+    // A routine of the grammar entered: the nesting Nest would count.
     struct Level {
         Compiler& c;
         explicit Level(Compiler& compiler) : c(compiler) {
@@ -74,20 +91,9 @@ class Compiler {
     }
 
     bool emit(uint8_t code, uint16_t arg = 0, uint8_t rel = 0) {
-        switch (code) {
-        case OP_CELL:
-        case OP_ARG:
-        case OP_CONST:
-        case OP_LITERAL:
-            if (++operands_ > OPERANDS_MAX) return false;
-            break;
-        case OP_CELL_AT:
-        case OP_NEGATE:
-        case OP_NOT:
-            break;
-        default:
-            --operands_;
-        }
+        OpCost cost = op_cost(code);
+        if ((operands_ += cost.operands) > OPERANDS_MAX) return false;
+        nodes_ += cost.nodes;
         code_->push_back(Op{code, rel, arg});
         return true;
     }
@@ -147,11 +153,9 @@ class Compiler {
             NodeHandle literal = number_literal();
             if (literal == 0) return false;
             // A literal's text never changes: its size is counted once.
-            int text_nodes = 0;
             for (NodeHandle c = value_text(literal); c != 0; c = chain_next(c))
-                ++text_nodes;
-            if (text_nodes > UINT8_MAX) return false;
-            return emit(OP_LITERAL, literal, static_cast<uint8_t>(text_nodes)) && advance();
+                ++nodes_;
+            return emit(OP_LITERAL, literal) && advance();
         }
         case LPAREN:
             if (!advance() || !expression() || kind() != RPAREN) return false;
@@ -163,8 +167,8 @@ class Compiler {
             if (literal == 0 || num_to_int16(n, value_number(literal)) != 0 || n < 1) return false;
             if (!advance()) return false;
             if (sites_ == nullptr) return emit(OP_ARG, static_cast<uint16_t>(n));
-            // With calls, a missing argument is reported where the walker
-            // reports it: after the number.
+            // With calls, a missing argument is an error at the token after
+            // the number.
             if (sites_->size() >= UINT16_MAX) return false;
             CallSite site;
             site.at = cur_;
@@ -177,9 +181,9 @@ class Compiler {
         }
     }
 
-    // A call: the walker's cell_primary after the name. The arguments are
-    // read (by the walker's parse_arguments at run time) only to find where
-    // the call ends; each is an expression of its own.
+    // A call, once past the cell's name. The arguments are read here only
+    // to find where the call ends; each is an expression of its own,
+    // compiled apart (compile_arguments).
     bool call(uint16_t index) {
         saw_call_ = true;
         if (sites_ == nullptr || sites_->size() >= UINT16_MAX) return false;
@@ -200,34 +204,29 @@ class Compiler {
         return emit(OP_CALL, static_cast<uint16_t>(sites_->size() - 1));
     }
 
+    // The compiler's cursor, for argument_list_read.
+    struct Cursor {
+        Compiler& c;
+        uint8_t kind() const { return c.kind(); }
+        int advance() const { return c.advance() ? 0 : REFUSED; }
+    };
+
+    // Each argument is compiled to find where it ends; the code is dropped.
     bool arguments() {
-        if (kind() == RPAREN) return advance();
         std::vector<Op> scratch;
         std::vector<Op>* code = code_;
         code_ = &scratch;
         int operands = operands_;
-        bool ok = true;
-        for (;;) {
-            // A ')' after a trailing comma ends the list and stays current.
-            if (kind() == RPAREN) break;
+        uint32_t nodes = nodes_;
+        Cursor c{*this};
+        int r = argument_list_read(c, [this] {
             operands_ = 0;
-            if (!expression()) {
-                ok = false;
-                break;
-            }
-            if (kind() == COMMA) {
-                if (!advance()) {
-                    ok = false;
-                    break;
-                }
-            } else {
-                ok = kind() == RPAREN && advance();
-                break;
-            }
-        }
+            return expression() ? 0 : REFUSED;
+        });
         code_ = code;
         operands_ = operands;
-        return ok;
+        nodes_ = nodes;
+        return r == 0;
     }
 
     TokenCursor cur_;
@@ -236,11 +235,12 @@ class Compiler {
     std::vector<CallSite>* sites_;
     bool saw_call_ = false;
     int depth_ = 0, depth_max_ = 0, operands_ = 0;
+    uint32_t nodes_ = 0;
 };
 
 // An expression over plain numbers compiles to a program on numbers; one
 // that was refused for its cell calls alone is compiled again as a program
-// on the walker's stack.
+// on the interpreter's value stack.
 bool compile(ListCache& lc, Entry& e, TokenCursor at) {
     size_t start = lc.code.size(), sites = lc.sites.size();
     Compiler c(at, lc.code);
@@ -252,13 +252,15 @@ bool compile(ListCache& lc, Entry& e, TokenCursor at) {
         c = with_calls;
         e.calls = true;
     }
-    if (!ok) {
+    uint32_t nodes = c.nodes() + RESULT_NODES;
+    if (!ok || nodes > UINT16_MAX) {
         lc.code.resize(start);
         lc.sites.resize(sites);
         ++g_counts.refused;
         return false;
     }
     e.depth = static_cast<uint8_t>(c.depth_max());
+    e.nodes = static_cast<uint16_t>(nodes);
     e.code_at = static_cast<uint32_t>(start);
     e.code_len = static_cast<uint32_t>(lc.code.size() - start);
     e.shape = e.calls ? SHAPE_ANY : shape_of(lc.code.data() + start, e.code_len);
@@ -272,7 +274,7 @@ void compile_arguments(ListCache& lc, size_t site_no);
 } // namespace
 
 // The mark of the expression at `at`, compiled now when it has not been; 0
-// when it is the walker's.
+// when it has no program.
 uint32_t mark_at(ListCache& lc, TokenCursor at) {
     if (at.index >= lc.entry_of.size()) lc.entry_of.resize(at.index + 1u, 0);
     if (lc.entry_of[at.index] == 0) {
@@ -294,14 +296,15 @@ uint32_t mark_at(ListCache& lc, TokenCursor at) {
 
 namespace {
 
-// A cursor of the compiler's own, stepped as advance() steps the walker's.
+// A cursor of the compiler's own, stepped as advance() steps the
+// interpreter's.
 struct Reader {
     TokenCursor cur;
     Token tok;
 
     uint8_t kind() const { return token_kind(tok); }
     bool is_word(uint8_t id) const { return kind() == RESWORD && token_aux(tok) == id; }
-    // False where the walker's advance would stay put or fail.
+    // False where advance() would stay put or fail.
     bool step() {
         if (kind() == END_OF_FILE) return false;
         Token next = tokens_step(cur);
@@ -309,12 +312,12 @@ struct Reader {
         tok = next;
         return kind() != ERROR;
     }
+    int advance() { return step() ? 0 : REFUSED; }
     void go(TokenCursor c) {
         cur = c;
         tok = tokens_at(c.chunk, c.slot);
     }
-    // At an opening token: past its matching closing one, as the walker's
-    // skip_balanced.
+    // At an opening token: past its matching closing one.
     bool skip_balanced(uint8_t open, uint8_t close) {
         for (int count = 1; count > 0;) {
             if (!step()) return false;
@@ -335,29 +338,19 @@ uint32_t expression_at(ListCache& lc, Reader& rd) {
     return mark;
 }
 
-// Reads the arguments of a call as the walker's parse_arguments would,
-// compiling each; the call site keeps them when every one compiled.
+// Reads the arguments of a call, compiling each; the call site keeps them
+// when every one compiled.
 void compile_arguments(ListCache& lc, size_t site_no) {
     const CallSite site = lc.sites[site_no];
     Reader rd{site.at, tokens_at(site.at.chunk, site.at.slot)};
     std::vector<ArgSite> args;
-    if (rd.kind() == RPAREN) {
-        if (!rd.step()) return;
-    } else {
-        for (;;) {
-            // A ')' after a trailing comma ends the list and stays current.
-            if (rd.kind() == RPAREN) break;
-            ArgSite a{rd.cur, 0};
-            if ((a.mark = expression_at(lc, rd)) == 0) return;
-            args.push_back(a);
-            if (rd.kind() == RPAREN) {
-                if (!rd.step()) return;
-                break;
-            }
-            if (rd.kind() != COMMA || !rd.step()) return;
-        }
-    }
-    if (args.size() > UINT16_MAX) return;
+    int r = argument_list_read(rd, [&] {
+        ArgSite a{rd.cur, 0};
+        if ((a.mark = expression_at(lc, rd)) == 0) return REFUSED;
+        args.push_back(a);
+        return 0;
+    });
+    if (r != 0 || args.size() > UINT16_MAX) return;
     CallSite& s = lc.sites[site_no];
     s.args_at = static_cast<uint32_t>(lc.args.size());
     s.arg_count = static_cast<uint16_t>(args.size());
@@ -366,7 +359,7 @@ void compile_arguments(ListCache& lc, size_t site_no) {
     lc.args.insert(lc.args.end(), args.begin(), args.end());
 }
 
-// At a '{': where the walker's exec_block steps to.
+// At a '{': its block's first token.
 bool first_in_block(Reader rd, TokenCursor& first) {
     if (!rd.step()) return false;
     first = rd.cur;
@@ -376,7 +369,7 @@ bool first_in_block(Reader rd, TokenCursor& first) {
 bool compile_set(ListCache& lc, Reader& rd, Stmt& s) {
     if (!rd.step() || rd.kind() != CELLNAME) return false;
     s.target = static_cast<int16_t>(token_value(rd.tok));
-    // A subscripted target is the walker's.
+    // A subscripted target is left to stmt_set.
     if (!rd.step() || rd.kind() == LBRACKET) return false;
     if (rd.kind() == RESWORD && (!rd.is_word(RW_TO) || !rd.step())) return false;
     s.kind = ST_SET;
@@ -386,8 +379,8 @@ bool compile_set(ListCache& lc, Reader& rd, Stmt& s) {
 }
 
 // if (c) {…} elseif (c) {…} … else {…}, every block straight after the
-// ')' that matches its condition's '(' or after its else. A condition the
-// walker evaluates may end elsewhere (a call's list closed by a trailing
+// ')' that matches its condition's '(' or after its else. A condition with
+// no program may end elsewhere (a call's list closed by a trailing
 // comma leaves its ')' current): the run checks where it ended.
 bool compile_if(ListCache& lc, Reader& rd, Stmt& s) {
     s.kind = ST_IF;

@@ -246,27 +246,19 @@ int cell_call_with(CellHandle cell, NodeHandle args) {
 int parse_arguments(NodeHandle* list) {
     *list = 0;
     NodeHandle tail = 0;
-    int r;
-    if (cur_kind() == RPAREN) return advance();
-    for (;;) {
-        // A ')' after a trailing comma ends the list and stays current.
-        if (cur_kind() == RPAREN) return 0;
+    InterpreterCursor c;
+    int r = argument_list_read(c, [&] {
         NodeHandle v = 0;
-        if ((r = eval_to_value(&v)) != 0) break;
+        int e = eval_to_value(&v);
+        if (e != 0) return e;
         chain_set_next(v, 0);
         chain_append(list, &tail, v);
-        if (cur_kind() == COMMA) {
-            if ((r = advance()) != 0) break;
-        } else if (cur_kind() == RPAREN) {
-            if ((r = advance()) == 0) return 0;
-            break; // an error token after ')': the collected list is released
-        } else {
-            r = SE_ARGLIST;
-            break;
-        }
+        return 0;
+    });
+    if (r != 0) {
+        valuelist_free(*list);
+        *list = 0;
     }
-    valuelist_free(*list);
-    *list = 0;
     return r;
 }
 

@@ -128,6 +128,31 @@ struct Nest {
 // ---- expressions -------------------------------------------------------------------
 int eval_expression();
 int eval_primary();
+// The one rule of an argument list, for the walker and the compiler alike:
+// from the first token after the '(', each argument is read by read_arg
+// (which leaves the cursor after it) until the ')' that closes the list,
+// and the cursor moves past that. An empty list is a ')' straight away; a
+// ')' straight after a trailing comma ends the list and stays current.
+// Anything else after an argument is SE_ARGLIST, at that token. The cursor
+// has kind() and advance() as the interpreter's (0 or an error code); the
+// first error, the cursor's or read_arg's, ends the reading and is given.
+template <class Cursor, class ReadArg> int argument_list_read(Cursor& c, ReadArg&& read_arg) {
+    if (c.kind() == RPAREN) return c.advance();
+    for (;;) {
+        if (c.kind() == RPAREN) return 0;
+        if (int r = read_arg(); r != 0) return r;
+        if (c.kind() == RPAREN) return c.advance();
+        if (c.kind() != COMMA) return SE_ARGLIST;
+        if (int r = c.advance(); r != 0) return r;
+    }
+}
+// The interpreter's own cursor, for argument_list_read.
+struct InterpreterCursor {
+    uint8_t kind() const { return cur_kind(); }
+    int advance() const { return tarvex::advance(); }
+};
+// Evaluates an argument list into *list (owned by the caller; 0 when empty
+// or on an error, when whatever was collected is released).
 int parse_arguments(NodeHandle* list);
 // A cell call once past the cell's name: at its '!' (bang), or at the
 // first token after the parenthesis, where the arguments are read; the

@@ -36,6 +36,34 @@ enum OpCode : uint8_t {
     OP_NONE = OP_COUNT, // an operator compiled code leaves to the walker
 };
 
+// What an operation does to a program's operands (pushes one, works on the
+// top one, or takes the top two and leaves one) and the store nodes its
+// value holds while the expression runs: a loaded value's own node and the
+// value-stack block it may begin. The text a loaded value carries is
+// counted apart: a literal's when it is compiled, any other's when it is
+// read. A call meets the store's limits itself.
+struct OpCost {
+    int8_t operands;
+    uint8_t nodes;
+};
+inline constexpr OpCost op_cost(uint8_t code) {
+    switch (code) {
+    case OP_CELL:
+    case OP_ARG:
+    case OP_CONST:
+    case OP_LITERAL: return {1, 2};
+    case OP_CALL: return {1, 0};
+    case OP_CELL_AT: return {0, 2};
+    case OP_NEGATE:
+    case OP_NOT: return {0, 0};
+    default: return {-1, 0};
+    }
+}
+// Counted once for every expression on top of its operations: the value it
+// leaves and its block (a relation's result is made while both operands
+// are still held).
+constexpr int RESULT_NODES = 2;
+
 using BinaryFn = void (*)(NodeHandle, NodeHandle);
 
 // A binary operator: the token that writes it (a reserved word by its id),

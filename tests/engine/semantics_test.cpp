@@ -9,12 +9,14 @@
 #include "builtins/builtins.h"
 #include "core/errors.h"
 #include "core/guard.h"
+#include "core/node_store.h"
 #include "script/compiled_expr.h"
 #include "script/run_engine.h"
 #include "web/cell.h"
 #include "web/navigation.h"
 
 #include <string>
+#include <vector>
 
 namespace tarvex::test {
 namespace {
@@ -199,6 +201,97 @@ TEST_F(Semantics, ParserMessages) {
             EXPECT_NE(console.find(std::string(c.message) + " IN CELL home"), std::string::npos)
                 << c.script << " (" << executor(fast) << "): " << console;
         }
+}
+
+// Argument lists of cell calls: their values, in order, and where a list
+// that does not close is reported (the column of the offending token).
+TEST_F(Semantics, CallArguments) {
+    cell_set_script(cell_create("zero"), "7");
+    cell_set_script(cell_create("one"), "%1 * 2");
+    cell_set_script(cell_create("three"), "%1 * 9 + %2 * 3 + %3");
+    struct Case {
+        const char* script;
+        const char* shown;
+        int error;
+        int column;
+    };
+    static const Case cases[] = {
+        {"out(zero())", "7", 0, 0},
+        {"out(zero! + 1)", "8", 0, 0},
+        {"out(one(4))", "8", 0, 0},
+        {"out(one('4') + 1)", "9", 0, 0},
+        {"out(three(1, 2, 3))", "18", 0, 0},
+        {"out(three(1, one(one(2)), 3))", "36", 0, 0},
+        {"out(one(three(1, 2, 3) + 1) - 1)", "37", 0, 0},
+        {"set x to three(1, 2, 3)\nout(x)", "18", 0, 0},
+        {"if (one(1) = 2) {out('y')}", "y", 0, 0},
+        {"out(three(1, 2 3))", "", SE_ARGLIST, 16},
+        {"set x to one(4", "", SE_ARGLIST, 15},
+        {"set x to one(4 5)", "", SE_ARGLIST, 16},
+        {"set x to three(1, one(2 3)", "", SE_ARGLIST, 25},
+        {"set x to one(", "", SE_UNEXPECTED_END, 14},
+        {"set x to one(4,", "", SE_UNEXPECTED_END, 16},
+        // a ')' after a trailing comma closes the list and stays current
+        {"out(one(4,))", "8", SE_INVALID_EXPRESSION, 12},
+        {"set x to three(1, 2, 3,)", "", SE_INVALID_EXPRESSION, 24},
+    };
+    for (bool fast : {false, true})
+        for (const Case& c : cases) {
+            int r = 0;
+            std::string console = run(c.script, fast, &r);
+            EXPECT_EQ(r, c.error) << c.script << " (" << executor(fast) << ")";
+            if (c.error == 0) {
+                EXPECT_EQ(console, c.shown) << c.script << " (" << executor(fast) << ")";
+                continue;
+            }
+            EXPECT_EQ(console.rfind(c.shown, 0), 0u) << c.script << " (" << executor(fast) << ")";
+            LexPosition at;
+            ASSERT_TRUE(run_error_position(&at)) << c.script;
+            EXPECT_EQ(run_last_error().cell, cell_root()) << c.script;
+            EXPECT_EQ(at.column, c.column) << c.script << " (" << executor(fast) << ")";
+        }
+}
+
+// A number literal of many nodes near the store's low mark: the compiled
+// code must leave it to the walker wherever the walker's copy of it would
+// take the store below the mark, so both tell the store low at the same
+// margins.
+TEST_F(Semantics, LongLiteralsAtTheLowMark) {
+    static std::vector<NodeHandle> filler; // outlives the test: the last reclaim walk marks it
+    keep([] {
+        for (NodeHandle h : filler)
+            node_mark(h);
+    });
+    const std::string literal = std::string(300, '0') + "12";
+    const std::string scripts[] = {"set x to " + literal, "set x to 1 + " + literal};
+    int told_low = 0, ran_compiled = 0;
+    for (const std::string& script : scripts)
+        for (int margin = 0; margin < 30; ++margin) {
+            std::string shown[2];
+            for (bool fast : {false, true}) {
+                interp_set_fast_path(fast);
+                cell_set_script(cell_root(), script.c_str());
+                make_current(cell_root());
+                ui.flashes.clear();
+                ui.boxes.clear();
+                compiled_counts_reset();
+                while (nodes_free() > LOW_NODE_THRESHOLD + margin)
+                    filler.push_back(node_alloc(PlainNode));
+                EXPECT_EQ(engine_guard([] { return run_command(false); }), 0) << script;
+                for (NodeHandle h : filler)
+                    node_free(h);
+                filler.clear();
+                for (const std::string& f : ui.flashes)
+                    shown[fast] += f + "\n";
+                for (const auto& b : ui.boxes)
+                    shown[fast] += b.text + "\n";
+                ran_compiled += fast && compiled_counts().runs > 0;
+            }
+            EXPECT_EQ(shown[0], shown[1]) << script.substr(0, 12) << ", margin " << margin;
+            told_low += !shown[0].empty();
+        }
+    EXPECT_GT(told_low, 0);
+    EXPECT_GT(ran_compiled, 0);
 }
 
 } // namespace
