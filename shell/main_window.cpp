@@ -529,9 +529,11 @@ void MainWindow::build_children() {
 
 void MainWindow::connect_signals() {
     ShellWindows& w = shell_windows();
-    qApp->installEventFilter(this);
-    w.list->installEventFilter(this);
-    w.name_box->lineEdit()->installEventFilter(this);
+    watch(this);
+    // Ctrl let go while another application had the keys.
+    connect(qApp, &QGuiApplication::applicationStateChanged, this, [](Qt::ApplicationState state) {
+        if (state != Qt::ApplicationActive) script_links_live(false);
+    });
 
     connect(&idle_timer_, &QTimer::timeout, this, [] {
         idle_tick();
@@ -678,8 +680,27 @@ bool MainWindow::filter_key(QKeyEvent* key) {
     }
 }
 
+// The window's own widgets, each as it is added, are watched for their keys
+// and for the mouse in the script pane: keys reach the key table before the
+// widget that has them.
+void MainWindow::watch(QObject* object) {
+    object->installEventFilter(this);
+    for (QObject* child : object->children())
+        if (child->isWidgetType()) watch(child);
+}
+
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     QEvent::Type type = event->type();
+    if (type == QEvent::ChildAdded) {
+        QObject* child = static_cast<QChildEvent*>(event)->child();
+        if (child->isWidgetType()) watch(child);
+        return QMainWindow::eventFilter(watched, event);
+    }
+    if (type == QEvent::WindowActivate && watched == this) {
+        // Ctrl pressed or let go while a dialog had the keys.
+        script_links_live(QGuiApplication::queryKeyboardModifiers() & Qt::ControlModifier);
+        return QMainWindow::eventFilter(watched, event);
+    }
     if (type == QEvent::KeyPress || type == QEvent::KeyRelease) {
         if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Control)
             script_links_live(type == QEvent::KeyPress);
@@ -689,8 +710,6 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
         if (auto* widget = qobject_cast<QWidget*>(watched);
             widget && slot_of_window(widget) == SLOT_SCRIPT)
             script_links_live(mouse->modifiers() & Qt::ControlModifier);
-    } else if (type == QEvent::ApplicationDeactivate) {
-        script_links_live(false);
     }
     if (type != QEvent::KeyPress) return QMainWindow::eventFilter(watched, event);
     // The search bar sees the keys of its own controls before the key table.
