@@ -144,18 +144,17 @@ class EditorsTest : public WindowTest {
         QsciScintilla* s = shell_windows().script;
         s->SendScintilla(QsciScintillaBase::SCI_COLOURISE, 0UL, -1L);
         auto at = [&](const char* w, size_t from = 0) { return script.find(w, from); };
-        QCOMPARE(style_at(s, 0), STYLE_COMMENT);
-        QCOMPARE(style_at(s, at("note") + 3), STYLE_COMMENT);
-        QCOMPARE(style_at(s, at("set")), STYLE_RESWORD);
-        QCOMPARE(style_at(s, at("sqrt") + 3), STYLE_BUILTIN);
-        QCOMPARE(style_at(s, at("pi")), STYLE_SYSCONST);
-        QCOMPARE(style_at(s, at("3.5") + 2), STYLE_NUMBER);
-        QCOMPARE(style_at(s, at("'hi'")), STYLE_STRING);
-        QCOMPARE(style_at(s, at("'hi'") + 3), STYLE_STRING);
-        QCOMPARE(style_at(s, at("word")), STYLE_PLAIN); // a bare word
-        QCOMPARE(style_at(s, at("(2)")), STYLE_PLAIN);
-        QCOMPARE(style_at(s, at("if")), STYLE_RESWORD);
-        QCOMPARE(style_at(s, at("(x >") + 1), STYLE_LINK);
+        const struct {
+            const char* word; // "word" is a bare word, "(x >" holds a cell name
+            size_t offset;
+            int style;
+        } styled[] = {
+            {"# note", 0, STYLE_COMMENT}, {"note", 3, STYLE_COMMENT}, {"set", 0, STYLE_RESWORD},
+            {"sqrt", 3, STYLE_BUILTIN},   {"pi", 0, STYLE_SYSCONST},  {"3.5", 2, STYLE_NUMBER},
+            {"'hi'", 0, STYLE_STRING},    {"'hi'", 3, STYLE_STRING},  {"word", 0, STYLE_PLAIN},
+            {"(2)", 0, STYLE_PLAIN},      {"if", 0, STYLE_RESWORD},   {"(x >", 1, STYLE_LINK}};
+        for (const auto& w : styled)
+            QVERIFY2(style_at(s, at(w.word) + w.offset) == w.style, w.word);
         // Cell names still link: the link style is clickable (while Ctrl is
         // held) and visits.
         size_t home = at("home");
