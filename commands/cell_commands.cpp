@@ -1,8 +1,10 @@
 #include "commands/cell_commands.h"
 
+#include "core/name_tree.h"
 #include "core/value.h"
 #include "frontend/frontend.h"
 #include "io/input_stream.h"
+#include "io/keyboard_queue.h"
 #include "io/output_stream.h"
 #include "script/run_engine.h"
 #include "settings/settings.h"
@@ -106,6 +108,86 @@ bool go_to_name_from_box(const std::string& text) {
     else
         cell_new_command(text.c_str());
     return true;
+}
+
+bool delete_current_cell() {
+    CellHandle c = current_cell();
+    if (!c) return false;
+    if (cell_is_home(c)) {
+        status_flash("Can't Delete Home");
+        return false;
+    }
+    if (!ask_ok_cancel("Delete current cell?", "Tarvex")) return false;
+    cell_list_remove(c);
+    cell_delete(c);
+    web_set_modified(true);
+    return true;
+}
+
+bool open_web_command(const char* name, WebOutcome& opened) {
+    opened = web_open(name);
+    int rc = opened.code;
+    bool read = rc == SE_OK || rc == SE_BAD_WEB_FILE || rc == SE_READ_WEB || rc == SE_OUT_OF_MEMORY;
+    if (opened.cancelled || !read) return false;
+    if (rc != SE_OK) navigation_reset();
+    return true;
+}
+
+bool open_startup_web(const std::string& file_name) {
+    // A finished read has reset the navigation and filled the cell list.
+    if (!file_name.empty() && web_open(file_name.c_str()).done()) return true;
+    web_new();
+    navigation_reset();
+    return false;
+}
+
+std::vector<std::string> name_box_list() {
+    std::vector<std::string> names;
+    auto add = [&](const std::string& name) {
+        if (names.empty() || names.back() != name) names.push_back(name);
+    };
+    if (run_breakpoint_pause()) {
+        for (CellHandle h : run_call_stack())
+            add(cell_name_string(h));
+        CellHandle root = run_root_cell();
+        if (!names.empty() && root) add(cell_name_string(root));
+        return names;
+    }
+    CellHandle c = current_cell();
+    if (!c) return names;
+    CellHandle last = c;
+    names.push_back(cell_name_string(c));
+    back_iterate_start();
+    for (CellHandle h = back_iterate_next(); h != 0; h = back_iterate_next()) {
+        names.push_back(cell_name_string(h));
+        last = h;
+    }
+    if (!cell_is_home(last)) names.push_back("home");
+    return names;
+}
+
+void name_box_picked(const std::string& name) {
+    if (!run_breakpoint_pause()) {
+        go_back_to(name.c_str());
+        return;
+    }
+    if (CellHandle c = cell_find(name.c_str())) {
+        make_current(c);
+        cell_list_select_current();
+    }
+}
+
+bool visit_listed(CellHandle c) {
+    if (c == 0 || entry_kind(c) != NK_CELL) return false;
+    visit(c);
+    return true;
+}
+
+void stop_command() {
+    if (input_wait())
+        keyboard_push(KEY_ESCAPE);
+    else
+        run_set_stop_request(true);
 }
 
 int print_cell_field(CellHandle c, int view) {

@@ -10,9 +10,9 @@
 #include "core/guard.h"
 #include "frontend/frontend.h"
 #include "io/input_stream.h"
-#include "io/keyboard_queue.h"
 #include "io/output_stream.h"
 #include "plot/plot.h"
+#include "reports/reports.h"
 #include "script/run_engine.h"
 #include "settings/settings.h"
 #include "shell/dialogs.h"
@@ -100,48 +100,13 @@ void cmd_name_box(int, int code, const std::string& arg) {
     if (!box) return;
     if (code == NOTE_DROP_DOWN) {
         box->clear();
-        std::string last;
-        auto add = [&](const std::string& name) {
+        std::vector<std::string> names = name_box_list();
+        if (names.empty()) return;
+        for (const std::string& name : names)
             box->addItem(QString::fromStdString(name));
-            last = name;
-        };
-        if (run_breakpoint_pause()) {
-            std::vector<CellHandle> stack = run_call_stack();
-            if (stack.empty()) return;
-            std::string top = cell_name_string(stack.front());
-            box->setEditText(QString::fromStdString(top));
-            add(top);
-            for (size_t i = 1; i < stack.size(); ++i) {
-                std::string name = cell_name_string(stack[i]);
-                if (name != last) add(name);
-            }
-            CellHandle root = run_root_cell();
-            if (root && cell_name_string(root) != last) add(cell_name_string(root));
-        } else {
-            CellHandle c = current_cell();
-            if (!c) return;
-            CellHandle last_cell = c;
-            add(cell_name_string(c));
-            box->setEditText(QString::fromStdString(cell_name_string(c)));
-            back_iterate_start();
-            for (CellHandle h = back_iterate_next(); h != 0; h = back_iterate_next()) {
-                add(cell_name_string(h));
-                last_cell = h;
-            }
-            if (!cell_is_home(last_cell)) add("home");
-        }
-        return;
-    }
-    if (code == NOTE_SELECTED) {
-        if (run_breakpoint_pause()) {
-            CellHandle c = cell_find(arg.c_str());
-            if (c) {
-                make_current(c);
-                cell_list_select_current();
-            }
-        } else {
-            go_back_to(arg.c_str());
-        }
+        box->setEditText(QString::fromStdString(names.front()));
+    } else if (code == NOTE_SELECTED) {
+        name_box_picked(arg);
     }
 }
 
@@ -157,15 +122,9 @@ void cmd_new_web(int, int, const std::string&) {
 
 void cmd_open(int, int, const std::string& arg) {
     commit_all_panes();
-    WebOutcome opened = web_open(arg.empty() ? nullptr : arg.c_str());
-    int rc = opened.code;
-    // Once reading began the old web is gone, whatever the outcome.
-    bool read = rc == 0 || rc == SE_BAD_WEB_FILE || rc == SE_READ_WEB || rc == SE_OUT_OF_MEMORY;
-    if (opened.cancelled || !read) return;
-    if (rc == 0) recent_webs_note();
-    // A read that finished has reset the navigation and filled the cell
-    // list already: on a large web the fill is a good part of the open.
-    if (rc != 0) navigation_reset();
+    WebOutcome opened;
+    if (!open_web_command(arg.empty() ? nullptr : arg.c_str(), opened)) return;
+    if (opened.done()) recent_webs_note();
     panes_forget_documents();
     load_panes();
     web_set_modified(false);
@@ -287,16 +246,8 @@ void cmd_clone(int, int, const std::string&) { cell_clone_command(nullptr); }
 
 void cmd_delete(int, int, const std::string&) {
     CellHandle c = current_cell();
-    if (!c) return;
-    if (cell_is_home(c)) {
-        status_flash("Can't Delete Home");
-        return;
-    }
-    if (!ask_ok_cancel("Delete current cell?", "Tarvex")) return;
-    cell_list_remove(c);
-    cell_delete(c);
+    if (!delete_current_cell()) return;
     pane_forget_cell(c);
-    web_set_modified(true);
     box_close_list();
 }
 
@@ -321,12 +272,7 @@ void cmd_run(int id, int, const std::string&) {
 
 void cmd_erase_plot(int, int, const std::string&) { plot_erase(); }
 
-void cmd_stop(int, int, const std::string&) {
-    if (input_wait())
-        keyboard_push(KEY_ESCAPE);
-    else
-        run_set_stop_request(true);
-}
+void cmd_stop(int, int, const std::string&) { stop_command(); }
 
 void cmd_quit(int, int, const std::string&) { quit_procedure(); }
 
@@ -542,9 +488,7 @@ void cell_list_picked(unsigned cell) {
         return;
     }
     run_guarded([&] {
-        CellHandle c = CellHandle(cell);
-        if (c == 0 || entry_kind(c) != NK_CELL) return;
-        visit(c);
+        if (!visit_listed(CellHandle(cell))) return;
         set_focus_slot(SLOT_LIST);
         focus_current();
     });
@@ -566,15 +510,7 @@ void pane_double_clicked(int slot) {
 void startup_message(const std::string& file_name) {
     run_guarded([&] {
         panes_setup();
-        // A web that cannot be opened (or none named) gives a new web.
-        // A read that finished has reset the navigation and filled the cell
-        // list already.
-        if (!file_name.empty() && web_open(file_name.c_str()).done()) {
-            recent_webs_note();
-        } else {
-            web_new();
-            navigation_reset();
-        }
+        if (open_startup_web(file_name)) recent_webs_note();
         load_panes();
         link_refresh();
         status_ready();
@@ -587,10 +523,7 @@ bool close_requested() {
     if (g_depth > 0 || run_active()) {
         // A command (a run, a report, a help topic, a paused script) is in
         // progress: end it, and close again once it has returned.
-        if (input_wait())
-            keyboard_push(KEY_ESCAPE);
-        else
-            run_set_stop_request(true);
+        stop_command();
         g_close_pending = true;
         return false;
     }

@@ -1,7 +1,7 @@
 // The main window: menus, tool buttons, the cell-name box with the
 // navigation strip on top, the panes, the tab strip and the status line;
-// the two layouts the panes are arranged in. Signals are connected in
-// connect_signals() only.
+// the keys they take. The layouts are in window_layout.cpp, the end of the
+// program in shell_exit.cpp. Signals are connected in connect_signals() only.
 #include "shell/main_window.h"
 
 #include "core/guard.h"
@@ -14,6 +14,7 @@
 #include "shell/recent_webs.h"
 #include "shell/search.h"
 #include "shell/web_map.h"
+#include "shell/window_layout.h"
 #include "shell/workbench_docks.h"
 #include "web/cell.h"
 #include "web/navigation.h"
@@ -54,9 +55,6 @@ static void init_shell_resources() { Q_INIT_RESOURCE(tarvex); }
 namespace tarvex {
 
 namespace {
-
-bool g_exiting = false;
-std::function<void(int)> g_exit_hook;
 
 struct MenuItem {
     const char* text; // nullptr: a separator
@@ -151,222 +149,6 @@ QFont tahoma(int points, bool bold) {
 // A habit of the user, not of a web: kept with the user's settings, where
 // the recent webs are.
 const QString SHOW_CONSOLE_KEY = QStringLiteral("view/show_console_on_output");
-
-QString user_organization() {
-    QString org = QCoreApplication::organizationName();
-    return org.isEmpty() ? QStringLiteral("Tarvex") : org;
-}
-
-// ---- layout ----------------------------------------------------------------------
-
-// The layout is kept with the user's settings. The version goes up whenever
-// the docks change so that an arrangement saved before would put them
-// wrong; an arrangement of another version is not restored.
-const QString LAYOUT_COMPACT_KEY = QStringLiteral("layout/compact");
-const QString LAYOUT_VERSION_KEY = QStringLiteral("layout/version");
-const QString LAYOUT_STATE_KEY = QStringLiteral("layout/state");
-const QString LAYOUT_GEOMETRY_KEY = QStringLiteral("layout/geometry");
-constexpr int LAYOUT_VERSION = 1;
-
-struct Layout {
-    bool compact = false;
-    // The panes have been put in their places (at the window's first show,
-    // once every dock exists).
-    bool applied = false;
-    // TARVEX_LAYOUT chose the layout of this run; the user's setting is
-    // then written only when the user chooses one from the View menu.
-    bool overridden = false;
-    bool chosen = false;
-    // The docks as the desktop layout last had them (QMainWindow::saveState).
-    QByteArray desktop_state;
-    QWidget* cells_page = nullptr;
-    QLineEdit* filter = nullptr;
-    QDockWidget* cells = nullptr;
-    QDockWidget* console = nullptr;
-    QDockWidget* plot = nullptr;
-    QMenu* view_menu = nullptr;
-    QAction* compact_action = nullptr;
-};
-Layout g_layout;
-
-// TARVEX_LAYOUT=compact or TARVEX_LAYOUT=desktop in the environment chooses
-// the layout of this run over the user's setting, which it leaves as it is
-// (the GUI tests run each suite in both layouts this way).
-bool layout_from_environment(bool* compact) {
-    QByteArray chosen = qgetenv("TARVEX_LAYOUT");
-    if (chosen != "compact" && chosen != "desktop") return false;
-    *compact = chosen == "compact";
-    return true;
-}
-
-void layout_load(QMainWindow* window) {
-    QSettings settings(user_organization(), QStringLiteral("Tarvex"));
-    g_layout.compact = settings.value(LAYOUT_COMPACT_KEY, false).toBool();
-    if (settings.value(LAYOUT_VERSION_KEY).toInt() == LAYOUT_VERSION)
-        g_layout.desktop_state = settings.value(LAYOUT_STATE_KEY).toByteArray();
-    g_layout.overridden = layout_from_environment(&g_layout.compact);
-    QByteArray geometry = settings.value(LAYOUT_GEOMETRY_KEY).toByteArray();
-    if (geometry.isEmpty() || !window->restoreGeometry(geometry))
-        window->resize(g_layout.compact ? QSize(900, 680) : QSize(1200, 760));
-}
-
-void layout_save() {
-    QMainWindow* window = shell_windows().main;
-    if (!window || !g_layout.applied) return;
-    if (!g_layout.compact) g_layout.desktop_state = window->saveState(LAYOUT_VERSION);
-    QSettings settings(user_organization(), QStringLiteral("Tarvex"));
-    if (!g_layout.overridden || g_layout.chosen)
-        settings.setValue(LAYOUT_COMPACT_KEY, g_layout.compact);
-    if (!g_layout.desktop_state.isEmpty()) {
-        settings.setValue(LAYOUT_VERSION_KEY, LAYOUT_VERSION);
-        settings.setValue(LAYOUT_STATE_KEY, g_layout.desktop_state);
-    }
-    settings.setValue(LAYOUT_GEOMETRY_KEY, window->saveGeometry());
-}
-
-QDockWidget* dock_named(const char* name) {
-    return shell_windows().main->findChild<QDockWidget*>(QString::fromLatin1(name));
-}
-
-// The desktop layout as it first opens: the cells with the links under them
-// on the left, the plot with the values under it on the right (both the
-// full height), the console under the editors with the call stack beside
-// it. Docks that another part of the shell made are placed by name when
-// they exist.
-void layout_default() {
-    QMainWindow* w = shell_windows().main;
-    w->addDockWidget(Qt::LeftDockWidgetArea, g_layout.cells);
-    w->addDockWidget(Qt::BottomDockWidgetArea, g_layout.console);
-    w->addDockWidget(Qt::RightDockWidgetArea, g_layout.plot);
-    QList<QDockWidget*> shown = {g_layout.cells, g_layout.console, g_layout.plot};
-    auto beside = [&](QDockWidget* first, const char* name, Qt::Orientation how) {
-        if (QDockWidget* dock = dock_named(name)) {
-            w->splitDockWidget(first, dock, how);
-            shown << dock;
-        }
-    };
-    beside(g_layout.cells, "links_dock", Qt::Vertical);
-    beside(g_layout.plot, "values_dock", Qt::Vertical);
-    beside(g_layout.console, "stack_dock", Qt::Horizontal);
-    for (QDockWidget* dock : w->findChildren<QDockWidget*>())
-        dock->setVisible(shown.contains(dock));
-    w->resizeDocks({g_layout.cells, g_layout.plot}, {210, 340}, Qt::Horizontal);
-    w->resizeDocks({g_layout.console}, {230}, Qt::Vertical);
-    if (QDockWidget* stack = dock_named("stack_dock"))
-        w->resizeDocks({g_layout.console, stack}, {560, 200}, Qt::Horizontal);
-    if (QDockWidget* links = dock_named("links_dock"))
-        w->resizeDocks({g_layout.cells, links}, {460, 200}, Qt::Vertical);
-    if (QDockWidget* values = dock_named("values_dock"))
-        w->resizeDocks({g_layout.plot, values}, {340, 320}, Qt::Vertical);
-}
-
-// The editor tab the desktop layout shows: the current view's when it is an
-// editor's, else the one shown last.
-int shown_editor_view() {
-    int view = shell_current_view();
-    if (view >= VIEW_TEXT && view <= VIEW_SCRIPT) return view;
-    int tab = shell_windows().tabs->currentIndex();
-    return tab >= VIEW_TEXT && tab <= VIEW_SCRIPT ? tab : VIEW_TEXT;
-}
-
-// The tab strip: all six tabs under the pane in the compact layout, the
-// three editor tabs above the editors in the desktop one.
-void tabs_arrange(bool compact) {
-    ShellWindows& w = shell_windows();
-    int view = shell_current_view();
-    {
-        // Hiding the selected tab would select another, which is a view switch.
-        QSignalBlocker block(w.tabs);
-        for (int v : {VIEW_LIST, VIEW_CONS, VIEW_PLOT})
-            w.tabs->setTabVisible(v, compact);
-        w.tabs->setCurrentIndex(compact ? view : shown_editor_view());
-    }
-    auto* layout = static_cast<QVBoxLayout*>(w.main->centralWidget()->layout());
-    layout->removeWidget(w.tabs);
-    int at = layout->indexOf(w.stack);
-    layout->insertWidget(compact ? at + 1 : at, w.tabs);
-}
-
-void own_docks_enable(bool on) {
-    for (QDockWidget* dock : {g_layout.cells, g_layout.console, g_layout.plot})
-        dock->toggleViewAction()->setEnabled(on);
-}
-
-void layout_to_compact() {
-    ShellWindows& w = shell_windows();
-    if (g_layout.applied && !g_layout.compact)
-        g_layout.desktop_state = w.main->saveState(LAYOUT_VERSION);
-    for (QDockWidget* dock : w.main->findChildren<QDockWidget*>())
-        dock->hide();
-    own_docks_enable(false);
-    // Back to the pages of the stack, in view order.
-    for (auto [view, pane] :
-         {std::pair{VIEW_LIST, static_cast<QWidget*>(w.list)},
-          std::pair{VIEW_CONS, static_cast<QWidget*>(w.console)}, std::pair{VIEW_PLOT, w.plot}})
-        if (w.stack->indexOf(pane) < 0) w.stack->insertWidget(view, pane);
-    list_filter_set(QString());
-    tabs_arrange(true);
-    w.stack->setCurrentWidget(slot_window(view_slot(shell_current_view())));
-}
-
-void layout_to_desktop() {
-    ShellWindows& w = shell_windows();
-    tabs_arrange(false);
-    w.stack->setCurrentWidget(slot_window(view_slot(shown_editor_view())));
-    for (QWidget* pane : {static_cast<QWidget*>(w.list), static_cast<QWidget*>(w.console), w.plot})
-        w.stack->removeWidget(pane);
-    g_layout.cells_page->layout()->addWidget(w.list);
-    g_layout.console->setWidget(w.console);
-    g_layout.plot->setWidget(w.plot);
-    // The stack hid the pages it did not show.
-    for (QWidget* pane : {static_cast<QWidget*>(w.list), static_cast<QWidget*>(w.console), w.plot})
-        pane->show();
-    list_filter_set(g_layout.filter->text());
-    own_docks_enable(true);
-    if (g_layout.desktop_state.isEmpty() ||
-        !w.main->restoreState(g_layout.desktop_state, LAYOUT_VERSION))
-        layout_default();
-}
-
-// View > Compact Layout, checked or not.
-void layout_choose(bool compact) {
-    if (compact == g_layout.compact) return;
-    if (compact)
-        layout_to_compact();
-    else
-        layout_to_desktop();
-    g_layout.compact = compact;
-    g_layout.chosen = true;
-    layout_save();
-    focus_current();
-}
-
-// At the first show, when every dock exists: the dock toggles and the
-// layout choice in the View menu, and the panes put in their places.
-void layout_start() {
-    QMainWindow* w = shell_windows().main;
-    QMenu* view = g_layout.view_menu;
-    view->addSeparator();
-    QList<QDockWidget*> docks = {g_layout.cells, g_layout.console, g_layout.plot};
-    for (QDockWidget* dock : w->findChildren<QDockWidget*>())
-        if (!docks.contains(dock)) docks << dock;
-    for (QDockWidget* dock : docks)
-        if (!view->actions().contains(dock->toggleViewAction()))
-            view->addAction(dock->toggleViewAction());
-    view->addSeparator();
-    QAction* compact = view->addAction("Co&mpact Layout");
-    compact->setObjectName("compact_layout");
-    compact->setCheckable(true);
-    compact->setShortcut(QKeySequence("Ctrl+Shift+K"));
-    compact->setChecked(g_layout.compact);
-    g_layout.compact_action = compact;
-    QObject::connect(compact, &QAction::toggled, w, [](bool on) { layout_choose(on); });
-    if (g_layout.compact)
-        layout_to_compact();
-    else
-        layout_to_desktop();
-    g_layout.applied = true;
-}
 
 // The view of a pane the user can put the keyboard in, or -1.
 int view_of_slot(int slot) {
@@ -531,7 +313,7 @@ MainWindow::MainWindow() {
 
 MainWindow::~MainWindow() {
     layout_save();
-    g_layout = Layout{};
+    window_layout() = Layout{};
     qApp->removeEventFilter(this);
     panes_forget_documents();
     shell_windows() = ShellWindows{};
@@ -583,7 +365,7 @@ void MainWindow::build_menus() {
                                       {nullptr, 0},
                                       {"&Go to Cell Name", CMD_GO_TO_BOX}});
     QMenu* view = bar->addMenu("&View");
-    g_layout.view_menu = view;
+    window_layout().view_menu = view;
     add_items(view, {{"&List", CMD_VIEW_LIST},
                      {"&Text", CMD_VIEW_TEXT},
                      {"&Value", CMD_VIEW_VALUE},
@@ -719,19 +501,19 @@ void MainWindow::build_children() {
         dock->hide();
         return dock;
     };
-    g_layout.cells = make_dock("cells_dock", "Cells");
-    g_layout.console = make_dock("console_dock", "Console");
-    g_layout.plot = make_dock("plot_dock", "Plot");
-    g_layout.cells_page = new QWidget(g_layout.cells);
-    auto* cells_layout = new QVBoxLayout(g_layout.cells_page);
+    window_layout().cells = make_dock("cells_dock", "Cells");
+    window_layout().console = make_dock("console_dock", "Console");
+    window_layout().plot = make_dock("plot_dock", "Plot");
+    window_layout().cells_page = new QWidget(window_layout().cells);
+    auto* cells_layout = new QVBoxLayout(window_layout().cells_page);
     cells_layout->setContentsMargins(2, 2, 2, 2);
     cells_layout->setSpacing(2);
-    g_layout.filter = new QLineEdit(g_layout.cells_page);
-    g_layout.filter->setObjectName("cell_filter");
-    g_layout.filter->setPlaceholderText("Filter cells");
-    g_layout.filter->setClearButtonEnabled(true);
-    cells_layout->addWidget(g_layout.filter);
-    g_layout.cells->setWidget(g_layout.cells_page);
+    window_layout().filter = new QLineEdit(window_layout().cells_page);
+    window_layout().filter->setObjectName("cell_filter");
+    window_layout().filter->setPlaceholderText("Filter cells");
+    window_layout().filter->setClearButtonEnabled(true);
+    cells_layout->addWidget(window_layout().filter);
+    window_layout().cells->setWidget(window_layout().cells_page);
     // Left and right docks take the whole height; the console sits under
     // the editors only.
     setCorner(Qt::TopLeftCorner, Qt::LeftDockWidgetArea);
@@ -747,9 +529,11 @@ void MainWindow::build_children() {
 
 void MainWindow::connect_signals() {
     ShellWindows& w = shell_windows();
-    qApp->installEventFilter(this);
-    w.list->installEventFilter(this);
-    w.name_box->lineEdit()->installEventFilter(this);
+    watch(this);
+    // Ctrl let go while another application had the keys.
+    connect(qApp, &QGuiApplication::applicationStateChanged, this, [](Qt::ApplicationState state) {
+        if (state != Qt::ApplicationActive) script_links_live(false);
+    });
 
     connect(&idle_timer_, &QTimer::timeout, this, [] {
         idle_tick();
@@ -766,13 +550,13 @@ void MainWindow::connect_signals() {
         // With every pane in sight, the one the user works in is the shown
         // view, so that what the commands commit is what was edited.
         int view = view_of_slot(slot);
-        if (g_layout.applied && !g_layout.compact && view >= 0)
+        if (window_layout().applied && !window_layout().compact && view >= 0)
             engine_guard([view] { shell_view_followed(view); });
     });
-    connect(g_layout.console, &QDockWidget::visibilityChanged, this, [](bool visible) {
+    connect(window_layout().console, &QDockWidget::visibilityChanged, this, [](bool visible) {
         if (visible) console_pane_seen();
     });
-    connect(g_layout.filter, &QLineEdit::textChanged, this,
+    connect(window_layout().filter, &QLineEdit::textChanged, this,
             [](const QString& text) { list_filter_set(text); });
 
     connect(w.tabs, &QTabBar::currentChanged, this,
@@ -845,8 +629,8 @@ bool MainWindow::list_key(QKeyEvent* key) {
     Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
     QTreeWidget* list = shell_windows().list;
     bool up = key->key() == Qt::Key_Up;
-    if (mods == Qt::NoModifier && (up || key->key() == Qt::Key_Down) && !g_layout.compact &&
-        !g_layout.filter->text().isEmpty()) {
+    if (mods == Qt::NoModifier && (up || key->key() == Qt::Key_Down) && !window_layout().compact &&
+        !window_layout().filter->text().isEmpty()) {
         // Among the cells the filter shows only.
         QTreeWidgetItem* from = list->currentItem();
         QTreeWidgetItem* to = from && !from->isHidden()
@@ -896,8 +680,27 @@ bool MainWindow::filter_key(QKeyEvent* key) {
     }
 }
 
+// The window's own widgets, each as it is added, are watched for their keys
+// and for the mouse in the script pane: keys reach the key table before the
+// widget that has them.
+void MainWindow::watch(QObject* object) {
+    object->installEventFilter(this);
+    for (QObject* child : object->children())
+        if (child->isWidgetType()) watch(child);
+}
+
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     QEvent::Type type = event->type();
+    if (type == QEvent::ChildAdded) {
+        QObject* child = static_cast<QChildEvent*>(event)->child();
+        if (child->isWidgetType()) watch(child);
+        return QMainWindow::eventFilter(watched, event);
+    }
+    if (type == QEvent::WindowActivate && watched == this) {
+        // Ctrl pressed or let go while a dialog had the keys.
+        script_links_live(QGuiApplication::queryKeyboardModifiers() & Qt::ControlModifier);
+        return QMainWindow::eventFilter(watched, event);
+    }
     if (type == QEvent::KeyPress || type == QEvent::KeyRelease) {
         if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Control)
             script_links_live(type == QEvent::KeyPress);
@@ -907,8 +710,6 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
         if (auto* widget = qobject_cast<QWidget*>(watched);
             widget && slot_of_window(widget) == SLOT_SCRIPT)
             script_links_live(mouse->modifiers() & Qt::ControlModifier);
-    } else if (type == QEvent::ApplicationDeactivate) {
-        script_links_live(false);
     }
     if (type != QEvent::KeyPress) return QMainWindow::eventFilter(watched, event);
     // The search bar sees the keys of its own controls before the key table.
@@ -929,7 +730,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
         }
         if (line_edit_key(key)) return QMainWindow::eventFilter(watched, event);
     }
-    if (watched == g_layout.filter) {
+    if (watched == window_layout().filter) {
         if (filter_key(key)) return true;
         if (line_edit_key(key)) return QMainWindow::eventFilter(watched, event);
     }
@@ -952,31 +753,10 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 void MainWindow::showEvent(QShowEvent* event) {
-    if (!g_layout.applied) layout_start();
+    if (!window_layout().applied) layout_start();
     QMainWindow::showEvent(event);
 }
 
-bool layout_compact() {
-    return g_layout.compact;
-}
-
-// ---- ending ------------------------------------------------------------------------
-
-void shell_set_exit_hook(std::function<void(int)> hook) { g_exit_hook = std::move(hook); }
-bool shell_exiting() { return g_exiting; }
-void shell_mark_exiting() { g_exiting = true; }
-
-void shell_exit(int code) {
-    if (g_exit_hook) {
-        g_exit_hook(code);
-        return;
-    }
-    g_exiting = true;
-    if (command_depth() <= 1 && !run_active()) {
-        QApplication::exit(code);
-        return;
-    }
-    std::exit(code);
-}
+bool layout_compact() { return window_layout().compact; }
 
 } // namespace tarvex

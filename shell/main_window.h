@@ -41,6 +41,7 @@ private:
     bool translate_accelerator(QObject* watched, QEvent* event);
     bool list_key(QKeyEvent* key);
     bool filter_key(QKeyEvent* key);
+    void watch(QObject* object);
 
     QTimer idle_timer_;
 };

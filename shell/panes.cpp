@@ -1,31 +1,22 @@
 // The main window's panes and the state that ties them to the engine: the
-// focus slot and views, editor set-up and link styling, committing and
-// loading the current cell, the cell list, the console and the status line.
+// helpers the pane files share, the focus slot and the views. The panes
+// themselves are in editor_panes.cpp, link_words.cpp, status_line.cpp,
+// cell_list.cpp and console_pane.cpp.
 #include "shell/panes.h"
+#include "shell/panes_state.h"
 
 #include "shell/search.h"
 
-#include "core/guard.h"
-#include "core/value.h"
 #include "frontend/frontend.h"
-#include "io/keyboard_queue.h"
-#include "script/run_engine.h"
-#include "settings/settings.h"
-#include "shell/qt_frontend.h"
-#include "shell/script_style.h"
 #include "tokens/char_class.h"
 #include "web/cell.h"
 #include "web/navigation.h"
 #include "web/pane_state.h"
+#include "settings/settings.h"
 
-#include <QApplication>
 #include <QComboBox>
 #include <QDockWidget>
-#include <QElapsedTimer>
-#include <QLabel>
-#include <QLineEdit>
 #include <QMainWindow>
-#include <QPointer>
 #include <QSignalBlocker>
 #include <QStackedWidget>
 #include <QTabBar>
@@ -34,110 +25,15 @@
 #include <Qsci/qsciscintilla.h>
 
 #include <algorithm>
-#include <unordered_map>
-#include <unordered_set>
 
 namespace tarvex {
 
-namespace {
+PanesState& panes() {
+    static PanesState state;
+    return state;
+}
 
-ShellWindows g_windows;
-int g_focus_slot = SLOT_LIST;
-int g_view = VIEW_LIST;
-int g_previous_view = VIEW_LIST;
-
-// Status line.
-std::string g_persistent;
-std::string g_transient;
-bool g_transient_showing = false;
-QElapsedTimer g_transient_clock;
-std::string g_status_shown;
-
-// Link words: the list as the engine's names give it, and its folded set.
-std::string g_link_words;
-std::unordered_set<std::string> g_link_set;
-
-// Collapse requests of the text and script panes.
-// Whether the script pane's links answer clicks (only while Ctrl is held).
-bool g_script_links_live = false;
-bool g_collapse_text = false;
-bool g_collapse_script = false;
-
-// Cell list items by the number each cell records.
-std::unordered_map<uint32_t, QTreeWidgetItem*> g_items;
-uint32_t g_next_item = 1;
-bool g_list_filling = false;
-// The cell list's filter, folded; empty shows every cell.
-std::string g_list_filter;
-
-// Console: where the last typed line that went to the keyboard ended, and
-// whether the caret must still be moved to the end after output.
-int64_t g_console_fed_end = 0;
-bool g_console_caret_due = false;
-std::string g_console_pending;
-bool g_console_streaming = false;
-int g_console_pending_style = STYLE_OUTPUT;
-// Whether the console wraps, whether some line may be too wide for it, and
-// the first line not yet looked at for that.
-bool g_console_wrapped = true;
-bool g_console_long_line = false;
-long g_console_checked_line = 0;
-// What the console's characters measure (see console_measure_characters).
-long g_console_width_key[3] = {-1, -1, -1};
-long g_console_widths[128] = {};
-long g_console_widest = 1;
-long g_console_tab = 1;
-// When the console was last brought up to date during output, and how long
-// to wait before the next time.
-QElapsedTimer g_console_refresh_clock;
-qint64 g_console_refresh_gap_ms = 0;
-// The console is refreshed during output at most this often (25 frames a
-// second is smooth to the eye) ...
-constexpr qint64 CONSOLE_REFRESH_MIN_MS = 40;
-// ... and takes at most one part in this many of the time output runs.
-constexpr qint64 CONSOLE_REFRESH_SHARE = 4;
-
-// Editor documents, one per cell and pane, kept for the session so that
-// each cell keeps its own undo history; the name guards against a handle
-// that has since been given to another cell.
-struct PaneDocument {
-    QsciDocument doc;
-    std::string name;
-};
-std::unordered_map<uint64_t, PaneDocument> g_documents;
-// The document key each editor shows, 0 for none of ours.
-std::unordered_map<const QsciScintilla*, uint64_t> g_showing;
-bool g_loading = false;
-
-// The script error shown in its cell's script document until the script
-// is edited or run again.
-struct ShownError {
-    CellHandle cell = 0;
-    uint32_t start = 0, end = 0;
-    std::string message;
-};
-ShownError g_error;
-bool g_error_shown = false;
-std::unordered_set<uint64_t> g_stale_marks;
-
-// The pause mark as last put in the script pane: the document it went into
-// and its line (-1 when that document has none).
-uint64_t g_pause_marked_doc = 0;
-long g_pause_marked_line = -1;
-
-// Console output written while another tab was shown and not seen since,
-// and whether such output brings the console up instead.
-bool g_output_unseen = false;
-bool g_console_on_output = false;
-
-void status_put(const std::string& text);
-
-constexpr int ROLE_CELL = Qt::UserRole;
-// A cell list item's label: the bytes a tree item's label buffer holds
-// (more than any cell name needs, so a name is never cut in practice).
-constexpr size_t LIST_LABEL_MAX = 128;
-
-long sci(QsciScintilla* e, unsigned msg, unsigned long w = 0, long l = 0) {
+long sci(QsciScintilla* e, unsigned msg, unsigned long w, long l) {
     return e->SendScintilla(msg, w, l);
 }
 
@@ -148,7 +44,8 @@ std::string fold_word(std::string_view w) {
 }
 
 bool list_filter_hides(const std::string& name) {
-    return !g_list_filter.empty() && fold_word(name).find(g_list_filter) == std::string::npos;
+    return !panes().list_filter.empty() &&
+           fold_word(name).find(panes().list_filter) == std::string::npos;
 }
 
 bool word_start_char(uint8_t c) { return char_class(c) == CC_LETTER; }
@@ -189,8 +86,6 @@ void apply_font_styles(QsciScintilla* e) {
     sci(e, QsciScintillaBase::SCI_STYLECLEARALL);
 }
 
-void restyle_whole(QsciScintilla* e);
-
 void common_setup(QsciScintilla* e) {
     e->setUtf8(true);
     e->setEolMode(QsciScintilla::EolWindows);
@@ -207,9 +102,10 @@ void common_setup(QsciScintilla* e) {
 void apply_zoom(QsciScintilla* e) { sci(e, QsciScintillaBase::SCI_SETZOOM, settings_zoom()); }
 
 QTreeWidgetItem* item_of_cell(NodeHandle cell) {
-    auto it = g_items.find(cell_list_item(cell));
-    if (it != g_items.end() && it->second->data(0, ROLE_CELL).toUInt() == cell) return it->second;
-    QTreeWidget* list = g_windows.list;
+    auto it = panes().items.find(cell_list_item(cell));
+    if (it != panes().items.end() && it->second->data(0, ROLE_CELL).toUInt() == cell)
+        return it->second;
+    QTreeWidget* list = panes().windows.list;
     for (int i = 0; list && i < list->topLevelItemCount(); ++i) {
         QTreeWidgetItem* item = list->topLevelItem(i);
         if (item->data(0, ROLE_CELL).toUInt() == cell) return item;
@@ -217,24 +113,15 @@ QTreeWidgetItem* item_of_cell(NodeHandle cell) {
     return nullptr;
 }
 
-// Items sort as the name tree does: case ignored, "_" equal to a space.
-class CellItem : public QTreeWidgetItem {
-public:
-    using QTreeWidgetItem::QTreeWidgetItem;
-    bool operator<(const QTreeWidgetItem& other) const override {
-        return fold_word(text(0).toStdString()) < fold_word(other.text(0).toStdString());
-    }
-};
-
 void insert_item(NodeHandle cell) {
     std::string name = cell_name_string(cell);
     if (name.size() > LIST_LABEL_MAX) name.resize(LIST_LABEL_MAX);
     auto* item = new CellItem(QStringList{QString::fromUtf8(name.data(), int(name.size()))});
     item->setData(0, ROLE_CELL, uint(cell));
-    g_windows.list->addTopLevelItem(item);
+    panes().windows.list->addTopLevelItem(item);
     item->setHidden(list_filter_hides(name));
-    uint32_t id = g_next_item++;
-    g_items[id] = item;
+    uint32_t id = panes().next_item++;
+    panes().items[id] = item;
     cell_set_list_item(cell, id);
 }
 
@@ -262,8 +149,6 @@ void set_editor_bytes(QsciScintilla* e, const std::string& bytes) {
 
 uint64_t document_key(CellHandle c, int slot) { return (uint64_t(c) << 8) | uint64_t(slot); }
 
-void marks_clear_shown(QsciScintilla* e);
-
 // Shows the cell's document of a pane, made on the first visit, and fills
 // it from the cell's field. A document whose text is the field's already
 // is not touched; one that differs (a run, a replace) gets the new text as
@@ -271,26 +156,26 @@ void marks_clear_shown(QsciScintilla* e);
 void load_document(QsciScintilla* e, CellHandle c, int slot, const std::string& bytes) {
     uint64_t key = document_key(c, slot);
     std::string name = cell_name_string(c);
-    auto it = g_documents.find(key);
-    if (it != g_documents.end() && it->second.name != name) {
-        g_documents.erase(it);
-        it = g_documents.end();
+    auto it = panes().documents.find(key);
+    if (it != panes().documents.end() && it->second.name != name) {
+        panes().documents.erase(it);
+        it = panes().documents.end();
     }
-    bool fresh = it == g_documents.end();
-    bool switched = g_showing[e] != key || fresh;
+    bool fresh = it == panes().documents.end();
+    bool switched = panes().showing[e] != key || fresh;
     if (switched) {
         if (fresh) {
             e->setDocument(QsciDocument());
-            it = g_documents.emplace(key, PaneDocument{e->document(), name}).first;
+            it = panes().documents.emplace(key, PaneDocument{e->document(), name}).first;
         } else {
             e->setDocument(it->second.doc);
         }
-        g_showing[e] = key;
+        panes().showing[e] = key;
         // The code page, line ends and lexer belong to the document.
         e->setUtf8(true);
         e->setEolMode(QsciScintilla::EolWindows);
         sci(e, QsciScintillaBase::SCI_SETLEXER, QsciScintillaBase::SCLEX_CONTAINER);
-        if (g_stale_marks.erase(key)) marks_clear_shown(e);
+        if (panes().stale_marks.erase(key)) marks_clear_shown(e);
     }
     if (fresh) {
         set_editor_bytes(e, bytes);
@@ -312,38 +197,38 @@ void marks_clear_shown(QsciScintilla* e) {
 // The error's indicator on its token and its message under its line, in
 // the script pane when it shows the error's cell.
 void error_mark_show() {
-    QsciScintilla* e = g_windows.script;
-    if (!e || g_error.cell == 0 || g_error_shown) return;
-    uint64_t key = document_key(g_error.cell, SLOT_SCRIPT);
-    if (g_showing[e] != key) return;
+    QsciScintilla* e = panes().windows.script;
+    if (!e || panes().error.cell == 0 || panes().error_shown) return;
+    uint64_t key = document_key(panes().error.cell, SLOT_SCRIPT);
+    if (panes().showing[e] != key) return;
     long length = sci(e, QsciScintillaBase::SCI_GETLENGTH);
-    long start = std::min<long>(g_error.start, length);
-    long end = std::min<long>(std::max(g_error.end, g_error.start + 1), length);
+    long start = std::min<long>(panes().error.start, length);
+    long end = std::min<long>(std::max(panes().error.end, panes().error.start + 1), length);
     sci(e, QsciScintillaBase::SCI_SETINDICATORCURRENT, INDICATOR_ERROR);
     sci(e, QsciScintillaBase::SCI_INDICATORFILLRANGE, static_cast<unsigned long>(start),
         end - start);
     long line = sci(e, QsciScintillaBase::SCI_LINEFROMPOSITION, static_cast<unsigned long>(start));
     e->SendScintilla(QsciScintillaBase::SCI_ANNOTATIONSETTEXT, static_cast<uintptr_t>(line),
-                     g_error.message.c_str());
+                     panes().error.message.c_str());
     sci(e, QsciScintillaBase::SCI_ANNOTATIONSETSTYLE, static_cast<unsigned long>(line),
         STYLE_ERROR_NOTE);
     sci(e, QsciScintillaBase::SCI_MARKERADD, static_cast<unsigned long>(line), MARKER_ERROR);
-    g_error_shown = true;
+    panes().error_shown = true;
 }
 
 // Marks in a document the pane does not show stay until it is shown again
 // (an editor reaches only the document it shows).
 void error_mark_clear() {
-    QsciScintilla* e = g_windows.script;
-    if (e && g_error_shown) {
-        uint64_t key = document_key(g_error.cell, SLOT_SCRIPT);
-        if (g_showing[e] == key)
+    QsciScintilla* e = panes().windows.script;
+    if (e && panes().error_shown) {
+        uint64_t key = document_key(panes().error.cell, SLOT_SCRIPT);
+        if (panes().showing[e] == key)
             marks_clear_shown(e);
         else
-            g_stale_marks.insert(key);
+            panes().stale_marks.insert(key);
     }
-    g_error = ShownError{};
-    g_error_shown = false;
+    panes().error = ShownError{};
+    panes().error_shown = false;
 }
 
 void commit_field(QsciScintilla* e, int view) {
@@ -385,16 +270,16 @@ long text_width(QsciScintilla* e, int style, const char* text) {
 bool console_measure_characters(QsciScintilla* e) {
     long key[3] = {sci(e, QsciScintillaBase::SCI_GETZOOM), text_width(e, STYLE_OUTPUT, "W"),
                    text_width(e, STYLE_PLAIN, "i")};
-    if (std::equal(key, key + 3, g_console_width_key)) return false;
-    std::copy(key, key + 3, g_console_width_key);
-    g_console_widest = 1;
+    if (std::equal(key, key + 3, panes().console_width_key)) return false;
+    std::copy(key, key + 3, panes().console_width_key);
+    panes().console_widest = 1;
     for (int c = 32; c < 127; ++c) {
         char one[2] = {char(c), 0};
-        g_console_widths[c] = text_width(e, STYLE_OUTPUT, one);
-        g_console_widest = std::max(g_console_widest, g_console_widths[c]);
+        panes().console_widths[c] = text_width(e, STYLE_OUTPUT, one);
+        panes().console_widest = std::max(panes().console_widest, panes().console_widths[c]);
     }
-    long space = std::max(g_console_widths[' '], text_width(e, STYLE_PLAIN, " "));
-    g_console_tab = std::max(1L, sci(e, QsciScintillaBase::SCI_GETTABWIDTH)) * space;
+    long space = std::max(panes().console_widths[' '], text_width(e, STYLE_PLAIN, " "));
+    panes().console_tab = std::max(1L, sci(e, QsciScintillaBase::SCI_GETTABWIDTH)) * space;
     return true;
 }
 
@@ -403,7 +288,7 @@ bool console_measure_characters(QsciScintilla* e) {
 // bytes may be parts of characters of several bytes, or be shown as a
 // named blob (control characters, bytes that are no UTF-8).
 long console_byte_width(uint8_t c) {
-    return c >= 32 && c < 127 ? g_console_widths[c] : 3 * g_console_widest;
+    return c >= 32 && c < 127 ? panes().console_widths[c] : 3 * panes().console_widest;
 }
 
 // The width of the console's text area, in pixels.
@@ -416,9 +301,9 @@ long console_text_width(QsciScintilla* e) {
 }
 
 void console_wrap_apply(bool wrap) {
-    QsciScintilla* e = g_windows.console;
-    if (!e || wrap == g_console_wrapped) return;
-    g_console_wrapped = wrap;
+    QsciScintilla* e = panes().windows.console;
+    if (!e || wrap == panes().console_wrapped) return;
+    panes().console_wrapped = wrap;
     e->setWrapMode(wrap ? QsciScintilla::WrapWord : QsciScintilla::WrapNone);
 }
 
@@ -426,19 +311,19 @@ void console_wrap_apply(bool wrap) {
 // characters measure differently) and wraps the console once one may be too
 // wide; never while output streams in.
 void console_wrap_check(bool full) {
-    QsciScintilla* e = g_windows.console;
+    QsciScintilla* e = panes().windows.console;
     if (!e) return;
     // Another font or zoom: every line again.
     if (console_measure_characters(e) || full) {
-        g_console_long_line = false;
-        g_console_checked_line = 0;
+        panes().console_long_line = false;
+        panes().console_checked_line = 0;
     }
     long lines = sci(e, QsciScintillaBase::SCI_GETLINECOUNT);
-    if (!g_console_long_line) {
+    if (!panes().console_long_line) {
         // A character's width of slack for the caret and rounding.
-        long room = console_text_width(e) - g_console_widest;
+        long room = console_text_width(e) - panes().console_widest;
         long from = sci(e, QsciScintillaBase::SCI_POSITIONFROMLINE,
-                        static_cast<unsigned long>(g_console_checked_line));
+                        static_cast<unsigned long>(panes().console_checked_line));
         long length = sci(e, QsciScintillaBase::SCI_GETLENGTH);
         const char* bytes = reinterpret_cast<const char*>(
             e->SendScintilla(QsciScintillaBase::SCI_GETCHARACTERPOINTER));
@@ -448,59 +333,45 @@ void console_wrap_check(bool full) {
             if (c == '\n' || c == '\r')
                 x = 0;
             else if (c == '\t')
-                x = (x / g_console_tab + 1) * g_console_tab;
+                x = (x / panes().console_tab + 1) * panes().console_tab;
             else
                 x += console_byte_width(c);
         }
-        g_console_long_line = x > room;
+        panes().console_long_line = x > room;
     }
     // The last line may still grow.
-    g_console_checked_line = std::max(0L, lines - 1);
-    if (!g_console_streaming) console_wrap_apply(g_console_long_line);
+    panes().console_checked_line = std::max(0L, lines - 1);
+    if (!panes().console_streaming) console_wrap_apply(panes().console_long_line);
 }
-
-// A narrower console may need wrapping where a wider one did not.
-class ConsoleResizeWatch : public QObject {
-public:
-    using QObject::QObject;
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Resize) console_wrap_check(true);
-        return QObject::eventFilter(watched, event);
-    }
-};
-QPointer<ConsoleResizeWatch> g_console_watch;
 
 // Whether output written now is in sight: the console shown in the compact
 // layout; in the desktop one its dock open, even when another dock's tab
 // covers it (output brings it to the front).
 bool console_in_view() {
-    if (QDockWidget* dock = pane_dock(g_windows.console)) return !dock->isHidden();
-    return g_view == VIEW_CONS;
+    if (QDockWidget* dock = pane_dock(panes().windows.console)) return !dock->isHidden();
+    return panes().view == VIEW_CONS;
 }
-
-} // namespace
-
-ShellWindows& shell_windows() { return g_windows; }
+ShellWindows& shell_windows() { return panes().windows; }
 
 QWidget* slot_window(int slot) {
     switch (slot) {
-    case SLOT_TEXT: return g_windows.text;
-    case SLOT_VALUE: return g_windows.value;
-    case SLOT_SCRIPT: return g_windows.script;
-    case SLOT_LIST: return g_windows.list;
-    case SLOT_PLOT: return g_windows.plot;
-    case SLOT_TABS: return g_windows.tabs;
-    case SLOT_CONSOLE: return g_windows.console;
-    default: return g_windows.name_box;
+    case SLOT_TEXT: return panes().windows.text;
+    case SLOT_VALUE: return panes().windows.value;
+    case SLOT_SCRIPT: return panes().windows.script;
+    case SLOT_LIST: return panes().windows.list;
+    case SLOT_PLOT: return panes().windows.plot;
+    case SLOT_TABS: return panes().windows.tabs;
+    case SLOT_CONSOLE: return panes().windows.console;
+    default: return panes().windows.name_box;
     }
 }
 
 QsciScintilla* slot_editor(int slot) {
     switch (slot) {
-    case SLOT_TEXT: return g_windows.text;
-    case SLOT_VALUE: return g_windows.value;
-    case SLOT_SCRIPT: return g_windows.script;
-    case SLOT_CONSOLE: return g_windows.console;
+    case SLOT_TEXT: return panes().windows.text;
+    case SLOT_VALUE: return panes().windows.value;
+    case SLOT_SCRIPT: return panes().windows.script;
+    case SLOT_CONSOLE: return panes().windows.console;
     default: return nullptr;
     }
 }
@@ -509,14 +380,14 @@ int slot_of_window(const QWidget* w) {
     for (const QWidget* p = w; p != nullptr; p = p->parentWidget()) {
         for (int slot = 0; slot < 8; ++slot)
             if (slot_window(slot) == p) return slot;
-        if (p == g_windows.main) break;
+        if (p == panes().windows.main) break;
     }
     return -1;
 }
 
-int focus_slot() { return g_focus_slot; }
+int focus_slot() { return panes().focus_slot; }
 void set_focus_slot(int slot) {
-    if (slot >= 0 && slot < 8) g_focus_slot = slot;
+    if (slot >= 0 && slot < 8) panes().focus_slot = slot;
 }
 
 void focus_current() {
@@ -525,7 +396,7 @@ void focus_current() {
         bar->setFocus(Qt::OtherFocusReason);
         return;
     }
-    QWidget* w = slot_window(g_focus_slot);
+    QWidget* w = slot_window(panes().focus_slot);
     if (w) w->setFocus(Qt::OtherFocusReason);
 }
 
@@ -535,7 +406,7 @@ int view_slot(int view) {
 }
 
 QDockWidget* pane_dock(const QWidget* pane) {
-    for (const QWidget* p = pane; p && p != g_windows.main; p = p->parentWidget())
+    for (const QWidget* p = pane; p && p != panes().windows.main; p = p->parentWidget())
         if (auto* dock = qobject_cast<QDockWidget*>(const_cast<QWidget*>(p))) return dock;
     return nullptr;
 }
@@ -543,9 +414,9 @@ QDockWidget* pane_dock(const QWidget* pane) {
 namespace {
 // The view switch without the focus step.
 void view_switch(int view) {
-    pane_commit(g_view);
-    g_previous_view = g_view;
-    g_view = view;
+    pane_commit(panes().view);
+    panes().previous_view = panes().view;
+    panes().view = view;
     QWidget* pane = slot_window(view_slot(view));
     QDockWidget* dock = pane_dock(pane);
     if (dock) {
@@ -554,10 +425,10 @@ void view_switch(int view) {
         dock->show();
         dock->raise();
     } else {
-        if (g_windows.stack && pane) g_windows.stack->setCurrentWidget(pane);
-        if (g_windows.tabs && g_windows.tabs->currentIndex() != view) {
-            QSignalBlocker block(g_windows.tabs);
-            g_windows.tabs->setCurrentIndex(view);
+        if (panes().windows.stack && pane) panes().windows.stack->setCurrentWidget(pane);
+        if (panes().windows.tabs && panes().windows.tabs->currentIndex() != view) {
+            QSignalBlocker block(panes().windows.tabs);
+            panes().windows.tabs->setCurrentIndex(view);
         }
     }
     if (view == VIEW_CONS) console_pane_seen();
@@ -574,655 +445,12 @@ void shell_show_view(int view) {
 }
 
 void shell_view_followed(int view) {
-    if (view < VIEW_LIST || view > VIEW_PLOT || view == g_view) return;
+    if (view < VIEW_LIST || view > VIEW_PLOT || view == panes().view) return;
     view_switch(view);
     if (view != VIEW_PLOT) set_focus_slot(view_slot(view));
 }
 
-int shell_current_view() { return g_view; }
-int shell_previous_view() { return g_previous_view; }
-
-// ---- editor panes -------------------------------------------------------------
-
-namespace {
-// Room for this many digits of line numbers; longer scripts widen nothing.
-constexpr char LINE_NUMBER_ROOM[] = "_9999";
-constexpr int SYMBOL_MARGIN_PIXELS = 14;
-
-void script_margins_setup(QsciScintilla* e) {
-    e->setMarginType(MARGIN_NUMBERS, QsciScintilla::NumberMargin);
-    long digits = e->SendScintilla(QsciScintillaBase::SCI_TEXTWIDTH,
-                                   static_cast<unsigned long>(QsciScintillaBase::STYLE_LINENUMBER),
-                                   LINE_NUMBER_ROOM);
-    e->setMarginWidth(MARGIN_NUMBERS, int(digits));
-    // The gap takes no symbols, so the markers show only in their margin.
-    e->setMarginMarkerMask(1, 0);
-    e->setMarginType(MARGIN_SYMBOLS, QsciScintilla::SymbolMargin);
-    e->setMarginMarkerMask(MARGIN_SYMBOLS, (1 << MARKER_PAUSE) | (1 << MARKER_ERROR));
-    e->setMarginWidth(MARGIN_SYMBOLS, SYMBOL_MARGIN_PIXELS);
-    sci(e, QsciScintillaBase::SCI_MARKERDEFINE, MARKER_PAUSE,
-        QsciScintillaBase::SC_MARK_SHORTARROW);
-    e->SendScintilla(QsciScintillaBase::SCI_MARKERSETFORE, MARKER_PAUSE, QColor(0x80, 0x60, 0));
-    e->SendScintilla(QsciScintillaBase::SCI_MARKERSETBACK, MARKER_PAUSE, QColor(0xFF, 0xD0, 0x30));
-    sci(e, QsciScintillaBase::SCI_MARKERDEFINE, MARKER_PAUSE_LINE,
-        QsciScintillaBase::SC_MARK_BACKGROUND);
-    e->SendScintilla(QsciScintillaBase::SCI_MARKERSETBACK, MARKER_PAUSE_LINE,
-                     QColor(0xFF, 0xF4, 0xC0));
-    sci(e, QsciScintillaBase::SCI_MARKERDEFINE, MARKER_ERROR, QsciScintillaBase::SC_MARK_CIRCLE);
-    e->SendScintilla(QsciScintillaBase::SCI_MARKERSETFORE, MARKER_ERROR, QColor(0xA0, 0, 0));
-    e->SendScintilla(QsciScintillaBase::SCI_MARKERSETBACK, MARKER_ERROR, QColor(Qt::red));
-}
-} // namespace
-
-void editor_setup(QsciScintilla* e) {
-    common_setup(e);
-    e->SendScintilla(QsciScintillaBase::SCI_STYLESETFORE, STYLE_LINK, link_colour());
-    sci(e, QsciScintillaBase::SCI_STYLESETBOLD, STYLE_LINK, 1);
-    bool live = e != g_windows.script || g_script_links_live;
-    sci(e, QsciScintillaBase::SCI_STYLESETHOTSPOT, STYLE_LINK, live ? 1 : 0);
-    if (e == g_windows.script) {
-        script_style_setup(e);
-        sci(e, QsciScintillaBase::SCI_INDICSETSTYLE, INDICATOR_ERROR,
-            QsciScintillaBase::INDIC_SQUIGGLE);
-        e->SendScintilla(QsciScintillaBase::SCI_INDICSETFORE, INDICATOR_ERROR, QColor(Qt::red));
-        e->SendScintilla(QsciScintillaBase::SCI_STYLESETFORE, STYLE_ERROR_NOTE, QColor(0xA0, 0, 0));
-        e->SendScintilla(QsciScintillaBase::SCI_STYLESETBACK, STYLE_ERROR_NOTE,
-                         QColor(0xFF, 0xEE, 0xEE));
-        sci(e, QsciScintillaBase::SCI_STYLESETITALIC, STYLE_ERROR_NOTE, 1);
-        sci(e, QsciScintillaBase::SCI_ANNOTATIONSETVISIBLE, QsciScintillaBase::ANNOTATION_BOXED);
-        script_margins_setup(e);
-    }
-    restyle_whole(e);
-}
-
-// A hotspot style is what gives the pointing hand and the click
-// notification, so the script pane's link style is one only while Ctrl is
-// down: a plain click there places the caret, to edit a name in a script.
-void script_links_live(bool on) {
-    if (on == g_script_links_live) return;
-    g_script_links_live = on;
-    if (QsciScintilla* e = g_windows.script)
-        sci(e, QsciScintillaBase::SCI_STYLESETHOTSPOT, STYLE_LINK, on ? 1 : 0);
-}
-
-bool script_links_are_live() {
-    return g_script_links_live;
-}
-
-void console_setup(QsciScintilla* e) {
-    common_setup(e);
-    sci(e, QsciScintillaBase::SCI_SETENDATLASTLINE, 1);
-    // No change notifications: nothing listens to the console's, and the
-    // editor's accessibility support measures the whole text before every
-    // insertion it is told about, which makes long output quadratic.
-    sci(e, QsciScintillaBase::SCI_SETMODEVENTMASK, 0);
-    sci(e, QsciScintillaBase::SCI_STYLESETBOLD, STYLE_OUTPUT, 1);
-    sci(e, QsciScintillaBase::SCI_STYLESETCHANGEABLE, STYLE_OUTPUT, 0);
-    // A console of a megabyte of output needs no undo history.
-    sci(e, QsciScintillaBase::SCI_SETUNDOCOLLECTION, 0);
-    // Unwrapped, the horizontal scroll bar appears only for a line that
-    // is really too wide.
-    sci(e, QsciScintillaBase::SCI_SETSCROLLWIDTH, 1);
-    sci(e, QsciScintillaBase::SCI_SETSCROLLWIDTHTRACKING, 1);
-    g_console_wrapped = true; // as the common set-up left it
-    if (!g_console_watch || g_console_watch->parent() != e->viewport()) {
-        g_console_watch = new ConsoleResizeWatch(e->viewport());
-        e->viewport()->installEventFilter(g_console_watch);
-    }
-    console_wrap_check(true);
-}
-
-void panes_setup() {
-    for (QsciScintilla* e : {g_windows.text, g_windows.value, g_windows.script})
-        if (e) editor_setup(e);
-    if (g_windows.console) console_setup(g_windows.console);
-    if (g_windows.text) apply_zoom(g_windows.text);
-    if (g_windows.console) apply_zoom(g_windows.console);
-}
-
-void pane_style_links(QsciScintilla* e, int64_t end) {
-    if (e == g_windows.script) {
-        script_style_pane(e, end);
-        return;
-    }
-    long length = sci(e, QsciScintillaBase::SCI_GETLENGTH);
-    if (end > length || end < 0) end = length;
-    long styled = sci(e, QsciScintillaBase::SCI_GETENDSTYLED);
-    long line = sci(e, QsciScintillaBase::SCI_LINEFROMPOSITION, static_cast<unsigned long>(styled));
-    long start = sci(e, QsciScintillaBase::SCI_POSITIONFROMLINE, static_cast<unsigned long>(line));
-    if (end <= start) return;
-    // Finish the word the range ends in, so no link is cut in two.
-    while (end < length && word_char(uint8_t(sci(e, QsciScintillaBase::SCI_GETCHARAT, end)))) ++end;
-    const char* bytes = reinterpret_cast<const char*>(
-        e->SendScintilla(QsciScintillaBase::SCI_GETRANGEPOINTER, static_cast<unsigned long>(start),
-                         static_cast<long>(end - start)));
-    if (!bytes) return;
-    sci(e, QsciScintillaBase::SCI_STARTSTYLING, static_cast<unsigned long>(start), 0xff);
-    long n = end - start;
-    long i = 0;
-    long run = 0; // plain characters waiting to be styled
-    while (i < n) {
-        uint8_t ch = uint8_t(bytes[i]);
-        if (!word_start_char(ch)) {
-            ++i;
-            ++run;
-            continue;
-        }
-        long w = i;
-        while (i < n && word_char(uint8_t(bytes[i]))) ++i;
-        bool link = !g_link_set.empty() &&
-                    g_link_set.count(fold_word(std::string_view(bytes + w, size_t(i - w)))) != 0;
-        if (!link) {
-            run += i - w;
-            continue;
-        }
-        if (run > 0) sci(e, QsciScintillaBase::SCI_SETSTYLING, static_cast<unsigned long>(run), STYLE_PLAIN);
-        run = 0;
-        sci(e, QsciScintillaBase::SCI_SETSTYLING, static_cast<unsigned long>(i - w), STYLE_LINK);
-    }
-    if (run > 0) sci(e, QsciScintillaBase::SCI_SETSTYLING, static_cast<unsigned long>(run), STYLE_PLAIN);
-}
-
-std::string editor_bytes(QsciScintilla* e) {
-    long length = sci(e, QsciScintillaBase::SCI_GETLENGTH);
-    std::string bytes(static_cast<size_t>(length) + 1, '\0');
-    e->SendScintilla(QsciScintillaBase::SCI_GETTEXT, static_cast<unsigned long>(length + 1),
-                     static_cast<void*>(bytes.data()));
-    bytes.resize(static_cast<size_t>(length));
-    return bytes;
-}
-
-std::string editor_selected_bytes(QsciScintilla* e) {
-    long start = sci(e, QsciScintillaBase::SCI_GETSELECTIONSTART);
-    long end = sci(e, QsciScintillaBase::SCI_GETSELECTIONEND);
-    if (end <= start) return {};
-    const char* bytes = reinterpret_cast<const char*>(
-        e->SendScintilla(QsciScintillaBase::SCI_GETRANGEPOINTER, static_cast<unsigned long>(start),
-                         static_cast<long>(end - start)));
-    return bytes ? std::string(bytes, static_cast<size_t>(end - start)) : std::string();
-}
-
-std::string editor_word_at(QsciScintilla* e, int64_t pos) {
-    long length = sci(e, QsciScintillaBase::SCI_GETLENGTH);
-    if (pos < 0 || pos > length) return {};
-    auto at = [&](long p) { return uint8_t(sci(e, QsciScintillaBase::SCI_GETCHARAT, static_cast<unsigned long>(p))); };
-    long start = pos, end = pos;
-    while (start > 0 && word_char(at(start - 1))) --start;
-    while (end < length && word_char(at(end))) ++end;
-    while (start < end && !word_start_char(at(start))) ++start;
-    if (end - start >= CELL_NAME_MAX + 1 || start == end) return {};
-    std::string word;
-    for (long p = start; p < end; ++p) word.push_back(char(at(p)));
-    return word;
-}
-
-void pane_collapse_request(int slot) {
-    QsciScintilla* e = slot_editor(slot);
-    if (!e) return;
-    sci(e, QsciScintillaBase::SCI_HIDESELECTION, 1);
-    if (slot == SLOT_TEXT) g_collapse_text = true;
-    if (slot == SLOT_SCRIPT) g_collapse_script = true;
-}
-
-void pane_value_store(NodeHandle cell, std::string_view bytes) {
-    cell_set_value_text(cell, bytes);
-    web_set_modified(true);
-}
-
-void pane_commit(int view) {
-    switch (view) {
-    case VIEW_TEXT: commit_field(g_windows.text, VIEW_TEXT); break;
-    case VIEW_VALUE: commit_field(g_windows.value, VIEW_VALUE); break;
-    case VIEW_SCRIPT: commit_field(g_windows.script, VIEW_SCRIPT); break;
-    default: break;
-    }
-}
-
-void panes_commit_all() {
-    pane_commit(VIEW_TEXT);
-    pane_commit(VIEW_VALUE);
-    pane_commit(VIEW_SCRIPT);
-}
-
-void pane_state_select(NodeHandle cell, uint32_t start, uint32_t end) {
-    pane_state_set_selection(cell, CF_SCRIPT_PANE, start, end);
-    if (cell == current_cell() && g_windows.script)
-        pane_state_restore(g_windows.script, cell, CF_SCRIPT_PANE);
-}
-
-void panes_load() {
-    CellHandle c = current_cell();
-    if (c == 0) return;
-    bool modified = web_modified();
-    g_loading = true;
-    std::string name = cell_name_string(c);
-    if (g_windows.name_box) {
-        g_windows.name_box->setEditText(QString::fromUtf8(name.data(), int(name.size())));
-    }
-    if (g_windows.value) load_document(g_windows.value, c, SLOT_VALUE, value_display(cell_value(c)));
-    if (g_windows.script) {
-        load_document(g_windows.script, c, SLOT_SCRIPT, text_to_string(cell_script(c)));
-        pane_state_restore(g_windows.script, c, CF_SCRIPT_PANE);
-        error_mark_show();
-        pane_pause_mark_sync();
-    }
-    if (g_windows.text) {
-        load_document(g_windows.text, c, SLOT_TEXT, text_to_string(cell_text(c)));
-        pane_state_restore(g_windows.text, c, CF_TEXT_PANE);
-    }
-    g_loading = false;
-    web_set_modified(modified);
-}
-
-void panes_forget_documents() {
-    error_mark_clear();
-    for (QsciScintilla* e : {g_windows.text, g_windows.value, g_windows.script}) {
-        if (!e) continue;
-        // The editor lets go of a document only for another one.
-        e->setDocument(QsciDocument());
-        g_showing[e] = 0;
-        e->setUtf8(true);
-        e->setEolMode(QsciScintilla::EolWindows);
-        sci(e, QsciScintillaBase::SCI_SETLEXER, QsciScintillaBase::SCLEX_CONTAINER);
-    }
-    g_documents.clear();
-    g_stale_marks.clear();
-}
-
-void pane_forget_cell(CellHandle c) {
-    if (g_error.cell == c) error_mark_clear();
-    for (int slot : {SLOT_TEXT, SLOT_VALUE, SLOT_SCRIPT}) {
-        g_documents.erase(document_key(c, slot));
-        g_stale_marks.erase(document_key(c, slot));
-    }
-}
-
-void pane_error_show(CellHandle c, uint32_t start, uint32_t end, const std::string& message) {
-    error_mark_clear();
-    g_error = ShownError{c, start, end, message};
-    error_mark_show();
-}
-
-void pane_error_clear() { error_mark_clear(); }
-
-void pane_script_edited() {
-    if (!g_loading) error_mark_clear();
-}
-
-bool pane_error_showing() { return g_error_shown; }
-
-// Markers live in the document, so a document shown again gets its marks
-// put right here too: the mark follows the pane's document, the pause, and
-// edits made while paused.
-void pane_pause_mark_sync() {
-    QsciScintilla* e = g_windows.script;
-    if (!e) return;
-    uint64_t shown = g_showing[e];
-    long line = -1;
-    CellHandle cell = 0;
-    LexPosition at;
-    if (run_breakpoint_pause() && run_pause_position(&cell, &at) &&
-        document_key(cell, SLOT_SCRIPT) == shown) {
-        line = sci(e, QsciScintillaBase::SCI_LINEFROMPOSITION, at.start);
-    }
-    if (shown == g_pause_marked_doc && line == g_pause_marked_line) return;
-    for (int m : {MARKER_PAUSE, MARKER_PAUSE_LINE})
-        sci(e, QsciScintillaBase::SCI_MARKERDELETEALL, m);
-    if (line >= 0) {
-        for (int m : {MARKER_PAUSE, MARKER_PAUSE_LINE})
-            sci(e, QsciScintillaBase::SCI_MARKERADD, static_cast<unsigned long>(line), m);
-        sci(e, QsciScintillaBase::SCI_ENSUREVISIBLE, static_cast<unsigned long>(line));
-    }
-    g_pause_marked_doc = shown;
-    g_pause_marked_line = line;
-}
-
-long pane_pause_mark_line() {
-    QsciScintilla* e = g_windows.script;
-    if (!e) return -1;
-    return sci(e, QsciScintillaBase::SCI_MARKERNEXT, 0, 1 << MARKER_PAUSE);
-}
-
-// ---- link words -----------------------------------------------------------------
-
-const std::string& link_word_list() { return g_link_words; }
-
-void link_refresh() {
-    std::string words;
-    for (NodeHandle e = tree_first(cell_root()); e != 0; e = tree_next(e)) {
-        if (entry_kind(e) != NK_CELL) continue;
-        std::string name = cell_name_string(e);
-        // A name that does not fit the list (with its separator and the
-        // terminator) is left out.
-        if (words.size() + name.size() + 1 >= LINK_WORD_LIST_MAX) continue;
-        words += name;
-        words += ' ';
-    }
-    if (!words.empty()) words.pop_back();
-    if (words == g_link_words) return;
-    g_link_words = words;
-    g_link_set.clear();
-    size_t from = 0;
-    while (from < words.size()) {
-        size_t space = words.find(' ', from);
-        if (space == std::string::npos) space = words.size();
-        g_link_set.insert(fold_word(std::string_view(words).substr(from, space - from)));
-        from = space + 1;
-    }
-    for (QsciScintilla* e : {g_windows.text, g_windows.script, g_windows.value}) restyle_whole(e);
-}
-
-// ---- status line -----------------------------------------------------------------
-
-namespace {
-void status_put(const std::string& text) {
-    g_status_shown = text;
-    if (!g_windows.status) return;
-    g_windows.status->setText(QString::fromUtf8(text.data(), int(text.size())));
-    g_windows.status->repaint();
-}
-} // namespace
-
-namespace {
-// The lasting text: the pointer to unseen output outranks what commands
-// and runs leave there.
-const std::string& status_lasting() {
-    static const std::string note = OUTPUT_IN_CONS_TEXT;
-    return g_output_unseen ? note : g_persistent;
-}
-} // namespace
-
-void status_line_show(const char* text) {
-    g_persistent = status_text_cut(text);
-    if (!g_transient_showing) status_put(status_lasting());
-    // Pausing, resuming and ending a run each say so here.
-    pane_pause_mark_sync();
-}
-
-void status_line_amend(const char* text) {
-    if (!g_transient_showing) {
-        status_line_flash(text);
-        return;
-    }
-    g_transient = status_text_cut(text);
-    status_put(g_transient);
-}
-
-void status_line_flash(const char* text) {
-    g_transient = status_text_cut(text);
-    g_transient_showing = true;
-    g_transient_clock.start();
-    status_put(g_transient);
-    QApplication::beep();
-}
-
-void status_tick() {
-    if (g_transient_showing && g_transient_clock.elapsed() > TRANSIENT_STATUS_MS) {
-        g_transient_showing = false;
-        status_put(status_lasting());
-    }
-}
-
-const std::string& status_line_text() { return g_status_shown; }
-
-void idle_tick() {
-    status_tick();
-    pane_pause_mark_sync();
-    engine_guard([] { link_refresh(); });
-    bool collapse = false;
-    if (g_collapse_text) {
-        g_collapse_text = false;
-        collapse = true;
-    } else if (g_collapse_script) {
-        g_collapse_script = false;
-        collapse = true;
-    }
-    if (collapse) {
-        if (QsciScintilla* e = slot_editor(g_focus_slot)) {
-            long caret = sci(e, QsciScintillaBase::SCI_GETCURRENTPOS);
-            sci(e, QsciScintillaBase::SCI_SETEMPTYSELECTION, static_cast<unsigned long>(caret));
-        }
-        for (QsciScintilla* e : {g_windows.text, g_windows.script})
-            if (e) sci(e, QsciScintillaBase::SCI_HIDESELECTION, 0);
-    }
-    console_pane_settle();
-    if (!output_pump_active()) console_pane_streaming(false);
-}
-
-// ---- cell list -------------------------------------------------------------------
-
-void list_refill() {
-    if (!g_windows.list) return;
-    list_clear();
-    g_list_filling = true;
-    for (NodeHandle e = tree_first(cell_root()); e != 0; e = tree_next(e))
-        if (entry_kind(e) == NK_CELL) insert_item(e);
-    g_list_filling = false;
-    list_select_current();
-}
-
-void list_add(NodeHandle cell) {
-    if (!g_windows.list || cell == 0) return;
-    g_list_filling = true;
-    if (!item_of_cell(cell)) insert_item(cell);
-    g_list_filling = false;
-    list_select_current();
-}
-
-void list_remove(NodeHandle cell) {
-    if (!g_windows.list || cell == 0) return;
-    QTreeWidgetItem* item = item_of_cell(cell);
-    if (!item) return;
-    g_list_filling = true;
-    for (auto it = g_items.begin(); it != g_items.end(); ++it)
-        if (it->second == item) {
-            g_items.erase(it);
-            break;
-        }
-    delete item;
-    g_list_filling = false;
-}
-
-void list_clear() {
-    if (!g_windows.list) return;
-    g_list_filling = true;
-    g_windows.list->clear();
-    g_items.clear();
-    g_list_filling = false;
-}
-
-void list_select_current() {
-    if (!g_windows.list) return;
-    CellHandle c = current_cell();
-    QTreeWidgetItem* item = c ? item_of_cell(c) : nullptr;
-    g_list_filling = true;
-    if (item) {
-        g_windows.list->setCurrentItem(item);
-        g_windows.list->scrollToItem(item);
-    }
-    g_list_filling = false;
-    g_windows.list->viewport()->update();
-}
-
-bool list_filling() { return g_list_filling; }
-
-void list_filter_set(const QString& filter) {
-    g_list_filter = fold_word(filter.toStdString());
-    QTreeWidget* list = g_windows.list;
-    if (!list) return;
-    for (int i = 0; i < list->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* item = list->topLevelItem(i);
-        item->setHidden(list_filter_hides(item->text(0).toStdString()));
-    }
-}
-
-void* list_first_shown() {
-    QTreeWidget* list = g_windows.list;
-    for (int i = 0; list && i < list->topLevelItemCount(); ++i)
-        if (!list->topLevelItem(i)->isHidden()) return list->topLevelItem(i);
-    return nullptr;
-}
-
-NodeHandle list_item_cell(const void* item) {
-    auto* i = static_cast<const QTreeWidgetItem*>(item);
-    return i ? NodeHandle(i->data(0, ROLE_CELL).toUInt()) : 0;
-}
-
-// ---- console -----------------------------------------------------------------------
-
-// Output waits here and goes into the editor in one piece at the next
-// pump: every insertion costs the editor time in proportion to the text
-// before it, so 48-byte pieces would make a long output quadratic.
-void console_pane_flush() {
-    QsciScintilla* e = g_windows.console;
-    if (!e || g_console_pending.empty()) return;
-    if (output_pump_active()) console_pane_streaming(true);
-    long start = sci(e, QsciScintillaBase::SCI_GETLENGTH);
-    e->SendScintilla(QsciScintillaBase::SCI_APPENDTEXT, uintptr_t(g_console_pending.size()),
-                     g_console_pending.c_str());
-    sci(e, QsciScintillaBase::SCI_STARTSTYLING, static_cast<unsigned long>(start), 0xff);
-    sci(e, QsciScintillaBase::SCI_SETSTYLING, static_cast<unsigned long>(g_console_pending.size()),
-        g_console_pending_style);
-    g_console_pending.clear();
-    if (!console_in_view()) {
-        if (!g_output_unseen) {
-            g_output_unseen = true;
-            if (!g_transient_showing) status_put(status_lasting());
-        }
-    } else if (QDockWidget* dock = pane_dock(e);
-               dock && dock->window()->isVisible() && e->visibleRegion().isEmpty()) {
-        dock->raise();
-    }
-}
-
-void console_pane_seen() {
-    if (!g_output_unseen) return;
-    g_output_unseen = false;
-    if (!g_transient_showing) status_put(g_persistent);
-}
-
-void console_show_on_output(bool on) {
-    g_console_on_output = on;
-}
-bool console_shows_on_output() {
-    return g_console_on_output;
-}
-
-void console_pane_append(std::string_view bytes, int style) {
-    if (!g_windows.console || bytes.empty()) return;
-    // Everything the engine writes is output: bold and not editable; only
-    // what the user types keeps the plain style.
-    if (style == CONSOLE_STYLE_DEFAULT) style = STYLE_OUTPUT;
-    if (!g_console_pending.empty() && style != g_console_pending_style) console_pane_flush();
-    g_console_pending_style = style;
-    g_console_pending.append(bytes);
-}
-
-// Wrapping measures every character of every line, which costs far more
-// than the output itself. While output streams in, lines are left
-// unwrapped; afterwards the console wraps only when some line may be wider
-// than the pane, since otherwise wrapping changes nothing on the screen.
-void console_pane_streaming(bool on) {
-    QsciScintilla* e = g_windows.console;
-    if (!e || on == g_console_streaming) return;
-    g_console_streaming = on;
-    if (on)
-        console_wrap_apply(false);
-    else
-        console_wrap_check(false);
-}
-
-void console_pane_clear() {
-    QsciScintilla* e = g_windows.console;
-    if (!e) return;
-    g_console_pending.clear();
-    sci(e, QsciScintillaBase::SCI_CLEARALL);
-    if (g_output_unseen) {
-        g_output_unseen = false;
-        if (!g_transient_showing) status_put(g_persistent);
-    }
-    g_console_fed_end = 0;
-    g_console_caret_due = false;
-    g_console_long_line = false;
-    g_console_checked_line = 0;
-    if (!g_console_streaming) console_wrap_apply(false);
-}
-
-int64_t console_pane_length() {
-    if (!g_windows.console) return 0;
-    return sci(g_windows.console, QsciScintillaBase::SCI_GETLENGTH) + int64_t(g_console_pending.size());
-}
-
-void console_pane_caret_to_end() { g_console_caret_due = true; }
-
-void console_pane_set_style(int64_t start, int64_t length, int style) {
-    QsciScintilla* e = g_windows.console;
-    if (!e) return;
-    console_pane_flush();
-    long size = sci(e, QsciScintillaBase::SCI_GETLENGTH);
-    if (start < 0) start = 0;
-    if (start + length > size) length = size - start;
-    if (length <= 0) return;
-    sci(e, QsciScintillaBase::SCI_STARTSTYLING, static_cast<unsigned long>(start), 0xff);
-    sci(e, QsciScintillaBase::SCI_SETSTYLING, static_cast<unsigned long>(length), style);
-}
-
-// While output streams in, bringing the console up to date costs more the
-// longer it is (the editor counts the characters before the caret for the
-// accessibility layer at every change and every paint), so a refresh every
-// pump would make a long output quadratic. Refreshes are spaced so that
-// output gets at least CONSOLE_REFRESH_SHARE times the time the console
-// takes: the total cost stays in proportion to the output.
-void console_pane_settle() {
-    QsciScintilla* e = g_windows.console;
-    if (!e) return;
-    bool streaming = output_pump_active();
-    if (streaming && g_console_refresh_clock.isValid() &&
-        g_console_refresh_clock.elapsed() < g_console_refresh_gap_ms)
-        return;
-    QElapsedTimer cost;
-    cost.start();
-    console_pane_flush();
-    // Brought up here rather than as the text arrives, which may be in the
-    // middle of an engine call: showing a tab commits the pane it leaves.
-    if (g_output_unseen && g_console_on_output) shell_show_view(VIEW_CONS);
-    if (g_console_caret_due) {
-        g_console_caret_due = false;
-        long length = sci(e, QsciScintillaBase::SCI_GETLENGTH);
-        sci(e, QsciScintillaBase::SCI_GOTOPOS, static_cast<unsigned long>(length));
-    }
-    if (!streaming) {
-        // Output written outside the pump, and lines typed or pasted in.
-        console_wrap_check(false);
-        return;
-    }
-    // Painted now, so its cost is counted in the spacing.
-    if (e->isVisible()) e->viewport()->repaint();
-    g_console_refresh_gap_ms =
-        std::max<qint64>(CONSOLE_REFRESH_MIN_MS, CONSOLE_REFRESH_SHARE * cost.elapsed());
-    g_console_refresh_clock.start();
-}
-
-void console_enter_typed() {
-    QsciScintilla* e = g_windows.console;
-    if (!e) return;
-    console_pane_flush();
-    long caret = sci(e, QsciScintillaBase::SCI_GETCURRENTPOS);
-    // Back to the last output character, but never into a line already
-    // handed over: a second line typed at the same prompt must not send the
-    // first one again.
-    long floor = std::min<long>(long(g_console_fed_end), caret);
-    long from = caret;
-    while (from > floor &&
-           (sci(e, QsciScintillaBase::SCI_GETSTYLEAT, static_cast<unsigned long>(from - 1)) & 0x1f) !=
-               STYLE_OUTPUT)
-        --from;
-    keyboard_clear();
-    for (long p = from; p < caret; ++p) {
-        uint8_t ch = uint8_t(sci(e, QsciScintillaBase::SCI_GETCHARAT, static_cast<unsigned long>(p)));
-        if (ch != '\n') keyboard_push(ch);
-    }
-    g_console_fed_end = caret;
-}
+int shell_current_view() { return panes().view; }
+int shell_previous_view() { return panes().previous_view; }
 
 } // namespace tarvex

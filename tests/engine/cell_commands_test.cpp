@@ -1,14 +1,18 @@
-// The engine side of the name-taking commands (New Cell, Forward,
-// go-to-name), Print, and the pane state a cell keeps for its panes.
+// The engine side of the cell commands (New Cell, Forward, go-to-name,
+// Delete, Open, the cell-name box's list, Stop, Print), and the pane state a
+// cell keeps for its panes.
 #include "io_test_support.h"
 
-#include "commands/cell_commands.h"
 #include "core/errors.h"
+#include "core/guard.h"
 #include "core/value.h"
 #include "io/keyboard_queue.h"
-#include "settings/settings.h"
+#include "script/run_engine.h"
+#include "temp_files.h"
+#include "commands/cell_commands.h"
 #include "web/navigation.h"
 #include "web/pane_state.h"
+#include "settings/settings.h"
 
 #include <string>
 
@@ -204,6 +208,111 @@ TEST_F(CellCommandsTest, GoToName) {
     int loads = ui.loads;
     EXPECT_TRUE(go_to_name_from_box("Home")); // the current cell: nothing
     EXPECT_EQ(ui.loads, loads);
+}
+
+// ---- Delete, Open, the name box, Stop ----------------------------------------------
+
+TEST_F(CellCommandsTest, DeleteRefusesHomeAndAsksFirst) {
+    EXPECT_FALSE(delete_current_cell());
+    EXPECT_EQ(last_flash(), "Can't Delete Home");
+    EXPECT_TRUE(ui.boxes.empty());
+    visit_new(cell_create("gone"));
+    web_set_modified(false);
+    ui.answers = {false};
+    EXPECT_FALSE(delete_current_cell());
+    EXPECT_EQ(cur(), "gone");
+    EXPECT_FALSE(web_modified());
+    ui.answers = {true};
+    EXPECT_TRUE(delete_current_cell());
+    EXPECT_EQ(cell_find("gone"), 0);
+    EXPECT_EQ(ui.boxes.back().text, "Delete current cell?");
+    EXPECT_EQ(ui.list_removes, 1);
+    EXPECT_TRUE(web_modified());
+}
+
+TEST_F(CellCommandsTest, OpenTellsWhetherTheOldWebIsGone) {
+    TempDir dir("tarvex-open");
+    put_file(dir.file("good.tvx"), "<cname>home</cname><cname>b</cname></eof>");
+    put_file(dir.file("bad.tvx"), "<cname>b</cname><cname> home</cname></eof>");
+    put_file(dir.file("none.tvx"), "no web here");
+    const struct {
+        const char* file;
+        bool gone;
+    } cases[] = {{"", false},
+                 {"missing.tvx", false},
+                 {"none.tvx", false},
+                 {"bad.tvx", true},
+                 {"good.tvx", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        CellHandle old = cell_find("old") ? cell_find("old") : cell_create("old");
+        visit_new(old);
+        web_set_modified(false);
+        std::string name = *c.file ? dir.file(c.file) : "";
+        WebOutcome opened;
+        EXPECT_EQ(open_web_command(*c.file ? name.c_str() : nullptr, opened), c.gone);
+        EXPECT_EQ(cell_find("old") == 0, c.gone);
+        if (c.gone) {
+            EXPECT_EQ(cur(), "home");
+            EXPECT_EQ(back_count(), 0);
+        }
+    }
+    web_new(); // the folder goes: the web must not be named in it
+}
+
+TEST_F(CellCommandsTest, StartupOpensTheFileOrStartsANewWeb) {
+    TempDir dir("tarvex-start");
+    put_file(dir.file("w.tvx"), "<cname>home</cname><cname>kept</cname></eof>");
+    EXPECT_TRUE(open_startup_web(dir.file("w.tvx")));
+    EXPECT_NE(cell_find("kept"), 0);
+    web_set_modified(false);
+    for (const std::string& name : {std::string(), dir.file("missing.tvx")}) {
+        EXPECT_FALSE(open_startup_web(name));
+        EXPECT_EQ(cell_find("kept"), 0);
+        EXPECT_EQ(cur(), "home");
+        EXPECT_EQ(web_file_name(), "");
+    }
+}
+
+TEST_F(CellCommandsTest, NameBoxListsTheTrailOrTheCallStack) {
+    EXPECT_EQ(name_box_list(), std::vector<std::string>{"home"});
+    visit_new(cell_create("a"));
+    visit_new(cell_create("b"));
+    EXPECT_EQ(name_box_list(), (std::vector<std::string>{"b", "a", "home"}));
+    name_box_picked("home");
+    EXPECT_EQ(cur(), "home");
+    EXPECT_EQ(back_count(), 0);
+    make_current(cell_find("b"));
+    EXPECT_EQ(name_box_list(), (std::vector<std::string>{"b", "home"})); // the trail misses home
+
+    // Paused: the stack from the top, a name repeated in a row once; a
+    // pick makes that level current.
+    cell_set_script(cell_find("a"), "brk(0)");
+    cell_set_script(cell_find("b"), "a! a!");
+    cell_set_script(cell_find("home"), "b!");
+    std::vector<std::string> listed;
+    std::string picked;
+    ui.on_pump = [&] {
+        listed = name_box_list();
+        name_box_picked("b");
+        picked = cur();
+        run_set_resume_request(true);
+    };
+    make_current(cell_find("home"));
+    engine_guard([] { return run_command(true); });
+    ui.on_pump = nullptr;
+    EXPECT_EQ(listed, (std::vector<std::string>{"a", "b", "home"}));
+    EXPECT_EQ(picked, "b");
+}
+
+TEST_F(CellCommandsTest, StopEndsAnInputWaitElseTheRun) {
+    while_waiting_for_input([] {
+        stop_command();
+        EXPECT_FALSE(run_stop_request());
+    });
+    stop_command();
+    EXPECT_TRUE(run_stop_request());
+    run_set_stop_request(false);
 }
 
 // ---- Print -------------------------------------------------------------------------

@@ -42,8 +42,8 @@ std::string line_of_console(long line) {
 void run_script(const std::string& script) {
     shell_show_view(VIEW_SCRIPT);
     shell_windows().script->setText(QString::fromStdString(script));
-    shell_show_view(VIEW_CONS);
-    dispatch_command(CMD_RUN);
+    key(Qt::Key_5, Qt::ControlModifier);
+    key(Qt::Key_F5);
     QCOMPARE(shell_current_view(), VIEW_CONS);
 }
 
@@ -53,7 +53,7 @@ class ConsoleTest : public WindowTest {
     Q_OBJECT
 
   private slots:
-    void initTestCase() { window_ = window_open(frontend_, no()); }
+    void initTestCase() { window_open_active(); }
 
     void init() {
         web_set_modified(false);
@@ -148,7 +148,7 @@ class ConsoleTest : public WindowTest {
         when([] { return run_active() && output_pump_active() && console()->length() > 0; },
              [&] {
                  seen = console()->length();
-                 dispatch_command(CMD_STOP);
+                 key(Qt::Key_F5, Qt::ShiftModifier);
              },
              5);
         run_script("for (home = 1 to 10000000) {out('line ', home, ' of a long run\\n')}");

@@ -1,6 +1,7 @@
 // Shared by the GUI tests that drive the real main window: the window opened
-// and closed as the program does it, dialogs answered from a queue (and
-// recorded), the exit codes asked for, and a fresh web before each test.
+// and closed as the program does it, dialogs answered from a queue or acted
+// on (and recorded), the exit codes asked for, a fresh web before each
+// test, and the keys, clicks and looks the suites share.
 #pragma once
 
 #include "engine/engine_start.h"
@@ -10,11 +11,18 @@
 #include "shell/main_window.h"
 #include "shell/panes.h"
 #include "shell/qt_frontend.h"
+#include "shell/search.h"
 #include "web/cell.h"
 #include "web/navigation.h"
 #include "webfile/web_file.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPointer>
 #include <QSettings>
 #include <QTimer>
 #include <Qsci/qsciscintilla.h>
@@ -35,11 +43,14 @@ class WindowTest : public QObject {
     QtFrontend frontend_;
     // The window opened (dialogs nobody queued an answer for get No) and
     // active, so that keys reach it.
-    void window_open_active();
+    void window_open_active(DialogAnswer unanswered = DialogAnswer{false, SAVE_NO, {}});
 };
 
 // Answers for the dialogs, taken in order; every dialog asked is recorded.
+// While g_act is set it answers instead: it may change the built dialog's
+// controls, and true is OK.
 inline std::deque<DialogAnswer> g_answers;
+inline std::function<bool(const DialogRequest&)> g_act;
 inline std::vector<DialogRequest> g_seen;
 // The codes the program asked to end with (the window stays).
 inline std::vector<int> g_exits;
@@ -78,6 +89,7 @@ inline void set_pane(int view, const std::string& text) {
 inline void answer_from_queue(DialogAnswer unanswered) {
     dialogs_set_hook([unanswered](const DialogRequest& r) {
         g_seen.push_back(r);
+        if (g_act) return DialogAnswer{g_act(r), SAVE_CANCEL, {}};
         if (g_answers.empty()) return unanswered;
         DialogAnswer a = g_answers.front();
         g_answers.pop_front();
@@ -138,16 +150,148 @@ inline void when(std::function<bool()> ready, std::function<void()> action, int 
     timer->start();
 }
 
-// A key pressed as a user presses it: to the widget that has the focus.
+// Keys pressed and typed as a user does: to the widget that has the focus.
+inline QWidget* focused() { return QApplication::focusWidget(); }
 inline void key(int k, Qt::KeyboardModifiers mods = Qt::NoModifier) {
-    QWidget* w = QApplication::focusWidget();
+    QWidget* w = focused();
     QVERIFY(w);
     QTest::keyClick(w, Qt::Key(k), mods);
+}
+inline void type(const QString& text) {
+    QWidget* w = focused();
+    QVERIFY(w);
+    QTest::keyClicks(w, text);
+}
+
+inline std::string status() { return status_line_text(); }
+inline std::string console_text() { return editor_bytes(shell_windows().console); }
+inline std::string pane_text(int view) { return editor_bytes(slot_editor(view_slot(view))); }
+inline std::string text_of(const char* name) { return text_to_string(cell_text(cell_find(name))); }
+
+// To name as Enter in the cell-name box goes (made when missing).
+inline void go(const char* name) {
+    shell_windows().name_box->setEditText(name);
+    go_to_name();
+}
+// A cell made with text and script, the current cell kept.
+inline void make_cell(const char* name, const char* text = "", const char* script = "") {
+    go(name);
+    cell_set_text(current_cell(), text);
+    cell_set_script(current_cell(), script);
+    dispatch_command(CMD_BACK);
+}
+
+// Into the cell-name box with a click, its text selected as a user does
+// before typing over it.
+inline void click_box() {
+    QComboBox* box = shell_windows().name_box;
+    QTest::mouseClick(box->lineEdit(), Qt::LeftButton);
+    QTRY_VERIFY(box->hasFocus() || box->lineEdit()->hasFocus());
+}
+inline void box_enter(const char* name) {
+    click_box();
+    key(Qt::Key_A, Qt::ControlModifier);
+    type(name);
+    key(Qt::Key_Return);
+}
+
+// Clicks into an editor pane and puts the caret at its end.
+inline void click_pane(int view) {
+    shell_show_view(view);
+    QsciScintilla* e = slot_editor(view_slot(view));
+    QTest::mouseClick(e->viewport(), Qt::LeftButton, {}, QPoint(4, 4));
+    QTRY_COMPARE(focus_slot(), view_slot(view));
+    key(Qt::Key_End, Qt::ControlModifier);
+}
+
+// The middle of the byte at pos in an editor, in viewport coordinates.
+inline QPoint point_of(QsciScintilla* e, long pos) {
+    long x = e->SendScintilla(QsciScintillaBase::SCI_POINTXFROMPOSITION, 0UL, pos);
+    long y = e->SendScintilla(QsciScintillaBase::SCI_POINTYFROMPOSITION, 0UL, pos);
+    return QPoint(int(x) + 2, int(y) + 4);
+}
+inline int style_at(QsciScintilla* e, long pos) {
+    return int(
+        e->SendScintilla(QsciScintillaBase::SCI_GETSTYLEAT, static_cast<unsigned long>(pos)));
+}
+inline long sel_start(QsciScintilla* e) {
+    return e->SendScintilla(QsciScintillaBase::SCI_GETSELECTIONSTART);
+}
+inline long sel_end(QsciScintilla* e) {
+    return e->SendScintilla(QsciScintillaBase::SCI_GETSELECTIONEND);
+}
+inline void set_sel(QsciScintilla* e, long a, long b) {
+    e->SendScintilla(QsciScintillaBase::SCI_SETSEL, static_cast<unsigned long>(a), b);
+}
+
+template <class W> W* bar_child(const char* name) {
+    return search_bar() ? search_bar()->findChild<W*>(name) : nullptr;
+}
+
+inline QMenu* menu_titled(QMainWindow* w, const QString& title) {
+    for (QAction* a : w->menuBar()->actions())
+        if (a->text() == title) return a->menu();
+    return nullptr;
+}
+
+// A control of a dialog the hook was handed.
+template <class T> T* child(const DialogRequest& r, const char* name) {
+    T* w = r.dialog ? r.dialog->findChild<T*>(name) : nullptr;
+    if (!w) qFatal("no control %s", name);
+    return w;
+}
+
+// The current cell given text, shown in the text pane; caret_at puts the
+// caret there.
+inline QsciScintilla* show_text(const char* text, long caret_at = -1) {
+    cell_set_text(current_cell(), text);
+    reshow_current();
+    shell_show_view(VIEW_TEXT);
+    QsciScintilla* t = shell_windows().text;
+    if (caret_at >= 0) set_sel(t, caret_at, caret_at);
+    return t;
+}
+
+// Find/Repl (Ctrl+H) answered with the given texts.
+inline void find(const QString& what, const QString& with = {}, bool match_case = false) {
+    g_act = [=](const DialogRequest& r) {
+        if (r.kind != DLG_REPLACE) return false;
+        child<QLineEdit>(r, "search_for")->setText(what);
+        child<QLineEdit>(r, "replace_with")->setText(with);
+        child<QCheckBox>(r, "case_sensitive")->setChecked(match_case);
+        return true;
+    };
+    key(Qt::Key_H, Qt::ControlModifier);
+}
+
+// A command chosen from its menu, as a click on the item does.
+inline void menu_command(int command) {
+    for (QMenu* menu : shell_windows().main->menuBar()->findChildren<QMenu*>())
+        for (QAction* a : menu->actions())
+            if (a->data().toInt() == command && !a->isSeparator()) {
+                a->trigger();
+                return;
+            }
+    QFAIL("no menu item for the command");
+}
+
+// Acts on the modal window once it is up (the caller then opens it). One
+// still up after a while is closed, so that a failing test does not hang.
+inline void when_modal(std::function<void(QWidget*)> act) {
+    QTimer::singleShot(0, [act] {
+        QTRY_VERIFY(QApplication::activeModalWidget());
+        QPointer<QWidget> w = QApplication::activeModalWidget();
+        QTimer::singleShot(10000, [w] {
+            if (w && w->isVisible()) w->close();
+        });
+        act(w);
+    });
 }
 
 // Before each test: nothing queued or recorded, a new web on "home", and
 // cells made without the creation question.
 inline void fresh_web() {
+    g_act = nullptr;
     g_answers.clear();
     g_seen.clear();
     g_exits.clear();
@@ -157,8 +301,8 @@ inline void fresh_web() {
     QCOMPARE(current_name(), std::string("home"));
 }
 
-inline void WindowTest::window_open_active() {
-    window_ = window_open(frontend_, no());
+inline void WindowTest::window_open_active(DialogAnswer unanswered) {
+    window_ = window_open(frontend_, unanswered);
     window_->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(window_));
 }

@@ -35,11 +35,6 @@ int times_seen(DialogKind kind) {
     return n;
 }
 
-void go(const char* name) {
-    shell_windows().name_box->setEditText(name);
-    go_to_name();
-}
-
 // A socket file bound but never listened on, as a crash leaves it.
 void leave_dead_socket(const std::string& path) {
     int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);

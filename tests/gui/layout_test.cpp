@@ -22,12 +22,6 @@ using namespace tarvex::gui_test;
 
 namespace {
 
-void type(const char* text) {
-    QWidget* w = QApplication::focusWidget();
-    QVERIFY(w);
-    QTest::keyClicks(w, QString::fromLatin1(text));
-}
-
 void click(QWidget* w) {
     QVERIFY(w && w->isVisible());
     QTest::mouseClick(w, Qt::LeftButton, {}, w->rect().center());
@@ -41,10 +35,6 @@ QLineEdit* filter() {
     return shell_windows().main->findChild<QLineEdit*>("cell_filter");
 }
 
-std::string console_text() {
-    return editor_bytes(shell_windows().console);
-}
-
 // The names the cell list shows, in its order.
 QStringList shown_names() {
     QStringList names;
@@ -54,7 +44,8 @@ QStringList shown_names() {
     return names;
 }
 
-void make_cell(const char* name) {
+// A cell made and visited.
+void new_cell(const char* name) {
     cell_new_command(name);
     QCOMPARE(current_name(), std::string(name));
 }
@@ -136,7 +127,7 @@ class LayoutTest : public WindowTest {
     }
 
     void runOnTheTextTabLeavesItsOutputReadable() {
-        make_cell("greeting");
+        new_cell("greeting");
         cell_set_script(current_cell(), "out('hello from greeting')");
         key(Qt::Key_2, Qt::ControlModifier);
         QCOMPARE(shell_current_view(), VIEW_TEXT);
@@ -214,7 +205,7 @@ class LayoutTest : public WindowTest {
 
     void filterNarrowsTheListAndEnterOpens() {
         for (const char* name : {"Total_Sum", "subtotal", "other", "totals"})
-            make_cell(name);
+            new_cell(name);
         key(Qt::Key_1, Qt::ControlModifier);
         if (layout_compact()) {
             QVERIFY(!filter()->isVisible());
@@ -274,9 +265,9 @@ class LayoutTest : public WindowTest {
         QCOMPARE(current_name(), std::string("subtotal"));
 
         // A cell made while the filter is on follows it.
-        make_cell("blue");
+        new_cell("blue");
         QVERIFY(!shown_names().contains("blue"));
-        make_cell("partial_t");
+        new_cell("partial_t");
         QVERIFY(shown_names().contains("partial_t"));
 
         // The compact layout shows every cell; back again, the filter holds.

@@ -46,7 +46,7 @@ void put_file(const QString& path, const QByteArray& bytes) {
     f.write(bytes);
 }
 
-std::string text_of(const char* name) {
+std::string text_or_none(const char* name) {
     CellHandle c = cell_find(name);
     return c ? text_to_string(cell_text(c)) : "<none>";
 }
@@ -73,7 +73,7 @@ QStringList copies_of(const QString& web) {
     return all;
 }
 
-QWidget* focused() {
+QWidget* key_target() {
     QWidget* w = QApplication::focusWidget();
     return w ? w : shell_windows().text;
 }
@@ -82,7 +82,7 @@ QWidget* focused() {
 void type_into_text_pane(const char* keys) {
     QTabBar* tabs = shell_windows().tabs;
     QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(VIEW_TEXT).center());
-    QWidget* target = focused();
+    QWidget* target = key_target();
     QTest::keyClick(target, Qt::Key_End, Qt::ControlModifier);
     QTest::keyClicks(target, keys);
 }
@@ -118,7 +118,7 @@ int child_main(int argc, char** argv) {
         startup_message(file);
         recovery_offer(file);
         std::printf("asked=%d warned=%d modified=%d home=%s\n", asked, warned, web_modified(),
-                    text_of("home").c_str());
+                    text_or_none("home").c_str());
         if (asked) std::printf("question=%s\n", first_question.c_str());
         if (mode == "quit") {
             QApplication::quit();
@@ -250,7 +250,7 @@ class RecoveryTest : public WindowTest {
 
     void typedChangesReachTheCopyAndSavingRemovesIt() {
         dispatch_command(CMD_OPEN, NOTE_NONE, path("web.tvx").toStdString());
-        QCOMPARE(text_of("home"), std::string("saved text"));
+        QCOMPARE(text_or_none("home"), std::string("saved text"));
         QString copy = copy_of(path("web.tvx"));
         QVERIFY(copy.startsWith(state() + "/tarvex/recovery/web-"));
 
@@ -267,7 +267,7 @@ class RecoveryTest : public WindowTest {
         QTRY_VERIFY_WITH_TIMEOUT(file_bytes(copy).contains("typed more</text>"),
                                  4 * RECOVERY_CHECK_MS);
 
-        QTest::keyClick(focused(), Qt::Key_S, Qt::ControlModifier);
+        QTest::keyClick(key_target(), Qt::Key_S, Qt::ControlModifier);
         QVERIFY(!web_modified());
         QVERIFY(file_bytes(path("web.tvx")).contains("typed more"));
         QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(copy), 4 * RECOVERY_CHECK_MS);
@@ -280,7 +280,7 @@ class RecoveryTest : public WindowTest {
         QVERIFY(file_bytes(copy).contains("<text>untitled work</text>"));
 
         g_answers.push_back(DialogAnswer{false, SAVE_NO, {}});
-        QTest::keyClick(focused(), Qt::Key_N, Qt::ControlModifier);
+        QTest::keyClick(key_target(), Qt::Key_N, Qt::ControlModifier);
         QVERIFY(!g_seen.empty() && g_seen.back().kind == DLG_SAVE_CHANGES);
         QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(copy), 4 * RECOVERY_CHECK_MS);
 
@@ -308,7 +308,7 @@ class RecoveryTest : public WindowTest {
         start_on(web);
         QCOMPARE(recover_questions(), 1);
         QVERIFY(!QFile::exists(copy));
-        QCOMPARE(text_of("home"), std::string("saved text"));
+        QCOMPARE(text_or_none("home"), std::string("saved text"));
         QVERIFY(!web_modified());
 
         // Yes: the copy's web, under the file's name and still to be saved;
@@ -318,7 +318,7 @@ class RecoveryTest : public WindowTest {
         g_answers.push_back(yes());
         start_on(web);
         QCOMPARE(recover_questions(), 1);
-        QCOMPARE(text_of("home"), std::string("recovered text"));
+        QCOMPARE(text_or_none("home"), std::string("recovered text"));
         QCOMPARE(web_file_name(), web.toStdString());
         QVERIFY(web_modified());
         QCOMPARE(shell_windows().text->text(), QString("recovered text"));
@@ -353,7 +353,7 @@ class RecoveryTest : public WindowTest {
         g_answers.push_back(yes());
         start_on("");
         QCOMPARE(recover_questions(), 2);
-        QCOMPARE(text_of("home"), std::string("untitled and recovered"));
+        QCOMPARE(text_or_none("home"), std::string("untitled and recovered"));
         QCOMPARE(web_file_name(), std::string());
         QVERIFY(web_modified());
 
@@ -365,7 +365,7 @@ class RecoveryTest : public WindowTest {
         g_answers.push_back(yes());
         dispatch_command(CMD_OPEN, NOTE_NONE, web.toStdString());
         QTRY_COMPARE(recover_questions(), 1);
-        QCOMPARE(text_of("home"), std::string("recovered text"));
+        QCOMPARE(text_or_none("home"), std::string("recovered text"));
     }
 
     void aDamagedCopyIsSetAsideAndReported() {
@@ -388,7 +388,7 @@ class RecoveryTest : public WindowTest {
                         .endsWith(ended_copy_of(web) + ".damaged"));
             QCOMPARE(file_bytes(ended_copy_of(web) + ".damaged"), bytes);
             QVERIFY(!QFile::exists(ended_copy_of(web)));
-            QCOMPARE(text_of("home"), std::string("saved text"));
+            QCOMPARE(text_or_none("home"), std::string("saved text"));
             QCOMPARE(web_file_name(), web.toStdString());
             QVERIFY(!web_modified());
             QFile::remove(ended_copy_of(web) + ".damaged");
@@ -419,7 +419,7 @@ class RecoveryTest : public WindowTest {
         g_answers.push_back(yes());
         start_on(web);
         QCOMPARE(recover_questions(), 1);
-        QCOMPARE(text_of("home"), std::string("saved text typed before the end"));
+        QCOMPARE(text_or_none("home"), std::string("saved text typed before the end"));
         QVERIFY(web_modified());
     }
 

@@ -1,38 +1,33 @@
-// The Call Stack, Values and Links docks, driven with keys on the focused
-// widget and clicks on the rows under the mouse: the stack of a paused run
-// and a click on one of its frames, a value typed in while paused and read
-// by the resumed script, values shown after and during a run, and the
-// links of the current cell with a click that visits.
+// The docks beside the editors, driven with keys on the focused widget and
+// clicks where things are drawn: the Call Stack of a paused run and a
+// click on a frame, the Values (typed in while paused, shown after and
+// during a run), the Links of the current cell, and the web map (opened
+// by its key, a box per cell and an arrow per link, clicks on boxes, and
+// following the web on the idle tick without needless layouts).
 #include "gui_test_support.h"
 
 #include "core/value.h"
 #include "script/run_engine.h"
+#include "shell/web_map.h"
 #include "shell/workbench_docks.h"
 
 #include <QDockWidget>
-#include <QLineEdit>
+#include <QGraphicsPathItem>
+#include <QGraphicsScene>
+#include <QGraphicsSimpleTextItem>
+#include <QGraphicsView>
 #include <QListWidget>
-#include <QMenu>
-#include <QMenuBar>
 #include <QTableWidget>
+
+#include <set>
 
 using namespace tarvex;
 using namespace tarvex::gui_test;
 
 namespace {
 
-void type(const QString& text) {
-    QWidget* w = QApplication::focusWidget();
-    QVERIFY(w);
-    QTest::keyClicks(w, text);
-}
-
-QListWidget* list(const char* name) {
-    return shell_windows().main->findChild<QListWidget*>(name);
-}
-QTableWidget* values() {
-    return shell_windows().main->findChild<QTableWidget*>("values_table");
-}
+QListWidget* list(const char* name) { return shell_windows().main->findChild<QListWidget*>(name); }
+QTableWidget* values() { return shell_windows().main->findChild<QTableWidget*>("values_table"); }
 
 QStringList texts(QListWidget* l) {
     QStringList r;
@@ -78,14 +73,70 @@ std::vector<CellHandle> trail() {
     return r;
 }
 
+// Longer than two idle ticks.
+constexpr int TICKS_MS = 2 * IDLE_TICK_MS + 500;
+
+std::set<std::string> names_drawn() {
+    std::set<std::string> names;
+    for (QGraphicsItem* item : web_map_view()->scene()->items())
+        if (auto* label = dynamic_cast<QGraphicsSimpleTextItem*>(item))
+            names.insert(label->text().toStdString());
+    return names;
+}
+
+QGraphicsPathItem* box_of(const char* name) {
+    for (QGraphicsItem* item : web_map_view()->scene()->items())
+        if (item->data(0).toString() == name) return dynamic_cast<QGraphicsPathItem*>(item);
+    return nullptr;
+}
+
+struct EdgeCount {
+    int solid = 0, dashed = 0;
+};
+
+// Edges are the path items that are not boxes.
+EdgeCount edges_drawn() {
+    EdgeCount n;
+    for (QGraphicsItem* item : web_map_view()->scene()->items()) {
+        auto* path = dynamic_cast<QGraphicsPathItem*>(item);
+        if (!path || path->data(0).isValid()) continue;
+        (path->pen().style() == Qt::DashLine ? n.dashed : n.solid)++;
+    }
+    return n;
+}
+
+// Waits for the layout the last idle tick may have started.
+void settle() {
+    QTest::qWait(IDLE_TICK_MS + 200);
+    QTRY_VERIFY(!web_map_layout_running());
+}
+
+void click_box(const char* name) {
+    QGraphicsPathItem* box = box_of(name);
+    QVERIFY(box);
+    QGraphicsView* view = web_map_view();
+    view->ensureVisible(box);
+    QPoint at = view->mapFromScene(box->sceneBoundingRect().center());
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+}
+
 } // namespace
 
-class WorkbenchTest : public WindowTest {
+class DocksTest : public WindowTest {
     Q_OBJECT
+
+    QDockWidget* map_dock() const { return window_->findChild<QDockWidget*>("web_map"); }
+
+    // The key opens and closes the map, whatever has the focus.
+    void toggle_map() {
+        QTRY_VERIFY(focused());
+        key(Qt::Key_M, Qt::ControlModifier | Qt::ShiftModifier);
+    }
 
   private slots:
     void initTestCase() {
-        window_ = window_open(frontend_, no());
+        QCoreApplication::setOrganizationName("tarvex-docks-tests");
+        window_open_active();
         window_->resize(1200, 900);
         for (const char* name : {"stack_dock", "values_dock", "links_dock"}) {
             QDockWidget* d = workbench_dock(name);
@@ -94,8 +145,7 @@ class WorkbenchTest : public WindowTest {
             QCOMPARE(d->isVisible(), !layout_compact());
             if (!d->isVisible()) d->toggleViewAction()->trigger();
         }
-        window_->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(window_));
+        QVERIFY(map_dock() && !map_dock()->isVisible());
     }
 
     void init() {
@@ -105,18 +155,6 @@ class WorkbenchTest : public WindowTest {
     }
 
     void cleanupTestCase() { window_close(window_); }
-
-    void docksAreInTheViewMenu() {
-        for (const char* name : {"stack_dock", "values_dock", "links_dock"}) {
-            QDockWidget* d = workbench_dock(name);
-            QVERIFY2(d && d->isVisible(), name);
-            bool listed = false;
-            for (QAction* a : window_->menuBar()->actions())
-                if (a->menu() && a->menu()->actions().contains(d->toggleViewAction()))
-                    listed = true;
-            QVERIFY2(listed, name);
-        }
-    }
 
     // home calls mid, which calls inner, which pauses. The stack lists the
     // same entries as the cell-name box's list; a click on an outer frame
@@ -292,7 +330,92 @@ class WorkbenchTest : public WindowTest {
         QCOMPARE(current_name(), std::string("home"));
         QTRY_COMPARE(texts(here), QStringList{"alpha"});
     }
+
+    // After the other docks' tests, which the map would crowd.
+    void everyCellIsABoxWithItsName() {
+        key(Qt::Key_1, Qt::ControlModifier);
+        toggle_map();
+        QVERIFY(map_dock()->isVisible());
+        go("alpha");
+        set_pane(VIEW_TEXT, "back to home and on to beta");
+        go("beta");
+        set_pane(VIEW_SCRIPT, "set alpha to 1");
+        key(Qt::Key_Left, Qt::AltModifier);
+        settle();
+        QCOMPARE(names_drawn(), (std::set<std::string>{"alpha", "beta", "home"}));
+        EdgeCount e = edges_drawn();
+        QCOMPARE(e.solid, 2);  // alpha -> home, alpha -> beta
+        QCOMPARE(e.dashed, 1); // beta's script -> alpha
+    }
+
+    void clickingABoxVisitsItsCell() {
+        go("target");
+        key(Qt::Key_Left, Qt::AltModifier);
+        settle();
+        QCOMPARE(current_name(), std::string("home"));
+        QColor before = box_of("home")->brush().color();
+        click_box("target");
+        QCOMPARE(current_name(), std::string("target"));
+        // The highlight moved with it, and the visit is in the history.
+        QCOMPARE(box_of("target")->brush().color(), before);
+        QVERIFY(box_of("home")->brush().color() != before);
+        key(Qt::Key_Left, Qt::AltModifier);
+        QCOMPARE(current_name(), std::string("home"));
+        // A click beside every box does nothing.
+        QTest::mouseClick(web_map_view()->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(1, 1));
+        QCOMPARE(current_name(), std::string("home"));
+    }
+
+    void followsNewCellsLinksAndDeletions() {
+        settle();
+        QCOMPARE(names_drawn(), (std::set<std::string>{"home"}));
+        // A link typed into the text pane shows before it is copied back.
+        go("leaf");
+        key(Qt::Key_Left, Qt::AltModifier);
+        set_pane(VIEW_TEXT, "see leaf");
+        QTRY_COMPARE_WITH_TIMEOUT(edges_drawn().solid, 1, TICKS_MS);
+        QCOMPARE(names_drawn(), (std::set<std::string>{"home", "leaf"}));
+        // Removing the link removes the edge.
+        set_pane(VIEW_TEXT, "see nothing");
+        QTRY_COMPARE_WITH_TIMEOUT(edges_drawn().solid, 0, TICKS_MS);
+        // Deleting a cell removes its box.
+        go("leaf");
+        g_answers.push_back(yes());
+        key(Qt::Key_D, Qt::AltModifier);
+        QTRY_COMPARE_WITH_TIMEOUT(names_drawn(), (std::set<std::string>{"home"}), TICKS_MS);
+    }
+
+    void anUnchangedGraphIsNotLaidOutAgain() {
+        go("other");
+        key(Qt::Key_Left, Qt::AltModifier);
+        settle();
+        int layouts = web_map_layout_count();
+        QTest::qWait(TICKS_MS);
+        QCOMPARE(web_map_layout_count(), layouts);
+        // Neither is a move of the current cell, or an edit that keeps the links.
+        go("other");
+        set_pane(VIEW_TEXT, "no names in here");
+        QTest::qWait(TICKS_MS);
+        QCOMPARE(web_map_layout_count(), layouts);
+        QVERIFY(box_of("other")->brush() != box_of("home")->brush());
+    }
+
+    void hiddenMapDoesNoWork() {
+        // Closed from the script pane, where the editor has keys of its own.
+        set_pane(VIEW_SCRIPT, "");
+        key(Qt::Key_4, Qt::ControlModifier);
+        toggle_map();
+        QVERIFY(!map_dock()->isVisible());
+        int layouts = web_map_layout_count();
+        go("unseen");
+        QTest::qWait(TICKS_MS);
+        QCOMPARE(web_map_layout_count(), layouts);
+        // Shown again, it catches up at once.
+        toggle_map();
+        QVERIFY(map_dock()->isVisible());
+        QTRY_VERIFY(names_drawn().count("unseen") == 1);
+    }
 };
 
-QTEST_MAIN(WorkbenchTest)
-#include "workbench_test.moc"
+QTEST_MAIN(DocksTest)
+#include "docks_test.moc"

@@ -1,15 +1,19 @@
-// GUI tests of the plot view at the sizes the window gives it, driven by
-// real keys and clicks: the frame fills the view with its grid at the same
-// plot values, a known segment lies where the frame puts it, the points
-// show while a run is paused, and a click reads out the plot point under it
-// as the surface's own tap does for that point.
+// The plot view at the sizes the window gives it, driven by real keys and
+// clicks: the frame fills the view with its grid at the same plot values, a
+// known segment lies where the frame puts it, the points show while a run
+// is paused, a click reads out the plot point under it as the surface's own
+// tap does for that point, and the plot is exported and erased.
 #include "gui_test_support.h"
 
 #include "plot/plot.h"
+#include "plot/plot_clip.h"
+#include "plot/qt/plot_paint.h"
 #include "script/run_engine.h"
+#include "shell/plot_view.h"
 
 #include <QApplication>
 #include <QDockWidget>
+#include <QMenu>
 #include <QScreen>
 #include <QTemporaryDir>
 
@@ -22,9 +26,7 @@ namespace {
 
 constexpr QRgb BLACK = 0xFF000000;
 
-QWidget* plot_widget() {
-    return shell_windows().plot;
-}
+QWidget* plot_widget() { return shell_windows().plot; }
 
 bool reddish(QRgb p) {
     return std::abs(qRed(p) - 0xC5) + std::abs(qGreen(p) - 0x12) + std::abs(qBlue(p) - 0x1B) < 100;
@@ -85,9 +87,25 @@ void click_plot(QPoint pos) {
     QTest::mouseClick(under, Qt::LeftButton, {}, under->mapFromGlobal(global));
 }
 
+// Pixels of the picture in (about) the plot's line colour.
+int pen_pixels(const QImage& image) {
+    PlotRgb pen = plot_pen_colour();
+    QColor c(pen.r, pen.g, pen.b);
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            QColor p = image.pixelColor(x, y);
+            if (std::abs(p.red() - c.red()) + std::abs(p.green() - c.green()) +
+                    std::abs(p.blue() - c.blue()) <
+                60)
+                ++n;
+        }
+    return n;
+}
+
 } // namespace
 
-class PlotDockTest : public WindowTest {
+class PlotTest : public WindowTest {
     Q_OBJECT
 
     QTemporaryDir dir_;
@@ -127,13 +145,18 @@ class PlotDockTest : public WindowTest {
         return plot_widget()->grab().toImage().convertToFormat(QImage::Format_RGB32);
     }
 
+    void open_curve() {
+        dispatch_command(CMD_OPEN, NOTE_NONE, TARVEX_SOURCE_DIR "/examples/curve.tvx");
+        QCOMPARE(web_display_name(), std::string("curve"));
+        key(Qt::Key_F5);
+        QTRY_VERIFY(!run_active());
+    }
+
     std::vector<QDockWidget*> closed_;
     QDockWidget* plot_dock() { return window_->findChild<QDockWidget*>("plot_dock"); }
 
   private slots:
-    void initTestCase() {
-        window_open_active();
-    }
+    void initTestCase() { window_open_active(); }
 
     void init() {
         fresh_web();
@@ -141,7 +164,8 @@ class PlotDockTest : public WindowTest {
     }
 
     void cleanup() {
-        for (QDockWidget* d : closed_) d->show();
+        for (QDockWidget* d : closed_)
+            d->show();
         closed_.clear();
     }
 
@@ -200,9 +224,7 @@ class PlotDockTest : public WindowTest {
     // the plot point under it: px along the frame from its left edge, and
     // py two pixels short of its height up from the bottom edge.
     void clickReadsOutThePointUnderItAtTwoSizes() {
-        dispatch_command(CMD_OPEN, NOTE_NONE, TARVEX_SOURCE_DIR "/examples/curve.tvx");
-        key(Qt::Key_F5);
-        QTRY_VERIFY(!run_active());
+        open_curve();
         struct Target {
             int px, py;
             const char* text;
@@ -268,7 +290,37 @@ class PlotDockTest : public WindowTest {
         QVERIFY(red_at(image, first));
         QVERIFY(red_at(image, second));
     }
+
+    // The export writes the surface itself; ErasePlot (Ctrl+E) leaves the
+    // frame only.
+    void exportWritesTheSurfaceAndErasingLeavesTheFrame() {
+        open_curve();
+        QMenu menu;
+        plot_view_fill_menu(menu);
+        QCOMPARE(menu.actions().size(), 1);
+        QCOMPARE(menu.actions().first()->text(), QString("Save Plot As..."));
+        g_answers.push_back(named(dir_.filePath("curve").toStdString()));
+        menu.actions().first()->trigger();
+        QCOMPARE(g_seen.back().kind, DLG_SAVE);
+        QCOMPARE(g_seen.back().caption, std::string("Save Plot As"));
+        QCOMPARE(g_seen.back().text, std::string(TARVEX_SOURCE_DIR "/examples/curve.png"));
+        QImage written(dir_.filePath("curve.png"));
+        QCOMPARE(written.size(), QSize(PLOT_SURFACE_WIDTH, PLOT_SURFACE_HEIGHT));
+        QCOMPARE(written.convertToFormat(QImage::Format_RGB32),
+                 plot_render_image(1.0).convertToFormat(QImage::Format_RGB32));
+        QVERIFY(pen_pixels(written) > 100);
+        // A file that cannot be written says so.
+        g_answers.push_back(named(dir_.filePath("missing/folder/p.png").toStdString()));
+        menu.actions().first()->trigger();
+        QCOMPARE(status_line_text(), std::string("Cannot write the plot image"));
+
+        key(Qt::Key_6, Qt::ControlModifier);
+        QVERIFY(pen_pixels(plot_widget()->grab().toImage()) > 200);
+        key(Qt::Key_E, Qt::ControlModifier);
+        QCOMPARE(pen_pixels(plot_widget()->grab().toImage()), 0);
+        QVERIFY(plot_surface_present());
+    }
 };
 
-QTEST_MAIN(PlotDockTest)
-#include "plot_dock_test.moc"
+QTEST_MAIN(PlotTest)
+#include "plot_test.moc"

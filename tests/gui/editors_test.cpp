@@ -1,0 +1,277 @@
+// The editor panes, driven by keys and clicks on the focused widget: the
+// title's modified mark, undo kept per cell across runs, saves and visits,
+// edits committed by a tab switch, the script pane's line numbers and
+// colouring, links followed by a click (a Ctrl+click in the script pane),
+// and a double click that visits a link or makes a cell of a word.
+#include "gui_test_support.h"
+
+#include "core/value.h"
+#include "shell/script_style.h"
+
+#include <QAction>
+#include <QTabBar>
+#include <QTemporaryDir>
+
+#include <set>
+
+using namespace tarvex;
+using namespace tarvex::gui_test;
+
+namespace {
+
+QsciScintilla* script() { return shell_windows().script; }
+
+} // namespace
+
+class EditorsTest : public WindowTest {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+
+  private slots:
+    void initTestCase() { window_open_active(); }
+
+    void init() {
+        fresh_web();
+        window_->activateWindow();
+        // The clicks of one test are no double click with the last one's.
+        QTest::qWait(QApplication::doubleClickInterval() + 50);
+    }
+
+    void cleanupTestCase() { window_close(window_); }
+
+    void titleCarriesTheModifiedMark() {
+        QCOMPARE(window_->windowTitle(), QString("Tarvex - (Untitled)[*]"));
+        QVERIFY(!window_->isWindowModified());
+        key(Qt::Key_2, Qt::ControlModifier);
+        QTest::keyClicks(focused(), "typed");
+        QVERIFY(web_modified());
+        QVERIFY(window_->isWindowModified());
+        // A new web (the changes thrown away) clears it.
+        g_answers.push_back(no());
+        key(Qt::Key_N, Qt::ControlModifier);
+        QVERIFY(!window_->isWindowModified());
+    }
+
+    void undoOutlivesRunsSavesAndVisits() {
+        click_pane(VIEW_TEXT);
+        type("abc");
+        key(Qt::Key_R, Qt::AltModifier); // Run reloads the panes
+        QCOMPARE(text_to_string(cell_text(current_cell())), std::string("abc"));
+        QCOMPARE(focused(), static_cast<QWidget*>(shell_windows().text));
+        key(Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(pane_text(VIEW_TEXT), std::string());
+        key(Qt::Key_Y, Qt::ControlModifier);
+        QCOMPARE(pane_text(VIEW_TEXT), std::string("abc"));
+        key(Qt::Key_Z, Qt::ControlModifier);
+        key(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(pane_text(VIEW_TEXT), std::string("abc"));
+
+        // Save keeps it too.
+        QString file = dir_.filePath("undo.tvx");
+        g_answers.push_back(named(file.toStdString()));
+        key(Qt::Key_S, Qt::ControlModifier);
+        QVERIFY(QFile::exists(file));
+        QVERIFY(!web_modified());
+        click_pane(VIEW_TEXT);
+        key(Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(pane_text(VIEW_TEXT), std::string());
+        QVERIFY(web_modified());
+        key(Qt::Key_Y, Qt::ControlModifier);
+
+        // Each cell has its own history: another cell's edits are not undone
+        // here, and a cell's first text is not an edit.
+        CellHandle other = cell_create("other");
+        cell_set_text(other, "given");
+        cell_list_add(other);
+        click_box();
+        key(Qt::Key_A, Qt::ControlModifier);
+        type("other");
+        key(Qt::Key_Return);
+        QCOMPARE(current_name(), std::string("other"));
+        click_pane(VIEW_TEXT);
+        key(Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(pane_text(VIEW_TEXT), std::string("given"));
+        type("!");
+        key(Qt::Key_Left, Qt::AltModifier); // back to home
+        QCOMPARE(current_name(), std::string("home"));
+        click_pane(VIEW_TEXT);
+        key(Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(pane_text(VIEW_TEXT), std::string());
+        QCOMPARE(text_to_string(cell_text(cell_find("other"))), std::string("given!"));
+
+        // Redo sits next to Undo in the Edit menu.
+        QStringList edit;
+        for (QAction* a : window_->menuBar()->actions())
+            if (a->text() == "&Edit")
+                for (QAction* item : a->menu()->actions())
+                    edit << item->text().section('\t', 0, 0); // without the keys shown
+        int undo = int(edit.indexOf("&Undo"));
+        QVERIFY(undo >= 0);
+        QCOMPARE(edit.value(undo + 1), QString("Re&do"));
+    }
+
+    void switchingTabsCommitsEdits() {
+        set_pane(VIEW_TEXT, "some text");
+        key(Qt::Key_3, Qt::ControlModifier);
+        QCOMPARE(text_to_string(cell_text(current_cell())), std::string("some text"));
+        QVERIFY(web_modified());
+        set_pane(VIEW_VALUE, " 2.50");
+        key(Qt::Key_4, Qt::ControlModifier);
+        NodeHandle v = cell_value(current_cell());
+        QVERIFY(v != 0);
+        QCOMPARE(int(value_kind(v)), int(VK_NUMBER));
+        // Loading the value back shows its own text without changing it.
+        reshow_current();
+        QCOMPARE(int(value_kind(cell_value(current_cell()))), int(VK_NUMBER));
+        QCOMPARE(editor_bytes(shell_windows().value), std::string(" 2.50"));
+    }
+
+    void scriptPaneNumbersItsLines() {
+        QCOMPARE(script()->marginType(MARGIN_NUMBERS), QsciScintilla::NumberMargin);
+        QVERIFY(script()->marginWidth(MARGIN_NUMBERS) > 0);
+        QVERIFY(script()->marginWidth(MARGIN_SYMBOLS) > 0);
+        // The other panes keep the plain 2-pixel margin.
+        QCOMPARE(shell_windows().text->marginWidth(MARGIN_NUMBERS), 0);
+    }
+
+    void scriptColouringFollowsTheLexer() {
+        make_cell("x");
+        link_refresh();
+        const std::string script = "# note\r\nset x to sqrt(2) + pi * 3.5\r\nout('hi', home, "
+                                   "word)\r\nif (x > 1) { brk('b') }";
+        set_pane(VIEW_SCRIPT, script);
+        QsciScintilla* s = shell_windows().script;
+        s->SendScintilla(QsciScintillaBase::SCI_COLOURISE, 0UL, -1L);
+        auto at = [&](const char* w, size_t from = 0) { return script.find(w, from); };
+        const struct {
+            const char* word; // "word" is a bare word, "(x >" holds a cell name
+            size_t offset;
+            int style;
+        } styled[] = {
+            {"# note", 0, STYLE_COMMENT}, {"note", 3, STYLE_COMMENT}, {"set", 0, STYLE_RESWORD},
+            {"sqrt", 3, STYLE_BUILTIN},   {"pi", 0, STYLE_SYSCONST},  {"3.5", 2, STYLE_NUMBER},
+            {"'hi'", 0, STYLE_STRING},    {"'hi'", 3, STYLE_STRING},  {"word", 0, STYLE_PLAIN},
+            {"(2)", 0, STYLE_PLAIN},      {"if", 0, STYLE_RESWORD},   {"(x >", 1, STYLE_LINK}};
+        for (const auto& w : styled)
+            QVERIFY2(style_at(s, at(w.word) + w.offset) == w.style, w.word);
+        // Cell names still link: the link style is clickable (while Ctrl is
+        // held) and visits.
+        size_t home = at("home");
+        QCOMPARE(style_at(s, home), STYLE_LINK);
+        QCOMPARE(style_at(s, home + 3), STYLE_LINK);
+        QVERIFY(s->SendScintilla(QsciScintillaBase::SCI_STYLEGETHOTSPOT, STYLE_LINK) == 0);
+        QTest::keyPress(s, Qt::Key_Control, Qt::ControlModifier);
+        QVERIFY(s->SendScintilla(QsciScintillaBase::SCI_STYLEGETHOTSPOT, STYLE_LINK) != 0);
+        QTest::keyRelease(s, Qt::Key_Control);
+        QVERIFY(s->SendScintilla(QsciScintillaBase::SCI_STYLEGETHOTSPOT, STYLE_LINK) == 0);
+        QVERIFY(s->SendScintilla(QsciScintillaBase::SCI_STYLEGETBOLD, STYLE_LINK) != 0);
+        // The styles are distinct from each other and from the link.
+        std::set<long> colours;
+        for (int st :
+             std::initializer_list<int>{STYLE_PLAIN, STYLE_LINK, STYLE_RESWORD, STYLE_BUILTIN,
+                                        STYLE_SYSCONST, STYLE_NUMBER, STYLE_STRING, STYLE_COMMENT})
+            colours.insert(s->SendScintilla(QsciScintillaBase::SCI_STYLEGETFORE, st));
+        QCOMPARE(int(colours.size()), 8);
+        QString shot = qEnvironmentVariable("TARVEX_SCRIPT_SHOT");
+        if (!shot.isEmpty()) QVERIFY(window_->grab().save(shot));
+        // An edit that opens a quote restyles what follows it.
+        s->SendScintilla(QsciScintillaBase::SCI_INSERTTEXT, at("set"), "'");
+        s->SendScintilla(QsciScintillaBase::SCI_COLOURISE, 0UL, -1L);
+        QCOMPARE(style_at(s, at("sqrt") + 1), STYLE_STRING);
+        // The text pane keeps plain text and links only.
+        set_pane(VIEW_TEXT, "set x to 'home' # not a comment");
+        QsciScintilla* t = shell_windows().text;
+        t->SendScintilla(QsciScintillaBase::SCI_COLOURISE, 0UL, -1L);
+        QCOMPARE(style_at(t, 0), STYLE_PLAIN);
+        QCOMPARE(style_at(t, 4), STYLE_LINK);
+        QCOMPARE(style_at(t, 10), STYLE_LINK);
+        QCOMPARE(style_at(t, 17), STYLE_PLAIN);
+    }
+
+    void scriptPaneFollowsLinksOnCtrlClickOnly() {
+        make_cell("target");
+        link_refresh();
+        set_pane(VIEW_SCRIPT, "x := target");
+        QsciScintilla* s = shell_windows().script;
+        QTRY_COMPARE(style_at(s, 7), STYLE_LINK);
+        QPoint at = point_of(s, 7);
+        QTest::mouseClick(s->viewport(), Qt::LeftButton, {}, at);
+        QTest::qWait(50);
+        QCOMPARE(current_name(), std::string("home"));
+        long caret = long(s->SendScintilla(QsciScintillaBase::SCI_GETCURRENTPOS));
+        QVERIFY2(caret >= 6 && caret <= 8, std::to_string(caret).c_str());
+        // Held Ctrl: the pointing hand over the link, and the click follows.
+        QTest::keyPress(focused(), Qt::Key_Control, Qt::ControlModifier);
+        QTest::mouseMove(s->viewport(), at);
+        QTRY_COMPARE(s->viewport()->cursor().shape(), Qt::PointingHandCursor);
+        QTest::mouseClick(s->viewport(), Qt::LeftButton, Qt::ControlModifier, at);
+        QTest::keyRelease(focused(), Qt::Key_Control);
+        QTRY_COMPARE(current_name(), std::string("target"));
+        QVERIFY(!script_links_are_live());
+
+        // The text pane follows a plain click.
+        key(Qt::Key_Left, Qt::AltModifier);
+        set_pane(VIEW_TEXT, "see target");
+        QsciScintilla* t = shell_windows().text;
+        QTRY_COMPARE(style_at(t, 6), STYLE_LINK);
+        QTest::mouseClick(t->viewport(), Qt::LeftButton, {}, point_of(t, 6));
+        QTRY_COMPARE(current_name(), std::string("target"));
+    }
+
+    void doubleClickOnALinkOnlyVisits() {
+        settings_set_create_on_double_click(1);
+        make_current(cell_create("target"));
+        cell_list_add(current_cell());
+        cell_set_text(current_cell(), "plain words here and more");
+        make_current(cell_root());
+        set_pane(VIEW_TEXT, "target");
+        link_refresh();
+        QsciScintilla* t = shell_windows().text;
+        t->SendScintilla(QsciScintillaBase::SCI_COLOURISE, 0UL, -1L);
+        QCOMPARE(int(t->SendScintilla(QsciScintillaBase::SCI_GETSTYLEAT, 2L)), STYLE_LINK);
+        t->setFocus();
+        QPoint at = point_of(t, 2);
+        // The first click visits: the second lands in the visited cell's
+        // text, on "plain".
+        QTest::mouseClick(t->viewport(), Qt::LeftButton, {}, at);
+        QTRY_COMPARE(current_name(), std::string("target"));
+        QTest::mouseDClick(t->viewport(), Qt::LeftButton, {}, at);
+        QTest::qWait(100);
+        QCOMPARE(current_name(), std::string("target"));
+        QVERIFY(cell_find("plain") == 0);
+        QVERIFY(status_line_text() != "Invalid Cellname");
+        QVERIFY(!seen(DLG_YES_NO));
+
+        // A plain word still offers itself as a new cell: No makes none.
+        settings_set_ask_before_create(1);
+        at = point_of(t, 1);
+        for (DialogAnswer answer : {no(), yes()}) {
+            QTest::qWait(QApplication::doubleClickInterval() + 50);
+            g_seen.clear();
+            g_answers.push_back(answer);
+            QTest::mouseClick(t->viewport(), Qt::LeftButton, {}, at);
+            QTest::mouseDClick(t->viewport(), Qt::LeftButton, {}, at);
+            QTRY_VERIFY(seen(DLG_YES_NO, "No such cell. Create it?"));
+            QCOMPARE(cell_find("plain") != 0, answer.accepted);
+        }
+        QTRY_COMPARE(current_name(), std::string("plain"));
+    }
+
+    void realDoubleClickOnAWord() {
+        settings_set_create_on_double_click(1);
+        set_pane(VIEW_TEXT, "gamma");
+        QsciScintilla* t = shell_windows().text;
+        t->setFocus();
+        long x = t->SendScintilla(QsciScintillaBase::SCI_POINTXFROMPOSITION, 0UL, 2L);
+        long y = t->SendScintilla(QsciScintillaBase::SCI_POINTYFROMPOSITION, 0UL, 2L);
+        QPoint at(int(x), int(y) + 4);
+        // The editor recognises the second press of a pair as the double click.
+        QTest::mouseClick(t->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(t->viewport(), Qt::LeftButton, {}, at);
+        QTRY_COMPARE(current_name(), std::string("gamma"));
+    }
+};
+
+QTEST_MAIN(EditorsTest)
+#include "editors_test.moc"

@@ -1,0 +1,397 @@
+// The window as it starts, and web files through it: opening, the save question on New, Open,
+// Quit and closing the window, Save As adding the extension, the recent
+// webs list and dropped web files, and File Export. Each recent-webs test
+// keeps its settings in its own folder.
+#include "gui_test_support.h"
+
+#include "core/value.h"
+#include "script/run_engine.h"
+#include "shell/recent_webs.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <QUrl>
+
+#include <algorithm>
+#include <cstdio>
+
+using namespace tarvex;
+using namespace tarvex::gui_test;
+
+class FilesTest : public WindowTest {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+    int settings_round_ = 0;
+
+    QString path(const char* name) const { return dir_.path() + "/" + name; }
+
+    // A settings folder of the test's own.
+    void fresh_settings() {
+        QString folder = dir_.path() + QString("/settings%1").arg(++settings_round_);
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder);
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder);
+    }
+
+    // The web as saved in name, with one cell of that name.
+    std::string saved_web(const char* name) {
+        dispatch_command(CMD_NEW_WEB);
+        make_cell(name);
+        std::string file = path(name).toStdString() + ".tvx";
+        dispatch_command(CMD_SAVE_AS, NOTE_NONE, file);
+        return file;
+    }
+
+  private slots:
+    void initTestCase() {
+        QCoreApplication::setOrganizationName("tarvex-files-tests");
+        fresh_settings();
+        window_open_active(cancel());
+    }
+
+    void init() {
+        window_->activateWindow();
+        fresh_web();
+        // The clicks of one test are no double click with the last one's.
+        QTest::qWait(QApplication::doubleClickInterval() + 50);
+    }
+
+    // The dialogs' hook back after a test that showed real ones.
+    void cleanup() { answer_from_queue(cancel()); }
+
+    void cleanupTestCase() { window_close(window_); }
+
+    void startsOnTheListWithSixTabs() {
+        QTabBar* tabs = shell_windows().tabs;
+        QCOMPARE(tabs->count(), 6);
+        QStringList labels;
+        for (int i = 0; i < tabs->count(); ++i)
+            labels << tabs->tabText(i);
+        QCOMPARE(labels, (QStringList{"list", "text", "value", "script", "cons", "plot"}));
+        QCOMPARE(shell_current_view(), VIEW_LIST);
+        QCOMPARE(status(), std::string("Ready"));
+        QCOMPARE(window_->windowTitle(), QString("Tarvex - (Untitled)[*]"));
+    }
+
+    // Opening a web shows each of its cells once in the list, home chosen.
+    void openedWebListsEachCellOnce() {
+        std::string path = (dir_.path() + "/three.tvx").toStdString();
+        {
+            std::FILE* f = std::fopen(path.c_str(), "wb");
+            QVERIFY(f);
+            std::fputs("<cell><cname>b</cname></cell><cell><cname>home</cname></cell>"
+                       "<cell><cname>a</cname></cell><cell><cname>c</cname></cell></eof>",
+                       f);
+            std::fclose(f);
+        }
+        web_set_modified(false);
+        g_answers.push_back(named(path));
+        key(Qt::Key_O, Qt::ControlModifier);
+        QTreeWidget* list = shell_windows().list;
+        QCOMPARE(list->topLevelItemCount(), 4);
+        std::vector<NodeHandle> listed;
+        for (int i = 0; i < list->topLevelItemCount(); ++i)
+            listed.push_back(list_item_cell(list->topLevelItem(i)));
+        std::sort(listed.begin(), listed.end());
+        QCOMPARE(std::adjacent_find(listed.begin(), listed.end()), listed.end());
+        for (const char* name : {"a", "b", "c", "home"})
+            QVERIFY(std::count(listed.begin(), listed.end(), cell_find(name)) == 1);
+        QCOMPARE(list_item_cell(list->currentItem()), cell_find("home"));
+    }
+
+    void saveQuestionOnNewOpenAndQuit() {
+        std::string path = (dir_.path() + "/saved.tvx").toStdString();
+        set_pane(VIEW_TEXT, "keep me");
+        QVERIFY(web_modified());
+        // New, Cancel: nothing changes.
+        g_answers.push_back(cancel());
+        key(Qt::Key_N, Qt::ControlModifier);
+        QVERIFY(seen(DLG_SAVE_CHANGES, "Save current changes in (untitled)?"));
+        QVERIFY(web_modified());
+        QCOMPARE(text_to_string(cell_text(current_cell())), std::string("keep me"));
+        // Quit, Cancel: still running.
+        g_answers.push_back(cancel());
+        key(Qt::Key_Q, Qt::ControlModifier);
+        QVERIFY(g_exits.empty());
+        // New, Yes on an untitled web: Save As, then the new web.
+        g_answers.push_back(yes());
+        g_answers.push_back(named(path));
+        key(Qt::Key_N, Qt::ControlModifier);
+        QVERIFY(seen(DLG_SAVE, ""));
+        QVERIFY(QFile::exists(QString::fromStdString(path)));
+        QVERIFY(!web_modified());
+        QCOMPARE(cell_text(current_cell()), Text(0));
+        // Open, No: the saved web comes back; its name is the title.
+        set_pane(VIEW_TEXT, "throw away");
+        shell_show_view(VIEW_LIST);
+        g_answers.push_back(no());
+        g_answers.push_back(named(path));
+        key(Qt::Key_O, Qt::ControlModifier);
+        QCOMPARE(text_to_string(cell_text(current_cell())), std::string("keep me"));
+        QCOMPARE(window_->windowTitle(), QString("Tarvex - saved[*]"));
+        QVERIFY(!web_modified());
+        QCOMPARE(shell_current_view(), VIEW_LIST);
+        // Open cancelled in the dialog: the web and its mark stay.
+        set_pane(VIEW_TEXT, "edited");
+        shell_show_view(VIEW_LIST);
+        g_answers.push_back(no());
+        g_answers.push_back(cancel());
+        key(Qt::Key_O, Qt::ControlModifier);
+        QVERIFY(web_modified());
+        QCOMPARE(text_to_string(cell_text(current_cell())), std::string("edited"));
+        // Quit, No: the program ends with 0.
+        g_answers.push_back(no());
+        key(Qt::Key_Q, Qt::ControlModifier);
+        QCOMPARE(g_exits, std::vector<int>{0});
+    }
+
+    void closingTheWindow() {
+        set_pane(VIEW_TEXT, "unsaved");
+        // Cancel keeps the window open.
+        g_answers.push_back(cancel());
+        QVERIFY(!window_->close());
+        QVERIFY(window_->isVisible());
+        QVERIFY(seen(DLG_SAVE_CHANGES));
+        // A close during a paused run stops the run first, then asks.
+        set_pane(VIEW_SCRIPT, "brk('wait') out('never')");
+        g_seen.clear();
+        when(run_breakpoint_pause, [&] { QVERIFY(!window_->close()); });
+        g_answers.push_back(cancel());
+        key(Qt::Key_B, Qt::AltModifier);
+        QCOMPARE(status(), std::string("Run halted"));
+        QTRY_VERIFY(seen(DLG_SAVE_CHANGES));
+        QVERIFY(window_->isVisible());
+        QVERIFY(console_text().find("never") == std::string::npos);
+        // No closes it.
+        g_answers.push_back(no());
+        QVERIFY(window_->close());
+        window_->show();
+    }
+
+    void saveAsAddsTheExtensionBeforeAskingToOverwrite() {
+        dialogs_set_hook(nullptr);
+        QString plain = dir_.filePath("plain");
+        QFile::remove(plain + ".tvx");
+        when_modal([plain](QWidget* d) {
+            QVERIFY(qobject_cast<QFileDialog*>(d));
+            QLineEdit* name = d->findChild<QLineEdit*>("fileNameEdit");
+            QVERIFY(name);
+            // Pasted, so that no completion list takes the Return.
+            name->setText(plain);
+            QTest::keyClick(name, Qt::Key_Return);
+        });
+        menu_command(CMD_SAVE_AS);
+        QVERIFY(QFile::exists(plain + ".tvx"));
+        QVERIFY(!QFile::exists(plain));
+        QCOMPARE(QString::fromStdString(web_file_name()), plain + ".tvx");
+
+        // Again: the question names the real file; No leaves it as it was.
+        cell_set_text(current_cell(), "changed");
+        QString question;
+        when_modal([plain, &question](QWidget* d) {
+            QLineEdit* name = d->findChild<QLineEdit*>("fileNameEdit");
+            QVERIFY(name);
+            name->setText(plain);
+            // The question runs its own loop from inside the Return.
+            when_modal([&question](QWidget* q) {
+                auto* box = qobject_cast<QMessageBox*>(q);
+                QVERIFY(box);
+                question = box->text();
+                // No goes back to the file dialog, which Escape closes.
+                when_modal([](QWidget* f) {
+                    QVERIFY(qobject_cast<QFileDialog*>(f));
+                    QTest::keyClick(f, Qt::Key_Escape);
+                });
+                box->button(QMessageBox::No)->click();
+            });
+            QTest::keyClick(name, Qt::Key_Return);
+        });
+        menu_command(CMD_SAVE_AS);
+        QVERIFY2(question.contains("plain.tvx"), qPrintable(question));
+        QVERIFY(!QFile::exists(plain));
+    }
+
+    void quitAfterARunThatChangedAValueAsks() {
+        make_current(cell_create("x"));
+        cell_list_add(current_cell());
+        make_current(cell_root());
+        set_pane(VIEW_SCRIPT, "set x to 5");
+        // Typing the script marked the web: save that first.
+        QString file = dir_.filePath("quit.tvx");
+        g_answers.push_back(named(file.toStdString()));
+        click_pane(VIEW_SCRIPT);
+        key(Qt::Key_S, Qt::ControlModifier);
+        QVERIFY(!web_modified());
+        key(Qt::Key_R, Qt::AltModifier);
+        QCOMPARE(value_display(cell_value(cell_find("x"))), std::string("5"));
+        QVERIFY(web_modified());
+        g_seen.clear();
+        g_answers.push_back(cancel());
+        key(Qt::Key_Q, Qt::ControlModifier);
+        QVERIFY(seen(DLG_SAVE_CHANGES));
+        QVERIFY(g_exits.empty());
+        // The same run again changes nothing: Quit goes without a question.
+        key(Qt::Key_S, Qt::ControlModifier);
+        key(Qt::Key_R, Qt::AltModifier);
+        QVERIFY(!web_modified());
+        g_seen.clear();
+        key(Qt::Key_Q, Qt::ControlModifier);
+        QVERIFY(!seen(DLG_SAVE_CHANGES));
+        QCOMPARE(g_exits.size(), size_t(1));
+    }
+
+    void recentWebsKeepTheLastEight() {
+        fresh_settings();
+        QVERIFY(recent_webs_list().empty());
+        const char* names[] = {"w1", "w2", "w3", "w4", "w5", "w6", "w7", "w8", "w9", "w10"};
+        std::vector<std::string> files;
+        for (const char* n : names)
+            files.push_back(saved_web(n));
+        std::vector<std::string> list = recent_webs_list();
+        QCOMPARE(int(list.size()), RECENT_WEBS_MAX);
+        QCOMPARE(list.front(), files[9]);
+        QCOMPARE(list.back(), files[2]);
+        // Opening one moves it to the front, once.
+        g_answers.push_back(named(files[5]));
+        key(Qt::Key_O, Qt::ControlModifier);
+        list = recent_webs_list();
+        QCOMPARE(list.front(), files[5]);
+        QCOMPARE(int(std::count(list.begin(), list.end(), files[5])), 1);
+        QCOMPARE(int(list.size()), RECENT_WEBS_MAX);
+        // The File menu lists them, and they are on disk for the next start.
+        QMenu* file = window_->menuBar()->actions().first()->menu();
+        std::vector<std::string> shown;
+        for (QAction* a : file->actions())
+            if (a->objectName() == "recent_web")
+                shown.push_back(a->data().toString().toStdString());
+        QCOMPARE(shown, list);
+        QSettings disk(QCoreApplication::organizationName(), "Tarvex");
+        QCOMPARE(int(disk.value("recentWebs").toStringList().size()), RECENT_WEBS_MAX);
+        QVERIFY(QFile::exists(disk.fileName()));
+        QVERIFY(disk.fileName().startsWith(dir_.path()));
+        // A fresh settings folder starts empty.
+        fresh_settings();
+        QVERIFY(recent_webs_list().empty());
+    }
+
+    void recentWebOpensWithTheSaveQuestion() {
+        fresh_settings();
+        std::string kept = saved_web("kept");
+        key(Qt::Key_N, Qt::ControlModifier);
+        set_pane(VIEW_TEXT, "unsaved");
+        QVERIFY(web_modified());
+        QMenu* file = window_->menuBar()->actions().first()->menu();
+        QAction* entry = nullptr;
+        for (QAction* a : file->actions())
+            if (a->objectName() == "recent_web") entry = entry ? entry : a;
+        QVERIFY(entry);
+        QCOMPARE(entry->data().toString().toStdString(), kept);
+        g_answers.push_back(no());
+        entry->trigger();
+        QVERIFY(seen(DLG_SAVE_CHANGES));
+        QCOMPARE(web_file_name(), kept);
+        QVERIFY(cell_find("kept") != 0);
+    }
+
+    void droppedWebFileOpens() {
+        fresh_settings();
+        std::string web = saved_web("dropped");
+        key(Qt::Key_N, Qt::ControlModifier);
+        set_pane(VIEW_SCRIPT, "edited");
+        QVERIFY(web_modified());
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(QString::fromStdString(web))});
+        QCOMPARE(recent_webs_dropped_file(&data), web);
+        // Dropped on an editor, which would otherwise take it as text.
+        QWidget* target = shell_windows().script->viewport();
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        g_answers.push_back(no());
+        QApplication::sendEvent(target, &drop);
+        QVERIFY(drop.isAccepted());
+        QVERIFY(web_file_name() != web); // not from inside the drop
+        QTRY_COMPARE(web_file_name(), web);
+        QVERIFY(seen(DLG_SAVE_CHANGES));
+        QVERIFY(cell_find("dropped") != 0);
+        QCOMPARE(recent_webs_list().front(), web);
+        // Other drops are not taken.
+        QMimeData text;
+        text.setUrls({QUrl::fromLocalFile(path("notes.txt"))});
+        QCOMPARE(recent_webs_dropped_file(&text), std::string());
+        QMimeData two;
+        two.setUrls(
+            {QUrl::fromLocalFile(QString::fromStdString(web)), QUrl::fromLocalFile(path("b.qlt"))});
+        QCOMPARE(recent_webs_dropped_file(&two), std::string());
+        QMimeData qlt;
+        qlt.setUrls({QUrl::fromLocalFile(path("OLD.QLT"))});
+        QCOMPARE(recent_webs_dropped_file(&qlt), path("OLD.QLT").toStdString());
+        QMimeData remote;
+        remote.setUrls({QUrl("https://example.org/a.tvx")});
+        QCOMPARE(recent_webs_dropped_file(&remote), std::string());
+    }
+
+    void fileExportWritesTheChosenFormat() {
+        std::string web = saved_web("shared");
+        QAction* export_action =
+            window_->menuBar()->actions().first()->menu()->findChild<QAction*>("export");
+        QVERIFY(export_action);
+        // An edit in the pane is exported, and the web stays as it was.
+        shell_show_view(VIEW_TEXT);
+        QsciScintilla* text = shell_windows().text;
+        text->setFocus();
+        QTest::keyClicks(text, "see <home>");
+        g_answers.push_back(named(path("shared.md").toStdString()));
+        export_action->trigger();
+        QCOMPARE(g_seen.back().caption, std::string("Export"));
+        QCOMPARE(g_seen.back().text, path("shared.html").toStdString());
+        QCOMPARE(status_line_text(), std::string("Exported"));
+        QFile md(path("shared.md"));
+        QVERIFY(md.open(QIODevice::ReadOnly));
+        QString written = QString::fromUtf8(md.readAll());
+        QVERIFY(written.startsWith("# shared\n"));
+        QVERIFY(written.contains("see \\<[home](#cell-home)\\>"));
+        QCOMPARE(web_file_name(), web);
+        // A name without a suffix gets the first filter's.
+        g_answers.push_back(named(path("page").toStdString()));
+        export_action->trigger();
+        QVERIFY(QFile::exists(path("page.html")));
+        // Cancelled: nothing is written; a folder that is not there says so.
+        g_answers.push_back(no());
+        export_action->trigger();
+        g_answers.push_back(named(path("none/x.dot").toStdString()));
+        export_action->trigger();
+        QCOMPARE(status_line_text(), std::string("Cannot create the export file"));
+        QCOMPARE(QDir(dir_.path()).entryList({"shared.*", "page*", "none"}).size(), 3);
+    }
+
+    // A picture of the window on a web's home text (TARVEX_SCREENSHOT=web,png).
+    void screenshot() {
+        QStringList args = qEnvironmentVariable("TARVEX_SCREENSHOT").split(',');
+        if (args.size() != 2) QSKIP("set TARVEX_SCREENSHOT=web.tvx,out.png");
+        dispatch_command(CMD_OPEN, NOTE_NONE, args[0].toStdString());
+        QCOMPARE(current_name(), std::string("home"));
+        shell_windows().tabs->setCurrentIndex(VIEW_TEXT);
+        link_refresh();
+        QTest::qWait(1200);
+        QImage picture = window_->grab().toImage();
+        // Something was drawn: not one colour all over.
+        bool drawn = false;
+        for (int y = 0; y < picture.height() && !drawn; y += 4)
+            for (int x = 0; x < picture.width() && !drawn; x += 4)
+                drawn = picture.pixel(x, y) != picture.pixel(0, 0);
+        QVERIFY(drawn);
+        QVERIFY(picture.save(args[1]));
+    }
+};
+
+QTEST_MAIN(FilesTest)
+#include "files_test.moc"

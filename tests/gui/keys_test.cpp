@@ -1,0 +1,407 @@
+// The keys, driven on the focused widget as a user's are: the menus that
+// name them, the view keys, the focus keys (Ctrl+L, F4, Tab, F6), the
+// cell-name box with its own editing keys and its list, New Cell and
+// Forward from a selection or a typed name, the cell list's keys, Delete,
+// and the help that names all of it.
+#include "gui_test_support.h"
+
+#include "shell/help_topics.h"
+
+#include <QClipboard>
+#include <QTabBar>
+#include <QToolBar>
+#include <QTreeWidget>
+
+using namespace tarvex;
+using namespace tarvex::gui_test;
+
+namespace {
+
+QAction* item_of(QMenu* menu, int command) {
+    for (QAction* a : menu->actions())
+        if (a->data().toInt() == command && !a->isSeparator()) return a;
+    return nullptr;
+}
+
+} // namespace
+
+class KeysTest : public WindowTest {
+    Q_OBJECT
+
+  private slots:
+    void initTestCase() { window_open_active(); }
+
+    void init() {
+        search_bar_close();
+        fresh_web();
+        status_line_show("");
+        window_->activateWindow();
+        // The clicks of one test are no double click with the last one's.
+        QTest::qWait(QApplication::doubleClickInterval() + 50);
+    }
+
+    void cleanupTestCase() { window_close(window_); }
+
+    void menusNameTheirKeysAndLeaveAltToTheKeyTable() {
+        QStringList titles;
+        for (QAction* a : window_->menuBar()->actions()) {
+            titles << a->text();
+            // A title's mnemonic must not take an Alt key of the key table.
+            QKeySequence mnemonic = QKeySequence::mnemonic(a->text());
+            if (mnemonic.isEmpty()) continue;
+            int k = mnemonic[0].key();
+            QVERIFY2(accelerator_command(k, Qt::AltModifier) == 0, qPrintable(a->text()));
+        }
+        QCOMPARE(titles, (QStringList{"&File", "&Edit", "Ce&ll", "&View", "R&un", "&Help"}));
+
+        QMenu* run = menu_titled(window_, "R&un");
+        QVERIFY(run);
+        QCOMPARE(item_of(run, CMD_RUN)->text(), QString("&Run\tAlt+R, F5"));
+        QCOMPARE(item_of(run, CMD_RUN_TO_BRK)->text(), QString("Run to &Brk\tAlt+B"));
+        QCOMPARE(item_of(run, CMD_STOP)->text(), QString("&Stop\tAlt+S, Shift+F5"));
+        QVERIFY(item_of(run, CMD_REPORT));
+        QMenu* edit = menu_titled(window_, "&Edit");
+        for (int id : {CMD_UNDO, CMD_CUT, CMD_COPY, CMD_PASTE, CMD_SELECT_ALL})
+            QVERIFY(item_of(edit, id));
+        QVERIFY(item_of(edit, CMD_FIND_BAR)->text().endsWith("\tCtrl+F"));
+        QVERIFY(item_of(edit, CMD_FIND)->text().endsWith("\tCtrl+H"));
+        QMenu* view = menu_titled(window_, "&View");
+        for (int v = VIEW_LIST; v <= VIEW_PLOT; ++v)
+            QVERIFY(
+                item_of(view, CMD_VIEW_LIST + v)->text().endsWith(QString("\tCtrl+%1").arg(v + 1)));
+        QVERIFY(item_of(view, CMD_NEXT_TAB)->text().endsWith("\tCtrl+Tab, Ctrl+PgDown"));
+        QVERIFY(item_of(view, CMD_ZOOM));
+        // Quit stays last when the recent webs are listed as File opens.
+        QMenu* file = menu_titled(window_, "&File");
+        emit file->aboutToShow();
+        QCOMPARE(file->actions().last()->objectName(), QString("quit"));
+        QVERIFY(file->actions().last()->text().endsWith("\tCtrl+Q"));
+        // A menu item goes through the command table.
+        item_of(view, CMD_VIEW_SCRIPT)->trigger();
+        QCOMPARE(shell_current_view(), VIEW_SCRIPT);
+
+        auto* tools = window_->findChild<QToolBar*>("commands");
+        QCOMPARE(tools->findChild<QAction*>("tool_Run")->toolTip(), QString("Run (Alt+R, F5)"));
+        QCOMPARE(tools->findChild<QAction*>("tool_Stop")->toolTip(),
+                 QString("Stop (Alt+S, Shift+F5)"));
+
+        // The Alt keys reach their commands, not a menu.
+        set_pane(VIEW_SCRIPT, "out('by alt')");
+        key(Qt::Key_R, Qt::AltModifier);
+        QVERIFY(console_text().find("by alt") != std::string::npos);
+        shell_show_view(VIEW_SCRIPT);
+        set_pane(VIEW_SCRIPT, "out('by f5')");
+        key(Qt::Key_F5);
+        QVERIFY(console_text().find("by f5") != std::string::npos);
+    }
+
+    void viewKeysSwitchAndCycleTheTabs() {
+        for (int v = VIEW_PLOT; v >= VIEW_LIST; --v) {
+            key(Qt::Key_1 + v, Qt::ControlModifier);
+            QCOMPARE(shell_current_view(), v);
+            // The desktop layout has tabs for the editors only; the other
+            // views are docks.
+            if (layout_compact() || (v >= VIEW_TEXT && v <= VIEW_SCRIPT))
+                QCOMPARE(shell_windows().tabs->currentIndex(), v);
+            QVERIFY(slot_window(view_slot(v))->isVisible());
+        }
+        key(Qt::Key_Tab, Qt::ControlModifier);
+        QCOMPARE(shell_current_view(), VIEW_TEXT);
+        key(Qt::Key_PageDown, Qt::ControlModifier);
+        QCOMPARE(shell_current_view(), VIEW_VALUE);
+        key(Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(shell_current_view(), VIEW_TEXT);
+        key(Qt::Key_PageUp, Qt::ControlModifier);
+        QCOMPARE(shell_current_view(), VIEW_LIST);
+        // Round the ends.
+        key(Qt::Key_PageUp, Qt::ControlModifier);
+        QCOMPARE(shell_current_view(), VIEW_PLOT);
+        key(Qt::Key_Tab, Qt::ControlModifier);
+        QCOMPARE(shell_current_view(), VIEW_LIST);
+    }
+
+    void ctrlLAndF4SelectTheCellName() {
+        QLineEdit* edit = shell_windows().name_box->lineEdit();
+        key(Qt::Key_2, Qt::ControlModifier);
+        QCOMPARE(focused(), static_cast<QWidget*>(shell_windows().text));
+        key(Qt::Key_L, Qt::ControlModifier);
+        QCOMPARE(focused(), static_cast<QWidget*>(shell_windows().name_box));
+        QCOMPARE(focus_slot(), int(SLOT_NAME_BOX));
+        QCOMPARE(edit->selectedText(), QString("home"));
+        // Typing replaces the name, Enter goes there.
+        QTest::keyClicks(focused(), "there");
+        QCOMPARE(shell_windows().name_box->currentText(), QString("there"));
+        key(Qt::Key_Return);
+        key(Qt::Key_1, Qt::ControlModifier);
+        QCOMPARE(focused(), static_cast<QWidget*>(shell_windows().list));
+        key(Qt::Key_F4);
+        QCOMPARE(focused(), static_cast<QWidget*>(shell_windows().name_box));
+        QCOMPARE(edit->selectedText(), QString("there"));
+    }
+
+    void tabIndentsInEditorsAndF6SwitchesFocus() {
+        for (int v : {VIEW_TEXT, VIEW_SCRIPT}) {
+            key(Qt::Key_1 + v, Qt::ControlModifier);
+            QsciScintilla* e = slot_editor(view_slot(v));
+            e->clear();
+            key(Qt::Key_Tab);
+            QTest::keyClicks(focused(), "in");
+            QCOMPARE(focused(), static_cast<QWidget*>(e));
+            std::string bytes = editor_bytes(e);
+            QVERIFY2(bytes == "\tin" ||
+                         (bytes.size() > 2 && bytes.find_first_not_of(' ') == bytes.size() - 2),
+                     bytes.c_str());
+            key(Qt::Key_F6);
+            QCOMPARE(focus_slot(), int(SLOT_NAME_BOX));
+            QCOMPARE(focused(), static_cast<QWidget*>(shell_windows().name_box));
+            // Tab in the box goes back to the pane.
+            key(Qt::Key_Tab);
+            QCOMPARE(focused(), static_cast<QWidget*>(e));
+        }
+        // The plot leaves the focus where it was.
+        key(Qt::Key_2, Qt::ControlModifier);
+        key(Qt::Key_6, Qt::ControlModifier);
+        QCOMPARE(focus_slot(), int(SLOT_TEXT));
+        // Elsewhere Tab still switches.
+        for (int v : {VIEW_LIST, VIEW_VALUE, VIEW_CONS}) {
+            key(Qt::Key_1 + v, Qt::ControlModifier);
+            QWidget* pane = slot_window(view_slot(v));
+            QCOMPARE(focused(), pane);
+            key(Qt::Key_Tab);
+            QCOMPARE(focus_slot(), int(SLOT_NAME_BOX));
+            key(Qt::Key_F6);
+            QCOMPARE(focused(), pane);
+        }
+        QVERIFY(editor_bytes(shell_windows().value).find('\t') == std::string::npos);
+    }
+
+    // Enter (or keypad Enter) goes to the typed name, made when missing; an
+    // invalid name is refused and the box shows the current cell again. Its
+    // list is the trail, Alt+Left and Alt+Right go back and forward, and
+    // Up and Down in the cell list step through the cells by name.
+    void theNameBoxGoesToTheNameAndListsTheTrail() {
+        for (const char* name : {"p", "q", "r"}) {
+            box_enter(name);
+            QCOMPARE(current_name(), std::string(name));
+        }
+        QVERIFY(web_modified());
+        box_enter("no good!");
+        QCOMPARE(status(), std::string("Invalid cellname"));
+        QCOMPARE(shell_windows().name_box->currentText(), QString("r"));
+        QCOMPARE(current_name(), std::string("r"));
+        QVERIFY(cell_find("no") == 0);
+
+        // The list, opened by a click on the box's arrow.
+        QComboBox* box = shell_windows().name_box;
+        QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(box->width() - 6, box->height() / 2));
+        QStringList items;
+        for (int i = 0; i < box->count(); ++i)
+            items << box->itemText(i);
+        box->hidePopup();
+        window_->activateWindow();
+        QCOMPARE(items, (QStringList{"r", "q", "p", "home"}));
+
+        key(Qt::Key_Left, Qt::AltModifier);
+        key(Qt::Key_Left, Qt::AltModifier);
+        QCOMPARE(current_name(), std::string("p"));
+        key(Qt::Key_1, Qt::ControlModifier);
+        key(Qt::Key_Right, Qt::AltModifier);
+        QCOMPARE(current_name(), std::string("q"));
+        click_box();
+        key(Qt::Key_A, Qt::ControlModifier);
+        type("home");
+        QTest::keyClick(focused(), Qt::Key_Enter, Qt::KeypadModifier);
+        QCOMPARE(current_name(), std::string("home"));
+        key(Qt::Key_1, Qt::ControlModifier);
+        key(Qt::Key_Down);
+        QCOMPARE(current_name(), std::string("p"));
+        key(Qt::Key_Up);
+        QCOMPARE(current_name(), std::string("home"));
+        key(Qt::Key_End); // swallowed
+        QCOMPARE(current_name(), std::string("home"));
+    }
+
+    // The box keeps its own editing keys; in a pane they are the commands.
+    void theNameBoxKeepsItsEditingKeys() {
+        set_pane(VIEW_TEXT, "pane text");
+        shell_windows().text->selectAll();
+        click_box();
+        key(Qt::Key_End);
+        type("XYZ");
+        for (int i = 0; i < 3; ++i)
+            key(Qt::Key_Left);
+        key(Qt::Key_Delete);
+        key(Qt::Key_Delete);
+        QCOMPARE(shell_windows().name_box->currentText(), QString("homeZ"));
+        key(Qt::Key_Backspace);
+        key(Qt::Key_Home);
+        key(Qt::Key_Delete);
+        QCOMPARE(shell_windows().name_box->currentText(), QString("omZ"));
+        key(Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(shell_windows().name_box->currentText(), QString("homZ"));
+        key(Qt::Key_A, Qt::ControlModifier);
+        key(Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QApplication::clipboard()->text(), QString("homZ"));
+        key(Qt::Key_End);
+        key(Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(shell_windows().name_box->currentText(), QString("homZhomZ"));
+        key(Qt::Key_A, Qt::ControlModifier);
+        key(Qt::Key_X, Qt::ControlModifier);
+        QCOMPARE(shell_windows().name_box->currentText(), QString());
+        // None of it reached the pane.
+        QCOMPARE(pane_text(VIEW_TEXT), std::string("pane text"));
+        // In a pane the same keys are the commands.
+        click_pane(VIEW_TEXT);
+        key(Qt::Key_A, Qt::ControlModifier);
+        key(Qt::Key_Delete);
+        QCOMPARE(pane_text(VIEW_TEXT), std::string());
+    }
+
+    // Delete (Alt+D) asks first, and refuses home.
+    void deleteAsksAndHomeStays() {
+        key(Qt::Key_D, Qt::AltModifier);
+        QCOMPARE(status(), std::string("Can't Delete Home"));
+        QVERIFY(g_seen.empty());
+        box_enter("doomed");
+        g_answers.push_back(cancel());
+        key(Qt::Key_D, Qt::AltModifier);
+        QVERIFY(seen(DLG_OK_CANCEL, "Delete current cell?"));
+        QVERIFY(cell_find("doomed") != 0);
+        g_answers.push_back(yes());
+        key(Qt::Key_D, Qt::AltModifier);
+        QCOMPARE(cell_find("doomed"), NodeHandle(0));
+        QCOMPARE(current_name(), std::string("home"));
+        QCOMPARE(shell_windows().list->topLevelItemCount(), 1);
+    }
+
+    // Alt+N and Alt+Right take the name from the pane's selection or the
+    // cell-name box; a pane's selection comes back with its cell.
+    void newCellAndForwardTakeTheSelectedOrTypedName() {
+        make_cell("there");
+        auto keys = [](int key) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key(key), Qt::AltModifier);
+        };
+        auto select = [](QsciScintilla* e, unsigned long from, long to) {
+            e->setFocus();
+            QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(e));
+            e->SendScintilla(QsciScintillaBase::SCI_SETSEL, from, to);
+        };
+        set_pane(VIEW_TEXT, "see  9fresh_ and there");
+        QsciScintilla* t = shell_windows().text;
+        select(t, 3, 12);
+        keys(Qt::Key_N);
+        QCOMPARE(current_name(), std::string("fresh"));
+        QCOMPARE(text_to_string(cell_text(cell_find("home"))),
+                 std::string("see  9fresh_ and there"));
+        keys(Qt::Key_Left);
+        QCOMPARE(current_name(), std::string("home"));
+        // The selection was kept with home and is shown again.
+        QCOMPARE(t->SendScintilla(QsciScintillaBase::SCI_GETSELECTIONSTART), 3L);
+        QCOMPARE(t->SendScintilla(QsciScintillaBase::SCI_GETSELECTIONEND), 12L);
+        select(t, 17, 22);
+        keys(Qt::Key_Right);
+        QCOMPARE(current_name(), std::string("there"));
+        keys(Qt::Key_Left);
+        select(t, 0, 0); // nothing selected: forward in the history
+        keys(Qt::Key_Right);
+        QCOMPARE(current_name(), std::string("there"));
+        select(t, 0, 0);
+        keys(Qt::Key_N); // nothing selected: the dialog asks
+        QVERIFY(seen(DLG_CELL_NAME));
+
+        QComboBox* combo = shell_windows().name_box;
+        QLineEdit* box = combo->lineEdit();
+        combo->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(combo));
+        box->selectAll();
+        QTest::keyClicks(box, "9bad");
+        keys(Qt::Key_Right); // no valid name: the box shows the current name
+        QCOMPARE(box->text(), QString("there"));
+        box->selectAll();
+        QTest::keyClicks(box, "typed_here");
+        keys(Qt::Key_Right);
+        QCOMPARE(current_name(), std::string("typed_here"));
+        box->selectAll();
+        QTest::keyClicks(box, "_x");
+        QTest::keyClick(box, Qt::Key_Return);
+        QCOMPARE(status(), std::string("Invalid cellname"));
+        QCOMPARE(current_name(), std::string("typed_here"));
+    }
+
+    void cellListTypeAheadAndOpening() {
+        make_cell("apple");
+        make_cell("banana");
+        make_cell("blueberry");
+        key(Qt::Key_1, Qt::ControlModifier);
+        QTreeWidget* list = shell_windows().list;
+        QCOMPARE(focused(), static_cast<QWidget*>(list));
+        QTest::keyClicks(list, "bl");
+        QCOMPARE(current_name(), std::string("blueberry"));
+        QTest::qWait(QApplication::keyboardInputInterval() + 100);
+        QTest::keyClicks(list, "B");
+        QCOMPARE(current_name(), std::string("banana"));
+        QTest::qWait(QApplication::keyboardInputInterval() + 100);
+        QTest::keyClicks(list, "x"); // no such name: stays
+        QCOMPARE(current_name(), std::string("banana"));
+        QCOMPARE(shell_current_view(), VIEW_LIST);
+        key(Qt::Key_Return);
+        QCOMPARE(shell_current_view(), VIEW_TEXT);
+        QCOMPARE(focused(), static_cast<QWidget*>(shell_windows().text));
+        QCOMPARE(current_name(), std::string("banana"));
+        // A double click opens the cell clicked.
+        key(Qt::Key_1, Qt::ControlModifier);
+        QTreeWidgetItem* apple = list->findItems("apple", Qt::MatchExactly).value(0);
+        QVERIFY(apple);
+        QPoint at = list->visualItemRect(apple).center();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+        QCOMPARE(current_name(), std::string("apple"));
+        QCOMPARE(shell_current_view(), VIEW_TEXT);
+    }
+
+    // The help topics go to the console; the overview and the tour web
+    // name the desktop keys.
+    void helpNamesTheKeys() {
+        for (int topic = 1; topic <= HELP_TOPIC_COUNT; ++topic) {
+            // Backslashes only inside double quotes, and no quote left open:
+            // the output stream would otherwise change them.
+            const char* text = help_topic_text(topic);
+            char quote = 0;
+            for (const char* p = text; *p; ++p) {
+                if (quote == 0 && (*p == '"' || *p == '\''))
+                    quote = *p;
+                else if (quote != 0 && *p == quote)
+                    quote = 0;
+                QVERIFY2(*p != '\\' || quote != 0, text);
+            }
+            QCOMPARE(int(quote), 0);
+        }
+        menu_command(CMD_HELP_REPORT);
+        QCOMPARE(shell_current_view(), VIEW_CONS);
+        QVERIFY(console_text().find("REPORT FORMAT") != std::string::npos);
+        QVERIFY(console_text().find("\"\\N\"") != std::string::npos);
+        menu_command(CMD_HELP_DEBUGGING);
+        QVERIFY(console_text().find("DEBUGGING") != std::string::npos);
+        key(Qt::Key_2, Qt::ControlModifier);
+        menu_command(CMD_HELP_OVERVIEW);
+        std::string help = console_text();
+        for (const char* named :
+             {"Ctrl+L", "F4", "F5", "Shift+F5", "F6", "Ctrl+F", "Ctrl+H", "Ctrl+1", "Ctrl+Tab",
+              "Ctrl+click", "Replace All", "View menu", "Run menu"})
+            QVERIFY2(help.find(named) != std::string::npos, named);
+        // The tour web has a cell on them, linked from its home cell.
+        std::string tour = std::string(TARVEX_SOURCE_DIR) + "/examples/tour.tvx";
+        dispatch_command(CMD_OPEN, NOTE_NONE, tour); // as a file given at the start
+        QCOMPARE(current_name(), std::string("home"));
+        QVERIFY(text_of("home").find("desktop") != std::string::npos);
+        std::string desktop = text_of("desktop");
+        for (const char* named :
+             {"Ctrl+L", "F4", "F5", "Shift+F5", "F6", "Ctrl+F", "Ctrl+H", "Ctrl+1", "Ctrl+Tab",
+              "Ctrl+click", "Replace All", "View", "Run to Brk"})
+            QVERIFY2(desktop.find(named) != std::string::npos, named);
+        QVERIFY(!web_modified());
+    }
+};
+
+QTEST_MAIN(KeysTest)
+#include "keys_test.moc"

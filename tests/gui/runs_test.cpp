@@ -1,0 +1,405 @@
+// Runs driven by keys on the focused widget: output in the console or
+// pointed to, the lock-out of the commands that would change the web under
+// a run, breakpoints and the paused line's mark, keyboard input, Stop, and
+// a script error marked where it happened.
+#include "gui_test_support.h"
+
+#include "core/value.h"
+#include "io/input_stream.h"
+#include "script/run_engine.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QDockWidget>
+
+using namespace tarvex;
+using namespace tarvex::gui_test;
+
+namespace {
+
+QsciScintilla* script() { return shell_windows().script; }
+
+long markers_on(long line) {
+    return script()->SendScintilla(QsciScintillaBase::SCI_MARKERGET,
+                                   static_cast<unsigned long>(line));
+}
+
+bool paused_mark_on(long line) {
+    long want = (1 << MARKER_PAUSE) | (1 << MARKER_PAUSE_LINE);
+    return (markers_on(line) & want) == want;
+}
+
+bool error_marked(long pos) {
+    return script()->SendScintilla(QsciScintillaBase::SCI_INDICATORVALUEAT, INDICATOR_ERROR, pos) !=
+           0;
+}
+
+std::string note_on(long line) {
+    char buffer[256] = {};
+    script()->SendScintilla(QsciScintillaBase::SCI_ANNOTATIONGETTEXT,
+                            static_cast<unsigned long>(line), buffer);
+    return std::string(buffer);
+}
+
+// The desktop layout keeps the console in sight unless its dock is closed:
+// closed by its close button, as a user does.
+void console_out_of_sight(QMainWindow* w) {
+    if (layout_compact()) return;
+    auto* dock = w->findChild<QDockWidget*>("console_dock");
+    QVERIFY(dock && dock->isVisible());
+    auto* close = dock->findChild<QAbstractButton*>("qt_dockwidget_closebutton");
+    QVERIFY(close);
+    QTest::mouseClick(close, Qt::LeftButton, {}, close->rect().center());
+    QTRY_VERIFY(dock->isHidden());
+}
+
+void run_key(int k = Qt::Key_F5, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+    key(k, mods);
+    QTRY_VERIFY(!run_active());
+}
+
+} // namespace
+
+class RunsTest : public WindowTest {
+    Q_OBJECT
+
+  private slots:
+    void initTestCase() { window_open_active(); }
+
+    void init() {
+        fresh_web();
+        status_line_show("");
+        window_->activateWindow();
+    }
+
+    void cleanupTestCase() { window_close(window_); }
+
+    // First: a flashed message outranks the pointer while it shows. Output
+    // written behind another tab is pointed to until the console is shown,
+    // unless the user asked for the console to come up by itself.
+    void outputBehindAnotherTabIsPointedToOrShown() {
+        QAction* bring_up = window_->findChild<QAction*>("show_console_on_output");
+        QVERIFY(bring_up && !bring_up->isChecked());
+        for (bool shown : {false, true}) {
+            if (shown) bring_up->trigger();
+            QCOMPARE(console_shows_on_output(), shown);
+            console_out_of_sight(window_);
+            set_pane(VIEW_SCRIPT, "out('hello')");
+            key(Qt::Key_2, Qt::ControlModifier);
+            run_key();
+            QVERIFY(console_text().find("hello") != std::string::npos);
+            if (shown) {
+                QCOMPARE(shell_current_view(), VIEW_CONS);
+                QVERIFY(shell_windows().console->isVisible());
+                QVERIFY(status() != OUTPUT_IN_CONS_TEXT);
+                continue;
+            }
+            QCOMPARE(shell_current_view(), VIEW_TEXT);
+            QCOMPARE(QString::fromStdString(status()), QString(OUTPUT_IN_CONS_TEXT));
+            // Other tabs do not end it; the console does.
+            key(Qt::Key_1, Qt::ControlModifier);
+            QCOMPARE(QString::fromStdString(status()), QString(OUTPUT_IN_CONS_TEXT));
+            key(Qt::Key_5, Qt::ControlModifier);
+            QVERIFY(shell_windows().console->isVisible());
+            QVERIFY(status() != OUTPUT_IN_CONS_TEXT);
+            // A run watched on the console says nothing of it.
+            run_key();
+            QVERIFY(status() != OUTPUT_IN_CONS_TEXT);
+        }
+        // A habit of the user: it outlives the web.
+        g_answers.push_back(no());
+        key(Qt::Key_N, Qt::ControlModifier);
+        QVERIFY(bring_up->isChecked());
+        bring_up->trigger();
+    }
+
+    void runWritesToTheConsole() {
+        set_pane(VIEW_SCRIPT, "out('hello', 1+2)");
+        run_key();
+        QVERIFY2(console_text().find("hello3") != std::string::npos, console_text().c_str());
+        // The script pane was committed before the run.
+        QCOMPARE(text_to_string(cell_script(current_cell())), std::string("out('hello', 1+2)"));
+        long at = long(console_text().find("hello"));
+        QCOMPARE(style_at(shell_windows().console, at), STYLE_OUTPUT);
+    }
+
+    // While a run is paused, writes output or waits for input, the keys of
+    // the commands that would change the web are refused, and nothing is
+    // asked; each state has refusals of its own, and a key that ends it.
+    void keysObeyTheLockOut() {
+        struct Press {
+            int key;
+            Qt::KeyboardModifiers mods;
+            int command; // from its menu instead, when there is no key
+            const char* refusal;
+        };
+        const char* LOCKED = "Operation locked out";
+        const Press changing[] = {
+            {Qt::Key_N, Qt::ControlModifier, 0, LOCKED},
+            {Qt::Key_O, Qt::ControlModifier, 0, LOCKED},
+            {Qt::Key_S, Qt::ControlModifier, 0, LOCKED},
+            {Qt::Key_P, Qt::ControlModifier, 0, LOCKED},
+            {Qt::Key_Q, Qt::ControlModifier, 0, LOCKED},
+            {Qt::Key_F, Qt::ControlModifier, 0, LOCKED},
+            {Qt::Key_H, Qt::ControlModifier, 0, LOCKED},
+            {Qt::Key_N, Qt::AltModifier, 0, LOCKED},
+            {Qt::Key_C, Qt::AltModifier, 0, LOCKED},
+            {Qt::Key_D, Qt::AltModifier, 0, LOCKED},
+            {Qt::Key_T, Qt::AltModifier, 0, LOCKED},
+        };
+        const char* RUNNING = "Script already running";
+        struct Case {
+            const char* name;
+            bool to_brk; // started by Run to Brk
+            const char* script;
+            std::function<bool()> state;
+            std::vector<Press> own;
+            const char* left_out; // output the ending key keeps from being written
+            const char* ended;    // the status line, or output, after the ending key
+        } cases[] = {
+            {"paused",
+             true,
+             "brk('p') out('after')",
+             run_breakpoint_pause,
+             {},
+             "after",
+             "Run halted"},
+            {"writing",
+             false,
+             "for (i = 1 to 200000) { out('line of output ') }",
+             [] { return run_active() && output_pump_active(); },
+             {{Qt::Key_F5, {}, 0, RUNNING},
+              {Qt::Key_Left, Qt::AltModifier, 0, LOCKED},
+              {0, {}, CMD_REPORT, LOCKED},
+              {0, {}, CMD_HELP_OVERVIEW, LOCKED}},
+             "",
+             "Run halted"},
+            {"waiting",
+             false,
+             "in('v? ', i) out('got input')",
+             input_wait,
+             {{Qt::Key_F5, {}, 0, RUNNING}, {0, {}, CMD_HELP_OVERVIEW, "Waiting for input"}},
+             "got input",
+             "Input Aborted"},
+        };
+        make_cell("i");
+        for (const Case& c : cases) {
+            set_pane(VIEW_SCRIPT, c.script);
+            g_seen.clear();
+            std::vector<std::string> expected, refused;
+            for (const Press& p : changing)
+                expected.push_back(p.refusal);
+            for (const Press& p : c.own)
+                expected.push_back(p.refusal);
+            int cells = cell_table_count();
+            when(c.state, [&] {
+                auto press = [&](const Press& p) {
+                    status_line_show("");
+                    if (p.command)
+                        menu_command(p.command);
+                    else
+                        key(p.key, p.mods);
+                    refused.push_back(status());
+                };
+                for (const Press& p : changing)
+                    press(p);
+                for (const Press& p : c.own)
+                    press(p);
+                key(Qt::Key_F5, Qt::ShiftModifier);
+            });
+            run_key(c.to_brk ? Qt::Key_B : Qt::Key_R, Qt::AltModifier);
+            QCOMPARE(refused, expected);
+            QVERIFY2(g_seen.empty(), c.name);
+            QCOMPARE(cell_table_count(), cells);
+            QVERIFY2(status() == c.ended || console_text().find(c.ended) != std::string::npos,
+                     c.name);
+            if (*c.left_out) QVERIFY(console_text().find(c.left_out) == std::string::npos);
+            QCOMPARE(current_name(), std::string("home"));
+        }
+    }
+
+    // The mark is on the brk's line at each pause, moves with Run to Brk,
+    // and goes when Run lets the script finish.
+    void pausedLineIsMarkedUntilTheRunGoesOn() {
+        set_pane(VIEW_SCRIPT,
+                 "out('a')\r\nout('b')\r\n  brk('one')\r\nout('c')\r\nbrk('two')\r\nout('d')");
+        QCOMPARE(pane_pause_mark_line(), -1L);
+        std::vector<long> marked;
+        bool only_one = true;
+        when(run_breakpoint_pause, [&] {
+            QCOMPARE(shell_current_view(), VIEW_SCRIPT);
+            marked.push_back(pane_pause_mark_line());
+            only_one = only_one && paused_mark_on(2) && !paused_mark_on(4);
+            key(Qt::Key_B, Qt::AltModifier);
+            when([] { return run_breakpoint_pause() && pane_pause_mark_line() != 2; },
+                 [&] {
+                     marked.push_back(pane_pause_mark_line());
+                     only_one = only_one && paused_mark_on(4) && markers_on(2) == 0;
+                     key(Qt::Key_F5);
+                 });
+        });
+        run_key(Qt::Key_B, Qt::AltModifier);
+        QCOMPARE(marked, (std::vector<long>{2, 4}));
+        QVERIFY(only_one);
+        QCOMPARE(pane_pause_mark_line(), -1L);
+        for (long line = 0; line < 6; ++line)
+            QCOMPARE(markers_on(line), 0L);
+    }
+
+    // Run from a pause goes past the later breakpoints, and Stop ends the
+    // run: either way the mark goes and no other is put.
+    void runOrStopFromAPauseMarksNoMore() {
+        const struct {
+            int key;
+            Qt::KeyboardModifiers mods;
+            char written, not_written; // by the rest of the run
+        } cases[] = {{Qt::Key_R, Qt::AltModifier, 'y', 0}, {Qt::Key_F5, Qt::ShiftModifier, 0, 'x'}};
+        for (const auto& c : cases) {
+            set_pane(VIEW_SCRIPT, "brk('p')\r\nout('x')\r\nbrk('q')\r\nout('y')");
+            shell_windows().console->clear();
+            int pauses = 0;
+            when(run_breakpoint_pause, [&] {
+                ++pauses;
+                QCOMPARE(pane_pause_mark_line(), 0L);
+                key(c.key, c.mods);
+            });
+            run_key(Qt::Key_B, Qt::AltModifier);
+            QCOMPARE(pauses, 1);
+            QCOMPARE(pane_pause_mark_line(), -1L);
+            QCOMPARE(markers_on(0) | markers_on(2), 0L);
+            if (c.written) QVERIFY(console_text().find(c.written) != std::string::npos);
+            if (c.not_written) QVERIFY(console_text().find(c.not_written) == std::string::npos);
+        }
+    }
+
+    // Lines typed into the console at the prompts reach the cells; an empty
+    // entry below is Stop, which ends the input.
+    void typedLinesReachTheCells() {
+        const struct {
+            const char* script;
+            std::vector<QString> lines;
+            std::vector<std::pair<const char*, const char*>> values;
+            const char* output;
+        } cases[] = {
+            {"in('Value? ', x) out(x*2)", {"21"}, {{"x", "21"}}, "42"},
+            // Two values at one prompt: the first line is not sent twice.
+            {"in('Two values? ', x, y)", {"1", "2"}, {{"x", "1"}, {"y", "2"}}, ""},
+            {"in('First? ', x) in('Second? ', x) out('got ', x)",
+             {"5", ""},
+             {{"x", "5"}},
+             "Input Aborted"},
+        };
+        make_cell("x");
+        make_cell("y");
+        for (const auto& c : cases) {
+            set_pane(VIEW_SCRIPT, c.script);
+            size_t next = 0;
+            std::function<void()> answer = [&] {
+                QCOMPARE(shell_current_view(), VIEW_CONS);
+                key(Qt::Key_5, Qt::ControlModifier); // the console takes the keys
+                if (c.lines[next].isEmpty()) {
+                    key(Qt::Key_F5, Qt::ShiftModifier);
+                } else {
+                    type(c.lines[next]);
+                    key(Qt::Key_Return);
+                }
+                if (++next < c.lines.size()) when(input_wait, answer);
+            };
+            when(input_wait, answer);
+            run_key();
+            QCOMPARE(next, c.lines.size());
+            for (auto [cell, value] : c.values)
+                QCOMPARE(value_display(cell_value(cell_find(cell))), std::string(value));
+            QVERIFY2(console_text().find(c.output) != std::string::npos, console_text().c_str());
+        }
+        // The typed text keeps the plain style; the prompt is output.
+        QsciScintilla* console = shell_windows().console;
+        QCOMPARE(style_at(console, long(console_text().find("5"))), STYLE_PLAIN);
+        QCOMPARE(style_at(console, long(console_text().find("First"))), STYLE_OUTPUT);
+    }
+
+    void stopEndsARunawayLoopWithoutOutput() {
+        // No output and no statement inside the loop: the run still lets
+        // the window handle events, so Stop arrives.
+        set_pane(VIEW_SCRIPT, "while (1) {}");
+        when(run_active, [] { key(Qt::Key_S, Qt::AltModifier); });
+        run_key();
+        QCOMPARE(status(), std::string("Run halted"));
+    }
+
+    // The failing token is selected in its cell (shown at once, or when the
+    // cell is visited), its line gets the message as a note and the error
+    // symbol in the margin, and the status line says where it is.
+    void aScriptErrorIsMarkedWhereItHappened() {
+        struct Case {
+            bool called;               // the script is callee's, which home calls
+            std::string script, token; // the token is found from the end
+            long line;
+            const char* status;
+        };
+        const Case cases[] = {
+            {false, "out(1)\r\nset q to q + ) ", ")", 1, "Invalid expression (line 2, column 14)"},
+            {false, "out(1)\r\n# nothing\r\nset q to q + ) ", ")", 2,
+             "Invalid expression (line 3, column 14)"},
+            // A comment right after the token is not part of it.
+            {true, "set q to 1 + *# star\r\nout(q)", "*", 0,
+             "Invalid expression (line 1, column 14)"},
+            {true, "set q to 1\r\nset q to q + 1\r\n  out(q / )\r\n", ")", 2,
+             "Invalid expression (line 3, column 11)"},
+            // After comments, at the end of the script.
+            {true, "# set up\r\nset q to 2 # two\r\nset q to q * (3 +", "", 2,
+             "Unexpected end of script (line 3, column 18)"},
+        };
+        make_cell("q");
+        make_cell("r");
+        auto expect_marked = [](const Case& c) {
+            long start = c.token.empty() ? long(c.script.size()) : long(c.script.rfind(c.token));
+            long end = start + long(c.token.size());
+            QCOMPARE(shell_current_view(), VIEW_SCRIPT);
+            QCOMPARE(std::make_pair(sel_start(script()), sel_end(script())),
+                     std::make_pair(start, end));
+            if (end > start) QVERIFY(error_marked(start) && !error_marked(start - 2));
+            QCOMPARE(note_on(c.line), c.status);
+            QVERIFY(markers_on(c.line) & (1 << MARKER_ERROR));
+            QCOMPARE(note_on(c.line == 0 ? 1 : 0), std::string());
+        };
+        for (const Case& c : cases) {
+            if (c.called) {
+                go("callee");
+                set_pane(VIEW_SCRIPT, c.script);
+                dispatch_command(CMD_BACK);
+            }
+            set_pane(VIEW_SCRIPT, c.called ? "set r to callee!" : c.script);
+            run_key();
+            QCOMPARE(status(), std::string(c.status));
+            QCOMPARE(current_name(), std::string("home"));
+            if (c.called) box_enter("callee");
+            expect_marked(c);
+            if (c.called) key(Qt::Key_Left, Qt::AltModifier);
+        }
+        // Visiting another cell and coming back keeps the marks.
+        const long at = long(cases[0].script.rfind(')'));
+        set_pane(VIEW_SCRIPT, cases[0].script);
+        run_key();
+        box_enter("q");
+        QVERIFY(!error_marked(at));
+        QCOMPARE(note_on(1), std::string());
+        key(Qt::Key_Left, Qt::AltModifier);
+        expect_marked(cases[0]);
+        // Editing the script takes them away.
+        click_pane(VIEW_SCRIPT);
+        type(" ");
+        QVERIFY(!error_marked(at));
+        QCOMPARE(note_on(1), std::string());
+        QCOMPARE(markers_on(1) & (1 << MARKER_ERROR), 0L);
+        QVERIFY(!pane_error_showing());
+        // A run that ends well, or by exit, leaves the selection alone.
+        set_pane(VIEW_SCRIPT, "set q to 1 exit");
+        set_sel(script(), 2, 3);
+        run_key();
+        QCOMPARE(std::make_pair(sel_start(script()), sel_end(script())), std::make_pair(2L, 3L));
+    }
+};
+
+QTEST_MAIN(RunsTest)
+#include "runs_test.moc"

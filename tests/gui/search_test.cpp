@@ -1,0 +1,292 @@
+// Find and replace: the Replace dialog (its real controls, handed over by
+// the dialogs' test hook) and the walk through the cells it starts, the
+// search bar with its keys, its messages, and Replace All.
+#include "gui_test_support.h"
+
+#include <QPushButton>
+
+using namespace tarvex;
+using namespace tarvex::gui_test;
+
+namespace {
+
+void click(const char* name) {
+    QPushButton* b = bar_child<QPushButton>(name);
+    QVERIFY(b);
+    QTest::mouseClick(b, Qt::LeftButton);
+}
+
+} // namespace
+
+class SearchTest : public WindowTest {
+    Q_OBJECT
+
+  private slots:
+    void initTestCase() { window_open_active(); }
+
+    void init() {
+        search_bar_close();
+        fresh_web();
+        status_line_show("");
+        window_->activateWindow();
+    }
+
+    void cleanupTestCase() {
+        search_bar_close();
+        window_close(window_);
+    }
+
+    void searchWalksCellsAndWrapsToTheStartCell() {
+        make_cell("b", "a target here");
+        make_cell("c", "nothing");
+        make_cell("a", "no match");
+        QsciScintilla* t = show_text("target then target", 0);
+        int history = back_count();
+        web_set_modified(false);
+        find("target");
+        QVERIFY(search_active());
+        QVERIFY(search_bar());
+        QCOMPARE(current_name(), std::string("home"));
+        QCOMPARE(sel_start(t), 0L);
+        QCOMPARE(sel_end(t), 6L);
+        click("bar_next");
+        QCOMPARE(current_name(), std::string("home"));
+        QCOMPARE(sel_start(t), 12L);
+        // a has none, b has one: home wraps round to a, then b.
+        click("bar_next");
+        QCOMPARE(current_name(), std::string("b"));
+        QCOMPARE(sel_start(t), 2L);
+        QVERIFY(search_match_selected());
+        // c has none: back round to home's first match.
+        click("bar_next");
+        QCOMPARE(current_name(), std::string("home"));
+        QCOMPARE(sel_start(t), 0L);
+        // The walk changed no history and marked nothing modified.
+        QVERIFY(!web_modified());
+        QCOMPARE(back_count(), history);
+    }
+
+    void wordBeforeTheCaretIsFoundAfterAllOtherCells() {
+        make_cell("x", "other");
+        make_cell("y", "words");
+        QsciScintilla* t = show_text("alpha beta", 10);
+        web_set_modified(false);
+        find("ALPHA");
+        QCOMPARE(current_name(), std::string("home"));
+        QCOMPARE(sel_start(t), 0L);
+        QCOMPARE(sel_end(t), 5L);
+        QVERIFY(search_match_selected());
+        // Nowhere at all: the start cell stays, caret at the start, and
+        // "repl" after the failed search changes nothing.
+        search_bar_close();
+        set_sel(t, 3, 3);
+        find("missing", "XX");
+        QCOMPARE(current_name(), std::string("home"));
+        QCOMPARE(sel_start(t), 0L);
+        QCOMPARE(sel_end(t), 0L);
+        QVERIFY(!search_match_selected());
+        click("bar_repl");
+        QCOMPARE(editor_bytes(t), std::string("alpha beta"));
+        QVERIFY(!web_modified());
+    }
+
+    void scriptTabSearchesScriptsOnlyAndValueTabNothing() {
+        make_cell("p", "zeta in the text", "");
+        make_cell("q", "", "out('zeta')");
+        shell_show_view(VIEW_SCRIPT);
+        web_set_modified(false);
+        find("zeta");
+        QCOMPARE(current_name(), std::string("q"));
+        QCOMPARE(shell_current_view(), VIEW_SCRIPT);
+        QCOMPARE(sel_start(shell_windows().script), 5L);
+        search_bar_close();
+
+        cell_go_command("home");
+        shell_show_view(VIEW_VALUE);
+        find("zeta", "eta");
+        QVERIFY(search_bar()); // the bar opens, but nothing is searched
+        QCOMPARE(current_name(), std::string("home"));
+        QVERIFY(!search_match_selected());
+        click("bar_next");
+        click("bar_repl");
+        QCOMPARE(current_name(), std::string("home"));
+        QVERIFY(!web_modified());
+    }
+
+    void replThenNextAndCaseOnlyAfterNext() {
+        QsciScintilla* t = show_text("foo foo Foo", 0);
+        find("Foo", "X");
+        QCOMPARE(sel_start(t), 0L);
+        // Ticking "case" does not count for "repl": the replacement's own
+        // search still ignores case.
+        bar_child<QCheckBox>("bar_case")->setChecked(true);
+        click("bar_repl");
+        QCOMPARE(editor_bytes(t), std::string("X foo Foo"));
+        QCOMPARE(sel_start(t), 2L);
+        QCOMPARE(int(settings_search_case()), 0);
+        // "next" takes the box: now only "Foo" matches.
+        click("bar_next");
+        QCOMPARE(int(settings_search_case()), 1);
+        QCOMPARE(sel_start(t), 6L);
+        click("bar_repl");
+        QCOMPARE(editor_bytes(t), std::string("X foo X"));
+        QVERIFY(web_modified());
+        // No "Foo" left: the walk came back to the start of home's text.
+        QVERIFY(!search_match_selected());
+        QCOMPARE(sel_start(t), 0L);
+        shell_show_view(VIEW_VALUE);
+        QCOMPARE(text_to_string(cell_text(current_cell())), std::string("X foo X"));
+    }
+
+    void searchInProgressRefusesRunAndSecondFind() {
+        cell_set_script(current_cell(), "out('ran')");
+        reshow_current();
+        shell_show_view(VIEW_TEXT);
+        find("nothing here");
+        QVERIFY(search_active());
+        shell_windows().console->clear();
+        key(Qt::Key_F5);
+        QCOMPARE(status(), std::string("End search before running"));
+        QVERIFY(editor_bytes(shell_windows().console).find("ran") == std::string::npos);
+        g_seen.clear();
+        key(Qt::Key_H, Qt::ControlModifier);
+        QCOMPARE(status(), std::string("Search or Replace already in progress"));
+        QVERIFY(g_seen.empty());
+        click("bar_cancel");
+        QVERIFY(!search_active());
+        QVERIFY(!search_bar());
+        key(Qt::Key_F5);
+        QVERIFY(editor_bytes(shell_windows().console).find("ran") != std::string::npos);
+    }
+
+    void replaceDialogFillsCutsAndRefusesEmpty() {
+        settings_set_search_text("old");
+        settings_set_replace_text("new");
+        settings_set_search_case(1);
+        bool filled = false;
+        g_act = [&](const DialogRequest& r) {
+            filled = child<QLineEdit>(r, "search_for")->text() == "old" &&
+                     child<QLineEdit>(r, "replace_with")->text() == "new" &&
+                     child<QCheckBox>(r, "case_sensitive")->isChecked() &&
+                     r.dialog->windowTitle() == "Replace";
+            filled = filled && search_active(); // set while the dialog is open
+            child<QLineEdit>(r, "search_for")->setText("changed");
+            return false;
+        };
+        key(Qt::Key_H, Qt::ControlModifier);
+        QVERIFY(filled);
+        QVERIFY(!search_active());
+        QCOMPARE(std::string(settings_search_text()), std::string("old")); // Cancel keeps it
+        find("");
+        QCOMPARE(status(), std::string("Nothing to search for"));
+        QVERIFY(!search_active());
+        QVERIFY(!search_bar());
+        find(QString(60, 'a'), QString(50, 'b'));
+        QCOMPARE(std::string(settings_search_text()), std::string(47, 'a'));
+        QCOMPARE(std::string(settings_replace_text()), std::string(47, 'b'));
+        QCOMPARE(int(settings_search_case()), 0);
+    }
+
+    void searchBarKeys() {
+        QsciScintilla* t = show_text("one two one", 0);
+        window_->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window_));
+        find("one");
+        QPushButton* next = bar_child<QPushButton>("bar_next");
+        QCOMPARE(sel_start(t), 0L);
+        // Enter is "next"; Tab steps through the bar's own controls.
+        QTest::keyClick(next, Qt::Key_Return);
+        QCOMPARE(sel_start(t), 8L);
+        next->setFocus();
+        QTest::keyClick(next, Qt::Key_Tab);
+        QVERIFY(bar_child<QPushButton>("bar_repl")->hasFocus());
+        QTest::keyClick(bar_child<QPushButton>("bar_repl"), Qt::Key_Backtab);
+        QVERIFY(next->hasFocus());
+        QTest::keyClick(next, Qt::Key_Escape);
+        QVERIFY(!search_active());
+        QTRY_VERIFY(!window_->findChild<QWidget*>("search_bar"));
+    }
+
+    void findBarSaysNotFoundAndWrapped() {
+        make_cell("alpha", "one");
+        cell_set_text(current_cell(), "x one");
+        reshow_current();
+        key(Qt::Key_2, Qt::ControlModifier);
+        QsciScintilla* t = shell_windows().text;
+        t->SendScintilla(QsciScintillaBase::SCI_SETSEL, 0UL, 0L);
+        key(Qt::Key_F, Qt::ControlModifier);
+        QLineEdit* field = bar_child<QLineEdit>("bar_find");
+        QVERIFY(field);
+        QCOMPARE(focused(), static_cast<QWidget*>(field));
+        QVERIFY(search_active());
+        // The field keeps its editing keys.
+        QTest::keyClicks(field, "zzz");
+        key(Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(field->selectedText(), QString("zzz"));
+        QTest::keyClicks(field, "one");
+        QCOMPARE(field->text(), QString("one"));
+        key(Qt::Key_Return);
+        QCOMPARE(current_name(), std::string("home"));
+        QCOMPARE(t->selectedText(), QString("one"));
+        QVERIFY(status() != "Search wrapped" && status() != "Not found");
+        QCOMPARE(focused(), static_cast<QWidget*>(field));
+        // home is the last cell: the next match is in alpha, round the end.
+        key(Qt::Key_Return);
+        QCOMPARE(current_name(), std::string("alpha"));
+        QCOMPARE(status(), std::string("Search wrapped"));
+        field->selectAll();
+        QTest::keyClicks(field, "absent");
+        key(Qt::Key_Return);
+        QCOMPARE(status(), std::string("Not found"));
+        // Run is refused while the bar is open; Escape closes it.
+        key(Qt::Key_F5);
+        QCOMPARE(status(), std::string("End search before running"));
+        key(Qt::Key_Escape);
+        QVERIFY(!search_active());
+    }
+
+    void replaceAllAsksWithTheCountAndIsOneUndoPerCell() {
+        make_cell("alpha", "one");
+        make_cell("beta", "none");
+        make_cell("gamma", "nothing");
+        cell_set_text(current_cell(), "x one One");
+        reshow_current();
+        key(Qt::Key_2, Qt::ControlModifier);
+        key(Qt::Key_F, Qt::ControlModifier);
+        QTest::keyClicks(focused(), "one");
+        key(Qt::Key_Tab);
+        QCOMPARE(focused(), static_cast<QWidget*>(bar_child<QLineEdit>("bar_replace")));
+        QTest::keyClicks(focused(), "two");
+        auto* all = bar_child<QPushButton>("bar_replace_all");
+        // Cancel leaves every cell as it was.
+        g_answers.push_back(cancel());
+        QTest::mouseClick(all, Qt::LeftButton);
+        QVERIFY(seen(DLG_OK_CANCEL, "Replace 4 occurrences in 3 cells?"));
+        QCOMPARE(text_of("beta"), std::string("none"));
+        QCOMPARE(text_of("home"), std::string("x one One"));
+        g_answers.push_back(yes());
+        QTest::mouseClick(all, Qt::LeftButton);
+        QCOMPARE(status(), std::string("Replaced 4 occurrences"));
+        QCOMPARE(current_name(), std::string("home"));
+        QCOMPARE(editor_bytes(shell_windows().text), std::string("x two two"));
+        QCOMPARE(text_of("alpha"), std::string("two"));
+        QCOMPARE(text_of("beta"), std::string("ntwo"));
+        QCOMPARE(text_of("gamma"), std::string("nothing"));
+        QVERIFY(web_modified());
+        // The cell's replacements are undone in one step.
+        key(Qt::Key_Escape);
+        shell_windows().text->setFocus();
+        key(Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(editor_bytes(shell_windows().text), std::string("x one One"));
+        // Nothing to replace: said, and no question.
+        g_seen.clear();
+        key(Qt::Key_F, Qt::ControlModifier);
+        QTest::keyClicks(focused(), "absent"); // the field's text is selected
+        QTest::mouseClick(bar_child<QPushButton>("bar_replace_all"), Qt::LeftButton);
+        QCOMPARE(status(), std::string("Not found"));
+        QVERIFY(!seen(DLG_OK_CANCEL));
+    }
+};
+
+QTEST_MAIN(SearchTest)
+#include "search_test.moc"
