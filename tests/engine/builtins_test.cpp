@@ -208,9 +208,7 @@ protected:
     }
     std::string run(const char* script) {
         ui.console.clear();
-        cell_set_script(cell_root(), script);
-        make_current(cell_root());
-        EXPECT_EQ(engine_guard([] { return run_command(false); }), 0) << script;
+        EXPECT_EQ(run_in_home(script), 0) << script;
         return ui.console;
     }
 };

@@ -1,5 +1,5 @@
 // Settings: defaults, buffer limits, plot cells and limits.
-#include "engine_fixture.h"
+#include "webfile_test_support.h"
 
 #include "core/value.h"
 #include "webfile/setting_table.h"
@@ -78,14 +78,7 @@ TEST_F(SettingsTest, PlotColourSetterTellsThePlot) {
 }
 
 // Saves the web and reads it back; the settings are what the file gave.
-void write_and_read() {
-    std::FILE* f = std::tmpfile();
-    ASSERT_NE(f, nullptr);
-    ASSERT_EQ(web_write(f), 0);
-    std::rewind(f);
-    ASSERT_EQ(web_read(f), 0);
-    std::fclose(f);
-}
+void write_and_read() { ASSERT_EQ(read_web_bytes(web_bytes()), 0); }
 
 // The settings of a kind that the web file holds.
 std::vector<SettingId> file_settings(SettingKind kind) {
