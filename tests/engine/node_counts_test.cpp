@@ -110,52 +110,50 @@ class NodeCounts : public Builtins {
     }
 };
 
-TEST_F(NodeCounts, StackBlocksComeAndGoWithTheirHandles) {
-    int b = 0;
-    // At each mem(): the run, and the builtin's result value; the value
-    // stack is empty again after each item is written.
-    std::string out = run_twice("out(mem(), ' ', mem(), ' ', mem())", &b);
-    EXPECT_EQ(numbers(out),
-              (std::vector<double>{double(b + RUN + 1), double(b + RUN + 1), double(b + RUN + 1)}));
-    // A loop keeps its limit (the literal's value and text), its step (a
-    // value without text) and, during the rounds before the last, a saved
-    // position with the frame stack's block; the last round runs after the
-    // position was restored, so that record and block are gone.
-    cell("i", "");
-    out = run_twice("for (i = 1 to 3) {out(mem(), ' ')}", &b);
-    double round = b + RUN + 2 + 1 + 2 + 1;
-    EXPECT_EQ(numbers(out), (std::vector<double>{round, round, round - 2}));
-}
-
-TEST_F(NodeCounts, LiteralsAndCopiesKeepTheirText) {
-    int b = 0;
-    // At mem(): the left 1 (value and text), the value stack's block, the
-    // right operand's 2 (value and text: a literal is copied whole,
-    // wherever it stands) and the result.
-    std::vector<double> n = numbers(run_twice("out(1 + 2 * mem())", &b));
-    ASSERT_EQ(n.size(), 1u);
-    EXPECT_EQ((n[0] - 1) / 2, b + RUN + 2 + 1 + 2 + 1);
-    // x holds 2.5 with the stale text of the 1.50 it was computed from; a
-    // read copies that text too: value and text, the block, the result.
-    cell("x", "");
-    n = numbers(run_twice("set x to 1.50 + 1 out(x + mem())", &b));
-    ASSERT_EQ(n.size(), 1u);
-    EXPECT_EQ(n[0] - 2.5, b + RUN + 2 + 1 + 1);
-}
-
-TEST_F(NodeCounts, CallsAndArguments) {
-    int b = 0;
-    // Inside f: the caller's saved position and the frame stack's block,
-    // f's entry shares the argument stack's block, the result. Back in
-    // home, only the run and the result are left.
-    cell("f", "mem()");
-    std::vector<double> n = numbers(run_twice("out(f!, ' ', mem())", &b));
-    EXPECT_EQ(n, (std::vector<double>{double(b + RUN + 2 + 1), double(b + RUN + 1)}));
-    // An argument list of one value with its text, popped off the value
-    // stack (whose block goes with it) into the list.
-    cell("g", "mem()");
-    n = numbers(run_twice("out(g(7), ' ', g(7, 'abc'))", &b));
-    EXPECT_EQ(n, (std::vector<double>{double(b + RUN + 2 + 2 + 1), double(b + RUN + 2 + 4 + 1)}));
+// What mem() sees, against B: each script prints offset + scale * mem().
+TEST_F(NodeCounts, MemSeesWhatEachStructureHolds) {
+    struct Case {
+        const char *cell, *cell_script; // a cell the script uses
+        const char* script;
+        double offset, scale;
+        std::vector<int> want;
+    } cases[] = {
+        // The run, and the builtin's result value; the value stack is empty
+        // again after each item is written.
+        {"i", "", "out(mem(), ' ', mem(), ' ', mem())", 0, 1, {RUN + 1, RUN + 1, RUN + 1}},
+        // A loop keeps its limit (the literal's value and text), its step (a
+        // value without text) and, during the rounds before the last, a saved
+        // position with the frame stack's block; the last round runs after
+        // the position was restored, so that record and block are gone.
+        {"i",
+         "",
+         "for (i = 1 to 3) {out(mem(), ' ')}",
+         0,
+         1,
+         {RUN + 2 + 1 + 2 + 1, RUN + 2 + 1 + 2 + 1, RUN + 2 + 1 + 2 + 1 - 2}},
+        // The left 1 (value and text), the value stack's block, the right
+        // operand's 2 (value and text: a literal is copied whole, wherever it
+        // stands) and the result.
+        {"i", "", "out(1 + 2 * mem())", 1, 2, {RUN + 2 + 1 + 2 + 1}},
+        // x holds 2.5 with the stale text of the 1.50 it was computed from; a
+        // read copies that text too: value and text, the block, the result.
+        {"x", "", "set x to 1.50 + 1 out(x + mem())", 2.5, 1, {RUN + 2 + 1 + 1}},
+        // Inside f: the caller's saved position and the frame stack's block,
+        // f's entry shares the argument stack's block, the result. Back in
+        // home, only the run and the result are left.
+        {"f", "mem()", "out(f!, ' ', mem())", 0, 1, {RUN + 2 + 1, RUN + 1}},
+        // An argument list of one value with its text, popped off the value
+        // stack (whose block goes with it) into the list.
+        {"g", "mem()", "out(g(7), ' ', g(7, 'abc'))", 0, 1, {RUN + 2 + 2 + 1, RUN + 2 + 4 + 1}},
+    };
+    for (const Case& c : cases) {
+        cell(c.cell, c.cell_script);
+        int b = 0;
+        std::vector<int> got;
+        for (double n : numbers(run_twice(c.script, &b)))
+            got.push_back(static_cast<int>((n - c.offset) / c.scale) - b);
+        EXPECT_EQ(got, c.want) << c.script;
+    }
 }
 
 TEST_F(NodeCounts, TextsTakeANodePerThirtySixCharacters) {

@@ -25,9 +25,6 @@ TEST_F(SettingsTest, TextSettingsAreCutToTheirBuffers) {
     EXPECT_EQ(std::string(settings_list_format()).size(), 79u);
     settings_set_report_format(long_s.c_str());
     EXPECT_EQ(std::string(settings_report_format()).size(), 256u);
-    // A file name is kept whole, never cut to another name.
-    settings_set_output_name(long_s.c_str());
-    EXPECT_EQ(std::string(settings_output_name()), long_s);
     // A cut never splits a UTF-8 sequence.
     std::string accents;
     for (int i = 0; i < 30; ++i) accents += "\xC3\xA9";
