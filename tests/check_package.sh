@@ -50,7 +50,7 @@ cd "$work"
 "$root/usr/bin/tarvex-run" -c home --plot=curve.png "$src/examples/curve.tvx" >/dev/null ||
   fail "tarvex-run --plot from the unpacked root"
 [ "$(head -c 4 curve.png | tail -c 3)" = PNG ] || fail "--plot wrote no PNG"
-"$root/usr/bin/tarvex" --version | grep -q '^tarvex [0-9]' || fail "tarvex --version"
+timeout 10 "$root/usr/bin/tarvex" --version | grep -q '^tarvex [0-9]' || fail "tarvex --version"
 # The application starts and keeps running until stopped (it has no batch mode).
 HOME=$work XDG_RUNTIME_DIR=$work QT_QPA_PLATFORM=offscreen timeout 5 "$root/usr/bin/tarvex" >app.log 2>&1
 [ $? -eq 124 ] || { cat app.log; fail "the application did not start"; }

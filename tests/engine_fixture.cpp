@@ -1,12 +1,15 @@
 // The engine test fixture.
 #include "engine_fixture.h"
 
+#include "core/guard.h"
 #include "core/text.h"
 #include "core/value.h"
 #include "engine/engine_start.h"
+#include "script/run_engine.h"
 #include "settings/settings.h"
 #include "tokens/char_class.h"
 #include "web/cell.h"
+#include "web/navigation.h"
 
 namespace tarvex::test {
 
@@ -32,6 +35,16 @@ void expect_no_leak() {
     EXPECT_EQ(freed, 0) << "nodes allocated but owned by nothing";
     EXPECT_EQ(f.reached_twice, 0) << "a node has two owners";
     EXPECT_EQ(f.reached_free, 0) << "an owner names a released node";
+}
+
+int run_in_home(const std::string& script, bool to_brk) {
+    cell_set_script(cell_root(), script);
+    make_current(cell_root());
+    return run_again(to_brk);
+}
+
+int run_again(bool to_brk) {
+    return engine_guard([to_brk] { return run_command(to_brk); });
 }
 
 void EngineTest::SetUp() {

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace tarvex::test {
@@ -21,6 +22,12 @@ void forget_all();
 
 // Runs the reclaim walk and checks it found no leak and no fault.
 void expect_no_leak();
+
+// Runs script as home's through the Run command (to the first breakpoint
+// when to_brk): the run's result.
+int run_in_home(const std::string& script, bool to_brk = false);
+// Runs the current cell again: the run's result.
+int run_again(bool to_brk = false);
 
 class EngineTest : public ::testing::Test {
 protected:

@@ -116,7 +116,7 @@ class CompiledExpr : public EngineTest {
         interp_set_fast_path(fast);
         node_fail_after(fail_after);
         Outcome o;
-        o.result = engine_guard([] { return run_command(false); });
+        o.result = run_again();
         node_fail_after(-1);
         interp_set_fast_path(true);
         streams_reset();
@@ -136,21 +136,51 @@ class CompiledExpr : public EngineTest {
         return o;
     }
 
+    // Runs home both ways and checks they agree; the walker's outcome, and
+    // in *counts what the compiled run added to the counts.
     template <class Prepare>
-    void compare(Prepare prepare, const std::string& start, const std::string& what) {
-        Outcome walker = run_once(false, prepare, start);
-        Outcome fast = run_once(true, prepare, start);
+    Outcome compare(Prepare prepare, const std::string& what, CompiledCounts* counts = nullptr,
+                    long fail_after = -1, const std::string& start = "home") {
+        Outcome walker = run_once(false, prepare, start, fail_after);
+        CompiledCounts before = compiled_counts();
+        Outcome fast = run_once(true, prepare, start, fail_after);
+        if (counts) {
+            counts->runs = compiled_counts().runs - before.runs;
+            counts->statements = compiled_counts().statements - before.statements;
+        }
         expect_same(walker, fast, what);
+        return walker;
     }
 
-    void release_filler() {
+    // A fresh web (the filler given back first): empty cells, cells with a
+    // typed value, cells with a script (home's too), and the run's settings.
+    struct Web {
+        std::vector<const char*> cells;
+        std::vector<std::pair<const char*, std::string>> values, scripts;
+        int iterations = 1, decimals = 2;
+    };
+    void make(const Web& w) {
         for (NodeHandle h : filler)
             node_free(h);
         filler.clear();
-    }
-    void fresh_web_without_filler() {
-        release_filler();
         web_start_fresh();
+        auto cell = [](const char* name) {
+            CellHandle c = cell_find(name);
+            return c ? c : cell_create(name);
+        };
+        for (const char* name : w.cells)
+            cell(name);
+        for (const auto& [name, text] : w.values)
+            cell_set_value_text(cell(name), text);
+        for (const auto& [name, script] : w.scripts)
+            cell_set_script(cell(name), script);
+        settings_set_iterations(w.iterations);
+        settings_set_decimals(w.decimals);
+    }
+    // Takes nodes until the store has `spare` above its low mark.
+    void fill_to(int spare) {
+        while (nodes_free() > LOW_NODE_THRESHOLD + spare)
+            filler.push_back(node_alloc(PlainNode));
     }
 
     static inline std::vector<int> g_free_at_write;
@@ -191,7 +221,7 @@ TEST_F(CompiledExpr, WebScriptsRunAlikeBothWays) {
                 web_set_modified(false);
                 ASSERT_EQ(web_open(copy.c_str()).code, 0);
             };
-            compare(prepare, start, web + " from " + start);
+            compare(prepare, web + " from " + start, nullptr, -1, start);
             if (HasFailure()) break;
         }
     }
@@ -278,31 +308,21 @@ std::string random_script(ExpressionGen& gen) {
 }
 
 TEST_F(CompiledExpr, RandomExpressionsRunAlikeBothWays) {
-    auto make_web = [](const std::string& script, const std::string& callee, uint8_t decimals) {
-        return [script, callee, decimals] {
-            web_start_fresh();
-            for (const char* name : {"a", "b", "c", "d", "h", "n", "s", "q", "q1", "f", "g"})
-                cell_create(name);
-            cell_set_value_text(cell_find("a"), "2");
-            cell_set_value_text(cell_find("b"), "1.25");
-            cell_set_value_text(cell_find("c"), "x7");
-            cell_set_value_text(cell_find("q1"), "9");
-            cell_set_value_text(cell_find("s"), "text");
-            cell_set_script(cell_find("f"), "%1 * 2");
-            cell_set_script(cell_find("g"), callee);
-            cell_set_script(cell_find("h"), script);
-            // The last call leaves %2 missing.
-            cell_set_script(cell_root(), "h(1.50, 4) h(2, 0) out(g(1))");
-            settings_set_iterations(2);
-            settings_set_decimals(decimals); // the equality tolerance follows
-        };
-    };
     for (unsigned seed = 1; seed <= 40; ++seed) {
         ExpressionGen gen(seed);
         std::string callee = gen.expression(2) + " " + gen.expression(1);
         std::string script = random_script(gen);
-        compare(make_web(script, callee, seed % 2 ? 8 : 3), "home",
-                "seed " + std::to_string(seed) + ": " + script);
+        // The last call leaves %2 missing; the equality tolerance follows
+        // the decimals.
+        Web web{{"a", "b", "c", "d", "h", "n", "s", "q", "q1", "f", "g"},
+                {{"a", "2"}, {"b", "1.25"}, {"c", "x7"}, {"q1", "9"}, {"s", "text"}},
+                {{"f", "%1 * 2"},
+                 {"g", callee},
+                 {"h", script},
+                 {"home", "h(1.50, 4) h(2, 0) out(g(1))"}},
+                2,
+                seed % 2 ? 8 : 3};
+        compare([&] { make(web); }, "seed " + std::to_string(seed) + ": " + script);
         if (HasFailure()) return;
     }
     EXPECT_GT(compiled_counts().runs, 0u);
@@ -316,86 +336,65 @@ TEST_F(CompiledExpr, LowStoreRunsAlikeBothWays) {
         for (NodeHandle h : filler)
             node_mark(h);
     });
-    bool told_low = false;
-    for (int margin = 0; margin < 60; ++margin) {
-        auto prepare = [&] {
-            fresh_web_without_filler();
-            cell_create("x");
-            cell_create("y");
-            cell_create("z");
-            cell_set_script(cell_create("g"), "%1");
-            NodeHandle text = value_new();
-            value_set_cstring(text, "abc");
-            cell_set_value(cell_create("s"), text);
-            // Reads alone (of numbers, of a string, of an argument) as well
-            // as whole expressions.
-            cell_set_script(cell_root(), "set x to 1 set y to 2 while (x < 40) {set x to x + 1 set "
-                                         "y to (y * x) % 97 + y / 3 set z to s set z to y "
-                                         "out(mem(), ' ', g(x), ' ')}");
-            settings_set_iterations(1);
-            settings_set_decimals(8);
-            // builtins_init runs after this and takes its own nodes back.
-            while (nodes_free() > LOW_NODE_THRESHOLD + margin)
-                filler.push_back(node_alloc(PlainNode));
-        };
-        Outcome walker = run_once(false, prepare, "home");
-        Outcome fast = run_once(true, prepare, "home");
-        expect_same(walker, fast, "margin " + std::to_string(margin));
-        told_low = told_low || !walker.messages.empty();
-        if (HasFailure()) break;
+    const std::string big(300, 'z');
+    struct Case {
+        const char* what;
+        Web web;
+        int from, to;       // the margins above the low mark tried
+        bool if_first_pass; // a run before the measured one, then z made big
+        bool must_go_low;
+    } cases[] = {
+        // Reads alone (of numbers, of a string, of an argument) as well as
+        // whole expressions.
+        {"loop",
+         {{"x", "y", "z"},
+          {{"s", "abc"}},
+          {{"g", "%1"},
+           {"home", "set x to 1 set y to 2 while (x < 40) {set x to x + 1 set y to (y * x) % 97 + "
+                    "y / 3 set z to s set z to y out(mem(), ' ', g(x), ' ')}"}},
+          1,
+          8},
+         0,
+         60,
+         false,
+         true},
+        // A read alone at the deepest point of a run: the assignment releases
+        // far more than the read takes, so whether the store was told low
+        // depends on the read's own nodes (the copy, its text, the block).
+        {"read alone",
+         {{}, {{"z", big}, {"y", "12"}}, {{"home", "set z to y"}}},
+         1,
+         13,
+         false,
+         false},
+        // The condition of a compiled if, whose truth alone is wanted.
+        {"if condition",
+         {{"z"}, {{"y", std::string(300, '0') + "12"}}, {{"home", "if (y < 20) {set z to 1}"}}},
+         1,
+         17,
+         true,
+         true},
+    };
+    for (const Case& c : cases) {
+        bool told_low = false;
+        for (int margin = c.from; margin < c.to; ++margin) {
+            auto prepare = [&] {
+                make(c.web);
+                if (c.if_first_pass) {
+                    ASSERT_EQ(run_again(), 0);
+                    cell_set_value_text(cell_find("z"), big);
+                }
+                // builtins_init runs after this and takes its own nodes back.
+                fill_to(margin);
+            };
+            Outcome walker =
+                compare(prepare, std::string(c.what) + ", margin " + std::to_string(margin));
+            told_low = told_low || !walker.messages.empty();
+            if (HasFailure()) return;
+        }
+        EXPECT_TRUE(told_low || !c.must_go_low) << c.what << ": never below the low mark";
     }
-    // A read alone at the deepest point of a run: the assignment releases
-    // far more than the read takes, so whether the store was told low
-    // depends on the read's own nodes (the copy, its text, the stack block).
-    for (int margin = -2; margin < 10; ++margin) {
-        auto prepare = [&] {
-            fresh_web_without_filler();
-            NodeHandle big = value_new();
-            value_set_cstring(big, std::string(300, 'z').c_str());
-            cell_set_value(cell_create("z"), big);
-            NodeHandle y = value_new();
-            value_set_cstring(y, "12");
-            cell_set_value(cell_create("y"), value_to_number(y));
-            cell_set_script(cell_root(), "set z to y");
-            settings_set_iterations(1);
-            settings_set_auto_output(AUTO_NONE);
-            while (nodes_free() > LOW_NODE_THRESHOLD + margin + 3)
-                filler.push_back(node_alloc(PlainNode));
-        };
-        Outcome walker = run_once(false, prepare, "home");
-        Outcome fast = run_once(true, prepare, "home");
-        expect_same(walker, fast, "read alone, margin " + std::to_string(margin));
-        if (HasFailure()) break;
-    }
-    // The same for a condition of a compiled if, whose truth alone is
-    // wanted: the run before the measured one makes the if's first pass.
-    bool told_low_at_if = false;
-    for (int margin = -2; margin < 14; ++margin) {
-        auto prepare = [&] {
-            fresh_web_without_filler();
-            NodeHandle y = value_new();
-            value_set_cstring(y, (std::string(300, '0') + "12").c_str());
-            cell_set_value(cell_create("y"), value_to_number(y));
-            cell_create("z");
-            cell_set_script(cell_root(), "if (y < 20) {set z to 1}");
-            settings_set_iterations(1);
-            settings_set_auto_output(AUTO_NONE);
-            ASSERT_EQ(engine_guard([] { return run_command(false); }), 0);
-            NodeHandle big = value_new();
-            value_set_cstring(big, std::string(300, 'z').c_str());
-            cell_set_value(cell_find("z"), big);
-            while (nodes_free() > LOW_NODE_THRESHOLD + margin + 3)
-                filler.push_back(node_alloc(PlainNode));
-        };
-        Outcome walker = run_once(false, prepare, "home");
-        Outcome fast = run_once(true, prepare, "home");
-        expect_same(walker, fast, "if condition, margin " + std::to_string(margin));
-        told_low_at_if = told_low_at_if || !walker.messages.empty();
-        if (HasFailure()) break;
-    }
-    release_filler();
-    EXPECT_TRUE(told_low_at_if) << "no if condition went below the low mark";
-    EXPECT_TRUE(told_low) << "no run went below the low mark";
+    make({});
     EXPECT_GT(compiled_counts().runs, 0u) << "no run was far enough from the low mark";
     EXPECT_GT(compiled_counts().fallbacks, 0u);
 }
@@ -403,25 +402,19 @@ TEST_F(CompiledExpr, LowStoreRunsAlikeBothWays) {
 // With a failure injected the walker runs every expression: the store runs
 // out at the same allocation, in the same place, both ways.
 TEST_F(CompiledExpr, InjectedFailuresRunAlikeBothWays) {
-    auto prepare = [] {
-        web_start_fresh();
-        cell_create("x");
-        cell_create("y");
-        cell_set_script(cell_root(), "set x to 0 set y to 1.50 while (x < 30) {set x to x + 1 set "
-                                     "y to y * 2 % 7 + x out(y - 1, ' ')}");
-        settings_set_iterations(1);
+    auto prepare = [this] {
+        make({{"x", "y"},
+              {},
+              {{"home", "set x to 0 set y to 1.50 while (x < 30) {set x to x + 1 set y to y * 2 % "
+                        "7 + x out(y - 1, ' ')}"}}});
     };
     uint64_t before = node_allocations();
     run_once(false, prepare, "home");
     long total = static_cast<long>(node_allocations() - before);
     int exhausted = 0;
-    for (long k = 0; k < total; k += total / 40 + 1) {
-        Outcome walker = run_once(false, prepare, "home", k);
-        Outcome fast = run_once(true, prepare, "home", k);
-        expect_same(walker, fast, "failing after " + std::to_string(k));
-        exhausted += walker.result == SE_OUT_OF_MEMORY;
-        if (HasFailure()) break;
-    }
+    for (long k = 0; k < total && !HasFailure(); k += total / 40 + 1)
+        exhausted += compare(prepare, "failing after " + std::to_string(k), nullptr, k).result ==
+                     SE_OUT_OF_MEMORY;
     EXPECT_GT(exhausted, 10);
 }
 
@@ -429,55 +422,70 @@ TEST_F(CompiledExpr, InjectedFailuresRunAlikeBothWays) {
 // bottom of ever deeper recursions overflows at the same call both ways.
 TEST_F(CompiledExpr, DeepNestingRunsAlikeBothWays) {
     bool overflowed = false;
-    for (int calls = 0; calls < 40; ++calls) {
-        auto prepare = [calls] {
-            web_start_fresh();
-            cell_create("x");
-            cell_set_script(
-                cell_create("r"),
-                "if (%1 > 0) {r(%1 - 1)} else {out((((((((((((((((x + 1)))))))))))))))))}");
-            cell_set_script(cell_root(), "r(" + std::to_string(calls) + ")");
-            settings_set_iterations(1);
-        };
-        Outcome walker = run_once(false, prepare, "home");
-        Outcome fast = run_once(true, prepare, "home");
-        expect_same(walker, fast, std::to_string(calls) + " calls deep");
-        overflowed = overflowed || walker.result != 0;
-        if (HasFailure()) break;
+    for (int calls = 0; calls < 40 && !HasFailure(); ++calls) {
+        Web web{{"x"},
+                {},
+                {{"r", "if (%1 > 0) {r(%1 - 1)} else {out((((((((((((((((x + 1)))))))))))))))))}"},
+                 {"home", "r(" + std::to_string(calls) + ")"}}};
+        overflowed |=
+            compare([&] { make(web); }, std::to_string(calls) + " calls deep").result != 0;
     }
     EXPECT_TRUE(overflowed) << "the recursion never reached the nesting limit";
 }
+
+// Scripts run both ways from home, each with its own cells, expected to run
+// compiled at least `compiled` times.
+struct Script {
+    const char* script;
+    uint64_t compiled;
+};
 
 // Every reader of a single value takes the program's result as the walker
 // would have left it: a set (also of a subscripted cell), the conditions of
 // while, if and elseif, arguments of a cell call and of a builtin, the
 // bounds and step of a for, and an expression statement.
-TEST_F(CompiledExpr, EveryReaderOfAValueRunsCompiled) {
-    const char* scripts[] = {
-        "set x to x + 1.50 set q[x - 1] to x * 2 out(x, ' ', q1, ' ', mem())",
-        "while (x < 3) {set x to x + 1} out(x, ' ', mem())",
-        "if (x = 1) {out('one')} elseif (x + 1 > 0) {out('more')} out(mem())",
-        "out(f(x + 2, x - 1), ' ', abs(x - 4), ' ', mem())",
-        "for (y = x + 1 to x + 3 step x + 1) {out(y, ' ')} out(mem())",
-        "x * 2 + 0.25 out(' ', home, ' ', mem())",
+// Expressions with cell calls run as the walker's own steps: the recursion,
+// the values between calls, a call without arguments, a missing argument
+// and a call as a condition give what the walker gives, and run compiled.
+TEST_F(CompiledExpr, ReadersAndCallsRunCompiledAlike) {
+    const Script readers[] = {
+        {"set x to x + 1.50 set q[x - 1] to x * 2 out(x, ' ', q1, ' ', mem())", 2},
+        {"while (x < 3) {set x to x + 1} out(x, ' ', mem())", 2},
+        {"if (x = 1) {out('one')} elseif (x + 1 > 0) {out('more')} out(mem())", 2},
+        {"out(f(x + 2, x - 1), ' ', abs(x - 4), ' ', mem())", 2},
+        {"for (y = x + 1 to x + 3 step x + 1) {out(y, ' ')} out(mem())", 2},
+        {"x * 2 + 0.25 out(' ', home, ' ', mem())", 2},
     };
-    for (const char* script : scripts) {
-        auto prepare = [script] {
-            web_start_fresh();
-            for (const char* name : {"x", "y", "q", "q1"})
-                cell_create(name);
-            cell_set_value_text(cell_find("x"), "0.50");
-            cell_set_script(cell_create("f"), "%1 * 2 + %2");
-            cell_set_script(cell_root(), script);
-            settings_set_iterations(2);
-            settings_set_decimals(8);
-        };
-        Outcome walker = run_once(false, prepare, "home");
-        uint64_t runs = compiled_counts().runs;
-        Outcome fast = run_once(true, prepare, "home");
-        expect_same(walker, fast, script);
-        EXPECT_EQ(walker.result, 0) << script << ": " << walker.console;
-        EXPECT_GE(compiled_counts().runs - runs, 2u) << script << ": left to the walker";
+    const Script calls[] = {
+        {"out(fib(12), ' ', mem())", 200},
+        {"out(-fib(5) * 2 + x * fib(4) < fib(6), ' ', 1 + two! - fib(3), ' ', mem())", 4},
+        {"if (fib(3) = 2) {out('yes ')} while (x < fib(5)) {set x to x + fib(1)} out(x)", 10},
+        {"out(fib(3), ' ', f(1) + f(2), ' ', mem())", 2}, // f reads a missing %2
+        {"out(not fib(0) and fib(1), ' ', (fib(2) + 1) * fib(4))", 2},
+    };
+    for (const Script& c : readers) {
+        Web web{{"x", "y", "q", "q1"},
+                {{"x", "0.50"}},
+                {{"f", "%1 * 2 + %2"}, {"home", c.script}},
+                2,
+                8};
+        CompiledCounts counts;
+        Outcome walker = compare([&] { make(web); }, c.script, &counts);
+        EXPECT_EQ(walker.result, 0) << c.script << ": " << walker.console;
+        EXPECT_GE(counts.runs, c.compiled) << c.script << ": left to the walker";
+    }
+    for (const Script& c : calls) {
+        Web web{{"x"},
+                {},
+                {{"fib", "if (%1 < 2) {%1} else {fib(%1 - 1) + fib(%1 - 2)}"},
+                 {"two", "1 + fib(2) * 1"},
+                 {"f", "%1 + %2 * fib(2)"},
+                 {"home", c.script}},
+                1,
+                8};
+        CompiledCounts counts;
+        compare([&] { make(web); }, c.script, &counts);
+        EXPECT_GE(counts.runs, c.compiled) << c.script;
     }
 }
 
@@ -504,29 +512,25 @@ TEST_F(CompiledExpr, StatementsRunAlikeBothWays) {
     };
     int halted = 0;
     for (const char* script : scripts) {
+        Web web{{"x", "y", "q", "q1"},
+                {{"s", "a"}},
+                {{"f", "%1 * 2"},
+                 {"body", script},
+                 {"home", "set x to 0 while (x < 6) {set x to x + 1 body(x) out(' ')}"}},
+                1,
+                8};
         for (uint64_t limit : {0, 3, 7, 12, 20, 31}) {
-            auto prepare = [script, limit] {
-                web_start_fresh();
-                for (const char* name : {"x", "y", "s", "q", "q1"})
-                    cell_create(name);
-                cell_set_value_text(cell_find("s"), "a");
-                cell_set_script(cell_create("f"), "%1 * 2");
-                cell_set_script(cell_create("body"), script);
-                cell_set_script(cell_root(),
-                                "set x to 0 while (x < 6) {set x to x + 1 body(x) out(' ')}");
-                settings_set_iterations(1);
-                settings_set_decimals(8);
-                run_set_step_limit(limit);
-            };
-            Outcome walker = run_once(false, prepare, "home");
-            uint64_t statements = compiled_counts().statements;
-            Outcome fast = run_once(true, prepare, "home");
-            run_set_step_limit(0);
             std::string what = std::string(script) + ", step limit " + std::to_string(limit);
-            expect_same(walker, fast, what);
+            CompiledCounts counts;
+            Outcome walker = compare(
+                [&] {
+                    make(web);
+                    run_set_step_limit(limit);
+                },
+                what, &counts);
+            run_set_step_limit(0);
             if (limit == 0) {
-                EXPECT_GT(compiled_counts().statements - statements, walker.result == 0 ? 6u : 0u)
-                    << what;
+                EXPECT_GT(counts.statements, walker.result == 0 ? 6u : 0u) << what;
             }
             halted += walker.result == SE_HALTED;
             if (HasFailure()) return;
@@ -538,40 +542,6 @@ TEST_F(CompiledExpr, StatementsRunAlikeBothWays) {
 // Code compiled for a list never runs for another: an edited script gets
 // its own, also when its list takes the released list's node, and the
 // switch leaves everything to the walker.
-// Expressions with cell calls run as the walker's own steps: the recursion,
-// the values between calls, a call without arguments, a missing argument
-// and a call as a condition give what the walker gives, and run compiled.
-TEST_F(CompiledExpr, ExpressionsWithCallsRunAlikeBothWays) {
-    struct Case {
-        const char* script;
-        int compiled_at_least;
-    } cases[] = {
-        {"out(fib(12), ' ', mem())", 200},
-        {"out(-fib(5) * 2 + x * fib(4) < fib(6), ' ', 1 + two! - fib(3), ' ', mem())", 4},
-        {"if (fib(3) = 2) {out('yes ')} while (x < fib(5)) {set x to x + fib(1)} out(x)", 10},
-        {"out(fib(3), ' ', f(1) + f(2), ' ', mem())", 2}, // f reads a missing %2
-        {"out(not fib(0) and fib(1), ' ', (fib(2) + 1) * fib(4))", 2},
-    };
-    for (const Case& c : cases) {
-        auto prepare = [&c] {
-            web_start_fresh();
-            cell_create("x");
-            cell_set_script(cell_create("fib"), "if (%1 < 2) {%1} else {fib(%1 - 1) + fib(%1 - 2)}");
-            cell_set_script(cell_create("two"), "1 + fib(2) * 1");
-            cell_set_script(cell_create("f"), "%1 + %2 * fib(2)");
-            cell_set_script(cell_root(), c.script);
-            settings_set_iterations(1);
-            settings_set_decimals(8);
-        };
-        Outcome walker = run_once(false, prepare, "home");
-        uint64_t runs = compiled_counts().runs;
-        Outcome fast = run_once(true, prepare, "home");
-        expect_same(walker, fast, c.script);
-        EXPECT_GE(compiled_counts().runs - runs, static_cast<uint64_t>(c.compiled_at_least))
-            << c.script;
-    }
-}
-
 TEST_F(CompiledExpr, EditedScriptsAndTheSwitch) {
     web_start_fresh();
     cell_set_value_text(cell_create("x"), "5");
@@ -589,7 +559,7 @@ TEST_F(CompiledExpr, EditedScriptsAndTheSwitch) {
         cell_put(cell_root(), CF_SCRIPT_TOKENS, lex(text, cell_root()));
         make_current(cell_root());
         ui.console.clear();
-        EXPECT_EQ(engine_guard([] { return run_command(false); }), 0);
+        EXPECT_EQ(run_again(), 0);
         return ui.console;
     };
     cell_set_script(cell_root(), "1");

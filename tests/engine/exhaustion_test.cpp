@@ -44,7 +44,7 @@ protected:
         web_set_modified(false);
         return web_open(path.c_str()).code;
     }
-    int run_home() { return engine_guard([] { return run_command(false); }); }
+    int run_home() { return run_again(); }
     fs::path old_dir = fs::current_path();
     TempDir tmp{"tarvex_exhaust"};
     const fs::path& work = tmp.path();

@@ -26,10 +26,8 @@ class ModifiedMark : public WebFileTest {
     }
     // Runs script in home from an unmodified web; whether the run marked it.
     bool run_marks(const char* script) {
-        cell_set_script(cell_root(), script);
-        make_current(cell_root());
         web_set_modified(false);
-        EXPECT_EQ(engine_guard([] { return run_command(false); }), 0) << script;
+        EXPECT_EQ(run_in_home(script), 0) << script;
         return web_modified();
     }
 };

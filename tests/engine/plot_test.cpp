@@ -56,9 +56,7 @@ class PlotTest : public PlotCellsTest {
         return out;
     }
     std::string run_home(const char* script) {
-        cell_set_script(cell_root(), script);
-        make_current(cell_root());
-        engine_guard([] { return run_command(false); });
+        run_in_home(script);
         return pui.console;
     }
     PlotFrontend pui;

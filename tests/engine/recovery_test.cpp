@@ -18,6 +18,11 @@
 namespace tarvex::test {
 namespace {
 
+void set_mtime(const std::string& p, time_t sec) {
+    timespec times[2] = {{sec, 0}, {sec, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, p.c_str(), times, 0), 0);
+}
+
 class RecoveryTest : public WebFileTest {
   protected:
     void SetUp() override {
@@ -49,17 +54,6 @@ class RecoveryTest : public WebFileTest {
         settings_set_iterations(7);
         web_set_modified(true);
         return web;
-    }
-
-    static std::string folder_listing(const std::string& folder) {
-        std::string all;
-        std::vector<std::string> names;
-        for (auto& e : std::filesystem::directory_iterator(folder))
-            names.push_back(e.path().filename().string());
-        std::sort(names.begin(), names.end());
-        for (auto& n : names)
-            all += n + " ";
-        return all;
     }
 
     std::vector<std::pair<const char*, std::optional<std::string>>> saved_env_;
@@ -106,7 +100,6 @@ TEST_F(RecoveryTest, CopiesLiveInTheStateFolderOneKeyPerWebFile) {
     EXPECT_EQ(recovery_folder(), path("home") + "/.local/state/tarvex/recovery");
     unsetenv("XDG_STATE_HOME");
     EXPECT_EQ(recovery_folder(), path("home") + "/.local/state/tarvex/recovery");
-    expect_no_leak();
 }
 
 TEST_F(RecoveryTest, WritingLeavesTheWebAndItsFileAlone) {
@@ -133,9 +126,8 @@ TEST_F(RecoveryTest, WritingLeavesTheWebAndItsFileAlone) {
     web_set_modified(false);
     ASSERT_TRUE(web_open(copy.c_str()).done());
     EXPECT_EQ(cell_text_of("alpha"), "unsaved & <changed>");
-    EXPECT_EQ(folder_listing(recovery_folder()),
+    EXPECT_EQ(listing(recovery_folder()),
               recovery_instance() + ".lock " + copy.substr(copy.rfind('/') + 1) + " ");
-    expect_no_leak();
 }
 
 // Whatever the umask, and whatever a folder or copy made before had, the
@@ -175,7 +167,6 @@ TEST_F(RecoveryTest, CopiesArePrivateWhateverTheUmask) {
         }
         EXPECT_EQ(recovery_check(copy), COPY_WHOLE);
     }
-    expect_no_leak();
 }
 
 TEST_F(RecoveryTest, ReadingBringsBackTheChangesUnderTheWebsOwnName) {
@@ -205,7 +196,6 @@ TEST_F(RecoveryTest, ReadingBringsBackTheChangesUnderTheWebsOwnName) {
     // Saving now writes the recovered web to its own file.
     ASSERT_TRUE(web_save().done());
     EXPECT_NE(file_bytes(web).find("unsaved &amp; &lt;changed>"), std::string::npos);
-    expect_no_leak();
 }
 
 TEST_F(RecoveryTest, AFailedWriteKeepsThePreviousCopy) {
@@ -215,7 +205,7 @@ TEST_F(RecoveryTest, AFailedWriteKeepsThePreviousCopy) {
     std::string copy = recovery_path_of(web);
     ASSERT_EQ(recovery_write(copy), 0);
     const std::string old_copy = file_bytes(copy);
-    const std::string folder = folder_listing(recovery_folder());
+    const std::string folder = listing(recovery_folder());
 
     cell_set_text(cell_find("alpha"), "newer");
     int steps = 0;
@@ -228,13 +218,12 @@ TEST_F(RecoveryTest, AFailedWriteKeepsThePreviousCopy) {
         }
         EXPECT_TRUE(rc == SE_OPEN_WEB || rc == SE_WRITE_WEB) << n;
         EXPECT_EQ(file_bytes(copy), old_copy) << n;
-        EXPECT_EQ(folder_listing(recovery_folder()), folder) << n; // no temporary file left
+        EXPECT_EQ(listing(recovery_folder()), folder) << n; // no temporary file left
         EXPECT_TRUE(web_modified());
     }
     EXPECT_GT(steps, 5);
     EXPECT_NE(file_bytes(copy).find("<text>newer</text>"), std::string::npos);
     EXPECT_TRUE(web_modified());
-    expect_no_leak();
 }
 
 TEST_F(RecoveryTest, OnlyAWholeCopyIsTakenForTheWeb) {
@@ -295,7 +284,6 @@ TEST_F(RecoveryTest, OnlyAWholeCopyIsTakenForTheWeb) {
     recovery_remove(copy); // already gone
     EXPECT_FALSE(std::filesystem::exists(copy));
     EXPECT_EQ(recovery_write(""), SE_OPEN_WEB); // no folder to write to
-    expect_no_leak();
 }
 
 // Only copies of ended instances are found, whatever their age against the
@@ -310,10 +298,6 @@ TEST_F(RecoveryTest, FindingGivesTheCopiesOfEndedInstancesOnly) {
     const std::string whole = file_bytes(recovery_path_of(web));
     auto copy_of = [&](const std::string& k, const std::string& instance) {
         return folder + "/" + k + "." + instance + ".tvx";
-    };
-    auto set_mtime = [](const std::string& p, time_t sec) {
-        timespec times[2] = {{sec, 0}, {sec, 0}};
-        ASSERT_EQ(utimensat(AT_FDCWD, p.c_str(), times, 0), 0);
     };
     // A running instance holds its lock; an ended one left its lock file,
     // or none (a pid no process has).
@@ -361,7 +345,6 @@ TEST_F(RecoveryTest, FindingGivesTheCopiesOfEndedInstancesOnly) {
     EXPECT_EQ(finds.copies, (std::vector<std::string>{left[0].name, left[2].name, left[1].name}));
     EXPECT_EQ(recovery_read(finds.copies[0]), 0);
     EXPECT_EQ(cell_text_of("alpha"), "unsaved & <changed>");
-    expect_no_leak();
 }
 
 TEST_F(RecoveryTest, ACopyIsToldNewerOrOlderThanTheWebFile) {
@@ -371,10 +354,6 @@ TEST_F(RecoveryTest, ACopyIsToldNewerOrOlderThanTheWebFile) {
     EXPECT_EQ(recovery_time(copy), 0);
     ASSERT_EQ(recovery_write(copy), 0);
 
-    auto set_mtime = [](const std::string& p, time_t sec) {
-        timespec times[2] = {{sec, 0}, {sec, 0}};
-        ASSERT_EQ(utimensat(AT_FDCWD, p.c_str(), times, 0), 0);
-    };
     set_mtime(web, 1'000'000);
     set_mtime(copy, 1'000'100);
     EXPECT_TRUE(recovery_newer(copy, web));
@@ -387,7 +366,6 @@ TEST_F(RecoveryTest, ACopyIsToldNewerOrOlderThanTheWebFile) {
     EXPECT_TRUE(recovery_newer(copy, ""));
     std::filesystem::remove(web);
     EXPECT_TRUE(recovery_newer(copy, web));
-    expect_no_leak();
 }
 
 } // namespace

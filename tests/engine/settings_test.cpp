@@ -1,5 +1,5 @@
 // Settings: defaults, buffer limits, plot cells and limits.
-#include "engine_fixture.h"
+#include "webfile_test_support.h"
 
 #include "core/value.h"
 #include "settings/setting_table.h"
@@ -25,9 +25,6 @@ TEST_F(SettingsTest, TextSettingsAreCutToTheirBuffers) {
     EXPECT_EQ(std::string(settings_list_format()).size(), 79u);
     settings_set_report_format(long_s.c_str());
     EXPECT_EQ(std::string(settings_report_format()).size(), 256u);
-    // A file name is kept whole, never cut to another name.
-    settings_set_output_name(long_s.c_str());
-    EXPECT_EQ(std::string(settings_output_name()), long_s);
     // A cut never splits a UTF-8 sequence.
     std::string accents;
     for (int i = 0; i < 30; ++i) accents += "\xC3\xA9";
@@ -78,14 +75,7 @@ TEST_F(SettingsTest, PlotColourSetterTellsThePlot) {
 }
 
 // Saves the web and reads it back; the settings are what the file gave.
-void write_and_read() {
-    std::FILE* f = std::tmpfile();
-    ASSERT_NE(f, nullptr);
-    ASSERT_EQ(web_write(f), 0);
-    std::rewind(f);
-    ASSERT_EQ(web_read(f), 0);
-    std::fclose(f);
-}
+void write_and_read() { ASSERT_EQ(read_web_bytes(web_bytes()), 0); }
 
 // The settings of a kind that the web file holds.
 std::vector<SettingId> file_settings(SettingKind kind) {

@@ -140,9 +140,7 @@ TEST_P(StreamPathTest, RefusedInputGivesNoValue) {
 }
 
 TEST_P(StreamPathTest, RunThatNamesAFileOutsideEndsWithTheOpenFailure) {
-    cell_set_script(cell_root(), "set outname '../victim' out('lost')");
-    make_current(cell_root());
-    int r = engine_guard([] { return run_command(false); });
+    int r = run_in_home("set outname '../victim' out('lost')");
     EXPECT_EQ(r, SE_CELL_IO_MEMORY); // the reopen after the new name failed
     EXPECT_EQ(file_bytes(dir.file("victim.txt")), "keep");
     // Shown once, though the run's error report tried to write as well.
@@ -154,8 +152,7 @@ TEST_P(StreamPathTest, RunThatNamesAFileOutsideEndsWithTheOpenFailure) {
     // The next run shows it again.
     ui.flashes.clear();
     settings_set_output_name("../victim");
-    cell_set_script(cell_root(), "out('lost')");
-    r = engine_guard([] { return run_command(false); });
+    r = run_in_home("out('lost')");
     EXPECT_NE(r, 0);
     ASSERT_FALSE(ui.flashes.empty());
     EXPECT_EQ(ui.flashes[0].rfind("UNABLE TO OPEN OUTPUT FILE (outside", 0), 0u);
@@ -227,14 +224,11 @@ TEST_P(EscapeTest, LinksAnywhereInTheNameNeverLeadOut) {
     EXPECT_TRUE(fs::exists(webs("sub/deep/made.txt")));
 
     // The same names set by a script.
-    cell_set_script(cell_root(), "set outtype 'file' set outname 'nx/../evil/victim.txt' "
-                                 "out('PWNED')");
-    make_current(cell_root());
-    EXPECT_NE(engine_guard([] { return run_command(false); }), 0);
-    cell_set_script(cell_root(), "set intype 'file' set inname 'nx/../evil/secret.txt' "
-                                 "in(home) out(home)");
+    EXPECT_NE(run_in_home("set outtype 'file' set outname 'nx/../evil/victim.txt' out('PWNED')"),
+              0);
     settings_set_output_dest(OUT_SCREEN);
-    EXPECT_NE(engine_guard([] { return run_command(false); }), 0);
+    EXPECT_NE(
+        run_in_home("set intype 'file' set inname 'nx/../evil/secret.txt' in(home) out(home)"), 0);
     EXPECT_EQ(ui.console.find("13"), std::string::npos);
     EXPECT_EQ(outside_listing(), before);
 }
@@ -394,10 +388,8 @@ TEST_P(StreamPathTest, OverlongNameIsKeptAndRefused) {
     settings_set_output_name(name.c_str());
     settings_set_input_name(name.c_str());
     EXPECT_EQ(settings_output_name(), name);
-    cell_set_script(cell_root(), "out(1)");
-    make_current(cell_root());
     ui.flashes.clear();
-    EXPECT_NE(engine_guard([] { return run_command(false); }), 0);
+    EXPECT_NE(run_in_home("out(1)"), 0);
     EXPECT_EQ(ui.flashes.at(0), "FILE NAME TOO LONG");
     EXPECT_EQ(take_value(), "none");
     for (auto& e : fs::directory_iterator(dir.path() / "webs"))
@@ -422,15 +414,13 @@ TEST_P(StreamPathTest, RefusedNameSaysWhyOnTheStatusLine) {
         {"set inname 'missing.txt'", "Insufficient memory for cell I/O"},
     };
     ASSERT_EQ(::mkfifo(webs("pipe.txt").c_str(), 0600), 0);
-    make_current(cell_root());
     for (const Case& c : cases) {
         streams_reset();
         settings_set_input_type(IN_FILE);
         settings_set_output_dest(OUT_SCREEN);
-        cell_set_script(cell_root(), c.script);
         ui.flashes.clear();
         ui.console.clear();
-        EXPECT_EQ(engine_guard([] { return run_command(false); }), SE_CELL_IO_MEMORY);
+        EXPECT_EQ(run_in_home(c.script), SE_CELL_IO_MEMORY);
         EXPECT_EQ(ui.flashes.back(), c.status) << c.script;
     }
     EXPECT_NE(ui.console.find("Insufficient memory for cell I/O IN CELL home"), std::string::npos);

@@ -41,24 +41,15 @@ protected:
         if (text) cell_set_text(c, text);
         return c;
     }
-    std::string run_home(const char* script, int* result = nullptr) {
-        cell_set_script(cell_root(), script);
-        make_current(cell_root());
-        int r = engine_guard([] { return run_command(false); });
-        if (result) *result = r;
-        return ui.console;
-    }
     std::string value_of(const char* name) { return value_display(cell_value(cell_find(name))); }
 };
 
 TEST_F(Streams, ConfigurationWords) {
-    int r = 0;
-    run_home("set numdec 20", &r);
-    EXPECT_EQ(r, 0);
+    EXPECT_EQ(run_in_home("set numdec 20"), 0);
     EXPECT_EQ(settings_decimals(), 15);
-    run_home("set numfmt 'Fixed' set numdec 1 out(2 + 0, ' ', 2)");
+    run_in_home("set numfmt 'Fixed' set numdec 1 out(2 + 0, ' ', 2)");
     EXPECT_EQ(ui.console, "2.0 2"); // a literal prints as it was typed
-    run_home("set numfmt general set numdec to 3 out(1/3)");
+    run_in_home("set numfmt general set numdec to 3 out(1/3)");
     EXPECT_EQ(ui.console, "0.333");
     struct {
         const char* script;
@@ -69,11 +60,9 @@ TEST_F(Streams, ConfigurationWords) {
                   {"set rptfmt 3", SE_EXPECTED_FORMAT},   {"set inname 3", SE_EXPECTED_INNAME},
                   {"set outname 3", SE_EXPECTED_OUTNAME},  {"set numfmt while 'fixed'", SE_BAD_SET},
                   {"set all 1", SE_BAD_SET}};
-    for (auto& e : errors) {
-        run_home(e.script, &r);
-        EXPECT_EQ(r, e.code) << e.script;
-    }
-    run_home("set trigunits 'radians' set rpttype 'trail' set rptfmt '\\N'");
+    for (auto& e : errors)
+        EXPECT_EQ(run_in_home(e.script), e.code) << e.script;
+    run_in_home("set trigunits 'radians' set rpttype 'trail' set rptfmt '\\N'");
     EXPECT_EQ(settings_trig_units(), TRIG_RADIANS);
     EXPECT_EQ(settings_report_type(), RPT_TRAIL);
     EXPECT_STREQ(settings_report_format(), "\\N");
@@ -101,8 +90,7 @@ TEST_F(Streams, SetTakesTheWordsTheFileReads) {
             std::string script = std::string("set ") + s.config + " '" + word + "'";
             SCOPED_TRACE(script);
             setting_set_number(s.id, 99);
-            int r = 0;
-            run_home(script.c_str(), &r);
+            int r = run_in_home(script);
             EXPECT_TRUE(r == 0 || r == SE_CELL_IO_MEMORY); // the input file does not exist
             EXPECT_EQ(setting_number(s.id), w.value);
             int from_file = setting_file_value(s.id, w.file);
@@ -114,13 +102,11 @@ TEST_F(Streams, SetTakesTheWordsTheFileReads) {
     // numdec is clamped to the statement's range; a minus is no literal, so
     // the low end is reached only by 0 itself.
     const SettingRow& numdec = setting_row(S_DECIMALS);
-    int r = 0;
-    run_home("set numdec -4", &r);
-    EXPECT_EQ(r, SE_BAD_NUMDEC);
-    run_home("set numdec 0");
+    EXPECT_EQ(run_in_home("set numdec -4"), SE_BAD_NUMDEC);
+    run_in_home("set numdec 0");
     EXPECT_EQ(setting_number(S_DECIMALS), numdec.lo);
     std::string high = "set numdec " + std::to_string(numdec.script_hi + 1);
-    run_home(high.c_str());
+    run_in_home(high);
     EXPECT_EQ(setting_number(S_DECIMALS), numdec.script_hi);
     settings_defaults();
 }
@@ -131,19 +117,15 @@ TEST_F(Streams, InputFromACell) {
     cell("b");
     cell("c");
     cell("d");
-    int r = 0;
-    run_home("set inname data set intype 'cell' in(a, b, c, d) out(a + b, c, d, eof)", &r);
-    EXPECT_EQ(r, 0);
+    EXPECT_EQ(run_in_home("set inname data set intype 'cell' in(a, b, c, d) out(a + b, c, d, eof)"),
+              0);
     EXPECT_EQ(ui.console, "16abcword1"); // two significant digits; the end was met
-    run_home("in(a, b, c, d, a)", &r);
-    EXPECT_EQ(r, SE_READ_PAST_END);
+    EXPECT_EQ(run_in_home("in(a, b, c, d, a)"), SE_READ_PAST_END);
     EXPECT_EQ(value_of("a"), "12");
     // Reopening on a cell that does not exist fails.
-    run_home("set inname 'nosuch'", &r);
-    EXPECT_EQ(r, SE_CELL_IO_MEMORY);
+    EXPECT_EQ(run_in_home("set inname 'nosuch'"), SE_CELL_IO_MEMORY);
     settings_set_input_type(IN_KEYBOARD);
-    run_home("in(3)", &r);
-    EXPECT_EQ(r, SE_BAD_IN);
+    EXPECT_EQ(run_in_home("in(3)"), SE_BAD_IN);
 }
 
 TEST_F(Streams, KeyboardInputThroughTheQueue) {
@@ -153,13 +135,10 @@ TEST_F(Streams, KeyboardInputThroughTheQueue) {
         for (char ch : typed) keyboard_push(static_cast<uint8_t>(ch));
         typed.clear();
     };
-    int r = 0;
-    std::string out = run_home("in('Value?', x) out(x + 1)", &r);
-    EXPECT_EQ(r, 0);
-    EXPECT_EQ(out, "Value? 42");
+    EXPECT_EQ(run_in_home("in('Value?', x) out(x + 1)"), 0);
+    EXPECT_EQ(ui.console, "Value? 42");
     ui.on_pump = [] { keyboard_push(KEY_ESCAPE); }; // Stop aborts the wait
-    run_home("in(x)", &r);
-    EXPECT_EQ(r, SE_INPUT_ABORTED);
+    EXPECT_EQ(run_in_home("in(x)"), SE_INPUT_ABORTED);
 }
 
 TEST_F(Streams, OutputToAFileAndBack) {
@@ -168,16 +147,13 @@ TEST_F(Streams, OutputToAFileAndBack) {
     ui.allow_paths = true; // absolute names
     settings_set_output_dest(OUT_FILE);
     settings_set_output_name(out_name.c_str());
-    int r = 0;
-    run_home("out('a\\nb', 1/4)", &r);
-    EXPECT_EQ(r, 0);
+    EXPECT_EQ(run_in_home("out('a\\nb', 1/4)"), 0);
     EXPECT_EQ(file_bytes(out_name + ".txt"), "a\nb0.25");
     // Read it back as input.
     cell("w");
     settings_set_output_dest(OUT_SCREEN);
     settings_set_input_type(IN_FILE);
-    std::string script = "set inname '" + out_name + "' in(w) out(w)";
-    run_home(script.c_str(), &r);
+    run_in_home("set inname '" + out_name + "' in(w) out(w)");
     EXPECT_EQ(ui.console, "a");
 }
 
@@ -229,14 +205,14 @@ TEST_F(Streams, ReportStatementAndReportWhilePaused) {
     cell("p", "ptext");
     settings_set_report_all(0);
     settings_set_report_format("[\\N]");
-    EXPECT_EQ(run_home("report report(p) out('!')"), "[p]!");
+    run_in_home("report report(p) out('!')");
+    EXPECT_EQ(ui.console, "[p]!");
     // A report while paused writes into the run's open output.
     ui.on_pump = [] {
         report_command();
         run_set_resume_request(true);
     };
-    cell_set_script(cell_root(), "out('a') brk(1) out('b')");
-    engine_guard([] { return run_command(true); });
+    run_in_home("out('a') brk(1) out('b')", true);
     EXPECT_EQ(ui.console, "a\r<BRK:1>\r[home]b");
 }
 

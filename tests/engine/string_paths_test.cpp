@@ -2,7 +2,7 @@
 // same chunk counts whatever way a text is spread over its chunks, and the
 // exact nodes each string builtin and each concatenation takes at its peak
 // and leaves behind (which fix what mem() reports and where the store runs
-// out).
+// out, seen from scripts in the node count tests).
 #include "builtin_test_support.h"
 
 #include "core/guard.h"
@@ -27,11 +27,13 @@ int chunks(Text t) {
 }
 
 // A Text whose chunks hold exactly the given pieces, empty ones included,
-// as appends and cuts can leave it.
+// as appends and cuts can leave it; the unused bytes of each chunk hold old
+// characters, which no operation may take.
 Text text_of_pieces(const std::vector<std::string>& pieces) {
     Text head = 0, tail = 0;
     for (const std::string& p : pieces) {
         NodeHandle c = node_alloc(ChainNode);
+        std::memset(node_ref(c) + CHAIN_PAYLOAD, '~', TEXT_CHUNK);
         std::memcpy(node_ref(c) + CHAIN_PAYLOAD, p.data(), p.size());
         node_set_aux(c, static_cast<uint8_t>(p.size()));
         chain_append(&head, &tail, c);
@@ -350,123 +352,6 @@ TEST_F(StringPaths, ConcatenationResults) {
     EXPECT_EQ(concat(empty(), empty()), "");
     EXPECT_EQ(concat(num(1.5), num(2)), "1.52");
     EXPECT_EQ(concat(str("ab"), str("")), "ab");
-}
-
-// The same counts seen from a script: what mem() reports while a string
-// builtin's result is held, and the fewest free nodes with which a
-// statement using one still runs. Figures are given against B, the nodes in
-// use before the run, with every cell holding what the previous run left.
-class StringScripts : public Builtins {
-  protected:
-    // Every run holds four stack headers and the argument stack's first
-    // block.
-    static constexpr int RUN = 4 + 1;
-    void SetUp() override {
-        Builtins::SetUp();
-        cell_create("home");
-        navigation_reset();
-        NumberFormat wide;
-        wide.decimals = 8;
-        format_set_current(wide);
-        // 40 characters in two chunks, 10 in one, 35 in one.
-        const std::string s40 = letters(40);
-        cell_create("i");
-        for (const std::string& v : {s40, s40.substr(0, 10), s40.substr(0, 35)}) {
-            const char* name = v.size() == 40 ? "s" : v.size() == 10 ? "t" : "u";
-            cell_set_value(cell_create(name), make_args({str(v)}));
-        }
-    }
-    // Runs home's script twice and returns the second run's console, with
-    // B in *base.
-    std::string run_twice(const char* script, int* base) {
-        cell_set_script(cell_root(), script);
-        make_current(cell_root());
-        int r = engine_guard([] { return run_command(false); });
-        EXPECT_EQ(r, 0) << ui.console;
-        *base = nodes_in_use();
-        ui.console.clear();
-        make_current(cell_root());
-        r = engine_guard([] { return run_command(false); });
-        EXPECT_EQ(r, 0) << ui.console;
-        EXPECT_EQ(nodes_in_use(), *base) << "a run must give back all it took";
-        return ui.console;
-    }
-    // The fewest nodes beyond B with which the script runs to its end.
-    int peak(const char* script) {
-        int b = 0;
-        run_twice(script, &b);
-        NodeHandle hog = 0;
-        keep([&hog] { chain_mark(hog); });
-        int found = -1;
-        for (int spare = 0; spare <= 30 && found < 0; ++spare) {
-            while (nodes_free() > FREE_COUNT_WHEN_EMPTY + spare) {
-                NodeHandle h = node_alloc(ChainNode);
-                chain_set_next(h, hog);
-                hog = h;
-            }
-            make_current(cell_root());
-            int r = engine_guard([] { return run_command(false); });
-            chain_free(hog);
-            hog = 0;
-            EXPECT_EQ(node_charged(), 0u);
-            if (r == 0) {
-                found = spare;
-            } else {
-                // A run abandoned half-way leaves the cells as they were
-                // then: a whole run puts back what the next one starts from.
-                make_current(cell_root());
-                EXPECT_EQ(engine_guard([] { return run_command(false); }), 0);
-            }
-            EXPECT_EQ(nodes_in_use(), b);
-        }
-        forget_all();
-        return found;
-    }
-};
-
-TEST_F(StringScripts, MemSeesTheResultOfACutWithItsChunks) {
-    int b = 0;
-    std::string out =
-        run_twice("out(slen(s) + mem(), ' ', first(s, 36) cat mem(), ' ', butfirst(s, 3) cat "
-                  "mem(), ' ', first(t, 4) cat mem(), ' ', butlast(s, 40) cat mem())",
-                  &b);
-    // The value on the stack with its chunks, the stack's block, mem()'s
-    // own result.
-    const std::string s40 = letters(40);
-    std::string want = std::to_string(40 + b + RUN + 1 + 1 + 1) + " " + s40.substr(0, 36) +
-                       std::to_string(b + RUN + 3 + 1 + 1) + " " + s40.substr(3) +
-                       std::to_string(b + RUN + 3 + 1 + 1) + " abcd" +
-                       std::to_string(b + RUN + 2 + 1 + 1) + " " +
-                       std::to_string(b + RUN + 1 + 1 + 1);
-    EXPECT_EQ(out, want);
-}
-
-TEST_F(StringScripts, StatementsRunOutWhereTheCountsSay) {
-    // The argument list, each argument pushed with the value stack's block
-    // and popped into the list without it: s's copy (value and two chunks),
-    // the count (value and text); the call's result, then the cut's two
-    // chunks while the arguments are still held.
-    EXPECT_EQ(peak("out(first(s, 36))"), RUN + 3 + 2 + 1 + 2);
-    EXPECT_EQ(peak("out(butfirst(s, 3))"), RUN + 3 + 2 + 1 + 2);
-    // One chunk each: t's copy, the count with the block, the result, the
-    // cut's chunk (made in t's copy, but counted as a copy is).
-    EXPECT_EQ(peak("out(first(t, 4))"), RUN + 2 + 2 + 1 + 1);
-    // slen: t's copy pushed with the block, then popped into the list with
-    // the block released; the result.
-    EXPECT_EQ(peak("out(slen(t))"), RUN + 2 + 1);
-    // Both sides on the stack with its block; u's 35 characters and 'xyz'
-    // need a second chunk, t's 10 do not.
-    EXPECT_EQ(peak("out(u cat 'xyz')"), RUN + 2 + 1 + 2 + 1);
-    EXPECT_EQ(peak("out(t cat 'xyz')"), RUN + 2 + 1 + 2);
-    // A loop of string work on every length up to 33 characters (never a
-    // second chunk). Its peak is in the rounds that cut: the loop holds its
-    // limit (value and text), its step and a saved position with the frame
-    // stack's block; butfirst's result is on the stack with its block while
-    // first(u, 2) holds its arguments (u's copy, the count), its result and
-    // the cut's chunk.
-    EXPECT_EQ(peak("set u to '' for (i = 1 to 14) {set u to u cat 'xyz' if (slen(u) > 30) "
-                   "{set u to butfirst(u, 10) cat first(u, 2)} set t to slen(first(u, 5))}"),
-              RUN + (2 + 1 + 2) + (2 + 1) + (2 + 2 + 1 + 1));
 }
 
 } // namespace

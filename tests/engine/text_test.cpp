@@ -4,7 +4,6 @@
 
 #include "core/text.h"
 
-#include <cstring>
 #include <string>
 
 namespace tarvex::test {
@@ -36,39 +35,6 @@ TEST_F(TextTest, ChunkLayoutFollowsLength) {
     EXPECT_EQ(text_compare(built, t36), 0);
     EXPECT_EQ(text_to_string(built), s36);
     for (Text t : {empty, t36, t37, built}) text_free(t);
-}
-
-// A copy takes the nodes a text of its length is given when made (one more
-// chunk at every multiple of 36, even when it stays empty), whichever way the
-// source's characters are spread, and holds the same characters.
-TEST_F(TextTest, CopyTakesTheNodesOfItsLength) {
-    auto check_copy = [&](Text src, const std::string& expect) {
-        int nodes = expect.empty() ? 0 : static_cast<int>(expect.size() / 36 + 1);
-        uint16_t before = nodes_free();
-        Text c = text_copy(src);
-        EXPECT_EQ(before - nodes_free(), nodes) << expect.size() << " characters";
-        EXPECT_EQ(chunks(c), nodes);
-        EXPECT_EQ(c ? text_to_string(c) : "", expect);
-        EXPECT_NE(c, src);
-        text_free(c);
-        EXPECT_EQ(nodes_free(), before);
-    };
-    // Lengths and layouts are the string paths' tests; here the nodes taken,
-    // and no copy of the null text.
-    EXPECT_EQ(text_copy(0), 0);
-    // Few characters spread over two chunks, and a chunk whose unused bytes
-    // hold old characters: the copy holds only the counted ones.
-    Text spread = text_from_cstring("abcdefghij");
-    node_set_aux(spread, 4);
-    Text second = chain_insert_after(spread);
-    std::memcpy(node_ref(second) + CHAIN_PAYLOAD, "xyz", 3);
-    node_set_aux(second, 3);
-    check_copy(spread, "abcdxyz");
-    Text c = text_copy(spread);
-    text_append_bytes(c, "!");
-    EXPECT_EQ(text_to_string(c), "abcdxyz!");
-    text_free(c);
-    text_free(spread);
 }
 
 TEST_F(TextTest, FoldingComparisonsAgree) {

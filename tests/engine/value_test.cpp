@@ -137,18 +137,18 @@ TEST_F(ValueTest, ToleranceComparisons) {
 }
 
 TEST_F(ValueTest, LogicAndNegation) {
-    NodeHandle a = num(0);
-    value_or(a, num(0));
-    EXPECT_EQ(value_number(a), 0);
-    NodeHandle b = num(0);
-    value_or(b, num(0.0001));
-    EXPECT_EQ(value_number(b), 1);
+    struct {
+        void (*op)(NodeHandle, NodeHandle);
+        double a, b, want;
+    } cases[] = {{value_or, 0, 0, 0}, {value_or, 0, 0.0001, 1}, {value_and, 2, 0, 0}};
+    for (auto& c : cases) {
+        NodeHandle a = num(c.a);
+        c.op(a, num(c.b));
+        EXPECT_EQ(value_number(a), c.want) << c.a << " " << c.b;
+    }
     NodeHandle c = num(0.0001);
     value_not(c);
     EXPECT_EQ(value_number(c), 0);
-    NodeHandle d = num(2);
-    value_and(d, num(0));
-    EXPECT_EQ(value_number(d), 0);
     NodeHandle s = str("5");
     value_negate(s);
     EXPECT_EQ(value_kind(s), VK_STRING);

@@ -13,6 +13,8 @@
 #include "webfile/web_file.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -36,10 +38,11 @@ protected:
 
     std::string path(const std::string& name) const { return dir_.file(name); }
 
-    // Names in the folder, sorted.
-    std::string listing() const {
+    // Names in the folder (the test's own by default), sorted.
+    std::string listing(const std::string& folder = "") const {
         std::vector<std::string> names;
-        for (auto& e : std::filesystem::directory_iterator(dir_.path()))
+        for (auto& e :
+             std::filesystem::directory_iterator(folder.empty() ? dir_.path().string() : folder))
             names.push_back(e.path().filename().string());
         std::sort(names.begin(), names.end());
         std::string all;
@@ -74,6 +77,27 @@ inline std::vector<std::string> acceptance_webs() {
             if (e.path().extension() == ".tvx") webs.push_back(e.path().string());
     std::sort(webs.begin(), webs.end());
     return webs;
+}
+
+// The web as a save writes it, without a file.
+inline std::string web_bytes() {
+    char* buf = nullptr;
+    size_t len = 0;
+    std::FILE* out = open_memstream(&buf, &len);
+    EXPECT_EQ(engine_guard([&] { return web_write(out); }), 0);
+    std::fclose(out);
+    std::string bytes(buf, len);
+    std::free(buf);
+    return bytes;
+}
+
+// Reads bytes as a web file: web_read's code (-1 for no bytes at all).
+inline int read_web_bytes(std::string bytes) {
+    std::FILE* in = fmemopen(bytes.data(), bytes.size(), "rb");
+    if (in == nullptr) return -1;
+    int rc = engine_guard([&] { return web_read(in); });
+    std::fclose(in);
+    return rc;
 }
 
 // How many times the web was reset, once count_reset is added as a hook.
