@@ -8,11 +8,11 @@
 #include "shell/search.h"
 
 #include "frontend/frontend.h"
+#include "settings/settings.h"
 #include "tokens/char_class.h"
 #include "web/cell.h"
 #include "web/navigation.h"
 #include "web/pane_state.h"
-#include "settings/settings.h"
 
 #include <QComboBox>
 #include <QDockWidget>

@@ -3,16 +3,16 @@
 // cell keeps for its panes.
 #include "io_test_support.h"
 
+#include "commands/cell_commands.h"
 #include "core/errors.h"
 #include "core/guard.h"
 #include "core/value.h"
 #include "io/keyboard_queue.h"
 #include "script/run_engine.h"
+#include "settings/settings.h"
 #include "temp_files.h"
-#include "commands/cell_commands.h"
 #include "web/navigation.h"
 #include "web/pane_state.h"
-#include "settings/settings.h"
 
 #include <string>
 
