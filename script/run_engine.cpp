@@ -72,9 +72,11 @@ std::string cut(std::string s) {
     return s;
 }
 
+// A cell's value as the automatic output writes it: "0" for none. The
+// generic list cuts its fields; the formatted list writes values whole.
 std::string auto_value_text(CellHandle c) {
     NodeHandle v = cell_value(c);
-    return v != 0 ? cut(value_display(v)) : "0";
+    return v != 0 ? value_display(v) : "0";
 }
 
 // Writes the list format, with "\n" as a newline and any other escaped
@@ -134,7 +136,7 @@ int auto_output_line() {
         for (NodeHandle c = hstack_pop(g_run.auto_stack); c != 0;
              c = hstack_pop(g_run.auto_stack)) {
             if (!first) line += ',';
-            line += auto_value_text(c);
+            line += cut(auto_value_text(c));
             first = false;
         }
         return output_text(line.c_str());

@@ -8,17 +8,12 @@
 
 namespace tarvex {
 
-const std::string& link_word_list() { return panes().link_words; }
-
 void link_refresh() {
     std::string words;
     for (NodeHandle e = tree_first(cell_root()); e != 0; e = tree_next(e)) {
         if (entry_kind(e) != NK_CELL) continue;
-        std::string name = cell_name_string(e);
-        // A name that does not fit the list (with its separator and the
-        // terminator) is left out.
-        if (words.size() + name.size() + 1 >= LINK_WORD_LIST_MAX) continue;
-        words += name;
+        // Every name, however many: the panes link what the Links docks list.
+        words += cell_name_string(e);
         words += ' ';
     }
     if (!words.empty()) words.pop_back();

@@ -50,9 +50,6 @@ constexpr int MARKER_ERROR = 2;
 // another tab.
 inline constexpr const char* OUTPUT_IN_CONS_TEXT = "Output in cons tab (Ctrl+5)";
 
-// The link word list is rebuilt in place each idle tick in a buffer of this
-// size; names that no longer fit are not styled as links.
-constexpr int LINK_WORD_LIST_MAX = 4096;
 constexpr int TRANSIENT_STATUS_MS = 5000;
 constexpr int IDLE_TICK_MS = 1000;
 
@@ -141,8 +138,8 @@ void pane_collapse_request(int slot);
 void script_links_live(bool on);
 bool script_links_are_live();
 
-// The link word list (cell names separated by one space).
-const std::string& link_word_list();
+// Rebuilds the link words (every cell name) and restyles the panes when
+// they changed.
 void link_refresh();
 
 // Status line.

@@ -245,6 +245,16 @@ TEST_F(Interp, FormattedAutoOutput) {
     EXPECT_EQ(run_home("x! y!"), "\nX=x\nY=y!\nX=1\nY=10!\nX=2\nY=20!");
 }
 
+TEST_F(Interp, GenericListCutsValuesToFortyEightFormattedListWritesThemWhole) {
+    const std::string letters = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"; // 52
+    cell("w", ("'" + letters + "'").c_str());
+    settings_set_auto_output(AUTO_GENERIC);
+    EXPECT_EQ(run_home("w! 7"), "\n\nhome,w\n7," + letters.substr(0, 48));
+    settings_set_auto_output(AUTO_FORMATTED);
+    settings_set_list_format("~[%w]");
+    EXPECT_EQ(run_home("w!"), "\n\n[" + letters + "]");
+}
+
 TEST_F(Interp, BreakpointsPauseResumeAndStop) {
     int pumps = 0;
     ui.on_pump = [&] {
