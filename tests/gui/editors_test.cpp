@@ -189,6 +189,23 @@ class EditorsTest : public WindowTest {
         QCOMPARE(style_at(t, 17), STYLE_PLAIN);
     }
 
+    void everyCellNameLinksInTheText() {
+        // More names than a 4,096-byte word list holds (about 680 of these).
+        char name[8];
+        for (int i = 0; i < 800; ++i) {
+            std::snprintf(name, sizeof name, "n%04d", i);
+            cell_create_unlimited(name, false);
+        }
+        cell_table_rebuild();
+        link_refresh();
+        set_pane(VIEW_TEXT, "first n0000, last n0799");
+        QsciScintilla* t = shell_windows().text;
+        t->SendScintilla(QsciScintillaBase::SCI_COLOURISE, 0UL, -1L);
+        QCOMPARE(style_at(t, 6), STYLE_LINK);
+        QCOMPARE(style_at(t, 19), STYLE_LINK);
+        QCOMPARE(style_at(t, 13), STYLE_PLAIN);
+    }
+
     void scriptPaneFollowsLinksOnCtrlClickOnly() {
         make_cell("target");
         link_refresh();
