@@ -4,8 +4,8 @@
 // cell (to pseudo-random cells, the same every run) are added to the graph
 // before the layout, to see how the layout grows with the links:
 //   tarvex_web_map_bench [--links K] WEB.tvx
-#include "frontend/headless_frontend.h"
 #include "engine/engine_start.h"
+#include "frontend/headless_frontend.h"
 #include "shell/web_map.h"
 #include "webfile/web_export.h"
 #include "webfile/web_file.h"

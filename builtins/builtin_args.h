@@ -17,7 +17,8 @@ namespace tarvex {
 // call reads its arguments through them.
 inline NodeHandle arg_at(NodeHandle result, int i) {
     NodeHandle a = chain_next(result);
-    while (a != 0 && i-- > 0) a = chain_next(a);
+    while (a != 0 && i-- > 0)
+        a = chain_next(a);
     return a;
 }
 

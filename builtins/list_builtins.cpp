@@ -124,8 +124,9 @@ int32_t builtin_lookup(NodeHandle r) {
         if (value_compare(x, xa) <= 0) break;
         if (value_compare(x, xb) <= 0) {
             double y = value_number(yb);
-            uint8_t flags = (value_flags(x) | value_flags(xa) | value_flags(ya) |
-                             value_flags(xb) | value_flags(yb)) & VF_NAN;
+            uint8_t flags = (value_flags(x) | value_flags(xa) | value_flags(ya) | value_flags(xb) |
+                             value_flags(yb)) &
+                            VF_NAN;
             int fail = num_sub(y, value_number(ya));
             double dx = value_number(x);
             fail |= num_sub(dx, value_number(xa));

@@ -97,17 +97,21 @@ void rref_run() {
             }
         }
         if (big <= equality_tolerance()) {
-            for (int i = lead; i < nrows; ++i) a_set(i, col, 0.0);
+            for (int i = lead; i < nrows; ++i)
+                a_set(i, col, 0.0);
             continue;
         }
         if (prow != lead)
-            for (int j = col; j < ncols; ++j) swap_elements(a_at(prow, j), a_at(lead, j));
+            for (int j = col; j < ncols; ++j)
+                swap_elements(a_at(prow, j), a_at(lead, j));
         double pivot = a_get(lead, col);
-        for (int j = col; j < ncols; ++j) a_set(lead, j, a_get(lead, j) / pivot);
+        for (int j = col; j < ncols; ++j)
+            a_set(lead, j, a_get(lead, j) / pivot);
         for (int i = 0; i < nrows; ++i) {
             if (i == lead) continue;
             double f = a_get(i, col);
-            for (int j = col; j < ncols; ++j) a_set(i, j, a_get(i, j) - f * a_get(lead, j));
+            for (int j = col; j < ncols; ++j)
+                a_set(i, j, a_get(i, j) - f * a_get(lead, j));
         }
         ++lead;
     }
@@ -139,8 +143,10 @@ bool gaussj_run() {
         if (irow < 0) return false; // nothing but non-numbers left to pivot on
         ++ipiv[icol];
         if (irow != icol) {
-            for (int l = 0; l < n; ++l) swap_elements(a_at(irow, l), a_at(icol, l));
-            for (int l = 0; l < m; ++l) swap_elements(b_at(irow, l), b_at(icol, l));
+            for (int l = 0; l < n; ++l)
+                swap_elements(a_at(irow, l), a_at(icol, l));
+            for (int l = 0; l < m; ++l)
+                swap_elements(b_at(irow, l), b_at(icol, l));
         }
         indxr[s] = irow;
         indxc[s] = icol;
@@ -148,19 +154,24 @@ bool gaussj_run() {
         if (pivot == 0.0) return false;
         double inv = 1.0 / pivot;
         a_set(icol, icol, 1.0);
-        for (int l = 0; l < n; ++l) a_set(icol, l, a_get(icol, l) * inv);
-        for (int l = 0; l < m; ++l) b_set(icol, l, b_get(icol, l) * inv);
+        for (int l = 0; l < n; ++l)
+            a_set(icol, l, a_get(icol, l) * inv);
+        for (int l = 0; l < m; ++l)
+            b_set(icol, l, b_get(icol, l) * inv);
         for (int r = 0; r < n; ++r) {
             if (r == icol) continue;
             double d = a_get(r, icol);
             a_set(r, icol, 0.0);
-            for (int l = 0; l < n; ++l) a_set(r, l, a_get(r, l) - a_get(icol, l) * d);
-            for (int l = 0; l < m; ++l) b_set(r, l, b_get(r, l) - b_get(icol, l) * d);
+            for (int l = 0; l < n; ++l)
+                a_set(r, l, a_get(r, l) - a_get(icol, l) * d);
+            for (int l = 0; l < m; ++l)
+                b_set(r, l, b_get(r, l) - b_get(icol, l) * d);
         }
     }
     for (int s = n - 1; s >= 0; --s) {
         if (indxr[s] == indxc[s]) continue;
-        for (int k = 0; k < n; ++k) swap_elements(a_at(k, indxr[s]), a_at(k, indxc[s]));
+        for (int k = 0; k < n; ++k)
+            swap_elements(a_at(k, indxr[s]), a_at(k, indxc[s]));
     }
     return true;
 }

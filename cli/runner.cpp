@@ -98,7 +98,7 @@ const char* const k_usage =
 // stdout, a reader gone from the pipe) is remembered: the output is lost,
 // and the run should not go on producing it.
 class ConsoleOut {
-public:
+  public:
     ConsoleOut(bool raw, bool closed) : raw_(raw), closed_(closed) {}
     void write(std::string_view bytes) {
         if (bytes.empty()) return;
@@ -127,7 +127,7 @@ public:
     // Called whenever output is lost (the message is written once).
     std::function<void()> on_failure;
 
-private:
+  private:
     void put(std::string_view bytes) {
         if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size()) fail();
     }
@@ -153,7 +153,7 @@ private:
 // stdin as the keyboard: a line is read when input is awaited and the
 // queue is empty, then typed as the queue drains, followed by Enter.
 class KeyboardIn {
-public:
+  public:
     void feed(ConsoleOut& console) {
         if (!input_wait()) return;
         if (pending_.empty() && keyboard_count() == 0) {
@@ -170,7 +170,7 @@ public:
         pending_.erase(0, n);
     }
 
-private:
+  private:
     bool read_line() {
         char* line = nullptr;
         size_t cap = 0;
@@ -272,8 +272,16 @@ bool write_plot(const std::string& path) {
 bool runner_parse(int argc, char** argv, RunnerOptions* o, int* status) {
     *status = RUN_NOTHING;
     // Values of the options that have no short form.
-    enum { OPT_RAW = 256, OPT_REPORT, OPT_SAVE, OPT_SAVE_AS, OPT_PLOT, OPT_EXPORT, OPT_ALLOW_PATHS,
-           OPT_VERSION };
+    enum {
+        OPT_RAW = 256,
+        OPT_REPORT,
+        OPT_SAVE,
+        OPT_SAVE_AS,
+        OPT_PLOT,
+        OPT_EXPORT,
+        OPT_ALLOW_PATHS,
+        OPT_VERSION
+    };
     static const option k_long[] = {
         {"cell", required_argument, nullptr, 'c'},
         {"iterations", required_argument, nullptr, 'n'},
@@ -337,9 +345,9 @@ bool runner_parse(int argc, char** argv, RunnerOptions* o, int* status) {
         }
         case OPT_ALLOW_PATHS: o->allow_paths = true; break;
         case ':': {
-            const char* what = optopt == 'c'   ? "a cell name"
-                               : optopt == 'n' ? "a count"
-                               : optopt == 'e' ? "a script"
+            const char* what = optopt == 'c'          ? "a cell name"
+                               : optopt == 'n'        ? "a count"
+                               : optopt == 'e'        ? "a script"
                                : optopt == OPT_EXPORT ? "a format (html, md or dot)"
                                                       : "a file name";
             *status = fail_usage(std::string(argv[optind - 1]) + " needs " + what);

@@ -22,7 +22,7 @@ struct RunnerOptions {
     std::string plot;          // --plot
     std::string export_format; // --export FMT OUT: the web exported instead of a run
     std::string export_path;
-    bool allow_paths = false;  // --allow-paths
+    bool allow_paths = false; // --allow-paths
 };
 
 // The largest -n: the iteration setting is a 32-bit count.
@@ -30,8 +30,8 @@ constexpr uint64_t ITERATIONS_MAX = 4294967295u;
 
 // Exit statuses.
 constexpr int RUN_OK = 0;
-constexpr int RUN_FAILED = 1;   // a script error, a failed save or output write
-constexpr int RUN_NOTHING = 2;  // bad options, unknown cell, bad web file
+constexpr int RUN_FAILED = 1;  // a script error, a failed save or output write
+constexpr int RUN_NOTHING = 2; // bad options, unknown cell, bad web file
 
 // Parses argv; on a problem writes the message to stderr and returns
 // RUN_NOTHING (or RUN_OK after --help / --version) through *exit_status.

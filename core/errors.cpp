@@ -112,9 +112,7 @@ namespace {
 const char* g_cause = nullptr;
 }
 
-void script_error_cause(const char* status_text) {
-    g_cause = status_text;
-}
+void script_error_cause(const char* status_text) { g_cause = status_text; }
 
 const char* script_error_status(int code) {
     const char* cause = std::exchange(g_cause, nullptr);

@@ -42,7 +42,8 @@ void guard_leave() {
     if (--g_depth != 0) return;
     if (g_reclaim_pending) {
         g_reclaim_pending = false;
-        for (AbandonHook h : g_hooks) h();
+        for (AbandonHook h : g_hooks)
+            h();
         g_last_reclaimed = node_reclaim_unreachable();
     }
     // Nothing of the engine is active now: the one place where the user may

@@ -57,7 +57,8 @@ template <class T, uint32_t N, bool E> uint32_t cstack_charges(const ChargedStac
 
 // Gives back the stack's charges; the entries left are the owner's.
 template <class T, uint32_t N, bool E> void cstack_close(ChargedStack<T, N, E>& s) {
-    for (uint32_t n = cstack_charges(s); n > 0; --n) node_uncharge();
+    for (uint32_t n = cstack_charges(s); n > 0; --n)
+        node_uncharge();
     s.count = 0;
     s.open = false;
 }

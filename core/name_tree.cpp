@@ -71,7 +71,8 @@ NodeHandle child(NodeHandle e, bool right) { return right ? tree_right(e) : tree
 
 NodeHandle outermost(NodeHandle root, bool right) {
     if (root == 0) return 0;
-    while (child(root, right) != 0) root = child(root, right);
+    while (child(root, right) != 0)
+        root = child(root, right);
     return root;
 }
 

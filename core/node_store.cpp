@@ -6,8 +6,8 @@
 #include "core/notices.h"
 
 #include <algorithm>
-#include <cassert>
 #include <bitset>
+#include <cassert>
 #include <memory>
 #include <new>
 #include <vector>
@@ -100,7 +100,8 @@ void node_init() {
     g_free_count = NODE_COUNT;
     g_free_head = 1;
     for (int h = 1; h < NODE_COUNT; ++h) {
-        free_set_next(static_cast<NodeHandle>(h), h + 1 < NODE_COUNT ? static_cast<NodeHandle>(h + 1) : 0);
+        free_set_next(static_cast<NodeHandle>(h),
+                      h + 1 < NODE_COUNT ? static_cast<NodeHandle>(h + 1) : 0);
         debug_mark_free(static_cast<NodeHandle>(h), true);
     }
     g_building = 0;
@@ -153,7 +154,6 @@ bool node_low_take() {
     g_low_noted = false;
     return noted;
 }
-
 
 uint8_t node_type(NodeHandle h) { return node_ref(h)[NODE_TYPE] & NODE_TYPE_MASK; }
 
@@ -210,10 +210,12 @@ NodeHandle chain_splice(NodeHandle head, NodeHandle piece, NodeHandle after) {
     if (head == 0 || piece == 0) return 0;
     if (after == 0) {
         after = head;
-        while (chain_next(after) != 0) after = chain_next(after);
+        while (chain_next(after) != 0)
+            after = chain_next(after);
     }
     NodeHandle piece_last = piece;
-    while (chain_next(piece_last) != 0) piece_last = chain_next(piece_last);
+    while (chain_next(piece_last) != 0)
+        piece_last = chain_next(piece_last);
     chain_set_next(piece_last, chain_next(after));
     chain_set_next(after, piece);
     return head;
@@ -281,7 +283,8 @@ void list_free(NodeHandle n) {
 // ---- scratch buffers ---------------------------------------------------------
 
 void scratch_init() {
-    for (auto& s : g_scratch) s.reset();
+    for (auto& s : g_scratch)
+        s.reset();
     g_scratch[0].reset(new (std::nothrow) uint8_t[SCRATCH_SIZE]());
     if (!g_scratch[0]) core_notices().fatal_exit(-1);
 }
@@ -330,7 +333,8 @@ bool node_mark(NodeHandle h) {
 }
 
 void chain_mark(NodeHandle head) {
-    while (head != 0 && node_mark(head)) head = chain_next(head);
+    while (head != 0 && node_mark(head))
+        head = chain_next(head);
 }
 
 int node_reclaim_unreachable() {
@@ -343,12 +347,14 @@ int node_reclaim_unreachable() {
     g_marked.reset();
     g_faults = {};
     g_claimed = 0;
-    for (RootMarker m : g_roots) m();
+    for (RootMarker m : g_roots)
+        m();
     int freed = 0;
     if (g_claimed > g_charged) {
         ++g_faults.reached_twice;
     } else {
-        for (; g_charged > g_claimed; ++freed) node_uncharge();
+        for (; g_charged > g_claimed; ++freed)
+            node_uncharge();
     }
     for (int h = 1; h < NODE_COUNT; ++h) {
         if (g_is_free[h] || g_marked[h]) continue;

@@ -190,11 +190,11 @@ inline uint8_t node_aux(NodeHandle h) { return node_ref(h)[NODE_AUX]; }
 inline void node_set_aux(NodeHandle h, uint8_t v) { node_ref(h)[NODE_AUX] = v; }
 
 // Byte offsets of the links and payloads of the four layouts.
-constexpr int NODE_NEXT = 2;        // ChainNode, ListNode
-constexpr int NODE_PREV = 4;        // ListNode
-constexpr int NODE_PARENT = 2;      // TreeNode
-constexpr int NODE_LEFT = 4;        // TreeNode
-constexpr int NODE_RIGHT = 6;       // TreeNode
+constexpr int NODE_NEXT = 2;   // ChainNode, ListNode
+constexpr int NODE_PREV = 4;   // ListNode
+constexpr int NODE_PARENT = 2; // TreeNode
+constexpr int NODE_LEFT = 4;   // TreeNode
+constexpr int NODE_RIGHT = 6;  // TreeNode
 constexpr int PLAIN_PAYLOAD = 2;
 constexpr int CHAIN_PAYLOAD = 4;
 constexpr int LIST_PAYLOAD = 6;

@@ -7,15 +7,11 @@
 
 namespace tarvex {
 
-inline bool number_digit(int c) {
-    return c >= '0' && c <= '9';
-}
+inline bool number_digit(int c) { return c >= '0' && c <= '9'; }
 
 // A number starts here: a digit, a point, or a sign (the text after the
 // sign is not examined, so "-x" counts; readers then find no digits).
-inline bool number_starts(int c) {
-    return number_digit(c) || c == '.' || c == '+' || c == '-';
-}
+inline bool number_starts(int c) { return number_digit(c) || c == '.' || c == '+' || c == '-'; }
 
 // Src provides:
 //   int peek();            the current character

@@ -95,7 +95,8 @@ std::string text_to_string(Text t) {
 
 TextLen text_length_chain(Text t) {
     TextLen n = 0;
-    for (NodeHandle c = t; c != 0; c = chain_next(c)) n += chunk_used(c);
+    for (NodeHandle c = t; c != 0; c = chain_next(c))
+        n += chunk_used(c);
     return n;
 }
 
@@ -172,7 +173,8 @@ Text text_copy_chain(Text t) {
 
 namespace {
 NodeHandle last_chunk(Text t) {
-    while (chain_next(t) != 0) t = chain_next(t);
+    while (chain_next(t) != 0)
+        t = chain_next(t);
     return t;
 }
 

@@ -15,7 +15,8 @@
 // library converts doubles itself (std::to_chars / std::from_chars), that
 // is used; older libraries get the classic-locale streams, whose conversions
 // are the same printf and strtod forms.
-#if defined(__cpp_lib_to_chars) && __cpp_lib_to_chars >= 201611L && !defined(TARVEX_NUMBERS_BY_STREAM)
+#if defined(__cpp_lib_to_chars) && __cpp_lib_to_chars >= 201611L &&                                \
+    !defined(TARVEX_NUMBERS_BY_STREAM)
 #define TARVEX_NUMBERS_BY_CHARCONV 1
 #else
 #include <locale>
@@ -45,9 +46,8 @@ enum class Style { Fixed, Expn, General };
 // the length, or -1 when it does not fit.
 int format_c(char* buf, int size, Style style, int prec, double d) {
 #ifdef TARVEX_NUMBERS_BY_CHARCONV
-    static const std::chars_format forms[] = {std::chars_format::fixed,
-                                              std::chars_format::scientific,
-                                              std::chars_format::general};
+    static const std::chars_format forms[] = {
+        std::chars_format::fixed, std::chars_format::scientific, std::chars_format::general};
     auto [end, ec] = std::to_chars(buf, buf + size - 1, d, forms[static_cast<int>(style)], prec);
     if (ec != std::errc{}) return -1;
     *end = 0;
@@ -222,7 +222,8 @@ int number_format(char* buf, double d, const NumberFormat& fmt) {
 
 int number_parse(const char* s, double& d) {
     const char* p = s;
-    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r'))
+        ++p;
     CStringSource src{p};
     number_scan(src, true);
     if (src.digits == 0) {

@@ -87,8 +87,7 @@ SaveAnswer ask_save_changes(const std::string& display_name) {
     return g_frontend->ask_save_changes(display_name);
 }
 std::string save_changes_text(const std::string& display_name) {
-    return "Save current changes in " + (display_name.empty() ? "(untitled)" : display_name) +
-           "?";
+    return "Save current changes in " + (display_name.empty() ? "(untitled)" : display_name) + "?";
 }
 void set_window_title(const std::string& display_name) {
     g_frontend->set_window_title(display_name);

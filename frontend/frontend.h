@@ -22,7 +22,7 @@ constexpr int CONSOLE_STYLE_PROMPT = 3;
 enum SaveAnswer { SAVE_YES, SAVE_NO, SAVE_CANCEL };
 
 class Frontend {
-public:
+  public:
     virtual ~Frontend() = default;
 
     // Status line: the persistent status and the transient (flashed) one.
@@ -47,7 +47,10 @@ public:
 
     // The cell-name dialog: what the user typed (at most CELL_NAME_TYPED_MAX characters), or
     // false when cancelled. The engine normalises and validates it.
-    virtual bool cell_name_dialog(std::string& typed) { (void)typed; return false; }
+    virtual bool cell_name_dialog(std::string& typed) {
+        (void)typed;
+        return false;
+    }
 
     // A web's stream file outside the web's folder, or named absolutely:
     // whether the user allows the full path to be written (output) or read.

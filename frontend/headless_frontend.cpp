@@ -82,7 +82,8 @@ void HeadlessFrontend::console_set_style(int64_t start, int64_t length, int styl
     int64_t size = static_cast<int64_t>(console_styles.size());
     if (start < 0) start = 0;
     int64_t end = start + length < size ? start + length : size;
-    for (int64_t i = start; i < end; ++i) console_styles[static_cast<size_t>(i)] = static_cast<char>(style);
+    for (int64_t i = start; i < end; ++i)
+        console_styles[static_cast<size_t>(i)] = static_cast<char>(style);
 }
 
 void HeadlessFrontend::pump_pending() {

@@ -14,7 +14,7 @@
 namespace tarvex {
 
 class HeadlessFrontend : public Frontend {
-public:
+  public:
     struct Box {
         std::string kind; // "warn", "okcancel", "yesno"
         std::string text;
@@ -113,7 +113,7 @@ public:
     std::function<void()> on_exit_procedure;
     std::function<void(int)> on_fatal_exit;
 
-private:
+  private:
     bool next_answer();
     void message(const char* kind, const char* text, const char* caption);
 };

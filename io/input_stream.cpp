@@ -54,9 +54,7 @@ int set_end() {
     return 0;
 }
 
-bool keyboard() {
-    return g_kind == IN_KEYBOARD;
-}
+bool keyboard() { return g_kind == IN_KEYBOARD; }
 
 void echo(int c) {
     if (c > 0 && settings_echo()) output_char(static_cast<uint8_t>(c));
@@ -187,9 +185,7 @@ void input_close() {
     g_open = false;
 }
 
-bool input_is_open() {
-    return g_open;
-}
+bool input_is_open() { return g_open; }
 
 int input_char() {
     if (g_at_end || eof_get() == 1) return 0;
@@ -281,16 +277,10 @@ void input_prompt(std::string_view text) {
     console_caret_to_end();
 }
 
-bool input_wait() {
-    return g_wait;
-}
-void input_wait_clear() {
-    g_wait = false;
-}
+bool input_wait() { return g_wait; }
+void input_wait_clear() { g_wait = false; }
 
-const std::string& input_file_name() {
-    return g_file_name;
-}
+const std::string& input_file_name() { return g_file_name; }
 
 void streams_reset() {
     output_reset();

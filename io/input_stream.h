@@ -13,7 +13,7 @@
 
 namespace tarvex {
 
-constexpr int INPUT_VALUE_MAX = 255; // characters of one input value
+constexpr int INPUT_VALUE_MAX = 255;             // characters of one input value
 constexpr int INPUT_CELL_MAX = TEXT_SCRATCH_MAX; // characters of a cell's text read
 constexpr int INPUT_PROMPT_MAX = 255;
 

@@ -9,9 +9,7 @@ int g_head = 0; // oldest character
 int g_tail = 0; // next free place
 bool g_full = false;
 
-int advance(int i) {
-    return (i + 1) % KEYBOARD_QUEUE_SIZE;
-}
+int advance(int i) { return (i + 1) % KEYBOARD_QUEUE_SIZE; }
 } // namespace
 
 void keyboard_push(uint8_t ch) {

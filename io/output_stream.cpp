@@ -44,9 +44,7 @@ Clock::time_point g_last_pump;
 bool& g_pumping = detail::g_pump_gate.pumping;
 unsigned& g_pump_calls = detail::g_pump_gate.calls;
 
-bool dest_is_console(uint8_t dest) {
-    return dest != OUT_FILE;
-}
+bool dest_is_console(uint8_t dest) { return dest != OUT_FILE; }
 
 void line_put(uint8_t ch) {
     if (g_line_count == CONSOLE_LINE_SIZE) console_flush();
@@ -185,13 +183,9 @@ int output_close() {
     return rc;
 }
 
-bool output_is_open() {
-    return g_open;
-}
+bool output_is_open() { return g_open; }
 
-bool output_to_console() {
-    return g_open ? g_console : dest_is_console(settings_output_dest());
-}
+bool output_to_console() { return g_open ? g_console : dest_is_console(settings_output_dest()); }
 
 int output_char(uint8_t ch) {
     if (ch == 0) return 0;
@@ -244,13 +238,9 @@ int output_text(std::string_view s) {
     return 0;
 }
 
-int output_text(const char* s) {
-    return output_text(std::string_view(s ? s : ""));
-}
+int output_text(const char* s) { return output_text(std::string_view(s ? s : "")); }
 
-int output_newline() {
-    return output_char('\n');
-}
+int output_newline() { return output_char('\n'); }
 
 int output_field(Text t) {
     char buf[OUTPUT_FIELD_MAX + 1];
@@ -299,9 +289,7 @@ void console_break_line(std::string_view text) {
     console_flush();
 }
 
-const std::string& output_file_name() {
-    return g_file_name;
-}
+const std::string& output_file_name() { return g_file_name; }
 
 void output_pump_interval(int ms) {
     g_pump_interval = std::chrono::milliseconds(ms < 0 ? 0 : ms);

@@ -63,8 +63,8 @@ namespace detail {
 // The quiet side of pump_while_busy, inline: it is called at every
 // statement and every character written, and nearly every call only counts.
 struct PumpGate {
-    bool pumping = false;  // the window's events are being handled
-    bool counting = true;  // a pump interval is set: the clock is read every 64 calls
+    bool pumping = false; // the window's events are being handled
+    bool counting = true; // a pump interval is set: the clock is read every 64 calls
     unsigned calls = 0;
 };
 extern PumpGate g_pump_gate;

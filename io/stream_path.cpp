@@ -249,9 +249,7 @@ std::string stream_base_folder() {
 
 void stream_web_file_set(const std::string& web_file) { g_web_file = web_file; }
 
-void stream_untitled_folder_set(const std::string& folder) {
-    g_untitled_folder = folder;
-}
+void stream_untitled_folder_set(const std::string& folder) { g_untitled_folder = folder; }
 
 std::string stream_file_path(std::string name, bool output) {
     if (output && special_output(name)) return name;
@@ -302,16 +300,10 @@ int stream_file_open(const std::string& setting, bool output, FilePtr& file, std
     return code;
 }
 
-StreamRefusal stream_path_refusal() {
-    return g_refusal;
-}
+StreamRefusal stream_path_refusal() { return g_refusal; }
 
-void stream_path_refusal_clear() {
-    g_refusal = REFUSAL_NONE;
-}
+void stream_path_refusal_clear() { g_refusal = REFUSAL_NONE; }
 
-void stream_path_force_walk(bool on) {
-    g_force_walk = on;
-}
+void stream_path_force_walk(bool on) { g_force_walk = on; }
 
 } // namespace tarvex

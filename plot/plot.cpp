@@ -92,9 +92,7 @@ std::string limit_text(double d, const char* (*stored)()) {
 }
 
 // A count of 0 would divide by zero: only the frame's edges then.
-int grid_intervals(int count) {
-    return count > 0 ? count : 1;
-}
+int grid_intervals(int count) { return count > 0 ? count : 1; }
 
 void draw_frame() {
     const int width = PLOT_FRAME_WIDTH, height = PLOT_FRAME_HEIGHT;
@@ -272,9 +270,7 @@ void coordinate_changed(PointState only_this, PointState this_changed, PointStat
     }
 }
 
-void on_reset() {
-    plot_reset();
-}
+void on_reset() { plot_reset(); }
 
 // A run abandoned by running out of nodes may never reach plot_end; a plot
 // left active would carry its cells into the next run.
@@ -379,35 +375,19 @@ bool plot_tap(int x, int y) {
     return true;
 }
 
-bool plot_surface_present() {
-    return g.surface;
-}
-bool plot_active() {
-    return g.active;
-}
-const PlotDisplayList& plot_surface() {
-    return g.list;
-}
-const PlotVectors& plot_vectors() {
-    return g.vectors;
-}
-uint32_t plot_surface_generation() {
-    return g.generation;
-}
-PlotRgb plot_pen_colour() {
-    return g.pen;
-}
+bool plot_surface_present() { return g.surface; }
+bool plot_active() { return g.active; }
+const PlotDisplayList& plot_surface() { return g.list; }
+const PlotVectors& plot_vectors() { return g.vectors; }
+uint32_t plot_surface_generation() { return g.generation; }
+PlotRgb plot_pen_colour() { return g.pen; }
 
 PlotRgb plot_colour_rgb(uint8_t colour) {
     switch (colour) {
-    case 0:
-        return {0xC5, 0x12, 0x1B};
-    case 1:
-        return {0x2B, 0x9B, 0x22};
-    case 2:
-        return {0x18, 0x23, 0x69};
-    default:
-        return PLOT_BLACK;
+    case 0: return {0xC5, 0x12, 0x1B};
+    case 1: return {0x2B, 0x9B, 0x22};
+    case 2: return {0x18, 0x23, 0x69};
+    default: return PLOT_BLACK;
     }
 }
 

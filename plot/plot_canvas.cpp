@@ -8,9 +8,7 @@ namespace tarvex {
 namespace {
 // Everything drawn on the surface lies well inside 16 bits; clamping keeps a
 // stray coordinate from wrapping round.
-int16_t coord(int v) {
-    return static_cast<int16_t>(std::clamp(v, -32768, 32767));
-}
+int16_t coord(int v) { return static_cast<int16_t>(std::clamp(v, -32768, 32767)); }
 } // namespace
 
 void PlotDisplayList::fill(int left, int top, int right, int bottom, PlotRgb colour) {
@@ -51,15 +49,9 @@ void PlotDisplayList::replay(PlotCanvas& canvas, size_t from) const {
     for (size_t i = from; i < commands_.size(); ++i) {
         const PlotCommand& c = commands_[i];
         switch (c.kind) {
-        case PLOT_FILL:
-            canvas.fill(c.x0, c.y0, c.x1, c.y1, c.colour);
-            break;
-        case PLOT_LINE:
-            canvas.line(c.x0, c.y0, c.x1, c.y1, c.width, c.colour);
-            break;
-        case PLOT_TEXT:
-            canvas.text(c.x0, c.y0, c.x1, c.y1, c.align, texts_[c.text]);
-            break;
+        case PLOT_FILL: canvas.fill(c.x0, c.y0, c.x1, c.y1, c.colour); break;
+        case PLOT_LINE: canvas.line(c.x0, c.y0, c.x1, c.y1, c.width, c.colour); break;
+        case PLOT_TEXT: canvas.text(c.x0, c.y0, c.x1, c.y1, c.align, texts_[c.text]); break;
         }
     }
 }

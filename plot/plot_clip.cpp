@@ -8,9 +8,7 @@ namespace tarvex {
 
 namespace {
 
-bool between(int v, int lo, int hi) {
-    return lo <= v && v <= hi;
-}
+bool between(int v, int lo, int hi) { return lo <= v && v <= hi; }
 
 // A segment along one axis: only its span along that axis can be cut.
 bool clip_span(int a0, int a1, int lo, int hi, int* c0, int* c1) {

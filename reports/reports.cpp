@@ -24,9 +24,7 @@ bool view_is(int view) {
 
 // Which pointer list the pointer reports read, by the pane in view.
 bool pointers_from_script() { return view_is(VIEW_SCRIPT); }
-PointerSource pointer_source() {
-    return pointers_from_script() ? PS_SCRIPT_TOKENS : PS_TEXT_LINKS;
-}
+PointerSource pointer_source() { return pointers_from_script() ? PS_SCRIPT_TOKENS : PS_TEXT_LINKS; }
 
 int write_formatted(CellHandle c) {
     std::string f = settings_report_format();
@@ -81,14 +79,16 @@ int report_cells(const std::vector<CellHandle>& cells) {
     bool pointers = type == RPT_IN_POINTERS || type == RPT_OUT_POINTERS;
     bool fresh = pointers && view_is(VIEW_TEXT);
     if (fresh)
-        for (CellHandle c : cells) text_links_build(c);
+        for (CellHandle c : cells)
+            text_links_build(c);
     int r = 0;
     for (CellHandle c : cells) {
         if ((r = report_one(c)) != 0) break;
     }
     if (fresh || (pointers && type == RPT_OUT_POINTERS && cells.size() == 1 &&
                   cells[0] == current_cell() && pointers_from_script()))
-        for (CellHandle c : cells) text_links_discard(c);
+        for (CellHandle c : cells)
+            text_links_discard(c);
     return r;
 }
 

@@ -148,12 +148,8 @@ bool run_program(const Op* op, const Op* end, Operand& result, int* texts) {
             stack[top].number = -stack[top].number;
             stack[top].flags &= static_cast<uint8_t>(~VF_DUAL);
             break;
-        case OP_NOT:
-            set_truth(stack[top], stack[top].number == 0.0);
-            break;
-        default:
-            apply_binary(*op, stack[top - 1], stack[top]);
-            --top;
+        case OP_NOT: set_truth(stack[top], stack[top].number == 0.0); break;
+        default: apply_binary(*op, stack[top - 1], stack[top]); --top;
         }
     }
     result = stack[0];
@@ -258,8 +254,7 @@ inline void finish(Interpreter& in, Entry& e) {
 // The first run of an expression at the cursor (or the first since its
 // list's cache was dropped): compiles it. The entry when it compiled to the
 // kind of program asked for (with calls or without), else nullptr.
-template <bool Calls>
-[[gnu::noinline]] Entry* compile_at(Interpreter& in, ListCache*& list_cache) {
+template <bool Calls> [[gnu::noinline]] Entry* compile_at(Interpreter& in, ListCache*& list_cache) {
     ListCache& lc = cache_of(in.list);
     list_cache = &lc;
     uint32_t mark = mark_at(lc, in.cur);
@@ -476,9 +471,7 @@ template <class Then> NodeHandle make_value(const Operand& result, Then then) {
 
 } // namespace
 
-void interp_set_fast_path(bool on) {
-    detail::g_fast_path = on;
-}
+void interp_set_fast_path(bool on) { detail::g_fast_path = on; }
 
 bool compiled_expression_run() {
     Operand result;
@@ -715,11 +708,7 @@ void compiled_forget(TokenList l) {
     if (l < NODE_COUNT && g_lists[l]) *g_lists[l] = ListCache{};
 }
 
-CompiledCounts compiled_counts() {
-    return g_counts;
-}
-void compiled_counts_reset() {
-    g_counts = CompiledCounts{};
-}
+CompiledCounts compiled_counts() { return g_counts; }
+void compiled_counts_reset() { g_counts = CompiledCounts{}; }
 
 } // namespace tarvex

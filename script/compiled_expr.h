@@ -62,11 +62,11 @@ void compiled_forget(TokenList l);
 
 // What the cache has done since the last reset, for tests and measurements.
 struct CompiledCounts {
-    uint64_t runs = 0;      // programs run
-    uint64_t fallbacks = 0; // compiled expressions left to the walker this time
-    uint64_t compiled = 0;  // expressions compiled
-    uint64_t refused = 0;   // expressions found not to compile
-    uint64_t given_up = 0;  // compiled expressions left to the walker for good
+    uint64_t runs = 0;       // programs run
+    uint64_t fallbacks = 0;  // compiled expressions left to the walker this time
+    uint64_t compiled = 0;   // expressions compiled
+    uint64_t refused = 0;    // expressions found not to compile
+    uint64_t given_up = 0;   // compiled expressions left to the walker for good
     uint64_t statements = 0; // compiled statements run
 };
 CompiledCounts compiled_counts();

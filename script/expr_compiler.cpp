@@ -147,8 +147,7 @@ class Compiler {
             if (subscripted && sites_ != nullptr) return false;
             return emit(subscripted ? OP_CELL_AT : OP_CELL, base);
         }
-        case SYSCONST:
-            return emit(OP_CONST, token_value(tok_)) && advance();
+        case SYSCONST: return emit(OP_CONST, token_value(tok_)) && advance();
         case NUMBER: {
             NodeHandle literal = number_literal();
             if (literal == 0) return false;
@@ -176,8 +175,7 @@ class Compiler {
             sites_->push_back(site);
             return emit(OP_ARG, static_cast<uint16_t>(sites_->size() - 1));
         }
-        default:
-            return false; // strings, builtin calls, and every error
+        default: return false; // strings, builtin calls, and every error
         }
     }
 

@@ -123,7 +123,8 @@ int argument_reference() {
     if ((r = advance()) != 0) return r;
     if (!ok || n < 1) return SE_ARGNUM_INVALID;
     NodeHandle v = cstack_peek(interp().args);
-    for (int i = 1; v != 0 && i < n; ++i) v = chain_next(v);
+    for (int i = 1; v != 0 && i < n; ++i)
+        v = chain_next(v);
     if (v == 0) return SE_ARGNUM_INVALID;
     push_copy(v);
     return 0;
@@ -199,13 +200,9 @@ int primary_body() {
     }
     case BUILTIN: return builtin_primary();
     case CELLNAME: return cell_primary();
-    case SYSCONST:
-        push_copy(sysconst_value(token_value(in.tok)));
-        return advance();
+    case SYSCONST: push_copy(sysconst_value(token_value(in.tok))); return advance();
     case NUMBER:
-    case STRING:
-        push_copy(token_value(in.tok));
-        return advance();
+    case STRING: push_copy(token_value(in.tok)); return advance();
     case LPAREN:
         if ((r = advance()) != 0) return r;
         if ((r = eval_expression()) != 0) return r;

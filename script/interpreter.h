@@ -44,7 +44,9 @@ inline Interpreter& interp() { return detail::g_interpreter; }
 
 // ---- tokens --------------------------------------------------------------------
 inline uint8_t cur_kind() { return interp().tok ? token_kind(interp().tok) : uint8_t{NO_TOKEN}; }
-inline bool cur_is_word(uint8_t id) { return cur_kind() == RESWORD && token_aux(interp().tok) == id; }
+inline bool cur_is_word(uint8_t id) {
+    return cur_kind() == RESWORD && token_aux(interp().tok) == id;
+}
 // Moves to the next token (never past the end); an ERROR token reached
 // this way gives its code.
 inline int advance() {

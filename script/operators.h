@@ -111,9 +111,7 @@ inline constexpr std::array<BinaryFn, OP_COUNT> k_operations = [] {
 } // namespace detail
 
 // What a binary opcode does to two values (OP_ADD to OP_AND).
-inline BinaryFn operation_of(uint8_t code) {
-    return detail::k_operations[code];
-}
+inline BinaryFn operation_of(uint8_t code) { return detail::k_operations[code]; }
 
 inline bool is_relation(uint8_t kind) {
     return kind == EQUAL || kind == LE || kind == NE || kind == LT || kind == GE || kind == GT;
@@ -123,18 +121,12 @@ inline bool is_relation(uint8_t kind) {
 // -1, 0 or 1).
 inline bool relation_holds(uint8_t rel, int c) {
     switch (rel) {
-    case EQUAL:
-        return c == 0;
-    case NE:
-        return c != 0;
-    case LT:
-        return c < 0;
-    case LE:
-        return c <= 0;
-    case GT:
-        return c > 0;
-    default:
-        return c >= 0; // GE
+    case EQUAL: return c == 0;
+    case NE: return c != 0;
+    case LT: return c < 0;
+    case LE: return c <= 0;
+    case GT: return c > 0;
+    default: return c >= 0; // GE
     }
 }
 

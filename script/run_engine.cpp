@@ -25,7 +25,7 @@ namespace tarvex {
 namespace detail {
 Interpreter g_interpreter;
 RunPoll g_run_poll;
-}
+} // namespace detail
 
 namespace {
 
@@ -60,7 +60,8 @@ void build_format_cells() {
     for (size_t i = 0; i < f.size(); ++i) {
         if (f[i] != '%' || i + 1 >= f.size() || !is_name_start(f[i + 1])) continue;
         size_t j = i + 1;
-        while (j < f.size() && is_name_char(f[j])) ++j;
+        while (j < f.size() && is_name_char(f[j]))
+            ++j;
         CellHandle c = cell_find(f.substr(i + 1, j - i - 1).c_str());
         if (c != 0 && g_run.format_cells.size() < FORMAT_CELLS_MAX) g_run.format_cells.push_back(c);
         i = j - 1;
@@ -97,7 +98,8 @@ int write_list_format(bool header) {
         } else if (c == '%') {
             if (header) continue;
             if (i >= f.size() || !is_name_start(f[i])) continue;
-            while (i < f.size() && is_name_char(f[i])) ++i;
+            while (i < f.size() && is_name_char(f[i]))
+                ++i;
             if (next_cell >= g_run.format_cells.size()) break; // the list ran out
             out += auto_value_text(g_run.format_cells[next_cell++]);
         } else {
@@ -211,9 +213,12 @@ void iteration_teardown() {
     Interpreter& in = g_interp;
     hstack_free(g_run.auto_stack);
     g_run.auto_stack = 0;
-    for (NodeHandle v = 0; cstack_pop(in.values, &v);) value_free(v);
-    for (NodeHandle a = 0; cstack_pop(in.args, &a);) valuelist_free(a);
-    while (in.frames.count > 0) position_restore();
+    for (NodeHandle v = 0; cstack_pop(in.values, &v);)
+        value_free(v);
+    for (NodeHandle a = 0; cstack_pop(in.args, &a);)
+        valuelist_free(a);
+    while (in.frames.count > 0)
+        position_restore();
     cstack_close(in.values);
     cstack_close(in.args);
     cstack_close(in.frames);
@@ -258,7 +263,6 @@ struct ActiveRun {
 
 } // namespace
 
-
 // ---- tokens and positions ---------------------------------------------------------
 
 void seek(uint16_t index) {
@@ -278,8 +282,10 @@ int expect_missing(uint8_t kind) {
 void interpreter_mark() {
     Interpreter& in = g_interp;
     if (g_run.auto_stack != 0) hstack_mark(g_run.auto_stack);
-    for (uint32_t i = 0; i < in.values.count; ++i) value_mark(in.values.entries[i]);
-    for (uint32_t i = 0; i < in.args.count; ++i) valuelist_mark(in.args.entries[i]);
+    for (uint32_t i = 0; i < in.values.count; ++i)
+        value_mark(in.values.entries[i]);
+    for (uint32_t i = 0; i < in.args.count; ++i)
+        valuelist_mark(in.args.entries[i]);
     node_claim_charges(cstack_charges(in.values) + cstack_charges(in.args) +
                        cstack_charges(in.frames));
 }
@@ -288,7 +294,6 @@ void run_set_step_limit(uint64_t steps) {
     g_run.step_limit = steps;
     g_run.steps = 0;
 }
-
 
 // ---- flags ------------------------------------------------------------------------
 
@@ -401,7 +406,8 @@ int breakpoint() {
         make_current(owner);
         cell_list_select_current();
     }
-    while (!g_run.resume && !g_run.stop) ui_pump_once();
+    while (!g_run.resume && !g_run.stop)
+        ui_pump_once();
     if (g_run.stop) {
         g_run.ignore = false;
         return SE_HALTED;

@@ -24,8 +24,10 @@ int skip_balanced(uint8_t open, uint8_t close) {
     while (count > 0) {
         if ((r = advance()) != 0) return r;
         if (cur_kind() == END_OF_FILE) return SE_UNEXPECTED_END;
-        if (cur_kind() == open) ++count;
-        else if (cur_kind() == close) --count;
+        if (cur_kind() == open)
+            ++count;
+        else if (cur_kind() == close)
+            --count;
     }
     return advance();
 }

@@ -136,8 +136,7 @@ int stmt_set_config(CellHandle) {
         setting_set_number(S_DECIMALS, setting_clamp(n, row.lo, row.script_hi));
         return advance();
     }
-    default:
-        return SE_BAD_SET;
+    default: return SE_BAD_SET;
     }
 }
 

@@ -30,7 +30,6 @@
 #include "web/navigation.h"
 #include "webfile/web_file.h"
 
-#include <Qsci/qsciscintilla.h>
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -39,6 +38,7 @@
 #include <QTabBar>
 #include <QTimer>
 #include <QTreeWidget>
+#include <Qsci/qsciscintilla.h>
 
 namespace tarvex {
 
@@ -165,9 +165,7 @@ void cmd_editor(int id, int, const std::string&) {
 }
 
 void cmd_find(int, int, const std::string&) { open_find_dialog(); }
-void cmd_find_bar(int, int, const std::string&) {
-    find_bar_command();
-}
+void cmd_find_bar(int, int, const std::string&) { find_bar_command(); }
 void cmd_zoom(int, int, const std::string&) { zoom_command(); }
 void cmd_settings(int, int, const std::string&) { settings_dialog_run(); }
 
@@ -201,9 +199,7 @@ void cmd_switch_focus(int, int, const std::string&) {
     focus_current();
 }
 
-void cmd_view(int id, int, const std::string&) {
-    show_tab(id - CMD_VIEW_LIST);
-}
+void cmd_view(int id, int, const std::string&) { show_tab(id - CMD_VIEW_LIST); }
 
 void cmd_cycle_tab(int id, int, const std::string&) {
     int step = id == CMD_NEXT_TAB ? 1 : VIEW_PLOT; // VIEW_PLOT + 1 views: one back
@@ -376,7 +372,8 @@ struct Depth {
         }
         if (g_depth == 0 && g_close_pending) {
             g_close_pending = false;
-            if (QMainWindow* w = shell_windows().main) QTimer::singleShot(0, w, [w] { w->close(); });
+            if (QMainWindow* w = shell_windows().main)
+                QTimer::singleShot(0, w, [w] { w->close(); });
         }
     }
 };
@@ -401,9 +398,7 @@ bool refused_during_output(int id, int code) {
 
 } // namespace
 
-bool is_locked_out() {
-    return commands_locked_out();
-}
+bool is_locked_out() { return commands_locked_out(); }
 
 int command_depth() { return g_depth; }
 
@@ -465,7 +460,8 @@ void link_followed(const std::string& name) {
         if (name.empty()) return;
         CellHandle c = cell_find(name.c_str());
         if (!c) return;
-        if (focus_slot() == SLOT_TEXT || focus_slot() == SLOT_SCRIPT) pane_collapse_request(focus_slot());
+        if (focus_slot() == SLOT_TEXT || focus_slot() == SLOT_SCRIPT)
+            pane_collapse_request(focus_slot());
         visit_new(c);
     });
 }

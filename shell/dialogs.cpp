@@ -81,8 +81,8 @@ void dialog_warn(const char* text, const char* caption) {
 bool dialog_ok_cancel(const char* text, const char* caption) {
     DialogAnswer a;
     if (ask_hook(DLG_OK_CANCEL, text, caption, a)) return a.accepted;
-    return message_box(QMessageBox::Question, text, caption, QMessageBox::Ok | QMessageBox::Cancel) ==
-           QMessageBox::Ok;
+    return message_box(QMessageBox::Question, text, caption,
+                       QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
 }
 
 bool dialog_yes_no(const char* text, const char* caption) {
@@ -115,7 +115,8 @@ bool dialog_cell_name(std::string& typed) {
         auto* layout = new QVBoxLayout(&dialog);
         auto* label = new QLabel("Enter New Cellname:", &dialog);
         auto* edit = new QLineEdit(&dialog);
-        auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+        auto* buttons =
+            new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
         layout->addWidget(label);
         layout->addWidget(edit);
         layout->addWidget(buttons);

@@ -30,7 +30,7 @@ enum DialogKind {
 
 struct DialogRequest {
     DialogKind kind;
-    std::string text;    // message text, or the pre-filled name
+    std::string text; // message text, or the pre-filled name
     std::string caption;
     // The dialog itself, built and filled but not shown (replace, zoom,
     // settings): the hook may change its controls; accepting the answer is
@@ -39,9 +39,9 @@ struct DialogRequest {
 };
 
 struct DialogAnswer {
-    bool accepted = false;        // OK / Yes, or a name was given
+    bool accepted = false;         // OK / Yes, or a name was given
     SaveAnswer save = SAVE_CANCEL; // the save question's answer
-    std::string text;             // the typed name or the chosen file
+    std::string text;              // the typed name or the chosen file
 };
 
 // While set, every dialog asks the hook instead of showing itself.

@@ -201,7 +201,8 @@ Inside an out string, "\n" starts a new line.
 )";
 
 // After the configuration lines, which come from the settings table.
-const char* const SCRIPT_LANGUAGE_TAIL = R"(Files named without a dot get ".txt" added; the defaults are ./Input
+const char* const SCRIPT_LANGUAGE_TAIL =
+    R"(Files named without a dot get ".txt" added; the defaults are ./Input
 and ./Output.
 )";
 
@@ -330,13 +331,16 @@ void help_topic_write(int topic) {
         console_flush();
         return;
     }
-    settings_with_output_dest(OUT_SCREEN, [](void* context) {
-        int rc = output_open();
-        if (rc != 0) return rc;
-        output_text(*static_cast<const std::string*>(context));
-        output_close();
-        return 0;
-    }, &text);
+    settings_with_output_dest(
+        OUT_SCREEN,
+        [](void* context) {
+            int rc = output_open();
+            if (rc != 0) return rc;
+            output_text(*static_cast<const std::string*>(context));
+            output_close();
+            return 0;
+        },
+        &text);
 }
 
 } // namespace tarvex

@@ -153,18 +153,12 @@ const QString SHOW_CONSOLE_KEY = QStringLiteral("view/show_console_on_output");
 // The view of a pane the user can put the keyboard in, or -1.
 int view_of_slot(int slot) {
     switch (slot) {
-    case SLOT_LIST:
-        return VIEW_LIST;
-    case SLOT_TEXT:
-        return VIEW_TEXT;
-    case SLOT_VALUE:
-        return VIEW_VALUE;
-    case SLOT_SCRIPT:
-        return VIEW_SCRIPT;
-    case SLOT_CONSOLE:
-        return VIEW_CONS;
-    default:
-        return -1;
+    case SLOT_LIST: return VIEW_LIST;
+    case SLOT_TEXT: return VIEW_TEXT;
+    case SLOT_VALUE: return VIEW_VALUE;
+    case SLOT_SCRIPT: return VIEW_SCRIPT;
+    case SLOT_CONSOLE: return VIEW_CONS;
+    default: return -1;
     }
 }
 
@@ -252,9 +246,15 @@ int pane_command(int slot) {
 // otherwise give to the pane commands.
 bool line_edit_key(const QKeyEvent* key) {
     static const QKeySequence::StandardKey editing[] = {
-        QKeySequence::Undo,  QKeySequence::Redo,      QKeySequence::Cut,
-        QKeySequence::Copy,  QKeySequence::Paste,     QKeySequence::SelectAll,
-        QKeySequence::Delete, QKeySequence::DeleteStartOfWord, QKeySequence::DeleteEndOfWord,
+        QKeySequence::Undo,
+        QKeySequence::Redo,
+        QKeySequence::Cut,
+        QKeySequence::Copy,
+        QKeySequence::Paste,
+        QKeySequence::SelectAll,
+        QKeySequence::Delete,
+        QKeySequence::DeleteStartOfWord,
+        QKeySequence::DeleteEndOfWord,
     };
     for (QKeySequence::StandardKey k : editing)
         if (key->matches(k)) return true;
@@ -323,8 +323,10 @@ void MainWindow::build_menus() {
     // Mnemonics of the titles: F, E, L, V, U, H (see ACCELERATORS).
     QMenuBar* bar = menuBar();
     QMenu* file = bar->addMenu("&File");
-    add_items(file,
-              {{"&New", CMD_NEW_WEB}, {"&Open...", CMD_OPEN}, {"&Save", CMD_SAVE}, {"Save &As", CMD_SAVE_AS}});
+    add_items(file, {{"&New", CMD_NEW_WEB},
+                     {"&Open...", CMD_OPEN},
+                     {"&Save", CMD_SAVE},
+                     {"Save &As", CMD_SAVE_AS}});
     QAction* export_action = file->addAction("&Export...");
     export_action->setObjectName("export");
     QObject::connect(export_action, &QAction::triggered, this, [] { export_web(); });
@@ -488,7 +490,8 @@ void MainWindow::build_children() {
     w.tabs->setFont(tahoma(8, true));
     w.tabs->setExpanding(false);
     w.tabs->setFocusPolicy(Qt::NoFocus);
-    for (const char* label : {"list", "text", "value", "script", "cons", "plot"}) w.tabs->addTab(label);
+    for (const char* label : {"list", "text", "value", "script", "cons", "plot"})
+        w.tabs->addTab(label);
     layout->addWidget(w.tabs);
     setCentralWidget(central);
 
@@ -641,18 +644,11 @@ bool MainWindow::list_key(QKeyEvent* key) {
     }
     if (mods == Qt::NoModifier) {
         switch (key->key()) {
-        case Qt::Key_Up:
-            dispatch_command(CMD_PREVIOUS_CELL);
-            return true;
-        case Qt::Key_Down:
-            dispatch_command(CMD_NEXT_CELL);
-            return true;
+        case Qt::Key_Up: dispatch_command(CMD_PREVIOUS_CELL); return true;
+        case Qt::Key_Down: dispatch_command(CMD_NEXT_CELL); return true;
         case Qt::Key_Return:
-        case Qt::Key_Enter:
-            dispatch_command(CMD_VIEW_TEXT);
-            return true;
-        default:
-            break;
+        case Qt::Key_Enter: dispatch_command(CMD_VIEW_TEXT); return true;
+        default: break;
         }
     }
     QString typed = key->text();
@@ -668,15 +664,10 @@ bool MainWindow::filter_key(QKeyEvent* key) {
     if ((key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) return false;
     switch (key->key()) {
     case Qt::Key_Return:
-    case Qt::Key_Enter:
-        filter_open_first();
-        return true;
+    case Qt::Key_Enter: filter_open_first(); return true;
     case Qt::Key_Up:
-    case Qt::Key_Down:
-        filter_into_list();
-        return true;
-    default:
-        return false;
+    case Qt::Key_Down: filter_into_list(); return true;
+    default: return false;
     }
 }
 

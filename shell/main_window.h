@@ -16,25 +16,25 @@ namespace tarvex {
 // be filled with the history or the call stack first.
 class CellNameBox : public QComboBox {
     Q_OBJECT
-public:
+  public:
     using QComboBox::QComboBox;
     void showPopup() override;
-signals:
+  signals:
     void dropDownOpening();
 };
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
-public:
+  public:
     MainWindow();
     ~MainWindow() override;
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     void build_menus();
     void build_children();
     void connect_signals();

@@ -39,7 +39,8 @@ long sci(QsciScintilla* e, unsigned msg, unsigned long w, long l) {
 
 std::string fold_word(std::string_view w) {
     std::string f(w);
-    for (char& c : f) c = static_cast<char>(text_fold(static_cast<uint8_t>(c)));
+    for (char& c : f)
+        c = static_cast<char>(text_fold(static_cast<uint8_t>(c)));
     return f;
 }
 
@@ -73,10 +74,12 @@ int editor_font_points() {
 // The default style from the web's font settings, copied to every style.
 void apply_font_styles(QsciScintilla* e) {
     uint32_t font_style = settings_font_style();
-    e->SendScintilla(QsciScintillaBase::SCI_STYLESETFONT, uintptr_t(QsciScintillaBase::STYLE_DEFAULT),
-                     settings_font_name());
-    sci(e, QsciScintillaBase::SCI_STYLESETSIZE, QsciScintillaBase::STYLE_DEFAULT, editor_font_points());
-    sci(e, QsciScintillaBase::SCI_STYLESETBOLD, QsciScintillaBase::STYLE_DEFAULT, (font_style & 1) != 0);
+    e->SendScintilla(QsciScintillaBase::SCI_STYLESETFONT,
+                     uintptr_t(QsciScintillaBase::STYLE_DEFAULT), settings_font_name());
+    sci(e, QsciScintillaBase::SCI_STYLESETSIZE, QsciScintillaBase::STYLE_DEFAULT,
+        editor_font_points());
+    sci(e, QsciScintillaBase::SCI_STYLESETBOLD, QsciScintillaBase::STYLE_DEFAULT,
+        (font_style & 1) != 0);
     sci(e, QsciScintillaBase::SCI_STYLESETITALIC, QsciScintillaBase::STYLE_DEFAULT,
         (font_style & 2) != 0);
     e->SendScintilla(QsciScintillaBase::SCI_STYLESETFORE, QsciScintillaBase::STYLE_DEFAULT,
@@ -401,7 +404,8 @@ void focus_current() {
 }
 
 int view_slot(int view) {
-    static const int pane_slots[] = {SLOT_LIST, SLOT_TEXT, SLOT_VALUE, SLOT_SCRIPT, SLOT_CONSOLE, SLOT_PLOT};
+    static const int pane_slots[] = {SLOT_LIST,   SLOT_TEXT,    SLOT_VALUE,
+                                     SLOT_SCRIPT, SLOT_CONSOLE, SLOT_PLOT};
     return view >= 0 && view <= VIEW_PLOT ? pane_slots[view] : SLOT_LIST;
 }
 

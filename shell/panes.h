@@ -25,7 +25,14 @@ namespace tarvex {
 
 // The windows that can hold the focus, numbered from 0 in this order.
 enum WindowSlot : int {
-    SLOT_NAME_BOX, SLOT_TEXT, SLOT_VALUE, SLOT_SCRIPT, SLOT_LIST, SLOT_PLOT, SLOT_TABS, SLOT_CONSOLE
+    SLOT_NAME_BOX,
+    SLOT_TEXT,
+    SLOT_VALUE,
+    SLOT_SCRIPT,
+    SLOT_LIST,
+    SLOT_PLOT,
+    SLOT_TABS,
+    SLOT_CONSOLE
 };
 
 // Styles of the editor panes.

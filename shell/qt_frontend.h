@@ -7,7 +7,7 @@
 namespace tarvex {
 
 class QtFrontend : public Frontend {
-public:
+  public:
     void status_show(const char* text) override;
     void status_flash(const char* text) override;
     void warn_box(const char* text, const char* caption) override;

@@ -119,9 +119,7 @@ void recent_webs_add(const std::string& path) {
     rebuild_menu();
 }
 
-void recent_webs_note() {
-    recent_webs_add(web_file_name());
-}
+void recent_webs_note() { recent_webs_add(web_file_name()); }
 
 std::vector<std::string> recent_webs_list() {
     std::vector<std::string> out;

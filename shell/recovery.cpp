@@ -144,9 +144,7 @@ void offer_copies() {
     }
 }
 
-void note_reset() {
-    g_opened = true;
-}
+void note_reset() { g_opened = true; }
 
 void on_signal(int) {
     int saved = errno;

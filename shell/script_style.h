@@ -13,7 +13,12 @@ namespace tarvex {
 
 // Styles of the script pane beyond the plain and link styles (0 to 3).
 enum ScriptStyle : int {
-    STYLE_RESWORD = 4, STYLE_BUILTIN, STYLE_SYSCONST, STYLE_NUMBER, STYLE_STRING, STYLE_COMMENT
+    STYLE_RESWORD = 4,
+    STYLE_BUILTIN,
+    STYLE_SYSCONST,
+    STYLE_NUMBER,
+    STYLE_STRING,
+    STYLE_COMMENT
 };
 
 // The style of every byte of script (plain where no token is coloured).

@@ -191,15 +191,9 @@ QVBoxLayout* central_layout() {
 
 } // namespace
 
-bool search_active() {
-    return g_in_progress;
-}
-bool search_match_selected() {
-    return g_match_selected;
-}
-QWidget* search_bar() {
-    return g_bar.data();
-}
+bool search_active() { return g_in_progress; }
+bool search_match_selected() { return g_match_selected; }
+QWidget* search_bar() { return g_bar.data(); }
 
 void open_find_dialog() {
     if (g_in_progress) {
@@ -389,12 +383,9 @@ bool search_bar_edit_key(const QObject* watched, QKeyEvent* key) {
     case Qt::Key_C:
     case Qt::Key_V:
     case Qt::Key_X:
-    case Qt::Key_Z:
-        return mods == Qt::ControlModifier;
-    case Qt::Key_Delete:
-        return mods == Qt::NoModifier;
-    default:
-        return false;
+    case Qt::Key_Z: return mods == Qt::ControlModifier;
+    case Qt::Key_Delete: return mods == Qt::NoModifier;
+    default: return false;
     }
 }
 
@@ -438,8 +429,7 @@ bool search_bar_key(QKeyEvent* key) {
         if (mods != Qt::NoModifier) return false;
         search_bar_close();
         return true;
-    default:
-        return false;
+    default: return false;
     }
 }
 

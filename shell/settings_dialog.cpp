@@ -84,9 +84,7 @@ struct Pages {
     int y_cell_filled = -1;
 };
 
-QString qs(const char* s) {
-    return QString::fromUtf8(s ? s : "");
-}
+QString qs(const char* s) { return QString::fromUtf8(s ? s : ""); }
 
 std::string cut(const QString& s, int max) {
     qsizetype n = std::min<qsizetype>(s.size(), max);
@@ -360,8 +358,7 @@ void fill_page(Pages& p, int page) {
         p.y_cell_filled = fill_cell_list(p.y_cell, settings_plot_y_cell());
         fill_group(p, S_PLOT_COLOUR);
         break;
-    default:
-        return;
+    default: return;
     }
     p.visited[size_t(page)] = true;
 }
@@ -416,8 +413,7 @@ void apply_page(Pages& p, int page) {
             settings_set_plot_y_cell(p.y_cell->currentText().toStdString().c_str());
         plot_erase();
         break;
-    default:
-        break;
+    default: break;
     }
 }
 

@@ -83,9 +83,7 @@ bool same_graph(const WebGraph& a, const WebGraph& b) {
 }
 
 // Graphviz's interface takes writable strings it never writes.
-char* gv(const char* s) {
-    return const_cast<char*>(s);
-}
+char* gv(const char* s) { return const_cast<char*>(s); }
 
 void set_attr(void* object, const char* name, const std::string& value) {
     agsafeset(object, gv(name), gv(value.c_str()), gv(""));
@@ -422,14 +420,8 @@ void web_map_idle() {
     });
 }
 
-int web_map_layout_count() {
-    return g_map.layouts;
-}
-bool web_map_layout_running() {
-    return g_map.worker != nullptr;
-}
-QGraphicsView* web_map_view() {
-    return g_map.view;
-}
+int web_map_layout_count() { return g_map.layouts; }
+bool web_map_layout_running() { return g_map.worker != nullptr; }
+QGraphicsView* web_map_view() { return g_map.view; }
 
 } // namespace tarvex

@@ -62,19 +62,13 @@ struct Docks {
 };
 Docks g;
 
-QString qs(const std::string& s) {
-    return QString::fromUtf8(s.data(), int(s.size()));
-}
+QString qs(const std::string& s) { return QString::fromUtf8(s.data(), int(s.size())); }
 
-bool shown(QDockWidget* d) {
-    return d && d->isVisible();
-}
+bool shown(QDockWidget* d) { return d && d->isVisible(); }
 
 // Paused and waiting for the user (a brk passed over by Run also raises
 // the pause flag while it writes its line).
-bool paused() {
-    return run_active() && run_breakpoint_pause() && !run_ignore_breakpoints();
-}
+bool paused() { return run_active() && run_breakpoint_pause() && !run_ignore_breakpoints(); }
 
 // A value on one row: line ends shown as a mark, and cut (the column
 // elides the rest at its width).

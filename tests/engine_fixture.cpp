@@ -16,7 +16,8 @@ namespace tarvex::test {
 namespace {
 std::vector<std::function<void()>> g_kept;
 void mark_kept() {
-    for (auto& m : g_kept) m();
+    for (auto& m : g_kept)
+        m();
 }
 } // namespace
 

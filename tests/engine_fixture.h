@@ -30,7 +30,7 @@ int run_in_home(const std::string& script, bool to_brk = false);
 int run_again(bool to_brk = false);
 
 class EngineTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
     HeadlessFrontend ui;

@@ -108,10 +108,12 @@ std::string cell_name_string(CellHandle c) { return text_to_string(cell_name(c))
 
 void name_normalize(std::string& name) {
     size_t start = 0;
-    while (start < name.size() && !is_letter(name[start])) ++start;
+    while (start < name.size() && !is_letter(name[start]))
+        ++start;
     name.erase(0, start);
     if (name.size() > CELL_NAME_MAX) name.resize(CELL_NAME_MAX);
-    while (!name.empty() && !is_alnum(name.back())) name.pop_back();
+    while (!name.empty() && !is_alnum(name.back()))
+        name.pop_back();
 }
 
 bool name_is_valid(const char* name) {
@@ -248,7 +250,8 @@ void detail::cell_set_value_kept(CellHandle c, NodeHandle value) {
     chain_set_next(value, old);
     cell_put(c, CF_VALUE, value);
     NodeHandle keep = value;
-    for (int i = 0; i < depth && chain_next(keep) != 0; ++i) keep = chain_next(keep);
+    for (int i = 0; i < depth && chain_next(keep) != 0; ++i)
+        keep = chain_next(keep);
     valuelist_free(chain_cut_after(keep));
     if (g_value_hook) g_value_hook(value, c);
 }

@@ -20,14 +20,14 @@ constexpr int CELL_TABLE_SIZE = 256;
 
 // Fields of a cell entry, after the name and kind of every tree entry.
 enum CellField : int {
-    CF_LIST_ITEM = ENTRY_FIELDS + 0,     // u32: the cell list item, 0 = none
-    CF_TEXT = ENTRY_FIELDS + 4,          // Text
-    CF_TEXT_PANE = ENTRY_FIELDS + 6,     // PaneState node
-    CF_SCRIPT_PANE = ENTRY_FIELDS + 8,   // PaneState node
-    CF_TEXT_LINKS = ENTRY_FIELDS + 10,   // TokenList of kind 1
-    CF_SCRIPT = ENTRY_FIELDS + 12,       // Text
-    CF_SCRIPT_TOKENS = ENTRY_FIELDS + 14, // TokenList of kind 2
-    CF_VALUE = ENTRY_FIELDS + 16,        // ValueList, newest first
+    CF_LIST_ITEM = ENTRY_FIELDS + 0,       // u32: the cell list item, 0 = none
+    CF_TEXT = ENTRY_FIELDS + 4,            // Text
+    CF_TEXT_PANE = ENTRY_FIELDS + 6,       // PaneState node
+    CF_SCRIPT_PANE = ENTRY_FIELDS + 8,     // PaneState node
+    CF_TEXT_LINKS = ENTRY_FIELDS + 10,     // TokenList of kind 1
+    CF_SCRIPT = ENTRY_FIELDS + 12,         // Text
+    CF_SCRIPT_TOKENS = ENTRY_FIELDS + 14,  // TokenList of kind 2
+    CF_VALUE = ENTRY_FIELDS + 16,          // ValueList, newest first
     CF_SCRIPT_CHANGED = ENTRY_FIELDS + 18, // u8
     CF_HISTORY_DEPTH = ENTRY_FIELDS + 19,  // u8
 };

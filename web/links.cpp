@@ -14,8 +14,8 @@ void text_link_scan(std::string_view text,
     size_t i = 0;
     std::string word;
     for (;;) {
-        while (i < text.size() && (text[i] == ' ' || text[i] == '\n' || text[i] == '\r' ||
-                                   text[i] == '\t'))
+        while (i < text.size() &&
+               (text[i] == ' ' || text[i] == '\n' || text[i] == '\r' || text[i] == '\t'))
             ++i;
         if (i >= text.size() || text[i] == 0) break;
         if (char_class(static_cast<uint8_t>(text[i])) != CC_LETTER) {

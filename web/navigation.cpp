@@ -40,7 +40,8 @@ struct Ring {
                 i = step(i, 1);
                 continue;
             }
-            for (int j = i; step(j, 1) != head; j = step(j, 1)) slots[j] = slots[step(j, 1)];
+            for (int j = i; step(j, 1) != head; j = step(j, 1))
+                slots[j] = slots[step(j, 1)];
             head = step(head, -1);
             slots[head] = 0;
         }
@@ -64,7 +65,8 @@ void step_cell(bool backwards) {
         NodeHandle e = backwards ? tree_prev(g_list_position) : tree_next(g_list_position);
         if (e == 0) {
             NodeHandle w = backwards ? tree_last(cell_root()) : tree_first(cell_root());
-            while (w != 0 && entry_kind(w) != NK_CELL) w = backwards ? tree_prev(w) : tree_next(w);
+            while (w != 0 && entry_kind(w) != NK_CELL)
+                w = backwards ? tree_prev(w) : tree_next(w);
             if (w == 0) {
                 g_current = g_list_position;
                 return;
@@ -184,7 +186,8 @@ void go_back_to(const char* name) {
         ++depth;
         if (cell_name_string(c) != name) continue;
         CellHandle target = 0;
-        for (int i = 0; i < depth; ++i) target = back_pop();
+        for (int i = 0; i < depth; ++i)
+            target = back_pop();
         make_current(target);
         cell_list_select_current();
         return;

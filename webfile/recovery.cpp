@@ -282,9 +282,7 @@ std::string recovery_path_of(const std::string& web_path) {
     return folder + "/" + recovery_key_of(web_path) + "." + recovery_instance() + COPY_SUFFIX;
 }
 
-int recovery_write(const std::string& path) {
-    return recovery_write(path, recovery_snapshot());
-}
+int recovery_write(const std::string& path) { return recovery_write(path, recovery_snapshot()); }
 
 int recovery_write(const std::string& path, const std::string& snapshot) {
     if (path.empty()) return SE_OPEN_WEB;
@@ -366,12 +364,8 @@ RecoveryFinds recovery_find(const std::string& web_path) {
         if (instance_runs(folder, instance)) continue;
         std::string path = folder + "/" + name;
         switch (recovery_check(path)) {
-        case COPY_NONE:
-            unlink(path.c_str());
-            break; // holds nothing
-        case COPY_DAMAGED:
-            finds.damaged.push_back(set_aside(path));
-            break;
+        case COPY_NONE: unlink(path.c_str()); break; // holds nothing
+        case COPY_DAMAGED: finds.damaged.push_back(set_aside(path)); break;
         case COPY_WHOLE: {
             timespec t{};
             mtime_of(path, t);

@@ -216,23 +216,12 @@ void html_escaped(Out& o, std::string_view s) {
     for (size_t i = 0; i < clean.size(); ++i) {
         const char* rep = nullptr;
         switch (clean[i]) {
-        case '&':
-            rep = "&amp;";
-            break;
-        case '<':
-            rep = "&lt;";
-            break;
-        case '>':
-            rep = "&gt;";
-            break;
-        case '"':
-            rep = "&quot;";
-            break;
-        case '\'':
-            rep = "&#39;";
-            break;
-        default:
-            continue;
+        case '&': rep = "&amp;"; break;
+        case '<': rep = "&lt;"; break;
+        case '>': rep = "&gt;"; break;
+        case '"': rep = "&quot;"; break;
+        case '\'': rep = "&#39;"; break;
+        default: continue;
         }
         o.raw(std::string_view(clean).substr(from, i - from));
         o.raw(rep);
@@ -347,10 +336,8 @@ bool md_inline_special(char c) {
     case '#':
     case '!':
     case '|':
-    case '~':
-        return true;
-    default:
-        return false;
+    case '~': return true;
+    default: return false;
     }
 }
 
@@ -543,19 +530,15 @@ bool export_format_parse(std::string_view word, ExportFormat* out) {
 
 const char* export_suffix(ExportFormat fmt) {
     switch (fmt) {
-    case EXPORT_MARKDOWN:
-        return "md";
-    case EXPORT_DOT:
-        return "dot";
-    default:
-        return "html";
+    case EXPORT_MARKDOWN: return "md";
+    case EXPORT_DOT: return "dot";
+    default: return "html";
     }
 }
 
 const char* export_error_text(int code) {
     if (code == SE_EXPORT_ONTO_WEB) return script_error_message(code);
-    return code == SE_OPEN_WEB ? "Cannot create the export file"
-                                   : "Cannot write the export file";
+    return code == SE_OPEN_WEB ? "Cannot create the export file" : "Cannot write the export file";
 }
 
 std::string export_anchor(CellHandle c) {
@@ -609,15 +592,9 @@ int web_export_write(ExportFormat fmt, WriterSink sink, void* target) {
     Out o;
     writer_start_sink(o.w, sink, target);
     switch (fmt) {
-    case EXPORT_HTML:
-        write_html(o, gather());
-        break;
-    case EXPORT_MARKDOWN:
-        write_markdown(o, gather());
-        break;
-    case EXPORT_DOT:
-        write_dot(o, web_graph());
-        break;
+    case EXPORT_HTML: write_html(o, gather()); break;
+    case EXPORT_MARKDOWN: write_markdown(o, gather()); break;
+    case EXPORT_DOT: write_dot(o, web_graph()); break;
     }
     return writer_flush(o.w);
 }

@@ -48,7 +48,8 @@ void set_file_name(const std::string& name) {
 
 void after_reset() {
     streams_reset();
-    for (WebResetHook h : g_reset_hooks) h();
+    for (WebResetHook h : g_reset_hooks)
+        h();
     relayout();
 }
 
@@ -222,9 +223,7 @@ int replace_file(const std::string& name, const FileFiller& write) {
     return 0;
 }
 
-int save_to(const std::string& name) {
-    return replace_file(name, web_write_to);
-}
+int save_to(const std::string& name) { return replace_file(name, web_write_to); }
 
 // ---- opening a web ----------------------------------------------------------------
 
@@ -414,12 +413,9 @@ WebOutcome web_save_prompt() {
 
 // ---- copies beside the commands -------------------------------------------------------
 
-
 void web_reset_notify() { after_reset(); }
 
-void web_open_pipes(bool allowed) {
-    g_pipes_allowed = allowed;
-}
+void web_open_pipes(bool allowed) { g_pipes_allowed = allowed; }
 
 // ---- fault injection -------------------------------------------------------------------
 

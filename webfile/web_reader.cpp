@@ -28,16 +28,25 @@ namespace {
 // The tags of the cells and of the file's structure; a setting's tag is
 // T_SETTING plus its SettingId.
 enum Tag : int {
-    T_EOF, T_CELL, T_CNAME, T_TEXT, T_VAL, T_FORM, T_SCRIPT, T_OPTS, T_SCRFONT, T_STATWIN,
+    T_EOF,
+    T_CELL,
+    T_CNAME,
+    T_TEXT,
+    T_VAL,
+    T_FORM,
+    T_SCRIPT,
+    T_OPTS,
+    T_SCRFONT,
+    T_STATWIN,
     T_SETTING
 };
 
 constexpr const char* k_tags[T_SETTING] = {"eof",  "cell",   "cname", "text",    "val",
                                            "form", "script", "opts",  "scrfont", "statwin"};
 
-constexpr size_t WORD_MAX = 31;      // tag names and escape words
+constexpr size_t WORD_MAX = 31;                // tag names and escape words
 constexpr TextLen COPY_MAX = TEXT_SCRATCH_MAX; // contents copied out of their Text
-constexpr size_t PENDING_MAX = 512;  // bytes gathered before they go to the Text
+constexpr size_t PENDING_MAX = 512;            // bytes gathered before they go to the Text
 
 // A read record: one ListNode per `cname`, in file order.
 constexpr int REC_NAME = LIST_PAYLOAD + 0;   // Text
@@ -83,7 +92,8 @@ struct Reader {
         if (pending.size() >= PENDING_MAX) flush();
     }
     void add(std::string_view s) {
-        for (char c : s) add(static_cast<uint8_t>(c));
+        for (char c : s)
+            add(static_cast<uint8_t>(c));
     }
     void flush() {
         if (pending.empty()) return;
@@ -116,7 +126,8 @@ struct Reader {
         Text t = content;
         content = 0;
         text_free(t);
-        while (first != 0) remove_record(first);
+        while (first != 0)
+            remove_record(first);
     }
 };
 
@@ -131,7 +142,8 @@ std::string content_string(Text t) {
 // lies outside -32768..32767.
 long content_integer(const std::string& s) {
     size_t i = 0;
-    while (i < s.size() && s[i] == ' ') ++i;
+    while (i < s.size() && s[i] == ' ')
+        ++i;
     bool negative = false;
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
     if (i >= s.size() || s[i] < '0' || s[i] > '9') return 0;
@@ -390,7 +402,8 @@ void record_to_cell(NodeHandle rec) {
 // the middle record of a run, then the run after it, then the run before.
 void records_to_cells(Reader& r) {
     std::vector<NodeHandle> recs;
-    for (NodeHandle rec = r.first; rec != 0; rec = list_next(rec)) recs.push_back(rec);
+    for (NodeHandle rec = r.first; rec != 0; rec = list_next(rec))
+        recs.push_back(rec);
     struct Run {
         size_t from, to;
     };

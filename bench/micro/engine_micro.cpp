@@ -54,8 +54,10 @@ void BM_NodeAllocFreeBatch(benchmark::State& state) {
     engine_fresh();
     std::vector<NodeHandle> held(1000);
     for (auto _ : state) {
-        for (auto& h : held) h = node_alloc(ChainNode);
-        for (auto h : held) node_free(h);
+        for (auto& h : held)
+            h = node_alloc(ChainNode);
+        for (auto h : held)
+            node_free(h);
     }
     state.SetItemsProcessed(state.iterations() * 1000);
 }
@@ -99,7 +101,8 @@ void BM_TextAppend(benchmark::State& state) {
     const int appends = static_cast<int>(state.range(0)) / 10;
     for (auto _ : state) {
         Text t = text_from_cstring("");
-        for (int i = 0; i < appends; ++i) t = text_append_bytes(t, "0123456789");
+        for (int i = 0; i < appends; ++i)
+            t = text_append_bytes(t, "0123456789");
         text_free(t);
     }
     state.SetBytesProcessed(state.iterations() * appends * 10);
@@ -124,7 +127,8 @@ std::string script_of_length(size_t length) {
     const std::string block = "set n to n + 1 if (n > 10) {out('big: ', n, '\\n')} "
                               "else {set total to total * 2 - sqrt(n) % 3}\r\n";
     std::string s;
-    while (s.size() + block.size() <= length) s += block;
+    while (s.size() + block.size() <= length)
+        s += block;
     return s;
 }
 
@@ -160,7 +164,8 @@ void BM_StatementDispatch(benchmark::State& state) {
     engine_fresh();
     make_cell("n");
     std::string script;
-    for (int i = 0; i < 200; ++i) script += "set n to 1\r\n";
+    for (int i = 0; i < 200; ++i)
+        script += "set n to 1\r\n";
     run_home_script(state, script, 200);
 }
 BENCHMARK(BM_StatementDispatch);
@@ -185,11 +190,13 @@ BENCHMARK(BM_CellCall);
 // ---- web files --------------------------------------------------------------
 
 std::string big_web(int cells) {
-    std::string s = "<opts><nfmt>general</nfmt><ndec>8</ndec></opts>\n<cell><cname>home</cname></cell>\n";
+    std::string s =
+        "<opts><nfmt>general</nfmt><ndec>8</ndec></opts>\n<cell><cname>home</cname></cell>\n";
     char buf[64];
     for (int k = 1; k <= cells; ++k) {
         std::string text = "Cell " + std::to_string(k) + " of the big web: a &lt; b &amp; c > d; ";
-        while (text.size() < 120) text += "lorem ipsum dolor sit amet ";
+        while (text.size() < 120)
+            text += "lorem ipsum dolor sit amet ";
         std::snprintf(buf, sizeof buf, "<cell><cname>c%05d</cname><text>", k);
         s += buf;
         s += text.substr(0, 110);

@@ -20,9 +20,7 @@ namespace {
 // The handheld's default font is small; labels are sized in surface pixels.
 constexpr qreal LABEL_FONT_PIXELS = 11;
 
-QColor qcolour(PlotRgb c) {
-    return QColor(c.r, c.g, c.b);
-}
+QColor qcolour(PlotRgb c) { return QColor(c.r, c.g, c.b); }
 
 void replay_surface(QPainter& painter, QPointF origin, qreal scale) {
     if (!plot_surface_present()) return;
@@ -90,8 +88,6 @@ QImage plot_render_image(qreal scale) {
     return image;
 }
 
-bool plot_write_png(const QString& path) {
-    return plot_render_image(1.0).save(path, "PNG");
-}
+bool plot_write_png(const QString& path) { return plot_render_image(1.0).save(path, "PNG"); }
 
 } // namespace tarvex

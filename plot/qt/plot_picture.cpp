@@ -29,14 +29,10 @@ constexpr qreal LINE_WIDTH = 2;
 // Segments drawn between looks at the clock when a paint has a budget.
 constexpr size_t SEGMENTS_PER_CLOCK_CHECK = 256;
 
-QColor qcolour(PlotRgb c) {
-    return QColor(c.r, c.g, c.b);
-}
+QColor qcolour(PlotRgb c) { return QColor(c.r, c.g, c.b); }
 
 // The logical position of the device pixel edge nearest to v.
-qreal snap(qreal v, qreal dpr) {
-    return std::round(v * dpr) / dpr;
-}
+qreal snap(qreal v, qreal dpr) { return std::round(v * dpr) / dpr; }
 
 // A grid line centred on c across (vertical) or along (horizontal) the frame.
 void grid_line(QPainter& p, const PlotLayout& l, qreal c, bool vertical) {

@@ -11,7 +11,7 @@ namespace tarvex::test {
 namespace {
 
 class BuiltinCells : public Builtins {
-protected:
+  protected:
     void SetUp() override {
         Builtins::SetUp();
         cell_create("home");
@@ -28,23 +28,26 @@ protected:
     }
     void fill(std::initializer_list<const char*> names, std::initializer_list<double> values) {
         auto v = values.begin();
-        for (const char* n : names) assign(n, *v++);
+        for (const char* n : names)
+            assign(n, *v++);
     }
     std::vector<double> read_all(std::initializer_list<const char*> names) {
         std::vector<double> out;
-        for (const char* n : names) out.push_back(read(n));
+        for (const char* n : names)
+            out.push_back(read(n));
         return out;
     }
     static void expect_near(const std::vector<double>& got, const std::vector<double>& want) {
         ASSERT_EQ(got.size(), want.size());
-        for (size_t i = 0; i < got.size(); ++i) EXPECT_NEAR(got[i], want[i], 1e-12) << i;
+        for (size_t i = 0; i < got.size(); ++i)
+            EXPECT_NEAR(got[i], want[i], 1e-12) << i;
     }
 };
 
 TEST_F(Builtins, MinMaxMeanCompareExactlyAndKeepTheWinner) {
     EXPECT_EQ(call("min", {num(3), num(1), num(2)}).number, 1.0);
     EXPECT_EQ(call("max", {num(3), str("7.0"), num(2)}).shown, "7.0");
-    EXPECT_EQ(call("max", {str("5.0"), num(5)}).shown, "5.0"); // ties keep the earlier
+    EXPECT_EQ(call("max", {str("5.0"), num(5)}).shown, "5.0");  // ties keep the earlier
     EXPECT_EQ(call("min", {num(1.001), num(1.0)}).number, 1.0); // no tolerance
     EXPECT_EQ(call("min", {num(4)}).number, 4.0);
     EXPECT_EQ(call("min", {}).status, SE_BUILTIN_ARG);
@@ -66,8 +69,8 @@ TEST_F(Builtins, LookupInterpolatesWithinTolerance) {
     EXPECT_EQ(call("lookup", {num(5), num(1), num(2)}).number, 2.0);
     EXPECT_EQ(call("lookup", {num(5), num(1)}).status, SE_BUILTIN_ARG);
     // 10.004 equals 10 within the tolerance: the first segment decides.
-    Outcome edge = call("lookup", {num(10.004), num(0), num(0), num(10), num(100), num(20),
-                                   num(300)});
+    Outcome edge =
+        call("lookup", {num(10.004), num(0), num(0), num(10), num(100), num(20), num(300)});
     EXPECT_NEAR(edge.number, 100.04, 1e-9);
     EXPECT_DOUBLE_EQ(
         call("lookup", {num(15), num(0), num(0), num(10), num(100), num(20), num(300)}).number,
@@ -88,7 +91,7 @@ TEST_F(Builtins, SubstringsOfTheStringForm) {
     EXPECT_EQ(call("last", {str("HELLO"), num(7)}).shown, ""); // the start wraps past the end
     EXPECT_EQ(call("butfirst", {str("HELLO"), num(9)}).shown, "");
     EXPECT_EQ(call("butlast", {str("HELLO"), num(9)}).shown, "HELLO");
-    EXPECT_EQ(call("first", {str("HELLO"), num(-1)}).shown, "HELLO"); // -1 counts as 65535
+    EXPECT_EQ(call("first", {str("HELLO"), num(-1)}).shown, "HELLO");    // -1 counts as 65535
     EXPECT_EQ(call("butfirst", {str("HELLO"), num(-1)}).shown, "HELLO"); // start 65536 wraps to 0
     EXPECT_EQ(call("first", {str("HELLO"), num(2.9)}).shown, "HE");
     EXPECT_EQ(call("first", {str("HELLO"), num(40000)}).status, SE_BUILTIN_ARG);
@@ -128,7 +131,8 @@ TEST_F(BuiltinCells, PreviousWalksTheHistoryAndRaisesItsDepth) {
 
     EXPECT_EQ(call("previous", {str("X"), num(3)}).number, 1.0);
     EXPECT_EQ(cell_history_depth(cell("x")), 3);
-    for (double d : {2.0, 3.0, 4.0, 5.0}) assign("x", d);
+    for (double d : {2.0, 3.0, 4.0, 5.0})
+        assign("x", d);
     EXPECT_EQ(call("previous", {str("x"), num(0)}).number, 5.0);
     EXPECT_EQ(call("previous", {str("x")}).number, 4.0);
     EXPECT_EQ(call("previous", {str("x"), num(-2)}).number, 3.0);

@@ -16,7 +16,7 @@
 namespace tarvex::test {
 
 class Builtins : public EngineTest {
-protected:
+  protected:
     void SetUp() override {
         EngineTest::SetUp();
         builtins_init();

@@ -15,11 +15,11 @@ namespace tarvex::test {
 namespace {
 
 TEST_F(Builtins, TreeHoldsEveryNameWithItsKindAndConstants) {
-    const char* functions[] = {"rref", "gaussj", "lookup", "previous", "first", "last",
-                               "butfirst", "butlast", "slen", "min", "max", "mean",
-                               "abs", "sign", "stp", "sig", "sin", "cos", "tan", "asin",
-                               "acos", "atan", "sqrt", "ln", "exp", "log", "pow", "mem",
-                               "rand"};
+    const char* functions[] = {"rref",     "gaussj",  "lookup", "previous", "first", "last",
+                               "butfirst", "butlast", "slen",   "min",      "max",   "mean",
+                               "abs",      "sign",    "stp",    "sig",      "sin",   "cos",
+                               "tan",      "asin",    "acos",   "atan",     "sqrt",  "ln",
+                               "exp",      "log",     "pow",    "mem",      "rand"};
     for (const char* name : functions) {
         NodeHandle e = tree_find(name, builtin_root());
         ASSERT_NE(e, 0) << name;
@@ -176,9 +176,11 @@ TEST_F(Builtins, RandomGeneratorSeedsAndRepeats) {
 
     std::vector<double> first_run, second_run;
     first_run.push_back(call("rand", {num(5)}).number);
-    for (int i = 0; i < 50; ++i) first_run.push_back(call("rand", {}).number);
+    for (int i = 0; i < 50; ++i)
+        first_run.push_back(call("rand", {}).number);
     second_run.push_back(call("rand", {str("5")}).number);
-    for (int i = 0; i < 50; ++i) second_run.push_back(call("rand", {}).number);
+    for (int i = 0; i < 50; ++i)
+        second_run.push_back(call("rand", {}).number);
     EXPECT_EQ(first_run, second_run);
     for (double d : first_run) {
         EXPECT_GE(d, 0.0);
@@ -194,7 +196,7 @@ TEST_F(Builtins, RandomGeneratorSeedsAndRepeats) {
 
 // Through whole runs: what a script prints for a builtin of a flagged value.
 class BuiltinRuns : public Builtins {
-protected:
+  protected:
     void SetUp() override {
         Builtins::SetUp();
         cell_create("home");
@@ -208,8 +210,7 @@ protected:
 };
 
 TEST_F(BuiltinRuns, FunctionsOfFlaggedValuesGiveFreshNumbers) {
-    EXPECT_EQ(run("out(1/0, ' ', atan(1/0), ' ', exp(0 - 1/0), ' ', sig(1/0))"),
-              "{NAN} 90 0 1");
+    EXPECT_EQ(run("out(1/0, ' ', atan(1/0), ' ', exp(0 - 1/0), ' ', sig(1/0))"), "{NAN} 90 0 1");
     EXPECT_EQ(run("out(sqrt(0/0), ' ', asin(2), ' ', sin(1/0), ' ', cos(0 - 1/0))"),
               "{NAN} {NAN} {NAN} {NAN}");
     // abs, sign and stp hand over the argument itself, flags and all.

@@ -16,7 +16,7 @@ namespace tarvex::test {
 namespace {
 
 class CellTest : public EngineTest {
-protected:
+  protected:
     void SetUp() override {
         EngineTest::SetUp();
         cell_create("home");
@@ -24,15 +24,18 @@ protected:
     }
     std::vector<std::string> table() {
         std::vector<std::string> names;
-        for (int i = 0; i < cell_table_count(); ++i) names.push_back(cell_name_string(cell_table_at(i)));
+        for (int i = 0; i < cell_table_count(); ++i)
+            names.push_back(cell_name_string(cell_table_at(i)));
         return names;
     }
     std::string value_of(CellHandle c) { return value_display(cell_value(c)); }
 };
 
 TEST_F(CellTest, NamesNormaliseAndValidate) {
-    for (const char* bad : {"a_", "_a", "1a", "", "a b"}) EXPECT_FALSE(name_is_valid(bad)) << bad;
-    for (const char* good : {"a1", "x_y", "Z"}) EXPECT_TRUE(name_is_valid(good)) << good;
+    for (const char* bad : {"a_", "_a", "1a", "", "a b"})
+        EXPECT_FALSE(name_is_valid(bad)) << bad;
+    for (const char* good : {"a1", "x_y", "Z"})
+        EXPECT_TRUE(name_is_valid(good)) << good;
     std::string n = "  _a_ ";
     name_normalize(n);
     EXPECT_EQ(n, "a");
@@ -118,9 +121,11 @@ TEST_F(CellTest, TableIsLimitedButTheTreeIsNot) {
 TEST_F(CellTest, ValueHistoryKeepsDepthEarlierValues) {
     CellHandle c = cell_create("v");
     cell_set_history_depth(c, 2);
-    for (int i = 1; i <= 4; ++i) cell_set_value(c, value_new_number(i));
+    for (int i = 1; i <= 4; ++i)
+        cell_set_value(c, value_new_number(i));
     std::vector<double> got;
-    for (NodeHandle v = cell_value(c); v; v = chain_next(v)) got.push_back(value_number(v));
+    for (NodeHandle v = cell_value(c); v; v = chain_next(v))
+        got.push_back(value_number(v));
     EXPECT_EQ(got, (std::vector<double>{4, 3, 2}));
     cell_histories_reset();
     EXPECT_EQ(chain_next(cell_value(c)), 0);

@@ -260,23 +260,16 @@ class ExpressionGen {
     }
     std::string primary(int depth) {
         switch (pick(depth > 0 ? 9 : 7)) {
-        case 0:
-            return one_of({"a", "b", "c", "d", "n"});
-        case 1:
-            return one_of({"0", "1", "2.50", "7", "1e400", "0.001", "3"});
-        case 2:
-            return one_of({"%1", "%2"});
-        case 3:
-            return one_of({"pi", "e", "eof"});
-        case 4:
-            return one_of({"n", "a", "%1", "q[n % 2]", "q[(a > 1)]"});
-        case 5:
-            return "not " + primary(depth);
+        case 0: return one_of({"a", "b", "c", "d", "n"});
+        case 1: return one_of({"0", "1", "2.50", "7", "1e400", "0.001", "3"});
+        case 2: return one_of({"%1", "%2"});
+        case 3: return one_of({"pi", "e", "eof"});
+        case 4: return one_of({"n", "a", "%1", "q[n % 2]", "q[(a > 1)]"});
+        case 5: return "not " + primary(depth);
         case 6:
             return pick(20) == 0 ? one_of({"q[0 - 1]", "q[99]", "q[%1 - 2]"})
                                  : one_of({"'5'", "s", "f(n)", "abs(n)", "q[1]", "c"});
-        default:
-            return "(" + expression(depth - 1) + ")";
+        default: return "(" + expression(depth - 1) + ")";
         }
     }
     std::mt19937 rng_;
@@ -290,17 +283,10 @@ std::string random_script(ExpressionGen& gen) {
     for (int i = 0; i < 6; ++i) {
         std::string x = gen.expression(2);
         switch (gen.pick(4)) {
-        case 0:
-            body += "set a to " + x + " out(a, ' ', mem(), '\\n') ";
-            break;
-        case 1:
-            body += "out(" + x + ", ' ', mem(), '\\n') ";
-            break;
-        case 2:
-            body += "if (" + x + ") {out('t', mem())} else {out('f', mem())} ";
-            break;
-        default:
-            body += "set d to g(" + x + ", " + gen.expression(1) + ") out(d, mem(), '\\n') ";
+        case 0: body += "set a to " + x + " out(a, ' ', mem(), '\\n') "; break;
+        case 1: body += "out(" + x + ", ' ', mem(), '\\n') "; break;
+        case 2: body += "if (" + x + ") {out('t', mem())} else {out('f', mem())} "; break;
+        default: body += "set d to g(" + x + ", " + gen.expression(1) + ") out(d, mem(), '\\n') ";
         }
     }
     return "set n to 0 while (n < 6) {set n to n + 1 " + body +

@@ -28,7 +28,7 @@ namespace fs = std::filesystem;
 constexpr uint64_t POINTS_PER_WEB = 150;
 
 class Exhaustion : public EngineTest, public ::testing::WithParamInterface<std::string> {
-protected:
+  protected:
     void SetUp() override {
         EngineTest::SetUp();
         builtins_init();
@@ -68,7 +68,8 @@ TEST_P(Exhaustion, EveryRunEndsCleanlyAndLeavesAUsableWeb) {
         int r = run_home();
         node_fail_after(-1);
         bool oom = false;
-        for (const std::string& f : ui.flashes) oom = oom || f == "OUT OF MEMORY" || f == "Out of memory";
+        for (const std::string& f : ui.flashes)
+            oom = oom || f == "OUT OF MEMORY" || f == "Out of memory";
         if (r == SE_OUT_OF_MEMORY || oom) ++exhausted;
         // Running out ends the run with the memory error, or is told and the
         // run carries on to the result it has without running out.

@@ -24,7 +24,8 @@ TEST_F(GuardTest, ExhaustionMidTextIsReportedAndReclaimed) {
     uint16_t before = nodes_in_use();
     int r = engine_guard([] {
         // Values held only by locals, then a long text that runs out.
-        for (int i = 0; i < 5; ++i) value_set_cstring(value_new(), "dropped");
+        for (int i = 0; i < 5; ++i)
+            value_set_cstring(value_new(), "dropped");
         node_fail_after(30);
         std::string big(36 * 100, 'x');
         Text t = text_from_bytes(big);
@@ -43,7 +44,8 @@ TEST_F(GuardTest, LowMemoryQuestionOncePerCommandWhenTheOutermostGuardIsLeft) {
     std::vector<NodeHandle> held;
     size_t boxes_inside = 99;
     engine_guard([&] {
-        while (nodes_free() > LOW_NODE_THRESHOLD - 50) held.push_back(node_alloc(PlainNode));
+        while (nodes_free() > LOW_NODE_THRESHOLD - 50)
+            held.push_back(node_alloc(PlainNode));
         engine_guard([&] { held.push_back(node_alloc(PlainNode)); }); // a nested command
         boxes_inside = ui.boxes.size();
     });
@@ -74,17 +76,20 @@ TEST_F(GuardTest, LowMemoryQuestionOncePerCommandWhenTheOutermostGuardIsLeft) {
     EXPECT_EQ(ui.boxes.size(), 2u);
     EXPECT_EQ(ui.exit_requests, 1);
     EXPECT_EQ(depth_at_exit, 1);
-    for (NodeHandle h : held) node_free(h);
+    for (NodeHandle h : held)
+        node_free(h);
 }
 
 TEST_F(GuardTest, ExhaustionInTheExitProcedureIsCaughtAndReclaimed) {
     uint16_t before = nodes_in_use();
     ui.answers.push_back(true);
     ui.on_exit_procedure = [] {
-        for (;;) node_alloc(PlainNode);
+        for (;;)
+            node_alloc(PlainNode);
     };
     int r = engine_guard([] {
-        while (nodes_free() > LOW_NODE_THRESHOLD - 10) node_alloc(PlainNode);
+        while (nodes_free() > LOW_NODE_THRESHOLD - 10)
+            node_alloc(PlainNode);
     });
     EXPECT_EQ(r, 0);
     EXPECT_EQ(ui.exit_requests, 1);

@@ -18,7 +18,7 @@ namespace tarvex::test {
 namespace {
 
 class Interp : public EngineTest {
-protected:
+  protected:
     void SetUp() override {
         EngineTest::SetUp();
         builtins_init();
@@ -48,8 +48,9 @@ TEST_F(Interp, ArithmeticPrecedenceAndSigns) {
     EXPECT_EQ(run_home("out(1.50, ' ', 1.50 + 0)"), "1.50 1.5");
     EXPECT_EQ(run_home("out(-'5', 2/3)"), "-50.67");
     // Literals keep their text wherever it can be seen.
-    EXPECT_EQ(run_home("out(1.50 cat 'x', ' ', 1 + 1.50, ' ', 2 * 1.50 cat 'y', ' ', 'a' cat 1.50)"),
-              "1.50x 2.5 3y a1.50");
+    EXPECT_EQ(
+        run_home("out(1.50 cat 'x', ' ', 1 + 1.50, ' ', 2 * 1.50 cat 'y', ' ', 'a' cat 1.50)"),
+        "1.50x 2.5 3y a1.50");
     EXPECT_EQ(run_home("out(1 + 2 cat 'z', ' ', '1.50' = 1.50, ' ', '1.5' = 1.50)"), "3z 1 0");
     int r = 0;
     EXPECT_NE(run_home("out(2*-3)", &r).find("Invalid expression IN CELL home"), std::string::npos);
@@ -203,7 +204,8 @@ TEST_F(Interp, ErrorReportNamesTheCell) {
     EXPECT_EQ(run_home("a!", &r), "\nExit requested IN CELL a\n");
     EXPECT_EQ(r, SE_EXIT);
     EXPECT_EQ(ui.flashes.back(), "Exit requested");
-    EXPECT_EQ(run_home("out(1", &r), "1\nSCRIPT ERROR\nMissing ',' or ')' in OUT stmt IN CELL home\n");
+    EXPECT_EQ(run_home("out(1", &r),
+              "1\nSCRIPT ERROR\nMissing ',' or ')' in OUT stmt IN CELL home\n");
     EXPECT_EQ(run_in_home("out(1) ; out(2)"), SE_ILLEGAL_CHARACTER);
     EXPECT_EQ(run_in_home("; out(2)"), SE_INVALID_EXPRESSION);
     EXPECT_EQ(run_in_home("set 3 to 4"), SE_SET_TARGET);

@@ -334,10 +334,10 @@ TEST_F(InputTest, MissingCellOrFileGivesNoValue) {
     EXPECT_EQ(input_open(), SE_OPEN_INPUT);
     EXPECT_EQ(input_file_name(), dir.file("absent.txt"));
     EXPECT_EQ(take_value(), "none");
-    EXPECT_EQ(ui.flashes, (V{"Unable to open input",
-                             "UNABLE TO OPEN INPUT FILE (No such file or directory): " +
-                                 dir.file("absent.txt"),
-                             "Unable to open input"}));
+    EXPECT_EQ(ui.flashes,
+              (V{"Unable to open input",
+                 "UNABLE TO OPEN INPUT FILE (No such file or directory): " + dir.file("absent.txt"),
+                 "Unable to open input"}));
 }
 
 TEST_F(InputTest, FileValuesWithCommentsAndEcho) {

@@ -6,11 +6,11 @@
 #include "engine_fixture.h"
 
 #include "builtins/builtins.h"
+#include "core/text.h"
+#include "core/value.h"
 #include "io/input_stream.h"
 #include "io/output_stream.h"
 #include "temp_files.h"
-#include "core/text.h"
-#include "core/value.h"
 
 #include <cstdio>
 #include <string>

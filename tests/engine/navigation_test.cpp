@@ -17,7 +17,7 @@ namespace tarvex::test {
 namespace {
 
 class NavigationTest : public EngineTest {
-protected:
+  protected:
     void SetUp() override {
         EngineTest::SetUp();
         cell_create("home");
@@ -38,7 +38,8 @@ protected:
     }
     std::vector<std::string> names(const std::vector<CellHandle>& cs) {
         std::vector<std::string> r;
-        for (CellHandle c : cs) r.push_back(cell_name_string(c));
+        for (CellHandle c : cs)
+            r.push_back(cell_name_string(c));
         return r;
     }
 };
@@ -72,7 +73,8 @@ TEST_F(NavigationTest, RingKeepsThirtyOneAndNoRepeats) {
         std::snprintf(n, sizeof n, "c%02d", i);
         cells.push_back(make(n));
     }
-    for (CellHandle c : cells) visit_new(c);
+    for (CellHandle c : cells)
+        visit_new(c);
     EXPECT_EQ(back_count(), 31);
     EXPECT_EQ(back_ring(1), std::vector<CellHandle>{cells[38]});
     back_push(cells[0]);
@@ -91,12 +93,12 @@ TEST_F(NavigationTest, GoBackToPopsToTheNamedEntry) {
     visit_new(a);
     visit_new(b);
     visit_new(c);
-    visit_new(d); // back ring: home a b c
+    visit_new(d);    // back ring: home a b c
     go_back_to("a"); // third most recent
     EXPECT_EQ(cur(), "a");
     EXPECT_EQ(back_count(), 1);
     EXPECT_EQ(forward_count(), 1); // d only: the repeats are not recorded
-    go_back_to("A");                // names match exactly
+    go_back_to("A");               // names match exactly
     EXPECT_EQ(cur(), "a");
     visit_new(b);
     go_back_to("home");
@@ -115,16 +117,16 @@ TEST_F(NavigationTest, PreviousAndNextWrapOverDeletedEntries) {
     EXPECT_EQ(cur(), "b");
     make_current(b);
     CellHandle h = make("h");
-    cell_delete(h);                     // a deleted entry between b and zed... and home
+    cell_delete(h); // a deleted entry between b and zed... and home
     next_cell();
     EXPECT_EQ(cur(), "home");
     next_cell();
     EXPECT_EQ(cur(), "zed");
     next_cell();
-    EXPECT_EQ(cur(), "a");              // wraps to the first
+    EXPECT_EQ(cur(), "a"); // wraps to the first
     previous_cell();
-    EXPECT_EQ(cur(), "zed");            // wraps to the last
-    EXPECT_EQ(back_count(), 0);         // neither touches the rings
+    EXPECT_EQ(cur(), "zed");    // wraps to the last
+    EXPECT_EQ(back_count(), 0); // neither touches the rings
 }
 
 TEST_F(NavigationTest, DeletedCellsLeaveBothRings) {
@@ -134,7 +136,8 @@ TEST_F(NavigationTest, DeletedCellsLeaveBothRings) {
     visit_new(a);
     go_back(); // b current, a on the forward ring
     cell_delete(a);
-    for (CellHandle c : back_ring()) EXPECT_NE(c, a);
+    for (CellHandle c : back_ring())
+        EXPECT_NE(c, a);
     EXPECT_EQ(forward_count(), 0);
 }
 

@@ -11,7 +11,8 @@ class NodeStore : public EngineTest {};
 
 NodeHandle chain_of(int n) {
     NodeHandle head = node_alloc(ChainNode), tail = head;
-    for (int i = 1; i < n; ++i) tail = chain_insert_after(tail);
+    for (int i = 1; i < n; ++i)
+        tail = chain_insert_after(tail);
     return head;
 }
 
@@ -27,7 +28,8 @@ TEST_F(NodeStore, AllocatesInOrderAndReusesLastReleased) {
     uint16_t before = nodes_free();
     node_free(0);
     EXPECT_EQ(nodes_free(), before);
-    for (NodeHandle h = 1; h <= 5; ++h) node_free(h);
+    for (NodeHandle h = 1; h <= 5; ++h)
+        node_free(h);
     (void)h4;
 }
 
@@ -38,7 +40,8 @@ TEST_F(NodeStore, AllocatedNodeIsZeroAfterTypeByte) {
     NodeHandle again = node_alloc(TreeNode);
     ASSERT_EQ(again, h);
     EXPECT_EQ(node_type(again), TreeNode);
-    for (int i = 1; i < NODE_SIZE; ++i) EXPECT_EQ(node_ref(again)[i], 0) << "byte " << i;
+    for (int i = 1; i < NODE_SIZE; ++i)
+        EXPECT_EQ(node_ref(again)[i], 0) << "byte " << i;
     EXPECT_EQ(node_payload(again), node_ref(again) + TREE_PAYLOAD);
     node_ref(again)[0] = 0x80 | ChainNode; // bit 7 is ignored
     EXPECT_EQ(node_payload(again), node_ref(again) + CHAIN_PAYLOAD);
@@ -53,7 +56,8 @@ TEST_F(NodeStore, RunningLowIsNotedOnceUntilTheStoreRecovers) {
     for (bool charges : {false, true}) {
         SCOPED_TRACE(charges ? "charges" : "nodes");
         std::vector<NodeHandle> held;
-        while (nodes_free() > LOW_NODE_THRESHOLD) held.push_back(node_alloc(PlainNode));
+        while (nodes_free() > LOW_NODE_THRESHOLD)
+            held.push_back(node_alloc(PlainNode));
         size_t filled = held.size();
         auto take = [&] { charges ? node_charge() : held.push_back(node_alloc(PlainNode)); };
         auto give_back = [&] {
@@ -72,24 +76,28 @@ TEST_F(NodeStore, RunningLowIsNotedOnceUntilTheStoreRecovers) {
         EXPECT_FALSE(node_low_take());
         take(); // still low: not noted again
         EXPECT_FALSE(node_low_take());
-        for (int i = 0; i < 3; ++i) give_back(); // back at the threshold
+        for (int i = 0; i < 3; ++i)
+            give_back(); // back at the threshold
         EXPECT_FALSE(node_low_take());
         take();
         EXPECT_TRUE(node_low_take());
         give_back();
         EXPECT_EQ(held.size(), filled);
-        for (NodeHandle h : held) node_free(h);
+        for (NodeHandle h : held)
+            node_free(h);
     }
 }
 
 TEST_F(NodeStore, ExhaustionAfterStartupThrowsAndReleasesBuildingChain) {
     std::vector<NodeHandle> held;
-    while (nodes_free() > 10) held.push_back(node_alloc(PlainNode));
+    while (nodes_free() > 10)
+        held.push_back(node_alloc(PlainNode));
     uint16_t before = nodes_free();
     EXPECT_THROW(chain_alloc_for_text(36 * 20), NodeExhausted);
     EXPECT_EQ(nodes_free(), before); // the half-built chain went back
     EXPECT_EQ(building_chain(), 0);
-    for (NodeHandle h : held) node_free(h);
+    for (NodeHandle h : held)
+        node_free(h);
 }
 
 TEST_F(NodeStore, InjectedExhaustion) {
@@ -121,7 +129,8 @@ TEST_F(NodeStore, ChainOperations) {
     NodeHandle a2 = chain_next(a), a3 = chain_next(a2), b2 = chain_next(b);
     EXPECT_EQ(chain_splice(a, b, a2), a);
     std::vector<NodeHandle> got;
-    for (NodeHandle h = a; h; h = chain_next(h)) got.push_back(h);
+    for (NodeHandle h = a; h; h = chain_next(h))
+        got.push_back(h);
     EXPECT_EQ(got, (std::vector<NodeHandle>{a, a2, b, b2, a3}));
     // after = 0 appends at the end
     NodeHandle c = chain_of(1);
@@ -171,7 +180,8 @@ TEST_F(NodeStore, ListOperations) {
 
 TEST_F(NodeStore, ScratchBuffers) {
     EXPECT_NE(scratch_buffer(0), nullptr);
-    for (int i = 1; i <= 9; ++i) EXPECT_EQ(scratch_get(), i);
+    for (int i = 1; i <= 9; ++i)
+        EXPECT_EQ(scratch_get(), i);
     EXPECT_EQ(scratch_get(), 0);
     scratch_release(4);
     EXPECT_EQ(scratch_buffer(4), nullptr);
@@ -180,7 +190,8 @@ TEST_F(NodeStore, ScratchBuffers) {
     scratch_release(-1);
     scratch_release(10);
     EXPECT_EQ(scratch_buffer(10), nullptr);
-    for (int i = 1; i <= 9; ++i) scratch_release(i);
+    for (int i = 1; i <= 9; ++i)
+        scratch_release(i);
 }
 
 TEST_F(NodeStore, ReclaimFreesWhatNoOwnerReaches) {
@@ -230,7 +241,8 @@ TEST_F(NodeStore, ChargesCountAndRunOutAsNodesDo) {
     // (slot 0 is never handed out), while the free list still holds the
     // charged slot.
     std::vector<NodeHandle> held{1};
-    while (nodes_free() > 2) held.push_back(node_alloc(PlainNode));
+    while (nodes_free() > 2)
+        held.push_back(node_alloc(PlainNode));
     EXPECT_TRUE(node_low_take());
     node_charge();
     EXPECT_THROW(node_charge(), NodeExhausted);
@@ -238,7 +250,8 @@ TEST_F(NodeStore, ChargesCountAndRunOutAsNodesDo) {
     node_uncharge();
     held.push_back(node_alloc(PlainNode)); // the slot is there again for a node
     EXPECT_THROW(node_charge(), NodeExhausted);
-    for (NodeHandle h : held) node_free(h);
+    for (NodeHandle h : held)
+        node_free(h);
     node_uncharge();
     EXPECT_EQ(nodes_in_use(), 0);
     EXPECT_EQ(node_charged(), 0u);
@@ -269,7 +282,8 @@ TEST_F(NodeStore, ReclaimGivesBackUnclaimedCharges) {
     static uint32_t claimed;
     RootMarker claim = [] { node_claim_charges(claimed); };
     reclaim_register_root(claim);
-    for (int i = 0; i < 3; ++i) node_charge();
+    for (int i = 0; i < 3; ++i)
+        node_charge();
     claimed = 1;
     EXPECT_EQ(node_reclaim_unreachable(), 2);
     EXPECT_EQ(node_charged(), 1u);

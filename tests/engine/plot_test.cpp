@@ -247,12 +247,8 @@ TEST_F(PlotTest, TapReadOut) {
 
 // With the default limits a value v lies at 32 + 16 (v + 5) across and
 // 176 - 16 (v + 5) down, fractions included.
-double sx(double v) {
-    return 32 + 16 * (v + 5);
-}
-double sy(double v) {
-    return 176 - 16 * (v + 5);
-}
+double sx(double v) { return 32 + 16 * (v + 5); }
+double sy(double v) { return 176 - 16 * (v + 5); }
 
 TEST_F(PlotTest, RecordKeepsEachSurfaceLineWithItsFractions) {
     plot_begin();

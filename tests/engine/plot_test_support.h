@@ -13,7 +13,7 @@
 namespace tarvex::test {
 
 class PlotCellsTest : public EngineTest {
-protected:
+  protected:
     // Called by SetUp once home exists.
     void plot_cells_start() {
         x = cell_create("x");

@@ -28,7 +28,7 @@ namespace {
 namespace fs = std::filesystem;
 
 class Reliability : public EngineTest {
-protected:
+  protected:
     void SetUp() override {
         EngineTest::SetUp();
         builtins_init();
@@ -69,7 +69,8 @@ ssize_t failing_read(void* cookie, char* buf, size_t size) {
 TEST_F(Reliability, ReadErrorMidFileIsReported) {
     FailingRead source;
     for (int i = 0; i < 200; ++i)
-        source.data += "<cell><cname>c" + std::to_string(i) + "</cname><text>some text</text></cell>\n";
+        source.data +=
+            "<cell><cname>c" + std::to_string(i) + "</cname><text>some text</text></cell>\n";
     source.fail_at = 3000; // past the first 2,048-byte block
     cookie_io_functions_t io{failing_read, nullptr, nullptr, nullptr};
     std::FILE* f = fopencookie(&source, "r", io);
@@ -107,7 +108,8 @@ TEST_F(Reliability, ScriptAtTheLengthLimit) {
     ui.console.clear();
     script += "2";
     EXPECT_EQ(run_in_home(script), SE_SCRIPT_TOO_LONG);
-    EXPECT_EQ(ui.console, "\nSCRIPT ERROR\nScript too long (at most 4095 characters) IN CELL home\n");
+    EXPECT_EQ(ui.console,
+              "\nSCRIPT ERROR\nScript too long (at most 4095 characters) IN CELL home\n");
     ui.console.clear();
     EXPECT_EQ(run_again(), SE_SCRIPT_TOO_LONG);
     EXPECT_EQ(ui.console.find('x'), std::string::npos);
@@ -115,7 +117,8 @@ TEST_F(Reliability, ScriptAtTheLengthLimit) {
     CellHandle big = cell_create("big");
     cell_set_script(big, std::string(5000, ' ') + "out(3)");
     EXPECT_EQ(run_in_home("out('a') big! out('b')"), SE_SCRIPT_TOO_LONG);
-    EXPECT_EQ(ui.console, "a\nSCRIPT ERROR\nScript too long (at most 4095 characters) IN CELL big\n");
+    EXPECT_EQ(ui.console,
+              "a\nSCRIPT ERROR\nScript too long (at most 4095 characters) IN CELL big\n");
 }
 
 TEST_F(Reliability, FileNamesTooLongAreRefusedNotCut) {

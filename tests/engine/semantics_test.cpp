@@ -46,9 +46,7 @@ class Semantics : public EngineTest {
     }
 };
 
-const char* executor(bool fast) {
-    return fast ? "compiled" : "walker";
-}
+const char* executor(bool fast) { return fast ? "compiled" : "walker"; }
 
 TEST_F(Semantics, Operators) {
     struct Case {

@@ -27,7 +27,8 @@ TEST_F(SettingsTest, TextSettingsAreCutToTheirBuffers) {
     EXPECT_EQ(std::string(settings_report_format()).size(), 256u);
     // A cut never splits a UTF-8 sequence.
     std::string accents;
-    for (int i = 0; i < 30; ++i) accents += "\xC3\xA9";
+    for (int i = 0; i < 30; ++i)
+        accents += "\xC3\xA9";
     settings_set_search_text(accents.c_str());
     EXPECT_EQ(std::string(settings_search_text()), accents.substr(0, 48));
     settings_set_search_text(("x" + accents).c_str());
@@ -116,7 +117,9 @@ TEST_F(SettingsTest, FileNumbersAreClampedAtBothEnds) {
         ASSERT_LT(row.lo, row.hi);
         struct {
             int64_t written, read;
-        } cases[] = {{row.lo - 1, row.lo}, {row.lo, row.lo}, {row.hi, row.hi},
+        } cases[] = {{row.lo - 1, row.lo},
+                     {row.lo, row.lo},
+                     {row.hi, row.hi},
                      // Past the 16-bit numbers a file holds, a count is no number.
                      {row.hi + 1, row.hi < SET_COUNT_MAX ? row.hi : row.lo}};
         for (auto c : cases) {

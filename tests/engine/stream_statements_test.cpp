@@ -23,7 +23,7 @@ namespace tarvex::test {
 namespace {
 
 class Streams : public EngineTest {
-protected:
+  protected:
     void SetUp() override {
         EngineTest::SetUp();
         builtins_init();
@@ -54,11 +54,16 @@ TEST_F(Streams, ConfigurationWords) {
     struct {
         const char* script;
         int code;
-    } errors[] = {{"set numfmt 'sci'", SE_BAD_NUMFMT},   {"set numdec 'x'", SE_BAD_NUMDEC},
-                  {"set rpttype 'pie'", SE_EXPECTED_RPTTYPE}, {"set trigunits 1", SE_BAD_TRIGUNITS},
-                  {"set intype 'mouse'", SE_EXPECTED_INTYPE}, {"set outtype 4", SE_EXPECTED_OUTTYPE},
-                  {"set rptfmt 3", SE_EXPECTED_FORMAT},   {"set inname 3", SE_EXPECTED_INNAME},
-                  {"set outname 3", SE_EXPECTED_OUTNAME},  {"set numfmt while 'fixed'", SE_BAD_SET},
+    } errors[] = {{"set numfmt 'sci'", SE_BAD_NUMFMT},
+                  {"set numdec 'x'", SE_BAD_NUMDEC},
+                  {"set rpttype 'pie'", SE_EXPECTED_RPTTYPE},
+                  {"set trigunits 1", SE_BAD_TRIGUNITS},
+                  {"set intype 'mouse'", SE_EXPECTED_INTYPE},
+                  {"set outtype 4", SE_EXPECTED_OUTTYPE},
+                  {"set rptfmt 3", SE_EXPECTED_FORMAT},
+                  {"set inname 3", SE_EXPECTED_INNAME},
+                  {"set outname 3", SE_EXPECTED_OUTNAME},
+                  {"set numfmt while 'fixed'", SE_BAD_SET},
                   {"set all 1", SE_BAD_SET}};
     for (auto& e : errors)
         EXPECT_EQ(run_in_home(e.script), e.code) << e.script;
@@ -132,7 +137,8 @@ TEST_F(Streams, KeyboardInputThroughTheQueue) {
     cell("x");
     std::string typed = "41\r";
     ui.on_pump = [&] {
-        for (char ch : typed) keyboard_push(static_cast<uint8_t>(ch));
+        for (char ch : typed)
+            keyboard_push(static_cast<uint8_t>(ch));
         typed.clear();
     };
     EXPECT_EQ(run_in_home("in('Value?', x) out(x + 1)"), 0);

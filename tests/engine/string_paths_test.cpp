@@ -22,7 +22,8 @@ namespace {
 
 int chunks(Text t) {
     int n = 0;
-    for (; t; t = chain_next(t)) ++n;
+    for (; t; t = chain_next(t))
+        ++n;
     return n;
 }
 
@@ -43,13 +44,15 @@ Text text_of_pieces(const std::vector<std::string>& pieces) {
 
 std::string joined(const std::vector<std::string>& pieces) {
     std::string s;
-    for (const std::string& p : pieces) s += p;
+    for (const std::string& p : pieces)
+        s += p;
     return s;
 }
 
 std::string letters(int n, char from = 'a') {
     std::string s;
-    for (int i = 0; i < n; ++i) s += static_cast<char>(from + i % 26);
+    for (int i = 0; i < n; ++i)
+        s += static_cast<char>(from + i % 26);
     return s;
 }
 
@@ -269,13 +272,20 @@ TEST_F(StringPaths, BothCallingSequencesAgree) {
     };
     const std::string s40 = letters(40);
     const std::vector<Case> cases = {
-        {"first", {str("HELLO"), num(2)}},   {"first", {str(s40), num(36)}},
-        {"last", {str("HELLO"), num(7)}},    {"last", {num(12345), num(2)}},
-        {"butfirst", {str(s40), num(3)}},    {"butfirst", {str("HELLO"), num(-1)}},
-        {"butlast", {str("HELLO"), num(2)}}, {"butlast", {flagged(), num(1)}},
-        {"first", {str("HELLO")}},           {"first", {}},
-        {"first", {str("x"), num(70000)}},   {"slen", {str(s40)}},
-        {"slen", {flagged()}},               {"slen", {}},
+        {"first", {str("HELLO"), num(2)}},
+        {"first", {str(s40), num(36)}},
+        {"last", {str("HELLO"), num(7)}},
+        {"last", {num(12345), num(2)}},
+        {"butfirst", {str(s40), num(3)}},
+        {"butfirst", {str("HELLO"), num(-1)}},
+        {"butlast", {str("HELLO"), num(2)}},
+        {"butlast", {flagged(), num(1)}},
+        {"first", {str("HELLO")}},
+        {"first", {}},
+        {"first", {str("x"), num(70000)}},
+        {"slen", {str(s40)}},
+        {"slen", {flagged()}},
+        {"slen", {}},
         {"slen", {num(0.5), str("more")}},
     };
     for (const Case& c : cases) {
@@ -293,9 +303,8 @@ TEST_F(StringPaths, BothCallingSequencesAgree) {
         EXPECT_EQ(a.kind, b.kind);
         EXPECT_EQ(a.flags, b.flags);
         EXPECT_EQ(a.shown, b.shown);
-        Footprint fa = both([](const char* n, std::initializer_list<Arg> l) {
-            return builtin_footprint(n, l);
-        });
+        Footprint fa = both(
+            [](const char* n, std::initializer_list<Arg> l) { return builtin_footprint(n, l); });
         Footprint fb = both([](const char* n, std::initializer_list<Arg> l) {
             return builtin_footprint(n, l, true);
         });
@@ -314,11 +323,14 @@ TEST_F(StringPaths, BothCallingSequencesAgree) {
 }
 
 Footprint concat_footprint(Arg left, Arg right) {
-    return footprint([left, right] { return make_args({left, right}); },
-                     [](NodeHandle in) {
-                         value_concat(in, chain_next(in));
-                         return in;
-                     });
+    return footprint(
+        [left, right] {
+            return make_args({left, right});
+        },
+        [](NodeHandle in) {
+            value_concat(in, chain_next(in));
+            return in;
+        });
 }
 
 TEST_F(StringPaths, ConcatenationGrowsTheLeftTextOnlyWhenItsLastChunkIsFull) {

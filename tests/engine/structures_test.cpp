@@ -17,14 +17,16 @@ TEST_F(HandleStackTest, BlocksComeAndGoWithEighteenHandles) {
     EXPECT_EQ(hstack_pop(s), 0);
     EXPECT_EQ(hstack_count(s), 0u);
     uint16_t base = nodes_in_use();
-    for (NodeHandle h = 1; h <= 18; ++h) hstack_push(s, static_cast<NodeHandle>(100 + h));
+    for (NodeHandle h = 1; h <= 18; ++h)
+        hstack_push(s, static_cast<NodeHandle>(100 + h));
     EXPECT_EQ(nodes_in_use(), base + 1);
     hstack_push(s, 119);
     EXPECT_EQ(nodes_in_use(), base + 2);
     EXPECT_EQ(hstack_peek(s), 119);
     EXPECT_EQ(hstack_pop(s), 119);
     EXPECT_EQ(nodes_in_use(), base + 1);
-    for (NodeHandle h = 118; h >= 101; --h) EXPECT_EQ(hstack_pop(s), h);
+    for (NodeHandle h = 118; h >= 101; --h)
+        EXPECT_EQ(hstack_pop(s), h);
     EXPECT_EQ(nodes_in_use(), base); // emptied: only the header is left
     EXPECT_EQ(hstack_pop(s), 0);
     EXPECT_EQ(hstack_peek(s), 0);
@@ -43,16 +45,20 @@ TEST_F(HandleStackTest, BlocksComeAndGoWithEighteenHandles) {
 
 TEST_F(HandleStackTest, CursorWalksTopDownWithoutPopping) {
     NodeHandle s = hstack_new();
-    for (NodeHandle h = 1; h <= 40; ++h) hstack_push(s, h);
+    for (NodeHandle h = 1; h <= 40; ++h)
+        hstack_push(s, h);
     hstack_cursor_reset(s);
-    for (NodeHandle h = 40; h >= 1; --h) ASSERT_EQ(hstack_cursor_next(s), h);
+    for (NodeHandle h = 40; h >= 1; --h)
+        ASSERT_EQ(hstack_cursor_next(s), h);
     EXPECT_EQ(hstack_cursor_next(s), 0);
     EXPECT_EQ(hstack_count(s), 40u);
     // Popping below a resting cursor never leaves it on a released block.
     hstack_cursor_reset(s);
-    for (int i = 0; i < 25; ++i) hstack_pop(s);
+    for (int i = 0; i < 25; ++i)
+        hstack_pop(s);
     std::vector<NodeHandle> rest;
-    for (NodeHandle h = hstack_cursor_next(s); h; h = hstack_cursor_next(s)) rest.push_back(h);
+    for (NodeHandle h = hstack_cursor_next(s); h; h = hstack_cursor_next(s))
+        rest.push_back(h);
     ASSERT_EQ(rest.size(), 15u);
     EXPECT_EQ(rest.front(), 15);
     EXPECT_EQ(rest.back(), 1);
@@ -96,7 +102,8 @@ TEST_F(HandleStackTest, ChargedStackCountsAsAHandleStack) {
         EXPECT_EQ(nodes_in_use() - base, 2 * cstack_charges(charged));
     }
     NodeHandle h = 0;
-    while (cstack_pop(charged, &h)) hstack_pop(real);
+    while (cstack_pop(charged, &h))
+        hstack_pop(real);
     EXPECT_FALSE(cstack_pop(charged, &h));
     EXPECT_EQ(cstack_peek(charged), 0);
     EXPECT_EQ(nodes_in_use(), base + 2); // both emptied: their headers
@@ -108,7 +115,7 @@ TEST_F(HandleStackTest, ChargedStackCountsAsAHandleStack) {
 }
 
 class NameTreeTest : public EngineTest {
-protected:
+  protected:
     NodeHandle root = 0;
     NodeHandle add(const char* n, uint16_t kind = NK_CELL) {
         return tree_insert(text_from_cstring(n), &root, kind);

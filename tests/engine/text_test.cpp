@@ -13,7 +13,8 @@ class TextTest : public EngineTest {};
 
 int chunks(Text t) {
     int n = 0;
-    for (; t; t = chain_next(t)) ++n;
+    for (; t; t = chain_next(t))
+        ++n;
     return n;
 }
 
@@ -34,15 +35,17 @@ TEST_F(TextTest, ChunkLayoutFollowsLength) {
     text_append(built, t36);
     EXPECT_EQ(text_compare(built, t36), 0);
     EXPECT_EQ(text_to_string(built), s36);
-    for (Text t : {empty, t36, t37, built}) text_free(t);
+    for (Text t : {empty, t36, t37, built})
+        text_free(t);
 }
 
 TEST_F(TextTest, FoldingComparisonsAgree) {
     struct Case {
         const char *a, *b;
         int sign;
-    } cases[] = {{"abc", "ABC", 0}, {"my_cell", "MY CELL", 0}, {"ab", "abc", -1},
-                 {"abd", "abc", 1}, {"", "a", -1},          {"Z", "a", 1},
+    } cases[] = {{"abc", "ABC", 0},   {"my_cell", "MY CELL", 0},
+                 {"ab", "abc", -1},   {"abd", "abc", 1},
+                 {"", "a", -1},       {"Z", "a", 1},
                  {"\xC3\xA9", "z", 1}}; // bytes above 0x7F order above ASCII
     for (const Case& c : cases) {
         Text ta = text_from_cstring(c.a), tb = text_from_cstring(c.b);
@@ -60,7 +63,8 @@ TEST_F(TextTest, FoldingComparisonsAgree) {
 }
 
 TEST_F(TextTest, ReaderKeepsHighBytesApartFromEndMarkers) {
-    Text t = text_from_cstring("A\xFE\xFF" "B");
+    Text t = text_from_cstring("A\xFE\xFF"
+                               "B");
     text_read_start(t);
     EXPECT_EQ(text_read_char(), 'A');
     EXPECT_EQ(text_read_char(), 0xFE);
@@ -75,7 +79,8 @@ TEST_F(TextTest, ReaderKeepsHighBytesApartFromEndMarkers) {
 
 TEST_F(TextTest, WriterGrowsChunks) {
     Text t = text_write_start();
-    for (int i = 0; i < 80; ++i) text_write_char(static_cast<uint8_t>('0' + i % 10));
+    for (int i = 0; i < 80; ++i)
+        text_write_char(static_cast<uint8_t>('0' + i % 10));
     text_write_reset();
     text_write_char('!'); // ignored: nothing is being written
     EXPECT_EQ(text_length(t), 80u);

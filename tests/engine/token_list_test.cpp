@@ -19,9 +19,7 @@ TokenList numbers_list(int n) {
     return l;
 }
 
-double number_at(Token t) {
-    return value_number(token_value(t));
-}
+double number_at(Token t) { return value_number(token_value(t)); }
 
 TEST_F(TokenLists, WalkCrossesChunksAndStopsAfterLastChunk) {
     TokenList l = tokens_create(TL_SCRIPT, 0);

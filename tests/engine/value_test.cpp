@@ -5,8 +5,8 @@
 #include "core/value.h"
 #include "settings/settings.h"
 
-#include <clocale>
 #include <cfloat>
+#include <clocale>
 #include <cmath>
 #include <cstdlib>
 #include <string>
@@ -15,7 +15,7 @@ namespace tarvex::test {
 namespace {
 
 class ValueTest : public EngineTest {
-protected:
+  protected:
     NodeHandle num(double d) { return track(value_new_number(d)); }
     NodeHandle str(const char* s) {
         NodeHandle v = track(value_new());
@@ -28,7 +28,8 @@ protected:
     }
     std::string text_of(NodeHandle v) { return text_to_string(value_text(value_to_text(v))); }
     void TearDown() override {
-        for (NodeHandle v : made) value_free(v);
+        for (NodeHandle v : made)
+            value_free(v);
         EngineTest::TearDown();
     }
     std::vector<NodeHandle> made;
@@ -65,9 +66,9 @@ TEST_F(ValueTest, StringToNumberRules) {
         const char* s;
         double d;
         bool nan;
-    } cases[] = {{"12abc", 12, false}, {" 7", 7, false},     {"abc", 0, false},
+    } cases[] = {{"12abc", 12, false}, {" 7", 7, false},      {"abc", 0, false},
                  {"{NAN}", 0, true},   {"{NAN}xyz", 0, true}, {"1e999", HUGE_VAL, true},
-                 {"info", 0, false},   {"nan", 0, false},   {"0x10", 0, false},
+                 {"info", 0, false},   {"nan", 0, false},     {"0x10", 0, false},
                  {"-.5e1", -5, false}, {"3e", 3, false}};
     for (auto& c : cases) {
         NodeHandle v = str(c.s);
@@ -310,15 +311,14 @@ TEST_F(ValueTest, CommaLocaleDoesNotChangeNumbers) {
     std::setlocale(LC_ALL, saved.c_str());
 }
 
-
 // The remainder takes an integer path for whole numbers: it must agree with
 // fmod bit for bit, the sign of a zero result included, at the edges of
 // that path and past them.
 TEST_F(ValueTest, RemainderAgreesWithFmodBitForBit) {
     const double big = 0x1p62, odd = 0x1p53 + 2;
-    const double values[] = {0.0,  -0.0, 1,    -1,    7,        -7,        14,    -14,
-                             3.5,  -2.25, 1e15, -1e15, big,     -big,      big * 2, -big * 2,
-                             odd,  -odd, 1e300, 0.1,  INFINITY, -INFINITY, NAN,   999999};
+    const double values[] = {0.0, -0.0,  1,     -1,    7,        -7,        14,      -14,
+                             3.5, -2.25, 1e15,  -1e15, big,      -big,      big * 2, -big * 2,
+                             odd, -odd,  1e300, 0.1,   INFINITY, -INFINITY, NAN,     999999};
     for (double a : values)
         for (double b : values) {
             double got = 0;

@@ -18,7 +18,7 @@ namespace tarvex::test {
 namespace {
 
 class WebSaveTest : public WebFileTest {
-protected:
+  protected:
     // A web whose file is bigger than a few write blocks.
     void make_web(const char* text) {
         for (int i = 0; i < 40; ++i) {
@@ -123,7 +123,8 @@ TEST_F(WebSaveTest, SymbolicLinkKeepsPointingAtTheSavedFile) {
     EXPECT_EQ(mode_of(real), 0604u);
     EXPECT_EQ(listing(), "link.tvx real ");
     int in_real = 0;
-    for (auto& e : std::filesystem::directory_iterator(path("real"))) in_real += !e.path().empty();
+    for (auto& e : std::filesystem::directory_iterator(path("real")))
+        in_real += !e.path().empty();
     EXPECT_EQ(in_real, 1);
 
     // A dangling link names the file to create.

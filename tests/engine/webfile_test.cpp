@@ -26,9 +26,8 @@ TEST_F(WebFileTest, NewWebWritesDefaultsAndHomeOnly) {
     EXPECT_EQ(bytes.find("\n<opts>\n<isrc>keyboard</isrc>\n<iname>INPUT</iname>"), 0u);
     for (const char* element :
          {"<odest>screen</odest>", "<onewl>lf</onewl>", "<cfmt>~\\n</cfmt>", "<citer>1</citer>",
-          "<cdisp>nolist</cdisp>", "<nfmt>general</nfmt>", "<ndec>2</ndec>",
-          "<nang>degrees</nang>", "<pltng>on</pltng>", "<xmin>-5</xmin>",
-          "<xycells>home,home</xycells></opts>"})
+          "<cdisp>nolist</cdisp>", "<nfmt>general</nfmt>", "<ndec>2</ndec>", "<nang>degrees</nang>",
+          "<pltng>on</pltng>", "<xmin>-5</xmin>", "<xycells>home,home</xycells></opts>"})
         EXPECT_NE(bytes.find(element), std::string::npos) << element;
     EXPECT_EQ(bytes.find("scrfont"), std::string::npos);
 
@@ -198,7 +197,7 @@ TEST_F(WebFileTest, InvalidNameMakesTheFileBad) {
     EXPECT_EQ(cell_table_count(), 1);
     EXPECT_EQ(current_cell(), cell_find("home"));
     EXPECT_EQ(settings_decimals(), 5); // read before the bad name
-    EXPECT_EQ(web_file_name(), "");     // a later Save cannot overwrite the file
+    EXPECT_EQ(web_file_name(), "");    // a later Save cannot overwrite the file
     EXPECT_FALSE(web_modified());
 
     const std::string bad_names[] = {"", "a_", "1a", "a b", "a&amp;b", std::string(49, 'a')};
@@ -262,12 +261,13 @@ TEST_F(WebFileTest, ThreeHundredCellsAreAllKeptAndBalanced) {
     for (int i = 0; i < 300; ++i) {
         char name[16];
         std::snprintf(name, sizeof name, "c%03d", i);
-        file += std::string("\n<cell>\n<cname>") + name + "</cname>\n<text>t" + name +
-                "</text></cell>";
+        file +=
+            std::string("\n<cell>\n<cname>") + name + "</cname>\n<text>t" + name + "</text></cell>";
     }
     ASSERT_EQ(open_bytes(cells(file)), 0);
     int in_tree = 0;
-    for (NodeHandle e = tree_first(cell_root()); e != 0; e = tree_next(e)) ++in_tree;
+    for (NodeHandle e = tree_first(cell_root()); e != 0; e = tree_next(e))
+        ++in_tree;
     EXPECT_EQ(in_tree, 301);
     EXPECT_EQ(cell_table_count(), CELL_TABLE_SIZE);
     EXPECT_EQ(cell_table_at(0), cell_find("c000"));
@@ -301,9 +301,11 @@ TEST_F(WebFileTest, DamagedFilesNeverCrashOrLeak) {
     std::mt19937 rng(7);
     for (int round = 0; round < 40; ++round) {
         std::string junk(200 + round * 50, '\0');
-        for (char& c : junk) c = static_cast<char>(rng() % 256);
+        for (char& c : junk)
+            c = static_cast<char>(rng() % 256);
         if (round % 2) // tag-rich garbage
-            for (size_t i = 0; i + 8 < junk.size(); i += 17) junk.replace(i, 7, "</text>");
+            for (size_t i = 0; i + 8 < junk.size(); i += 17)
+                junk.replace(i, 7, "</text>");
         int rc = open_bytes(junk, "junk.tvx");
         EXPECT_TRUE(rc == 0 || rc == SE_BAD_WEB_FILE || rc == SE_NOT_A_WEB) << rc;
         ASSERT_NE(cell_find("home"), 0);

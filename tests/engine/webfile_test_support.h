@@ -22,7 +22,7 @@
 namespace tarvex::test {
 
 class WebFileTest : public EngineTest {
-protected:
+  protected:
     void SetUp() override {
         EngineTest::SetUp();
         web_set_modified(false);
@@ -46,7 +46,8 @@ protected:
             names.push_back(e.path().filename().string());
         std::sort(names.begin(), names.end());
         std::string all;
-        for (auto& n : names) all += n + " ";
+        for (auto& n : names)
+            all += n + " ";
         return all;
     }
 
@@ -102,9 +103,7 @@ inline int read_web_bytes(std::string bytes) {
 
 // How many times the web was reset, once count_reset is added as a hook.
 inline int g_resets = 0;
-inline void count_reset() {
-    ++g_resets;
-}
+inline void count_reset() { ++g_resets; }
 
 inline std::string cell_text_of(const char* name) {
     CellHandle c = cell_find(name);

@@ -4,10 +4,10 @@
 
 #include "core/guard.h"
 #include "core/node_store.h"
+#include "engine/engine_start.h"
 #include "frontend/headless_frontend.h"
 #include "io/input_stream.h"
 #include "io/keyboard_queue.h"
-#include "engine/engine_start.h"
 #include "webfile/web_file.h"
 
 #include <cstdio>
