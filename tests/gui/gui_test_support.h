@@ -55,18 +55,10 @@ inline std::vector<DialogRequest> g_seen;
 // The codes the program asked to end with (the window stays).
 inline std::vector<int> g_exits;
 
-inline DialogAnswer yes() {
-    return DialogAnswer{true, SAVE_YES, {}};
-}
-inline DialogAnswer no() {
-    return DialogAnswer{false, SAVE_NO, {}};
-}
-inline DialogAnswer cancel() {
-    return DialogAnswer{false, SAVE_CANCEL, {}};
-}
-inline DialogAnswer named(const std::string& text) {
-    return DialogAnswer{true, SAVE_YES, text};
-}
+inline DialogAnswer yes() { return DialogAnswer{true, SAVE_YES, {}}; }
+inline DialogAnswer no() { return DialogAnswer{false, SAVE_NO, {}}; }
+inline DialogAnswer cancel() { return DialogAnswer{false, SAVE_CANCEL, {}}; }
+inline DialogAnswer named(const std::string& text) { return DialogAnswer{true, SAVE_YES, text}; }
 
 // Whether a dialog of kind was asked (with that text, when one is given).
 inline bool seen(DialogKind kind, const std::string& text = {}) {
@@ -75,9 +67,15 @@ inline bool seen(DialogKind kind, const std::string& text = {}) {
     return false;
 }
 
-inline std::string current_name() {
-    return current_cell() ? cell_name_string(current_cell()) : "";
+// How many dialogs of kind were asked (with a text that starts with prefix).
+inline int times_seen(DialogKind kind, const std::string& prefix = {}) {
+    int n = 0;
+    for (const DialogRequest& r : g_seen)
+        n += r.kind == kind && r.text.rfind(prefix, 0) == 0;
+    return n;
 }
+
+inline std::string current_name() { return current_cell() ? cell_name_string(current_cell()) : ""; }
 
 inline void set_pane(int view, const std::string& text) {
     shell_show_view(view);
@@ -193,6 +191,18 @@ inline void box_enter(const char* name) {
     key(Qt::Key_A, Qt::ControlModifier);
     type(name);
     key(Qt::Key_Return);
+}
+
+// The cell-name box's list, as a click on the box's arrow opens it.
+inline QStringList box_list() {
+    QComboBox* box = shell_windows().name_box;
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(box->width() - 6, box->height() / 2));
+    QStringList items;
+    for (int i = 0; i < box->count(); ++i)
+        items << box->itemText(i);
+    box->hidePopup();
+    shell_windows().main->activateWindow();
+    return items;
 }
 
 // Clicks into an editor pane and puts the caret at its end.
