@@ -69,9 +69,7 @@ class DialogsTest : public WindowTest {
     void init() {
         // Back after a test that showed real dialogs.
         answer_from_queue(no());
-        search_bar_close();
         fresh_web();
-        window_->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window_));
         focus_current();
     }

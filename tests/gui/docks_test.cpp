@@ -55,6 +55,11 @@ QString value_shown(const QString& name) {
     return row < 0 || !values()->item(row, 1) ? QString("<no row>")
                                               : values()->item(row, 1)->text();
 }
+// Whether the focus is in a value's editor.
+bool editing_value() {
+    QWidget* f = QApplication::focusWidget();
+    return qobject_cast<QLineEdit*>(f) && values()->isAncestorOf(f);
+}
 void double_click_value(const QString& name, int column) {
     int row = value_row(name);
     QVERIFY2(row >= 0, qPrintable(name));
@@ -150,7 +155,6 @@ class DocksTest : public WindowTest {
 
     void init() {
         fresh_web();
-        window_->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window_));
     }
 
@@ -213,8 +217,7 @@ class DocksTest : public WindowTest {
         when(run_breakpoint_pause, [&] {
             QTRY_COMPARE(value_shown("x"), QString("1"));
             double_click_value("x", 1);
-            QTRY_VERIFY(qobject_cast<QLineEdit*>(QApplication::focusWidget()) &&
-                        values()->isAncestorOf(QApplication::focusWidget()));
+            QTRY_VERIFY(editing_value());
             was_editing = true;
             type("9"); // replaces the whole value, selected as the editor opens
             key(Qt::Key_A, Qt::ControlModifier); // the editor's select-all, not a pane's
@@ -225,8 +228,7 @@ class DocksTest : public WindowTest {
             // The paused cell is the one the panes show: its value pane
             // follows an edit made in the dock.
             double_click_value("home", 1);
-            QTRY_VERIFY(qobject_cast<QLineEdit*>(QApplication::focusWidget()) &&
-                        values()->isAncestorOf(QApplication::focusWidget()));
+            QTRY_VERIFY(editing_value());
             type("seven");
             key(Qt::Key_Return); // the editor commits once the key is handled
             QTRY_COMPARE(editor_bytes(shell_windows().value), std::string("seven"));
@@ -244,8 +246,7 @@ class DocksTest : public WindowTest {
 
         // Not paused: a double click on a value edits nothing.
         double_click_value("x", 1);
-        QVERIFY(!values()->isAncestorOf(QApplication::focusWidget()) ||
-                !qobject_cast<QLineEdit*>(QApplication::focusWidget()));
+        QVERIFY(!editing_value());
         QCOMPARE(value_display(cell_value(x)), std::string("41"));
     }
 

@@ -25,12 +25,7 @@ class EditorsTest : public WindowTest {
   private slots:
     void initTestCase() { window_open_active(); }
 
-    void init() {
-        fresh_web();
-        window_->activateWindow();
-        // The clicks of one test are no double click with the last one's.
-        QTest::qWait(QApplication::doubleClickInterval() + 50);
-    }
+    void init() { fresh_web(true); }
 
     void cleanupTestCase() { window_close(window_); }
 

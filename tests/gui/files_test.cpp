@@ -56,12 +56,7 @@ class FilesTest : public WindowTest {
         window_open_active(cancel());
     }
 
-    void init() {
-        window_->activateWindow();
-        fresh_web();
-        // The clicks of one test are no double click with the last one's.
-        QTest::qWait(QApplication::doubleClickInterval() + 50);
-    }
+    void init() { fresh_web(true); }
 
     // The dialogs' hook back after a test that showed real ones.
     void cleanup() { answer_from_queue(cancel()); }

@@ -298,9 +298,12 @@ inline void when_modal(std::function<void(QWidget*)> act) {
     });
 }
 
-// Before each test: nothing queued or recorded, a new web on "home", and
-// cells made without the creation question.
-inline void fresh_web() {
+// Before each test: no search bar, nothing queued or recorded, a new web on
+// "home", cells made without the creation question, and the window active;
+// clicks_apart waits so that a test's first click is no double click with
+// the last test's.
+inline void fresh_web(bool clicks_apart = false) {
+    search_bar_close();
     g_act = nullptr;
     g_answers.clear();
     g_seen.clear();
@@ -309,6 +312,8 @@ inline void fresh_web() {
     dispatch_command(CMD_NEW_WEB);
     settings_set_ask_before_create(0);
     QCOMPARE(current_name(), std::string("home"));
+    shell_windows().main->activateWindow();
+    if (clicks_apart) QTest::qWait(QApplication::doubleClickInterval() + 50);
 }
 
 inline void WindowTest::window_open_active(DialogAnswer unanswered) {

@@ -11,6 +11,8 @@
 #include <QToolBar>
 #include <QTreeWidget>
 
+#include <tuple>
+
 using namespace tarvex;
 using namespace tarvex::gui_test;
 
@@ -31,12 +33,8 @@ class KeysTest : public WindowTest {
     void initTestCase() { window_open_active(); }
 
     void init() {
-        search_bar_close();
-        fresh_web();
+        fresh_web(true);
         status_line_show("");
-        window_->activateWindow();
-        // The clicks of one test are no double click with the last one's.
-        QTest::qWait(QApplication::doubleClickInterval() + 50);
     }
 
     void cleanupTestCase() { window_close(window_); }
@@ -103,19 +101,19 @@ class KeysTest : public WindowTest {
                 QCOMPARE(shell_windows().tabs->currentIndex(), v);
             QVERIFY(slot_window(view_slot(v))->isVisible());
         }
-        key(Qt::Key_Tab, Qt::ControlModifier);
-        QCOMPARE(shell_current_view(), VIEW_TEXT);
-        key(Qt::Key_PageDown, Qt::ControlModifier);
-        QCOMPARE(shell_current_view(), VIEW_VALUE);
-        key(Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
-        QCOMPARE(shell_current_view(), VIEW_TEXT);
-        key(Qt::Key_PageUp, Qt::ControlModifier);
-        QCOMPARE(shell_current_view(), VIEW_LIST);
-        // Round the ends.
-        key(Qt::Key_PageUp, Qt::ControlModifier);
-        QCOMPARE(shell_current_view(), VIEW_PLOT);
-        key(Qt::Key_Tab, Qt::ControlModifier);
-        QCOMPARE(shell_current_view(), VIEW_LIST);
+        // On from the list, back, and round the ends.
+        const Qt::KeyboardModifiers ctrl = Qt::ControlModifier;
+        const std::tuple<int, Qt::KeyboardModifiers, int> cycle[] = {
+            {Qt::Key_Tab, ctrl, VIEW_TEXT},
+            {Qt::Key_PageDown, ctrl, VIEW_VALUE},
+            {Qt::Key_Backtab, ctrl | Qt::ShiftModifier, VIEW_TEXT},
+            {Qt::Key_PageUp, ctrl, VIEW_LIST},
+            {Qt::Key_PageUp, ctrl, VIEW_PLOT},
+            {Qt::Key_Tab, ctrl, VIEW_LIST}};
+        for (auto [k, mods, view] : cycle) {
+            key(k, mods);
+            QCOMPARE(shell_current_view(), view);
+        }
     }
 
     void ctrlLAndF4SelectTheCellName() {

@@ -69,7 +69,6 @@ class RunsTest : public WindowTest {
     void init() {
         fresh_web();
         status_line_show("");
-        window_->activateWindow();
     }
 
     void cleanupTestCase() { window_close(window_); }

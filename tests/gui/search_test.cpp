@@ -25,10 +25,8 @@ class SearchTest : public WindowTest {
     void initTestCase() { window_open_active(); }
 
     void init() {
-        search_bar_close();
         fresh_web();
         status_line_show("");
-        window_->activateWindow();
     }
 
     void cleanupTestCase() {
