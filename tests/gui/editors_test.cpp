@@ -124,16 +124,10 @@ class EditorsTest : public WindowTest {
             {"(2)", 0, STYLE_PLAIN},      {"if", 0, STYLE_RESWORD},   {"(x >", 1, STYLE_LINK}};
         for (const auto& w : styled)
             QVERIFY2(style_at(s, at(w.word) + w.offset) == w.style, w.word);
-        // Cell names still link: the link style is clickable (while Ctrl is
-        // held) and visits.
+        // Cell names still link, in bold.
         size_t home = at("home");
         QCOMPARE(style_at(s, home), STYLE_LINK);
         QCOMPARE(style_at(s, home + 3), STYLE_LINK);
-        QVERIFY(s->SendScintilla(QsciScintillaBase::SCI_STYLEGETHOTSPOT, STYLE_LINK) == 0);
-        QTest::keyPress(s, Qt::Key_Control, Qt::ControlModifier);
-        QVERIFY(s->SendScintilla(QsciScintillaBase::SCI_STYLEGETHOTSPOT, STYLE_LINK) != 0);
-        QTest::keyRelease(s, Qt::Key_Control);
-        QVERIFY(s->SendScintilla(QsciScintillaBase::SCI_STYLEGETHOTSPOT, STYLE_LINK) == 0);
         QVERIFY(s->SendScintilla(QsciScintillaBase::SCI_STYLEGETBOLD, STYLE_LINK) != 0);
         // The styles are distinct from each other and from the link.
         std::set<long> colours;
@@ -188,10 +182,7 @@ class EditorsTest : public WindowTest {
 
     void doubleClickOnALinkOnlyVisits() {
         settings_set_create_on_double_click(1);
-        make_current(cell_create("target"));
-        cell_list_add(current_cell());
-        cell_set_text(current_cell(), "plain words here and more");
-        make_current(cell_root());
+        make_cell("target", "plain words here and more");
         set_pane(VIEW_TEXT, "target");
         link_refresh();
         QsciScintilla* t = shell_windows().text;

@@ -95,11 +95,11 @@ inline void answer_from_queue(DialogAnswer unanswered) {
     });
 }
 
-// The engine started on frontend, the test's hooks installed (before the
-// window exists, so that its first questions reach them), and the main
-// window shown as the program shows it.
-inline MainWindow* window_open_with(QtFrontend& frontend,
-                                    const std::function<void()>& install_hooks) {
+// The engine started on frontend, the dialogs answered from g_answers and
+// the exit codes recorded in g_exits (hooked before the window exists, so
+// that its first questions reach them), and the main window shown as the
+// program shows it.
+inline MainWindow* window_open(QtFrontend& frontend, DialogAnswer unanswered) {
     // Each run starts from the default arrangement of the docks, not from
     // the one an earlier run left in the suite's settings folder.
     static bool first = true;
@@ -111,20 +111,12 @@ inline MainWindow* window_open_with(QtFrontend& frontend,
     }
     frontend_install(&frontend);
     engine_start();
-    install_hooks();
+    answer_from_queue(unanswered);
+    shell_set_exit_hook([](int code) { g_exits.push_back(code); });
     auto* window = new MainWindow;
     window->show();
     startup_message("");
     return window;
-}
-
-// The main window with the dialogs answered from g_answers and the exit
-// codes recorded in g_exits.
-inline MainWindow* window_open(QtFrontend& frontend, DialogAnswer unanswered) {
-    return window_open_with(frontend, [unanswered] {
-        answer_from_queue(unanswered);
-        shell_set_exit_hook([](int code) { g_exits.push_back(code); });
-    });
 }
 
 inline void window_close(MainWindow* window) {

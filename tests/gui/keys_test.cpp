@@ -122,7 +122,6 @@ class KeysTest : public WindowTest {
         QCOMPARE(focused(), static_cast<QWidget*>(shell_windows().text));
         key(Qt::Key_L, Qt::ControlModifier);
         QCOMPARE(focused(), static_cast<QWidget*>(shell_windows().name_box));
-        QCOMPARE(focus_slot(), int(SLOT_NAME_BOX));
         QCOMPARE(edit->selectedText(), QString("home"));
         // Typing replaces the name, Enter goes there.
         QTest::keyClicks(focused(), "there");
@@ -148,7 +147,6 @@ class KeysTest : public WindowTest {
                          (bytes.size() > 2 && bytes.find_first_not_of(' ') == bytes.size() - 2),
                      bytes.c_str());
             key(Qt::Key_F6);
-            QCOMPARE(focus_slot(), int(SLOT_NAME_BOX));
             QCOMPARE(focused(), static_cast<QWidget*>(shell_windows().name_box));
             // Tab in the box goes back to the pane.
             key(Qt::Key_Tab);
@@ -271,8 +269,7 @@ class KeysTest : public WindowTest {
         select(t, 3, 12);
         key(Qt::Key_N, Qt::AltModifier);
         QCOMPARE(current_name(), std::string("fresh"));
-        QCOMPARE(text_to_string(cell_text(cell_find("home"))),
-                 std::string("see  9fresh_ and there"));
+        QCOMPARE(text_of("home"), std::string("see  9fresh_ and there"));
         key(Qt::Key_Left, Qt::AltModifier);
         QCOMPARE(current_name(), std::string("home"));
         // The selection was kept with home and is shown again.
@@ -289,18 +286,15 @@ class KeysTest : public WindowTest {
         key(Qt::Key_N, Qt::AltModifier); // nothing selected: the dialog asks
         QVERIFY(seen(DLG_CELL_NAME));
 
-        QComboBox* combo = shell_windows().name_box;
-        QLineEdit* box = combo->lineEdit();
-        combo->setFocus();
-        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(combo));
-        box->selectAll();
-        QTest::keyClicks(box, "9bad");
-        key(Qt::Key_Right, Qt::AltModifier); // no valid name: the box shows the current name
-        QCOMPARE(box->text(), QString("there"));
-        box->selectAll();
-        QTest::keyClicks(box, "typed_here");
-        key(Qt::Key_Right, Qt::AltModifier);
-        QCOMPARE(current_name(), std::string("typed_here"));
+        // No valid name typed: the box shows the current name again.
+        for (auto [typed, now] : {std::pair{"9bad", "there"}, {"typed_here", "typed_here"}}) {
+            click_box();
+            key(Qt::Key_A, Qt::ControlModifier);
+            type(typed);
+            key(Qt::Key_Right, Qt::AltModifier);
+            QCOMPARE(current_name(), std::string(now));
+            QCOMPARE(shell_windows().name_box->currentText(), QString(now));
+        }
     }
 
     void cellListTypeAheadAndOpening() {

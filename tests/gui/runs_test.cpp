@@ -168,25 +168,21 @@ class RunsTest : public WindowTest {
         for (const Case& c : cases) {
             set_pane(VIEW_SCRIPT, c.script);
             g_seen.clear();
+            std::vector<Press> presses = changing;
+            presses.insert(presses.end(), c.own.begin(), c.own.end());
             std::vector<std::string> expected, refused;
-            for (const Press& p : changing)
-                expected.push_back(p.refusal);
-            for (const Press& p : c.own)
+            for (const Press& p : presses)
                 expected.push_back(p.refusal);
             int cells = cell_table_count();
             when(c.state, [&] {
-                auto press = [&](const Press& p) {
+                for (const Press& p : presses) {
                     status_line_show("");
                     if (p.command)
                         menu_command(p.command);
                     else
                         key(p.key, p.mods);
                     refused.push_back(status());
-                };
-                for (const Press& p : changing)
-                    press(p);
-                for (const Press& p : c.own)
-                    press(p);
+                }
                 key(Qt::Key_F5, Qt::ShiftModifier);
             });
             run_key(c.to_brk ? Qt::Key_B : Qt::Key_R, Qt::AltModifier);
