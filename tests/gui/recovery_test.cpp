@@ -172,6 +172,15 @@ class RecoveryTest : public WindowTest {
         recovery_offer(file);
     }
 
+    // The next start on web with the question answered; true when it was
+    // asked once.
+    bool start_answering(const QString& web, DialogAnswer answer) {
+        g_seen.clear();
+        g_answers.push_back(answer);
+        start_on(web);
+        return recover_questions() == 1;
+    }
+
     int recover_questions() const {
         return times_seen(DLG_YES_NO, "Recover unsaved changes from ");
     }
@@ -299,9 +308,7 @@ class RecoveryTest : public WindowTest {
 
         // No: the copy goes and the web is the file's.
         leave_a_copy();
-        g_answers.push_back(no());
-        start_on(web);
-        QCOMPARE(recover_questions(), 1);
+        QVERIFY(start_answering(web, no()));
         QVERIFY(!QFile::exists(copy));
         QCOMPARE(text_or_none("home"), std::string("saved text"));
         QVERIFY(!web_modified());
@@ -309,10 +316,7 @@ class RecoveryTest : public WindowTest {
         // Yes: the copy's web, under the file's name and still to be saved;
         // this instance's own copy takes the ended one's place.
         leave_a_copy();
-        g_seen.clear();
-        g_answers.push_back(yes());
-        start_on(web);
-        QCOMPARE(recover_questions(), 1);
+        QVERIFY(start_answering(web, yes()));
         QCOMPARE(text_or_none("home"), std::string("recovered text"));
         QCOMPARE(web_file_name(), web.toStdString());
         QVERIFY(web_modified());
@@ -330,10 +334,7 @@ class RecoveryTest : public WindowTest {
         QFile::remove(web);
         QTest::qWait(20);
         put_file(web, SAVED_WEB);
-        g_seen.clear();
-        g_answers.push_back(no());
-        start_on(web);
-        QCOMPARE(recover_questions(), 1);
+        QVERIFY(start_answering(web, no()));
         const std::string& q = g_seen.back().text;
         QVERIFY2(q.find("\nThe file has changed since: it was written at ") != std::string::npos &&
                      q.back() == '.',
@@ -345,9 +346,7 @@ class RecoveryTest : public WindowTest {
         cell_set_text(cell_find("home"), "untitled and recovered");
         QCOMPARE(recovery_write(ended_copy_of("").toStdString()), 0);
         web_set_modified(false);
-        g_answers.push_back(yes());
-        start_on("");
-        QCOMPARE(recover_questions(), 2);
+        QVERIFY(start_answering("", yes()));
         QCOMPARE(text_or_none("home"), std::string("untitled and recovered"));
         QCOMPARE(web_file_name(), std::string());
         QVERIFY(web_modified());
