@@ -55,18 +55,10 @@ inline std::vector<DialogRequest> g_seen;
 // The codes the program asked to end with (the window stays).
 inline std::vector<int> g_exits;
 
-inline DialogAnswer yes() {
-    return DialogAnswer{true, SAVE_YES, {}};
-}
-inline DialogAnswer no() {
-    return DialogAnswer{false, SAVE_NO, {}};
-}
-inline DialogAnswer cancel() {
-    return DialogAnswer{false, SAVE_CANCEL, {}};
-}
-inline DialogAnswer named(const std::string& text) {
-    return DialogAnswer{true, SAVE_YES, text};
-}
+inline DialogAnswer yes() { return DialogAnswer{true, SAVE_YES, {}}; }
+inline DialogAnswer no() { return DialogAnswer{false, SAVE_NO, {}}; }
+inline DialogAnswer cancel() { return DialogAnswer{false, SAVE_CANCEL, {}}; }
+inline DialogAnswer named(const std::string& text) { return DialogAnswer{true, SAVE_YES, text}; }
 
 // Whether a dialog of kind was asked (with that text, when one is given).
 inline bool seen(DialogKind kind, const std::string& text = {}) {
@@ -75,9 +67,15 @@ inline bool seen(DialogKind kind, const std::string& text = {}) {
     return false;
 }
 
-inline std::string current_name() {
-    return current_cell() ? cell_name_string(current_cell()) : "";
+// How many dialogs of kind were asked (with a text that starts with prefix).
+inline int times_seen(DialogKind kind, const std::string& prefix = {}) {
+    int n = 0;
+    for (const DialogRequest& r : g_seen)
+        n += r.kind == kind && r.text.rfind(prefix, 0) == 0;
+    return n;
 }
+
+inline std::string current_name() { return current_cell() ? cell_name_string(current_cell()) : ""; }
 
 inline void set_pane(int view, const std::string& text) {
     shell_show_view(view);
@@ -97,11 +95,11 @@ inline void answer_from_queue(DialogAnswer unanswered) {
     });
 }
 
-// The engine started on frontend, the test's hooks installed (before the
-// window exists, so that its first questions reach them), and the main
-// window shown as the program shows it.
-inline MainWindow* window_open_with(QtFrontend& frontend,
-                                    const std::function<void()>& install_hooks) {
+// The engine started on frontend, the dialogs answered from g_answers and
+// the exit codes recorded in g_exits (hooked before the window exists, so
+// that its first questions reach them), and the main window shown as the
+// program shows it.
+inline MainWindow* window_open(QtFrontend& frontend, DialogAnswer unanswered) {
     // Each run starts from the default arrangement of the docks, not from
     // the one an earlier run left in the suite's settings folder.
     static bool first = true;
@@ -113,20 +111,12 @@ inline MainWindow* window_open_with(QtFrontend& frontend,
     }
     frontend_install(&frontend);
     engine_start();
-    install_hooks();
+    answer_from_queue(unanswered);
+    shell_set_exit_hook([](int code) { g_exits.push_back(code); });
     auto* window = new MainWindow;
     window->show();
     startup_message("");
     return window;
-}
-
-// The main window with the dialogs answered from g_answers and the exit
-// codes recorded in g_exits.
-inline MainWindow* window_open(QtFrontend& frontend, DialogAnswer unanswered) {
-    return window_open_with(frontend, [unanswered] {
-        answer_from_queue(unanswered);
-        shell_set_exit_hook([](int code) { g_exits.push_back(code); });
-    });
 }
 
 inline void window_close(MainWindow* window) {
@@ -193,6 +183,18 @@ inline void box_enter(const char* name) {
     key(Qt::Key_A, Qt::ControlModifier);
     type(name);
     key(Qt::Key_Return);
+}
+
+// The cell-name box's list, as a click on the box's arrow opens it.
+inline QStringList box_list() {
+    QComboBox* box = shell_windows().name_box;
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(box->width() - 6, box->height() / 2));
+    QStringList items;
+    for (int i = 0; i < box->count(); ++i)
+        items << box->itemText(i);
+    box->hidePopup();
+    shell_windows().main->activateWindow();
+    return items;
 }
 
 // Clicks into an editor pane and puts the caret at its end.
@@ -288,9 +290,12 @@ inline void when_modal(std::function<void(QWidget*)> act) {
     });
 }
 
-// Before each test: nothing queued or recorded, a new web on "home", and
-// cells made without the creation question.
-inline void fresh_web() {
+// Before each test: no search bar, nothing queued or recorded, a new web on
+// "home", cells made without the creation question, and the window active;
+// clicks_apart waits so that a test's first click is no double click with
+// the last test's.
+inline void fresh_web(bool clicks_apart = false) {
+    search_bar_close();
     g_act = nullptr;
     g_answers.clear();
     g_seen.clear();
@@ -299,6 +304,8 @@ inline void fresh_web() {
     dispatch_command(CMD_NEW_WEB);
     settings_set_ask_before_create(0);
     QCOMPARE(current_name(), std::string("home"));
+    shell_windows().main->activateWindow();
+    if (clicks_apart) QTest::qWait(QApplication::doubleClickInterval() + 50);
 }
 
 inline void WindowTest::window_open_active(DialogAnswer unanswered) {

@@ -28,8 +28,11 @@ constexpr QRgb BLACK = 0xFF000000;
 
 QWidget* plot_widget() { return shell_windows().plot; }
 
-bool reddish(QRgb p) {
-    return std::abs(qRed(p) - 0xC5) + std::abs(qGreen(p) - 0x12) + std::abs(qBlue(p) - 0x1B) < 100;
+// Whether p is (about) the plot's line colour.
+bool pen_like(QRgb p) {
+    PlotRgb pen = plot_pen_colour();
+    return std::abs(qRed(p) - pen.r) + std::abs(qGreen(p) - pen.g) + std::abs(qBlue(p) - pen.b) <
+           100;
 }
 
 // Whether the line passes through the pixel holding p or one beside it.
@@ -37,7 +40,7 @@ bool red_at(const QImage& image, QPointF p) {
     QPoint c(int(std::floor(p.x())), int(std::floor(p.y())));
     for (int dy = -1; dy <= 1; ++dy)
         for (int dx = -1; dx <= 1; ++dx)
-            if (reddish(image.pixel(c + QPoint(dx, dy)))) return true;
+            if (pen_like(image.pixel(c + QPoint(dx, dy)))) return true;
     return false;
 }
 
@@ -89,17 +92,10 @@ void click_plot(QPoint pos) {
 
 // Pixels of the picture in (about) the plot's line colour.
 int pen_pixels(const QImage& image) {
-    PlotRgb pen = plot_pen_colour();
-    QColor c(pen.r, pen.g, pen.b);
     int n = 0;
     for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x) {
-            QColor p = image.pixelColor(x, y);
-            if (std::abs(p.red() - c.red()) + std::abs(p.green() - c.green()) +
-                    std::abs(p.blue() - c.blue()) <
-                60)
-                ++n;
-        }
+        for (int x = 0; x < image.width(); ++x)
+            n += pen_like(image.pixel(x, y));
     return n;
 }
 

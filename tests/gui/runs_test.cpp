@@ -69,7 +69,6 @@ class RunsTest : public WindowTest {
     void init() {
         fresh_web();
         status_line_show("");
-        window_->activateWindow();
     }
 
     void cleanupTestCase() { window_close(window_); }
@@ -100,6 +99,7 @@ class RunsTest : public WindowTest {
             key(Qt::Key_1, Qt::ControlModifier);
             QCOMPARE(QString::fromStdString(status()), QString(OUTPUT_IN_CONS_TEXT));
             key(Qt::Key_5, Qt::ControlModifier);
+            QCOMPARE(shell_current_view(), VIEW_CONS);
             QVERIFY(shell_windows().console->isVisible());
             QVERIFY(status() != OUTPUT_IN_CONS_TEXT);
             // A run watched on the console says nothing of it.
@@ -113,16 +113,6 @@ class RunsTest : public WindowTest {
         bring_up->trigger();
     }
 
-    void runWritesToTheConsole() {
-        set_pane(VIEW_SCRIPT, "out('hello', 1+2)");
-        run_key();
-        QVERIFY2(console_text().find("hello3") != std::string::npos, console_text().c_str());
-        // The script pane was committed before the run.
-        QCOMPARE(text_to_string(cell_script(current_cell())), std::string("out('hello', 1+2)"));
-        long at = long(console_text().find("hello"));
-        QCOMPARE(style_at(shell_windows().console, at), STYLE_OUTPUT);
-    }
-
     // While a run is paused, writes output or waits for input, the keys of
     // the commands that would change the web are refused, and nothing is
     // asked; each state has refusals of its own, and a key that ends it.
@@ -134,19 +124,11 @@ class RunsTest : public WindowTest {
             const char* refusal;
         };
         const char* LOCKED = "Operation locked out";
-        const Press changing[] = {
-            {Qt::Key_N, Qt::ControlModifier, 0, LOCKED},
-            {Qt::Key_O, Qt::ControlModifier, 0, LOCKED},
-            {Qt::Key_S, Qt::ControlModifier, 0, LOCKED},
-            {Qt::Key_P, Qt::ControlModifier, 0, LOCKED},
-            {Qt::Key_Q, Qt::ControlModifier, 0, LOCKED},
-            {Qt::Key_F, Qt::ControlModifier, 0, LOCKED},
-            {Qt::Key_H, Qt::ControlModifier, 0, LOCKED},
-            {Qt::Key_N, Qt::AltModifier, 0, LOCKED},
-            {Qt::Key_C, Qt::AltModifier, 0, LOCKED},
-            {Qt::Key_D, Qt::AltModifier, 0, LOCKED},
-            {Qt::Key_T, Qt::AltModifier, 0, LOCKED},
-        };
+        std::vector<Press> changing;
+        for (int k : {Qt::Key_N, Qt::Key_O, Qt::Key_S, Qt::Key_P, Qt::Key_Q, Qt::Key_F, Qt::Key_H})
+            changing.push_back({k, Qt::ControlModifier, 0, LOCKED});
+        for (int k : {Qt::Key_N, Qt::Key_C, Qt::Key_D, Qt::Key_T})
+            changing.push_back({k, Qt::AltModifier, 0, LOCKED});
         const char* RUNNING = "Script already running";
         struct Case {
             const char* name;
@@ -186,25 +168,21 @@ class RunsTest : public WindowTest {
         for (const Case& c : cases) {
             set_pane(VIEW_SCRIPT, c.script);
             g_seen.clear();
+            std::vector<Press> presses = changing;
+            presses.insert(presses.end(), c.own.begin(), c.own.end());
             std::vector<std::string> expected, refused;
-            for (const Press& p : changing)
-                expected.push_back(p.refusal);
-            for (const Press& p : c.own)
+            for (const Press& p : presses)
                 expected.push_back(p.refusal);
             int cells = cell_table_count();
             when(c.state, [&] {
-                auto press = [&](const Press& p) {
+                for (const Press& p : presses) {
                     status_line_show("");
                     if (p.command)
                         menu_command(p.command);
                     else
                         key(p.key, p.mods);
                     refused.push_back(status());
-                };
-                for (const Press& p : changing)
-                    press(p);
-                for (const Press& p : c.own)
-                    press(p);
+                }
                 key(Qt::Key_F5, Qt::ShiftModifier);
             });
             run_key(c.to_brk ? Qt::Key_B : Qt::Key_R, Qt::AltModifier);
