@@ -14,9 +14,7 @@ using namespace tarvex::gui_test;
 
 namespace {
 
-QsciScintilla* console() {
-    return shell_windows().console;
-}
+QsciScintilla* console() { return shell_windows().console; }
 
 // Clicks into the console's text and returns the widget that takes the keys:
 // the focus widget, or the widget clicked where no window manager gives a
@@ -28,9 +26,7 @@ QWidget* click_console() {
     return focus ? focus : target;
 }
 
-long sci(unsigned msg, unsigned long w = 0) {
-    return console()->SendScintilla(msg, w);
-}
+long sci(unsigned msg, unsigned long w = 0) { return console()->SendScintilla(msg, w); }
 
 std::string line_of_console(long line) {
     long start = sci(QsciScintillaBase::SCI_POSITIONFROMLINE, static_cast<unsigned long>(line));
@@ -65,9 +61,10 @@ class ConsoleTest : public WindowTest {
             int width = 0;
             if (!layout_compact())
                 for (const char* name : {"cells_dock", "plot_dock", "stack_dock"})
-                    if (auto* dock = window_->findChild<QDockWidget*>(name); dock && dock->isVisible())
-                        width += dock->width() +
-                                 window_->style()->pixelMetric(QStyle::PM_DockWidgetSeparatorExtent);
+                    if (auto* dock = window_->findChild<QDockWidget*>(name);
+                        dock && dock->isVisible())
+                        width += dock->width() + window_->style()->pixelMetric(
+                                                     QStyle::PM_DockWidgetSeparatorExtent);
             return width;
         };
         // Measured again until the docks have been laid out.
