@@ -5,6 +5,7 @@
 #include "core/errors.h"
 #include "core/guard.h"
 #include "engine/engine_start.h"
+#include "engine/web_fit.h"
 #include "frontend/headless_frontend.h"
 #include "io/input_stream.h"
 #include "script/compiled_expr.h"
@@ -29,6 +30,7 @@
 
 #include <fcntl.h>
 #include <getopt.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #ifdef TARVEX_PLOT_PNG
@@ -58,6 +60,8 @@ const char* const k_usage =
     "      --plot=FILE.png   after the run, write the plot surface as a PNG image\n"
     "      --export FMT OUT  write the web to OUT as html, md or dot instead of a run\n"
     "      --allow-paths     let the web read and write files outside its folder\n"
+    "      --store=N         a node store of N nodes, 10000 (the default) to 65535:\n"
+    "                        room for a larger web, and scripts name every cell\n"
     "  -h, --help            this text\n"
     "      --version         the version\n"
     "\n"
@@ -267,6 +271,22 @@ bool write_plot(const std::string& path) {
 }
 #endif
 
+// A web too large for the store: the size it needs, measured by reading the
+// file again (a pipe cannot be read again).
+void tell_the_store_needed(const std::string& web) {
+    struct stat st;
+    if (::stat(web.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        std::fprintf(stderr, "tarvex-run: %s does not fit the store of %d nodes: try --store=%d\n",
+                     web.c_str(), node_count(), NODE_COUNT_MAX);
+        return;
+    }
+    WebFit fit = web_fit_measure(web);
+    if (fit.code != 0) return; // the read itself failed, and said why
+    std::string text = web_fit_text(web, fit);
+    if (fit.needed != 0) text += ": run it with --store=" + std::to_string(fit.needed);
+    std::fprintf(stderr, "tarvex-run: %s\n", text.c_str());
+}
+
 } // namespace
 
 bool runner_parse(int argc, char** argv, RunnerOptions* o, int* status) {
@@ -280,6 +300,7 @@ bool runner_parse(int argc, char** argv, RunnerOptions* o, int* status) {
         OPT_PLOT,
         OPT_EXPORT,
         OPT_ALLOW_PATHS,
+        OPT_STORE,
         OPT_VERSION
     };
     static const option k_long[] = {
@@ -292,6 +313,7 @@ bool runner_parse(int argc, char** argv, RunnerOptions* o, int* status) {
         {"plot", required_argument, nullptr, OPT_PLOT},
         {"export", required_argument, nullptr, OPT_EXPORT},
         {"allow-paths", no_argument, nullptr, OPT_ALLOW_PATHS},
+        {"store", required_argument, nullptr, OPT_STORE},
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, OPT_VERSION},
         {nullptr, 0, nullptr, 0},
@@ -344,11 +366,24 @@ bool runner_parse(int argc, char** argv, RunnerOptions* o, int* status) {
             break;
         }
         case OPT_ALLOW_PATHS: o->allow_paths = true; break;
+        case OPT_STORE: {
+            uint32_t nodes = 0;
+            if (!parse_count(optarg, &nodes) || nodes < NODE_COUNT_DEFAULT ||
+                nodes > NODE_COUNT_MAX) {
+                *status = fail_usage("the store's size must be a whole number from " +
+                                     std::to_string(NODE_COUNT_DEFAULT) + " to " +
+                                     std::to_string(NODE_COUNT_MAX));
+                return false;
+            }
+            o->store = static_cast<int>(nodes);
+            break;
+        }
         case ':': {
             const char* what = optopt == 'c'          ? "a cell name"
                                : optopt == 'n'        ? "a count"
                                : optopt == 'e'        ? "a script"
                                : optopt == OPT_EXPORT ? "a format (html, md or dot)"
+                               : optopt == OPT_STORE  ? "a number of nodes"
                                                       : "a file name";
             *status = fail_usage(std::string(argv[optind - 1]) + " needs " + what);
             return false;
@@ -429,6 +464,7 @@ int runner_main(const RunnerOptions& o) {
     };
     fe.on_pump = [&] { keyboard.feed(console); };
     frontend_install(&fe);
+    node_count_set(o.store != 0 ? o.store : NODE_COUNT_DEFAULT);
     engine_start();
     // TARVEX_REFERENCE_WALKER=1 executes every statement and expression
     // through the walker alone, so that a run can be compared (and timed)
@@ -447,6 +483,7 @@ int runner_main(const RunnerOptions& o) {
     } else if (WebOutcome r = web_open(o.web.c_str()); !r.done()) {
         console.flush();
         if (r.cancelled) std::fprintf(stderr, "tarvex-run: %s was not opened\n", o.web.c_str());
+        if (r.code == SE_OUT_OF_MEMORY) tell_the_store_needed(o.web);
         frontend_install(nullptr);
         return RUN_NOTHING;
     }

@@ -23,6 +23,7 @@ struct RunnerOptions {
     std::string export_format; // --export FMT OUT: the web exported instead of a run
     std::string export_path;
     bool allow_paths = false; // --allow-paths
+    int store = 0;            // --store: the node store's size, 0 = the default
 };
 
 // The largest -n: the iteration setting is a 32-bit count.

@@ -34,8 +34,8 @@ void hstack_mark(NodeHandle s);
 // stack holds by value), charged when it is pushed and given back when it is
 // popped; the stack's charges (cstack_charges) count it.
 // Capacity: what the store can bound. An owner whose entries each hold a
-// node or a charge of their own gives NODE_COUNT; otherwise every entry
-// still costs a block's share, so NODE_COUNT * HSTACK_SLOTS.
+// node or a charge of their own gives NODE_COUNT_MAX; otherwise every entry
+// still costs a block's share, so NODE_COUNT_MAX * HSTACK_SLOTS.
 template <class T, uint32_t Capacity, bool EntryCharged = false> struct ChargedStack {
     uint32_t count = 0;
     bool open = false;

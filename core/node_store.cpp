@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <bitset>
 #include <cassert>
+#include <climits>
 #include <memory>
 #include <new>
 #include <vector>
@@ -15,7 +16,9 @@
 namespace tarvex {
 
 namespace detail {
-alignas(alignof(double)) uint8_t g_pool[NODE_COUNT * NODE_SIZE];
+// Reserved at the largest size so that a node's address stays one step from
+// its handle; the system touches only the pages of the size chosen.
+alignas(alignof(double)) uint8_t g_pool[NODE_COUNT_MAX * NODE_SIZE];
 }
 
 detail::StoreCounter detail::g_counter;
@@ -25,6 +28,8 @@ namespace {
 using detail::g_pool;
 NodeHandle& g_free_head = detail::g_counter.free_head;
 uint16_t& g_free_count = detail::g_counter.free;
+uint16_t& g_count = detail::g_counter.count;
+int g_count_chosen = NODE_COUNT_DEFAULT; // for the next node_init
 NodeHandle g_building = 0;
 bool g_initialised = false;
 // Running low is only noted here: a question asked from inside an
@@ -38,6 +43,7 @@ uint32_t& g_charged = detail::g_counter.charged;
 uint32_t g_claimed = 0; // by the roots during a reclaim walk
 uint64_t& g_allocations = detail::g_counter.allocations;
 uint32_t g_generation = 0;
+int g_low_water = 0; // see node_track_low_water
 
 std::unique_ptr<uint8_t[]> g_scratch[SCRATCH_SLOTS];
 
@@ -53,14 +59,14 @@ void free_set_next(NodeHandle h, NodeHandle n) {
 }
 
 #ifndef NDEBUG
-std::bitset<NODE_COUNT> g_debug_free;
+std::bitset<NODE_COUNT_MAX> g_debug_free;
 void debug_mark_free(NodeHandle h, bool free) { g_debug_free[h] = free; }
 #else
 void debug_mark_free(NodeHandle, bool) {}
 #endif
 
-std::bitset<NODE_COUNT> g_marked;
-std::bitset<NODE_COUNT> g_is_free;
+std::bitset<NODE_COUNT_MAX> g_marked;
+std::bitset<NODE_COUNT_MAX> g_is_free;
 std::vector<RootMarker> g_roots;
 ReclaimFaults g_faults;
 
@@ -78,6 +84,7 @@ ReclaimFaults g_faults;
 void count_taken() {
     if (g_fail_after == 0 || g_free_count <= FREE_COUNT_WHEN_EMPTY) out_of_nodes();
     if (g_fail_after > 0) --g_fail_after;
+    g_low_water = std::min<int>(g_low_water, g_free_count - 1);
     ++g_allocations;
     --g_free_count;
     if (g_free_count < LOW_NODE_THRESHOLD && g_low_armed) {
@@ -87,7 +94,7 @@ void count_taken() {
 }
 
 void count_given_back() {
-    assert(g_free_count + g_charged < NODE_COUNT && "more given back than taken");
+    assert(g_free_count + g_charged < g_count && "more given back than taken");
     if (++g_free_count >= LOW_NODE_THRESHOLD) g_low_armed = true;
 }
 
@@ -95,13 +102,22 @@ void count_given_back() {
 
 // ---- store -----------------------------------------------------------------
 
+int node_count() { return g_count; }
+
+bool node_count_set(int count) {
+    if (count < NODE_COUNT_DEFAULT || count > NODE_COUNT_MAX) return false;
+    g_count_chosen = count;
+    return true;
+}
+
 void node_init() {
-    std::memset(g_pool, 0, sizeof g_pool);
-    g_free_count = NODE_COUNT;
+    g_count = static_cast<uint16_t>(g_count_chosen);
+    std::memset(g_pool, 0, static_cast<size_t>(g_count) * NODE_SIZE);
+    g_free_count = g_count;
     g_free_head = 1;
-    for (int h = 1; h < NODE_COUNT; ++h) {
+    for (int h = 1; h < g_count; ++h) {
         free_set_next(static_cast<NodeHandle>(h),
-                      h + 1 < NODE_COUNT ? static_cast<NodeHandle>(h + 1) : 0);
+                      h + 1 < g_count ? static_cast<NodeHandle>(h + 1) : 0);
         debug_mark_free(static_cast<NodeHandle>(h), true);
     }
     g_building = 0;
@@ -132,7 +148,7 @@ NodeHandle detail::node_alloc_counted(NodeType type) {
 
 void detail::node_free_checked(NodeHandle h) {
     if (h == 0) return;
-    assert(h < NODE_COUNT && "released handle out of range");
+    assert(h < g_count && "released handle out of range");
     assert(!detail::node_is_free(h) && "node released twice");
     free_set_next(h, g_free_head);
     detail::raw_node(h)[NODE_TYPE] = 0;
@@ -167,10 +183,17 @@ uint8_t* node_payload(NodeHandle h) {
     }
 }
 
-uint16_t nodes_in_use() { return static_cast<uint16_t>(NODE_COUNT - g_free_count); }
+uint16_t nodes_in_use() { return static_cast<uint16_t>(g_count - g_free_count); }
 void node_set_initialised(bool on) { g_initialised = on; }
 bool node_initialised() { return g_initialised; }
 void node_fail_after(long n) { g_fail_after = n; }
+
+void node_track_low_water() {
+    g_fail_after = LONG_MAX; // a count no reading comes near
+    g_low_water = g_free_count;
+}
+
+int node_low_water() { return g_low_water; }
 uint64_t node_allocations() { return g_allocations; }
 
 // ---- building chain ----------------------------------------------------------
@@ -320,7 +343,7 @@ void reclaim_unregister_root(RootMarker marker) {
 
 bool node_mark(NodeHandle h) {
     if (h == 0) return false;
-    if (h >= NODE_COUNT || g_is_free[h]) {
+    if (h >= g_count || g_is_free[h]) {
         ++g_faults.reached_free;
         return false;
     }
@@ -340,7 +363,7 @@ void chain_mark(NodeHandle head) {
 int node_reclaim_unreachable() {
     g_is_free.reset();
     int steps = 0;
-    for (NodeHandle h = g_free_head; h != 0 && steps < NODE_COUNT; h = free_next(h), ++steps)
+    for (NodeHandle h = g_free_head; h != 0 && steps < g_count; h = free_next(h), ++steps)
         g_is_free[h] = true;
     assert(static_cast<uint32_t>(steps) == g_free_count - FREE_COUNT_WHEN_EMPTY + g_charged &&
            "the free list and the counter disagree");
@@ -356,7 +379,7 @@ int node_reclaim_unreachable() {
         for (; g_charged > g_claimed; ++freed)
             node_uncharge();
     }
-    for (int h = 1; h < NODE_COUNT; ++h) {
+    for (int h = 1; h < g_count; ++h) {
         if (g_is_free[h] || g_marked[h]) continue;
         node_free(static_cast<NodeHandle>(h));
         ++freed;

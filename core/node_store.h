@@ -1,6 +1,7 @@
-// The fixed node store: 10,000 forty-byte nodes addressed by 16-bit handles,
-// the four node layouts, chain/list/tree link operations, the scratch buffer
-// pool, and the reclaim walk that frees what no persistent owner reaches.
+// The node store: forty-byte nodes addressed by 16-bit handles, as many as
+// chosen at start-up (the handheld's 10,000 by default), the four node layouts, chain/list/tree
+// link operations, the scratch buffer pool, and the reclaim walk that frees what no persistent
+// owner reaches.
 #pragma once
 
 #include <cassert>
@@ -12,16 +13,19 @@ namespace tarvex {
 
 using NodeHandle = uint16_t;
 
-constexpr int NODE_COUNT = 10000;
+// The handheld's store: at this size every count, every mem() figure and
+// every out-of-memory point is the system's own.
+constexpr int NODE_COUNT_DEFAULT = 10000;
+// A larger store may be chosen at start-up, up to what the 16-bit free
+// counter counts (handles then run to 65,534, so no record changes).
+constexpr int NODE_COUNT_MAX = 0xFFFF;
 constexpr int NODE_SIZE = 40;
 // Below this many free nodes the store runs low and the user is asked to
 // save and exit, while there is still room to save.
 constexpr int LOW_NODE_THRESHOLD = 100;
-// The free counter starts at NODE_COUNT although slot 0 is never handed
-// out, so the pool is empty while the counter still reads 1.
+// The free counter starts at the node count although slot 0 is never
+// handed out, so the pool is empty while the counter still reads 1.
 constexpr int FREE_COUNT_WHEN_EMPTY = 1;
-// Handles are 16-bit, and 0 names no node.
-static_assert(NODE_COUNT <= 0xFFFF + 1, "every slot needs a 16-bit handle");
 
 enum NodeType : uint8_t {
     PlainNode = 0x00,
@@ -35,6 +39,11 @@ enum NodeType : uint8_t {
 struct NodeExhausted {};
 
 // ---- store -----------------------------------------------------------------
+// The store's size: the nodes node_init makes free and mem() counts from.
+int node_count();
+// Chooses the size the next node_init gives the store; false, and nothing
+// changed, outside NODE_COUNT_DEFAULT..NODE_COUNT_MAX.
+bool node_count_set(int count);
 void node_init();
 // Counts the calls of node_init. A persistent owner whose root outlives a
 // store reset (the tests reset the store before every test) compares it with
@@ -59,6 +68,7 @@ namespace detail {
 // which the interpreter makes at nearly every push and pop.
 struct StoreCounter {
     uint16_t free = 0;
+    uint16_t count = NODE_COUNT_DEFAULT; // the store's size since node_init
     bool low_noted = false;
     bool low_armed = true; // noted again once back at the threshold
     long fail_after = -1;  // an injected failure, counted down by allocations
@@ -130,7 +140,7 @@ uint32_t node_charged();
 // structures hold; charges that no owner claims are given back as leaked.
 void node_claim_charges(uint32_t n);
 namespace detail {
-extern uint8_t g_pool[]; // NODE_COUNT * NODE_SIZE bytes
+extern uint8_t g_pool[]; // NODE_COUNT_MAX * NODE_SIZE bytes
 #ifndef NDEBUG
 // Debug builds keep a map of the free slots so that a field access or a
 // release through a stale handle stops at once.
@@ -142,7 +152,7 @@ inline uint8_t* raw_node(NodeHandle h) { return g_pool + static_cast<size_t>(h) 
 // assert that h names an allocated slot. Inline: every field access of the
 // engine goes through it.
 inline uint8_t* node_ref(NodeHandle h) {
-    assert(h != 0 && h < NODE_COUNT && "handle out of range");
+    assert(h != 0 && h < detail::g_counter.count && "handle out of range");
     assert(!detail::node_is_free(h) && "handle names a free node");
     return detail::raw_node(h);
 }
@@ -331,6 +341,12 @@ ReclaimFaults reclaim_last_faults();
 // After n more successful allocations the pool behaves as exhausted; -1 turns
 // the injection off.
 void node_fail_after(long n);
+// From now until the next node_init, the fewest free nodes the store has
+// had (node_low_water): every allocation and charge is counted on the slow
+// path, as under an injected failure that never comes. For measuring what
+// reading a web takes, not for a run.
+void node_track_low_water();
+int node_low_water();
 // Whether an injected failure is pending.
 inline bool node_fail_armed() { return detail::g_counter.fail_after >= 0; }
 // Allocations made since node_init (tests pick injection points with it).

@@ -22,6 +22,10 @@ void engine_register_roots() {
     tokens_set_freed_hook(compiled_forget);
 }
 
+namespace {
+int g_start_in_use = 0;
+}
+
 void engine_start() {
     engine_register_roots();
     node_set_initialised(false);
@@ -32,7 +36,15 @@ void engine_start() {
     builtins_init();
     char_class_init();
     plot_install();
+    g_start_in_use = nodes_in_use();
     node_set_initialised(true);
 }
+
+void engine_restart(int nodes) {
+    node_count_set(nodes);
+    engine_start();
+}
+
+int engine_start_in_use() { return g_start_in_use; }
 
 } // namespace tarvex

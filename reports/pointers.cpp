@@ -24,7 +24,7 @@ template <class F> bool for_each_token_named(TokenList l, F f) {
     bool go_on = true;
     for (Token t = tokens_first(l); t && token_kind(t) != END_OF_FILE; t = tokens_next(l)) {
         if (token_kind(t) != CELLNAME) continue;
-        CellHandle named = cell_table_at(static_cast<int16_t>(token_value(t)));
+        CellHandle named = cell_table_at(token_value(t));
         if (named != 0 && !(go_on = f(named))) break;
     }
     tokens_restore(l, saved);

@@ -56,7 +56,7 @@ enum Shape : uint8_t { SHAPE_ANY, SHAPE_LOAD, SHAPE_PAIR, SHAPE_COMPARE };
 // of the primary it is.
 struct CallSite {
     TokenCursor at;
-    int16_t index = 0;
+    uint16_t index = 0;
     uint8_t depth = 0;
     bool call = false; // a cell call, not an argument reference
     bool bang = false;
@@ -91,7 +91,7 @@ struct Clause {
 struct Stmt {
     uint8_t kind = ST_EXPRESSION;
     bool has_else = false;
-    int16_t target = 0;      // ST_SET: the cell's table index
+    uint16_t target = 0;     // ST_SET: the cell's table index
     uint32_t entry = 0;      // ST_EXPRESSION, ST_SET: the expression's mark, 0 for none
     uint32_t clauses_at = 0; // ST_IF: its clauses in ListCache::clauses
     uint32_t clause_count = 0;

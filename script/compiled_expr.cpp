@@ -31,7 +31,7 @@ bool g_calls_next = false;
 uint32_t g_last_stamp = 0;
 // By list handle, each made on first use: most handles never hold a list
 // that runs, and a cache is large.
-std::unique_ptr<ListCache> g_lists[NODE_COUNT];
+std::unique_ptr<ListCache> g_lists[NODE_COUNT_MAX];
 
 // An operand as a program holds it: always a number; the text is the one
 // the value made from it would carry a copy of, possibly stale.
@@ -88,7 +88,7 @@ void set_truth(Operand& a, bool t) {
 inline bool load_op(const Op& op, Operand& o, int& texts) {
     switch (op.code) {
     case OP_CELL: {
-        CellHandle cell = cell_table_at(static_cast<int16_t>(op.arg));
+        CellHandle cell = cell_table_at(op.arg);
         return load(o, cell != 0 ? cell_value(cell) : 0, texts);
     }
     case OP_ARG: return load(o, argument(op.arg), texts);
@@ -138,7 +138,7 @@ bool run_program(const Op* op, const Op* end, Operand& result, int* texts) {
             // A subscript out of range is the walker's error to report.
             int16_t i = 0;
             if (num_to_int16(i, stack[top].number) != 0 || i < 0) return false;
-            int index = static_cast<int16_t>(op->arg) + i;
+            int index = op->arg + i;
             if (index < 0 || index >= cell_table_count()) return false;
             CellHandle cell = cell_table_at(index);
             if (!load(stack[top], cell != 0 ? cell_value(cell) : 0, held)) return false;
@@ -306,7 +306,7 @@ inline bool evaluate(Operand& result) {
     NodeHandle src;
     switch (op.code) {
     case OP_CELL: {
-        CellHandle cell = cell_table_at(static_cast<int16_t>(op.arg));
+        CellHandle cell = cell_table_at(op.arg);
         src = cell != 0 ? cell_value(cell) : 0;
         break;
     }
@@ -395,7 +395,7 @@ int call_at(Interpreter& in, ListCache& lc, const CallSite& site) {
         const Op op = lc.code[pc];
         switch (op.code) {
         case OP_CELL: {
-            CellHandle cell = cell_table_at(static_cast<int16_t>(op.arg));
+            CellHandle cell = cell_table_at(op.arg);
             push_copy_of(cell != 0 ? cell_value(cell) : 0);
             break;
         }
@@ -627,7 +627,7 @@ inline int run_statement(Interpreter& in, ListCache& lc, const Stmt& s, CellHand
         return 0;
     }
     case ST_SET: {
-        const int16_t target_index = s.target;
+        const int target_index = s.target;
         go_to(in, s.at);
         if (int r = value_of(in, lc, s.entry, &v, SE_INVALID_EXPRESSION); r != 0) return r;
         return assign_at(target_index, v);
@@ -705,7 +705,7 @@ Token compiled_seek(TokenList l, TokenCursor& c, uint16_t index) {
 }
 
 void compiled_forget(TokenList l) {
-    if (l < NODE_COUNT && g_lists[l]) *g_lists[l] = ListCache{};
+    if (l < NODE_COUNT_MAX && g_lists[l]) *g_lists[l] = ListCache{};
 }
 
 CompiledCounts compiled_counts() { return g_counts; }

@@ -186,7 +186,7 @@ class Compiler {
         saw_call_ = true;
         if (sites_ == nullptr || sites_->size() >= UINT16_MAX) return false;
         CallSite site;
-        site.index = static_cast<int16_t>(index);
+        site.index = index;
         site.depth = static_cast<uint8_t>(depth_);
         site.call = true;
         if (kind() == BANG) {
@@ -366,7 +366,7 @@ bool first_in_block(Reader rd, TokenCursor& first) {
 
 bool compile_set(ListCache& lc, Reader& rd, Stmt& s) {
     if (!rd.step() || rd.kind() != CELLNAME) return false;
-    s.target = static_cast<int16_t>(token_value(rd.tok));
+    s.target = token_value(rd.tok);
     // A subscripted target is left to stmt_set.
     if (!rd.step() || rd.kind() == LBRACKET) return false;
     if (rd.kind() == RESWORD && (!rd.is_word(RW_TO) || !rd.step())) return false;

@@ -277,7 +277,7 @@ int parse_subscript(int base) {
 }
 
 int parse_cell_index(int* index) {
-    *index = static_cast<int16_t>(token_value(interp().tok));
+    *index = token_value(interp().tok);
     int r = advance();
     if (r != 0 || cur_kind() != LBRACKET) return r;
     int subscripted = parse_subscript(*index);

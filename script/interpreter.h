@@ -23,15 +23,15 @@ struct SavedPosition {
 
 // The run's stacks live outside the store and charge it what they stand for
 // (core/handle_stack.h). Every value on the value stack is a node of its
-// own and every saved position a charge, so the store bounds both to
-// NODE_COUNT entries; argument entries may be 0.
+// own and every saved position a charge, so the store's size bounds both;
+// argument entries may be 0.
 struct Interpreter {
     TokenList list = 0;  // the token list being executed
     Token tok = nullptr; // its current token
     TokenCursor cur;     // where tok stands (the list's own cursor is not kept)
-    ChargedStack<NodeHandle, NODE_COUNT> values;
-    ChargedStack<NodeHandle, NODE_COUNT * HSTACK_SLOTS> args; // argument lists
-    ChargedStack<SavedPosition, NODE_COUNT, true> frames;     // each record a node's worth
+    ChargedStack<NodeHandle, NODE_COUNT_MAX> values;
+    ChargedStack<NodeHandle, NODE_COUNT_MAX * HSTACK_SLOTS> args; // argument lists
+    ChargedStack<SavedPosition, NODE_COUNT_MAX, true> frames;     // each record a node's worth
     int depth = 0;
     CellHandle root = 0;
     CellHandle executing = 0;

@@ -29,7 +29,7 @@ bool literal_text(bool allow_cell, bool allow_number, std::string* out) {
     if (k == STRING || (allow_number && k == NUMBER)) {
         *out = value_display(token_value(t));
     } else if (allow_cell && k == CELLNAME) {
-        CellHandle c = cell_table_at(static_cast<int16_t>(token_value(t)));
+        CellHandle c = cell_table_at(token_value(t));
         if (c == 0) return false;
         *out = cell_name_string(c);
     } else {

@@ -55,6 +55,7 @@ void EngineTest::SetUp() {
     frontend_install(&ui);
     scratch_init();
     node_set_initialised(false);
+    node_count_set(store_nodes());
     node_init();
     settings_defaults();
     char_class_init();

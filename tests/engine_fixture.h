@@ -33,7 +33,17 @@ class EngineTest : public ::testing::Test {
   protected:
     void SetUp() override;
     void TearDown() override;
+    // The store's size for the test; a fixture run at several sizes
+    // overrides it.
+    virtual int store_nodes() const { return NODE_COUNT_DEFAULT; }
     HeadlessFrontend ui;
 };
+
+// The sizes a fixture that runs at every size is instantiated with: the
+// handheld's store and the largest.
+inline const auto STORE_SIZES = ::testing::Values(NODE_COUNT_DEFAULT, NODE_COUNT_MAX);
+inline std::string store_size_name(const ::testing::TestParamInfo<int>& info) {
+    return info.param == NODE_COUNT_DEFAULT ? "DefaultStore" : "LargestStore";
+}
 
 } // namespace tarvex::test

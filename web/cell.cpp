@@ -16,15 +16,27 @@
 namespace tarvex {
 
 namespace detail {
-CellHandle g_cell_table[CELL_TABLE_SIZE];
+CellHandle g_cell_table[CELL_TABLE_MAX];
 int g_cell_count = 0;
 } // namespace detail
 
 namespace {
 
 NodeHandle g_root = 0;
-CellHandle (&g_table)[CELL_TABLE_SIZE] = detail::g_cell_table;
+CellHandle (&g_table)[CELL_TABLE_MAX] = detail::g_cell_table;
 int& g_count = detail::g_cell_count;
+// By cell handle: the cell's table index + 1, 0 for a handle not in the
+// table, so that finding a cell's index does not walk the table.
+uint16_t g_index_of[NODE_COUNT_MAX];
+
+// Empties the table; entries past the count are always 0.
+void table_clear() {
+    for (int i = 0; i < g_count; ++i) {
+        g_index_of[g_table[i]] = 0;
+        g_table[i] = 0;
+    }
+    g_count = 0;
+}
 
 bool is_letter(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 bool is_alnum(unsigned char c) { return is_letter(c) || (c >= '0' && c <= '9'); }
@@ -132,8 +144,7 @@ int name_compare(Text a, Text b) { return text_compare(a, b); }
 
 void cells_init() {
     g_root = 0;
-    g_count = 0;
-    std::memset(g_table, 0, sizeof g_table);
+    table_clear();
     web_set_modified(false);
     navigation_init();
 }
@@ -165,7 +176,7 @@ CellHandle cell_create_unlimited(const char* name, bool rebuild) {
 }
 
 CellHandle cell_create(const char* name) {
-    if (g_count >= CELL_TABLE_SIZE && !cell_find(name)) {
+    if (g_count >= cell_table_capacity() && !cell_find(name)) {
         status_flash("Too many cells: a web holds at most 256");
         return 0;
     }
@@ -220,22 +231,23 @@ void web_clear() {
 
 // ---- the cell table ------------------------------------------------------------
 
+int cell_table_capacity() {
+    return node_count() == NODE_COUNT_DEFAULT ? CELL_TABLE_SIZE : CELL_TABLE_MAX;
+}
+
 void cell_table_rebuild() {
-    std::memset(g_table, 0, sizeof g_table);
-    g_count = 0;
+    table_clear();
+    const int capacity = cell_table_capacity();
     for (NodeHandle e = tree_first(g_root); e != 0; e = tree_next(e)) {
         if (entry_kind(e) != NK_CELL) continue;
         node_set_u8(e, CF_SCRIPT_CHANGED, 1);
-        if (g_count < CELL_TABLE_SIZE) g_table[g_count++] = e;
+        if (g_count == capacity) continue;
+        g_table[g_count++] = e;
+        g_index_of[e] = static_cast<uint16_t>(g_count);
     }
 }
 
-int cell_table_index_of(CellHandle c) {
-    if (c == 0) return -1;
-    for (int i = 0; i < g_count && g_table[i] != 0; ++i)
-        if (g_table[i] == c) return i;
-    return -1;
-}
+int cell_table_index_of(CellHandle c) { return g_index_of[c] - 1; }
 
 int cell_table_count() { return g_count; }
 

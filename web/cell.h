@@ -1,5 +1,5 @@
 // Cells and the web: the cell tree with "home" at its root, cell names,
-// the 256-entry cell table through which scripts address cells by index,
+// the cell table through which scripts address cells by index,
 // creating, cloning and deleting cells, value histories, and the web's
 // modified mark.
 #pragma once
@@ -16,7 +16,15 @@ namespace tarvex {
 
 using CellHandle = NodeHandle;
 
+// The handheld's cell table: scripts name the first 256 cells in name order
+// (matrices live in it, and the 256 of previous() and gaussj's 16 rows come
+// from it). A web may hold more cells; scripts cannot name those.
 constexpr int CELL_TABLE_SIZE = 256;
+// With a store larger than the handheld's, the table holds every cell the
+// store can hold, so scripts name every cell.
+constexpr int CELL_TABLE_MAX = NODE_COUNT_MAX;
+// The table's size for the store's size (node_count()).
+int cell_table_capacity();
 
 // Fields of a cell entry, after the name and kind of every tree entry.
 enum CellField : int {
@@ -80,14 +88,12 @@ void web_clear();
 // ---- the cell table ------------------------------------------------------------
 void cell_table_rebuild();
 namespace detail {
-extern CellHandle g_cell_table[CELL_TABLE_SIZE];
-extern int g_cell_count;
+extern CellHandle g_cell_table[CELL_TABLE_MAX];
+extern int g_cell_count; // at most cell_table_capacity()
 } // namespace detail
 // 0 out of range. Inline: every cell read and call of a script looks here.
 inline CellHandle cell_table_at(int index) {
-    if (static_cast<unsigned>(index) >= static_cast<unsigned>(detail::g_cell_count) ||
-        index >= CELL_TABLE_SIZE)
-        return 0;
+    if (static_cast<unsigned>(index) >= static_cast<unsigned>(detail::g_cell_count)) return 0;
     return detail::g_cell_table[index];
 }
 int cell_table_index_of(CellHandle c);

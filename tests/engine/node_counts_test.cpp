@@ -31,8 +31,10 @@ constexpr int RUN = 4 + 1;
 // 40 letters: two chunks of text.
 const std::string s40 = "abcdefghijklmnopqrstuvwxyzabcdefghijklmn";
 
-class NodeCounts : public Builtins {
+// Every count is the same whatever the store's size.
+class NodeCounts : public Builtins, public ::testing::WithParamInterface<int> {
   protected:
+    int store_nodes() const override { return GetParam(); }
     void SetUp() override {
         Builtins::SetUp();
         cell_create("home");
@@ -111,7 +113,7 @@ class NodeCounts : public Builtins {
 };
 
 // What mem() sees, against B: each script prints offset + scale * mem().
-TEST_F(NodeCounts, MemSeesWhatEachStructureHolds) {
+TEST_P(NodeCounts, MemSeesWhatEachStructureHolds) {
     struct Case {
         const char *cell, *cell_script; // a cell the script uses
         const char* script;
@@ -156,7 +158,7 @@ TEST_F(NodeCounts, MemSeesWhatEachStructureHolds) {
     }
 }
 
-TEST_F(NodeCounts, TextsTakeANodePerThirtySixCharacters) {
+TEST_P(NodeCounts, TextsTakeANodePerThirtySixCharacters) {
     int b = 0;
     // 26 + 26 + 1 characters: the left value and two chunks, the block,
     // the result.
@@ -168,7 +170,7 @@ TEST_F(NodeCounts, TextsTakeANodePerThirtySixCharacters) {
     EXPECT_EQ(std::strtod(out.c_str() + 53, nullptr), b + RUN + 3 + 1 + 1);
 }
 
-TEST_F(NodeCounts, MemSeesTheResultOfACutWithItsChunks) {
+TEST_P(NodeCounts, MemSeesTheResultOfACutWithItsChunks) {
     string_cells();
     int b = 0;
     std::string out =
@@ -186,7 +188,7 @@ TEST_F(NodeCounts, MemSeesTheResultOfACutWithItsChunks) {
 }
 
 // The store runs out where the counts say, whatever holds the nodes.
-TEST_F(NodeCounts, StatementsRunOutWhereTheCountsSay) {
+TEST_P(NodeCounts, StatementsRunOutWhereTheCountsSay) {
     // The run, the result pushed with the value stack's block.
     EXPECT_EQ(peak("out(mem())"), RUN + 2);
     string_cells();
@@ -219,7 +221,7 @@ TEST_F(NodeCounts, StatementsRunOutWhereTheCountsSay) {
 
 // The walk finds everything a paused run holds owned: its stacks' charges,
 // the values and argument lists on them.
-TEST_F(NodeCounts, APausedRunHoldsNothingUnowned) {
+TEST_P(NodeCounts, APausedRunHoldsNothingUnowned) {
     cell("f", "brk(%2) %1");
     int freed = -1, in_use = 0;
     ReclaimFaults faults;
@@ -242,6 +244,8 @@ TEST_F(NodeCounts, APausedRunHoldsNothingUnowned) {
     EXPECT_EQ(out, "\r<BRK:x>\r");
     EXPECT_EQ(node_charged(), 0u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Sizes, NodeCounts, STORE_SIZES, store_size_name);
 
 } // namespace
 } // namespace tarvex::test

@@ -152,7 +152,7 @@ TEST_F(NodeStore, DebugBuildsStopAtStaleHandlesAndStrayFields) {
     EXPECT_DEATH(node_free(gone), "released twice");
     EXPECT_DEATH(chain_next(gone), "free node");
     EXPECT_DEATH(node_get_u16(kept, NODE_SIZE - 1), "outside the node");
-    EXPECT_DEATH(node_ref(NODE_COUNT), "out of range");
+    EXPECT_DEATH(node_ref(static_cast<NodeHandle>(node_count())), "out of range");
     node_free(kept);
 }
 #endif

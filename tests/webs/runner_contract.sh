@@ -88,5 +88,33 @@ got=$(run -e "out(\"abc$CR\") in(home)" </dev/null 2>/dev/null | od -An -c | tr 
 want=$(printf 'abc\nSCRIPT ERROR\nInput Aborted IN CELL home\n' | od -An -c | tr -s ' ')
 [ "$got" = "$want" ] || fail "CR before a status message: got $got"
 
+# ---- the store's size -------------------------------------------------------------
+for n in 9999 65536 0 x ""; do
+  expect_status 2 "--store '$n'" run --store="$n" -e "out(1)" >/dev/null 2>&1
+done
+[ "$(run --store=10000 -e "out(mem())" 2>/dev/null)" = "$(run -e "out(mem())" 2>/dev/null)" ] ||
+  fail "--store=10000 counts differently from the default store"
+# 5,000 cells with 100-character texts: more than the default store holds.
+# Home's script names the last one, past the handheld's 256-cell table.
+{
+  printf '<cell><cname>home</cname><script>out(c5000, %s, c0257)</script></cell>\n' "' '"
+  text=$(printf 'text of a cell, long enough to take a few nodes %.0s' 1 2)
+  for ((k = 1; k <= 5000; k++)); do
+    printf '<cell><cname>c%04d</cname><text>%s</text><val>%d</val></cell>\n' "$k" "$text" "$k"
+  done
+} >big.tvx
+cp big.tvx big-copy.tvx
+err=$(run big.tvx 2>&1 >/dev/null)
+status=$?
+[ "$status" -eq 2 ] || fail "a web past the store: exit $status, expected 2"
+case $err in
+  *"big.tvx needs a store of "*" nodes; this one has 10000: run it with --store="*) ;;
+  *) fail "a web past the store does not name the file and --store: $err" ;;
+esac
+cmp -s big.tvx big-copy.tvx || fail "a web past the store was changed"
+need=${err##*--store=}
+[ "$(run --store="$need" big.tvx 2>&1)" = "5000 257" ] || fail "--store=$need: the last cell not named"
+[ "$(run --store=65535 big.tvx 2>&1)" = "5000 257" ] || fail "--store=65535: the last cell not named"
+
 [ "$failures" -eq 0 ] || exit 1
 echo "runner contract: all passed"
