@@ -2,6 +2,7 @@
 // user-level cell commands.
 #include "web/cell.h"
 
+#include "core/errors.h"
 #include "core/guard.h"
 #include "core/value.h"
 #include "frontend/frontend.h"
@@ -90,7 +91,7 @@ bool command_name(const char* given, std::string& out) {
 }
 
 // Creates a named cell after the "ask before create" question; 0 when the
-// user declined or the table is full.
+// user declined.
 CellHandle create_asking(const std::string& name) {
     if (settings_ask_before_create() && !ask_yes_no("No such cell. Create it?", "Tarvex")) return 0;
     CellHandle c = cell_create(name.c_str());
@@ -164,12 +165,25 @@ CellHandle cell_create_unlimited(const char* name, bool rebuild) {
     return c;
 }
 
+namespace {
+// Whether this web's status line has said that a new cell lies past the table.
+bool g_past_table_told = false;
+} // namespace
+
+// A cell past the table is made all the same, as a web file's extra cells
+// are; the first time in a web the status line names the cell scripts have
+// lost: the new one, or the one it pushed out of the table.
 CellHandle cell_create(const char* name) {
-    if (g_count >= CELL_TABLE_SIZE && !cell_find(name)) {
-        status_flash("Too many cells: a web holds at most 256");
-        return 0;
+    CellHandle c = cell_create_unlimited(name);
+    if (c == 0 || g_past_table_told || g_count < cell_table_capacity()) return c;
+    CellHandle past = cell_table_index_of(c) < 0 ? c : 0;
+    for (NodeHandle e = tree_next(g_table[g_count - 1]); e != 0 && past == 0; e = tree_next(e))
+        if (entry_kind(e) == NK_CELL) past = e;
+    if (past != 0) {
+        status_flash(cell_past_table_text(cell_name_string(past), cell_table_capacity()).c_str());
+        g_past_table_told = true;
     }
-    return cell_create_unlimited(name);
+    return c;
 }
 
 void cell_delete(CellHandle c) {
@@ -205,6 +219,7 @@ CellHandle cell_clone(const char* name) {
 }
 
 void web_clear() {
+    g_past_table_told = false;
     navigation_forget_current();
     NodeHandle root = g_root;
     g_root = 0;

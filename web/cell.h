@@ -17,6 +17,7 @@ namespace tarvex {
 using CellHandle = NodeHandle;
 
 constexpr int CELL_TABLE_SIZE = 256;
+inline int cell_table_capacity() { return CELL_TABLE_SIZE; }
 
 // Fields of a cell entry, after the name and kind of every tree entry.
 enum CellField : int {
@@ -67,7 +68,7 @@ CellHandle cell_find(const char* name);
 CellHandle cell_find_text(Text name);
 
 // ---- creation and removal ------------------------------------------------------
-// Refuses (status message, returns 0) when the cell table is full.
+// Past a full cell table too (the status line says so once a web).
 CellHandle cell_create(const char* name);
 // Without the table limit: a web file may hold more cells than the table.
 // A reader creating many cells passes rebuild = false and rebuilds the
