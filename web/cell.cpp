@@ -131,7 +131,14 @@ int name_compare(Text a, Text b) { return text_compare(a, b); }
 
 // ---- the tree ------------------------------------------------------------------
 
+namespace {
+// Whether the status line has said, in this web, that a new cell lies past
+// the table.
+bool g_past_table_told = false;
+} // namespace
+
 void cells_init() {
+    g_past_table_told = false;
     g_root = 0;
     g_count = 0;
     std::memset(g_table, 0, sizeof g_table);
@@ -164,11 +171,6 @@ CellHandle cell_create_unlimited(const char* name, bool rebuild) {
     if (rebuild) cell_table_rebuild();
     return c;
 }
-
-namespace {
-// Whether this web's status line has said that a new cell lies past the table.
-bool g_past_table_told = false;
-} // namespace
 
 // A cell past the table is made all the same, as a web file's extra cells
 // are; the first time in a web the status line names the cell scripts have
