@@ -177,9 +177,10 @@ CellHandle cell_create_unlimited(const char* name, bool rebuild) {
 // lost: the new one, or the one it pushed out of the table.
 CellHandle cell_create(const char* name) {
     CellHandle c = cell_create_unlimited(name);
-    if (c == 0 || g_past_table_told || g_count < cell_table_capacity()) return c;
+    int count = cell_table_count();
+    if (c == 0 || g_past_table_told || count < cell_table_capacity()) return c;
     CellHandle past = cell_table_index_of(c) < 0 ? c : 0;
-    for (NodeHandle e = tree_next(g_table[g_count - 1]); e != 0 && past == 0; e = tree_next(e))
+    for (NodeHandle e = tree_next(cell_table_at(count - 1)); e != 0 && past == 0; e = tree_next(e))
         if (entry_kind(e) == NK_CELL) past = e;
     if (past != 0) {
         status_flash(cell_past_table_text(cell_name_string(past), cell_table_capacity()).c_str());
