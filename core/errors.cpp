@@ -109,14 +109,26 @@ const char* script_error_message(int code) {
 }
 
 namespace {
-const char* g_cause = nullptr;
+std::string g_cause;
+bool g_cause_set = false;
+std::string g_cause_taken; // what script_error_status last returned
+} // namespace
+
+void script_error_cause(std::string_view status_text) {
+    g_cause = status_text;
+    g_cause_set = true;
 }
 
-void script_error_cause(const char* status_text) { g_cause = status_text; }
-
 const char* script_error_status(int code) {
-    const char* cause = std::exchange(g_cause, nullptr);
-    return cause ? cause : script_error_message(code);
+    if (!std::exchange(g_cause_set, false)) return script_error_message(code);
+    g_cause_taken = std::move(g_cause);
+    g_cause.clear();
+    return g_cause_taken.c_str();
+}
+
+std::string cell_past_table_text(std::string_view name, int capacity) {
+    return std::string(name) + ": only the first " + std::to_string(capacity) +
+           " cells in name order can be named in scripts; a larger store lifts this";
 }
 
 const char* io_error_text(int code) {

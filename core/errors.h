@@ -6,6 +6,9 @@
 // operations (codes 0 to -21 and the web file refusals).
 #pragma once
 
+#include <string>
+#include <string_view>
+
 namespace tarvex {
 
 enum ScriptError : int {
@@ -111,11 +114,16 @@ constexpr const char* INPUT_NOT_REGULAR_TEXT = "Input file not a regular file";
 constexpr const char* OUTPUT_NOT_REGULAR_TEXT = "Output file not a regular file";
 
 // Sets the status text of the next script error report when the failure has
-// a truer reason than its code's message.
-void script_error_cause(const char* status_text);
+// a truer reason than its code's message (the text is copied).
+void script_error_cause(std::string_view status_text);
 // The status text of a script error report: the cause set for it (taken
 // once), else the code's message.
 const char* script_error_status(int code);
+
+// A cell past the cell table: scripts cannot name it (capacity: the table's
+// size). The status line says it when a script names such a cell and when
+// one is created.
+std::string cell_past_table_text(std::string_view name, int capacity);
 
 // The status-line text of a stream or file code (0 to -21, -31 to -33);
 // "Unexpected Error!" for any other code.

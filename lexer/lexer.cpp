@@ -352,6 +352,26 @@ bool lex_token_position(std::string_view script, uint16_t index, LexPosition* ou
     return true;
 }
 
+std::string lex_error_cause(std::string_view script, int index) {
+    std::string cause;
+    int n = 0;
+    lex_scan(script, [&](const LexSpan& s) {
+        if (s.kind == LEX_COMMENT || n++ != index) return;
+        if (s.kind != ERROR || static_cast<int8_t>(s.aux) != SE_BAD_IDENTIFIER) return;
+        // The identifier as the lexer looked it up: its first
+        // TOKEN_TEXT_MAX characters.
+        size_t end = s.start;
+        while (end < script.size() && end - s.start < TOKEN_TEXT_MAX) {
+            CharClass k = char_class(static_cast<uint8_t>(script[end]));
+            if (k != CC_LETTER && k != CC_DIGIT && k != CC_UNDERSCORE) break;
+            ++end;
+        }
+        if (CellHandle c = cell_find(std::string(script.substr(s.start, end - s.start)).c_str()))
+            cause = cell_past_table_text(cell_name_string(c), cell_table_capacity());
+    });
+    return cause;
+}
+
 int lex_error_count() { return g_error_count; }
 
 void relex_cell(CellHandle c) {

@@ -9,6 +9,7 @@
 #include "web/cell.h"
 
 #include <functional>
+#include <string>
 #include <string_view>
 
 namespace tarvex {
@@ -86,6 +87,11 @@ struct LexPosition {
     int line = 1, column = 1;
 };
 bool lex_token_position(std::string_view script, uint16_t index, LexPosition* out);
+
+// Why token number index of script is an ERROR token, when the code alone
+// does not say: a name of a cell past the cell table gives the cell and the
+// limit (cell_past_table_text). "" for any other token.
+std::string lex_error_cause(std::string_view script, int index);
 
 // Cells named by the last lex that are missing from the cell table.
 int lex_error_count();

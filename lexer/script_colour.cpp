@@ -23,8 +23,7 @@ uint8_t span_class(const LexSpan& s, std::string_view script) {
         return s.start < script.size() && char_class(uint8_t(script[s.start])) == CC_QUOTE
                    ? SCL_STRING
                    : SCL_PLAIN;
-    // A cell that is not in the cell table still names a cell.
-    case ERROR: return int8_t(s.aux) == SE_BAD_IDENTIFIER ? SCL_CELL : SCL_PLAIN;
+    // A cell past the cell table is no link: a script cannot reach it.
     case LEX_COMMENT: return SCL_COMMENT;
     default: return SCL_PLAIN;
     }

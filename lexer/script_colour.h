@@ -14,7 +14,7 @@ enum ScriptClass : uint8_t {
     SCL_RESWORD,
     SCL_BUILTIN,
     SCL_SYSCONST,
-    SCL_CELL, // a cell name, also one missing from the cell table
+    SCL_CELL, // a cell name a script can reach (one in the cell table)
     SCL_NUMBER,
     SCL_STRING, // a quoted string; a bare word naming nothing stays plain
     SCL_COMMENT,

@@ -176,7 +176,6 @@ int error_token_index(int code, CellHandle owner, TokenList list) {
 void report_script_error(int code, CellHandle started) {
     Interpreter& in = g_interp;
     const char* msg = script_error_message(code);
-    status_flash(script_error_status(code));
     // The interpreter walks with a cursor of its own: the list is told
     // where the error was met.
     if (in.list != 0 && in.tok != nullptr) tokens_restore(in.list, in.cur);
@@ -186,6 +185,13 @@ void report_script_error(int code, CellHandle started) {
     CellHandle owner = code == SE_LEXICAL || list == 0 ? in.executing : tokens_owner(list);
     if (owner == 0) owner = started;
     g_run.last_error = RunError{code, owner, error_token_index(code, owner, list)};
+    // A cell name that did not lex: the status line says which cell and why.
+    if (code == SE_LEXICAL) {
+        std::string cause =
+            lex_error_cause(text_to_string(cell_script(owner)), g_run.last_error.token_index);
+        if (!cause.empty()) script_error_cause(cause);
+    }
+    status_flash(script_error_status(code));
     output_newline();
     if (code != SE_EXIT && code != SE_HALTED && code != SE_OPERATION_ABORTED) {
         output_text("SCRIPT ERROR");

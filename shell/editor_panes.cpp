@@ -8,12 +8,15 @@
 #include "script/run_engine.h"
 #include "shell/script_style.h"
 #include "web/cell.h"
+#include "web/links.h"
 #include "web/navigation.h"
 #include "web/pane_state.h"
 
 #include <QComboBox>
 #include <Qsci/qscidocument.h>
 #include <Qsci/qsciscintilla.h>
+
+#include <algorithm>
 
 namespace tarvex {
 
@@ -45,6 +48,19 @@ void script_margins_setup(QsciScintilla* e) {
     e->SendScintilla(QsciScintillaBase::SCI_MARKERSETFORE, MARKER_ERROR, QColor(0xA0, 0, 0));
     e->SendScintilla(QsciScintillaBase::SCI_MARKERSETBACK, MARKER_ERROR, QColor(Qt::red));
 }
+
+// The text past the link scanner's reach, shaded: the first LINK_TEXT_MAX
+// bytes of a text are all its links come from.
+void link_limit_mark(QsciScintilla* e) {
+    long length = sci(e, QsciScintillaBase::SCI_GETLENGTH);
+    long from = long(LINK_TEXT_MAX);
+    sci(e, QsciScintillaBase::SCI_SETINDICATORCURRENT, INDICATOR_LINK_LIMIT);
+    // Edits move a range with the text: it is laid again from the mark.
+    sci(e, QsciScintillaBase::SCI_INDICATORCLEARRANGE, 0, length);
+    if (length > from)
+        sci(e, QsciScintillaBase::SCI_INDICATORFILLRANGE, static_cast<unsigned long>(from),
+            length - from);
+}
 } // namespace
 
 void editor_setup(QsciScintilla* e) {
@@ -64,6 +80,15 @@ void editor_setup(QsciScintilla* e) {
         sci(e, QsciScintillaBase::SCI_STYLESETITALIC, STYLE_ERROR_NOTE, 1);
         sci(e, QsciScintillaBase::SCI_ANNOTATIONSETVISIBLE, QsciScintillaBase::ANNOTATION_BOXED);
         script_margins_setup(e);
+    }
+    if (e == panes().windows.text) {
+        sci(e, QsciScintillaBase::SCI_INDICSETSTYLE, INDICATOR_LINK_LIMIT,
+            QsciScintillaBase::INDIC_STRAIGHTBOX);
+        e->SendScintilla(QsciScintillaBase::SCI_INDICSETFORE, INDICATOR_LINK_LIMIT,
+                         QColor(0x80, 0x80, 0x80));
+        sci(e, QsciScintillaBase::SCI_INDICSETALPHA, INDICATOR_LINK_LIMIT, 48);
+        sci(e, QsciScintillaBase::SCI_INDICSETOUTLINEALPHA, INDICATOR_LINK_LIMIT, 0);
+        sci(e, QsciScintillaBase::SCI_INDICSETUNDER, INDICATOR_LINK_LIMIT, 1);
     }
     restyle_whole(e);
 }
@@ -131,9 +156,13 @@ void pane_style_links(QsciScintilla* e, int64_t end) {
     if (!bytes) return;
     sci(e, QsciScintillaBase::SCI_STARTSTYLING, static_cast<unsigned long>(start), 0xff);
     long n = end - start;
+    // The text pane links what the link scanner reads: a word the mark
+    // cuts is read up to the mark, and nothing after it.
+    bool text = e == panes().windows.text;
+    long scan = text ? std::clamp<long>(long(LINK_TEXT_MAX) - start, 0, n) : n;
     long i = 0;
     long run = 0; // plain characters waiting to be styled
-    while (i < n) {
+    while (i < scan) {
         uint8_t ch = uint8_t(bytes[i]);
         if (!word_start_char(ch)) {
             ++i;
@@ -141,7 +170,7 @@ void pane_style_links(QsciScintilla* e, int64_t end) {
             continue;
         }
         long w = i;
-        while (i < n && word_char(uint8_t(bytes[i])))
+        while (i < scan && word_char(uint8_t(bytes[i])))
             ++i;
         bool link =
             !panes().link_set.empty() &&
@@ -155,8 +184,10 @@ void pane_style_links(QsciScintilla* e, int64_t end) {
         run = 0;
         sci(e, QsciScintillaBase::SCI_SETSTYLING, static_cast<unsigned long>(i - w), STYLE_LINK);
     }
+    run += n - scan;
     if (run > 0)
         sci(e, QsciScintillaBase::SCI_SETSTYLING, static_cast<unsigned long>(run), STYLE_PLAIN);
+    if (text) link_limit_mark(e);
 }
 
 std::string editor_bytes(QsciScintilla* e) {

@@ -40,8 +40,10 @@ void error_position_show() {
     bool status_shows_it = status_line_text() == message;
     message +=
         " (line " + std::to_string(where.line) + ", column " + std::to_string(where.column) + ")";
-    // The status line's message expires; the pane keeps it in view.
-    pane_error_show(err.cell, where.start, end, message);
+    // The status line's message expires; the pane keeps it in view, with
+    // the cause the status line gave instead of the message, if any.
+    std::string cause = err.code == SE_LEXICAL ? lex_error_cause(script, err.token_index) : "";
+    pane_error_show(err.cell, where.start, end, cause.empty() ? message : message + "\n" + cause);
     if (status_shows_it) status_line_amend(message.c_str()); // else something else is showing now
 }
 

@@ -42,6 +42,9 @@ constexpr int STYLE_OUTPUT = 3;
 // The script pane's mark on a failing token (numbers below 8 belong to the
 // editor's lexers) and the style of the message shown under its line.
 constexpr int INDICATOR_ERROR = 8;
+// The text pane's shading of the text past LINK_TEXT_MAX, which no link
+// reaches.
+constexpr int INDICATOR_LINK_LIMIT = 9;
 constexpr int STYLE_ERROR_NOTE = 40;
 // Script pane margins: line numbers, the 2-pixel gap, then the symbols of
 // the paused statement and the error line.

@@ -14,6 +14,7 @@
 #include "shell/commands.h"
 #include "shell/panes.h"
 #include "web/cell.h"
+#include "web/links.h"
 #include "web/navigation.h"
 #include "webfile/web_file.h"
 
@@ -23,6 +24,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QLocale>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
@@ -42,10 +44,12 @@ namespace {
 
 constexpr int ROLE_FULL_TEXT = Qt::UserRole;
 const char* const NOT_PAUSED_NOTE = "Not paused at a brk";
+const char* const LINKS_FROM_TITLE = "Links from here";
 
 struct Docks {
     QPointer<QDockWidget> stack, values, links;
     QPointer<QListWidget> stack_list, links_here, links_from;
+    QPointer<QLabel> links_from_label;
     QPointer<QTableWidget> values_table;
     QPointer<QTimer> idle_check;
     QElapsedTimer since_refresh;
@@ -233,6 +237,13 @@ void links_refresh() {
     }
     fill_names(g.links_here, in_pointers(c, PS_FIELDS));
     fill_names(g.links_from, out_pointers(c, PS_FIELDS));
+    if (!g.links_from_label) return;
+    // The text pane shades what lies past the mark; here it is said.
+    QString title = LINKS_FROM_TITLE;
+    if (text_length(cell_text(c)) > LINK_TEXT_MAX)
+        title += QString(" (read from the text's first %1 characters only)")
+                     .arg(QLocale(QLocale::English).toString(qlonglong(LINK_TEXT_MAX)));
+    if (g.links_from_label->text() != title) g.links_from_label->setText(title);
 }
 
 // ---- refreshing ---------------------------------------------------------------
@@ -330,7 +341,10 @@ void workbench_docks_install(QMainWindow* window) {
     g.links_from = names_list("links_from", links);
     layout->addWidget(new QLabel("Links here", links));
     layout->addWidget(g.links_here, 1);
-    layout->addWidget(new QLabel("Links from here", links));
+    g.links_from_label = new QLabel(LINKS_FROM_TITLE, links);
+    g.links_from_label->setObjectName("links_from_label");
+    g.links_from_label->setWordWrap(true);
+    layout->addWidget(g.links_from_label);
     layout->addWidget(g.links_from, 1);
     for (QListWidget* list : {g.links_here.data(), g.links_from.data()})
         QObject::connect(list, &QListWidget::itemClicked, list,

@@ -2,6 +2,7 @@
 // user-level cell commands.
 #include "web/cell.h"
 
+#include "core/errors.h"
 #include "core/guard.h"
 #include "core/value.h"
 #include "frontend/frontend.h"
@@ -102,7 +103,7 @@ bool command_name(const char* given, std::string& out) {
 }
 
 // Creates a named cell after the "ask before create" question; 0 when the
-// user declined or the table is full.
+// user declined.
 CellHandle create_asking(const std::string& name) {
     if (settings_ask_before_create() && !ask_yes_no("No such cell. Create it?", "Tarvex")) return 0;
     CellHandle c = cell_create(name.c_str());
@@ -142,7 +143,14 @@ int name_compare(Text a, Text b) { return text_compare(a, b); }
 
 // ---- the tree ------------------------------------------------------------------
 
+namespace {
+// Whether the status line has said, in this web, that a new cell lies past
+// the table.
+bool g_past_table_told = false;
+} // namespace
+
 void cells_init() {
+    g_past_table_told = false;
     g_root = 0;
     table_clear();
     web_set_modified(false);
@@ -175,12 +183,21 @@ CellHandle cell_create_unlimited(const char* name, bool rebuild) {
     return c;
 }
 
+// A cell past the table is made all the same, as a web file's extra cells
+// are; the first time in a web the status line names the cell scripts have
+// lost: the new one, or the one it pushed out of the table.
 CellHandle cell_create(const char* name) {
-    if (g_count >= cell_table_capacity() && !cell_find(name)) {
-        status_flash("Too many cells: a web holds at most 256");
-        return 0;
+    CellHandle c = cell_create_unlimited(name);
+    int count = cell_table_count();
+    if (c == 0 || g_past_table_told || count < cell_table_capacity()) return c;
+    CellHandle past = cell_table_index_of(c) < 0 ? c : 0;
+    for (NodeHandle e = tree_next(cell_table_at(count - 1)); e != 0 && past == 0; e = tree_next(e))
+        if (entry_kind(e) == NK_CELL) past = e;
+    if (past != 0) {
+        status_flash(cell_past_table_text(cell_name_string(past), cell_table_capacity()).c_str());
+        g_past_table_told = true;
     }
-    return cell_create_unlimited(name);
+    return c;
 }
 
 void cell_delete(CellHandle c) {
@@ -216,6 +233,7 @@ CellHandle cell_clone(const char* name) {
 }
 
 void web_clear() {
+    g_past_table_told = false;
     navigation_forget_current();
     NodeHandle root = g_root;
     g_root = 0;

@@ -75,7 +75,7 @@ CellHandle cell_find(const char* name);
 CellHandle cell_find_text(Text name);
 
 // ---- creation and removal ------------------------------------------------------
-// Refuses (status message, returns 0) when the cell table is full.
+// Past a full cell table too (the status line says so once a web).
 CellHandle cell_create(const char* name);
 // Without the table limit: a web file may hold more cells than the table.
 // A reader creating many cells passes rebuild = false and rebuilds the

@@ -222,9 +222,12 @@ TEST_F(Interp, LexicalErrorsStopBeforeTheScriptRuns) {
         cell_create_unlimited(n);
     }
     int r = 0;
-    std::string out = run_home("out('x') zz_beyond", &r);
+    std::string out = run_home("out('x') ZZ_Beyond", &r);
     EXPECT_EQ(r, SE_LEXICAL);
     EXPECT_EQ(out, "\nSCRIPT ERROR\nLexical analysis IN CELL home\n");
+    // The status line says which cell, by its own name, and why.
+    EXPECT_EQ(ui.flashes.back(), "zz_beyond: only the first 256 cells in name order can be "
+                                 "named in scripts; a larger store lifts this");
 }
 
 TEST_F(Interp, IterationsAndGenericAutoOutput) {

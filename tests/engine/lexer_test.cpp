@@ -218,6 +218,21 @@ TEST_F(Lexer, CellBeyondTheTableIsABadIdentifier) {
     EXPECT_EQ(toks[3].value, 19); // the end: the counter stops
     EXPECT_EQ(lex_error_count(), 2);
 
+    // The cause names the cell of the error token at that index, whatever
+    // comments stand before it; any other token has none.
+    const std::string why = "home: only the first 256 cells in name order can be named in "
+                            "scripts; a larger store lifts this";
+    struct Case {
+        const char* script;
+        int index;
+        std::string cause;
+    } cases[] = {{"c000 home c255 Home", 1, why},
+                 {"c000 home c255 Home", 3, why},
+                 {"c000 home c255 Home", 0, ""},
+                 {"# home\nc000 HOME", 1, why}};
+    for (const Case& c : cases)
+        EXPECT_EQ(lex_error_cause(c.script, c.index), c.cause) << c.script << " @" << c.index;
+
     lex_src("c001");
     EXPECT_EQ(lex_error_count(), 0);
 }

@@ -155,6 +155,19 @@ TEST_F(NavigationTest, TextLinksAndPointers) {
     EXPECT_EQ(cell_get(home, CF_TEXT_LINKS), 0);
 }
 
+// A text's links are read from its first LINK_TEXT_MAX characters, by
+// every walk: a name ending at the mark counts, one after it does not.
+TEST_F(NavigationTest, LinksStopAtTheMarkInEveryWalk) {
+    make("x");
+    CellHandle home = cell_root(), y = make("y");
+    cell_set_text(home, std::string(LINK_TEXT_MAX - 1, ' ') + "x y");
+    for (PointerSource from : {PS_TEXT_LINKS, PS_FIELDS}) {
+        EXPECT_EQ(names(out_pointers(home, from)), (std::vector<std::string>{"x"})) << from;
+        EXPECT_TRUE(in_pointers(y, from).empty()) << from;
+    }
+    text_links_discard_all();
+}
+
 // Reading the fields directly finds what the two cached lists hold, in the
 // same order, while building and caching nothing.
 TEST_F(NavigationTest, FieldPointersMatchTheCachedListsAndAllocateNothing) {

@@ -10,12 +10,14 @@
 #include "script/run_engine.h"
 #include "shell/web_map.h"
 #include "shell/workbench_docks.h"
+#include "web/links.h"
 
 #include <QDockWidget>
 #include <QGraphicsPathItem>
 #include <QGraphicsScene>
 #include <QGraphicsSimpleTextItem>
 #include <QGraphicsView>
+#include <QLabel>
 #include <QListWidget>
 #include <QTableWidget>
 
@@ -323,6 +325,43 @@ class DocksTest : public WindowTest {
         click_row(here, "home");
         QCOMPARE(current_name(), std::string("home"));
         QTRY_COMPARE(texts(here), QStringList{"alpha"});
+    }
+
+    // A text longer than the link scanner reads: the pane shades it from
+    // the mark on and links nothing there, and the dock lists what the
+    // scanner read and says so; a text of LINK_TEXT_MAX has neither.
+    void linksOfALongTextStopAtTheMark() {
+        cell_create("x");
+        cell_create("y");
+        link_refresh();
+        set_pane(VIEW_TEXT, std::string(LINK_TEXT_MAX - 2, '-'));
+        click_pane(VIEW_TEXT);
+        // y is the first character past the mark; a tab switch commits.
+        type("x y");
+        key(Qt::Key_4, Qt::ControlModifier);
+        QListWidget* from = list("links_from");
+        auto* label = shell_windows().main->findChild<QLabel*>("links_from_label");
+        QVERIFY(label);
+        QTRY_COMPARE(label->text(),
+                     QString("Links from here (read from the text's first 4,095 characters only)"));
+        QCOMPARE(texts(from), QStringList{"x"});
+        key(Qt::Key_2, Qt::ControlModifier);
+        QsciScintilla* t = shell_windows().text;
+        t->SendScintilla(QsciScintillaBase::SCI_COLOURISE, 0UL, -1L);
+        auto shaded = [t](long pos) {
+            return t->SendScintilla(QsciScintillaBase::SCI_INDICATORVALUEAT, INDICATOR_LINK_LIMIT,
+                                    pos) != 0;
+        };
+        const long mark = long(LINK_TEXT_MAX);
+        QCOMPARE(style_at(t, mark - 2), STYLE_LINK);
+        QCOMPARE(style_at(t, mark), STYLE_PLAIN);
+        QVERIFY(shaded(mark) && !shaded(mark - 1));
+
+        key(Qt::Key_Backspace); // y goes: nothing lies past the mark
+        key(Qt::Key_4, Qt::ControlModifier);
+        QTRY_COMPARE(label->text(), QString("Links from here"));
+        t->SendScintilla(QsciScintillaBase::SCI_COLOURISE, 0UL, -1L);
+        QVERIFY(!shaded(mark - 1));
     }
 
     // After the other docks' tests, which the map would crowd.

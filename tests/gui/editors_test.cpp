@@ -6,6 +6,7 @@
 #include "gui_test_support.h"
 
 #include "core/value.h"
+#include "script/run_engine.h"
 #include "shell/script_style.h"
 
 #include <QAction>
@@ -190,6 +191,39 @@ class EditorsTest : public WindowTest {
         QTRY_COMPARE(style_at(t, 6), STYLE_LINK);
         QTest::mouseClick(t->viewport(), Qt::LeftButton, {}, point_of(t, 6));
         QTRY_COMPARE(current_name(), std::string("target"));
+    }
+
+    // A script naming a cell past the cell table: no link there (a Ctrl+click
+    // stays put), and the run's error says which cell and why, in the status
+    // line and under the line in the pane.
+    void cellPastTheTableIsNoLinkAndItsErrorSaysWhy() {
+        char name[8];
+        for (int i = 0; i < CELL_TABLE_SIZE; ++i) {
+            std::snprintf(name, sizeof name, "p%03d", i);
+            cell_create_unlimited(name, false); // after home: p255 falls out
+        }
+        cell_table_rebuild();
+        link_refresh();
+        set_pane(VIEW_SCRIPT, "out(p001)\r\nout(P255)");
+        QsciScintilla* s = shell_windows().script;
+        s->SendScintilla(QsciScintillaBase::SCI_COLOURISE, 0UL, -1L);
+        QCOMPARE(style_at(s, 4), STYLE_LINK);
+        QCOMPARE(style_at(s, 15), STYLE_PLAIN);
+        click_pane(VIEW_SCRIPT);
+        QTest::keyPress(focused(), Qt::Key_Control, Qt::ControlModifier);
+        QTest::mouseClick(s->viewport(), Qt::LeftButton, Qt::ControlModifier, point_of(s, 15));
+        QTest::keyRelease(focused(), Qt::Key_Control);
+        QTest::qWait(50);
+        QCOMPARE(current_name(), std::string("home"));
+
+        key(Qt::Key_R, Qt::AltModifier);
+        QTRY_VERIFY(!run_active());
+        const std::string why = "p255: only the first 256 cells in name order can be named in "
+                                "scripts; a larger store lifts this";
+        QCOMPARE(status(), why);
+        char note[512] = {};
+        s->SendScintilla(QsciScintillaBase::SCI_ANNOTATIONGETTEXT, 1UL, note);
+        QCOMPARE(std::string(note), "Lexical analysis (line 2, column 5)\n" + why);
     }
 
     void doubleClickOnALinkOnlyVisits() {
