@@ -3,6 +3,8 @@
 // same field of every cell.
 #pragma once
 
+#include <string_view>
+
 class QKeyEvent;
 class QObject;
 class QWidget;
@@ -31,6 +33,11 @@ bool search_match_selected();
 // Counts the search text in the same field of every cell, asks, then
 // replaces it everywhere, each cell's replacements one undoable step.
 void replace_all();
+
+// False only when what surely does not stand in field, as the pane's own
+// search would look for it (with or without its case): the walk skips such
+// cells without showing them.
+bool search_field_may_hold(std::string_view field, std::string_view what, bool match_case);
 
 // The Find command: opens the search bar with its search field focused.
 void find_bar_command();

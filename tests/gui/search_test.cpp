@@ -218,6 +218,33 @@ class SearchTest : public WindowTest {
         QTRY_VERIFY(!window_->findChild<QWidget*>("search_bar"));
     }
 
+    // The walk skips the cells this rules out without showing them: it may
+    // only rule out what the pane's search would not find.
+    void fieldsRuledOutOnlyWhenNoMatchCanStandThere() {
+        const struct {
+            const char* field;
+            const char* what;
+            bool match_case, may_hold;
+        } cases[] = {
+            {"a Target here", "target", false, true},
+            {"a Target here", "target", true, false},
+            {"a Target here", "TARGET", false, true},
+            {"no match", "target", false, false},
+            {"tar get", "target", false, false},
+            {"targe", "target", false, false},
+            // Non-ASCII: the pane's Unicode case folding decides.
+            {"\xC3\x84rger", "\xC3\xA4", false, true},
+            {"\xE2\x84\xAA", "k", false, true},
+            {"plain", "\xC3\xA4", false, true},
+            {"plain", "\xC3\xA4", true, false},
+            {"a\r\nb", "a b", false, false},
+            {"ab", "a\nb", true, true},
+        };
+        for (const auto& c : cases)
+            QVERIFY2(search_field_may_hold(c.field, c.what, c.match_case) == c.may_hold,
+                     (std::string(c.field) + " / " + c.what).c_str());
+    }
+
     void replaceAllAsksWithTheCountAndIsOneUndoPerCell() {
         make_cell("alpha", "one");
         make_cell("beta", "none");
