@@ -3,13 +3,14 @@
 (with characters the web file escapes), for the load/save and big-web
 benchmarks:
 
-    gen_bigweb.py [--text LEN] [--links K] N FILE
+    gen_bigweb.py [--text LEN] [--links K] [--touch K] [--report TYPE] N FILE
 
 Each text is about LEN characters (default 100). With --links K it starts by
 naming K other cells: the first is always c00001, so that one cell has an
 in-link from every other, and the rest are spread over the web the same way
 every run. The names come before the filler, so a text shorter than its
-links is cut after them."""
+links is cut after them. --touch K gives home a script that adds 1 to
+c00002..cK, counting in c00001; --report sets the report type (fmt, inptr, outptr)."""
 import argparse
 
 
@@ -34,11 +35,18 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument('--text', type=int, default=100, help='characters of each text')
     ap.add_argument('--links', type=int, default=0, help='cells each text names')
+    ap.add_argument('--touch', type=int, default=0, help='cells home\'s script adds 1 to')
+    ap.add_argument('--report', help='the report type')
     ap.add_argument('n', type=int)
     ap.add_argument('path')
     a = ap.parse_args()
-    out = ['<opts><nfmt>general</nfmt><ndec>8</ndec></opts>',
-           '<cell><cname>home</cname></cell>']
+    report = '<rtype>%s</rtype>' % a.report if a.report else ''
+    # c00001 sorts first: c00001[k] is the cell k places after it. It counts
+    # too: home sorts after the c cells, out of a full cell table's reach.
+    script = ('<script>for (c00001 = 1 to %d) {set c00001[c00001] to c00001[c00001] + 1}'
+              '</script>' % (a.touch - 1)) if a.touch > 0 else ''
+    out = ['<opts><nfmt>general</nfmt><ndec>8</ndec>%s</opts>' % report,
+           '<cell><cname>home</cname>%s</cell>' % script]
     for k in range(1, a.n + 1):
         text = cell_text(k, a.n, a.text, a.links).replace('&', '&amp;').replace('<', '&lt;')
         out.append('<cell><cname>%s</cname><text>%s</text><val>%d.5</val></cell>'
