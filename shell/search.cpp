@@ -141,6 +141,9 @@ void step_to(CellHandle c) {
         next_cell();
         return;
     }
+    // Back at the cell it began in without having left it: stored and shown
+    // again, as leaving and coming back does.
+    if (c == current_cell()) commit_all_panes();
     make_current(c);
     cell_list_select_current();
 }

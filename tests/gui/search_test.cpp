@@ -218,6 +218,24 @@ class SearchTest : public WindowTest {
         QTRY_VERIFY(!window_->findChild<QWidget*>("search_bar"));
     }
 
+    // Round cells that are all stepped over, the start cell's pane keeps
+    // what was typed into it and not yet stored in the cell.
+    void skippedCellsLeaveTheStartPaneAsTyped() {
+        make_cell("x", "other");
+        QsciScintilla* t = show_text("old words", 0);
+        t->setText("typed target");
+        set_sel(t, 12, 12);
+        for (bool replace : {false, true}) {
+            find("target", "goal");
+            g_act = nullptr;
+            g_answers.push_back(yes());
+            if (replace) click("bar_replace_all");
+            QCOMPARE(current_name(), std::string("home"));
+            QCOMPARE(editor_bytes(t), std::string(replace ? "typed goal" : "typed target"));
+            search_bar_close();
+        }
+    }
+
     // The walk skips the cells this rules out without showing them: it may
     // only rule out what the pane's search would not find.
     void fieldsRuledOutOnlyWhenNoMatchCanStandThere() {
