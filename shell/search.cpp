@@ -128,11 +128,12 @@ CellHandle cell_after(CellHandle c) {
 
 // Whether the walk should show c's field in the pane and search it there:
 // loading every cell into the pane made a walk over a big web slow.
-bool worth_a_look(CellHandle c) {
+int field_count(CellHandle c) {
     Text field = shell_current_view() == VIEW_SCRIPT ? cell_script(c) : cell_text(c);
-    return search_field_may_hold(text_to_string(field), settings_search_text(),
-                                 settings_search_case() != 0);
+    return search_field_count(text_to_string(field), settings_search_text(),
+                              settings_search_case() != 0);
 }
+bool worth_a_look(CellHandle c) { return field_count(c) != 0; }
 
 // Moves on to c, which follows the current cell in Next Cell's order, as
 // the steps of Next Cell would; the cells between them are not shown.
@@ -227,19 +228,26 @@ QVBoxLayout* central_layout() {
 
 } // namespace
 
-bool search_field_may_hold(std::string_view field, std::string_view what, bool match_case) {
+int search_field_count(std::string_view field, std::string_view what, bool match_case) {
     // The pane may end lines otherwise than the field does.
-    if (what.find_first_of("\r\n") != std::string_view::npos) return true;
-    if (match_case) return field.find(what) != std::string_view::npos;
-    // The pane folds the case of every Unicode letter: only plain ASCII is
-    // ruled out here.
+    if (what.empty() || what.find_first_of("\r\n") != std::string_view::npos) return -1;
+    // The pane folds the case of every Unicode letter: outside plain ASCII
+    // only a text that is not there byte for byte is ruled out.
     auto plain = [](std::string_view s) {
         return std::all_of(s.begin(), s.end(), [](char ch) { return uint8_t(ch) < 0x80; });
     };
-    if (!plain(field) || !plain(what)) return true;
-    auto lower = [](char ch) { return char(ch >= 'A' && ch <= 'Z' ? ch + ('a' - 'A') : ch); };
-    return std::search(field.begin(), field.end(), what.begin(), what.end(),
-                       [&](char a, char b) { return lower(a) == lower(b); }) != field.end();
+    if (!plain(field) || !plain(what))
+        return match_case && field.find(what) == std::string_view::npos ? 0 : -1;
+    auto lower = [&](char ch) {
+        return match_case || ch < 'A' || ch > 'Z' ? ch : char(ch + ('a' - 'A'));
+    };
+    auto same = [&](char a, char b) { return lower(a) == lower(b); };
+    // As the pane counts: each search goes on from the end of the last match.
+    int n = 0;
+    for (auto at = field.begin();; at += what.size(), ++n) {
+        at = std::search(at, field.end(), what.begin(), what.end(), same);
+        if (at == field.end()) return n;
+    }
 }
 
 bool search_active() { return g_in_progress; }
@@ -328,12 +336,20 @@ void search_next() {
 void replace_all() {
     QsciScintilla* e = search_pane();
     if (!e || settings_search_text()[0] == 0 || current_cell() == 0) return;
+    // Counted from the fields where they tell; the pane counts the rest,
+    // and the start cell, shown last as the walk would leave it.
     int found = 0, cells = 0;
-    each_cell(e, [&](QsciScintilla* pane) {
-        int n = search_all_in(pane, false);
+    CellHandle start = current_cell(), at = start;
+    for (int left = live_cell_count(); left > 0; --left) {
+        at = cell_after(at);
+        int n = at == start ? -1 : field_count(at);
+        if (n < 0) {
+            step_to(at);
+            n = search_all_in(e, false);
+        }
         found += n;
         cells += n > 0;
-    });
+    }
     g_match_selected = false;
     if (found == 0) {
         status_flash(NOT_FOUND_TEXT);

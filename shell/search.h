@@ -34,10 +34,10 @@ bool search_match_selected();
 // replaces it everywhere, each cell's replacements one undoable step.
 void replace_all();
 
-// False only when what surely does not stand in field, as the pane's own
-// search would look for it (with or without its case): the walk skips such
-// cells without showing them.
-bool search_field_may_hold(std::string_view field, std::string_view what, bool match_case);
+// How many times the pane's own search (with or without its case) would
+// find what in field, going on from the end of each match; -1 when only the
+// pane can tell. The walk skips the cells with none without showing them.
+int search_field_count(std::string_view field, std::string_view what, bool match_case);
 
 // The Find command: opens the search bar with its search field focused.
 void find_bar_command();
