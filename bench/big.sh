@@ -21,9 +21,9 @@
 #    and Replace All over every cell, the web map's graph and layout, the
 #    exports, the reports and the same script; the best of ROUNDS for what
 #    changes nothing. BIG_LAYOUT=0 skips the map's layout.
-# The last column is the growth from the smallest to the largest size with
-# a figure of at least 1 ms (5 ms for the runner's, whose times have a 1 ms
-# resolution): t ~ n^k (1 linear, 2 quadratic). A figure
+# The last column is the growth, t ~ n^k (1 linear, 2 quadratic), fitted
+# over the sizes with a figure of at least 1 ms (5 ms for the runner's,
+# whose times have a 1 ms resolution). A figure
 # marked † is of an operation during which the node store ran low, so it
 # failed part way.
 set -euo pipefail
@@ -170,22 +170,22 @@ done
 rm -f probe* big.tvx saved.tvx out.* rep.tvx touch.tvx gui.txt gui.err run.err
 
 # ---- tables ------------------------------------------------------------------------
-# From the smallest to the largest size with a figure of at least least ms
-# that did not fail.
+# The slope of log t against log n over the sizes with a figure of at least
+# least ms that did not fail (a least-squares fit, so that one noisy figure
+# weighs less).
 growth() {
     local -n t=$1
-    local op=$2 least=$3 n n1="" n2="" v
+    local op=$2 least=$3 n points=""
     for n in "${done_sizes[@]}"; do
-        v=${t[$op,$n]:--}
-        [[ $v =~ ^[0-9.]+$ ]] && awk -v v="$v" -v m="$least" 'BEGIN { exit !(v >= m) }' || continue
-        [ -z "$n1" ] && n1=$n
-        n2=$n
+        points+="$n ${t[$op,$n]:--}"$'\n'
     done
-    [ -n "$n1" ] && [ "$n1" != "$n2" ] || { echo "-"; return; }
-    awk -v a="${t[$op,$n1]}" -v b="${t[$op,$n2]}" -v n1="$n1" -v n2="$n2" 'BEGIN {
-        e = log(b / a) / log(n2 / n1)
-        w = e < 1.35 ? "linear" : e < 1.7 ? "n log n or worse" : "quadratic"
-        printf "n^%.1f %s\n", e, w }'
+    awk -v m="$least" '$2 ~ /^[0-9.]+$/ && $2 >= m {
+            x = log($1); y = log($2); k++; sx += x; sy += y; sxx += x * x; sxy += x * y }
+        END {
+            if (k < 2 || sxx * k == sx * sx) { print "-"; exit }
+            e = (k * sxy - sx * sy) / (k * sxx - sx * sx)
+            w = e < 1.35 ? "linear" : e < 1.7 ? "n log n or worse" : "quadratic"
+            printf "n^%.1f %s\n", e, w }' <<<"$points"
 }
 table() {
     local title=$1 name=$2 least=$3
