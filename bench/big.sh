@@ -106,6 +106,7 @@ cpu_ms() {
 }
 minus() { awk -v a="$1" -v b="$2" 'BEGIN { if (a == "-" || b == "-") print "-"; else printf "%.1f", a - b }'; }
 
+# shellcheck disable=SC2034 # read through the namerefs of table() and growth()
 declare -A engine gui_ms note
 done_sizes=()
 for size in "${sizes[@]}"; do
