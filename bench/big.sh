@@ -163,6 +163,7 @@ for size in "${sizes[@]}"; do
         k=$((k / 2))
     done
     engine[script_touch,$n]=$(minus "$(cpu_ms touch.tvx)" "$open")
+    # shellcheck disable=SC2034
     [ "$k" -le 1 ] && engine[script_touch,$n]=-
     note[script_touch,$n]="c00002..c$(printf %05d "$k") of $n cells"
     done_sizes+=("$n")
