@@ -7,6 +7,7 @@
 #   bench/run.sh [ROUNDS]     the peer comparison (default 5 rounds)
 #   bench/run.sh --micro      build and run the micro benchmarks instead
 #   bench/run.sh --build      only build the benchmarked tarvex-run; print its path
+#   bench/run.sh --big [R]    the big-web figures instead (bench/big.sh)
 #
 # Each round runs every workload once on every system, one system after the
 # other (the first of them rotating from round to round), so that a change
@@ -20,6 +21,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 . "$here/packages.sh"
 root=$(cd "$here/.." && pwd)
 build="$root/build-bench"
+[ "${1:-}" = "--big" ] && exec "$here/big.sh" "${@:2}"
 
 # ---- packages ---------------------------------------------------------------
 need=()
@@ -58,7 +60,7 @@ fi
 
 rounds=${1:-5}
 case $rounds in '' | *[!0-9]* | 0)
-    echo "usage: bench/run.sh [ROUNDS] | --micro | --build" >&2
+    echo "usage: bench/run.sh [ROUNDS] | --micro | --build | --big [ROUNDS]" >&2
     exit 2 ;;
 esac
 workloads=(count fib strings gaussj outfile console websave)

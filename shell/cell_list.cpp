@@ -13,8 +13,15 @@ void list_refill() {
     if (!panes().windows.list) return;
     list_clear();
     panes().list_filling = true;
+    // A sorted list places each new item by sorting again: filled unsorted
+    // (in name order already) and sorted once, a big web's list fills in
+    // n log n rather than n squared.
+    QTreeWidget* list = panes().windows.list;
+    bool sorted = list->isSortingEnabled();
+    list->setSortingEnabled(false);
     for (NodeHandle e = tree_first(cell_root()); e != 0; e = tree_next(e))
         if (entry_kind(e) == NK_CELL) insert_item(e);
+    list->setSortingEnabled(sorted);
     panes().list_filling = false;
     list_select_current();
 }

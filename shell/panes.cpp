@@ -119,7 +119,7 @@ QTreeWidgetItem* item_of_cell(NodeHandle cell) {
 void insert_item(NodeHandle cell) {
     std::string name = cell_name_string(cell);
     if (name.size() > LIST_LABEL_MAX) name.resize(LIST_LABEL_MAX);
-    auto* item = new CellItem(QStringList{QString::fromUtf8(name.data(), int(name.size()))});
+    auto* item = new CellItem(name);
     item->setData(0, ROLE_CELL, uint(cell));
     panes().windows.list->addTopLevelItem(item);
     item->setHidden(list_filter_hides(name));

@@ -162,13 +162,20 @@ bool console_in_view();
 void status_put(const std::string& text);
 const std::string& status_lasting();
 
-// Items sort as the name tree does: case ignored, "_" equal to a space.
+// Items sort as the name tree does: case ignored, "_" equal to a space. The
+// folded label is kept, since a sort compares each item many times.
 class CellItem : public QTreeWidgetItem {
   public:
-    using QTreeWidgetItem::QTreeWidgetItem;
+    explicit CellItem(const std::string& label)
+        : QTreeWidgetItem(QStringList{QString::fromUtf8(label.data(), int(label.size()))}),
+          key_(fold_word(label)) {}
     bool operator<(const QTreeWidgetItem& other) const override {
-        return fold_word(text(0).toStdString()) < fold_word(other.text(0).toStdString());
+        if (const auto* cell = dynamic_cast<const CellItem*>(&other)) return key_ < cell->key_;
+        return key_ < fold_word(other.text(0).toStdString());
     }
+
+  private:
+    std::string key_;
 };
 
 // A narrower console may need wrapping where a wider one did not.

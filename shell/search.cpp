@@ -30,6 +30,7 @@
 #include <QTabBar>
 #include <Qsci/qsciscintilla.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -115,6 +116,39 @@ bool last_in_order(CellHandle c) {
     return true;
 }
 
+// The cell Next Cell steps to from c: the next in name order, round to the
+// first.
+CellHandle cell_after(CellHandle c) {
+    for (NodeHandle e = tree_next(c); e != 0; e = tree_next(e))
+        if (entry_kind(e) == NK_CELL) return e;
+    for (NodeHandle e = tree_first(cell_root()); e != 0; e = tree_next(e))
+        if (entry_kind(e) == NK_CELL) return e;
+    return c;
+}
+
+// Whether the walk should show c's field in the pane and search it there:
+// loading every cell into the pane made a walk over a big web slow.
+int field_count(CellHandle c) {
+    Text field = shell_current_view() == VIEW_SCRIPT ? cell_script(c) : cell_text(c);
+    return search_field_count(text_to_string(field), settings_search_text(),
+                              settings_search_case() != 0);
+}
+bool worth_a_look(CellHandle c) { return field_count(c) != 0; }
+
+// Moves on to c, which follows the current cell in Next Cell's order, as
+// the steps of Next Cell would; the cells between them are not shown.
+void step_to(CellHandle c) {
+    if (c == cell_after(current_cell())) {
+        next_cell();
+        return;
+    }
+    // Back at the cell it began in without having left it: stored and shown
+    // again, as leaving and coming back does.
+    if (c == current_cell()) commit_all_panes();
+    make_current(c);
+    cell_list_select_current();
+}
+
 // Occurrences of the search text in the pane; replace_too replaces them
 // as one undoable step.
 int search_all_in(QsciScintilla* e, bool replace_too) {
@@ -139,8 +173,11 @@ int search_all_in(QsciScintilla* e, bool replace_too) {
 // order and ending on the cell it began in, which comes last (so that its
 // pane's undo holds its own step).
 template <class F> void each_cell(QsciScintilla* e, F&& f) {
+    CellHandle start = current_cell(), at = start;
     for (int left = live_cell_count(); left > 0; --left) {
-        next_cell();
+        at = cell_after(at);
+        if (at != start && !worth_a_look(at)) continue;
+        step_to(at);
         f(e);
     }
 }
@@ -190,6 +227,28 @@ QVBoxLayout* central_layout() {
 }
 
 } // namespace
+
+int search_field_count(std::string_view field, std::string_view what, bool match_case) {
+    // The pane may end lines otherwise than the field does.
+    if (what.empty() || what.find_first_of("\r\n") != std::string_view::npos) return -1;
+    // The pane folds the case of every Unicode letter: outside plain ASCII
+    // only a text that is not there byte for byte is ruled out.
+    auto plain = [](std::string_view s) {
+        return std::all_of(s.begin(), s.end(), [](char ch) { return uint8_t(ch) < 0x80; });
+    };
+    if (!plain(field) || !plain(what))
+        return match_case && field.find(what) == std::string_view::npos ? 0 : -1;
+    auto lower = [&](char ch) {
+        return match_case || ch < 'A' || ch > 'Z' ? ch : char(ch + ('a' - 'A'));
+    };
+    auto same = [&](char a, char b) { return lower(a) == lower(b); };
+    // As the pane counts: each search goes on from the end of the last match.
+    int n = 0;
+    for (auto at = field.begin();; at += what.size(), ++n) {
+        at = std::search(at, field.end(), what.begin(), what.end(), same);
+        if (at == field.end()) return n;
+    }
+}
 
 bool search_active() { return g_in_progress; }
 bool search_match_selected() { return g_match_selected; }
@@ -257,9 +316,12 @@ void search_next() {
     CellHandle start = current_cell();
     if (start == 0) return;
     bool wrapped = false;
+    CellHandle at = start;
     for (int left = live_cell_count(); left > 0; --left) {
-        wrapped = wrapped || last_in_order(current_cell());
-        next_cell();
+        wrapped = wrapped || last_in_order(at);
+        at = cell_after(at);
+        if (at != start && !worth_a_look(at)) continue;
+        step_to(at);
         sci(e, QsciScintillaBase::SCI_SETSEL, 0, 0);
         if (find_from(e, 0)) {
             if (wrapped) status_flash(SEARCH_WRAPPED_TEXT);
@@ -274,12 +336,20 @@ void search_next() {
 void replace_all() {
     QsciScintilla* e = search_pane();
     if (!e || settings_search_text()[0] == 0 || current_cell() == 0) return;
+    // Counted from the fields where they tell; the pane counts the rest,
+    // and the start cell, shown last as the walk would leave it.
     int found = 0, cells = 0;
-    each_cell(e, [&](QsciScintilla* pane) {
-        int n = search_all_in(pane, false);
+    CellHandle start = current_cell(), at = start;
+    for (int left = live_cell_count(); left > 0; --left) {
+        at = cell_after(at);
+        int n = at == start ? -1 : field_count(at);
+        if (n < 0) {
+            step_to(at);
+            n = search_all_in(e, false);
+        }
         found += n;
         cells += n > 0;
-    });
+    }
     g_match_selected = false;
     if (found == 0) {
         status_flash(NOT_FOUND_TEXT);

@@ -3,6 +3,8 @@
 // same field of every cell.
 #pragma once
 
+#include <string_view>
+
 class QKeyEvent;
 class QObject;
 class QWidget;
@@ -31,6 +33,11 @@ bool search_match_selected();
 // Counts the search text in the same field of every cell, asks, then
 // replaces it everywhere, each cell's replacements one undoable step.
 void replace_all();
+
+// How many times the pane's own search (with or without its case) would
+// find what in field, going on from the end of each match; -1 when only the
+// pane can tell. The walk skips the cells with none without showing them.
+int search_field_count(std::string_view field, std::string_view what, bool match_case);
 
 // The Find command: opens the search bar with its search field focused.
 void find_bar_command();

@@ -39,6 +39,12 @@ void add_once(std::vector<CellHandle>& v, CellHandle c) {
     if (std::find(v.begin(), v.end(), c) == v.end()) v.push_back(c);
 }
 
+// Every cell in name order, and where each stands: the links of a big web
+// are looked up by cell, not searched for.
+struct ExportCells : std::vector<ExportCell> {
+    std::unordered_map<CellHandle, size_t> at;
+};
+
 // The cell an identifier at the start of a cell-coloured run names.
 CellHandle named_at(std::string_view s) {
     size_t n = 0;
@@ -83,8 +89,8 @@ void links_of(std::string_view text, std::string_view script, std::vector<CellHa
     }
 }
 
-std::vector<ExportCell> gather() {
-    std::vector<ExportCell> cells;
+ExportCells gather() {
+    ExportCells cells;
     web_for_each_cell([&](CellHandle c) {
         ExportCell e;
         e.cell = c;
@@ -97,20 +103,24 @@ std::vector<ExportCell> gather() {
         cells.push_back(std::move(e));
         return true;
     });
+    for (size_t i = 0; i < cells.size(); ++i)
+        cells.at[cells[i].cell] = i;
     // The in-pointer rule: each cell whose links name it, once, in name
-    // order (itself included when it names itself).
-    for (ExportCell& x : cells)
-        for (const ExportCell& y : cells)
-            for (const auto* links : {&y.text_links, &y.script_links})
-                if (std::find(links->begin(), links->end(), x.cell) != links->end())
-                    add_once(x.links_here, y.cell);
+    // order (itself included when it names itself). The namers are visited
+    // in name order, so each list comes out in that order.
+    for (const ExportCell& y : cells)
+        for (const auto* links : {&y.text_links, &y.script_links})
+            for (CellHandle named : *links)
+                if (auto x = cells.at.find(named); x != cells.at.end()) {
+                    std::vector<CellHandle>& here = cells[x->second].links_here;
+                    if (here.empty() || here.back() != y.cell) here.push_back(y.cell);
+                }
     return cells;
 }
 
-const ExportCell* find_cell(const std::vector<ExportCell>& cells, CellHandle c) {
-    for (const ExportCell& e : cells)
-        if (e.cell == c) return &e;
-    return nullptr;
+const ExportCell* find_cell(const ExportCells& cells, CellHandle c) {
+    auto x = cells.at.find(c);
+    return x == cells.at.end() ? nullptr : &cells[x->second];
 }
 
 std::string web_title() {
@@ -240,7 +250,7 @@ void html_link(Out& o, const ExportCell& to, std::string_view shown, const char*
     o.raw("</a>");
 }
 
-void html_text(Out& o, const std::vector<ExportCell>& cells, std::string_view text) {
+void html_text(Out& o, const ExportCells& cells, std::string_view text) {
     size_t from = 0;
     text_link_scan(text, [&](size_t start, size_t end, CellHandle c) {
         const ExportCell* to = find_cell(cells, c);
@@ -252,7 +262,7 @@ void html_text(Out& o, const std::vector<ExportCell>& cells, std::string_view te
     html_escaped(o, text.substr(from));
 }
 
-void html_script(Out& o, const std::vector<ExportCell>& cells, std::string_view script) {
+void html_script(Out& o, const ExportCells& cells, std::string_view script) {
     for (const ScriptRun& r : script_runs(script)) {
         std::string_view part = script.substr(r.start, r.end - r.start);
         const ExportCell* to = r.cls == SCL_CELL ? find_cell(cells, named_at(part)) : nullptr;
@@ -270,7 +280,7 @@ void html_script(Out& o, const std::vector<ExportCell>& cells, std::string_view 
     }
 }
 
-void write_html(Out& o, const std::vector<ExportCell>& cells) {
+void write_html(Out& o, const ExportCells& cells) {
     std::string title = web_title();
     o.raw("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
           "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>");
@@ -372,7 +382,7 @@ void md_link(Out& o, const ExportCell& to, std::string_view shown) {
 // lines as written: lines end in hard breaks, and the spaces Markdown would
 // strip (at either end of a line) are written as character references.
 // Trailing line ends show nothing and are left out.
-void md_paragraph(Out& o, const std::vector<ExportCell>* cells, std::string_view text) {
+void md_paragraph(Out& o, const ExportCells* cells, std::string_view text) {
     std::vector<std::string_view> lines;
     for (size_t i = 0;;) {
         size_t end = text.find_first_of("\r\n", i);
@@ -434,7 +444,7 @@ void md_code(Out& o, std::string_view script) {
     o.raw("\n");
 }
 
-void write_markdown(Out& o, const std::vector<ExportCell>& cells) {
+void write_markdown(Out& o, const ExportCells& cells) {
     o.raw("# ");
     md_escaped(o, web_title(), false);
     o.raw("\n\n## Cells\n\n");

@@ -218,6 +218,52 @@ class SearchTest : public WindowTest {
         QTRY_VERIFY(!window_->findChild<QWidget*>("search_bar"));
     }
 
+    // Round cells that are all stepped over, the start cell's pane keeps
+    // what was typed into it and not yet stored in the cell.
+    void skippedCellsLeaveTheStartPaneAsTyped() {
+        make_cell("x", "other");
+        QsciScintilla* t = show_text("old words", 0);
+        t->setText("typed target");
+        set_sel(t, 12, 12);
+        for (bool replace : {false, true}) {
+            find("target", "goal");
+            g_act = nullptr;
+            g_answers.push_back(yes());
+            if (replace) click("bar_replace_all");
+            QCOMPARE(current_name(), std::string("home"));
+            QCOMPARE(editor_bytes(t), std::string(replace ? "typed goal" : "typed target"));
+            search_bar_close();
+        }
+    }
+
+    // The walk counts from the fields, and skips the cells with none: only
+    // what the pane's search would count, and -1 where only it can tell.
+    void fieldsCountedAsThePaneCounts() {
+        const struct {
+            const char* field;
+            const char* what;
+            bool match_case;
+            int count;
+        } cases[] = {
+            {"a Target, target", "target", false, 2},
+            {"a Target, target", "target", true, 1},
+            {"a Target here", "TARGET", false, 1},
+            {"aaaaa", "aa", false, 2},
+            {"tar get", "target", false, 0},
+            {"targe", "target", false, 0},
+            {"a\r\nb", "a b", false, 0},
+            {"ab", "a\nb", true, -1},
+            // Non-ASCII: the pane's Unicode case folding decides.
+            {"\xC3\x84rger", "\xC3\xA4", false, -1},
+            {"\xE2\x84\xAA", "k", false, -1},
+            {"plain", "\xC3\xA4", false, -1},
+            {"plain", "\xC3\xA4", true, 0},
+        };
+        for (const auto& c : cases)
+            QVERIFY2(search_field_count(c.field, c.what, c.match_case) == c.count,
+                     (std::string(c.field) + " / " + c.what).c_str());
+    }
+
     void replaceAllAsksWithTheCountAndIsOneUndoPerCell() {
         make_cell("alpha", "one");
         make_cell("beta", "none");
