@@ -123,7 +123,7 @@ for size in "${sizes[@]}"; do
     layout=()
     [ "${BIG_LAYOUT:-1}" = 0 ] && layout=(--no-layout)
     table=""
-    if "$gui" --rounds "$rounds" ${layout[@]+"${layout[@]}"} "$PWD/big.tvx" >gui.txt 2>gui.err; then
+    if "$gui" --rounds "$rounds" ${layout[@]+"${layout[@]}"} ${store[@]+"${store[@]}"} "$PWD/big.tvx" >gui.txt 2>gui.err; then
         while IFS='|' read -r op wall cpu what _ low; do
             case $op in
             cells) table=$cpu ;;

@@ -10,6 +10,7 @@
 // The web is one of bench/gen_bigweb.py's, with links (its cells are
 // c00001.. and every text names c00001).
 #include "core/guard.h"
+#include "core/node_store.h"
 #include "engine/engine_start.h"
 #include "frontend/frontend.h"
 #include "reports/reports.h"
@@ -113,11 +114,13 @@ int main(int argc, char** argv) {
             g_rounds = std::max(1, std::atoi(argv[++i]));
         else if (std::strcmp(argv[i], "--no-layout") == 0)
             layout = false;
+        else if (std::strncmp(argv[i], "--store=", 8) == 0)
+            node_count_set(std::atoi(argv[i] + 8));
         else
             web = argv[i];
     }
     if (!web) {
-        std::fprintf(stderr, "usage: tarvex_big_bench [--rounds R] [--no-layout] WEB.tvx\n");
+        std::fprintf(stderr, "usage: tarvex_big_bench [--rounds R] [--no-layout] [--store=N] WEB.tvx\n");
         return 2;
     }
     std::string web_path = web, dir = web_path.substr(0, web_path.rfind('/') + 1);
