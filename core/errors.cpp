@@ -45,6 +45,8 @@ constexpr ErrorTexts k_texts[] = {
      "Not a web file (a device, folder, socket or pipe)"},
     {SE_EXPORT_ONTO_WEB, "The export file is a Tarvex web: not replaced",
      "The export file is a Tarvex web: not replaced"},
+    {SE_WEB_PAST_STORE, "The web does not fit the store: not opened",
+     "The web does not fit the store: not opened"},
     {SE_PLOT_X_CELL, "BAD XCELL SPEC IN PLOT DIALOG", nullptr},
     {SE_PLOT_Y_CELL, "BAD YCELL SPEC IN PLOT DIALOG", nullptr},
     {SE_PLOT_LIMITS, "INVALID PLOT LIMITS", nullptr},

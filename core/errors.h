@@ -45,6 +45,7 @@ enum ScriptError : int {
     SE_NOT_A_WEB = -31,       // a non-empty file that does not begin as a web
     SE_WEB_NOT_FILE = -32,    // a device, folder or socket (or a pipe, in the application)
     SE_EXPORT_ONTO_WEB = -33, // an export would replace a web file
+    SE_WEB_PAST_STORE = -34,  // the web does not fit the node store (the application's check)
 
     // Plot start-up errors, written to the console as a line of their own.
     SE_PLOT_X_CELL = -40,

@@ -29,6 +29,7 @@ Measured measure_here(const std::string& path) {
     static HeadlessFrontend silent;
     silent.record = false;
     frontend_install(&silent);
+    web_open_set_check(nullptr); // measured here, not again
     node_count_set(NODE_COUNT_MAX);
     engine_start();
     node_track_low_water();
@@ -57,7 +58,29 @@ int store_for(int peak) {
     return static_cast<int>(std::clamp<long>(want, NODE_COUNT_DEFAULT, NODE_COUNT_MAX));
 }
 
+std::string g_refused_name;
+WebFit g_refused;
+
 } // namespace
+
+int web_fit_check(const std::string& name, int fd) {
+    g_refused_name.clear();
+    std::string path = "/proc/self/fd/" + std::to_string(fd);
+    if (web_file_surely_fits(path)) return 0;
+    WebFit fit = web_fit_measure(path);
+    if (fit.code != 0 || fit.fits) return 0; // a failure is the read's to report
+    g_refused_name = name;
+    g_refused = fit;
+    return SE_WEB_PAST_STORE;
+}
+
+bool web_fit_refused(std::string* name, WebFit* fit) {
+    if (g_refused_name.empty()) return false;
+    *name = g_refused_name;
+    *fit = g_refused;
+    g_refused_name.clear();
+    return true;
+}
 
 bool web_file_surely_fits(const std::string& path) {
     struct stat st;

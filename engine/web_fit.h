@@ -26,6 +26,14 @@ bool web_file_surely_fits(const std::string& path);
 // Reads the file in a child process and measures.
 WebFit web_fit_measure(const std::string& path);
 
+// The check web_open asks in the application (web_open_set_check): a file
+// whose size does not show that it fits is measured, through fd so that the
+// file measured is the file read; one that does not fit is refused with
+// SE_WEB_PAST_STORE and kept for web_fit_refused.
+int web_fit_check(const std::string& name, int fd);
+// The file the last check refused, and its measure, once; false when none.
+bool web_fit_refused(std::string* name, WebFit* fit);
+
 // The message that names the file and both sizes (the caller words the
 // remedy: a reopen, or --store).
 std::string web_fit_text(const std::string& path, const WebFit& fit);

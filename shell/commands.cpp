@@ -8,6 +8,7 @@
 #include "commands/report_command.h"
 #include "core/errors.h"
 #include "core/guard.h"
+#include "engine/engine_start.h"
 #include "frontend/frontend.h"
 #include "io/input_stream.h"
 #include "io/output_stream.h"
@@ -25,6 +26,7 @@
 #include "shell/recovery.h"
 #include "shell/search.h"
 #include "shell/settings_dialog.h"
+#include "shell/store_size.h"
 #include "shell/zoom_dialog.h"
 #include "web/cell.h"
 #include "web/navigation.h"
@@ -120,10 +122,8 @@ void cmd_new_web(int, int, const std::string&) {
     show_tab(VIEW_LIST);
 }
 
-void cmd_open(int, int, const std::string& arg) {
-    commit_all_panes();
-    WebOutcome opened;
-    if (!open_web_command(arg.empty() ? nullptr : arg.c_str(), opened)) return;
+// The panes, list and console after an open that read the file.
+void show_opened(const WebOutcome& opened) {
     if (opened.done()) recent_webs_note();
     panes_forget_documents();
     load_panes();
@@ -132,6 +132,34 @@ void cmd_open(int, int, const std::string& arg) {
     console_clear();
     show_tab(VIEW_LIST);
 }
+
+// A web refused for the store's size is opened again, when the user says
+// so, with the engine started again at the size it needs; otherwise the
+// web shown stays. False when no web was refused.
+bool reopened_in_a_larger_store() {
+    std::string name;
+    WebFit fit;
+    if (!web_fit_refused(&name, &fit)) return false;
+    if (!store_reopen_asked(name, fit)) return true;
+    panes_forget_documents(); // they name cells of the store that goes
+    engine_restart(fit.needed);
+    WebOutcome opened;
+    if (!open_web_command(name.c_str(), opened)) web_new();
+    show_opened(opened);
+    return true;
+}
+
+void cmd_open(int, int, const std::string& arg) {
+    commit_all_panes();
+    WebOutcome opened;
+    if (!open_web_command(arg.empty() ? nullptr : arg.c_str(), opened)) {
+        reopened_in_a_larger_store();
+        return;
+    }
+    show_opened(opened);
+}
+
+void cmd_preferences(int, int, const std::string&) { preferences_dialog_run(); }
 
 void cmd_save(int id, int, const std::string& arg) {
     commit_all_panes();
@@ -326,6 +354,7 @@ const Command COMMANDS[COMMAND_COUNT] = {
     {CMD_RUN_TO_BRK, G_RUN, cmd_run},
     {CMD_STOP, G_NONE, cmd_stop},
     {CMD_SETTINGS, G_LOCKED, cmd_settings},
+    {CMD_PREFERENCES, G_NONE, cmd_preferences},
     {CMD_QUIT, G_LOCKED, cmd_quit},
 };
 
@@ -506,7 +535,10 @@ void pane_double_clicked(int slot) {
 void startup_message(const std::string& file_name) {
     run_guarded([&] {
         panes_setup();
-        if (open_startup_web(file_name)) recent_webs_note();
+        if (open_startup_web(file_name))
+            recent_webs_note();
+        else
+            reopened_in_a_larger_store();
         load_panes();
         link_refresh();
         status_ready();

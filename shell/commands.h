@@ -28,6 +28,7 @@ enum CommandId : int {
     CMD_ERASE_PLOT = 32,
     CMD_SETTINGS = 33,
     CMD_ZOOM = 34,
+    CMD_PREFERENCES = 35,
     CMD_NEW_CELL = 40,
     CMD_CLONE = 41,
     CMD_DELETE = 42,
@@ -74,7 +75,7 @@ enum Notification : int {
     NOTE_SELECTED = 4,  // an entry of that list was chosen
 };
 
-constexpr int COMMAND_COUNT = 53;
+constexpr int COMMAND_COUNT = 54;
 
 void dispatch_command(int id, int code = NOTE_NONE, const std::string& arg = {});
 bool is_locked_out();

@@ -26,6 +26,8 @@ enum DialogKind {
     DLG_ZOOM,
     DLG_SETTINGS,
     DLG_ALLOW_PATH,
+    DLG_PREFERENCES,
+    DLG_REOPEN_STORE,
 };
 
 struct DialogRequest {

@@ -1,12 +1,15 @@
 // tarvex [web.tvx]: the desktop application. Start-up runs the engine's
 // steps, claims the single instance, shows the main window, and opens the
 // web once the event loop runs.
+#include "core/node_store.h"
 #include "engine/engine_start.h"
 #include "shell/commands.h"
 #include "shell/instance.h"
 #include "shell/main_window.h"
 #include "shell/qt_frontend.h"
 #include "shell/recovery.h"
+#include "shell/store_size.h"
+#include "webfile/web_file.h"
 #include "tarvex_version.h"
 
 #include <QApplication>
@@ -55,7 +58,11 @@ int main(int argc, char** argv) {
 
     static QtFrontend frontend;
     frontend_install(&frontend);
+    node_count_set(store_preferred_nodes());
     engine_start();
+    // A web that does not fit the store is measured before the web shown
+    // is given up, and the user asked whether to reopen it in a larger one.
+    web_open_set_check(web_fit_check);
     recovery_install(&app);
 
     std::string file = argc > 1 ? argv[1] : "";

@@ -355,7 +355,8 @@ void MainWindow::build_menus() {
                                       {nullptr, 0},
                                       {"&ErasePlot", CMD_ERASE_PLOT},
                                       {nullptr, 0},
-                                      {"Set&tings...", CMD_SETTINGS}});
+                                      {"Set&tings...", CMD_SETTINGS},
+                                      {"Pre&ferences...", CMD_PREFERENCES}});
     add_items(bar->addMenu("Ce&ll"), {{"&New...", CMD_NEW_CELL},
                                       {"&Clone...", CMD_CLONE},
                                       {"&Delete", CMD_DELETE},

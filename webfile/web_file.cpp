@@ -228,6 +228,7 @@ int save_to(const std::string& name) { return replace_file(name, web_write_to); 
 // ---- opening a web ----------------------------------------------------------------
 
 bool g_pipes_allowed = false;
+WebOpenCheck g_open_check = nullptr;
 
 // Names that stand for a descriptor the process was handed, not for a file
 // in a folder.
@@ -379,6 +380,10 @@ WebOutcome web_open(const char* name) {
             chosen.size() <= size_t(FILE_NAME_MAX) ? open_web_file(chosen, f, piped) : SE_OPEN_WEB;
         if (opened != 0) return WebOutcome{status_error(opened)};
         piped = piped || names_a_descriptor(chosen);
+        if (g_open_check && !piped) {
+            if (int refused = g_open_check(chosen, fileno(f.get())); refused != 0)
+                return WebOutcome{status_error(refused)};
+        }
         if (std::string target; !piped && resolve_target(chosen, target))
             remove_stale_temps(target);
         // Untitled while the file is read: a save asked for meanwhile (the
@@ -416,6 +421,7 @@ WebOutcome web_save_prompt() {
 void web_reset_notify() { after_reset(); }
 
 void web_open_pipes(bool allowed) { g_pipes_allowed = allowed; }
+void web_open_set_check(WebOpenCheck check) { g_open_check = check; }
 
 // ---- fault injection -------------------------------------------------------------------
 

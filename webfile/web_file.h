@@ -86,6 +86,12 @@ WebOutcome web_open(const char* name);
 // application opens regular files only, since a pipe would hold it up.
 void web_open_pipes(bool allowed);
 
+// Asked by web_open before a regular file is read, with the name chosen and
+// the file open as fd: 0 to read it, or a failure code to leave the web as
+// it is (the application checks that the web fits the node store).
+using WebOpenCheck = int (*)(const std::string& name, int fd);
+void web_open_set_check(WebOpenCheck check);
+
 // Saves to the web's file (Save As when it has none); a failure's code is
 // shown. The previous file stays intact on failure.
 WebOutcome web_save();
