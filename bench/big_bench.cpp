@@ -120,7 +120,8 @@ int main(int argc, char** argv) {
             web = argv[i];
     }
     if (!web) {
-        std::fprintf(stderr, "usage: tarvex_big_bench [--rounds R] [--no-layout] [--store=N] WEB.tvx\n");
+        std::fprintf(stderr,
+                     "usage: tarvex_big_bench [--rounds R] [--no-layout] [--store=N] WEB.tvx\n");
         return 2;
     }
     std::string web_path = web, dir = web_path.substr(0, web_path.rfind('/') + 1);

@@ -9,7 +9,6 @@
 #include "shell/qt_frontend.h"
 #include "shell/recovery.h"
 #include "shell/store_size.h"
-#include "webfile/web_file.h"
 #include "tarvex_version.h"
 
 #include <QApplication>
@@ -60,9 +59,6 @@ int main(int argc, char** argv) {
     frontend_install(&frontend);
     node_count_set(store_preferred_nodes());
     engine_start();
-    // A web that does not fit the store is measured before the web shown
-    // is given up, and the user asked whether to reopen it in a larger one.
-    web_open_set_check(web_fit_check);
     recovery_install(&app);
 
     std::string file = argc > 1 ? argv[1] : "";

@@ -5,6 +5,7 @@
 #include "shell/main_window.h"
 
 #include "core/guard.h"
+#include "engine/web_fit.h"
 #include "frontend/frontend.h"
 #include "script/run_engine.h"
 #include "shell/commands.h"
@@ -309,6 +310,9 @@ MainWindow::MainWindow() {
     workbench_docks_install(this);
     layout_load(this);
     idle_timer_.start(IDLE_TICK_MS);
+    // A web that does not fit the store is measured before the web shown
+    // is given up, and the user asked whether to reopen it in a larger one.
+    web_open_set_check(web_fit_check);
 }
 
 MainWindow::~MainWindow() {

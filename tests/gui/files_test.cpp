@@ -5,8 +5,10 @@
 #include "gui_test_support.h"
 
 #include "core/value.h"
+#include "engine/engine_start.h"
 #include "script/run_engine.h"
 #include "shell/recent_webs.h"
+#include "shell/store_size.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,6 +16,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTabBar>
 #include <QTemporaryDir>
 #include <QTreeWidget>
@@ -91,6 +94,62 @@ class FilesTest : public WindowTest {
         for (const char* name : {"a", "b", "c", "home"})
             QVERIFY(std::count(listed.begin(), listed.end(), cell_find(name)) == 1);
         QCOMPARE(list_item_cell(list->currentItem()), cell_find("home"));
+    }
+
+    // A web past the store: the question names the file and both sizes; No
+    // keeps the web shown, Reopen starts the engine again at the size the
+    // web needs and opens it there.
+    void aWebPastTheStoreIsReopenedInALargerStore() {
+        std::string big = path("big.tvx").toStdString();
+        {
+            std::ofstream out(big);
+            out << "<cell><cname>home</cname></cell>";
+            for (int k = 1; k <= 3000; ++k)
+                out << "<cell><cname>c" << k << "</cname><text>" << std::string(100, 't')
+                    << "</text></cell>";
+        }
+        for (bool reopen : {false, true}) {
+            set_pane(VIEW_TEXT, "shown");
+            g_seen.clear();
+            g_answers.push_back(no());
+            g_answers.push_back(named(big));
+            g_answers.push_back(DialogAnswer{reopen, SAVE_CANCEL, {}});
+            key(Qt::Key_O, Qt::ControlModifier);
+            QCOMPARE(times_seen(DLG_REOPEN_STORE, big + " needs a store of "), 1);
+            if (!reopen) {
+                QCOMPARE(node_count(), NODE_COUNT_DEFAULT);
+                QCOMPARE(text_to_string(cell_text(cell_root())), std::string("shown"));
+                QVERIFY(window_->isWindowModified());
+                continue;
+            }
+            QVERIFY(node_count() > NODE_COUNT_DEFAULT && node_count() % 1000 == 0);
+            QCOMPARE(window_->windowTitle(), QString("Tarvex - big[*]"));
+            QCOMPARE(shell_windows().list->topLevelItemCount(), 3001);
+            QCOMPARE(cell_table_count(), 3001);
+        }
+        panes_forget_documents();
+        engine_restart(NODE_COUNT_DEFAULT);
+        fresh_web(true);
+    }
+
+    // Edit > Preferences keeps the store's size in the user's settings for
+    // the next start: the web is not marked modified; a size out of range in
+    // the settings counts as none.
+    void preferencesKeepTheStoreSizeForTheNextStart() {
+        fresh_settings();
+        QCOMPARE(store_preferred_nodes(), NODE_COUNT_DEFAULT);
+        g_act = [](const DialogRequest& r) {
+            if (r.kind != DLG_PREFERENCES) return false;
+            child<QSpinBox>(r, "storeNodes")->setValue(30000);
+            return true;
+        };
+        menu_command(CMD_PREFERENCES);
+        g_act = nullptr;
+        QCOMPARE(store_preferred_nodes(), 30000);
+        QCOMPARE(node_count(), NODE_COUNT_DEFAULT);
+        QVERIFY(!web_modified());
+        QSettings(QCoreApplication::organizationName(), "Tarvex").setValue("store/nodes", 70000);
+        QCOMPARE(store_preferred_nodes(), NODE_COUNT_DEFAULT);
     }
 
     void saveQuestionOnNewOpenAndQuit() {
