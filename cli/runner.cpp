@@ -93,7 +93,8 @@ const char* const k_usage =
     "\n"
     "Exit status: 0 success (exit included), 1 script error or failed save/output\n"
     "(the console output lost included), 2 nothing run (bad options, unknown cell,\n"
-    "unreadable or bad web file, --save of a piped web, an export onto a web).\n";
+    "unreadable or bad web file, a web larger than the store (the message names the\n"
+    "--store it needs), --save of a piped web, an export onto a web).\n";
 
 // The console as stdout: CR LF and a lone CR become LF unless raw. A CR is
 // written as LF at once and an LF right after it is dropped, so the bytes

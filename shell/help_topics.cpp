@@ -263,6 +263,19 @@ runs webs without a window, and the web file format; the file
 docs/differences.md lists where this edition differs from the handheld
 one, and why.
 Webs are plain text files: keep copies of the ones you value.
+
+THE STORE
+Cells, texts, values and running scripts live in a store of nodes of
+40 bytes each: 10,000 of them by default, as on the handheld, where
+every mem() figure and every limit is as there. Scripts name the
+first 256 cells in name order; a cell past those can be made, but the
+status line says that scripts cannot name it. Edit > Preferences
+chooses a store of up to 65,535 nodes for the next start: it holds
+larger webs, and then scripts name every cell. A web that does not fit
+the store is measured before it is opened, and you are asked whether to
+reopen it in a store of the size it needs (tarvex-run: --store=N).
+A text links the cell names in its first 4,095 characters; the text
+pane shades the rest, and the Links dock says so.
 )";
 
 const char* const DEBUGGING = R"(DEBUGGING
