@@ -284,7 +284,8 @@ void tell_the_store_needed(const std::string& web) {
     WebFit fit = web_fit_measure(web);
     if (fit.code != 0) return; // the read itself failed, and said why
     std::string text = web_fit_text(web, fit);
-    if (fit.needed != 0) text += ": run it with --store=" + std::to_string(fit.needed);
+    text += fit.needed != 0 ? ": run it with --store=" + std::to_string(fit.needed)
+                            : ": not even with --store=" + std::to_string(NODE_COUNT_MAX);
     std::fprintf(stderr, "tarvex-run: %s\n", text.c_str());
 }
 

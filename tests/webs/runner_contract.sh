@@ -115,6 +115,18 @@ cmp -s big.tvx big-copy.tvx || fail "a web past the store was changed"
 need=${err##*--store=}
 [ "$(run --store="$need" big.tvx 2>&1)" = "5000 257" ] || fail "--store=$need: the last cell not named"
 [ "$(run --store=65535 big.tvx 2>&1)" = "5000 257" ] || fail "--store=65535: the last cell not named"
+# Texts of 4,000 characters in 1,700 cells: past the largest store.
+text=$(printf '%4000s' '' | tr ' ' t)
+for ((k = 1; k <= 1700; k++)); do
+  printf '<cell><cname>c%04d</cname><text>%s</text></cell>\n' "$k" "$text"
+done >huge.tvx
+err=$(run --store=65535 huge.tvx 2>&1 >/dev/null)
+status=$?
+[ "$status" -eq 2 ] || fail "a web past the largest store: exit $status, expected 2"
+case $err in
+  *"huge.tvx does not fit even the largest store (65535 nodes): not even with --store=65535"*) ;;
+  *) fail "a web past the largest store does not name the file and --store: $err" ;;
+esac
 
 [ "$failures" -eq 0 ] || exit 1
 echo "runner contract: all passed"
