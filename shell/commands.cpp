@@ -195,6 +195,9 @@ void cmd_editor(int id, int, const std::string&) {
 void cmd_find(int, int, const std::string&) { open_find_dialog(); }
 void cmd_find_bar(int, int, const std::string&) { find_bar_command(); }
 void cmd_zoom(int, int, const std::string&) { zoom_command(); }
+void cmd_zoom_step(int id, int, const std::string&) {
+    zoom_step(id == CMD_ZOOM_IN ? 1 : id == CMD_ZOOM_OUT ? -1 : 0);
+}
 void cmd_settings(int, int, const std::string&) { settings_dialog_run(); }
 
 void cmd_help(int id, int, const std::string&) {
@@ -320,6 +323,9 @@ const Command COMMANDS[COMMAND_COUNT] = {
     {CMD_FIND_BAR, G_LOCKED, cmd_find_bar},
     {CMD_ERASE_PLOT, G_NONE, cmd_erase_plot},
     {CMD_ZOOM, G_NONE, cmd_zoom},
+    {CMD_ZOOM_IN, G_NONE, cmd_zoom_step},
+    {CMD_ZOOM_OUT, G_NONE, cmd_zoom_step},
+    {CMD_ZOOM_RESET, G_NONE, cmd_zoom_step},
     {CMD_HELP_OVERVIEW, G_INPUT, cmd_help},
     {CMD_HELP_REPORT, G_INPUT, cmd_help},
     {CMD_HELP_BUILTINS, G_INPUT, cmd_help},
@@ -367,6 +373,9 @@ bool allowed_during_output(int id, int code) {
     case CMD_STOP:
     case CMD_ERASE_PLOT:
     case CMD_ZOOM:
+    case CMD_ZOOM_IN:
+    case CMD_ZOOM_OUT:
+    case CMD_ZOOM_RESET:
     case CMD_ABOUT:
     case CMD_SWITCH_FOCUS:
     case CMD_GO_TO_BOX:

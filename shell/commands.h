@@ -29,6 +29,9 @@ enum CommandId : int {
     CMD_SETTINGS = 33,
     CMD_ZOOM = 34,
     CMD_PREFERENCES = 35,
+    CMD_ZOOM_IN = 36,
+    CMD_ZOOM_OUT = 37,
+    CMD_ZOOM_RESET = 38,
     CMD_NEW_CELL = 40,
     CMD_CLONE = 41,
     CMD_DELETE = 42,
@@ -75,7 +78,7 @@ enum Notification : int {
     NOTE_SELECTED = 4,  // an entry of that list was chosen
 };
 
-constexpr int COMMAND_COUNT = 54;
+constexpr int COMMAND_COUNT = 57;
 
 void dispatch_command(int id, int code = NOTE_NONE, const std::string& arg = {});
 bool is_locked_out();

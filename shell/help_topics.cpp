@@ -98,6 +98,12 @@ visible view to the console.
 
 Settings (Alt+T) choose, page by page: Links (how links look),
 Report, Output, Input, Number (the number format), Execution and Plot.
+Edit > Preferences chooses the size of the store for the next start
+(see Additional Info).
+
+Zoom: View > Zoom chooses the size of the text and console panes;
+Ctrl+= (or Ctrl++) and Ctrl+- step through its sizes, Ctrl+0 goes back
+to 100%. Other keys held with Ctrl or Alt type nothing.
 
 Keyboard focus: F6 moves it between the name box and the visible pane.
 Tab does the same in the name box, the list, the value pane and the

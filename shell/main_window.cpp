@@ -22,6 +22,8 @@
 #include "webfile/web_export.h"
 #include "webfile/web_file.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDockWidget>
@@ -117,6 +119,11 @@ const Accelerator ACCELERATORS[] = {
     {Qt::Key_Tab, Qt::ControlModifier | Qt::ShiftModifier, CMD_PREVIOUS_TAB},
     {Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier, CMD_PREVIOUS_TAB},
     {Qt::Key_PageUp, Qt::ControlModifier, CMD_PREVIOUS_TAB},
+    {Qt::Key_Equal, Qt::ControlModifier, CMD_ZOOM_IN},
+    {Qt::Key_Plus, Qt::ControlModifier, CMD_ZOOM_IN},
+    {Qt::Key_Plus, Qt::ControlModifier | Qt::ShiftModifier, CMD_ZOOM_IN},
+    {Qt::Key_Minus, Qt::ControlModifier, CMD_ZOOM_OUT},
+    {Qt::Key_0, Qt::ControlModifier, CMD_ZOOM_RESET},
 };
 
 // Type-ahead in the cell list: letters typed within the keyboard input
@@ -245,6 +252,15 @@ int pane_command(int slot) {
 
 // The keys a line edit edits its text with, which the key table would
 // otherwise give to the pane commands.
+// Ctrl, Alt or Meta held with a key that has a printable character.
+bool chord_with_text(const QKeyEvent* key) {
+    if (!(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)))
+        return false;
+    const QString text = key->text();
+    return !text.isEmpty() &&
+           std::all_of(text.begin(), text.end(), [](QChar c) { return c.isPrint(); });
+}
+
 bool line_edit_key(const QKeyEvent* key) {
     static const QKeySequence::StandardKey editing[] = {
         QKeySequence::Undo,
@@ -384,7 +400,10 @@ void MainWindow::build_menus() {
                      {"P&revious Tab", CMD_PREVIOUS_TAB},
                      {"S&witch Focus", CMD_SWITCH_FOCUS},
                      {nullptr, 0},
-                     {"&Zoom...", CMD_ZOOM}});
+                     {"&Zoom...", CMD_ZOOM},
+                     {"Zoom &In", CMD_ZOOM_IN},
+                     {"Zoom O&ut", CMD_ZOOM_OUT},
+                     {"Reset Zoo&m", CMD_ZOOM_RESET}});
     // The map is a dock, not a view: its key only shows or hides it.
     QAction* map = web_map_create(this)->toggleViewAction();
     map->setShortcut(QKeySequence("Ctrl+Shift+M"));
@@ -735,6 +754,9 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (qobject_cast<QLineEdit*>(watched) && line_edit_key(key))
         return QMainWindow::eventFilter(watched, event);
     if (translate_accelerator(watched, event)) return true;
+    // A chord the key table does not know types nothing: the editors and
+    // fields would take its character as typed (Ctrl+= as "=").
+    if (chord_with_text(key)) return true;
     if (watched == w.list) return list_key(key);
     return QMainWindow::eventFilter(watched, event);
 }

@@ -79,8 +79,9 @@ bool run_zoom_dialog() {
     return true;
 }
 
-void zoom_command() {
-    if (!run_zoom_dialog()) return;
+namespace {
+
+void zoom_apply() {
     pane_commit(shell_current_view());
     ShellWindows& w = shell_windows();
     for (QsciScintilla* e : {w.text, w.console})
@@ -90,6 +91,19 @@ void zoom_command() {
     if (w.main && w.main->centralWidget() && w.main->centralWidget()->layout())
         w.main->centralWidget()->layout()->activate();
     reshow_current();
+}
+
+} // namespace
+
+void zoom_command() {
+    if (run_zoom_dialog()) zoom_apply();
+}
+
+void zoom_step(int steps) {
+    int entry = steps == 0 ? zoom_entry_of(0) : zoom_entry_of(settings_zoom()) + steps;
+    if (entry < 0 || entry >= ZOOM_ENTRIES) return;
+    settings_set_zoom(zoom_entry_value(entry));
+    zoom_apply();
 }
 
 } // namespace tarvex

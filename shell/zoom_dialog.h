@@ -20,4 +20,9 @@ bool run_zoom_dialog();
 // console panes and the window is laid out again.
 void zoom_command();
 
+// The zoom keys: the next larger (steps 1) or smaller (-1) of the dialog's
+// entries, or 100% (steps 0), stored in the zoom setting as the dialog
+// stores it and applied to the panes.
+void zoom_step(int steps);
+
 } // namespace tarvex

@@ -5,12 +5,14 @@
 // and the help that names all of it.
 #include "gui_test_support.h"
 
+#include "settings/settings.h"
 #include "shell/help_topics.h"
 
 #include <QTabBar>
 #include <QToolBar>
 #include <QTreeWidget>
 
+#include <functional>
 #include <tuple>
 
 using namespace tarvex;
@@ -330,6 +332,44 @@ class KeysTest : public WindowTest {
 
     // The help topics go to the console; the overview and the tour web
     // name the desktop keys.
+    // A chord with Ctrl or Alt types nothing into a pane or a field (the
+    // editors took Ctrl+= as "="); the zoom chords step the zoom setting
+    // through the Zoom dialog's entries.
+    void chordsTypeNothingAndZoomKeysZoom() {
+        make_cell("notes", "abc");
+        ShellWindows& w = shell_windows();
+        struct Field {
+            std::function<void()> focus;
+            std::function<QString()> content;
+        };
+        auto pane = [](int view) {
+            return Field{[view] { click_pane(view); },
+                         [view] { return QString::fromStdString(pane_text(view)); }};
+        };
+        std::vector<Field> fields = {pane(VIEW_TEXT),
+                                     pane(VIEW_VALUE),
+                                     pane(VIEW_SCRIPT),
+                                     pane(VIEW_CONS),
+                                     {[] { key(Qt::Key_L, Qt::ControlModifier); },
+                                      [&w] { return w.name_box->currentText(); }}};
+        for (const Field& f : fields) {
+            f.focus();
+            QString before = f.content();
+            for (char c : std::string("=+.,;'`[]\\/789"))
+                for (Qt::KeyboardModifiers mods : {Qt::ControlModifier, Qt::AltModifier})
+                    QTest::keyClick(focused(), c, mods);
+            QCOMPARE(f.content(), before);
+        }
+        settings_set_zoom(0);
+        const std::pair<char, int> steps[] = {{'=', 4}, {'=', 6}, {'-', 4}, {'0', 0}, {'-', -2}};
+        for (auto [c, zoom] : steps) {
+            QTest::keyClick(focused(), c, Qt::ControlModifier);
+            QCOMPARE(settings_zoom(), zoom);
+        }
+        key(Qt::Key_0, Qt::ControlModifier);
+        QCOMPARE(text_of("notes"), std::string("abc"));
+    }
+
     void helpNamesTheKeys() {
         for (int topic = 1; topic <= HELP_TOPIC_COUNT; ++topic) {
             // Backslashes only inside double quotes, and no quote left open:
