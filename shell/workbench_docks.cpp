@@ -29,6 +29,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
+#include <QSet>
 #include <QStyledItemDelegate>
 #include <QTableWidget>
 #include <QTimer>
@@ -214,10 +215,17 @@ std::string fields_of(CellHandle c) {
 }
 
 void fill_names(QListWidget* list, const std::vector<CellHandle>& cells) {
+    // A set for the repeats: the hub of a big web has an entry from every
+    // cell, and a scan of the list for each made the move quadratic.
     QStringList names;
+    QSet<QString> seen;
+    names.reserve(qsizetype(cells.size()));
+    seen.reserve(qsizetype(cells.size()));
     for (CellHandle c : cells) {
         QString n = qs(cell_name_string(c));
-        if (!names.contains(n)) names << n;
+        if (seen.contains(n)) continue;
+        seen.insert(n);
+        names << n;
     }
     QStringList was;
     for (int i = 0; i < list->count(); ++i)
