@@ -153,7 +153,7 @@ void cmd_open(int, int, const std::string& arg) {
     commit_all_panes();
     WebOutcome opened;
     if (!open_web_command(arg.empty() ? nullptr : arg.c_str(), opened)) {
-        reopened_in_a_larger_store();
+        if (opened.code == SE_WEB_PAST_STORE) reopened_in_a_larger_store();
         return;
     }
     show_opened(opened);
