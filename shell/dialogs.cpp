@@ -212,8 +212,8 @@ bool dialog_run(DialogKind kind, QDialog& dialog, const std::string& text) {
 void window_title_set(const std::string& display_name) {
     QString name = qs(display_name);
     // "[*]": where the window shows its modified mark.
-    QString title = QString("%1 - ").arg("Tarvex") +
-                    (name.isEmpty() ? QString("(Untitled)") : name.left(10)) + "[*]";
+    QString title =
+        QString("%1 - ").arg("Tarvex") + (name.isEmpty() ? QString("(Untitled)") : name) + "[*]";
     if (QWidget* w = owner()) w->setWindowTitle(title);
 }
 

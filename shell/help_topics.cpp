@@ -61,8 +61,10 @@ previous one. Zoom is there too.
 Moving around: click a link in a text, or Ctrl+click one in a script
 (a plain click there places the caret, so you can edit the name; the
 pointing hand shows while Ctrl is held). In the list, type the first
-letters of a name to jump to it; Enter or a double click opens the cell
-on its text tab. Ctrl+L (or F4) selects the name in the box at the top,
+letters of a name to jump to it; Home, End, Page Up and Page Down move
+as in any list; Enter or a double click opens the cell on its text tab.
+Escape in the filter above the list clears it, and a second Escape
+goes back to the pane. Ctrl+L (or F4) selects the name in the box at the top,
 like the address bar of a browser: type a name and press Enter.
 "<" and ">" (Alt+Left, Alt+Right) go back and forward through the
 cells you visited. Alt+Up and Alt+Down step to the previous and next
@@ -90,7 +92,8 @@ match found; Replace All counts the matches in every cell, asks, and
 replaces them all, one Undo step in each cell. Escape closes the bar.
 Replace (Ctrl+H) asks for both texts in a dialog first.
 
-File menu: New (Ctrl+N), Open (Ctrl+O), Save (Ctrl+S), Save As,
+File menu: New (Ctrl+N), Open (Ctrl+O), Save (Ctrl+S), Save As
+(Ctrl+Shift+S),
 Export, the webs opened last, and Quit (Ctrl+Q). A web and all its
 settings are kept in one web file (*.tvx); the title bar marks a web
 with unsaved changes with a star. Ctrl+P writes the field of the

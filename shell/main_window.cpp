@@ -100,6 +100,7 @@ const Accelerator ACCELERATORS[] = {
     {Qt::Key_O, Qt::ControlModifier, CMD_OPEN},
     {Qt::Key_P, Qt::ControlModifier, CMD_PRINT},
     {Qt::Key_S, Qt::ControlModifier, CMD_SAVE},
+    {Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier, CMD_SAVE_AS},
     // Desktop keys beside the handheld's.
     {Qt::Key_F5, Qt::NoModifier, CMD_RUN},
     {Qt::Key_F5, Qt::ShiftModifier, CMD_STOP},
@@ -177,6 +178,29 @@ void filter_open_first() {
     if (!item) return;
     cell_list_picked(list_item_cell(item));
     if (current_cell() == list_item_cell(item)) dispatch_command(CMD_VIEW_TEXT);
+}
+
+// Home, End, Page Up and Page Down in the list: the first or last cell it
+// shows, or a page of rows up or down from the current one.
+QTreeWidgetItem* list_jump(QTreeWidget* list, int key) {
+    if (key == Qt::Key_Home) return static_cast<QTreeWidgetItem*>(list_first_shown());
+    QTreeWidgetItem* to = nullptr;
+    if (key == Qt::Key_End) {
+        for (int i = list->topLevelItemCount() - 1; i >= 0 && !to; --i)
+            if (!list->topLevelItem(i)->isHidden()) to = list->topLevelItem(i);
+        return to;
+    }
+    QTreeWidgetItem* from = list->currentItem();
+    if (!from || from->isHidden()) return static_cast<QTreeWidgetItem*>(list_first_shown());
+    int row = std::max(1, list->visualItemRect(from).height());
+    int page = std::max(1, list->viewport()->height() / row - 1);
+    to = from;
+    for (int n = 0; n < page; ++n) {
+        QTreeWidgetItem* next = key == Qt::Key_PageUp ? list->itemAbove(to) : list->itemBelow(to);
+        if (!next) break;
+        to = next;
+    }
+    return to;
 }
 
 // Up or Down from the filter: into the list, on a cell the filter shows.
@@ -672,6 +696,14 @@ bool MainWindow::list_key(QKeyEvent* key) {
         case Qt::Key_Down: dispatch_command(CMD_NEXT_CELL); return true;
         case Qt::Key_Return:
         case Qt::Key_Enter: dispatch_command(CMD_VIEW_TEXT); return true;
+        case Qt::Key_Home:
+        case Qt::Key_End:
+        case Qt::Key_PageUp:
+        case Qt::Key_PageDown:
+            if (QTreeWidgetItem* to = list_jump(list, key->key()))
+                cell_list_picked(list_item_cell(to));
+            list->setFocus(Qt::OtherFocusReason);
+            return true;
         default: break;
         }
     }
@@ -682,11 +714,18 @@ bool MainWindow::list_key(QKeyEvent* key) {
     return true;
 }
 
-// The cell filter takes Enter to open the first cell it shows and Up and
-// Down to move into the list.
+// The cell filter takes Enter to open the first cell it shows, Up and
+// Down to move into the list, and Escape to clear it (when clear, back to
+// the pane).
 bool MainWindow::filter_key(QKeyEvent* key) {
     if ((key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) return false;
     switch (key->key()) {
+    case Qt::Key_Escape:
+        if (window_layout().filter->text().isEmpty())
+            focus_current();
+        else
+            window_layout().filter->clear();
+        return true;
     case Qt::Key_Return:
     case Qt::Key_Enter: filter_open_first(); return true;
     case Qt::Key_Up:

@@ -205,8 +205,10 @@ class KeysTest : public WindowTest {
         QCOMPARE(current_name(), std::string("p"));
         key(Qt::Key_Up);
         QCOMPARE(current_name(), std::string("home"));
-        key(Qt::Key_End); // swallowed
-        QCOMPARE(current_name(), std::string("home"));
+        key(Qt::Key_End); // the last cell
+        QTreeWidget* list = shell_windows().list;
+        QCOMPARE(QString::fromStdString(current_name()),
+                 list->topLevelItem(list->topLevelItemCount() - 1)->text(0));
     }
 
     // The box keeps its own editing keys; in a pane they are the commands.
@@ -315,6 +317,19 @@ class KeysTest : public WindowTest {
         QTest::keyClicks(list, "x"); // no such name: stays
         QCOMPARE(current_name(), std::string("banana"));
         QCOMPARE(shell_current_view(), VIEW_LIST);
+        // Home and End: the first and last cells; the page keys move by
+        // more than a row and stop at the ends.
+        key(Qt::Key_End);
+        QCOMPARE(current_name(), std::string("home"));
+        key(Qt::Key_Home);
+        QCOMPARE(current_name(), std::string("apple"));
+        key(Qt::Key_PageDown);
+        QVERIFY(current_name() != "apple" && current_name() != "banana");
+        key(Qt::Key_PageUp);
+        QCOMPARE(current_name(), std::string("apple"));
+        key(Qt::Key_Home);
+        key(Qt::Key_Down);
+        QCOMPARE(current_name(), std::string("banana"));
         key(Qt::Key_Return);
         QCOMPARE(shell_current_view(), VIEW_TEXT);
         QCOMPARE(focused(), static_cast<QWidget*>(shell_windows().text));
