@@ -50,7 +50,8 @@ floated or closed (the View menu opens them again):
                 cells this one names, under the cells
 The pane you click in is the visible view: Ctrl+P, Run and the other
 commands take its text. Where the docks are and how big they are is
-kept for the next start. View > Compact Layout (Ctrl+Shift+K) switches
+kept for the next start; View > Reset Layout puts the docks back where
+they first were. View > Compact Layout (Ctrl+Shift+K) switches
 to the compact layout: one pane at a time, with the six tabs at the
 bottom. Switching back brings the docks back as they were.
 View menu: Ctrl+1 to Ctrl+6 show these views (in the desktop layout the

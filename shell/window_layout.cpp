@@ -55,7 +55,7 @@ void layout_load(QMainWindow* window) {
     g_layout.overridden = layout_from_environment(&g_layout.compact);
     QByteArray geometry = settings.value(LAYOUT_GEOMETRY_KEY).toByteArray();
     if (geometry.isEmpty() || !window->restoreGeometry(geometry))
-        window->resize(g_layout.compact ? QSize(900, 680) : QSize(1200, 760));
+        window->resize(g_layout.compact ? QSize(900, 680) : QSize(1000, 700));
 }
 
 void layout_save() {
@@ -100,10 +100,10 @@ void layout_default() {
     beside(g_layout.console, "stack_dock", Qt::Horizontal);
     for (QDockWidget* dock : w->findChildren<QDockWidget*>())
         dock->setVisible(shown.contains(dock));
-    w->resizeDocks({g_layout.cells, g_layout.plot}, {210, 340}, Qt::Horizontal);
+    w->resizeDocks({g_layout.cells, g_layout.plot}, {200, 300}, Qt::Horizontal);
     w->resizeDocks({g_layout.console}, {230}, Qt::Vertical);
     if (QDockWidget* stack = dock_named("stack_dock"))
-        w->resizeDocks({g_layout.console, stack}, {560, 200}, Qt::Horizontal);
+        w->resizeDocks({g_layout.console, stack}, {300, 200}, Qt::Horizontal);
     if (QDockWidget* links = dock_named("links_dock"))
         w->resizeDocks({g_layout.cells, links}, {460, 200}, Qt::Vertical);
     if (QDockWidget* values = dock_named("values_dock"))
@@ -178,6 +178,19 @@ void layout_to_desktop() {
         layout_default();
 }
 
+// View > Reset Layout: the desktop layout's docks as it first opens, at the
+// window's size (floating docks back in the window); in the compact layout,
+// for its next showing.
+void layout_reset() {
+    g_layout.desktop_state.clear();
+    if (!g_layout.compact) {
+        for (QDockWidget* dock : shell_windows().main->findChildren<QDockWidget*>())
+            dock->setFloating(false);
+        layout_default();
+    }
+    layout_save();
+}
+
 // View > Compact Layout, checked or not.
 void layout_choose(bool compact) {
     if (compact == g_layout.compact) return;
@@ -213,6 +226,9 @@ void layout_start() {
     compact->setChecked(g_layout.compact);
     g_layout.compact_action = compact;
     QObject::connect(compact, &QAction::toggled, w, [](bool on) { layout_choose(on); });
+    QAction* reset = view->addAction("&Reset Layout");
+    reset->setObjectName("reset_layout");
+    QObject::connect(reset, &QAction::triggered, w, [] { layout_reset(); });
     if (g_layout.compact)
         layout_to_compact();
     else

@@ -346,6 +346,19 @@ class LayoutTest : public WindowTest {
             actions << menu->actions();
         for (QDockWidget* d : window_->findChildren<QDockWidget*>())
             QVERIFY2(actions.contains(d->toggleViewAction()), qPrintable(d->objectName()));
+        // The default window fits a 1024 x 768 screen; Reset Layout puts
+        // moved, floated and closed docks back where they first were.
+        QVERIFY(window_->width() <= 1024 && window_->height() <= 768);
+        window_->addDockWidget(Qt::RightDockWidgetArea, dock("links_dock"));
+        dock("stack_dock")->setFloating(true);
+        dock("values_dock")->hide();
+        QAction* reset = window_->findChild<QAction*>("reset_layout");
+        QVERIFY(reset);
+        reset->trigger();
+        QCOMPARE(window_->dockWidgetArea(dock("links_dock")), Qt::LeftDockWidgetArea);
+        QVERIFY(!dock("stack_dock")->isFloating());
+        for (const char* name : {"links_dock", "values_dock", "stack_dock"})
+            QTRY_VERIFY2(in_sight(dock(name)), name);
     }
 };
 
