@@ -135,25 +135,23 @@ void show_opened(const WebOutcome& opened) {
 
 // A web refused for the store's size is opened again, when the user says
 // so, with the engine started again at the size it needs; otherwise the
-// web shown stays. False when no web was refused.
-bool reopened_in_a_larger_store() {
+// web shown stays.
+void reopen_in_a_larger_store() {
     std::string name;
     WebFit fit;
-    if (!web_fit_refused(&name, &fit)) return false;
-    if (!store_reopen_asked(name, fit)) return true;
+    if (!web_fit_refused(&name, &fit) || !store_reopen_asked(name, fit)) return;
     panes_forget_documents(); // they name cells of the store that goes
     engine_restart(fit.needed);
     WebOutcome opened;
     if (!open_web_command(name.c_str(), opened)) web_new();
     show_opened(opened);
-    return true;
 }
 
 void cmd_open(int, int, const std::string& arg) {
     commit_all_panes();
     WebOutcome opened;
     if (!open_web_command(arg.empty() ? nullptr : arg.c_str(), opened)) {
-        if (opened.code == SE_WEB_PAST_STORE) reopened_in_a_larger_store();
+        if (opened.code == SE_WEB_PAST_STORE) reopen_in_a_larger_store();
         return;
     }
     show_opened(opened);
@@ -547,7 +545,7 @@ void startup_message(const std::string& file_name) {
         if (open_startup_web(file_name))
             recent_webs_note();
         else
-            reopened_in_a_larger_store();
+            reopen_in_a_larger_store();
         load_panes();
         link_refresh();
         status_ready();
