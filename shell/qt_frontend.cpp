@@ -64,9 +64,11 @@ bool QtFrontend::allow_path(const std::string& path, bool output) {
 }
 void QtFrontend::commit_all_panes() { panes_commit_all(); }
 // Loaded panes mean a new current cell, a pause or the end of a run; the
-// docks follow, as they follow cells added or removed.
+// list's highlight and the docks follow, as they follow cells added or
+// removed.
 void QtFrontend::load_panes() {
     panes_load();
+    list_select_current();
     workbench_docks_changed();
 }
 void QtFrontend::cell_list_refill() {

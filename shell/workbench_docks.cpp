@@ -18,6 +18,7 @@
 #include "web/navigation.h"
 #include "webfile/web_file.h"
 
+#include <QApplication>
 #include <QDockWidget>
 #include <QElapsedTimer>
 #include <QHeaderView>
@@ -121,6 +122,20 @@ void stack_refresh() {
 
 // ---- values -------------------------------------------------------------------
 
+// The current cell's row is the table's current row, as the cell list's
+// item is; it is moved only when the cell changed, so a value being typed
+// or a row the user scrolled to stays.
+void values_follow_current(QTableWidget* table, const std::vector<CellHandle>& cells) {
+    auto at = std::find(cells.begin(), cells.end(), current_cell());
+    QWidget* editor = QApplication::focusWidget();
+    bool editing = editor && editor != table && table->isAncestorOf(editor);
+    if (at == cells.end() || editing) return;
+    int row = int(at - cells.begin());
+    if (table->currentRow() == row) return;
+    table->setCurrentCell(row, 0);
+    table->scrollToItem(table->item(row, 0));
+}
+
 void values_refresh() {
     QTableWidget* table = g.values_table;
     if (!table) return;
@@ -159,6 +174,7 @@ void values_refresh() {
         if (g.values_editable != editable) item->setFlags(flags);
     }
     g.values_editable = editable;
+    values_follow_current(table, cells);
 }
 
 // A value typed into the Values dock: stored as the value pane stores what

@@ -7,10 +7,14 @@
 #include "core/value.h"
 #include "io/input_stream.h"
 #include "script/run_engine.h"
+#include "shell/workbench_docks.h"
 
 #include <QAbstractButton>
 #include <QAction>
 #include <QDockWidget>
+#include <QListWidget>
+#include <QTableWidget>
+#include <QTreeWidget>
 
 using namespace tarvex;
 using namespace tarvex::gui_test;
@@ -248,6 +252,59 @@ class RunsTest : public WindowTest {
             if (c.written) QVERIFY(console_text().find(c.written) != std::string::npos);
             if (c.not_written) QVERIFY(console_text().find(c.not_written) == std::string::npos);
         }
+    }
+
+    // A cell picked in the list while paused is shown until the run goes
+    // on; when it goes on (here to wait for input), after Stop and at the
+    // end, the list, the name box and the docks show the same cell.
+    void viewsAgreeOnTheCurrentCellThroughARun() {
+        for (const char* name : {"values_dock", "links_dock"})
+            if (QDockWidget* d = workbench_dock(name); !d->isVisible())
+                d->toggleViewAction()->trigger();
+        make_cell("apple");
+        make_cell("v");
+        make_cell("inner", "", "brk('p')");
+        set_pane(VIEW_TEXT, "apple");
+        set_pane(VIEW_SCRIPT, "inner!\r\nin('v? ', v)");
+        auto disagreeing = [] {
+            std::string name = current_name();
+            auto* list = shell_windows().list;
+            auto* values = shell_windows().main->findChild<QTableWidget*>("values_table");
+            auto* links = shell_windows().main->findChild<QListWidget*>("links_from");
+            std::string why;
+            if (!list->currentItem() || list->currentItem()->text(0).toStdString() != name)
+                why += " list";
+            if (shell_windows().name_box->currentText().toStdString() != name) why += " box";
+            if (values->currentRow() < 0 ||
+                values->item(values->currentRow(), 0)->text().toStdString() != name)
+                why += " values";
+            if (links->findItems("apple", Qt::MatchExactly).isEmpty() == (name == "home"))
+                why += " links";
+            return why;
+        };
+        // What is shown, once the docks' refresh has had its moment.
+        std::string seen;
+        auto look = [&] {
+            (void)QTest::qWaitFor([&] { return disagreeing().empty(); }, 500);
+            seen += current_name() + disagreeing() + ";";
+        };
+        when(run_breakpoint_pause, [&] {
+            look();
+            key(Qt::Key_1, Qt::ControlModifier);
+            auto* list = shell_windows().list;
+            QTreeWidgetItem* apple = list->findItems("apple", Qt::MatchExactly).value(0);
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                              list->visualItemRect(apple).center());
+            look();
+            key(Qt::Key_R, Qt::AltModifier);
+        });
+        when(input_wait, [&] {
+            look();
+            key(Qt::Key_F5, Qt::ShiftModifier);
+        });
+        run_key(Qt::Key_B, Qt::AltModifier);
+        look();
+        QCOMPARE(QString::fromStdString(seen), QString("inner;apple;home;home;"));
     }
 
     // Lines typed into the console at the prompts reach the cells; an empty
