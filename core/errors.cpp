@@ -133,6 +133,14 @@ std::string cell_past_table_text(std::string_view name, int capacity) {
            " cells in name order can be named in scripts; a larger store lifts this";
 }
 
+std::string cell_missing_text(std::string_view name) {
+    return std::string(name) + " is not a cell: Ctrl+. creates it";
+}
+
+std::string cell_missing_fix_text(std::string_view name) {
+    return "Create cell " + std::string(name);
+}
+
 const char* io_error_text(int code) {
     const ErrorTexts* t = find_texts(code);
     return t && t->status ? t->status : "Unexpected Error!";

@@ -126,6 +126,13 @@ const char* script_error_status(int code);
 // one is created.
 std::string cell_past_table_text(std::string_view name, int capacity);
 
+// The note under a script error whose token uses name as a cell where no
+// cell has it, and the quick fix it offers.
+std::string cell_missing_text(std::string_view name);
+std::string cell_missing_fix_text(std::string_view name);
+// The quick fix asked for where no shown error names a missing cell.
+constexpr const char* NO_QUICK_FIX_TEXT = "No script error names a missing cell";
+
 // The status-line text of a stream or file code (0 to -21, -31 to -33);
 // "Unexpected Error!" for any other code.
 const char* io_error_text(int code);

@@ -37,8 +37,8 @@ void warn_box(const char* text, const char* caption) { g_frontend->warn_box(text
 bool ask_ok_cancel(const char* text, const char* caption) {
     return g_frontend->ask_ok_cancel(text, caption);
 }
-bool ask_yes_no(const char* text, const char* caption) {
-    return g_frontend->ask_yes_no(text, caption);
+bool ask_yes_no(const char* text, const char* caption, const std::string& detail) {
+    return g_frontend->ask_yes_no(text, caption, detail);
 }
 void ui_pump_once() { g_frontend->ui_pump_once(); }
 bool ask_allow_path(const std::string& path, bool output) {

@@ -32,7 +32,8 @@ class Frontend {
     // Modal message boxes; the answers are true for OK / Yes.
     virtual void warn_box(const char* text, const char* caption) = 0;
     virtual bool ask_ok_cancel(const char* text, const char* caption) = 0;
-    virtual bool ask_yes_no(const char* text, const char* caption) = 0;
+    // detail: a second line under the question ("" for none).
+    virtual bool ask_yes_no(const char* text, const char* caption, const std::string& detail) = 0;
 
     // Handles at most one pending event; the engine calls it in its nested
     // loops (breakpoint pause, input wait).
@@ -133,7 +134,7 @@ void status_flash(const char* text);
 void status_ready();
 void warn_box(const char* text, const char* caption = "Tarvex");
 bool ask_ok_cancel(const char* text, const char* caption = "Tarvex");
-bool ask_yes_no(const char* text, const char* caption = "Tarvex");
+bool ask_yes_no(const char* text, const char* caption = "Tarvex", const std::string& detail = {});
 void ui_pump_once();
 bool ask_allow_path(const std::string& path, bool output);
 // The question's text, for the frontends that ask it.

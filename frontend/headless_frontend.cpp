@@ -35,7 +35,8 @@ bool HeadlessFrontend::ask_ok_cancel(const char* text, const char* caption) {
     return next_answer();
 }
 
-bool HeadlessFrontend::ask_yes_no(const char* text, const char* caption) {
+// The detail is the desktop's: the runner's messages stay one line each.
+bool HeadlessFrontend::ask_yes_no(const char* text, const char* caption, const std::string&) {
     message("yesno", text, caption);
     return next_answer();
 }

@@ -372,6 +372,32 @@ std::string lex_error_cause(std::string_view script, int index) {
     return cause;
 }
 
+std::string lex_missing_cell_name(std::string_view script, int index) {
+    // A bare word that names nothing lexes as a STRING token that starts
+    // with a letter (a quoted string starts with its quote).
+    auto bare_word = [&](const LexSpan& s) {
+        if (s.kind != STRING || char_class(static_cast<uint8_t>(script[s.start])) != CC_LETTER)
+            return std::string();
+        size_t end = s.start;
+        while (end < s.end) {
+            CharClass k = char_class(static_cast<uint8_t>(script[end]));
+            if (k != CC_LETTER && k != CC_DIGIT && k != CC_UNDERSCORE) break;
+            ++end;
+        }
+        return std::string(script.substr(s.start, end - s.start));
+    };
+    std::string word, before;
+    int n = 0;
+    lex_scan(script, [&](const LexSpan& s) {
+        if (s.kind == LEX_COMMENT || n > index) return;
+        if (n == index) word = s.kind == BANG ? before : bare_word(s);
+        before = bare_word(s);
+        ++n;
+    });
+    if (word.empty() || !name_is_valid(word.c_str()) || cell_find(word.c_str()) != 0) return {};
+    return word;
+}
+
 int lex_error_count() { return g_error_count; }
 
 void relex_cell(CellHandle c) {

@@ -93,6 +93,12 @@ bool lex_token_position(std::string_view script, uint16_t index, LexPosition* ou
 // limit (cell_past_table_text). "" for any other token.
 std::string lex_error_cause(std::string_view script, int index);
 
+// The name a script error at token number index uses as a cell where no
+// cell has it: the bare word at the error (set x to 1, for (k = ...)), or
+// the word before a call mark at the error (x!). "" when the token is no
+// such word, or a cell has the name.
+std::string lex_missing_cell_name(std::string_view script, int index);
+
 // Cells named by the last lex that are missing from the cell table.
 int lex_error_count();
 

@@ -269,6 +269,18 @@ void cmd_forward(int, int, const std::string&) {
 
 void cmd_clone(int, int, const std::string&) { cell_clone_command(nullptr); }
 
+// The shown script error's name that no cell has becomes a cell; nothing
+// runs. The error's marks go: what they pointed at is mended.
+void cmd_quick_fix(int, int, const std::string&) {
+    std::string name = pane_error_missing_cell();
+    if (name.empty()) {
+        status_line_flash(NO_QUICK_FIX_TEXT);
+        return;
+    }
+    if (cell_find(name.c_str()) == 0 && cell_create_listed(name) == 0) return;
+    pane_error_clear();
+}
+
 void cmd_delete(int, int, const std::string&) {
     CellHandle c = current_cell();
     if (!delete_current_cell()) return;
@@ -349,6 +361,7 @@ const Command COMMANDS[COMMAND_COUNT] = {
     {CMD_NEW_CELL, G_LOCKED, cmd_new_cell},
     {CMD_FORWARD, G_NONE, cmd_forward},
     {CMD_CLONE, G_LOCKED, cmd_clone},
+    {CMD_QUICK_FIX, G_LOCKED, cmd_quick_fix},
     {CMD_DELETE, G_LOCKED, cmd_delete},
     {CMD_PREVIOUS_CELL, G_NONE, cmd_navigate},
     {CMD_NEXT_CELL, G_NONE, cmd_navigate},

@@ -32,6 +32,7 @@ enum CommandId : int {
     CMD_ZOOM_IN = 36,
     CMD_ZOOM_OUT = 37,
     CMD_ZOOM_RESET = 38,
+    CMD_QUICK_FIX = 39, // creates the cell a shown script error names
     CMD_NEW_CELL = 40,
     CMD_CLONE = 41,
     CMD_DELETE = 42,
@@ -78,7 +79,7 @@ enum Notification : int {
     NOTE_SELECTED = 4,  // an entry of that list was chosen
 };
 
-constexpr int COMMAND_COUNT = 57;
+constexpr int COMMAND_COUNT = 58;
 
 void dispatch_command(int id, int code = NOTE_NONE, const std::string& arg = {});
 bool is_locked_out();

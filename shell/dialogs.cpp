@@ -34,9 +34,12 @@ const char* const FILE_FILTER = "Tarvex Files (*.TVX) (*.tvx *.TVX);;"
                                 "Quillet Files (*.QLT) (*.qlt *.QLT);;"
                                 "All Files (*.*) (*)";
 
-bool ask_hook(DialogKind kind, const char* text, const char* caption, DialogAnswer& answer) {
+bool ask_hook(DialogKind kind, const char* text, const char* caption, DialogAnswer& answer,
+              const std::string& detail = {}) {
     if (!g_hook) return false;
-    answer = g_hook(DialogRequest{kind, text ? text : "", caption ? caption : ""});
+    DialogRequest request{kind, text ? text : "", caption ? caption : ""};
+    request.detail = detail;
+    answer = g_hook(request);
     return true;
 }
 
@@ -85,11 +88,13 @@ bool dialog_ok_cancel(const char* text, const char* caption) {
                        QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
 }
 
-bool dialog_yes_no(const char* text, const char* caption) {
+bool dialog_yes_no(const char* text, const char* caption, const std::string& detail) {
     DialogAnswer a;
-    if (ask_hook(DLG_YES_NO, text, caption, a)) return a.accepted;
-    return message_box(QMessageBox::Question, text, caption, QMessageBox::Yes | QMessageBox::No) ==
-           QMessageBox::Yes;
+    if (ask_hook(DLG_YES_NO, text, caption, a, detail)) return a.accepted;
+    QMessageBox box(QMessageBox::Question, qs(caption), qs(text),
+                    QMessageBox::Yes | QMessageBox::No, owner());
+    if (!detail.empty()) box.setInformativeText(qs(detail));
+    return box.exec() == QMessageBox::Yes;
 }
 
 bool dialog_allow_path(const std::string& path, bool output) {

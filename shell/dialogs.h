@@ -38,6 +38,7 @@ struct DialogRequest {
     // settings): the hook may change its controls; accepting the answer is
     // pressing OK, anything else Cancel.
     QDialog* dialog = nullptr;
+    std::string detail = {}; // the line under a question's text
 };
 
 struct DialogAnswer {
@@ -52,7 +53,7 @@ void dialogs_set_hook(DialogHook hook);
 
 void dialog_warn(const char* text, const char* caption);
 bool dialog_ok_cancel(const char* text, const char* caption);
-bool dialog_yes_no(const char* text, const char* caption);
+bool dialog_yes_no(const char* text, const char* caption, const std::string& detail = {});
 // What the user typed into "Enter New Cellname" (at most CELL_NAME_TYPED_MAX characters), or
 // false when cancelled or empty.
 bool dialog_cell_name(std::string& typed);

@@ -3,6 +3,7 @@
 // current cell, link styling and the script pane's marks.
 #include "shell/panes_state.h"
 
+#include "core/errors.h"
 #include "core/value.h"
 #include "frontend/frontend.h"
 #include "script/run_engine.h"
@@ -311,13 +312,18 @@ void pane_forget_cell(CellHandle c) {
     }
 }
 
-void pane_error_show(CellHandle c, uint32_t start, uint32_t end, const std::string& message) {
+void pane_error_show(CellHandle c, uint32_t start, uint32_t end, const std::string& message,
+                     const std::string& missing_cell) {
     error_mark_clear();
-    panes().error = ShownError{c, start, end, message};
+    std::string note = message;
+    if (!missing_cell.empty()) note += "\n" + cell_missing_text(missing_cell);
+    panes().error = ShownError{c, start, end, note, missing_cell};
     error_mark_show();
 }
 
 void pane_error_clear() { error_mark_clear(); }
+
+std::string pane_error_missing_cell() { return panes().error.missing_cell; }
 
 void pane_script_edited() {
     if (!panes().loading) error_mark_clear();

@@ -43,7 +43,8 @@ void error_position_show() {
     // The status line's message expires; the pane keeps it in view, with
     // the cause the status line gave instead of the message, if any.
     std::string cause = err.code == SE_LEXICAL ? lex_error_cause(script, err.token_index) : "";
-    pane_error_show(err.cell, where.start, end, cause.empty() ? message : message + "\n" + cause);
+    pane_error_show(err.cell, where.start, end, cause.empty() ? message : message + "\n" + cause,
+                    lex_missing_cell_name(script, err.token_index));
     if (status_shows_it) status_line_amend(message.c_str()); // else something else is showing now
 }
 

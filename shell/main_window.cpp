@@ -4,6 +4,7 @@
 // program in shell_exit.cpp. Signals are connected in connect_signals() only.
 #include "shell/main_window.h"
 
+#include "core/errors.h"
 #include "core/guard.h"
 #include "engine/web_fit.h"
 #include "frontend/frontend.h"
@@ -26,6 +27,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QDockWidget>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -34,6 +36,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QSettings>
@@ -50,6 +53,7 @@
 #include <Qsci/qsciscintilla.h>
 
 #include <cstdlib>
+#include <memory>
 
 // The icon's resource is compiled into this static library, where nothing
 // refers to it: without this call the linker leaves it out.
@@ -125,6 +129,7 @@ const Accelerator ACCELERATORS[] = {
     {Qt::Key_Plus, Qt::ControlModifier | Qt::ShiftModifier, CMD_ZOOM_IN},
     {Qt::Key_Minus, Qt::ControlModifier, CMD_ZOOM_OUT},
     {Qt::Key_0, Qt::ControlModifier, CMD_ZOOM_RESET},
+    {Qt::Key_Period, Qt::ControlModifier, CMD_QUICK_FIX},
 };
 
 // Type-ahead in the cell list: letters typed within the keyboard input
@@ -274,8 +279,6 @@ int pane_command(int slot) {
     }
 }
 
-// The keys a line edit edits its text with, which the key table would
-// otherwise give to the pane commands.
 // Ctrl, Alt or Meta held with a key that has a printable character.
 bool chord_with_text(const QKeyEvent* key) {
     if (!(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)))
@@ -285,6 +288,27 @@ bool chord_with_text(const QKeyEvent* key) {
            std::all_of(text.begin(), text.end(), [](QChar c) { return c.isPrint(); });
 }
 
+// The script pane's menu, with the quick fix first while a shown error
+// names a cell that does not exist.
+bool script_context_menu(const QContextMenuEvent* event) {
+    std::string name = pane_error_missing_cell();
+    QsciScintilla* e = shell_windows().script;
+    if (name.empty() || !e) return false;
+    std::unique_ptr<QMenu> menu(e->createStandardContextMenu());
+    if (!menu) menu = std::make_unique<QMenu>();
+    auto* fix = new QAction(QString::fromStdString(cell_missing_fix_text(name)), menu.get());
+    fix->setObjectName("quick_fix");
+    fix->setShortcut(QKeySequence(Qt::ControlModifier | Qt::Key_Period));
+    QObject::connect(fix, &QAction::triggered, [] { dispatch_command(CMD_QUICK_FIX); });
+    QAction* first = menu->actions().value(0);
+    menu->insertAction(first, fix);
+    if (first) menu->insertSeparator(first);
+    menu->exec(event->globalPos());
+    return true;
+}
+
+// The keys a line edit edits its text with, which the key table would
+// otherwise give to the pane commands.
 bool line_edit_key(const QKeyEvent* key) {
     static const QKeySequence::StandardKey editing[] = {
         QKeySequence::Undo,
@@ -404,6 +428,7 @@ void MainWindow::build_menus() {
     add_items(bar->addMenu("Ce&ll"), {{"&New...", CMD_NEW_CELL},
                                       {"&Clone...", CMD_CLONE},
                                       {"&Delete", CMD_DELETE},
+                                      {"Create &Missing Cell", CMD_QUICK_FIX},
                                       {nullptr, 0},
                                       {"&Back", CMD_BACK},
                                       {"&Forward", CMD_FORWARD},
@@ -765,6 +790,10 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
             widget && slot_of_window(widget) == SLOT_SCRIPT)
             script_links_live(mouse->modifiers() & Qt::ControlModifier);
     }
+    if (type == QEvent::ContextMenu && shell_windows().script &&
+        watched == shell_windows().script->viewport() &&
+        script_context_menu(static_cast<QContextMenuEvent*>(event)))
+        return true;
     if (type != QEvent::KeyPress) return QMainWindow::eventFilter(watched, event);
     // The search bar sees the keys of its own controls before the key table.
     if (search_bar_owns(watched)) {

@@ -124,8 +124,13 @@ void pane_forget_cell(NodeHandle cell);
 // A script error: an indicator on the failing bytes [start, end) of cell's
 // script and the message under their line, shown whenever the script pane
 // shows that cell, until the script is edited or the marks are cleared.
-void pane_error_show(NodeHandle cell, uint32_t start, uint32_t end, const std::string& message);
+// missing_cell: a name the token uses where no cell has it, which the
+// quick fix creates.
+void pane_error_show(NodeHandle cell, uint32_t start, uint32_t end, const std::string& message,
+                     const std::string& missing_cell = {});
 void pane_error_clear();
+// The name the shown error's quick fix would create, "" for none.
+std::string pane_error_missing_cell();
 // The script pane's text changed (ignored while the panes are loaded).
 void pane_script_edited();
 bool pane_error_showing();

@@ -35,6 +35,7 @@ struct ShownError {
     CellHandle cell = 0;
     uint32_t start = 0, end = 0;
     std::string message;
+    std::string missing_cell; // a name the failing token uses where no cell has it
 };
 
 // The panes' state: the widgets, the focus and views, the status line,

@@ -35,8 +35,8 @@ void QtFrontend::warn_box(const char* text, const char* caption) { dialog_warn(t
 bool QtFrontend::ask_ok_cancel(const char* text, const char* caption) {
     return dialog_ok_cancel(text, caption);
 }
-bool QtFrontend::ask_yes_no(const char* text, const char* caption) {
-    return dialog_yes_no(text, caption);
+bool QtFrontend::ask_yes_no(const char* text, const char* caption, const std::string& detail) {
+    return dialog_yes_no(text, caption, detail);
 }
 
 void QtFrontend::ui_pump_once() {

@@ -12,7 +12,7 @@ class QtFrontend : public Frontend {
     void status_flash(const char* text) override;
     void warn_box(const char* text, const char* caption) override;
     bool ask_ok_cancel(const char* text, const char* caption) override;
-    bool ask_yes_no(const char* text, const char* caption) override;
+    bool ask_yes_no(const char* text, const char* caption, const std::string& detail) override;
     void ui_pump_once() override;
     void exit_procedure() override;
     [[noreturn]] void fatal_exit(int code) override;

@@ -105,12 +105,10 @@ bool command_name(const char* given, std::string& out) {
 // Creates a named cell after the "ask before create" question; 0 when the
 // user declined.
 CellHandle create_asking(const std::string& name) {
-    if (settings_ask_before_create() && !ask_yes_no("No such cell. Create it?", "Tarvex")) return 0;
-    CellHandle c = cell_create(name.c_str());
-    if (c == 0) return 0;
-    cell_list_add(c);
-    web_set_modified(true);
-    return c;
+    if (settings_ask_before_create() &&
+        !ask_yes_no("No such cell. Create it?", "Tarvex", "Yes creates the cell " + name + "."))
+        return 0;
+    return cell_create_listed(name);
 }
 
 } // namespace
@@ -197,6 +195,14 @@ CellHandle cell_create(const char* name) {
         status_flash(cell_past_table_text(cell_name_string(past), cell_table_capacity()).c_str());
         g_past_table_told = true;
     }
+    return c;
+}
+
+CellHandle cell_create_listed(const std::string& name) {
+    CellHandle c = cell_create(name.c_str());
+    if (c == 0) return 0;
+    cell_list_add(c);
+    web_set_modified(true);
     return c;
 }
 

@@ -77,6 +77,8 @@ CellHandle cell_find_text(Text name);
 // ---- creation and removal ------------------------------------------------------
 // Past a full cell table too (the status line says so once a web).
 CellHandle cell_create(const char* name);
+// A cell created for the user: in the cell list, and the web modified.
+CellHandle cell_create_listed(const std::string& name);
 // Without the table limit: a web file may hold more cells than the table.
 // A reader creating many cells passes rebuild = false and rebuilds the
 // table once at the end.

@@ -5,11 +5,13 @@
 // link or makes a cell of a word.
 #include "gui_test_support.h"
 
+#include "core/errors.h"
 #include "core/value.h"
 #include "script/run_engine.h"
 #include "shell/script_style.h"
 
 #include <QAction>
+#include <QContextMenuEvent>
 #include <QTabBar>
 #include <QTemporaryDir>
 
@@ -257,6 +259,7 @@ class EditorsTest : public WindowTest {
             QTest::mouseClick(t->viewport(), Qt::LeftButton, {}, at);
             QTest::mouseDClick(t->viewport(), Qt::LeftButton, {}, at);
             QTRY_VERIFY(seen(DLG_YES_NO, "No such cell. Create it?"));
+            QCOMPARE(g_seen.back().detail, std::string("Yes creates the cell plain."));
             QCOMPARE(cell_find("plain") != 0, answer.accepted);
         }
         QTRY_COMPARE(current_name(), std::string("plain"));
@@ -269,6 +272,69 @@ class EditorsTest : public WindowTest {
         QTest::mouseDClick(t->viewport(), Qt::LeftButton, {}, at);
         QTRY_COMPARE(current_name(), std::string("gamma"));
         QVERIFY(g_seen.empty());
+    }
+
+    // A script error at a name no cell has says which name under the line
+    // and offers to create that cell: Ctrl+. or the pane's menu makes it,
+    // runs nothing and takes the marks away. Other errors offer nothing.
+    void aNameThatIsNoCellIsCreatedByTheQuickFix() {
+        const struct {
+            const char* script;
+            const char* missing; // "" when the error names no missing cell
+            bool by_menu;
+        } cases[] = {
+            {"set x to 1", "x", false}, {"out(1)\r\nfor (k = 1 to 3) {out(k)}", "k", true},
+            {"zz!", "zz", false},       {"out(1 +)", "", false},
+            {"set 'q' to 1", "", true},
+        };
+        QsciScintilla* e = shell_windows().script;
+        for (const auto& c : cases) {
+            fresh_web();
+            set_pane(VIEW_SCRIPT, c.script);
+            key(Qt::Key_R, Qt::AltModifier);
+            QTRY_VERIFY(!run_active());
+            long line = e->SendScintilla(QsciScintillaBase::SCI_MARKERNEXT, 0L, 1L << MARKER_ERROR);
+            QVERIFY2(line >= 0, c.script);
+            char note[256] = {};
+            e->SendScintilla(QsciScintillaBase::SCI_ANNOTATIONGETTEXT, uintptr_t(line), note);
+            std::string told = *c.missing ? cell_missing_text(c.missing) : " is not a cell";
+            QCOMPARE(std::string(note).find(told) != std::string::npos, *c.missing != 0);
+
+            click_pane(VIEW_SCRIPT);
+            std::string console = console_text();
+            int cells = cell_table_count();
+            QString offered;
+            if (c.by_menu) {
+                when([] { return QApplication::activePopupWidget() != nullptr; },
+                     [&] {
+                         QWidget* menu = QApplication::activePopupWidget();
+                         if (auto* fix = menu->findChild<QAction*>("quick_fix"))
+                             offered = fix->text();
+                         QTest::keyClick(menu, Qt::Key_Down);
+                         QTest::keyClick(menu, *c.missing ? Qt::Key_Return : Qt::Key_Escape);
+                     });
+                QPoint at = point_of(e, 1);
+                QContextMenuEvent menu_event(QContextMenuEvent::Mouse, at,
+                                             e->viewport()->mapToGlobal(at));
+                QApplication::sendEvent(e->viewport(), &menu_event);
+                QCOMPARE(offered.toStdString(), *c.missing ? cell_missing_fix_text(c.missing) : "");
+            } else {
+                key(Qt::Key_Period, Qt::ControlModifier);
+            }
+            QCOMPARE(console_text(), console);
+            if (*c.missing) {
+                QVERIFY(cell_find(c.missing) != 0);
+                QCOMPARE(cell_table_count(), cells + 1);
+                QVERIFY(web_modified());
+                QCOMPARE(
+                    e->SendScintilla(QsciScintillaBase::SCI_MARKERNEXT, 0L, 1L << MARKER_ERROR),
+                    -1L);
+            } else {
+                QCOMPARE(cell_table_count(), cells);
+                if (!c.by_menu) QCOMPARE(status(), std::string(NO_QUICK_FIX_TEXT));
+            }
+            QCOMPARE(pane_text(VIEW_SCRIPT), std::string(c.script));
+        }
     }
 };
 
