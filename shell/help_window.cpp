@@ -324,6 +324,7 @@ class HelpWindow : public QWidget {
              }},
             {QKeySequence::Back, [this] { browser_->backward(); }},
             {QKeySequence::Forward, [this] { browser_->forward(); }},
+            {QKeySequence::HelpContents, [this] { open("contents"); }},
             {QKeySequence(Qt::Key_Escape), [this] { close(); }},
         };
         for (const auto& [k, act] : keys)

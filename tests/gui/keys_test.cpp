@@ -72,6 +72,7 @@ class KeysTest : public WindowTest {
             {"&Edit", CMD_FIND, "\tCtrl+H"},
             {"&View", CMD_NEXT_TAB, "\tCtrl+Tab, Ctrl+PgDown"},
             {"&View", CMD_ZOOM, ""},
+            {"&Help", CMD_HELP_CONTENTS, "&Contents\tF1"},
         };
         for (const auto& i : items) {
             QAction* a = item_of(menu_titled(window_, i.menu), i.command);
