@@ -19,6 +19,7 @@
 #include "shell/dialogs.h"
 #include "shell/error_position.h"
 #include "shell/help_topics.h"
+#include "shell/help_window.h"
 #include "shell/main_window.h"
 #include "shell/panes.h"
 #include "shell/qt_frontend.h"
@@ -203,6 +204,8 @@ void cmd_help(int id, int, const std::string&) {
     show_tab(VIEW_CONS);
 }
 
+void cmd_help_window(int, int, const std::string& page) { help_window_show(page); }
+
 void cmd_about(int, int, const std::string&) { dialog_about(); }
 
 void cmd_pane(int id, int code, const std::string&) {
@@ -373,12 +376,13 @@ const Command COMMANDS[COMMAND_COUNT] = {
     {CMD_SETTINGS, G_LOCKED, cmd_settings},
     {CMD_PREFERENCES, G_NONE, cmd_preferences},
     {CMD_QUIT, G_LOCKED, cmd_quit},
+    {CMD_HELP_CONTENTS, G_NONE, cmd_help_window},
 };
 
 // What may act while output is being written (a run, a report or a help
-// topic is inside the output pump): stopping, zoom, the plot, the about box,
-// moving the focus or the tab (as a click on a tab may), and the panes' own
-// notifications and read-only editing.
+// topic is inside the output pump): stopping, zoom, the plot, the about box
+// and the help window, moving the focus or the tab (as a click on a tab
+// may), and the panes' own notifications and read-only editing.
 bool allowed_during_output(int id, int code) {
     switch (id) {
     case CMD_STOP:
@@ -388,6 +392,7 @@ bool allowed_during_output(int id, int code) {
     case CMD_ZOOM_OUT:
     case CMD_ZOOM_RESET:
     case CMD_ABOUT:
+    case CMD_HELP_CONTENTS:
     case CMD_SWITCH_FOCUS:
     case CMD_GO_TO_BOX:
     case CMD_VIEW_LIST:

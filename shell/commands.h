@@ -68,6 +68,9 @@ enum CommandId : int {
     CMD_GO_TO_BOX = 99,
     CMD_RUN = 206,
     CMD_STOP = 207,
+    // The help window: on the page the argument names, or on the topic of
+    // the focused pane when there is none.
+    CMD_HELP_CONTENTS = 66,
 };
 
 // Notification codes of the child windows.
@@ -79,7 +82,7 @@ enum Notification : int {
     NOTE_SELECTED = 4,  // an entry of that list was chosen
 };
 
-constexpr int COMMAND_COUNT = 58;
+constexpr int COMMAND_COUNT = 59;
 
 void dispatch_command(int id, int code = NOTE_NONE, const std::string& arg = {});
 bool is_locked_out();

@@ -8,7 +8,11 @@
 #include "io/output_stream.h"
 #include "settings/setting_table.h"
 #include "settings/settings.h"
+#include "shell/commands.h"
+#include "shell/main_window.h"
 #include "tarvex_version.h"
+
+#include <algorithm>
 
 namespace tarvex {
 
@@ -21,6 +25,7 @@ Tarvex keeps a web: a network of named cells. Every cell has four fields:
   value   a number or a string
   script  a small program that computes values
 
+THE VIEWS
 The window shows the current cell in six views:
   list    all cells in name order (Up and Down step through them)
   text    the text field
@@ -30,6 +35,7 @@ The window shows the current cell in six views:
           the place where you type input for a script
   plot    the plot of two cells while a script runs
 
+LAYOUTS
 Two layouts show them. The desktop layout (the first one) keeps them in
 sight at once: the text, value and script fields are tabs in the middle;
 around them are docks, panels that can be moved, stacked as tabs,
@@ -48,6 +54,7 @@ floated or closed (the View menu opens them again):
                 to look at it, as in the list of the name box
   Links here    the cells that name this one, and Links from here, the
                 cells this one names, under the cells
+  Web Map       the web as a graph (View > Web Map, see below)
 The pane you click in is the visible view: Ctrl+P, Run and the other
 commands take its text. Where the docks are and how big they are is
 kept for the next start; View > Reset Layout puts the docks back where
@@ -59,19 +66,21 @@ list, cons and plot views bring their dock to the front); Ctrl+Tab or
 Ctrl+PgDown goes to the next view, Ctrl+Shift+Tab or Ctrl+PgUp to the
 previous one. Zoom is there too.
 
-Moving around: click a link in a text, or Ctrl+click one in a script
-(a plain click there places the caret, so you can edit the name; the
-pointing hand shows while Ctrl is held). In the list, type the first
-letters of a name to jump to it; Home, End, Page Up and Page Down move
-as in any list; Enter or a double click opens the cell on its text tab.
-Escape in the filter above the list clears it, and a second Escape
-goes back to the pane. Ctrl+L (or F4) selects the name in the box at the top,
+MOVING AROUND
+Click a link in a text, or Ctrl+click one in a script (a plain click
+there places the caret, so you can edit the name; the pointing hand
+shows while Ctrl is held). In the list, type the first letters of a
+name to jump to it; Home, End, Page Up and Page Down move as in any
+list; Enter or a double click opens the cell on its text tab. Escape
+in the filter above the list clears it, and a second Escape goes back
+to the pane. Ctrl+L (or F4) selects the name in the box at the top,
 like the address bar of a browser: type a name and press Enter.
 "<" and ">" (Alt+Left, Alt+Right) go back and forward through the
 cells you visited. Alt+Up and Alt+Down step to the previous and next
 cell. Double-clicking a word that names no cell creates that cell
 (after asking, unless the settings say otherwise).
 
+MENUS
 Cell menu: New (Alt+N), Clone (Alt+C), Delete (Alt+D), Back, Forward,
 Previous and Next Cell, Go to Cell Name (Ctrl+L). A name selected in a
 pane is used by New; with nothing selected a dialog asks for the name.
@@ -84,7 +93,21 @@ breakpoints (see Debugging); Stop (Alt+S or Shift+F5) ends a run or a
 wait for input. The tooltips of the buttons name their keys.
 
 Edit menu: Undo (Ctrl+Z), Cut, Copy, Paste, Select All (Ctrl+X, C, V,
-A). Find (Ctrl+F) opens the search bar under the panes, in the text or
+A), Find and Replace (below).
+
+File menu: New (Ctrl+N), Open (Ctrl+O), Save (Ctrl+S), Save As
+(Ctrl+Shift+S), Export, the webs opened last, and Quit (Ctrl+Q). A
+web and all its settings are kept in one web file (*.tvx); the title
+bar marks a web with unsaved changes with a star. Ctrl+P writes the
+field of the visible view to the console.
+
+Settings (Alt+T) choose, page by page: Links (how links look),
+Report, Output, Input, Number (the number format), Execution and Plot.
+Edit > Preferences chooses the size of the store for the next start
+(see Additional Info).
+
+FIND AND REPLACE
+Find (Ctrl+F) opens the search bar under the panes, in the text or
 script field: type the text and press Enter for the next match, in
 this cell and then in the same field of the following cells. The
 status line says Search wrapped when the search starts over from the
@@ -93,25 +116,34 @@ match found; Replace All counts the matches in every cell, asks, and
 replaces them all, one Undo step in each cell. Escape closes the bar.
 Replace (Ctrl+H) asks for both texts in a dialog first.
 
-File menu: New (Ctrl+N), Open (Ctrl+O), Save (Ctrl+S), Save As
-(Ctrl+Shift+S),
-Export, the webs opened last, and Quit (Ctrl+Q). A web and all its
-settings are kept in one web file (*.tvx); the title bar marks a web
-with unsaved changes with a star. Ctrl+P writes the field of the
-visible view to the console.
-
-Settings (Alt+T) choose, page by page: Links (how links look),
-Report, Output, Input, Number (the number format), Execution and Plot.
-Edit > Preferences chooses the size of the store for the next start
-(see Additional Info).
-
-Zoom: View > Zoom chooses the size of the text and console panes;
-Ctrl+= (or Ctrl++) and Ctrl+- step through its sizes, Ctrl+0 goes back
-to 100%. Other keys held with Ctrl or Alt type nothing.
-
-Keyboard focus: F6 moves it between the name box and the visible pane.
+ZOOM AND FOCUS
+View > Zoom chooses the size of the text and console panes; Ctrl+= (or
+Ctrl++) and Ctrl+- step through its sizes, Ctrl+0 goes back to 100%.
+Other keys held with Ctrl or Alt type nothing.
+F6 moves the keyboard focus between the name box and the visible pane.
 Tab does the same in the name box, the list, the value pane and the
 console; in the text and script panes Tab indents, as in any editor.
+
+THE PLOT
+While a script runs, the values of two cells (the Plot page of the
+settings) are drawn against each other in the plot view. ErasePlot
+(Ctrl+E) clears it.
+
+THE WEB MAP
+View > Web Map (Ctrl+Shift+M) opens a dock that draws the web as a
+graph: a box for each cell, a solid arrow for each cell a text names
+and a dashed one for each cell a script names. The current cell is
+highlighted; a click on a box visits that cell, and Ctrl with the
+mouse wheel zooms. The map follows new cells and links once a second.
+
+HELP
+F1 opens the help window on the topic of the pane you work in, and
+Help > Contents on its list of topics; its search field finds the
+topics that hold the words typed. The Help Topics menu writes a topic
+to the console instead. The file docs/differences.md lists the keys
+and everything else this edition adds to the handheld one.
+
+KEYS
 )";
 
 const char* const REPORT_FORMAT = R"(REPORT FORMAT
@@ -207,6 +239,13 @@ Expressions: numbers, "strings" or 'strings', cell names, and
   f(a, b)              the same with arguments; the script reads
                        them as %1, %2, ...
 Inside an out string, "\n" starts a new line.
+
+INPUT AND OUTPUT
+in reads from the keyboard, a cell or a file, as intype says. From the
+keyboard it writes its prompt to the console and waits: type the values
+there and press Enter; Stop (Alt+S) ends the input. eof is 1 once the
+input has ended. out writes to the console, a file or the printer (here
+the console too), as outtype says; so does a report.
 
 )";
 
@@ -312,11 +351,109 @@ input. Run and Run to Brk are refused while the search bar is open.
 Errors end the run with SCRIPT ERROR, the message, and the cell.
 )";
 
+// The keys of the help, in the order of the menus. A row with a command
+// takes its keys from the window's key table, so a key given to a command
+// there is listed here too; a row without one names keys that act in one
+// place only, or act through a menu item of their own.
+struct KeyRow {
+    int command;
+    const char* keys; // when command is 0
+    const char* what;
+};
+
+const KeyRow KEY_ROWS[] = {
+    {CMD_NEW_WEB, nullptr, "New web"},
+    {CMD_OPEN, nullptr, "Open a web"},
+    {CMD_SAVE, nullptr, "Save"},
+    {CMD_SAVE_AS, nullptr, "Save As"},
+    {CMD_PRINT, nullptr, "write the field of the visible view to the console"},
+    {CMD_QUIT, nullptr, "Quit"},
+    {CMD_UNDO, nullptr, "Undo"},
+    {CMD_REDO, nullptr, "Redo"},
+    {CMD_CUT, nullptr, "Cut"},
+    {CMD_COPY, nullptr, "Copy"},
+    {CMD_PASTE, nullptr, "Paste"},
+    {CMD_SELECT_ALL, nullptr, "Select All"},
+    {CMD_CLEAR, nullptr, "delete the selection"},
+    {CMD_FIND_BAR, nullptr, "Find: the search bar"},
+    {CMD_FIND, nullptr, "Replace: a dialog for both texts"},
+    {CMD_ERASE_PLOT, nullptr, "ErasePlot"},
+    {CMD_SETTINGS, nullptr, "Settings"},
+    {CMD_NEW_CELL, nullptr, "New cell, named by the selection"},
+    {CMD_CLONE, nullptr, "Clone the cell"},
+    {CMD_DELETE, nullptr, "Delete the cell"},
+    {CMD_QUICK_FIX, nullptr, "create the cell a script error names"},
+    {CMD_BACK, nullptr, "back to the cell visited before"},
+    {CMD_FORWARD, nullptr, "forward, or to the cell selected"},
+    {CMD_PREVIOUS_CELL, nullptr, "the previous cell by name"},
+    {CMD_NEXT_CELL, nullptr, "the next cell by name"},
+    {CMD_GO_TO_BOX, nullptr, "the name box, its name selected"},
+    {CMD_VIEW_LIST, nullptr, "the list view"},
+    {CMD_VIEW_TEXT, nullptr, "the text view"},
+    {CMD_VIEW_VALUE, nullptr, "the value view"},
+    {CMD_VIEW_SCRIPT, nullptr, "the script view"},
+    {CMD_VIEW_CONS, nullptr, "the console view"},
+    {CMD_VIEW_PLOT, nullptr, "the plot view"},
+    {CMD_NEXT_TAB, nullptr, "the next view"},
+    {CMD_PREVIOUS_TAB, nullptr, "the previous view"},
+    {CMD_SWITCH_FOCUS, nullptr, "the focus to the name box and back"},
+    {CMD_ZOOM_IN, nullptr, "Zoom In"},
+    {CMD_ZOOM_OUT, nullptr, "Zoom Out"},
+    {CMD_ZOOM_RESET, nullptr, "Reset Zoom"},
+    {0, "Ctrl+Shift+K", "Compact Layout, on or off"},
+    {0, "Ctrl+Shift+M", "Web Map, shown or hidden"},
+    {CMD_RUN, nullptr, "Run, or go on from a breakpoint"},
+    {CMD_RUN_TO_BRK, nullptr, "Run to Brk"},
+    {CMD_STOP, nullptr, "Stop a run or a wait for input"},
+    {CMD_HELP_CONTENTS, nullptr, "the help window, on the topic of the pane"},
+    {0, "Up, Down", "in the cell list: the previous and next cell"},
+    {0, "Home, End, PgUp, PgDown", "in the cell list: the first or last cell, a page up or down"},
+    {0, "Enter", "in the cell list: open the cell; in its filter: the first cell shown"},
+    {0, "Escape", "in the cell filter: clear it, then back to the pane"},
+    {0, "Tab", "in the text and script panes: indent"},
+    {0, "Ctrl+click", "in a script: follow the link"},
+};
+
+std::string key_table() {
+    std::vector<HelpKey> keys = help_keys();
+    size_t column = 0;
+    for (const HelpKey& k : keys)
+        column = std::max(column, k.keys.size());
+    std::string text;
+    for (const HelpKey& k : keys) {
+        std::string line = "  " + k.keys;
+        line.resize(column + 4, ' ');
+        text += line + k.what + "\n";
+    }
+    return text;
+}
+
+const char* overview() {
+    static const std::string text = std::string(OVERVIEW) + key_table();
+    return text.c_str();
+}
+
 } // namespace
+
+std::vector<HelpKey> help_keys() {
+    std::vector<HelpKey> keys;
+    for (const KeyRow& row : KEY_ROWS) {
+        std::string named = row.command ? accelerator_text(row.command).toStdString() : row.keys;
+        if (!named.empty()) keys.push_back({named, row.what});
+    }
+    return keys;
+}
+
+const char* help_topic_title(int topic) {
+    static const char* const titles[HELP_TOPIC_COUNT] = {"Overview",          "Report Format",
+                                                         "Builtin Functions", "Script Language",
+                                                         "Additional Info",   "Debugging"};
+    return topic >= 1 && topic <= HELP_TOPIC_COUNT ? titles[topic - 1] : "";
+}
 
 const char* help_topic_text(int topic) {
     switch (topic) {
-    case 1: return OVERVIEW;
+    case 1: return overview();
     case 2: return REPORT_FORMAT;
     case 3: return BUILTINS;
     case 4: return script_language();

@@ -130,6 +130,7 @@ const Accelerator ACCELERATORS[] = {
     {Qt::Key_Minus, Qt::ControlModifier, CMD_ZOOM_OUT},
     {Qt::Key_0, Qt::ControlModifier, CMD_ZOOM_RESET},
     {Qt::Key_Period, Qt::ControlModifier, CMD_QUICK_FIX},
+    {Qt::Key_F1, Qt::NoModifier, CMD_HELP_CONTENTS},
 };
 
 // Type-ahead in the cell list: letters typed within the keyboard input
@@ -475,6 +476,11 @@ void MainWindow::build_menus() {
                                      {nullptr, 0},
                                      {"Re&port", CMD_REPORT}});
     QMenu* help = bar->addMenu("&Help");
+    // F1 opens the same window on the topic of the pane in use.
+    QAction* contents = help->addAction("&Contents\t" + accelerator_text(CMD_HELP_CONTENTS));
+    contents->setData(int(CMD_HELP_CONTENTS));
+    connect(contents, &QAction::triggered, this,
+            [] { dispatch_command(CMD_HELP_CONTENTS, NOTE_NONE, "contents"); });
     add_items(help->addMenu("&Help Topics"), {{"Overview", CMD_HELP_OVERVIEW},
                                               {"&Report Format", CMD_HELP_REPORT},
                                               {"&Builtin Functions", CMD_HELP_BUILTINS},

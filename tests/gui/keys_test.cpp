@@ -72,6 +72,7 @@ class KeysTest : public WindowTest {
             {"&Edit", CMD_FIND, "\tCtrl+H"},
             {"&View", CMD_NEXT_TAB, "\tCtrl+Tab, Ctrl+PgDown"},
             {"&View", CMD_ZOOM, ""},
+            {"&Help", CMD_HELP_CONTENTS, "&Contents\tF1"},
         };
         for (const auto& i : items) {
             QAction* a = item_of(menu_titled(window_, i.menu), i.command);
@@ -409,8 +410,23 @@ class KeysTest : public WindowTest {
         key(Qt::Key_2, Qt::ControlModifier);
         menu_command(CMD_HELP_OVERVIEW);
         std::string help = console_text();
-        const char* keys[] = {"Ctrl+L", "F4",     "F5",       "Shift+F5",   "F6",         "Ctrl+F",
-                              "Ctrl+H", "Ctrl+1", "Ctrl+Tab", "Ctrl+click", "Replace All"};
+        const char* keys[] = {"Ctrl+L",
+                              "F4",
+                              "F5",
+                              "Shift+F5",
+                              "F6",
+                              "Ctrl+F",
+                              "Ctrl+H",
+                              "Ctrl+1",
+                              "Ctrl+Tab",
+                              "Ctrl+click",
+                              "Replace All",
+                              "F1",
+                              "Ctrl+Shift+S",
+                              "Ctrl+Shift+M",
+                              "Web Map",
+                              "Reset Layout",
+                              "differences.md"};
         for (const char* named : keys)
             QVERIFY2(help.find(named) != std::string::npos, named);
         QVERIFY(help.find("View menu") != std::string::npos);
