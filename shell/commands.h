@@ -67,6 +67,7 @@ enum CommandId : int {
     CMD_GO_TO_BOX = 99,
     CMD_RUN = 206,
     CMD_STOP = 207,
+    CMD_SAVE_PLOT_AS = 208,
 };
 
 // Notification codes of the child windows.
@@ -78,7 +79,7 @@ enum Notification : int {
     NOTE_SELECTED = 4,  // an entry of that list was chosen
 };
 
-constexpr int COMMAND_COUNT = 57;
+constexpr int COMMAND_COUNT = 58;
 
 void dispatch_command(int id, int code = NOTE_NONE, const std::string& arg = {});
 bool is_locked_out();
