@@ -46,7 +46,7 @@ constexpr int MAP_FONT_POINTS = 9;
 constexpr double MAP_BOX_PAD_X = 12, MAP_BOX_PAD_Y = 8;
 // A fitted drawing is enlarged at most this much: a web of a few cells in
 // a large view would have names larger than the window's text.
-constexpr double MAP_FIT_SCALE_MAX = 2.0;
+constexpr double MAP_FIT_SCALE_MAX = 1.5;
 // Below this a drawing is not shrunk further: each box would be a dot.
 constexpr double MAP_FIT_SCALE_MIN = 0.02;
 // One step of the zoom buttons and of Ctrl+wheel.
