@@ -458,13 +458,13 @@ QDockWidget* web_map_create(QMainWindow* window) {
     g_map.dock = dock;
     g_map.view = view;
     g_map.scene = scene;
-    // Shown: drawn at once rather than on the next tick.
     // Opened (not a tab brought to the front): the whole web in view.
     QObject::connect(dock->toggleViewAction(), &QAction::toggled, view, [](bool on) {
         if (!on) return;
         g_map.dock->raise(); // the front tab, when it shares the plot's place
         fit_again();
     });
+    // Shown: drawn at once rather than on the next tick.
     QObject::connect(dock, &QDockWidget::visibilityChanged, view, [window](bool visible) {
         if (!visible) return;
         if (g_map.view->width() < MAP_DOCK_WIDTH)

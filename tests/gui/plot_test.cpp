@@ -369,6 +369,7 @@ class PlotTest : public WindowTest {
             menu_command(CMD_SAVE_PLOT_AS);
             answer_from_queue(DialogAnswer{false, SAVE_NO, {}});
             QCOMPARE(g_seen.front().caption, std::string("Save Plot As"));
+            QCOMPARE(g_seen.front().text, std::string(TARVEX_SOURCE_DIR "/examples/curve.png"));
             QCOMPARE(g_seen.size(), size_t(c.choice ? 2 : 1));
             QSize want = c.size.isEmpty() ? plot_widget()->size() : c.size;
             if (!c.choice) {
@@ -384,7 +385,7 @@ class PlotTest : public WindowTest {
                         paths += xml.name() == u"path";
                     }
                 QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
-                QCOMPARE(lines, 12); // six intervals each way, curve.tvx's
+                QCOMPARE(lines, 12); // curve.tvx's five intervals each way
                 QCOMPARE(paths, 1);
                 continue;
             }
@@ -433,8 +434,9 @@ class PlotTest : public WindowTest {
     void mapOpensAtAUsableSizeAndFits() {
         if (layout_compact()) return; // its docks are the desktop's
         // A chain of cells, wider than the dock at first.
-        for (const char* name : {"a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "k", "l"})
-            make_cell(name, (std::string("then ") + char(name[0] + 1)).c_str());
+        for (char c = 'a'; c <= 'l'; ++c)
+            make_cell(("step_" + std::string(1, c)).c_str(),
+                      ("then step_" + std::string(1, c + 1)).c_str());
         window_->move(0, 0);
         window_->resize(1280, 800);
         reset_layout();
