@@ -53,9 +53,6 @@ struct PlotState {
     PlotDisplayList list;
     PlotVectors vectors;
     uint32_t generation = 0;
-    // A start-up error whose line waits for the run's console to open (the
-    // console is cleared as it opens).
-    int pending_error = SE_OK;
     // Segments drawn in the current pen: drawing one again changes no pixel,
     // and a long run repeating its curve would otherwise grow the list
     // without end.
@@ -146,29 +143,13 @@ void surface_release() {
     repaint();
 }
 
-void write_error_line(int code) {
+void plot_error(int code) {
+    g.active = false;
     std::string line = std::string("\n") + script_error_message(code) + "\n";
     if (output_is_open() && output_to_console())
         output_text(line);
     else
         console_write(line);
-}
-
-void plot_error(int code) {
-    g.active = false;
-    // Before the run opens its console output, the line would be wiped by
-    // the console being cleared: it is written once the output is open.
-    if (!output_is_open() && output_to_console())
-        g.pending_error = code;
-    else
-        write_error_line(code);
-}
-
-void flush_pending_error() {
-    if (g.pending_error == SE_OK) return;
-    int code = g.pending_error;
-    g.pending_error = SE_OK;
-    write_error_line(code);
 }
 
 // max - min, when it is a finite number greater than 0.
@@ -274,10 +255,7 @@ void on_reset() { plot_reset(); }
 
 // A run abandoned by running out of nodes may never reach plot_end; a plot
 // left active would carry its cells into the next run.
-void on_abandon() {
-    g.active = false;
-    g.pending_error = SE_OK;
-}
+void on_abandon() { g.active = false; }
 
 } // namespace
 
@@ -291,7 +269,6 @@ void plot_install() {
 
 void plot_reset() {
     g.active = false;
-    g.pending_error = SE_OK;
     if (settings_plotting()) {
         if (g.surface) surface_release();
         surface_create();
@@ -309,7 +286,6 @@ void plot_erase() {
 
 void plot_begin() {
     if (g.active) return;
-    g.pending_error = SE_OK;
     g.x_cell = cell_find(settings_plot_x_cell());
     if (g.x_cell == 0) return plot_error(SE_PLOT_X_CELL);
     g.y_cell = cell_find(settings_plot_y_cell());
@@ -323,7 +299,6 @@ void plot_begin() {
 }
 
 void plot_value_changed(NodeHandle value, CellHandle cell) {
-    if (g.pending_error != SE_OK && output_is_open()) flush_pending_error();
     if (!g.active) return;
     double number = value != 0 ? value_number(value) : 0.0;
     if (cell == g.x_cell) {
@@ -340,7 +315,6 @@ void plot_value_changed(NodeHandle value, CellHandle cell) {
 void plot_end() {
     // Done whatever the plotting setting says now: a plot left active would
     // keep the old cells at the next run.
-    flush_pending_error();
     g.active = false;
     repaint();
 }
@@ -353,11 +327,11 @@ void plot_colour_changed() {
     g.drawn.clear();
 }
 
-bool plot_tap(int x, int y) {
-    if (!g.surface) return false;
-    int px = x - PLOT_LEFT;
-    int py = (PLOT_BOTTOM - y) - 2;
-    if (px < 0 || px > PLOT_FRAME_WIDTH || py < 0 || py > PLOT_FRAME_HEIGHT) return false;
+namespace {
+
+// The read-out of frame position (px, py), in surface pixels from the
+// frame's left and bottom edges, fractions allowed.
+bool read_out(double px, double py) {
     double x_range, y_range;
     if (!limits_ok(&x_range, &y_range)) {
         status_flash("Bad Plot Limits");
@@ -373,6 +347,21 @@ bool plot_tap(int x, int y) {
     std::string sx = format_number(vx), sy = format_number(vy);
     status_flash(coordinate_text(sx.empty() ? "{NAN}" : sx, sy.empty() ? "{NAN}" : sy).c_str());
     return true;
+}
+
+} // namespace
+
+bool plot_tap(int x, int y) {
+    if (!g.surface) return false;
+    int px = x - PLOT_LEFT;
+    int py = (PLOT_BOTTOM - y) - 2;
+    if (px < 0 || px > PLOT_FRAME_WIDTH || py < 0 || py > PLOT_FRAME_HEIGHT) return false;
+    return read_out(px, py);
+}
+
+bool plot_read_out(double fx, double fy) {
+    if (!g.surface || !(fx >= 0 && fx <= 1 && fy >= 0 && fy <= 1)) return false;
+    return read_out(fx * PLOT_FRAME_WIDTH, fy * PLOT_FRAME_HEIGHT);
 }
 
 bool plot_surface_present() { return g.surface; }

@@ -40,6 +40,10 @@ void plot_colour_changed();
 // frame's area, "Bad Plot Limits" when the limits are unusable. Returns
 // whether anything was flashed.
 bool plot_tap(int x, int y);
+// The read-out at a point of the frame given as fractions of its width and
+// height from its bottom-left corner, for views that map their own pixels:
+// as plot_tap, over the whole frame, edges included.
+bool plot_read_out(double fx, double fy);
 
 bool plot_surface_present();
 bool plot_active();

@@ -500,8 +500,10 @@ int run_command(bool to_breakpoint) {
     CellHandle shown = current_cell();
     commit_all_panes();
     cell_histories_reset();
-    if (settings_plotting() && g_run.plot_begin) g_run.plot_begin();
     output_open(); // a failure is shown by the stream, with the file's path
+    // After the console is cleared for the run, so that a plot error line
+    // stays, and before the script writes anything.
+    if (settings_plotting() && g_run.plot_begin) g_run.plot_begin();
     auto before = saved_values();
     int r = run(shown);
     if (saved_values() != before) web_set_modified(true);

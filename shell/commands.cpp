@@ -22,6 +22,7 @@
 #include "shell/help_window.h"
 #include "shell/main_window.h"
 #include "shell/panes.h"
+#include "shell/plot_view.h"
 #include "shell/qt_frontend.h"
 #include "shell/recent_webs.h"
 #include "shell/recovery.h"
@@ -312,6 +313,8 @@ void cmd_run(int id, int, const std::string&) {
 
 void cmd_erase_plot(int, int, const std::string&) { plot_erase(); }
 
+void cmd_save_plot_as(int, int, const std::string&) { plot_view_save_as(); }
+
 void cmd_stop(int, int, const std::string&) { stop_command(); }
 
 void cmd_quit(int, int, const std::string&) { quit_procedure(); }
@@ -377,6 +380,7 @@ const Command COMMANDS[COMMAND_COUNT] = {
     {CMD_PREFERENCES, G_NONE, cmd_preferences},
     {CMD_QUIT, G_LOCKED, cmd_quit},
     {CMD_HELP_CONTENTS, G_NONE, cmd_help_window},
+    {CMD_SAVE_PLOT_AS, G_NONE, cmd_save_plot_as},
 };
 
 // What may act while output is being written (a run, a report or a help

@@ -71,6 +71,7 @@ enum CommandId : int {
     // The help window: on the page the argument names, or on the topic of
     // the focused pane when there is none.
     CMD_HELP_CONTENTS = 66,
+    CMD_SAVE_PLOT_AS = 208,
 };
 
 // Notification codes of the child windows.
@@ -82,7 +83,7 @@ enum Notification : int {
     NOTE_SELECTED = 4,  // an entry of that list was chosen
 };
 
-constexpr int COMMAND_COUNT = 59;
+constexpr int COMMAND_COUNT = 60;
 
 void dispatch_command(int id, int code = NOTE_NONE, const std::string& arg = {});
 bool is_locked_out();

@@ -153,8 +153,11 @@ std::string dialog_save_plot_name(const std::string& suggested) {
         return a.accepted ? a.text : std::string();
     QFileDialog dialog(owner(), "Save Plot As");
     dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setNameFilter("PNG Images (*.png)");
+    dialog.setNameFilters({"PNG Images (*.png)", "SVG Drawings (*.svg)"});
     dialog.setDefaultSuffix("png");
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& f) {
+        dialog.setDefaultSuffix(f.startsWith("SVG") ? "svg" : "png");
+    });
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     if (!suggested.empty()) dialog.selectFile(qs(suggested));

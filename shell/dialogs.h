@@ -28,6 +28,7 @@ enum DialogKind {
     DLG_ALLOW_PATH,
     DLG_PREFERENCES,
     DLG_REOPEN_STORE,
+    DLG_PLOT_SIZE,
 };
 
 struct DialogRequest {
@@ -63,7 +64,7 @@ SaveAnswer dialog_save_changes(const std::string& display_name);
 // May the web write (output) or read the file at path, outside its folder?
 // The hook sees DLG_ALLOW_PATH with the question's text; No is the default.
 bool dialog_allow_path(const std::string& path, bool output);
-// The PNG file for the plot (the hook sees DLG_SAVE, caption "Save Plot As").
+// The PNG or SVG file for the plot (the hook sees DLG_SAVE, caption "Save Plot As").
 std::string dialog_save_plot_name(const std::string& suggested);
 // The export file and the index of the chosen filter among filters (the hook
 // sees DLG_SAVE, caption "Export", and its answer picks the first filter).

@@ -395,7 +395,8 @@ void MainWindow::build_menus() {
     add_items(file, {{"&New", CMD_NEW_WEB},
                      {"&Open...", CMD_OPEN},
                      {"&Save", CMD_SAVE},
-                     {"Save &As", CMD_SAVE_AS}});
+                     {"Save &As", CMD_SAVE_AS},
+                     {"Save &Plot As...", CMD_SAVE_PLOT_AS}});
     QAction* export_action = file->addAction("&Export...");
     export_action->setObjectName("export");
     QObject::connect(export_action, &QAction::triggered, this, [] { export_web(); });

@@ -19,6 +19,9 @@
 #include <QMainWindow>
 #include <QMouseEvent>
 #include <QThread>
+#include <QTimer>
+#include <QToolBar>
+#include <QVBoxLayout>
 #include <Qsci/qsciscintilla.h>
 #include <graphviz/gvc.h>
 
@@ -41,10 +44,17 @@ constexpr double MAP_POINTS_PER_INCH = 72.0;
 constexpr int MAP_FONT_POINTS = 9;
 // Room around a name inside its box, in pixels.
 constexpr double MAP_BOX_PAD_X = 12, MAP_BOX_PAD_Y = 8;
-// A drawing is shrunk to fit the dock, but never below this: the names
-// must stay readable.
-constexpr double MAP_FIT_SCALE_MIN = 0.75;
+// A fitted drawing is enlarged at most this much: a web of a few cells in
+// a large view would have names larger than the window's text.
+constexpr double MAP_FIT_SCALE_MAX = 1.5;
+// Below this a drawing is not shrunk further: each box would be a dot.
+constexpr double MAP_FIT_SCALE_MIN = 0.02;
+// One step of the zoom buttons and of Ctrl+wheel.
+constexpr double MAP_ZOOM_STEP = 1.25;
 constexpr int MAP_DOCK_WIDTH = 340;
+// The map is moved to the plot's place when it would open lower than this:
+// a strip shows a row of boxes at most.
+constexpr int MAP_HEIGHT_MIN = 250;
 constexpr double MAP_ARROW_LENGTH = 8, MAP_ARROW_HALF_WIDTH = 3.5;
 
 const QColor k_box_fill(0xF4, 0xF4, 0xEE);
@@ -162,15 +172,28 @@ void add_edge(const MapLayout::Edge& e, const WebGraph::Edge& link, const MapLay
     }
 }
 
-// Until the user zooms, the drawing is shrunk to fit the dock as far as
-// the names stay readable.
+// Until the user zooms, the whole drawing fits the view.
 void fit() {
     if (!g_map.scene || g_map.zoomed || g_map.scene->items().isEmpty()) return;
     QRectF r = g_map.scene->sceneRect();
     QSize v = g_map.view->viewport()->size();
-    double s = std::min({1.0, v.width() / r.width(), v.height() / r.height()});
+    if (v.isEmpty() || r.isEmpty()) return;
+    double s = std::min({MAP_FIT_SCALE_MAX, v.width() / r.width(), v.height() / r.height()});
     s = std::max(s, MAP_FIT_SCALE_MIN);
     g_map.view->setTransform(QTransform::fromScale(s, s));
+    g_map.view->centerOn(r.center());
+}
+
+void fit_again() {
+    g_map.zoomed = false;
+    fit();
+}
+
+// A zoom step about anchor (a viewport position), in (factor > 1) or out.
+void zoom_by(double factor, QGraphicsView::ViewportAnchor anchor) {
+    g_map.zoomed = true;
+    g_map.view->setTransformationAnchor(anchor);
+    g_map.view->scale(factor, factor);
 }
 
 void highlight(const std::string& name, bool scroll) {
@@ -283,10 +306,9 @@ void MapView::wheelEvent(QWheelEvent* event) {
         QGraphicsView::wheelEvent(event);
         return;
     }
-    g_map.zoomed = true;
-    double factor = event->angleDelta().y() > 0 ? 1.15 : 1 / 1.15;
-    setTransformationAnchor(QGraphicsView::AnchorUnderMouse);
-    scale(factor, factor);
+    if (event->angleDelta().y() != 0)
+        zoom_by(event->angleDelta().y() > 0 ? MAP_ZOOM_STEP : 1 / MAP_ZOOM_STEP,
+                QGraphicsView::AnchorUnderMouse);
     event->accept();
 }
 
@@ -379,28 +401,76 @@ MapLayout web_map_layout(const MapLayoutInput& in) {
     return out;
 }
 
+// A map opened as a strip (beside the plot and the values, in the first
+// layout) goes where the plot is, as a tab beside it, with the plot's height.
+void place(QMainWindow* window) {
+    QDockWidget* dock = g_map.dock;
+    if (!dock->isVisible() || dock->isFloating() || dock->height() >= MAP_HEIGHT_MIN) return;
+    auto* plot = window->findChild<QDockWidget*>("plot_dock");
+    if (plot && plot->isVisible() && !plot->isFloating() &&
+        window->dockWidgetArea(plot) == window->dockWidgetArea(dock)) {
+        window->tabifyDockWidget(plot, dock);
+        dock->raise();
+    }
+    if (dock->height() < MAP_HEIGHT_MIN)
+        window->resizeDocks({dock}, {MAP_HEIGHT_MIN}, Qt::Vertical);
+}
+
+QToolBar* tool_bar(QWidget* parent) {
+    auto* bar = new QToolBar(parent);
+    bar->setObjectName("web_map_tools");
+    bar->setIconSize(QSize(16, 16));
+    bar->setFocusPolicy(Qt::NoFocus);
+    QAction* fit_action = bar->addAction("Fit", [] { fit_again(); });
+    fit_action->setObjectName("web_map_fit");
+    fit_action->setToolTip("Fit the whole web in the map");
+    QAction* in =
+        bar->addAction("+", [] { zoom_by(MAP_ZOOM_STEP, QGraphicsView::AnchorViewCenter); });
+    in->setObjectName("web_map_zoom_in");
+    in->setToolTip("Zoom in (Ctrl+wheel)");
+    QAction* out =
+        bar->addAction("-", [] { zoom_by(1 / MAP_ZOOM_STEP, QGraphicsView::AnchorViewCenter); });
+    out->setObjectName("web_map_zoom_out");
+    out->setToolTip("Zoom out (Ctrl+wheel)");
+    return bar;
+}
+
 QDockWidget* web_map_create(QMainWindow* window) {
     auto* dock = new QDockWidget("Web Map", window);
     dock->setObjectName("web_map");
-    auto* view = new MapView(dock);
+    auto* page = new QWidget(dock);
+    auto* column = new QVBoxLayout(page);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    auto* view = new MapView(page);
     view->setObjectName("web_map_view");
     view->setRenderHint(QPainter::Antialiasing);
     view->setDragMode(QGraphicsView::ScrollHandDrag);
     view->setFocusPolicy(Qt::NoFocus);
     auto* scene = new QGraphicsScene(view);
     view->setScene(scene);
-    dock->setWidget(view);
+    column->addWidget(tool_bar(page));
+    column->addWidget(view);
+    dock->setWidget(page);
     window->addDockWidget(Qt::RightDockWidgetArea, dock);
     dock->hide();
     g_map = MapState{};
     g_map.dock = dock;
     g_map.view = view;
     g_map.scene = scene;
+    // Opened (not a tab brought to the front): the whole web in view.
+    QObject::connect(dock->toggleViewAction(), &QAction::toggled, view, [](bool on) {
+        if (!on) return;
+        g_map.dock->raise(); // the front tab, when it shares the plot's place
+        fit_again();
+    });
     // Shown: drawn at once rather than on the next tick.
     QObject::connect(dock, &QDockWidget::visibilityChanged, view, [window](bool visible) {
         if (!visible) return;
         if (g_map.view->width() < MAP_DOCK_WIDTH)
             window->resizeDocks({g_map.dock}, {MAP_DOCK_WIDTH}, Qt::Horizontal);
+        // Once the window has laid the dock out.
+        QTimer::singleShot(0, g_map.view, [window] { place(window); });
         web_map_idle();
     });
     return dock;

@@ -40,12 +40,24 @@ QPointF plot_layout_point(const PlotLayout& layout, double x, double y);
 // the frame give pixels off the frame.
 QPoint plot_layout_tap(const PlotLayout& layout, QPointF pos);
 
+// The fractions of the frame's width and height, from its bottom-left
+// corner, at the centre of the pixel under view position pos (pixels as
+// wide as a grid line); 0 and 1 are the centres of the outer grid lines.
+QPointF plot_layout_fractions(const PlotLayout& layout, QPointF pos);
+
+// Whether the views' frames keep one unit of x as long as one of y,
+// letterboxed in the view (off: the frame fills it).
+void plot_picture_set_equal_axes(bool on);
+bool plot_picture_equal_axes();
+
 // A view's picture, kept between paints: while the plot only grows, a paint
 // draws just the segments added since the last one.
 struct PlotPicture {
     QImage image;
     PlotLayout layout;
     QFont font; // as the view gave it
+    bool equal_axes = false;
+    QRectF limits; // the limits it was laid out for, with equal axes
     uint32_t generation = 0;
     bool overflowed = false;
     size_t done = 0; // segments (or surface commands, once overflowed) drawn
@@ -61,7 +73,11 @@ bool plot_picture_paint(PlotPicture& picture, QPainter& painter, const QSizeF& v
                         const QFont& font, qint64 budget_ms = -1);
 
 // The plot as a view of that size would show it, as an image at the pixel
-// ratio (for checks and snapshots).
+// ratio (for checks, snapshots and the PNG export at a view's size).
 QImage plot_picture_render(const QSize& view, qreal dpr, const QFont& font);
+
+// The same picture as an SVG drawing: the grid as lines, the segments as
+// paths, the labels as text.
+QByteArray plot_picture_svg(const QSize& view, const QFont& font);
 
 } // namespace tarvex

@@ -150,26 +150,31 @@ TEST_F(PlotTest, FrameGridAndLabels) {
     EXPECT_EQ(plot_surface().commands().front().kind, PLOT_FILL);
 }
 
-TEST_F(PlotTest, BadCellsAndLimitsWriteTheirLineAndTheRunGoesOn) {
-    settings_set_plot_cells("nope,y");
-    std::string out = run_home("set x to 1 set y to 2 out('done')");
-    EXPECT_NE(out.find("\nBAD XCELL SPEC IN PLOT DIALOG\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("done"), std::string::npos);
-    EXPECT_FALSE(plot_active());
-
-    settings_set_plot_cells("x,nope");
-    out = run_home("out('done')"); // no value changes: written at the end
-    EXPECT_NE(out.find("\nBAD YCELL SPEC IN PLOT DIALOG\n"), std::string::npos) << out;
-
-    settings_set_plot_cells("x,y");
-    settings_set_xmax_text("-5"); // xmax equal to xmin
-    out = run_home("set x to 1 set y to 1 set x to 2 set y to 2");
-    EXPECT_NE(out.find("\nINVALID PLOT LIMITS\n"), std::string::npos) << out;
-    EXPECT_TRUE(lines().empty());
+// Settings that cannot be plotted are reported as the run starts, before
+// anything the script writes; the run goes on unplotted.
+TEST_F(PlotTest, BadSettingsAreReportedFirstAndTheRunGoesOn) {
+    struct Case {
+        const char* cells;
+        const char* xmax;
+        const char* line;
+    };
+    const Case cases[] = {{"nope,y", "5", "BAD XCELL SPEC IN PLOT DIALOG"},
+                          {"x,nope", "5", "BAD YCELL SPEC IN PLOT DIALOG"},
+                          {"x,y", "-5", "INVALID PLOT LIMITS"}}; // xmax equal to xmin
+    for (const Case& c : cases) {
+        settings_set_plot_cells(c.cells);
+        settings_set_xmax_text(c.xmax);
+        std::string out =
+            run_home("out('a') set home 1 out('b') set x to 1 set y to 1 set x to 2 set y to 2");
+        EXPECT_EQ(out, std::string("\n") + c.line + "\nab");
+        EXPECT_FALSE(plot_active());
+        EXPECT_TRUE(lines().empty());
+    }
 
     // A mapping that overflows stops the plot for the rest of the run.
     settings_set_xmax_text("5");
-    out = run_home("set x to 1 set y to 1 set x to 1e308 set y to 2 set x to 0 set y to 0");
+    std::string out =
+        run_home("set x to 1 set y to 1 set x to 1e308 set y to 2 set x to 0 set y to 0");
     EXPECT_NE(out.find("\nINVALID PLOT LIMITS\n"), std::string::npos) << out;
     EXPECT_TRUE(lines().empty());
 
@@ -240,8 +245,29 @@ TEST_F(PlotTest, TapReadOut) {
     EXPECT_FALSE(plot_tap(193, 100));
     EXPECT_FALSE(plot_tap(100, 13));
     EXPECT_EQ(pui.flashes.size(), shown);
+    // A view's read-out is exact over the whole frame, edges included.
+    struct Exact {
+        double fx, fy;
+        const char* text; // nullptr: none
+    };
+    const Exact exact[] = {{0, 0, "( -5 , -5 )"},
+                           {1, 1, "( 5 , 5 )"},
+                           {0.5, 0.5, "( 0 , 0 )"},
+                           {0.4, 0.6, "( -1 , 1 )"},
+                           {0.123, 0.99, "( -3.77 , 4.9 )"},
+                           {-0.001, 0.5, nullptr},
+                           {0.5, 1.001, nullptr}};
+    for (const Exact& e : exact) {
+        pui.flashes.clear();
+        EXPECT_EQ(plot_read_out(e.fx, e.fy), e.text != nullptr) << e.fx << "," << e.fy;
+        if (e.text) {
+            EXPECT_EQ(pui.flashes.back(), e.text);
+        }
+    }
     settings_set_ymin_text("7");
     EXPECT_TRUE(plot_tap(100, 100));
+    EXPECT_EQ(pui.flashes.back(), "Bad Plot Limits");
+    EXPECT_TRUE(plot_read_out(0.5, 0.5));
     EXPECT_EQ(pui.flashes.back(), "Bad Plot Limits");
 }
 

@@ -8,14 +8,23 @@
 #include "plot/plot.h"
 #include "plot/plot_clip.h"
 #include "plot/qt/plot_paint.h"
+#include "plot/qt/plot_picture.h"
 #include "script/run_engine.h"
 #include "shell/plot_view.h"
+#include "shell/web_map.h"
+#include "shell/window_layout.h"
 
 #include <QApplication>
 #include <QDockWidget>
+#include <QFileInfo>
+#include <QGraphicsView>
 #include <QMenu>
+#include <QRadioButton>
 #include <QScreen>
+#include <QSettings>
+#include <QSpinBox>
 #include <QTemporaryDir>
+#include <QXmlStreamReader>
 
 #include <fstream>
 
@@ -151,6 +160,60 @@ class PlotTest : public WindowTest {
     std::vector<QDockWidget*> closed_;
     QDockWidget* plot_dock() { return window_->findChild<QDockWidget*>("plot_dock"); }
 
+    // The pixel holding each plot point reads out that point within half a
+    // pixel; the origin and the corners, at pixel centres, exactly.
+    void check_exact_read_outs(const Seen& f) {
+        struct Target {
+            double x, y;
+            const char* text; // exact, or nullptr
+        };
+        const Target targets[] = {{0, 0, "( 0 , 0 )"}, {-5, -5, "( -5 , -5 )"},
+                                  {5, 5, "( 5 , 5 )"}, {-5, 5, "( -5 , 5 )"},
+                                  {-1, 1, nullptr},    {1.5, -2.5, nullptr},
+                                  {4.2, -3.7, nullptr}};
+        qreal half_x = 5 / (f.right - f.left), half_y = 5 / (f.bottom - f.top);
+        for (const Target& t : targets) {
+            status_line_show("");
+            QPointF at = value_point(f, t.x, t.y);
+            click_plot(QPoint(int(std::floor(at.x())), int(std::floor(at.y()))));
+            QString text = QString::fromStdString(status_line_text());
+            if (t.text) {
+                QCOMPARE(text, QString(t.text));
+                continue;
+            }
+            QStringList parts = text.split(' ');
+            QCOMPARE(parts.size(), 5);
+            // Half a pixel, and the rounding to five digits.
+            QVERIFY2(std::abs(parts[1].toDouble() - t.x) <= half_x + 1e-4, qPrintable(text));
+            QVERIFY2(std::abs(parts[3].toDouble() - t.y) <= half_y + 1e-4, qPrintable(text));
+        }
+    }
+
+    void check_surface_taps(const Seen& f) {
+        struct Target {
+            int px, py;
+            const char* text;
+        };
+        const Target targets[] = {{80, 80, "( 0 , 0 )"},
+                                  {0, 0, "( -5 , -5 )"},
+                                  {16, 144, "( -4 , 4 )"},
+                                  {104, 40, "( 1.5 , -2.5 )"},
+                                  {160, 160, "( 5 , 5 )"}};
+        qreal per_x = (f.right - f.left) / 160, per_y = (f.bottom - f.top) / 160;
+        for (const Target& t : targets) {
+            status_line_show("");
+            QPointF at(f.left + (t.px + 0.5) * per_x, f.bottom - (t.py + 2.5) * per_y);
+            click_plot(at.toPoint());
+            QCOMPARE(QString::fromStdString(status_line_text()), QString(t.text));
+        }
+    }
+
+    void reset_layout() {
+        for (QAction* a : menu_titled(window_, "&View")->actions())
+            if (a->text().remove('&') == "Reset Layout") a->trigger();
+        QTest::qWait(50);
+    }
+
   private slots:
     void initTestCase() { window_open_active(); }
 
@@ -216,52 +279,43 @@ class PlotTest : public WindowTest {
         QVERIFY(label_heights[0] >= 6);
     }
 
-    // The read-out of a click is the surface tap's for the surface pixel of
-    // the plot point under it: px along the frame from its left edge, and
-    // py two pixels short of its height up from the bottom edge.
+    // In the dock a click reads out the plot point at the centre of the
+    // pixel under it (the frame's edges are the centres of its outer lines);
+    // the compact layout's plot tab reads out the surface pixel of the point
+    // under it, px along the frame and py two pixels short of its height up.
     void clickReadsOutThePointUnderItAtTwoSizes() {
         open_curve();
-        struct Target {
-            int px, py;
-            const char* text;
-        };
-        const Target targets[] = {{80, 80, "( 0 , 0 )"},
-                                  {0, 0, "( -5 , -5 )"},
-                                  {16, 144, "( -4 , 4 )"},
-                                  {104, 40, "( 1.5 , -2.5 )"},
-                                  {160, 160, "( 5 , 5 )"}};
-        for (QSize size : two_sizes()) {
-            Seen f = find_frame(show_plot_at(size));
-            QVERIFY(f.right > f.left);
-            qreal per_x = (f.right - f.left) / 160, per_y = (f.bottom - f.top) / 160;
-            QVERIFY(per_x > 2 && per_y > 2); // a whole-pixel click can hit each
-            for (const Target& t : targets) {
-                status_line_show("");
-                QPointF at(f.left + (t.px + 0.5) * per_x, f.bottom - (t.py + 2.5) * per_y);
-                click_plot(at.toPoint());
-                QCOMPARE(QString::fromStdString(status_line_text()), QString(t.text));
+        for (bool equal : {false, true}) {
+            if (equal) plot_view_set_equal_axes(true);
+            for (QSize size : two_sizes()) {
+                Seen f = find_frame(show_plot_at(size));
+                qreal width = f.right - f.left, height = f.bottom - f.top;
+                QVERIFY(width > 200 && height > 200);
+                if (equal) QCOMPARE(width, height);
+                if (layout_compact())
+                    check_surface_taps(f);
+                else
+                    check_exact_read_outs(f);
+                // Just off the frame at the left, and under its bottom edge:
+                // nothing. Only the left button reads out.
+                status_line_flash("marker");
+                click_plot(QPointF(f.left - 2, (f.top + f.bottom) / 2).toPoint());
+                click_plot(QPointF((f.left + f.right) / 2, f.bottom + 1).toPoint());
+                QPoint mid = QPointF((f.left + f.right) / 2, (f.top + f.bottom) / 2).toPoint();
+                QTest::mouseClick(plot_widget(), Qt::RightButton, {}, mid);
+                QCOMPARE(status_line_text(), std::string("marker"));
             }
-            // Just off the frame at the left, and on its bottom edge: nothing.
-            status_line_flash("marker");
-            click_plot(QPointF(f.left - 2, (f.top + f.bottom) / 2).toPoint());
-            click_plot(QPointF((f.left + f.right) / 2, f.bottom).toPoint());
-            QCOMPARE(status_line_text(), std::string("marker"));
-            // Only the left button reads out.
-            QPoint mid = QPointF((f.left + f.right) / 2, (f.top + f.bottom) / 2).toPoint();
-            QTest::mouseClick(plot_widget(), Qt::RightButton, {}, mid);
-            QCOMPARE(status_line_text(), std::string("marker"));
         }
+        plot_view_set_equal_axes(false);
         // Hidden behind another view (compact) or with its dock closed, the
         // plot takes no clicks.
-        {
-            if (layout_compact())
-                key(Qt::Key_1, Qt::ControlModifier);
-            else
-                plot_dock()->close();
-            QVERIFY(!plot_widget()->isVisible());
-            QTest::mouseClick(plot_widget(), Qt::LeftButton, {}, QPoint(100, 100));
-            QCOMPARE(status_line_text(), std::string("marker"));
-        }
+        if (layout_compact())
+            key(Qt::Key_1, Qt::ControlModifier);
+        else
+            plot_dock()->close();
+        QVERIFY(!plot_widget()->isVisible());
+        QTest::mouseClick(plot_widget(), Qt::LeftButton, {}, QPoint(100, 100));
+        QCOMPARE(status_line_text(), std::string("marker"));
     }
 
     // While a run is paused the points so far are drawn; the rest follow
@@ -287,26 +341,67 @@ class PlotTest : public WindowTest {
         QVERIFY(red_at(image, second));
     }
 
-    // The export writes the surface itself; ErasePlot (Ctrl+E) leaves the
-    // frame only.
-    void exportWritesTheSurfaceAndErasingLeavesTheFrame() {
+    // File > Save Plot As writes a PNG at the plot's size, the surface's or
+    // a chosen one, or an SVG drawing; ErasePlot (Ctrl+E) leaves the frame.
+    void saveAsWritesPngAndSvgAndErasingLeavesTheFrame() {
         open_curve();
+        show_plot_at(two_sizes()[0]);
+        struct Case {
+            const char* file;
+            const char* choice; // the size dialog's button, nullptr: none asked
+            QSize size;         // empty: the plot view's
+        };
+        const Case cases[] = {{"view.png", "plot_size_view", QSize()},
+                              {"hand.png", "plot_size_surface", QSize(240, 200)},
+                              {"big", "plot_size_chosen", QSize(640, 333)},
+                              {"plot.svg", nullptr, QSize()}};
+        for (const Case& c : cases) {
+            std::string path = dir_.filePath(c.file).toStdString();
+            dialogs_set_hook([&](const DialogRequest& r) {
+                g_seen.push_back(r);
+                if (r.kind == DLG_SAVE) return named(path);
+                child<QRadioButton>(r, c.choice)->setChecked(true);
+                child<QSpinBox>(r, "plot_width")->setValue(c.size.width());
+                child<QSpinBox>(r, "plot_height")->setValue(c.size.height());
+                return yes();
+            });
+            g_seen.clear();
+            menu_command(CMD_SAVE_PLOT_AS);
+            answer_from_queue(DialogAnswer{false, SAVE_NO, {}});
+            QCOMPARE(g_seen.front().caption, std::string("Save Plot As"));
+            QCOMPARE(g_seen.front().text, std::string(TARVEX_SOURCE_DIR "/examples/curve.png"));
+            QCOMPARE(g_seen.size(), size_t(c.choice ? 2 : 1));
+            QSize want = c.size.isEmpty() ? plot_widget()->size() : c.size;
+            if (!c.choice) {
+                QFile file(QString::fromStdString(path));
+                QVERIFY(file.open(QIODevice::ReadOnly));
+                QXmlStreamReader xml(&file);
+                int lines = 0, paths = 0;
+                while (!xml.atEnd())
+                    if (xml.readNext() == QXmlStreamReader::StartElement) {
+                        if (xml.name() == u"svg")
+                            QCOMPARE(xml.attributes().value("width").toInt(), want.width());
+                        lines += xml.name() == u"line";
+                        paths += xml.name() == u"path";
+                    }
+                QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+                QCOMPARE(lines, 12); // curve.tvx's five intervals each way
+                QCOMPARE(paths, 1);
+                continue;
+            }
+            QImage written(QString::fromStdString(path) +
+                           (QFileInfo(c.file).suffix().isEmpty() ? ".png" : ""));
+            QCOMPARE(written.size(), want);
+            QVERIFY(pen_pixels(written) > 100);
+            if (want == QSize(240, 200))
+                QCOMPARE(written.convertToFormat(QImage::Format_RGB32),
+                         plot_render_image(1.0).convertToFormat(QImage::Format_RGB32));
+        }
+        // The context menu offers it too; a file that cannot be written says so.
         QMenu menu;
         plot_view_fill_menu(menu);
-        QCOMPARE(menu.actions().size(), 1);
         QCOMPARE(menu.actions().first()->text(), QString("Save Plot As..."));
-        g_answers.push_back(named(dir_.filePath("curve").toStdString()));
-        menu.actions().first()->trigger();
-        QCOMPARE(g_seen.back().kind, DLG_SAVE);
-        QCOMPARE(g_seen.back().caption, std::string("Save Plot As"));
-        QCOMPARE(g_seen.back().text, std::string(TARVEX_SOURCE_DIR "/examples/curve.png"));
-        QImage written(dir_.filePath("curve.png"));
-        QCOMPARE(written.size(), QSize(PLOT_SURFACE_WIDTH, PLOT_SURFACE_HEIGHT));
-        QCOMPARE(written.convertToFormat(QImage::Format_RGB32),
-                 plot_render_image(1.0).convertToFormat(QImage::Format_RGB32));
-        QVERIFY(pen_pixels(written) > 100);
-        // A file that cannot be written says so.
-        g_answers.push_back(named(dir_.filePath("missing/folder/p.png").toStdString()));
+        g_answers.push_back(named(dir_.filePath("missing/folder/p.svg").toStdString()));
         menu.actions().first()->trigger();
         QCOMPARE(status_line_text(), std::string("Cannot write the plot image"));
 
@@ -315,6 +410,65 @@ class PlotTest : public WindowTest {
         key(Qt::Key_E, Qt::ControlModifier);
         QCOMPARE(pen_pixels(plot_widget()->grab().toImage()), 0);
         QVERIFY(plot_surface_present());
+    }
+
+    // Equal Axes, on the context menu, is kept per user.
+    void equalAxesIsKeptPerUser() {
+        QMenu menu;
+        plot_view_fill_menu(menu);
+        QAction* equal = menu.actions().last();
+        QCOMPARE(equal->text(), QString("Equal Axes"));
+        QVERIFY(!equal->isChecked());
+        equal->trigger();
+        QVERIFY(plot_picture_equal_axes());
+        QVERIFY(QSettings(user_organization(), "Tarvex").value("plot/equal_axes").toBool());
+        plot_picture_set_equal_axes(false);
+        delete plot_view_create(nullptr); // as the next start makes it
+        QVERIFY(plot_picture_equal_axes());
+        plot_view_set_equal_axes(false);
+    }
+
+    // The map opens where the plot is, at least 250 pixels high, with the
+    // whole web in view; it fits again when the view grows, after Fit, and
+    // zooms by its buttons.
+    void mapOpensAtAUsableSizeAndFits() {
+        if (layout_compact()) return; // its docks are the desktop's
+        // A chain of cells, wider than the dock at first.
+        for (char c = 'a'; c <= 'l'; ++c)
+            make_cell(("step_" + std::string(1, c)).c_str(),
+                      ("then step_" + std::string(1, c + 1)).c_str());
+        window_->move(0, 0);
+        window_->resize(1280, 800);
+        reset_layout();
+        key(Qt::Key_M, Qt::ControlModifier | Qt::ShiftModifier);
+        auto* dock = window_->findChild<QDockWidget*>("web_map");
+        QTRY_VERIFY(dock->isVisible() && dock->height() >= 250);
+        QGraphicsView* view = web_map_view();
+        QTRY_VERIFY(!web_map_layout_running() && !view->scene()->items().isEmpty());
+        auto fits = [&] {
+            QRect drawn = view->mapFromScene(view->scene()->itemsBoundingRect()).boundingRect();
+            QRect room = view->viewport()->rect();
+            return room.contains(drawn) &&
+                   (drawn.width() > room.width() * 0.8 || drawn.height() > room.height() * 0.8);
+        };
+        QTRY_VERIFY(fits());
+        qreal docked = view->transform().m11();
+        dock->setFloating(true);
+        dock->resize(1000, 760);
+        QTRY_VERIFY(fits() && view->transform().m11() > docked);
+        qreal fitted = view->transform().m11();
+        for (auto [name, bigger] :
+             {std::pair{"web_map_zoom_in", true}, std::pair{"web_map_zoom_out", false}}) {
+            qreal before = view->transform().m11();
+            dock->findChild<QAction*>(name)->trigger();
+            QCOMPARE(view->transform().m11() > before, bigger);
+        }
+        dock->findChild<QAction*>("web_map_zoom_in")->trigger();
+        QVERIFY(!fits());
+        dock->findChild<QAction*>("web_map_fit")->trigger();
+        QCOMPARE(view->transform().m11(), fitted);
+        dock->setFloating(false);
+        dock->close();
     }
 };
 

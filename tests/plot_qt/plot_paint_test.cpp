@@ -14,6 +14,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QTemporaryDir>
+#include <QXmlStreamReader>
 
 #include <cstdlib>
 #include <fstream>
@@ -247,6 +248,84 @@ TEST_F(PlotPaintEngine, TapsFindTheSurfacePixelOfThePlotPointUnderThem) {
         EXPECT_LT(plot_layout_tap(l, QPointF(l.frame.left() - 1, l.frame.center().y())).x(), 32);
         EXPECT_GT(plot_layout_tap(l, QPointF(l.frame.center().x(), l.frame.bottom() + 1)).y(), 176);
     }
+}
+
+// The frame is an even number of device pixels across, so a pixel's centre
+// lies on its middle; with equal axes it is letterboxed to the limits'
+// shape. The fractions read back are those of the pixel's centre.
+TEST_F(PlotPaintEngine, FrameShapeAndTheFractionsOfAPixel) {
+    struct Case {
+        QSize view;
+        qreal dpr;
+        bool equal;
+        const char* ymax; // ymin stays -5
+    };
+    const Case cases[] = {{QSize(401, 301), 1, false, "5"},
+                          {QSize(451, 281), 2, false, "5"},
+                          {QSize(600, 300), 1, true, "5"},
+                          {QSize(400, 500), 1, true, "0"},
+                          {QSize(400, 500), 2, true, "15"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.view.width() * 10 + c.equal);
+        settings_set_ymax_text(c.ymax);
+        plot_picture_set_equal_axes(c.equal);
+        PlotLayout l = plot_layout(QSizeF(c.view), c.dpr, font_);
+        PlotLayout filled =
+            (plot_picture_set_equal_axes(false), plot_layout(QSizeF(c.view), c.dpr, font_));
+        ASSERT_TRUE(l.valid);
+        EXPECT_EQ(std::fmod(l.frame.width() / l.grid_width, 2), 0);
+        EXPECT_EQ(std::fmod(l.frame.height() / l.grid_width, 2), 0);
+        double y_range = std::atof(c.ymax) + 5;
+        if (c.equal) {
+            EXPECT_NEAR(l.frame.width() / 10, l.frame.height() / y_range, 2 / c.dpr);
+            EXPECT_TRUE(filled.frame.adjusted(-1, -1, 1, 1).contains(l.frame));
+            EXPECT_NEAR(l.frame.center().x(), filled.frame.center().x(), 1);
+            EXPECT_NEAR(l.frame.center().y(), filled.frame.center().y(), 1);
+            EXPECT_TRUE(std::abs(l.frame.width() - filled.frame.width()) <= 1 ||
+                        std::abs(l.frame.height() - filled.frame.height()) <= 1);
+            EXPECT_NEAR(l.top_row.bottom(), l.frame.top(), l.top_row.height());
+        }
+        for (auto [at, want] : {std::pair{l.frame.topLeft(), QPointF(0, 1)},
+                                std::pair{l.frame.bottomRight(), QPointF(1, 0)},
+                                std::pair{l.frame.center(), QPointF(0.5, 0.5)}})
+            EXPECT_EQ(plot_layout_fractions(l, at), want);
+        QPointF off = plot_layout_fractions(l, l.frame.topLeft() - QPointF(1, 1));
+        EXPECT_LT(off.x(), 0);
+        EXPECT_GT(off.y(), 1);
+    }
+}
+
+// The SVG export: the grid as lines, the segments as one path in the plot
+// colour, the labels as text, all well-formed XML.
+TEST_F(PlotPaintEngine, SvgHoldsTheGridTheLineAndTheLabels) {
+    settings_set_x_intervals(4);
+    settings_set_plot_cells("x,y");
+    plot_erase();
+    plot_begin();
+    point(-4, -4);
+    point(4, 4);
+    point(4, -2.5);
+    QXmlStreamReader xml(plot_picture_svg(QSize(500, 400), font_));
+    int lines = 0;
+    std::vector<std::string> paths, texts;
+    while (!xml.atEnd())
+        if (xml.readNext() == QXmlStreamReader::StartElement) {
+            if (xml.name() == u"line") ++lines;
+            if (xml.name() == u"path")
+                paths.push_back(xml.attributes().value("stroke").toString().toStdString() + " " +
+                                xml.attributes().value("d").toString().toStdString());
+            if (xml.name() == u"text") texts.push_back(xml.readElementText().toStdString());
+        }
+    ASSERT_FALSE(xml.hasError()) << xml.errorString().toStdString();
+    EXPECT_EQ(lines, 5 + 6);
+    PlotLayout l = plot_layout(QSizeF(500, 400), 1, font_);
+    auto at = [&](double vx, double vy) {
+        QPointF p = plot_layout_point(l, surface_point(vx, vy).x(), surface_point(vx, vy).y());
+        return QString::asprintf("%.2f %.2f", p.x(), p.y()).toStdString();
+    };
+    EXPECT_EQ(paths, std::vector<std::string>{"#c5121b M" + at(-4, -4) + "L" + at(4, 4) + "L" +
+                                              at(4, -2.5)});
+    EXPECT_EQ(texts, (std::vector<std::string>{"y", "( 5 , 5 )", "( -5 , -5 )", "x"}));
 }
 
 TEST_F(PlotPaintEngine, PictureGrowsWithThePlotAndStartsAgainOnAFreshSurface) {
