@@ -84,6 +84,8 @@ MENUS
 Cell menu: New (Alt+N), Clone (Alt+C), Delete (Alt+D), Back, Forward,
 Previous and Next Cell, Go to Cell Name (Ctrl+L). A name selected in a
 pane is used by New; with nothing selected a dialog asks for the name.
+When a run stops at a name that is no cell, the note under the script
+line names it, and Create Missing Cell (Ctrl+.) makes that cell.
 
 Run menu and tool buttons: Report writes a report on the cells (see
 Report Format); Run (Alt+R or F5) runs the script of the current cell
@@ -104,7 +106,8 @@ field of the visible view to the console.
 Settings (Alt+T) choose, page by page: Links (how links look),
 Report, Output, Input, Number (the number format), Execution and Plot.
 Edit > Preferences chooses the size of the store for the next start
-(see Additional Info).
+(see Additional Info), and whether the script pane and the console
+show a fixed-width font (on at first) or the font of the web.
 
 FIND AND REPLACE
 Find (Ctrl+F) opens the search bar under the panes, in the text or

@@ -6,9 +6,9 @@
 #include "shell/commands.h"
 #include "shell/instance.h"
 #include "shell/main_window.h"
+#include "shell/preferences.h"
 #include "shell/qt_frontend.h"
 #include "shell/recovery.h"
-#include "shell/store_size.h"
 #include "tarvex_version.h"
 
 #include <QApplication>

@@ -5,6 +5,7 @@
 #include "shell/panes.h"
 #include "shell/panes_state.h"
 
+#include "shell/preferences.h"
 #include "shell/search.h"
 
 #include "frontend/frontend.h"
@@ -16,6 +17,7 @@
 
 #include <QComboBox>
 #include <QDockWidget>
+#include <QFontDatabase>
 #include <QMainWindow>
 #include <QSignalBlocker>
 #include <QStackedWidget>
@@ -72,10 +74,16 @@ int editor_font_points() {
 }
 
 // The default style from the web's font settings, copied to every style.
+// Code (the script pane and the console) may take the desktop's
+// fixed-width family instead, at the web's size and style.
 void apply_font_styles(QsciScintilla* e) {
     uint32_t font_style = settings_font_style();
+    bool code = e == panes().windows.script || e == panes().windows.console;
+    QByteArray family = code && code_font_fixed()
+                            ? QFontDatabase::systemFont(QFontDatabase::FixedFont).family().toUtf8()
+                            : QByteArray(settings_font_name());
     e->SendScintilla(QsciScintillaBase::SCI_STYLESETFONT,
-                     uintptr_t(QsciScintillaBase::STYLE_DEFAULT), settings_font_name());
+                     uintptr_t(QsciScintillaBase::STYLE_DEFAULT), family.constData());
     sci(e, QsciScintillaBase::SCI_STYLESETSIZE, QsciScintillaBase::STYLE_DEFAULT,
         editor_font_points());
     sci(e, QsciScintillaBase::SCI_STYLESETBOLD, QsciScintillaBase::STYLE_DEFAULT,

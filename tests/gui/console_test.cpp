@@ -5,8 +5,10 @@
 #include "gui_test_support.h"
 
 #include "script/run_engine.h"
+#include "shell/window_layout.h"
 
 #include <QDockWidget>
+#include <QSettings>
 #include <QStyle>
 
 using namespace tarvex;
@@ -49,7 +51,12 @@ class ConsoleTest : public WindowTest {
     Q_OBJECT
 
   private slots:
-    void initTestCase() { window_open_active(); }
+    // The wrap measure is checked with the web's proportional font, where
+    // narrow and wide characters differ.
+    void initTestCase() {
+        QSettings(user_organization(), "Tarvex").setValue("editor/fixed_width_code", false);
+        window_open_active();
+    }
 
     void init() {
         web_set_modified(false);

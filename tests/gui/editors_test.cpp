@@ -11,9 +11,12 @@
 #include "shell/script_style.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QContextMenuEvent>
+#include <QFontDatabase>
 #include <QTabBar>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <set>
 
@@ -305,14 +308,19 @@ class EditorsTest : public WindowTest {
             int cells = cell_table_count();
             QString offered;
             if (c.by_menu) {
-                when([] { return QApplication::activePopupWidget() != nullptr; },
-                     [&] {
-                         QWidget* menu = QApplication::activePopupWidget();
-                         if (auto* fix = menu->findChild<QAction*>("quick_fix"))
-                             offered = fix->text();
-                         QTest::keyClick(menu, Qt::Key_Down);
-                         QTest::keyClick(menu, *c.missing ? Qt::Key_Return : Qt::Key_Escape);
-                     });
+                // Watched from here, so a menu that never comes leaves no
+                // watch behind.
+                QTimer watch;
+                watch.setInterval(20);
+                QObject::connect(&watch, &QTimer::timeout, [&] {
+                    QWidget* menu = QApplication::activePopupWidget();
+                    if (!menu) return;
+                    watch.stop();
+                    if (auto* fix = menu->findChild<QAction*>("quick_fix")) offered = fix->text();
+                    QTest::keyClick(menu, Qt::Key_Down);
+                    QTest::keyClick(menu, *c.missing ? Qt::Key_Return : Qt::Key_Escape);
+                });
+                watch.start();
                 QPoint at = point_of(e, 1);
                 QContextMenuEvent menu_event(QContextMenuEvent::Mouse, at,
                                              e->viewport()->mapToGlobal(at));
@@ -334,6 +342,37 @@ class EditorsTest : public WindowTest {
                 if (!c.by_menu) QCOMPARE(status(), std::string(NO_QUICK_FIX_TEXT));
             }
             QCOMPARE(pane_text(VIEW_SCRIPT), std::string(c.script));
+        }
+    }
+
+    // The script pane and the console show code in the desktop's
+    // fixed-width font unless the user's Preferences say otherwise; the
+    // text and value panes always show the web's font. The web is not
+    // changed by the choice.
+    void codeIsShownInAFixedWidthFontByChoice() {
+        auto font_of = [](QsciScintilla* e) {
+            char name[256] = {};
+            e->SendScintilla(QsciScintillaBase::SCI_STYLEGETFONT,
+                             uintptr_t(QsciScintillaBase::STYLE_DEFAULT), name);
+            return QString::fromUtf8(name);
+        };
+        const QString fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont).family();
+        const QString web = QString::fromUtf8(settings_font_name());
+        QVERIFY(fixed != web);
+        const ShellWindows& w = shell_windows();
+        for (bool on : {false, true}) {
+            g_act = [on](const DialogRequest& r) {
+                if (r.kind != DLG_PREFERENCES) return false;
+                child<QCheckBox>(r, "codeFontFixed")->setChecked(on);
+                return true;
+            };
+            menu_command(CMD_PREFERENCES);
+            g_act = nullptr;
+            QCOMPARE(font_of(w.script), on ? fixed : web);
+            QCOMPARE(font_of(w.console), on ? fixed : web);
+            QCOMPARE(font_of(w.text), web);
+            QCOMPARE(font_of(w.value), web);
+            QVERIFY(!web_modified());
         }
     }
 };

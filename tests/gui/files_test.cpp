@@ -7,8 +7,8 @@
 #include "core/value.h"
 #include "engine/engine_start.h"
 #include "script/run_engine.h"
+#include "shell/preferences.h"
 #include "shell/recent_webs.h"
-#include "shell/store_size.h"
 
 #include <QDir>
 #include <QFile>

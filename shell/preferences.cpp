@@ -1,11 +1,12 @@
-// The node store's size in the application.
-#include "shell/store_size.h"
+// The user's preferences.
+#include "shell/preferences.h"
 
 #include "core/node_store.h"
 #include "shell/dialogs.h"
 #include "shell/panes.h"
 #include "shell/window_layout.h"
 
+#include <QCheckBox>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QLabel>
@@ -20,6 +21,7 @@ namespace tarvex {
 namespace {
 
 const char* const STORE_NODES_KEY = "store/nodes";
+const char* const CODE_FONT_FIXED_KEY = "editor/fixed_width_code";
 
 QSettings user_settings() { return QSettings(user_organization(), QStringLiteral("Tarvex")); }
 
@@ -48,6 +50,8 @@ int store_preferred_nodes() {
                                                                         : NODE_COUNT_DEFAULT;
 }
 
+bool code_font_fixed() { return user_settings().value(CODE_FONT_FIXED_KEY, true).toBool(); }
+
 void preferences_dialog_run() {
     QDialog dialog(shell_windows().main);
     dialog.setWindowTitle("Preferences");
@@ -70,12 +74,22 @@ void preferences_dialog_run() {
     nodes->setSuffix(" nodes");
     nodes->setValue(store_preferred_nodes());
     layout->addWidget(nodes);
+    auto* fixed = new QCheckBox("Script pane and console in a fixed-width font", &dialog);
+    fixed->setObjectName("codeFontFixed");
+    fixed->setToolTip("Code and the columns a script prints line up; the text and value panes "
+                      "keep the web's font.");
+    fixed->setChecked(code_font_fixed());
+    layout->addWidget(fixed);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     layout->addWidget(buttons);
     if (!dialog_run(DLG_PREFERENCES, dialog)) return;
     user_settings().setValue(STORE_NODES_KEY, nodes->value());
+    if (fixed->isChecked() != code_font_fixed()) {
+        user_settings().setValue(CODE_FONT_FIXED_KEY, fixed->isChecked());
+        panes_setup();
+    }
 }
 
 bool store_reopen_asked(const std::string& name, const WebFit& fit) {
