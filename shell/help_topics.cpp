@@ -130,14 +130,20 @@ console; in the text and script panes Tab indents, as in any editor.
 THE PLOT
 While a script runs, the values of two cells (the Plot page of the
 settings) are drawn against each other in the plot view. ErasePlot
-(Ctrl+E) clears it.
+(Ctrl+E) clears it. A click in the plot shows the point under the
+mouse on the status line. File > Save Plot As writes the plot as a
+PNG picture (at the size of the view, the handheld size or a size you
+choose) or as an SVG drawing. Equal Axes in the menu of the plot keeps
+one unit as long on both axes, so circles stay round.
 
 THE WEB MAP
 View > Web Map (Ctrl+Shift+M) opens a dock that draws the web as a
 graph: a box for each cell, a solid arrow for each cell a text names
 and a dashed one for each cell a script names. The current cell is
-highlighted; a click on a box visits that cell, and Ctrl with the
-mouse wheel zooms. The map follows new cells and links once a second.
+highlighted; a click on a box visits that cell. Ctrl with the mouse
+wheel, or the + and - buttons, zoom; dragging moves the graph; Fit
+shows it whole again. The map follows new cells and links once a
+second and keeps the current cell in view.
 
 HELP
 F1 opens the help window on the topic of the pane you work in, and
