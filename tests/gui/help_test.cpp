@@ -116,7 +116,7 @@ class HelpTest : public WindowTest {
         } cases[] = {
             {"call stack", {"Overview", "Debugging"}},
             {"GAUSSJ", {"Builtin Functions"}},
-            {"wheel zooms", {"Overview"}},
+            {"dragging fit", {"Overview"}},
             {"nothing-like-this", {}},
         };
         for (const auto& c : cases) {
