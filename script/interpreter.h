@@ -209,6 +209,12 @@ int clause_after_condition(CellHandle cell, Token clause, bool truth, bool* take
 // whatever follows: skips the clauses left when one was taken, else tries
 // them.
 int if_clauses_after(CellHandle cell, bool taken);
+// A while at its '(': the first run finds where the loop ends (kept in the
+// while's token).
+int while_first_pass(Token while_tok);
+// A loop round starts back at the saved position (saved again for the next
+// round), with the window kept live and Stop noticed.
+int loop_round_start();
 // After an item of a parenthesised statement list: past a comma (*done
 // false) or past the closing parenthesis (*done true); anything else is
 // `error`.

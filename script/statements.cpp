@@ -124,25 +124,12 @@ int stmt_if(CellHandle cell) {
     return if_clauses_after(cell, taken);
 }
 
-// A loop round starts back at the saved position (saved again for the next
-// round), with the window kept live and Stop noticed.
-int loop_round_start() {
-    position_restore();
-    position_save();
-    run_poll();
-    return run_stop_request() ? SE_HALTED : 0;
-}
-
 int stmt_while(CellHandle cell) {
     Token while_tok = interp().tok;
     int r;
     position_save();
     if ((r = advance()) != 0) return r;
-    if (cache_of(while_tok) == 0) {
-        if ((r = skip_group()) != 0) return r;
-        if ((r = skip_block()) != 0) return r;
-        cache_set(while_tok);
-    }
+    if ((r = while_first_pass(while_tok)) != 0) return r;
     for (;;) {
         if ((r = loop_round_start()) != 0) return r;
         if ((r = advance()) != 0) return r;
@@ -280,6 +267,21 @@ int stmt_expression(CellHandle cell) {
 }
 
 } // namespace
+
+int loop_round_start() {
+    position_restore();
+    position_save();
+    return statement_checks();
+}
+
+int while_first_pass(Token while_tok) {
+    if (cache_of(while_tok) != 0) return 0;
+    int r;
+    if ((r = skip_group()) != 0) return r;
+    if ((r = skip_block()) != 0) return r;
+    cache_set(while_tok);
+    return 0;
+}
 
 int clause_after_condition(CellHandle cell, Token clause, bool truth, bool* taken) {
     int r;

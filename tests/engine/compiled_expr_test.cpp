@@ -479,7 +479,7 @@ TEST_F(CompiledExpr, ReadersAndCallsRunCompiledAlike) {
 // taken, conditions the programs take and conditions the walker keeps
 // (strings, builtins, a call's list closed by a trailing comma, which
 // leaves its ')' current), errors inside conditions and blocks, sets with
-// and without `to`, blocks inside blocks; each in a loop, so that all but
+// and without `to`, blocks inside blocks, loops inside loops; each in a loop, so that all but
 // the first round run compiled, and each stopped after every number of
 // statements by the step limit.
 TEST_F(CompiledExpr, StatementsRunAlikeBothWays) {
@@ -495,6 +495,10 @@ TEST_F(CompiledExpr, StatementsRunAlikeBothWays) {
         "set y to x * 2 set y y + 1 y + x out(y, ' ', home, ' ', mem(), ' ')",
         "if (x > 1) {if (x > 3) {{out('deep')} set y to x} else {out('mid')}} out(y, ' ')",
         "if (x < 5) {f(x) + 1} out(home, ' ')",
+        "set y to 0 while (y < x) {set y to y + 1 while (y < 3) {set y to y + 2} out(y)}",
+        "set y to 1 while (slen(s) * f(3 - y,) > 0) {set y to y + 1} out(y)",
+        "set y to 0 while (slen(s) < x) {set s to s cat y} out(s) while (y < x) {set y to y + 1 if "
+        "(y = 4) {q[y + 40]}}",
     };
     int halted = 0;
     for (const char* script : scripts) {
