@@ -268,12 +268,6 @@ int stmt_expression(CellHandle cell) {
 
 } // namespace
 
-int loop_round_start() {
-    position_restore();
-    position_save();
-    return statement_checks();
-}
-
 int while_first_pass(Token while_tok) {
     if (cache_of(while_tok) != 0) return 0;
     int r;
