@@ -397,6 +397,11 @@ TEST_F(CompiledExpr, InjectedFailuresRunAlikeBothWays) {
     uint64_t before = node_allocations();
     run_once(false, prepare, "home");
     long total = static_cast<long>(node_allocations() - before);
+    // Armed too far off to fall, a failure sends every allocation and
+    // charge the checked way: as many as the shortcuts count.
+    before = node_allocations();
+    run_once(true, prepare, "home", total * 2);
+    EXPECT_EQ(static_cast<long>(node_allocations() - before), total);
     int exhausted = 0;
     for (long k = 0; k < total && !HasFailure(); k += total / 40 + 1)
         exhausted += compare(prepare, "failing after " + std::to_string(k), nullptr, k).result ==
