@@ -392,7 +392,7 @@ TEST_F(CompiledExpr, InjectedFailuresRunAlikeBothWays) {
         make({{"x", "y"},
               {},
               {{"home", "set x to 0 set y to 1.50 while (x < 30) {set x to x + 1 set y to y * 2 % "
-                        "7 + x out(y - 1, ' ')}"}}});
+                        "7 + x out(y - 1, ' ')} for (x = 1 to 3) {out(x)}"}}});
     };
     uint64_t before = node_allocations();
     run_once(false, prepare, "home");
