@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs the Tarvex benchmark webs side by side with the same programs in
-# Python 3, Tcl 8.6 and Lua 5.4, interleaved, checks that every program
-# produced the same result, and prints the median times and the ratios as
-# Markdown tables.
+# Python 3, Tcl 8.6, Lua 5.4 and LuaJIT with its compiler off (each peer that
+# is installed), interleaved, checks that every program produced the same
+# result, and prints the median times and the ratios as Markdown tables,
+# both gross and net of each system's start-up (its empty program).
 #
 #   bench/run.sh [ROUNDS]     the peer comparison (default 5 rounds)
 #   bench/run.sh --micro      build and run the micro benchmarks instead
@@ -13,7 +14,9 @@
 # other (the first of them rotating from round to round), so that a change
 # in the machine's load falls on all of them alike. Times are medians over
 # the rounds of the CPU time (user + system) of each process, and of its
-# wall time; on a busy machine the CPU time is the one to trust.
+# wall time; on a busy machine the CPU time is the one to trust. Every round
+# also runs each system's empty program; the net figures are the medians
+# less the median of that, so a system's start-up does not count as work.
 # BENCH_ONLY="count fib" limits the run to some workloads.
 set -euo pipefail
 
@@ -31,11 +34,6 @@ command -v g++ >/dev/null || need+=(g++)
 case ${1:-} in
 --micro) [ -f /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev) ;;
 --build) ;;
-*)
-    command -v python3 >/dev/null || need+=(python3)
-    command -v tclsh >/dev/null || need+=(tcl)
-    command -v lua5.4 >/dev/null || need+=(lua5.4)
-    ;;
 esac
 install_packages ${need[@]+"${need[@]}"}
 
@@ -93,17 +91,27 @@ if [[ " ${workloads[*]} " == *" websave "* ]]; then
 fi
 
 # ---- workloads ----------------------------------------------------------------
-# The real interpreter binary: python3 on PATH may be a version manager's
-# shell shim that adds its own start-up to every timed run.
-python=$(python3 -c 'import sys; print(sys.executable)')
-systems=(tarvex python tcl lua)
+# The peers that are installed (nothing is installed for them). The real
+# interpreter binary: python3 on PATH may be a version manager's shell shim
+# that adds its own start-up to every timed run.
+systems=(tarvex)
+missing=()
+if command -v python3 >/dev/null; then
+    python=$(python3 -c 'import sys; print(sys.executable)')
+    systems+=(python)
+else missing+=(python3); fi
+if command -v tclsh >/dev/null; then systems+=(tcl); else missing+=(tclsh); fi
+if command -v lua5.4 >/dev/null; then systems+=(lua); else missing+=(lua5.4); fi
+if command -v luajit >/dev/null; then systems+=(luajit); else missing+=(luajit); fi
+declare -A title=([tarvex]=Tarvex [python]=CPython [tcl]=Tcl [lua]="Lua 5.4" [luajit]="LuaJIT -joff")
+[ ${#missing[@]} -eq 0 ] || echo "not installed, left out: ${missing[*]}" >&2
 
 # A web's files are relative to the web's folder: the webs are run from the
 # work folder, where the peers write theirs.
 cp "$here"/webs/*.tvx .
 
-# The command line of a system for a workload; websave loads bigweb.tvx and
-# saves it to saved.tvx.
+# The command line of a system for a workload (empty: its start-up alone);
+# websave loads bigweb.tvx and saves it to saved.tvx.
 command_for() {
     local sys=$1 w=$2 args=()
     [ "$w" = websave ] && args=(bigweb.tvx saved.tvx)
@@ -117,6 +125,7 @@ command_for() {
     python) echo "$python $here/peers/$w.py ${args[*]}" ;;
     tcl) echo "tclsh $here/peers/$w.tcl ${args[*]}" ;;
     lua) echo "lua5.4 $here/peers/$w.lua ${args[*]}" ;;
+    luajit) echo "luajit -joff $here/peers/$w.lua ${args[*]}" ;;
     esac
 }
 
@@ -134,7 +143,7 @@ declare -A cpu wall result
 failed=0
 TIMEFORMAT='%R %U %S'
 for ((r = 1; r <= rounds; r++)); do
-    for w in "${workloads[@]}"; do
+    for w in empty "${workloads[@]}"; do
         # Rotate the order each round so no system always runs first.
         for ((k = 0; k < ${#systems[@]}; k++)); do
             sys=${systems[$(((k + r) % ${#systems[@]}))]}
@@ -162,7 +171,7 @@ done
 rm -f bench_out.txt saved.tvx
 
 for w in "${workloads[@]}"; do
-    for sys in python tcl lua; do
+    for sys in "${systems[@]:1}"; do
         if [ "${result[$sys,$w]}" != "${result[tarvex,$w]}" ]; then
             echo "MISMATCH: $w: $sys printed or wrote something else than Tarvex" >&2
             failed=1
@@ -175,33 +184,64 @@ median() { tr ' ' '\n' | grep -v '^$' | sort -g | awk '{a[NR]=$1} END {
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
 
 # A table ready for RESULTS.md: the medians of each system and Tarvex's
-# ratio to each peer (below 1: Tarvex took less).
+# ratio to each peer (below 1: Tarvex took less). With "net", each median
+# less the median of the system's empty program.
 table() {
     local -n times=$1
-    echo "| workload | Tarvex | CPython | Tcl | Lua | Tarvex / CPython | Tarvex / Tcl | Tarvex / Lua |"
-    echo "|----------|-------:|--------:|----:|----:|-----------------:|-------------:|-------------:|"
+    local net=${2:-} sys w head="| workload |" rule="|----------|" row t base
+    for sys in "${systems[@]}"; do head+=" ${title[$sys]} |" rule+="------:|"; done
+    for sys in "${systems[@]:1}"; do head+=" Tarvex / ${title[$sys]} |" rule+="------:|"; done
+    echo "$head"
+    echo "$rule"
     for w in "${workloads[@]}"; do
-        local t p c l
-        t=$(echo "${times[tarvex,$w]}" | median)
-        p=$(echo "${times[python,$w]}" | median)
-        c=$(echo "${times[tcl,$w]}" | median)
-        l=$(echo "${times[lua,$w]}" | median)
-        printf '| %-8s | %.3f | %.3f | %.3f | %.3f | %s | %s | %s |\n' "$w" "$t" "$p" "$c" "$l" \
-            "$(ratio "$t" "$p")" "$(ratio "$t" "$c")" "$(ratio "$t" "$l")"
+        declare -A m=()
+        for sys in "${systems[@]}"; do
+            t=$(echo "${times[$sys,$w]}" | median)
+            if [ -n "$net" ]; then
+                base=$(echo "${times[$sys,empty]}" | median)
+                t=$(awk -v a="$t" -v b="$base" 'BEGIN { printf "%.3f", a - b }')
+            fi
+            m[$sys]=$t
+        done
+        row="| $w |"
+        for sys in "${systems[@]}"; do row+=" $(printf '%.3f' "${m[$sys]}") |"; done
+        for sys in "${systems[@]:1}"; do row+=" $(ratio "${m[tarvex]}" "${m[$sys]}") |"; done
+        echo "$row"
     done
 }
 
-python_version=$("$python" -c 'import platform; print(platform.python_version())')
-tcl_version=$(echo 'puts [info patchlevel]' | tclsh)
-lua_version=$(lua5.4 -v 2>&1 | awk '{ print $2; exit }')
+startup_line() {
+    local sys line="Start-up (each system's empty program), median CPU seconds:"
+    for sys in "${systems[@]}"; do
+        line+=" ${title[$sys]} $(echo "${cpu[$sys,empty]}" | median),"
+    done
+    echo "${line%,}."
+}
+
+versions=""
+for sys in "${systems[@]:1}"; do
+    case $sys in
+    python) versions+="CPython $("$python" -c 'import platform; print(platform.python_version())') (\`$python\`), " ;;
+    tcl) versions+="Tcl $(echo 'puts [info patchlevel]' | tclsh), " ;;
+    lua) versions+="Lua $(lua5.4 -v 2>&1 | awk '{ print $2; exit }'), " ;;
+    luajit) versions+="LuaJIT $(luajit -v 2>&1 | awk '{ print $2; exit }') with -joff, " ;;
+    esac
+done
+[ ${#missing[@]} -eq 0 ] || versions+="not installed: ${missing[*]}, "
 command="bench/run.sh $rounds"
 [ -n "${BENCH_ONLY:-}" ] && command="BENCH_ONLY=\"$BENCH_ONLY\" $command"
 [ -n "${BENCH_CMAKE_ARGS:-}" ] && command="BENCH_CMAKE_ARGS=\"$BENCH_CMAKE_ARGS\" $command"
 echo
-echo "\`$command\`: CPython $python_version (\`$python\`), Tcl $tcl_version, Lua $lua_version;"
+echo "\`$command\`: ${versions%, };"
 echo "$(nproc) CPUs, load average $(cut -d' ' -f1-3 /proc/loadavg) at the end."
 echo
-echo "Median CPU seconds (user + system) over $rounds interleaved rounds:"
+startup_line
+echo
+echo "Median CPU seconds (user + system) over $rounds interleaved rounds, net of start-up:"
+echo
+table cpu net
+echo
+echo "Median CPU seconds over $rounds interleaved rounds, gross (start-up included):"
 echo
 table cpu
 echo

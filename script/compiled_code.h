@@ -76,7 +76,7 @@ struct ArgSite {
 
 // A compiled statement: where each of its parts begins, and the marks of
 // its expressions (as entry_of holds them).
-enum StmtKind : uint8_t { ST_EXPRESSION, ST_SET, ST_IF };
+enum StmtKind : uint8_t { ST_EXPRESSION, ST_SET, ST_IF, ST_WHILE };
 
 // A clause of an if: its condition and its block.
 struct Clause {
@@ -92,12 +92,16 @@ struct Stmt {
     uint8_t kind = ST_EXPRESSION;
     bool has_else = false;
     uint16_t target = 0;     // ST_SET: the cell's table index
-    uint32_t entry = 0;      // ST_EXPRESSION, ST_SET: the expression's mark, 0 for none
+    uint32_t entry = 0;      // ST_EXPRESSION, ST_SET, ST_WHILE: the expression's mark, 0 for none
     uint32_t clauses_at = 0; // ST_IF: its clauses in ListCache::clauses
     uint32_t clause_count = 0;
-    TokenCursor at;         // ST_SET: the expression's first token
+    TokenCursor at;         // ST_SET, ST_WHILE: the expression's first token
     TokenCursor else_first; // ST_IF: the token after the else block's '{'
     TokenCursor end;        // ST_IF: the token after the statement
+    // ST_WHILE: the while, and its block: the '{' and the token after it.
+    Token loop = nullptr;
+    TokenCursor block;
+    TokenCursor block_first;
 };
 
 struct ListCache {

@@ -157,7 +157,8 @@ bool run_program(const Op* op, const Op* end, Operand& result, int* texts) {
     return true;
 }
 
-inline bool run_shape(Shape shape, const Op* code, uint32_t len, Operand& result, int* texts) {
+[[gnu::always_inline]] inline bool run_shape(Shape shape, const Op* code, uint32_t len,
+                                             Operand& result, int* texts) {
     int held = 0;
     switch (shape) {
     case SHAPE_LOAD:
@@ -557,7 +558,8 @@ int value_of(Interpreter& in, ListCache& lc, uint32_t mark, NodeHandle* v, int n
 }
 
 // What eval_to_truth does at an expression whose mark is known.
-int truth_of(Interpreter& in, ListCache& lc, uint32_t mark, bool* truth) {
+[[gnu::always_inline]] inline int truth_of(Interpreter& in, ListCache& lc, uint32_t mark,
+                                           bool* truth) {
     if (mark == 0) return walk_to_truth(truth);
     Entry& e = entry_of_mark(lc, mark);
     if (mark >= CALLS_MARK) {
@@ -618,6 +620,36 @@ int run_if(Interpreter& in, ListCache& lc, const Stmt& stmt, CellHandle cell) {
     return 0;
 }
 
+// A while once compiled: each round as the walker makes it, the condition
+// and the block run without the reading. A condition that ends elsewhere
+// than its ')' hands the round's rest to the walker's own steps.
+[[gnu::noinline]] int run_while(Interpreter& in, ListCache& lc, const Stmt& stmt, CellHandle cell) {
+    const Token loop = stmt.loop;
+    const TokenCursor cond = stmt.at, block_first = stmt.block_first;
+    const uint16_t block = stmt.block.index;
+    const uint32_t entry = stmt.entry;
+    position_save();
+    if (int r = advance(); r != 0) return r;
+    if (int r = while_first_pass(loop); r != 0) return r;
+    for (;;) {
+        if (int r = loop_round_start(); r != 0) return r;
+        go_to(in, cond);
+        bool truth = false;
+        if (int r = truth_of(in, lc, entry, &truth); r != 0) return r;
+        if (in.cur.index + 1 != block) {
+            if (int r = expect(RPAREN); r != 0) return r;
+            if (!truth) break;
+            if (int r = exec_block(cell); r != 0) return r;
+            continue;
+        }
+        if (!truth) break;
+        if (int r = run_block(in, lc, cell, block_first); r != 0) return r;
+    }
+    seek(token_value(loop));
+    position_drop();
+    return 0;
+}
+
 inline int run_statement(Interpreter& in, ListCache& lc, const Stmt& s, CellHandle cell) {
     NodeHandle v = 0;
     switch (s.kind) {
@@ -632,6 +664,7 @@ inline int run_statement(Interpreter& in, ListCache& lc, const Stmt& s, CellHand
         if (int r = value_of(in, lc, s.entry, &v, SE_INVALID_EXPRESSION); r != 0) return r;
         return assign_at(target_index, v);
     }
+    case ST_WHILE: return run_while(in, lc, s, cell);
     default: return run_if(in, lc, s, cell);
     }
 }

@@ -411,7 +411,23 @@ bool compile_if(ListCache& lc, Reader& rd, Stmt& s) {
     return true;
 }
 
-// Reads the statement at the cursor: its number + 1, or LEFT_TO_WALKER.
+// while (c) {…}: the block straight after the ')' that matches the '('.
+// Where the loop ends is the walker's to find (its jump cache on the
+// while); a condition with no program may end elsewhere, checked by the run.
+bool compile_while(ListCache& lc, Reader& rd, Stmt& s) {
+    s.kind = ST_WHILE;
+    s.loop = rd.tok;
+    if (!rd.step() || rd.kind() != LPAREN) return false;
+    Reader group = rd;
+    if (!rd.step()) return false;
+    s.at = rd.cur;
+    s.entry = mark_at(lc, rd.cur);
+    if (!group.skip_balanced(LPAREN, RPAREN) || group.kind() != LBRACE) return false;
+    if (s.entry != 0 && entry_of_mark(lc, s.entry).end.index + 1 != group.cur.index) return false;
+    s.block = group.cur;
+    return first_in_block(group, s.block_first);
+}
+
 } // namespace
 
 [[gnu::noinline]] uint32_t compile_statement(Interpreter& in, ListCache& lc) {
@@ -426,6 +442,8 @@ bool compile_if(ListCache& lc, Reader& rd, Stmt& s) {
         ok = compile_if(lc, rd, s);
     else if (rd.is_word(RW_SET))
         ok = compile_set(lc, rd, s);
+    else if (rd.is_word(RW_WHILE))
+        ok = compile_while(lc, rd, s);
     else if (rd.kind() == RESWORD && !rd.is_word(RW_NOT))
         ok = false;
     else if ((ok = rd.kind() != END_OF_FILE))

@@ -95,6 +95,23 @@ inline void position_touch() {
     position_drop();
 }
 
+// The position on top restored and saved again (a loop's next round):
+// where taking its charges back notes nothing, they only pass.
+inline void position_renew() {
+    Interpreter& in = interp();
+    if (in.frames.count == 0 || !detail::store_roomy(PASSING_CHARGES_MAX)) {
+        position_restore();
+        position_save();
+        return;
+    }
+    const uint32_t below = in.frames.count - 1;
+    node_charges_passed(below % HSTACK_SLOTS == 0 ? 2 : 1);
+    const SavedPosition& p = in.frames.entries[below];
+    in.list = p.list;
+    in.cur = p.cursor;
+    in.tok = p.cursor.chunk != 0 ? tokens_at(p.cursor.chunk, p.cursor.slot) : nullptr;
+}
+
 // ---- the value stack ---------------------------------------------------------------
 inline void push_value(NodeHandle v) { cstack_push(interp().values, v); }
 // 0 when empty.
@@ -209,6 +226,9 @@ int clause_after_condition(CellHandle cell, Token clause, bool truth, bool* take
 // whatever follows: skips the clauses left when one was taken, else tries
 // them.
 int if_clauses_after(CellHandle cell, bool taken);
+// A while at its '(': the first run finds where the loop ends (kept in the
+// while's token).
+int while_first_pass(Token while_tok);
 // After an item of a parenthesised statement list: past a comma (*done
 // false) or past the closing parenthesis (*done true); anything else is
 // `error`.
@@ -236,6 +256,13 @@ inline void run_poll() {
 inline int statement_checks() {
     run_poll();
     return run_stop_request() ? SE_HALTED : 0;
+}
+
+// A loop round starts back at the saved position (saved again for the next
+// round), with the window kept live and Stop noticed.
+inline int loop_round_start() {
+    position_renew();
+    return statement_checks();
 }
 
 } // namespace tarvex

@@ -124,25 +124,12 @@ int stmt_if(CellHandle cell) {
     return if_clauses_after(cell, taken);
 }
 
-// A loop round starts back at the saved position (saved again for the next
-// round), with the window kept live and Stop noticed.
-int loop_round_start() {
-    position_restore();
-    position_save();
-    run_poll();
-    return run_stop_request() ? SE_HALTED : 0;
-}
-
 int stmt_while(CellHandle cell) {
     Token while_tok = interp().tok;
     int r;
     position_save();
     if ((r = advance()) != 0) return r;
-    if (cache_of(while_tok) == 0) {
-        if ((r = skip_group()) != 0) return r;
-        if ((r = skip_block()) != 0) return r;
-        cache_set(while_tok);
-    }
+    if ((r = while_first_pass(while_tok)) != 0) return r;
     for (;;) {
         if ((r = loop_round_start()) != 0) return r;
         if ((r = advance()) != 0) return r;
@@ -175,8 +162,20 @@ int stmt_do(CellHandle cell) {
     return 0;
 }
 
-// The tolerance comparison of the loop cell's value with the limit.
+// The tolerance comparison of the loop cell's value with the limit, on a
+// copy of the value made a number. A number whose copy takes at most
+// PASSING_CHARGES_MAX nodes, where taking them notes nothing, is compared
+// in place: the copy's nodes only count as allocated.
 int loop_compare(CellHandle cell, NodeHandle limit) {
+    NodeHandle src = cell_value(cell);
+    if (src != 0 && value_kind(src) == VK_NUMBER && value_kind(limit) == VK_NUMBER &&
+        detail::store_roomy(PASSING_CHARGES_MAX)) {
+        Text t = value_text(src);
+        if (t == 0 || chain_next(t) == 0) {
+            node_charges_passed(t == 0 ? 1 : 2);
+            return value_compare(src, limit);
+        }
+    }
     NodeHandle v = value_new();
     value_copy(v, cell_value(cell));
     value_to_number(v);
@@ -280,6 +279,15 @@ int stmt_expression(CellHandle cell) {
 }
 
 } // namespace
+
+int while_first_pass(Token while_tok) {
+    if (cache_of(while_tok) != 0) return 0;
+    int r;
+    if ((r = skip_group()) != 0) return r;
+    if ((r = skip_block()) != 0) return r;
+    cache_set(while_tok);
+    return 0;
+}
 
 int clause_after_condition(CellHandle cell, Token clause, bool truth, bool* taken) {
     int r;

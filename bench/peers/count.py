@@ -1,7 +1,7 @@
-# Counting loop: 1,000,000 rounds of assignment, arithmetic and comparison.
+# Counting loop: 3,000,000 rounds of assignment, arithmetic and comparison.
 n = 0
 total = 0
-while n < 1000000:
+while n < 3000000:
     n = n + 1
     total = total + n % 7
 print(n, total)

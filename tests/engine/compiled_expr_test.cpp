@@ -392,11 +392,16 @@ TEST_F(CompiledExpr, InjectedFailuresRunAlikeBothWays) {
         make({{"x", "y"},
               {},
               {{"home", "set x to 0 set y to 1.50 while (x < 30) {set x to x + 1 set y to y * 2 % "
-                        "7 + x out(y - 1, ' ')}"}}});
+                        "7 + x out(y - 1, ' ')} for (x = 1 to 3) {out(x)}"}}});
     };
     uint64_t before = node_allocations();
     run_once(false, prepare, "home");
     long total = static_cast<long>(node_allocations() - before);
+    // Armed too far off to fall, a failure sends every allocation and
+    // charge the checked way: as many as the shortcuts count.
+    before = node_allocations();
+    run_once(true, prepare, "home", total * 2);
+    EXPECT_EQ(static_cast<long>(node_allocations() - before), total);
     int exhausted = 0;
     for (long k = 0; k < total && !HasFailure(); k += total / 40 + 1)
         exhausted += compare(prepare, "failing after " + std::to_string(k), nullptr, k).result ==
@@ -479,7 +484,7 @@ TEST_F(CompiledExpr, ReadersAndCallsRunCompiledAlike) {
 // taken, conditions the programs take and conditions the walker keeps
 // (strings, builtins, a call's list closed by a trailing comma, which
 // leaves its ')' current), errors inside conditions and blocks, sets with
-// and without `to`, blocks inside blocks; each in a loop, so that all but
+// and without `to`, blocks inside blocks, loops inside loops; each in a loop, so that all but
 // the first round run compiled, and each stopped after every number of
 // statements by the step limit.
 TEST_F(CompiledExpr, StatementsRunAlikeBothWays) {
@@ -495,6 +500,10 @@ TEST_F(CompiledExpr, StatementsRunAlikeBothWays) {
         "set y to x * 2 set y y + 1 y + x out(y, ' ', home, ' ', mem(), ' ')",
         "if (x > 1) {if (x > 3) {{out('deep')} set y to x} else {out('mid')}} out(y, ' ')",
         "if (x < 5) {f(x) + 1} out(home, ' ')",
+        "set y to 0 while (y < x) {set y to y + 1 while (y < 3) {set y to y + 2} out(y)}",
+        "set y to 1 while (slen(s) * f(3 - y,) > 0) {set y to y + 1} out(y)",
+        "set y to 0 while (slen(s) < x) {set s to s cat y} out(s) while (y < x) {set y to y + 1 if "
+        "(y = 4) {q[y + 40]}}",
     };
     int halted = 0;
     for (const char* script : scripts) {

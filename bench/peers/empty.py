@@ -1,0 +1,1 @@
+# Nothing: the start-up alone, subtracted from the other workloads.
