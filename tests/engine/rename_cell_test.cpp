@@ -43,7 +43,8 @@ TEST_F(RenameCellTest, EveryNameOfTheCellFollowsAndNothingElse) {
         {CF_TEXT, "rate and Rate, rates, rate_x and 9rate.",
          "speed and speed, rates, rate_x and 9speed."},
         {CF_TEXT, "nothing here", "nothing here"},
-        {CF_SCRIPT, "rate = rate + 1 # rate\nout('rate')", "speed = speed + 1 # rate\nout('rate')"},
+        {CF_SCRIPT, "rate = rate + home # rate\nout('rate')",
+         "speed = speed + home # rate\nout('rate')"},
         {CF_SCRIPT, "x = previous(\"RATE\", 2) + maxrate", "x = previous(\"RATE\", 2) + maxrate"},
         {CF_SCRIPT, "out(rate#rate\n, rate.5, 'a#rate')", "out(speed#rate\n, speed.5, 'a#rate')"},
     };
