@@ -414,23 +414,24 @@ void MainWindow::build_menus() {
         file->addAction(quit_line);
         file->addAction(quit);
     });
-    QMenu* edit = bar->addMenu("&Edit");
-    add_items(edit, {{"&Undo", CMD_UNDO},
-                     {"Re&do", CMD_REDO},
-                     {"Undo Rena&me", CMD_UNDO_RENAME},
-                     {nullptr, 0},
-                     {"Cu&t", CMD_CUT},
-                     {"&Copy", CMD_COPY},
-                     {"&Paste", CMD_PASTE},
-                     {"Select &All", CMD_SELECT_ALL},
-                     {nullptr, 0},
-                     {"&Find...", CMD_FIND_BAR},
-                     {"&Replace...", CMD_FIND},
-                     {nullptr, 0},
-                     {"&ErasePlot", CMD_ERASE_PLOT},
-                     {nullptr, 0},
-                     {"Set&tings...", CMD_SETTINGS},
-                     {"Pre&ferences...", CMD_PREFERENCES}});
+    add_items(bar->addMenu("&Edit"), {{"&Undo", CMD_UNDO},
+                                      {"Re&do", CMD_REDO},
+                                      {"Undo Rena&me", CMD_UNDO_RENAME},
+                                      {nullptr, 0},
+                                      {"Cu&t", CMD_CUT},
+                                      {"&Copy", CMD_COPY},
+                                      {"&Paste", CMD_PASTE},
+                                      {"Select &All", CMD_SELECT_ALL},
+                                      {nullptr, 0},
+                                      {"&Find...", CMD_FIND_BAR},
+                                      {"&Replace...", CMD_FIND},
+                                      {nullptr, 0},
+                                      {"&ErasePlot", CMD_ERASE_PLOT},
+                                      {nullptr, 0},
+                                      {"Set&tings...", CMD_SETTINGS},
+                                      {"Pre&ferences...", CMD_PREFERENCES}});
+    // Undo Rename is offered only while there is a rename to take back.
+    QMenu* edit = bar->actions().last()->menu();
     connect(edit, &QMenu::aboutToShow, this, [edit] {
         for (QAction* a : edit->actions())
             if (a->data().toInt() == CMD_UNDO_RENAME) a->setEnabled(rename_can_undo());
