@@ -3,6 +3,7 @@
 // longer one, a quoted string or a comment is never taken for the cell.
 #include "commands/rename_cell.h"
 
+#include "builtins/builtins.h"
 #include "core/errors.h"
 #include "lexer/lexer.h"
 #include "settings/settings.h"
@@ -142,6 +143,9 @@ RenamePlan rename_plan(CellHandle c, const std::string& typed) {
         plan.refusal = RENAME_HOME_TEXT;
     else if (!name_is_valid(plan.new_name.c_str()))
         plan.refusal = BAD_CELL_NAME_TEXT;
+    else if (lex_reserved_id(plan.new_name.c_str()) ||
+             tree_find(plan.new_name.c_str(), builtin_root()) != 0)
+        plan.refusal = RENAME_SCRIPT_WORD_TEXT;
     else if (other != 0 && other != c)
         plan.refusal = DUPLICATE_CELL_NAME_TEXT;
     if (plan.refusal || plan.new_name == plan.old_name) return plan;

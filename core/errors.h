@@ -138,6 +138,9 @@ constexpr const char* NO_QUICK_FIX_TEXT = "No script error names a missing cell"
 constexpr const char* BAD_CELL_NAME_TEXT = "Bad cell name supplied";
 constexpr const char* DUPLICATE_CELL_NAME_TEXT = "Duplicate cell name supplied";
 constexpr const char* RENAME_HOME_TEXT = "Can't Rename Home";
+// A rename to a reserved word, builtin or constant would turn the scripts'
+// names of the cell into that word.
+constexpr const char* RENAME_SCRIPT_WORD_TEXT = "Scripts read that name as their own word";
 
 // The status-line text of a stream or file code (0 to -21, -31 to -33);
 // "Unexpected Error!" for any other code.

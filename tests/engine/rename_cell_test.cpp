@@ -2,6 +2,7 @@
 // comments stay, the settings follow, refusals, and the undo.
 #include "webfile_test_support.h"
 
+#include "builtins/builtins.h"
 #include "commands/rename_cell.h"
 #include "settings/settings.h"
 #include "web/links.h"
@@ -15,6 +16,10 @@ namespace {
 
 class RenameCellTest : public WebFileTest {
   protected:
+    void SetUp() override {
+        WebFileTest::SetUp();
+        builtins_init();
+    }
     CellHandle make(const char* name, const std::string& text = {},
                     const std::string& script = {}) {
         CellHandle c = cell_create(name);
@@ -114,6 +119,9 @@ TEST_F(RenameCellTest, RefusedNamesChangeNothing) {
         {"rate", "home", DUPLICATE_CELL_NAME_TEXT, nullptr},
         {"rate", "OTHER", DUPLICATE_CELL_NAME_TEXT, nullptr},
         {"rate", "1_", BAD_CELL_NAME_TEXT, nullptr},
+        {"rate", "While", RENAME_SCRIPT_WORD_TEXT, nullptr},
+        {"rate", "max", RENAME_SCRIPT_WORD_TEXT, nullptr},
+        {"rate", "pi", RENAME_SCRIPT_WORD_TEXT, nullptr},
         {"rate", "", BAD_CELL_NAME_TEXT, nullptr},
         {"home", "house", RENAME_HOME_TEXT, nullptr},
         {"rate", " _speed_ ", nullptr, "speed"},
