@@ -133,6 +133,15 @@ std::string cell_missing_fix_text(std::string_view name);
 // The quick fix asked for where no shown error names a missing cell.
 constexpr const char* NO_QUICK_FIX_TEXT = "No script error names a missing cell";
 
+// The cell-name refusals of the commands that take a name (New, Clone,
+// Rename), and the rename of the cell every web is built around.
+constexpr const char* BAD_CELL_NAME_TEXT = "Bad cell name supplied";
+constexpr const char* DUPLICATE_CELL_NAME_TEXT = "Duplicate cell name supplied";
+constexpr const char* RENAME_HOME_TEXT = "Can't Rename Home";
+// A rename to a reserved word, builtin or constant would turn the scripts'
+// names of the cell into that word.
+constexpr const char* RENAME_SCRIPT_WORD_TEXT = "Scripts read that name as their own word";
+
 // The status-line text of a stream or file code (0 to -21, -31 to -33);
 // "Unexpected Error!" for any other code.
 const char* io_error_text(int code);

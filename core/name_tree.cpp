@@ -29,6 +29,12 @@ NodeHandle tree_insert(Text name, NodeHandle* root, uint16_t kind) {
     NodeHandle n = node_alloc(TreeNode);
     node_set_u16(n, ENTRY_NAME, name);
     entry_set_kind(n, kind);
+    tree_hang(n, root);
+    return n;
+}
+
+void tree_hang(NodeHandle n, NodeHandle* root) {
+    Text name = entry_name(n);
     NodeHandle parent = 0, e = *root;
     bool left = false;
     while (e != 0) {
@@ -36,6 +42,8 @@ NodeHandle tree_insert(Text name, NodeHandle* root, uint16_t kind) {
         left = text_compare(name, entry_name(e)) < 0;
         e = left ? tree_left(e) : tree_right(e);
     }
+    tree_set_left(n, 0);
+    tree_set_right(n, 0);
     tree_set_parent(n, parent);
     if (parent == 0)
         *root = n;
@@ -43,7 +51,47 @@ NodeHandle tree_insert(Text name, NodeHandle* root, uint16_t kind) {
         tree_set_left(parent, n);
     else
         tree_set_right(parent, n);
-    return n;
+}
+
+namespace {
+
+// Puts by in the place of e under e's parent (by may be 0).
+void replace_child(NodeHandle e, NodeHandle by, NodeHandle* root) {
+    NodeHandle p = tree_parent(e);
+    if (p == 0)
+        *root = by;
+    else if (tree_left(p) == e)
+        tree_set_left(p, by);
+    else
+        tree_set_right(p, by);
+    if (by != 0) tree_set_parent(by, p);
+}
+
+} // namespace
+
+void tree_unlink(NodeHandle e, NodeHandle* root) {
+    NodeHandle l = tree_left(e), r = tree_right(e);
+    if (l == 0 || r == 0) {
+        replace_child(e, l != 0 ? l : r, root);
+    } else {
+        // The successor (no left child) leaves its place to its right
+        // subtree and takes e's; entries are moved, never copied, so every
+        // handle stays with its name.
+        NodeHandle s = r;
+        while (tree_left(s) != 0)
+            s = tree_left(s);
+        if (s != r) {
+            replace_child(s, tree_right(s), root);
+            tree_set_right(s, r);
+            tree_set_parent(r, s);
+        }
+        tree_set_left(s, l);
+        tree_set_parent(l, s);
+        replace_child(e, s, root);
+    }
+    tree_set_parent(e, 0);
+    tree_set_left(e, 0);
+    tree_set_right(e, 0);
 }
 
 NodeHandle tree_find_or_create(const char* name, NodeHandle* root, uint16_t kind) {

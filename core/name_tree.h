@@ -36,6 +36,11 @@ NodeHandle tree_insert(Text name, NodeHandle* root, uint16_t kind);
 NodeHandle tree_find_or_create(const char* name, NodeHandle* root, uint16_t kind);
 NodeHandle tree_find_or_insert_kind(Text name, NodeHandle* root, uint16_t kind);
 void tree_mark_deleted(NodeHandle entry);
+// Takes an entry out of the tree without freeing it, the other entries
+// keeping their handles, and hangs a loose entry back in by its name: an
+// entry whose name changes moves to its new place this way.
+void tree_unlink(NodeHandle entry, NodeHandle* root);
+void tree_hang(NodeHandle entry, NodeHandle* root);
 NodeHandle tree_first(NodeHandle root);
 NodeHandle tree_last(NodeHandle root);
 NodeHandle tree_next(NodeHandle entry);

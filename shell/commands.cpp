@@ -27,6 +27,7 @@
 #include "shell/qt_frontend.h"
 #include "shell/recent_webs.h"
 #include "shell/recovery.h"
+#include "shell/rename_dialog.h"
 #include "shell/search.h"
 #include "shell/settings_dialog.h"
 #include "shell/zoom_dialog.h"
@@ -319,6 +320,13 @@ void cmd_stop(int, int, const std::string&) { stop_command(); }
 
 void cmd_quit(int, int, const std::string&) { quit_procedure(); }
 
+void cmd_rename(int id, int, const std::string&) {
+    if (id == CMD_RENAME_CELL)
+        rename_cell_command();
+    else
+        undo_rename_command();
+}
+
 // The command table, in its fixed order.
 const Command COMMANDS[COMMAND_COUNT] = {
     {CMD_NAME_BOX, G_NONE, cmd_name_box},
@@ -381,6 +389,8 @@ const Command COMMANDS[COMMAND_COUNT] = {
     {CMD_QUIT, G_LOCKED, cmd_quit},
     {CMD_HELP_CONTENTS, G_NONE, cmd_help_window},
     {CMD_SAVE_PLOT_AS, G_NONE, cmd_save_plot_as},
+    {CMD_RENAME_CELL, G_LOCKED, cmd_rename},
+    {CMD_UNDO_RENAME, G_LOCKED, cmd_rename},
 };
 
 // What may act while output is being written (a run, a report or a help

@@ -72,6 +72,8 @@ enum CommandId : int {
     // the focused pane when there is none.
     CMD_HELP_CONTENTS = 66,
     CMD_SAVE_PLOT_AS = 208,
+    CMD_RENAME_CELL = 210,
+    CMD_UNDO_RENAME = 211,
 };
 
 // Notification codes of the child windows.
@@ -83,7 +85,7 @@ enum Notification : int {
     NOTE_SELECTED = 4,  // an entry of that list was chosen
 };
 
-constexpr int COMMAND_COUNT = 60;
+constexpr int COMMAND_COUNT = 62;
 
 void dispatch_command(int id, int code = NOTE_NONE, const std::string& arg = {});
 bool is_locked_out();

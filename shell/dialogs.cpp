@@ -107,19 +107,25 @@ bool dialog_allow_path(const std::string& path, bool output) {
     return box.exec() == QMessageBox::Yes;
 }
 
-bool dialog_cell_name(std::string& typed) {
+namespace {
+
+// A one-line name dialog: caption, the label above the field, and the name
+// it starts with (selected, to be typed over).
+bool ask_name(DialogKind kind, const char* caption, const QString& prompt,
+              const std::string& prefill, std::string& typed) {
     typed.clear();
     DialogAnswer a;
     QString entered;
-    if (ask_hook(DLG_CELL_NAME, "", "Enter New Cellname", a)) {
+    if (ask_hook(kind, prefill.c_str(), caption, a)) {
         if (!a.accepted) return false;
         entered = qs(a.text);
     } else {
         QDialog dialog(owner());
-        dialog.setWindowTitle("Enter New Cellname");
+        dialog.setWindowTitle(caption);
         auto* layout = new QVBoxLayout(&dialog);
-        auto* label = new QLabel("Enter New Cellname:", &dialog);
-        auto* edit = new QLineEdit(&dialog);
+        auto* label = new QLabel(prompt, &dialog);
+        auto* edit = new QLineEdit(qs(prefill), &dialog);
+        edit->selectAll();
         auto* buttons =
             new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
         layout->addWidget(label);
@@ -133,6 +139,17 @@ bool dialog_cell_name(std::string& typed) {
     }
     typed = entered.left(CELL_NAME_TYPED_MAX).toStdString();
     return !typed.empty();
+}
+
+} // namespace
+
+bool dialog_cell_name(std::string& typed) {
+    return ask_name(DLG_CELL_NAME, "Enter New Cellname", "Enter New Cellname:", {}, typed);
+}
+
+bool dialog_rename_name(const std::string& current, std::string& typed) {
+    return ask_name(DLG_RENAME_NAME, "Rename Cell", "New name for " + qs(current) + ":", current,
+                    typed);
 }
 
 std::string dialog_open_file_name(const std::string& current) {

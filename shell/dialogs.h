@@ -29,6 +29,8 @@ enum DialogKind {
     DLG_PREFERENCES,
     DLG_REOPEN_STORE,
     DLG_PLOT_SIZE,
+    DLG_RENAME_NAME,
+    DLG_RENAME_PREVIEW,
 };
 
 struct DialogRequest {
@@ -58,6 +60,10 @@ bool dialog_yes_no(const char* text, const char* caption, const std::string& det
 // What the user typed into "Enter New Cellname" (at most CELL_NAME_TYPED_MAX characters), or
 // false when cancelled or empty.
 bool dialog_cell_name(std::string& typed);
+// The new name of a cell being renamed, the dialog showing its current name
+// selected (the hook sees DLG_RENAME_NAME with that name); false when
+// cancelled or empty.
+bool dialog_rename_name(const std::string& current, std::string& typed);
 std::string dialog_open_file_name(const std::string& current);
 std::string dialog_save_file_name(const std::string& suggested);
 SaveAnswer dialog_save_changes(const std::string& display_name);

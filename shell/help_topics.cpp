@@ -86,6 +86,10 @@ Previous and Next Cell, Go to Cell Name (Ctrl+L). A name selected in a
 pane is used by New; with nothing selected a dialog asks for the name.
 When a run stops at a name that is no cell, the note under the script
 line names it, and Create Missing Cell (Ctrl+.) makes that cell.
+Rename (F2) gives the current cell a new name and rewrites every text
+link and script name of it (quoted strings stay as they are), after
+showing what changes; Edit > Undo Rename (Ctrl+Z in the cell list) puts
+it all back.
 
 Run menu and tool buttons: Report writes a report on the cells (see
 Report Format); Run (Alt+R or F5) runs the script of the current cell
@@ -390,6 +394,7 @@ const KeyRow KEY_ROWS[] = {
     {CMD_SETTINGS, nullptr, "Settings"},
     {CMD_NEW_CELL, nullptr, "New cell, named by the selection"},
     {CMD_CLONE, nullptr, "Clone the cell"},
+    {CMD_RENAME_CELL, nullptr, "Rename the cell, every link to it rewritten"},
     {CMD_DELETE, nullptr, "Delete the cell"},
     {CMD_QUICK_FIX, nullptr, "create the cell a script error names"},
     {CMD_BACK, nullptr, "back to the cell visited before"},
@@ -419,6 +424,7 @@ const KeyRow KEY_ROWS[] = {
     {0, "Home, End, PgUp, PgDown", "in the cell list: the first or last cell, a page up or down"},
     {0, "Enter", "in the cell list: open the cell; in its filter: the first cell shown"},
     {0, "Escape", "in the cell filter: clear it, then back to the pane"},
+    {0, "Ctrl+Z", "in the cell list: Undo Rename"},
     {0, "Tab", "in the text and script panes: indent"},
     {0, "Ctrl+click", "in a script: follow the link"},
 };

@@ -4,6 +4,7 @@
 // program in shell_exit.cpp. Signals are connected in connect_signals() only.
 #include "shell/main_window.h"
 
+#include "commands/rename_cell.h"
 #include "core/errors.h"
 #include "core/guard.h"
 #include "engine/web_fit.h"
@@ -131,6 +132,7 @@ const Accelerator ACCELERATORS[] = {
     {Qt::Key_0, Qt::ControlModifier, CMD_ZOOM_RESET},
     {Qt::Key_Period, Qt::ControlModifier, CMD_QUICK_FIX},
     {Qt::Key_F1, Qt::NoModifier, CMD_HELP_CONTENTS},
+    {Qt::Key_F2, Qt::NoModifier, CMD_RENAME_CELL},
 };
 
 // Type-ahead in the cell list: letters typed within the keyboard input
@@ -414,6 +416,7 @@ void MainWindow::build_menus() {
     });
     add_items(bar->addMenu("&Edit"), {{"&Undo", CMD_UNDO},
                                       {"Re&do", CMD_REDO},
+                                      {"Undo Rena&me", CMD_UNDO_RENAME},
                                       {nullptr, 0},
                                       {"Cu&t", CMD_CUT},
                                       {"&Copy", CMD_COPY},
@@ -427,8 +430,15 @@ void MainWindow::build_menus() {
                                       {nullptr, 0},
                                       {"Set&tings...", CMD_SETTINGS},
                                       {"Pre&ferences...", CMD_PREFERENCES}});
+    // Undo Rename is offered only while there is a rename to take back.
+    QMenu* edit = bar->actions().last()->menu();
+    connect(edit, &QMenu::aboutToShow, this, [edit] {
+        for (QAction* a : edit->actions())
+            if (a->data().toInt() == CMD_UNDO_RENAME) a->setEnabled(rename_can_undo());
+    });
     add_items(bar->addMenu("Ce&ll"), {{"&New...", CMD_NEW_CELL},
                                       {"&Clone...", CMD_CLONE},
+                                      {"&Rename...", CMD_RENAME_CELL},
                                       {"&Delete", CMD_DELETE},
                                       {"Create &Missing Cell", CMD_QUICK_FIX},
                                       {nullptr, 0},
@@ -828,6 +838,11 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     // its editing keys too.
     if (qobject_cast<QLineEdit*>(watched) && line_edit_key(key))
         return QMainWindow::eventFilter(watched, event);
+    // The list has no text to undo: its Undo takes back a rename.
+    if (watched == w.list && key->matches(QKeySequence::Undo)) {
+        dispatch_command(CMD_UNDO_RENAME);
+        return true;
+    }
     if (translate_accelerator(watched, event)) return true;
     // A chord the key table does not know types nothing: the editors and
     // fields would take its character as typed (Ctrl+= as "=").

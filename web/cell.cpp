@@ -96,7 +96,7 @@ bool command_name(const char* given, std::string& out) {
     out = given;
     name_normalize(out);
     if (!name_is_valid(out.c_str())) {
-        warn_box("Bad cell name supplied", "");
+        warn_box(BAD_CELL_NAME_TEXT, "");
         return false;
     }
     return true;
@@ -238,6 +238,30 @@ CellHandle cell_clone(const char* name) {
     return c;
 }
 
+bool cell_rename(CellHandle c, const char* name) {
+    if (c == 0 || entry_kind(c) != NK_CELL || cell_is_home(c)) return false;
+    NodeHandle same = tree_find(name, g_root);
+    if (same != 0 && same != c && entry_kind(same) != NK_DELETED) return false;
+    Text fresh = text_from_cstring(name); // before any entry is moved
+    Text old = cell_name(c);
+    tree_unlink(c, &g_root);
+    node_set_u16(c, ENTRY_NAME, fresh);
+    if (same != 0 && same != c) {
+        // A deleted cell's entry holding the name takes the old one, so
+        // that the tree keeps one entry per name and no node is spent.
+        tree_unlink(same, &g_root);
+        text_free(entry_name(same));
+        node_set_u16(same, ENTRY_NAME, old);
+        tree_hang(same, &g_root);
+    } else {
+        text_free(old);
+    }
+    tree_hang(c, &g_root);
+    cell_table_rebuild();
+    text_links_discard_all(); // their tokens hold table indices
+    return true;
+}
+
 void web_clear() {
     g_past_table_told = false;
     navigation_forget_current();
@@ -351,7 +375,7 @@ std::string ask_cell_name() {
     if (typed.size() > CELL_NAME_TYPED_MAX) typed.resize(CELL_NAME_TYPED_MAX);
     name_normalize(typed);
     if (!name_is_valid(typed.c_str())) {
-        warn_box("Bad cell name supplied", "");
+        warn_box(BAD_CELL_NAME_TEXT, "");
         return {};
     }
     return typed;
@@ -402,7 +426,7 @@ void cell_clone_command(const char* name) {
         std::string n;
         if (!command_name(name, n)) return;
         if (cell_find(n.c_str()) != 0) {
-            warn_box("Duplicate cell name supplied", "");
+            warn_box(DUPLICATE_CELL_NAME_TEXT, "");
             return;
         }
         cell_clone(n.c_str());

@@ -85,6 +85,10 @@ CellHandle cell_create_listed(const std::string& name);
 CellHandle cell_create_unlimited(const char* name, bool rebuild = true);
 void cell_delete(CellHandle c);
 CellHandle cell_clone(const char* name);
+// Gives a live cell other than home a valid name no other live cell has,
+// keeping its handle and everything it holds; the table is rebuilt. False
+// changes nothing.
+bool cell_rename(CellHandle c, const char* name);
 void web_clear();
 
 // ---- the cell table ------------------------------------------------------------
