@@ -25,9 +25,6 @@ void keep(std::function<void()> marker) { g_kept.push_back(std::move(marker)); }
 void keep_text(NodeHandle t) {
     keep([t] { text_mark(t); });
 }
-void keep_value(NodeHandle v) {
-    keep([v] { value_mark(v); });
-}
 void forget_all() { g_kept.clear(); }
 
 void expect_no_leak() {

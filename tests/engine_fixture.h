@@ -17,7 +17,6 @@ namespace tarvex::test {
 // Structures a test keeps alive: each is marked by the reclaim walk.
 void keep(std::function<void()> marker);
 void keep_text(NodeHandle t);
-void keep_value(NodeHandle v);
 void forget_all();
 
 // Runs the reclaim walk and checks it found no leak and no fault.

@@ -50,30 +50,28 @@ class CellCommandsTest : public IoTest {
 
 // ---- pane state ------------------------------------------------------------------
 
+// A pane state as {first line, selection start, selection end}.
+std::vector<uint32_t> state(CellHandle c, CellField field) {
+    PaneState s = pane_state_get(c, field);
+    return {s.first_line, s.sel_start, s.sel_end};
+}
+using S = std::vector<uint32_t>;
+
 TEST_F(CellCommandsTest, PaneStateStartsAtTheTopAndIsKeptPerField) {
     CellHandle c = cell_create("a");
-    PaneState s = pane_state_get(c, CF_SCRIPT_PANE);
-    EXPECT_EQ(s.first_line, 1u);
-    EXPECT_EQ(s.sel_start, 0u);
-    EXPECT_EQ(s.sel_end, 0u);
+    EXPECT_EQ(state(c, CF_SCRIPT_PANE), (S{1, 0, 0}));
     EXPECT_NE(cell_get(c, CF_SCRIPT_PANE), 0);
     EXPECT_EQ(cell_get(c, CF_TEXT_PANE), 0);
 
     pane_state_put(c, CF_TEXT_PANE, {7, 3, 9});
     pane_state_set_selection(c, CF_TEXT_PANE, 4, 5);
-    s = pane_state_get(c, CF_TEXT_PANE);
-    EXPECT_EQ(s.first_line, 7u);
-    EXPECT_EQ(s.sel_start, 4u);
-    EXPECT_EQ(s.sel_end, 5u);
-    EXPECT_EQ(pane_state_get(c, CF_SCRIPT_PANE).sel_end, 0u);
+    EXPECT_EQ(state(c, CF_TEXT_PANE), (S{7, 4, 5}));
+    EXPECT_EQ(state(c, CF_SCRIPT_PANE), (S{1, 0, 0}));
 
     // Setting the selection of a cell without a state creates it first.
     CellHandle b = cell_create("b");
     pane_state_set_selection(b, CF_SCRIPT_PANE, 2, 6);
-    s = pane_state_get(b, CF_SCRIPT_PANE);
-    EXPECT_EQ(s.first_line, 1u);
-    EXPECT_EQ(s.sel_start, 2u);
-    EXPECT_EQ(s.sel_end, 6u);
+    EXPECT_EQ(state(b, CF_SCRIPT_PANE), (S{1, 2, 6}));
 }
 
 TEST_F(CellCommandsTest, PaneStateGoesWithACloneAndAwayWithTheCell) {
@@ -84,10 +82,7 @@ TEST_F(CellCommandsTest, PaneStateGoesWithACloneAndAwayWithTheCell) {
     ASSERT_NE(b, 0);
     EXPECT_NE(cell_get(b, CF_SCRIPT_PANE), cell_get(a, CF_SCRIPT_PANE));
     pane_state_set_selection(a, CF_SCRIPT_PANE, 0, 0);
-    PaneState s = pane_state_get(b, CF_SCRIPT_PANE);
-    EXPECT_EQ(s.first_line, 2u);
-    EXPECT_EQ(s.sel_start, 10u);
-    EXPECT_EQ(s.sel_end, 12u);
+    EXPECT_EQ(state(b, CF_SCRIPT_PANE), (S{2, 10, 12}));
     cell_delete(a); // its states are freed: the leak check at the end sees it
 }
 
@@ -325,12 +320,11 @@ TEST_F(CellCommandsTest, PrintWritesOneFieldAndKeepsTheOutputSetting) {
     settings_set_output_dest(OUT_FILE);
     web_set_modified(false);
 
-    EXPECT_EQ(print_cell_field(c, VIEW_TEXT), 0);
-    EXPECT_EQ(ui.console, "the text");
-    EXPECT_EQ(print_cell_field(c, VIEW_SCRIPT), 0);
-    EXPECT_EQ(ui.console, "out(1)");
-    EXPECT_EQ(print_cell_field(c, VIEW_VALUE), 0);
-    EXPECT_EQ(ui.console, "forty");
+    for (auto [view, shown] : {std::pair{VIEW_TEXT, "the text"}, std::pair{VIEW_SCRIPT, "out(1)"},
+                               std::pair{VIEW_VALUE, "forty"}}) {
+        EXPECT_EQ(print_cell_field(c, view), 0);
+        EXPECT_EQ(ui.console, shown);
+    }
     EXPECT_EQ(settings_output_dest(), OUT_FILE);
     EXPECT_FALSE(output_is_open());
     EXPECT_FALSE(web_modified()); // the borrowed setting is no edit of the web

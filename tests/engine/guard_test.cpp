@@ -143,16 +143,5 @@ TEST_F(GuardTest, NestedGuardAbandonsButDoesNotReclaim) {
     EXPECT_EQ(guard_depth(), 0);
 }
 
-TEST_F(GuardTest, ResultPassesThroughWithoutReclaim) {
-    NodeHandle kept = 0;
-    EXPECT_EQ(engine_guard([&] {
-                  kept = value_new();
-                  return -42;
-              }),
-              -42);
-    EXPECT_EQ(node_type(kept), ChainNode);
-    value_free(kept);
-}
-
 } // namespace
 } // namespace tarvex::test

@@ -100,15 +100,6 @@ TEST_F(NodeStore, ExhaustionAfterStartupThrowsAndReleasesBuildingChain) {
         node_free(h);
 }
 
-TEST_F(NodeStore, InjectedExhaustion) {
-    node_fail_after(2);
-    NodeHandle a = node_alloc(PlainNode), b = node_alloc(PlainNode);
-    EXPECT_THROW(node_alloc(PlainNode), NodeExhausted);
-    node_fail_after(-1);
-    node_free(a);
-    node_free(b);
-}
-
 TEST_F(NodeStore, ChainOperations) {
     NodeHandle zero = chain_alloc_for_text(0);
     EXPECT_EQ(node_payload(zero), node_ref(1) + CHAIN_PAYLOAD);

@@ -133,13 +133,5 @@ TEST_F(TokenLists, FreeReleasesLiteralValuesWithTheirTexts) {
     EXPECT_EQ(nodes_in_use(), before);
 }
 
-TEST_F(TokenLists, KeptListSurvivesTheReclaimWalk) {
-    TokenList l = numbers_list(9);
-    keep([l] { tokens_mark(l); });
-    expect_no_leak();
-    tokens_first(l);
-    EXPECT_EQ(number_at(tokens_seek(l, 8)), 8);
-}
-
 } // namespace
 } // namespace tarvex::test

@@ -45,17 +45,17 @@ TEST_F(ValueTest, NewValueConvertsToEmptyTextOrZero) {
 }
 
 TEST_F(ValueTest, GeneralStyleAndNan) {
-    NodeHandle two = num(2), three = num(3);
-    value_div(two, three);
+    NodeHandle two = num(2);
+    value_div(two, num(3));
     EXPECT_EQ(text_of(two), "0.67");
-    NodeHandle one = num(1), zero = num(0), zero2 = num(0), zero3 = num(0);
-    value_div(one, zero);
-    EXPECT_EQ(text_of(one), "{NAN}");
-    value_div(zero2, zero3);
-    EXPECT_EQ(text_of(zero2), "{NAN}");
-    NodeHandle bad = num(1), z = num(0), five = num(5);
-    value_div(bad, z);
-    value_add(bad, five); // the flag sticks to the left operand
+    for (double top : {1.0, 0.0}) {
+        NodeHandle v = num(top);
+        value_div(v, num(0));
+        EXPECT_EQ(text_of(v), "{NAN}") << top;
+    }
+    NodeHandle bad = num(1);
+    value_div(bad, num(0));
+    value_add(bad, num(5)); // the flag sticks to the left operand
     EXPECT_EQ(text_of(bad), "{NAN}");
     EXPECT_EQ(text_of(num(3.14159)), "3.1");
     EXPECT_EQ(text_of(num(1234)), "1.2e+03");
@@ -259,27 +259,23 @@ TEST_F(ValueTest, FormatSettingsFallBackToDefaults) {
 }
 
 TEST_F(ValueTest, IntegerConversions) {
-    int16_t i16 = 7;
-    EXPECT_EQ(num_to_int16(i16, 32767.9), 0);
-    EXPECT_EQ(i16, 32767);
-    EXPECT_EQ(num_to_int16(i16, 32768), -1);
-    EXPECT_EQ(i16, 32767);
-    EXPECT_EQ(num_to_int16(i16, -32768.5), 0);
-    EXPECT_EQ(i16, -32768);
-    EXPECT_EQ(num_to_int16(i16, NAN), -1);
-    // Truncation towards zero at both ends and around zero.
-    EXPECT_EQ(num_to_int16(i16, -32768.99), 0);
-    EXPECT_EQ(i16, -32768);
-    EXPECT_EQ(num_to_int16(i16, -32769), -1);
-    EXPECT_EQ(num_to_int16(i16, -0.9), 0);
-    EXPECT_EQ(i16, 0);
-    EXPECT_EQ(num_to_int16(i16, 2.999), 0);
-    EXPECT_EQ(i16, 2);
-    EXPECT_EQ(num_to_int16(i16, INFINITY), -1);
-    EXPECT_EQ(num_to_int16(i16, -INFINITY), -1);
+    // Truncation towards zero at both ends and around zero; a failure keeps
+    // the old value (7).
+    const struct {
+        double d;
+        int rc, got;
+    } cases[] = {{32767.9, 0, 32767}, {32768, -1, 7},    {-32768.99, 0, -32768},
+                 {-32769, -1, 7},     {-0.9, 0, 0},      {2.999, 0, 2},
+                 {NAN, -1, 7},        {INFINITY, -1, 7}, {-INFINITY, -1, 7}};
+    for (const auto& c : cases) {
+        int16_t i16 = 7;
+        EXPECT_EQ(num_to_int16(i16, c.d), c.rc) << c.d;
+        EXPECT_EQ(i16, c.got) << c.d;
+    }
     int32_t i32 = 0;
     EXPECT_EQ(num_to_int32(i32, 2147483648.0), -1);
     EXPECT_EQ(num_to_int32(i32, -2147483648.0), 0);
+    int16_t i16 = 0;
     EXPECT_EQ(int16_from_text(i16, "99999999999"), -1);
     EXPECT_EQ(int16_from_text(i16, "-12"), 0);
     EXPECT_EQ(i16, -12);
