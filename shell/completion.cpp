@@ -295,48 +295,42 @@ QStringList cell_names() {
     return names;
 }
 
-// The list's keys before the completer's: Enter takes the chosen name into
-// the field and then acts as Enter in the field does (the name box goes to
-// it, the filter opens it); Tab only takes it. Keys that reach the field
-// while the list is open (Enter, Escape) and the field's losing the focus
-// close the list, so it never outlives what it was opened for.
+// The list of names shows beside its field without taking the keys (a
+// tool-tip window: nothing is activated, the field keeps the focus), so the
+// field's keys work it: Up and Down choose, Enter takes the chosen name and
+// then acts as Enter in the field does (the name box goes to it, the
+// filter opens it), Tab only takes it, Escape closes the list. It closes
+// too when the field loses the focus.
 class NameListKeys : public QObject {
   public:
     NameListKeys(QCompleter* completer, QLineEdit* edit)
         : QObject(completer), completer_(completer), edit_(edit) {}
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        QAbstractItemView* popup = completer_->popup();
-        // A combo box takes the keys for its line edit.
-        bool field = watched == edit_ || watched == edit_->parent();
-        if (field && event->type() == QEvent::FocusOut &&
-            static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason)
-            popup->hide();
-        if (event->type() != QEvent::KeyPress || !popup->isVisible()) return false;
+    bool eventFilter(QObject*, QEvent* event) override {
+        QAbstractItemView* list = completer_->popup();
+        if (event->type() == QEvent::FocusOut) list->hide();
+        if (event->type() != QEvent::KeyPress || !list->isVisible()) return false;
         auto* key = static_cast<QKeyEvent*>(event);
-        bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
-        if (field) {
-            if (enter)
-                take(popup);
-            else if (key->key() == Qt::Key_Escape)
-                popup->hide();
-            else
-                return false;
-            return !enter;
+        int rows = list->model()->rowCount();
+        int row = list->currentIndex().isValid() ? list->currentIndex().row() : -1;
+        switch (key->key()) {
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+            row = std::clamp(row + (key->key() == Qt::Key_Up ? -1 : 1), 0, rows - 1);
+            list->setCurrentIndex(list->model()->index(row, 0));
+            return true;
+        case Qt::Key_Return:
+        case Qt::Key_Enter: take(list); return false;
+        case Qt::Key_Tab: take(list); return true;
+        case Qt::Key_Escape: list->hide(); return true;
+        default: return false;
         }
-        if (!enter && key->key() != Qt::Key_Tab) return false;
-        take(popup);
-        if (enter) {
-            QKeyEvent again(QEvent::KeyPress, key->key(), key->modifiers(), key->text());
-            QCoreApplication::sendEvent(edit_, &again);
-        }
-        return true;
     }
 
   private:
     // Closes the list, the name chosen in it (if any) taken into the field.
-    void take(QAbstractItemView* popup) {
-        QModelIndex chosen = popup->currentIndex();
-        popup->hide();
+    void take(QAbstractItemView* list) {
+        QModelIndex chosen = list->currentIndex();
+        list->hide();
         if (chosen.isValid()) edit_->setText(chosen.data().toString());
     }
 
@@ -346,10 +340,7 @@ class NameListKeys : public QObject {
 
 QCompleter* completer_of(QWidget* w) {
     if (auto* box = qobject_cast<QComboBox*>(w)) w = box->lineEdit();
-    auto* edit = qobject_cast<QLineEdit*>(w);
-    return edit && edit->completer() && edit->completer()->property("cell_names").toBool()
-               ? edit->completer()
-               : nullptr;
+    return qobject_cast<QLineEdit*>(w) ? w->findChild<QCompleter*>("cell_names") : nullptr;
 }
 
 } // namespace
@@ -370,24 +361,31 @@ void completion_install(QsciScintilla* e) {
     e->installEventFilter(new ScriptKeys(e));
 }
 
-void name_completion_install(QLineEdit* edit, bool anywhere) {
+void name_completion_install(QLineEdit* edit, bool as_typed) {
     auto* names = new QStringListModel(edit);
-    // Brought up to date before the completer reads the edited text.
-    QObject::connect(edit, &QLineEdit::textEdited, edit, [names] {
-        QStringList now = cell_names();
-        if (now != names->stringList()) names->setStringList(now);
-    });
     auto* completer = new QCompleter(names, edit);
-    completer->setProperty("cell_names", true);
+    completer->setObjectName("cell_names");
     completer->setCaseSensitivity(Qt::CaseInsensitive);
     completer->setCompletionMode(QCompleter::PopupCompletion);
-    completer->setFilterMode(anywhere ? Qt::MatchContains : Qt::MatchStartsWith);
     completer->setMaxVisibleItems(LIST_ROWS);
-    edit->setCompleter(completer);
+    if (as_typed) {
+        // Brought up to date before the completer reads the edited text.
+        QObject::connect(edit, &QLineEdit::textEdited, edit, [names] {
+            QStringList now = cell_names();
+            if (now != names->stringList()) names->setStringList(now);
+        });
+        edit->setCompleter(completer);
+    } else {
+        completer->setFilterMode(Qt::MatchContains);
+        completer->setWidget(edit);
+        QObject::connect(completer, qOverload<const QString&>(&QCompleter::activated), edit,
+                         &QLineEdit::setText);
+    }
+    completer->popup()->setWindowFlags(Qt::ToolTip);
     auto* keys = new NameListKeys(completer, edit);
-    completer->popup()->installEventFilter(keys);
-    edit->installEventFilter(keys);
-    if (auto* box = qobject_cast<QComboBox*>(edit->parent())) box->installEventFilter(keys);
+    // A combo box takes the keys for its line edit.
+    QObject* field = qobject_cast<QComboBox*>(edit->parent()) ? edit->parent() : edit;
+    field->installEventFilter(keys);
 }
 
 void completion_asked() {

@@ -16,8 +16,10 @@ namespace tarvex {
 // Sets the script pane up for completion, call tips and closing brackets
 // (again after each editor set-up; the handlers are connected once).
 void completion_install(QsciScintilla* script);
-// Cell names offered in a name field: by prefix, or anywhere in the name.
-void name_completion_install(QLineEdit* edit, bool anywhere);
+// Cell names offered in a name field: by prefix as they are typed, or
+// (where what is typed already narrows a list in sight) anywhere in the name
+// when asked for.
+void name_completion_install(QLineEdit* edit, bool as_typed);
 // The completion list asked for (Ctrl+Space) in the widget with the focus.
 void completion_asked();
 

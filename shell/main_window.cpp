@@ -697,8 +697,8 @@ void MainWindow::connect_signals() {
     });
     // After watch(): the lists of names see their fields' keys before the
     // key table does.
-    name_completion_install(w.name_box->lineEdit(), false);
-    name_completion_install(window_layout().filter, true);
+    name_completion_install(w.name_box->lineEdit(), true);
+    name_completion_install(window_layout().filter, false);
 }
 
 bool MainWindow::translate_accelerator(QObject* watched, QEvent* event) {
