@@ -263,6 +263,14 @@ uint8_t lex_reserved_id(const char* name) {
     return 0;
 }
 
+std::vector<std::string> lex_reserved_words() {
+    std::vector<std::string> words;
+    for (const Bucket& b : k_buckets)
+        for (int i = 0; i < b.count; ++i)
+            words.push_back(b.words[i].word);
+    return words;
+}
+
 namespace {
 // A script longer than the lexer takes must not run cut short. Its list is
 // a block whose first token is the error: every run of it, not only the one

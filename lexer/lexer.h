@@ -11,6 +11,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tarvex {
 
@@ -109,5 +110,7 @@ void relex_cell(CellHandle c);
 
 // The reserved word id of name (folding case), or 0.
 uint8_t lex_reserved_id(const char* name);
+// Every reserved word, in the lexer's search order.
+std::vector<std::string> lex_reserved_words();
 
 } // namespace tarvex

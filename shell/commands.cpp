@@ -16,6 +16,8 @@
 #include "reports/reports.h"
 #include "script/run_engine.h"
 #include "settings/settings.h"
+#include "shell/command_palette.h"
+#include "shell/completion.h"
 #include "shell/dialogs.h"
 #include "shell/error_position.h"
 #include "shell/help_topics.h"
@@ -318,6 +320,15 @@ void cmd_save_plot_as(int, int, const std::string&) { plot_view_save_as(); }
 
 void cmd_stop(int, int, const std::string&) { stop_command(); }
 
+void cmd_palette(int id, int, const std::string&) {
+    if (id == CMD_COMMAND_PALETTE)
+        command_palette_show();
+    else
+        quick_switcher_show();
+}
+
+void cmd_complete(int, int, const std::string&) { completion_asked(); }
+
 void cmd_quit(int, int, const std::string&) { quit_procedure(); }
 
 void cmd_rename(int id, int, const std::string&) {
@@ -391,6 +402,9 @@ const Command COMMANDS[COMMAND_COUNT] = {
     {CMD_SAVE_PLOT_AS, G_NONE, cmd_save_plot_as},
     {CMD_RENAME_CELL, G_LOCKED, cmd_rename},
     {CMD_UNDO_RENAME, G_LOCKED, cmd_rename},
+    {CMD_COMMAND_PALETTE, G_NONE, cmd_palette},
+    {CMD_QUICK_SWITCHER, G_NONE, cmd_palette},
+    {CMD_COMPLETE, G_NONE, cmd_complete},
 };
 
 // What may act while output is being written (a run, a report or a help
@@ -456,48 +470,67 @@ template <class F> void run_guarded(F&& f) {
     window_modified_sync();
 }
 
+const char* output_refusal(int id, int code) {
+    if (!output_pump_active() || allowed_during_output(id, code)) return nullptr;
+    return id == CMD_RUN || id == CMD_RUN_TO_BRK ? "Script already running" : LOCKED_OUT_TEXT;
+}
+
 // Refusal of anything but the harmless while output is written.
 bool refused_during_output(int id, int code) {
-    if (!output_pump_active() || allowed_during_output(id, code)) return false;
-    status_flash(id == CMD_RUN || id == CMD_RUN_TO_BRK ? "Script already running"
-                                                       : LOCKED_OUT_TEXT);
-    return true;
+    const char* refusal = output_refusal(id, code);
+    if (refusal) status_flash(refusal);
+    return refusal != nullptr;
+}
+
+const Command* command_of(int id) {
+    for (const Command& c : COMMANDS)
+        if (c.id == id) return &c;
+    return nullptr;
+}
+
+// The refusal of a command's guard; the run guard's are the run engine's
+// own, which it flashes itself.
+const char* guard_refusal(Guard guard) {
+    switch (guard) {
+    case G_LOCKED: return is_locked_out() ? LOCKED_OUT_TEXT : nullptr;
+    case G_INPUT: return input_wait() ? "Waiting for input" : nullptr;
+    default: return nullptr;
+    }
 }
 
 } // namespace
 
 bool is_locked_out() { return commands_locked_out(); }
 
+std::vector<int> command_ids() {
+    std::vector<int> ids;
+    for (const Command& c : COMMANDS)
+        ids.push_back(c.id);
+    return ids;
+}
+
+const char* command_refusal(int id) {
+    const Command* cmd = command_of(id);
+    if (!cmd) return nullptr;
+    if (const char* refusal = output_refusal(id, NOTE_NONE)) return refusal;
+    if (cmd->guard == G_RUN) {
+        if (frontend().search_in_progress()) return "End search before running";
+        if (input_wait()) return "Script already running";
+    }
+    return guard_refusal(cmd->guard);
+}
+
 int command_depth() { return g_depth; }
 
 void dispatch_command(int id, int code, const std::string& arg) {
-    const Command* cmd = nullptr;
-    for (const Command& c : COMMANDS)
-        if (c.id == id) {
-            cmd = &c;
-            break;
-        }
+    const Command* cmd = command_of(id);
     if (!cmd) return;
     if (refused_during_output(id, code)) return;
-    switch (cmd->guard) {
-    case G_LOCKED:
-        if (is_locked_out()) {
-            status_flash(LOCKED_OUT_TEXT);
-            return;
-        }
-        break;
-    case G_INPUT:
-        if (input_wait()) {
-            status_flash("Waiting for input");
-            return;
-        }
-        break;
-    case G_EDITOR:
-        if (!slot_editor(focus_slot())) return;
-        break;
-    case G_RUN: // the run engine's own refusals
-    case G_NONE: break;
+    if (const char* refusal = guard_refusal(cmd->guard)) {
+        status_flash(refusal);
+        return;
     }
+    if (cmd->guard == G_EDITOR && !slot_editor(focus_slot())) return;
     run_guarded([&] { cmd->handler(id, code, arg); });
     // A save, or changes discarded by New or Open, makes the recovery copy
     // stale at once: it goes now rather than at its next check.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace tarvex {
 
@@ -74,6 +75,11 @@ enum CommandId : int {
     CMD_SAVE_PLOT_AS = 208,
     CMD_RENAME_CELL = 210,
     CMD_UNDO_RENAME = 211,
+    // Every command by name, and every cell by name or words of its text.
+    CMD_COMMAND_PALETTE = 220,
+    CMD_QUICK_SWITCHER = 221,
+    // The script pane's word completion, or the name field's list of names.
+    CMD_COMPLETE = 222,
 };
 
 // Notification codes of the child windows.
@@ -85,10 +91,15 @@ enum Notification : int {
     NOTE_SELECTED = 4,  // an entry of that list was chosen
 };
 
-constexpr int COMMAND_COUNT = 62;
+constexpr int COMMAND_COUNT = 65;
 
 void dispatch_command(int id, int code = NOTE_NONE, const std::string& arg = {});
 bool is_locked_out();
+// The command ids of the table, in table order.
+std::vector<int> command_ids();
+// What dispatch_command would say in refusing the command now (the lock-out
+// rules and the run's own guards), nullptr when it would run.
+const char* command_refusal(int id);
 // How many commands are being handled (nested ones included).
 int command_depth();
 

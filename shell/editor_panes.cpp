@@ -7,6 +7,7 @@
 #include "core/value.h"
 #include "frontend/frontend.h"
 #include "script/run_engine.h"
+#include "shell/completion.h"
 #include "shell/script_style.h"
 #include "web/cell.h"
 #include "web/links.h"
@@ -72,6 +73,7 @@ void editor_setup(QsciScintilla* e) {
     sci(e, QsciScintillaBase::SCI_STYLESETHOTSPOT, STYLE_LINK, live ? 1 : 0);
     if (e == panes().windows.script) {
         script_style_setup(e);
+        completion_install(e);
         sci(e, QsciScintillaBase::SCI_INDICSETSTYLE, INDICATOR_ERROR,
             QsciScintillaBase::INDIC_SQUIGGLE);
         e->SendScintilla(QsciScintillaBase::SCI_INDICSETFORE, INDICATOR_ERROR, QColor(Qt::red));

@@ -11,6 +11,7 @@
 #include "frontend/frontend.h"
 #include "script/run_engine.h"
 #include "shell/commands.h"
+#include "shell/completion.h"
 #include "shell/dialogs.h"
 #include "shell/panes.h"
 #include "shell/plot_view.h"
@@ -133,6 +134,9 @@ const Accelerator ACCELERATORS[] = {
     {Qt::Key_Period, Qt::ControlModifier, CMD_QUICK_FIX},
     {Qt::Key_F1, Qt::NoModifier, CMD_HELP_CONTENTS},
     {Qt::Key_F2, Qt::NoModifier, CMD_RENAME_CELL},
+    {Qt::Key_P, Qt::ControlModifier | Qt::ShiftModifier, CMD_COMMAND_PALETTE},
+    {Qt::Key_K, Qt::ControlModifier, CMD_QUICK_SWITCHER},
+    {Qt::Key_Space, Qt::ControlModifier, CMD_COMPLETE},
 };
 
 // Type-ahead in the cell list: letters typed within the keyboard input
@@ -422,6 +426,7 @@ void MainWindow::build_menus() {
                                       {"&Copy", CMD_COPY},
                                       {"&Paste", CMD_PASTE},
                                       {"Select &All", CMD_SELECT_ALL},
+                                      {"Co&mplete Word", CMD_COMPLETE},
                                       {nullptr, 0},
                                       {"&Find...", CMD_FIND_BAR},
                                       {"&Replace...", CMD_FIND},
@@ -447,7 +452,8 @@ void MainWindow::build_menus() {
                                       {"&Previous Cell", CMD_PREVIOUS_CELL},
                                       {"Ne&xt Cell", CMD_NEXT_CELL},
                                       {nullptr, 0},
-                                      {"&Go to Cell Name", CMD_GO_TO_BOX}});
+                                      {"&Go to Cell Name", CMD_GO_TO_BOX},
+                                      {"&Quick Switcher...", CMD_QUICK_SWITCHER}});
     QMenu* view = bar->addMenu("&View");
     window_layout().view_menu = view;
     add_items(view, {{"&List", CMD_VIEW_LIST},
@@ -460,6 +466,7 @@ void MainWindow::build_menus() {
                      {"&Next Tab", CMD_NEXT_TAB},
                      {"P&revious Tab", CMD_PREVIOUS_TAB},
                      {"S&witch Focus", CMD_SWITCH_FOCUS},
+                     {"Comman&d Palette...", CMD_COMMAND_PALETTE},
                      {nullptr, 0},
                      {"&Zoom...", CMD_ZOOM},
                      {"Zoom &In", CMD_ZOOM_IN},
@@ -698,6 +705,10 @@ void MainWindow::connect_signals() {
     connect(w.console, &QsciScintillaBase::SCN_CHARADDED, this, [](int ch) {
         if (ch == '\n') console_enter_typed();
     });
+    // After watch(): the lists of names see their fields' keys before the
+    // key table does.
+    name_completion_install(w.name_box->lineEdit(), true);
+    name_completion_install(window_layout().filter, false);
 }
 
 bool MainWindow::translate_accelerator(QObject* watched, QEvent* event) {
