@@ -133,7 +133,7 @@ TEST_F(RenameCellTest, RefusedNamesChangeNothing) {
         make("rate", "rate");
         make("other");
         RenamePlan plan = rename_plan(cell_find(k.cell), k.typed);
-        EXPECT_EQ(plan.refusal, k.refusal) << k.typed;
+        EXPECT_STREQ(plan.refusal, k.refusal) << k.typed;
         EXPECT_EQ(rename_apply(plan), k.becomes != nullptr) << k.typed;
         // The cell keeps its place and its self-link follows it.
         const char* now = k.becomes ? k.becomes : k.cell;
