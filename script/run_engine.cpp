@@ -478,13 +478,15 @@ CellHandle run_executing_cell() {
     return g_interp.executing;
 }
 
+const char* run_refusal() {
+    if (frontend().search_in_progress()) return "End search before running";
+    if (input_wait()) return RUN_ALREADY_TEXT;
+    return nullptr;
+}
+
 int run_command(bool to_breakpoint) {
-    if (frontend().search_in_progress()) {
-        status_flash("End search before running");
-        return 0;
-    }
-    if (input_wait()) {
-        status_flash("Script already running");
+    if (const char* refusal = run_refusal()) {
+        status_flash(refusal);
         return 0;
     }
     g_run.stop = false;
@@ -494,7 +496,7 @@ int run_command(bool to_breakpoint) {
         return 0;
     }
     if (g_run.active) {
-        status_flash("Script already running");
+        status_flash(RUN_ALREADY_TEXT);
         return 0;
     }
     CellHandle shown = current_cell();

@@ -34,6 +34,11 @@ bool run_active();
 // (0 when the run completed).
 int run(CellHandle cell);
 
+// Why Run would be refused now (a search going on, a script waiting for
+// input), or nullptr; and the refusal of a Run while one runs.
+const char* run_refusal();
+constexpr const char* RUN_ALREADY_TEXT = "Script already running";
+
 // The Run and Run to Brk commands without their window work: refusals,
 // flags, resuming a paused run, cutting histories, the plot and the
 // streams around run(). Returns the run's result, or 0 when nothing ran.

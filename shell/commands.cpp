@@ -472,7 +472,7 @@ template <class F> void run_guarded(F&& f) {
 
 const char* output_refusal(int id, int code) {
     if (!output_pump_active() || allowed_during_output(id, code)) return nullptr;
-    return id == CMD_RUN || id == CMD_RUN_TO_BRK ? "Script already running" : LOCKED_OUT_TEXT;
+    return id == CMD_RUN || id == CMD_RUN_TO_BRK ? RUN_ALREADY_TEXT : LOCKED_OUT_TEXT;
 }
 
 // Refusal of anything but the harmless while output is written.
@@ -513,10 +513,7 @@ const char* command_refusal(int id) {
     const Command* cmd = command_of(id);
     if (!cmd) return nullptr;
     if (const char* refusal = output_refusal(id, NOTE_NONE)) return refusal;
-    if (cmd->guard == G_RUN) {
-        if (frontend().search_in_progress()) return "End search before running";
-        if (input_wait()) return "Script already running";
-    }
+    if (cmd->guard == G_RUN) return run_refusal();
     return guard_refusal(cmd->guard);
 }
 
