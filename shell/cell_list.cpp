@@ -69,6 +69,13 @@ void list_select_current() {
     panes().windows.list->viewport()->update();
 }
 
+void list_follow_current() {
+    QTreeWidget* list = panes().windows.list;
+    if (!list) return;
+    QTreeWidgetItem* item = list->currentItem();
+    if (!item || list_item_cell(item) != current_cell()) list_select_current();
+}
+
 bool list_filling() { return panes().list_filling; }
 
 void list_filter_set(const QString& filter) {

@@ -175,6 +175,9 @@ void list_add(NodeHandle cell);
 void list_remove(NodeHandle cell);
 void list_clear();
 void list_select_current();
+// The same, only where the list's current item is another cell's (the
+// panes were loaded with another current cell).
+void list_follow_current();
 // Shows only the items whose names hold filter (case and "_"/space folded
 // as names compare); "" shows every item.
 void list_filter_set(const QString& filter);

@@ -68,7 +68,7 @@ void QtFrontend::commit_all_panes() { panes_commit_all(); }
 // removed.
 void QtFrontend::load_panes() {
     panes_load();
-    list_select_current();
+    list_follow_current();
     workbench_docks_changed();
 }
 void QtFrontend::cell_list_refill() {
