@@ -21,6 +21,9 @@ struct FieldChange {
     CellHandle cell;
     CellField field;
     std::string before, after;
+    // Being written when the store ran out: a field is emptied before its
+    // new text is made, so it may be left empty.
+    bool cut = false;
 };
 
 struct UndoRecord {
@@ -189,26 +192,35 @@ bool rename_apply(const RenamePlan& plan) {
     bool plot_x = names_cell(settings_plot_x_cell(), c);
     bool plot_y = names_cell(settings_plot_y_cell(), c);
     undo.input = settings_input_type() == IN_CELL && names_cell(settings_input_name(), c);
-    if (!cell_rename(c, plan.new_name.c_str())) return false;
-    for (const FieldChange& f : undo.fields)
-        put_field(f.cell, f.field, f.after);
-    undo.plot = plot_x || plot_y;
-    undo.plot_before = settings_plot_cells();
-    if (plot_x) settings_set_plot_x_cell(plan.new_name.c_str());
-    if (plot_y) settings_set_plot_y_cell(plan.new_name.c_str());
-    undo.plot_after = settings_plot_cells();
-    undo.input_before = settings_input_name();
-    if (undo.input) settings_set_input_name(plan.new_name.c_str());
-    undo.input_after = settings_input_name();
-    relex_lexed();
-    web_set_modified(true);
     static bool hooked = false;
     if (!hooked) {
         web_add_reset_hook(forget_on_reset);
         hooked = true;
     }
+    if (!cell_rename(c, plan.new_name.c_str())) return false;
+    web_set_modified(true);
     undo.held = true;
-    g_undo = std::move(undo);
+    // A store that runs out part way leaves the record of what was done:
+    // Undo Rename takes back the fields written (it restores only a field
+    // that holds what the rename wrote) and the name.
+    struct Keep {
+        UndoRecord& undo;
+        ~Keep() { g_undo = std::move(undo); }
+    } keep{undo};
+    for (FieldChange& f : undo.fields) {
+        f.cut = true;
+        put_field(f.cell, f.field, f.after);
+        f.cut = false;
+    }
+    undo.plot_before = settings_plot_cells();
+    if (plot_x) settings_set_plot_x_cell(plan.new_name.c_str());
+    if (plot_y) settings_set_plot_y_cell(plan.new_name.c_str());
+    undo.plot_after = settings_plot_cells();
+    undo.plot = plot_x || plot_y;
+    undo.input_before = settings_input_name();
+    if (undo.input) settings_set_input_name(plan.new_name.c_str());
+    undo.input_after = settings_input_name();
+    relex_lexed();
     return true;
 }
 
@@ -225,9 +237,11 @@ bool rename_undo() {
     UndoRecord u = std::move(g_undo);
     rename_forget();
     cell_rename(u.cell, u.old_name.c_str());
-    for (const FieldChange& f : u.fields)
-        if (entry_kind(f.cell) == NK_CELL && text_to_string(cell_get(f.cell, f.field)) == f.after)
-            put_field(f.cell, f.field, f.before);
+    for (const FieldChange& f : u.fields) {
+        if (entry_kind(f.cell) != NK_CELL) continue;
+        std::string now = text_to_string(cell_get(f.cell, f.field));
+        if (now == f.after || (f.cut && now.empty())) put_field(f.cell, f.field, f.before);
+    }
     if (u.plot && u.plot_after == settings_plot_cells())
         settings_set_plot_cells(u.plot_before.c_str());
     if (u.input && u.input_after == settings_input_name())
