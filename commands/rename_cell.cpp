@@ -12,6 +12,7 @@
 #include "webfile/web_file.h"
 
 #include <functional>
+#include <optional>
 
 namespace tarvex {
 
@@ -33,6 +34,10 @@ struct UndoRecord {
     std::vector<FieldChange> fields;
     bool plot = false, input = false;
     std::string plot_before, plot_after, input_before, input_after;
+    // The modified mark before the rename, and its count of changes once
+    // the rename was done (none when the store cut it short).
+    bool was_modified = true;
+    std::optional<unsigned> mark_changes;
 };
 
 UndoRecord g_undo;
@@ -197,6 +202,7 @@ bool rename_apply(const RenamePlan& plan) {
         web_add_reset_hook(forget_on_reset);
         hooked = true;
     }
+    undo.was_modified = web_modified();
     if (!cell_rename(c, plan.new_name.c_str())) return false;
     web_set_modified(true);
     undo.held = true;
@@ -221,6 +227,7 @@ bool rename_apply(const RenamePlan& plan) {
     if (undo.input) settings_set_input_name(plan.new_name.c_str());
     undo.input_after = settings_input_name();
     relex_lexed();
+    undo.mark_changes = web_modified_changes();
     return true;
 }
 
@@ -236,6 +243,8 @@ bool rename_undo() {
     if (!rename_can_undo()) return false;
     UndoRecord u = std::move(g_undo);
     rename_forget();
+    // Nothing edited or saved since the rename: the web is again as it was.
+    bool unmodified = !u.was_modified && u.mark_changes == web_modified_changes();
     cell_rename(u.cell, u.old_name.c_str());
     for (const FieldChange& f : u.fields) {
         if (entry_kind(f.cell) != NK_CELL) continue;
@@ -247,7 +256,7 @@ bool rename_undo() {
     if (u.input && u.input_after == settings_input_name())
         settings_set_input_name(u.input_before.c_str());
     relex_lexed();
-    web_set_modified(true);
+    web_set_modified(!unmodified);
     return true;
 }
 

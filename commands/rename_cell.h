@@ -42,7 +42,9 @@ bool rename_apply(const RenamePlan& plan);
 // name and no other cell has taken the old one.
 bool rename_can_undo();
 // Puts the name and every field and setting the last rename changed back,
-// leaving alone those edited since. False when there is nothing to undo.
+// leaving alone those edited since. The web is marked modified unless it
+// was not before the rename and nothing was edited or saved since. False
+// when there is nothing to undo.
 bool rename_undo();
 // Drops the undo record (a web started or opened: its cells are gone).
 void rename_forget();

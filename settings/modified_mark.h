@@ -7,5 +7,8 @@ namespace tarvex {
 
 bool web_modified();
 void web_set_modified(bool on);
+// Counts every setting and clearing of the mark: an undo that finds it
+// unchanged since its command knows nothing was edited or saved between.
+unsigned web_modified_changes();
 
 } // namespace tarvex

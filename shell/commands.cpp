@@ -222,8 +222,7 @@ void cmd_pane(int id, int code, const std::string&) {
         default: break;
         }
     } else if (code == NOTE_CHANGED && id != CMD_CONSOLE_PANE && id != CMD_PLOT_AREA) {
-        web_set_modified(true);
-        if (id == CMD_SCRIPT_PANE) pane_script_edited();
+        pane_edited(id == CMD_SCRIPT_PANE);
     }
 }
 

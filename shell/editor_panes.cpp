@@ -288,7 +288,9 @@ void panes_load() {
         pane_state_restore(panes().windows.text, c, CF_TEXT_PANE);
     }
     panes().loading = false;
-    web_set_modified(modified);
+    // Put back only a mark the loading moved: each setting of it counts as
+    // an edit (Undo Rename asks whether any came since).
+    if (web_modified() != modified) web_set_modified(modified);
 }
 
 void panes_forget_documents() {
@@ -327,8 +329,10 @@ void pane_error_clear() { error_mark_clear(); }
 
 std::string pane_error_missing_cell() { return panes().error.missing_cell; }
 
-void pane_script_edited() {
-    if (!panes().loading) error_mark_clear();
+void pane_edited(bool script) {
+    if (panes().loading) return;
+    web_set_modified(true);
+    if (script) error_mark_clear();
 }
 
 bool pane_error_showing() { return panes().error_shown; }

@@ -131,8 +131,10 @@ void pane_error_show(NodeHandle cell, uint32_t start, uint32_t end, const std::s
 void pane_error_clear();
 // The name the shown error's quick fix would create, "" for none.
 std::string pane_error_missing_cell();
-// The script pane's text changed (ignored while the panes are loaded).
-void pane_script_edited();
+// A text, value or script pane's text changed: an edit marks the web
+// modified and, in the script pane, clears the error mark. Ignored while
+// the panes are loaded, which is no edit.
+void pane_edited(bool script);
 bool pane_error_showing();
 // Marks the paused brk statement's line in the script pane while a run is
 // paused and the pane shows that cell; clears it otherwise.

@@ -208,6 +208,30 @@ TEST_F(RenameCellTest, ARenameCutShortByTheStoreIsUndone) {
     EXPECT_TRUE(finished);
 }
 
+// Undo Rename clears the modified mark only when it puts back the web as
+// it last stood unmodified: not after a later edit, a save, or a rename of
+// an already modified web.
+TEST_F(RenameCellTest, UndoClearsTheModifiedMarkOnlyWhereNothingHappenedBetween) {
+    make("rate", "rate");
+    make("a", "rate");
+    CellHandle rate = cell_find("rate");
+    struct Case {
+        bool modified_before;
+        int between; // 0 nothing, 1 an edit (as the panes mark one), 2 a save
+        bool modified_after;
+    };
+    for (Case k :
+         {Case{false, 0, false}, Case{true, 0, true}, Case{false, 1, true}, Case{false, 2, true}}) {
+        web_set_modified(k.modified_before);
+        ASSERT_TRUE(rename_apply(rename_plan(rate, "speed")));
+        EXPECT_TRUE(web_modified());
+        if (k.between == 1) web_set_modified(true);
+        if (k.between == 2) web_set_modified(false);
+        ASSERT_TRUE(rename_undo());
+        EXPECT_EQ(web_modified(), k.modified_after) << k.modified_before << k.between;
+    }
+}
+
 TEST_F(RenameCellTest, UndoKeepsLaterEditsAndNeedsTheOldNameFree) {
     make("rate", "rate");
     make("a", "rate");

@@ -71,6 +71,14 @@ class RenameTest : public WindowTest {
         QCOMPARE(saved("undone.tvx"), before);
         key(Qt::Key_Z, Qt::ControlModifier); // nothing left to undo
         QCOMPARE(current_name(), std::string("rate"));
+        // Renamed and undone with nothing between: the web is as saved.
+        g_answers = {DialogAnswer{true, SAVE_NO, "speed"}, DialogAnswer{true, SAVE_NO, {}}};
+        key(Qt::Key_F2);
+        QCOMPARE(current_name(), std::string("speed"));
+        QVERIFY(window_->isWindowModified());
+        key(Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(current_name(), std::string("rate"));
+        QVERIFY(!window_->isWindowModified());
     }
 
     void menuRenameRefusesWithTheSystemsMessages() {
