@@ -188,14 +188,35 @@ void load_document(QsciScintilla* e, CellHandle c, int slot, const std::string& 
         sci(e, QsciScintillaBase::SCI_SETLEXER, QsciScintillaBase::SCLEX_CONTAINER);
         if (panes().stale_marks.erase(key)) marks_clear_shown(e);
     }
-    if (fresh) {
+    auto before = panes().befores.find(key);
+    if (fresh && before != panes().befores.end() && before->second.name == name) {
+        const std::vector<std::string>& texts = before->second.texts;
+        set_editor_bytes(e, texts.front());
+        for (size_t i = 1; i <= texts.size(); ++i) {
+            const std::string& next = i < texts.size() ? texts[i] : bytes;
+            if (next != texts[i - 1])
+                e->SendScintilla(QsciScintillaBase::SCI_SETTEXT, uintptr_t(0), next.c_str());
+        }
+        e->setModified(false);
+    } else if (fresh) {
         set_editor_bytes(e, bytes);
     } else if (editor_bytes(e) != bytes) {
         e->SendScintilla(QsciScintillaBase::SCI_SETTEXT, uintptr_t(0), bytes.c_str());
         e->setModified(false);
     }
+    if (before != panes().befores.end()) panes().befores.erase(before);
     // Links may have come or gone while another cell was shown.
     if (switched) restyle_whole(e);
+}
+
+void pane_document_before(CellHandle c, int slot, std::string before) {
+    uint64_t key = document_key(c, slot);
+    std::string name = cell_name_string(c);
+    auto it = panes().documents.find(key);
+    if (it != panes().documents.end() && it->second.name == name) return;
+    FieldBefore& b = panes().befores[key];
+    if (b.name != name) b = FieldBefore{name, {}};
+    b.texts.push_back(std::move(before));
 }
 
 void marks_clear_shown(QsciScintilla* e) {
