@@ -31,8 +31,8 @@ struct PaneDocument {
     std::string name;
 };
 
-// What a cell's field held before changes made while its pane had no
-// document for it, oldest first.
+// What a cell's field held before each change made while the pane showed
+// another cell, oldest first.
 struct FieldBefore {
     std::string name;
     std::vector<std::string> texts;
@@ -106,7 +106,7 @@ struct PanesState {
     std::unordered_map<uint64_t, PaneDocument> documents;
     // The document key each editor shows, 0 for none of ours.
     std::unordered_map<const QsciScintilla*, uint64_t> showing;
-    // By document key, for the documents not made yet.
+    // By document key, until the cell is shown.
     std::unordered_map<uint64_t, FieldBefore> befores;
     bool loading = false;
 
