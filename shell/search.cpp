@@ -279,7 +279,8 @@ bool field_fits(Text old, size_t bytes) {
     size_t held = 0;
     for (NodeHandle n = old; n != 0; n = chain_next(n))
         ++held;
-    return bytes / CHAIN_PAYLOAD_SIZE + 1 <= nodes_free() + held;
+    long room = long(nodes_free()) - FREE_COUNT_WHEN_EMPTY + long(held);
+    return long(bytes / CHAIN_PAYLOAD_SIZE) + 1 <= room;
 }
 
 } // namespace
@@ -397,7 +398,6 @@ void replace_all() {
     // The other cells are replaced in their fields, unshown (showing each
     // in the panes made this slow on a big web); their panes' undo still
     // takes the change back.
-    bool changed = false;
     std::string replaced;
     for (CellHandle at = cell_after(start); at != start; at = cell_after(at)) {
         std::string field = field_of(at);
@@ -410,9 +410,6 @@ void replace_all() {
         else
             cell_set_text(at, replaced);
         pane_document_before(at, script ? SLOT_SCRIPT : SLOT_TEXT, std::move(field));
-        changed = true;
-    }
-    if (changed) {
         web_set_modified(true);
         // An edited script drops the error shown, whichever cell it is in.
         if (script) pane_error_clear();
