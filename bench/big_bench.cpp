@@ -258,6 +258,8 @@ int main(int argc, char** argv) {
         repl->setText("cell");
         measure("replace_all", "Replace All: \"Cell\" in every cell (one of each kind)",
                 [&] { search_bar()->findChild<QPushButton*>("bar_replace_all")->click(); });
+        // "Replaced N occurrences", or what stopped it.
+        std::printf("replace_status|-|-|%s\n", status_line_text().c_str());
         search_bar_close();
     } else {
         std::printf("search_miss|-|-|no search bar\n");

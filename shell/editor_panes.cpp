@@ -305,6 +305,7 @@ void panes_forget_documents() {
         sci(e, QsciScintillaBase::SCI_SETLEXER, QsciScintillaBase::SCLEX_CONTAINER);
     }
     panes().documents.clear();
+    panes().befores.clear();
     panes().stale_marks.clear();
 }
 
@@ -312,6 +313,7 @@ void pane_forget_cell(CellHandle c) {
     if (panes().error.cell == c) error_mark_clear();
     for (int slot : {SLOT_TEXT, SLOT_VALUE, SLOT_SCRIPT}) {
         panes().documents.erase(document_key(c, slot));
+        panes().befores.erase(document_key(c, slot));
         panes().stale_marks.erase(document_key(c, slot));
     }
 }

@@ -163,7 +163,8 @@ uint64_t document_key(CellHandle c, int slot) { return (uint64_t(c) << 8) | uint
 // Shows the cell's document of a pane, made on the first visit, and fills
 // it from the cell's field. A document whose text is the field's already
 // is not touched; one that differs (a run, a replace) gets the new text as
-// one step its undo can take back.
+// one step its undo can take back, after the texts the field went through
+// meanwhile where they were kept (pane_document_before).
 void load_document(QsciScintilla* e, CellHandle c, int slot, const std::string& bytes) {
     uint64_t key = document_key(c, slot);
     std::string name = cell_name_string(c);
@@ -188,14 +189,31 @@ void load_document(QsciScintilla* e, CellHandle c, int slot, const std::string& 
         sci(e, QsciScintillaBase::SCI_SETLEXER, QsciScintillaBase::SCLEX_CONTAINER);
         if (panes().stale_marks.erase(key)) marks_clear_shown(e);
     }
-    if (fresh) {
-        set_editor_bytes(e, bytes);
-    } else if (editor_bytes(e) != bytes) {
-        e->SendScintilla(QsciScintillaBase::SCI_SETTEXT, uintptr_t(0), bytes.c_str());
+    // A text other than the document's goes in as one step its undo can
+    // take back.
+    auto step = [e](const std::string& text) {
+        if (editor_bytes(e) == text) return;
+        e->SendScintilla(QsciScintillaBase::SCI_SETTEXT, uintptr_t(0), text.c_str());
         e->setModified(false);
-    }
+    };
+    auto before = panes().befores.find(key);
+    bool replayed = before != panes().befores.end() && before->second.name == name;
+    if (fresh) set_editor_bytes(e, replayed ? before->second.texts.front() : bytes);
+    if (replayed)
+        for (const std::string& text : before->second.texts)
+            step(text);
+    if (replayed || !fresh) step(bytes);
+    if (before != panes().befores.end()) panes().befores.erase(before);
     // Links may have come or gone while another cell was shown.
     if (switched) restyle_whole(e);
+}
+
+void pane_document_before(CellHandle c, int slot, std::string before) {
+    uint64_t key = document_key(c, slot);
+    std::string name = cell_name_string(c);
+    FieldBefore& b = panes().befores[key];
+    if (b.name != name) b = FieldBefore{name, {}};
+    b.texts.push_back(std::move(before));
 }
 
 void marks_clear_shown(QsciScintilla* e) {

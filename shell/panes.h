@@ -121,6 +121,11 @@ void panes_load();
 // a deleted cell.
 void panes_forget_documents();
 void pane_forget_cell(NodeHandle cell);
+// A cell's field (SLOT_TEXT or SLOT_SCRIPT) was changed from before while
+// the pane showed another cell (Replace All): on the next visit the cell's
+// document (made then if it has none) goes through each such change as a
+// step of its own, so that its undo takes them back one by one.
+void pane_document_before(NodeHandle cell, int slot, std::string before);
 // A script error: an indicator on the failing bytes [start, end) of cell's
 // script and the message under their line, shown whenever the script pane
 // shows that cell, until the script is edited or the marks are cleared.

@@ -18,6 +18,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 class QsciScintilla;
 
@@ -28,6 +29,13 @@ namespace tarvex {
 struct PaneDocument {
     QsciDocument doc;
     std::string name;
+};
+
+// What a cell's field held before each change made while the pane showed
+// another cell, oldest first.
+struct FieldBefore {
+    std::string name;
+    std::vector<std::string> texts;
 };
 
 // A script error as its cell's script document shows it.
@@ -98,6 +106,8 @@ struct PanesState {
     std::unordered_map<uint64_t, PaneDocument> documents;
     // The document key each editor shows, 0 for none of ours.
     std::unordered_map<const QsciScintilla*, uint64_t> showing;
+    // By document key, until the cell is shown.
+    std::unordered_map<uint64_t, FieldBefore> befores;
     bool loading = false;
 
     // The script error shown in its cell's script document until the script

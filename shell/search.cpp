@@ -5,7 +5,9 @@
 #include "shell/search.h"
 
 #include "core/guard.h"
+#include "core/node_store.h"
 #include "frontend/frontend.h"
+#include "settings/modified_mark.h"
 #include "settings/settings.h"
 #include "shell/commands.h"
 #include "shell/dialogs.h"
@@ -32,6 +34,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace tarvex {
@@ -169,19 +172,6 @@ int search_all_in(QsciScintilla* e, bool replace_too) {
     return n;
 }
 
-// Calls f on the pane for each cell once, moving through the cells in name
-// order and ending on the cell it began in, which comes last (so that its
-// pane's undo holds its own step).
-template <class F> void each_cell(QsciScintilla* e, F&& f) {
-    CellHandle start = current_cell(), at = start;
-    for (int left = live_cell_count(); left > 0; --left) {
-        at = cell_after(at);
-        if (at != start && !worth_a_look(at)) continue;
-        step_to(at);
-        f(e);
-    }
-}
-
 // The bar's fields give the search and replacement texts (and with_case,
 // its "case" box: "repl" goes on with the case of the search it continues);
 // false (with a message) when there is nothing to search for.
@@ -226,9 +216,11 @@ QVBoxLayout* central_layout() {
     return qobject_cast<QVBoxLayout*>(w->centralWidget()->layout());
 }
 
-} // namespace
-
-int search_field_count(std::string_view field, std::string_view what, bool match_case) {
+// The matches of what in field as the pane's search finds them (each
+// search going on from the end of the last), their starts put in starts
+// when given; -1 when only the pane can tell.
+int field_matches(std::string_view field, std::string_view what, bool match_case,
+                  std::vector<size_t>* starts) {
     // The pane may end lines otherwise than the field does.
     if (what.empty() || what.find_first_of("\r\n") != std::string_view::npos) return -1;
     // The pane folds the case of every Unicode letter: outside plain ASCII
@@ -242,12 +234,59 @@ int search_field_count(std::string_view field, std::string_view what, bool match
         return match_case || ch < 'A' || ch > 'Z' ? ch : char(ch + ('a' - 'A'));
     };
     auto same = [&](char a, char b) { return lower(a) == lower(b); };
-    // As the pane counts: each search goes on from the end of the last match.
     int n = 0;
     for (auto at = field.begin();; at += what.size(), ++n) {
         at = std::search(at, field.end(), what.begin(), what.end(), same);
         if (at == field.end()) return n;
+        if (starts) starts->push_back(size_t(at - field.begin()));
     }
+}
+
+// Counts the search text in a field as the pane would and, with out, puts
+// there the field with each match replaced: by itself where the field
+// tells, else in an editor that is never shown, made on the first need.
+int search_field(const std::string& field, std::string* out,
+                 std::unique_ptr<QsciScintilla>& scratch) {
+    std::string_view what = settings_search_text();
+    std::vector<size_t> starts;
+    int n = field_matches(field, what, settings_search_case() != 0, out ? &starts : nullptr);
+    if (n >= 0) {
+        if (out == nullptr || n == 0) return n;
+        out->clear();
+        size_t from = 0;
+        for (size_t at : starts) {
+            out->append(field, from, at - from).append(settings_replace_text());
+            from = at + what.size();
+        }
+        out->append(field, from);
+        return n;
+    }
+    if (!scratch) {
+        scratch = std::make_unique<QsciScintilla>();
+        scratch->setUtf8(true);
+        sci(scratch.get(), QsciScintillaBase::SCI_SETUNDOCOLLECTION, 0);
+    }
+    scratch->SendScintilla(QsciScintillaBase::SCI_SETTEXT, uintptr_t(0), field.c_str());
+    n = search_all_in(scratch.get(), out != nullptr);
+    if (out && n > 0) *out = editor_bytes(scratch.get());
+    return n;
+}
+
+// The store gives back a field's old text before it takes the new one:
+// whether that leaves room for bytes.
+bool field_fits(Text old, size_t bytes) {
+    if (bytes == 0) return true;
+    size_t held = 0;
+    for (NodeHandle n = old; n != 0; n = chain_next(n))
+        ++held;
+    long room = long(nodes_free()) - FREE_COUNT_WHEN_EMPTY + long(held);
+    return long(bytes / CHAIN_PAYLOAD_SIZE) + 1 <= room;
+}
+
+} // namespace
+
+int search_field_count(std::string_view field, std::string_view what, bool match_case) {
+    return field_matches(field, what, match_case, nullptr);
 }
 
 bool search_active() { return g_in_progress; }
@@ -335,18 +374,17 @@ void search_next() {
 
 void replace_all() {
     QsciScintilla* e = search_pane();
-    if (!e || settings_search_text()[0] == 0 || current_cell() == 0) return;
-    // Counted from the fields where they tell; the pane counts the rest,
-    // and the start cell, shown last as the walk would leave it.
-    int found = 0, cells = 0;
-    CellHandle start = current_cell(), at = start;
-    for (int left = live_cell_count(); left > 0; --left) {
-        at = cell_after(at);
-        int n = at == start ? -1 : field_count(at);
-        if (n < 0) {
-            step_to(at);
-            n = search_all_in(e, false);
-        }
+    CellHandle start = current_cell();
+    if (!e || settings_search_text()[0] == 0 || start == 0) return;
+    bool script = shell_current_view() == VIEW_SCRIPT;
+    auto field_of = [script](CellHandle c) {
+        return text_to_string(script ? cell_script(c) : cell_text(c));
+    };
+    std::unique_ptr<QsciScintilla> scratch;
+    // The start cell counted in its pane, with what was typed there.
+    int found = search_all_in(e, false), cells = found > 0;
+    for (CellHandle at = cell_after(start); at != start; at = cell_after(at)) {
+        int n = search_field(field_of(at), nullptr, scratch);
         found += n;
         cells += n > 0;
     }
@@ -357,7 +395,30 @@ void replace_all() {
     }
     QString question = QString(REPLACE_ALL_QUESTION).arg(found).arg(cells);
     if (!ask_ok_cancel(question.toUtf8().constData(), "Tarvex")) return;
-    each_cell(e, [](QsciScintilla* pane) { search_all_in(pane, true); });
+    // The other cells are replaced in their fields, unshown (showing each
+    // in the panes made this slow on a big web); their panes' undo still
+    // takes the change back.
+    std::string replaced;
+    for (CellHandle at = cell_after(start); at != start; at = cell_after(at)) {
+        std::string field = field_of(at);
+        if (search_field(field, &replaced, scratch) == 0) continue;
+        // Stopped before a cell that would lose its text to a full store.
+        if (!field_fits(script ? cell_script(at) : cell_text(at), replaced.size()))
+            throw NodeExhausted{};
+        if (script)
+            cell_set_script(at, replaced);
+        else
+            cell_set_text(at, replaced);
+        pane_document_before(at, script ? SLOT_SCRIPT : SLOT_TEXT, std::move(field));
+        web_set_modified(true);
+        // An edited script drops the error shown, whichever cell it is in.
+        if (script) pane_error_clear();
+    }
+    // Stored and shown again, as leaving the start cell and coming back
+    // does (the docks read the fields changed), then replaced in its pane
+    // as its own undoable step.
+    step_to(start);
+    search_all_in(e, true);
     status_flash(QString(REPLACED_TEXT).arg(found).toUtf8().constData());
 }
 

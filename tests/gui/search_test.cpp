@@ -5,6 +5,8 @@
 
 #include <QPushButton>
 
+#include <cstdio>
+
 using namespace tarvex;
 using namespace tarvex::gui_test;
 
@@ -14,6 +16,17 @@ void click(const char* name) {
     QPushButton* b = bar_child<QPushButton>(name);
     QVERIFY(b);
     QTest::mouseClick(b, Qt::LeftButton);
+}
+
+// Replace All from the search bar, typed into its fields and answered OK.
+void replace_everywhere(const char* what, const char* with) {
+    key(Qt::Key_F, Qt::ControlModifier);
+    type(what); // over the field's text, which is selected
+    key(Qt::Key_Tab);
+    type(with);
+    g_answers.push_back(yes());
+    click("bar_replace_all");
+    key(Qt::Key_Escape);
 }
 
 } // namespace
@@ -304,6 +317,75 @@ class SearchTest : public WindowTest {
         QTest::mouseClick(bar_child<QPushButton>("bar_replace_all"), Qt::LeftButton);
         QCOMPARE(status(), std::string("Not found"));
         QVERIFY(!seen(DLG_OK_CANCEL));
+    }
+
+    // The other cells change unshown, yet each keeps a step of undo per
+    // Replace All, shown before (a) or not (b, and c, whose text only the
+    // pane's search can read); what was typed in the current cell and not
+    // yet stored is replaced with the rest.
+    void replaceAllKeepsEveryCellsUndo() {
+        const struct {
+            const char* cell;
+            const char* undone[3]; // as replaced twice, once, and at first
+        } cells[] = {
+            {"a", {"six a", "two a", "one a"}},
+            {"b", {"six b", "two b", "one b"}},
+            {"c", {"\xC3\x96ne six", "\xC3\x96ne two", "\xC3\x96ne ONE"}},
+        };
+        for (const auto& c : cells)
+            cell_set_text(cell_create_listed(c.cell), c.undone[2]);
+        box_enter("a");
+        box_enter("home");
+        click_pane(VIEW_TEXT);
+        type("one");
+        for (auto [what, with] : {std::pair{"one", "two"}, std::pair{"two", "six"}}) {
+            g_seen.clear();
+            replace_everywhere(what, with);
+            QVERIFY(seen(DLG_OK_CANCEL, "Replace 4 occurrences in 4 cells?"));
+            QCOMPARE(status(), std::string("Replaced 4 occurrences"));
+        }
+        QCOMPARE(editor_bytes(shell_windows().text), std::string("six"));
+        for (const auto& c : cells) {
+            QCOMPARE(text_of(c.cell), std::string(c.undone[0]));
+            box_enter(c.cell);
+            click_pane(VIEW_TEXT);
+            for (const char* back : {c.undone[1], c.undone[2]}) {
+                key(Qt::Key_Z, Qt::ControlModifier);
+                QCOMPARE(editor_bytes(shell_windows().text), std::string(back));
+            }
+        }
+        box_enter("home"); // leaving c stores what undo gave back
+        QCOMPARE(text_of("c"), std::string(cells[2].undone[2]));
+        QCOMPARE(text_of("home"), std::string("six"));
+    }
+
+    // Replace All takes no room of its own per cell: with a store nearly
+    // full it still changes every cell; a replacement that outgrows the
+    // store stops before the cell that would lose its text.
+    void replaceAllFitsANearlyFullStore() {
+        const int cells = 200;
+        char name[8];
+        for (int i = 0; i < cells; ++i) {
+            std::snprintf(name, sizeof name, "n%03d", i);
+            cell_set_text(cell_create_listed(name), "one");
+        }
+        int fill = nodes_free() - LOW_NODE_THRESHOLD - cells / 4;
+        cell_set_text(cell_create_listed("fill"), std::string(size_t(fill) * TEXT_CHUNK, 'x'));
+        click_pane(VIEW_TEXT);
+        replace_everywhere("one", "two");
+        QCOMPARE(status(), std::string("Replaced 200 occurrences"));
+        QCOMPARE(text_of("n199"), std::string("two"));
+        std::string longer(SEARCH_TEXT_CUT, 'w'); // a node more than "two"
+        replace_everywhere("two", longer.c_str());
+        QCOMPARE(status(), std::string("OUT OF MEMORY"));
+        int changed = 0;
+        for (int i = 0; i < cells; ++i) {
+            std::snprintf(name, sizeof name, "n%03d", i);
+            std::string text = text_of(name);
+            QVERIFY2(text == "two" || text == longer, name);
+            changed += text == longer;
+        }
+        QVERIFY(changed > 0 && changed < cells);
     }
 };
 
