@@ -41,10 +41,19 @@ struct Debugger {
     int to_line_number = 0;
     PauseReason reason = PauseReason::NONE;
     std::vector<ListLines> lines;
-    // By call depth: a frame entered there since the last pause. A frame
-    // that replaces another makes its first check with no last check (the
-    // call resets it), so every later check at that depth is a new call's.
-    bool fresh[NESTING_LIMIT + 1] = {};
+    // What the checks saw of each active call, by depth (from 1): every
+    // frame makes a check before it calls, so a check at one depth ends
+    // every deeper frame (live), and a frame that replaced another at its
+    // depth without such a check was called from another place of the same
+    // statement (its return position differs).
+    struct Frame {
+        CellHandle cell = 0;
+        uint16_t frames_at = 0;
+        int called_from = -1; // the return position's token index
+        int last = -1;        // the token index of its last check
+        bool fresh = false;   // entered at this depth since the last pause
+    } frames[NESTING_LIMIT + 1];
+    uint32_t live = 0; // the depths whose entries are of active calls
 } g_dbg;
 
 const std::vector<int>& lines_of(TokenList list) {
@@ -182,7 +191,7 @@ bool arrives(TokenList list, int last, int index) {
 // (Over) and its callers.
 bool step_pauses(bool round, uint32_t depth, int last, int index) {
     if (round && !(last >= 0 && index < last)) return false;
-    const bool old = !g_dbg.fresh[depth - 1];
+    const bool old = !g_dbg.frames[depth].fresh;
     switch (g_dbg.step) {
     case StepKind::INTO: return true;
     case StepKind::OVER: return old && depth <= g_dbg.step_depth;
@@ -268,13 +277,33 @@ void detail::debug_run_begin() {
     run_poll_refresh();
 }
 
+namespace {
+// The entry of the frame at a depth, new (no check made) when it was not
+// seen before.
+Debugger::Frame& frame_at(uint32_t depth, bool* seen) {
+    const CallRecord& call = detail::g_calls[depth - 1];
+    const int from = call_index(depth - 1);
+    Debugger::Frame& f = g_dbg.frames[depth];
+    *seen = depth <= g_dbg.live && f.cell == call.cell && f.frames_at == call.frames_at &&
+            f.called_from == from;
+    if (!*seen) f = Debugger::Frame{call.cell, call.frames_at, from, -1, true};
+    g_dbg.live = depth;
+    return f;
+}
+} // namespace
+
 void detail::debug_frames_resync(int at) {
     const uint32_t n = interp().args.count;
-    for (uint32_t k = 0; k + 1 < n; ++k)
-        g_calls[k].last = call_index(k + 1);
-    if (n > 0) g_calls[n - 1].last = at;
-    std::fill(std::begin(g_dbg.fresh), std::end(g_dbg.fresh), false);
+    for (uint32_t depth = 1; depth <= n; ++depth) {
+        bool seen = false;
+        Debugger::Frame& f = frame_at(depth, &seen);
+        f.last = depth < n ? call_index(depth) : at;
+        f.fresh = false;
+    }
+    g_dbg.live = n;
 }
+
+void detail::debug_iteration_begin() { g_dbg.live = 0; }
 
 void detail::debug_pause_begin(PauseReason why, int at) {
     g_dbg.reason = why;
@@ -286,10 +315,10 @@ int detail::debug_check(bool round) {
     Interpreter& in = interp();
     const uint32_t depth = in.args.count;
     if (depth == 0 || in.list == 0) return 0;
-    CallRecord& frame = g_calls[depth - 1];
+    bool seen = false;
+    Debugger::Frame& frame = frame_at(depth, &seen);
     const int index = in.cur.index, last = frame.last;
     frame.last = index;
-    if (last < 0) g_dbg.fresh[depth - 1] = true;
     if (g_dbg.stepping && step_pauses(round, depth, last, index))
         return run_pause_here(int(PauseReason::STEP), nullptr);
     const bool obey = g_dbg.any_enabled && !run_ignore_breakpoints();

@@ -78,6 +78,8 @@ void debug_run_begin();
 void debug_pause_begin(PauseReason why, int at);
 // The same for the frames alone, the innermost standing at token index at.
 void debug_frames_resync(int at);
+// An iteration of a run begins: no frame is active.
+void debug_iteration_begin();
 } // namespace detail
 
 } // namespace tarvex

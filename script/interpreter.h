@@ -267,15 +267,13 @@ inline int loop_round_start() {
 }
 
 // The active calls of a run, outermost first, indexed by the argument
-// stack's count before each call's list was pushed: the cell, how many
+// stack's count before each call's list was pushed: the cell, and how many
 // positions were saved when it was entered (the one below that is its
-// caller's return position) and the token index of the last check made in
-// it while the debugger watched (-1 none). Written at every call, read only
-// by the debugger.
+// caller's return position; the store bounds the count). Written at every
+// call, read only by the debugger.
 struct CallRecord {
     CellHandle cell;
-    int32_t last;
-    uint32_t frames_at;
+    uint16_t frames_at;
 };
 namespace detail {
 extern CallRecord g_calls[NESTING_LIMIT + 1];

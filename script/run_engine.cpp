@@ -211,6 +211,7 @@ void iteration_begin() {
     in.tok = nullptr;
     in.cur = {};
     g_run.auto_stack = hstack_new();
+    detail::debug_iteration_begin();
     cstack_open(in.frames);
     cstack_open(in.values);
     cstack_open(in.args);
@@ -307,7 +308,7 @@ void run_poll_refresh() {
     const bool was = detail::g_run_poll.slow;
     const bool watching = detail::debug_watching();
     detail::g_run_poll.slow = g_run.step_limit != 0 || watching;
-    // The frames entered while nobody watched have no last check.
+    // What the frames did while nobody watched is not known.
     if (watching && !was && g_run.active) detail::debug_frames_resync(g_interp.cur.index);
 }
 
@@ -347,7 +348,7 @@ int call_cell(CellHandle cell, NodeHandle args) {
         relex_cell(cell);
         if (lex_error_count() != 0) return SE_LEXICAL;
     }
-    detail::g_calls[in.args.count] = CallRecord{cell, -1, in.frames.count};
+    detail::g_calls[in.args.count] = CallRecord{cell, static_cast<uint16_t>(in.frames.count)};
     cstack_push(in.args, args);
     // The argument list is the caller's to free, whatever happens here.
     struct PopArgs {
