@@ -308,8 +308,10 @@ void run_poll_refresh() {
     const bool was = detail::g_run_poll.slow;
     const bool watching = detail::debug_watching();
     detail::g_run_poll.slow = g_run.step_limit != 0 || watching;
-    // What the frames did while nobody watched is not known.
-    if (watching && !was && g_run.active) detail::debug_frames_resync(g_interp.cur.index);
+    // What the frames did while nobody watched is not known (a pause has
+    // told where they stand already).
+    if (watching && !was && g_run.active && !g_run.pause)
+        detail::debug_frames_resync(g_interp.cur.index);
 }
 
 int detail::run_poll_slow(bool round) {

@@ -70,7 +70,11 @@ class Debugger : public EngineTest, public ::testing::WithParamInterface<bool> {
     void pumped() {
         CellHandle c = 0;
         LexPosition at;
-        ASSERT_TRUE(run_pause_position(&c, &at));
+        if (!run_pause_position(&c, &at)) {
+            ADD_FAILURE() << "a pause that shows no position";
+            run_set_stop_request(true);
+            return;
+        }
         if (!pauses.empty()) pauses += ", ";
         pauses += std::string(1, "NKBS"[int(debug_pause_reason())]) + " " + cell_name_string(c) +
                   ":" + std::to_string(at.line);
@@ -86,6 +90,10 @@ class Debugger : public EngineTest, public ::testing::WithParamInterface<bool> {
         if (!todo.empty()) todo.pop_front();
         if (a == "go" || a == "run") run_command(a == "go");
         if (a == "stop") run_set_stop_request(true);
+        if (a.rfind("bp=", 0) == 0) {
+            breakpoints(a.substr(3));
+            run_command(true);
+        }
         if (a == "over" || a == "into" || a == "out") {
             EXPECT_TRUE(debug_step(a == "over"   ? StepKind::OVER
                                    : a == "into" ? StepKind::INTO
@@ -104,10 +112,11 @@ class Debugger : public EngineTest, public ::testing::WithParamInterface<bool> {
 constexpr const char* LOOP = "set i to 0\nwhile (i < 2) {\nset i to i + 1\n}\nout(i)";
 constexpr const char* CALL = "set x to 1\nf!\nout(y)";
 constexpr const char* ONE_LINE = "set i to 0 while (i < 2) {set i to i + 1} out(i)";
-constexpr const char* LOOP_CALL = "set i to 0 while (i < 2) {set i to i + 1 f!} out(y)";
+constexpr const char* LOOP_CALL = "set i to 0 while (i < 2) {set i to i + 1 g!} out(y)";
 
 TEST_P(Debugger, StepsBreakpointsAndRunsToALine) {
     cell("f", "set y to 1\nset y to 2");
+    cell("g", "set y to i");
     struct Case {
         const char* script;
         const char* bps;
@@ -121,6 +130,7 @@ TEST_P(Debugger, StepsBreakpointsAndRunsToALine) {
         {CALL, "home:1", "", "over into over over", "B home:1, S home:2, S f:1, S f:2, S home:3",
          "2"},
         {CALL, "f:1", "", "out", "B f:1, S home:3", "2"},
+        {"set x to f! + f!\nout(y)", "f:2", "", "over", "B f:2, B f:2", "2"},
         // A loop's first round starts where its statement did; later rounds
         // come back to the loop's line, and each call is a frame of its own.
         {LOOP, "home:1", "", "over over over over over over",
@@ -129,7 +139,7 @@ TEST_P(Debugger, StepsBreakpointsAndRunsToALine) {
         {LOOP, "home:3 home:5", "", "", "B home:3, B home:3, B home:5", "2"},
         {ONE_LINE, "home:1", "", "over over", "B home:1, S home:1, S home:1, B home:1, B home:1",
          "2"},
-        {LOOP_CALL, "f:1", "", "", "B f:1, B f:1", "2"},
+        {LOOP_CALL, "g:1", "", "", "B g:1, B g:1", "2"},
         // Run to a line; a breakpoint on the way pauses first.
         {LOOP, "home:1", "", "to:5", "B home:1, S home:5", "2"},
         {LOOP, "home:1 home:3", "", "to:5 run", "B home:1, B home:3", "2"},
@@ -162,6 +172,8 @@ TEST_P(Debugger, StepsFromABrk) {
     cell("f", "set y to 1\nbrk('in f')\nset y to 2");
     EXPECT_EQ(run("f!\nout(y)", "over over"), "K f:2, S f:3, S home:2");
     EXPECT_EQ(ui.console, "\r<BRK:in f>\r2");
+    // A breakpoint set while paused, on the line that comes next.
+    EXPECT_EQ(run("f!", "bp=f:3"), "K f:2, B f:3");
 }
 
 // Every active call is a frame, recursion included, with its arguments and
