@@ -15,7 +15,6 @@
 #include "script/run_engine.h"
 
 #include <algorithm>
-#include <climits>
 
 namespace tarvex {
 
@@ -107,15 +106,14 @@ bool condition_has_effect(TokenList list) {
 }
 
 // How many nodes a condition may take: never so many that the store would
-// note it is low, and while the lowest point is being tracked, never below
-// it; an injected failure counts as the store's end.
+// note it is low; and while allocations are counted one by one (the lowest
+// point tracked, a failure injected), never below the lowest point reached
+// nor up to the failure.
 long condition_allowance() {
     const detail::StoreCounter& c = detail::g_counter;
     long allowed = long(c.free) - LOW_NODE_THRESHOLD;
-    if (c.fail_after == LONG_MAX)
-        allowed = std::min<long>(allowed, long(c.free) - node_low_water());
-    else if (c.fail_after >= 0)
-        allowed = std::min(allowed, c.fail_after);
+    if (c.fail_after >= 0)
+        allowed = std::min({allowed, c.fail_after, long(c.free) - node_low_water()});
     return allowed;
 }
 

@@ -232,6 +232,25 @@ TEST_P(Debugger, BreakpointsCostTheScriptNothing) {
     EXPECT_EQ(nodes_in_use(), in_use);
 }
 
+// A condition that would take the store below the lowest point the run
+// reached is an error; the run goes on as it would have.
+TEST_P(Debugger, ConditionsNeverTakeTheStoreLower) {
+    const char* script = "set x to 'abcdefghijklmnopqrstuvwxyz0123456789'\n"
+                         "while (mem() < 2000) {set x to x cat x}\nout(mem())";
+    node_track_low_water();
+    run(script, "");
+    const std::string plain = ui.console;
+    const int low = node_low_water();
+    breakpoints("home:3", "slen(x cat x) > 0");
+    node_track_low_water();
+    ui.flashes.clear();
+    EXPECT_EQ(run(script, ""), "B home:3");
+    EXPECT_EQ(ui.console, plain);
+    EXPECT_EQ(node_low_water(), low);
+    ASSERT_FALSE(ui.flashes.empty());
+    EXPECT_EQ(ui.flashes.front(), "Out of memory");
+}
+
 INSTANTIATE_TEST_SUITE_P(BothExecutors, Debugger, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Compiled" : "Walker"; });
 
