@@ -135,12 +135,12 @@ const char* condition_holds(const std::string& text, CellHandle owner, bool* tru
     // for it.
     interp_set_fast_path(false);
     detail::g_counter.fail_after = allowed;
+    Text t = 0;
     TokenList list = 0;
     const char* error = nullptr;
     try {
-        Text t = text_from_cstring(text.c_str());
+        t = text_from_cstring(text.c_str());
         list = lex(t, owner);
-        text_free(t);
         if (list == 0) {
             error = script_error_message(SE_UNEXPECTED_END);
         } else if (condition_has_effect(list)) {
@@ -162,6 +162,7 @@ const char* condition_holds(const std::string& text, CellHandle owner, bool* tru
     }
     for (NodeHandle v = 0; in.values.count > values_was && cstack_pop(in.values, &v);)
         value_free(v);
+    text_free(t);
     tokens_free(list);
     in.list = list_was;
     in.tok = tok_was;
@@ -201,7 +202,7 @@ bool step_pauses(bool round, uint32_t depth, int last, int index) {
 // The return position of the call recorded at index k of the call records.
 int call_index(uint32_t k) {
     const Interpreter& in = interp();
-    uint32_t at = detail::g_calls[k].frames_at;
+    uint32_t at = interp().calls[k].frames_at;
     return at > 0 && at <= in.frames.count ? in.frames.entries[at - 1].cursor.index : -1;
 }
 
@@ -246,7 +247,7 @@ std::vector<RunFrame> run_frames() {
     const Interpreter& in = interp();
     for (uint32_t k = in.args.count; k-- > 0;) {
         RunFrame f;
-        f.cell = detail::g_calls[k].cell;
+        f.cell = interp().calls[k].cell;
         for (NodeHandle v = in.args.entries[k]; v != 0; v = chain_next(v))
             f.args.push_back(value_display(v));
         if (k + 1 == in.args.count) {
@@ -279,7 +280,7 @@ namespace {
 // The entry of the frame at a depth, new (no check made) when it was not
 // seen before.
 Debugger::Frame& frame_at(uint32_t depth, bool* seen) {
-    const CallRecord& call = detail::g_calls[depth - 1];
+    const CallRecord& call = interp().calls[depth - 1];
     const int from = call_index(depth - 1);
     Debugger::Frame& f = g_dbg.frames[depth];
     *seen = depth <= g_dbg.live && f.cell == call.cell && f.frames_at == call.frames_at &&

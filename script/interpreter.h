@@ -21,6 +21,15 @@ struct SavedPosition {
     TokenCursor cursor;
 };
 
+// An active call of a run: the cell, and how many positions were saved
+// when it was entered (the one below that is its caller's return position;
+// the store bounds the count). Written at every call, read only by the
+// debugger.
+struct CallRecord {
+    CellHandle cell;
+    uint16_t frames_at;
+};
+
 // The run's stacks live outside the store and charge it what they stand for
 // (core/handle_stack.h). Every value on the value stack is a node of its
 // own and every saved position a charge, so the store's size bounds both;
@@ -35,6 +44,9 @@ struct Interpreter {
     int depth = 0;
     CellHandle root = 0;
     CellHandle executing = 0;
+    // The active calls, outermost first, indexed by the argument stack's
+    // count before each call's list was pushed.
+    CallRecord calls[NESTING_LIMIT + 1];
 };
 
 namespace detail {
@@ -264,19 +276,6 @@ inline int statement_checks() { return statement_checks_at(false); }
 inline int loop_round_start() {
     position_renew();
     return statement_checks_at(true);
-}
-
-// The active calls of a run, outermost first, indexed by the argument
-// stack's count before each call's list was pushed: the cell, and how many
-// positions were saved when it was entered (the one below that is its
-// caller's return position; the store bounds the count). Written at every
-// call, read only by the debugger.
-struct CallRecord {
-    CellHandle cell;
-    uint16_t frames_at;
-};
-namespace detail {
-extern CallRecord g_calls[NESTING_LIMIT + 1];
 }
 
 } // namespace tarvex

@@ -26,7 +26,6 @@ namespace tarvex {
 namespace detail {
 Interpreter g_interpreter;
 RunPoll g_run_poll;
-CallRecord g_calls[NESTING_LIMIT + 1];
 } // namespace detail
 
 namespace {
@@ -341,6 +340,9 @@ void run_set_plot_hooks(RunHook begin, RunHook end) {
 
 int call_cell(CellHandle cell, NodeHandle args) {
     Interpreter& in = g_interp;
+    // First, while the registers are free: a record past the count that
+    // ends up not pushed is never read.
+    in.calls[in.args.count] = CallRecord{cell, static_cast<uint16_t>(in.frames.count)};
     Nest nest;
     if (!nest.ok) return SE_STACK_OVERFLOW;
     if (cell == 0) return 0;
@@ -350,7 +352,6 @@ int call_cell(CellHandle cell, NodeHandle args) {
         relex_cell(cell);
         if (lex_error_count() != 0) return SE_LEXICAL;
     }
-    detail::g_calls[in.args.count] = CallRecord{cell, static_cast<uint16_t>(in.frames.count)};
     cstack_push(in.args, args);
     // The argument list is the caller's to free, whatever happens here.
     struct PopArgs {
