@@ -55,6 +55,9 @@ constexpr int MARGIN_SYMBOLS = 2;
 constexpr int MARKER_PAUSE = 0;
 constexpr int MARKER_PAUSE_LINE = 1;
 constexpr int MARKER_ERROR = 2;
+// A breakpoint on the line, and one that is switched off.
+constexpr int MARKER_BREAK = 3;
+constexpr int MARKER_BREAK_OFF = 4;
 
 // What the status line says while console output waits unseen behind
 // another tab.
@@ -139,6 +142,11 @@ bool pane_error_showing();
 void pane_pause_mark_sync();
 // The script pane line the pause mark is on, -1 for none.
 long pane_pause_mark_line();
+// While paused: the pause mark goes to byte pos of cell's script instead
+// (a frame of the call stack looked at), until the run moves on.
+void pane_frame_mark(NodeHandle cell, uint32_t pos);
+// The cell whose script the script pane shows, 0 for none.
+NodeHandle pane_script_cell();
 // Sets the script selection kept for cell (and shows it when cell is the
 // current cell).
 void pane_state_select(NodeHandle cell, uint32_t start, uint32_t end);
