@@ -163,11 +163,11 @@ void table_fill() {
     g.filling = false;
 }
 
-// After any change of the list: the markers, the dock, the settings, and a
-// paused run's copy.
-void changed() {
+// After any change of the list: the markers, the dock (unless the change
+// was made there), the settings, and a paused run's copy.
+void changed(bool in_table = false) {
     place_markers();
-    table_fill();
+    if (!in_table) table_fill();
     save_settings();
     if (run_active()) debug_set_breakpoints(breakpoints_list());
 }
@@ -180,7 +180,8 @@ void table_edited(QTableWidgetItem* item) {
         bp.enabled = item->checkState() == Qt::Checked;
     else if (item->column() == COL_CONDITION)
         bp.condition = item->text().trimmed().toStdString();
-    changed();
+    // The item that tells of the edit is not replaced under it.
+    changed(true);
 }
 
 void remove_rows(bool all) {
