@@ -142,6 +142,9 @@ constexpr const char* RENAME_HOME_TEXT = "Can't Rename Home";
 // names of the cell into that word.
 constexpr const char* RENAME_SCRIPT_WORD_TEXT = "Scripts read that name as their own word";
 
+// A breakpoint's condition that would call a cell, assign, or use a builtin
+// with an effect: refused, and the pause it makes says so.
+constexpr const char* CONDITION_EFFECT_TEXT = "Breakpoint condition would change the run";
 // The status-line text of a stream or file code (0 to -21, -31 to -33);
 // "Unexpected Error!" for any other code.
 const char* io_error_text(int code);

@@ -62,4 +62,22 @@ struct RunFrame {
 // Empty when no run is paused. Recursion gives a frame per call.
 std::vector<RunFrame> run_frames();
 
+// The run engine's side.
+namespace detail {
+// Whether the poll must ask debug_check: breakpoints a run obeys, a step
+// or a run to a line asked for.
+bool debug_watching();
+// At a statement's first token, or (round) where a loop round starts:
+// pauses when a breakpoint, a step or a run to a line says so; 0, or the
+// code that ends the run.
+int debug_check(bool round);
+// A run begins: no step, no run to a line, nothing remembered of scripts.
+void debug_run_begin();
+// A pause begins at token index `at` of the list being run: what was asked
+// is done, and every frame's last check is where it stands.
+void debug_pause_begin(PauseReason why, int at);
+// The same for the frames alone, the innermost standing at token index at.
+void debug_frames_resync(int at);
+} // namespace detail
+
 } // namespace tarvex

@@ -242,27 +242,43 @@ int stmt_report(CellHandle cell);
 
 // The brk statement's pause (run engine).
 int breakpoint();
-// Keeps the window live and notices Stop during long computations; every
-// statement calls it.
-inline void run_poll() {
-    detail::RunPoll& p = detail::g_run_poll;
-    if (p.step_limit != 0 && ++p.steps >= p.step_limit) p.stop = true;
+
+// Every statement and every loop round asks the poll flag alone, inline;
+// the step limit and the debugger's checks (breakpoints, steps) wait
+// behind it, so that a run with neither costs nothing more.
+inline int statement_checks_at(bool round) {
+    if (detail::g_run_poll.slow) [[unlikely]] {
+        if (int r = detail::run_poll_slow(round); r != 0) return r;
+    }
     pump_while_busy();
+    return run_stop_request() ? SE_HALTED : 0;
 }
 
 // What every statement of a list does first, in either executor, once it
 // has counted its nesting level and found it is no block: keep the window
-// live and notice Stop.
-inline int statement_checks() {
-    run_poll();
-    return run_stop_request() ? SE_HALTED : 0;
-}
+// live and notice Stop. The cursor stands at the statement's first token.
+inline int statement_checks() { return statement_checks_at(false); }
 
 // A loop round starts back at the saved position (saved again for the next
 // round), with the window kept live and Stop noticed.
 inline int loop_round_start() {
     position_renew();
-    return statement_checks();
+    return statement_checks_at(true);
+}
+
+// The active calls of a run, outermost first, indexed by the argument
+// stack's count before each call's list was pushed: the cell, how many
+// positions were saved when it was entered (the one below that is its
+// caller's return position) and the token index of the last check made in
+// it while the debugger watched (-1 none). Written at every call, read only
+// by the debugger.
+struct CallRecord {
+    CellHandle cell;
+    int32_t last;
+    uint32_t frames_at;
+};
+namespace detail {
+extern CallRecord g_calls[NESTING_LIMIT + 1];
 }
 
 } // namespace tarvex

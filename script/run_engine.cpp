@@ -12,6 +12,7 @@
 #include "io/output_stream.h"
 #include "lexer/lexer.h"
 #include "script/compiled_expr.h"
+#include "script/debugger.h"
 #include "script/interpreter.h"
 #include "settings/settings.h"
 #include "web/navigation.h"
@@ -25,6 +26,7 @@ namespace tarvex {
 namespace detail {
 Interpreter g_interpreter;
 RunPoll g_run_poll;
+CallRecord g_calls[NESTING_LIMIT + 1];
 } // namespace detail
 
 namespace {
@@ -32,17 +34,16 @@ namespace {
 Interpreter& g_interp = detail::g_interpreter;
 
 struct RunState {
-    // The stop request and the step count live with the inline poll.
+    // The stop request lives with the inline poll.
     bool& stop = detail::g_run_poll.stop;
     bool resume = false, pause = false, ignore = false, active = false;
     uint8_t auto_mode = AUTO_NONE;
     NodeHandle auto_stack = 0;
     std::vector<CellHandle> format_cells;
     RunHook plot_begin = nullptr, plot_end = nullptr;
-    uint64_t& steps = detail::g_run_poll.steps;
-    uint64_t& step_limit = detail::g_run_poll.step_limit;
+    uint64_t steps = 0, step_limit = 0;
     RunError last_error;
-    // The brk statement a pause waits at: its cell and token index.
+    // The statement a pause waits at: its cell and token index.
     CellHandle pause_cell = 0;
     int pause_token = -1;
 } g_run;
@@ -299,6 +300,21 @@ void interpreter_mark() {
 void run_set_step_limit(uint64_t steps) {
     g_run.step_limit = steps;
     g_run.steps = 0;
+    run_poll_refresh();
+}
+
+void run_poll_refresh() {
+    const bool was = detail::g_run_poll.slow;
+    const bool watching = detail::debug_watching();
+    detail::g_run_poll.slow = g_run.step_limit != 0 || watching;
+    // The frames entered while nobody watched have no last check.
+    if (watching && !was && g_run.active) detail::debug_frames_resync(g_interp.cur.index);
+}
+
+int detail::run_poll_slow(bool round) {
+    if (g_run.step_limit != 0 && ++g_run.steps >= g_run.step_limit) g_run.stop = true;
+    if (g_run.stop || !debug_watching()) return 0;
+    return debug_check(round);
 }
 
 // ---- flags ------------------------------------------------------------------------
@@ -308,7 +324,10 @@ bool run_resume_request() { return g_run.resume; }
 void run_set_resume_request(bool on) { g_run.resume = on; }
 bool run_breakpoint_pause() { return g_run.pause; }
 bool run_ignore_breakpoints() { return g_run.ignore; }
-void run_set_ignore_breakpoints(bool on) { g_run.ignore = on; }
+void run_set_ignore_breakpoints(bool on) {
+    g_run.ignore = on;
+    run_poll_refresh();
+}
 bool run_active() { return g_run.active; }
 void run_set_plot_hooks(RunHook begin, RunHook end) {
     g_run.plot_begin = begin;
@@ -328,6 +347,7 @@ int call_cell(CellHandle cell, NodeHandle args) {
         relex_cell(cell);
         if (lex_error_count() != 0) return SE_LEXICAL;
     }
+    detail::g_calls[in.args.count] = CallRecord{cell, -1, in.frames.count};
     cstack_push(in.args, args);
     // The argument list is the caller's to free, whatever happens here.
     struct PopArgs {
@@ -358,6 +378,7 @@ int run(CellHandle cell) {
     g_run.last_error = RunError{};
     g_interp.executing = 0;
     tokens_forget_current_script();
+    detail::debug_run_begin();
     if (settings_auto_output() == AUTO_FORMATTED) build_format_cells();
     uint32_t count = settings_iterations();
     eof_set(0);
@@ -382,31 +403,21 @@ int run(CellHandle cell) {
     return result;
 }
 
-int breakpoint() {
+namespace {
+
+struct EndPause {
+    ~EndPause() {
+        g_run.pause = g_run.resume = g_run.stop = false;
+        run_poll_refresh();
+    }
+};
+
+// The wait of every pause, once it is known to happen, at the statement the
+// pause marks: the status, the owner made current, then Resume or Stop.
+int pause_wait(CellHandle remembered, const char* note) {
     Interpreter& in = g_interp;
-    Nest nest;
-    if (!nest.ok) return SE_STACK_OVERFLOW;
-    g_run.resume = g_run.stop = false;
-    g_run.pause = true;
-    struct EndPause {
-        ~EndPause() { g_run.pause = g_run.resume = g_run.stop = false; }
-    } end_pause;
-    CellHandle remembered = current_cell();
-    g_run.pause_cell = tokens_owner(in.list);
-    g_run.pause_token = in.cur.index;
-    int r = advance();
-    if (r == 0) r = expect(LPAREN);
-    NodeHandle v = 0;
-    if (r == 0) r = eval_to_value(&v);
-    if (r != 0) return r;
-    value_to_text(v);
-    std::string text = text_to_string(value_text(v));
-    value_free(v);
-    if (text.size() > size_t(TEXT_SCRATCH_MAX)) text.resize(TEXT_SCRATCH_MAX);
-    console_break_line(text);
-    if ((r = expect(RPAREN)) != 0) return r;
-    if (g_run.ignore) return 0;
     status_show("Paused In Breakpoint...");
+    if (note != nullptr) status_flash(note);
     CellHandle owner = tokens_owner(in.list);
     if (owner != 0) {
         make_current(owner);
@@ -424,6 +435,46 @@ int breakpoint() {
     }
     status_show("Working...");
     return 0;
+}
+
+} // namespace
+
+int breakpoint() {
+    Interpreter& in = g_interp;
+    Nest nest;
+    if (!nest.ok) return SE_STACK_OVERFLOW;
+    g_run.resume = g_run.stop = false;
+    g_run.pause = true;
+    EndPause end_pause;
+    CellHandle remembered = current_cell();
+    g_run.pause_cell = tokens_owner(in.list);
+    g_run.pause_token = in.cur.index;
+    int r = advance();
+    if (r == 0) r = expect(LPAREN);
+    NodeHandle v = 0;
+    if (r == 0) r = eval_to_value(&v);
+    if (r != 0) return r;
+    value_to_text(v);
+    std::string text = text_to_string(value_text(v));
+    value_free(v);
+    if (text.size() > size_t(TEXT_SCRATCH_MAX)) text.resize(TEXT_SCRATCH_MAX);
+    console_break_line(text);
+    if ((r = expect(RPAREN)) != 0) return r;
+    if (g_run.ignore) return 0;
+    detail::debug_pause_begin(PauseReason::BRK, g_run.pause_token);
+    return pause_wait(remembered, nullptr);
+}
+
+int run_pause_here(int reason, const char* note) {
+    Interpreter& in = g_interp;
+    if (g_run.stop) return SE_HALTED;
+    g_run.resume = false;
+    g_run.pause = true;
+    EndPause end_pause;
+    g_run.pause_cell = tokens_owner(in.list);
+    g_run.pause_token = in.cur.index;
+    detail::debug_pause_begin(static_cast<PauseReason>(reason), g_run.pause_token);
+    return pause_wait(current_cell(), note);
 }
 
 RunError run_last_error() { return g_run.last_error; }
@@ -491,6 +542,7 @@ int run_command(bool to_breakpoint) {
     }
     g_run.stop = false;
     g_run.ignore = !to_breakpoint;
+    run_poll_refresh();
     if (g_run.pause) {
         g_run.resume = true;
         return 0;

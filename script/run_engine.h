@@ -12,13 +12,20 @@ namespace tarvex {
 
 // Run flags.
 namespace detail {
-// What every statement asks, inline: the step limit and the stop request.
+// What every statement asks, inline: whether anything waits behind the
+// poll (a step limit, the debugger), and the stop request.
 struct RunPoll {
-    uint64_t steps = 0, step_limit = 0;
+    bool slow = false;
     bool stop = false;
 };
 extern RunPoll g_run_poll;
+// What waits behind the poll, at a statement's first token or (round) at
+// the saved position a loop round starts from: 0, or the code that ends
+// the run.
+[[gnu::noinline]] int run_poll_slow(bool round);
 } // namespace detail
+// Sets the poll's flag again after a change to what waits behind it.
+void run_poll_refresh();
 inline bool run_stop_request() { return detail::g_run_poll.stop; }
 void run_set_stop_request(bool on);
 bool run_resume_request();
@@ -54,9 +61,14 @@ struct RunError {
 RunError run_last_error();
 // Where in its cell's script the last run's error was met.
 bool run_error_position(LexPosition* out);
-// While a run is paused at a brk: the cell whose script holds it and where
-// in that script it is.
+// While a run is paused (at a brk, a breakpoint or a step): the cell whose
+// script holds the statement it waits at and where in that script it is.
 bool run_pause_position(CellHandle* cell, LexPosition* out);
+// Pauses the run at the current statement as a brk does once its line is
+// written (the status, the owner made current, the wait for Resume or Stop),
+// for the reason given (a PauseReason of script/debugger.h), with a note
+// flashed in the status line (or nullptr); SE_HALTED when stopped.
+int run_pause_here(int reason, const char* note);
 
 // Calls cell (with an argument list, or 0) and pushes its resulting value.
 int call_cell(CellHandle cell, NodeHandle args);
