@@ -276,6 +276,8 @@ void breakpoints_install(QMainWindow* window) {
     window->addDockWidget(Qt::RightDockWidgetArea, dock);
     dock->hide();
     g.dock = dock;
+    // Every web started or opened, recovered too, brings its own.
+    web_add_reset_hook(breakpoints_web_opened);
 
     QsciScintilla* e = pane();
     if (!e) return;
@@ -342,7 +344,7 @@ void breakpoints_pane_shown(CellHandle) { place_markers(); }
 
 void breakpoints_web_opened() {
     g.points.clear();
-    g.placed = 0;
+    g.placed = 0; // the markers are put in as the panes are loaded
     g.key = key_of_web();
     if (!g.key.isEmpty()) {
         QStringList rows = user_settings().value(g.key).toStringList();
@@ -359,7 +361,6 @@ void breakpoints_web_opened() {
         // What was dropped stays dropped.
         if (int(g.points.size()) != rows.size()) save_settings();
     }
-    place_markers();
     table_fill();
 }
 

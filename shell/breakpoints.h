@@ -40,8 +40,9 @@ void breakpoints_hand_over();
 void breakpoints_pane_leaving();
 void breakpoints_pane_shown(CellHandle cell);
 
-// A web was started or opened: its breakpoints are read from the user's
-// settings (those on a missing cell or past the end of a script dropped).
+// A web was started or opened (called by the web's reset hook too): its
+// breakpoints are read from the user's settings (those on a missing cell or
+// past the end of a script dropped); the panes' next load shows them.
 void breakpoints_web_opened();
 // The web's file or a cell's name changed: kept again under what they are
 // now.

@@ -127,7 +127,6 @@ void cmd_new_web(int, int, const std::string&) {
     commit_all_panes();
     if (!web_new().done()) return; // cancelled, or the save it asked for failed
     panes_forget_documents();
-    breakpoints_web_opened();
     load_panes();
     web_set_modified(false);
     console_clear();
@@ -138,7 +137,6 @@ void cmd_new_web(int, int, const std::string&) {
 void show_opened(const WebOutcome& opened) {
     if (opened.done()) recent_webs_note();
     panes_forget_documents();
-    breakpoints_web_opened();
     load_panes();
     web_set_modified(false);
     link_refresh();
@@ -647,7 +645,6 @@ void startup_message(const std::string& file_name) {
             recent_webs_note();
         else
             reopen_in_a_larger_store();
-        breakpoints_web_opened();
         load_panes();
         link_refresh();
         status_ready();

@@ -47,17 +47,18 @@ constexpr int INDICATOR_ERROR = 8;
 constexpr int INDICATOR_LINK_LIMIT = 9;
 constexpr int STYLE_ERROR_NOTE = 40;
 // Script pane margins: line numbers, the 2-pixel gap, then the symbols of
-// the paused statement and the error line.
+// the paused statement, the error line and the breakpoints.
 constexpr int MARGIN_NUMBERS = 0;
 constexpr int MARGIN_SYMBOLS = 2;
 // Markers of the script pane: the paused statement's arrow and its line's
-// background, and the error line's symbol.
-constexpr int MARKER_PAUSE = 0;
+// background, the error line's symbol, and a breakpoint's circle (or, when
+// switched off, a hollow one). A higher number is drawn over a lower one:
+// the arrow shows on a breakpoint's circle.
 constexpr int MARKER_PAUSE_LINE = 1;
 constexpr int MARKER_ERROR = 2;
-// A breakpoint on the line, and one that is switched off.
 constexpr int MARKER_BREAK = 3;
 constexpr int MARKER_BREAK_OFF = 4;
+constexpr int MARKER_PAUSE = 5;
 
 // What the status line says while console output waits unseen behind
 // another tab.
