@@ -15,7 +15,7 @@
 #include "web/navigation.h"
 #include "webfile/web_file.h"
 
-#include <QCheckBox>
+#include <QContextMenuEvent>
 #include <QDockWidget>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -236,6 +236,29 @@ void margin_menu(int line) {
     }
 }
 
+// A right click in the symbol margin opens the margin's menu instead of
+// the editor's.
+class MarginMenu : public QObject {
+  public:
+    using QObject::QObject;
+    bool eventFilter(QObject*, QEvent* event) override {
+        QsciScintilla* e = pane();
+        if (event->type() != QEvent::ContextMenu || !e) return false;
+        QPoint at = static_cast<QContextMenuEvent*>(event)->pos();
+        long left = e->SendScintilla(QsciScintillaBase::SCI_GETMARGINLEFT);
+        for (int m = 0; m < MARGIN_SYMBOLS; ++m)
+            left += e->SendScintilla(QsciScintillaBase::SCI_GETMARGINWIDTHN, m);
+        long right =
+            left + e->SendScintilla(QsciScintillaBase::SCI_GETMARGINWIDTHN, MARGIN_SYMBOLS);
+        if (at.x() < left || at.x() >= right) return false;
+        long pos = e->SendScintilla(QsciScintillaBase::SCI_POSITIONFROMPOINT,
+                                    static_cast<unsigned long>(right), long(at.y()));
+        margin_menu(int(e->SendScintilla(QsciScintillaBase::SCI_LINEFROMPOSITION,
+                                         static_cast<unsigned long>(pos))));
+        return true;
+    }
+};
+
 } // namespace
 
 void breakpoints_install(QMainWindow* window) {
@@ -247,6 +270,8 @@ void breakpoints_install(QMainWindow* window) {
     t->setObjectName("breakpoints_table");
     t->setHorizontalHeaderLabels({"cell", "line", "condition"});
     t->verticalHeader()->hide();
+    t->horizontalHeader()->setSectionResizeMode(COL_CELL, QHeaderView::ResizeToContents);
+    t->horizontalHeader()->setSectionResizeMode(COL_LINE, QHeaderView::ResizeToContents);
     t->horizontalHeader()->setStretchLastSection(true);
     t->setSelectionBehavior(QAbstractItemView::SelectRows);
     t->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -285,9 +310,7 @@ void breakpoints_install(QMainWindow* window) {
         if (margin == MARGIN_SYMBOLS)
             dispatch_command(CMD_TOGGLE_BREAKPOINT, NOTE_NONE, std::to_string(line + 1));
     });
-    QObject::connect(e, &QsciScintilla::marginRightClicked, e, [](int margin, int line, auto) {
-        if (margin == MARGIN_SYMBOLS) margin_menu(line);
-    });
+    e->viewport()->installEventFilter(new MarginMenu(e));
     // Lines come or go: the dock shows where the breakpoints went.
     QObject::connect(e, &QsciScintilla::linesChanged, e, [] {
         if (read_back()) {

@@ -14,6 +14,7 @@
 #include <QDockWidget>
 #include <QFile>
 #include <QListWidget>
+#include <QPushButton>
 #include <QTableWidget>
 #include <QTemporaryDir>
 
@@ -209,6 +210,22 @@ class DebuggerTest : public WindowTest {
         key(Qt::Key_Left, Qt::AltModifier);
         QCOMPARE(marked_lines(), (std::vector<long>{3, 5}));
         QVERIFY(web_modified()); // by the typing, not by the breakpoints
+
+        // The dock's box switches one off (a hollow marker), its button
+        // removes them all.
+        QDockWidget* dock = workbench_dock("breakpoints_dock");
+        dock->show();
+        dock->raise();
+        QTRY_VERIFY(table->isVisible());
+        QRect box = table->visualItemRect(table->item(0, 0));
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {},
+                          QPoint(box.left() + 10, box.center().y()));
+        QVERIFY(!breakpoints_list()[0].enabled && breakpoints_list()[1].enabled);
+        QCOMPARE(sci(QsciScintillaBase::SCI_MARKERGET, 3), 1L << MARKER_BREAK_OFF);
+        auto* remove_all = dock->findChild<QPushButton*>("breakpoint_remove_all");
+        QTest::mouseClick(remove_all, Qt::LeftButton);
+        QCOMPARE(listed(), QStringList{});
+        QCOMPARE(marked_lines(), std::vector<long>{});
     }
 
     // Kept in the user's settings under the web file, not in the file;
