@@ -446,7 +446,8 @@ const Command COMMANDS[COMMAND_COUNT] = {
 // What may act while output is being written (a run, a report or a help
 // topic is inside the output pump): stopping, zoom, the plot, the about box
 // and the help window, moving the focus or the tab (as a click on a tab
-// may), and the panes' own notifications and read-only editing.
+// may), the panes' own notifications and read-only editing, and setting a
+// breakpoint for the run to meet.
 bool allowed_during_output(int id, int code) {
     switch (id) {
     case CMD_STOP:
@@ -473,7 +474,8 @@ bool allowed_during_output(int id, int code) {
     case CMD_VALUE_PANE:
     case CMD_SCRIPT_PANE:
     case CMD_CONSOLE_PANE:
-    case CMD_PLOT_AREA: return true;
+    case CMD_PLOT_AREA:
+    case CMD_TOGGLE_BREAKPOINT: return true; // the web stays as it is
     case CMD_NAME_BOX: return code == NOTE_DROP_DOWN;
     default: return false;
     }

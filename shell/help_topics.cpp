@@ -357,7 +357,8 @@ would change the web, its file or its settings (New, Open, Save,
 Save As, Ctrl+P, Find (Ctrl+F), Replace (Ctrl+H), Settings, New
 cell, Clone, Delete, Quit, Enter in the name box, and creating a cell
 by a name) are refused with "Operation locked out". While a script writes output, everything
-but Stop, tab switching, Zoom, ErasePlot and About is refused.
+but Stop, tab switching, Zoom, ErasePlot, About and Toggle Breakpoint
+is refused.
 
 Run (Alt+R, Ctrl+F5) resumes a paused script and ignores further
 breakpoints. Run to Brk (Alt+B, F5) resumes it and pauses at the next
