@@ -144,6 +144,21 @@ class DebuggerTest : public WindowTest {
         // Ctrl+F5 runs past the breakpoint.
         run_key(Qt::Key_F5, Qt::ControlModifier);
         QVERIFY(has(console_text(), "round 3"));
+
+        // F9 while a long loop runs stops it at that line.
+        set_pane(VIEW_SCRIPT, "for (i = 1 to 10000000) {\r\n  set x to i\r\n}");
+        caret_to_line(1);
+        key(Qt::Key_F9); // the breakpoint left from above goes
+        QCOMPARE(listed(), QStringList{});
+        long paused_at = -1;
+        when(run_active, [] { key(Qt::Key_F9); });
+        when(run_breakpoint_pause, [&] {
+            paused_at = pane_pause_mark_line();
+            key(Qt::Key_F5, Qt::ShiftModifier);
+        });
+        run_key(Qt::Key_F5);
+        QCOMPARE(paused_at, 1L);
+        QVERIFY(value_display(cell_value(cell_find("i"))) != "10000000");
     }
 
     // A recursion gives a row per call with its argument; a click on an
