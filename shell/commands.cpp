@@ -14,8 +14,10 @@
 #include "io/output_stream.h"
 #include "plot/plot.h"
 #include "reports/reports.h"
+#include "script/debugger.h"
 #include "script/run_engine.h"
 #include "settings/settings.h"
+#include "shell/breakpoints.h"
 #include "shell/command_palette.h"
 #include "shell/completion.h"
 #include "shell/dialogs.h"
@@ -51,7 +53,7 @@ namespace tarvex {
 
 namespace {
 
-enum Guard { G_NONE, G_LOCKED, G_INPUT, G_EDITOR, G_RUN };
+enum Guard { G_NONE, G_LOCKED, G_INPUT, G_EDITOR, G_RUN, G_PAUSED };
 
 using Handler = void (*)(int id, int code, const std::string& arg);
 
@@ -99,6 +101,10 @@ std::string pane_selection(QsciScintilla* e) {
 }
 
 void show_tab(int view) { shell_show_view(view); }
+
+// Paused and waiting for the user (a brk passed over by Run also raises
+// the pause flag while it writes its line).
+bool run_paused() { return run_active() && run_breakpoint_pause() && !run_ignore_breakpoints(); }
 
 // ---- handlers -----------------------------------------------------------------------
 
@@ -167,7 +173,10 @@ void cmd_preferences(int, int, const std::string&) { preferences_dialog_run(); }
 void cmd_save(int id, int, const std::string& arg) {
     commit_all_panes();
     WebOutcome rc = id == CMD_SAVE ? web_save() : web_save_as(arg.empty() ? nullptr : arg.c_str());
-    if (rc.done()) recent_webs_note();
+    if (rc.done()) {
+        recent_webs_note();
+        breakpoints_store(); // Save As: under the file's new name
+    }
     load_panes();
 }
 
@@ -291,6 +300,7 @@ void cmd_delete(int, int, const std::string&) {
     CellHandle c = current_cell();
     if (!delete_current_cell()) return;
     pane_forget_cell(c);
+    breakpoints_cell_gone(c);
     box_close_list();
 }
 
@@ -310,6 +320,7 @@ void cmd_report(int, int, const std::string&) { report_command(); }
 
 void cmd_run(int id, int, const std::string&) {
     pane_error_clear();
+    breakpoints_hand_over();
     if (run_command(id == CMD_RUN_TO_BRK) != 0) error_position_show();
 }
 
@@ -318,6 +329,25 @@ void cmd_erase_plot(int, int, const std::string&) { plot_erase(); }
 void cmd_save_plot_as(int, int, const std::string&) { plot_view_save_as(); }
 
 void cmd_stop(int, int, const std::string&) { stop_command(); }
+
+void cmd_step(int id, int, const std::string&) {
+    breakpoints_hand_over();
+    switch (id) {
+    case CMD_STEP_OVER: debug_step(StepKind::OVER); break;
+    case CMD_STEP_INTO: debug_step(StepKind::INTO); break;
+    case CMD_STEP_OUT: debug_step(StepKind::OUT); break;
+    case CMD_RUN_TO_CURSOR:
+        if (CellHandle c = pane_script_cell()) debug_run_to_line(c, breakpoint_caret_line());
+        break;
+    default: break;
+    }
+}
+
+// On the line the argument names (a click in the margin), or else on the
+// script pane's caret line.
+void cmd_toggle_breakpoint(int, int, const std::string& arg) {
+    breakpoint_toggle(arg.empty() ? breakpoint_caret_line() : std::atoi(arg.c_str()));
+}
 
 void cmd_palette(int id, int, const std::string&) {
     if (id == CMD_COMMAND_PALETTE)
@@ -335,6 +365,7 @@ void cmd_rename(int id, int, const std::string&) {
         rename_cell_command();
     else
         undo_rename_command();
+    breakpoints_store(); // kept under the cell's new name
 }
 
 // The command table, in its fixed order.
@@ -404,12 +435,18 @@ const Command COMMANDS[COMMAND_COUNT] = {
     {CMD_COMMAND_PALETTE, G_NONE, cmd_palette},
     {CMD_QUICK_SWITCHER, G_NONE, cmd_palette},
     {CMD_COMPLETE, G_NONE, cmd_complete},
+    {CMD_STEP_OVER, G_PAUSED, cmd_step},
+    {CMD_STEP_INTO, G_PAUSED, cmd_step},
+    {CMD_STEP_OUT, G_PAUSED, cmd_step},
+    {CMD_RUN_TO_CURSOR, G_PAUSED, cmd_step},
+    {CMD_TOGGLE_BREAKPOINT, G_NONE, cmd_toggle_breakpoint},
 };
 
 // What may act while output is being written (a run, a report or a help
 // topic is inside the output pump): stopping, zoom, the plot, the about box
 // and the help window, moving the focus or the tab (as a click on a tab
-// may), and the panes' own notifications and read-only editing.
+// may), the panes' own notifications and read-only editing, and setting a
+// breakpoint for the run to meet.
 bool allowed_during_output(int id, int code) {
     switch (id) {
     case CMD_STOP:
@@ -436,7 +473,8 @@ bool allowed_during_output(int id, int code) {
     case CMD_VALUE_PANE:
     case CMD_SCRIPT_PANE:
     case CMD_CONSOLE_PANE:
-    case CMD_PLOT_AREA: return true;
+    case CMD_PLOT_AREA:
+    case CMD_TOGGLE_BREAKPOINT: return true; // the web stays as it is
     case CMD_NAME_BOX: return code == NOTE_DROP_DOWN;
     default: return false;
     }
@@ -493,6 +531,7 @@ const char* guard_refusal(Guard guard) {
     switch (guard) {
     case G_LOCKED: return is_locked_out() ? LOCKED_OUT_TEXT : nullptr;
     case G_INPUT: return input_wait() ? "Waiting for input" : nullptr;
+    case G_PAUSED: return run_paused() ? nullptr : NOT_PAUSED_TEXT;
     default: return nullptr;
     }
 }

@@ -80,6 +80,12 @@ enum CommandId : int {
     CMD_QUICK_SWITCHER = 221,
     // The script pane's word completion, or the name field's list of names.
     CMD_COMPLETE = 222,
+    // The debugger: stepping from a pause, and breakpoints on script lines.
+    CMD_STEP_OVER = 230,
+    CMD_STEP_INTO = 231,
+    CMD_STEP_OUT = 232,
+    CMD_RUN_TO_CURSOR = 233,
+    CMD_TOGGLE_BREAKPOINT = 234,
 };
 
 // Notification codes of the child windows.
@@ -91,7 +97,7 @@ enum Notification : int {
     NOTE_SELECTED = 4,  // an entry of that list was chosen
 };
 
-constexpr int COMMAND_COUNT = 65;
+constexpr int COMMAND_COUNT = 70;
 
 void dispatch_command(int id, int code = NOTE_NONE, const std::string& arg = {});
 bool is_locked_out();

@@ -6,7 +6,9 @@
 #include "builtins/builtins.h"
 #include "core/name_tree.h"
 #include "core/text.h"
+#include "core/value.h"
 #include "lexer/lexer.h"
+#include "script/run_engine.h"
 #include "shell/help_topics.h"
 #include "shell/panes.h"
 #include "web/cell.h"
@@ -35,14 +37,19 @@ using Sci = QsciScintillaBase;
 // Marks the closing brackets and quotes put in for the user (a hidden
 // indicator: it moves with the text), which a typed one steps over.
 constexpr int INDICATOR_AUTO_CLOSE = 10;
+// The mouse rests this long on a word before its tip shows, and a value's
+// tip shows this many characters of it.
+constexpr int HOVER_DWELL_MS = 500;
+constexpr qsizetype HOVER_VALUE_MAX = 300;
 // Rows the list shows before it scrolls.
 constexpr int LIST_ROWS = 10;
 // Typing any of these ends the list without choosing.
 constexpr char LIST_STOPS[] = " ()[]{},+-*/%=<>!?^$'\"#";
 
 QPointer<QsciScintilla> g_script;
-std::string g_tip;     // the call tip shown
-long g_tip_paren = -1; // where the "(" of the call it describes is
+std::string g_tip;        // the call tip shown
+long g_tip_paren = -1;    // where the "(" of the call it describes is
+bool g_tip_hover = false; // the tip is the mouse's, not the typing's
 
 long sci(QsciScintilla* e, unsigned msg, unsigned long w = 0, long l = 0) {
     return e->SendScintilla(msg, w, l);
@@ -149,6 +156,10 @@ void list_offer(QsciScintilla* e, bool asked) {
 // ")" is behind the caret.
 void tip_follow(QsciScintilla* e) {
     if (!sci(e, Sci::SCI_CALLTIPACTIVE)) return;
+    if (g_tip_hover) {
+        sci(e, Sci::SCI_CALLTIPCANCEL);
+        return;
+    }
     long caret = sci(e, Sci::SCI_GETCURRENTPOS);
     if (caret <= g_tip_paren) {
         sci(e, Sci::SCI_CALLTIPCANCEL);
@@ -195,8 +206,41 @@ void tip_open(QsciScintilla* e, long paren) {
     if (tip.empty()) return;
     g_tip = tip;
     g_tip_paren = paren;
+    g_tip_hover = false;
     e->SendScintilla(Sci::SCI_CALLTIPSHOW, static_cast<unsigned long>(s.start), g_tip.c_str());
     tip_follow(e);
+}
+
+// ---- hover tips ----------------------------------------------------------------------
+
+// The mouse rests on a word of the script: a builtin's argument lists, or a
+// cell's value, in the window the typing's tips use (which keeps its tip).
+void hover_start(QsciScintilla* e, int pos) {
+    if (pos < 0 || sci(e, Sci::SCI_CALLTIPACTIVE)) return;
+    // A running script's values are read only once it pauses.
+    if (run_active() && !(run_breakpoint_pause() && !run_ignore_breakpoints())) return;
+    std::string word = editor_word_at(e, pos);
+    if (word.empty()) return;
+    std::string tip = builtin_call_tip(word);
+    if (tip.empty()) {
+        CellHandle c = cell_find(word.c_str());
+        if (c == 0) return;
+        QString value = QString::fromStdString(value_display(cell_value(c)));
+        value.remove('\r');
+        if (value.size() > HOVER_VALUE_MAX) value = value.left(HOVER_VALUE_MAX) + "...";
+        tip = cell_name_string(c) + " = " + value.toStdString();
+    }
+    g_tip = tip;
+    g_tip_paren = -1;
+    g_tip_hover = true;
+    long start = sci(e, Sci::SCI_WORDSTARTPOSITION, static_cast<unsigned long>(pos), 1);
+    e->SendScintilla(Sci::SCI_CALLTIPSHOW, static_cast<unsigned long>(start), g_tip.c_str());
+}
+
+void hover_end(QsciScintilla* e) {
+    if (!g_tip_hover) return;
+    g_tip_hover = false;
+    sci(e, Sci::SCI_CALLTIPCANCEL);
 }
 
 // ---- closing brackets and quotes -----------------------------------------------------
@@ -359,6 +403,10 @@ void completion_install(QsciScintilla* e) {
     g_script = e;
     QObject::connect(e, &QsciScintillaBase::SCN_CHARADDED, e, [e](int ch) { char_added(e, ch); });
     e->installEventFilter(new ScriptKeys(e));
+    sci(e, Sci::SCI_SETMOUSEDWELLTIME, HOVER_DWELL_MS);
+    QObject::connect(e, &QsciScintillaBase::SCN_DWELLSTART, e,
+                     [e](int pos, int, int) { hover_start(e, pos); });
+    QObject::connect(e, &QsciScintillaBase::SCN_DWELLEND, e, [e](int, int, int) { hover_end(e); });
 }
 
 void name_completion_install(QLineEdit* edit, bool as_typed) {

@@ -13,7 +13,8 @@ class QsciScintilla;
 
 namespace tarvex {
 
-// Sets the script pane up for completion, call tips and closing brackets
+// Sets the script pane up for completion, call tips, hover tips (a cell's
+// value, a builtin's arguments) and closing brackets
 // (again after each editor set-up; the handlers are connected once).
 void completion_install(QsciScintilla* script);
 // Cell names offered in a name field: by prefix as they are typed, or

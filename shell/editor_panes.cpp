@@ -7,6 +7,7 @@
 #include "core/value.h"
 #include "frontend/frontend.h"
 #include "script/run_engine.h"
+#include "shell/breakpoints.h"
 #include "shell/completion.h"
 #include "shell/script_style.h"
 #include "web/cell.h"
@@ -36,8 +37,19 @@ void script_margins_setup(QsciScintilla* e) {
     // The gap takes no symbols, so the markers show only in their margin.
     e->setMarginMarkerMask(1, 0);
     e->setMarginType(MARGIN_SYMBOLS, QsciScintilla::SymbolMargin);
-    e->setMarginMarkerMask(MARGIN_SYMBOLS, (1 << MARKER_PAUSE) | (1 << MARKER_ERROR));
+    e->setMarginMarkerMask(MARGIN_SYMBOLS, (1 << MARKER_PAUSE) | (1 << MARKER_ERROR) |
+                                               (1 << MARKER_BREAK) | (1 << MARKER_BREAK_OFF));
     e->setMarginWidth(MARGIN_SYMBOLS, SYMBOL_MARGIN_PIXELS);
+    // A click there sets or removes a breakpoint rather than selecting.
+    e->setMarginSensitivity(MARGIN_SYMBOLS, true);
+    sci(e, QsciScintillaBase::SCI_MARKERDEFINE, MARKER_BREAK, QsciScintillaBase::SC_MARK_CIRCLE);
+    e->SendScintilla(QsciScintillaBase::SCI_MARKERSETFORE, MARKER_BREAK, QColor(0x90, 0, 0));
+    e->SendScintilla(QsciScintillaBase::SCI_MARKERSETBACK, MARKER_BREAK, QColor(0xE0, 0x20, 0x20));
+    sci(e, QsciScintillaBase::SCI_MARKERDEFINE, MARKER_BREAK_OFF,
+        QsciScintillaBase::SC_MARK_CIRCLE);
+    e->SendScintilla(QsciScintillaBase::SCI_MARKERSETFORE, MARKER_BREAK_OFF,
+                     QColor(0x90, 0x90, 0x90));
+    e->SendScintilla(QsciScintillaBase::SCI_MARKERSETBACK, MARKER_BREAK_OFF, QColor(Qt::white));
     sci(e, QsciScintillaBase::SCI_MARKERDEFINE, MARKER_PAUSE,
         QsciScintillaBase::SC_MARK_SHORTARROW);
     e->SendScintilla(QsciScintillaBase::SCI_MARKERSETFORE, MARKER_PAUSE, QColor(0x80, 0x60, 0));
@@ -278,7 +290,9 @@ void panes_load() {
     if (panes().windows.value)
         load_document(panes().windows.value, c, SLOT_VALUE, value_display(cell_value(c)));
     if (panes().windows.script) {
+        breakpoints_pane_leaving();
         load_document(panes().windows.script, c, SLOT_SCRIPT, text_to_string(cell_script(c)));
+        breakpoints_pane_shown(c);
         pane_state_restore(panes().windows.script, c, CF_SCRIPT_PANE);
         error_mark_show();
         pane_pause_mark_sync();
@@ -294,6 +308,7 @@ void panes_load() {
 }
 
 void panes_forget_documents() {
+    breakpoints_pane_leaving();
     error_mark_clear();
     for (QsciScintilla* e : {panes().windows.text, panes().windows.value, panes().windows.script}) {
         if (!e) continue;
@@ -349,10 +364,15 @@ void pane_pause_mark_sync() {
     long line = -1;
     CellHandle cell = 0;
     LexPosition at;
-    if (run_breakpoint_pause() && run_pause_position(&cell, &at) &&
-        document_key(cell, SLOT_SCRIPT) == shown) {
-        line = sci(e, QsciScintillaBase::SCI_LINEFROMPOSITION, at.start);
+    bool paused = run_breakpoint_pause() && run_pause_position(&cell, &at);
+    FrameMark& frame = panes().frame_mark;
+    if (!paused || frame.paused_cell != cell || frame.paused_at != at.start) frame = FrameMark{};
+    if (frame.cell != 0) {
+        cell = frame.cell;
+        at.start = frame.pos;
     }
+    if (paused && document_key(cell, SLOT_SCRIPT) == shown)
+        line = sci(e, QsciScintillaBase::SCI_LINEFROMPOSITION, at.start);
     if (shown == panes().pause_marked_doc && line == panes().pause_marked_line) return;
     for (int m : {MARKER_PAUSE, MARKER_PAUSE_LINE})
         sci(e, QsciScintillaBase::SCI_MARKERDELETEALL, m);
@@ -363,6 +383,20 @@ void pane_pause_mark_sync() {
     }
     panes().pause_marked_doc = shown;
     panes().pause_marked_line = line;
+}
+
+void pane_frame_mark(CellHandle cell, uint32_t pos) {
+    CellHandle paused_cell = 0;
+    LexPosition at;
+    if (!run_breakpoint_pause() || !run_pause_position(&paused_cell, &at)) return;
+    panes().frame_mark = FrameMark{cell, pos, paused_cell, at.start};
+    pane_pause_mark_sync();
+}
+
+CellHandle pane_script_cell() {
+    QsciScintilla* e = panes().windows.script;
+    uint64_t shown = e ? panes().showing[e] : 0;
+    return (shown & 0xff) == uint64_t(SLOT_SCRIPT) ? CellHandle(shown >> 8) : 0;
 }
 
 long pane_pause_mark_line() {

@@ -92,11 +92,13 @@ showing what changes; Edit > Undo Rename (Ctrl+Z in the cell list) puts
 it all back.
 
 Run menu and tool buttons: Report writes a report on the cells (see
-Report Format); Run (Alt+R or F5) runs the script of the current cell
-as many times as the iteration setting says, writing an automatic
-output line after each iteration; Run to Brk (Alt+B) stops at
+Report Format); Run (Alt+R or Ctrl+F5) runs the script of the current
+cell as many times as the iteration setting says, writing an automatic
+output line after each iteration; Run to Brk (Alt+B or F5) stops at
 breakpoints (see Debugging); Stop (Alt+S or Shift+F5) ends a run or a
-wait for input. The tooltips of the buttons name their keys.
+wait for input. Step Over (F10), Step Into (F11), Step Out (Shift+F11),
+Run to Cursor (Ctrl+F10) and Toggle Breakpoint (F9) are the debugger.
+The tooltips of the buttons name their keys.
 
 Edit menu: Undo (Ctrl+Z), Cut, Copy, Paste, Select All (Ctrl+X, C, V,
 A), Find and Replace (below).
@@ -355,13 +357,40 @@ would change the web, its file or its settings (New, Open, Save,
 Save As, Ctrl+P, Find (Ctrl+F), Replace (Ctrl+H), Settings, New
 cell, Clone, Delete, Quit, Enter in the name box, and creating a cell
 by a name) are refused with "Operation locked out". While a script writes output, everything
-but Stop, tab switching, Zoom, ErasePlot and About is refused.
+but Stop, tab switching, Zoom, ErasePlot, About and Toggle Breakpoint
+is refused.
 
-Run (Alt+R, F5) resumes a paused script and ignores further
-breakpoints. Run to Brk (Alt+B) resumes it and pauses at the next brk.
-Stop (Alt+S, Shift+F5) ends the run ("Run halted"), or ends a wait for
-input. Run and Run to Brk are refused while the search bar is open.
-Errors end the run with SCRIPT ERROR, the message, and the cell.
+Run (Alt+R, Ctrl+F5) resumes a paused script and ignores further
+breakpoints. Run to Brk (Alt+B, F5) resumes it and pauses at the next
+brk or breakpoint. Stop (Alt+S, Shift+F5) ends the run ("Run halted"),
+or ends a wait for input. Run and Run to Brk are refused while the
+search bar is open. Errors end the run with SCRIPT ERROR, the message,
+and the cell.
+
+BREAKPOINTS AND STEPPING
+A click in the margin beside the line numbers of the script pane, or
+F9, sets a breakpoint on that line (a red circle) or removes it. A run
+started with Run to Brk (F5) pauses at the first statement that starts
+on the line, as at a brk but with no output line. Breakpoints move with
+their lines as the script is edited. The Breakpoints dock lists them:
+switch one off with its box, give it a condition (an expression; the
+run pauses there only where it is true, and an error in it pauses and
+shows in the status line), remove one or all, and double-click a row to
+see its line. The context menu of the margin edits a condition too.
+They are kept in your settings for each web file, not in the web.
+
+While paused, Step Over (F10) goes to the next statement of this cell
+or of a caller, Step Into (F11) to the next statement anywhere, Step
+Out (Shift+F11) to the next statement of the caller, and Run to Cursor
+(Ctrl+F10) to the line of the caret in the shown script. Each pauses
+with the paused line marked, as a brk does. F5 goes on to the next
+breakpoint.
+
+The Call Stack dock lists the calls active at the pause, innermost
+first, each with its arguments (a recursion gives a row per call);
+clicking a row shows its script with its line marked. Resting the
+mouse on a cell name in a script shows its value, and on a builtin its
+arguments.
 )";
 
 // The keys of the help, in the order of the menus. A row with a command
@@ -419,9 +448,14 @@ const KeyRow KEY_ROWS[] = {
     {CMD_COMMAND_PALETTE, nullptr, "every command by name, with its keys"},
     {0, "Ctrl+Shift+K", "Compact Layout, on or off"},
     {0, "Ctrl+Shift+M", "Web Map, shown or hidden"},
-    {CMD_RUN, nullptr, "Run, or go on from a breakpoint"},
-    {CMD_RUN_TO_BRK, nullptr, "Run to Brk"},
+    {CMD_RUN, nullptr, "Run, or go on from a breakpoint ignoring the rest"},
+    {CMD_RUN_TO_BRK, nullptr, "Run to Brk, or go on to the next breakpoint"},
     {CMD_STOP, nullptr, "Stop a run or a wait for input"},
+    {CMD_STEP_OVER, nullptr, "Step Over, while paused"},
+    {CMD_STEP_INTO, nullptr, "Step Into, while paused"},
+    {CMD_STEP_OUT, nullptr, "Step Out, while paused"},
+    {CMD_RUN_TO_CURSOR, nullptr, "Run to Cursor, while paused"},
+    {CMD_TOGGLE_BREAKPOINT, nullptr, "Toggle Breakpoint on the script line of the caret"},
     {CMD_HELP_CONTENTS, nullptr, "the help window, on the topic of the pane"},
     {0, "Up, Down", "in the cell list: the previous and next cell"},
     {0, "Home, End, PgUp, PgDown", "in the cell list: the first or last cell, a page up or down"},

@@ -398,7 +398,8 @@ std::string help_page_of(const QWidget* widget) {
     }
     if (widget && search_bar_owns(widget)) return "overview#find-and-replace";
     QString dock = dock_of(widget);
-    if (dock == "values_dock" || dock == "stack_dock") return "debugging";
+    if (dock == "values_dock" || dock == "stack_dock" || dock == "breakpoints_dock")
+        return "debugging";
     if (dock == "cells_dock" || dock == "links_dock") return "overview#moving-around";
     if (dock == "web_map") return "overview#the-web-map";
     return "overview";

@@ -108,8 +108,16 @@ const Accelerator ACCELERATORS[] = {
     {Qt::Key_S, Qt::ControlModifier, CMD_SAVE},
     {Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier, CMD_SAVE_AS},
     // Desktop keys beside the handheld's.
-    {Qt::Key_F5, Qt::NoModifier, CMD_RUN},
+    {Qt::Key_F5, Qt::ControlModifier, CMD_RUN},
+    // The debugger's keys: F5 runs to a breakpoint, or goes on to the next
+    // one from a pause.
+    {Qt::Key_F5, Qt::NoModifier, CMD_RUN_TO_BRK},
     {Qt::Key_F5, Qt::ShiftModifier, CMD_STOP},
+    {Qt::Key_F10, Qt::NoModifier, CMD_STEP_OVER},
+    {Qt::Key_F11, Qt::NoModifier, CMD_STEP_INTO},
+    {Qt::Key_F11, Qt::ShiftModifier, CMD_STEP_OUT},
+    {Qt::Key_F10, Qt::ControlModifier, CMD_RUN_TO_CURSOR},
+    {Qt::Key_F9, Qt::NoModifier, CMD_TOGGLE_BREAKPOINT},
     {Qt::Key_F6, Qt::NoModifier, CMD_SWITCH_FOCUS},
     {Qt::Key_L, Qt::ControlModifier, CMD_GO_TO_BOX},
     {Qt::Key_F4, Qt::NoModifier, CMD_GO_TO_BOX},
@@ -488,11 +496,26 @@ void MainWindow::build_menus() {
         console_show_on_output(on);
         QSettings(user_organization(), QStringLiteral("Tarvex")).setValue(SHOW_CONSOLE_KEY, on);
     });
-    add_items(bar->addMenu("R&un"), {{"&Run", CMD_RUN},
-                                     {"Run to &Brk", CMD_RUN_TO_BRK},
-                                     {"&Stop", CMD_STOP},
-                                     {nullptr, 0},
-                                     {"Re&port", CMD_REPORT}});
+    QMenu* run = bar->addMenu("R&un");
+    add_items(run, {{"&Run", CMD_RUN},
+                    {"Run to &Brk / Continue", CMD_RUN_TO_BRK},
+                    {"&Stop", CMD_STOP},
+                    {nullptr, 0},
+                    {"Step &Over", CMD_STEP_OVER},
+                    {"Step &Into", CMD_STEP_INTO},
+                    {"Step O&ut", CMD_STEP_OUT},
+                    {"Run to &Cursor", CMD_RUN_TO_CURSOR},
+                    {"&Toggle Breakpoint", CMD_TOGGLE_BREAKPOINT},
+                    {nullptr, 0},
+                    {"Re&port", CMD_REPORT}});
+    // The stepping commands are offered only while a run is paused.
+    connect(run, &QMenu::aboutToShow, this, [run] {
+        for (QAction* a : run->actions()) {
+            int id = a->data().toInt();
+            if (id >= CMD_STEP_OVER && id <= CMD_RUN_TO_CURSOR)
+                a->setEnabled(command_refusal(id) == nullptr);
+        }
+    });
     QMenu* help = bar->addMenu("&Help");
     // F1 opens the same window on the topic of the pane in use.
     QAction* contents = help->addAction("&Contents\t" + accelerator_text(CMD_HELP_CONTENTS));

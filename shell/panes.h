@@ -47,14 +47,18 @@ constexpr int INDICATOR_ERROR = 8;
 constexpr int INDICATOR_LINK_LIMIT = 9;
 constexpr int STYLE_ERROR_NOTE = 40;
 // Script pane margins: line numbers, the 2-pixel gap, then the symbols of
-// the paused statement and the error line.
+// the paused statement, the error line and the breakpoints.
 constexpr int MARGIN_NUMBERS = 0;
 constexpr int MARGIN_SYMBOLS = 2;
 // Markers of the script pane: the paused statement's arrow and its line's
-// background, and the error line's symbol.
-constexpr int MARKER_PAUSE = 0;
+// background, the error line's symbol, and a breakpoint's circle (or, when
+// switched off, a hollow one). A higher number is drawn over a lower one:
+// the arrow shows on a breakpoint's circle.
 constexpr int MARKER_PAUSE_LINE = 1;
 constexpr int MARKER_ERROR = 2;
+constexpr int MARKER_BREAK = 3;
+constexpr int MARKER_BREAK_OFF = 4;
+constexpr int MARKER_PAUSE = 5;
 
 // What the status line says while console output waits unseen behind
 // another tab.
@@ -146,6 +150,11 @@ bool pane_error_showing();
 void pane_pause_mark_sync();
 // The script pane line the pause mark is on, -1 for none.
 long pane_pause_mark_line();
+// While paused: the pause mark goes to byte pos of cell's script instead
+// (a frame of the call stack looked at), until the run moves on.
+void pane_frame_mark(NodeHandle cell, uint32_t pos);
+// The cell whose script the script pane shows, 0 for none.
+NodeHandle pane_script_cell();
 // Sets the script selection kept for cell (and shows it when cell is the
 // current cell).
 void pane_state_select(NodeHandle cell, uint32_t start, uint32_t end);

@@ -46,6 +46,15 @@ struct ShownError {
     std::string missing_cell; // a name the failing token uses where no cell has it
 };
 
+// A frame of the call stack whose line the pause mark shows instead of the
+// paused statement's, and the pause it was chosen in.
+struct FrameMark {
+    CellHandle cell = 0;
+    uint32_t pos = 0;
+    CellHandle paused_cell = 0;
+    uint32_t paused_at = 0;
+};
+
 // The panes' state: the widgets, the focus and views, the status line,
 // link words, the cell list, the console, the editor documents and the
 // marks shown in them. One instance, reached through panes().
@@ -120,6 +129,7 @@ struct PanesState {
     // and its line (-1 when that document has none).
     uint64_t pause_marked_doc = 0;
     long pause_marked_line = -1;
+    FrameMark frame_mark;
 
     // Console output written while another tab was shown and not seen since,
     // and whether such output brings the console up instead.

@@ -98,12 +98,18 @@ void layout_default() {
     beside(g_layout.cells, "links_dock", Qt::Vertical);
     beside(g_layout.plot, "values_dock", Qt::Vertical);
     beside(g_layout.console, "stack_dock", Qt::Horizontal);
+    // The breakpoints share the call stack's place, behind it.
+    QDockWidget* stack = dock_named("stack_dock");
+    if (QDockWidget* points = dock_named("breakpoints_dock"); stack && points) {
+        w->tabifyDockWidget(stack, points);
+        shown << points;
+    }
     for (QDockWidget* dock : w->findChildren<QDockWidget*>())
         dock->setVisible(shown.contains(dock));
+    if (stack) stack->raise();
     w->resizeDocks({g_layout.cells, g_layout.plot}, {200, 300}, Qt::Horizontal);
     w->resizeDocks({g_layout.console}, {230}, Qt::Vertical);
-    if (QDockWidget* stack = dock_named("stack_dock"))
-        w->resizeDocks({g_layout.console, stack}, {300, 200}, Qt::Horizontal);
+    if (stack) w->resizeDocks({g_layout.console, stack}, {300, 200}, Qt::Horizontal);
     if (QDockWidget* links = dock_named("links_dock"))
         w->resizeDocks({g_layout.cells, links}, {460, 200}, Qt::Vertical);
     if (QDockWidget* values = dock_named("values_dock"))

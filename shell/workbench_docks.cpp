@@ -10,7 +10,9 @@
 #include "core/value.h"
 #include "frontend/frontend.h"
 #include "reports/pointers.h"
+#include "script/debugger.h"
 #include "script/run_engine.h"
+#include "shell/breakpoints.h"
 #include "shell/commands.h"
 #include "shell/panes.h"
 #include "web/cell.h"
@@ -59,6 +61,7 @@ struct Docks {
     // What the docks show now, so a refresh can tell what changed.
     bool stack_paused = false;
     std::vector<std::string> stack_names;
+    std::vector<RunFrame> stack_frames;
     std::vector<CellHandle> value_cells;
     std::vector<std::string> value_names;
     bool values_editable = false;
@@ -99,25 +102,55 @@ QString value_tip(const std::string& display) {
 
 // ---- call stack ---------------------------------------------------------------
 
+// A frame as the dock shows it: its cell, and its arguments as a call
+// would give them.
+std::string frame_row(const RunFrame& f) {
+    std::string row = cell_name_string(f.cell);
+    if (f.args.empty()) return row;
+    row += '(';
+    for (size_t i = 0; i < f.args.size(); ++i) {
+        std::string arg = f.args[i].substr(0, DOCK_FRAME_ARG_MAX);
+        if (arg.size() < f.args[i].size()) arg += "...";
+        row += (i ? ", " : "") + arg;
+    }
+    return row + ')';
+}
+
 void stack_refresh() {
     QListWidget* list = g.stack_list;
     if (!list) return;
     bool now_paused = paused();
-    std::vector<std::string> names;
-    if (now_paused)
-        for (CellHandle c : run_call_stack())
-            names.push_back(cell_name_string(c));
-    if (list->count() > 0 && now_paused == g.stack_paused && names == g.stack_names) return;
+    std::vector<std::string> rows;
+    std::vector<RunFrame> frames;
+    if (now_paused) frames = run_frames();
+    for (const RunFrame& f : frames)
+        rows.push_back(frame_row(f));
+    g.stack_frames = frames;
+    if (list->count() > 0 && now_paused == g.stack_paused && rows == g.stack_names) return;
     g.stack_paused = now_paused;
-    g.stack_names = names;
+    g.stack_names = rows;
     list->clear();
     if (!now_paused) {
         auto* note = new QListWidgetItem(NOT_PAUSED_NOTE, list);
         note->setFlags(Qt::NoItemFlags); // greyed, and a click on it does nothing
         return;
     }
-    for (const std::string& n : names)
-        new QListWidgetItem(qs(n), list);
+    for (const std::string& row : rows)
+        new QListWidgetItem(qs(row), list);
+}
+
+// A frame picked: its cell's script shown with the frame's line marked and
+// the caret there; the run itself stays where it paused.
+void stack_frame_picked(int row) {
+    if (!paused() || row < 0 || row >= int(g.stack_frames.size())) return;
+    RunFrame f = g.stack_frames[size_t(row)];
+    dispatch_command(CMD_NAME_BOX, NOTE_SELECTED, cell_name_string(f.cell));
+    if (current_cell() != f.cell) return;
+    engine_guard([&] {
+        pane_state_select(f.cell, f.at.start, f.at.start);
+        pane_frame_mark(f.cell, f.at.start);
+    });
+    shell_show_view(VIEW_SCRIPT);
 }
 
 // ---- values -------------------------------------------------------------------
@@ -330,14 +363,13 @@ void workbench_docks_install(QMainWindow* window) {
 
     g.stack_list = names_list("stack_list", window);
     g.stack = make_dock(window, "Call Stack", "stack_dock", g.stack_list, Qt::RightDockWidgetArea);
-    // The same as picking the entry in the cell-name box's list.
-    QObject::connect(
-        g.stack_list, &QListWidget::itemClicked, g.stack_list, [](QListWidgetItem* item) {
-            // A list not yet refreshed after the run went on is no stack:
-            // outside a pause the box's pick walks the history instead.
-            if ((item->flags() & Qt::ItemIsEnabled) && paused())
-                dispatch_command(CMD_NAME_BOX, NOTE_SELECTED, item->text().toStdString());
-        });
+    QObject::connect(g.stack_list, &QListWidget::itemClicked, g.stack_list,
+                     [](QListWidgetItem* item) {
+                         // A list not yet refreshed after the run went on
+                         // is no stack.
+                         if (item->flags() & Qt::ItemIsEnabled)
+                             stack_frame_picked(g.stack_list->row(item));
+                     });
 
     auto* table = new QTableWidget(0, 2, window);
     table->setObjectName("values_table");
@@ -375,9 +407,10 @@ void workbench_docks_install(QMainWindow* window) {
                          [](QListWidgetItem* item) { link_followed(item->text().toStdString()); });
     g.links = make_dock(window, "Links", "links_dock", links, Qt::LeftDockWidgetArea);
 
+    breakpoints_install(window);
     if (QMenu* view = view_menu(window)) {
         view->addSeparator();
-        for (QDockWidget* d : {g.stack.data(), g.values.data(), g.links.data()})
+        for (QDockWidget* d : {g.stack.data(), breakpoints_dock(), g.values.data(), g.links.data()})
             view->addAction(d->toggleViewAction());
     }
 
@@ -403,7 +436,7 @@ void workbench_docks_pumped() {
 }
 
 QDockWidget* workbench_dock(const char* object_name) {
-    for (QDockWidget* d : {g.stack.data(), g.values.data(), g.links.data()})
+    for (QDockWidget* d : {g.stack.data(), breakpoints_dock(), g.values.data(), g.links.data()})
         if (d && d->objectName() == QLatin1String(object_name)) return d;
     return nullptr;
 }

@@ -4,6 +4,8 @@
 // reach it only through the commands a user could give.
 #pragma once
 
+#include <cstddef>
+
 class QDockWidget;
 class QMainWindow;
 
@@ -20,6 +22,8 @@ constexpr int DOCK_IDLE_CHECK_MS = 500;
 // does not fit); its tooltip shows up to DOCK_VALUE_TIP_MAX.
 constexpr int DOCK_VALUE_ROW_MAX = 200;
 constexpr int DOCK_VALUE_TIP_MAX = 2000;
+// A call stack row shows this many bytes of each argument.
+constexpr size_t DOCK_FRAME_ARG_MAX = 40;
 
 // Creates the Call Stack ("stack_dock"), Values ("values_dock") and Links
 // ("links_dock") docks in window, hidden, and appends their toggles to its

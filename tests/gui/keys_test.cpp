@@ -59,8 +59,8 @@ class KeysTest : public WindowTest {
             int command;
             QString keys;
         } items[] = {
-            {"R&un", CMD_RUN, "&Run\tAlt+R, F5"},
-            {"R&un", CMD_RUN_TO_BRK, "Run to &Brk\tAlt+B"},
+            {"R&un", CMD_RUN, "&Run\tAlt+R, Ctrl+F5"},
+            {"R&un", CMD_RUN_TO_BRK, "Run to &Brk / Continue\tAlt+B, F5"},
             {"R&un", CMD_STOP, "&Stop\tAlt+S, Shift+F5"},
             {"R&un", CMD_REPORT, ""},
             {"&Edit", CMD_UNDO, ""},
@@ -89,7 +89,8 @@ class KeysTest : public WindowTest {
         QVERIFY(file->actions().last()->text().endsWith("\tCtrl+Q"));
 
         auto* tools = window_->findChild<QToolBar*>("commands");
-        QCOMPARE(tools->findChild<QAction*>("tool_Run")->toolTip(), QString("Run (Alt+R, F5)"));
+        QCOMPARE(tools->findChild<QAction*>("tool_Run")->toolTip(),
+                 QString("Run (Alt+R, Ctrl+F5)"));
         QCOMPARE(tools->findChild<QAction*>("tool_Stop")->toolTip(),
                  QString("Stop (Alt+S, Shift+F5)"));
     }
