@@ -420,6 +420,8 @@ struct EndPause {
 // pause marks: the status, the owner made current, then Resume or Stop.
 int pause_wait(CellHandle remembered, const char* note) {
     Interpreter& in = g_interp;
+    // What was written so far is seen at the pause, the part of a line too.
+    if (output_is_open() && output_to_console()) console_flush();
     status_show("Paused In Breakpoint...");
     if (note != nullptr) status_flash(note);
     CellHandle owner = tokens_owner(in.list);

@@ -3,7 +3,6 @@
 // events instead of polling, so a paused or waiting script costs no CPU.
 #include "shell/qt_frontend.h"
 
-#include "io/output_stream.h"
 #include "shell/commands.h"
 #include "shell/dialogs.h"
 #include "shell/panes.h"
@@ -41,9 +40,6 @@ bool QtFrontend::ask_yes_no(const char* text, const char* caption, const std::st
 }
 
 void QtFrontend::ui_pump_once() {
-    // A run waits (paused, or for input): what it wrote so far is shown,
-    // the part of a line too.
-    if (output_is_open() && output_to_console()) console_flush();
     console_pane_settle();
     console_pane_streaming(false);
     // One step of the nested loop: handle what is pending, or sleep until
