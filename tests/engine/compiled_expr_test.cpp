@@ -446,6 +446,8 @@ TEST_F(CompiledExpr, ReadersAndCallsRunCompiledAlike) {
         {"out(f(x + 2, x - 1), ' ', abs(x - 4), ' ', mem())", 2},
         {"for (y = x + 1 to x + 3 step x + 1) {out(y, ' ')} out(mem())", 2},
         {"x * 2 + 0.25 out(' ', home, ' ', mem())", 2},
+        {"set x to 1 out(previous('x', 1)) set x to x + 1 out(' ', previous('x', 1), ' ', mem())",
+         2},
     };
     const Script calls[] = {
         {"out(fib(12), ' ', mem())", 200},
