@@ -157,6 +157,24 @@ bool run_program(const Op* op, const Op* end, Operand& result, int* texts) {
     return true;
 }
 
+// Three reads and two operators, as run_program runs them.
+[[gnu::noinline]] bool run_three(Shape shape, const Op* code, Operand& result, int* texts) {
+    int held = 0;
+    Operand b;
+    if (!load_op(code[0], result, held) || !load_op(code[1], b, held)) return false;
+    if (shape == SHAPE_RIGHT_PAIR) {
+        Operand c;
+        if (!load_op(code[2], c, held)) return false;
+        apply_binary(code[3], b, c);
+    } else {
+        apply_binary(code[2], result, b);
+        if (!load_op(code[3], b, held)) return false;
+    }
+    apply_binary(code[4], result, b);
+    *texts = held;
+    return true;
+}
+
 [[gnu::always_inline]] inline bool run_shape(Shape shape, const Op* code, uint32_t len,
                                              Operand& result, int* texts) {
     int held = 0;
@@ -171,6 +189,8 @@ bool run_program(const Op* op, const Op* end, Operand& result, int* texts) {
         apply_binary(code[2], result, b);
         break;
     }
+    case SHAPE_RIGHT_PAIR:
+    case SHAPE_LEFT_PAIR: return run_three(shape, code, result, texts);
     default: return run_program(code, code + len, result, texts);
     }
     *texts = held;

@@ -30,10 +30,16 @@ bool is_load(uint8_t code) {
     return code == OP_CELL || code == OP_ARG || code == OP_CONST || code == OP_LITERAL;
 }
 
+bool is_binary(uint8_t code) { return code >= OP_ADD && code <= OP_RELATION; }
+
 Shape shape_of(const Op* code, uint32_t len) {
     if (len == 1 && is_load(code[0].code)) return SHAPE_LOAD;
-    if (len == 3 && is_load(code[0].code) && is_load(code[1].code) && code[2].code >= OP_ADD)
+    if (len == 3 && is_load(code[0].code) && is_load(code[1].code) && is_binary(code[2].code))
         return code[2].code == OP_RELATION ? SHAPE_COMPARE : SHAPE_PAIR;
+    if (len != 5 || !is_load(code[0].code) || !is_load(code[1].code) || !is_binary(code[4].code))
+        return SHAPE_ANY;
+    if (is_load(code[2].code) && is_binary(code[3].code)) return SHAPE_RIGHT_PAIR;
+    if (is_binary(code[2].code) && is_load(code[3].code)) return SHAPE_LEFT_PAIR;
     return SHAPE_ANY;
 }
 
