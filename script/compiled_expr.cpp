@@ -696,13 +696,14 @@ inline NodeHandle value_to_reuse(CellHandle target) {
     return old;
 }
 
-// dst's text made a copy of src (at most one chunk, possibly dst's own),
-// as value_copy makes it. Where text_copy would take a node for the chunk
-// and dst's own chunk would then be released, the chunk is rewritten and
-// the node's allocation only passes.
+// dst's text made a copy of src (possibly dst's own), as value_copy makes
+// it. Where text_copy would take a node for src's one chunk and dst's own
+// chunk would then be released, the chunk is rewritten and the node's
+// allocation only passes.
 inline void text_copy_into(NodeHandle dst, Text src) {
     Text old = value_text(dst);
-    if (old != 0 && src != 0 && node_aux(src) != 0 && node_aux(src) < TEXT_CHUNK) {
+    if (old != 0 && src != 0 && chain_next(src) == 0 && node_aux(src) != 0 &&
+        node_aux(src) < TEXT_CHUNK) {
         if (old != src) {
             node_set_aux(old, node_aux(src));
             std::memcpy(node_ref(old) + CHAIN_PAYLOAD, node_ref(src) + CHAIN_PAYLOAD, TEXT_CHUNK);
