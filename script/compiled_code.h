@@ -46,9 +46,17 @@ constexpr uint32_t LEFT_TO_WALKER = UINT32_MAX;
 // Set in the mark of an entry with cell calls (see run_calls).
 constexpr uint32_t CALLS_MARK = 0x80000000u;
 
-// The commonest programs, a value read alone or two reads and an operator,
-// run without the operand array.
-enum Shape : uint8_t { SHAPE_ANY, SHAPE_LOAD, SHAPE_PAIR, SHAPE_COMPARE };
+// The commonest programs, a value read alone, two reads and an operator,
+// or three reads and two operators (a op (b op c), (a op b) op c), run
+// without the operand array.
+enum Shape : uint8_t {
+    SHAPE_ANY,
+    SHAPE_LOAD,
+    SHAPE_PAIR,
+    SHAPE_COMPARE,
+    SHAPE_RIGHT_PAIR,
+    SHAPE_LEFT_PAIR
+};
 
 // A cell call in a program: the cell's table index, where the
 // interpreter's cursor stands when the arguments are read (at the first token after the

@@ -157,6 +157,24 @@ bool run_program(const Op* op, const Op* end, Operand& result, int* texts) {
     return true;
 }
 
+// Three reads and two operators, as run_program runs them.
+[[gnu::noinline]] bool run_three(Shape shape, const Op* code, Operand& result, int* texts) {
+    int held = 0;
+    Operand b;
+    if (!load_op(code[0], result, held) || !load_op(code[1], b, held)) return false;
+    if (shape == SHAPE_RIGHT_PAIR) {
+        Operand c;
+        if (!load_op(code[2], c, held)) return false;
+        apply_binary(code[3], b, c);
+    } else {
+        apply_binary(code[2], result, b);
+        if (!load_op(code[3], b, held)) return false;
+    }
+    apply_binary(code[4], result, b);
+    *texts = held;
+    return true;
+}
+
 [[gnu::always_inline]] inline bool run_shape(Shape shape, const Op* code, uint32_t len,
                                              Operand& result, int* texts) {
     int held = 0;
@@ -171,6 +189,8 @@ bool run_program(const Op* op, const Op* end, Operand& result, int* texts) {
         apply_binary(code[2], result, b);
         break;
     }
+    case SHAPE_RIGHT_PAIR:
+    case SHAPE_LEFT_PAIR: return run_three(shape, code, result, texts);
     default: return run_program(code, code + len, result, texts);
     }
     *texts = held;
@@ -298,11 +318,15 @@ inline bool evaluate(Operand& result) {
     return e != nullptr && run_entry(in, *lc, *e, result);
 }
 
-// A value read alone, whatever its kind: a new value holding a copy of the
-// source. Taken when the source's text is at most one chunk, so that the
-// nodes held on the way are known without walking a chain; 0 otherwise
-// (and for a missing argument, an error left to the walker).
-[[gnu::always_inline]] inline NodeHandle copy_of_read(Interpreter& in, ListCache& lc, Entry& e) {
+// Returned by read_alone for a read it leaves to the other paths.
+constexpr NodeHandle NO_READ = NODE_COUNT_MAX;
+
+// A value read alone, whatever its kind: the source a new value would be a
+// copy of (0 for an empty one), with the cursor moved past the expression.
+// Taken when the source's text is at most one chunk, so that the nodes held
+// on the way are known without walking a chain; NO_READ otherwise (and for
+// a missing argument, an error left to the walker), with nothing changed.
+[[gnu::always_inline]] inline NodeHandle read_alone(Interpreter& in, ListCache& lc, Entry& e) {
     const Op& op = lc.code[e.code_at];
     NodeHandle src;
     switch (op.code) {
@@ -313,22 +337,31 @@ inline bool evaluate(Operand& result) {
     }
     case OP_ARG:
         src = argument(op.arg);
-        if (src == 0) return 0;
+        if (src == 0) return NO_READ;
         break;
     case OP_CONST: src = sysconst_value(op.arg); break;
     default: src = op.arg; // OP_LITERAL
     }
     if (src != 0) {
         Text t = value_text(src);
-        if (t != 0 && chain_next(t) != 0) return 0;
+        if (t != 0 && chain_next(t) != 0) return NO_READ;
     }
     // The bound of any read alone with a text of one chunk at most (a
     // literal's counted like any other's), known without the entry.
     constexpr int READ_ALONE_NODES = op_cost(OP_CELL).nodes + 1 + RESULT_NODES;
-    if (!clear_of_limits(in, e) || nodes_free() < LOW_NODE_THRESHOLD + READ_ALONE_NODES) return 0;
+    if (!clear_of_limits(in, e) || nodes_free() < LOW_NODE_THRESHOLD + READ_ALONE_NODES)
+        return NO_READ;
+    finish(in, e);
+    return src;
+}
+
+// The value read alone as a new value holding a copy of its source; 0 when
+// read_alone leaves it.
+[[gnu::always_inline]] inline NodeHandle copy_of_read(Interpreter& in, ListCache& lc, Entry& e) {
+    NodeHandle src = read_alone(in, lc, e);
+    if (src == NO_READ) return 0;
     NodeHandle v = value_new();
     value_copy(v, src);
-    finish(in, e);
     return v;
 }
 
@@ -650,18 +683,125 @@ int run_if(Interpreter& in, ListCache& lc, const Stmt& stmt, CellHandle cell) {
     return 0;
 }
 
+// ---- assignments in place ----
+
+// The value of a cell an assignment may overwrite in place: its one value
+// (no history kept) with at most one text chunk. 0 when it must be replaced.
+inline NodeHandle value_to_reuse(CellHandle target) {
+    if (target == 0 || cell_history_depth(target) != 0) return 0;
+    NodeHandle old = cell_value(target);
+    if (old == 0 || chain_next(old) != 0) return 0;
+    Text t = value_text(old);
+    if (t != 0 && chain_next(t) != 0) return 0;
+    return old;
+}
+
+// dst's text made a copy of src (possibly dst's own), as value_copy makes
+// it. Where text_copy would take a node for src's one chunk and dst's own
+// chunk would then be released, the chunk is rewritten and the node's
+// allocation only passes.
+inline void text_copy_into(NodeHandle dst, Text src) {
+    Text old = value_text(dst);
+    if (old != 0 && src != 0 && chain_next(src) == 0 && node_aux(src) != 0 &&
+        node_aux(src) < TEXT_CHUNK) {
+        if (old != src) {
+            node_set_aux(old, node_aux(src));
+            std::memcpy(node_ref(old) + CHAIN_PAYLOAD, node_ref(src) + CHAIN_PAYLOAD, TEXT_CHUNK);
+        }
+        node_charges_passed(1);
+        return;
+    }
+    value_set_text_handle(dst, src != 0 ? text_copy(src) : 0);
+    if (old != 0) text_free(old);
+}
+
+// Where an assignment goes: a cell table index, or the cell running (index
+// -1). The index is looked up once the value is made, as assign_at does.
+struct Target {
+    int index;
+    CellHandle running;
+    CellHandle cell() const { return index < 0 ? running : cell_table_at(index); }
+    int assign(NodeHandle v) const {
+        if (index >= 0) return assign_at(index, v);
+        cell_set_value(running, v);
+        return 0;
+    }
+};
+
+// An assignment of an expression without calls at the cursor, made in
+// place where the cell's value can be reused (value_to_reuse): the compiled
+// value is written over it, the new value's node and text chunk being
+// allocations that only pass (node_allocations counts them, as it counts
+// the copy's) and the old ones not released, so that the free count ends
+// as the copy and the release would leave it. Nothing looks at the store
+// in between, and the runs below take the expression only with no failure
+// injected and the store above its low mark by the entry's bound, at least
+// the two nodes of the value and its text: taking those would note nothing
+// (detail::store_roomy). False, with nothing done, when the assignment is
+// left to value_of; else *r is its outcome.
+[[gnu::noinline]] bool assigned_in_place(Interpreter& in, ListCache& lc, uint32_t mark,
+                                         const Target& to, int no_value, int* r) {
+    static_assert(RESULT_NODES >= PASSING_CHARGES_MAX);
+    Entry& e = entry_of_mark(lc, mark);
+    if (e.given_up) return false;
+    const CellHandle target = to.cell();
+    const NodeHandle old = value_to_reuse(target);
+    if (old == 0) return false;
+    if (e.shape == SHAPE_LOAD) {
+        const NodeHandle src = read_alone(in, lc, e);
+        if (src == NO_READ) return false;
+        node_charges_passed(1);
+        if (src == 0) {
+            value_copy(old, 0);
+        } else {
+            value_set_kind(old, value_kind(src));
+            value_set_flags(old, value_flags(src));
+            value_set_number(old, value_number(src));
+            text_copy_into(old, value_text(src));
+        }
+    } else {
+        Operand result;
+        if (!run_entry(in, lc, e, result)) {
+            NodeHandle v = 0;
+            if ((*r = walk_to_value(&v, no_value)) == 0) *r = to.assign(v);
+            return true;
+        }
+        node_charges_passed(1);
+        value_set_kind(old, VK_NUMBER);
+        value_set_flags(old, result.flags);
+        value_set_number(old, result.number);
+        text_copy_into(old, result.text);
+    }
+    // What cell_set_value tells of the new value.
+    if (detail::g_value_hook) detail::g_value_hook(old, target);
+    *r = 0;
+    return true;
+}
+
+// Whether an expression's mark is of a program without calls.
+inline bool plain_program(uint32_t mark) { return mark != 0 && mark < CALLS_MARK; }
+
 inline int run_statement(Interpreter& in, ListCache& lc, const Stmt& s, CellHandle cell) {
-    NodeHandle v = 0;
     switch (s.kind) {
     case ST_EXPRESSION: {
-        if (int r = value_of(in, lc, s.entry, &v, SE_INTERNAL); r != 0) return r;
+        int r;
+        if (plain_program(s.entry) &&
+            assigned_in_place(in, lc, s.entry, Target{-1, cell}, SE_INTERNAL, &r))
+            return r;
+        NodeHandle v = 0;
+        if ((r = value_of(in, lc, s.entry, &v, SE_INTERNAL)) != 0) return r;
         cell_set_value(cell, v);
         return 0;
     }
     case ST_SET: {
         const int target_index = s.target;
         go_to(in, s.at);
-        if (int r = value_of(in, lc, s.entry, &v, SE_INVALID_EXPRESSION); r != 0) return r;
+        int r;
+        if (plain_program(s.entry) &&
+            assigned_in_place(in, lc, s.entry, Target{target_index, 0}, SE_INVALID_EXPRESSION, &r))
+            return r;
+        NodeHandle v = 0;
+        if ((r = value_of(in, lc, s.entry, &v, SE_INVALID_EXPRESSION)) != 0) return r;
         return assign_at(target_index, v);
     }
     case ST_WHILE: return run_while(in, lc, s, cell);

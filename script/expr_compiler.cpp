@@ -30,10 +30,16 @@ bool is_load(uint8_t code) {
     return code == OP_CELL || code == OP_ARG || code == OP_CONST || code == OP_LITERAL;
 }
 
+bool is_binary(uint8_t code) { return code >= OP_ADD && code <= OP_RELATION; }
+
 Shape shape_of(const Op* code, uint32_t len) {
     if (len == 1 && is_load(code[0].code)) return SHAPE_LOAD;
-    if (len == 3 && is_load(code[0].code) && is_load(code[1].code) && code[2].code >= OP_ADD)
+    if (len == 3 && is_load(code[0].code) && is_load(code[1].code) && is_binary(code[2].code))
         return code[2].code == OP_RELATION ? SHAPE_COMPARE : SHAPE_PAIR;
+    if (len != 5 || !is_load(code[0].code) || !is_load(code[1].code) || !is_binary(code[4].code))
+        return SHAPE_ANY;
+    if (is_load(code[2].code) && is_binary(code[3].code)) return SHAPE_RIGHT_PAIR;
+    if (is_binary(code[2].code) && is_load(code[3].code)) return SHAPE_LEFT_PAIR;
     return SHAPE_ANY;
 }
 
@@ -364,6 +370,21 @@ bool first_in_block(Reader rd, TokenCursor& first) {
     return true;
 }
 
+// At an if, elseif or while: its "(condition) {", leaving the '{' current.
+// The condition's first token and mark; a compiled condition must end at
+// the ')' that matches the '('.
+bool read_condition(ListCache& lc, Reader& rd, TokenCursor& cond, uint32_t& entry) {
+    if (!rd.step() || rd.kind() != LPAREN) return false;
+    Reader group = rd;
+    if (!rd.step()) return false;
+    cond = rd.cur;
+    entry = mark_at(lc, rd.cur);
+    if (!group.skip_balanced(LPAREN, RPAREN) || group.kind() != LBRACE) return false;
+    if (entry != 0 && entry_of_mark(lc, entry).end.index + 1 != group.cur.index) return false;
+    rd = group;
+    return true;
+}
+
 bool compile_set(ListCache& lc, Reader& rd, Stmt& s) {
     if (!rd.step() || rd.kind() != CELLNAME) return false;
     s.target = token_value(rd.tok);
@@ -386,16 +407,7 @@ bool compile_if(ListCache& lc, Reader& rd, Stmt& s) {
     do {
         Clause c;
         c.tok = rd.tok;
-        if (!rd.step() || rd.kind() != LPAREN) return false;
-        Reader group = rd;
-        if (!rd.step()) return false;
-        c.cond = rd.cur;
-        c.entry = mark_at(lc, rd.cur);
-        if (!group.skip_balanced(LPAREN, RPAREN)) return false;
-        rd = group;
-        if (rd.kind() != LBRACE) return false;
-        // A compiled condition ends at that ')'.
-        if (c.entry != 0 && entry_of_mark(lc, c.entry).end.index + 1 != rd.cur.index) return false;
+        if (!read_condition(lc, rd, c.cond, c.entry)) return false;
         c.block = rd.cur;
         if (!first_in_block(rd, c.block_first) || !rd.skip_block()) return false;
         c.after_block = rd.cur.index;
@@ -417,15 +429,9 @@ bool compile_if(ListCache& lc, Reader& rd, Stmt& s) {
 bool compile_while(ListCache& lc, Reader& rd, Stmt& s) {
     s.kind = ST_WHILE;
     s.loop = rd.tok;
-    if (!rd.step() || rd.kind() != LPAREN) return false;
-    Reader group = rd;
-    if (!rd.step()) return false;
-    s.at = rd.cur;
-    s.entry = mark_at(lc, rd.cur);
-    if (!group.skip_balanced(LPAREN, RPAREN) || group.kind() != LBRACE) return false;
-    if (s.entry != 0 && entry_of_mark(lc, s.entry).end.index + 1 != group.cur.index) return false;
-    s.block = group.cur;
-    return first_in_block(group, s.block_first);
+    if (!read_condition(lc, rd, s.at, s.entry)) return false;
+    s.block = rd.cur;
+    return first_in_block(rd, s.block_first);
 }
 
 } // namespace

@@ -337,7 +337,7 @@ TEST_F(CompiledExpr, LowStoreRunsAlikeBothWays) {
           {{"s", "abc"}},
           {{"g", "%1"},
            {"home", "set x to 1 set y to 2 while (x < 40) {set x to x + 1 set y to (y * x) % 97 + "
-                    "y / 3 set z to s set z to y out(mem(), ' ', g(x), ' ')}"}},
+                    "y / 3 set z to s set z to y - x % 5 out(mem(), ' ', g(x), ' ')}"}},
           1,
           8},
          0,
@@ -353,6 +353,15 @@ TEST_F(CompiledExpr, LowStoreRunsAlikeBothWays) {
          13,
          false,
          false},
+        // Three reads, whose texts (a long one here) the bound counts.
+        {"three reads",
+         {{},
+          {{"z", big}, {"y", std::string(300, '0') + "12"}, {"x", "3"}},
+          {{"home", "set z to y - x % 5"}}},
+         1,
+         25,
+         false,
+         true},
         // The condition of a compiled if, whose truth alone is wanted.
         {"if condition",
          {{"z"}, {{"y", std::string(300, '0') + "12"}}, {{"home", "if (y < 20) {set z to 1}"}}},
@@ -446,6 +455,9 @@ TEST_F(CompiledExpr, ReadersAndCallsRunCompiledAlike) {
         {"out(f(x + 2, x - 1), ' ', abs(x - 4), ' ', mem())", 2},
         {"for (y = x + 1 to x + 3 step x + 1) {out(y, ' ')} out(mem())", 2},
         {"x * 2 + 0.25 out(' ', home, ' ', mem())", 2},
+        {"set x to 1 out(previous('x', 1)) set x to x + 1 out(' ', previous('x', 1), ' ', mem())",
+         2},
+        {"set y to x + 1 - q1 set q to x - 1 * q set y to y * 2 + x out(y, ' ', q, ' ', mem())", 2},
     };
     const Script calls[] = {
         {"out(fib(12), ' ', mem())", 200},
