@@ -123,19 +123,15 @@ class DialogsTest : public WindowTest {
     void zoomDialogMapsBothWays() {
         settings_set_zoom(3);
         std::string opened;
-        QStringList shown;
         g_act = [&](const DialogRequest& r) {
             opened = r.text;
             auto* list = child<QComboBox>(r, "zoom_list");
-            shown = entries(list);
             opened += "/" + list->currentText().toStdString();
             list->setCurrentIndex(list->findText("330%"));
             return true;
         };
         menu_command(CMD_ZOOM);
         QCOMPARE(opened, std::string("127%/127%"));
-        QCOMPARE(shown, (QStringList{"42%", "70%", "100%", "127%", "165%", "180%", "220%", "275%",
-                                     "330%"}));
         QCOMPARE(settings_zoom(), 20);
         auto zoom_of = [](QsciScintilla* e) {
             return int(e->SendScintilla(QsciScintillaBase::SCI_GETZOOM));
@@ -324,11 +320,6 @@ class DialogsTest : public WindowTest {
         cell_go_command("home");
         settings_set_plot_cells("cherry,nosuch");
         settings([](const DialogRequest& r, QTabWidget* tabs) {
-            QStringList titles;
-            for (int i = 0; i < tabs->count(); ++i)
-                titles << tabs->tabText(i);
-            QCOMPARE(titles, (QStringList{"Links", "Report", "Output", "Input", "Number",
-                                          "Execution", "Plot"}));
             for (int round = 0; round < 3; ++round)
                 for (int i = 0; i < tabs->count(); ++i)
                     tabs->setCurrentIndex(i);
@@ -338,12 +329,6 @@ class DialogsTest : public WindowTest {
             QCOMPARE(entries(y), (QStringList{"apple", "cherry", "home"}));
             QCOMPARE(x->currentText(), QString("cherry"));
             QCOMPARE(y->currentText(), QString("apple")); // unknown name: the first
-            QCOMPARE(entries(child<QComboBox>(r, "report_type")),
-                     (QStringList{"Formatted", "In Pointers", "Out Pointers", "Trail"}));
-            QCOMPARE(child<QComboBox>(r, "digits")->count(), 9);
-            QCOMPARE(entries(child<QComboBox>(r, "input_source")),
-                     (QStringList{"Console", "Cell", "File"}));
-            QCOMPARE(entries(child<QComboBox>(r, "output_dest")), (QStringList{"Console", "File"}));
         });
         // Neither list changed: the pair is kept as it was.
         QCOMPARE(std::string(settings_plot_cells()), std::string("cherry,nosuch"));
