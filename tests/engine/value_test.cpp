@@ -35,15 +35,6 @@ class ValueTest : public EngineTest {
     std::vector<NodeHandle> made;
 };
 
-TEST_F(ValueTest, NewValueConvertsToEmptyTextOrZero) {
-    NodeHandle a = track(value_new());
-    EXPECT_EQ(text_of(a), "");
-    NodeHandle b = track(value_new());
-    value_to_number(b);
-    EXPECT_EQ(value_number(b), 0.0);
-    EXPECT_EQ(value_kind(b), VK_NUMBER);
-}
-
 TEST_F(ValueTest, GeneralStyleAndNan) {
     NodeHandle two = num(2);
     value_div(two, num(3));
