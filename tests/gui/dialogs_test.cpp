@@ -240,6 +240,7 @@ class DialogsTest : public WindowTest {
         QVERIFY(web_modified());
     }
 
+    // Texts are cut, and limits read, by the setters: SettingsTest.
     void settingsClampsAndCuts() {
         auto numbers = [](const char* iterations, const char* intervals) {
             settings([=](const DialogRequest& r, QTabWidget*) {
@@ -256,16 +257,10 @@ class DialogsTest : public WindowTest {
         QCOMPARE(settings_iterations(), 32767u);
         QCOMPARE(int(settings_x_intervals()), 1);
         settings([](const DialogRequest& r, QTabWidget*) {
-            child<QLineEdit>(r, "report_format")->setText(QString(300, 'r'));
-            child<QLineEdit>(r, "xmin")->setText("-3junk");
-            child<QLineEdit>(r, "ymax")->setText("junk");
             child<QRadioButton>(r, "plot_colour_3")->setChecked(true);
             child<QComboBox>(r, "digits")->setCurrentIndex(8);
             child<QRadioButton>(r, "exponential")->setChecked(true);
         });
-        QCOMPARE(std::string(settings_report_format()), std::string(256, 'r'));
-        QCOMPARE(settings_xmin(), -3.0);
-        QCOMPARE(settings_ymax(), 0.0);
         QCOMPARE(int(settings_plot_colour()), 3);
         QCOMPARE(int(settings_decimals()), 8);
         QCOMPARE(int(settings_number_style()), 1);
