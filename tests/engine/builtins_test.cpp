@@ -64,14 +64,6 @@ TEST_F(Builtins, InitAgainReleasesTheOldTreeAndStaleTreeIsForgotten) {
     EXPECT_EQ(nodes_in_use(), used);
 }
 
-TEST_F(Builtins, EofFlag) {
-    eof_set(1);
-    EXPECT_EQ(eof_get(), 1);
-    EXPECT_EQ(value_number(sysconst_value(tree_find("eof", builtin_root()))), 1.0);
-    eof_set(0);
-    EXPECT_EQ(eof_get(), 0);
-}
-
 TEST_F(Builtins, CallingSequenceReleasesArgumentsOnSuccessAndFailure) {
     uint16_t before = nodes_in_use();
     NodeHandle result = 0;

@@ -48,8 +48,6 @@ class CellCommandsTest : public IoTest {
     }
 };
 
-// ---- pane state ------------------------------------------------------------------
-
 // A pane state as {first line, selection start, selection end}.
 std::vector<uint32_t> state(CellHandle c, CellField field) {
     PaneState s = pane_state_get(c, field);
@@ -85,8 +83,6 @@ TEST_F(CellCommandsTest, PaneStateGoesWithACloneAndAwayWithTheCell) {
     EXPECT_EQ(state(b, CF_SCRIPT_PANE), (S{2, 10, 12}));
     cell_delete(a); // its states are freed: the leak check at the end sees it
 }
-
-// ---- New Cell ----------------------------------------------------------------------
 
 TEST_F(CellCommandsTest, NewCellFromTheBox) {
     new_cell_from_box("fresh");
@@ -129,8 +125,6 @@ TEST_F(CellCommandsTest, TheDialogTakesAtMostTheTypedLimit) {
     new_cell_asking();
     EXPECT_EQ(cur(), typed.substr(0, CELL_NAME_TYPED_MAX));
 }
-
-// ---- Forward ---------------------------------------------------------------------
 
 TEST_F(CellCommandsTest, ForwardFromTheBox) {
     CellHandle p = cell_create("p");
@@ -191,8 +185,6 @@ TEST_F(CellCommandsTest, ForwardCreatesNothingWhileLockedOut) {
     EXPECT_FALSE(commands_locked_out());
 }
 
-// ---- go-to-name --------------------------------------------------------------------
-
 TEST_F(CellCommandsTest, GoToName) {
     EXPECT_FALSE(go_to_name_from_box("9"));
     EXPECT_EQ(last_flash(), "Invalid cellname");
@@ -204,8 +196,6 @@ TEST_F(CellCommandsTest, GoToName) {
     EXPECT_TRUE(go_to_name_from_box("Home")); // the current cell: nothing
     EXPECT_EQ(ui.loads, loads);
 }
-
-// ---- Delete, Open, the name box, Stop ----------------------------------------------
 
 TEST_F(CellCommandsTest, DeleteRefusesHomeAndAsksFirst) {
     EXPECT_FALSE(delete_current_cell());
@@ -309,8 +299,6 @@ TEST_F(CellCommandsTest, StopEndsAnInputWaitElseTheRun) {
     EXPECT_TRUE(run_stop_request());
     run_set_stop_request(false);
 }
-
-// ---- Print -------------------------------------------------------------------------
 
 TEST_F(CellCommandsTest, PrintWritesOneFieldAndKeepsTheOutputSetting) {
     CellHandle c = cell_create("c");

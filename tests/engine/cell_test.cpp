@@ -152,23 +152,6 @@ TEST_F(CellTest, ValueHistoryKeepsDepthEarlierValues) {
     EXPECT_EQ(value_of(c), "9");
 }
 
-CellHandle g_hooked_cell = 0;
-NodeHandle g_hooked_value = 0;
-
-TEST_F(CellTest, ValueHookSeesEveryChange) {
-    CellHandle c = cell_create("v");
-    cell_set_value_hook([](NodeHandle v, CellHandle cell) {
-        g_hooked_value = v;
-        g_hooked_cell = cell;
-    });
-    NodeHandle v = value_new_number(3);
-    cell_set_value(c, v);
-    cell_set_value_hook(nullptr);
-    EXPECT_EQ(g_hooked_cell, c);
-    EXPECT_EQ(g_hooked_value, v);
-    EXPECT_EQ(cell_value(c), v);
-}
-
 TEST_F(CellTest, PaneCommitsReplaceFieldsAndClassifyValues) {
     CellHandle c = cell_create("c");
     cell_set_value_text(c, "  -4.50");

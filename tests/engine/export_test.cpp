@@ -349,8 +349,6 @@ TEST_F(ExportTest, ScriptsAreColouredAsTheLexerReadsThem) {
     EXPECT_EQ(node_text(field_after(heading_of(page.by_id("cell-max")), "Links here")), "none");
 }
 
-// ---- DOT ----------------------------------------------------------------------------------
-
 TEST_F(ExportTest, DotHasOneEdgeStylePerLinkSource) {
     CellHandle a = cell_create("a");
     cell_create("b");
@@ -388,8 +386,6 @@ TEST_F(ExportTest, GraphListsEachLinkOncePerKindAndReadsEdits) {
     EXPECT_EQ(edited.edges, (std::vector<E>{{0, 1, false}, {2, 1, false}, {2, 0, false}}));
     EXPECT_EQ(web_graph().edges, g.edges);
 }
-
-// ---- anchors, formats, failures ----------------------------------------------------------------
 
 TEST_F(ExportTest, AnchorsAreDistinctAndSafe) {
     std::set<std::string> anchors;

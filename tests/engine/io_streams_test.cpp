@@ -56,8 +56,6 @@ class InputTest : public IoTest {
     int waits_seen = 0;
 };
 
-// ---- output -------------------------------------------------------------------
-
 TEST_F(OutputTest, EscapesAndQuoteState) {
     EXPECT_EQ(output_text("a\\nb|"), 0);
     EXPECT_EQ(output_text("\\'c\\nd|"), 0);     // an escaped apostrophe opens no string
@@ -287,8 +285,6 @@ TEST_F(OutputTest, ResetClosesWithoutWriting) {
     EXPECT_EQ(output_open(), 0); // open again, no "in use"
     output_close();
 }
-
-// ---- input --------------------------------------------------------------------
 
 TEST_F(InputTest, CellValuesThenTheEnd) {
     from_cell("12 3.5 'abc' word");

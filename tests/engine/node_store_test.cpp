@@ -88,18 +88,6 @@ TEST_F(NodeStore, RunningLowIsNotedOnceUntilTheStoreRecovers) {
     }
 }
 
-TEST_F(NodeStore, ExhaustionAfterStartupThrowsAndReleasesBuildingChain) {
-    std::vector<NodeHandle> held;
-    while (nodes_free() > 10)
-        held.push_back(node_alloc(PlainNode));
-    uint16_t before = nodes_free();
-    EXPECT_THROW(chain_alloc_for_text(36 * 20), NodeExhausted);
-    EXPECT_EQ(nodes_free(), before); // the half-built chain went back
-    EXPECT_EQ(building_chain(), 0);
-    for (NodeHandle h : held)
-        node_free(h);
-}
-
 TEST_F(NodeStore, ChainOperations) {
     NodeHandle zero = chain_alloc_for_text(0);
     EXPECT_EQ(node_payload(zero), node_ref(1) + CHAIN_PAYLOAD);

@@ -88,20 +88,21 @@ TEST_F(PlotTest, PointsNeedBothCoordinatesChangedInEitherOrder) {
     set(x, 5);
     set(y, 5);
     EXPECT_EQ(lines().size(), 3u); // inactive after the run
-}
 
-TEST_F(PlotTest, FirstPointTakesTheLatestOfRepeatedValues) {
+    // Before the first point a repeated y replaces the last.
+    plot_erase();
     plot_begin();
     set(y, 1);
-    set(y, 2); // y known, x not: stays, slot replaced
+    set(y, 2);
     set(x, 0); // first point (112, 64)
     set(x, 1);
     set(y, 2);
     EXPECT_EQ(lines(), (std::vector<Line>{{112, 64, 128, 64}}));
-}
+    plot_end();
 
-TEST_F(PlotTest, SameCellForXAndYNeverPlacesAPoint) {
+    // One cell for both never places a point.
     settings_set_plot_cells("x,x");
+    plot_erase();
     plot_begin();
     ASSERT_TRUE(plot_active());
     for (int i = 0; i < 6; ++i)

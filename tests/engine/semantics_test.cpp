@@ -112,6 +112,11 @@ TEST_F(Semantics, Operators) {
 }
 
 // The six comparisons of a pair, as a value and as an if's condition.
+// Strings compare as texts, and so do a number and a string ("2" after
+// "10"); an empty value is the text "" on the left, 0 on the right of a
+// number; a failed number's difference from any other is no difference.
+// Within the tolerance of two decimals is equal; a difference of the
+// tolerance itself is none.
 TEST_F(Semantics, Comparisons) {
     static const char* const ops[] = {"=", "<>", "<", "<=", ">", ">="};
     struct Case {
@@ -120,29 +125,12 @@ TEST_F(Semantics, Comparisons) {
         const char* holds; // for = <> < <= > >= in turn
     };
     static const Case cases[] = {
-        {"1", "2", "011100"},
-        {"2", "2", "100101"},
-        {"2", "1", "010011"},
-        {"2", "2.004", "100101"}, // within the tolerance of two decimals
-        {"2", "2.006", "011100"},
-        {"0.005", "0", "100101"}, // a difference of the tolerance itself is none
-        {"-1", "1", "011100"},
-        // strings compare as texts
-        {"'a'", "'b'", "011100"},
-        {"'b'", "'b'", "100101"},
-        {"'b'", "'a'", "010011"},
-        {"'10'", "'9'", "011100"},
-        // a number and a string: as texts ("2" after "10")
-        {"2", "'10'", "010011"},
-        {"'10'", "2", "011100"},
-        // an empty value: as the text "" on the left, as 0 on the right of a number
-        {"blank", "0", "011100"},
-        {"0", "blank", "100101"},
-        {"blank", "''", "100101"},
-        // a failed number: its difference from any other is no difference
-        {"(0 / 0)", "5", "100101"},
-        {"(1 / 0)", "5", "010011"},
-    };
+        {"1", "2", "011100"},      {"2", "2", "100101"},       {"2", "1", "010011"},
+        {"2", "2.004", "100101"},  {"2", "2.006", "011100"},   {"0.005", "0", "100101"},
+        {"-1", "1", "011100"},     {"'a'", "'b'", "011100"},   {"'b'", "'b'", "100101"},
+        {"'b'", "'a'", "010011"},  {"'10'", "'9'", "011100"},  {"2", "'10'", "010011"},
+        {"'10'", "2", "011100"},   {"blank", "0", "011100"},   {"0", "blank", "100101"},
+        {"blank", "''", "100101"}, {"(0 / 0)", "5", "100101"}, {"(1 / 0)", "5", "010011"}};
     for (bool fast : {false, true})
         for (const Case& c : cases)
             for (int i = 0; i < 6; ++i) {
@@ -155,7 +143,6 @@ TEST_F(Semantics, Comparisons) {
             }
 }
 
-// Each parser error with the message it shows.
 TEST_F(Semantics, ParserMessages) {
     struct Case {
         const char* script;

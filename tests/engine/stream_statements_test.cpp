@@ -147,22 +147,6 @@ TEST_F(Streams, KeyboardInputThroughTheQueue) {
     EXPECT_EQ(run_in_home("in(x)"), SE_INPUT_ABORTED);
 }
 
-TEST_F(Streams, OutputToAFileAndBack) {
-    TempDir dir;
-    std::string out_name = dir.file("result");
-    ui.allow_paths = true; // absolute names
-    settings_set_output_dest(OUT_FILE);
-    settings_set_output_name(out_name.c_str());
-    EXPECT_EQ(run_in_home("out('a\\nb', 1/4)"), 0);
-    EXPECT_EQ(file_bytes(out_name + ".txt"), "a\nb0.25");
-    // Read it back as input.
-    cell("w");
-    settings_set_output_dest(OUT_SCREEN);
-    settings_set_input_type(IN_FILE);
-    run_in_home("set inname '" + out_name + "' in(w) out(w)");
-    EXPECT_EQ(ui.console, "a");
-}
-
 TEST_F(Streams, ReportsOfEveryType) {
     settings_set_report_all(0);
     cell("alpha", "hello");

@@ -349,22 +349,5 @@ TEST_F(StringPaths, ConcatenationGrowsTheLeftTextOnlyWhenItsLastChunkIsFull) {
     EXPECT_EQ(concat_footprint(str(letters(35)), num(12)), (Footprint{2, 2}));
 }
 
-TEST_F(StringPaths, ConcatenationResults) {
-    auto concat = [](Arg a, Arg b) {
-        NodeHandle v = make_args({a, b});
-        value_concat(v, chain_next(v));
-        std::string s = value_display(v);
-        EXPECT_EQ(value_kind(v), VK_STRING);
-        EXPECT_EQ(value_flags(v) & VF_DUAL, 0);
-        valuelist_free(v);
-        return s;
-    };
-    EXPECT_EQ(concat(str(letters(35)), str("xyz")), letters(35) + "xyz");
-    EXPECT_EQ(concat(str(""), str("xyz")), "xyz");
-    EXPECT_EQ(concat(empty(), empty()), "");
-    EXPECT_EQ(concat(num(1.5), num(2)), "1.52");
-    EXPECT_EQ(concat(str("ab"), str("")), "ab");
-}
-
 } // namespace
 } // namespace tarvex::test

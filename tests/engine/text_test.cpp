@@ -108,13 +108,5 @@ TEST_F(TextTest, LengthBeyondSixteenBits) {
     text_free(t);
 }
 
-TEST_F(TextTest, ExhaustionWhileBuildingLeavesNothingBehind) {
-    std::string big(36 * 50, 'z');
-    node_fail_after(20);
-    EXPECT_THROW(text_from_bytes(big), NodeExhausted);
-    node_fail_after(-1);
-    EXPECT_EQ(nodes_in_use(), 0);
-}
-
 } // namespace
 } // namespace tarvex::test

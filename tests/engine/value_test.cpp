@@ -35,15 +35,6 @@ class ValueTest : public EngineTest {
     std::vector<NodeHandle> made;
 };
 
-TEST_F(ValueTest, NewValueConvertsToEmptyTextOrZero) {
-    NodeHandle a = track(value_new());
-    EXPECT_EQ(text_of(a), "");
-    NodeHandle b = track(value_new());
-    value_to_number(b);
-    EXPECT_EQ(value_number(b), 0.0);
-    EXPECT_EQ(value_kind(b), VK_NUMBER);
-}
-
 TEST_F(ValueTest, GeneralStyleAndNan) {
     NodeHandle two = num(2);
     value_div(two, num(3));
@@ -166,9 +157,11 @@ TEST_F(ValueTest, ConcatMovesOrAppends) {
     EXPECT_EQ(text_of(a), "xyz");
     EXPECT_EQ(value_text(b), 0); // moved, not copied
     EXPECT_EQ(text_of(b), "");
-    NodeHandle c = str("ab");
-    value_concat(c, num(12));
-    EXPECT_EQ(text_of(c), "ab12");
+    NodeHandle c = num(1.5);
+    value_concat(c, num(2));
+    EXPECT_EQ(value_kind(c), VK_STRING);
+    EXPECT_EQ(value_flags(c) & VF_DUAL, 0);
+    EXPECT_EQ(text_of(c), "1.52");
     NodeHandle d = str("keep");
     value_concat(d, track(value_new()));
     EXPECT_EQ(text_of(d), "keep");

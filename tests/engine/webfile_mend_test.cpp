@@ -177,8 +177,6 @@ TEST_F(WebMendTest, WhateverReadsIsWrittenAndReadBackTheSame) {
     EXPECT_GT(read_ok, 500);
 }
 
-// ---- temporary files of killed saves -----------------------------------------------
-
 // The name a save of target gives its temporary file, found by saving while
 // a filler looks at the folder.
 std::string temp_name_of(const std::string& dir, const std::string& target) {

@@ -6,8 +6,6 @@
 #include "settings/settings.h"
 #include "web/navigation.h"
 
-#include <random>
-
 namespace tarvex::test {
 namespace {
 
@@ -286,6 +284,7 @@ TEST_F(WebFileTest, ThreeHundredCellsAreAllKeptAndBalanced) {
     EXPECT_NE(bytes.find("<cname>c299</cname>\n<text>tc299</text>"), std::string::npos);
 }
 
+// Shuffled pieces of web files: WebMendTest.WhateverReadsIsWrittenAndReadBackTheSame.
 TEST_F(WebFileTest, DamagedFilesNeverCrashOrLeak) {
     settings_set_decimals(3);
     ASSERT_EQ(open_bytes(cells("<cname>home</cname><text>h &amp; t</text><val>2</val>"
@@ -295,19 +294,6 @@ TEST_F(WebFileTest, DamagedFilesNeverCrashOrLeak) {
     for (size_t cut = 0; cut < good.size(); cut += 3) {
         int rc = open_bytes(good.substr(0, cut), "cut.tvx");
         EXPECT_EQ(rc, 0) << cut;
-        ASSERT_NE(cell_find("home"), 0);
-        expect_no_leak();
-    }
-    std::mt19937 rng(7);
-    for (int round = 0; round < 40; ++round) {
-        std::string junk(200 + round * 50, '\0');
-        for (char& c : junk)
-            c = static_cast<char>(rng() % 256);
-        if (round % 2) // tag-rich garbage
-            for (size_t i = 0; i + 8 < junk.size(); i += 17)
-                junk.replace(i, 7, "</text>");
-        int rc = open_bytes(junk, "junk.tvx");
-        EXPECT_TRUE(rc == 0 || rc == SE_BAD_WEB_FILE || rc == SE_NOT_A_WEB) << rc;
         ASSERT_NE(cell_find("home"), 0);
         expect_no_leak();
     }

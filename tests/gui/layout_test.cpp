@@ -211,13 +211,6 @@ class LayoutTest : public WindowTest {
             key(Qt::Key_Up);
             QCOMPARE(current_name(), std::string(name));
         }
-        // Typing a name's first letters jumps among them too.
-        type("h");
-        QCOMPARE(current_name(), std::string("other"));
-        QTest::qWait(QApplication::keyboardInputInterval() + 50);
-        type("s");
-        QCOMPARE(current_name(), std::string("subtotal"));
-
         // A cell made while the filter is on follows it.
         new_cell("blue");
         QVERIFY(!shown_names().contains("blue"));
@@ -274,17 +267,10 @@ class LayoutTest : public WindowTest {
             return;
         }
         expect_desktop();
-        // A dock closed before the switch stays closed after the way back.
+        // Ctrl+6 opens a closed dock again (that it stays closed through a
+        // switch and a restart: layoutKeptAcrossARestart).
         click(dock("plot_dock")->findChild<QAbstractButton*>("qt_dockwidget_closebutton"));
         QTRY_VERIFY(dock("plot_dock")->isHidden());
-        toggle_layout();
-        expect_compact();
-        key(Qt::Key_6, Qt::ControlModifier);
-        QVERIFY(in_sight(shell_windows().plot));
-        toggle_layout();
-        QVERIFY(dock("plot_dock")->isHidden());
-        QVERIFY(dock("console_dock")->isVisible());
-        // Ctrl+6 opens it again.
         key(Qt::Key_6, Qt::ControlModifier);
         QTRY_VERIFY(in_sight(shell_windows().plot));
     }

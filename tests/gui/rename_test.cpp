@@ -1,5 +1,6 @@
-// Rename Cell from the keyboard and the menu: the saved web follows the new
-// name, and Undo Rename gives back the very bytes saved before.
+// Rename Cell from the keyboard and the menu: the panes and the list follow
+// the new name (what the web's fields become: RenameCellTest), and Undo
+// Rename gives back the very bytes saved before.
 #include "gui_test_support.h"
 
 #include "core/errors.h"
@@ -60,10 +61,6 @@ class RenameTest : public WindowTest {
         QVERIFY(list->findItems("speed", Qt::MatchExactly).size() == 1);
         QVERIFY(list->findItems("rate", Qt::MatchExactly).isEmpty());
         QVERIFY(window_->isWindowModified());
-        std::string after = saved("after.tvx");
-        for (const char* kept : {"uses speed and rates", "x = speed * 2 # rate", "out('rate')"})
-            QVERIFY2(after.find(kept) != std::string::npos, kept);
-
         QCOMPARE(focused(), static_cast<QWidget*>(list));
         key(Qt::Key_Z, Qt::ControlModifier);
         QCOMPARE(current_name(), std::string("rate"));
@@ -85,19 +82,11 @@ class RenameTest : public WindowTest {
         make_cell("rate", "rate");
         make_cell("calc");
         go("rate");
-        const struct {
-            const char* typed;
-            const char* message;
-        } cases[] = {{"calc", DUPLICATE_CELL_NAME_TEXT}, {"9_", BAD_CELL_NAME_TEXT}};
-        for (const auto& k : cases) {
-            g_seen.clear();
-            g_answers = {DialogAnswer{true, SAVE_NO, k.typed}};
-            menu_command(CMD_RENAME_CELL);
-            const DialogRequest* warn = seen(DLG_WARN);
-            QVERIFY2(warn && warn->text == k.message, k.typed);
-            QVERIFY(!seen(DLG_RENAME_PREVIEW));
-            QCOMPARE(current_name(), std::string("rate"));
-        }
+        g_answers = {DialogAnswer{true, SAVE_NO, "calc"}};
+        menu_command(CMD_RENAME_CELL);
+        QVERIFY(seen(DLG_WARN) && seen(DLG_WARN)->text == DUPLICATE_CELL_NAME_TEXT);
+        QVERIFY(!seen(DLG_RENAME_PREVIEW));
+        QCOMPARE(current_name(), std::string("rate"));
         go("home");
         g_seen.clear();
         menu_command(CMD_RENAME_CELL);

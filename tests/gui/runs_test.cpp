@@ -374,8 +374,6 @@ class RunsTest : public WindowTest {
         };
         const Case cases[] = {
             {false, "out(1)\r\nset q to q + ) ", ")", 1, "Invalid expression (line 2, column 14)"},
-            {false, "out(1)\r\n# nothing\r\nset q to q + ) ", ")", 2,
-             "Invalid expression (line 3, column 14)"},
             // A comment right after the token is not part of it.
             {true, "set q to 1 + *# star\r\nout(q)", "*", 0,
              "Invalid expression (line 1, column 14)"},
