@@ -117,6 +117,7 @@ constexpr const char* LOOP_CALL = "set i to 0 while (i < 2) {set i to i + 1 g!} 
 TEST_P(Debugger, StepsBreakpointsAndRunsToALine) {
     cell("f", "set y to 1\nset y to 2");
     cell("g", "set y to i");
+    cell("h", "if (%1 < 2) {1} else {%1}");
     struct Case {
         const char* script;
         const char* bps;
@@ -140,6 +141,10 @@ TEST_P(Debugger, StepsBreakpointsAndRunsToALine) {
         {ONE_LINE, "home:1", "", "over over", "B home:1, S home:1, S home:1, B home:1, B home:1",
          "2"},
         {LOOP_CALL, "g:1", "", "", "B g:1, B g:1", "2"},
+        // Into a call with arguments made inside an assignment, in a loop;
+        // Over goes from the if to the statement of its block on that line.
+        {"for (i = 1 to 2) {\nset y to h(i)\n}\nout(y)", "home:2", "", "into over go",
+         "B home:2, S h:1, S h:1, B home:2", "2"},
         // Run to a line; a breakpoint on the way pauses first.
         {LOOP, "home:1", "", "to:5", "B home:1, S home:5", "2"},
         {LOOP, "home:1 home:3", "", "to:5 run", "B home:1, B home:3", "2"},
