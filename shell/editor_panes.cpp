@@ -42,25 +42,21 @@ void script_margins_setup(QsciScintilla* e) {
     e->setMarginWidth(MARGIN_SYMBOLS, SYMBOL_MARGIN_PIXELS);
     // A click there sets or removes a breakpoint rather than selecting.
     e->setMarginSensitivity(MARGIN_SYMBOLS, true);
-    sci(e, QsciScintillaBase::SCI_MARKERDEFINE, MARKER_BREAK, QsciScintillaBase::SC_MARK_CIRCLE);
-    e->SendScintilla(QsciScintillaBase::SCI_MARKERSETFORE, MARKER_BREAK, QColor(0x90, 0, 0));
-    e->SendScintilla(QsciScintillaBase::SCI_MARKERSETBACK, MARKER_BREAK, QColor(0xE0, 0x20, 0x20));
-    sci(e, QsciScintillaBase::SCI_MARKERDEFINE, MARKER_BREAK_OFF,
-        QsciScintillaBase::SC_MARK_CIRCLE);
-    e->SendScintilla(QsciScintillaBase::SCI_MARKERSETFORE, MARKER_BREAK_OFF,
-                     QColor(0x90, 0x90, 0x90));
-    e->SendScintilla(QsciScintillaBase::SCI_MARKERSETBACK, MARKER_BREAK_OFF, QColor(Qt::white));
-    sci(e, QsciScintillaBase::SCI_MARKERDEFINE, MARKER_PAUSE,
-        QsciScintillaBase::SC_MARK_SHORTARROW);
-    e->SendScintilla(QsciScintillaBase::SCI_MARKERSETFORE, MARKER_PAUSE, QColor(0x80, 0x60, 0));
-    e->SendScintilla(QsciScintillaBase::SCI_MARKERSETBACK, MARKER_PAUSE, QColor(0xFF, 0xD0, 0x30));
-    sci(e, QsciScintillaBase::SCI_MARKERDEFINE, MARKER_PAUSE_LINE,
-        QsciScintillaBase::SC_MARK_BACKGROUND);
-    e->SendScintilla(QsciScintillaBase::SCI_MARKERSETBACK, MARKER_PAUSE_LINE,
-                     QColor(0xFF, 0xF4, 0xC0));
-    sci(e, QsciScintillaBase::SCI_MARKERDEFINE, MARKER_ERROR, QsciScintillaBase::SC_MARK_CIRCLE);
-    e->SendScintilla(QsciScintillaBase::SCI_MARKERSETFORE, MARKER_ERROR, QColor(0xA0, 0, 0));
-    e->SendScintilla(QsciScintillaBase::SCI_MARKERSETBACK, MARKER_ERROR, QColor(Qt::red));
+    auto mark = [e](int marker, int symbol, QColor fore, QColor back) {
+        sci(e, QsciScintillaBase::SCI_MARKERDEFINE, marker, symbol);
+        e->SendScintilla(QsciScintillaBase::SCI_MARKERSETFORE, marker, fore);
+        e->SendScintilla(QsciScintillaBase::SCI_MARKERSETBACK, marker, back);
+    };
+    mark(MARKER_BREAK, QsciScintillaBase::SC_MARK_CIRCLE, QColor(0x90, 0, 0),
+         QColor(0xE0, 0x20, 0x20));
+    mark(MARKER_BREAK_OFF, QsciScintillaBase::SC_MARK_CIRCLE, QColor(0x90, 0x90, 0x90),
+         QColor(Qt::white));
+    mark(MARKER_PAUSE, QsciScintillaBase::SC_MARK_SHORTARROW, QColor(0x80, 0x60, 0),
+         QColor(0xFF, 0xD0, 0x30));
+    // A whole line's background: only its back colour shows.
+    mark(MARKER_PAUSE_LINE, QsciScintillaBase::SC_MARK_BACKGROUND, QColor(0xFF, 0xF4, 0xC0),
+         QColor(0xFF, 0xF4, 0xC0));
+    mark(MARKER_ERROR, QsciScintillaBase::SC_MARK_CIRCLE, QColor(0xA0, 0, 0), QColor(Qt::red));
 }
 
 // The text past the link scanner's reach, shaded: the first LINK_TEXT_MAX
