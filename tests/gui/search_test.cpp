@@ -55,8 +55,6 @@ class SearchTest : public WindowTest {
         int history = back_count();
         web_set_modified(false);
         find("target");
-        QVERIFY(search_active());
-        QVERIFY(search_bar());
         QCOMPARE(current_name(), std::string("home"));
         QCOMPARE(sel_start(t), 0L);
         QCOMPARE(sel_end(t), 6L);
@@ -142,8 +140,6 @@ class SearchTest : public WindowTest {
         // No "Foo" left: the walk came back to the start of home's text.
         QVERIFY(!search_match_selected());
         QCOMPARE(sel_start(t), 0L);
-        shell_show_view(VIEW_VALUE);
-        QCOMPARE(text_to_string(cell_text(current_cell())), std::string("X foo X"));
     }
 
     void searchInProgressRefusesRunAndSecondFind() {
@@ -204,7 +200,6 @@ class SearchTest : public WindowTest {
         t->SendScintilla(QsciScintillaBase::SCI_SETSEL, 0UL, 0L);
         key(Qt::Key_F, Qt::ControlModifier);
         QLineEdit* field = bar_child<QLineEdit>("bar_find");
-        QVERIFY(field);
         QCOMPARE(focused(), static_cast<QWidget*>(field));
         QVERIFY(search_active());
         // The field keeps its editing keys.
@@ -289,15 +284,14 @@ class SearchTest : public WindowTest {
         key(Qt::Key_Tab);
         QCOMPARE(focused(), static_cast<QWidget*>(bar_child<QLineEdit>("bar_replace")));
         QTest::keyClicks(focused(), "two");
-        auto* all = bar_child<QPushButton>("bar_replace_all");
         // Cancel leaves every cell as it was.
         g_answers.push_back(cancel());
-        QTest::mouseClick(all, Qt::LeftButton);
+        click("bar_replace_all");
         QVERIFY(seen(DLG_OK_CANCEL, "Replace 4 occurrences in 3 cells?"));
         QCOMPARE(text_of("beta"), std::string("none"));
         QCOMPARE(text_of("home"), std::string("x one One"));
         g_answers.push_back(yes());
-        QTest::mouseClick(all, Qt::LeftButton);
+        click("bar_replace_all");
         QCOMPARE(status(), std::string("Replaced 4 occurrences"));
         QCOMPARE(current_name(), std::string("home"));
         QCOMPARE(editor_bytes(shell_windows().text), std::string("x two two"));
@@ -314,7 +308,7 @@ class SearchTest : public WindowTest {
         g_seen.clear();
         key(Qt::Key_F, Qt::ControlModifier);
         QTest::keyClicks(focused(), "absent"); // the field's text is selected
-        QTest::mouseClick(bar_child<QPushButton>("bar_replace_all"), Qt::LeftButton);
+        click("bar_replace_all");
         QCOMPARE(status(), std::string("Not found"));
         QVERIFY(!seen(DLG_OK_CANCEL));
     }
