@@ -118,6 +118,7 @@ TEST_P(Debugger, StepsBreakpointsAndRunsToALine) {
     cell("f", "set y to 1\nset y to 2");
     cell("g", "set y to i");
     cell("h", "if (%1 < 2) {1} else {%1}");
+    cell("k", "set y to 1\nbrk('in k')\nset y to 2");
     struct Case {
         const char* script;
         const char* bps;
@@ -154,6 +155,10 @@ TEST_P(Debugger, StepsBreakpointsAndRunsToALine) {
         {LOOP, "home:3", "i > 5", "", "", "2"},
         // Stop while paused: the run halts, no breakpoint line written.
         {LOOP, "home:3", "", "stop", "B home:3", "\nRun halted IN CELL home\n"},
+        // A brk pause steps like any other; a breakpoint set while paused,
+        // on the line that comes next, pauses there.
+        {"k!\nout(y)", "", "", "over over", "K k:2, S k:3, S home:2", "\r<BRK:in k>\r2"},
+        {"k!", "", "", "bp=k:3", "K k:2, B k:3", "\r<BRK:in k>\r"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.script + std::string(" / ") + c.bps + " / " + c.condition);
@@ -170,15 +175,6 @@ TEST_P(Debugger, StepsBreakpointsAndRunsToALine) {
     EXPECT_FALSE(debug_step(StepKind::OVER));
     EXPECT_FALSE(debug_run_to_line(cell_root(), 1));
     EXPECT_TRUE(run_frames().empty());
-}
-
-// A brk pause steps like any other.
-TEST_P(Debugger, StepsFromABrk) {
-    cell("f", "set y to 1\nbrk('in f')\nset y to 2");
-    EXPECT_EQ(run("f!\nout(y)", "over over"), "K f:2, S f:3, S home:2");
-    EXPECT_EQ(ui.console, "\r<BRK:in f>\r2");
-    // A breakpoint set while paused, on the line that comes next.
-    EXPECT_EQ(run("f!", "bp=f:3"), "K f:2, B f:3");
 }
 
 // Every active call is a frame, recursion included, with its arguments and
