@@ -16,6 +16,8 @@
 #include <QTableWidget>
 #include <QTreeWidget>
 
+#include <functional>
+
 using namespace tarvex;
 using namespace tarvex::gui_test;
 
@@ -200,55 +202,43 @@ class RunsTest : public WindowTest {
         }
     }
 
-    // The mark is on the brk's line at each pause, moves with Run to Brk,
-    // and goes when Run lets the script finish.
+    // The mark is on the paused brk's line, moves with Run to Brk and goes
+    // when Run lets the script finish or Stop ends it, and no other is put.
     void pausedLineIsMarkedUntilTheRunGoesOn() {
-        set_pane(VIEW_SCRIPT,
-                 "out('a')\r\nout('b')\r\n  brk('one')\r\nout('c')\r\nbrk('two')\r\nout('d')");
-        QCOMPARE(pane_pause_mark_line(), -1L);
-        std::vector<long> marked;
-        bool only_one = true;
-        when(run_breakpoint_pause, [&] {
-            QCOMPARE(shell_current_view(), VIEW_SCRIPT);
-            marked.push_back(pane_pause_mark_line());
-            only_one = only_one && paused_mark_on(2) && !paused_mark_on(4);
-            key(Qt::Key_B, Qt::AltModifier);
-            when([] { return run_breakpoint_pause() && pane_pause_mark_line() != 2; },
-                 [&] {
-                     marked.push_back(pane_pause_mark_line());
-                     only_one = only_one && paused_mark_on(4) && markers_on(2) == 0;
-                     key(Qt::Key_F5);
-                 });
-        });
-        run_key(Qt::Key_B, Qt::AltModifier);
-        QCOMPARE(marked, (std::vector<long>{2, 4}));
-        QVERIFY(only_one);
-        QCOMPARE(pane_pause_mark_line(), -1L);
-        for (long line = 0; line < 6; ++line)
-            QCOMPARE(markers_on(line), 0L);
-    }
-
-    // Run from a pause goes past the later breakpoints, and Stop ends the
-    // run: either way the mark goes and no other is put.
-    void runOrStopFromAPauseMarksNoMore() {
         const struct {
             int key;
             Qt::KeyboardModifiers mods;
+            std::vector<long> marked;
             char written, not_written; // by the rest of the run
-        } cases[] = {{Qt::Key_R, Qt::AltModifier, 'y', 0}, {Qt::Key_F5, Qt::ShiftModifier, 0, 'x'}};
+        } cases[] = {{Qt::Key_B, Qt::AltModifier, {1, 3}, 'y', 0},
+                     {Qt::Key_R, Qt::AltModifier, {1}, 'y', 0},
+                     {Qt::Key_F5, Qt::ShiftModifier, {1}, 0, 'x'}};
         for (const auto& c : cases) {
-            set_pane(VIEW_SCRIPT, "brk('p')\r\nout('x')\r\nbrk('q')\r\nout('y')");
+            set_pane(VIEW_SCRIPT, "out('a')\r\n  brk('p')\r\nout('x')\r\nbrk('q')\r\nout('y')");
             shell_windows().console->clear();
-            int pauses = 0;
-            when(run_breakpoint_pause, [&] {
-                ++pauses;
-                QCOMPARE(pane_pause_mark_line(), 0L);
-                key(c.key, c.mods);
-            });
-            run_key(Qt::Key_B, Qt::AltModifier);
-            QCOMPARE(pauses, 1);
             QCOMPARE(pane_pause_mark_line(), -1L);
-            QCOMPARE(markers_on(0) | markers_on(2), 0L);
+            std::vector<long> marked;
+            bool only_one = true;
+            std::function<void()> paused = [&] {
+                QCOMPARE(shell_current_view(), VIEW_SCRIPT);
+                const long at = pane_pause_mark_line();
+                marked.push_back(at);
+                for (long line = 0; line < 5; ++line)
+                    only_one =
+                        only_one && (line == at ? paused_mark_on(line) : markers_on(line) == 0);
+                bool first = marked.size() == 1;
+                if (marked.size() < c.marked.size())
+                    when([at] { return run_breakpoint_pause() && pane_pause_mark_line() != at; },
+                         paused);
+                key(first ? c.key : Qt::Key_F5, first ? c.mods : Qt::NoModifier);
+            };
+            when(run_breakpoint_pause, paused);
+            run_key(Qt::Key_B, Qt::AltModifier);
+            QCOMPARE(marked, c.marked);
+            QVERIFY(only_one);
+            QCOMPARE(pane_pause_mark_line(), -1L);
+            for (long line = 0; line < 5; ++line)
+                QCOMPARE(markers_on(line), 0L);
             if (c.written) QVERIFY(console_text().find(c.written) != std::string::npos);
             if (c.not_written) QVERIFY(console_text().find(c.not_written) == std::string::npos);
         }
