@@ -74,6 +74,19 @@ bool has(const std::string& text, const char* part) { return text.find(part) != 
 
 QListWidget* stack_list() { return shell_windows().main->findChild<QListWidget*>("stack_list"); }
 
+QStringList rows() {
+    QStringList r;
+    for (int i = 0; i < stack_list()->count(); ++i)
+        r << stack_list()->item(i)->text();
+    return r;
+}
+
+// A click on a row of the call stack, where it is drawn.
+void click_row(int row) {
+    QListWidget* l = stack_list();
+    QTest::mouseClick(l->viewport(), Qt::LeftButton, {}, l->visualItemRect(l->item(row)).center());
+}
+
 } // namespace
 
 class DebuggerTest : public WindowTest {
@@ -160,23 +173,29 @@ class DebuggerTest : public WindowTest {
         QVERIFY(value_display(cell_value(cell_find("i"))) != "10000000");
     }
 
-    // A recursion gives a row per call with its argument; a click on an
-    // outer one shows its script with the caret and the mark on the call,
-    // and the run goes on from where it paused.
+    // A recursion gives a row per call with its argument (the cell-name
+    // box's list, a row per run of calls to one cell); a click on an outer
+    // one shows its script with the caret and the mark on the call without
+    // recording a visit, and the run goes on from where it paused. Not
+    // paused, the list holds a note that a click leaves alone.
     void callStackListsEachFrameWithItsArguments() {
         make_cell("fact", "",
                   "if (%1 > 1) {\r\n  fact(%1 - 1)\r\n} else {\r\n  brk('bottom')\r\n}");
         set_pane(VIEW_SCRIPT, "fact(3)\r\nout('done')");
-        QStringList rows;
-        int mark_line = -1, caret_line = -1;
+        const QStringList note{"Not paused at a brk"};
+        QTRY_COMPARE(rows(), note);
+        QStringList paused, in_box;
+        int mark_line = -1, caret_line = -1, visits = -1;
         std::string shown;
         when(run_breakpoint_pause, [&] {
             QTRY_COMPARE(stack_list()->count(), 4);
-            for (int i = 0; i < stack_list()->count(); ++i)
-                rows << stack_list()->item(i)->text();
-            QListWidgetItem* outer = stack_list()->item(2);
-            QTest::mouseClick(stack_list()->viewport(), Qt::LeftButton, {},
-                              stack_list()->visualItemRect(outer).center());
+            paused = rows();
+            in_box = box_list();
+            QVERIFY(QTest::qWaitForWindowActive(shell_windows().main));
+            focus_current();
+            visits = back_count();
+            click_row(2);
+            visits = back_count() - visits;
             shown = current_name();
             mark_line = int(pane_pause_mark_line());
             int index = 0;
@@ -184,11 +203,17 @@ class DebuggerTest : public WindowTest {
             key(Qt::Key_F5);
         });
         run_key(Qt::Key_F5);
-        QCOMPARE(rows, (QStringList{"fact(1)", "fact(2)", "fact(3)", "home"}));
+        QCOMPARE(paused, (QStringList{"fact(1)", "fact(2)", "fact(3)", "home"}));
+        QCOMPARE(in_box, (QStringList{"fact", "home"}));
         QCOMPARE(shown, std::string("fact"));
+        QCOMPARE(visits, 0);
         QCOMPARE(mark_line, 1);
         QCOMPARE(caret_line, 1);
         QVERIFY(has(console_text(), "done"));
+        QTRY_COMPARE(rows(), note);
+        shown = current_name();
+        click_row(0);
+        QCOMPARE(current_name(), shown);
     }
 
     // A click in the margin and F9 set and remove breakpoints; they ride

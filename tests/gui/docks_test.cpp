@@ -1,9 +1,9 @@
 // The docks beside the editors, driven with keys on the focused widget and
-// clicks where things are drawn: the Call Stack of a paused run and a
-// click on a frame, the Values (typed in while paused, shown after and
-// during a run), the Links of the current cell, and the web map (opened
-// by its key, a box per cell and an arrow per link, clicks on boxes, and
-// following the web on the idle tick without needless layouts).
+// clicks where things are drawn: the Values (typed in while paused, shown
+// after and during a run), the Links of the current cell, and the web map
+// (opened by its key, a box per cell and an arrow per link, clicks on
+// boxes, and following the web on the idle tick without needless layouts).
+// The Call Stack's: DebuggerTest.
 #include "gui_test_support.h"
 
 #include "core/value.h"
@@ -159,48 +159,6 @@ class DocksTest : public WindowTest {
     }
 
     void cleanupTestCase() { window_close(window_); }
-
-    // home calls mid, which calls inner, which pauses. The stack lists the
-    // same entries as the cell-name box's list; a click on an outer frame
-    // shows that cell without recording a visit; the note comes back when
-    // the run ends.
-    void pausedStackIsListedAndAClickShowsAFrame() {
-        CellHandle mid = cell_create("mid"), inner = cell_create("inner");
-        cell_set_script(mid, "inner!\r\nout('mid done')");
-        cell_set_script(inner, "brk('in')");
-        set_pane(VIEW_SCRIPT, "mid!\r\nout('all done')");
-        QListWidget* stack = list("stack_list");
-        QTRY_COMPARE(texts(stack), QStringList{"Not paused at a brk"});
-
-        QStringList listed, in_box;
-        std::string after_click;
-        size_t trail_before = 0, trail_after = 0;
-        when(run_breakpoint_pause, [&] {
-            QTRY_COMPARE(texts(stack).size(), 3);
-            listed = texts(stack);
-            in_box = box_list();
-            QVERIFY(QTest::qWaitForWindowActive(shell_windows().main));
-            focus_current();
-            trail_before = trail().size();
-            click_row(stack, "mid");
-            after_click = current_name();
-            trail_after = trail().size();
-            key(Qt::Key_F5);
-        });
-        key(Qt::Key_B, Qt::AltModifier);
-        QTRY_VERIFY(!run_active());
-        QCOMPARE(listed, (QStringList{"inner", "mid", "home"}));
-        QCOMPARE(in_box, listed);
-        QCOMPARE(after_click, std::string("mid"));
-        QCOMPARE(trail_after, trail_before);
-        QVERIFY(editor_bytes(shell_windows().console).find("all done") != std::string::npos);
-        QTRY_COMPARE(texts(stack), QStringList{"Not paused at a brk"});
-        // The note is not a frame: a click on it does nothing.
-        std::string before = current_name();
-        QTest::mouseClick(stack->viewport(), Qt::LeftButton, {},
-                          stack->visualItemRect(stack->item(0)).center());
-        QCOMPARE(current_name(), before);
-    }
 
     // A value typed into the dock while paused is what the script reads
     // when it goes on; it is a number when it reads as one, and the web is
