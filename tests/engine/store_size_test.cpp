@@ -63,7 +63,7 @@ INSTANTIATE_TEST_SUITE_P(Sizes, SizedStore, STORE_SIZES, store_size_name);
 // c0001 ... cNNNN with values 1 ... N, then home, in name order.
 void make_cells(int n) {
     for (int k = 1; k <= n; ++k) {
-        char name[8];
+        char name[16];
         std::snprintf(name, sizeof name, "c%04d", k);
         CellHandle c = cell_create_unlimited(name, false);
         cell_set_value(c, value_new_number(k));
