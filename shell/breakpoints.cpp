@@ -59,8 +59,6 @@ State g;
 
 QString qs(const std::string& s) { return QString::fromUtf8(s.data(), int(s.size())); }
 
-QSettings user_settings() { return QSettings(user_organization(), QStringLiteral("Tarvex")); }
-
 // One settings key per web file: its absolute path, escaped so that its
 // slashes make no settings groups.
 QString key_of_web() {

@@ -488,13 +488,11 @@ void MainWindow::build_menus() {
     QAction* show_console = view->addAction("Show C&onsole on Output");
     show_console->setObjectName("show_console_on_output");
     show_console->setCheckable(true);
-    show_console->setChecked(QSettings(user_organization(), QStringLiteral("Tarvex"))
-                                 .value(SHOW_CONSOLE_KEY, false)
-                                 .toBool());
+    show_console->setChecked(user_settings().value(SHOW_CONSOLE_KEY, false).toBool());
     console_show_on_output(show_console->isChecked());
     connect(show_console, &QAction::toggled, this, [](bool on) {
         console_show_on_output(on);
-        QSettings(user_organization(), QStringLiteral("Tarvex")).setValue(SHOW_CONSOLE_KEY, on);
+        user_settings().setValue(SHOW_CONSOLE_KEY, on);
     });
     QMenu* run = bar->addMenu("R&un");
     add_items(run, {{"&Run", CMD_RUN},

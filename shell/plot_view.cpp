@@ -58,8 +58,6 @@ const char* const EQUAL_AXES_KEY = "plot/equal_axes";
 
 QElapsedTimer g_last_repaint;
 
-QSettings user_settings() { return QSettings(user_organization(), QStringLiteral("Tarvex")); }
-
 class PlotView : public QWidget {
   public:
     using QWidget::QWidget;

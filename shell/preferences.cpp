@@ -23,8 +23,6 @@ namespace {
 const char* const STORE_NODES_KEY = "store/nodes";
 const char* const CODE_FONT_FIXED_KEY = "editor/fixed_width_code";
 
-QSettings user_settings() { return QSettings(user_organization(), QStringLiteral("Tarvex")); }
-
 // A dialog of a text and two buttons, the accepting one the default.
 void fill_question(QDialog& dialog, const QString& text, const QString& yes, const QString& no) {
     auto* layout = new QVBoxLayout(&dialog);

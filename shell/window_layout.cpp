@@ -48,7 +48,7 @@ bool layout_from_environment(bool* compact) {
 } // namespace
 
 void layout_load(QMainWindow* window) {
-    QSettings settings(user_organization(), QStringLiteral("Tarvex"));
+    QSettings settings = user_settings();
     g_layout.compact = settings.value(LAYOUT_COMPACT_KEY, false).toBool();
     if (settings.value(LAYOUT_VERSION_KEY).toInt() == LAYOUT_VERSION)
         g_layout.desktop_state = settings.value(LAYOUT_STATE_KEY).toByteArray();
@@ -62,7 +62,7 @@ void layout_save() {
     QMainWindow* window = shell_windows().main;
     if (!window || !g_layout.applied) return;
     if (!g_layout.compact) g_layout.desktop_state = window->saveState(LAYOUT_VERSION);
-    QSettings settings(user_organization(), QStringLiteral("Tarvex"));
+    QSettings settings = user_settings();
     if (!g_layout.overridden || g_layout.chosen)
         settings.setValue(LAYOUT_COMPACT_KEY, g_layout.compact);
     if (!g_layout.desktop_state.isEmpty()) {
@@ -248,5 +248,7 @@ QString user_organization() {
     QString org = QCoreApplication::organizationName();
     return org.isEmpty() ? QStringLiteral("Tarvex") : org;
 }
+
+QSettings user_settings() { return QSettings(user_organization(), QStringLiteral("Tarvex")); }
 
 } // namespace tarvex

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QSettings>
 #include <QString>
 
 class QAction;
@@ -39,6 +40,8 @@ Layout& window_layout();
 // The user's settings are kept under this organization (the GUI tests set
 // their own).
 QString user_organization();
+// The user's settings (never the web's).
+QSettings user_settings();
 
 // The layout the user chose last (or TARVEX_LAYOUT), read before the
 // window is shown; saved when it closes and when the user changes it.
