@@ -138,22 +138,12 @@ std::string content_string(Text t) {
     return s;
 }
 
-// Decimal integer after optional spaces and sign; 0 when there is none or it
-// lies outside -32768..32767.
+// A number setting's content as a 16-bit integer: the decimal integer it
+// starts with, 0 when there is none or it lies outside -32768..32767.
 long content_integer(const std::string& s) {
-    size_t i = 0;
-    while (i < s.size() && s[i] == ' ')
-        ++i;
-    bool negative = false;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
-    if (i >= s.size() || s[i] < '0' || s[i] > '9') return 0;
-    long n = 0;
-    for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
-        n = n * 10 + (s[i] - '0');
-        if (n > 32768) return 0;
-    }
-    if (negative) n = -n;
-    return n < -32768 || n > 32767 ? 0 : n;
+    int16_t n = 0;
+    int16_from_text(n, s.c_str());
+    return n;
 }
 
 void apply_setting(SettingId id, const std::string& s) {
