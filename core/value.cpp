@@ -10,19 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 
-// Numbers never pass through the process locale (Qt sets it from the
-// environment, and a comma locale would write "0,67"). Where the standard
-// library converts doubles itself (std::to_chars / std::from_chars), that
-// is used; older libraries get the classic-locale streams, whose conversions
-// are the same printf and strtod forms.
-#if defined(__cpp_lib_to_chars) && __cpp_lib_to_chars >= 201611L &&                                \
-    !defined(TARVEX_NUMBERS_BY_STREAM)
-#define TARVEX_NUMBERS_BY_CHARCONV 1
-#else
-#include <locale>
-#include <sstream>
-#endif
-
 namespace tarvex {
 
 double detail::g_tolerance = 0.005;
@@ -42,28 +29,17 @@ constexpr int DOUBLE_DIGITS_MAX = 17;
 
 enum class Style { Fixed, Expn, General };
 
-// Writes d as printf's "%.*f", "%.*e" or "%.*g" in the C locale would;
-// the length, or -1 when it does not fit.
+// Writes d as printf's "%.*f", "%.*e" or "%.*g" in the C locale would (no
+// number passes through the process locale: Qt sets it from the environment,
+// and a comma locale would write "0,67"); the length, or -1 when it does not
+// fit.
 int format_c(char* buf, int size, Style style, int prec, double d) {
-#ifdef TARVEX_NUMBERS_BY_CHARCONV
     static const std::chars_format forms[] = {
         std::chars_format::fixed, std::chars_format::scientific, std::chars_format::general};
     auto [end, ec] = std::to_chars(buf, buf + size - 1, d, forms[static_cast<int>(style)], prec);
     if (ec != std::errc{}) return -1;
     *end = 0;
     return static_cast<int>(end - buf);
-#else
-    std::ostringstream os;
-    os.imbue(std::locale::classic());
-    if (style == Style::Fixed) os << std::fixed;
-    if (style == Style::Expn) os << std::scientific;
-    os.precision(prec);
-    os << d;
-    std::string s = os.str();
-    if (static_cast<int>(s.size()) >= size) return -1;
-    std::memcpy(buf, s.c_str(), s.size() + 1);
-    return static_cast<int>(s.size());
-#endif
 }
 
 // Reads a scanned number from a C string; counts the digits before the
@@ -125,16 +101,9 @@ bool decimal_too_large(const char* first, const char* last) {
 // Converts the decimal text [first, last) (no leading '+'); false when it
 // lies outside the range of a double.
 bool decimal_to_double(const char* first, const char* last, double& d) {
-#ifdef TARVEX_NUMBERS_BY_CHARCONV
     auto [end, ec] = std::from_chars(first, last, d, std::chars_format::general);
     (void)end;
     return ec == std::errc{};
-#else
-    std::istringstream is(std::string(first, last));
-    is.imbue(std::locale::classic());
-    is >> d;
-    return !is.fail();
-#endif
 }
 
 int finite_or_fail(double d) { return std::isfinite(d) ? 0 : -1; }
