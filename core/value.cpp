@@ -459,10 +459,7 @@ void value_concat(NodeHandle a, NodeHandle b) {
 int value_compare_slow(NodeHandle a, NodeHandle b) {
     if (value_kind(a) == VK_NUMBER && value_kind(b) != VK_STRING) {
         value_to_number(b);
-        double d = value_number(a) - value_number(b);
-        if (d > 0) return d > g_tolerance ? 1 : 0;
-        if (d < 0) return -d > g_tolerance ? -1 : 0;
-        return 0;
+        return tolerant_compare(value_number(a), value_number(b));
     }
     value_to_text(a);
     value_to_text(b);

@@ -173,15 +173,20 @@ void value_and(NodeHandle a, NodeHandle b);
 void value_not(NodeHandle a);
 void value_negate(NodeHandle a);
 void value_concat(NodeHandle a, NodeHandle b);
-// Two numbers are compared inline, within the equality tolerance; any
-// other pair goes to value_compare_slow.
-int value_compare_slow(NodeHandle a, NodeHandle b);
-inline int value_compare(NodeHandle a, NodeHandle b) {
-    if (value_kind(a) != VK_NUMBER || value_kind(b) != VK_NUMBER) return value_compare_slow(a, b);
-    double d = value_number(a) - value_number(b);
+// Two numbers compare equal within the equality tolerance of each other
+// (and when either is not a number).
+inline int tolerant_compare(double a, double b) {
+    double d = a - b;
     if (d > 0) return d > detail::g_tolerance ? 1 : 0;
     if (d < 0) return -d > detail::g_tolerance ? -1 : 0;
     return 0;
+}
+// Two numbers are compared inline; any other pair goes to
+// value_compare_slow.
+int value_compare_slow(NodeHandle a, NodeHandle b);
+inline int value_compare(NodeHandle a, NodeHandle b) {
+    if (value_kind(a) != VK_NUMBER || value_kind(b) != VK_NUMBER) return value_compare_slow(a, b);
+    return tolerant_compare(value_number(a), value_number(b));
 }
 
 // The display text of a value without changing it: the cached text of a
