@@ -1,18 +1,24 @@
 // The window as it starts, and web files through it: opening, the save question on New, Open,
 // Quit and closing the window, Save As adding the extension, the recent
 // webs list and dropped web files, and File Export. Each recent-webs test
-// keeps its settings in its own folder.
+// keeps its settings in its own folder. The single instance: the socket
+// lives in the session's runtime folder, a later start hands its web file
+// over and the running window opens it through File Open, a later start
+// without a file only raises the window, and a socket left by a crashed
+// instance does not keep a new one from listening.
 #include "gui_test_support.h"
 
 #include "core/value.h"
 #include "engine/engine_start.h"
-#include "script/run_engine.h"
+#include "shell/instance.h"
 #include "shell/preferences.h"
 #include "shell/recent_webs.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
@@ -23,15 +29,40 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 using namespace tarvex;
 using namespace tarvex::gui_test;
+
+namespace {
+
+// A socket file bound but never listened on, as a crash leaves it.
+void leave_dead_socket(const std::string& path) {
+    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    QVERIFY(fd >= 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+    QCOMPARE(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ::close(fd);
+}
+
+} // namespace
 
 class FilesTest : public WindowTest {
     Q_OBJECT
 
     QTemporaryDir dir_;
+    QTemporaryDir runtime_;
+    QObject* owner_ = nullptr; // the running instance's server
     int settings_round_ = 0;
 
     QString path(const char* name) const { return dir_.path() + "/" + name; }
@@ -43,20 +74,31 @@ class FilesTest : public WindowTest {
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, folder);
     }
 
-    // The web as saved in name, with one cell of that name.
-    std::string saved_web(const char* name) {
+    // The web as saved in file (name.tvx when none is given), with one
+    // cell, name.
+    std::string saved_web(const char* name, const char* file = nullptr) {
         dispatch_command(CMD_NEW_WEB);
         make_cell(name);
-        std::string file = path(name).toStdString() + ".tvx";
-        dispatch_command(CMD_SAVE_AS, NOTE_NONE, file);
-        return file;
+        std::string saved = (file ? path(file) : path(name) + ".tvx").toStdString();
+        dispatch_command(CMD_SAVE_AS, NOTE_NONE, saved);
+        return saved;
+    }
+
+    void claim_as_running_instance() {
+        delete owner_;
+        owner_ = new QObject;
+        QVERIFY(instance_claim(owner_, "", instance_serve));
     }
 
   private slots:
     void initTestCase() {
         QCoreApplication::setOrganizationName("tarvex-files-tests");
+        QVERIFY(runtime_.isValid());
+        qputenv("XDG_RUNTIME_DIR", runtime_.path().toLocal8Bit());
         fresh_settings();
         window_open_active(cancel());
+        QCOMPARE(status(), std::string("Ready"));
+        claim_as_running_instance();
     }
 
     void init() { fresh_web(true); }
@@ -64,13 +106,16 @@ class FilesTest : public WindowTest {
     // The dialogs' hook back after a test that showed real ones.
     void cleanup() { answer_from_queue(cancel()); }
 
-    void cleanupTestCase() { window_close(window_); }
+    void cleanupTestCase() {
+        delete owner_;
+        instance_release();
+        window_close(window_);
+    }
 
     void startsOnTheListWithSixTabs() {
         QTabBar* tabs = shell_windows().tabs;
         QCOMPARE(tabs->count(), 6);
         QCOMPARE(shell_current_view(), VIEW_LIST);
-        QCOMPARE(status(), std::string("Ready"));
         QCOMPARE(window_->windowTitle(), QString("Tarvex - (Untitled)[*]"));
     }
 
@@ -379,6 +424,140 @@ class FilesTest : public WindowTest {
         export_action->trigger();
         QCOMPARE(status_line_text(), std::string("Cannot create the export file"));
         QCOMPARE(QDir(dir_.path()).entryList({"shared.*", "page*", "none"}).size(), 3);
+    }
+
+    void socketLivesInTheSessionFolder() {
+        std::string path = instance_socket_path();
+        QCOMPARE(QFileInfo(QString::fromStdString(path)).absolutePath(),
+                 QFileInfo(runtime_.path()).absoluteFilePath());
+        QVERIFY(QFileInfo(QString::fromStdString(path))
+                    .fileName()
+                    .contains(QString::fromLocal8Bit(qgetenv("TARVEX_INSTANCE"))));
+        QVERIFY(QFileInfo::exists(QString::fromStdString(path)));
+    }
+
+    void laterStartOpensItsWebInTheRunningWindow() {
+        // Any character may be in the name, a line end included.
+        std::string web = saved_web("handed", "handed\nover web.tvx");
+        dispatch_command(CMD_NEW_WEB);
+        go("unsaved");
+        QVERIFY(web_modified());
+        window_->setWindowState(Qt::WindowMinimized);
+        // A later start names the file relative to its own folder.
+        QString here = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(dir_.path()));
+        g_answers.push_back(DialogAnswer{false, SAVE_NO, {}});
+        bool ran = instance_claim(nullptr, "handed\nover web.tvx", instance_serve);
+        QDir::setCurrent(here);
+        QVERIFY(!ran);
+        QTRY_COMPARE(web_file_name(), web);
+        QCOMPARE(times_seen(DLG_SAVE_CHANGES), 1);
+        QVERIFY(cell_find("handed") != 0);
+        QVERIFY(cell_find("unsaved") == 0);
+        QVERIFY(!(window_->windowState() & Qt::WindowMinimized));
+        QCOMPARE(shell_current_view(), VIEW_LIST);
+    }
+
+    void refusedOrUnreadableHandOverLeavesTheWebAlone() {
+        QString fifo = path("fifo.tvx");
+        QVERIFY(::mkfifo(fifo.toLocal8Bit().constData(), 0600) == 0);
+        QString page = path("not-a-web.html");
+        QFile html(page);
+        QVERIFY(html.open(QIODevice::WriteOnly));
+        html.write("<!DOCTYPE html>\n<html><body><cell>x</cell></body></html>\n");
+        html.close();
+        // Should the open wait for a writer after all, one comes, with no web
+        // (and is waited for however the test ends).
+        std::jthread writer([path = fifo.toStdString()] {
+            std::this_thread::sleep_for(std::chrono::seconds(3));
+            int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) ::close(fd);
+        });
+        std::string other = saved_web("other");
+        dispatch_command(CMD_NEW_WEB);
+        struct Case {
+            std::string file;
+            DialogAnswer save; // the answer to the save question
+            const char* flash;
+        };
+        const Case cases[] = {
+            {fifo.toStdString(), no(), "Not a web file (a device, folder, socket or pipe)"},
+            {"/dev/null", no(), "Not a web file (a device, folder, socket or pipe)"},
+            {page.toStdString(), no(), "The file is not a Tarvex web"},
+            {other, cancel(), ""},
+        };
+        for (const Case& c : cases) {
+            go("mine");
+            QVERIFY(web_modified());
+            g_seen.clear();
+            g_answers.push_back(c.save);
+            QElapsedTimer timer;
+            timer.start();
+            QVERIFY(!instance_claim(nullptr, c.file, instance_serve));
+            QTRY_COMPARE(times_seen(DLG_SAVE_CHANGES), 1);
+            if (*c.flash)
+                QTRY_COMPARE(QString::fromStdString(status_line_text()), QString(c.flash));
+            QTest::qWait(50);
+            QVERIFY(web_file_name() != c.file);
+            QVERIFY2(timer.elapsed() < 2000, c.file.c_str());
+            QVERIFY(cell_find("mine") != 0);
+            QVERIFY(web_modified());
+        }
+    }
+
+    void oversizedRequestIsCutOffAtTheLimit() {
+        go("stays");
+        int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        QVERIFY(fd >= 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", instance_socket_path().c_str());
+        QCOMPARE(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+        // 200 MB offered; the instance must stop taking them long before.
+        constexpr size_t OFFERED = size_t(200) << 20;
+        std::vector<char> block(size_t(1) << 16, 'a');
+        size_t sent = 0;
+        bool cut_off = false;
+        while (sent < OFFERED && !cut_off) {
+            ssize_t n = ::send(fd, block.data(), block.size(), MSG_NOSIGNAL);
+            if (n > 0)
+                sent += size_t(n);
+            else if (errno == EAGAIN)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            else
+                cut_off = true;
+        }
+        ::close(fd);
+        QVERIFY(cut_off);
+        QVERIFY2(sent < (size_t(4) << 20), std::to_string(sent).c_str());
+        QTest::qWait(50);
+        QVERIFY(cell_find("stays") != 0);
+        QVERIFY(g_seen.empty());
+        // The instance still serves the next start, which without a file
+        // only raises the window.
+        window_->setWindowState(Qt::WindowMinimized);
+        QVERIFY(!instance_claim(nullptr, "", instance_serve));
+        QTRY_VERIFY(!(window_->windowState() & Qt::WindowMinimized));
+        QTest::qWait(50);
+        QVERIFY(g_seen.empty());
+        QVERIFY(cell_find("stays") != 0);
+    }
+
+    void socketOfACrashedInstanceIsReplaced() {
+        std::string path = instance_socket_path();
+        delete owner_;
+        owner_ = nullptr;
+        instance_release();
+        QVERIFY(!QFileInfo::exists(QString::fromStdString(path)));
+        leave_dead_socket(path);
+        QVERIFY(QFileInfo::exists(QString::fromStdString(path)));
+        // Nobody answers there: this start becomes the running instance.
+        claim_as_running_instance();
+        std::string web = saved_web("revived", "after crash.tvx");
+        dispatch_command(CMD_NEW_WEB);
+        QVERIFY(!instance_claim(nullptr, web, instance_serve));
+        QTRY_COMPARE(web_file_name(), web);
+        QVERIFY(cell_find("revived") != 0);
     }
 };
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "engine/engine_start.h"
+#include "script/run_engine.h"
 #include "settings/settings.h"
 #include "shell/commands.h"
 #include "shell/dialogs.h"
@@ -12,15 +13,19 @@
 #include "shell/panes.h"
 #include "shell/qt_frontend.h"
 #include "shell/search.h"
+#include "shell/workbench_docks.h"
 #include "web/cell.h"
 #include "web/navigation.h"
 #include "webfile/web_file.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QDockWidget>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenuBar>
 #include <QPointer>
 #include <QSettings>
@@ -31,6 +36,7 @@
 #include <deque>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tarvex::gui_test {
@@ -216,14 +222,21 @@ inline int style_at(QsciScintilla* e, long pos) {
     return int(
         e->SendScintilla(QsciScintillaBase::SCI_GETSTYLEAT, static_cast<unsigned long>(pos)));
 }
-inline long sel_start(QsciScintilla* e) {
-    return e->SendScintilla(QsciScintillaBase::SCI_GETSELECTIONSTART);
-}
-inline long sel_end(QsciScintilla* e) {
-    return e->SendScintilla(QsciScintillaBase::SCI_GETSELECTIONEND);
+// The selection's start and end.
+inline std::pair<long, long> selection(QsciScintilla* e) {
+    return {e->SendScintilla(QsciScintillaBase::SCI_GETSELECTIONSTART),
+            e->SendScintilla(QsciScintillaBase::SCI_GETSELECTIONEND)};
 }
 inline void set_sel(QsciScintilla* e, long a, long b) {
     e->SendScintilla(QsciScintillaBase::SCI_SETSEL, static_cast<unsigned long>(a), b);
+}
+
+// The note under line in an editor.
+inline std::string note_on(QsciScintilla* e, long line) {
+    char note[512] = {};
+    e->SendScintilla(QsciScintillaBase::SCI_ANNOTATIONGETTEXT, static_cast<unsigned long>(line),
+                     note);
+    return note;
 }
 
 template <class W> W* bar_child(const char* name) {
@@ -277,6 +290,36 @@ inline void menu_command(int command) {
     QFAIL("no menu item for the command");
 }
 
+// A run started by its key, waited for to its end.
+inline void run_key(int k = Qt::Key_F5, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+    key(k, mods);
+    QTRY_VERIFY_WITH_TIMEOUT(!run_active(), 20000);
+}
+
+// A workbench dock shown by its View menu item, and one closed by its close
+// button, as a user does.
+inline void show_dock(const char* name) {
+    QDockWidget* d = workbench_dock(name);
+    QVERIFY2(d, name);
+    if (!d->isVisible()) d->toggleViewAction()->trigger();
+}
+inline void close_dock(const char* name) {
+    auto* dock = shell_windows().main->findChild<QDockWidget*>(name);
+    QVERIFY(dock && dock->isVisible());
+    auto* close = dock->findChild<QAbstractButton*>("qt_dockwidget_closebutton");
+    QVERIFY(close);
+    QTest::mouseClick(close, Qt::LeftButton, {}, close->rect().center());
+    QTRY_VERIFY(dock->isHidden());
+}
+
+// The rows of a list, in its order.
+inline QStringList texts(QListWidget* l) {
+    QStringList r;
+    for (int i = 0; i < l->count(); ++i)
+        r << l->item(i)->text();
+    return r;
+}
+
 // Acts on the modal window once it is up (the caller then opens it). One
 // still up after a while is closed, so that a failing test does not hang.
 inline void when_modal(std::function<void(QWidget*)> act) {
@@ -291,7 +334,8 @@ inline void when_modal(std::function<void(QWidget*)> act) {
 }
 
 // Before each test: no search bar, nothing queued or recorded, a new web on
-// "home", cells made without the creation question, and the window active;
+// "home", cells made without the creation question, an empty status line,
+// and the window active;
 // clicks_apart waits so that a test's first click is no double click with
 // the last test's.
 inline void fresh_web(bool clicks_apart = false) {
@@ -304,6 +348,7 @@ inline void fresh_web(bool clicks_apart = false) {
     dispatch_command(CMD_NEW_WEB);
     settings_set_ask_before_create(0);
     QCOMPARE(current_name(), std::string("home"));
+    status_line_show("");
     shell_windows().main->activateWindow();
     if (clicks_apart) QTest::qWait(QApplication::doubleClickInterval() + 50);
 }

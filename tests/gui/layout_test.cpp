@@ -5,13 +5,8 @@
 #include "gui_test_support.h"
 
 #include "commands/cell_commands.h"
-#include "script/run_engine.h"
 
-#include <QAbstractButton>
 #include <QAction>
-#include <QDockWidget>
-#include <QLineEdit>
-#include <QMenuBar>
 #include <QStackedWidget>
 #include <QTabBar>
 #include <QTreeWidget>
@@ -93,10 +88,7 @@ class LayoutTest : public WindowTest {
         window_open_active();
     }
 
-    void init() {
-        fresh_web();
-        status_line_show("");
-    }
+    void init() { fresh_web(); }
 
     void cleanupTestCase() { window_close(window_); }
 
@@ -113,8 +105,7 @@ class LayoutTest : public WindowTest {
                 dock("plot_dock")->raise();
                 QTRY_VERIFY(!in_sight(shell_windows().console));
             }
-            key(Qt::Key_R, Qt::AltModifier);
-            QTRY_VERIFY(!run_active());
+            run_key(Qt::Key_R, Qt::AltModifier);
             QVERIFY(console_text().find("hello from greeting") != std::string::npos);
             QCOMPARE(shell_current_view(), VIEW_TEXT);
             QVERIFY(in_sight(shell_windows().text));
@@ -145,8 +136,7 @@ class LayoutTest : public WindowTest {
         click(shell_windows().script->viewport());
         QCOMPARE(shell_current_view(), VIEW_SCRIPT);
         type("out('typed after a click')");
-        key(Qt::Key_F5);
-        QTRY_VERIFY(!run_active());
+        run_key();
         QCOMPARE(text_to_string(cell_script(current_cell())),
                  std::string("out('typed after a click')"));
         QVERIFY(console_text().find("typed after a click") != std::string::npos);
@@ -269,8 +259,7 @@ class LayoutTest : public WindowTest {
         expect_desktop();
         // Ctrl+6 opens a closed dock again (that it stays closed through a
         // switch and a restart: layoutKeptAcrossARestart).
-        click(dock("plot_dock")->findChild<QAbstractButton*>("qt_dockwidget_closebutton"));
-        QTRY_VERIFY(dock("plot_dock")->isHidden());
+        close_dock("plot_dock");
         key(Qt::Key_6, Qt::ControlModifier);
         QTRY_VERIFY(in_sight(shell_windows().plot));
     }
@@ -290,8 +279,7 @@ class LayoutTest : public WindowTest {
         // The docks' places and sizes, and which are closed.
         window_->resizeDocks({dock("cells_dock")}, {300}, Qt::Horizontal);
         QTRY_COMPARE(dock("cells_dock")->width(), 300);
-        click(dock("plot_dock")->findChild<QAbstractButton*>("qt_dockwidget_closebutton"));
-        QTRY_VERIFY(dock("plot_dock")->isHidden());
+        close_dock("plot_dock");
         delete window_;
         open_window();
         expect_desktop();

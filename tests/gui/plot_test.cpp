@@ -8,19 +8,15 @@
 #include "plot/plot_clip.h"
 #include "plot/qt/plot_paint.h"
 #include "plot/qt/plot_picture.h"
-#include "script/run_engine.h"
 #include "shell/plot_view.h"
 #include "shell/web_map.h"
 #include "shell/window_layout.h"
 
-#include <QApplication>
-#include <QDockWidget>
 #include <QFileInfo>
 #include <QGraphicsView>
 #include <QMenu>
 #include <QRadioButton>
 #include <QScreen>
-#include <QSettings>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
@@ -152,8 +148,7 @@ class PlotTest : public WindowTest {
     void open_curve() {
         dispatch_command(CMD_OPEN, NOTE_NONE, TARVEX_SOURCE_DIR "/examples/curve.tvx");
         QCOMPARE(web_display_name(), std::string("curve"));
-        key(Qt::Key_F5);
-        QTRY_VERIFY(!run_active());
+        run_key();
     }
 
     std::vector<QDockWidget*> closed_;
@@ -216,10 +211,7 @@ class PlotTest : public WindowTest {
   private slots:
     void initTestCase() { window_open_active(); }
 
-    void init() {
-        fresh_web();
-        status_line_show("");
-    }
+    void init() { fresh_web(); }
 
     void cleanup() {
         for (QDockWidget* d : closed_)
@@ -292,8 +284,7 @@ class PlotTest : public WindowTest {
             at_pause = plot_widget()->grab().toImage();
             key(Qt::Key_F5);
         });
-        key(Qt::Key_B, Qt::AltModifier);
-        QTRY_VERIFY(!run_active());
+        run_key(Qt::Key_B, Qt::AltModifier);
         QVERIFY(!at_pause.isNull());
         QVERIFY(red_at(at_pause, first));
         QVERIFY(!red_at(at_pause, second));

@@ -220,25 +220,14 @@ class RecoveryTest : public WindowTest {
     void initTestCase() {
         QVERIFY(dir_.isValid());
         qputenv("XDG_STATE_HOME", state().toUtf8());
-        frontend_install(&frontend_);
-        engine_start();
-        answer_from_queue(DialogAnswer{});
-        shell_set_exit_hook([](int) {});
-        window_ = new MainWindow;
-        recovery_install(window_);
-        window_->show();
-        window_->activateWindow();
         // Keys go where the focus is once the window is active: with the
         // list in sight beside the panes, that is not always the text pane.
-        QVERIFY(QTest::qWaitForWindowActive(window_));
-        startup_message("");
+        window_open_active(cancel());
+        recovery_install(window_);
     }
 
     void init() {
-        g_answers.clear();
-        g_seen.clear();
-        web_set_modified(false);
-        dispatch_command(CMD_NEW_WEB);
+        fresh_web();
         recovery_update();
         QDir(state()).removeRecursively();
         put_file(path("web.tvx"), SAVED_WEB);
@@ -247,8 +236,7 @@ class RecoveryTest : public WindowTest {
     void cleanupTestCase() {
         web_set_modified(false);
         recovery_update();
-        delete window_;
-        frontend_install(nullptr);
+        window_close(window_);
     }
 
     void typedChangesReachTheCopyAndSavingRemovesIt() {

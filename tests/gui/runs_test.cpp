@@ -1,17 +1,17 @@
 // Runs driven by keys on the focused widget: output in the console or
 // pointed to, the lock-out of the commands that would change the web under
 // a run, breakpoints and the paused line's mark, keyboard input, Stop, and
-// a script error marked where it happened.
+// a script error marked where it happened. The console's output path:
+// output shows while it streams in, ends with the caret at the end in the
+// output style, and the console wraps exactly when a line may not fit (long
+// output, typed text, a narrower window).
 #include "gui_test_support.h"
 
 #include "core/value.h"
 #include "io/input_stream.h"
-#include "script/run_engine.h"
-#include "shell/workbench_docks.h"
+#include "shell/window_layout.h"
 
-#include <QAbstractButton>
 #include <QAction>
-#include <QDockWidget>
 #include <QListWidget>
 #include <QTableWidget>
 #include <QTreeWidget>
@@ -40,28 +40,39 @@ bool error_marked(long pos) {
            0;
 }
 
-std::string note_on(long line) {
-    char buffer[256] = {};
-    script()->SendScintilla(QsciScintillaBase::SCI_ANNOTATIONGETTEXT,
-                            static_cast<unsigned long>(line), buffer);
-    return std::string(buffer);
+QsciScintilla* console() { return shell_windows().console; }
+
+// Clicks into the console's text and returns the widget that takes the keys:
+// the focus widget, or the widget clicked where no window manager gives a
+// window the focus.
+QWidget* click_console() {
+    QWidget* target = console()->viewport();
+    QTest::mouseClick(target, Qt::LeftButton, Qt::NoModifier, QPoint(200, 200));
+    QWidget* focus = QApplication::focusWidget();
+    return focus ? focus : target;
 }
 
-// The desktop layout keeps the console in sight unless its dock is closed:
-// closed by its close button, as a user does.
-void console_out_of_sight(QMainWindow* w) {
-    if (layout_compact()) return;
-    auto* dock = w->findChild<QDockWidget*>("console_dock");
-    QVERIFY(dock && dock->isVisible());
-    auto* close = dock->findChild<QAbstractButton*>("qt_dockwidget_closebutton");
-    QVERIFY(close);
-    QTest::mouseClick(close, Qt::LeftButton, {}, close->rect().center());
-    QTRY_VERIFY(dock->isHidden());
+long sci(unsigned msg, unsigned long w = 0) { return console()->SendScintilla(msg, w); }
+
+std::string line_of_console(long line) {
+    long start = sci(QsciScintillaBase::SCI_POSITIONFROMLINE, static_cast<unsigned long>(line));
+    long end = sci(QsciScintillaBase::SCI_GETLINEENDPOSITION, static_cast<unsigned long>(line));
+    return editor_bytes(console()).substr(size_t(start), size_t(end - start));
 }
 
-void run_key(int k = Qt::Key_F5, Qt::KeyboardModifiers mods = Qt::NoModifier) {
-    key(k, mods);
-    QTRY_VERIFY(!run_active());
+// Runs home's script with the console shown, as a user watching it does,
+// and about 900 pixels wide: the window is made wider by what the docks
+// beside the console take, measured again until they have been laid out.
+void run_script(const std::string& script) {
+    QMainWindow* window = shell_windows().main;
+    shell_show_view(VIEW_CONS);
+    QTRY_VERIFY((window->resize(window->width() + 900 - console()->width(), 680),
+                 console()->width() > 800));
+    shell_show_view(VIEW_SCRIPT);
+    shell_windows().script->setText(QString::fromStdString(script));
+    key(Qt::Key_5, Qt::ControlModifier);
+    key(Qt::Key_F5);
+    QCOMPARE(shell_current_view(), VIEW_CONS);
 }
 
 } // namespace
@@ -70,12 +81,14 @@ class RunsTest : public WindowTest {
     Q_OBJECT
 
   private slots:
-    void initTestCase() { window_open_active(); }
-
-    void init() {
-        fresh_web();
-        status_line_show("");
+    // The wrap measure is checked with the web's proportional font, where
+    // narrow and wide characters differ.
+    void initTestCase() {
+        QSettings(user_organization(), "Tarvex").setValue("editor/fixed_width_code", false);
+        window_open_active();
     }
+
+    void init() { fresh_web(); }
 
     void cleanupTestCase() { window_close(window_); }
 
@@ -88,14 +101,16 @@ class RunsTest : public WindowTest {
         for (bool shown : {false, true}) {
             if (shown) bring_up->trigger();
             QCOMPARE(console_shows_on_output(), shown);
-            console_out_of_sight(window_);
+            // The desktop layout keeps the console in sight unless its dock
+            // is closed.
+            if (!layout_compact()) close_dock("console_dock");
             set_pane(VIEW_SCRIPT, "out('hello')");
             key(Qt::Key_2, Qt::ControlModifier);
             run_key();
             QVERIFY(console_text().find("hello") != std::string::npos);
             if (shown) {
                 QCOMPARE(shell_current_view(), VIEW_CONS);
-                QVERIFY(shell_windows().console->isVisible());
+                QVERIFY(console()->isVisible());
                 QVERIFY(status() != OUTPUT_IN_CONS_TEXT);
                 continue;
             }
@@ -106,7 +121,7 @@ class RunsTest : public WindowTest {
             QCOMPARE(QString::fromStdString(status()), QString(OUTPUT_IN_CONS_TEXT));
             key(Qt::Key_5, Qt::ControlModifier);
             QCOMPARE(shell_current_view(), VIEW_CONS);
-            QVERIFY(shell_windows().console->isVisible());
+            QVERIFY(console()->isVisible());
             QVERIFY(status() != OUTPUT_IN_CONS_TEXT);
             // A run watched on the console says nothing of it.
             run_key();
@@ -215,7 +230,7 @@ class RunsTest : public WindowTest {
                      {Qt::Key_F5, Qt::ShiftModifier, {1}, 0, 'x'}};
         for (const auto& c : cases) {
             set_pane(VIEW_SCRIPT, "out('a')\r\n  brk('p')\r\nout('x')\r\nbrk('q')\r\nout('y')");
-            shell_windows().console->clear();
+            console()->clear();
             QCOMPARE(pane_pause_mark_line(), -1L);
             std::vector<long> marked;
             bool only_one = true;
@@ -249,8 +264,7 @@ class RunsTest : public WindowTest {
     // end, the list, the name box and the docks show the same cell.
     void viewsAgreeOnTheCurrentCellThroughARun() {
         for (const char* name : {"values_dock", "links_dock"})
-            if (QDockWidget* d = workbench_dock(name); !d->isVisible())
-                d->toggleViewAction()->trigger();
+            show_dock(name);
         make_cell("apple");
         make_cell("v");
         make_cell("inner", "", "brk('p')");
@@ -338,9 +352,8 @@ class RunsTest : public WindowTest {
             QVERIFY2(console_text().find(c.output) != std::string::npos, console_text().c_str());
         }
         // The typed text keeps the plain style; the prompt is output.
-        QsciScintilla* console = shell_windows().console;
-        QCOMPARE(style_at(console, long(console_text().find("5"))), STYLE_PLAIN);
-        QCOMPARE(style_at(console, long(console_text().find("First"))), STYLE_OUTPUT);
+        QCOMPARE(style_at(console(), long(console_text().find("5"))), STYLE_PLAIN);
+        QCOMPARE(style_at(console(), long(console_text().find("First"))), STYLE_OUTPUT);
     }
 
     void stopEndsARunawayLoopWithoutOutput() {
@@ -379,12 +392,11 @@ class RunsTest : public WindowTest {
             long start = c.token.empty() ? long(c.script.size()) : long(c.script.rfind(c.token));
             long end = start + long(c.token.size());
             QCOMPARE(shell_current_view(), VIEW_SCRIPT);
-            QCOMPARE(std::make_pair(sel_start(script()), sel_end(script())),
-                     std::make_pair(start, end));
+            QCOMPARE(selection(script()), std::make_pair(start, end));
             if (end > start) QVERIFY(error_marked(start) && !error_marked(start - 2));
-            QCOMPARE(note_on(c.line), c.status);
+            QCOMPARE(note_on(script(), c.line), c.status);
             QVERIFY(markers_on(c.line) & (1 << MARKER_ERROR));
-            QCOMPARE(note_on(c.line == 0 ? 1 : 0), std::string());
+            QCOMPARE(note_on(script(), c.line == 0 ? 1 : 0), std::string());
         };
         for (const Case& c : cases) {
             if (c.called) {
@@ -406,21 +418,103 @@ class RunsTest : public WindowTest {
         run_key();
         box_enter("q");
         QVERIFY(!error_marked(at));
-        QCOMPARE(note_on(1), std::string());
+        QCOMPARE(note_on(script(), 1), std::string());
         key(Qt::Key_Left, Qt::AltModifier);
         expect_marked(cases[0]);
         // Editing the script takes them away.
         click_pane(VIEW_SCRIPT);
         type(" ");
         QVERIFY(!error_marked(at));
-        QCOMPARE(note_on(1), std::string());
+        QCOMPARE(note_on(script(), 1), std::string());
         QCOMPARE(markers_on(1) & (1 << MARKER_ERROR), 0L);
         QVERIFY(!pane_error_showing());
         // A run that ends well, or by exit, leaves the selection alone.
         set_pane(VIEW_SCRIPT, "set q to 1 exit");
         set_sel(script(), 2, 3);
         run_key();
-        QCOMPARE(std::make_pair(sel_start(script()), sel_end(script())), std::make_pair(2L, 3L));
+        QCOMPARE(selection(script()), std::make_pair(2L, 3L));
+    }
+
+    void longOutputArrivesWholeAndUnwrapped() {
+        run_script("for (home = 1 to 3000) {out('line ', home, ' of the output\\n')}");
+        QCOMPARE(sci(QsciScintillaBase::SCI_GETLINECOUNT), 3001L);
+        QCOMPARE(line_of_console(0), std::string("line 1 of the output"));
+        QVERIFY(line_of_console(2999).find(" of the output") != std::string::npos);
+        long length = sci(QsciScintillaBase::SCI_GETLENGTH);
+        QCOMPARE(sci(QsciScintillaBase::SCI_GETCURRENTPOS), length);
+        for (long pos : {0L, length / 2, length - 1})
+            QCOMPARE(int(sci(QsciScintillaBase::SCI_GETSTYLEAT, static_cast<unsigned long>(pos))),
+                     STYLE_OUTPUT);
+        QCOMPARE(console()->wrapMode(), QsciScintilla::WrapNone);
+    }
+
+    void aLineTooWideForThePaneWraps() {
+        run_script(
+            "out('short\\n') for (home = 1 to 40) {out('wwwwwwwwww')} out('\\nshort again')");
+        QCOMPARE(line_of_console(1), std::string(400, 'w'));
+        QCOMPARE(console()->wrapMode(), QsciScintilla::WrapWord);
+        // The next run starts on an empty console, with short lines only.
+        run_script("out('short\\n')");
+        QCOMPARE(console()->wrapMode(), QsciScintilla::WrapNone);
+        // Many narrow characters fit where as many wide ones would not.
+        std::string narrow(120, 'i');
+        QVERIFY(console()->SendScintilla(
+                    QsciScintillaBase::SCI_TEXTWIDTH, static_cast<unsigned long>(STYLE_OUTPUT),
+                    std::string(120, 'W').c_str()) > console()->viewport()->width());
+        run_script("out('" + narrow + "')");
+        QCOMPARE(console()->wrapMode(), QsciScintilla::WrapNone);
+        QCOMPARE(line_of_console(0), narrow);
+        // Tabs count to their stops: a few fit, forty do not.
+        run_script("out('" + std::string(4, '\t') + "x')");
+        QCOMPARE(console()->wrapMode(), QsciScintilla::WrapNone);
+        run_script("out('" + std::string(40, '\t') + "x')");
+        QCOMPARE(console()->wrapMode(), QsciScintilla::WrapWord);
+    }
+
+    void zoomingInWrapsWhatNoLongerFits() {
+        run_script("for (home = 1 to 20) {out('sixty characters of text in every line of this "
+                   "console pane.\\n')}");
+        QCOMPARE(console()->wrapMode(), QsciScintilla::WrapNone);
+        QWidget* keys = click_console();
+        long zoom = sci(QsciScintillaBase::SCI_GETZOOM);
+        for (int i = 0; i < 20; ++i)
+            QTest::keyClick(keys, Qt::Key_Plus, Qt::ControlModifier | Qt::KeypadModifier);
+        QVERIFY(sci(QsciScintillaBase::SCI_GETZOOM) > zoom);
+        QTRY_COMPARE_WITH_TIMEOUT(console()->wrapMode(), QsciScintilla::WrapWord, 3000);
+        console()->SendScintilla(QsciScintillaBase::SCI_SETZOOM, static_cast<unsigned long>(zoom));
+    }
+
+    void typedLongLineWraps() {
+        run_script("out('typed below:\\n')");
+        QCOMPARE(console()->wrapMode(), QsciScintilla::WrapNone);
+        QTest::keyClicks(click_console(), QString(200, 'k'));
+        QVERIFY(editor_bytes(console()).find(std::string(200, 'k')) != std::string::npos);
+        // The idle tick looks at what was typed.
+        QTRY_COMPARE_WITH_TIMEOUT(console()->wrapMode(), QsciScintilla::WrapWord, 3000);
+    }
+
+    void outputShowsWhileItStreamsAndStopEndsIt() {
+        // The console is brought up to date during the run, not only at its
+        // end, and Stop still arrives.
+        long seen = 0;
+        when([] { return run_active() && output_pump_active() && console()->length() > 0; },
+             [&] {
+                 seen = console()->length();
+                 key(Qt::Key_F5, Qt::ShiftModifier);
+             },
+             5);
+        run_script("for (home = 1 to 10000000) {out('line ', home, ' of a long run\\n')}");
+        QVERIFY(!run_active());
+        QCOMPARE(status_line_text(), std::string("Run halted"));
+        QVERIFY(seen > 0);
+        QVERIFY(seen < console()->length());
+    }
+
+    void narrowerWindowWrapsWhatNoLongerFits() {
+        run_script("for (home = 1 to 50) {out('forty characters of text in every line.\\n')}");
+        QCOMPARE(console()->wrapMode(), QsciScintilla::WrapNone);
+        window_->resize(250, 680);
+        QTRY_COMPARE(console()->wrapMode(), QsciScintilla::WrapWord);
     }
 };
 
