@@ -49,7 +49,6 @@
 #include <QTreeWidget>
 
 #include <cstdio>
-#include <fstream>
 #include <functional>
 #include <set>
 #include <sstream>
@@ -212,13 +211,9 @@ class EditorsTest : public WindowTest {
 
     QTemporaryDir dir_;
 
-    std::string saved(const char* name) {
-        std::string file = dir_.path().toStdString() + "/" + name;
-        dispatch_command(CMD_SAVE_AS, NOTE_NONE, file);
-        std::ifstream in(file, std::ios::binary);
-        std::stringstream bytes;
-        bytes << in.rdbuf();
-        return bytes.str();
+    QByteArray saved(const char* name) {
+        dispatch_command(CMD_SAVE_AS, NOTE_NONE, dir_.filePath(name).toStdString());
+        return file_bytes(dir_.filePath(name));
     }
     // The cells the typing help and the finders offer.
     void letters() {
@@ -727,7 +722,7 @@ class EditorsTest : public WindowTest {
         make_cell("rate", "the rate", "out(rate)");
         make_cell("calc", "uses rate and rates", "x = rate * 2 # rate\r\nout('rate')");
         go("rate");
-        const std::string before = saved("before.tvx");
+        const QByteArray before = saved("before.tvx");
         key(Qt::Key_1, Qt::ControlModifier);
         QTreeWidget* list = shell_windows().list;
         QCOMPARE(focused(), static_cast<QWidget*>(list));

@@ -131,17 +131,6 @@ constexpr int CHILD_WAIT_MS = 120000; // start-up of a second process on a loade
 const char* const SAVED_WEB = "\n<cell>\n<cname>home</cname><text>saved text</text></cell>"
                               "\n<cell>\n<cname>other</cname></cell></eof>";
 
-QByteArray file_bytes(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void put_file(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
-
 std::string text_or_none(const char* name) {
     CellHandle c = cell_find(name);
     return c ? text_to_string(cell_text(c)) : "<none>";
@@ -852,9 +841,7 @@ class FilesTest : public WindowTest {
         QCOMPARE(g_seen.back().caption, std::string("Export"));
         QCOMPARE(g_seen.back().text, path("shared.html").toStdString());
         QCOMPARE(status_line_text(), std::string("Exported"));
-        QFile md(path("shared.md"));
-        QVERIFY(md.open(QIODevice::ReadOnly));
-        QString written = QString::fromUtf8(md.readAll());
+        QString written = QString::fromUtf8(file_bytes(path("shared.md")));
         QVERIFY(written.startsWith("# shared\n"));
         QVERIFY(written.contains("see \\<[home](#cell-home)\\>"));
         QCOMPARE(web_file_name(), web);
@@ -907,10 +894,7 @@ class FilesTest : public WindowTest {
         QString fifo = path("fifo.tvx");
         QVERIFY(::mkfifo(fifo.toLocal8Bit().constData(), 0600) == 0);
         QString page = path("not-a-web.html");
-        QFile html(page);
-        QVERIFY(html.open(QIODevice::WriteOnly));
-        html.write("<!DOCTYPE html>\n<html><body><cell>x</cell></body></html>\n");
-        html.close();
+        put_file(page, "<!DOCTYPE html>\n<html><body><cell>x</cell></body></html>\n");
         // Should the open wait for a writer after all, one comes, with no web
         // (and is waited for however the test ends).
         std::jthread writer([path = fifo.toStdString()] {

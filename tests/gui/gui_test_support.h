@@ -24,6 +24,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDockWidget>
+#include <QFile>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
@@ -163,6 +164,17 @@ inline std::string status() { return status_line_text(); }
 inline std::string console_text() { return editor_bytes(shell_windows().console); }
 inline std::string pane_text(int view) { return editor_bytes(slot_editor(view_slot(view))); }
 inline std::string text_of(const char* name) { return text_to_string(cell_text(cell_find(name))); }
+
+// A file's bytes (none when it cannot be read), and a file written whole.
+inline QByteArray file_bytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+inline void put_file(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
 
 // To name as Enter in the cell-name box goes (made when missing).
 inline void go(const char* name) {
