@@ -78,8 +78,6 @@ void click(QWidget* w) {
     QTest::mouseClick(w, Qt::LeftButton, {}, w->rect().center());
 }
 
-QDockWidget* dock(const char* name) { return shell_windows().main->findChild<QDockWidget*>(name); }
-
 QLineEdit* filter() { return shell_windows().main->findChild<QLineEdit*>("cell_filter"); }
 
 // The names the cell list shows, in its order.

@@ -308,6 +308,10 @@ inline void run_key(int k = Qt::Key_F5, Qt::KeyboardModifiers mods = Qt::NoModif
     QTRY_VERIFY_WITH_TIMEOUT(!run_active(), 20000);
 }
 
+inline QDockWidget* dock(const char* name) {
+    return shell_windows().main->findChild<QDockWidget*>(name);
+}
+
 // A workbench dock shown by its View menu item, and one closed by its close
 // button, as a user does.
 inline void show_dock(const char* name) {
@@ -316,12 +320,12 @@ inline void show_dock(const char* name) {
     if (!d->isVisible()) d->toggleViewAction()->trigger();
 }
 inline void close_dock(const char* name) {
-    auto* dock = shell_windows().main->findChild<QDockWidget*>(name);
-    QVERIFY(dock && dock->isVisible());
-    auto* close = dock->findChild<QAbstractButton*>("qt_dockwidget_closebutton");
+    QDockWidget* d = dock(name);
+    QVERIFY(d && d->isVisible());
+    auto* close = d->findChild<QAbstractButton*>("qt_dockwidget_closebutton");
     QVERIFY(close);
     QTest::mouseClick(close, Qt::LeftButton, {}, close->rect().center());
-    QTRY_VERIFY(dock->isHidden());
+    QTRY_VERIFY(d->isHidden());
 }
 
 // The rows of a list, in its order.

@@ -62,9 +62,12 @@ namespace {
 
 QsciScintilla* script() { return shell_windows().script; }
 
+long sci(unsigned msg, unsigned long w = 0, long l = 0) {
+    return script()->SendScintilla(msg, w, l);
+}
+
 long markers_on(long line) {
-    return script()->SendScintilla(QsciScintillaBase::SCI_MARKERGET,
-                                   static_cast<unsigned long>(line));
+    return sci(QsciScintillaBase::SCI_MARKERGET, static_cast<unsigned long>(line));
 }
 
 bool paused_mark_on(long line) {
@@ -73,8 +76,7 @@ bool paused_mark_on(long line) {
 }
 
 bool error_marked(long pos) {
-    return script()->SendScintilla(QsciScintillaBase::SCI_INDICATORVALUEAT, INDICATOR_ERROR, pos) !=
-           0;
+    return sci(QsciScintillaBase::SCI_INDICATORVALUEAT, INDICATOR_ERROR, pos) != 0;
 }
 
 QsciScintilla* console() { return shell_windows().console; }
@@ -281,10 +283,6 @@ void click_box(const char* name) {
     QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, at);
 }
 
-long sci(unsigned msg, unsigned long w = 0, long l = 0) {
-    return script()->SendScintilla(msg, w, l);
-}
-
 // The lines (0-based) that hold a breakpoint marker, on or off.
 std::vector<long> marked_lines() {
     std::vector<long> lines;
@@ -331,7 +329,6 @@ class RunsTest : public WindowTest {
     Q_OBJECT
 
     QTemporaryDir dir_;
-    QDockWidget* map_dock() const { return window_->findChild<QDockWidget*>("web_map"); }
 
     // The key opens and closes the map, whatever has the focus.
     void toggle_map() {
@@ -357,7 +354,7 @@ class RunsTest : public WindowTest {
     // plot's dock, alone beside the editors, about the size's.
     QImage show_plot_at(QSize size) {
         for (QDockWidget* d : window_->findChildren<QDockWidget*>())
-            if (d != plot_dock() && d->isVisible()) {
+            if (d != dock("plot_dock") && d->isVisible()) {
                 d->close();
                 closed_.push_back(d);
             }
@@ -367,7 +364,7 @@ class RunsTest : public WindowTest {
             window_->move(0, 0);
             window_->resize(QGuiApplication::primaryScreen()->availableGeometry().width(),
                             size.height());
-            window_->resizeDocks({plot_dock()}, {size.width() - 60}, Qt::Horizontal);
+            window_->resizeDocks({dock("plot_dock")}, {size.width() - 60}, Qt::Horizontal);
         }
         key(Qt::Key_6, Qt::ControlModifier);
         QTest::qWait(30);
@@ -381,7 +378,6 @@ class RunsTest : public WindowTest {
     }
 
     std::vector<QDockWidget*> closed_;
-    QDockWidget* plot_dock() { return window_->findChild<QDockWidget*>("plot_dock"); }
 
     // The pixel holding each plot point reads out that point within half a
     // pixel; the origin and the corners, at pixel centres, exactly.
@@ -448,7 +444,7 @@ class RunsTest : public WindowTest {
         window_->resize(1200, 900);
         for (const char* name : {"stack_dock", "values_dock", "links_dock"})
             show_dock(name);
-        QVERIFY(map_dock() && !map_dock()->isVisible());
+        QVERIFY(dock("web_map") && !dock("web_map")->isVisible());
     }
 
     void init() {
@@ -1007,8 +1003,6 @@ class RunsTest : public WindowTest {
     // on; when it goes on (here to wait for input), after Stop and at the
     // end, the list, the name box and the docks show the same cell.
     void viewsAgreeOnTheCurrentCellThroughARun() {
-        for (const char* name : {"values_dock", "links_dock"})
-            show_dock(name);
         make_cell("apple");
         make_cell("v");
         make_cell("inner", "", "brk('p')");
@@ -1016,17 +1010,16 @@ class RunsTest : public WindowTest {
         set_pane(VIEW_SCRIPT, "inner!\r\nin('v? ', v)");
         auto disagreeing = [] {
             std::string name = current_name();
-            auto* list = shell_windows().list;
-            auto* values = shell_windows().main->findChild<QTableWidget*>("values_table");
-            auto* links = shell_windows().main->findChild<QListWidget*>("links_from");
+            QTreeWidget* cells = shell_windows().list;
             std::string why;
-            if (!list->currentItem() || list->currentItem()->text(0).toStdString() != name)
+            if (!cells->currentItem() || cells->currentItem()->text(0).toStdString() != name)
                 why += " list";
             if (shell_windows().name_box->currentText().toStdString() != name) why += " box";
-            if (values->currentRow() < 0 ||
-                values->item(values->currentRow(), 0)->text().toStdString() != name)
+            if (values()->currentRow() < 0 ||
+                values()->item(values()->currentRow(), 0)->text().toStdString() != name)
                 why += " values";
-            if (links->findItems("apple", Qt::MatchExactly).isEmpty() == (name == "home"))
+            if (list("links_from")->findItems("apple", Qt::MatchExactly).isEmpty() ==
+                (name == "home"))
                 why += " links";
             return why;
         };
@@ -1304,7 +1297,7 @@ class RunsTest : public WindowTest {
         if (layout_compact())
             key(Qt::Key_1, Qt::ControlModifier);
         else
-            plot_dock()->close();
+            dock("plot_dock")->close();
         QVERIFY(!plot_widget()->isVisible());
         QTest::mouseClick(plot_widget(), Qt::LeftButton, {}, QPoint(100, 100));
         QCOMPARE(status_line_text(), std::string("marker"));
@@ -1422,8 +1415,8 @@ class RunsTest : public WindowTest {
         window_->resize(1280, 800);
         reset_layout();
         key(Qt::Key_M, Qt::ControlModifier | Qt::ShiftModifier);
-        auto* dock = window_->findChild<QDockWidget*>("web_map");
-        QTRY_VERIFY(dock->isVisible() && dock->height() >= 250);
+        QDockWidget* map = dock("web_map");
+        QTRY_VERIFY(map->isVisible() && map->height() >= 250);
         QGraphicsView* view = web_map_view();
         QTRY_VERIFY(!web_map_layout_running() && !view->scene()->items().isEmpty());
         auto fits = [&] {
@@ -1434,22 +1427,22 @@ class RunsTest : public WindowTest {
         };
         QTRY_VERIFY(fits());
         qreal docked = view->transform().m11();
-        dock->setFloating(true);
-        dock->resize(1000, 760);
+        map->setFloating(true);
+        map->resize(1000, 760);
         QTRY_VERIFY(fits() && view->transform().m11() > docked);
         qreal fitted = view->transform().m11();
         for (auto [name, bigger] :
              {std::pair{"web_map_zoom_in", true}, std::pair{"web_map_zoom_out", false}}) {
             qreal before = view->transform().m11();
-            dock->findChild<QAction*>(name)->trigger();
+            map->findChild<QAction*>(name)->trigger();
             QCOMPARE(view->transform().m11() > before, bigger);
         }
-        dock->findChild<QAction*>("web_map_zoom_in")->trigger();
+        map->findChild<QAction*>("web_map_zoom_in")->trigger();
         QVERIFY(!fits());
-        dock->findChild<QAction*>("web_map_fit")->trigger();
+        map->findChild<QAction*>("web_map_fit")->trigger();
         QCOMPARE(view->transform().m11(), fitted);
-        dock->setFloating(false);
-        dock->close();
+        map->setFloating(false);
+        map->close();
     }
 
     // After the other docks' tests, which the map would crowd, and the
@@ -1457,7 +1450,7 @@ class RunsTest : public WindowTest {
     void everyCellIsABoxAndAClickVisitsIt() {
         key(Qt::Key_1, Qt::ControlModifier);
         toggle_map();
-        QVERIFY(map_dock()->isVisible());
+        QVERIFY(dock("web_map")->isVisible());
         go("alpha");
         set_pane(VIEW_TEXT, "back to home and on to beta");
         go("beta");
@@ -1526,14 +1519,14 @@ class RunsTest : public WindowTest {
         set_pane(VIEW_SCRIPT, "");
         key(Qt::Key_4, Qt::ControlModifier);
         toggle_map();
-        QVERIFY(!map_dock()->isVisible());
+        QVERIFY(!dock("web_map")->isVisible());
         layouts = web_map_layout_count();
         go("unseen");
         QTest::qWait(TICKS_MS);
         QCOMPARE(web_map_layout_count(), layouts);
         // Shown again, it catches up at once.
         toggle_map();
-        QVERIFY(map_dock()->isVisible());
+        QVERIFY(dock("web_map")->isVisible());
         QTRY_VERIFY(names_drawn().count("unseen") == 1);
     }
 };
