@@ -111,12 +111,6 @@ void numbered_cells(const char* format, int n) {
     link_refresh();
 }
 
-QAction* item_of(QMenu* menu, int command) {
-    for (QAction* a : menu->actions())
-        if (a->data().toInt() == command && !a->isSeparator()) return a;
-    return nullptr;
-}
-
 QTextBrowser* browser() {
     return help_window() ? help_window()->findChild<QTextBrowser*>("help_browser") : nullptr;
 }

@@ -346,7 +346,11 @@ class FilesTest : public WindowTest {
         // Keys go where the focus is once the window is active: with the
         // list in sight beside the panes, that is not always the text pane.
         window_open_active(cancel());
+        // The window as it starts: on the list, of six tabs, ready.
+        QCOMPARE(shell_windows().tabs->count(), 6);
+        QCOMPARE(shell_current_view(), VIEW_LIST);
         QCOMPARE(status(), std::string("Ready"));
+        QCOMPARE(window_->windowTitle(), QString("Tarvex - (Untitled)[*]"));
         recovery_install(window_);
         claim_as_running_instance();
     }
@@ -368,13 +372,6 @@ class FilesTest : public WindowTest {
         web_set_modified(false);
         recovery_update();
         window_close(window_);
-    }
-
-    void startsOnTheListWithSixTabs() {
-        QTabBar* tabs = shell_windows().tabs;
-        QCOMPARE(tabs->count(), 6);
-        QCOMPARE(shell_current_view(), VIEW_LIST);
-        QCOMPARE(window_->windowTitle(), QString("Tarvex - (Untitled)[*]"));
     }
 
     void typedChangesReachTheCopyAndSavingRemovesIt() {

@@ -291,14 +291,19 @@ inline void find(const QString& what, const QString& with = {}, bool match_case 
     key(Qt::Key_H, Qt::ControlModifier);
 }
 
-// A command chosen from its menu, as a click on the item does.
+// A command's item in a menu, and the command chosen from its menu, as a
+// click on the item does.
+inline QAction* item_of(QMenu* menu, int command) {
+    for (QAction* a : menu->actions())
+        if (a->data().toInt() == command && !a->isSeparator()) return a;
+    return nullptr;
+}
 inline void menu_command(int command) {
     for (QMenu* menu : shell_windows().main->menuBar()->findChildren<QMenu*>())
-        for (QAction* a : menu->actions())
-            if (a->data().toInt() == command && !a->isSeparator()) {
-                a->trigger();
-                return;
-            }
+        if (QAction* a = item_of(menu, command)) {
+            a->trigger();
+            return;
+        }
     QFAIL("no menu item for the command");
 }
 

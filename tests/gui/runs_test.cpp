@@ -81,16 +81,6 @@ bool error_marked(long pos) {
 
 QsciScintilla* console() { return shell_windows().console; }
 
-// Clicks into the console's text and returns the widget that takes the keys:
-// the focus widget, or the widget clicked where no window manager gives a
-// window the focus.
-QWidget* click_console() {
-    QWidget* target = console()->viewport();
-    QTest::mouseClick(target, Qt::LeftButton, Qt::NoModifier, QPoint(200, 200));
-    QWidget* focus = QApplication::focusWidget();
-    return focus ? focus : target;
-}
-
 long console_sci(unsigned msg, long w = 0) {
     return console()->SendScintilla(msg, static_cast<unsigned long>(w));
 }
@@ -109,8 +99,7 @@ void run_script(const std::string& script) {
     shell_show_view(VIEW_CONS);
     QTRY_VERIFY((window->resize(window->width() + 900 - console()->width(), 680),
                  console()->width() > 800));
-    shell_show_view(VIEW_SCRIPT);
-    shell_windows().script->setText(QString::fromStdString(script));
+    set_pane(VIEW_SCRIPT, script);
     key(Qt::Key_5, Qt::ControlModifier);
     key(Qt::Key_F5);
     QCOMPARE(shell_current_view(), VIEW_CONS);
@@ -1211,10 +1200,10 @@ class RunsTest : public WindowTest {
         run_script("for (home = 1 to 20) {out('sixty characters of text in every line of this "
                    "console pane.\\n')}");
         QCOMPARE(console()->wrapMode(), QsciScintilla::WrapNone);
-        QWidget* keys = click_console();
+        click_pane(VIEW_CONS);
         long zoom = console_sci(QsciScintillaBase::SCI_GETZOOM);
         for (int i = 0; i < 20; ++i)
-            QTest::keyClick(keys, Qt::Key_Plus, Qt::ControlModifier | Qt::KeypadModifier);
+            key(Qt::Key_Plus, Qt::ControlModifier | Qt::KeypadModifier);
         QVERIFY(console_sci(QsciScintillaBase::SCI_GETZOOM) > zoom);
         QTRY_COMPARE_WITH_TIMEOUT(console()->wrapMode(), QsciScintilla::WrapWord, 3000);
         console()->SendScintilla(QsciScintillaBase::SCI_SETZOOM, static_cast<unsigned long>(zoom));
@@ -1223,7 +1212,8 @@ class RunsTest : public WindowTest {
     void typedLongLineWraps() {
         run_script("out('typed below:\\n')");
         QCOMPARE(console()->wrapMode(), QsciScintilla::WrapNone);
-        QTest::keyClicks(click_console(), QString(200, 'k'));
+        click_pane(VIEW_CONS);
+        type(QString(200, 'k'));
         QVERIFY(editor_bytes(console()).find(std::string(200, 'k')) != std::string::npos);
         // The idle tick looks at what was typed.
         QTRY_COMPARE_WITH_TIMEOUT(console()->wrapMode(), QsciScintilla::WrapWord, 3000);
