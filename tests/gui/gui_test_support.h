@@ -5,6 +5,7 @@
 #pragma once
 
 #include "engine/engine_start.h"
+#include "script/run_engine.h"
 #include "settings/settings.h"
 #include "shell/commands.h"
 #include "shell/dialogs.h"
@@ -12,15 +13,20 @@
 #include "shell/panes.h"
 #include "shell/qt_frontend.h"
 #include "shell/search.h"
+#include "shell/workbench_docks.h"
 #include "web/cell.h"
 #include "web/navigation.h"
 #include "webfile/web_file.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QDockWidget>
+#include <QFile>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenuBar>
 #include <QPointer>
 #include <QSettings>
@@ -31,6 +37,7 @@
 #include <deque>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tarvex::gui_test {
@@ -158,6 +165,17 @@ inline std::string console_text() { return editor_bytes(shell_windows().console)
 inline std::string pane_text(int view) { return editor_bytes(slot_editor(view_slot(view))); }
 inline std::string text_of(const char* name) { return text_to_string(cell_text(cell_find(name))); }
 
+// A file's bytes (none when it cannot be read), and a file written whole.
+inline QByteArray file_bytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+inline void put_file(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
 // To name as Enter in the cell-name box goes (made when missing).
 inline void go(const char* name) {
     shell_windows().name_box->setEditText(name);
@@ -216,14 +234,21 @@ inline int style_at(QsciScintilla* e, long pos) {
     return int(
         e->SendScintilla(QsciScintillaBase::SCI_GETSTYLEAT, static_cast<unsigned long>(pos)));
 }
-inline long sel_start(QsciScintilla* e) {
-    return e->SendScintilla(QsciScintillaBase::SCI_GETSELECTIONSTART);
-}
-inline long sel_end(QsciScintilla* e) {
-    return e->SendScintilla(QsciScintillaBase::SCI_GETSELECTIONEND);
+// The selection's start and end.
+inline std::pair<long, long> selection(QsciScintilla* e) {
+    return {e->SendScintilla(QsciScintillaBase::SCI_GETSELECTIONSTART),
+            e->SendScintilla(QsciScintillaBase::SCI_GETSELECTIONEND)};
 }
 inline void set_sel(QsciScintilla* e, long a, long b) {
     e->SendScintilla(QsciScintillaBase::SCI_SETSEL, static_cast<unsigned long>(a), b);
+}
+
+// The note under line in an editor.
+inline std::string note_on(QsciScintilla* e, long line) {
+    char note[512] = {};
+    e->SendScintilla(QsciScintillaBase::SCI_ANNOTATIONGETTEXT, static_cast<unsigned long>(line),
+                     note);
+    return note;
 }
 
 template <class W> W* bar_child(const char* name) {
@@ -266,15 +291,54 @@ inline void find(const QString& what, const QString& with = {}, bool match_case 
     key(Qt::Key_H, Qt::ControlModifier);
 }
 
-// A command chosen from its menu, as a click on the item does.
+// A command's item in a menu, and the command chosen from its menu, as a
+// click on the item does.
+inline QAction* item_of(QMenu* menu, int command) {
+    for (QAction* a : menu->actions())
+        if (a->data().toInt() == command && !a->isSeparator()) return a;
+    return nullptr;
+}
 inline void menu_command(int command) {
     for (QMenu* menu : shell_windows().main->menuBar()->findChildren<QMenu*>())
-        for (QAction* a : menu->actions())
-            if (a->data().toInt() == command && !a->isSeparator()) {
-                a->trigger();
-                return;
-            }
+        if (QAction* a = item_of(menu, command)) {
+            a->trigger();
+            return;
+        }
     QFAIL("no menu item for the command");
+}
+
+// A run started by its key, waited for to its end.
+inline void run_key(int k = Qt::Key_F5, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+    key(k, mods);
+    QTRY_VERIFY_WITH_TIMEOUT(!run_active(), 20000);
+}
+
+inline QDockWidget* dock(const char* name) {
+    return shell_windows().main->findChild<QDockWidget*>(name);
+}
+
+// A workbench dock shown by its View menu item, and one closed by its close
+// button, as a user does.
+inline void show_dock(const char* name) {
+    QDockWidget* d = workbench_dock(name);
+    QVERIFY2(d, name);
+    if (!d->isVisible()) d->toggleViewAction()->trigger();
+}
+inline void close_dock(const char* name) {
+    QDockWidget* d = dock(name);
+    QVERIFY(d && d->isVisible());
+    auto* close = d->findChild<QAbstractButton*>("qt_dockwidget_closebutton");
+    QVERIFY(close);
+    QTest::mouseClick(close, Qt::LeftButton, {}, close->rect().center());
+    QTRY_VERIFY(d->isHidden());
+}
+
+// The rows of a list, in its order.
+inline QStringList texts(QListWidget* l) {
+    QStringList r;
+    for (int i = 0; i < l->count(); ++i)
+        r << l->item(i)->text();
+    return r;
 }
 
 // Acts on the modal window once it is up (the caller then opens it). One
@@ -291,7 +355,8 @@ inline void when_modal(std::function<void(QWidget*)> act) {
 }
 
 // Before each test: no search bar, nothing queued or recorded, a new web on
-// "home", cells made without the creation question, and the window active;
+// "home", cells made without the creation question, an empty status line,
+// and the window active;
 // clicks_apart waits so that a test's first click is no double click with
 // the last test's.
 inline void fresh_web(bool clicks_apart = false) {
@@ -304,6 +369,7 @@ inline void fresh_web(bool clicks_apart = false) {
     dispatch_command(CMD_NEW_WEB);
     settings_set_ask_before_create(0);
     QCOMPARE(current_name(), std::string("home"));
+    status_line_show("");
     shell_windows().main->activateWindow();
     if (clicks_apart) QTest::qWait(QApplication::doubleClickInterval() + 50);
 }
