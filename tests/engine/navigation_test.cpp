@@ -24,6 +24,11 @@ class NavigationTest : public EngineTest {
         navigation_reset();
     }
     CellHandle make(const char* n) { return cell_create(n); }
+    // Makes each cell and visits it, in order.
+    void visit_made(std::initializer_list<const char*> ns) {
+        for (const char* n : ns)
+            visit_new(make(n));
+    }
     std::string cur() { return cell_name_string(current_cell()); }
     // The back ring, most recent first, at most `most` entries.
     std::vector<CellHandle> back_ring(size_t most = SIZE_MAX) {
@@ -45,25 +50,20 @@ class NavigationTest : public EngineTest {
 };
 
 TEST_F(NavigationTest, BackAndForward) {
-    CellHandle p = make("p"), q = make("q"), r = make("r"), s = make("s");
-    visit_new(p);
-    visit_new(q);
-    visit_new(r);
+    visit_made({"p", "q", "r"});
     go_back();
     go_back();
     EXPECT_EQ(cur(), "p");
     go_forward();
     EXPECT_EQ(cur(), "q");
     EXPECT_GT(forward_count(), 0);
-    visit_new(s);
+    visit_made({"s"});
     EXPECT_EQ(forward_count(), 0);
-    go_back();
-    go_back();
-    go_back();
+    for (int i = 0; i < 3; ++i)
+        go_back();
     EXPECT_EQ(cur(), "home");
     go_back(); // empty: goes home
     EXPECT_EQ(cur(), "home");
-    (void)r;
 }
 
 TEST_F(NavigationTest, RingKeepsThirtyOneAndNoRepeats) {
@@ -89,24 +89,19 @@ TEST_F(NavigationTest, RingKeepsThirtyOneAndNoRepeats) {
 }
 
 TEST_F(NavigationTest, GoBackToPopsToTheNamedEntry) {
-    CellHandle a = make("a"), b = make("b"), c = make("c"), d = make("d");
-    visit_new(a);
-    visit_new(b);
-    visit_new(c);
-    visit_new(d);    // back ring: home a b c
+    visit_made({"a", "b", "c", "d"}); // back ring: home a b c
     go_back_to("a"); // third most recent
     EXPECT_EQ(cur(), "a");
     EXPECT_EQ(back_count(), 1);
     EXPECT_EQ(forward_count(), 1); // d only: the repeats are not recorded
     go_back_to("A");               // names match exactly
     EXPECT_EQ(cur(), "a");
-    visit_new(b);
+    visit_new(cell_find("b"));
     go_back_to("home");
     EXPECT_EQ(cur(), "home");
     EXPECT_TRUE(back_ring().empty());
     go_back_to("home"); // home not in the ring: empties it and goes home
     EXPECT_EQ(cur(), "home");
-    (void)c;
 }
 
 TEST_F(NavigationTest, PreviousAndNextWrapOverDeletedEntries) {
