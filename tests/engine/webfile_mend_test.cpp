@@ -20,15 +20,6 @@ namespace {
 
 using WebMendTest = WebFileTest;
 
-std::string cells_of() {
-    std::string names;
-    web_for_each_cell([&](CellHandle c) {
-        names += cell_name_string(c) + " ";
-        return true;
-    });
-    return names;
-}
-
 // Bytes with zeros written as "@".
 std::string with_zeros(std::string s) {
     std::replace(s.begin(), s.end(), '@', '\0');
