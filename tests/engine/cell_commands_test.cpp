@@ -127,8 +127,7 @@ TEST_F(CellCommandsTest, TheDialogTakesAtMostTheTypedLimit) {
 }
 
 TEST_F(CellCommandsTest, ForwardFromTheBox) {
-    CellHandle p = cell_create("p");
-    visit_new(p);
+    visit_new(cell_create("p"));
     go_back();
     EXPECT_EQ(cur(), "home");
 
@@ -144,8 +143,7 @@ TEST_F(CellCommandsTest, ForwardFromTheBox) {
 }
 
 TEST_F(CellCommandsTest, ForwardFromASelection) {
-    CellHandle p = cell_create("p");
-    visit_new(p);
+    visit_new(cell_create("p"));
     go_back();
     forward_from_selection("");
     EXPECT_EQ(cur(), "p");

@@ -16,6 +16,8 @@
 namespace tarvex::test {
 namespace {
 
+using Names = std::vector<std::string>;
+
 class NavigationTest : public EngineTest {
   protected:
     void SetUp() override {
@@ -41,7 +43,7 @@ class NavigationTest : public EngineTest {
         }
         return ring;
     }
-    std::vector<std::string> names(const std::vector<CellHandle>& cs) {
+    Names names(const std::vector<CellHandle>& cs) {
         std::vector<std::string> r;
         for (CellHandle c : cs)
             r.push_back(cell_name_string(c));
@@ -140,9 +142,9 @@ TEST_F(NavigationTest, TextLinksAndPointers) {
     CellHandle x = make("x"), y = make("y"), lives = make("lives"), home = cell_root();
     cell_set_text(home, "see x, then x again and y; 9lives _y unknown");
     EXPECT_EQ(names(out_pointers(home, PS_TEXT_LINKS)),
-              (std::vector<std::string>{"x", "x", "y", "lives", "y"})); // '_' is skipped
+              (Names{"x", "x", "y", "lives", "y"})); // '_' is skipped
     cell_set_text(y, "back to home and x");
-    EXPECT_EQ(names(in_pointers(x, PS_TEXT_LINKS)), (std::vector<std::string>{"home", "y"}));
+    EXPECT_EQ(names(in_pointers(x, PS_TEXT_LINKS)), (Names{"home", "y"}));
     EXPECT_TRUE(in_pointers(lives, PS_SCRIPT_TOKENS).empty());
     cell_set_text(x, "");
     EXPECT_EQ(text_links_get(x), 0);
@@ -157,7 +159,7 @@ TEST_F(NavigationTest, LinksStopAtTheMarkInEveryWalk) {
     CellHandle home = cell_root(), y = make("y");
     cell_set_text(home, std::string(LINK_TEXT_MAX - 1, ' ') + "x y");
     for (PointerSource from : {PS_TEXT_LINKS, PS_FIELDS}) {
-        EXPECT_EQ(names(out_pointers(home, from)), (std::vector<std::string>{"x"})) << from;
+        EXPECT_EQ(names(out_pointers(home, from)), (Names{"x"})) << from;
         EXPECT_TRUE(in_pointers(y, from).empty()) << from;
     }
     text_links_discard_all();
@@ -187,11 +189,10 @@ TEST_F(NavigationTest, FieldPointersMatchTheCachedListsAndAllocateNothing) {
         EXPECT_EQ(cell_get(c, CF_SCRIPT_TOKENS), 0);
     }
     // Comments and strings name nothing; sin( names the cell, as the lexer reads it.
-    EXPECT_EQ(out_fields[0],
-              (std::vector<std::string>{"a", "b_2", "a", "b_2", "a", "sin", "home"}));
-    EXPECT_EQ(in_fields[1], (std::vector<std::string>{"a", "home"})); // itself, once
-    EXPECT_EQ(in_fields[2], (std::vector<std::string>{"home"}));
-    EXPECT_EQ(in_fields[0], (std::vector<std::string>{"home"}));
+    EXPECT_EQ(out_fields[0], (Names{"a", "b_2", "a", "b_2", "a", "sin", "home"}));
+    EXPECT_EQ(in_fields[1], (Names{"a", "home"})); // itself, once
+    EXPECT_EQ(in_fields[2], (Names{"home"}));
+    EXPECT_EQ(in_fields[0], (Names{"home"}));
 
     for (size_t i = 0; i < cells.size(); ++i) {
         std::vector<std::string> both = names(out_pointers(cells[i], PS_TEXT_LINKS));
@@ -216,8 +217,8 @@ TEST_F(NavigationTest, FieldPointersSeeCellsMadeAfterALex) {
     cell_set_script(home, "later = 1");
     relex_cell(home);
     CellHandle later = make("later");
-    EXPECT_EQ(names(out_pointers(home, PS_FIELDS)), (std::vector<std::string>{"later"}));
-    EXPECT_EQ(names(in_pointers(later, PS_FIELDS)), (std::vector<std::string>{"home"}));
+    EXPECT_EQ(names(out_pointers(home, PS_FIELDS)), (Names{"later"}));
+    EXPECT_EQ(names(in_pointers(later, PS_FIELDS)), (Names{"home"}));
 }
 
 } // namespace

@@ -100,8 +100,7 @@ class ComputedValues : public WebMendTest {
 TEST_F(ComputedValues, KeepTheirPrecisionThroughSaveAndReopen) {
     // The display text under two decimals would be 1.2e+04.
     EXPECT_EQ(computed_after_reopen("set v to 12345.6 + 0.078"), "12345.678");
-    NodeHandle back = cell_value(cell_find("v"));
-    EXPECT_EQ(value_number(back), 12345.678);
+    EXPECT_EQ(value_number(cell_value(cell_find("v"))), 12345.678);
     EXPECT_EQ(computed_after_reopen("set v to 1 / 3"), "0.3333333333333333");
     EXPECT_EQ(value_number(cell_value(cell_find("v"))), 1.0 / 3);
     // A number its display text gives back keeps that text.
