@@ -353,12 +353,7 @@ TEST_F(ExportTest, DotHasOneEdgeStylePerLinkSource) {
     cell_set_script(cell_root(), "set b = a");
     cell_set_text(a, "quote \" and backslash \\");
     std::string dot = exported(EXPORT_DOT);
-    auto count = [&](const std::string& s) {
-        size_t n = 0;
-        for (size_t at = dot.find(s); at != std::string::npos; at = dot.find(s, at + 1))
-            ++n;
-        return n;
-    };
+    auto count = [&](const std::string& s) { return occurrences(dot, s); };
     EXPECT_EQ(count("\"cell-home\" -> \"cell-a\" [style=solid]"), 1u);
     EXPECT_EQ(count("\"cell-home\" -> \"cell-b\" [style=solid]"), 1u);
     EXPECT_EQ(count("\"cell-home\" -> \"cell-a\" [style=dashed"), 1u);

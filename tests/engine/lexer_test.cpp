@@ -76,6 +76,15 @@ class Lexer : public EngineTest {
         return s;
     }
 
+    // A full table of cells before "home" in name order: prefix000 on.
+    static void fill_table(char prefix) {
+        for (int i = 0; i < CELL_TABLE_SIZE; ++i) {
+            char name[8];
+            std::snprintf(name, sizeof name, "%c%03d", prefix, i);
+            ASSERT_NE(cell_create_unlimited(name), 0);
+        }
+    }
+
     CellHandle home = 0;
 };
 
@@ -196,12 +205,7 @@ TEST_F(Lexer, NamesResolveReservedThenBuiltinThenConstantThenCell) {
 }
 
 TEST_F(Lexer, CellBeyondTheTableIsABadIdentifier) {
-    // 256 cells sort before "home", which falls out of the table.
-    char name[8];
-    for (int i = 0; i < CELL_TABLE_SIZE; ++i) {
-        std::snprintf(name, sizeof name, "c%03d", i);
-        ASSERT_NE(cell_create_unlimited(name), 0);
-    }
+    fill_table('c'); // "home" falls out of the table
     ASSERT_EQ(cell_table_index_of(home), -1);
     auto toks = lex_src("c000 home c255 Home");
     ASSERT_EQ(kinds(toks), K({CELLNAME, ERROR, CELLNAME, ERROR, END_OF_FILE}));
@@ -285,11 +289,7 @@ TEST_F(Lexer, RelexReplacesTheCellsListWithoutLeaking) {
     expect_no_leak();
 
     // A lexical error is counted; a cell without a script then resets it.
-    for (int i = 0; i < CELL_TABLE_SIZE; ++i) {
-        char name[8];
-        std::snprintf(name, sizeof name, "a%03d", i);
-        cell_create_unlimited(name);
-    }
+    fill_table('a');
     cell_set_script(c, "zzz = 1");
     relex_cell(c);
     EXPECT_EQ(lex_error_count(), 0); // zzz is no cell: a bare word

@@ -260,11 +260,7 @@ TEST_F(WebFileTest, ThreeHundredCellsAreAllKeptAndBalanced) {
     EXPECT_LE(tree_depth(cell_root()), 1 + 9);
 
     std::string bytes = saved();
-    size_t names = 0;
-    for (size_t at = bytes.find("<cname>"); at != std::string::npos;
-         at = bytes.find("<cname>", at + 1))
-        ++names;
-    EXPECT_EQ(names, 301u);
+    EXPECT_EQ(occurrences(bytes, "<cname>"), 301u);
     EXPECT_NE(bytes.find("<cname>c299</cname>\n<text>tc299</text>"), std::string::npos);
 }
 
