@@ -131,14 +131,15 @@ TEST_F(CellCommandsTest, ForwardFromTheBox) {
     go_back();
     EXPECT_EQ(cur(), "home");
 
-    EXPECT_FALSE(forward_from_box("_x"));
-    EXPECT_EQ(cur(), "home");
-    EXPECT_TRUE(forward_from_box("HOME")); // the current name: forward
-    EXPECT_EQ(cur(), "p");
-    EXPECT_TRUE(forward_from_box("home"));
-    EXPECT_EQ(cur(), "home");
-    EXPECT_TRUE(forward_from_box("made"));
-    EXPECT_EQ(cur(), "made");
+    // A name, whether the box took it, and the cell current then; the
+    // current name goes forward.
+    for (auto [name, taken, now] : {std::tuple{"_x", false, "home"},
+                                    {"HOME", true, "p"},
+                                    {"home", true, "home"},
+                                    {"made", true, "made"}}) {
+        EXPECT_EQ(forward_from_box(name), taken) << name;
+        EXPECT_EQ(cur(), now) << name;
+    }
     EXPECT_EQ(ui.boxes.size(), 0u); // created without a question
 }
 
@@ -298,7 +299,7 @@ TEST_F(CellCommandsTest, StopEndsAnInputWaitElseTheRun) {
     run_set_stop_request(false);
 }
 
-TEST_F(CellCommandsTest, PrintWritesOneFieldAndKeepsTheOutputSetting) {
+TEST_F(CellCommandsTest, PrintWritesOneFieldAndKeepsTheOutputSettingOrWaitsForTheOutput) {
     CellHandle c = cell_create("c");
     cell_set_text(c, "the text");
     cell_set_script(c, "out(1)");
@@ -314,11 +315,8 @@ TEST_F(CellCommandsTest, PrintWritesOneFieldAndKeepsTheOutputSetting) {
     EXPECT_EQ(settings_output_dest(), OUT_FILE);
     EXPECT_FALSE(output_is_open());
     EXPECT_FALSE(web_modified()); // the borrowed setting is no edit of the web
-}
 
-TEST_F(CellCommandsTest, PrintWhileOutputIsOpenChangesNothing) {
-    CellHandle c = cell_create("c");
-    cell_set_text(c, "unseen");
+    // While the output is open a print changes nothing.
     settings_set_output_dest(OUT_SCREEN);
     ASSERT_EQ(output_open(), 0);
     output_text("run");

@@ -173,7 +173,7 @@ TEST_F(NodeStore, ScratchBuffers) {
         scratch_release(i);
 }
 
-TEST_F(NodeStore, ReclaimFreesWhatNoOwnerReaches) {
+TEST_F(NodeStore, ReclaimFreesWhatNoOwnerReachesAndReportsFaults) {
     NodeHandle kept = chain_of(3);
     keep([kept] { chain_mark(kept); });
     chain_of(4); // dropped without release
@@ -182,9 +182,8 @@ TEST_F(NodeStore, ReclaimFreesWhatNoOwnerReaches) {
     EXPECT_EQ(node_reclaim_unreachable(), 0);
     forget_all();
     chain_free(kept);
-}
 
-TEST_F(NodeStore, ReclaimReportsSharedAndReleasedNodes) {
+    // A node reached twice, and a released node reached, are faults.
     NodeHandle a = chain_of(2);
     NodeHandle b = node_alloc(ChainNode);
     chain_set_next(b, chain_next(a)); // two owners of one node

@@ -109,19 +109,11 @@ TEST_F(ComputedValues, KeepTheirPrecisionThroughSaveAndReopen) {
 }
 
 TEST_F(ComputedValues, OwnTextsAndInvalidNumbersAreSavedAsBefore) {
-    CellHandle c = cell_create("typed");
-    NodeHandle v = value_new();
-    value_set_cstring(v, "  1.50000");
-    value_to_number(v);
-    cell_set_value(c, v);
-    CellHandle s = cell_create("word");
-    NodeHandle w = value_new();
-    value_set_cstring(w, "12345.678 apples");
-    cell_set_value(s, w);
-    CellHandle bad = cell_create("bad");
+    cell_set_value_text(cell_create("typed"), "  1.50000"); // a number with its text
+    cell_set_value_text(cell_create("word"), "12345.678 apples");
     NodeHandle b = value_new_number(0);
     value_set_flags(b, VF_NAN);
-    cell_set_value(bad, b);
+    cell_set_value(cell_create("bad"), b);
     std::string bytes = saved();
     EXPECT_NE(bytes.find("<val>  1.50000</val>"), std::string::npos);
     EXPECT_NE(bytes.find("<val>12345.678 apples</val>"), std::string::npos);
