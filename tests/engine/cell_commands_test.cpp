@@ -99,6 +99,12 @@ TEST_F(CellCommandsTest, NewCellFromTheBox) {
     EXPECT_EQ(last_flash(), EXISTS_LINKING);
     new_cell_from_box("home"); // dialog cancelled
     EXPECT_EQ(cur(), "fresh");
+
+    // The dialog takes at most the typed limit.
+    std::string typed = "n" + std::string(CELL_NAME_MAX + 10, 'x');
+    ui.cell_names = {typed};
+    new_cell_asking();
+    EXPECT_EQ(cur(), typed.substr(0, CELL_NAME_TYPED_MAX));
 }
 
 TEST_F(CellCommandsTest, NewCellFromASelection) {
@@ -117,13 +123,6 @@ TEST_F(CellCommandsTest, NewCellFromASelection) {
     ui.cell_names = {"asked"};
     new_cell_from_selection("");
     EXPECT_EQ(cur(), "asked");
-}
-
-TEST_F(CellCommandsTest, TheDialogTakesAtMostTheTypedLimit) {
-    std::string typed = "n" + std::string(CELL_NAME_MAX + 10, 'x');
-    ui.cell_names = {typed};
-    new_cell_asking();
-    EXPECT_EQ(cur(), typed.substr(0, CELL_NAME_TYPED_MAX));
 }
 
 TEST_F(CellCommandsTest, ForwardFromTheBox) {

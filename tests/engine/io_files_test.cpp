@@ -121,7 +121,7 @@ TEST_F(IoFiles, KeyboardQueueKeepsTheLast48) {
     }
 }
 
-TEST_F(IoFiles, ErrorTableAndStatusError) {
+TEST_F(IoFiles, ErrorTableAndStatusTexts) {
     EXPECT_STREQ(io_error_text(0), "NONESUCH");
     EXPECT_STREQ(io_error_text(-9), "UNABLE TO WRITE TO OUPUT FILE");
     EXPECT_STREQ(io_error_text(-19), "PRINTING CANCELED");
@@ -145,9 +145,9 @@ TEST_F(IoFiles, ErrorTableAndStatusError) {
     EXPECT_STREQ(script_error_message(SE_EXPECTED_LPAREN), "Expected '(' ");
     EXPECT_STREQ(io_error_text(SE_OUT_OF_MEMORY), "OUT OF MEMORY");
     EXPECT_STREQ(io_error_text(SE_BAD_IDENTIFIER), "Unexpected Error!");
-}
 
-TEST_F(IoFiles, StatusTextsAreCutTo127Bytes) {
+    // Status texts are cut to 127 bytes.
+    ui.flashes.clear();
     std::string exact(127, 'a'), longer = exact + "bcd";
     status_flash(exact.c_str());
     status_flash(longer.c_str());

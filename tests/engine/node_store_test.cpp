@@ -241,18 +241,17 @@ TEST_F(NodeStore, ChargesCountAndRunOutAsNodesDo) {
     EXPECT_EQ(node_allocations(), before + 1);
     node_fail_after(-1);
     node_uncharge();
-}
 
-TEST_F(NodeStore, AnOwnedChargeIsGivenBackOnce) {
-    uint16_t before = nodes_free();
+    // An owned charge is given back once.
+    const uint16_t free_nodes = nodes_free();
     {
         NodeCharge early, late;
-        EXPECT_EQ(nodes_free(), before - 2);
+        EXPECT_EQ(nodes_free(), free_nodes - 2);
         early.give_back();
         early.give_back();
-        EXPECT_EQ(nodes_free(), before - 1);
+        EXPECT_EQ(nodes_free(), free_nodes - 1);
     }
-    EXPECT_EQ(nodes_free(), before);
+    EXPECT_EQ(nodes_free(), free_nodes);
     EXPECT_EQ(node_charged(), 0u);
 }
 
