@@ -83,24 +83,6 @@ TEST_F(IoFiles, WriterWritesWholeBlocksAndTheRest) {
     EXPECT_EQ(file_bytes(dir.file("out.bin")), bytes);
 }
 
-TEST_F(IoFiles, ShortWriteStopsTheWriter) {
-    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-    FilePtr f = file_open("/dev/full", "wb");
-    ASSERT_TRUE(f);
-    BufferedWriter w;
-    writer_start(w, f.get());
-    for (int i = 0; i < IO_BLOCK_SIZE; ++i)
-        ASSERT_EQ(writer_put(w, 'x'), 0);
-    EXPECT_EQ(writer_put(w, 'x'), SE_WRITE_WEB); // the full block could not be written
-    EXPECT_EQ(writer_put(w, 'y'), SE_WRITE_WEB);
-    EXPECT_EQ(writer_flush(w), SE_WRITE_WEB);
-
-    BufferedWriter tail;
-    writer_start(tail, f.get());
-    EXPECT_EQ(writer_write(tail, "abc"), 0);
-    EXPECT_EQ(writer_flush(tail), SE_WRITE_WEB); // a failed final write is not lost
-}
-
 TEST_F(IoFiles, KeyboardQueueKeepsTheLast48) {
     keyboard_clear();
     EXPECT_EQ(keyboard_pop(), -1);
