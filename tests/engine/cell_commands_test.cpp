@@ -99,6 +99,12 @@ TEST_F(CellCommandsTest, NewCellFromTheBox) {
     EXPECT_EQ(last_flash(), EXISTS_LINKING);
     new_cell_from_box("home"); // dialog cancelled
     EXPECT_EQ(cur(), "fresh");
+
+    // The dialog takes at most the typed limit.
+    std::string typed = "n" + std::string(CELL_NAME_MAX + 10, 'x');
+    ui.cell_names = {typed};
+    new_cell_asking();
+    EXPECT_EQ(cur(), typed.substr(0, CELL_NAME_TYPED_MAX));
 }
 
 TEST_F(CellCommandsTest, NewCellFromASelection) {
@@ -119,33 +125,25 @@ TEST_F(CellCommandsTest, NewCellFromASelection) {
     EXPECT_EQ(cur(), "asked");
 }
 
-TEST_F(CellCommandsTest, TheDialogTakesAtMostTheTypedLimit) {
-    std::string typed = "n" + std::string(CELL_NAME_MAX + 10, 'x');
-    ui.cell_names = {typed};
-    new_cell_asking();
-    EXPECT_EQ(cur(), typed.substr(0, CELL_NAME_TYPED_MAX));
-}
-
 TEST_F(CellCommandsTest, ForwardFromTheBox) {
-    CellHandle p = cell_create("p");
-    visit_new(p);
+    visit_new(cell_create("p"));
     go_back();
     EXPECT_EQ(cur(), "home");
 
-    EXPECT_FALSE(forward_from_box("_x"));
-    EXPECT_EQ(cur(), "home");
-    EXPECT_TRUE(forward_from_box("HOME")); // the current name: forward
-    EXPECT_EQ(cur(), "p");
-    EXPECT_TRUE(forward_from_box("home"));
-    EXPECT_EQ(cur(), "home");
-    EXPECT_TRUE(forward_from_box("made"));
-    EXPECT_EQ(cur(), "made");
+    // A name, whether the box took it, and the cell current then; the
+    // current name goes forward.
+    for (auto [name, taken, now] : {std::tuple{"_x", false, "home"},
+                                    {"HOME", true, "p"},
+                                    {"home", true, "home"},
+                                    {"made", true, "made"}}) {
+        EXPECT_EQ(forward_from_box(name), taken) << name;
+        EXPECT_EQ(cur(), now) << name;
+    }
     EXPECT_EQ(ui.boxes.size(), 0u); // created without a question
 }
 
 TEST_F(CellCommandsTest, ForwardFromASelection) {
-    CellHandle p = cell_create("p");
-    visit_new(p);
+    visit_new(cell_create("p"));
     go_back();
     forward_from_selection("");
     EXPECT_EQ(cur(), "p");
@@ -300,7 +298,7 @@ TEST_F(CellCommandsTest, StopEndsAnInputWaitElseTheRun) {
     run_set_stop_request(false);
 }
 
-TEST_F(CellCommandsTest, PrintWritesOneFieldAndKeepsTheOutputSetting) {
+TEST_F(CellCommandsTest, PrintWritesOneFieldAndKeepsTheOutputSettingOrWaitsForTheOutput) {
     CellHandle c = cell_create("c");
     cell_set_text(c, "the text");
     cell_set_script(c, "out(1)");
@@ -316,11 +314,8 @@ TEST_F(CellCommandsTest, PrintWritesOneFieldAndKeepsTheOutputSetting) {
     EXPECT_EQ(settings_output_dest(), OUT_FILE);
     EXPECT_FALSE(output_is_open());
     EXPECT_FALSE(web_modified()); // the borrowed setting is no edit of the web
-}
 
-TEST_F(CellCommandsTest, PrintWhileOutputIsOpenChangesNothing) {
-    CellHandle c = cell_create("c");
-    cell_set_text(c, "unseen");
+    // While the output is open a print changes nothing.
     settings_set_output_dest(OUT_SCREEN);
     ASSERT_EQ(output_open(), 0);
     output_text("run");

@@ -36,15 +36,14 @@ TEST_F(CellTest, NamesNormaliseAndValidate) {
         EXPECT_FALSE(name_is_valid(bad)) << bad;
     for (const char* good : {"a1", "x_y", "Z"})
         EXPECT_TRUE(name_is_valid(good)) << good;
-    std::string n = "  _a_ ";
-    name_normalize(n);
-    EXPECT_EQ(n, "a");
-    std::string longn = std::string(47, 'b') + "_cdefghijkl";
-    name_normalize(longn);
-    EXPECT_EQ(longn, std::string(47, 'b')); // cut to 48, then the trailing '_' goes
-    std::string digits = "123";
-    name_normalize(digits);
-    EXPECT_EQ(digits, "");
+    auto normalized = [](std::string s) {
+        name_normalize(s);
+        return s;
+    };
+    EXPECT_EQ(normalized("  _a_ "), "a");
+    // Cut to 48, then the trailing '_' goes.
+    EXPECT_EQ(normalized(std::string(47, 'b') + "_cdefghijkl"), std::string(47, 'b'));
+    EXPECT_EQ(normalized("123"), "");
 }
 
 TEST_F(CellTest, TableFollowsNameOrderAndMarksScriptsForRelexing) {

@@ -44,7 +44,6 @@ class Exhaustion : public EngineTest, public ::testing::WithParamInterface<std::
         web_set_modified(false);
         return web_open(path.c_str()).code;
     }
-    int run_home() { return run_again(); }
     fs::path old_dir = fs::current_path();
     TempDir tmp{"tarvex_exhaust"};
     const fs::path& work = tmp.path();
@@ -57,7 +56,7 @@ TEST_P(Exhaustion, EveryRunEndsCleanlyAndLeavesAUsableWeb) {
     fs::copy_file(GetParam(), web);
     ASSERT_EQ(open_web(web), 0) << web;
     uint64_t before = node_allocations();
-    const int unexhausted = run_home();
+    const int unexhausted = run_again();
     uint64_t total = node_allocations() - before;
     uint64_t stride = total / POINTS_PER_WEB + 1;
     int exhausted = 0;
@@ -65,7 +64,7 @@ TEST_P(Exhaustion, EveryRunEndsCleanlyAndLeavesAUsableWeb) {
         ASSERT_EQ(open_web(web), 0) << web;
         ui.flashes.clear();
         node_fail_after(static_cast<long>(k));
-        int r = run_home();
+        int r = run_again();
         node_fail_after(-1);
         bool oom = false;
         for (const std::string& f : ui.flashes)
@@ -84,7 +83,7 @@ TEST_P(Exhaustion, EveryRunEndsCleanlyAndLeavesAUsableWeb) {
         settings_set_auto_output(AUTO_NONE);
         settings_set_output_dest(OUT_SCREEN);
         cell_set_script(cell_root(), "out(1 + 1)");
-        EXPECT_EQ(run_home(), 0);
+        EXPECT_EQ(run_again(), 0);
         EXPECT_TRUE(ui.console == "2" || ui.console == "2.000") << web << " at allocation " << k;
         std::string saved = (work / "saved.tvx").string();
         EXPECT_TRUE(web_save_as(saved.c_str()).done());

@@ -139,24 +139,29 @@ std::vector<CellHandle> live_cells() {
     return cells;
 }
 
-// cmark renders the text back as written; <br> ends a line.
-void expect_md_cell(xmlNode* h2, CellHandle c) {
+// The text of a field under a cell's heading; "" when there is none.
+std::string field_text(xmlNode* heading, const char* field) {
+    xmlNode* n = field_after(heading, field);
+    return n ? node_text(n) : "";
+}
+
+// A cell's heading and fields as a page shows them: HTML keeps every line
+// end; cmark renders Markdown back as written, without the line ends that
+// close the text and the value, and with one closing the script.
+void expect_cell_fields(xmlNode* heading, CellHandle c, bool markdown) {
     std::string name = cell_name_string(c);
-    EXPECT_EQ(node_text(h2), name);
-    auto trimmed = [](std::string s) {
-        s = lf(s);
-        while (!s.empty() && s.back() == '\n')
+    EXPECT_EQ(node_text(heading), name);
+    auto trimmed = [&](std::string s) {
+        while (markdown && !s.empty() && s.back() == '\n')
             s.pop_back();
         return s;
     };
-    xmlNode* text = field_after(h2, "Text");
-    EXPECT_EQ(text ? node_text(text) : "", trimmed(text_to_string(cell_text(c)))) << name;
-    xmlNode* value = field_after(h2, "Value");
-    EXPECT_EQ(value ? node_text(value) : "", trimmed(value_display(cell_value(c)))) << name;
-    xmlNode* script = field_after(h2, "Script");
-    std::string code = lf(text_to_string(cell_script(c)));
-    if (!code.empty() && code.back() != '\n') code += '\n';
-    EXPECT_EQ(script ? node_text(script) : "", code) << name;
+    std::string script = lf(text_to_string(cell_script(c)));
+    if (markdown && !script.empty() && script.back() != '\n') script += '\n';
+    EXPECT_EQ(lf(field_text(heading, "Text")), trimmed(lf(text_to_string(cell_text(c))))) << name;
+    std::string value = value_display(cell_value(c));
+    EXPECT_EQ(field_text(heading, "Value"), markdown ? trimmed(lf(value)) : value) << name;
+    EXPECT_EQ(lf(field_text(heading, "Script")), script) << name;
 }
 
 class ExportTest : public WebFileTest {
@@ -223,14 +228,7 @@ TEST_F(ExportTest, EveryAcceptanceWebExportsToEachFormatAndReadsBack) {
             ASSERT_TRUE(is(s, "section")) << name;
             xmlNode* h = heading_of(s);
             ASSERT_TRUE(h);
-            EXPECT_EQ(node_text(h), name);
-            xmlNode* text = field_after(h, "Text");
-            EXPECT_EQ(text ? lf(node_text(text)) : "", lf(text_to_string(cell_text(c)))) << name;
-            xmlNode* value = field_after(h, "Value");
-            EXPECT_EQ(value ? node_text(value) : "", value_display(cell_value(c))) << name;
-            xmlNode* script = field_after(h, "Script");
-            EXPECT_EQ(script ? lf(node_text(script)) : "", lf(text_to_string(cell_script(c))))
-                << name;
+            expect_cell_fields(h, c, false);
             // Links here: the in-pointers of the text links and of the scripts.
             std::set<std::string> expected;
             for (PointerSource from : {PS_TEXT_LINKS, PS_SCRIPT_TOKENS})
@@ -256,7 +254,7 @@ TEST_F(ExportTest, EveryAcceptanceWebExportsToEachFormatAndReadsBack) {
         for (CellHandle c : cells) {
             xmlNode* h2 = md_cell(md, c);
             ASSERT_TRUE(is(h2, "h2")) << cell_name_string(c);
-            expect_md_cell(h2, c);
+            expect_cell_fields(h2, c, true);
         }
 
         // DOT, accepted by Graphviz.
@@ -300,13 +298,13 @@ TEST_F(ExportTest, HostileTextsStayTextInHtmlAndMarkdown) {
 
     xmlNode* ab = page.by_id("cell-a-5Fb");
     ASSERT_TRUE(ab);
-    EXPECT_EQ(node_text(field_after(heading_of(ab), "Value")), "</div><script>alert(1)</script>");
+    EXPECT_EQ(field_text(heading_of(ab), "Value"), "</div><script>alert(1)</script>");
     // Bad bytes become U+FFFD in both formats.
     const char* mended =
         "broken \xEF\xBF\xBD and \xEF\xBF\xBD and \xEF\xBF\xBD\xEF\xBF\xBD and \xEF\xBF\xBD end";
     xmlNode* bad = page.by_id("cell-bad");
     ASSERT_TRUE(bad);
-    EXPECT_EQ(node_text(field_after(heading_of(bad), "Text")), mended);
+    EXPECT_EQ(field_text(heading_of(bad), "Text"), mended);
 
     // Markdown escapes what it would misread: only the page's own structure
     // is seen (the title, the index list, one code block).
@@ -323,8 +321,8 @@ TEST_F(ExportTest, HostileTextsStayTextInHtmlAndMarkdown) {
     EXPECT_TRUE(md.handlers.empty());
     md.expect_links_resolve();
     for (CellHandle c : live_cells())
-        if (cell_name_string(c) != "bad") expect_md_cell(md_cell(md, c), c);
-    EXPECT_EQ(node_text(field_after(md_cell(md, cell_find("bad")), "Text")), mended);
+        if (cell_name_string(c) != "bad") expect_cell_fields(md_cell(md, c), c, true);
+    EXPECT_EQ(field_text(md_cell(md, cell_find("bad")), "Text"), mended);
 }
 
 TEST_F(ExportTest, ScriptsAreColouredAsTheLexerReadsThem) {
@@ -343,10 +341,9 @@ TEST_F(ExportTest, ScriptsAreColouredAsTheLexerReadsThem) {
         << html;
     // The script link counts as a link to total, the builtin name not as one to max.
     Page page(html);
-    EXPECT_NE(
-        node_text(field_after(heading_of(page.by_id("cell-total")), "Links here")).find("home"),
-        std::string::npos);
-    EXPECT_EQ(node_text(field_after(heading_of(page.by_id("cell-max")), "Links here")), "none");
+    EXPECT_NE(field_text(heading_of(page.by_id("cell-total")), "Links here").find("home"),
+              std::string::npos);
+    EXPECT_EQ(field_text(heading_of(page.by_id("cell-max")), "Links here"), "none");
 }
 
 TEST_F(ExportTest, DotHasOneEdgeStylePerLinkSource) {
@@ -356,12 +353,7 @@ TEST_F(ExportTest, DotHasOneEdgeStylePerLinkSource) {
     cell_set_script(cell_root(), "set b = a");
     cell_set_text(a, "quote \" and backslash \\");
     std::string dot = exported(EXPORT_DOT);
-    auto count = [&](const std::string& s) {
-        size_t n = 0;
-        for (size_t at = dot.find(s); at != std::string::npos; at = dot.find(s, at + 1))
-            ++n;
-        return n;
-    };
+    auto count = [&](const std::string& s) { return occurrences(dot, s); };
     EXPECT_EQ(count("\"cell-home\" -> \"cell-a\" [style=solid]"), 1u);
     EXPECT_EQ(count("\"cell-home\" -> \"cell-b\" [style=solid]"), 1u);
     EXPECT_EQ(count("\"cell-home\" -> \"cell-a\" [style=dashed"), 1u);

@@ -139,20 +139,15 @@ TEST_F(OutputTest, PumpsWhileWritingButNeverRecursively) {
 TEST_F(OutputTest, FileNamesGetTxtOnlyWhenTheFileNameHasNoDot) {
     std::filesystem::create_directories(dir.file("v1.2"));
     settings_set_output_dest(OUT_FILE);
-    struct Case {
-        std::string name, file;
-    } cases[] = {
-        {dir.file("v1.2/out"), dir.file("v1.2/out.txt")},
-        {dir.file("v1.2/out.csv"), dir.file("v1.2/out.csv")},
-        {dir.file("v1.2/.hidden"), dir.file("v1.2/.hidden")},
-    };
-    for (const Case& c : cases) {
-        settings_set_output_name(c.name.c_str());
+    for (auto [name, file] : {std::pair{"v1.2/out", "v1.2/out.txt"},
+                              {"v1.2/out.csv", "v1.2/out.csv"},
+                              {"v1.2/.hidden", "v1.2/.hidden"}}) {
+        settings_set_output_name(dir.file(name).c_str());
         EXPECT_EQ(output_text("data"), 0);
         EXPECT_EQ(ui.persistent_status, "Writing output file...");
         EXPECT_EQ(output_close(), 0);
-        EXPECT_EQ(output_file_name(), c.file);
-        EXPECT_EQ(file_bytes(c.file), "data") << c.file;
+        EXPECT_EQ(output_file_name(), dir.file(file));
+        EXPECT_EQ(file_bytes(dir.file(file)), "data") << file;
     }
     EXPECT_EQ(ui.console, ""); // nothing went to the console
 

@@ -50,12 +50,9 @@ TEST_F(ModifiedMark, ARunMarksTheWebOnlyWhenAValueChanges) {
 }
 
 TEST_F(ModifiedMark, MatrixBuiltinsChangingCellsInPlaceMarkTheWeb) {
-    const char* names[] = {"m1", "m2", "m3", "m4"};
-    const double values[] = {2, 0, 0, 4};
-    for (int i = 0; i < 4; ++i) {
-        CellHandle c = cell_create(names[i]);
-        cell_set_value(c, value_new_number(values[i]));
-    }
+    int i = 0;
+    for (double v : {2.0, 0.0, 0.0, 4.0})
+        cell_set_value(cell_create(("m" + std::to_string(++i)).c_str()), value_new_number(v));
     cell_table_rebuild();
     EXPECT_TRUE(run_marks("rref('m1', 2, 2)"));
     EXPECT_EQ(value_display(cell_value(cell_find("m1"))), "1");

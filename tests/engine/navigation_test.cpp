@@ -16,6 +16,8 @@
 namespace tarvex::test {
 namespace {
 
+using Names = std::vector<std::string>;
+
 class NavigationTest : public EngineTest {
   protected:
     void SetUp() override {
@@ -24,6 +26,11 @@ class NavigationTest : public EngineTest {
         navigation_reset();
     }
     CellHandle make(const char* n) { return cell_create(n); }
+    // Makes each cell and visits it, in order.
+    void visit_made(std::initializer_list<const char*> ns) {
+        for (const char* n : ns)
+            visit_new(make(n));
+    }
     std::string cur() { return cell_name_string(current_cell()); }
     // The back ring, most recent first, at most `most` entries.
     std::vector<CellHandle> back_ring(size_t most = SIZE_MAX) {
@@ -36,7 +43,7 @@ class NavigationTest : public EngineTest {
         }
         return ring;
     }
-    std::vector<std::string> names(const std::vector<CellHandle>& cs) {
+    Names names(const std::vector<CellHandle>& cs) {
         std::vector<std::string> r;
         for (CellHandle c : cs)
             r.push_back(cell_name_string(c));
@@ -45,25 +52,20 @@ class NavigationTest : public EngineTest {
 };
 
 TEST_F(NavigationTest, BackAndForward) {
-    CellHandle p = make("p"), q = make("q"), r = make("r"), s = make("s");
-    visit_new(p);
-    visit_new(q);
-    visit_new(r);
+    visit_made({"p", "q", "r"});
     go_back();
     go_back();
     EXPECT_EQ(cur(), "p");
     go_forward();
     EXPECT_EQ(cur(), "q");
     EXPECT_GT(forward_count(), 0);
-    visit_new(s);
+    visit_made({"s"});
     EXPECT_EQ(forward_count(), 0);
-    go_back();
-    go_back();
-    go_back();
+    for (int i = 0; i < 3; ++i)
+        go_back();
     EXPECT_EQ(cur(), "home");
     go_back(); // empty: goes home
     EXPECT_EQ(cur(), "home");
-    (void)r;
 }
 
 TEST_F(NavigationTest, RingKeepsThirtyOneAndNoRepeats) {
@@ -89,24 +91,19 @@ TEST_F(NavigationTest, RingKeepsThirtyOneAndNoRepeats) {
 }
 
 TEST_F(NavigationTest, GoBackToPopsToTheNamedEntry) {
-    CellHandle a = make("a"), b = make("b"), c = make("c"), d = make("d");
-    visit_new(a);
-    visit_new(b);
-    visit_new(c);
-    visit_new(d);    // back ring: home a b c
+    visit_made({"a", "b", "c", "d"}); // back ring: home a b c
     go_back_to("a"); // third most recent
     EXPECT_EQ(cur(), "a");
     EXPECT_EQ(back_count(), 1);
     EXPECT_EQ(forward_count(), 1); // d only: the repeats are not recorded
     go_back_to("A");               // names match exactly
     EXPECT_EQ(cur(), "a");
-    visit_new(b);
+    visit_new(cell_find("b"));
     go_back_to("home");
     EXPECT_EQ(cur(), "home");
     EXPECT_TRUE(back_ring().empty());
     go_back_to("home"); // home not in the ring: empties it and goes home
     EXPECT_EQ(cur(), "home");
-    (void)c;
 }
 
 TEST_F(NavigationTest, PreviousAndNextWrapOverDeletedEntries) {
@@ -145,9 +142,9 @@ TEST_F(NavigationTest, TextLinksAndPointers) {
     CellHandle x = make("x"), y = make("y"), lives = make("lives"), home = cell_root();
     cell_set_text(home, "see x, then x again and y; 9lives _y unknown");
     EXPECT_EQ(names(out_pointers(home, PS_TEXT_LINKS)),
-              (std::vector<std::string>{"x", "x", "y", "lives", "y"})); // '_' is skipped
+              (Names{"x", "x", "y", "lives", "y"})); // '_' is skipped
     cell_set_text(y, "back to home and x");
-    EXPECT_EQ(names(in_pointers(x, PS_TEXT_LINKS)), (std::vector<std::string>{"home", "y"}));
+    EXPECT_EQ(names(in_pointers(x, PS_TEXT_LINKS)), (Names{"home", "y"}));
     EXPECT_TRUE(in_pointers(lives, PS_SCRIPT_TOKENS).empty());
     cell_set_text(x, "");
     EXPECT_EQ(text_links_get(x), 0);
@@ -162,7 +159,7 @@ TEST_F(NavigationTest, LinksStopAtTheMarkInEveryWalk) {
     CellHandle home = cell_root(), y = make("y");
     cell_set_text(home, std::string(LINK_TEXT_MAX - 1, ' ') + "x y");
     for (PointerSource from : {PS_TEXT_LINKS, PS_FIELDS}) {
-        EXPECT_EQ(names(out_pointers(home, from)), (std::vector<std::string>{"x"})) << from;
+        EXPECT_EQ(names(out_pointers(home, from)), (Names{"x"})) << from;
         EXPECT_TRUE(in_pointers(y, from).empty()) << from;
     }
     text_links_discard_all();
@@ -192,11 +189,10 @@ TEST_F(NavigationTest, FieldPointersMatchTheCachedListsAndAllocateNothing) {
         EXPECT_EQ(cell_get(c, CF_SCRIPT_TOKENS), 0);
     }
     // Comments and strings name nothing; sin( names the cell, as the lexer reads it.
-    EXPECT_EQ(out_fields[0],
-              (std::vector<std::string>{"a", "b_2", "a", "b_2", "a", "sin", "home"}));
-    EXPECT_EQ(in_fields[1], (std::vector<std::string>{"a", "home"})); // itself, once
-    EXPECT_EQ(in_fields[2], (std::vector<std::string>{"home"}));
-    EXPECT_EQ(in_fields[0], (std::vector<std::string>{"home"}));
+    EXPECT_EQ(out_fields[0], (Names{"a", "b_2", "a", "b_2", "a", "sin", "home"}));
+    EXPECT_EQ(in_fields[1], (Names{"a", "home"})); // itself, once
+    EXPECT_EQ(in_fields[2], (Names{"home"}));
+    EXPECT_EQ(in_fields[0], (Names{"home"}));
 
     for (size_t i = 0; i < cells.size(); ++i) {
         std::vector<std::string> both = names(out_pointers(cells[i], PS_TEXT_LINKS));
@@ -221,8 +217,8 @@ TEST_F(NavigationTest, FieldPointersSeeCellsMadeAfterALex) {
     cell_set_script(home, "later = 1");
     relex_cell(home);
     CellHandle later = make("later");
-    EXPECT_EQ(names(out_pointers(home, PS_FIELDS)), (std::vector<std::string>{"later"}));
-    EXPECT_EQ(names(in_pointers(later, PS_FIELDS)), (std::vector<std::string>{"home"}));
+    EXPECT_EQ(names(out_pointers(home, PS_FIELDS)), (Names{"later"}));
+    EXPECT_EQ(names(in_pointers(later, PS_FIELDS)), (Names{"home"}));
 }
 
 } // namespace

@@ -20,15 +20,6 @@ namespace {
 
 using WebMendTest = WebFileTest;
 
-std::string cells_of() {
-    std::string names;
-    web_for_each_cell([&](CellHandle c) {
-        names += cell_name_string(c) + " ";
-        return true;
-    });
-    return names;
-}
-
 // Bytes with zeros written as "@".
 std::string with_zeros(std::string s) {
     std::replace(s.begin(), s.end(), '@', '\0');
@@ -109,8 +100,7 @@ class ComputedValues : public WebMendTest {
 TEST_F(ComputedValues, KeepTheirPrecisionThroughSaveAndReopen) {
     // The display text under two decimals would be 1.2e+04.
     EXPECT_EQ(computed_after_reopen("set v to 12345.6 + 0.078"), "12345.678");
-    NodeHandle back = cell_value(cell_find("v"));
-    EXPECT_EQ(value_number(back), 12345.678);
+    EXPECT_EQ(value_number(cell_value(cell_find("v"))), 12345.678);
     EXPECT_EQ(computed_after_reopen("set v to 1 / 3"), "0.3333333333333333");
     EXPECT_EQ(value_number(cell_value(cell_find("v"))), 1.0 / 3);
     // A number its display text gives back keeps that text.
@@ -119,19 +109,11 @@ TEST_F(ComputedValues, KeepTheirPrecisionThroughSaveAndReopen) {
 }
 
 TEST_F(ComputedValues, OwnTextsAndInvalidNumbersAreSavedAsBefore) {
-    CellHandle c = cell_create("typed");
-    NodeHandle v = value_new();
-    value_set_cstring(v, "  1.50000");
-    value_to_number(v);
-    cell_set_value(c, v);
-    CellHandle s = cell_create("word");
-    NodeHandle w = value_new();
-    value_set_cstring(w, "12345.678 apples");
-    cell_set_value(s, w);
-    CellHandle bad = cell_create("bad");
+    cell_set_value_text(cell_create("typed"), "  1.50000"); // a number with its text
+    cell_set_value_text(cell_create("word"), "12345.678 apples");
     NodeHandle b = value_new_number(0);
     value_set_flags(b, VF_NAN);
-    cell_set_value(bad, b);
+    cell_set_value(cell_create("bad"), b);
     std::string bytes = saved();
     EXPECT_NE(bytes.find("<val>  1.50000</val>"), std::string::npos);
     EXPECT_NE(bytes.find("<val>12345.678 apples</val>"), std::string::npos);

@@ -122,10 +122,7 @@ TEST_F(WebSaveTest, SymbolicLinkKeepsPointingAtTheSavedFile) {
     EXPECT_NE(file_bytes(real).find("<text>after</text>"), std::string::npos);
     EXPECT_EQ(mode_of(real), 0604u);
     EXPECT_EQ(listing(), "link.tvx real ");
-    int in_real = 0;
-    for (auto& e : std::filesystem::directory_iterator(path("real")))
-        in_real += !e.path().empty();
-    EXPECT_EQ(in_real, 1);
+    EXPECT_EQ(listing(path("real")), "web.tvx ");
 
     // A dangling link names the file to create.
     std::filesystem::create_symlink("real/new.tvx", path("dangling.tvx"));
@@ -147,7 +144,6 @@ TEST_F(WebSaveTest, SavingNeedsNoNodesAndChangesNothing) {
     EXPECT_EQ(nodes_in_use(), in_use);
     EXPECT_EQ(value_text(cell_value(c)), 0);
     EXPECT_EQ(value_flags(cell_value(c)), 0);
-    EXPECT_NE(with_nodes.find("<val>0.3333333333333333</val>"), std::string::npos);
 }
 
 TEST_F(WebSaveTest, SaveQuestionHasThreeAnswers) {
@@ -256,31 +252,23 @@ template <class F> void in_child_within_seconds(F f) {
         ::testing::ExitedWithCode(0), "");
 }
 
-TEST_F(WebSaveTest, OnlyARegularFileOpensAsAWebAndNothingWaits) {
+TEST_F(WebSaveTest, OnlyARegularFileOrATakenPipeOpensAsAWebAndNothingWaits) {
     ASSERT_EQ(open_bytes("<cname>mine</cname>", "mine.tvx"), 0);
     std::filesystem::create_directory(path("dir.tvx"));
-    ASSERT_EQ(::mkfifo(path("fifo.tvx").c_str(), 0600), 0);
+    std::string fifo = path("fifo.tvx");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     in_child_within_seconds([&] {
-        for (const std::string& name : {std::string("/dev/zero"), std::string("/dev/null"),
-                                        path("dir.tvx"), path("fifo.tvx")}) {
+        for (const std::string& name :
+             {std::string("/dev/zero"), std::string("/dev/null"), path("dir.tvx"), fifo}) {
             EXPECT_EQ(web_open(name.c_str()).code, SE_WEB_NOT_FILE) << name;
             EXPECT_EQ(ui.flashes.back(), "Not a web file (a device, folder, socket or pipe)");
             EXPECT_NE(cell_find("mine"), 0) << name;
             EXPECT_EQ(web_file_name(), path("mine.tvx"));
         }
-        // Where pipes are taken, a device still is not.
+        // Where pipes are taken, a device still is not; a pipe's web is
+        // untitled, and the writer may come after the open.
         web_open_pipes(true);
         EXPECT_EQ(web_open("/dev/zero").code, SE_WEB_NOT_FILE);
-    });
-}
-
-TEST_F(WebSaveTest, WebReadFromAPipeIsUntitled) {
-    ASSERT_EQ(open_bytes("<cname>mine</cname>", "mine.tvx"), 0);
-    std::string fifo = path("fifo.tvx");
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    web_open_pipes(true);
-    in_child_within_seconds([&] {
-        // The writer comes after the open: the web is read once it has.
         if (::fork() == 0) {
             ::usleep(200 * 1000);
             put_file(fifo, "<cname>piped</cname>");
@@ -297,7 +285,6 @@ TEST_F(WebSaveTest, WebReadFromAPipeIsUntitled) {
         EXPECT_EQ(web_file_name(), "");
         ::close(fd);
     });
-    web_open_pipes(false);
 }
 
 TEST_F(WebSaveTest, DisplayNames) {

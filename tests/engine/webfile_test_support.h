@@ -105,6 +105,24 @@ inline int read_web_bytes(std::string bytes) {
 inline int g_resets = 0;
 inline void count_reset() { ++g_resets; }
 
+// How many times part occurs in s, overlaps included.
+inline size_t occurrences(const std::string& s, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = s.find(part); at != std::string::npos; at = s.find(part, at + 1))
+        ++n;
+    return n;
+}
+
+// The names of the web's cells in name order, each followed by a space.
+inline std::string cells_of() {
+    std::string names;
+    web_for_each_cell([&](CellHandle c) {
+        names += cell_name_string(c) + " ";
+        return true;
+    });
+    return names;
+}
+
 inline std::string cell_text_of(const char* name) {
     CellHandle c = cell_find(name);
     return c ? text_to_string(cell_text(c)) : "<none>";
