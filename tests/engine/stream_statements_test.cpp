@@ -118,10 +118,8 @@ TEST_F(Streams, SetTakesTheWordsTheFileReads) {
 
 TEST_F(Streams, InputFromACell) {
     cell("data", "12 3.5 'abc' word");
-    cell("a");
-    cell("b");
-    cell("c");
-    cell("d");
+    for (const char* name : {"a", "b", "c", "d"})
+        cell(name);
     EXPECT_EQ(run_in_home("set inname data set intype 'cell' in(a, b, c, d) out(a + b, c, d, eof)"),
               0);
     EXPECT_EQ(ui.console, "16abcword1"); // two significant digits; the end was met
