@@ -38,9 +38,7 @@ class Semantics : public EngineTest {
     // Runs a script in home; returns the console and the run's result.
     std::string run(const std::string& script, bool fast, int* result = nullptr) {
         interp_set_fast_path(fast);
-        cell_set_script(cell_root(), script.c_str());
-        make_current(cell_root());
-        int r = engine_guard([] { return run_command(false); });
+        int r = run_in_home(script);
         if (result) *result = r;
         return ui.console;
     }
