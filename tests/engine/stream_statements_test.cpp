@@ -67,9 +67,7 @@ TEST_F(Streams, ConfigurationWords) {
                   {"set all 1", SE_BAD_SET}};
     for (auto& e : errors)
         EXPECT_EQ(run_in_home(e.script), e.code) << e.script;
-    run_in_home("set trigunits 'radians' set rpttype 'trail' set rptfmt '\\N'");
-    EXPECT_EQ(settings_trig_units(), TRIG_RADIANS);
-    EXPECT_EQ(settings_report_type(), RPT_TRAIL);
+    run_in_home("set rptfmt '\\N'");
     EXPECT_STREQ(settings_report_format(), "\\N");
 }
 
