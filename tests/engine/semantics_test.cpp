@@ -38,9 +38,7 @@ class Semantics : public EngineTest {
     // Runs a script in home; returns the console and the run's result.
     std::string run(const std::string& script, bool fast, int* result = nullptr) {
         interp_set_fast_path(fast);
-        cell_set_script(cell_root(), script.c_str());
-        make_current(cell_root());
-        int r = engine_guard([] { return run_command(false); });
+        int r = run_in_home(script);
         if (result) *result = r;
         return ui.console;
     }
@@ -59,6 +57,9 @@ TEST_F(Semantics, Operators) {
         {"2 - 7", "-5"},
         {"7 * 3", "21"},
         {"7 / 2", "3.5"},
+        {"2 / 3", "0.67"},
+        {"3.14159 + 0", "3.1"},
+        {"1234 + 0", "1.2e+03"},
         {"7 % 3", "1"},
         {"-7 % 3", "-1"},
         {"7 % (-3)", "1"},
@@ -79,6 +80,8 @@ TEST_F(Semantics, Operators) {
         {"not 0", "1"},
         {"not 2", "0"},
         {"not 3 = 0", "1"},
+        {"0 or 0.0001", "1"}, // any number but 0 is true, however small
+        {"not 0.0001", "0"},
         {"1 + 2 = 3", "1"},
         // strings
         {"'5' + 1", "6"},
@@ -130,7 +133,8 @@ TEST_F(Semantics, Comparisons) {
         {"-1", "1", "011100"},     {"'a'", "'b'", "011100"},   {"'b'", "'b'", "100101"},
         {"'b'", "'a'", "010011"},  {"'10'", "'9'", "011100"},  {"2", "'10'", "010011"},
         {"'10'", "2", "011100"},   {"blank", "0", "011100"},   {"0", "blank", "100101"},
-        {"blank", "''", "100101"}, {"(0 / 0)", "5", "100101"}, {"(1 / 0)", "5", "010011"}};
+        {"blank", "''", "100101"}, {"(0 / 0)", "5", "100101"}, {"5", "(0 / 0)", "100101"},
+        {"(1 / 0)", "5", "010011"}};
     for (bool fast : {false, true})
         for (const Case& c : cases)
             for (int i = 0; i < 6; ++i) {

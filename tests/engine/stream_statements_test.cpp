@@ -67,9 +67,7 @@ TEST_F(Streams, ConfigurationWords) {
                   {"set all 1", SE_BAD_SET}};
     for (auto& e : errors)
         EXPECT_EQ(run_in_home(e.script), e.code) << e.script;
-    run_in_home("set trigunits 'radians' set rpttype 'trail' set rptfmt '\\N'");
-    EXPECT_EQ(settings_trig_units(), TRIG_RADIANS);
-    EXPECT_EQ(settings_report_type(), RPT_TRAIL);
+    run_in_home("set rptfmt '\\N'");
     EXPECT_STREQ(settings_report_format(), "\\N");
 }
 
@@ -118,10 +116,8 @@ TEST_F(Streams, SetTakesTheWordsTheFileReads) {
 
 TEST_F(Streams, InputFromACell) {
     cell("data", "12 3.5 'abc' word");
-    cell("a");
-    cell("b");
-    cell("c");
-    cell("d");
+    for (const char* name : {"a", "b", "c", "d"})
+        cell(name);
     EXPECT_EQ(run_in_home("set inname data set intype 'cell' in(a, b, c, d) out(a + b, c, d, eof)"),
               0);
     EXPECT_EQ(ui.console, "16abcword1"); // two significant digits; the end was met

@@ -27,6 +27,14 @@ int chunks(Text t) {
     return n;
 }
 
+// The arguments as a chain of values.
+NodeHandle args_chain(const std::vector<Arg>& args) {
+    NodeHandle head = 0, tail = 0;
+    for (const Arg& a : args)
+        chain_append(&head, &tail, make_args({a}));
+    return head;
+}
+
 // A Text whose chunks hold exactly the given pieces, empty ones included,
 // as appends and cuts can leave it; the unused bytes of each chunk hold old
 // characters, which no operation may take.
@@ -183,36 +191,26 @@ Footprint footprint(const std::function<NodeHandle()>& setup,
     return f;
 }
 
-// Through builtin_call, or through the common sequence of builtin_invoke
-// with the builtin's entry point.
-Footprint builtin_footprint(const char* name, std::initializer_list<Arg> args,
-                            bool common = false) {
+// A builtin's result, through builtin_call or through the common sequence
+// of builtin_invoke with the builtin's entry point.
+NodeHandle result_of(const char* name, NodeHandle in, bool common, int* status = nullptr) {
     NodeHandle entry = tree_find(name, builtin_root());
     EXPECT_NE(entry, 0) << name;
-    std::vector<Arg> list(args);
-    return footprint(
-        [list] {
-            NodeHandle head = 0, tail = 0;
-            for (const Arg& a : list) {
-                NodeHandle v = make_args({a});
-                chain_append(&head, &tail, v);
-            }
-            return head;
-        },
-        [entry, common](NodeHandle in) {
-            NodeHandle result = 0;
-            if (common)
-                builtin_invoke(builtin_fn(entry), in, &result);
-            else
-                builtin_call(entry, in, &result);
-            return result;
-        });
+    NodeHandle result = 0;
+    int s =
+        common ? builtin_invoke(builtin_fn(entry), in, &result) : builtin_call(entry, in, &result);
+    if (status) *status = s;
+    return result;
 }
 
-Outcome invoke(const char* name, std::initializer_list<Arg> args) {
-    NodeHandle result = 0;
-    int status =
-        builtin_invoke(builtin_fn(tree_find(name, builtin_root())), make_args(args), &result);
+Footprint builtin_footprint(const char* name, const std::vector<Arg>& args, bool common = false) {
+    return footprint([args] { return args_chain(args); },
+                     [name, common](NodeHandle in) { return result_of(name, in, common); });
+}
+
+Outcome outcome(const char* name, const std::vector<Arg>& args, bool common) {
+    int status = 0;
+    NodeHandle result = result_of(name, args_chain(args), common, &status);
     return outcome_of(status, result);
 }
 
@@ -254,8 +252,7 @@ TEST_F(StringPaths, LengthsMakeOnlyANumbersDisplayText) {
             return v;
         },
         [](NodeHandle in) {
-            NodeHandle result = 0;
-            builtin_call(tree_find("slen", builtin_root()), in, &result);
+            NodeHandle result = result_of("slen", in, false);
             EXPECT_EQ(value_number(result), 7.0); // "2.5e+23"
             return result;
         });
@@ -290,25 +287,12 @@ TEST_F(StringPaths, BothCallingSequencesAgree) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        auto both = [&](auto f) {
-            switch (c.args.size()) {
-            case 0: return f(c.name, {});
-            case 1: return f(c.name, {c.args[0]});
-            default: return f(c.name, {c.args[0], c.args[1]});
-            }
-        };
-        Outcome a = both([](const char* n, std::initializer_list<Arg> l) { return call(n, l); });
-        Outcome b = both([](const char* n, std::initializer_list<Arg> l) { return invoke(n, l); });
+        Outcome a = outcome(c.name, c.args, false), b = outcome(c.name, c.args, true);
         EXPECT_EQ(a.status, b.status);
         EXPECT_EQ(a.kind, b.kind);
         EXPECT_EQ(a.flags, b.flags);
         EXPECT_EQ(a.shown, b.shown);
-        Footprint fa = both(
-            [](const char* n, std::initializer_list<Arg> l) { return builtin_footprint(n, l); });
-        Footprint fb = both([](const char* n, std::initializer_list<Arg> l) {
-            return builtin_footprint(n, l, true);
-        });
-        EXPECT_EQ(fa, fb);
+        EXPECT_EQ(builtin_footprint(c.name, c.args), builtin_footprint(c.name, c.args, true));
     }
     // The result is a fresh value whatever its argument held: a flagged
     // number's display text is cut, and the flag stays with the argument.

@@ -9,6 +9,7 @@
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace tarvex::test {
@@ -34,23 +35,6 @@ class ValueTest : public EngineTest {
     }
     std::vector<NodeHandle> made;
 };
-
-TEST_F(ValueTest, GeneralStyleAndNan) {
-    NodeHandle two = num(2);
-    value_div(two, num(3));
-    EXPECT_EQ(text_of(two), "0.67");
-    for (double top : {1.0, 0.0}) {
-        NodeHandle v = num(top);
-        value_div(v, num(0));
-        EXPECT_EQ(text_of(v), "{NAN}") << top;
-    }
-    NodeHandle bad = num(1);
-    value_div(bad, num(0));
-    value_add(bad, num(5)); // the flag sticks to the left operand
-    EXPECT_EQ(text_of(bad), "{NAN}");
-    EXPECT_EQ(text_of(num(3.14159)), "3.1");
-    EXPECT_EQ(text_of(num(1234)), "1.2e+03");
-}
 
 TEST_F(ValueTest, StringToNumberRules) {
     struct {
@@ -113,34 +97,8 @@ TEST_F(ValueTest, DualFormsKeepTheirText) {
     EXPECT_EQ(value_display(num(1.0 / 3)), "0.33333");
 }
 
-TEST_F(ValueTest, ToleranceComparisons) {
-    EXPECT_EQ(value_compare(num(1.000), num(1.004)), 0);
-    EXPECT_NE(value_compare(num(1.000), num(1.006)), 0);
-    // number vs string compares texts: '9' > '10'; string vs number: '10' < '9'
-    EXPECT_GT(value_compare(num(9), str("10")), 0);
-    EXPECT_LT(value_compare(str("10"), num(9)), 0);
-    // empty vs 0 is textual ('' < '0'); 0 vs empty is numeric (equal)
-    EXPECT_LT(value_compare(track(value_new()), num(0)), 0);
-    EXPECT_EQ(value_compare(num(0), track(value_new())), 0);
-    NodeHandle nan = num(0), z = num(0);
-    value_div(nan, z);
-    value_to_number(nan);
-    EXPECT_EQ(value_compare(num(1), nan), 0);
-}
-
-TEST_F(ValueTest, LogicAndNegation) {
-    struct {
-        void (*op)(NodeHandle, NodeHandle);
-        double a, b, want;
-    } cases[] = {{value_or, 0, 0, 0}, {value_or, 0, 0.0001, 1}, {value_and, 2, 0, 0}};
-    for (auto& c : cases) {
-        NodeHandle a = num(c.a);
-        c.op(a, num(c.b));
-        EXPECT_EQ(value_number(a), c.want) << c.a << " " << c.b;
-    }
-    NodeHandle c = num(0.0001);
-    value_not(c);
-    EXPECT_EQ(value_number(c), 0);
+// Negation keeps a string a string and an empty value empty.
+TEST_F(ValueTest, NegationKeepsTheKind) {
     NodeHandle s = str("5");
     value_negate(s);
     EXPECT_EQ(value_kind(s), VK_STRING);
@@ -168,10 +126,7 @@ TEST_F(ValueTest, ConcatMovesOrAppends) {
 }
 
 TEST_F(ValueTest, CopyAndLists) {
-    NodeHandle src = str("hello"), dst = num(4);
-    value_copy(dst, src);
-    EXPECT_EQ(text_of(dst), "hello");
-    EXPECT_NE(value_text(dst), value_text(src));
+    NodeHandle dst = str("hello");
     value_copy(dst, 0);
     EXPECT_EQ(value_kind(dst), VK_EMPTY);
     EXPECT_EQ(value_text(dst), 0);
@@ -216,19 +171,20 @@ TEST_F(ValueTest, CopyOwnsItsTextEvenWhenTheStoreRunsOut) {
 
 TEST_F(ValueTest, FormatStylesAndOverlongNumbers) {
     char buf[NUMBER_TEXT_MAX + 1];
-    NumberFormat fixed{0, 1, 24, '.'};
-    number_format(buf, 5, fixed);
-    EXPECT_STREQ(buf, "5.0");
-    NumberFormat expn{1, 3, 24, '.'};
-    number_format(buf, 12345, expn);
-    EXPECT_STREQ(buf, "1.234e+04");
-    // Never more digits than a double carries, however many are asked for.
-    NumberFormat expn_wide{1, 30, 24, '.'};
-    number_format(buf, 0.5, expn_wide);
-    EXPECT_STREQ(buf, "5.000000000000000000e-01");
-    NumberFormat bad{3, 2, 24, '.'};
-    EXPECT_EQ(number_format(buf, 1, bad), 0);
-    EXPECT_STREQ(buf, "");
+    // Never more digits than a double carries, however many are asked for;
+    // no text at all in a style that does not exist.
+    const struct {
+        NumberFormat format;
+        double d;
+        const char* text;
+    } cases[] = {{{0, 1, 24, '.'}, 5, "5.0"},
+                 {{1, 3, 24, '.'}, 12345, "1.234e+04"},
+                 {{1, 30, 24, '.'}, 0.5, "5.000000000000000000e-01"},
+                 {{3, 2, 24, '.'}, 1, ""}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(number_format(buf, c.d, c.format), int(std::strlen(c.text))) << c.text;
+        EXPECT_STREQ(buf, c.text);
+    }
     // Too long for fixed style: shown in exponential style, never cut.
     NumberFormat fixed8{0, 8, 24, '.'};
     int n = number_format(buf, 1e300, fixed8);

@@ -3,6 +3,7 @@
 // while the plot grows; and the surface itself written as a PNG (by
 // tarvex-run, and scaled).
 #include "engine/plot_test_support.h"
+#include "engine/temp_files.h"
 
 #include "core/value.h"
 #include "plot/qt/plot_paint.h"
@@ -17,8 +18,6 @@
 #include <QXmlStreamReader>
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include <sys/wait.h>
@@ -46,17 +45,19 @@ bool reddish(QRgb p) {
     return std::abs(qRed(p) - 0xC5) + std::abs(qGreen(p) - 0x12) + std::abs(qBlue(p) - 0x1B) < 100;
 }
 
-int run_to_png(const std::string& args) {
-    std::string cmd = std::string(TARVEX_RUN) + " " + args + " >/dev/null 2>&1";
-    return std::system(cmd.c_str());
+// The PNG tarvex-run writes of a web: the surface's 240 by 200 pixels.
+QImage runner_png(const QTemporaryDir& dir, const std::string& web) {
+    QString png = dir.filePath("plot.png");
+    std::string cmd = TARVEX_RUN " --plot " + png.toStdString() + " " + web + " >/dev/null 2>&1";
+    EXPECT_EQ(std::system(cmd.c_str()), 0);
+    QImage image(png);
+    EXPECT_EQ(image.size(), QSize(240, 200));
+    return image;
 }
 
-TEST(PlotPng, RunnerWritesTheCurveInsideTheFrame) {
+TEST(PlotPng, RunnerWritesTheCurveInsideTheFrameOrWhiteWithPlottingOff) {
     QTemporaryDir dir;
-    QString png = dir.filePath("curve.png");
-    ASSERT_EQ(run_to_png("--plot " + png.toStdString() + " " TARVEX_EXAMPLES "/curve.tvx"), 0);
-    QImage image(png);
-    ASSERT_EQ(image.size(), QSize(240, 200));
+    QImage image = runner_png(dir, TARVEX_EXAMPLES "/curve.tvx");
     QRect red;
     EXPECT_GT(count_colour(image, RED, &red), 200);
     // Default limits of +-5 around a curve reaching +-4: inside the frame.
@@ -65,22 +66,10 @@ TEST(PlotPng, RunnerWritesTheCurveInsideTheFrame) {
     EXPECT_GT(red.width(), 100);
     EXPECT_EQ(image.pixel(64, 20), 0xFF000000u); // a grid line (5 intervals), above the curve
     EXPECT_EQ(image.pixel(20, 100), 0xFFFFFFFFu);
-}
 
-TEST(PlotPng, PlottingOffGivesWhite) {
-    QTemporaryDir dir;
-    QString web = dir.filePath("off.tvx"), png = dir.filePath("off.png");
-    std::ofstream(web.toStdString())
-        << "<opts><pltng>off</pltng></opts><cell><cname>home</cname></cell>\n</eof>\n";
-    ASSERT_EQ(run_to_png("--plot " + png.toStdString() + " " + web.toStdString()), 0);
-    QImage image(png);
-    ASSERT_EQ(image.size(), QSize(240, 200));
-    EXPECT_EQ(count_colour(image, 0xFFFFFFFF), 240 * 200);
-}
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    std::string off = dir.filePath("off.tvx").toStdString();
+    put_file(off, "<opts><pltng>off</pltng></opts><cell><cname>home</cname></cell>\n</eof>\n");
+    EXPECT_EQ(count_colour(runner_png(dir, off), 0xFFFFFFFF), 240 * 200);
 }
 
 // A copy of tarvex-run in a folder of its own finds no PNG writer (nor one
@@ -96,22 +85,22 @@ TEST(PlotPng, WithoutItsWriterOnlyThePlotFails) {
         std::string cmd = run + " --plot " + d + "/c.png --save-as " + d + "/saved.tvx " +
                           TARVEX_EXAMPLES "/curve.tvx >" + d + "/out.txt 2>" + d + "/err.txt";
         int status = std::system(cmd.c_str());
-        EXPECT_EQ(slurp(d + "/out.txt"), "Lissajous figure drawn with 181 points\n");
+        EXPECT_EQ(file_bytes(d + "/out.txt"), "Lissajous figure drawn with 181 points\n");
         EXPECT_TRUE(QFile::exists(QString::fromStdString(d + "/saved.tvx")));
         EXPECT_FALSE(QFile::exists(QString::fromStdString(d + "/c.png")));
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     };
 
     EXPECT_EQ(attempt(), 1);
-    std::string err = slurp(d + "/err.txt");
+    std::string err = file_bytes(d + "/err.txt");
     EXPECT_NE(err.find("needs the PNG writer tarvex-run-plot.so, which is missing"),
               std::string::npos)
         << err;
     EXPECT_NE(err.find("\n  " + d + "/tarvex-run-plot.so\n"), std::string::npos) << err;
 
-    std::ofstream(d + "/tarvex-run-plot.so") << "not a module\n";
+    put_file(d + "/tarvex-run-plot.so", "not a module\n");
     EXPECT_EQ(attempt(), 1);
-    err = slurp(d + "/err.txt");
+    err = file_bytes(d + "/err.txt");
     EXPECT_NE(err.find("the PNG writer cannot be loaded: " + d + "/tarvex-run-plot.so"),
               std::string::npos)
         << err;
@@ -136,10 +125,10 @@ class PlotPaintEngine : public PlotCellsTest {
     QFont font_;
 };
 
-// With the default limits a value v lies at 32 + 16 (v + 5) across and
-// 176 - 16 (v + 5) down on the surface.
-QPointF surface_point(double vx, double vy) {
-    return QPointF(32 + 16 * (vx + 5), 176 - 16 * (vy + 5));
+// Where a plot point lies in a view: with the default limits a value v
+// lies at 32 + 16 (v + 5) across and 176 - 16 (v + 5) down on the surface.
+QPointF view_point(const PlotLayout& l, double vx, double vy) {
+    return plot_layout_point(l, 32 + 16 * (vx + 5), 176 - 16 * (vy + 5));
 }
 
 TEST_F(PlotPaintEngine, FrameFillsTheViewWithCrispGridAndLabelsOfOneSize) {
@@ -206,19 +195,19 @@ TEST_F(PlotPaintEngine, SegmentsLieWhereTheMappingPutsThemAtAnySize) {
         QImage image = render(view, dpr);
         for (double f : {0.1, 0.3, 0.5, 0.7, 0.9}) {
             double v = -4 + 8 * f;
-            QPointF on = plot_layout_point(l, surface_point(v, v).x(), surface_point(v, v).y());
+            QPointF on = view_point(l, v, v);
             EXPECT_TRUE(reddish(at(image, on))) << f;
             // Lines are two logical pixels wide: four away is clear.
             EXPECT_EQ(at(image, on + QPointF(0, 4)), 0xFFFFFFFFu) << f;
             EXPECT_EQ(at(image, on - QPointF(0, 4)), 0xFFFFFFFFu) << f;
         }
-        QPointF top = plot_layout_point(l, surface_point(4, 4).x(), surface_point(4, 4).y());
-        QPointF end = plot_layout_point(l, surface_point(4, -2.5).x(), surface_point(4, -2.5).y());
+        QPointF top = view_point(l, 4, 4);
+        QPointF end = view_point(l, 4, -2.5);
         EXPECT_TRUE(reddish(at(image, (top + end) / 2)));
         EXPECT_EQ(at(image, end + QPointF(0, 4)), 0xFFFFFFFFu);
         QRect red;
         count_colour(image, RED, &red);
-        QPointF from = plot_layout_point(l, surface_point(-4, -4).x(), surface_point(-4, -4).y());
+        QPointF from = view_point(l, -4, -4);
         QRectF want = QRectF(from * dpr, top * dpr)
                           .normalized()
                           .adjusted(-3 * dpr, -3 * dpr, 3 * dpr, 3 * dpr);
@@ -320,7 +309,7 @@ TEST_F(PlotPaintEngine, SvgHoldsTheGridTheLineAndTheLabels) {
     EXPECT_EQ(lines, 5 + 6);
     PlotLayout l = plot_layout(QSizeF(500, 400), 1, font_);
     auto at = [&](double vx, double vy) {
-        QPointF p = plot_layout_point(l, surface_point(vx, vy).x(), surface_point(vx, vy).y());
+        QPointF p = view_point(l, vx, vy);
         return QString::asprintf("%.2f %.2f", p.x(), p.y()).toStdString();
     };
     EXPECT_EQ(paths, std::vector<std::string>{"#c5121b M" + at(-4, -4) + "L" + at(4, 4) + "L" +
