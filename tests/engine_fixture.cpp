@@ -5,6 +5,7 @@
 #include "core/text.h"
 #include "core/value.h"
 #include "engine/engine_start.h"
+#include "io/stream_path.h"
 #include "script/run_engine.h"
 #include "settings/settings.h"
 #include "tokens/char_class.h"
@@ -57,6 +58,7 @@ void EngineTest::SetUp() {
     settings_defaults();
     char_class_init();
     cells_init();
+    stream_web_file_set(""); // untitled: streams resolve in the process folder
     node_set_initialised(true);
 }
 

@@ -226,6 +226,8 @@ TEST_F(ValueTest, IntegerConversions) {
     EXPECT_EQ(num_to_int32(i32, -2147483648.0), 0);
     int16_t i16 = 0;
     EXPECT_EQ(int16_from_text(i16, "99999999999"), -1);
+    EXPECT_EQ(int16_from_text(i16, "32768"), -1);
+    EXPECT_EQ(int16_from_text(i16, "32767"), 0);
     EXPECT_EQ(int16_from_text(i16, "-12"), 0);
     EXPECT_EQ(i16, -12);
     double d;
