@@ -35,8 +35,8 @@ int value_of(Interpreter& in, ListCache& lc, uint32_t mark, NodeHandle* v, int n
 
 // A cell call once past the cell's name. Compiled arguments are evaluated
 // in order, each from its first token, without the list being read again;
-// a list not compiled is read by cell_call_here.
-int call_at(Interpreter& in, ListCache& lc, const CallSite& site) {
+// a list not compiled is read by cell_call_here. `handed` as call_cell's.
+int call_at(Interpreter& in, ListCache& lc, const CallSite& site, NodeHandle* handed) {
     CellHandle cell = cell_table_at(site.index);
     if (!site.args_compiled) {
         go_to(in, site.at);
@@ -55,8 +55,11 @@ int call_at(Interpreter& in, ListCache& lc, const CallSite& site) {
         chain_append(&first, &last, v);
     }
     go_to(in, site.args_end);
-    return cell_call_with(cell, first);
+    return cell_call_with(cell, first, handed);
 }
+
+// The operators whose right operand is only read, as a number.
+inline bool arithmetic(uint8_t code) { return code >= OP_ADD && code <= OP_MOD; }
 
 } // namespace
 
@@ -97,8 +100,20 @@ int compiled::run_calls(Interpreter& in, ListCache& lc, const Entry& e) {
         case OP_CALL: {
             const CallSite site = lc.sites[op.arg];
             in.depth = depth.base + site.depth;
-            if (int r = call_at(in, lc, site); r != 0) return r;
+            // A result that the next operator combines at once with the
+            // operand below it may be handed over: the operator reads the
+            // cell's value where it would read its copy. The operand stays
+            // on the stack; the block it would give back and take again
+            // when popped and pushed, if it begins one, only passes.
+            NodeHandle handed = 0;
+            const bool combined =
+                pc + 1 < stop && arithmetic(lc.code[pc + 1].code) && in.values.count != 0;
+            if (int r = call_at(in, lc, site, combined ? &handed : nullptr); r != 0) return r;
             in.depth = depth.base;
+            if (handed != 0) {
+                if ((in.values.count - 1) % HSTACK_SLOTS == 0) node_charges_passed(1);
+                operation_of(lc.code[++pc].code)(cstack_peek(in.values), handed);
+            }
             break;
         }
         case OP_NEGATE:
