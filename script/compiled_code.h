@@ -1,6 +1,7 @@
 // Compiled code's records, shared by the compiler (script/expr_compiler.cpp)
-// and the runners (script/compiled_expr.cpp): the operations of a program,
-// a compiled expression and statement, and the cache of a token list.
+// and the runners (script/compiled_run.h, compiled_expr.cpp and
+// compiled_statements.cpp): the operations of a program, a compiled
+// expression and statement, and the cache of a token list.
 #pragma once
 
 #include "script/compiled_expr.h"

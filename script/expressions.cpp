@@ -228,9 +228,9 @@ int cell_call_here(CellHandle cell, bool bang) {
     return cell_call_with(cell, args);
 }
 
-int cell_call_with(CellHandle cell, NodeHandle args) {
+int cell_call_with(CellHandle cell, NodeHandle args, NodeHandle* handed) {
     position_save();
-    int r = call_cell(cell, args);
+    int r = call_cell(cell, args, handed);
     if (args != 0 && chain_next(args) == 0)
         value_free(args); // the commonest list, of one argument
     else

@@ -190,8 +190,8 @@ int parse_arguments(NodeHandle* list);
 // result is left on the value stack.
 int cell_call_here(CellHandle cell, bool bang);
 // The call once its arguments are read (args, which it releases), with the
-// cursor past them.
-int cell_call_with(CellHandle cell, NodeHandle args);
+// cursor past them; `handed` as call_cell's.
+int cell_call_with(CellHandle cell, NodeHandle args, NodeHandle* handed = nullptr);
 int parse_subscript(int base);
 // At a cell name: moves past it and any subscript, leaving in *index the
 // table index it names (whose entry may be empty).

@@ -338,7 +338,30 @@ void run_set_plot_hooks(RunHook begin, RunHook end) {
 
 // ---- calls and runs ----------------------------------------------------------------
 
-int call_cell(CellHandle cell, NodeHandle args) {
+namespace {
+
+// What a handed-over result passes by, at most: its copy, the copy's text
+// chunk, the value-stack block its push may begin, the caller's block for
+// the operand popped and pushed again, and the automatic output's block
+// taken after the check.
+constexpr int HANDED_PASSING_MAX = 5;
+
+// Whether a call's result can be handed over: the copy, its text and its
+// push would be made and given back with nothing looking at the store in
+// between, where taking them notes nothing, so they only count.
+bool result_handed_over(NodeHandle value) {
+    if (value == 0 || value_kind(value) != VK_NUMBER) return false;
+    const Text t = value_text(value);
+    if (t != 0 && (chain_next(t) != 0 || node_aux(t) >= TEXT_CHUNK)) return false;
+    if (!detail::store_roomy(HANDED_PASSING_MAX)) return false;
+    node_charges_passed(t != 0 && node_aux(t) != 0 ? 2 : 1);
+    if (g_interp.values.count % HSTACK_SLOTS == 0) node_charges_passed(1);
+    return true;
+}
+
+} // namespace
+
+int call_cell(CellHandle cell, NodeHandle args, NodeHandle* handed) {
     Interpreter& in = g_interp;
     // First, while the registers are free: a record past the count that
     // ends up not pushed is never read.
@@ -369,9 +392,14 @@ int call_cell(CellHandle cell, NodeHandle args) {
             if (r != 0) return r;
         }
     }
-    NodeHandle result = value_new();
-    push_value(result);
-    value_copy(result, cell_value(cell));
+    const NodeHandle value = cell_value(cell);
+    if (handed != nullptr && result_handed_over(value)) {
+        *handed = value;
+    } else {
+        NodeHandle result = value_new();
+        push_value(result);
+        value_copy(result, value);
+    }
     if (g_run.auto_mode == AUTO_GENERIC) hstack_push(g_run.auto_stack, cell);
     return 0;
 }

@@ -71,7 +71,12 @@ bool run_pause_position(CellHandle* cell, LexPosition* out);
 int run_pause_here(int reason, const char* note);
 
 // Calls cell (with an argument list, or 0) and pushes its resulting value.
-int call_cell(CellHandle cell, NodeHandle args);
+// With `handed`, for a caller that would combine that value at once with
+// an operand it holds and release it: when the cell's value is a number
+// with a text of one chunk at most and the store is clear of its low mark,
+// the copy is not made (its allocations only pass) and *handed is the
+// cell's value itself, to be read only; otherwise *handed is left as it is.
+int call_cell(CellHandle cell, NodeHandle args, NodeHandle* handed = nullptr);
 
 // The call stack while paused: the executing cell, the owners of the saved
 // positions (repeats skipped), then the root cell.

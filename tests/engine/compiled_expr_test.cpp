@@ -362,6 +362,22 @@ TEST_F(CompiledExpr, LowStoreRunsAlikeBothWays) {
          25,
          false,
          true},
+        // A call's result combined at once, its copy made or only counted:
+        // a short text and a long one.
+        {"call result",
+         {{"z"}, {{"y", "7"}}, {{"g", "%1"}, {"home", "set z to 1 + g(y)"}}},
+         15,
+         40,
+         false,
+         true},
+        {"call result, long text",
+         {{"z"},
+          {{"y", std::string(300, '0') + "12"}},
+          {{"g", "%1"}, {"home", "set z to 1 + g(y)"}}},
+         30,
+         65,
+         false,
+         true},
         // The condition of a compiled if, whose truth alone is wanted.
         {"if condition",
          {{"z"}, {{"y", std::string(300, '0') + "12"}}, {{"home", "if (y < 20) {set z to 1}"}}},

@@ -1,0 +1,455 @@
+// Compiled statements: the loop that runs every statement list, the if and
+// the while, assignments written in place, and the programs with cell calls
+// they run. The runners they share with the expression entry points are in
+// script/compiled_run.h.
+#include "script/compiled_run.h"
+
+#include "lexer/lexer.h"
+
+namespace tarvex {
+
+using namespace compiled;
+
+namespace {
+
+// ---- programs with calls: step by step on the interpreter's value stack ----
+
+void push_copy_of(NodeHandle src) {
+    NodeHandle v = value_new();
+    push_value(v);
+    value_copy(v, src);
+}
+
+// The two operands on top of the value stack, the right one on top; false,
+// with both released, when one is missing.
+bool pop_two(NodeHandle& left, NodeHandle& right) {
+    right = pop_value();
+    left = pop_value();
+    if (right != 0 && left != 0) return true;
+    value_free(right);
+    value_free(left);
+    return false;
+}
+
+int value_of(Interpreter& in, ListCache& lc, uint32_t mark, NodeHandle* v, int no_value);
+
+// A cell call once past the cell's name. Compiled arguments are evaluated
+// in order, each from its first token, without the list being read again;
+// a list not compiled is read by cell_call_here. `handed` as call_cell's.
+int call_at(Interpreter& in, ListCache& lc, const CallSite& site, NodeHandle* handed) {
+    CellHandle cell = cell_table_at(site.index);
+    if (!site.args_compiled) {
+        go_to(in, site.at);
+        return cell_call_here(cell, site.bang);
+    }
+    NodeHandle first = 0, last = 0;
+    for (uint32_t i = 0; i < site.arg_count; ++i) {
+        const ArgSite a = lc.args[site.args_at + i];
+        go_to(in, a.at);
+        NodeHandle v = 0;
+        if (int r = value_of(in, lc, a.mark, &v, SE_INTERNAL); r != 0) {
+            valuelist_free(first);
+            return r;
+        }
+        chain_set_next(v, 0);
+        chain_append(&first, &last, v);
+    }
+    go_to(in, site.args_end);
+    return cell_call_with(cell, first, handed);
+}
+
+// The operators whose right operand is only read, as a number.
+inline bool arithmetic(uint8_t code) { return code >= OP_ADD && code <= OP_MOD; }
+
+} // namespace
+
+// Runs a program with cell calls: every value is made, pushed, combined and
+// released in the order of evaluation by the interpreter's own routines
+// (the calls by cell_call_here and cell_call_with, at the nesting of the
+// primary each is), so every count and every error is that of evaluating
+// the tokens; what is left out is the parsing. Leaves the value on the stack. The
+// callees may compile into this list's cache: nothing of it is held across
+// a call but indices.
+int compiled::run_calls(Interpreter& in, ListCache& lc, const Entry& e) {
+    struct Depth {
+        Interpreter& in;
+        int base;
+        ~Depth() { in.depth = base; }
+    } depth{in, in.depth};
+    const TokenCursor end = e.end;
+    for (uint32_t pc = e.code_at, stop = e.code_at + e.code_len; pc < stop; ++pc) {
+        const Op op = lc.code[pc];
+        switch (op.code) {
+        case OP_CELL: {
+            CellHandle cell = cell_table_at(op.arg);
+            push_copy_of(cell != 0 ? cell_value(cell) : 0);
+            break;
+        }
+        case OP_CONST: push_copy_of(sysconst_value(op.arg)); break;
+        case OP_LITERAL: push_copy_of(op.arg); break;
+        case OP_ARG: {
+            const CallSite site = lc.sites[op.arg];
+            NodeHandle a = argument(static_cast<uint16_t>(site.index));
+            if (a == 0) {
+                go_to(in, site.at);
+                return SE_ARGNUM_INVALID;
+            }
+            push_copy_of(a);
+            break;
+        }
+        case OP_CALL: {
+            const CallSite site = lc.sites[op.arg];
+            in.depth = depth.base + site.depth;
+            // A result that the next operator combines at once with the
+            // operand below it may be handed over: the operator reads the
+            // cell's value where it would read its copy. The operand stays
+            // on the stack; the block it would give back and take again
+            // when popped and pushed, if it begins one, only passes.
+            NodeHandle handed = 0;
+            const bool combined =
+                pc + 1 < stop && arithmetic(lc.code[pc + 1].code) && in.values.count != 0;
+            if (int r = call_at(in, lc, site, combined ? &handed : nullptr); r != 0) return r;
+            in.depth = depth.base;
+            if (handed != 0) {
+                if ((in.values.count - 1) % HSTACK_SLOTS == 0) node_charges_passed(1);
+                operation_of(lc.code[++pc].code)(cstack_peek(in.values), handed);
+            }
+            break;
+        }
+        case OP_NEGATE:
+        case OP_NOT: {
+            NodeHandle top = cstack_peek(in.values);
+            if (top == 0) return SE_INTERNAL;
+            if (op.code == OP_NEGATE)
+                value_negate(top);
+            else
+                value_not(top);
+            break;
+        }
+        case OP_RELATION: {
+            NodeHandle left, right;
+            if (!pop_two(left, right)) return SE_INTERNAL;
+            bool holds = relation_holds(op.rel, value_compare(left, right));
+            value_free(left);
+            value_free(right);
+            push_value(holds ? value_new_one() : value_to_number(value_new()));
+            break;
+        }
+        default: {
+            NodeHandle left, right;
+            if (!pop_two(left, right)) return SE_INTERNAL;
+            operation_of(op.code)(left, right);
+            push_value(left);
+            value_free(right);
+        }
+        }
+    }
+    go_to(in, end);
+    ++g_counts.runs;
+    return 0;
+}
+
+namespace {
+
+// What eval_to_value does at an expression whose mark is known.
+int value_of(Interpreter& in, ListCache& lc, uint32_t mark, NodeHandle* v, int no_value) {
+    if (mark == 0) return walk_to_value(v, no_value);
+    Entry& e = entry_of_mark(lc, mark);
+    if (mark >= CALLS_MARK) {
+        if (calls_can_run(in, e)) {
+            if (int r = run_calls(in, lc, e); r != 0) return r;
+            return popped(v, no_value);
+        }
+    } else if (!e.given_up) {
+        if (e.shape == SHAPE_LOAD && (*v = copy_of_read(in, lc, e)) != 0) return 0;
+        Operand result;
+        if (run_entry(in, lc, e, result)) {
+            *v = make_value(result, [](NodeHandle) {});
+            return 0;
+        }
+    }
+    return walk_to_value(v, no_value);
+}
+
+// Two reads compared, for the truth alone: what run_entry would find,
+// without the result; false, with nothing counted, when run_entry is to
+// decide.
+[[gnu::always_inline]] inline bool compare_truth(Interpreter& in, ListCache& lc, Entry& e,
+                                                 bool* truth) {
+    const Op* code = lc.code.data() + e.code_at;
+    Operand a, b;
+    int texts = 0;
+    if (!clear_of_limits(in, e) || !load_op(code[0], a, texts) || !load_op(code[1], b, texts) ||
+        nodes_free() < LOW_NODE_THRESHOLD + e.nodes + texts)
+        return false;
+    *truth = relation_holds(code[2].rel, tolerant_compare(a.number, b.number));
+    finish(in, e);
+    return true;
+}
+
+// What eval_to_truth does at an expression whose mark is known.
+[[gnu::always_inline]] inline int truth_of(Interpreter& in, ListCache& lc, uint32_t mark,
+                                           bool* truth) {
+    if (mark == 0) return walk_to_truth(truth);
+    Entry& e = entry_of_mark(lc, mark);
+    if (mark >= CALLS_MARK) {
+        if (calls_can_run(in, e)) {
+            if (int r = run_calls(in, lc, e); r != 0) return r;
+            return popped_truth(truth);
+        }
+    } else if (!e.given_up) {
+        if (e.shape == SHAPE_COMPARE && compare_truth(in, lc, e, truth)) return 0;
+        Operand result;
+        if (run_entry(in, lc, e, result)) {
+            *truth = result.number != 0.0;
+            return 0;
+        }
+    }
+    return walk_to_truth(truth);
+}
+
+int run_list(Interpreter& in, ListCache& lc, CellHandle cell);
+
+// A block whose '{' is behind, from the token after it: its statements,
+// then past its '}'.
+[[gnu::always_inline]] inline int run_block(Interpreter& in, ListCache& lc, CellHandle cell,
+                                            TokenCursor first) {
+    go_to(in, first);
+    if (int r = run_list(in, lc, cell); r != 0) return r;
+    if (cur_kind() != RBRACE) return SE_MISSING_RBRACE;
+    return advance();
+}
+
+// An if once its first pass is made: the conditions in turn, then the
+// block of the first that holds or the else block. Nothing of the cache
+// is held across a block or an expression, which may compile into it.
+int run_if(Interpreter& in, ListCache& lc, const Stmt& stmt, CellHandle cell) {
+    const uint32_t first = stmt.clauses_at, count = stmt.clause_count;
+    const bool has_else = stmt.has_else;
+    const TokenCursor else_first = stmt.else_first, end = stmt.end;
+    position_touch();
+    for (uint32_t i = 0; i < count; ++i) {
+        const Clause c = lc.clauses[first + i];
+        go_to(in, c.cond);
+        bool truth = false;
+        if (int r = truth_of(in, lc, c.entry, &truth); r != 0) return r;
+        if (in.cur.index + 1 != c.block.index) {
+            bool taken = false;
+            if (int r = clause_after_condition(cell, c.tok, truth, &taken); r != 0) return r;
+            return if_clauses_after(cell, taken);
+        }
+        if (truth) {
+            if (int r = run_block(in, lc, cell, c.block_first); r != 0) return r;
+            if (in.cur.index != c.after_block) return if_clauses_after(cell, true);
+            go_to(in, end);
+            return 0;
+        }
+    }
+    if (has_else) return run_block(in, lc, cell, else_first);
+    go_to(in, end);
+    return 0;
+}
+
+// A while once compiled: each round as the walker makes it, the condition
+// and the block run without the reading. A condition that ends elsewhere
+// than its ')' hands the round's rest to the walker's own steps.
+[[gnu::noinline]] int run_while(Interpreter& in, ListCache& lc, const Stmt& stmt, CellHandle cell) {
+    const Token loop = stmt.loop;
+    const TokenCursor cond = stmt.at, block_first = stmt.block_first;
+    const uint16_t block = stmt.block.index;
+    const uint32_t entry = stmt.entry;
+    position_save();
+    if (int r = advance(); r != 0) return r;
+    if (int r = while_first_pass(loop); r != 0) return r;
+    for (;;) {
+        if (int r = loop_round_start(); r != 0) return r;
+        go_to(in, cond);
+        bool truth = false;
+        if (int r = truth_of(in, lc, entry, &truth); r != 0) return r;
+        if (in.cur.index + 1 != block) {
+            if (int r = expect(RPAREN); r != 0) return r;
+            if (!truth) break;
+            if (int r = exec_block(cell); r != 0) return r;
+            continue;
+        }
+        if (!truth) break;
+        if (int r = run_block(in, lc, cell, block_first); r != 0) return r;
+    }
+    seek(token_value(loop));
+    position_drop();
+    return 0;
+}
+
+// ---- assignments in place ----
+
+// The value of a cell an assignment may overwrite in place: its one value
+// (no history kept) with at most one text chunk. 0 when it must be replaced.
+inline NodeHandle value_to_reuse(CellHandle target) {
+    if (target == 0 || cell_history_depth(target) != 0) return 0;
+    NodeHandle old = cell_value(target);
+    if (old == 0 || chain_next(old) != 0) return 0;
+    Text t = value_text(old);
+    if (t != 0 && chain_next(t) != 0) return 0;
+    return old;
+}
+
+// dst's text made a copy of src (possibly dst's own), as value_copy makes
+// it. Where text_copy would take a node for src's one chunk and dst's own
+// chunk would then be released, the chunk is rewritten and the node's
+// allocation only passes.
+inline void text_copy_into(NodeHandle dst, Text src) {
+    Text old = value_text(dst);
+    if (old != 0 && src != 0 && chain_next(src) == 0 && node_aux(src) != 0 &&
+        node_aux(src) < TEXT_CHUNK) {
+        if (old != src) {
+            node_set_aux(old, node_aux(src));
+            std::memcpy(node_ref(old) + CHAIN_PAYLOAD, node_ref(src) + CHAIN_PAYLOAD, TEXT_CHUNK);
+        }
+        node_charges_passed(1);
+        return;
+    }
+    value_set_text_handle(dst, src != 0 ? text_copy(src) : 0);
+    if (old != 0) text_free(old);
+}
+
+// Where an assignment goes: a cell table index, or the cell running (index
+// -1). The index is looked up once the value is made, as assign_at does.
+struct Target {
+    int index;
+    CellHandle running;
+    CellHandle cell() const { return index < 0 ? running : cell_table_at(index); }
+    int assign(NodeHandle v) const {
+        if (index >= 0) return assign_at(index, v);
+        cell_set_value(running, v);
+        return 0;
+    }
+};
+
+// An assignment of an expression without calls at the cursor, made in
+// place where the cell's value can be reused (value_to_reuse): the compiled
+// value is written over it, the new value's node and text chunk being
+// allocations that only pass (node_allocations counts them, as it counts
+// the copy's) and the old ones not released, so that the free count ends
+// as the copy and the release would leave it. Nothing looks at the store
+// in between, and the runs below take the expression only with no failure
+// injected and the store above its low mark by the entry's bound, at least
+// the two nodes of the value and its text: taking those would note nothing
+// (detail::store_roomy). False, with nothing done, when the assignment is
+// left to value_of; else *r is its outcome.
+[[gnu::noinline]] bool assigned_in_place(Interpreter& in, ListCache& lc, uint32_t mark,
+                                         const Target& to, int no_value, int* r) {
+    static_assert(RESULT_NODES >= PASSING_CHARGES_MAX);
+    Entry& e = entry_of_mark(lc, mark);
+    if (e.given_up) return false;
+    const CellHandle target = to.cell();
+    const NodeHandle old = value_to_reuse(target);
+    if (old == 0) return false;
+    if (e.shape == SHAPE_LOAD) {
+        const NodeHandle src = read_alone(in, lc, e);
+        if (src == NO_READ) return false;
+        node_charges_passed(1);
+        if (src == 0) {
+            value_copy(old, 0);
+        } else {
+            value_set_kind(old, value_kind(src));
+            value_set_flags(old, value_flags(src));
+            value_set_number(old, value_number(src));
+            text_copy_into(old, value_text(src));
+        }
+    } else {
+        Operand result;
+        if (!run_entry(in, lc, e, result)) {
+            NodeHandle v = 0;
+            if ((*r = walk_to_value(&v, no_value)) == 0) *r = to.assign(v);
+            return true;
+        }
+        node_charges_passed(1);
+        value_set_kind(old, VK_NUMBER);
+        value_set_flags(old, result.flags);
+        value_set_number(old, result.number);
+        text_copy_into(old, result.text);
+    }
+    // What cell_set_value tells of the new value.
+    if (detail::g_value_hook) detail::g_value_hook(old, target);
+    *r = 0;
+    return true;
+}
+
+// Whether an expression's mark is of a program without calls.
+inline bool plain_program(uint32_t mark) { return mark != 0 && mark < CALLS_MARK; }
+
+inline int run_statement(Interpreter& in, ListCache& lc, const Stmt& s, CellHandle cell) {
+    switch (s.kind) {
+    case ST_EXPRESSION: {
+        int r;
+        if (plain_program(s.entry) &&
+            assigned_in_place(in, lc, s.entry, Target{-1, cell}, SE_INTERNAL, &r))
+            return r;
+        NodeHandle v = 0;
+        if ((r = value_of(in, lc, s.entry, &v, SE_INTERNAL)) != 0) return r;
+        cell_set_value(cell, v);
+        return 0;
+    }
+    case ST_SET: {
+        const int target_index = s.target;
+        go_to(in, s.at);
+        int r;
+        if (plain_program(s.entry) &&
+            assigned_in_place(in, lc, s.entry, Target{target_index, 0}, SE_INVALID_EXPRESSION, &r))
+            return r;
+        NodeHandle v = 0;
+        if ((r = value_of(in, lc, s.entry, &v, SE_INVALID_EXPRESSION)) != 0) return r;
+        return assign_at(target_index, v);
+    }
+    case ST_WHILE: return run_while(in, lc, s, cell);
+    default: return run_if(in, lc, s, cell);
+    }
+}
+
+// The compiled statement at the cursor; nullptr when it is left to
+// exec_statement_body, or an if whose first pass is still to be made.
+inline const Stmt* statement_at(Interpreter& in, ListCache& lc) {
+    uint16_t index = in.cur.index;
+    uint32_t mark = index < lc.stmt_of.size() ? lc.stmt_of[index] : 0;
+    if (mark == 0) mark = compile_statement(in, lc);
+    if (mark == LEFT_TO_WALKER) return nullptr;
+    const Stmt& s = lc.stmts[mark - 1];
+    if (s.kind == ST_IF && token_value(in.tok) == 0) return nullptr;
+    return &s;
+}
+
+// A statement list: each statement counts its nesting and makes
+// statement_checks, then runs compiled or through exec_statement_body.
+int run_list(Interpreter& in, ListCache& lc, CellHandle cell) {
+    for (uint8_t kind; !list_ends_at(kind = cur_kind());) {
+        Nest nest;
+        if (!nest.ok) return SE_STACK_OVERFLOW;
+        int r;
+        if (kind == LBRACE) {
+            r = exec_block(cell);
+        } else if ((r = statement_checks()) != 0) {
+            return r;
+        } else if (const Stmt* s = statement_at(in, lc); s != nullptr) {
+            ++g_counts.statements;
+            r = run_statement(in, lc, *s, cell);
+        } else {
+            r = exec_statement_body(cell);
+        }
+        if (r != 0) return r;
+    }
+    return 0;
+}
+
+} // namespace
+
+// Every list runs from here (a cell's script, a block of exec_block's), and
+// here its cache is checked against its stamp: a cache left by a list whose
+// node was taken by another without being released (a store reset, the
+// reclaim walk) is dropped. Everything read from the cache until the list
+// is left (entries, statements, jumps) is the list's own.
+int compiled_statement_list(CellHandle cell) {
+    Interpreter& in = interp();
+    return run_list(in, cache_of(in.list), cell);
+}
+
+} // namespace tarvex
