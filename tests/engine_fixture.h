@@ -35,6 +35,8 @@ class EngineTest : public ::testing::Test {
     // The store's size for the test; a fixture run at several sizes
     // overrides it.
     virtual int store_nodes() const { return NODE_COUNT_DEFAULT; }
+    // The latest flash, "" when there was none (a check, not a crash).
+    std::string last_flash() const { return ui.flashes.empty() ? "" : ui.flashes.back(); }
     HeadlessFrontend ui;
 };
 

@@ -29,7 +29,6 @@ class CellCommandsTest : public IoTest {
         navigation_reset();
     }
     std::string cur() { return cell_name_string(current_cell()); }
-    std::string last_flash() { return ui.flashes.empty() ? "" : ui.flashes.back(); }
     // Runs f while the input stream waits for a typed line, then ends the wait.
     template <class F> void while_waiting_for_input(F f) {
         settings_set_input_type(IN_KEYBOARD);

@@ -114,7 +114,7 @@ TEST_F(CellTest, CellsPastTheTableAreMadeAndSaidOnceAWeb) {
     ASSERT_NE(cell_create("a_first"), 0);
     EXPECT_EQ(cell_table_index_of(cell_root()), -1);
     ASSERT_EQ(ui.flashes.size(), 1u);
-    EXPECT_EQ(ui.flashes.back(), "home" + why);
+    EXPECT_EQ(last_flash(), "home" + why);
     CellHandle extra = cell_create("zzz");
     ASSERT_NE(extra, 0);
     EXPECT_EQ(ui.flashes.size(), 1u);
@@ -132,7 +132,7 @@ TEST_F(CellTest, CellsPastTheTableAreMadeAndSaidOnceAWeb) {
     fill();
     ASSERT_NE(cell_create("one_too_many"), 0);
     ASSERT_EQ(ui.flashes.size(), 2u);
-    EXPECT_EQ(ui.flashes.back(), "one_too_many" + why);
+    EXPECT_EQ(last_flash(), "one_too_many" + why);
 }
 
 TEST_F(CellTest, ValueHistoryKeepsDepthEarlierValues) {

@@ -203,7 +203,7 @@ TEST_F(Interp, ErrorReportNamesTheCell) {
     int r = 0;
     EXPECT_EQ(run_home("a!", &r), "\nExit requested IN CELL a\n");
     EXPECT_EQ(r, SE_EXIT);
-    EXPECT_EQ(ui.flashes.back(), "Exit requested");
+    EXPECT_EQ(last_flash(), "Exit requested");
     EXPECT_EQ(run_home("out(1", &r),
               "1\nSCRIPT ERROR\nMissing ',' or ')' in OUT stmt IN CELL home\n");
     EXPECT_EQ(run_in_home("out(1) ; out(2)"), SE_ILLEGAL_CHARACTER);
@@ -226,8 +226,8 @@ TEST_F(Interp, LexicalErrorsStopBeforeTheScriptRuns) {
     EXPECT_EQ(r, SE_LEXICAL);
     EXPECT_EQ(out, "\nSCRIPT ERROR\nLexical analysis IN CELL home\n");
     // The status line says which cell, by its own name, and why.
-    EXPECT_EQ(ui.flashes.back(), "zz_beyond: only the first 256 cells in name order can be "
-                                 "named in scripts; a larger store lifts this");
+    EXPECT_EQ(last_flash(), "zz_beyond: only the first 256 cells in name order can be "
+                            "named in scripts; a larger store lifts this");
 }
 
 TEST_F(Interp, IterationsAndGenericAutoOutput) {
@@ -322,7 +322,7 @@ TEST_F(Interp, CallStackWhilePaused) {
     EXPECT_EQ(stack[1], cell_find("outer"));
     EXPECT_EQ(stack[2], cell_root());
     run_call_stack(); // no run: an internal error, answered with home
-    EXPECT_EQ(ui.flashes.back(), "INTERNAL ERROR");
+    EXPECT_EQ(last_flash(), "INTERNAL ERROR");
 }
 
 TEST_F(Interp, EditingARunningScriptIsSafe) {

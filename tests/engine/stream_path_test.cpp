@@ -323,7 +323,7 @@ TEST_P(StreamPathTest, OnlyRegularFilesAreStreamFiles) {
     EXPECT_EQ(read_first("/dev/zero"), "none");
     fs::create_symlink("/dev/zero", webs("zero.txt"));
     EXPECT_EQ(open_output("zero.txt"), SE_OPEN_OUTPUT);
-    EXPECT_EQ(ui.flashes.back(), "UNABLE TO OPEN OUTPUT FILE (not a regular file): /dev/zero");
+    EXPECT_EQ(last_flash(), "UNABLE TO OPEN OUTPUT FILE (not a regular file): /dev/zero");
     // ... but "nowhere" and the process's own streams are outputs a shell
     // user gives, kept without ".txt".
     EXPECT_EQ(open_output("/dev/null"), 0);
@@ -405,7 +405,7 @@ TEST_P(StreamPathTest, RefusedNameSaysWhyOnTheStatusLine) {
         ui.flashes.clear();
         ui.console.clear();
         EXPECT_EQ(run_in_home(c.script), SE_CELL_IO_MEMORY);
-        EXPECT_EQ(ui.flashes.back(), c.status) << c.script;
+        EXPECT_EQ(last_flash(), c.status) << c.script;
     }
     EXPECT_NE(ui.console.find("Insufficient memory for cell I/O IN CELL home"), std::string::npos);
 }

@@ -38,7 +38,7 @@ TEST_F(WebMendTest, ZeroBytesAreDroppedAndReadingGoesOn) {
     EXPECT_EQ(cell_text_of("alpha"), "a<b");
     EXPECT_EQ(cell_script_of("beta"), "out(1)");
     EXPECT_EQ(settings_decimals(), 3);
-    EXPECT_EQ(ui.flashes.back(), "2 zero bytes dropped");
+    EXPECT_EQ(last_flash(), "2 zero bytes dropped");
     EXPECT_TRUE(web_modified()); // the file differs from the web
     EXPECT_EQ(web_file_name(), path("in.tvx"));
 
@@ -63,7 +63,7 @@ TEST_F(WebMendTest, ZeroPaddingIsNoDamage) {
     // not: one zero followed by text is counted.
     ASSERT_EQ(open_bytes(with_zeros("\n<cell>\n<cname>home</cname>\n<text>t@u</text></cell>")), 0);
     EXPECT_EQ(cell_text_of("home"), "tu");
-    EXPECT_EQ(ui.flashes.back(), "1 zero byte dropped");
+    EXPECT_EQ(last_flash(), "1 zero byte dropped");
 }
 
 TEST_F(WebMendTest, TheWriterWritesNoZero) {

@@ -54,7 +54,7 @@ TEST_F(WebSaveTest, FailureAtEveryStepLeavesTheOldFile) {
             break;
         }
         EXPECT_TRUE(rc == SE_OPEN_WEB || rc == SE_WRITE_WEB) << n;
-        EXPECT_EQ(ui.flashes.back(),
+        EXPECT_EQ(last_flash(),
                   rc == SE_OPEN_WEB ? "UNABLE TO OPEN WEB FILE" : "UNABLE TO WRITE TO WEB FILE");
         EXPECT_EQ(file_bytes(target), old_bytes) << n;
         EXPECT_EQ(listing(), "web.tvx ") << n;
@@ -73,10 +73,10 @@ TEST_F(WebSaveTest, FailureAtEveryStepLeavesTheOldFile) {
 TEST_F(WebSaveTest, FailedSaveAsKeepsTheOldNameAndSaysNotSaved) {
     make_web("x");
     ASSERT_TRUE(web_save_as(path("first.tvx").c_str()).done());
-    EXPECT_EQ(ui.flashes.back(), "Saved");
+    EXPECT_EQ(last_flash(), "Saved");
     web_save_fail_at(3);
     EXPECT_EQ(web_save_as(path("second.tvx").c_str()).code, SE_WRITE_WEB);
-    EXPECT_EQ(ui.flashes.back(), "Not Saved");
+    EXPECT_EQ(last_flash(), "Not Saved");
     EXPECT_EQ(web_file_name(), path("first.tvx"));
     EXPECT_EQ(ui.titles.back(), "first");
     EXPECT_EQ(listing(), "first.tvx ");
@@ -97,7 +97,7 @@ TEST_F(WebSaveTest, ReadOnlyOrOddTargetsAreRefused) {
     ASSERT_EQ(::chmod(target.c_str(), 0444), 0);
     EXPECT_EQ(web_save_as(target.c_str()).code, SE_OPEN_WEB);
     EXPECT_EQ(ui.flashes[ui.flashes.size() - 2], "UNABLE TO OPEN WEB FILE");
-    EXPECT_EQ(ui.flashes.back(), "Not Saved");
+    EXPECT_EQ(last_flash(), "Not Saved");
     EXPECT_EQ(file_bytes(target), "precious");
     EXPECT_EQ(mode_of(target), 0444u);
 
@@ -212,7 +212,7 @@ TEST_F(WebSaveTest, OpenResetsTheWebWhateverTheReadGives) {
 
     // A file that cannot be opened leaves the web and its name alone.
     EXPECT_EQ(web_open(path("nothing.tvx").c_str()).code, SE_OPEN_WEB);
-    EXPECT_EQ(ui.flashes.back(), "UNABLE TO OPEN WEB FILE");
+    EXPECT_EQ(last_flash(), "UNABLE TO OPEN WEB FILE");
     EXPECT_NE(cell_find("g"), 0);
     EXPECT_EQ(web_file_name(), path("good.tvx"));
     EXPECT_EQ(g_resets, resets + 1);
@@ -220,7 +220,7 @@ TEST_F(WebSaveTest, OpenResetsTheWebWhateverTheReadGives) {
     // A read error (a regular file whose first read fails): the web is
     // replaced, reset and untitled.
     EXPECT_EQ(web_open("/proc/self/mem").code, SE_READ_WEB);
-    EXPECT_EQ(ui.flashes.back(), "UNABLE TO READ FROM WEB FILE");
+    EXPECT_EQ(last_flash(), "UNABLE TO READ FROM WEB FILE");
     EXPECT_EQ(cell_find("g"), 0);
     EXPECT_EQ(web_file_name(), "");
     EXPECT_EQ(ui.titles.back(), "");
@@ -261,7 +261,7 @@ TEST_F(WebSaveTest, OnlyARegularFileOrATakenPipeOpensAsAWebAndNothingWaits) {
         for (const std::string& name :
              {std::string("/dev/zero"), std::string("/dev/null"), path("dir.tvx"), fifo}) {
             EXPECT_EQ(web_open(name.c_str()).code, SE_WEB_NOT_FILE) << name;
-            EXPECT_EQ(ui.flashes.back(), "Not a web file (a device, folder, socket or pipe)");
+            EXPECT_EQ(last_flash(), "Not a web file (a device, folder, socket or pipe)");
             EXPECT_NE(cell_find("mine"), 0) << name;
             EXPECT_EQ(web_file_name(), path("mine.tvx"));
         }

@@ -160,7 +160,7 @@ TEST_F(WebFileTest, FileThatDoesNotBeginAsAWebLeavesTheWebAlone) {
     };
     for (const std::string& bytes : no_webs) {
         EXPECT_EQ(open_bytes(bytes, "no.tvx"), SE_NOT_A_WEB) << bytes;
-        EXPECT_EQ(ui.flashes.back(), "The file is not a Tarvex web");
+        EXPECT_EQ(last_flash(), "The file is not a Tarvex web");
         EXPECT_NE(cell_find("mine"), 0) << bytes;
         EXPECT_EQ(web_file_name(), path("mine.tvx"));
         EXPECT_EQ(file_bytes(path("no.tvx")), bytes);
@@ -187,7 +187,7 @@ TEST_F(WebFileTest, InvalidNameMakesTheFileBad) {
     ASSERT_EQ(open_bytes(cells("<ndec>5</ndec><cname>a</cname><text>kept?</text>"
                                "<cname> home</cname><ndec>1</ndec><cname>b</cname>")),
               SE_BAD_WEB_FILE);
-    EXPECT_EQ(ui.flashes.back(), "Bad Input File");
+    EXPECT_EQ(last_flash(), "Bad Input File");
     EXPECT_EQ(cell_find("a"), 0);
     EXPECT_EQ(cell_table_count(), 1);
     EXPECT_EQ(current_cell(), cell_find("home"));
@@ -294,7 +294,7 @@ TEST_F(WebFileTest, RunningOutOfNodesWhileReadingAtEveryAllocation) {
         node_fail_after(-1);
         if (rc != 0) {
             EXPECT_EQ(rc, SE_OUT_OF_MEMORY) << n;
-            EXPECT_EQ(ui.flashes.back(), "OUT OF MEMORY") << n;
+            EXPECT_EQ(last_flash(), "OUT OF MEMORY") << n;
             EXPECT_EQ(web_file_name(), "") << n;
             EXPECT_NE(cell_root(), 0) << n;
         }
