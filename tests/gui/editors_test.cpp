@@ -1,23 +1,10 @@
-// The editor panes, driven by keys and clicks on the focused widget: undo
-// kept per cell across runs, saves and visits, edits committed by a tab
-// switch, the script pane's line numbers and colouring, links followed by a
-// click (a Ctrl+click in the script pane), and a double click that visits a
-// link or makes a cell of a word. Rename Cell from the keyboard and the
-// menu: the panes and the list follow the new name (what the web's fields
-// become: RenameCellTest), and Undo Rename gives back the very bytes saved
-// before. Typing help and finders: the script pane's completion list, call
-// tips and closing brackets, the name fields' lists of names, the command
-// palette and the quick switcher. The keys: the menus that name them, the
-// view keys, the focus keys (Ctrl+L, F4, Tab, F6), the cell-name box with
-// its own editing keys and its list, New Cell and Forward from a selection
-// or a typed name, the cell list's keys, and the help that names all of it.
-// The help window: F1 on the topic of the focused pane, Help > Contents,
-// links between the pages and the search. The zoom dialog, the about box
-// and the settings dialog: the dialogs' test hook hands over the built
-// dialog so its real controls are used; a few tests run the dialogs for
-// real and drive them with keys. Find and replace: the Replace dialog and
-// the walk through the cells it starts, the search bar with its keys, its
-// messages, and Replace All.
+// The editor panes, the keys and the dialogs, driven by keys and clicks on
+// the focused widget: undo, colouring and links in the panes, Rename Cell
+// (what the web's fields become: RenameCellTest), the typing help and the
+// finders, the menus' and views' keys and the cell-name box, the help
+// window, the zoom, about and settings dialogs, and find and replace. The
+// dialogs' test hook hands over the built dialog so its real controls are
+// used; a few tests run the dialogs for real and drive them with keys.
 #include "gui_test_support.h"
 
 #include "core/errors.h"
@@ -187,13 +174,13 @@ void click(const char* name) {
     QTest::mouseClick(b, Qt::LeftButton);
 }
 
-// Replace All from the search bar, typed into its fields and answered OK.
-void replace_everywhere(const char* what, const char* with) {
+// Replace All from the search bar, typed into its fields and answered.
+void replace_everywhere(const char* what, const char* with, DialogAnswer answer = yes()) {
     key(Qt::Key_F, Qt::ControlModifier);
     type(what); // over the field's text, which is selected
     key(Qt::Key_Tab);
     type(with);
-    g_answers.push_back(yes());
+    g_answers.push_back(answer);
     click("bar_replace_all");
     key(Qt::Key_Escape);
 }
@@ -241,23 +228,22 @@ class EditorsTest : public WindowTest {
             const char* typed;
             bool offered;
             int then; // a key pressed after typing, 0 for none
-            Qt::KeyboardModifiers mods;
             const char* script;
         } cases[] = {
-            {"alp", true, Qt::Key_Return, {}, "alpha"},
-            {"alp", true, Qt::Key_Tab, {}, "alpha"},
-            {"alp", true, Qt::Key_Escape, {}, "alp"},
-            {"ALP", true, Qt::Key_Return, {}, "alpha"}, // names fold case
-            {"gamma_a", true, Qt::Key_Return, {}, "gamma_alpha"},
-            {"sqr", true, Qt::Key_Return, {}, "sqrt"},
-            {"whi", true, Qt::Key_Return, {}, "while"},
-            {"de", true, Qt::Key_Return, {}, "deg"},
-            {"alpx", false, 0, {}, "alpx"},                    // typing on past every word
-            {"alpha", false, Qt::Key_Return, {}, "alpha\r\n"}, // a whole word: Enter is a new line
-            {"out('alp", false, 0, {}, "out('alp')"},          // inside a string
-            {"# alp", false, 0, {}, "# alp"},                  // inside a comment
-            {"12e", false, 0, {}, "12e"},                      // a number
-            {"x ", true, Qt::Key_Escape, {}, "x "},            // typed on: Ctrl+Space below
+            {"alp", true, Qt::Key_Return, "alpha"},
+            {"alp", true, Qt::Key_Tab, "alpha"},
+            {"alp", true, Qt::Key_Escape, "alp"},
+            {"ALP", true, Qt::Key_Return, "alpha"}, // names fold case
+            {"gamma_a", true, Qt::Key_Return, "gamma_alpha"},
+            {"sqr", true, Qt::Key_Return, "sqrt"},
+            {"whi", true, Qt::Key_Return, "while"},
+            {"de", true, Qt::Key_Return, "deg"},
+            {"alpx", false, 0, "alpx"},                    // typing on past every word
+            {"alpha", false, Qt::Key_Return, "alpha\r\n"}, // a whole word: Enter is a new line
+            {"out('alp", false, 0, "out('alp')"},          // inside a string
+            {"# alp", false, 0, "# alp"},                  // inside a comment
+            {"12e", false, 0, "12e"},                      // a number
+            {"x ", true, Qt::Key_Escape, "x "},            // typed on: Ctrl+Space below
         };
         for (const Case& c : cases) {
             cell_set_script(current_cell(), "");
@@ -266,7 +252,7 @@ class EditorsTest : public WindowTest {
             type(c.typed);
             if (QByteArray(c.typed).endsWith(' ')) key(Qt::Key_Space, Qt::ControlModifier);
             QVERIFY2(list_open() == c.offered, c.typed);
-            if (c.then) key(c.then, c.mods);
+            if (c.then) key(c.then);
             QCOMPARE(pane_text(VIEW_SCRIPT), std::string(c.script));
             QVERIFY(!list_open());
         }
@@ -320,9 +306,7 @@ class EditorsTest : public WindowTest {
     // typed; Enter takes one and goes on as Enter in the field does.
     void nameFieldsCompleteCellNames() {
         letters();
-        click_box();
-        key(Qt::Key_A, Qt::ControlModifier);
-        type("AL");
+        box_type("AL");
         auto* box = shell_windows().name_box->lineEdit()->findChild<QCompleter*>("cell_names");
         QTRY_VERIFY(box->popup()->isVisible());
         QCOMPARE(box->completionCount(), 1);                              // "alpha" only: by prefix
@@ -386,23 +370,20 @@ class EditorsTest : public WindowTest {
 
     void switcherFindsByNameThenTextAndVisits() {
         letters();
-        struct Case {
-            const char* query;
-            QStringList names;
-        } cases[] = {
+        const std::pair<const char*, QStringList> cases[] = {
             {"alp", {"alpha", "gamma_alpha", "beta"}}, // prefix, inside, a word of the text
             {"TREE", {"beta"}},
             {"notes tr", {"beta"}}, // every word begins one of the text's
             {"zz", {}},
         };
-        for (const Case& c : cases) {
+        for (const auto& [query, found] : cases) {
             key(Qt::Key_K, Qt::ControlModifier);
             QTRY_VERIFY(finder("quick_switcher"));
-            press_text(c.query);
+            press_text(query);
             QStringList names;
             for (const QString& r : rows(finder("quick_switcher")))
                 names << r.section('|', 0, 0);
-            QCOMPARE(names, c.names);
+            QCOMPARE(names, found);
             press(Qt::Key_Escape);
         }
         key(Qt::Key_K, Qt::ControlModifier);
@@ -444,7 +425,6 @@ class EditorsTest : public WindowTest {
         cell_set_text(other, "given");
         cell_list_add(other);
         box_enter("other");
-        QCOMPARE(current_name(), std::string("other"));
         click_pane(VIEW_TEXT);
         key(Qt::Key_Z, Qt::ControlModifier);
         QCOMPARE(pane_text(VIEW_TEXT), std::string("given"));
@@ -473,7 +453,7 @@ class EditorsTest : public WindowTest {
         QCOMPARE(editor_bytes(shell_windows().value), std::string(" 2.50"));
     }
 
-    void scriptColouringFollowsTheLexer() {
+    void scriptColouringFollowsTheLexerAndEveryCellNameLinks() {
         make_cell("x");
         link_refresh();
         const std::string script = "# note\r\nset x to sqrt(2) + pi * 3.5\r\nout('hi', home, "
@@ -512,25 +492,17 @@ class EditorsTest : public WindowTest {
         s->SendScintilla(QsciScintillaBase::SCI_INSERTTEXT, at("set"), "'");
         s->SendScintilla(QsciScintillaBase::SCI_COLOURISE, 0UL, -1L);
         QCOMPARE(style_at(s, at("sqrt") + 1), STYLE_STRING);
-        // The text pane keeps plain text and links only.
-        set_pane(VIEW_TEXT, "set x to 'home' # not a comment");
-        QsciScintilla* t = shell_windows().text;
-        t->SendScintilla(QsciScintillaBase::SCI_COLOURISE, 0UL, -1L);
-        QCOMPARE(style_at(t, 0), STYLE_PLAIN);
-        QCOMPARE(style_at(t, 4), STYLE_LINK);
-        QCOMPARE(style_at(t, 10), STYLE_LINK);
-        QCOMPARE(style_at(t, 17), STYLE_PLAIN);
-    }
-
-    void everyCellNameLinksInTheText() {
-        // More names than a 4,096-byte word list holds (about 680 of these).
+        // The text pane keeps plain text and links only; every cell name
+        // links, more than a 4,096-byte word list holds (about 680 of these).
         numbered_cells("n%04d", 800);
-        set_pane(VIEW_TEXT, "first n0000, last n0799");
+        set_pane(VIEW_TEXT, "set x to 'home' # not a comment n0000 last n0799");
         QsciScintilla* t = shell_windows().text;
         t->SendScintilla(QsciScintillaBase::SCI_COLOURISE, 0UL, -1L);
-        QCOMPARE(style_at(t, 6), STYLE_LINK);
-        QCOMPARE(style_at(t, 19), STYLE_LINK);
-        QCOMPARE(style_at(t, 13), STYLE_PLAIN);
+        const std::pair<long, int> styles[] = {
+            {0, STYLE_PLAIN}, {4, STYLE_LINK},   {10, STYLE_LINK}, {17, STYLE_PLAIN},
+            {32, STYLE_LINK}, {38, STYLE_PLAIN}, {43, STYLE_LINK}};
+        for (auto [pos, style] : styles)
+            QVERIFY2(style_at(t, pos) == style, std::to_string(pos).c_str());
     }
 
     void scriptPaneFollowsLinksOnCtrlClickOnly() {
@@ -697,13 +669,9 @@ class EditorsTest : public WindowTest {
         QVERIFY(fixed != web);
         const ShellWindows& w = shell_windows();
         for (bool on : {false, true}) {
-            g_act = [on](const DialogRequest& r) {
-                if (r.kind != DLG_PREFERENCES) return false;
+            preferences([on](const DialogRequest& r) {
                 child<QCheckBox>(r, "codeFontFixed")->setChecked(on);
-                return true;
-            };
-            menu_command(CMD_PREFERENCES);
-            g_act = nullptr;
+            });
             QCOMPARE(font_of(w.script), on ? fixed : web);
             QCOMPARE(font_of(w.console), on ? fixed : web);
             QCOMPARE(font_of(w.text), web);
@@ -736,17 +704,11 @@ class EditorsTest : public WindowTest {
         key(Qt::Key_Z, Qt::ControlModifier);
         QCOMPARE(current_name(), std::string("rate"));
         QCOMPARE(pane_text(VIEW_TEXT), std::string("the rate"));
+        // Renamed and undone with nothing between: the web is as saved.
+        QVERIFY(!window_->isWindowModified());
         QCOMPARE(saved("undone.tvx"), before);
         key(Qt::Key_Z, Qt::ControlModifier); // nothing left to undo
         QCOMPARE(current_name(), std::string("rate"));
-        // Renamed and undone with nothing between: the web is as saved.
-        g_answers = {DialogAnswer{true, SAVE_NO, "speed"}, DialogAnswer{true, SAVE_NO, {}}};
-        key(Qt::Key_F2);
-        QCOMPARE(current_name(), std::string("speed"));
-        QVERIFY(window_->isWindowModified());
-        key(Qt::Key_Z, Qt::ControlModifier);
-        QCOMPARE(current_name(), std::string("rate"));
-        QVERIFY(!window_->isWindowModified());
     }
 
     void menuRenameRefusesWithTheSystemsMessages() {
@@ -852,7 +814,6 @@ class EditorsTest : public WindowTest {
     void ctrlLAndF4SelectTheCellName() {
         QLineEdit* edit = shell_windows().name_box->lineEdit();
         key(Qt::Key_2, Qt::ControlModifier);
-        QCOMPARE(focused(), static_cast<QWidget*>(shell_windows().text));
         key(Qt::Key_L, Qt::ControlModifier);
         QCOMPARE(focused(), static_cast<QWidget*>(shell_windows().name_box));
         QCOMPARE(edit->selectedText(), QString("home"));
@@ -861,7 +822,6 @@ class EditorsTest : public WindowTest {
         QCOMPARE(shell_windows().name_box->currentText(), QString("there"));
         key(Qt::Key_Return);
         key(Qt::Key_1, Qt::ControlModifier);
-        QCOMPARE(focused(), static_cast<QWidget*>(shell_windows().list));
         key(Qt::Key_F4);
         QCOMPARE(focused(), static_cast<QWidget*>(shell_windows().name_box));
         QCOMPARE(edit->selectedText(), QString("there"));
@@ -899,7 +859,6 @@ class EditorsTest : public WindowTest {
             key(Qt::Key_F6);
             QCOMPARE(focused(), pane);
         }
-        QVERIFY(editor_bytes(shell_windows().value).find('\t') == std::string::npos);
     }
 
     // Enter (or keypad Enter) goes to the typed name, made when missing; an
@@ -918,9 +877,7 @@ class EditorsTest : public WindowTest {
         QVERIFY(cell_find("no") == 0);
 
         QCOMPARE(box_list(), (QStringList{"r", "q", "p", "home"}));
-        click_box();
-        key(Qt::Key_A, Qt::ControlModifier);
-        type("home");
+        box_type("home");
         QTest::keyClick(focused(), Qt::Key_Enter, Qt::KeypadModifier);
         QCOMPARE(current_name(), std::string("home"));
     }
@@ -931,20 +888,18 @@ class EditorsTest : public WindowTest {
         click_box();
         key(Qt::Key_End);
         type("XYZ");
-        const struct {
-            std::vector<const char*> keys;
-            const char* box; // the box's text after them
-        } steps[] = {
+        // Keys, and the box's text after them.
+        const std::pair<std::vector<const char*>, const char*> steps[] = {
             {{"Left", "Left", "Left", "Del", "Del"}, "homeZ"},
             {{"Backspace", "Home", "Del"}, "omZ"},
             {{"Ctrl+Z"}, "homZ"},
             {{"Ctrl+A", "Ctrl+C", "End", "Ctrl+V"}, "homZhomZ"},
             {{"Ctrl+A", "Ctrl+X"}, ""},
         };
-        for (const auto& step : steps) {
-            for (const char* k : step.keys)
+        for (const auto& [keys, box] : steps) {
+            for (const char* k : keys)
                 QTest::keySequence(focused(), QKeySequence(k));
-            QCOMPARE(shell_windows().name_box->currentText(), QString(step.box));
+            QCOMPARE(shell_windows().name_box->currentText(), QString(box));
         }
         // None of it reached the pane.
         QCOMPARE(pane_text(VIEW_TEXT), std::string("pane text"));
@@ -973,8 +928,7 @@ class EditorsTest : public WindowTest {
         key(Qt::Key_Left, Qt::AltModifier);
         QCOMPARE(current_name(), std::string("home"));
         // The selection was kept with home and is shown again.
-        QCOMPARE(t->SendScintilla(QsciScintillaBase::SCI_GETSELECTIONSTART), 3L);
-        QCOMPARE(t->SendScintilla(QsciScintillaBase::SCI_GETSELECTIONEND), 12L);
+        QCOMPARE(selection(t), std::pair(3L, 12L));
         select(t, 17, 22);
         key(Qt::Key_Right, Qt::AltModifier);
         QCOMPARE(current_name(), std::string("there"));
@@ -988,9 +942,7 @@ class EditorsTest : public WindowTest {
 
         // No valid name typed: the box shows the current name again.
         for (auto [typed, now] : {std::pair{"9bad", "there"}, {"typed_here", "typed_here"}}) {
-            click_box();
-            key(Qt::Key_A, Qt::ControlModifier);
-            type(typed);
+            box_type(typed);
             key(Qt::Key_Right, Qt::AltModifier);
             QCOMPARE(current_name(), std::string(now));
             QCOMPARE(shell_windows().name_box->currentText(), QString(now));
@@ -1046,28 +998,21 @@ class EditorsTest : public WindowTest {
     // through the Zoom dialog's entries.
     void chordsTypeNothingAndZoomKeysZoom() {
         make_cell("notes", "abc");
-        ShellWindows& w = shell_windows();
-        struct Field {
-            std::function<void()> focus;
-            std::function<QString()> content;
-        };
-        auto pane = [](int view) {
-            return Field{[view] { click_pane(view); },
-                         [view] { return QString::fromStdString(pane_text(view)); }};
-        };
-        std::vector<Field> fields = {pane(VIEW_TEXT),
-                                     pane(VIEW_VALUE),
-                                     pane(VIEW_SCRIPT),
-                                     pane(VIEW_CONS),
-                                     {[] { key(Qt::Key_L, Qt::ControlModifier); },
-                                      [&w] { return w.name_box->currentText(); }}};
-        for (const Field& f : fields) {
-            f.focus();
-            QString before = f.content();
+        // The panes, then the cell-name box (-1).
+        for (int view : {int(VIEW_TEXT), int(VIEW_VALUE), int(VIEW_SCRIPT), int(VIEW_CONS), -1}) {
+            auto content = [view] {
+                return view < 0 ? shell_windows().name_box->currentText()
+                                : QString::fromStdString(pane_text(view));
+            };
+            if (view < 0)
+                key(Qt::Key_L, Qt::ControlModifier);
+            else
+                click_pane(view);
+            QString before = content();
             for (char c : std::string("=+.,;'`[]\\/789"))
                 for (Qt::KeyboardModifiers mods : {Qt::ControlModifier, Qt::AltModifier})
                     QTest::keyClick(focused(), c, mods);
-            QCOMPARE(f.content(), before);
+            QCOMPARE(content(), before);
         }
         settings_set_zoom(0);
         const std::pair<char, int> steps[] = {{'=', 4}, {'=', 6}, {'-', 4}, {'0', 0}, {'-', -2}};
@@ -1166,7 +1111,7 @@ class EditorsTest : public WindowTest {
         QVERIFY(!browser()->toPlainText().contains("  Ctrl+L"));
     }
 
-    void contentsLinksTheTopicsAndTheTopicsEachOther() {
+    void contentsLinksTheTopicsWhichTheSearchFinds() {
         menu_command(CMD_HELP_CONTENTS);
         QTRY_COMPARE(QApplication::activeWindow(), help_window());
         QCOMPARE(page(), QString("help:contents"));
@@ -1180,25 +1125,19 @@ class EditorsTest : public WindowTest {
         QVERIFY(browser()->toPlainText().contains("the name of the cell"));
         key(Qt::Key_Left, Qt::AltModifier);
         QCOMPARE(page(), QString("help:overview"));
-    }
 
-    void searchFindsTheTopicsAndThePlaces() {
-        menu_command(CMD_HELP_CONTENTS);
-        QTRY_COMPARE(QApplication::activeWindow(), help_window());
+        // The search finds the topics, and the places, that hold the words.
         QTest::keyClick(focused(), Qt::Key_F, Qt::ControlModifier);
         QCOMPARE(focused()->objectName(), QString("help_search"));
-        const struct {
-            const char* words;
-            std::vector<const char*> topics;
-        } cases[] = {
+        const std::pair<const char*, std::set<QString>> cases[] = {
             {"call stack", {"Overview", "Debugging"}},
             {"GAUSSJ", {"Builtin Functions"}},
             {"dragging fit", {"Overview"}},
             {"nothing-like-this", {}},
         };
-        for (const auto& c : cases) {
+        for (const auto& [words, topics] : cases) {
             QTest::keyClick(focused(), Qt::Key_A, Qt::ControlModifier);
-            QTest::keyClicks(focused(), c.words);
+            QTest::keyClicks(focused(), words);
             QTest::keyClick(focused(), Qt::Key_Return);
             QVERIFY(page().startsWith("help:search"));
             std::set<QString> found;
@@ -1207,7 +1146,7 @@ class EditorsTest : public WindowTest {
                         QString("help:%1\"")
                             .arg(QString(help_topic_title(t)).toLower().replace(' ', '-'))))
                     found.insert(help_topic_title(t));
-            QCOMPARE(found, std::set<QString>(c.topics.begin(), c.topics.end()));
+            QCOMPARE(found, topics);
         }
         // A place leads into its topic.
         QTest::keyClick(focused(), Qt::Key_A, Qt::ControlModifier);
@@ -1275,13 +1214,9 @@ class EditorsTest : public WindowTest {
         menu_command(CMD_ZOOM);
         QCOMPARE(opened, std::string("127%/127%"));
         QCOMPARE(settings_zoom(), 20);
-        auto zoom_of = [](QsciScintilla* e) {
-            return int(e->SendScintilla(QsciScintillaBase::SCI_GETZOOM));
-        };
-        QCOMPARE(zoom_of(shell_windows().text), 20);
-        QCOMPARE(zoom_of(shell_windows().console), 20);
-        QCOMPARE(zoom_of(shell_windows().value), 0);
-        QCOMPARE(zoom_of(shell_windows().script), 0);
+        const ShellWindows& w = shell_windows();
+        for (auto [e, zoom] : {std::pair{w.text, 20}, {w.console, 20}, {w.value, 0}, {w.script, 0}})
+            QCOMPARE(int(e->SendScintilla(QsciScintillaBase::SCI_GETZOOM)), zoom);
         // Cancel keeps the setting; no selection stores 0.
         g_act = [](const DialogRequest&) { return false; };
         menu_command(CMD_ZOOM);
@@ -1569,14 +1504,13 @@ class EditorsTest : public WindowTest {
 
     void searchInProgressRefusesRunAndSecondFind() {
         cell_set_script(current_cell(), "out('ran')");
-        reshow_current();
-        shell_show_view(VIEW_TEXT);
+        show_text("");
         find("nothing here");
         QVERIFY(search_active());
         shell_windows().console->clear();
         key(Qt::Key_F5);
         QCOMPARE(status(), std::string("End search before running"));
-        QVERIFY(editor_bytes(shell_windows().console).find("ran") == std::string::npos);
+        QVERIFY(console_text().find("ran") == std::string::npos);
         g_seen.clear();
         key(Qt::Key_H, Qt::ControlModifier);
         QCOMPARE(status(), std::string("Search or Replace already in progress"));
@@ -1585,7 +1519,7 @@ class EditorsTest : public WindowTest {
         QVERIFY(!search_active());
         QVERIFY(!search_bar());
         key(Qt::Key_F5);
-        QVERIFY(editor_bytes(shell_windows().console).find("ran") != std::string::npos);
+        QVERIFY(console_text().find("ran") != std::string::npos);
     }
 
     void replaceDialogFillsCutsAndRefusesEmpty() {
@@ -1618,11 +1552,8 @@ class EditorsTest : public WindowTest {
 
     void findBarSaysNotFoundAndWrapped() {
         make_cell("alpha", "one");
-        cell_set_text(current_cell(), "x one");
-        reshow_current();
+        QsciScintilla* t = show_text("x one", 0);
         key(Qt::Key_2, Qt::ControlModifier);
-        QsciScintilla* t = shell_windows().text;
-        t->SendScintilla(QsciScintillaBase::SCI_SETSEL, 0UL, 0L);
         key(Qt::Key_F, Qt::ControlModifier);
         QLineEdit* field = bar_child<QLineEdit>("bar_find");
         QCOMPARE(focused(), static_cast<QWidget*>(field));
@@ -1701,22 +1632,14 @@ class EditorsTest : public WindowTest {
         make_cell("alpha", "one");
         make_cell("beta", "none");
         make_cell("gamma", "nothing");
-        cell_set_text(current_cell(), "x one One");
-        reshow_current();
+        show_text("x one One");
         key(Qt::Key_2, Qt::ControlModifier);
-        key(Qt::Key_F, Qt::ControlModifier);
-        QTest::keyClicks(focused(), "one");
-        key(Qt::Key_Tab);
-        QCOMPARE(focused(), static_cast<QWidget*>(bar_child<QLineEdit>("bar_replace")));
-        QTest::keyClicks(focused(), "two");
         // Cancel leaves every cell as it was.
-        g_answers.push_back(cancel());
-        click("bar_replace_all");
+        replace_everywhere("one", "two", cancel());
         QVERIFY(seen(DLG_OK_CANCEL, "Replace 4 occurrences in 3 cells?"));
         QCOMPARE(text_of("beta"), std::string("none"));
         QCOMPARE(text_of("home"), std::string("x one One"));
-        g_answers.push_back(yes());
-        click("bar_replace_all");
+        replace_everywhere("one", "two");
         QCOMPARE(status(), std::string("Replaced 4 occurrences"));
         QCOMPARE(current_name(), std::string("home"));
         QCOMPARE(editor_bytes(shell_windows().text), std::string("x two two"));
@@ -1725,15 +1648,12 @@ class EditorsTest : public WindowTest {
         QCOMPARE(text_of("gamma"), std::string("nothing"));
         QVERIFY(web_modified());
         // The cell's replacements are undone in one step.
-        key(Qt::Key_Escape);
         shell_windows().text->setFocus();
         key(Qt::Key_Z, Qt::ControlModifier);
         QCOMPARE(editor_bytes(shell_windows().text), std::string("x one One"));
         // Nothing to replace: said, and no question.
         g_seen.clear();
-        key(Qt::Key_F, Qt::ControlModifier);
-        QTest::keyClicks(focused(), "absent"); // the field's text is selected
-        click("bar_replace_all");
+        replace_everywhere("absent", "");
         QCOMPARE(status(), std::string("Not found"));
         QVERIFY(!seen(DLG_OK_CANCEL));
     }

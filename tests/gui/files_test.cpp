@@ -1,20 +1,9 @@
-// The window as it starts, and web files through it: opening, the save question on New, Open,
-// Quit and closing the window, Save As adding the extension, the recent
-// webs list and dropped web files, and File Export. Each recent-webs test
-// keeps its settings in its own folder. The single instance: the socket
-// lives in the session's runtime folder, a later start hands its web file
-// over and the running window opens it through File Open, a later start
-// without a file only raises the window, and a socket left by a crashed
-// instance does not keep a new one from listening. The two layouts: run
-// output in sight without another key, the cell filter, the switch to the
-// compact layout and back, and the layout kept across a restart (the suite
-// runs in both, TARVEX_LAYOUT).
-// Recovery copies: typed changes reach the copy within seconds while the
-// web file stays as it was, saving or discarding removes it, the next start
-// offers a copy that an ended instance left (saying when the file changed
-// after it), and a damaged copy is set aside and reported. Two instances on
-// one web (the real binary, ended by SIGTERM, and children) keep each
-// other's copies, and one killed outright has its copy offered to the next.
+// The window as it starts, and web files through it: the save question,
+// Save As, the recent webs and dropped files, File Export; the single
+// instance (its socket in the session's runtime folder, a later start
+// handing its web over); the two layouts (the suite runs in both,
+// TARVEX_LAYOUT); and the recovery copies, with two instances on one web
+// (the real binary, ended by SIGTERM, and children of this executable).
 #include "gui_test_support.h"
 
 #include "commands/cell_commands.h"
@@ -62,15 +51,18 @@ using namespace tarvex::gui_test;
 
 namespace {
 
-// A socket file bound but never listened on, as a crash leaves it.
-void leave_dead_socket(const std::string& path) {
-    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    QVERIFY(fd >= 0);
+// A local socket bound to path (a socket file bound but never listened on
+// is what a crash leaves), or connected to it; -1 when that fails.
+int unix_socket(const std::string& path, bool connect, int type = SOCK_STREAM) {
+    int fd = ::socket(AF_UNIX, type, 0);
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
-    QCOMPARE(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ::close(fd);
+    auto* a = reinterpret_cast<sockaddr*>(&addr);
+    if (fd >= 0 && (connect ? ::connect(fd, a, sizeof addr) : ::bind(fd, a, sizeof addr)) == 0)
+        return fd;
+    if (fd >= 0) ::close(fd);
+    return -1;
 }
 
 void click(QWidget* w) {
@@ -122,6 +114,15 @@ void expect_compact() {
         QVERIFY(w.tabs->isTabVisible(v));
     QCOMPARE(w.stack->currentWidget(), slot_window(view_slot(shell_current_view())));
     QCOMPARE(w.tabs->currentIndex(), shell_current_view());
+}
+
+// The window as the layout it is in should be: compact, or desktop.
+void expect_layout(bool compact) {
+    QCOMPARE(layout_compact(), compact);
+    if (compact)
+        expect_compact();
+    else
+        expect_desktop();
 }
 
 constexpr int CHILD_WAIT_MS = 120000; // start-up of a second process on a loaded machine
@@ -374,7 +375,7 @@ class FilesTest : public WindowTest {
         window_close(window_);
     }
 
-    void typedChangesReachTheCopyAndSavingRemovesIt() {
+    void typedChangesReachTheCopyAndSavingOrDiscardingRemovesIt() {
         dispatch_command(CMD_OPEN, NOTE_NONE, path("web.tvx").toStdString());
         QCOMPARE(text_or_none("home"), std::string("saved text"));
         QString copy = copy_of(path("web.tvx"));
@@ -397,11 +398,11 @@ class FilesTest : public WindowTest {
         QVERIFY(!web_modified());
         QVERIFY(file_bytes(path("web.tvx")).contains("typed more"));
         QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(copy), 4 * RECOVERY_CHECK_MS);
-    }
 
-    void discardingTheChangesRemovesTheCopy() {
+        // So does discarding the changes, of an untitled web.
+        key(Qt::Key_N, Qt::ControlModifier);
         type_into_text_pane("untitled work");
-        QString copy = copy_of("");
+        copy = copy_of("");
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(copy), 4 * RECOVERY_CHECK_MS);
         QVERIFY(file_bytes(copy).contains("<text>untitled work</text>"));
 
@@ -608,13 +609,8 @@ class FilesTest : public WindowTest {
     void preferencesKeepTheStoreSizeForTheNextStart() {
         fresh_settings();
         QCOMPARE(store_preferred_nodes(), NODE_COUNT_DEFAULT);
-        g_act = [](const DialogRequest& r) {
-            if (r.kind != DLG_PREFERENCES) return false;
-            child<QSpinBox>(r, "storeNodes")->setValue(30000);
-            return true;
-        };
-        menu_command(CMD_PREFERENCES);
-        g_act = nullptr;
+        preferences(
+            [](const DialogRequest& r) { child<QSpinBox>(r, "storeNodes")->setValue(30000); });
         QCOMPARE(store_preferred_nodes(), 30000);
         QCOMPARE(node_count(), NODE_COUNT_DEFAULT);
         QVERIFY(!web_modified());
@@ -781,7 +777,6 @@ class FilesTest : public WindowTest {
                 for (QAction* a : menu_titled(window_, "&File")->actions())
                     if (a->objectName() == "recent_web") entry = entry ? entry : a;
                 QVERIFY(entry);
-                QCOMPARE(entry->data().toString().toStdString(), web);
                 entry->trigger();
             } else {
                 QMimeData data;
@@ -802,10 +797,8 @@ class FilesTest : public WindowTest {
         }
         // Other drops are not taken; an old web file is.
         std::string web = path("dropped").toStdString() + ".tvx";
-        const struct {
-            QList<QUrl> urls;
-            std::string taken;
-        } drops[] = {
+        // What is dropped, and the web file taken from it.
+        const std::pair<QList<QUrl>, std::string> drops[] = {
             {{QUrl::fromLocalFile(QString::fromStdString(web))}, web},
             {{QUrl::fromLocalFile(path("notes.txt"))}, ""},
             {{QUrl::fromLocalFile(QString::fromStdString(web)), QUrl::fromLocalFile(path("b.qlt"))},
@@ -813,10 +806,10 @@ class FilesTest : public WindowTest {
             {{QUrl::fromLocalFile(path("OLD.QLT"))}, path("OLD.QLT").toStdString()},
             {{QUrl("https://example.org/a.tvx")}, ""},
         };
-        for (const auto& d : drops) {
+        for (const auto& [urls, taken] : drops) {
             QMimeData other;
-            other.setUrls(d.urls);
-            QCOMPARE(recent_webs_dropped_file(&other), d.taken);
+            other.setUrls(urls);
+            QCOMPARE(recent_webs_dropped_file(&other), taken);
         }
     }
 
@@ -850,16 +843,6 @@ class FilesTest : public WindowTest {
         export_action->trigger();
         QCOMPARE(status_line_text(), std::string("Cannot create the export file"));
         QCOMPARE(QDir(dir_.path()).entryList({"shared.*", "page*", "none"}).size(), 3);
-    }
-
-    void socketLivesInTheSessionFolder() {
-        std::string path = instance_socket_path();
-        QCOMPARE(QFileInfo(QString::fromStdString(path)).absolutePath(),
-                 QFileInfo(runtime_.path()).absoluteFilePath());
-        QVERIFY(QFileInfo(QString::fromStdString(path))
-                    .fileName()
-                    .contains(QString::fromLocal8Bit(qgetenv("TARVEX_INSTANCE"))));
-        QVERIFY(QFileInfo::exists(QString::fromStdString(path)));
     }
 
     void laterStartOpensItsWebInTheRunningWindow() {
@@ -930,12 +913,8 @@ class FilesTest : public WindowTest {
 
     void oversizedRequestIsCutOffAtTheLimit() {
         go("stays");
-        int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        int fd = unix_socket(instance_socket_path(), true, SOCK_STREAM | SOCK_NONBLOCK);
         QVERIFY(fd >= 0);
-        sockaddr_un addr{};
-        addr.sun_family = AF_UNIX;
-        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", instance_socket_path().c_str());
-        QCOMPARE(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
         // 200 MB offered; the instance must stop taking them long before.
         constexpr size_t OFFERED = size_t(200) << 20;
         std::vector<char> block(size_t(1) << 16, 'a');
@@ -966,13 +945,21 @@ class FilesTest : public WindowTest {
         QVERIFY(cell_find("stays") != 0);
     }
 
-    void socketOfACrashedInstanceIsReplaced() {
+    // The socket lives in the session folder under the instance's name; one
+    // a crash left is replaced.
+    void socketInTheSessionFolderAndACrashedOnesReplaced() {
+        const QFileInfo file(QString::fromStdString(instance_socket_path()));
+        QCOMPARE(file.absolutePath(), QFileInfo(runtime_.path()).absoluteFilePath());
+        QVERIFY(file.fileName().contains(QString::fromLocal8Bit(qgetenv("TARVEX_INSTANCE"))));
+        QVERIFY(file.exists());
         std::string path = instance_socket_path();
         delete owner_;
         owner_ = nullptr;
         instance_release();
         QVERIFY(!QFileInfo::exists(QString::fromStdString(path)));
-        leave_dead_socket(path);
+        int dead = unix_socket(path, false);
+        QVERIFY(dead >= 0);
+        ::close(dead);
         QVERIFY(QFileInfo::exists(QString::fromStdString(path)));
         // Nobody answers there: this start becomes the running instance.
         claim_as_running_instance();
@@ -1116,20 +1103,12 @@ class FilesTest : public WindowTest {
     }
 
     void opensInTheLayoutAskedAndSwitches() {
-        bool started_compact = layout_compact();
-        QCOMPARE(started_compact, qgetenv("TARVEX_LAYOUT") == "compact");
-        if (started_compact)
-            expect_compact();
-        else
-            expect_desktop();
+        bool started_compact = qgetenv("TARVEX_LAYOUT") == "compact";
+        expect_layout(started_compact);
         key(Qt::Key_3, Qt::ControlModifier);
         QCOMPARE(shell_current_view(), VIEW_VALUE);
         toggle_layout();
-        QCOMPARE(layout_compact(), !started_compact);
-        if (started_compact)
-            expect_desktop();
-        else
-            expect_compact();
+        expect_layout(!started_compact);
         QCOMPARE(shell_current_view(), VIEW_VALUE);
         QVERIFY(in_sight(shell_windows().value));
         // Every view still shows its pane, and the keys keep working.
@@ -1141,13 +1120,8 @@ class FilesTest : public WindowTest {
         key(Qt::Key_2, Qt::ControlModifier);
         QVERIFY(in_sight(shell_windows().text));
         toggle_layout();
-        QCOMPARE(layout_compact(), started_compact);
-
-        if (layout_compact()) {
-            expect_compact();
-            return;
-        }
-        expect_desktop();
+        expect_layout(started_compact);
+        if (started_compact) return;
         // Ctrl+6 opens a closed dock again (that it stays closed through a
         // switch and a restart: layoutKeptAcrossARestart).
         close_dock("plot_dock");
@@ -1161,7 +1135,7 @@ class FilesTest : public WindowTest {
         // The tests before chose the layout they began in last.
         delete window_;
         open_window();
-        QCOMPARE(layout_compact(), asked == "compact");
+        expect_layout(asked == "compact");
         if (layout_compact()) toggle_layout();
         expect_desktop();
         QTRY_VERIFY(in_sight(shell_windows().plot));

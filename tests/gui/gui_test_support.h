@@ -196,10 +196,14 @@ inline void click_box() {
     QTest::mouseClick(box->lineEdit(), Qt::LeftButton);
     QTRY_VERIFY(box->hasFocus() || box->lineEdit()->hasFocus());
 }
-inline void box_enter(const char* name) {
+// Typed over the box's text; and typed, then Enter.
+inline void box_type(const char* name) {
     click_box();
     key(Qt::Key_A, Qt::ControlModifier);
     type(name);
+}
+inline void box_enter(const char* name) {
+    box_type(name);
     key(Qt::Key_Return);
 }
 
@@ -305,6 +309,17 @@ inline void menu_command(int command) {
             return;
         }
     QFAIL("no menu item for the command");
+}
+
+// Edit > Preferences, its dialog changed by act and answered OK.
+inline void preferences(std::function<void(const DialogRequest&)> act) {
+    g_act = [act](const DialogRequest& r) {
+        if (r.kind != DLG_PREFERENCES) return false;
+        act(r);
+        return true;
+    };
+    menu_command(CMD_PREFERENCES);
+    g_act = nullptr;
 }
 
 // A run started by its key, waited for to its end.

@@ -1,22 +1,8 @@
-// Runs driven by keys on the focused widget: output in the console or
-// pointed to, the lock-out of the commands that would change the web under
-// a run, breakpoints and the paused line's mark, keyboard input, Stop, and
-// a script error marked where it happened. The console's output path:
-// output shows while it streams in, ends with the caret at the end in the
-// output style, and the console wraps exactly when a line may not fit (long
-// output, typed text, a narrower window). The plot view at the sizes the
-// window gives it: the frame fills the view, a click reads out the plot
-// point under it as the surface's own tap does for that point, the points
-// show while a run is paused, and the plot is exported and erased.
-// The docks beside the editors, driven with keys on the focused widget and
-// clicks where things are drawn: the Values (typed in while paused, shown
-// after and during a run), the Links of the current cell, and the web map
-// (opened by its key, a box per cell and an arrow per link, clicks on
-// boxes, and following the web on the idle tick without needless layouts).
-// The debugger as a user drives it: breakpoints set by F9 and by clicks in
-// the script margin (moving with their lines, kept per web file outside
-// the web), F5 to a breakpoint and on, stepping, the call stack of a
-// recursion with its arguments, and the tips over names in a script.
+// Runs driven by keys on the focused widget: the console's output, the
+// lock-out of the commands that would change the web under a run, input,
+// Stop and a script error's marks; the plot view at the sizes the window
+// gives it; the docks beside the editors (Values, Links, the web map),
+// clicked where things are drawn; and the debugger.
 #include "gui_test_support.h"
 
 #include "core/value.h"
@@ -687,17 +673,14 @@ class RunsTest : public WindowTest {
         make_cell("total");
         cell_set_value_text(cell_find("total"), "42");
         set_pane(VIEW_SCRIPT, "out(total)\r\nsqrt(4)");
-        const struct {
-            const char* word;
-            const char* tip;
-        } cases[] = {{"total", "total = 42"}, {"sqrt", "sqrt("}, {"total", "total = 42"}};
         std::string text = pane_text(VIEW_SCRIPT);
-        for (const auto& c : cases) {
+        for (auto [word, tip] :
+             {std::pair{"total", "total = 42"}, {"sqrt", "sqrt("}, {"total", "total = 42"}}) {
             QTest::mouseMove(script()->viewport(), QPoint(2, 200));
             QTRY_COMPARE(completion_tip_shown(), std::string());
-            QPoint at = point_of(script(), long(text.find(c.word)) + 1);
+            QPoint at = point_of(script(), long(text.find(word)) + 1);
             QTest::mouseMove(script()->viewport(), at);
-            QTRY_VERIFY2(has(completion_tip_shown(), c.tip), c.word);
+            QTRY_VERIFY2(has(completion_tip_shown(), tip), word);
         }
     }
 
@@ -709,8 +692,6 @@ class RunsTest : public WindowTest {
         cell_set_value_text(x, "1");
         set_pane(VIEW_SCRIPT, "brk('p')\r\nout('x+1=', x + 1, ' ', home)");
         web_set_modified(false);
-        QString shown_while_paused;
-        std::string pane_shows;
         bool was_editing = false;
         when(run_breakpoint_pause, [&] {
             QTRY_COMPARE(value_shown("x"), QString("1"));
@@ -722,7 +703,6 @@ class RunsTest : public WindowTest {
             type("41");
             key(Qt::Key_Return);
             QTRY_COMPARE(value_shown("x"), QString("41"));
-            shown_while_paused = value_shown("x");
             // The paused cell is the one the panes show: its value pane
             // follows an edit made in the dock.
             double_click_value("home", 1);
@@ -730,15 +710,11 @@ class RunsTest : public WindowTest {
             type("seven");
             key(Qt::Key_Return); // the editor commits once the key is handled
             QTRY_COMPARE(editor_bytes(shell_windows().value), std::string("seven"));
-            pane_shows = editor_bytes(shell_windows().value);
             key(Qt::Key_R, Qt::AltModifier);
         });
         run_key(Qt::Key_B, Qt::AltModifier);
         QVERIFY(was_editing);
-        QCOMPARE(shown_while_paused, QString("41"));
-        QCOMPARE(pane_shows, std::string("seven"));
-        QVERIFY2(editor_bytes(shell_windows().console).find("x+1=42 seven") != std::string::npos,
-                 editor_bytes(shell_windows().console).c_str());
+        QVERIFY2(has(console_text(), "x+1=42 seven"), console_text().c_str());
         QVERIFY(web_modified());
 
         // Not paused: a double click on a value edits nothing.
@@ -877,7 +853,6 @@ class RunsTest : public WindowTest {
             changing.push_back({k, Qt::AltModifier, 0, LOCKED});
         const char* RUNNING = "Script already running";
         struct Case {
-            const char* name;
             bool to_brk; // started by Run to Brk
             const char* script;
             std::function<bool()> state;
@@ -885,15 +860,8 @@ class RunsTest : public WindowTest {
             const char* left_out; // output the ending key keeps from being written
             const char* ended;    // the status line, or output, after the ending key
         } cases[] = {
-            {"paused",
-             true,
-             "brk('p') out('after')",
-             run_breakpoint_pause,
-             {},
-             "after",
-             "Run halted"},
-            {"writing",
-             false,
+            {true, "brk('p') out('after')", run_breakpoint_pause, {}, "after", "Run halted"},
+            {false,
              "for (i = 1 to 200000) { out('line of output ') }",
              [] { return run_active() && output_pump_active(); },
              {{Qt::Key_F5, {}, 0, RUNNING},
@@ -902,8 +870,7 @@ class RunsTest : public WindowTest {
               {0, {}, CMD_HELP_OVERVIEW, LOCKED}},
              "",
              "Run halted"},
-            {"waiting",
-             false,
+            {false,
              "in('v? ', i) out('got input')",
              input_wait,
              {{Qt::Key_F5, {}, 0, RUNNING}, {0, {}, CMD_HELP_OVERVIEW, "Waiting for input"}},
@@ -933,10 +900,9 @@ class RunsTest : public WindowTest {
             });
             run_key(c.to_brk ? Qt::Key_B : Qt::Key_R, Qt::AltModifier);
             QCOMPARE(refused, expected);
-            QVERIFY2(g_seen.empty(), c.name);
+            QVERIFY2(g_seen.empty(), c.script);
             QCOMPARE(cell_table_count(), cells);
-            QVERIFY2(status() == c.ended || console_text().find(c.ended) != std::string::npos,
-                     c.name);
+            QVERIFY2(status() == c.ended || has(console_text(), c.ended), c.script);
             if (*c.left_out) QVERIFY(console_text().find(c.left_out) == std::string::npos);
             QCOMPARE(current_name(), std::string("home"));
         }
@@ -1078,15 +1044,6 @@ class RunsTest : public WindowTest {
         QCOMPARE(style_at(console(), long(console_text().find("First"))), STYLE_OUTPUT);
     }
 
-    void stopEndsARunawayLoopWithoutOutput() {
-        // No output and no statement inside the loop: the run still lets
-        // the window handle events, so Stop arrives.
-        set_pane(VIEW_SCRIPT, "while (1) {}");
-        when(run_active, [] { key(Qt::Key_S, Qt::AltModifier); });
-        run_key();
-        QCOMPARE(status(), std::string("Run halted"));
-    }
-
     // The failing token is selected in its cell (shown at once, or when the
     // cell is visited), its line gets the message as a note and the error
     // symbol in the margin, and the status line says where it is.
@@ -1157,7 +1114,9 @@ class RunsTest : public WindowTest {
         QCOMPARE(selection(script()), std::make_pair(2L, 3L));
     }
 
-    void longOutputArrivesWholeAndUnwrapped() {
+    // Long output arrives whole, in the output style with the caret at its
+    // end, and wraps only where a line does not fit.
+    void longOutputArrivesWholeAndWrapsOnlyWhatDoesNotFit() {
         run_script("for (home = 1 to 3000) {out('line ', home, ' of the output\\n')}");
         QCOMPARE(console_sci(QsciScintillaBase::SCI_GETLINECOUNT), 3001L);
         QCOMPARE(line_of_console(0), std::string("line 1 of the output"));
@@ -1167,9 +1126,7 @@ class RunsTest : public WindowTest {
         for (long pos : {0L, length / 2, length - 1})
             QCOMPARE(int(console_sci(QsciScintillaBase::SCI_GETSTYLEAT, pos)), STYLE_OUTPUT);
         QCOMPARE(console()->wrapMode(), QsciScintilla::WrapNone);
-    }
 
-    void aLineTooWideForThePaneWraps() {
         run_script(
             "out('short\\n') for (home = 1 to 40) {out('wwwwwwwwww')} out('\\nshort again')");
         QCOMPARE(line_of_console(1), std::string(400, 'w'));
@@ -1192,32 +1149,11 @@ class RunsTest : public WindowTest {
         QCOMPARE(console()->wrapMode(), QsciScintilla::WrapWord);
     }
 
-    void zoomingInWrapsWhatNoLongerFits() {
-        run_script("for (home = 1 to 20) {out('sixty characters of text in every line of this "
-                   "console pane.\\n')}");
-        QCOMPARE(console()->wrapMode(), QsciScintilla::WrapNone);
-        click_pane(VIEW_CONS);
-        long zoom = console_sci(QsciScintillaBase::SCI_GETZOOM);
-        for (int i = 0; i < 20; ++i)
-            key(Qt::Key_Plus, Qt::ControlModifier | Qt::KeypadModifier);
-        QVERIFY(console_sci(QsciScintillaBase::SCI_GETZOOM) > zoom);
-        QTRY_COMPARE_WITH_TIMEOUT(console()->wrapMode(), QsciScintilla::WrapWord, 3000);
-        console()->SendScintilla(QsciScintillaBase::SCI_SETZOOM, static_cast<unsigned long>(zoom));
-    }
-
-    void typedLongLineWraps() {
-        run_script("out('typed below:\\n')");
-        QCOMPARE(console()->wrapMode(), QsciScintilla::WrapNone);
-        click_pane(VIEW_CONS);
-        type(QString(200, 'k'));
-        QVERIFY(editor_bytes(console()).find(std::string(200, 'k')) != std::string::npos);
-        // The idle tick looks at what was typed.
-        QTRY_COMPARE_WITH_TIMEOUT(console()->wrapMode(), QsciScintilla::WrapWord, 3000);
-    }
-
+    // The console is brought up to date during a run, not only at its end,
+    // and Stop arrives: by Shift+F5 while output streams in (its status:
+    // keysObeyTheLockOut), by Alt+S in a loop with no output and no
+    // statement, where the run still lets the window handle events.
     void outputShowsWhileItStreamsAndStopEndsIt() {
-        // The console is brought up to date during the run, not only at its
-        // end, and Stop still arrives.
         long seen = 0;
         when([] { return run_active() && output_pump_active() && console()->length() > 0; },
              [&] {
@@ -1226,17 +1162,37 @@ class RunsTest : public WindowTest {
              },
              5);
         run_script("for (home = 1 to 10000000) {out('line ', home, ' of a long run\\n')}");
-        QVERIFY(!run_active());
-        QCOMPARE(status_line_text(), std::string("Run halted"));
         QVERIFY(seen > 0);
         QVERIFY(seen < console()->length());
+        set_pane(VIEW_SCRIPT, "while (1) {}");
+        when(run_active, [] { key(Qt::Key_S, Qt::AltModifier); });
+        run_key();
+        QCOMPARE(status(), std::string("Run halted"));
     }
 
-    void narrowerWindowWrapsWhatNoLongerFits() {
-        run_script("for (home = 1 to 50) {out('forty characters of text in every line.\\n')}");
-        QCOMPARE(console()->wrapMode(), QsciScintilla::WrapNone);
-        window_->resize(250, 680);
-        QTRY_COMPARE(console()->wrapMode(), QsciScintilla::WrapWord);
+    // What fitted wraps once it no longer does: typed on at the prompt (the
+    // idle tick looks at what was typed), zoomed in, or in a narrower window.
+    void whatNoLongerFitsWraps() {
+        const unsigned long zoom = console_sci(QsciScintillaBase::SCI_GETZOOM);
+        const std::pair<std::string, std::function<void()>> cases[] = {
+            {"out('typed below:\\n')", [] { type(QString(200, 'k')); }},
+            {"for (home = 1 to 20) {out('sixty characters of text in every line of this "
+             "console pane.\\n')}",
+             [] {
+                 for (int i = 0; i < 20; ++i)
+                     key(Qt::Key_Plus, Qt::ControlModifier | Qt::KeypadModifier);
+             }},
+            {"for (home = 1 to 50) {out('forty characters of text in every line.\\n')}",
+             [this] { window_->resize(250, 680); }},
+        };
+        for (const auto& [script, act] : cases) {
+            console()->SendScintilla(QsciScintillaBase::SCI_SETZOOM, zoom);
+            run_script(script);
+            QCOMPARE(console()->wrapMode(), QsciScintilla::WrapNone);
+            click_pane(VIEW_CONS);
+            act();
+            QTRY_COMPARE_WITH_TIMEOUT(console()->wrapMode(), QsciScintilla::WrapWord, 3000);
+        }
     }
 
     // In the dock a click reads out the plot point at the centre of the
@@ -1313,7 +1269,7 @@ class RunsTest : public WindowTest {
 
     // File > Save Plot As writes a PNG at the plot's size, the surface's or
     // a chosen one, or an SVG drawing; ErasePlot (Ctrl+E) leaves the frame.
-    void saveAsWritesPngAndSvgAndErasingLeavesTheFrame() {
+    void saveAsWritesPngAndSvgEqualAxesIsKeptAndErasingLeavesTheFrame() {
         open_curve();
         show_plot_at(two_sizes()[0]);
         struct Case {
@@ -1371,11 +1327,9 @@ class RunsTest : public WindowTest {
         key(Qt::Key_E, Qt::ControlModifier);
         QCOMPARE(pen_pixels(plot_widget()->grab().toImage()), 0);
         QVERIFY(plot_surface_present());
-    }
 
-    void equalAxesIsKeptPerUser() {
-        QMenu menu;
-        plot_view_fill_menu(menu);
+        // The menu's Equal Axes is kept per user, for the view the next start
+        // makes.
         QAction* equal = menu.actions().last();
         QCOMPARE(equal->text(), QString("Equal Axes"));
         QVERIFY(!equal->isChecked());
@@ -1383,7 +1337,7 @@ class RunsTest : public WindowTest {
         QVERIFY(plot_picture_equal_axes());
         QVERIFY(QSettings(user_organization(), "Tarvex").value("plot/equal_axes").toBool());
         plot_picture_set_equal_axes(false);
-        delete plot_view_create(nullptr); // as the next start makes it
+        delete plot_view_create(nullptr);
         QVERIFY(plot_picture_equal_axes());
         plot_view_set_equal_axes(false);
     }
