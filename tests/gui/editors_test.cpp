@@ -680,7 +680,7 @@ class EditorsTest : public WindowTest {
         }
     }
 
-    void f2InTheListRenamesAndCtrlZPutsTheSavedBytesBack() {
+    void f2RenamesCtrlZPutsTheSavedBytesBackAndTheMenuRefuses() {
         make_cell("rate", "the rate", "out(rate)");
         make_cell("calc", "uses rate and rates", "x = rate * 2 # rate\r\nout('rate')");
         go("rate");
@@ -709,12 +709,9 @@ class EditorsTest : public WindowTest {
         QCOMPARE(saved("undone.tvx"), before);
         key(Qt::Key_Z, Qt::ControlModifier); // nothing left to undo
         QCOMPARE(current_name(), std::string("rate"));
-    }
 
-    void menuRenameRefusesWithTheSystemsMessages() {
-        make_cell("rate", "rate");
-        make_cell("calc");
-        go("rate");
+        // From the menu: refused with the system's messages.
+        g_seen.clear();
         g_answers = {DialogAnswer{true, SAVE_NO, "calc"}};
         menu_command(CMD_RENAME_CELL);
         QVERIFY(seen(DLG_WARN, DUPLICATE_CELL_NAME_TEXT));
@@ -729,7 +726,7 @@ class EditorsTest : public WindowTest {
         g_answers = {DialogAnswer{true, SAVE_NO, "speed"}, DialogAnswer{false, SAVE_NO, {}}};
         menu_command(CMD_RENAME_CELL);
         QCOMPARE(current_name(), std::string("rate"));
-        QCOMPARE(text_of("rate"), std::string("rate"));
+        QCOMPARE(text_of("rate"), std::string("the rate"));
     }
 
     void menusNameTheirKeysAndLeaveAltToTheKeyTable() {

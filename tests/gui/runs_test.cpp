@@ -311,18 +311,6 @@ class RunsTest : public WindowTest {
         key(Qt::Key_M, Qt::ControlModifier | Qt::ShiftModifier);
     }
 
-    // Opens a web whose home script is script, with cells x and y.
-    void open_web(const char* script) {
-        std::string path = dir_.filePath("plot.tvx").toStdString();
-        std::ofstream(path) << "<opts><pltng>on</pltng><xycells>x,y</xycells></opts>"
-                               "<cell><cname>home</cname><script>"
-                            << script
-                            << "</script></cell><cell><cname>x</cname></cell>"
-                               "<cell><cname>y</cname></cell>\n</eof>\n";
-        dispatch_command(CMD_OPEN, NOTE_NONE, path);
-        QCOMPARE(web_display_name(), std::string("plot"));
-    }
-
     // The window at size, with the plot view shown by its key, the other
     // docks closed till the test ends; the view's picture as it paints it.
     // In the desktop layout the window takes the screen's width and the
@@ -1248,8 +1236,15 @@ class RunsTest : public WindowTest {
     // While a run is paused the points so far are drawn; the rest follow
     // when it goes on.
     void pointsShowWhileTheRunIsPaused() {
-        open_web("set x to -4 set y to -4 set x to 4 set y to 4 brk('half') "
-                 "set x to 4 set y to -4");
+        // A web that plots x against y, paused half way.
+        std::string web = dir_.filePath("plot.tvx").toStdString();
+        std::ofstream(web)
+            << "<opts><pltng>on</pltng><xycells>x,y</xycells></opts><cell><cname>home"
+               "</cname><script>set x to -4 set y to -4 set x to 4 set y to 4 brk("
+               "'half') set x to 4 set y to -4</script></cell><cell><cname>x</cname>"
+               "</cell><cell><cname>y</cname></cell>\n</eof>\n";
+        dispatch_command(CMD_OPEN, NOTE_NONE, web);
+        QCOMPARE(web_display_name(), std::string("plot"));
         QImage start = show_plot_at(two_sizes()[0]);
         Seen f = find_frame(start);
         QPointF first = value_point(f, 0, 0), second = value_point(f, 4, 0);
@@ -1417,7 +1412,7 @@ class RunsTest : public WindowTest {
         QCOMPARE(current_name(), std::string("alpha"));
     }
 
-    void followsNewCellsLinksAndDeletions() {
+    void followsNewCellsLinksAndDeletionsButLaysOutOnlyWhenShownAndChanged() {
         settle();
         QCOMPARE(names_drawn(), (std::set<std::string>{"home"}));
         // A link typed into the text pane shows before it is copied back.
@@ -1438,9 +1433,8 @@ class RunsTest : public WindowTest {
         QCOMPARE(current_name(), std::string("home"));
         QCOMPARE(shell_windows().list->topLevelItemCount(), 1);
         QTRY_COMPARE_WITH_TIMEOUT(names_drawn(), (std::set<std::string>{"home"}), TICKS_MS);
-    }
 
-    void anUnchangedOrHiddenMapIsNotLaidOutAgain() {
+        // Unchanged or hidden, it is not laid out again.
         go("other");
         key(Qt::Key_Left, Qt::AltModifier);
         settle();
