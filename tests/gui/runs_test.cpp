@@ -342,22 +342,36 @@ class RunsTest : public WindowTest {
 
     std::vector<QDockWidget*> closed_;
 
-    // The pixel holding each plot point reads out that point within half a
-    // pixel; the origin and the corners, at pixel centres, exactly.
-    void check_exact_read_outs(const Seen& f) {
+    // In the dock the pixel holding each plot point (x, y) reads out that
+    // point within half a pixel (text nullptr), the origin and the corners,
+    // at pixel centres, exactly; in the compact layout's tab a click reads
+    // out the surface pixel (x, y) of the point under it.
+    void check_read_outs(const Seen& f) {
         struct Target {
             double x, y;
-            const char* text; // exact, or nullptr
+            const char* text;
         };
-        const Target targets[] = {{0, 0, "( 0 , 0 )"}, {-5, -5, "( -5 , -5 )"},
-                                  {5, 5, "( 5 , 5 )"}, {-5, 5, "( -5 , 5 )"},
-                                  {-1, 1, nullptr},    {1.5, -2.5, nullptr},
-                                  {4.2, -3.7, nullptr}};
+        const bool tap = layout_compact();
+        const std::vector<Target> targets =
+            tap ? std::vector<Target>{{80, 80, "( 0 , 0 )"},
+                                      {0, 0, "( -5 , -5 )"},
+                                      {16, 144, "( -4 , 4 )"},
+                                      {104, 40, "( 1.5 , -2.5 )"},
+                                      {160, 160, "( 5 , 5 )"}}
+                : std::vector<Target>{{0, 0, "( 0 , 0 )"}, {-5, -5, "( -5 , -5 )"},
+                                      {5, 5, "( 5 , 5 )"}, {-5, 5, "( -5 , 5 )"},
+                                      {-1, 1, nullptr},    {1.5, -2.5, nullptr},
+                                      {4.2, -3.7, nullptr}};
         qreal half_x = 5 / (f.right - f.left), half_y = 5 / (f.bottom - f.top);
+        qreal per_x = (f.right - f.left) / 160, per_y = (f.bottom - f.top) / 160;
         for (const Target& t : targets) {
             status_line_show("");
             QPointF at = value_point(f, t.x, t.y);
-            click_plot(QPoint(int(std::floor(at.x())), int(std::floor(at.y()))));
+            if (tap)
+                click_plot(QPointF(f.left + (t.x + 0.5) * per_x, f.bottom - (t.y + 2.5) * per_y)
+                               .toPoint());
+            else
+                click_plot(QPoint(int(std::floor(at.x())), int(std::floor(at.y()))));
             QString text = QString::fromStdString(status_line_text());
             if (t.text) {
                 QCOMPARE(text, QString(t.text));
@@ -368,25 +382,6 @@ class RunsTest : public WindowTest {
             // Half a pixel, and the rounding to five digits.
             QVERIFY2(std::abs(parts[1].toDouble() - t.x) <= half_x + 1e-4, qPrintable(text));
             QVERIFY2(std::abs(parts[3].toDouble() - t.y) <= half_y + 1e-4, qPrintable(text));
-        }
-    }
-
-    void check_surface_taps(const Seen& f) {
-        struct Target {
-            int px, py;
-            const char* text;
-        };
-        const Target targets[] = {{80, 80, "( 0 , 0 )"},
-                                  {0, 0, "( -5 , -5 )"},
-                                  {16, 144, "( -4 , 4 )"},
-                                  {104, 40, "( 1.5 , -2.5 )"},
-                                  {160, 160, "( 5 , 5 )"}};
-        qreal per_x = (f.right - f.left) / 160, per_y = (f.bottom - f.top) / 160;
-        for (const Target& t : targets) {
-            status_line_show("");
-            QPointF at(f.left + (t.px + 0.5) * per_x, f.bottom - (t.py + 2.5) * per_y);
-            click_plot(at.toPoint());
-            QCOMPARE(QString::fromStdString(status_line_text()), QString(t.text));
         }
     }
 
@@ -1206,10 +1201,7 @@ class RunsTest : public WindowTest {
                 else
                     QVERIFY(f.left < 20 && f.right > image.width() - 20 && f.top < 50 &&
                             f.bottom > image.height() - 50);
-                if (layout_compact())
-                    check_surface_taps(f);
-                else
-                    check_exact_read_outs(f);
+                check_read_outs(f);
                 // Just off the frame at the left, and under its bottom edge:
                 // nothing. Only the left button reads out.
                 status_line_flash("marker");
