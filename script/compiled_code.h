@@ -31,7 +31,7 @@ constexpr uint16_t MISSES_MAX = 8;
 struct Entry {
     uint8_t depth = 0;     // the deepest nesting its evaluation reaches
     uint8_t shape = 0;     // a Shape
-    bool calls = false;    // a program with cell calls, run on the value stack
+    bool calls = false;    // a program run on the value stack (calls, strings, joins)
     bool given_up = false; // left to the walker for good (its mark says so too)
     uint16_t misses = 0;
     // The most store nodes a run holds at once, less the texts of the
@@ -59,15 +59,16 @@ enum Shape : uint8_t {
     SHAPE_LEFT_PAIR
 };
 
-// A cell call in a program: the cell's table index, where the
-// interpreter's cursor stands when the arguments are read (at the first token after the
-// parenthesis) or makes a call without them (at the '!'), and the nesting
-// of the primary it is.
+// A call in a program: the cell's table index (a builtin's entry), where
+// the interpreter's cursor stands when the arguments are read (at the first
+// token after the parenthesis) or makes a call without them (at the '!'),
+// and the nesting of the primary it is.
 struct CallSite {
     TokenCursor at;
     uint16_t index = 0;
     uint8_t depth = 0;
-    bool call = false; // a cell call, not an argument reference
+    bool call = false; // a call, not an argument reference
+    bool builtin = false;
     bool bang = false;
     // The arguments, each compiled, when all of them are: where they are
     // in ListCache::args, and the token after the list.

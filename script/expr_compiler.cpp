@@ -48,9 +48,9 @@ Shape shape_of(const Op* code, uint32_t len) {
 // the program cannot do, refuses the expression.
 class Compiler {
   public:
-    // With `sites`, the program may call cells (and then runs on the
-    // interpreter's value stack); without, an expression with a call is
-    // refused.
+    // With `sites`, the program runs on the interpreter's value stack and
+    // may call cells and builtins, read strings and join them; without, it
+    // runs on numbers and an expression with any of those is refused.
     Compiler(TokenCursor at, std::vector<Op>& code, std::vector<CallSite>* sites = nullptr)
         : cur_(at), tok_(tokens_at(at.chunk, at.slot)), code_(&code), sites_(sites) {}
 
@@ -67,7 +67,9 @@ class Compiler {
     int depth_max() const { return depth_max_; }
     // The operations' nodes and the literals' texts (op_cost).
     uint32_t nodes() const { return nodes_; }
-    bool saw_call() const { return saw_call_; }
+    // Whether the expression has what only a program on the value stack
+    // does (see stack_only).
+    bool needs_stack() const { return needs_stack_; }
 
   private:
     // A routine of the grammar entered: the nesting Nest would count.
@@ -104,6 +106,12 @@ class Compiler {
         return true;
     }
 
+    // At what only a program on the value stack does: whether this one is.
+    bool stack_only() {
+        needs_stack_ = true;
+        return sites_ != nullptr;
+    }
+
     bool sum() {
         Level level(*this);
         if (!level.ok()) return false;
@@ -114,7 +122,8 @@ class Compiler {
         for (;;) {
             const BinaryOperator* o = operator_here(k_adding_operators);
             if (o == nullptr) return true;
-            if (o->code == OP_NONE || !advance() || !term() || !emit(o->code)) return false;
+            if (o->code == OP_CAT && !stack_only()) return false;
+            if (!advance() || !term() || !emit(o->code)) return false;
         }
     }
 
@@ -124,7 +133,7 @@ class Compiler {
         for (;;) {
             const BinaryOperator* o = operator_here(k_multiplying_operators);
             if (o == nullptr) return true;
-            if (o->code == OP_NONE || !advance() || !primary() || !emit(o->code)) return false;
+            if (!advance() || !primary() || !emit(o->code)) return false;
         }
     }
 
@@ -132,6 +141,13 @@ class Compiler {
     NodeHandle number_literal() const {
         NodeHandle v = token_value(tok_);
         return v != 0 && value_kind(v) == VK_NUMBER ? v : 0;
+    }
+
+    // A literal's text never changes: its size is counted once.
+    bool literal(NodeHandle v) {
+        for (NodeHandle c = value_text(v); c != 0; c = chain_next(c))
+            ++nodes_;
+        return emit(OP_LITERAL, v) && advance();
     }
 
     bool primary() {
@@ -155,13 +171,11 @@ class Compiler {
         }
         case SYSCONST: return emit(OP_CONST, token_value(tok_)) && advance();
         case NUMBER: {
-            NodeHandle literal = number_literal();
-            if (literal == 0) return false;
-            // A literal's text never changes: its size is counted once.
-            for (NodeHandle c = value_text(literal); c != 0; c = chain_next(c))
-                ++nodes_;
-            return emit(OP_LITERAL, literal) && advance();
+            NodeHandle v = number_literal();
+            return v != 0 && literal(v);
         }
+        case STRING: return stack_only() && literal(token_value(tok_));
+        case BUILTIN: return builtin();
         case LPAREN:
             if (!advance() || !expression() || kind() != RPAREN) return false;
             return advance();
@@ -181,31 +195,47 @@ class Compiler {
             sites_->push_back(site);
             return emit(OP_ARG, static_cast<uint16_t>(sites_->size() - 1));
         }
-        default: return false; // strings, builtin calls, and every error
+        default: return false; // every error
         }
     }
 
-    // A call, once past the cell's name. The arguments are read here only
-    // to find where the call ends; each is an expression of its own,
+    // A cell call, once past the cell's name. The arguments are read here
+    // only to find where the call ends; each is an expression of its own,
     // compiled apart (compile_arguments).
     bool call(uint16_t index) {
-        saw_call_ = true;
-        if (sites_ == nullptr || sites_->size() >= UINT16_MAX) return false;
+        if (!stack_only()) return false;
         CallSite site;
         site.index = index;
-        site.depth = static_cast<uint8_t>(depth_);
-        site.call = true;
         if (kind() == BANG) {
             site.at = cur_;
             site.bang = true;
-            if (!advance()) return false;
-        } else {
-            if (!advance()) return false; // the parenthesis
-            site.at = cur_;
-            if (!arguments()) return false;
+            return advance() && call_site(site, OP_CALL);
         }
+        return advance() && arguments_of(site, OP_CALL); // past the parenthesis
+    }
+
+    // A builtin call, at the builtin's name; a name without its '(' is the
+    // walker's error to report.
+    bool builtin() {
+        if (!stack_only()) return false;
+        CallSite site;
+        site.index = token_value(tok_);
+        site.builtin = true;
+        return advance() && kind() == LPAREN && advance() && arguments_of(site, OP_BUILTIN);
+    }
+
+    // At the first token after a call's '(': past its arguments.
+    bool arguments_of(CallSite site, uint8_t code) {
+        site.at = cur_;
+        return arguments() && call_site(site, code);
+    }
+
+    bool call_site(CallSite site, uint8_t code) {
+        if (sites_->size() >= UINT16_MAX) return false;
+        site.depth = static_cast<uint8_t>(depth_);
+        site.call = true;
         sites_->push_back(site);
-        return emit(OP_CALL, static_cast<uint16_t>(sites_->size() - 1));
+        return emit(code, static_cast<uint16_t>(sites_->size() - 1));
     }
 
     // The compiler's cursor, for argument_list_read.
@@ -237,23 +267,23 @@ class Compiler {
     Token tok_;
     std::vector<Op>* code_;
     std::vector<CallSite>* sites_;
-    bool saw_call_ = false;
+    bool needs_stack_ = false;
     int depth_ = 0, depth_max_ = 0, operands_ = 0;
     uint32_t nodes_ = 0;
 };
 
 // An expression over plain numbers compiles to a program on numbers; one
-// that was refused for its cell calls alone is compiled again as a program
-// on the interpreter's value stack.
+// that was refused for its calls, strings or joins is compiled again as a
+// program on the interpreter's value stack.
 bool compile(ListCache& lc, Entry& e, TokenCursor at) {
     size_t start = lc.code.size(), sites = lc.sites.size();
     Compiler c(at, lc.code);
     bool ok = c.expression();
-    if (!ok && c.saw_call()) {
+    if (!ok && c.needs_stack()) {
         lc.code.resize(start);
-        Compiler with_calls(at, lc.code, &lc.sites);
-        ok = with_calls.expression() && with_calls.saw_call();
-        c = with_calls;
+        Compiler on_stack(at, lc.code, &lc.sites);
+        ok = on_stack.expression();
+        c = on_stack;
         e.calls = true;
     }
     uint32_t nodes = c.nodes() + RESULT_NODES;
