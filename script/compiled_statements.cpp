@@ -42,7 +42,7 @@ int call_at(Interpreter& in, ListCache& lc, const CallSite& site, NodeHandle* ha
     NodeHandle first = 0;
     if (!site.args_compiled) {
         go_to(in, site.at);
-        if (!site.builtin) return cell_call_here(cell, site.bang);
+        if (site.bang) return cell_call_here(cell, true);
         if (int r = parse_arguments(&first); r != 0) return r;
     } else {
         NodeHandle last = 0;

@@ -268,9 +268,9 @@ class ExpressionGen {
         case 5: return "not " + primary(depth);
         case 6:
             return pick(20) == 0
-                       ? one_of({"q[0 - 1]", "q[99]", "q[%1 - 2]", "slen()"})
+                       ? one_of({"q[0 - 1]", "q[99]", "q[%1 - 2]", "slen()", "slen(c,)"})
                        : one_of({"'5'", "s", "f(n)", "abs(n)", "q[1]", "c", "first(s cat c, n)",
-                                 "slen(butlast(c, %2),)", "max(a, f(%1), 1)"});
+                                 "slen(butlast(c, %2))", "max(a, f(%1), 1)"});
         default: return "(" + expression(depth - 1) + ")";
         }
     }
