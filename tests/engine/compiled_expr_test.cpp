@@ -512,8 +512,8 @@ TEST_F(CompiledExpr, ReadersAndCallsRunCompiledAlike) {
 
 // Statements read once run as the walker runs them: every clause of an if
 // taken, conditions the programs take and conditions the walker keeps
-// (strings, builtins, a call's list closed by a trailing comma, which
-// leaves its ')' current), errors inside conditions and blocks, sets with
+// (a subscript beside a call, a call's list closed by a trailing comma,
+// which leaves its ')' current), errors inside conditions and blocks, sets with
 // and without `to`, blocks inside blocks, loops inside loops; each in a loop, so that all but
 // the first round run compiled, and each stopped after every number of
 // statements by the step limit.
@@ -524,14 +524,14 @@ TEST_F(CompiledExpr, StatementsRunAlikeBothWays) {
         "if (x > 2) {out('big')} out(' ', x) if (x) {} else {out('zero')}",
         "if (slen(s cat x) > 2) {set s to s cat 'y'} elseif (s = 'ab') {out('ab')} out(s, ' ')",
         "if (x < 3) {out(x)} elseif (f(x,) > 1) {out('comma')} out('after')",
-        "if (x < 3) {out(x)} elseif (slen(s) + f(x,) > 1) {out('comma')} out('after')",
+        "if (x < 3) {out(x)} elseif (q[1] + f(x,) > 1) {out('comma')} out('after')",
         "if (x < 4) {out(x)} elseif (f(x) > %2) {out('never')} else {out('e')}",
         "if (x = 3) {out(q[x + 40])} out(x, ' ')",
         "set y to x * 2 set y y + 1 y + x out(y, ' ', home, ' ', mem(), ' ')",
         "if (x > 1) {if (x > 3) {{out('deep')} set y to x} else {out('mid')}} out(y, ' ')",
         "if (x < 5) {f(x) + 1} out(home, ' ')",
         "set y to 0 while (y < x) {set y to y + 1 while (y < 3) {set y to y + 2} out(y)}",
-        "set y to 1 while (slen(s) * f(3 - y,) > 0) {set y to y + 1} out(y)",
+        "set y to 1 while (q[1] * f(3 - y,) > 0) {set y to y + 1} out(y)",
         "set y to 0 while (slen(s) < x) {set s to s cat y} out(s) while (y < x) {set y to y + 1 if "
         "(y = 4) {q[y + 40]}}",
     };
