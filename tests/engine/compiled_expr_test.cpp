@@ -531,7 +531,7 @@ TEST_F(CompiledExpr, StatementsRunAlikeBothWays) {
         "if (x > 1) {if (x > 3) {{out('deep')} set y to x} else {out('mid')}} out(y, ' ')",
         "if (x < 5) {f(x) + 1} out(home, ' ')",
         "set y to 0 while (y < x) {set y to y + 1 while (y < 3) {set y to y + 2} out(y)}",
-        "set y to 1 while (q[1] * f(3 - y,) > 0) {set y to y + 1} out(y)",
+        "set y to 1 while (slen(q[0] cat s) * f(3 - y,) > 0) {set y to y + 1} out(y)",
         "set y to 0 while (slen(s) < x) {set s to s cat y} out(s) while (y < x) {set y to y + 1 if "
         "(y = 4) {q[y + 40]}}",
     };
