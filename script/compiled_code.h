@@ -44,7 +44,7 @@ struct Entry {
 };
 
 constexpr uint32_t LEFT_TO_WALKER = UINT32_MAX;
-// Set in the mark of an entry with cell calls (see run_calls).
+// Set in the mark of an entry run on the value stack (see run_calls).
 constexpr uint32_t CALLS_MARK = 0x80000000u;
 
 // The commonest programs, a value read alone, two reads and an operator,
@@ -117,7 +117,7 @@ struct Stmt {
 struct ListCache {
     uint32_t stamp = 0;
     // By token index: 0 before the first run, then LEFT_TO_WALKER or the
-    // entry's number + 1 (with CALLS_MARK for a program with calls).
+    // entry's number + 1 (with CALLS_MARK for a program on the value stack).
     std::vector<uint32_t> entry_of;
     std::vector<Entry> entries;
     std::vector<Op> code;

@@ -1,6 +1,6 @@
 // Compiled statements: the loop that runs every statement list, the if and
-// the while, assignments written in place, and the programs with cell calls
-// they run. The runners they share with the expression entry points are in
+// the while, assignments written in place, and the programs on the value
+// stack they run. The runners they share with the expression entry points are in
 // script/compiled_run.h.
 #include "script/compiled_run.h"
 
@@ -12,7 +12,7 @@ using namespace compiled;
 
 namespace {
 
-// ---- programs with calls: step by step on the interpreter's value stack ----
+// ---- programs on the value stack: step by step, as the walker's reading ----
 
 void push_copy_of(NodeHandle src) {
     NodeHandle v = value_new();
@@ -71,9 +71,9 @@ inline bool arithmetic(uint8_t code) { return code >= OP_ADD && code <= OP_MOD; 
 
 } // namespace
 
-// Runs a program with cell calls: every value is made, pushed, combined and
-// released in the order of evaluation by the interpreter's own routines
-// (the calls by cell_call_here and cell_call_with, at the nesting of the
+// Runs a program on the value stack: every value is made, pushed, combined
+// and released in the order of evaluation by the interpreter's own routines
+// (the calls by cell_call_with and builtin_call, at the nesting of the
 // primary each is), so every count and every error is that of evaluating
 // the tokens; what is left out is the parsing. Leaves the value on the stack. The
 // callees may compile into this list's cache: nothing of it is held across

@@ -3,14 +3,18 @@
 // statements that run compiled: each is read once, where it first runs.
 //
 // The walker (expressions.cpp, statements.cpp) is the executor of last
-// resort, not only the tests' reference: it runs all that is refused here.
-// Counted over a run of each bench web and example, a compiled program
-// fell back at run time once (in newton.tvx, of 24 runs), but the walker
-// evaluated every expression with a string, a cat or a builtin call, and
-// ran every out, for, while and subscripted set: 62 % of the expression
-// evaluations of console.tvx and outfile.tvx, 49 % of strings.tvx, 38 % of
-// gaussj.tvx (and 312,002 of its sets), 12 to 40 % of the examples, and 2
-// in over a million in count.tvx and fib.tvx.
+// resort, not only the tests' reference: it runs all that is refused here,
+// an expression with a subscript beside a call, a string, a builtin or a
+// join, every expression that errs while it is read, and every out, for
+// and subscripted set statement.
+
+// An expression compiles to one of two kinds of program. One on plain
+// numbers (the commonest: arithmetic, comparisons and reads of cells,
+// arguments and constants) runs on operands of its own and makes only its
+// result. Any other, with cell or builtin calls, strings or joins, runs
+// on the interpreter's value stack by the interpreter's own routines
+// (run_calls; its mark carries CALLS_MARK), so that it makes every value
+// and count a reading would make.
 #include "script/compiled_code.h"
 
 #include "builtins/builtins.h"
@@ -165,7 +169,7 @@ class Compiler {
                 if (!advance() || !expression() || kind() != RBRACKET || !advance()) return false;
             }
             if (kind() == BANG || kind() == LPAREN) return !subscripted && call(base);
-            // Subscripts stay with the walker in programs with calls.
+            // Subscripts stay with the walker on the value stack.
             if (subscripted && sites_ != nullptr) return false;
             return emit(subscripted ? OP_CELL_AT : OP_CELL, base);
         }
