@@ -31,7 +31,7 @@ constexpr uint16_t MISSES_MAX = 8;
 struct Entry {
     uint8_t depth = 0;     // the deepest nesting its evaluation reaches
     uint8_t shape = 0;     // a Shape
-    bool calls = false;    // a program with cell calls, run on the value stack
+    bool calls = false;    // a program run on the value stack (calls, strings, joins)
     bool given_up = false; // left to the walker for good (its mark says so too)
     uint16_t misses = 0;
     // The most store nodes a run holds at once, less the texts of the
@@ -44,7 +44,7 @@ struct Entry {
 };
 
 constexpr uint32_t LEFT_TO_WALKER = UINT32_MAX;
-// Set in the mark of an entry with cell calls (see run_calls).
+// Set in the mark of an entry run on the value stack (see run_calls).
 constexpr uint32_t CALLS_MARK = 0x80000000u;
 
 // The commonest programs, a value read alone, two reads and an operator,
@@ -59,15 +59,16 @@ enum Shape : uint8_t {
     SHAPE_LEFT_PAIR
 };
 
-// A cell call in a program: the cell's table index, where the
-// interpreter's cursor stands when the arguments are read (at the first token after the
-// parenthesis) or makes a call without them (at the '!'), and the nesting
-// of the primary it is.
+// A call in a program: the cell's table index (a builtin's entry), where
+// the interpreter's cursor stands when the arguments are read (at the first
+// token after the parenthesis) or makes a call without them (at the '!'),
+// and the nesting of the primary it is.
 struct CallSite {
     TokenCursor at;
     uint16_t index = 0;
     uint8_t depth = 0;
-    bool call = false; // a cell call, not an argument reference
+    bool call = false; // a call, not an argument reference
+    bool builtin = false;
     bool bang = false;
     // The arguments, each compiled, when all of them are: where they are
     // in ListCache::args, and the token after the list.
@@ -116,7 +117,7 @@ struct Stmt {
 struct ListCache {
     uint32_t stamp = 0;
     // By token index: 0 before the first run, then LEFT_TO_WALKER or the
-    // entry's number + 1 (with CALLS_MARK for a program with calls).
+    // entry's number + 1 (with CALLS_MARK for a program on the value stack).
     std::vector<uint32_t> entry_of;
     std::vector<Entry> entries;
     std::vector<Op> code;

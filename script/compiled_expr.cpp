@@ -1,7 +1,7 @@
 // Running compiled expressions: the per-list cache, the number programs'
 // runners that stay out of line, and the expression evaluator's entry
 // points. The compiler is script/expr_compiler.cpp; the compiled statements
-// and the programs with calls are script/compiled_statements.cpp.
+// and the programs on the value stack are script/compiled_statements.cpp.
 #include "script/compiled_run.h"
 
 namespace tarvex {
@@ -20,7 +20,7 @@ namespace {
 const bool& g_on = detail::g_fast_path;
 
 // Set when the expression just refused to the three value readers has a
-// program with calls, so that an expression with no program is not looked
+// program on the value stack, so that an expression with no program is not looked
 // up twice. Only a hint: compiled_calls_run checks the mark itself.
 bool g_calls_next = false;
 uint32_t g_last_stamp = 0;

@@ -35,8 +35,8 @@ bool compiled_expression_value(NodeHandle* v);
 // The same, for a caller that only wants the value's truth (value_is_true)
 // and would release it: nothing is made.
 bool compiled_expression_truth(bool* truth);
-// An expression with cell calls, refused by the three above, runs as the
-// interpreter's own steps without the parsing: true, with the result code
+// An expression with calls, strings or joins, refused by the three above,
+// runs as the interpreter's own steps without the parsing: true, with the result code
 // in *r and (when 0) the value left on the stack and the cursor past the
 // expression; false, with nothing changed, when it has no such program.
 bool compiled_calls_run(int* r);

@@ -231,7 +231,7 @@ constexpr NodeHandle NO_READ = NODE_COUNT_MAX;
     value_copy(v, src);
     return v;
 }
-// A program with calls runs when the levels it passes over cannot reach
+// A program on the value stack runs when the levels it passes over cannot reach
 // the nesting limit (the arguments and the callees count their own).
 inline bool calls_can_run(const Interpreter& in, const Entry& e) {
     return in.depth + e.depth <= NESTING_LIMIT;
@@ -249,7 +249,7 @@ template <class Then> inline NodeHandle make_value(const Operand& result, Then t
     return v;
 }
 
-// Runs a program with cell calls on the interpreter's value stack, leaving
+// Runs a program on the interpreter's value stack, leaving
 // its value there (script/compiled_statements.cpp).
 [[gnu::noinline]] int run_calls(Interpreter& in, ListCache& lc, const Entry& e);
 

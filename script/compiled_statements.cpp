@@ -1,6 +1,6 @@
 // Compiled statements: the loop that runs every statement list, the if and
-// the while, assignments written in place, and the programs with cell calls
-// they run. The runners they share with the expression entry points are in
+// the while, assignments written in place, and the programs on the value
+// stack they run. The runners they share with the expression entry points are in
 // script/compiled_run.h.
 #include "script/compiled_run.h"
 
@@ -12,7 +12,7 @@ using namespace compiled;
 
 namespace {
 
-// ---- programs with calls: step by step on the interpreter's value stack ----
+// ---- programs on the value stack: step by step, as the walker's reading ----
 
 void push_copy_of(NodeHandle src) {
     NodeHandle v = value_new();
@@ -33,29 +33,37 @@ bool pop_two(NodeHandle& left, NodeHandle& right) {
 
 int value_of(Interpreter& in, ListCache& lc, uint32_t mark, NodeHandle* v, int no_value);
 
-// A cell call once past the cell's name. Compiled arguments are evaluated
-// in order, each from its first token, without the list being read again;
-// a list not compiled is read by cell_call_here. `handed` as call_cell's.
+// A call once past the cell's or builtin's name, leaving its result on the
+// value stack. Compiled arguments are evaluated in order, each from its
+// first token, without the list being read again; a list not compiled is
+// read by the walker. `handed` as call_cell's (a cell call's only).
 int call_at(Interpreter& in, ListCache& lc, const CallSite& site, NodeHandle* handed) {
-    CellHandle cell = cell_table_at(site.index);
+    CellHandle cell = site.builtin ? 0 : cell_table_at(site.index);
+    NodeHandle first = 0;
     if (!site.args_compiled) {
         go_to(in, site.at);
-        return cell_call_here(cell, site.bang);
-    }
-    NodeHandle first = 0, last = 0;
-    for (uint32_t i = 0; i < site.arg_count; ++i) {
-        const ArgSite a = lc.args[site.args_at + i];
-        go_to(in, a.at);
-        NodeHandle v = 0;
-        if (int r = value_of(in, lc, a.mark, &v, SE_INTERNAL); r != 0) {
-            valuelist_free(first);
-            return r;
+        if (site.bang) return cell_call_here(cell, true);
+        if (int r = parse_arguments(&first); r != 0) return r;
+    } else {
+        NodeHandle last = 0;
+        for (uint32_t i = 0; i < site.arg_count; ++i) {
+            const ArgSite a = lc.args[site.args_at + i];
+            go_to(in, a.at);
+            NodeHandle v = 0;
+            if (int r = value_of(in, lc, a.mark, &v, SE_INTERNAL); r != 0) {
+                valuelist_free(first);
+                return r;
+            }
+            chain_set_next(v, 0);
+            chain_append(&first, &last, v);
         }
-        chain_set_next(v, 0);
-        chain_append(&first, &last, v);
+        go_to(in, site.args_end);
     }
-    go_to(in, site.args_end);
-    return cell_call_with(cell, first, handed);
+    if (!site.builtin) return cell_call_with(cell, first, handed);
+    NodeHandle result = 0;
+    if (int r = builtin_call(site.index, first, &result); r != 0) return r;
+    push_value(result);
+    return 0;
 }
 
 // The operators whose right operand is only read, as a number.
@@ -63,9 +71,9 @@ inline bool arithmetic(uint8_t code) { return code >= OP_ADD && code <= OP_MOD; 
 
 } // namespace
 
-// Runs a program with cell calls: every value is made, pushed, combined and
-// released in the order of evaluation by the interpreter's own routines
-// (the calls by cell_call_here and cell_call_with, at the nesting of the
+// Runs a program on the value stack: every value is made, pushed, combined
+// and released in the order of evaluation by the interpreter's own routines
+// (the calls by cell_call_with and builtin_call, at the nesting of the
 // primary each is), so every count and every error is that of evaluating
 // the tokens; what is left out is the parsing. Leaves the value on the stack. The
 // callees may compile into this list's cache: nothing of it is held across
@@ -97,7 +105,8 @@ int compiled::run_calls(Interpreter& in, ListCache& lc, const Entry& e) {
             push_copy_of(a);
             break;
         }
-        case OP_CALL: {
+        case OP_CALL:
+        case OP_BUILTIN: {
             const CallSite site = lc.sites[op.arg];
             in.depth = depth.base + site.depth;
             // A result that the next operator combines at once with the
@@ -106,8 +115,8 @@ int compiled::run_calls(Interpreter& in, ListCache& lc, const Entry& e) {
             // on the stack; the block it would give back and take again
             // when popped and pushed, if it begins one, only passes.
             NodeHandle handed = 0;
-            const bool combined =
-                pc + 1 < stop && arithmetic(lc.code[pc + 1].code) && in.values.count != 0;
+            const bool combined = op.code == OP_CALL && pc + 1 < stop &&
+                                  arithmetic(lc.code[pc + 1].code) && in.values.count != 0;
             if (int r = call_at(in, lc, site, combined ? &handed : nullptr); r != 0) return r;
             in.depth = depth.base;
             if (handed != 0) {

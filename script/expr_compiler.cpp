@@ -3,14 +3,18 @@
 // statements that run compiled: each is read once, where it first runs.
 //
 // The walker (expressions.cpp, statements.cpp) is the executor of last
-// resort, not only the tests' reference: it runs all that is refused here.
-// Counted over a run of each bench web and example, a compiled program
-// fell back at run time once (in newton.tvx, of 24 runs), but the walker
-// evaluated every expression with a string, a cat or a builtin call, and
-// ran every out, for, while and subscripted set: 62 % of the expression
-// evaluations of console.tvx and outfile.tvx, 49 % of strings.tvx, 38 % of
-// gaussj.tvx (and 312,002 of its sets), 12 to 40 % of the examples, and 2
-// in over a million in count.tvx and fib.tvx.
+// resort, not only the tests' reference: it runs all that is refused here,
+// an expression with a subscript beside a call, a string, a builtin or a
+// join, every expression that errs while it is read, and every out, for
+// and subscripted set statement.
+
+// An expression compiles to one of two kinds of program. One on plain
+// numbers (the commonest: arithmetic, comparisons and reads of cells,
+// arguments and constants) runs on operands of its own and makes only its
+// result. Any other, with cell or builtin calls, strings or joins, runs
+// on the interpreter's value stack by the interpreter's own routines
+// (run_calls; its mark carries CALLS_MARK), so that it makes every value
+// and count a reading would make.
 #include "script/compiled_code.h"
 
 #include "builtins/builtins.h"
@@ -48,9 +52,9 @@ Shape shape_of(const Op* code, uint32_t len) {
 // the program cannot do, refuses the expression.
 class Compiler {
   public:
-    // With `sites`, the program may call cells (and then runs on the
-    // interpreter's value stack); without, an expression with a call is
-    // refused.
+    // With `sites`, the program runs on the interpreter's value stack and
+    // may call cells and builtins, read strings and join them; without, it
+    // runs on numbers and an expression with any of those is refused.
     Compiler(TokenCursor at, std::vector<Op>& code, std::vector<CallSite>* sites = nullptr)
         : cur_(at), tok_(tokens_at(at.chunk, at.slot)), code_(&code), sites_(sites) {}
 
@@ -67,7 +71,9 @@ class Compiler {
     int depth_max() const { return depth_max_; }
     // The operations' nodes and the literals' texts (op_cost).
     uint32_t nodes() const { return nodes_; }
-    bool saw_call() const { return saw_call_; }
+    // Whether the expression has what only a program on the value stack
+    // does (see stack_only).
+    bool needs_stack() const { return needs_stack_; }
 
   private:
     // A routine of the grammar entered: the nesting Nest would count.
@@ -104,6 +110,12 @@ class Compiler {
         return true;
     }
 
+    // At what only a program on the value stack does: whether this one is.
+    bool stack_only() {
+        needs_stack_ = true;
+        return sites_ != nullptr;
+    }
+
     bool sum() {
         Level level(*this);
         if (!level.ok()) return false;
@@ -114,7 +126,8 @@ class Compiler {
         for (;;) {
             const BinaryOperator* o = operator_here(k_adding_operators);
             if (o == nullptr) return true;
-            if (o->code == OP_NONE || !advance() || !term() || !emit(o->code)) return false;
+            if (o->code == OP_CAT && !stack_only()) return false;
+            if (!advance() || !term() || !emit(o->code)) return false;
         }
     }
 
@@ -124,7 +137,7 @@ class Compiler {
         for (;;) {
             const BinaryOperator* o = operator_here(k_multiplying_operators);
             if (o == nullptr) return true;
-            if (o->code == OP_NONE || !advance() || !primary() || !emit(o->code)) return false;
+            if (!advance() || !primary() || !emit(o->code)) return false;
         }
     }
 
@@ -132,6 +145,13 @@ class Compiler {
     NodeHandle number_literal() const {
         NodeHandle v = token_value(tok_);
         return v != 0 && value_kind(v) == VK_NUMBER ? v : 0;
+    }
+
+    // A literal's text never changes: its size is counted once.
+    bool literal(NodeHandle v) {
+        for (NodeHandle c = value_text(v); c != 0; c = chain_next(c))
+            ++nodes_;
+        return emit(OP_LITERAL, v) && advance();
     }
 
     bool primary() {
@@ -149,19 +169,17 @@ class Compiler {
                 if (!advance() || !expression() || kind() != RBRACKET || !advance()) return false;
             }
             if (kind() == BANG || kind() == LPAREN) return !subscripted && call(base);
-            // Subscripts stay with the walker in programs with calls.
+            // Subscripts stay with the walker on the value stack.
             if (subscripted && sites_ != nullptr) return false;
             return emit(subscripted ? OP_CELL_AT : OP_CELL, base);
         }
         case SYSCONST: return emit(OP_CONST, token_value(tok_)) && advance();
         case NUMBER: {
-            NodeHandle literal = number_literal();
-            if (literal == 0) return false;
-            // A literal's text never changes: its size is counted once.
-            for (NodeHandle c = value_text(literal); c != 0; c = chain_next(c))
-                ++nodes_;
-            return emit(OP_LITERAL, literal) && advance();
+            NodeHandle v = number_literal();
+            return v != 0 && literal(v);
         }
+        case STRING: return stack_only() && literal(token_value(tok_));
+        case BUILTIN: return builtin();
         case LPAREN:
             if (!advance() || !expression() || kind() != RPAREN) return false;
             return advance();
@@ -181,31 +199,47 @@ class Compiler {
             sites_->push_back(site);
             return emit(OP_ARG, static_cast<uint16_t>(sites_->size() - 1));
         }
-        default: return false; // strings, builtin calls, and every error
+        default: return false; // every error
         }
     }
 
-    // A call, once past the cell's name. The arguments are read here only
-    // to find where the call ends; each is an expression of its own,
+    // A cell call, once past the cell's name. The arguments are read here
+    // only to find where the call ends; each is an expression of its own,
     // compiled apart (compile_arguments).
     bool call(uint16_t index) {
-        saw_call_ = true;
-        if (sites_ == nullptr || sites_->size() >= UINT16_MAX) return false;
+        if (!stack_only()) return false;
         CallSite site;
         site.index = index;
-        site.depth = static_cast<uint8_t>(depth_);
-        site.call = true;
         if (kind() == BANG) {
             site.at = cur_;
             site.bang = true;
-            if (!advance()) return false;
-        } else {
-            if (!advance()) return false; // the parenthesis
-            site.at = cur_;
-            if (!arguments()) return false;
+            return advance() && call_site(site, OP_CALL);
         }
+        return advance() && arguments_of(site, OP_CALL); // past the parenthesis
+    }
+
+    // A builtin call, at the builtin's name; a name without its '(' is the
+    // walker's error to report.
+    bool builtin() {
+        if (!stack_only()) return false;
+        CallSite site;
+        site.index = token_value(tok_);
+        site.builtin = true;
+        return advance() && kind() == LPAREN && advance() && arguments_of(site, OP_BUILTIN);
+    }
+
+    // At the first token after a call's '(': past its arguments.
+    bool arguments_of(CallSite site, uint8_t code) {
+        site.at = cur_;
+        return arguments() && call_site(site, code);
+    }
+
+    bool call_site(CallSite site, uint8_t code) {
+        if (sites_->size() >= UINT16_MAX) return false;
+        site.depth = static_cast<uint8_t>(depth_);
+        site.call = true;
         sites_->push_back(site);
-        return emit(OP_CALL, static_cast<uint16_t>(sites_->size() - 1));
+        return emit(code, static_cast<uint16_t>(sites_->size() - 1));
     }
 
     // The compiler's cursor, for argument_list_read.
@@ -237,23 +271,23 @@ class Compiler {
     Token tok_;
     std::vector<Op>* code_;
     std::vector<CallSite>* sites_;
-    bool saw_call_ = false;
+    bool needs_stack_ = false;
     int depth_ = 0, depth_max_ = 0, operands_ = 0;
     uint32_t nodes_ = 0;
 };
 
 // An expression over plain numbers compiles to a program on numbers; one
-// that was refused for its cell calls alone is compiled again as a program
-// on the interpreter's value stack.
+// that was refused for its calls, strings or joins is compiled again as a
+// program on the interpreter's value stack.
 bool compile(ListCache& lc, Entry& e, TokenCursor at) {
     size_t start = lc.code.size(), sites = lc.sites.size();
     Compiler c(at, lc.code);
     bool ok = c.expression();
-    if (!ok && c.saw_call()) {
+    if (!ok && c.needs_stack()) {
         lc.code.resize(start);
-        Compiler with_calls(at, lc.code, &lc.sites);
-        ok = with_calls.expression() && with_calls.saw_call();
-        c = with_calls;
+        Compiler on_stack(at, lc.code, &lc.sites);
+        ok = on_stack.expression();
+        c = on_stack;
         e.calls = true;
     }
     uint32_t nodes = c.nodes() + RESULT_NODES;

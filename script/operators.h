@@ -31,9 +31,11 @@ enum OpCode : uint8_t {
     OP_OR,
     OP_AND,
     OP_RELATION, // rel: the comparison's token kind
-    OP_CALL,     // a cell call (programs with calls only); arg: its call site
+    // Only in programs run on the value stack:
+    OP_CAT,     // the strings joined
+    OP_CALL,    // a cell call; arg: its call site
+    OP_BUILTIN, // a builtin call; arg: its call site
     OP_COUNT,
-    OP_NONE = OP_COUNT, // an operator compiled code leaves to the walker
 };
 
 // What an operation does to a program's operands (pushes one, works on the
@@ -52,7 +54,8 @@ inline constexpr OpCost op_cost(uint8_t code) {
     case OP_ARG:
     case OP_CONST:
     case OP_LITERAL: return {1, 2};
-    case OP_CALL: return {1, 0};
+    case OP_CALL:
+    case OP_BUILTIN: return {1, 0};
     case OP_CELL_AT: return {0, 2};
     case OP_NEGATE:
     case OP_NOT: return {0, 0};
@@ -80,7 +83,7 @@ inline constexpr BinaryOperator k_adding_operators[] = {
     {PLUS, 0, OP_ADD, value_add},
     {MINUS, 0, OP_SUB, value_sub},
     {RESWORD, RW_OR, OP_OR, value_or},
-    {RESWORD, RW_CAT, OP_NONE, value_concat}, // strings: never compiled
+    {RESWORD, RW_CAT, OP_CAT, value_concat},
 };
 inline constexpr BinaryOperator k_multiplying_operators[] = {
     {STAR, 0, OP_MUL, value_mul},
@@ -103,14 +106,14 @@ namespace detail {
 inline constexpr std::array<BinaryFn, OP_COUNT> k_operations = [] {
     std::array<BinaryFn, OP_COUNT> a{};
     for (const BinaryOperator& o : k_adding_operators)
-        if (o.code != OP_NONE) a[o.code] = o.apply;
+        a[o.code] = o.apply;
     for (const BinaryOperator& o : k_multiplying_operators)
-        if (o.code != OP_NONE) a[o.code] = o.apply;
+        a[o.code] = o.apply;
     return a;
 }();
 } // namespace detail
 
-// What a binary opcode does to two values (OP_ADD to OP_AND).
+// What a binary opcode does to two values (OP_ADD to OP_AND, OP_CAT).
 inline BinaryFn operation_of(uint8_t code) { return detail::k_operations[code]; }
 
 inline bool is_relation(uint8_t kind) {

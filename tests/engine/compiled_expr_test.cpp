@@ -241,7 +241,7 @@ class ExpressionGen {
         std::string e = pick(4) == 0 ? "-" : "";
         e += term(depth);
         for (int n = pick(3); n > 0; --n)
-            e += one_of({" + ", " - ", " or "}) + term(depth);
+            e += one_of({" + ", " - ", " or ", " cat "}) + term(depth);
         if (pick(4) == 0) e += one_of({" < ", " <= ", " = ", " <> ", " > ", " >= "}) + term(depth);
         return e;
     }
@@ -267,8 +267,10 @@ class ExpressionGen {
         case 4: return one_of({"n", "a", "%1", "q[n % 2]", "q[(a > 1)]"});
         case 5: return "not " + primary(depth);
         case 6:
-            return pick(20) == 0 ? one_of({"q[0 - 1]", "q[99]", "q[%1 - 2]"})
-                                 : one_of({"'5'", "s", "f(n)", "abs(n)", "q[1]", "c"});
+            return pick(20) == 0
+                       ? one_of({"q[0 - 1]", "q[99]", "q[%1 - 2]", "slen()", "slen(c,)"})
+                       : one_of({"'5'", "s", "f(n)", "abs(n)", "q[1]", "c", "first(s cat c, n)",
+                                 "slen(butlast(c, %2))", "max(a, f(%1), 1)"});
         default: return "(" + expression(depth - 1) + ")";
         }
     }
@@ -510,8 +512,8 @@ TEST_F(CompiledExpr, ReadersAndCallsRunCompiledAlike) {
 
 // Statements read once run as the walker runs them: every clause of an if
 // taken, conditions the programs take and conditions the walker keeps
-// (strings, builtins, a call's list closed by a trailing comma, which
-// leaves its ')' current), errors inside conditions and blocks, sets with
+// (a subscript beside a call, a call's list closed by a trailing comma,
+// which leaves its ')' current), errors inside conditions and blocks, sets with
 // and without `to`, blocks inside blocks, loops inside loops; each in a loop, so that all but
 // the first round run compiled, and each stopped after every number of
 // statements by the step limit.
@@ -522,14 +524,14 @@ TEST_F(CompiledExpr, StatementsRunAlikeBothWays) {
         "if (x > 2) {out('big')} out(' ', x) if (x) {} else {out('zero')}",
         "if (slen(s cat x) > 2) {set s to s cat 'y'} elseif (s = 'ab') {out('ab')} out(s, ' ')",
         "if (x < 3) {out(x)} elseif (f(x,) > 1) {out('comma')} out('after')",
-        "if (x < 3) {out(x)} elseif (slen(s) + f(x,) > 1) {out('comma')} out('after')",
+        "if (x < 3) {out(x)} elseif (q[1] + f(x,) > 1) {out('comma')} out('after')",
         "if (x < 4) {out(x)} elseif (f(x) > %2) {out('never')} else {out('e')}",
         "if (x = 3) {out(q[x + 40])} out(x, ' ')",
         "set y to x * 2 set y y + 1 y + x out(y, ' ', home, ' ', mem(), ' ')",
         "if (x > 1) {if (x > 3) {{out('deep')} set y to x} else {out('mid')}} out(y, ' ')",
         "if (x < 5) {f(x) + 1} out(home, ' ')",
         "set y to 0 while (y < x) {set y to y + 1 while (y < 3) {set y to y + 2} out(y)}",
-        "set y to 1 while (slen(s) * f(3 - y,) > 0) {set y to y + 1} out(y)",
+        "set y to 1 while (slen(q[0] cat s) * f(3 - y,) > 0) {set y to y + 1} out(y)",
         "set y to 0 while (slen(s) < x) {set s to s cat y} out(s) while (y < x) {set y to y + 1 if "
         "(y = 4) {q[y + 40]}}",
     };
@@ -591,11 +593,12 @@ TEST_F(CompiledExpr, EditedScriptsAndTheSwitch) {
     EXPECT_EQ(run("out(x - 1, ' ')"), "4 4 4 ");
     EXPECT_EQ(cell_get(cell_root(), CF_SCRIPT_TOKENS), first) << "the new list took another node";
     EXPECT_EQ(run("out(x * (2 < 1), ' ')"), "0 0 0 ");
-    EXPECT_EQ(compiled_counts().runs, 9u) << "an expression runs compiled from its first run";
+    // Two arguments in each of nine runs, the string's too.
+    EXPECT_EQ(compiled_counts().runs, 18u) << "an expression runs compiled from its first run";
 
     interp_set_fast_path(false);
     EXPECT_EQ(run("out(x / 2, ' ')"), "2.5 2.5 2.5 ");
-    EXPECT_EQ(compiled_counts().runs, 9u);
+    EXPECT_EQ(compiled_counts().runs, 18u);
 }
 
 } // namespace
