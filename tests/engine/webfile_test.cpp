@@ -1,10 +1,24 @@
-// Web file format: the writer's bytes, round trips, the tolerant reader, bad
-// and damaged files, duplicate names, big webs and running out of nodes.
+// Web files: the writer's bytes, round trips, the tolerant reader, bad and
+// damaged files, running out of nodes; what must never cost the user work
+// (zero bytes, computed values saved with their precision, temporary files of
+// killed saves); and the commands: saving never loses the previous file, the
+// save question's three answers, opening, names and titles.
 #include "webfile_test_support.h"
 
+#include "builtins/builtins.h"
 #include "core/value.h"
+#include "io/keyboard_queue.h"
+#include "io/stream_path.h"
+#include "script/run_engine.h"
 #include "settings/settings.h"
 #include "web/navigation.h"
+
+#include <fcntl.h>
+#include <random>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 
 namespace tarvex::test {
 namespace {
@@ -319,6 +333,479 @@ TEST_F(WebFileTest, ContentFillingTheStoreIsAReadErrorNotACrash) {
     EXPECT_EQ(web_read(f), SE_OUT_OF_MEMORY);
     std::fclose(f);
     EXPECT_GT(nodes_free(), node_count() - 100);
+}
+
+using WebMendTest = WebFileTest;
+
+// Bytes with zeros written as "@".
+std::string with_zeros(std::string s) {
+    std::replace(s.begin(), s.end(), '@', '\0');
+    return s;
+}
+
+TEST_F(WebMendTest, ZeroBytesAreDroppedAndReadingGoesOn) {
+    // A zero inside a tag name and inside an escape word, as the old writer
+    // let through; every cell after them must still be read.
+    std::string bytes = with_zeros("\n<opts>\n<ndec>3</ndec></opts>\n<cell>\n<cname>alpha</cname>"
+                                   "\n<text>a&l@t;b</text></cell>\n<ce@ll>\n<cname>beta</cname>"
+                                   "\n<script>out(1)</script></cell>\n<cell>\n<cname>gamma</cname>"
+                                   "\n<val>12</val></cell>\n</eof>");
+    ASSERT_EQ(open_bytes(bytes), 0);
+    EXPECT_EQ(cells_of(), "alpha beta gamma home ");
+    EXPECT_EQ(cell_text_of("alpha"), "a<b");
+    EXPECT_EQ(cell_script_of("beta"), "out(1)");
+    EXPECT_EQ(settings_decimals(), 3);
+    EXPECT_EQ(last_flash(), "2 zero bytes dropped");
+    EXPECT_TRUE(web_modified()); // the file differs from the web
+    EXPECT_EQ(web_file_name(), path("in.tvx"));
+
+    // Saved back, the file is whole and holds no zero.
+    ASSERT_TRUE(web_save().done());
+    std::string mended = file_bytes(path("in.tvx"));
+    EXPECT_EQ(mended.find('\0'), std::string::npos);
+    ASSERT_EQ(open_bytes(mended, "again.tvx"), 0);
+    EXPECT_EQ(cells_of(), "alpha beta gamma home ");
+    EXPECT_FALSE(web_modified());
+}
+
+TEST_F(WebMendTest, ZeroPaddingIsNoDamage) {
+    std::string bytes = "\n<cell>\n<cname>home</cname>\n<text>t</text></cell>\n</eof>";
+    bytes += std::string(4096, '\0');
+    ui.flashes.clear();
+    ASSERT_EQ(open_bytes(bytes), 0);
+    EXPECT_EQ(cell_text_of("home"), "t");
+    EXPECT_TRUE(ui.flashes.empty());
+    EXPECT_FALSE(web_modified());
+    // Zeros before the end marker are padding too, but bytes after them are
+    // not: one zero followed by text is counted.
+    ASSERT_EQ(open_bytes(with_zeros("\n<cell>\n<cname>home</cname>\n<text>t@u</text></cell>")), 0);
+    EXPECT_EQ(cell_text_of("home"), "tu");
+    EXPECT_EQ(last_flash(), "1 zero byte dropped");
+}
+
+TEST_F(WebMendTest, TheWriterWritesNoZero) {
+    CellHandle c = cell_create("zed");
+    cell_set_text(c, std::string("a\0b<c", 5));
+    NodeHandle v = value_new();
+    value_set_cstring(v, "x");
+    text_append_bytes(value_text(v), std::string_view("\0y", 2));
+    cell_set_value(c, v);
+    std::string bytes = saved();
+    EXPECT_EQ(bytes.find('\0'), std::string::npos);
+    EXPECT_NE(bytes.find("<text>ab&lt;c</text>"), std::string::npos);
+    EXPECT_NE(bytes.find("<val>xy</val>"), std::string::npos);
+}
+
+class ComputedValues : public WebMendTest {
+  protected:
+    void SetUp() override {
+        WebMendTest::SetUp();
+        builtins_init();
+        ui.on_pump = [] { keyboard_push(KEY_ESCAPE); };
+    }
+    // Runs script in home and returns the saved <val> of cell v after a
+    // reopen, as the value pane shows it.
+    std::string computed_after_reopen(const std::string& script) {
+        cell_create("v");
+        EXPECT_EQ(run_in_home(script), 0);
+        saved("c.tvx");
+        EXPECT_EQ(web_open(path("c.tvx").c_str()).code, 0);
+        return value_display(cell_value(cell_find("v")));
+    }
+};
+
+TEST_F(ComputedValues, KeepTheirPrecisionThroughSaveAndReopen) {
+    // The display text under two decimals would be 1.2e+04.
+    EXPECT_EQ(computed_after_reopen("set v to 12345.6 + 0.078"), "12345.678");
+    EXPECT_EQ(value_number(cell_value(cell_find("v"))), 12345.678);
+    EXPECT_EQ(computed_after_reopen("set v to 1 / 3"), "0.3333333333333333");
+    EXPECT_EQ(value_number(cell_value(cell_find("v"))), 1.0 / 3);
+    // A number its display text gives back keeps that text.
+    EXPECT_EQ(computed_after_reopen("set v to 2 * 21"), "42");
+    EXPECT_EQ(computed_after_reopen("set v to 0.5 - 1"), "-0.5");
+}
+
+TEST_F(ComputedValues, OwnTextsAndInvalidNumbersAreSavedAsBefore) {
+    cell_set_value_text(cell_create("typed"), "  1.50000"); // a number with its text
+    cell_set_value_text(cell_create("word"), "12345.678 apples");
+    NodeHandle b = value_new_number(0);
+    value_set_flags(b, VF_NAN);
+    cell_set_value(cell_create("bad"), b);
+    std::string bytes = saved();
+    EXPECT_NE(bytes.find("<val>  1.50000</val>"), std::string::npos);
+    EXPECT_NE(bytes.find("<val>12345.678 apples</val>"), std::string::npos);
+    EXPECT_NE(bytes.find("<val>{NAN}</val>"), std::string::npos);
+    // A value read from a file shows its own text whatever the format.
+    settings_set_decimals(0);
+    ASSERT_EQ(open_bytes("\n<opts>\n<ndec>0</ndec></opts>\n<cell>\n<cname>home</cname>"
+                         "\n<val>2.718281828</val></cell>"),
+              0);
+    EXPECT_EQ(value_display(cell_value(cell_find("home"))), "2.718281828");
+}
+
+// For any bytes that read without error, write, read and write again give
+// the same bytes: what a save writes is what the next open reads.
+TEST_F(WebMendTest, WhateverReadsIsWrittenAndReadBackTheSame) {
+    // Pieces of web files, shuffled: tags, escapes, zeros, line ends.
+    std::vector<std::string> pieces = {std::string(1, '\0'),  "\r",       "\n",  "\r\n", " ",
+                                       with_zeros("<no@te>"), "\xC3\xA9", "\xff"};
+    for (const char* tag : {"cell", "cname", "text", "val", "script", "form", "opts", "ndec",
+                            "nfmt", "xmax", "xycells", "oname", "citer", "cfmt", "starg"}) {
+        pieces.push_back(std::string("<") + tag + ">");
+        pieces.push_back(std::string("</") + tag + ">");
+    }
+    for (const char* word :
+         {"home",  "a1",     "b_2",   "Zed",      "x",     "  -3.5", "1e400", "12345.678",
+          "{NAN}", "&amp;",  "&lt;",  "&gt;",     "&",     "<",      ">",     "/",
+          ";",     "</eof>", "fixed", "Exponent", "99999", "-7"})
+        pieces.push_back(word);
+    std::mt19937 rng(17);
+    int read_ok = 0;
+    for (int round = 0; round < 1500; ++round) {
+        std::string input;
+        int n = 1 + static_cast<int>(rng() % 40);
+        for (int i = 0; i < n; ++i)
+            input += pieces[rng() % pieces.size()];
+        if (read_web_bytes(input) != 0) continue;
+        ++read_ok;
+        std::string first = web_bytes();
+        ASSERT_EQ(read_web_bytes(first), 0) << "input: " << input;
+        ASSERT_EQ(web_bytes(), first) << "input: " << input;
+        ASSERT_EQ(first.find('\0'), std::string::npos);
+    }
+    EXPECT_GT(read_ok, 500);
+}
+
+// The name a save of target gives its temporary file, found by saving while
+// a filler looks at the folder.
+std::string temp_name_of(const std::string& dir, const std::string& target) {
+    std::string seen;
+    file_replace(target, [&](WriterSink sink, void* t) {
+        for (auto& e : std::filesystem::directory_iterator(dir)) {
+            std::string n = e.path().filename().string();
+            if (n.rfind(".tarvex-save-", 0) == 0) seen = n;
+        }
+        const uint8_t b = 'x';
+        return sink(t, &b, 1) == 1 ? 0 : SE_WRITE_WEB;
+    });
+    return seen;
+}
+
+TEST_F(WebMendTest, StaleTemporaryFilesOfAWebAreRemovedLiveOnesKept) {
+    std::string target = path("web.tvx");
+    std::string temp = temp_name_of(dir_.path().string(), target);
+    ASSERT_EQ(temp.size(), std::string(".tarvex-save-0123456789abcdef-XXXXXX").size());
+    std::string own = temp.substr(0, temp.size() - 6);
+    EXPECT_EQ(listing(), "web.tvx ");
+
+    // Left by killed saves: two of this web, one of another web, and one
+    // still being written (locked).
+    std::string other = temp_name_of(dir_.path().string(), path("other.tvx"));
+    ASSERT_NE(other.substr(0, other.size() - 6), own);
+    put_file(path(own + "aaaaaa"), "partial");
+    put_file(path(own + "bbbbbb"), "partial");
+    std::string other_stale = other.substr(0, other.size() - 6) + "cccccc";
+    put_file(path(other_stale), "partial");
+    put_file(path(own + "live00"), "being written");
+    int live = ::open(path(own + "live00").c_str(), O_RDONLY);
+    ASSERT_GE(live, 0);
+    ASSERT_EQ(::flock(live, LOCK_EX), 0);
+
+    ASSERT_TRUE(web_save_as(target.c_str()).done());
+    std::vector<std::string> left = {own + "live00", other_stale, "other.tvx", "web.tvx"};
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(listing(), left[0] + " " + left[1] + " " + left[2] + " " + left[3] + " ");
+
+    // Opening the web clears them too, once their saver is gone.
+    ::close(live);
+    put_file(path(own + "dddddd"), "partial");
+    ASSERT_EQ(web_open(target.c_str()).code, 0);
+    EXPECT_EQ(listing(), other_stale + " other.tvx web.tvx ");
+}
+
+class WebSaveTest : public WebFileTest {
+  protected:
+    // A web whose file is bigger than a few write blocks.
+    void make_web(const char* text) {
+        for (int i = 0; i < 40; ++i) {
+            std::string name = "cell" + std::to_string(i);
+            CellHandle c = cell_create(name.c_str());
+            cell_set_text(c, std::string(200, 'a' + i % 26) + text);
+        }
+        web_set_modified(true);
+    }
+    mode_t mode_of(const std::string& p) {
+        struct stat st;
+        return ::stat(p.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+    }
+};
+
+TEST_F(WebSaveTest, FailureAtEveryStepLeavesTheOldFile) {
+    make_web("old");
+    std::string target = path("web.tvx");
+    ASSERT_TRUE(web_save_as(target.c_str()).done());
+    ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+    const std::string old_bytes = file_bytes(target);
+    ASSERT_GT(old_bytes.size(), 4u * 2048);
+
+    cell_set_text(cell_find("cell3"), "changed");
+    web_set_modified(true);
+    int steps = 0;
+    for (int n = 1; n < 100; ++n) {
+        ui.flashes.clear();
+        web_save_fail_at(n);
+        int rc = web_save().code;
+        if (rc == 0) {
+            steps = n;
+            break;
+        }
+        EXPECT_TRUE(rc == SE_OPEN_WEB || rc == SE_WRITE_WEB) << n;
+        EXPECT_EQ(last_flash(),
+                  rc == SE_OPEN_WEB ? "UNABLE TO OPEN WEB FILE" : "UNABLE TO WRITE TO WEB FILE");
+        EXPECT_EQ(file_bytes(target), old_bytes) << n;
+        EXPECT_EQ(listing(), "web.tvx ") << n;
+        EXPECT_TRUE(web_modified());
+    }
+    // create, at least five blocks, sync, close, rename
+    EXPECT_GT(steps, 8);
+    EXPECT_EQ(web_save_steps(), steps - 1); // the injected step never came
+    EXPECT_NE(file_bytes(target), old_bytes);
+    EXPECT_NE(file_bytes(target).find("<text>changed</text>"), std::string::npos);
+    EXPECT_EQ(mode_of(target), 0640u);
+    EXPECT_FALSE(web_modified());
+    EXPECT_EQ(listing(), "web.tvx ");
+}
+
+TEST_F(WebSaveTest, FailedSaveAsKeepsTheOldNameAndSaysNotSaved) {
+    make_web("x");
+    ASSERT_TRUE(web_save_as(path("first.tvx").c_str()).done());
+    EXPECT_EQ(last_flash(), "Saved");
+    web_save_fail_at(3);
+    EXPECT_EQ(web_save_as(path("second.tvx").c_str()).code, SE_WRITE_WEB);
+    EXPECT_EQ(last_flash(), "Not Saved");
+    EXPECT_EQ(web_file_name(), path("first.tvx"));
+    EXPECT_EQ(ui.titles.back(), "first");
+    EXPECT_EQ(listing(), "first.tvx ");
+
+    // The dialog: cancelled, then a name; it is offered the display name.
+    web_save_fail_at(0);
+    EXPECT_TRUE(web_save_as(nullptr).cancelled);
+    EXPECT_EQ(ui.save_prefill, "first");
+    ui.save_names.push_back(path("third.tvx"));
+    EXPECT_TRUE(web_save_as("").done());
+    EXPECT_EQ(web_file_name(), path("third.tvx"));
+}
+
+TEST_F(WebSaveTest, ReadOnlyOrOddTargetsAreRefused) {
+    make_web("x");
+    std::string target = path("ro.tvx");
+    put_file(target, "precious");
+    ASSERT_EQ(::chmod(target.c_str(), 0444), 0);
+    EXPECT_EQ(web_save_as(target.c_str()).code, SE_OPEN_WEB);
+    EXPECT_EQ(ui.flashes[ui.flashes.size() - 2], "UNABLE TO OPEN WEB FILE");
+    EXPECT_EQ(last_flash(), "Not Saved");
+    EXPECT_EQ(file_bytes(target), "precious");
+    EXPECT_EQ(mode_of(target), 0444u);
+
+    std::filesystem::create_directory(path("folder"));
+    EXPECT_EQ(web_save_as(path("folder").c_str()).code, SE_OPEN_WEB);
+    EXPECT_EQ(web_save_as(path("missing/x.tvx").c_str()).code, SE_OPEN_WEB);
+    EXPECT_EQ(web_save_as((path("") + std::string(300, 'n')).c_str()).code, SE_OPEN_WEB);
+    EXPECT_EQ(listing(), "folder ro.tvx ");
+    EXPECT_TRUE(web_modified());
+}
+
+TEST_F(WebSaveTest, SymbolicLinkKeepsPointingAtTheSavedFile) {
+    std::filesystem::create_directory(path("real"));
+    std::string real = path("real/web.tvx");
+    put_file(real, "<cname>home</cname><text>before</text>");
+    ASSERT_EQ(::chmod(real.c_str(), 0604), 0);
+    std::filesystem::create_symlink("real/web.tvx", path("link.tvx"));
+    ASSERT_TRUE(web_open(path("link.tvx").c_str()).done());
+    cell_set_text(cell_find("home"), "after");
+    ASSERT_TRUE(web_save().done());
+    EXPECT_TRUE(std::filesystem::is_symlink(path("link.tvx")));
+    EXPECT_NE(file_bytes(real).find("<text>after</text>"), std::string::npos);
+    EXPECT_EQ(mode_of(real), 0604u);
+    EXPECT_EQ(listing(), "link.tvx real ");
+    EXPECT_EQ(listing(path("real")), "web.tvx ");
+
+    // A dangling link names the file to create.
+    std::filesystem::create_symlink("real/new.tvx", path("dangling.tvx"));
+    EXPECT_TRUE(web_save_as(path("dangling.tvx").c_str()).done());
+    EXPECT_TRUE(std::filesystem::is_symlink(path("dangling.tvx")));
+    EXPECT_NE(file_bytes(path("real/new.tvx")).find("<text>after</text>"), std::string::npos);
+}
+
+TEST_F(WebSaveTest, SavingNeedsNoNodesAndChangesNothing) {
+    make_web("x");
+    CellHandle c = cell_find("cell1");
+    cell_set_value(c, value_new_number(1.0 / 3.0));
+    std::string with_nodes = saved("a.tvx");
+    uint16_t in_use = nodes_in_use();
+    node_fail_after(0);
+    EXPECT_TRUE(web_save_as(path("b.tvx").c_str()).done());
+    node_fail_after(-1);
+    EXPECT_EQ(file_bytes(path("b.tvx")), with_nodes);
+    EXPECT_EQ(nodes_in_use(), in_use);
+    EXPECT_EQ(value_text(cell_value(c)), 0);
+    EXPECT_EQ(value_flags(cell_value(c)), 0);
+}
+
+TEST_F(WebSaveTest, SaveQuestionHasThreeAnswers) {
+    make_web("x");
+    // Cancel: nothing happens.
+    ui.save_answers = {SAVE_CANCEL};
+    EXPECT_TRUE(web_new().cancelled);
+    EXPECT_NE(cell_find("cell1"), 0);
+    EXPECT_EQ(ui.boxes.back().text, "Save current changes in (untitled)?");
+    EXPECT_EQ(ui.boxes.back().kind, "yesnocancel");
+    // Yes on an untitled web whose save dialog is cancelled: cancelled.
+    ui.save_answers = {SAVE_YES};
+    EXPECT_TRUE(web_new().cancelled);
+    EXPECT_NE(cell_find("cell1"), 0);
+    // Yes with a failing save: the failure is shown and the New stops.
+    std::string ro = path("ro.tvx");
+    put_file(ro, "keep");
+    ::chmod(ro.c_str(), 0444);
+    ui.save_answers = {SAVE_YES};
+    ui.save_names = {ro};
+    EXPECT_EQ(web_new().code, SE_OPEN_WEB);
+    EXPECT_NE(cell_find("cell1"), 0);
+    EXPECT_TRUE(web_modified());
+    EXPECT_EQ(file_bytes(ro), "keep");
+    // The question is asked before Open too, and Cancel leaves the web.
+    put_file(path("other.tvx"), "<cname>other</cname>");
+    ui.save_answers = {SAVE_CANCEL};
+    EXPECT_TRUE(web_open(path("other.tvx").c_str()).cancelled);
+    EXPECT_NE(cell_find("cell1"), 0);
+    // Yes saves, then opens.
+    ui.save_answers = {SAVE_YES};
+    ui.save_names = {path("mine.web.tvx")};
+    EXPECT_TRUE(web_open(path("other.tvx").c_str()).done());
+    EXPECT_NE(cell_find("other"), 0);
+    EXPECT_NE(file_bytes(path("mine.web.tvx")).find("<cname>cell1</cname>"), std::string::npos);
+    // No goes on without saving; the question names the file.
+    cell_set_text(cell_find("other"), "edited");
+    web_set_modified(true);
+    ui.save_answers = {SAVE_NO};
+    EXPECT_TRUE(web_save_prompt().done());
+    EXPECT_EQ(ui.boxes.back().text, "Save current changes in other?");
+    ui.save_answers = {SAVE_NO};
+    EXPECT_TRUE(web_new().done());
+    EXPECT_EQ(cell_find("other"), 0);
+    EXPECT_EQ(file_bytes(path("other.tvx")), "<cname>other</cname>");
+    // An unmodified web is not asked about.
+    size_t boxes = ui.boxes.size();
+    EXPECT_TRUE(web_new().done());
+    EXPECT_EQ(ui.boxes.size(), boxes);
+}
+
+TEST_F(WebSaveTest, OpenResetsTheWebWhateverTheReadGives) {
+    web_add_reset_hook(count_reset);
+    put_file(path("good.tvx"), "<ndec>4</ndec><cname>home</cname><cname>g</cname>");
+    ASSERT_EQ(::chmod(path("good.tvx").c_str(), 0444), 0);
+    int resets = g_resets;
+    int layouts = ui.relayouts;
+    ASSERT_TRUE(web_open(path("good.tvx").c_str()).done());
+    EXPECT_EQ(g_resets, resets + 1);
+    EXPECT_EQ(ui.relayouts, layouts + 1);
+    EXPECT_EQ(web_file_name(), path("good.tvx"));
+    EXPECT_EQ(ui.titles.back(), "good");
+    EXPECT_EQ(current_cell(), cell_find("home"));
+    EXPECT_FALSE(web_modified());
+    EXPECT_EQ(file_bytes(path("good.tvx")), "<ndec>4</ndec><cname>home</cname><cname>g</cname>");
+
+    // A file that cannot be opened leaves the web and its name alone.
+    EXPECT_EQ(web_open(path("nothing.tvx").c_str()).code, SE_OPEN_WEB);
+    EXPECT_EQ(last_flash(), "UNABLE TO OPEN WEB FILE");
+    EXPECT_NE(cell_find("g"), 0);
+    EXPECT_EQ(web_file_name(), path("good.tvx"));
+    EXPECT_EQ(g_resets, resets + 1);
+
+    // A read error (a regular file whose first read fails): the web is
+    // replaced, reset and untitled.
+    EXPECT_EQ(web_open("/proc/self/mem").code, SE_READ_WEB);
+    EXPECT_EQ(last_flash(), "UNABLE TO READ FROM WEB FILE");
+    EXPECT_EQ(cell_find("g"), 0);
+    EXPECT_EQ(web_file_name(), "");
+    EXPECT_EQ(ui.titles.back(), "");
+    EXPECT_EQ(g_resets, resets + 2);
+    EXPECT_EQ(settings_decimals(), 2);
+
+    // The dialog: offered the current name, cancelled; quotes are dropped
+    // from a given name.
+    ASSERT_TRUE(web_open(path("good.tvx").c_str()).done());
+    WebOutcome cancelled = web_open(nullptr);
+    EXPECT_TRUE(cancelled.cancelled);
+    EXPECT_EQ(cancelled.code, SE_OK); // the user's choice, not a failure
+    EXPECT_FALSE(cancelled.done());
+    EXPECT_EQ(ui.open_prefill, path("good.tvx"));
+    EXPECT_TRUE(web_open(("\"" + path("good.tvx") + "\"").c_str()).done());
+    ui.open_names = {path("good.tvx")};
+    EXPECT_TRUE(web_open("").done());
+}
+
+// Runs f in a child process killed after a few seconds, so that a call
+// that would hang fails the test instead of holding it up.
+template <class F> void in_child_within_seconds(F f) {
+    EXPECT_EXIT(
+        {
+            ::alarm(5);
+            f();
+            ::_exit(::testing::Test::HasFailure() ? 1 : 0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(WebSaveTest, OnlyARegularFileOrATakenPipeOpensAsAWebAndNothingWaits) {
+    ASSERT_EQ(open_bytes("<cname>mine</cname>", "mine.tvx"), 0);
+    std::filesystem::create_directory(path("dir.tvx"));
+    std::string fifo = path("fifo.tvx");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    in_child_within_seconds([&] {
+        for (const std::string& name :
+             {std::string("/dev/zero"), std::string("/dev/null"), path("dir.tvx"), fifo}) {
+            EXPECT_EQ(web_open(name.c_str()).code, SE_WEB_NOT_FILE) << name;
+            EXPECT_EQ(last_flash(), "Not a web file (a device, folder, socket or pipe)");
+            EXPECT_NE(cell_find("mine"), 0) << name;
+            EXPECT_EQ(web_file_name(), path("mine.tvx"));
+        }
+        // Where pipes are taken, a device still is not; a pipe's web is
+        // untitled, and the writer may come after the open.
+        web_open_pipes(true);
+        EXPECT_EQ(web_open("/dev/zero").code, SE_WEB_NOT_FILE);
+        if (::fork() == 0) {
+            ::usleep(200 * 1000);
+            put_file(fifo, "<cname>piped</cname>");
+            ::_exit(0);
+        }
+        EXPECT_EQ(web_open(fifo.c_str()).code, 0);
+        EXPECT_NE(cell_find("piped"), 0);
+        EXPECT_EQ(web_file_name(), "");
+        EXPECT_EQ(stream_base_folder(), std::filesystem::current_path().string());
+        // A regular file named through a descriptor has no name of its own.
+        int fd = ::open(path("mine.tvx").c_str(), O_RDONLY);
+        EXPECT_EQ(web_open(("/dev/fd/" + std::to_string(fd)).c_str()).code, 0);
+        EXPECT_NE(cell_find("mine"), 0);
+        EXPECT_EQ(web_file_name(), "");
+        ::close(fd);
+    });
+}
+
+TEST_F(WebSaveTest, DisplayNames) {
+    const std::pair<const char*, const char*> names[] = {
+        {"/home/u/webs/Newton.v2.tvx", "Newton"},
+        {"C:\\webs\\tour.tvx", "tour"},
+        {"a:b", "b"},
+        {"plain", "plain"},
+        {"/dir.d/.hidden", ""},
+        {"", ""},
+    };
+    for (const auto& [file, name] : names)
+        EXPECT_EQ(web_display_name_of(file), name) << file;
+    EXPECT_EQ(web_display_name(), "");
+    EXPECT_EQ(ui.titles.back(), "");
 }
 
 } // namespace
