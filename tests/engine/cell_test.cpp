@@ -32,13 +32,19 @@
 namespace tarvex::test {
 namespace {
 
-class CellTest : public EngineTest {
+// A web of home alone, visited.
+template <class Base> class WithHome : public Base {
   protected:
     void SetUp() override {
-        EngineTest::SetUp();
+        Base::SetUp();
         cell_create("home");
         navigation_reset();
     }
+    std::string cur() { return cell_name_string(current_cell()); }
+};
+
+class CellTest : public WithHome<EngineTest> {
+  protected:
     std::vector<std::string> table() {
         std::vector<std::string> names;
         for (int i = 0; i < cell_table_count(); ++i)
@@ -265,14 +271,8 @@ TEST_F(CellTest, WebClearReleasesTheWholeTree) {
 
 const char* const EXISTS_LINKING = "Cell already exists, linking to it";
 
-class CellCommandsTest : public IoTest {
+class CellCommandsTest : public WithHome<IoTest> {
   protected:
-    void SetUp() override {
-        IoTest::SetUp();
-        cell_create("home");
-        navigation_reset();
-    }
-    std::string cur() { return cell_name_string(current_cell()); }
     // Runs f while the input stream waits for a typed line, then ends the wait.
     template <class F> void while_waiting_for_input(F f) {
         settings_set_input_type(IN_KEYBOARD);
@@ -457,7 +457,6 @@ TEST_F(CellCommandsTest, DeleteRefusesHomeAndAsksFirst) {
 }
 
 TEST_F(CellCommandsTest, OpenTellsWhetherTheOldWebIsGone) {
-    TempDir dir("tarvex-open");
     put_file(dir.file("good.tvx"), "<cname>home</cname><cname>b</cname></eof>");
     put_file(dir.file("bad.tvx"), "<cname>b</cname><cname> home</cname></eof>");
     put_file(dir.file("none.tvx"), "no web here");
@@ -487,7 +486,6 @@ TEST_F(CellCommandsTest, OpenTellsWhetherTheOldWebIsGone) {
 }
 
 TEST_F(CellCommandsTest, StartupOpensTheFileOrStartsANewWeb) {
-    TempDir dir("tarvex-start");
     put_file(dir.file("w.tvx"), "<cname>home</cname><cname>kept</cname></eof>");
     EXPECT_TRUE(open_startup_web(dir.file("w.tvx")));
     EXPECT_NE(cell_find("kept"), 0);
@@ -805,11 +803,10 @@ TEST_F(RenameCellTest, UndoKeepsLaterEditsAndNeedsTheOldNameFree) {
     EXPECT_FALSE(rename_can_undo());
 }
 
-class ModifiedMark : public WebFileTest {
+class ModifiedMark : public RenameCellTest {
   protected:
     void SetUp() override {
-        WebFileTest::SetUp();
-        builtins_init();
+        RenameCellTest::SetUp();
         settings_set_auto_output(AUTO_NONE);
         web_set_modified(false);
     }
@@ -908,20 +905,14 @@ TEST_F(ModifiedMark, StartingAndOpeningClearItAndDefaultsKeepIt) {
 
 using Names = std::vector<std::string>;
 
-class NavigationTest : public EngineTest {
+class NavigationTest : public CellTest {
   protected:
-    void SetUp() override {
-        EngineTest::SetUp();
-        cell_create("home");
-        navigation_reset();
-    }
     CellHandle make(const char* n) { return cell_create(n); }
     // Makes each cell and visits it, in order.
     void visit_made(std::initializer_list<const char*> ns) {
         for (const char* n : ns)
             visit_new(make(n));
     }
-    std::string cur() { return cell_name_string(current_cell()); }
     // The back ring, most recent first, at most `most` entries.
     std::vector<CellHandle> back_ring(size_t most = SIZE_MAX) {
         std::vector<CellHandle> ring;

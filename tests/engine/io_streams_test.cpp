@@ -55,7 +55,6 @@ std::string with_cr(const std::string& s) {
 using IoFiles = IoTest;
 
 TEST_F(IoFiles, ReaderAddsCrBeforeLoneLfAcrossBlockBoundaries) {
-    TempDir dir;
     const std::string cases[] = {
         "\nstarts with a line end",
         "lone\rcr\r\rstays\r",
@@ -76,7 +75,6 @@ TEST_F(IoFiles, ReaderAddsCrBeforeLoneLfAcrossBlockBoundaries) {
 }
 
 TEST_F(IoFiles, ReadErrorIsReportedOnceAndEndsTheFile) {
-    TempDir dir;
     ByteReader r;
     // A folder opens for reading but every read fails.
     EXPECT_EQ(read_all(dir.path().string(), r), "");
@@ -86,7 +84,6 @@ TEST_F(IoFiles, ReadErrorIsReportedOnceAndEndsTheFile) {
 }
 
 TEST_F(IoFiles, WriterWritesWholeBlocksAndTheRest) {
-    TempDir dir;
     std::string bytes;
     for (int i = 0; i < 3 * IO_BLOCK_SIZE + 17; ++i)
         bytes.push_back(static_cast<char>(i * 7));
@@ -171,7 +168,6 @@ class OutputTest : public IoTest {
         settings_set_output_dest(OUT_FILE);
         settings_set_output_name(dir.file(name).c_str());
     }
-    TempDir dir;
 };
 class InputTest : public IoTest {
   protected:
@@ -462,7 +458,6 @@ TEST_F(InputTest, MissingCellOrFileGivesNoValue) {
     EXPECT_EQ(take_value(), "none");
     EXPECT_EQ(input_char(), 0);
     EXPECT_EQ(eof_get(), 1);
-    TempDir dir;
     settings_set_input_type(IN_FILE);
     settings_set_input_name(dir.file("absent").c_str());
     EXPECT_EQ(input_open(), SE_OPEN_INPUT);
@@ -475,7 +470,6 @@ TEST_F(InputTest, MissingCellOrFileGivesNoValue) {
 }
 
 TEST_F(InputTest, FileValuesWithCommentsAndEcho) {
-    TempDir dir;
     put_file(dir.file("data.txt"), "1\n# comment 99\n2 'two'\nlast");
     settings_set_input_type(IN_FILE);
     settings_set_input_name(dir.file("data").c_str());
@@ -550,18 +544,12 @@ TEST_F(InputTest, RunningOutOfNodesLeavesNothingBehind) {
     input_close();
 }
 
-class Streams : public EngineTest {
+class Streams : public IoTest {
   protected:
     void SetUp() override {
-        EngineTest::SetUp();
-        builtins_init();
-        streams_reset();
+        IoTest::SetUp();
         cell_create("home");
         navigation_reset();
-    }
-    void TearDown() override {
-        streams_reset();
-        EngineTest::TearDown();
     }
     CellHandle cell(const char* name, const char* text = nullptr) {
         CellHandle c = cell_find(name);
@@ -602,8 +590,6 @@ TEST_F(Streams, ConfigurationWords) {
 // For every value of a setting that `set` chooses by word, the statement's
 // word gives the value that the web file's word gives.
 TEST_F(Streams, SetTakesTheWordsTheFileReads) {
-    TempDir tmp;
-    const std::filesystem::path& dir = tmp.path();
     const struct {
         SettingId id;
         const char* config;
@@ -614,8 +600,8 @@ TEST_F(Streams, SetTakesTheWordsTheFileReads) {
                     {S_TRIG_UNITS, "trigunits"}};
     for (auto s : settings) {
         settings_defaults();
-        settings_set_input_name((dir / "in").string().c_str());
-        settings_set_output_name((dir / "out").string().c_str());
+        settings_set_input_name(dir.file("in").c_str());
+        settings_set_output_name(dir.file("out").c_str());
         for (const SettingWord& w : setting_row(s.id).words) {
             std::string word = w.script ? w.script : w.file;
             std::string script = std::string("set ") + s.config + " '" + word + "'";

@@ -66,8 +66,6 @@ class StreamPathTest : public IoTest, public ::testing::WithParamInterface<bool>
         settings_set_input_name(name.c_str());
         return take_value();
     }
-
-    TempDir dir;
 };
 
 TEST_P(StreamPathTest, RelativeNamesResolveBesideTheWeb) {
