@@ -298,7 +298,7 @@ std::vector<uint32_t> state(CellHandle c, CellField field) {
 }
 using S = std::vector<uint32_t>;
 
-TEST_F(CellCommandsTest, PaneStateStartsAtTheTopAndIsKeptPerField) {
+TEST_F(CellCommandsTest, PaneStateStartsAtTheTopIsKeptPerFieldAndGoesWithAClone) {
     CellHandle c = cell_create("a");
     EXPECT_EQ(state(c, CF_SCRIPT_PANE), (S{1, 0, 0}));
     EXPECT_NE(cell_get(c, CF_SCRIPT_PANE), 0);
@@ -313,18 +313,17 @@ TEST_F(CellCommandsTest, PaneStateStartsAtTheTopAndIsKeptPerField) {
     CellHandle b = cell_create("b");
     pane_state_set_selection(b, CF_SCRIPT_PANE, 2, 6);
     EXPECT_EQ(state(b, CF_SCRIPT_PANE), (S{1, 2, 6}));
-}
 
-TEST_F(CellCommandsTest, PaneStateGoesWithACloneAndAwayWithTheCell) {
-    CellHandle a = cell_create("a");
-    visit_new(a);
-    pane_state_put(a, CF_SCRIPT_PANE, {2, 10, 12});
-    CellHandle b = cell_clone("b");
-    ASSERT_NE(b, 0);
-    EXPECT_NE(cell_get(b, CF_SCRIPT_PANE), cell_get(a, CF_SCRIPT_PANE));
-    pane_state_set_selection(a, CF_SCRIPT_PANE, 0, 0);
-    EXPECT_EQ(state(b, CF_SCRIPT_PANE), (S{2, 10, 12}));
-    cell_delete(a); // its states are freed: the leak check at the end sees it
+    // A clone gets copies; a deleted cell's states are freed (the leak check
+    // at the end sees it).
+    visit_new(c);
+    pane_state_put(c, CF_SCRIPT_PANE, {2, 10, 12});
+    CellHandle d = cell_clone("d");
+    ASSERT_NE(d, 0);
+    EXPECT_NE(cell_get(d, CF_SCRIPT_PANE), cell_get(c, CF_SCRIPT_PANE));
+    pane_state_set_selection(c, CF_SCRIPT_PANE, 0, 0);
+    EXPECT_EQ(state(d, CF_SCRIPT_PANE), (S{2, 10, 12}));
+    cell_delete(c);
 }
 
 TEST_F(CellCommandsTest, NewCellFromTheBox) {

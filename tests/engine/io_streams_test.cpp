@@ -212,7 +212,7 @@ TEST_F(OutputTest, EscapesAndQuoteState) {
     EXPECT_EQ(ui.console, "\n");
 }
 
-TEST_F(OutputTest, ConsoleOpenTwiceBatchesAndClears) {
+TEST_F(OutputTest, ConsoleOpenTwiceBatchesClearsAndBreaksLines) {
     ui.console = "old text";
     EXPECT_EQ(output_open(), 0);
     EXPECT_EQ(ui.console, "");
@@ -231,11 +231,8 @@ TEST_F(OutputTest, ConsoleOpenTwiceBatchesAndClears) {
     for (size_t n : chunks)
         EXPECT_LE(n, size_t(CONSOLE_LINE_SIZE));
     EXPECT_EQ(ui.flashes, V{"OUTPUT IN USE"}); // the second open
-}
 
-TEST_F(OutputTest, BreakLineNeverOverrunsTheLineBuffer) {
-    std::vector<size_t> chunks;
-    ui.on_console = [&](std::string_view b) { chunks.push_back(b.size()); };
+    // A break line never overruns the line buffer either.
     output_text("x\\n");
     console_break_line("here");
     std::string long_text(5000, 'z');
@@ -436,14 +433,12 @@ TEST_F(InputTest, CellValuesThenTheEnd) {
     EXPECT_EQ(input_open(), SE_INPUT_IN_USE);
 }
 
-TEST_F(InputTest, ClassificationRules) {
+TEST_F(InputTest, ClassificationCommentsLineEndsAndLongValues) {
     from_cell("- 5 +2 .5 1.5e3 7E- 2 -x a_b1 \"dq\" ;,! 'to the end");
     EXPECT_EQ(take_values(11), (V{"num:-5", "num:2", "num:0.5", "num:1500", "num:0.07", "num:0",
                                   "str:x", "str:a_b1", "str:dq", "str:to the end", "none"}));
-}
-
-TEST_F(InputTest, CommentsLineEndsAndLongValues) {
-    from_cell("1 # 99 skipped\r\n2#x\r\n\r\n3\r4\n# last line");
+    input_close();
+    cell_set_text(cell_find("data"), "1 # 99 skipped\r\n2#x\r\n\r\n3\r4\n# last line");
     EXPECT_EQ(take_values(5), (V{"num:1", "num:2", "num:3", "num:4", "none"}));
     input_close();
     cell_set_text(cell_find("data"), std::string(300, 'w') + " 'q");
