@@ -1,21 +1,161 @@
-// The output stream (console and file) and the input stream (cell, file and
-// keyboard), end to end through the headless frontend.
+// The streams: the byte reader, the buffered writer, the keyboard queue and
+// the I/O error table; the output stream (console and file) and the input
+// stream (cell, file and keyboard) through the headless frontend; and the
+// configuration and stream statements and the reports, end to end through
+// runs and the Report command.
 #include "io_test_support.h"
 
+#include "builtins/builtins.h"
+#include "commands/report_command.h"
 #include "core/errors.h"
 #include "core/guard.h"
 #include "core/io_file.h"
 #include "core/value.h"
+#include "io/buffered_writer.h"
+#include "io/byte_reader.h"
+#include "io/input_stream.h"
+#include "io/keyboard_queue.h"
+#include "io/output_stream.h"
+#include "reports/reports.h"
+#include "script/run_engine.h"
+#include "settings/setting_table.h"
 #include "settings/settings.h"
 #include "web/cell.h"
+#include "web/navigation.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
 
 namespace tarvex::test {
 namespace {
+
+std::string read_all(const std::string& path, ByteReader& r) {
+    FilePtr f = file_open(path, "rb");
+    EXPECT_TRUE(f);
+    byte_reader_start(r, f.get());
+    std::string got;
+    for (int c; (c = byte_reader_next(r)) != BYTE_END;)
+        got.push_back(static_cast<char>(c));
+    return got;
+}
+
+// The line-end rule written out: every LF not preceded by a CR gains one.
+std::string with_cr(const std::string& s) {
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\n' && (i == 0 || s[i - 1] != '\r')) out.push_back('\r');
+        out.push_back(s[i]);
+    }
+    return out;
+}
+
+using IoFiles = IoTest;
+
+TEST_F(IoFiles, ReaderAddsCrBeforeLoneLfAcrossBlockBoundaries) {
+    const std::string cases[] = {
+        "\nstarts with a line end",
+        "lone\rcr\r\rstays\r",
+        std::string(IO_BLOCK_SIZE - 1, 'a') + "\r\nb", // CR ends block 1, LF opens block 2
+        std::string(IO_BLOCK_SIZE, 'a') + "\nb",       // lone LF opens block 2
+        std::string(IO_BLOCK_SIZE - 1, 'a') + "\n\n",  // lone LF at the end of block 1
+        std::string(2 * IO_BLOCK_SIZE, '\n'),
+        "",
+    };
+    for (const std::string& bytes : cases) {
+        put_file(dir.file("in"), bytes);
+        ByteReader r;
+        EXPECT_EQ(read_all(dir.file("in"), r), with_cr(bytes)) << "length " << bytes.size();
+        EXPECT_EQ(r.error, 0);
+        EXPECT_EQ(byte_reader_next(r), BYTE_END); // stays at the end
+    }
+    EXPECT_TRUE(ui.flashes.empty());
+}
+
+TEST_F(IoFiles, ReadErrorIsReportedOnceAndEndsTheFile) {
+    ByteReader r;
+    // A folder opens for reading but every read fails.
+    EXPECT_EQ(read_all(dir.path().string(), r), "");
+    EXPECT_EQ(r.error, SE_READ_WEB);
+    EXPECT_EQ(byte_reader_next(r), BYTE_END);
+    EXPECT_EQ(ui.flashes, std::vector<std::string>{"UNABLE TO READ FROM WEB FILE"});
+}
+
+TEST_F(IoFiles, WriterWritesWholeBlocksAndTheRest) {
+    std::string bytes;
+    for (int i = 0; i < 3 * IO_BLOCK_SIZE + 17; ++i)
+        bytes.push_back(static_cast<char>(i * 7));
+    {
+        FilePtr f = file_open(dir.file("out.bin"), "wb");
+        ASSERT_TRUE(f);
+        BufferedWriter w;
+        writer_start(w, f.get());
+        EXPECT_EQ(writer_write(w, bytes.substr(0, 100)), 0);
+        for (size_t i = 100; i < bytes.size(); ++i)
+            EXPECT_EQ(writer_put(w, static_cast<uint8_t>(bytes[i])), 0);
+        EXPECT_EQ(file_bytes(dir.file("out.bin")).size(), 3u * IO_BLOCK_SIZE); // the rest waits
+        EXPECT_EQ(writer_flush(w), 0);
+        EXPECT_TRUE(file_close(f));
+    }
+    EXPECT_EQ(file_bytes(dir.file("out.bin")), bytes);
+}
+
+TEST_F(IoFiles, KeyboardQueueKeepsTheLast48) {
+    keyboard_clear();
+    EXPECT_EQ(keyboard_pop(), -1);
+    for (int i = 0; i < KEYBOARD_QUEUE_SIZE + 2; ++i)
+        keyboard_push(static_cast<uint8_t>(1 + i));
+    keyboard_push(0); // ignored
+    EXPECT_EQ(keyboard_count(), KEYBOARD_QUEUE_SIZE);
+    for (int i = 2; i < KEYBOARD_QUEUE_SIZE + 2; ++i)
+        EXPECT_EQ(keyboard_pop(), 1 + i);
+    EXPECT_EQ(keyboard_pop(), -1);
+    // Wrapping without filling up.
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < 30; ++i)
+            keyboard_push(static_cast<uint8_t>('a' + i % 26));
+        EXPECT_EQ(keyboard_count(), 30);
+        for (int i = 0; i < 30; ++i)
+            EXPECT_EQ(keyboard_pop(), 'a' + i % 26);
+    }
+}
+
+TEST_F(IoFiles, ErrorTableAndStatusTexts) {
+    EXPECT_STREQ(io_error_text(0), "NONESUCH");
+    EXPECT_STREQ(io_error_text(-9), "UNABLE TO WRITE TO OUPUT FILE");
+    EXPECT_STREQ(io_error_text(-19), "PRINTING CANCELED");
+    EXPECT_STREQ(io_error_text(-20), "INTERNAL ERROR");
+    EXPECT_STREQ(io_error_text(-22), "Unexpected Error!");
+    EXPECT_STREQ(io_error_text(3), "Unexpected Error!");
+    EXPECT_EQ(status_error(0), 0);
+    EXPECT_TRUE(ui.flashes.empty());
+    EXPECT_EQ(status_error(-13), -13);
+    EXPECT_EQ(status_error(-157), -157);
+    EXPECT_EQ(ui.flashes, (std::vector<std::string>{"OUTPUT IN USE", "Unexpected Error!"}));
+
+    // The report's column differs in wording and has no text for the status
+    // line's own codes; codes outside both columns have none.
+    EXPECT_STREQ(script_error_message(SE_PRINTING_CANCELLED), "Printing cancelled");
+    EXPECT_STREQ(script_error_message(SE_READ_INPUT), "Unable to read input file");
+    EXPECT_STREQ(io_error_text(SE_READ_INPUT), "UNABLE TO READ FROM INPUT FILE");
+    EXPECT_STREQ(script_error_message(SE_OK), "");
+    EXPECT_STREQ(script_error_message(SE_INTERNAL_IO), "");
+    EXPECT_STREQ(script_error_message(-106), "");
+    EXPECT_STREQ(script_error_message(SE_EXPECTED_LPAREN), "Expected '(' ");
+    EXPECT_STREQ(io_error_text(SE_OUT_OF_MEMORY), "OUT OF MEMORY");
+    EXPECT_STREQ(io_error_text(SE_BAD_IDENTIFIER), "Unexpected Error!");
+
+    // Status texts are cut to 127 bytes.
+    ui.flashes.clear();
+    std::string exact(127, 'a'), longer = exact + "bcd";
+    status_flash(exact.c_str());
+    status_flash(longer.c_str());
+    status_show(longer.c_str());
+    EXPECT_EQ(ui.flashes, (std::vector<std::string>{exact, exact}));
+    EXPECT_EQ(ui.persistent_status, exact);
+}
 
 using namespace std::string_literals;
 
@@ -28,7 +168,6 @@ class OutputTest : public IoTest {
         settings_set_output_dest(OUT_FILE);
         settings_set_output_name(dir.file(name).c_str());
     }
-    TempDir dir;
 };
 class InputTest : public IoTest {
   protected:
@@ -73,7 +212,7 @@ TEST_F(OutputTest, EscapesAndQuoteState) {
     EXPECT_EQ(ui.console, "\n");
 }
 
-TEST_F(OutputTest, ConsoleOpenTwiceBatchesAndClears) {
+TEST_F(OutputTest, ConsoleOpenTwiceBatchesClearsAndBreaksLines) {
     ui.console = "old text";
     EXPECT_EQ(output_open(), 0);
     EXPECT_EQ(ui.console, "");
@@ -92,11 +231,8 @@ TEST_F(OutputTest, ConsoleOpenTwiceBatchesAndClears) {
     for (size_t n : chunks)
         EXPECT_LE(n, size_t(CONSOLE_LINE_SIZE));
     EXPECT_EQ(ui.flashes, V{"OUTPUT IN USE"}); // the second open
-}
 
-TEST_F(OutputTest, BreakLineNeverOverrunsTheLineBuffer) {
-    std::vector<size_t> chunks;
-    ui.on_console = [&](std::string_view b) { chunks.push_back(b.size()); };
+    // A break line never overruns the line buffer either.
     output_text("x\\n");
     console_break_line("here");
     std::string long_text(5000, 'z');
@@ -297,14 +433,12 @@ TEST_F(InputTest, CellValuesThenTheEnd) {
     EXPECT_EQ(input_open(), SE_INPUT_IN_USE);
 }
 
-TEST_F(InputTest, ClassificationRules) {
+TEST_F(InputTest, ClassificationCommentsLineEndsAndLongValues) {
     from_cell("- 5 +2 .5 1.5e3 7E- 2 -x a_b1 \"dq\" ;,! 'to the end");
     EXPECT_EQ(take_values(11), (V{"num:-5", "num:2", "num:0.5", "num:1500", "num:0.07", "num:0",
                                   "str:x", "str:a_b1", "str:dq", "str:to the end", "none"}));
-}
-
-TEST_F(InputTest, CommentsLineEndsAndLongValues) {
-    from_cell("1 # 99 skipped\r\n2#x\r\n\r\n3\r4\n# last line");
+    input_close();
+    cell_set_text(cell_find("data"), "1 # 99 skipped\r\n2#x\r\n\r\n3\r4\n# last line");
     EXPECT_EQ(take_values(5), (V{"num:1", "num:2", "num:3", "num:4", "none"}));
     input_close();
     cell_set_text(cell_find("data"), std::string(300, 'w') + " 'q");
@@ -319,7 +453,6 @@ TEST_F(InputTest, MissingCellOrFileGivesNoValue) {
     EXPECT_EQ(take_value(), "none");
     EXPECT_EQ(input_char(), 0);
     EXPECT_EQ(eof_get(), 1);
-    TempDir dir;
     settings_set_input_type(IN_FILE);
     settings_set_input_name(dir.file("absent").c_str());
     EXPECT_EQ(input_open(), SE_OPEN_INPUT);
@@ -332,7 +465,6 @@ TEST_F(InputTest, MissingCellOrFileGivesNoValue) {
 }
 
 TEST_F(InputTest, FileValuesWithCommentsAndEcho) {
-    TempDir dir;
     put_file(dir.file("data.txt"), "1\n# comment 99\n2 'two'\nlast");
     settings_set_input_type(IN_FILE);
     settings_set_input_name(dir.file("data").c_str());
@@ -405,6 +537,178 @@ TEST_F(InputTest, RunningOutOfNodesLeavesNothingBehind) {
     EXPECT_EQ(rc, SE_OUT_OF_MEMORY);
     EXPECT_EQ(guard_last_reclaimed(), 0); // the half-built value was released at once
     input_close();
+}
+
+class Streams : public IoTest {
+  protected:
+    void SetUp() override {
+        IoTest::SetUp();
+        cell_create("home");
+        navigation_reset();
+    }
+    CellHandle cell(const char* name, const char* text = nullptr) {
+        CellHandle c = cell_find(name);
+        if (c == 0) c = cell_create(name);
+        if (text) cell_set_text(c, text);
+        return c;
+    }
+    std::string value_of(const char* name) { return value_display(cell_value(cell_find(name))); }
+};
+
+TEST_F(Streams, ConfigurationWords) {
+    EXPECT_EQ(run_in_home("set numdec 20"), 0);
+    EXPECT_EQ(settings_decimals(), 15);
+    run_in_home("set numfmt 'Fixed' set numdec 1 out(2 + 0, ' ', 2)");
+    EXPECT_EQ(ui.console, "2.0 2"); // a literal prints as it was typed
+    run_in_home("set numfmt general set numdec to 3 out(1/3)");
+    EXPECT_EQ(ui.console, "0.333");
+    struct {
+        const char* script;
+        int code;
+    } errors[] = {{"set numfmt 'sci'", SE_BAD_NUMFMT},
+                  {"set numdec 'x'", SE_BAD_NUMDEC},
+                  {"set rpttype 'pie'", SE_EXPECTED_RPTTYPE},
+                  {"set trigunits 1", SE_BAD_TRIGUNITS},
+                  {"set intype 'mouse'", SE_EXPECTED_INTYPE},
+                  {"set outtype 4", SE_EXPECTED_OUTTYPE},
+                  {"set rptfmt 3", SE_EXPECTED_FORMAT},
+                  {"set inname 3", SE_EXPECTED_INNAME},
+                  {"set outname 3", SE_EXPECTED_OUTNAME},
+                  {"set numfmt while 'fixed'", SE_BAD_SET},
+                  {"set all 1", SE_BAD_SET}};
+    for (auto& e : errors)
+        EXPECT_EQ(run_in_home(e.script), e.code) << e.script;
+    run_in_home("set rptfmt '\\N'");
+    EXPECT_STREQ(settings_report_format(), "\\N");
+}
+
+// For every value of a setting that `set` chooses by word, the statement's
+// word gives the value that the web file's word gives.
+TEST_F(Streams, SetTakesTheWordsTheFileReads) {
+    const struct {
+        SettingId id;
+        const char* config;
+    } settings[] = {{S_INPUT_TYPE, "intype"},
+                    {S_OUTPUT_DEST, "outtype"},
+                    {S_NUMBER_STYLE, "numfmt"},
+                    {S_REPORT_TYPE, "rpttype"},
+                    {S_TRIG_UNITS, "trigunits"}};
+    for (auto s : settings) {
+        settings_defaults();
+        settings_set_input_name(dir.file("in").c_str());
+        settings_set_output_name(dir.file("out").c_str());
+        for (const SettingWord& w : setting_row(s.id).words) {
+            std::string word = w.script ? w.script : w.file;
+            std::string script = std::string("set ") + s.config + " '" + word + "'";
+            SCOPED_TRACE(script);
+            setting_set_number(s.id, 99);
+            int r = run_in_home(script);
+            EXPECT_TRUE(r == 0 || r == SE_CELL_IO_MEMORY); // the input file does not exist
+            EXPECT_EQ(setting_number(s.id), w.value);
+            int from_file = setting_file_value(s.id, w.file);
+            EXPECT_TRUE(from_file == w.value || w.value == setting_row(s.id).unread);
+            EXPECT_EQ(setting_script_value(s.id, word.c_str()), w.value);
+        }
+    }
+    settings_defaults();
+    // numdec is clamped to the statement's range; a minus is no literal, so
+    // the low end is reached only by 0 itself.
+    const SettingRow& numdec = setting_row(S_DECIMALS);
+    EXPECT_EQ(run_in_home("set numdec -4"), SE_BAD_NUMDEC);
+    run_in_home("set numdec 0");
+    EXPECT_EQ(setting_number(S_DECIMALS), numdec.lo);
+    std::string high = "set numdec " + std::to_string(numdec.script_hi + 1);
+    run_in_home(high);
+    EXPECT_EQ(setting_number(S_DECIMALS), numdec.script_hi);
+    settings_defaults();
+}
+
+TEST_F(Streams, InputFromACell) {
+    cell("data", "12 3.5 'abc' word");
+    for (const char* name : {"a", "b", "c", "d"})
+        cell(name);
+    EXPECT_EQ(run_in_home("set inname data set intype 'cell' in(a, b, c, d) out(a + b, c, d, eof)"),
+              0);
+    EXPECT_EQ(ui.console, "16abcword1"); // two significant digits; the end was met
+    EXPECT_EQ(run_in_home("in(a, b, c, d, a)"), SE_READ_PAST_END);
+    EXPECT_EQ(value_of("a"), "12");
+    // Reopening on a cell that does not exist fails.
+    EXPECT_EQ(run_in_home("set inname 'nosuch'"), SE_CELL_IO_MEMORY);
+    settings_set_input_type(IN_KEYBOARD);
+    EXPECT_EQ(run_in_home("in(3)"), SE_BAD_IN);
+}
+
+TEST_F(Streams, KeyboardInputThroughTheQueue) {
+    cell("x");
+    std::string typed = "41\r";
+    ui.on_pump = [&] {
+        for (char ch : typed)
+            keyboard_push(static_cast<uint8_t>(ch));
+        typed.clear();
+    };
+    EXPECT_EQ(run_in_home("in('Value?', x) out(x + 1)"), 0);
+    EXPECT_EQ(ui.console, "Value? 42");
+    ui.on_pump = [] { keyboard_push(KEY_ESCAPE); }; // Stop aborts the wait
+    EXPECT_EQ(run_in_home("in(x)"), SE_INPUT_ABORTED);
+}
+
+TEST_F(Streams, ReportsOfEveryType) {
+    settings_set_report_all(0);
+    cell("alpha", "hello");
+    cell("beta", "see alpha and alpha");
+    make_current(cell_find("alpha"));
+    EXPECT_EQ(report_command(), 0);
+    EXPECT_EQ(ui.console, "\r\n*****alpha**************************\r\nhello\r\n\r\n");
+    settings_set_report_format("\\N=\\V;\\");
+    cell_set_value(cell_find("beta"), value_new_number(2));
+    settings_set_report_all(1);
+    report_command();
+    EXPECT_EQ(ui.console, "alpha=;beta=2;home=;");
+    settings_set_report_type(RPT_OUT_POINTERS);
+    settings_set_report_all(0);
+    make_current(cell_find("beta"));
+    report_command();
+    EXPECT_EQ(ui.console, "\nbeta\n    >alpha\n    >alpha");
+    settings_set_report_type(RPT_IN_POINTERS);
+    make_current(cell_find("alpha"));
+    report_command();
+    EXPECT_EQ(ui.console, "\nalpha\n    <beta");
+    settings_set_report_type(RPT_TRAIL);
+    visit_new(cell_find("beta"));
+    report_command();
+    EXPECT_EQ(ui.console, "\nTrail:\n    alpha");
+}
+
+TEST_F(Streams, SelectionFromTextTakesSixtyFourCells) {
+    std::string text;
+    for (int i = 0; i < 70; ++i) {
+        char n[8];
+        std::snprintf(n, sizeof n, "s%02d", i);
+        cell(n);
+        text += std::string(n) + " nosuch ";
+    }
+    selection_from_text(text);
+    EXPECT_EQ(report_selection().size(), 64u);
+    EXPECT_EQ(cell_name_string(report_selection().back()), "s63");
+    std::string longword = std::string(48, 'a') + "Xs01";
+    selection_from_text(longword); // cut at 48, the X is skipped, then s01
+    ASSERT_EQ(report_selection().size(), 1u);
+    EXPECT_EQ(cell_name_string(report_selection()[0]), "s01");
+}
+
+TEST_F(Streams, ReportStatementAndReportWhilePaused) {
+    cell("p", "ptext");
+    settings_set_report_all(0);
+    settings_set_report_format("[\\N]");
+    run_in_home("report report(p) out('!')");
+    EXPECT_EQ(ui.console, "[p]!");
+    // A report while paused writes into the run's open output.
+    ui.on_pump = [] {
+        report_command();
+        run_set_resume_request(true);
+    };
+    run_in_home("out('a') brk(1) out('b')", true);
+    EXPECT_EQ(ui.console, "a\r<BRK:1>\r[home]b");
 }
 
 } // namespace

@@ -1,6 +1,5 @@
 // Shared by the stream and file tests: a fixture with the builtin tree (for
-// eof) and both streams reset; temporary folders and files come from
-// temp_files.h.
+// eof), both streams reset and a temporary folder of the test's own.
 #pragma once
 
 #include "engine_fixture.h"
@@ -58,6 +57,7 @@ class IoTest : public EngineTest {
         output_pump_interval(5);
         EngineTest::TearDown();
     }
+    TempDir dir;
 };
 
 } // namespace tarvex::test
