@@ -422,21 +422,6 @@ TEST_F(TokenLists, CurrentScriptListFollowsKindTwoReadsAndIsForgottenOnFree) {
     tokens_free(links);
 }
 
-TEST_F(TokenLists, FreeReleasesLiteralValuesWithTheirTexts) {
-    uint16_t before = nodes_in_use();
-    TokenList l = tokens_create(TL_SCRIPT, 0);
-    for (int i = 0; i < 12; ++i) {
-        NodeHandle v = value_new();
-        token_set(tokens_append(l), i % 2 ? STRING : NUMBER, 0, v);
-        value_set_cstring(v, "a literal long enough to need a second text chunk");
-    }
-    token_set(tokens_append(l), STRING, 0, 0); // a slot whose value was never made
-    token_set(tokens_append(l), END_OF_FILE, 0, 0);
-    EXPECT_GT(nodes_in_use(), before + 12);
-    tokens_free(l);
-    EXPECT_EQ(nodes_in_use(), before);
-}
-
 class Semantics : public Lexer {
   protected:
     void SetUp() override {
