@@ -1,6 +1,6 @@
-// Shared by the builtin tests: a fixture with the builtin tree, argument
-// lists built from plain C++ values, and a call that returns what the
-// result showed and releases it.
+// Shared by the builtin tests: a fixture with the builtin tree, one that
+// runs scripts in home, argument lists built from plain C++ values, and a
+// call that returns what the result showed and releases it.
 #pragma once
 
 #include "engine_fixture.h"
@@ -8,6 +8,8 @@
 #include "builtins/builtins.h"
 #include "core/name_tree.h"
 #include "core/value.h"
+#include "web/cell.h"
+#include "web/navigation.h"
 
 #include <cmath>
 #include <initializer_list>
@@ -20,6 +22,21 @@ class Builtins : public EngineTest {
     void SetUp() override {
         EngineTest::SetUp();
         builtins_init();
+    }
+};
+
+// Scripts run in home: what a run printed, "error N" when it failed.
+class BuiltinRuns : public Builtins {
+  protected:
+    void SetUp() override {
+        Builtins::SetUp();
+        cell_create("home");
+        navigation_reset();
+    }
+    std::string run(const std::string& script) {
+        ui.console.clear();
+        int r = run_in_home(script);
+        return r == 0 ? ui.console : "error " + std::to_string(r);
     }
 };
 
