@@ -5,7 +5,7 @@
 # (the whole run less the start-up, divided by the units the web runs).
 # Instruction counts do not depend on the machine's load, unlike times.
 #
-#   bench/callgrind.sh [WORKLOAD...]    count fib (default), strings, gaussj
+#   bench/callgrind.sh [WORKLOAD...]    count fib (default), tak, strings, gaussj
 #
 # CALLGRIND_TOP=N also lists each web's N functions with the most
 # instructions of their own. CALLGRIND_KEEP=DIR keeps the callgrind.out
@@ -24,6 +24,9 @@ cut[count]='s/3000000/100000/'
 unit[fib]="a call"
 units[fib]=65673 # cell calls: fib(20) 3 times (2 in the loop, 1 printed), 21,891 calls each
 cut[fib]='s/for (k = 1 to 300)/for (k = 1 to 2)/'
+unit[tak]="a call"
+units[tak]=127218 # cell calls: tak(18, 12, 6) twice (1 in the loop, 1 printed), 63,609 calls each
+cut[tak]='s/for (k = 1 to 60)/for (k = 1 to 1)/'
 unit[strings]="a round"
 units[strings]=20000 # rounds of the for loop
 cut[strings]='s/600000/20000/'
@@ -34,7 +37,7 @@ workloads=("$@")
 [ ${#workloads[@]} -gt 0 ] || workloads=(count fib)
 for w in "${workloads[@]}"; do
     if [ -z "${units[$w]:-}" ]; then
-        echo "bench/callgrind.sh: no workload $w (count, fib, strings, gaussj)" >&2
+        echo "bench/callgrind.sh: no workload $w (count, fib, tak, strings, gaussj)" >&2
         exit 2
     fi
 done

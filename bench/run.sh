@@ -61,7 +61,7 @@ case $rounds in '' | *[!0-9]* | 0)
     echo "usage: bench/run.sh [ROUNDS] | --micro | --build | --big [ROUNDS]" >&2
     exit 2 ;;
 esac
-workloads=(count fib strings gaussj outfile console websave)
+workloads=(count fib tak strings gaussj outfile console websave)
 [ -n "${BENCH_ONLY:-}" ] && read -r -a workloads <<<"$BENCH_ONLY"
 
 work=$(mktemp -d)

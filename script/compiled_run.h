@@ -152,17 +152,22 @@ inline void go_to(Interpreter& in, TokenCursor c) {
     in.tok = tokens_at(c.chunk, c.slot);
 }
 
-// A run done: the cursor moves past the expression.
-inline void finish(Interpreter& in, Entry& e) {
+// A run done: the cursor moves past the expression (Moves), or is left
+// where it stands for the caller to move (a run that ends where its caller
+// goes next, past the arguments or into a block: nothing looks at the cursor
+// in between).
+template <bool Moves = true> inline void finish(Interpreter& in, Entry& e) {
     if (e.hits != UINT32_MAX) ++e.hits;
     ++g_counts.runs;
-    go_to(in, e.end);
+    if (Moves) go_to(in, e.end);
 }
 
-// Runs a compiled entry at the cursor. On success the cursor stands past
-// the expression and *result is its value.
+// Runs a compiled entry whose first token is at index `at` (Moves: the
+// cursor, which stands there). On success *result is its value and the
+// cursor is left as finish<Moves> leaves it; on failure it is untouched.
+template <bool Moves = true>
 [[gnu::always_inline]] inline bool run_entry(Interpreter& in, ListCache& lc, Entry& e,
-                                             Operand& result) {
+                                             Operand& result, uint16_t at = 0) {
     int texts = 0;
     const Op* code = lc.code.data() + e.code_at;
     if (!clear_of_limits(in, e)) {
@@ -172,7 +177,7 @@ inline void finish(Interpreter& in, Entry& e) {
     if (!run_shape(static_cast<Shape>(e.shape), code, e.code_len, result, &texts)) {
         ++g_counts.fallbacks;
         if (++e.misses >= MISSES_MAX && e.misses > e.hits) {
-            lc.entry_of[in.cur.index] = LEFT_TO_WALKER;
+            lc.entry_of[Moves ? in.cur.index : at] = LEFT_TO_WALKER;
             e.given_up = true;
             ++g_counts.given_up;
         }
@@ -182,7 +187,7 @@ inline void finish(Interpreter& in, Entry& e) {
         ++g_counts.fallbacks;
         return false;
     }
-    finish(in, e);
+    finish<Moves>(in, e);
     return true;
 }
 // Returned by read_alone for a read it leaves to the other paths.
@@ -193,6 +198,7 @@ constexpr NodeHandle NO_READ = NODE_COUNT_MAX;
 // Taken when the source's text is at most one chunk, so that the nodes held
 // on the way are known without walking a chain; NO_READ otherwise (and for
 // a missing argument, an error left to the walker), with nothing changed.
+template <bool Moves = true>
 [[gnu::always_inline]] inline NodeHandle read_alone(Interpreter& in, ListCache& lc, Entry& e) {
     const Op& op = lc.code[e.code_at];
     NodeHandle src;
@@ -218,14 +224,15 @@ constexpr NodeHandle NO_READ = NODE_COUNT_MAX;
     constexpr int READ_ALONE_NODES = op_cost(OP_CELL).nodes + 1 + RESULT_NODES;
     if (!clear_of_limits(in, e) || nodes_free() < LOW_NODE_THRESHOLD + READ_ALONE_NODES)
         return NO_READ;
-    finish(in, e);
+    finish<Moves>(in, e);
     return src;
 }
 
 // The value read alone as a new value holding a copy of its source; 0 when
 // read_alone leaves it.
+template <bool Moves = true>
 [[gnu::always_inline]] inline NodeHandle copy_of_read(Interpreter& in, ListCache& lc, Entry& e) {
-    NodeHandle src = read_alone(in, lc, e);
+    NodeHandle src = read_alone<Moves>(in, lc, e);
     if (src == NO_READ) return 0;
     NodeHandle v = value_new();
     value_copy(v, src);

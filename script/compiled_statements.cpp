@@ -33,6 +33,29 @@ bool pop_two(NodeHandle& left, NodeHandle& right) {
 
 int value_of(Interpreter& in, ListCache& lc, uint32_t mark, NodeHandle* v, int no_value);
 
+// What value_of does for an argument, from its first token: a program
+// without calls is run inline (a call's arguments are mostly a read, or a
+// read and an operator) and leaves the cursor where it stood, since the
+// call moves it past the list next; anything else runs from the argument.
+[[gnu::always_inline]] inline int argument_value(Interpreter& in, ListCache& lc, const ArgSite& a,
+                                                 NodeHandle* v) {
+    if (a.mark != 0 && a.mark < CALLS_MARK) {
+        Entry& e = entry_of_mark(lc, a.mark);
+        if (!e.given_up) {
+            if (e.shape == SHAPE_LOAD && (*v = copy_of_read<false>(in, lc, e)) != 0) return 0;
+            Operand result;
+            if (run_entry<false>(in, lc, e, result, a.at.index)) {
+                *v = make_value(result, [](NodeHandle) {});
+                return 0;
+            }
+            go_to(in, a.at);
+            return walk_to_value(v, SE_INTERNAL);
+        }
+    }
+    go_to(in, a.at);
+    return value_of(in, lc, a.mark, v, SE_INTERNAL);
+}
+
 // A call once past the cell's or builtin's name, leaving its result on the
 // value stack. Compiled arguments are evaluated in order, each from its
 // first token, without the list being read again; a list not compiled is
@@ -48,9 +71,8 @@ int call_at(Interpreter& in, ListCache& lc, const CallSite& site, NodeHandle* ha
         NodeHandle last = 0;
         for (uint32_t i = 0; i < site.arg_count; ++i) {
             const ArgSite a = lc.args[site.args_at + i];
-            go_to(in, a.at);
             NodeHandle v = 0;
-            if (int r = value_of(in, lc, a.mark, &v, SE_INTERNAL); r != 0) {
+            if (int r = argument_value(in, lc, a, &v); r != 0) {
                 valuelist_free(first);
                 return r;
             }
@@ -183,6 +205,7 @@ int value_of(Interpreter& in, ListCache& lc, uint32_t mark, NodeHandle* v, int n
 // Two reads compared, for the truth alone: what run_entry would find,
 // without the result; false, with nothing counted, when run_entry is to
 // decide.
+template <bool Moves = true>
 [[gnu::always_inline]] inline bool compare_truth(Interpreter& in, ListCache& lc, Entry& e,
                                                  bool* truth) {
     const Op* code = lc.code.data() + e.code_at;
@@ -192,7 +215,7 @@ int value_of(Interpreter& in, ListCache& lc, uint32_t mark, NodeHandle* v, int n
         nodes_free() < LOW_NODE_THRESHOLD + e.nodes + texts)
         return false;
     *truth = relation_holds(code[2].rel, tolerant_compare(a.number, b.number));
-    finish(in, e);
+    finish<Moves>(in, e);
     return true;
 }
 
@@ -217,6 +240,34 @@ int value_of(Interpreter& in, ListCache& lc, uint32_t mark, NodeHandle* v, int n
     return walk_to_truth(truth);
 }
 
+// The truth of a condition that begins at `cond`, as truth_of finds it, and
+// in *after the token after it. A program without calls leaves the cursor
+// where it stood: the if or while moves it next (into a block, to the next
+// clause, past the statement), and nothing looks at it in between.
+[[gnu::always_inline]] inline int condition_truth(Interpreter& in, ListCache& lc, TokenCursor cond,
+                                                  uint32_t mark, bool* truth, TokenCursor* after) {
+    if (mark != 0 && mark < CALLS_MARK) {
+        Entry& e = entry_of_mark(lc, mark);
+        if (!e.given_up) {
+            *after = e.end;
+            if (e.shape == SHAPE_COMPARE && compare_truth<false>(in, lc, e, truth)) return 0;
+            Operand result;
+            if (run_entry<false>(in, lc, e, result, cond.index)) {
+                *truth = result.number != 0.0;
+                return 0;
+            }
+            go_to(in, cond);
+            const int r = walk_to_truth(truth);
+            *after = in.cur;
+            return r;
+        }
+    }
+    go_to(in, cond);
+    const int r = truth_of(in, lc, mark, truth);
+    *after = in.cur;
+    return r;
+}
+
 int run_list(Interpreter& in, ListCache& lc, CellHandle cell);
 
 // A block whose '{' is behind, from the token after it: its statements,
@@ -239,10 +290,11 @@ int run_if(Interpreter& in, ListCache& lc, const Stmt& stmt, CellHandle cell) {
     position_touch();
     for (uint32_t i = 0; i < count; ++i) {
         const Clause c = lc.clauses[first + i];
-        go_to(in, c.cond);
         bool truth = false;
-        if (int r = truth_of(in, lc, c.entry, &truth); r != 0) return r;
-        if (in.cur.index + 1 != c.block.index) {
+        TokenCursor after;
+        if (int r = condition_truth(in, lc, c.cond, c.entry, &truth, &after); r != 0) return r;
+        if (after.index + 1 != c.block.index) {
+            go_to(in, after);
             bool taken = false;
             if (int r = clause_after_condition(cell, c.tok, truth, &taken); r != 0) return r;
             return if_clauses_after(cell, taken);
@@ -272,16 +324,17 @@ int run_if(Interpreter& in, ListCache& lc, const Stmt& stmt, CellHandle cell) {
     if (int r = while_first_pass(loop); r != 0) return r;
     for (;;) {
         if (int r = loop_round_start(); r != 0) return r;
-        go_to(in, cond);
         bool truth = false;
-        if (int r = truth_of(in, lc, entry, &truth); r != 0) return r;
-        if (in.cur.index + 1 != block) {
+        TokenCursor after;
+        if (int r = condition_truth(in, lc, cond, entry, &truth, &after); r != 0) return r;
+        if (after.index + 1 != block) {
+            go_to(in, after);
             if (int r = expect(RPAREN); r != 0) return r;
             if (!truth) break;
             if (int r = exec_block(cell); r != 0) return r;
             continue;
         }
-        if (!truth) break;
+        if (!truth) break; // the seek below lands wherever it starts
         if (int r = run_block(in, lc, cell, block_first); r != 0) return r;
     }
     seek(token_value(loop));

@@ -228,18 +228,6 @@ int cell_call_here(CellHandle cell, bool bang) {
     return cell_call_with(cell, args);
 }
 
-int cell_call_with(CellHandle cell, NodeHandle args, NodeHandle* handed) {
-    position_save();
-    int r = call_cell(cell, args, handed);
-    if (args != 0 && chain_next(args) == 0)
-        value_free(args); // the commonest list, of one argument
-    else
-        valuelist_free(args);
-    if (r != 0) return r;
-    position_restore();
-    return 0;
-}
-
 int parse_arguments(NodeHandle* list) {
     *list = 0;
     NodeHandle tail = 0;

@@ -191,7 +191,18 @@ int parse_arguments(NodeHandle* list);
 int cell_call_here(CellHandle cell, bool bang);
 // The call once its arguments are read (args, which it releases), with the
 // cursor past them; `handed` as call_cell's.
-int cell_call_with(CellHandle cell, NodeHandle args, NodeHandle* handed = nullptr);
+// Inline: the compiled programs make every call through it.
+inline int cell_call_with(CellHandle cell, NodeHandle args, NodeHandle* handed = nullptr) {
+    position_save();
+    int r = call_cell(cell, args, handed);
+    if (args != 0 && chain_next(args) == 0)
+        value_free(args); // the commonest list, of one argument
+    else
+        valuelist_free(args);
+    if (r != 0) return r;
+    position_restore();
+    return 0;
+}
 int parse_subscript(int base);
 // At a cell name: moves past it and any subscript, leaving in *index the
 // table index it names (whose entry may be empty).

@@ -388,7 +388,7 @@ int call_cell(CellHandle cell, NodeHandle args, NodeHandle* handed) {
         in.list = list;
         in.tok = tokens_first_cursor(list, in.cur);
         if (in.tok != nullptr && token_kind(in.tok) != END_OF_FILE) {
-            int r = exec_statement_list(cell);
+            int r = interp_fast_path() ? compiled_statement_list(cell) : exec_statement_list(cell);
             if (r != 0) return r;
         }
     }
