@@ -327,73 +327,57 @@ TEST_F(CompiledExpr, LowStoreRunsAlikeBothWays) {
     const std::string big(300, 'z');
     struct Case {
         const char* what;
+        struct {
+            int from, to;       // the margins above the low mark tried
+            bool if_first_pass; // a run before the measured one, then z made big
+            bool must_go_low;
+        } run;
         Web web;
-        int from, to;       // the margins above the low mark tried
-        bool if_first_pass; // a run before the measured one, then z made big
-        bool must_go_low;
     } cases[] = {
         // Reads alone (of numbers, of a string, of an argument) as well as
         // whole expressions.
         {"loop",
+         {0, 60, false, true},
          {{"x", "y", "z"},
           {{"s", "abc"}},
           {{"g", "%1"},
            {"home", "set x to 1 set y to 2 while (x < 40) {set x to x + 1 set y to (y * x) % 97 + "
                     "y / 3 set z to s set z to y - x % 5 out(mem(), ' ', g(x), ' ')}"}},
           1,
-          8},
-         0,
-         60,
-         false,
-         true},
+          8}},
         // A read alone at the deepest point of a run: the assignment releases
         // far more than the read takes, so whether the store was told low
         // depends on the read's own nodes (the copy, its text, the block).
         {"read alone",
-         {{}, {{"z", big}, {"y", "12"}}, {{"home", "set z to y"}}},
-         1,
-         13,
-         false,
-         false},
+         {1, 13, false, false},
+         {{}, {{"z", big}, {"y", "12"}}, {{"home", "set z to y"}}}},
         // Three reads, whose texts (a long one here) the bound counts.
         {"three reads",
+         {1, 25, false, true},
          {{},
           {{"z", big}, {"y", std::string(300, '0') + "12"}, {"x", "3"}},
-          {{"home", "set z to y - x % 5"}}},
-         1,
-         25,
-         false,
-         true},
+          {{"home", "set z to y - x % 5"}}}},
         // A call's result combined at once, its copy made or only counted:
         // a short text and a long one.
         {"call result",
-         {{"z"}, {{"y", "7"}}, {{"g", "%1"}, {"home", "set z to 1 + g(y)"}}},
-         15,
-         40,
-         false,
-         true},
+         {15, 40, false, true},
+         {{"z"}, {{"y", "7"}}, {{"g", "%1"}, {"home", "set z to 1 + g(y)"}}}},
         {"call result, long text",
+         {30, 65, false, true},
          {{"z"},
           {{"y", std::string(300, '0') + "12"}},
-          {{"g", "%1"}, {"home", "set z to 1 + g(y)"}}},
-         30,
-         65,
-         false,
-         true},
+          {{"g", "%1"}, {"home", "set z to 1 + g(y)"}}}},
         // The condition of a compiled if, whose truth alone is wanted.
         {"if condition",
-         {{"z"}, {{"y", std::string(300, '0') + "12"}}, {{"home", "if (y < 20) {set z to 1}"}}},
-         1,
-         17,
-         true,
-         true},
+         {1, 17, true, true},
+         {{"z"}, {{"y", std::string(300, '0') + "12"}}, {{"home", "if (y < 20) {set z to 1}"}}}},
     };
     for (const Case& c : cases) {
         bool told_low = false;
-        for (int margin = c.from; margin < c.to; ++margin) {
+        for (int margin = c.run.from; margin < c.run.to; ++margin) {
             auto prepare = [&] {
                 make(c.web);
-                if (c.if_first_pass) {
+                if (c.run.if_first_pass) {
                     ASSERT_EQ(run_again(), 0);
                     cell_set_value_text(cell_find("z"), big);
                 }
@@ -405,7 +389,7 @@ TEST_F(CompiledExpr, LowStoreRunsAlikeBothWays) {
             told_low = told_low || !walker.messages.empty();
             if (HasFailure()) return;
         }
-        EXPECT_TRUE(told_low || !c.must_go_low) << c.what << ": never below the low mark";
+        EXPECT_TRUE(told_low || !c.run.must_go_low) << c.what << ": never below the low mark";
     }
     make({});
     EXPECT_GT(compiled_counts().runs, 0u) << "no run was far enough from the low mark";

@@ -40,23 +40,6 @@ class Interp : public EngineTest {
     std::string value_of(const char* name) { return value_display(cell_value(cell_find(name))); }
 };
 
-TEST_F(Interp, ArithmeticPrecedenceAndSigns) {
-    EXPECT_EQ(run_home("out(1 + 2 * 3, ' ', (1 + 2) * 3, ' ', -2 * 3, ' ', 7 % 3, ' ', -7 % 3)"),
-              "7 9 -6 1 -1");
-    EXPECT_EQ(run_home("out(1 < 2, \"b\" < \"a\", 2 = 2.001, 2 = 2.01, 'ab' cat 12)"), "1010ab12");
-    EXPECT_EQ(run_home("out(not 0, not 3 = 0, 1 or 0, 1 and 0)"), "1110");
-    EXPECT_EQ(run_home("out(1.50, ' ', 1.50 + 0)"), "1.50 1.5");
-    EXPECT_EQ(run_home("out(-'5', 2/3)"), "-50.67");
-    // Literals keep their text wherever it can be seen.
-    EXPECT_EQ(
-        run_home("out(1.50 cat 'x', ' ', 1 + 1.50, ' ', 2 * 1.50 cat 'y', ' ', 'a' cat 1.50)"),
-        "1.50x 2.5 3y a1.50");
-    EXPECT_EQ(run_home("out(1 + 2 cat 'z', ' ', '1.50' = 1.50, ' ', '1.5' = 1.50)"), "3z 1 0");
-    int r = 0;
-    EXPECT_NE(run_home("out(2*-3)", &r).find("Invalid expression IN CELL home"), std::string::npos);
-    EXPECT_EQ(r, SE_INVALID_EXPRESSION);
-}
-
 TEST_F(Interp, ExpressionStatementSetsTheCell) {
     cell("x");
     cell("y", "x + 1");
@@ -84,7 +67,6 @@ TEST_F(Interp, CellCallsWithArguments) {
     EXPECT_EQ(run_home("out(max(3, 9, 2))"), "9");
     // Called with the result value alone: no argument.
     EXPECT_EQ(run_in_home("out(max())"), SE_BUILTIN_ARG);
-    EXPECT_EQ(run_in_home("out(max)"), SE_BUILTIN_CALL);
     EXPECT_EQ(run_in_home("out(max(2);)"), SE_ILLEGAL_CHARACTER); // the argument list is released
 }
 
@@ -193,9 +175,6 @@ TEST_F(Interp, Loops) {
     EXPECT_EQ(run_home("for (i = 3 to 1 step -1) {out(i)}"), "321");
     EXPECT_EQ(run_home("set n 0 do {set n to n + 1} while (n < 3) out(n)"), "3");
     EXPECT_EQ(run_home("set n 0 while (n < 4) {set n to n + 1 out(n)}"), "1234");
-    EXPECT_EQ(run_in_home("do {} until (n)"), SE_BAD_DO);
-    EXPECT_EQ(run_in_home("for (3 = 1 to 2) {}"), SE_BAD_FOR);
-    EXPECT_EQ(run_in_home("for (i = 1 too 2) {}"), SE_BAD_FOR);
 }
 
 TEST_F(Interp, ErrorReportNamesTheCell) {
@@ -208,9 +187,6 @@ TEST_F(Interp, ErrorReportNamesTheCell) {
               "1\nSCRIPT ERROR\nMissing ',' or ')' in OUT stmt IN CELL home\n");
     EXPECT_EQ(run_in_home("out(1) ; out(2)"), SE_ILLEGAL_CHARACTER);
     EXPECT_EQ(run_in_home("; out(2)"), SE_INVALID_EXPRESSION);
-    EXPECT_EQ(run_in_home("set 3 to 4"), SE_SET_TARGET);
-    EXPECT_EQ(run_in_home("set home not 4"), SE_BAD_SET);
-    EXPECT_EQ(run_in_home("out(if)"), SE_RESERVED_MISUSE);
 }
 
 TEST_F(Interp, LexicalErrorsStopBeforeTheScriptRuns) {

@@ -474,7 +474,9 @@ TEST_F(Semantics, Operators) {
         {"blank + 1", "1"},      {"blank * 2", "0"},    {"not blank", "1"},
         {"blank cat 'x'", "x"},  {"1 / 0", "{NAN}"},    {"0 / 0 + 1", "{NAN}"},
         {"1 / 0 * 0", "{NAN}"},  {"5 % 0", "{NAN}"},    {"-(1 / 0)", "{NAN}"},
-        {"0 or 1 / 0", "1"}};
+        {"0 or 1 / 0", "1"},     {"-2 * 3", "-6"},      {"1.50 cat 'x'", "1.50x"},
+        {"1.50", "1.50"},        {"'1.5' = 1.50", "0"}, {"2 * 1.50 cat 'y'", "3y"},
+        {"'1.50' = 1.50", "1"},  {"1 + 1.50", "2.5"},   {"'a' cat 1.50", "a1.50"}};
     for (bool fast : {false, true})
         for (const Case& c : cases)
             EXPECT_EQ(run(std::string("out(") + c.expr + ")", fast), c.shown)
@@ -535,6 +537,7 @@ TEST_F(Semantics, ParserMessages) {
         {"(1", SE_MISSING_PAREN, "Missing paren"},
         {"1 +", SE_UNEXPECTED_END, "Unexpected end of script"},
         {"2 ^ 3", SE_INVALID_EXPRESSION, "Invalid expression"},
+        {"2 * -3", SE_INVALID_EXPRESSION, "Invalid expression"},
         {"1 + if", SE_RESERVED_MISUSE, "Misuse of reserved word"},
         {"to", SE_ILLEGAL_STATEMENT, "Illegal statement"},
         {"do {} 1", SE_BAD_DO, "Bad DO syntax"},
