@@ -46,6 +46,13 @@ int run_again(bool to_brk) {
     return engine_guard([to_brk] { return run_command(to_brk); });
 }
 
+NodeHandle cell_named(const char* name) {
+    CellHandle c = cell_find(name);
+    return c != 0 ? c : cell_create(name);
+}
+
+std::string value_of(const char* name) { return value_display(cell_value(cell_find(name))); }
+
 void EngineTest::SetUp() {
     forget_all();
     engine_register_roots();

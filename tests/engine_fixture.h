@@ -28,6 +28,11 @@ int run_in_home(const std::string& script, bool to_brk = false);
 // Runs the current cell again: the run's result.
 int run_again(bool to_brk = false);
 
+// The cell of that name, made when there is none.
+NodeHandle cell_named(const char* name);
+// What the value of the cell of that name shows.
+std::string value_of(const char* name);
+
 class EngineTest : public ::testing::Test {
   protected:
     void SetUp() override;

@@ -173,10 +173,7 @@ TEST_F(BuiltinRuns, FunctionsOfFlaggedValuesGiveFreshNumbers) {
 
 class BuiltinCells : public BuiltinRuns {
   protected:
-    CellHandle cell(const char* name) {
-        CellHandle c = cell_find(name);
-        return c != 0 ? c : cell_create(name);
-    }
+    CellHandle cell(const char* name) { return cell_named(name); }
     void assign(const char* name, double d) { cell_set_value(cell(name), value_new_number(d)); }
     double read(const char* name) {
         NodeHandle v = cell_value(cell_find(name));

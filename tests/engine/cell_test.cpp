@@ -823,12 +823,12 @@ TEST_F(ModifiedMark, ARunMarksTheWebOnlyWhenAValueChanges) {
     cell_set_script(cell_find("y"), "x + 1");
     EXPECT_FALSE(run_marks("out(1 + 2)"));
     EXPECT_TRUE(run_marks("set x 4"));
-    EXPECT_EQ(value_display(cell_value(cell_find("x"))), "4");
+    EXPECT_EQ(value_of("x"), "4");
     // The same value again records nothing new.
     EXPECT_FALSE(run_marks("set x 4"));
     // A value given by a called cell's script counts as well.
     EXPECT_TRUE(run_marks("y()"));
-    EXPECT_EQ(value_display(cell_value(cell_find("y"))), "5");
+    EXPECT_EQ(value_of("y"), "5");
     EXPECT_FALSE(run_marks("y()"));
     // A loop leaves its cell changed.
     EXPECT_TRUE(run_marks("for (x = 1 to 3) { out(x) }"));
@@ -840,8 +840,8 @@ TEST_F(ModifiedMark, MatrixBuiltinsChangingCellsInPlaceMarkTheWeb) {
         cell_set_value(cell_create(("m" + std::to_string(++i)).c_str()), value_new_number(v));
     cell_table_rebuild();
     EXPECT_TRUE(run_marks("rref('m1', 2, 2)"));
-    EXPECT_EQ(value_display(cell_value(cell_find("m1"))), "1");
-    EXPECT_EQ(value_display(cell_value(cell_find("m4"))), "1");
+    EXPECT_EQ(value_of("m1"), "1");
+    EXPECT_EQ(value_of("m4"), "1");
 }
 
 TEST_F(ModifiedMark, StoredSettingsMarkTheWebWhenTheyChange) {

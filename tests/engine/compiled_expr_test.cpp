@@ -164,16 +164,12 @@ class CompiledExpr : public EngineTest {
             node_free(h);
         filler.clear();
         web_start_fresh();
-        auto cell = [](const char* name) {
-            CellHandle c = cell_find(name);
-            return c ? c : cell_create(name);
-        };
         for (const char* name : w.cells)
-            cell(name);
+            cell_named(name);
         for (const auto& [name, text] : w.values)
-            cell_set_value_text(cell(name), text);
+            cell_set_value_text(cell_named(name), text);
         for (const auto& [name, script] : w.scripts)
-            cell_set_script(cell(name), script);
+            cell_set_script(cell_named(name), script);
         settings_set_iterations(w.iterations);
         settings_set_decimals(w.decimals);
     }

@@ -26,8 +26,7 @@ class Interp : public EngineTest {
         navigation_reset();
     }
     CellHandle cell(const char* name, const char* script = nullptr) {
-        CellHandle c = cell_find(name);
-        if (c == 0) c = cell_create(name);
+        CellHandle c = cell_named(name);
         if (script) cell_set_script(c, script);
         return c;
     }
@@ -37,7 +36,6 @@ class Interp : public EngineTest {
         if (result) *result = r;
         return ui.console;
     }
-    std::string value_of(const char* name) { return value_display(cell_value(cell_find(name))); }
 };
 
 TEST_F(Interp, ExpressionStatementSetsTheCell) {
@@ -77,7 +75,6 @@ TEST_F(Interp, Subscripts) {
     EXPECT_EQ(run_home("set a1[2] to 7 out(a3, a1[0])"), "7");
     EXPECT_EQ(run_in_home("out(home[1])"),
               SE_SUBSCRIPT_RANGE); // home is the last cell of the table
-    EXPECT_EQ(run_in_home("out(a1[2)"), SE_SUBSCRIPT_BRACKET);
 }
 
 TEST_F(Interp, NestingLimits) {

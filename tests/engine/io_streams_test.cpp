@@ -547,12 +547,10 @@ class Streams : public IoTest {
         navigation_reset();
     }
     CellHandle cell(const char* name, const char* text = nullptr) {
-        CellHandle c = cell_find(name);
-        if (c == 0) c = cell_create(name);
+        CellHandle c = cell_named(name);
         if (text) cell_set_text(c, text);
         return c;
     }
-    std::string value_of(const char* name) { return value_display(cell_value(cell_find(name))); }
 };
 
 TEST_F(Streams, ConfigurationWords) {

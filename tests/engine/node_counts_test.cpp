@@ -44,11 +44,7 @@ class NodeCounts : public Builtins, public ::testing::WithParamInterface<int> {
         wide.decimals = 8;
         format_set_current(wide);
     }
-    void cell(const char* name, const char* script) {
-        CellHandle c = cell_find(name);
-        if (c == 0) c = cell_create(name);
-        cell_set_script(c, script);
-    }
+    void cell(const char* name, const char* script) { cell_set_script(cell_named(name), script); }
     // Cells holding texts of 40 characters in two chunks (s), 10 (t) and
     // 35 (u) in one.
     void string_cells() {
