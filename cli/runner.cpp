@@ -474,6 +474,11 @@ int runner_main(const RunnerOptions& o) {
     if (const char* walker = std::getenv("TARVEX_REFERENCE_WALKER");
         walker != nullptr && std::strcmp(walker, "1") == 0)
         interp_set_fast_path(false);
+    // TARVEX_STEP_CALLS=1 runs every cell call step by step, none on
+    // numbers (script/number_calls.h): the same output, for comparing.
+    if (const char* steps = std::getenv("TARVEX_STEP_CALLS");
+        steps != nullptr && std::strcmp(steps, "1") == 0)
+        interp_set_number_calls(false);
 
     int status = RUN_OK;
     web_open_pipes(true);

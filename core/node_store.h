@@ -117,6 +117,10 @@ inline void node_charges_passed(int n) {
     assert(n <= PASSING_CHARGES_MAX && detail::store_roomy(PASSING_CHARGES_MAX));
     detail::g_counter.allocations += n;
 }
+// n allocations made and given back by a run that counted them without
+// making them (cell calls on numbers), with the store kept above its low
+// mark all the while.
+inline void node_allocations_passed(uint64_t n) { detail::g_counter.allocations += n; }
 // One node's worth of the store held by its owner: charged when it is made
 // (refused as an allocation is, by NodeExhausted) and given back by
 // give_back() or, at the latest, when it goes.

@@ -253,6 +253,8 @@ void coordinate_changed(PointState only_this, PointState this_changed, PointStat
 
 void on_reset() { plot_reset(); }
 
+bool plot_watches(CellHandle c) { return g.active && (c == g.x_cell || c == g.y_cell); }
+
 // A run abandoned by running out of nodes may never reach plot_end; a plot
 // left active would carry its cells into the next run.
 void on_abandon() { g.active = false; }
@@ -262,7 +264,7 @@ void on_abandon() { g.active = false; }
 void plot_install() {
     cell_set_value_hook(plot_value_changed);
     settings_set_plot_colour_hook(plot_colour_changed);
-    run_set_plot_hooks(plot_begin, plot_end);
+    run_set_plot_hooks(plot_begin, plot_end, plot_watches);
     web_add_reset_hook(on_reset);
     guard_register_abandon(on_abandon);
 }

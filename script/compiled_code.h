@@ -73,6 +73,10 @@ struct CallSite {
     // The arguments, each compiled, when all of them are: where they are
     // in ListCache::args, and the token after the list.
     bool args_compiled = false;
+    // Whether the call is tried on numbers (number_calls.h), and how often
+    // that ran and was given up.
+    bool on_numbers = true;
+    uint16_t number_runs = 0, number_misses = 0;
     uint16_t arg_count = 0;
     uint32_t args_at = 0;
     TokenCursor args_end;
@@ -114,6 +118,12 @@ struct Stmt {
     TokenCursor block_first;
 };
 
+// A cell's script read for calls on numbers (script/number_calls.cpp).
+struct Plan;
+struct PlanDeleter {
+    void operator()(Plan* p) const;
+};
+
 struct ListCache {
     uint32_t stamp = 0;
     // By token index: 0 before the first run, then LEFT_TO_WALKER or the
@@ -131,6 +141,7 @@ struct ListCache {
     std::vector<uint32_t> stmt_of;
     std::vector<Stmt> stmts;
     std::vector<Clause> clauses;
+    std::unique_ptr<Plan, PlanDeleter> plan;
 };
 
 // What the cache has done (compiled_counts).
@@ -143,7 +154,11 @@ inline Entry& entry_of_mark(ListCache& lc, uint32_t mark) {
 // The mark of the expression at `at`, compiled now when it has not been; 0
 // when it has no program.
 uint32_t mark_at(ListCache& lc, TokenCursor at);
-// Reads the statement at the cursor: its number + 1, or LEFT_TO_WALKER.
-uint32_t compile_statement(Interpreter& in, ListCache& lc);
+// Reads the statement at a token: its number + 1, or LEFT_TO_WALKER.
+uint32_t compile_statement_at(ListCache& lc, TokenCursor at);
+// The same at the interpreter's cursor.
+inline uint32_t compile_statement(Interpreter& in, ListCache& lc) {
+    return compile_statement_at(lc, in.cur);
+}
 
 } // namespace tarvex::compiled

@@ -24,6 +24,13 @@ namespace detail {
 extern bool g_fast_path;
 }
 inline bool interp_fast_path() { return detail::g_fast_path; }
+// Off: every cell call runs step by step, none on numbers
+// (script/number_calls.h). On by default.
+void interp_set_number_calls(bool on);
+namespace detail {
+extern bool g_number_calls;
+}
+inline bool interp_number_calls() { return detail::g_number_calls; }
 
 // At the first token of an expression: when its program can run, pushes
 // the expression's value, moves the cursor past it and returns true;
@@ -68,6 +75,8 @@ struct CompiledCounts {
     uint64_t refused = 0;    // expressions found not to compile
     uint64_t given_up = 0;   // compiled expressions left to the walker for good
     uint64_t statements = 0; // compiled statements run
+    uint64_t number_calls = 0;  // outermost cell calls run on numbers
+    uint64_t number_misses = 0; // calls on numbers given up and run step by step
 };
 CompiledCounts compiled_counts();
 void compiled_counts_reset();

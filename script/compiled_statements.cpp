@@ -5,6 +5,7 @@
 #include "script/compiled_run.h"
 
 #include "lexer/lexer.h"
+#include "script/number_calls.h"
 
 namespace tarvex {
 
@@ -139,7 +140,11 @@ int compiled::run_calls(Interpreter& in, ListCache& lc, const Entry& e) {
             NodeHandle handed = 0;
             const bool combined = op.code == OP_CALL && pc + 1 < stop &&
                                   arithmetic(lc.code[pc + 1].code) && in.values.count != 0;
-            if (int r = call_at(in, lc, site, combined ? &handed : nullptr); r != 0) return r;
+            int r = NOT_ON_NUMBERS;
+            if (op.code == OP_CALL && site.on_numbers && interp_number_calls())
+                r = call_on_numbers_at(in, lc, op.arg, combined ? &handed : nullptr);
+            if (r == NOT_ON_NUMBERS) r = call_at(in, lc, site, combined ? &handed : nullptr);
+            if (r != 0) return r;
             in.depth = depth.base;
             if (handed != 0) {
                 if ((in.values.count - 1) % HSTACK_SLOTS == 0) node_charges_passed(1);

@@ -470,12 +470,12 @@ bool compile_while(ListCache& lc, Reader& rd, Stmt& s) {
 
 } // namespace
 
-[[gnu::noinline]] uint32_t compile_statement(Interpreter& in, ListCache& lc) {
-    uint16_t index = in.cur.index;
+[[gnu::noinline]] uint32_t compile_statement_at(ListCache& lc, TokenCursor at) {
+    uint16_t index = at.index;
     if (index >= lc.stmt_of.size()) lc.stmt_of.resize(index + 1u, 0);
     if (lc.stmt_of[index] != 0) return lc.stmt_of[index];
     Stmt s;
-    Reader rd{in.cur, in.tok};
+    Reader rd{at, tokens_at(at.chunk, at.slot)};
     size_t clauses = lc.clauses.size();
     bool ok;
     if (rd.is_word(RW_IF))

@@ -40,6 +40,7 @@ struct RunState {
     NodeHandle auto_stack = 0;
     std::vector<CellHandle> format_cells;
     RunHook plot_begin = nullptr, plot_end = nullptr;
+    CellWatch plot_watches = nullptr;
     uint64_t steps = 0, step_limit = 0;
     RunError last_error;
     // The statement a pause waits at: its cell and token index.
@@ -331,9 +332,10 @@ void run_set_ignore_breakpoints(bool on) {
     run_poll_refresh();
 }
 bool run_active() { return g_run.active; }
-void run_set_plot_hooks(RunHook begin, RunHook end) {
+void run_set_plot_hooks(RunHook begin, RunHook end, CellWatch watches) {
     g_run.plot_begin = begin;
     g_run.plot_end = end;
+    g_run.plot_watches = watches;
 }
 
 // ---- calls and runs ----------------------------------------------------------------
@@ -392,6 +394,10 @@ int call_cell(CellHandle cell, NodeHandle args, NodeHandle* handed) {
             if (r != 0) return r;
         }
     }
+    return call_result(cell, handed);
+}
+
+int call_result(CellHandle cell, NodeHandle* handed) {
     const NodeHandle value = cell_value(cell);
     if (handed != nullptr && result_handed_over(value)) {
         *handed = value;
@@ -403,6 +409,9 @@ int call_cell(CellHandle cell, NodeHandle args, NodeHandle* handed) {
     if (g_run.auto_mode == AUTO_GENERIC) hstack_push(g_run.auto_stack, cell);
     return 0;
 }
+
+bool run_calls_watched() { return g_run.auto_mode == AUTO_GENERIC; }
+bool run_cell_watched(CellHandle c) { return g_run.plot_watches && g_run.plot_watches(c); }
 
 int run(CellHandle cell) {
     ActiveRun active;

@@ -77,6 +77,14 @@ int run_pause_here(int reason, const char* note);
 // the copy is not made (its allocations only pass) and *handed is the
 // cell's value itself, to be read only; otherwise *handed is left as it is.
 int call_cell(CellHandle cell, NodeHandle args, NodeHandle* handed = nullptr);
+// The end of a call: the cell's value handed over in *handed (when handed
+// is given and it can be) or a copy of it pushed on the value stack.
+int call_result(CellHandle cell, NodeHandle* handed);
+// Whether something watches a run's every call (the generic automatic
+// output), or every value of a cell (the plot), which only the
+// step-by-step run tells it.
+bool run_calls_watched();
+bool run_cell_watched(CellHandle c);
 
 // The call stack while paused: the executing cell, the owners of the saved
 // positions (repeats skipped), then the root cell.
@@ -88,8 +96,10 @@ CellHandle run_executing_cell();
 // loop rounds; 0 for no limit. For fuzzing and tests.
 void run_set_step_limit(uint64_t steps);
 
-// Hooks the plot registers: a run starts (when plotting is on), a run ends.
+// Hooks the plot registers: a run starts (when plotting is on), a run
+// ends, and whether a cell's values are being plotted.
 using RunHook = void (*)();
-void run_set_plot_hooks(RunHook begin, RunHook end);
+using CellWatch = bool (*)(CellHandle);
+void run_set_plot_hooks(RunHook begin, RunHook end, CellWatch watches);
 
 } // namespace tarvex

@@ -2,8 +2,9 @@
 // and example webs, and seeded random expression scripts, run once through
 // the walker alone and once with compiled expressions, must print the same
 // bytes, show the same messages, end with the same result and error
-// position, write the same files, and leave the store with the same free
-// count at every statement and console write (mem() included).
+// position, write the same files, and leave the
+// store with the same free count at every console write (mem() included)
+// and, calls made step by step, at every statement.
 #include "webfile_test_support.h"
 
 #include "builtins/builtins.h"
@@ -42,6 +43,8 @@ struct Outcome {
     std::string console;
     std::vector<std::string> messages;
     std::vector<int> free_at_write;
+    std::vector<int> free_at_pump; // at every statement: calls on numbers make none
+    uint64_t allocations = 0;
     std::map<std::string, std::string> files;
     uint16_t in_use_after = 0;
 };
@@ -72,11 +75,12 @@ class CompiledExpr : public EngineTest {
         // Every statement and every character written pumps: the free
         // count is seen at the same points both ways.
         output_pump_interval(0);
-        ui.on_pump_pending = [] { g_free_at_write.push_back(nodes_free()); };
+        ui.on_pump_pending = [] { g_free_at_pump.push_back(nodes_free()); };
         compiled_counts_reset();
     }
     void TearDown() override {
         interp_set_fast_path(true);
+        interp_set_number_calls(true);
         output_pump_interval(5);
         streams_reset();
         fs::current_path(old_dir);
@@ -101,7 +105,8 @@ class CompiledExpr : public EngineTest {
     // Runs `start` (with `prepare` run first on a fresh state) with the fast
     // path on or off, and collects what the run showed.
     template <class Prepare>
-    Outcome run_once(bool fast, Prepare prepare, const std::string& start, long fail_after = -1) {
+    Outcome run_once(bool fast, Prepare prepare, const std::string& start, long fail_after = -1,
+                     bool on_numbers = false) {
         for (const auto& e : fs::directory_iterator(work))
             fs::remove_all(e.path());
         ui.console.clear();
@@ -113,12 +118,17 @@ class CompiledExpr : public EngineTest {
         make_current(cell_find(start.c_str()));
         expect_no_leak();
         g_free_at_write.clear();
+        g_free_at_pump.clear();
         interp_set_fast_path(fast);
+        interp_set_number_calls(on_numbers);
         node_fail_after(fail_after);
         Outcome o;
+        const uint64_t allocations = node_allocations();
         o.result = run_again();
+        o.allocations = node_allocations() - allocations;
         node_fail_after(-1);
         interp_set_fast_path(true);
+        interp_set_number_calls(true);
         streams_reset();
         o.error = run_last_error();
         if (o.error.cell != 0) o.error_cell = cell_name_string(o.error.cell);
@@ -128,6 +138,7 @@ class CompiledExpr : public EngineTest {
         for (const auto& b : ui.boxes)
             o.messages.push_back(b.kind + ": " + b.text);
         o.free_at_write = g_free_at_write;
+        o.free_at_pump = g_free_at_pump;
         for (const auto& e : fs::directory_iterator(work))
             if (e.is_regular_file())
                 o.files[e.path().filename().string()] = file_bytes(e.path().string());
@@ -136,19 +147,30 @@ class CompiledExpr : public EngineTest {
         return o;
     }
 
-    // Runs home both ways and checks they agree; the walker's outcome, and
-    // in *counts what the compiled run added to the counts.
+    // Runs home through the walker, compiled with every call made step by
+    // step, and compiled with calls on numbers, and checks they agree (the
+    // free count at every statement too, calls made step by step); the
+    // walker's outcome, and in *counts what the compiled runs added to the
+    // counts.
     template <class Prepare>
     Outcome compare(Prepare prepare, const std::string& what, CompiledCounts* counts = nullptr,
                     long fail_after = -1, const std::string& start = "home") {
         Outcome walker = run_once(false, prepare, start, fail_after);
         CompiledCounts before = compiled_counts();
         Outcome fast = run_once(true, prepare, start, fail_after);
+        CompiledCounts stepped = compiled_counts();
+        Outcome numbers = run_once(true, prepare, start, fail_after, true);
         if (counts) {
-            counts->runs = compiled_counts().runs - before.runs;
-            counts->statements = compiled_counts().statements - before.statements;
+            counts->runs = stepped.runs - before.runs;
+            counts->statements = stepped.statements - before.statements;
+            counts->number_calls = compiled_counts().number_calls - stepped.number_calls;
         }
         expect_same(walker, fast, what);
+        EXPECT_EQ(walker.free_at_pump, fast.free_at_pump) << what;
+        expect_same(walker, numbers, what + " (calls on numbers)");
+        // The walker makes temporaries the programs skip; calls on numbers
+        // count every allocation of the calls made step by step.
+        EXPECT_EQ(fast.allocations, numbers.allocations) << what;
         return walker;
     }
 
@@ -179,7 +201,7 @@ class CompiledExpr : public EngineTest {
             filler.push_back(node_alloc(PlainNode));
     }
 
-    static inline std::vector<int> g_free_at_write;
+    static inline std::vector<int> g_free_at_write, g_free_at_pump;
     fs::path old_dir, work;
     std::vector<std::string> input;
     size_t next_line = 0;
@@ -363,6 +385,13 @@ TEST_F(CompiledExpr, LowStoreRunsAlikeBothWays) {
          {{"z"},
           {{"y", std::string(300, '0') + "12"}},
           {{"g", "%1"}, {"home", "set z to 1 + g(y)"}}}},
+        // A recursion on numbers: given up wherever it would go low.
+        {"recursion on numbers",
+         {0, 70, false, true},
+         {{"z"},
+          {},
+          {{"fib", "if (%1 < 2) {%1} else {fib(%1 - 1) + fib(%1 - 2)}"},
+           {"home", "set z to 1 + fib(9)"}}}},
         // The condition of a compiled if, whose truth alone is wanted.
         {"if condition",
          {1, 17, true, true},
@@ -427,6 +456,9 @@ TEST_F(CompiledExpr, DeepNestingRunsAlikeBothWays) {
                  {"home", "r(" + std::to_string(calls) + ")"}}};
         overflowed |=
             compare([&] { make(web); }, std::to_string(calls) + " calls deep").result != 0;
+        // Calls on numbers up to the limit, given up near it.
+        web.scripts[0].second = "if (%1 > 0) {r(%1 - 1) + 1} else {(((((((((x + 1)))))))))}";
+        compare([&] { make(web); }, std::to_string(calls) + " calls deep, on numbers");
     }
     EXPECT_TRUE(overflowed) << "the recursion never reached the nesting limit";
 }
@@ -490,6 +522,46 @@ TEST_F(CompiledExpr, ReadersAndCallsRunCompiledAlike) {
         CompiledCounts counts;
         compare([&] { make(web); }, c.script, &counts);
         EXPECT_GE(counts.runs, c.compiled) << c.script;
+    }
+}
+
+// Calls on numbers end as the steps leave them: each callee's own value
+// (the last one written, or the one it held when nothing was), a callee's
+// value read after its call, a result that is not a number, a missing
+// argument, deep recursion; with the values worked out by hand.
+TEST_F(CompiledExpr, CallsOnNumbersEndAsTheStepsLeaveThem) {
+    const struct {
+        const char* script;
+        const char* console; // nullptr: an error, as the steps end
+        bool on_numbers;
+    } cases[] = {
+        {"out(fib(10), ' ', fib)", "55 55", true},
+        {"out(g(5), ' ', g(1), ' ', g)", "10 10 10", true},
+        {"out(r(6), ' ', fib, ' ', r)", "16 8 16", true},
+        {"out(s(0), ' ', s(1), ' ', s)", "abc 1 1", true},
+        {"out(tak(12, 8, 4), ' ', tak)", "5 5", true},
+        {"out(1 + miss(4))", nullptr, false},
+        {"out(deep(400))", nullptr, false},
+    };
+    for (const auto& c : cases) {
+        Web web{{},
+                {{"s", "abc"}},
+                {{"fib", "if (%1 < 2) {%1} else {fib(%1 - 1) + fib(%1 - 2)}"},
+                 {"g", "if (%1 > 2) {%1 * 2}"},
+                 {"r", "fib(%1) + fib"},
+                 {"s", "if (%1 > 0) {1}"},
+                 {"tak", "if (%2 < %1) {tak(tak(%1 - 1, %2, %3), tak(%2 - 1, %3, %1), "
+                         "tak(%3 - 1, %1, %2))} else {%3}"},
+                 {"miss", "if (%1 > 0) {miss(%1 - 1, 2)} else {%2 + %3}"},
+                 {"deep", "if (%1 > 0) {deep(%1 - 1) + 1} else {0}"},
+                 {"home", c.script}},
+                1,
+                8};
+        CompiledCounts counts;
+        Outcome walker = compare([&] { make(web); }, c.script, &counts);
+        if (c.console != nullptr) EXPECT_EQ(walker.console, c.console) << c.script;
+        EXPECT_EQ(walker.result != 0, c.console == nullptr) << c.script;
+        EXPECT_EQ(counts.number_calls > 0, c.on_numbers) << c.script;
     }
 }
 

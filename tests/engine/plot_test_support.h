@@ -26,7 +26,7 @@ class PlotCellsTest : public EngineTest {
         plot_end();
         cell_set_value_hook(nullptr);
         settings_set_plot_colour_hook(nullptr);
-        run_set_plot_hooks(nullptr, nullptr);
+        run_set_plot_hooks(nullptr, nullptr, nullptr);
         EngineTest::TearDown();
     }
     CellHandle x = 0, y = 0;

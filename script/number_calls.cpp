@@ -1,0 +1,605 @@
+// Cell calls run on numbers. A cell whose script is expression statements
+// and ifs over numbers, its arguments, cell reads and calls of such cells
+// (fib, tak, most recursive arithmetic) is called without the step-by-step
+// run making a value, a stack entry or a saved position: each value is a
+// number with the text its copy would carry, the callee's value is kept
+// aside until the call is done, and what the steps would have done to the
+// store is counted in a ledger instead (every allocation, in order, and the
+// most nodes held at once).
+//
+// Nothing can look at the store while such a call runs (no builtin, no
+// output, no poll but the window's pump), so only its end is seen: the
+// values written, the result, and the count of allocations, all made
+// exactly as the steps leave them. A call that would come near the low mark,
+// the nesting limit or the end of the store, that meets anything but a plain
+// number, a missing argument, an if never run, a Stop, or a callee of
+// another kind, is given up with nothing changed, and the same call runs
+// step by step from its start.
+#include "script/compiled_run.h"
+
+#include "script/number_calls.h"
+
+namespace tarvex {
+
+namespace detail {
+bool g_number_calls = true;
+} // namespace detail
+void interp_set_number_calls(bool on) { detail::g_number_calls = on; }
+
+namespace compiled {
+
+// A cell's script read for calls on numbers: its statements (expression
+// statements and ifs), blocks as ranges of them.
+struct PlanStmt {
+    bool is_if = false;
+    bool has_else = false;
+    uint32_t mark = 0; // an expression statement's
+    uint32_t clauses_at = 0, clause_count = 0;
+    uint32_t else_begin = 0, else_end = 0;
+    Token if_tok = nullptr;
+};
+struct PlanClause {
+    uint32_t mark;
+    uint32_t begin, end;
+};
+struct Plan {
+    enum State : uint8_t { UNREAD, READY, REFUSED } state = UNREAD;
+    uint32_t begin = 0, end = 0;
+    std::vector<PlanStmt> stmts;
+    std::vector<PlanClause> clauses;
+};
+
+void PlanDeleter::operator()(Plan* p) const { delete p; }
+
+namespace {
+
+// A call runs on numbers only this far above the low mark at its deepest:
+// the step-by-step run decides between paths of equal counts by checks of a
+// few nodes' room (store_roomy), and each must find room as it does here.
+constexpr int LEDGER_MARGIN = 8;
+// The cells one call on numbers may write (each callee's own value).
+constexpr int WRITTEN_MAX = 16;
+// The most arguments a call on numbers passes (more run step by step).
+constexpr int ARGS_MAX = 8;
+// A site whose calls on numbers were given up this often, and more often
+// than they ran, calls step by step for good.
+constexpr uint16_t SITE_MISSES_MAX = 8;
+
+// A text as the run takes it: none, or one chunk not full.
+inline bool short_text(Text t) {
+    return t == 0 || (chain_next(t) == 0 && node_aux(t) < TEXT_CHUNK);
+}
+// The nodes of a copy of a short text (an empty chunk is not copied).
+inline int copy_nodes(Text t) { return t != 0 && node_aux(t) != 0 ? 1 : 0; }
+
+// What the step-by-step run would have done to the store.
+struct Ledger {
+    uint64_t allocations = 0;
+    int held = 0, peak = 0;
+    uint32_t values = 0, frames = 0, args = 0; // the charged stacks' counts
+
+    void take(int n) {
+        allocations += n;
+        if ((held += n) > peak) peak = held;
+    }
+    void give(int n) { held -= n; }
+    void pass(int n) {
+        take(n);
+        give(n);
+    }
+    // A value made: its node and its text's copy.
+    void value_made(Text t) { take(1 + copy_nodes(t)); }
+    void value_freed(Text t) { give(1 + copy_nodes(t)); }
+    void value_pushed() { take(values++ % HSTACK_SLOTS == 0 ? 1 : 0); }
+    void value_popped() { give(--values % HSTACK_SLOTS == 0 ? 1 : 0); }
+};
+
+// A cell's value as the call has left it: a copy of a number, or the value
+// it held before (any kind; `text_nodes` its text's nodes).
+struct Written {
+    CellHandle cell;
+    bool dirty; // written by the call
+    bool empty;
+    bool number;
+    int text_nodes;
+    Operand value;
+};
+
+struct NumberRun {
+    Ledger ledger;
+    Written written[WRITTEN_MAX];
+    int written_count = 0;
+    CellHandle entered = 0; // the last cell a call entered
+    // Why the run was given up: for good at this site, or only this time.
+    bool refused = false;
+};
+NumberRun g_run;
+
+// Gives the run up: `for_good` when the script is of a kind that never runs
+// on numbers (the site stops trying).
+inline bool give_up(bool for_good = false) {
+    g_run.refused |= for_good;
+    return false;
+}
+
+// The entry of a cell in the written list, added with its value as it is.
+Written* written_of(CellHandle cell) {
+    for (int i = 0; i < g_run.written_count; ++i)
+        if (g_run.written[i].cell == cell) return &g_run.written[i];
+    if (g_run.written_count == WRITTEN_MAX || cell_history_depth(cell) != 0) return nullptr;
+    const NodeHandle v = cell_value(cell);
+    Written& w = g_run.written[g_run.written_count++];
+    w.cell = cell;
+    w.dirty = false;
+    w.empty = v == 0;
+    w.number = false;
+    w.text_nodes = 0;
+    w.value = Operand{0.0, 0, 0};
+    if (v == 0) return &w;
+    const Text t = value_text(v);
+    if (chain_next(v) != 0 || !short_text(t)) {
+        --g_run.written_count;
+        return nullptr;
+    }
+    w.number = value_kind(v) == VK_NUMBER;
+    w.text_nodes = t != 0 ? 1 : 0;
+    w.value = Operand{value_number(v), t, value_flags(v)};
+    return &w;
+}
+
+// A value that is a plain number with a short text, as an operand.
+inline bool load_value(NodeHandle v, Operand& o) {
+    if (v == 0 || value_kind(v) != VK_NUMBER) return false;
+    o = Operand{value_number(v), value_text(v), value_flags(v)};
+    return short_text(o.text);
+}
+
+// A cell's value as the call sees it now.
+bool read_cell(CellHandle cell, Operand& o) {
+    if (cell == 0) return false;
+    for (int i = 0; i < g_run.written_count; ++i) {
+        const Written& w = g_run.written[i];
+        if (w.cell != cell) continue;
+        o = w.value;
+        return w.number;
+    }
+    return load_value(cell_value(cell), o);
+}
+
+// The arguments of a call: on numbers, or (the outermost caller's) the
+// interpreter's own.
+struct Frame {
+    const Operand* args;
+    uint16_t count;
+    bool real;
+    CellHandle cell;
+};
+
+[[gnu::always_inline]] inline bool read_arg(const Frame& f, uint16_t n, Operand& o) {
+    if (f.real) return load_value(argument(n), o);
+    if (n < 1 || n > f.count) return false;
+    o = f.args[n - 1];
+    return true;
+}
+
+[[gnu::always_inline]] inline bool read_load(const Op& op, const Frame& f, Operand& o) {
+    switch (op.code) {
+    case OP_CELL: return read_cell(cell_table_at(op.arg), o);
+    case OP_ARG: return read_arg(f, op.arg, o);
+    case OP_CONST: return load_value(sysconst_value(op.arg), o);
+    default: return load_value(op.arg, o); // OP_LITERAL
+    }
+}
+
+// A program on numbers, as run_program runs it, reading through the call.
+bool run_plain(const Op* op, const Op* end, const Frame& f, Operand& result) {
+    Operand stack[OPERANDS_MAX];
+    int top = -1;
+    for (; op != end; ++op) {
+        switch (op->code) {
+        case OP_CELL:
+        case OP_ARG:
+        case OP_CONST:
+        case OP_LITERAL:
+            if (!read_load(*op, f, stack[++top])) return false;
+            break;
+        case OP_CELL_AT: {
+            int16_t i = 0;
+            if (num_to_int16(i, stack[top].number) != 0 || i < 0) return false;
+            const int index = op->arg + i;
+            if (index >= cell_table_count()) return false;
+            if (!read_cell(cell_table_at(index), stack[top])) return false;
+            break;
+        }
+        case OP_NEGATE:
+            stack[top].number = -stack[top].number;
+            stack[top].flags &= static_cast<uint8_t>(~VF_DUAL);
+            break;
+        case OP_NOT: set_truth(stack[top], stack[top].number == 0.0); break;
+        default: apply_binary(*op, stack[top - 1], stack[top]); --top;
+        }
+    }
+    result = stack[0];
+    return true;
+}
+
+bool run_calls_on_numbers(ListCache& lc, Entry e, const Frame& f, int depth, Operand& result);
+
+// An expression's value at nesting `depth`, as value_of makes it: a
+// program on numbers makes nothing but the value (`made`: whether the
+// ledger is to count it); one on the value stack is run and popped.
+bool expression_value(ListCache& lc, uint32_t mark, const Frame& f, int depth, Operand& v,
+                      bool made) {
+    const Entry& e = entry_of_mark(lc, mark);
+    if (depth + e.depth > NESTING_LIMIT) return give_up();
+    if (mark >= CALLS_MARK) {
+        if (!run_calls_on_numbers(lc, e, f, depth, v)) return false;
+        g_run.ledger.value_popped();
+        return true;
+    }
+    const Op* code = lc.code.data() + e.code_at;
+    bool ok;
+    switch (e.shape) {
+    case SHAPE_LOAD: ok = read_load(code[0], f, v); break;
+    case SHAPE_PAIR:
+    case SHAPE_COMPARE: {
+        Operand b;
+        ok = read_load(code[0], f, v) && read_load(code[1], f, b);
+        if (ok) apply_binary(code[2], v, b);
+        break;
+    }
+    default: ok = run_plain(code, code + e.code_len, f, v);
+    }
+    if (!ok) return give_up();
+    if (made) g_run.ledger.value_made(v.text);
+    return true;
+}
+
+// A condition's truth: a program on numbers makes nothing; a value on the
+// stack is popped, tested and released.
+bool condition_holds(ListCache& lc, uint32_t mark, const Frame& f, int depth, bool& truth) {
+    Operand v;
+    if (!expression_value(lc, mark, f, depth, v, false)) return false;
+    if (mark >= CALLS_MARK) g_run.ledger.value_freed(v.text);
+    truth = v.number != 0.0;
+    return true;
+}
+
+bool call_on_numbers(ListCache& lc, CallSite site, const Frame& caller, int depth, bool hand_over,
+                     Operand* result);
+
+// Runs a program on the value stack as run_calls does, its values on
+// numbers; the value is left on the (counted) stack.
+bool run_calls_on_numbers(ListCache& lc, const Entry e, const Frame& f, int depth,
+                          Operand& result) {
+    Ledger& l = g_run.ledger;
+    Operand stack[OPERANDS_MAX];
+    int top = -1;
+    for (uint32_t pc = e.code_at, stop = e.code_at + e.code_len; pc < stop; ++pc) {
+        const Op op = lc.code[pc];
+        switch (op.code) {
+        case OP_CELL:
+        case OP_CONST:
+        case OP_LITERAL:
+        case OP_ARG: {
+            Operand& o = stack[++top];
+            const bool ok =
+                op.code == OP_ARG ? read_arg(f, lc.sites[op.arg].index, o) : read_load(op, f, o);
+            if (!ok) return give_up();
+            l.value_made(o.text);
+            l.value_pushed();
+            break;
+        }
+        case OP_CALL: {
+            const bool combined = pc + 1 < stop && lc.code[pc + 1].code >= OP_ADD &&
+                                  lc.code[pc + 1].code <= OP_MOD && l.values != 0;
+            const CallSite site = lc.sites[op.arg];
+            Operand r;
+            if (!call_on_numbers(lc, site, f, depth + site.depth, combined, &r)) return false;
+            if (combined) {
+                // The operator combines the cell's value with the operand
+                // below, which stays on the stack.
+                if ((l.values - 1) % HSTACK_SLOTS == 0) l.pass(1);
+                apply_binary(lc.code[++pc], stack[top], r);
+            } else {
+                stack[++top] = r;
+            }
+            break;
+        }
+        case OP_NEGATE:
+            stack[top].number = -stack[top].number;
+            stack[top].flags &= static_cast<uint8_t>(~VF_DUAL);
+            break;
+        case OP_NOT: set_truth(stack[top], stack[top].number == 0.0); break;
+        case OP_RELATION: {
+            l.value_popped();
+            l.value_popped();
+            l.value_freed(stack[top - 1].text);
+            l.value_freed(stack[top].text);
+            apply_binary(op, stack[top - 1], stack[top]);
+            --top;
+            l.value_made(0);
+            l.value_pushed();
+            break;
+        }
+        case OP_ADD:
+        case OP_SUB:
+        case OP_MUL:
+        case OP_DIV:
+        case OP_MOD:
+        case OP_OR:
+        case OP_AND:
+            l.value_popped();
+            l.value_popped();
+            l.value_pushed();
+            l.value_freed(stack[top].text);
+            apply_binary(op, stack[top - 1], stack[top]);
+            --top;
+            break;
+        default: return give_up(true); // strings, joins, builtins
+        }
+    }
+    result = stack[0];
+    return true;
+}
+
+// An expression statement: the value becomes the running cell's, written
+// in place where its old value can be reused (assigned_in_place) or
+// replacing it.
+bool expression_statement(ListCache& lc, uint32_t mark, const Frame& f, int depth) {
+    Ledger& l = g_run.ledger;
+    Written* w = written_of(f.cell);
+    if (w == nullptr) return give_up();
+    // Whether the old value is written over in place (value_to_reuse).
+    const bool in_place = mark < CALLS_MARK && !w->empty;
+    Operand v;
+    if (!expression_value(lc, mark, f, depth, v, !in_place)) return false;
+    if (in_place) {
+        // The new value's node only passes; its text is written over the
+        // old one's chunk, or copied and the old one released.
+        l.pass(1);
+        if (w->text_nodes != 0 && copy_nodes(v.text) != 0) {
+            l.pass(1);
+        } else {
+            l.take(copy_nodes(v.text));
+            l.give(w->text_nodes);
+        }
+    } else if (!w->empty) {
+        // Released as the value is replaced (the callees may have written
+        // it in the meantime).
+        l.give(1 + w->text_nodes);
+    }
+    w->dirty = true;
+    w->empty = false;
+    w->number = true;
+    w->text_nodes = copy_nodes(v.text);
+    w->value = v;
+    return true;
+}
+
+bool run_statements(ListCache& lc, const Plan& p, uint32_t begin, uint32_t end, const Frame& f,
+                    int depth);
+
+} // namespace
+
+namespace {
+
+// Whether every operation of an expression can run on numbers, its calls'
+// arguments too (each of them compiled).
+bool expression_fits(ListCache& lc, uint32_t mark) {
+    if (mark == 0) return false;
+    const Entry& e = entry_of_mark(lc, mark);
+    for (uint32_t pc = e.code_at, stop = e.code_at + e.code_len; pc < stop; ++pc) {
+        const Op op = lc.code[pc];
+        if (op.code == OP_LITERAL && value_kind(op.arg) != VK_NUMBER) return false;
+        if (op.code == OP_CAT || op.code == OP_BUILTIN) return false;
+        if (op.code != OP_CALL) continue;
+        const CallSite site = lc.sites[op.arg];
+        if (site.bang || !site.args_compiled) return false;
+        for (uint32_t i = 0; i < site.arg_count; ++i)
+            if (!expression_fits(lc, lc.args[site.args_at + i].mark)) return false;
+    }
+    return true;
+}
+
+// Reads the statements from `at` to the end of their list (a '}' for a
+// block), appending them to the plan; false for anything else.
+bool read_statements(ListCache& lc, Plan& p, TokenCursor at, uint8_t ends, uint32_t& begin,
+                     uint32_t& end) {
+    std::vector<PlanStmt> list;
+    for (;;) {
+        const uint8_t kind = token_kind(tokens_at(at.chunk, at.slot));
+        if (kind == RBRACE || kind == END_OF_FILE) {
+            if (kind != ends) return false;
+            break;
+        }
+        if (kind == LBRACE) return false;
+        const uint32_t n = compile_statement_at(lc, at);
+        if (n == LEFT_TO_WALKER) return false;
+        const Stmt s = lc.stmts[n - 1];
+        PlanStmt ps;
+        if (s.kind == ST_EXPRESSION) {
+            if (!expression_fits(lc, s.entry)) return false;
+            ps.mark = s.entry;
+            at = entry_of_mark(lc, s.entry).end;
+        } else if (s.kind == ST_IF) {
+            ps.is_if = true;
+            ps.if_tok = lc.clauses[s.clauses_at].tok;
+            std::vector<PlanClause> clauses;
+            for (uint32_t i = 0; i < s.clause_count; ++i) {
+                const Clause c = lc.clauses[s.clauses_at + i];
+                PlanClause pc{c.entry, 0, 0};
+                if (!expression_fits(lc, c.entry) ||
+                    !read_statements(lc, p, c.block_first, RBRACE, pc.begin, pc.end))
+                    return false;
+                clauses.push_back(pc);
+            }
+            if (s.has_else &&
+                !read_statements(lc, p, s.else_first, RBRACE, ps.else_begin, ps.else_end))
+                return false;
+            ps.has_else = s.has_else;
+            ps.clauses_at = static_cast<uint32_t>(p.clauses.size());
+            ps.clause_count = s.clause_count;
+            p.clauses.insert(p.clauses.end(), clauses.begin(), clauses.end());
+            at = s.end;
+        } else {
+            return false; // set and while statements run step by step
+        }
+        list.push_back(ps);
+    }
+    begin = static_cast<uint32_t>(p.stmts.size());
+    p.stmts.insert(p.stmts.end(), list.begin(), list.end());
+    end = static_cast<uint32_t>(p.stmts.size());
+    return true;
+}
+
+// A cell's plan, read on its first call on numbers.
+const Plan* plan_of(ListCache& lc, TokenList list) {
+    if (!lc.plan) lc.plan.reset(new Plan);
+    Plan& p = *lc.plan;
+    if (p.state == Plan::UNREAD) {
+        TokenCursor at;
+        if (tokens_first_cursor(list, at) == nullptr) {
+            p.state = Plan::REFUSED;
+        } else {
+            p.state = read_statements(lc, p, at, END_OF_FILE, p.begin, p.end) ? Plan::READY
+                                                                              : Plan::REFUSED;
+        }
+    }
+    return p.state == Plan::READY ? &p : nullptr;
+}
+
+// What every statement does first: the window's pump, and Stop noticed
+// (the run is then given up, to stop where the steps stop).
+inline bool statement_checks_pass() {
+    pump_while_busy();
+    return !run_stop_request() && !detail::g_run_poll.slow;
+}
+
+bool run_statements(ListCache& lc, const Plan& p, uint32_t begin, uint32_t end, const Frame& f,
+                    int depth) {
+    Ledger& l = g_run.ledger;
+    const int level = depth + 1; // each statement's nesting
+    if (begin != end && level > NESTING_LIMIT) return give_up();
+    for (uint32_t i = begin; i < end; ++i) {
+        if (!statement_checks_pass()) return give_up();
+        const PlanStmt& s = p.stmts[i];
+        if (!s.is_if) {
+            if (!expression_statement(lc, s.mark, f, level)) return false;
+            continue;
+        }
+        // An if not yet run has its first pass made by the steps.
+        if (token_value(s.if_tok) == 0) return give_up();
+        l.pass(l.frames % HSTACK_SLOTS == 0 ? 2 : 1);
+        bool taken = false;
+        for (uint32_t c = 0; c < s.clause_count && !taken; ++c) {
+            const PlanClause& pc = p.clauses[s.clauses_at + c];
+            if (!condition_holds(lc, pc.mark, f, level, taken)) return false;
+            if (taken && !run_statements(lc, p, pc.begin, pc.end, f, level)) return false;
+        }
+        if (!taken && s.has_else && !run_statements(lc, p, s.else_begin, s.else_end, f, level))
+            return false;
+    }
+    return true;
+}
+
+// The call's result: the cell's value, handed over to the operator that
+// follows (`hand_over`) or copied onto the stack, as call_cell leaves it.
+bool call_result_on_numbers(CellHandle cell, bool hand_over, Operand& result) {
+    Ledger& l = g_run.ledger;
+    const Written* w = written_of(cell);
+    if (w == nullptr || !w->number) return give_up();
+    result = w->value;
+    if (hand_over) {
+        l.pass(w->text_nodes != 0 && node_aux(w->value.text) != 0 ? 2 : 1);
+        if (l.values % HSTACK_SLOTS == 0) l.pass(1);
+    } else {
+        l.value_made(result.text);
+        l.value_pushed();
+    }
+    return true;
+}
+
+// A call from a program at nesting `depth`, as call_at and call_cell make
+// it, up to its result (`result` given, as call_result_on_numbers makes
+// it) and from the argument list's release on.
+bool call_on_numbers(ListCache& lc, const CallSite site, const Frame& caller, int depth,
+                     bool hand_over, Operand* result) {
+    Ledger& l = g_run.ledger;
+    const CellHandle cell = cell_table_at(site.index);
+    if (cell == 0) return give_up(true);
+    const TokenList list = cell_get(cell, CF_SCRIPT_TOKENS);
+    if (list == 0 || node_get_u8(cell, CF_SCRIPT_CHANGED) != 0) return give_up();
+    ListCache& callee = cache_of(list);
+    const Plan* plan = plan_of(callee, list);
+    if (plan == nullptr) return give_up(true);
+    // The arguments, each made as a value and kept in the list.
+    Operand args[ARGS_MAX];
+    if (site.arg_count > ARGS_MAX) return give_up(true);
+    for (uint32_t i = 0; i < site.arg_count; ++i) {
+        const ArgSite a = lc.args[site.args_at + i];
+        if (!expression_value(lc, a.mark, caller, depth, args[i], true)) return false;
+    }
+    // The saved position, the nesting, the argument list pushed.
+    l.take(l.frames++ % HSTACK_SLOTS == 0 ? 2 : 1);
+    if (depth + 1 > NESTING_LIMIT) return give_up();
+    g_run.entered = cell;
+    l.take(l.args++ % HSTACK_SLOTS == 0 ? 1 : 0);
+    const Frame f{args, site.arg_count, false, cell};
+    if (!run_statements(callee, *plan, plan->begin, plan->end, f, depth + 1)) return false;
+    if (result != nullptr && !call_result_on_numbers(cell, hand_over, *result)) return false;
+    // The argument list popped and released, the position restored.
+    l.give(--l.args % HSTACK_SLOTS == 0 ? 1 : 0);
+    for (uint32_t i = 0; i < site.arg_count; ++i)
+        l.value_freed(args[i].text);
+    l.give(--l.frames % HSTACK_SLOTS == 0 ? 2 : 1);
+    return true;
+}
+
+} // namespace
+
+int call_on_numbers_at(Interpreter& in, ListCache& lc, uint16_t site_no, NodeHandle* handed) {
+    const CallSite site = lc.sites[site_no];
+    if (site.bang || !site.args_compiled) {
+        lc.sites[site_no].on_numbers = false;
+        return NOT_ON_NUMBERS;
+    }
+    if (!detail::store_roomy(LEDGER_MARGIN) || detail::g_run_poll.slow || run_calls_watched())
+        return NOT_ON_NUMBERS;
+    g_run = NumberRun{};
+    Ledger& l = g_run.ledger;
+    l.values = in.values.count;
+    l.frames = in.frames.count;
+    l.args = in.args.count;
+    const Frame caller{nullptr, 0, true, 0};
+    const int free_before = nodes_free();
+    bool ok = call_on_numbers(lc, site, caller, in.depth, false, nullptr);
+    if (ok && free_before < LOW_NODE_THRESHOLD + LEDGER_MARGIN + l.peak) ok = give_up();
+    for (int i = 0; ok && i < g_run.written_count; ++i)
+        if (g_run.written[i].dirty && run_cell_watched(g_run.written[i].cell)) ok = give_up();
+    CallSite& s = lc.sites[site_no]; // the callees may have compiled into this cache
+    if (!ok) {
+        ++g_counts.number_misses;
+        if (g_run.refused ||
+            (++s.number_misses >= SITE_MISSES_MAX && s.number_misses > s.number_runs))
+            s.on_numbers = false;
+        return NOT_ON_NUMBERS;
+    }
+    if (s.number_runs != UINT16_MAX) ++s.number_runs;
+    ++g_counts.number_calls;
+    // The values written, as the steps leave them, and the allocations the
+    // steps made in place of those made here.
+    const uint64_t allocations = node_allocations();
+    for (int i = 0; i < g_run.written_count; ++i) {
+        const Written& w = g_run.written[i];
+        if (w.dirty) cell_set_value(w.cell, make_value(w.value, [](NodeHandle) {}));
+    }
+    node_allocations_passed(allocations + l.allocations - node_allocations());
+    go_to(in, site.args_end);
+    in.executing = g_run.entered;
+    return call_result(cell_table_at(site.index), handed);
+}
+
+} // namespace compiled
+
+} // namespace tarvex
