@@ -12,7 +12,7 @@
 // values written, the result, and the count of allocations, all made
 // exactly as the steps leave them. A call that would come near the low mark,
 // the nesting limit or the end of the store, that meets anything but a plain
-// number, a missing argument, an if never run, a Stop, or a callee of
+// number, a missing argument, a Stop, a plotted cell, or a callee of
 // another kind, is given up with nothing changed, and the same call runs
 // step by step from its start.
 #include "script/compiled_run.h"
@@ -36,7 +36,6 @@ struct PlanStmt {
     uint32_t mark = 0; // an expression statement's
     uint32_t clauses_at = 0, clause_count = 0;
     uint32_t else_begin = 0, else_end = 0;
-    Token if_tok = nullptr;
 };
 struct PlanClause {
     uint32_t mark;
@@ -424,7 +423,6 @@ bool read_statements(ListCache& lc, Plan& p, TokenCursor at, uint8_t ends, uint3
             at = entry_of_mark(lc, s.entry).end;
         } else if (s.kind == ST_IF) {
             ps.is_if = true;
-            ps.if_tok = lc.clauses[s.clauses_at].tok;
             std::vector<PlanClause> clauses;
             for (uint32_t i = 0; i < s.clause_count; ++i) {
                 const Clause c = lc.clauses[s.clauses_at + i];
@@ -488,8 +486,8 @@ bool run_statements(ListCache& lc, const Plan& p, uint32_t begin, uint32_t end, 
             if (!expression_statement(lc, s.mark, f, level)) return false;
             continue;
         }
-        // An if not yet run has its first pass made by the steps.
-        if (token_value(s.if_tok) == 0) return give_up();
+        // As run_if (an if whose first pass is still to be made by the
+        // walker takes and gives back the same charges).
         l.pass(l.frames % HSTACK_SLOTS == 0 ? 2 : 1);
         bool taken = false;
         for (uint32_t c = 0; c < s.clause_count && !taken; ++c) {

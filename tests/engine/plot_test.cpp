@@ -6,6 +6,7 @@
 #include "builtins/builtins.h"
 #include "core/guard.h"
 #include "core/value.h"
+#include "script/compiled_expr.h"
 #include "web/navigation.h"
 
 #include <cmath>
@@ -182,6 +183,22 @@ TEST_F(PlotTest, BadSettingsAreReportedFirstAndTheRunGoesOn) {
     out = run_home("set x to 1 set y to 1 set x to 2 set y to 2");
     EXPECT_EQ(out.find("PLOT"), std::string::npos) << out;
     EXPECT_EQ(lines().size(), 1u);
+}
+
+// A plotted cell called as a function is plotted at each of its values,
+// as the calls made step by step write them, never left to calls on numbers.
+TEST_F(PlotTest, APlottedCellCalledIsPlottedAtEveryValue) {
+    cell_set_script(y, "if (%1 > 0) {y(%1 - 1) + 1} else {0}");
+    std::vector<std::vector<Line>> drawn;
+    for (bool on_numbers : {false, true}) {
+        interp_set_number_calls(on_numbers);
+        plot_erase();
+        run_home("set x to 1 y(2) set x to 2 y(3) set x to 3 y(1)");
+        drawn.push_back(lines());
+    }
+    interp_set_number_calls(true);
+    EXPECT_EQ(drawn[0].size(), 2u);
+    EXPECT_EQ(drawn[1], drawn[0]);
 }
 
 TEST_F(PlotTest, RepaintEveryEleventhChangeAndAtTheEnd) {
