@@ -141,7 +141,8 @@ struct ListCache {
     std::vector<uint32_t> stmt_of;
     std::vector<Stmt> stmts;
     std::vector<Clause> clauses;
-    std::unique_ptr<Plan, PlanDeleter> plan;
+    // Its statements read for calls on numbers, and its call sites.
+    std::unique_ptr<Plan, PlanDeleter> plan, site_plan;
 };
 
 // What the cache has done (compiled_counts).

@@ -456,9 +456,16 @@ TEST_F(CompiledExpr, DeepNestingRunsAlikeBothWays) {
                  {"home", "r(" + std::to_string(calls) + ")"}}};
         overflowed |=
             compare([&] { make(web); }, std::to_string(calls) + " calls deep").result != 0;
-        // Calls on numbers up to the limit, given up near it.
-        web.scripts[0].second = "if (%1 > 0) {r(%1 - 1) + 1} else {(((((((((x + 1)))))))))}";
-        compare([&] { make(web); }, std::to_string(calls) + " calls deep, on numbers");
+        // Calls on numbers up to the limit, given up near it, the last of
+        // them of a cell without statements.
+        for (std::string nots : {"", "not ", "not not ", "not not not ", "not not not not "}) {
+            Web numbers{{"x"},
+                        {},
+                        {{"r", "if (%1 > 0) {r(%1 - 1) + 1} else {" + nots + "w(1)}"},
+                         {"w", " "},
+                         {"home", "set w to 5 r(" + std::to_string(calls) + ")"}}};
+            compare([&] { make(numbers); }, std::to_string(calls) + " calls deep, on numbers");
+        }
     }
     EXPECT_TRUE(overflowed) << "the recursion never reached the nesting limit";
 }
