@@ -106,20 +106,10 @@ bool decimal_to_double(const char* first, const char* last, double& d) {
     return ec == std::errc{};
 }
 
-int finite_or_fail(double d) { return std::isfinite(d) ? 0 : -1; }
-
 } // namespace
 
 // ---- numbers ---------------------------------------------------------------
 
-int num_copy(double& dst, double src) {
-    dst = src;
-    return finite_or_fail(dst);
-}
-int num_add(double& a, double b) { return finite_or_fail(a += b); }
-int num_sub(double& a, double b) { return finite_or_fail(a -= b); }
-int num_mul(double& a, double b) { return finite_or_fail(a *= b); }
-int num_div(double& a, double b) { return finite_or_fail(a /= b); }
 int num_mod(double& r, double a, double b) {
     // Whole numbers well inside the 64-bit range: the remainder is exact
     // either way, and integer division costs a fraction of fmod. Zero keeps

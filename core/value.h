@@ -6,6 +6,7 @@
 #include "core/node_store.h"
 #include "core/text.h"
 
+#include <cmath>
 #include <string>
 #include <string_view>
 
@@ -42,11 +43,13 @@ struct NumberFormat {
 };
 
 // ---- numbers (0 or -1: -1 when the result is not finite) -------------------
-int num_copy(double& dst, double src);
-int num_add(double& a, double b);
-int num_sub(double& a, double b);
-int num_mul(double& a, double b);
-int num_div(double& a, double b);
+// Inline: every arithmetic operation of a run makes one.
+inline int finite_or_fail(double d) { return std::isfinite(d) ? 0 : -1; }
+inline int num_copy(double& dst, double src) { return finite_or_fail(dst = src); }
+inline int num_add(double& a, double b) { return finite_or_fail(a += b); }
+inline int num_sub(double& a, double b) { return finite_or_fail(a -= b); }
+inline int num_mul(double& a, double b) { return finite_or_fail(a *= b); }
+inline int num_div(double& a, double b) { return finite_or_fail(a /= b); }
 int num_mod(double& r, double a, double b);
 void num_negate(double& a);
 void num_abs(double& a);

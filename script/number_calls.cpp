@@ -100,11 +100,29 @@ inline bool short_text(Text t) {
 // The nodes of a copy of a short text (an empty chunk is not copied).
 inline int copy_nodes(Text t) { return t != 0 && node_aux(t) != 0 ? 1 : 0; }
 
+// Where a charged stack's count stands in its blocks (count % HSTACK_SLOTS,
+// kept as it moves): a push into an empty slot 0 takes a block, a pop that
+// leaves slot 0 gives one back.
+struct Slot {
+    uint32_t at = 0;
+    explicit Slot(uint32_t count = 0) : at(count % HSTACK_SLOTS) {}
+    int pushed() {
+        const int block = at == 0 ? 1 : 0;
+        if (++at == HSTACK_SLOTS) at = 0;
+        return block;
+    }
+    int popped() {
+        at = at == 0 ? HSTACK_SLOTS - 1 : at - 1;
+        return at == 0 ? 1 : 0;
+    }
+};
+
 // What the step-by-step run would have done to the store.
 struct Ledger {
     uint64_t allocations = 0;
     int held = 0, peak = 0;
-    uint32_t values = 0, frames = 0, args = 0; // the charged stacks' counts
+    uint32_t values = 0; // the value stack's count
+    Slot value_slot, frame_slot, arg_slot;
 
     void take(int n) {
         allocations += n;
@@ -116,8 +134,14 @@ struct Ledger {
     // A value made: its node and its text's copy.
     void value_made(Text t) { take(1 + copy_nodes(t)); }
     void value_freed(Text t) { give(1 + copy_nodes(t)); }
-    void value_pushed() { take(values++ % HSTACK_SLOTS == 0 ? 1 : 0); }
-    void value_popped() { give(--values % HSTACK_SLOTS == 0 ? 1 : 0); }
+    void value_pushed() {
+        ++values;
+        take(value_slot.pushed());
+    }
+    void value_popped() {
+        --values;
+        give(value_slot.popped());
+    }
 };
 static_assert(LEDGER_MARGIN > PASSING_CHARGES_MAX + 1, "the passes the ledger does not hold");
 
@@ -305,7 +329,7 @@ bool run_stack(const Plan& p, const PlanExpr& x, const Frame& f, int depth, Oper
             if (combined) {
                 // The operator combines the cell's value with the operand
                 // below, which stays on the stack.
-                if ((l.values - 1) % HSTACK_SLOTS == 0) l.pass(1);
+                if (l.value_slot.at == 1) l.pass(1);
                 apply_binary(code[++pc], stack[top], r);
             } else {
                 stack[++top] = r;
@@ -504,25 +528,36 @@ const Plan* callee_plan(ListCache& lc, TokenList list) {
 
 // ---- runs ------------------------------------------------------------------
 
-// What every statement does first: the window's pump, and Stop noticed
-// (the run is then given up, to stop where the steps stop).
-inline bool statement_checks_pass() {
+// What every call does first (a plan has no loops, so a call's statements
+// are few): the window's pump, and Stop noticed (the run is then given up,
+// to stop where the steps stop).
+inline bool call_checks_pass() {
     pump_while_busy();
     return !run_stop_request() && !detail::g_run_poll.slow;
+}
+
+bool run_statements(const Plan& p, uint32_t begin, uint32_t end, const Frame& f, int depth);
+
+// A block's statements: one expression statement (the commonest block) run
+// straight away.
+[[gnu::always_inline]] inline bool run_block(const Plan& p, uint32_t begin, uint32_t end,
+                                             const Frame& f, int depth) {
+    if (end - begin != 1 || p.stmts[begin].is_if) return run_statements(p, begin, end, f, depth);
+    if (depth + 1 > NESTING_LIMIT) return give_up();
+    return expression_statement(p, p.stmts[begin].expr, f, depth + 1);
 }
 
 bool run_statements(const Plan& p, uint32_t begin, uint32_t end, const Frame& f, int depth) {
     const int level = depth + 1; // each statement's nesting
     if (begin != end && level > NESTING_LIMIT) return give_up();
     for (uint32_t i = begin; i < end; ++i) {
-        if (!statement_checks_pass()) return give_up();
         const PlanStmt& s = p.stmts[i];
         if (!s.is_if) {
             if (!expression_statement(p, s.expr, f, level)) return false;
             continue;
         }
         // run_if: its position taken and dropped, the clauses in turn.
-        g_run.ledger.pass(g_run.ledger.frames % HSTACK_SLOTS == 0 ? 2 : 1);
+        g_run.ledger.pass(g_run.ledger.frame_slot.at == 0 ? 2 : 1);
         bool taken = false;
         for (uint32_t c = 0; c < s.clause_count && !taken; ++c) {
             const PlanClause& pc = p.clauses[s.clauses_at + c];
@@ -531,10 +566,9 @@ bool run_statements(const Plan& p, uint32_t begin, uint32_t end, const Frame& f,
             // A value on the stack is popped, tested and released.
             if (p.exprs[pc.cond].form == FORM_STACK) g_run.ledger.value_freed(v.text);
             taken = v.number != 0.0;
-            if (taken && !run_statements(p, pc.begin, pc.end, f, level)) return false;
+            if (taken && !run_block(p, pc.begin, pc.end, f, level)) return false;
         }
-        if (!taken && s.has_else && !run_statements(p, s.else_begin, s.else_end, f, level))
-            return false;
+        if (!taken && s.has_else && !run_block(p, s.else_begin, s.else_end, f, level)) return false;
     }
     return true;
 }
@@ -557,8 +591,9 @@ bool call_on_numbers(const Plan& p, uint32_t ci, const Frame& caller, int depth,
     Operand args[ARGS_MAX];
     for (uint32_t i = 0; i < c.argc; ++i)
         if (!expression_value(p, c.args_at + i, caller, depth, args[i], true)) return false;
+    if (!call_checks_pass()) return give_up();
     // The saved position, the nesting, the argument list pushed.
-    l.take((l.frames++ % HSTACK_SLOTS == 0 ? 2 : 1) + (l.args++ % HSTACK_SLOTS == 0 ? 1 : 0));
+    l.take(1 + l.frame_slot.pushed() + l.arg_slot.pushed());
     if (depth + 1 > NESTING_LIMIT) return give_up();
     g_run.entered = cell;
     Written* self = written_of(cell);
@@ -571,14 +606,14 @@ bool call_on_numbers(const Plan& p, uint32_t ci, const Frame& caller, int depth,
         *result = self->value;
         if (hand_over) {
             l.pass(self->text_nodes != 0 && node_aux(self->value.text) != 0 ? 2 : 1);
-            if (l.values % HSTACK_SLOTS == 0) l.pass(1);
+            if (l.value_slot.at == 0) l.pass(1);
         } else {
             l.value_made(result->text);
             l.value_pushed();
         }
     }
     // The argument list popped and released, the position restored.
-    int freed = (--l.args % HSTACK_SLOTS == 0 ? 1 : 0) + (--l.frames % HSTACK_SLOTS == 0 ? 2 : 1);
+    int freed = l.arg_slot.popped() + 1 + l.frame_slot.popped();
     for (uint32_t i = 0; i < c.argc; ++i)
         freed += 1 + copy_nodes(args[i].text);
     l.give(freed);
@@ -614,8 +649,9 @@ int call_on_numbers_at(Interpreter& in, ListCache& lc, uint16_t site_no, NodeHan
     g_run = NumberRun{};
     Ledger& l = g_run.ledger;
     l.values = in.values.count;
-    l.frames = in.frames.count;
-    l.args = in.args.count;
+    l.value_slot = Slot(in.values.count);
+    l.frame_slot = Slot(in.frames.count);
+    l.arg_slot = Slot(in.args.count);
     const Frame caller{nullptr, 0, true, nullptr};
     const int free_before = nodes_free();
     const Plan& p = *lc.site_plan;
