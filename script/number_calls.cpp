@@ -24,6 +24,8 @@
 
 #include "script/number_calls.h"
 
+#include <algorithm>
+
 namespace tarvex {
 
 namespace detail {
@@ -33,46 +35,63 @@ void interp_set_number_calls(bool on) { detail::g_number_calls = on; }
 
 namespace compiled {
 
-// An expression of a plan: how it runs, the nesting it reaches, and its
-// operations in Plan::code (a literal's arg the index of its operand in
-// Plan::literals, a call's the index of its PlanCall, an argument's n).
-enum Form : uint8_t { FORM_LOAD, FORM_PAIR, FORM_PLAIN, FORM_STACK };
-struct PlanExpr {
-    Form form;
-    uint8_t depth;
-    uint32_t at, len;
+// A plan: a list's statements (or, in a list's plan of sites, the calls
+// its step-by-step run makes) compiled into operations on numbers, run by
+// run_plan with its own stack of operands and of calls.
+enum VCode : uint8_t {
+    V_CHECK,   // the nesting an expression reaches: z, from the frame's base
+    V_ARG,     // argument n
+    V_LIT,     // literal operand z
+    V_CELL,    // the value of the cell at table index n
+    V_CONST,   // system constant n
+    V_CELL_AT, // the cell at table index n + the operand on top
+    V_NEGATE,
+    V_NOT,
+    V_BINARY,  // op (rel for a relation) on the two top operands
+    V_ARG_LIT, // argument n op literal z (made as an argument's value with MADE)
+    V_TEST,    // argument n op literal z, and a jump to `to` when it is false
+    V_CALL,    // the cell at table index n with op arguments, made at depth z
+    V_HANDED,  // a call's result handed over to op with the operand below
+    V_MADE,    // an argument made as a value
+    V_POPPED,  // a value taken off the value stack
+    V_SET,     // the running cell's value written
+    V_IF,      // an if's saved position taken and dropped
+    V_JUMP_FALSE,
+    V_JUMP,
+    V_RETURN,
+    V_HALT,
 };
-// A call: the cell's table index, the nesting of its primary, and its
-// arguments, consecutive in Plan::exprs.
-struct PlanCall {
-    uint16_t index;
-    uint8_t depth;
-    uint8_t argc;
-    uint32_t args_at;
+// V_BINARY and loads made as the value stack's values (programs on the
+// value stack); V_JUMP_FALSE and V_SET of such a program's value.
+constexpr uint8_t ON_STACK = 1;
+// V_CALL: the result handed over to the operator that follows; the call a
+// plan of sites makes, whose end the interpreter makes.
+constexpr uint8_t HANDED = 2, OUTERMOST = 4;
+// V_ARG_LIT: the value made as an argument's (V_MADE's work).
+constexpr uint8_t MADE = 8;
+
+struct VOp {
+    uint8_t code;
+    uint8_t op = 0;
+    uint8_t rel = 0;
+    uint8_t flags = 0;
+    uint16_t n = 0;
+    uint32_t z = 0;
+    uint32_t to = 0; // V_TEST: where a false test goes
 };
-struct PlanStmt {
-    bool is_if = false;
-    bool has_else = false;
-    uint32_t expr = 0; // an expression statement's
-    uint32_t clauses_at = 0, clause_count = 0;
-    uint32_t else_begin = 0, else_end = 0;
-};
-struct PlanClause {
-    uint32_t cond;
-    uint32_t begin, end;
-};
+
 struct Plan {
     enum State : uint8_t { UNREAD, READY, REFUSED } state = UNREAD;
-    uint32_t begin = 0, end = 0; // the script's statements
-    std::vector<Op> code;
+    // The script's first operation: without nesting checks, for a call
+    // whose base is low enough that none of its statements can reach the
+    // limit (`reach` levels above the base at most), and with them.
+    uint32_t entry = 0, checked_entry = 0;
+    uint32_t reach = 0;
+    std::vector<VOp> code;
     std::vector<Operand> literals;
-    std::vector<PlanExpr> exprs;
-    std::vector<PlanCall> calls;
-    std::vector<PlanStmt> stmts;
-    std::vector<PlanClause> clauses;
-    // In a list's plan for its own call sites (ListCache::site_plan), by
-    // site number: the PlanCall's index + 1, NO_CALL, or 0 unread.
-    std::vector<uint32_t> site_calls;
+    // In a list's plan of sites (ListCache::site_plan), by site number:
+    // the first operation of the site's call + 1, NOT_COMPILED, or 0 unread.
+    std::vector<uint32_t> site_entries;
 };
 
 void PlanDeleter::operator()(Plan* p) const { delete p; }
@@ -90,8 +109,6 @@ constexpr int ARGS_MAX = 8;
 // A site whose calls on numbers were given up this often, and more often
 // than they ran, calls step by step for good.
 constexpr uint16_t SITE_MISSES_MAX = 8;
-// A plan's index that no call site has.
-constexpr uint32_t NO_CALL = UINT32_MAX;
 
 // A text as the run takes it: none, or one chunk not full.
 inline bool short_text(Text t) {
@@ -105,7 +122,8 @@ inline int copy_nodes(Text t) { return t != 0 && node_aux(t) != 0 ? 1 : 0; }
 // leaves slot 0 gives one back.
 struct Slot {
     uint32_t at = 0;
-    explicit Slot(uint32_t count = 0) : at(count % HSTACK_SLOTS) {}
+    Slot() = default;
+    explicit Slot(uint32_t count) : at(count % HSTACK_SLOTS) {}
     int pushed() {
         const int block = at == 0 ? 1 : 0;
         if (++at == HSTACK_SLOTS) at = 0;
@@ -210,320 +228,198 @@ bool read_cell(CellHandle cell, Operand& o) {
     return load_value(cell_value(cell), o);
 }
 
-// The arguments of a call: on numbers, or (the outermost caller's) the
-// interpreter's own; and the running cell's entry in the written list.
-struct Frame {
-    const Operand* args;
-    uint16_t count;
-    bool real;
-    Written* self;
-};
-
-[[gnu::always_inline]] inline bool read_load(const Plan& p, const Op& op, const Frame& f,
-                                             Operand& o) {
-    switch (op.code) {
-    case OP_ARG:
-        if (f.real) return load_value(argument(op.arg), o);
-        if (op.arg < 1 || op.arg > f.count) return false;
-        o = f.args[op.arg - 1];
-        return true;
-    case OP_LITERAL: o = p.literals[op.arg]; return true;
-    case OP_CELL: return read_cell(cell_table_at(op.arg), o);
-    default: return load_value(sysconst_value(op.arg), o); // OP_CONST
-    }
-}
-
-// A program on numbers, as run_program runs it, reading through the call.
-bool run_plain(const Plan& p, const Op* op, const Op* end, const Frame& f, Operand& result) {
-    Operand stack[OPERANDS_MAX];
-    int top = -1;
-    for (; op != end; ++op) {
-        switch (op->code) {
-        case OP_CELL:
-        case OP_ARG:
-        case OP_CONST:
-        case OP_LITERAL:
-            if (!read_load(p, *op, f, stack[++top])) return false;
-            break;
-        case OP_CELL_AT: {
-            int16_t i = 0;
-            if (num_to_int16(i, stack[top].number) != 0 || i < 0) return false;
-            const int index = op->arg + i;
-            if (index >= cell_table_count()) return false;
-            if (!read_cell(cell_table_at(index), stack[top])) return false;
-            break;
-        }
-        case OP_NEGATE:
-            stack[top].number = -stack[top].number;
-            stack[top].flags &= static_cast<uint8_t>(~VF_DUAL);
-            break;
-        case OP_NOT: set_truth(stack[top], stack[top].number == 0.0); break;
-        default: apply_binary(*op, stack[top - 1], stack[top]); --top;
-        }
-    }
-    result = stack[0];
-    return true;
-}
-
-bool run_stack(const Plan& p, const PlanExpr& x, const Frame& f, int depth, Operand& result);
-
-// An expression's value at nesting `depth`, as value_of makes it: a
-// program on numbers makes nothing but the value (`made`: whether the
-// ledger is to count it); one on the value stack is run and popped.
-bool expression_value(const Plan& p, uint32_t xi, const Frame& f, int depth, Operand& v,
-                      bool made) {
-    const PlanExpr& x = p.exprs[xi];
-    if (depth + x.depth > NESTING_LIMIT) return give_up();
-    const Op* code = p.code.data() + x.at;
-    switch (x.form) {
-    case FORM_LOAD:
-        if (!read_load(p, code[0], f, v)) return give_up();
-        break;
-    case FORM_PAIR: {
-        Operand b;
-        if (!read_load(p, code[0], f, v) || !read_load(p, code[1], f, b)) return give_up();
-        apply_binary(code[2], v, b);
-        break;
-    }
-    case FORM_PLAIN:
-        if (!run_plain(p, code, code + x.len, f, v)) return give_up();
-        break;
-    default: // FORM_STACK
-        if (!run_stack(p, x, f, depth, v)) return false;
-        g_run.ledger.value_popped();
-        return true;
-    }
-    if (made) g_run.ledger.value_made(v.text);
-    return true;
-}
-
-bool call_on_numbers(const Plan& p, uint32_t ci, const Frame& caller, int depth, bool hand_over,
-                     Operand* result);
-
-// Runs a program on the value stack as run_calls does, its values on
-// numbers; the value is left on the (counted) stack.
-bool run_stack(const Plan& p, const PlanExpr& x, const Frame& f, int depth, Operand& result) {
-    Ledger& l = g_run.ledger;
-    Operand stack[OPERANDS_MAX];
-    int top = -1;
-    const Op* code = p.code.data() + x.at;
-    for (uint32_t pc = 0; pc < x.len; ++pc) {
-        const Op op = code[pc];
-        switch (op.code) {
-        case OP_CELL:
-        case OP_CONST:
-        case OP_LITERAL:
-        case OP_ARG: {
-            Operand& o = stack[++top];
-            if (!read_load(p, op, f, o)) return give_up();
-            l.value_made(o.text);
-            l.value_pushed();
-            break;
-        }
-        case OP_CALL: {
-            const uint8_t next = pc + 1 < x.len ? code[pc + 1].code : OP_COUNT;
-            const bool combined = next >= OP_ADD && next <= OP_MOD && l.values != 0;
-            Operand r;
-            if (!call_on_numbers(p, op.arg, f, depth + p.calls[op.arg].depth, combined, &r))
-                return false;
-            if (combined) {
-                // The operator combines the cell's value with the operand
-                // below, which stays on the stack.
-                if (l.value_slot.at == 1) l.pass(1);
-                apply_binary(code[++pc], stack[top], r);
-            } else {
-                stack[++top] = r;
-            }
-            break;
-        }
-        case OP_NEGATE:
-            stack[top].number = -stack[top].number;
-            stack[top].flags &= static_cast<uint8_t>(~VF_DUAL);
-            break;
-        case OP_NOT: set_truth(stack[top], stack[top].number == 0.0); break;
-        case OP_RELATION:
-            l.value_popped();
-            l.value_popped();
-            l.value_freed(stack[top - 1].text);
-            l.value_freed(stack[top].text);
-            apply_binary(op, stack[top - 1], stack[top]);
-            --top;
-            l.value_made(0);
-            l.value_pushed();
-            break;
-        default: // the arithmetic and logic operators
-            l.value_popped();
-            l.value_popped();
-            l.value_pushed();
-            l.value_freed(stack[top].text);
-            apply_binary(op, stack[top - 1], stack[top]);
-            --top;
-        }
-    }
-    result = stack[0];
-    return true;
-}
-
-// An expression statement: the value becomes the running cell's, written
-// in place where its old value can be reused (assigned_in_place) or
-// replacing it.
-bool expression_statement(const Plan& p, uint32_t xi, const Frame& f, int depth) {
-    Ledger& l = g_run.ledger;
-    Written* w = f.self;
-    // Whether the old value is written over in place (value_to_reuse).
-    const bool in_place = p.exprs[xi].form != FORM_STACK && !w->empty;
-    Operand v;
-    if (!expression_value(p, xi, f, depth, v, !in_place)) return false;
-    if (in_place) {
-        // The new value's node only passes; its text is written over the
-        // old one's chunk, or copied and the old one released.
-        l.pass(1);
-        if (w->text_nodes != 0 && copy_nodes(v.text) != 0) {
-            l.pass(1);
-        } else {
-            l.take(copy_nodes(v.text));
-            l.give(w->text_nodes);
-        }
-    } else if (!w->empty) {
-        // Released as the value is replaced (the callees may have written
-        // it in the meantime).
-        l.give(1 + w->text_nodes);
-    }
-    w->dirty = true;
-    w->empty = false;
-    w->number = true;
-    w->text_nodes = copy_nodes(v.text);
-    w->value = v;
-    return true;
-}
-
 // ---- plans -----------------------------------------------------------------
 
-// A compiled expression of the list's cache read into the plan: its index
-// in Plan::exprs, or NO_CALL when it has anything the run cannot do.
-uint32_t read_expression(ListCache& lc, Plan& p, uint32_t mark);
+// A site number or operation index no plan has.
+constexpr uint32_t NOT_COMPILED = UINT32_MAX;
 
-// A call site of the list's cache read into the plan: its index in
-// Plan::calls, or NO_CALL.
-uint32_t read_call(ListCache& lc, Plan& p, const CallSite& site) {
-    if (site.bang || site.builtin || !site.args_compiled || site.arg_count > ARGS_MAX)
-        return NO_CALL;
-    const uint32_t args_at = static_cast<uint32_t>(p.exprs.size());
-    p.exprs.resize(args_at + site.arg_count);
-    for (uint32_t i = 0; i < site.arg_count; ++i) {
-        const uint32_t x = read_expression(lc, p, lc.args[site.args_at + i].mark);
-        if (x == NO_CALL) return NO_CALL;
-        p.exprs[args_at + i] = p.exprs[x];
-    }
-    p.calls.push_back(
-        PlanCall{site.index, site.depth, static_cast<uint8_t>(site.arg_count), args_at});
-    return static_cast<uint32_t>(p.calls.size() - 1);
-}
+// Reads a list's compiled code into a plan.
+class PlanWriter {
+  public:
+    // `checked`: each expression checks the nesting it reaches.
+    PlanWriter(ListCache& lc, Plan& p, bool checked) : lc_(lc), p_(p), checked_(checked) {}
 
-uint32_t read_expression(ListCache& lc, Plan& p, uint32_t mark) {
-    if (mark == 0) return NO_CALL;
-    const Entry e = entry_of_mark(lc, mark);
-    const bool stack = mark >= CALLS_MARK;
-    std::vector<Op> code(lc.code.begin() + e.code_at, lc.code.begin() + e.code_at + e.code_len);
-    for (Op& op : code) {
-        switch (op.code) {
-        case OP_LITERAL: {
-            Operand o;
-            if (!load_value(op.arg, o)) return NO_CALL;
-            p.literals.push_back(o);
-            op.arg = static_cast<uint16_t>(p.literals.size() - 1);
-            if (p.literals.size() > UINT16_MAX) return NO_CALL;
-            break;
+    // An expression evaluated `rel` levels above the frame's base.
+    bool expression(uint32_t mark, uint32_t rel) {
+        if (mark == 0) return false;
+        const Entry e = entry_of_mark(lc_, mark);
+        const bool stack = mark >= CALLS_MARK;
+        reach_ = std::max(reach_, rel + e.depth);
+        if (checked_) emit(VOp{V_CHECK, 0, 0, 0, 0, rel + e.depth});
+        const Op* code = lc_.code.data() + e.code_at;
+        if (!stack && e.code_len == 3 && code[0].code == OP_ARG && code[1].code == OP_LITERAL) {
+            uint32_t lit;
+            if (!literal(code[1].arg, lit)) return false;
+            emit(VOp{V_ARG_LIT, code[2].code, code[2].rel, 0, code[0].arg, lit});
+            return true;
         }
-        case OP_ARG:
-            if (stack) op.arg = lc.sites[op.arg].index;
-            break;
-        case OP_CALL: {
-            const uint32_t c = read_call(lc, p, lc.sites[op.arg]);
-            if (c == NO_CALL || c > UINT16_MAX) return NO_CALL;
-            op.arg = static_cast<uint16_t>(c);
-            break;
-        }
-        case OP_CAT:
-        case OP_BUILTIN: return NO_CALL;
-        default: break;
-        }
-    }
-    PlanExpr x{FORM_PLAIN, e.depth, static_cast<uint32_t>(p.code.size()), e.code_len};
-    if (stack)
-        x.form = FORM_STACK;
-    else if (e.shape == SHAPE_LOAD)
-        x.form = FORM_LOAD;
-    else if (e.shape == SHAPE_PAIR || e.shape == SHAPE_COMPARE)
-        x.form = FORM_PAIR;
-    p.code.insert(p.code.end(), code.begin(), code.end());
-    p.exprs.push_back(x);
-    return static_cast<uint32_t>(p.exprs.size() - 1);
-}
-
-// Reads the statements from `at` to the end of their list (a '}' for a
-// block), appending them to the plan; false for anything else.
-bool read_statements(ListCache& lc, Plan& p, TokenCursor at, uint8_t ends, uint32_t& begin,
-                     uint32_t& end) {
-    std::vector<PlanStmt> list;
-    for (;;) {
-        const uint8_t kind = token_kind(tokens_at(at.chunk, at.slot));
-        if (kind == RBRACE || kind == END_OF_FILE) {
-            if (kind != ends) return false;
-            break;
-        }
-        if (kind == LBRACE) return false;
-        const uint32_t n = compile_statement_at(lc, at);
-        if (n == LEFT_TO_WALKER) return false;
-        const Stmt s = lc.stmts[n - 1];
-        PlanStmt ps;
-        if (s.kind == ST_EXPRESSION) {
-            if ((ps.expr = read_expression(lc, p, s.entry)) == NO_CALL) return false;
-            at = entry_of_mark(lc, s.entry).end;
-        } else if (s.kind == ST_IF) {
-            // As run_if runs it (an if whose first pass is still to be made
-            // by the walker takes and gives back the same charges).
-            ps.is_if = true;
-            std::vector<PlanClause> clauses;
-            for (uint32_t i = 0; i < s.clause_count; ++i) {
-                const Clause c = lc.clauses[s.clauses_at + i];
-                PlanClause pc{read_expression(lc, p, c.entry), 0, 0};
-                if (pc.cond == NO_CALL ||
-                    !read_statements(lc, p, c.block_first, RBRACE, pc.begin, pc.end))
-                    return false;
-                clauses.push_back(pc);
+        const uint8_t flags = stack ? ON_STACK : 0;
+        for (uint32_t i = 0; i < e.code_len; ++i) {
+            const Op op = lc_.code[e.code_at + i];
+            switch (op.code) {
+            case OP_ARG:
+                emit(VOp{V_ARG, 0, 0, flags, stack ? lc_.sites[op.arg].index : op.arg, 0});
+                break;
+            case OP_LITERAL: {
+                uint32_t lit;
+                if (!literal(op.arg, lit)) return false;
+                emit(VOp{V_LIT, 0, 0, flags, 0, lit});
+                break;
             }
-            if (s.has_else &&
-                !read_statements(lc, p, s.else_first, RBRACE, ps.else_begin, ps.else_end))
-                return false;
-            ps.has_else = s.has_else;
-            ps.clauses_at = static_cast<uint32_t>(p.clauses.size());
-            ps.clause_count = s.clause_count;
-            p.clauses.insert(p.clauses.end(), clauses.begin(), clauses.end());
-            at = s.end;
-        } else {
-            return false; // set and while statements run step by step
+            case OP_CELL: emit(VOp{V_CELL, 0, 0, flags, op.arg, 0}); break;
+            case OP_CONST: emit(VOp{V_CONST, 0, 0, flags, op.arg, 0}); break;
+            case OP_CELL_AT: emit(VOp{V_CELL_AT, 0, 0, 0, op.arg, 0}); break;
+            case OP_NEGATE: emit(VOp{V_NEGATE}); break;
+            case OP_NOT: emit(VOp{V_NOT}); break;
+            case OP_CALL: {
+                const CallSite site = lc_.sites[op.arg];
+                const bool handed = i + 1 < e.code_len &&
+                                    lc_.code[e.code_at + i + 1].code >= OP_ADD &&
+                                    lc_.code[e.code_at + i + 1].code <= OP_MOD;
+                if (!call(site, rel + site.depth, handed ? HANDED : 0)) return false;
+                if (handed) {
+                    const Op next = lc_.code[e.code_at + ++i];
+                    emit(VOp{V_HANDED, next.code, next.rel});
+                }
+                break;
+            }
+            case OP_CAT:
+            case OP_BUILTIN: return false;
+            default: emit(VOp{V_BINARY, op.code, op.rel, flags});
+            }
         }
-        list.push_back(ps);
+        return true;
     }
-    begin = static_cast<uint32_t>(p.stmts.size());
-    p.stmts.insert(p.stmts.end(), list.begin(), list.end());
-    end = static_cast<uint32_t>(p.stmts.size());
-    return true;
-}
 
-// A callee's plan, its statements read on its first call on numbers.
+    // A call made `rel` levels above the frame's base: its arguments, each
+    // made as a value, then the call.
+    bool call(const CallSite& site, uint32_t rel, uint8_t flags) {
+        if (site.bang || site.builtin || !site.args_compiled || site.arg_count > ARGS_MAX)
+            return false;
+        reach_ = std::max(reach_, rel + 1);
+        for (uint32_t i = 0; i < site.arg_count; ++i) {
+            const uint32_t mark = lc_.args[site.args_at + i].mark;
+            if (!expression(mark, rel)) return false;
+            if (mark >= CALLS_MARK)
+                emit(VOp{V_POPPED});
+            else if (p_.code.back().code == V_ARG_LIT)
+                p_.code.back().flags |= MADE;
+            else
+                emit(VOp{V_MADE});
+        }
+        emit(VOp{V_CALL, static_cast<uint8_t>(site.arg_count), 0, flags, site.index, rel});
+        return true;
+    }
+
+    // The statements from `at` to the end of their list (a '}' for a
+    // block), `rel` levels above the frame's base.
+    bool statements(TokenCursor at, uint8_t ends, uint32_t rel) {
+        for (;;) {
+            const uint8_t kind = token_kind(tokens_at(at.chunk, at.slot));
+            if (kind == RBRACE || kind == END_OF_FILE) return kind == ends;
+            if (kind == LBRACE) return false;
+            const uint32_t n = compile_statement_at(lc_, at);
+            if (n == LEFT_TO_WALKER) return false;
+            const Stmt s = lc_.stmts[n - 1];
+            if (s.kind == ST_EXPRESSION) {
+                if (!value(s.entry, rel)) return false;
+                emit(VOp{V_SET, 0, 0, static_cast<uint8_t>(s.entry >= CALLS_MARK ? ON_STACK : 0)});
+                at = entry_of_mark(lc_, s.entry).end;
+            } else if (s.kind == ST_IF) {
+                // As run_if runs it (an if whose first pass is still to be
+                // made by the walker takes and gives back the same charges).
+                emit(VOp{V_IF});
+                std::vector<uint32_t> to_end;
+                for (uint32_t i = 0; i < s.clause_count; ++i) {
+                    const Clause c = lc_.clauses[s.clauses_at + i];
+                    if (!value(c.entry, rel)) return false;
+                    // The jump past the block when the condition is false.
+                    uint32_t skip = here();
+                    if (c.entry < CALLS_MARK && p_.code.back().code == V_ARG_LIT)
+                        p_.code[--skip].code = V_TEST;
+                    else
+                        emit(VOp{V_JUMP_FALSE, 0, 0,
+                                 static_cast<uint8_t>(c.entry >= CALLS_MARK ? ON_STACK : 0)});
+                    if (!statements(c.block_first, RBRACE, rel + 1)) return false;
+                    to_end.push_back(here());
+                    emit(VOp{V_JUMP});
+                    VOp& jump = p_.code[skip];
+                    (jump.code == V_TEST ? jump.to : jump.z) = here();
+                }
+                if (s.has_else && !statements(s.else_first, RBRACE, rel + 1)) return false;
+                for (uint32_t j : to_end)
+                    p_.code[j].z = here();
+                at = s.end;
+            } else {
+                return false; // set and while statements run step by step
+            }
+        }
+    }
+
+    uint32_t here() const { return static_cast<uint32_t>(p_.code.size()); }
+    uint32_t reach() const { return reach_; }
+    void emit(VOp op) { p_.code.push_back(op); }
+
+  private:
+    // An expression whose value is taken off the value stack when it was
+    // made there.
+    bool value(uint32_t mark, uint32_t rel) {
+        if (!expression(mark, rel)) return false;
+        if (mark >= CALLS_MARK) emit(VOp{V_POPPED});
+        return true;
+    }
+
+    bool literal(NodeHandle v, uint32_t& index) {
+        Operand o;
+        if (!load_value(v, o)) return false;
+        index = static_cast<uint32_t>(p_.literals.size());
+        p_.literals.push_back(o);
+        return true;
+    }
+
+    ListCache& lc_;
+    Plan& p_;
+    bool checked_;
+    uint32_t reach_ = 0;
+};
+
+// A callee's plan, its statements read on its first call on numbers: they
+// run one level above the call's (call_cell's nesting), from two above.
 const Plan* callee_plan(ListCache& lc, TokenList list) {
     if (!lc.plan) lc.plan.reset(new Plan);
     Plan& p = *lc.plan;
     if (p.state == Plan::UNREAD) {
         TokenCursor at;
-        p.state = tokens_first_cursor(list, at) != nullptr &&
-                          read_statements(lc, p, at, END_OF_FILE, p.begin, p.end)
-                      ? Plan::READY
-                      : Plan::REFUSED;
+        bool ok = tokens_first_cursor(list, at) != nullptr;
+        for (bool checked : {false, true}) {
+            PlanWriter w(lc, p, checked);
+            (checked ? p.checked_entry : p.entry) = w.here();
+            ok = ok && w.statements(at, END_OF_FILE, 1);
+            w.emit(VOp{V_RETURN});
+            p.reach = w.reach();
+        }
+        p.state = ok ? Plan::READY : Plan::REFUSED;
     }
     return p.state == Plan::READY ? &p : nullptr;
+}
+
+// The first operation of the call at a site of the list's step-by-step
+// run, read on its first call into the list's plan of sites (apart from
+// its statements' plan, which a call may read while this one runs);
+// NOT_COMPILED when it cannot run on numbers.
+uint32_t site_entry(ListCache& lc, uint16_t site_no) {
+    if (!lc.site_plan) lc.site_plan.reset(new Plan);
+    Plan& p = *lc.site_plan;
+    if (p.site_entries.size() <= site_no) p.site_entries.resize(site_no + 1u, 0);
+    if (p.site_entries[site_no] == 0) {
+        PlanWriter w(lc, p, true);
+        const uint32_t entry = w.here();
+        const bool ok = w.call(lc.sites[site_no], 0, OUTERMOST);
+        w.emit(VOp{V_HALT});
+        p.site_entries[site_no] = ok ? entry + 1 : NOT_COMPILED;
+    }
+    const uint32_t e = p.site_entries[site_no];
+    return e == NOT_COMPILED ? NOT_COMPILED : e - 1;
 }
 
 // ---- runs ------------------------------------------------------------------
@@ -536,104 +432,214 @@ inline bool call_checks_pass() {
     return !run_stop_request() && !detail::g_run_poll.slow;
 }
 
-bool run_statements(const Plan& p, uint32_t begin, uint32_t end, const Frame& f, int depth);
+// An active call: where its caller goes on, its arguments (the outermost
+// caller's are the interpreter's own), the nesting its statements start
+// from, and the running cell's entry in the written list.
+struct VFrame {
+    const Plan* plan; // whose code the call runs
+    const VOp* back;
+    uint32_t args_at; // in the operand stack
+    uint16_t argc;
+    uint8_t flags; // the call's
+    bool real;
+    int base;
+    Written* self;
+};
 
-// A block's statements: one expression statement (the commonest block) run
-// straight away.
-[[gnu::always_inline]] inline bool run_block(const Plan& p, uint32_t begin, uint32_t end,
-                                             const Frame& f, int depth) {
-    if (end - begin != 1 || p.stmts[begin].is_if) return run_statements(p, begin, end, f, depth);
-    if (depth + 1 > NESTING_LIMIT) return give_up();
-    return expression_statement(p, p.stmts[begin].expr, f, depth + 1);
-}
+// The most operands one call's statements and arguments hold at once, and
+// the operand stack, room for every call the nesting limit allows.
+constexpr uint32_t FRAME_OPERANDS = 2 * OPERANDS_MAX + ARGS_MAX;
+constexpr uint32_t OPERAND_STACK = (NESTING_LIMIT + 2) * FRAME_OPERANDS;
 
-bool run_statements(const Plan& p, uint32_t begin, uint32_t end, const Frame& f, int depth) {
-    const int level = depth + 1; // each statement's nesting
-    if (begin != end && level > NESTING_LIMIT) return give_up();
-    for (uint32_t i = begin; i < end; ++i) {
-        const PlanStmt& s = p.stmts[i];
-        if (!s.is_if) {
-            if (!expression_statement(p, s.expr, f, level)) return false;
-            continue;
-        }
-        // run_if: its position taken and dropped, the clauses in turn.
-        g_run.ledger.pass(g_run.ledger.frame_slot.at == 0 ? 2 : 1);
-        bool taken = false;
-        for (uint32_t c = 0; c < s.clause_count && !taken; ++c) {
-            const PlanClause& pc = p.clauses[s.clauses_at + c];
-            Operand v;
-            if (!expression_value(p, pc.cond, f, level, v, false)) return false;
-            // A value on the stack is popped, tested and released.
-            if (p.exprs[pc.cond].form == FORM_STACK) g_run.ledger.value_freed(v.text);
-            taken = v.number != 0.0;
-            if (taken && !run_block(p, pc.begin, pc.end, f, level)) return false;
-        }
-        if (!taken && s.has_else && !run_block(p, s.else_begin, s.else_end, f, level)) return false;
-    }
+struct Machine {
+    Operand stack[OPERAND_STACK];
+    VFrame frames[NESTING_LIMIT + 2];
+};
+Machine g_machine;
+
+[[gnu::always_inline]] inline bool read_arg(const VFrame& f, const Operand* st, uint16_t n,
+                                            Operand& o) {
+    if (f.real) return load_value(argument(n), o);
+    if (n < 1 || n > f.argc) return false;
+    o = st[f.args_at + n - 1];
     return true;
 }
 
-// A call from a program at nesting `depth`, as call_at and call_cell make
-// it, up to its result (`result` given) and from the argument list's
-// release on. `hand_over` as a combined call's: the result is handed over
-// to the operator that follows, or copied onto the stack.
-bool call_on_numbers(const Plan& p, uint32_t ci, const Frame& caller, int depth, bool hand_over,
-                     Operand* result) {
+// Runs a plan of sites from `pc` with the outermost frame given, to its
+// V_HALT.
+bool run_plan(const VOp* pc, const VFrame& outer) {
     Ledger& l = g_run.ledger;
-    const PlanCall c = p.calls[ci];
-    const CellHandle cell = cell_table_at(c.index);
-    if (cell == 0) return give_up(true);
-    const TokenList list = cell_get(cell, CF_SCRIPT_TOKENS);
-    if (list == 0 || node_get_u8(cell, CF_SCRIPT_CHANGED) != 0) return give_up();
-    const Plan* plan = callee_plan(cache_of(list), list);
-    if (plan == nullptr) return give_up(true);
-    // The arguments, each made as a value and kept in the list.
-    Operand args[ARGS_MAX];
-    for (uint32_t i = 0; i < c.argc; ++i)
-        if (!expression_value(p, c.args_at + i, caller, depth, args[i], true)) return false;
-    if (!call_checks_pass()) return give_up();
-    // The saved position, the nesting, the argument list pushed.
-    l.take(1 + l.frame_slot.pushed() + l.arg_slot.pushed());
-    if (depth + 1 > NESTING_LIMIT) return give_up();
-    g_run.entered = cell;
-    Written* self = written_of(cell);
-    if (self == nullptr) return give_up();
-    const Frame f{args, c.argc, false, self};
-    if (!run_statements(*plan, plan->begin, plan->end, f, depth + 1)) return false;
-    if (result != nullptr) {
-        // call_cell's end: the cell's value handed over or copied.
-        if (!self->number) return give_up();
-        *result = self->value;
-        if (hand_over) {
-            l.pass(self->text_nodes != 0 && node_aux(self->value.text) != 0 ? 2 : 1);
-            if (l.value_slot.at == 0) l.pass(1);
-        } else {
-            l.value_made(result->text);
-            l.value_pushed();
+    Operand* const st = g_machine.stack;
+    VFrame* fr = g_machine.frames;
+    *fr = outer;
+    uint32_t sp = 0;
+    // The running plan's code and literals.
+    const VOp* code = outer.plan->code.data();
+    const Operand* literals = outer.plan->literals.data();
+    for (;; ++pc) {
+        switch (pc->code) {
+        case V_CHECK:
+            if (fr->base + static_cast<int>(pc->z) > NESTING_LIMIT) return give_up();
+            break;
+        case V_ARG:
+            if (!read_arg(*fr, st, pc->n, st[sp])) return give_up();
+            goto loaded;
+        case V_LIT: st[sp] = literals[pc->z]; goto loaded;
+        case V_CELL:
+            if (!read_cell(cell_table_at(pc->n), st[sp])) return give_up();
+            goto loaded;
+        case V_CONST:
+            if (!load_value(sysconst_value(pc->n), st[sp])) return give_up();
+        loaded:
+            if (pc->flags & ON_STACK) {
+                l.value_made(st[sp].text);
+                l.value_pushed();
+            }
+            ++sp;
+            break;
+        case V_CELL_AT: {
+            int16_t i = 0;
+            Operand& top = st[sp - 1];
+            if (num_to_int16(i, top.number) != 0 || i < 0) return give_up();
+            const int index = pc->n + i;
+            if (index >= cell_table_count() || !read_cell(cell_table_at(index), top))
+                return give_up();
+            break;
+        }
+        case V_NEGATE:
+            st[sp - 1].number = -st[sp - 1].number;
+            st[sp - 1].flags &= static_cast<uint8_t>(~VF_DUAL);
+            break;
+        case V_NOT: set_truth(st[sp - 1], st[sp - 1].number == 0.0); break;
+        case V_BINARY: {
+            Operand& a = st[sp - 2];
+            const Operand& b = st[sp - 1];
+            if (pc->flags & ON_STACK) {
+                l.value_popped();
+                l.value_popped();
+                if (pc->op == OP_RELATION) {
+                    l.value_freed(a.text);
+                    l.value_freed(b.text);
+                    l.value_made(0);
+                } else {
+                    l.value_freed(b.text);
+                }
+                l.value_pushed();
+            }
+            apply_binary(Op{pc->op, pc->rel, 0}, a, b);
+            --sp;
+            break;
+        }
+        case V_ARG_LIT:
+            if (!read_arg(*fr, st, pc->n, st[sp])) return give_up();
+            apply_binary(Op{pc->op, pc->rel, 0}, st[sp], literals[pc->z]);
+            if (pc->flags & MADE) l.value_made(st[sp].text);
+            ++sp;
+            break;
+        case V_TEST: {
+            Operand v;
+            if (!read_arg(*fr, st, pc->n, v)) return give_up();
+            apply_binary(Op{pc->op, pc->rel, 0}, v, literals[pc->z]);
+            if (v.number == 0.0) pc = code + pc->to - 1;
+            break;
+        }
+        case V_HANDED:
+            // The operator combines the cell's value with the operand
+            // below, which stays on the value stack.
+            if (l.value_slot.at == 1) l.pass(1);
+            apply_binary(Op{pc->op, pc->rel, 0}, st[sp - 2], st[sp - 1]);
+            --sp;
+            break;
+        case V_MADE: l.value_made(st[sp - 1].text); break;
+        case V_POPPED: l.value_popped(); break;
+        case V_SET: {
+            // The value becomes the running cell's, written in place where
+            // its old value can be reused (assigned_in_place) or replacing
+            // it, the callees' writes in the meantime released.
+            const Operand v = st[--sp];
+            Written* w = fr->self;
+            if ((pc->flags & ON_STACK) || w->empty) {
+                if (!(pc->flags & ON_STACK)) l.value_made(v.text);
+                if (!w->empty) l.give(1 + w->text_nodes);
+            } else {
+                l.pass(1);
+                if (w->text_nodes != 0 && copy_nodes(v.text) != 0) {
+                    l.pass(1);
+                } else {
+                    l.take(copy_nodes(v.text));
+                    l.give(w->text_nodes);
+                }
+            }
+            w->dirty = true;
+            w->empty = false;
+            w->number = true;
+            w->text_nodes = copy_nodes(v.text);
+            w->value = v;
+            break;
+        }
+        case V_IF: l.pass(l.frame_slot.at == 0 ? 2 : 1); break;
+        case V_JUMP_FALSE: {
+            // A value on the stack is popped, tested and released.
+            const Operand& v = st[--sp];
+            if (pc->flags & ON_STACK) l.value_freed(v.text);
+            if (v.number == 0.0) pc = code + pc->z - 1;
+            break;
+        }
+        case V_JUMP: pc = code + pc->z - 1; break;
+        case V_CALL: {
+            const CellHandle cell = cell_table_at(pc->n);
+            if (cell == 0) return give_up(true);
+            const TokenList list = cell_get(cell, CF_SCRIPT_TOKENS);
+            if (list == 0 || node_get_u8(cell, CF_SCRIPT_CHANGED) != 0) return give_up();
+            const Plan* plan = callee_plan(cache_of(list), list);
+            if (plan == nullptr) return give_up(true);
+            if (!call_checks_pass()) return give_up();
+            // The saved position, the nesting, the argument list pushed.
+            l.take(1 + l.frame_slot.pushed() + l.arg_slot.pushed());
+            const int depth = fr->base + static_cast<int>(pc->z) + 1;
+            if (depth > NESTING_LIMIT || sp + FRAME_OPERANDS > OPERAND_STACK) return give_up();
+            g_run.entered = cell;
+            Written* self = written_of(cell);
+            if (self == nullptr) return give_up();
+            ++fr;
+            *fr = VFrame{plan, pc, sp - pc->op, pc->op, pc->flags, false, depth, self};
+            code = plan->code.data();
+            literals = plan->literals.data();
+            pc = code - 1 +
+                 (depth + static_cast<int>(plan->reach) <= NESTING_LIMIT ? plan->entry
+                                                                         : plan->checked_entry);
+            break;
+        }
+        case V_RETURN: {
+            const VFrame f = *fr--;
+            Operand result;
+            if (!(f.flags & OUTERMOST)) {
+                // call_cell's end: the cell's value handed over or copied.
+                if (!f.self->number) return give_up();
+                result = f.self->value;
+                if (f.flags & HANDED) {
+                    l.pass(f.self->text_nodes != 0 && node_aux(result.text) != 0 ? 2 : 1);
+                    if (l.value_slot.at == 0) l.pass(1);
+                } else {
+                    l.value_made(result.text);
+                    l.value_pushed();
+                }
+            }
+            // The argument list popped and released, the position restored.
+            int freed = l.arg_slot.popped() + 1 + l.frame_slot.popped();
+            for (uint32_t i = 0; i < f.argc; ++i)
+                freed += 1 + copy_nodes(st[f.args_at + i].text);
+            l.give(freed);
+            sp = f.args_at;
+            if (!(f.flags & OUTERMOST)) st[sp++] = result;
+            pc = f.back;
+            code = fr->plan->code.data();
+            literals = fr->plan->literals.data();
+            break;
+        }
+        default: return true; // V_HALT
         }
     }
-    // The argument list popped and released, the position restored.
-    int freed = l.arg_slot.popped() + 1 + l.frame_slot.popped();
-    for (uint32_t i = 0; i < c.argc; ++i)
-        freed += 1 + copy_nodes(args[i].text);
-    l.give(freed);
-    return true;
-}
-
-// The call of a site of the list's step-by-step run, read on its first
-// call into the list's plan of sites (apart from its statements' plan,
-// which a call may read while this one runs); NO_CALL when it cannot run
-// on numbers.
-uint32_t site_call(ListCache& lc, uint16_t site_no) {
-    if (!lc.site_plan) lc.site_plan.reset(new Plan);
-    Plan& p = *lc.site_plan;
-    if (p.site_calls.size() <= site_no) p.site_calls.resize(site_no + 1u, 0);
-    if (p.site_calls[site_no] == 0) {
-        const uint32_t c = read_call(lc, p, lc.sites[site_no]);
-        p.site_calls[site_no] = c == NO_CALL ? NO_CALL : c + 1;
-    }
-    const uint32_t c = p.site_calls[site_no];
-    return c == NO_CALL ? NO_CALL : c - 1;
 }
 
 } // namespace
@@ -641,8 +647,8 @@ uint32_t site_call(ListCache& lc, uint16_t site_no) {
 int call_on_numbers_at(Interpreter& in, ListCache& lc, uint16_t site_no, NodeHandle* handed) {
     if (!detail::store_roomy(LEDGER_MARGIN) || detail::g_run_poll.slow || run_calls_watched())
         return NOT_ON_NUMBERS;
-    const uint32_t ci = site_call(lc, site_no);
-    if (ci == NO_CALL) {
+    const uint32_t entry = site_entry(lc, site_no);
+    if (entry == NOT_COMPILED) {
         lc.sites[site_no].on_numbers = false;
         return NOT_ON_NUMBERS;
     }
@@ -652,10 +658,10 @@ int call_on_numbers_at(Interpreter& in, ListCache& lc, uint16_t site_no, NodeHan
     l.value_slot = Slot(in.values.count);
     l.frame_slot = Slot(in.frames.count);
     l.arg_slot = Slot(in.args.count);
-    const Frame caller{nullptr, 0, true, nullptr};
     const int free_before = nodes_free();
     const Plan& p = *lc.site_plan;
-    bool ok = call_on_numbers(p, ci, caller, in.depth, false, nullptr);
+    bool ok =
+        run_plan(p.code.data() + entry, VFrame{&p, nullptr, 0, 0, 0, true, in.depth, nullptr});
     if (ok && free_before < LOW_NODE_THRESHOLD + LEDGER_MARGIN + l.peak) ok = give_up();
     for (int i = 0; ok && i < g_run.written_count; ++i)
         if (g_run.written[i].dirty && run_cell_watched(g_run.written[i].cell)) ok = give_up();
