@@ -22,6 +22,8 @@ struct Operand {
     double number;
     Text text;
     uint8_t flags;
+    // Calls on numbers (number_calls.cpp): the nodes a copy of the text takes.
+    uint8_t copies = 0;
 };
 
 // A copy of src as an operand, counting in *texts the nodes of the text

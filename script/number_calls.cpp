@@ -47,15 +47,15 @@ enum VCode : uint8_t {
     V_CELL_AT, // the cell at table index n + the operand on top
     V_NEGATE,
     V_NOT,
-    V_BINARY,  // op (rel for a relation) on the two top operands
-    V_ARG_LIT, // argument n op literal z (made as an argument's value with MADE)
-    V_TEST,    // argument n op literal z, and a jump to `to` when it is false
-    V_CALL,    // the cell at table index n with op arguments, made at depth z
-    V_HANDED,  // a call's result handed over to op with the operand below
-    V_MADE,    // an argument made as a value
-    V_POPPED,  // a value taken off the value stack
-    V_SET,     // the running cell's value written
-    V_IF,      // an if's saved position taken and dropped
+    V_BINARY, // op (rel for a relation) on the two top operands
+    V_PAIR,   // argument n op literal z (with RIGHT_ARG, argument z)
+    V_TEST,   // a V_PAIR's value tested: a jump to `to` when it is false
+    V_CALL,   // the cell at table index n with op arguments, made at depth z
+    V_HANDED, // a call's result handed over to op with the operand below
+    V_MADE,   // an argument made as a value
+    V_POPPED, // a value taken off the value stack
+    V_SET,    // the running cell's value written
+    V_IF,     // an if's saved position taken and dropped
     V_JUMP_FALSE,
     V_JUMP,
     V_RETURN,
@@ -67,8 +67,10 @@ constexpr uint8_t ON_STACK = 1;
 // V_CALL: the result handed over to the operator that follows; the call a
 // plan of sites makes, whose end the interpreter makes.
 constexpr uint8_t HANDED = 2, OUTERMOST = 4;
-// V_ARG_LIT: the value made as an argument's (V_MADE's work).
+// V_ARG, V_PAIR: the value made as an argument's (V_MADE's work).
 constexpr uint8_t MADE = 8;
+// V_PAIR, V_TEST: the right operand an argument.
+constexpr uint8_t RIGHT_ARG = 16;
 
 struct VOp {
     uint8_t code;
@@ -150,8 +152,8 @@ struct Ledger {
     // Taken and given straight back: the margin covers them.
     void pass(int n) { allocations += n; }
     // A value made: its node and its text's copy.
-    void value_made(Text t) { take(1 + copy_nodes(t)); }
-    void value_freed(Text t) { give(1 + copy_nodes(t)); }
+    void value_made(const Operand& v) { take(1 + v.copies); }
+    void value_freed(const Operand& v) { give(1 + v.copies); }
     void value_pushed() {
         ++values;
         take(value_slot.pushed());
@@ -205,15 +207,19 @@ Written* written_of(CellHandle cell) {
     w.empty = v == 0;
     w.number = v != 0 && value_kind(v) == VK_NUMBER;
     w.text_nodes = t != 0 ? 1 : 0;
-    w.value = v != 0 ? Operand{value_number(v), t, value_flags(v)} : Operand{0.0, 0, 0};
+    w.value = v != 0
+                  ? Operand{value_number(v), t, value_flags(v), static_cast<uint8_t>(copy_nodes(t))}
+                  : Operand{0.0, 0, 0};
     return &w;
 }
 
 // A value that is a plain number with a short text, as an operand.
 inline bool load_value(NodeHandle v, Operand& o) {
     if (v == 0 || value_kind(v) != VK_NUMBER) return false;
-    o = Operand{value_number(v), value_text(v), value_flags(v)};
-    return short_text(o.text);
+    const Text t = value_text(v);
+    if (!short_text(t)) return false;
+    o = Operand{value_number(v), t, value_flags(v), static_cast<uint8_t>(copy_nodes(t))};
+    return true;
 }
 
 // A cell's value as the call sees it now.
@@ -247,10 +253,13 @@ class PlanWriter {
         reach_ = std::max(reach_, rel + e.depth);
         if (checked_) emit(VOp{V_CHECK, 0, 0, 0, 0, rel + e.depth});
         const Op* code = lc_.code.data() + e.code_at;
-        if (!stack && e.code_len == 3 && code[0].code == OP_ARG && code[1].code == OP_LITERAL) {
-            uint32_t lit;
-            if (!literal(code[1].arg, lit)) return false;
-            emit(VOp{V_ARG_LIT, code[2].code, code[2].rel, 0, code[0].arg, lit});
+        if (!stack && e.code_len == 3 && code[0].code == OP_ARG &&
+            (code[1].code == OP_LITERAL || code[1].code == OP_ARG)) {
+            uint32_t right = code[1].arg;
+            if (code[1].code == OP_LITERAL && !literal(code[1].arg, right)) return false;
+            emit(VOp{V_PAIR, code[2].code, code[2].rel,
+                     static_cast<uint8_t>(code[1].code == OP_ARG ? RIGHT_ARG : 0), code[0].arg,
+                     right});
             return true;
         }
         const uint8_t flags = stack ? ON_STACK : 0;
@@ -300,10 +309,12 @@ class PlanWriter {
         for (uint32_t i = 0; i < site.arg_count; ++i) {
             const uint32_t mark = lc_.args[site.args_at + i].mark;
             if (!expression(mark, rel)) return false;
+            // A plain expression ending in a load is that load alone.
+            VOp& last = p_.code.back();
             if (mark >= CALLS_MARK)
                 emit(VOp{V_POPPED});
-            else if (p_.code.back().code == V_ARG_LIT)
-                p_.code.back().flags |= MADE;
+            else if (last.code == V_PAIR || last.code == V_ARG)
+                last.flags |= MADE;
             else
                 emit(VOp{V_MADE});
         }
@@ -335,7 +346,7 @@ class PlanWriter {
                     if (!value(c.entry, rel)) return false;
                     // The jump past the block when the condition is false.
                     uint32_t skip = here();
-                    if (c.entry < CALLS_MARK && p_.code.back().code == V_ARG_LIT)
+                    if (c.entry < CALLS_MARK && p_.code.back().code == V_PAIR)
                         p_.code[--skip].code = V_TEST;
                     else
                         emit(VOp{V_JUMP_FALSE, 0, 0,
@@ -460,8 +471,22 @@ Machine g_machine;
 [[gnu::always_inline]] inline bool read_arg(const VFrame& f, const Operand* st, uint16_t n,
                                             Operand& o) {
     if (f.real) return load_value(argument(n), o);
-    if (n < 1 || n > f.argc) return false;
+    if (static_cast<uint16_t>(n - 1) >= f.argc) return false;
     o = st[f.args_at + n - 1];
+    return true;
+}
+
+// A V_PAIR's or V_TEST's value.
+[[gnu::always_inline]] inline bool pair(const VFrame& f, const Operand* st, const Operand* literals,
+                                        const VOp& op, Operand& v) {
+    if (!read_arg(f, st, op.n, v)) return false;
+    if (!(op.flags & RIGHT_ARG)) {
+        apply_binary(Op{op.op, op.rel, 0}, v, literals[op.z]);
+        return true;
+    }
+    Operand b;
+    if (!read_arg(f, st, static_cast<uint16_t>(op.z), b)) return false;
+    apply_binary(Op{op.op, op.rel, 0}, v, b);
     return true;
 }
 
@@ -483,6 +508,10 @@ bool run_plan(const VOp* pc, const VFrame& outer) {
             break;
         case V_ARG:
             if (!read_arg(*fr, st, pc->n, st[sp])) return give_up();
+            if (pc->flags & MADE) {
+                l.value_made(st[sp++]);
+                break;
+            }
             goto loaded;
         case V_LIT: st[sp] = literals[pc->z]; goto loaded;
         case V_CELL:
@@ -492,7 +521,7 @@ bool run_plan(const VOp* pc, const VFrame& outer) {
             if (!load_value(sysconst_value(pc->n), st[sp])) return give_up();
         loaded:
             if (pc->flags & ON_STACK) {
-                l.value_made(st[sp].text);
+                l.value_made(st[sp]);
                 l.value_pushed();
             }
             ++sp;
@@ -518,11 +547,11 @@ bool run_plan(const VOp* pc, const VFrame& outer) {
                 l.value_popped();
                 l.value_popped();
                 if (pc->op == OP_RELATION) {
-                    l.value_freed(a.text);
-                    l.value_freed(b.text);
-                    l.value_made(0);
+                    l.value_freed(a);
+                    l.value_freed(b);
+                    l.value_made(Operand{});
                 } else {
-                    l.value_freed(b.text);
+                    l.value_freed(b);
                 }
                 l.value_pushed();
             }
@@ -530,16 +559,14 @@ bool run_plan(const VOp* pc, const VFrame& outer) {
             --sp;
             break;
         }
-        case V_ARG_LIT:
-            if (!read_arg(*fr, st, pc->n, st[sp])) return give_up();
-            apply_binary(Op{pc->op, pc->rel, 0}, st[sp], literals[pc->z]);
-            if (pc->flags & MADE) l.value_made(st[sp].text);
+        case V_PAIR:
+            if (!pair(*fr, st, literals, *pc, st[sp])) return give_up();
+            if (pc->flags & MADE) l.value_made(st[sp]);
             ++sp;
             break;
         case V_TEST: {
             Operand v;
-            if (!read_arg(*fr, st, pc->n, v)) return give_up();
-            apply_binary(Op{pc->op, pc->rel, 0}, v, literals[pc->z]);
+            if (!pair(*fr, st, literals, *pc, v)) return give_up();
             if (v.number == 0.0) pc = code + pc->to - 1;
             break;
         }
@@ -550,7 +577,7 @@ bool run_plan(const VOp* pc, const VFrame& outer) {
             apply_binary(Op{pc->op, pc->rel, 0}, st[sp - 2], st[sp - 1]);
             --sp;
             break;
-        case V_MADE: l.value_made(st[sp - 1].text); break;
+        case V_MADE: l.value_made(st[sp - 1]); break;
         case V_POPPED: l.value_popped(); break;
         case V_SET: {
             // The value becomes the running cell's, written in place where
@@ -559,21 +586,21 @@ bool run_plan(const VOp* pc, const VFrame& outer) {
             const Operand v = st[--sp];
             Written* w = fr->self;
             if ((pc->flags & ON_STACK) || w->empty) {
-                if (!(pc->flags & ON_STACK)) l.value_made(v.text);
+                if (!(pc->flags & ON_STACK)) l.value_made(v);
                 if (!w->empty) l.give(1 + w->text_nodes);
             } else {
                 l.pass(1);
-                if (w->text_nodes != 0 && copy_nodes(v.text) != 0) {
+                if (w->text_nodes != 0 && v.copies != 0) {
                     l.pass(1);
                 } else {
-                    l.take(copy_nodes(v.text));
+                    l.take(v.copies);
                     l.give(w->text_nodes);
                 }
             }
             w->dirty = true;
             w->empty = false;
             w->number = true;
-            w->text_nodes = copy_nodes(v.text);
+            w->text_nodes = v.copies;
             w->value = v;
             break;
         }
@@ -581,7 +608,7 @@ bool run_plan(const VOp* pc, const VFrame& outer) {
         case V_JUMP_FALSE: {
             // A value on the stack is popped, tested and released.
             const Operand& v = st[--sp];
-            if (pc->flags & ON_STACK) l.value_freed(v.text);
+            if (pc->flags & ON_STACK) l.value_freed(v);
             if (v.number == 0.0) pc = code + pc->z - 1;
             break;
         }
@@ -618,17 +645,17 @@ bool run_plan(const VOp* pc, const VFrame& outer) {
                 if (!f.self->number) return give_up();
                 result = f.self->value;
                 if (f.flags & HANDED) {
-                    l.pass(f.self->text_nodes != 0 && node_aux(result.text) != 0 ? 2 : 1);
+                    l.pass(f.self->text_nodes != 0 && result.copies != 0 ? 2 : 1);
                     if (l.value_slot.at == 0) l.pass(1);
                 } else {
-                    l.value_made(result.text);
+                    l.value_made(result);
                     l.value_pushed();
                 }
             }
             // The argument list popped and released, the position restored.
             int freed = l.arg_slot.popped() + 1 + l.frame_slot.popped();
             for (uint32_t i = 0; i < f.argc; ++i)
-                freed += 1 + copy_nodes(st[f.args_at + i].text);
+                freed += 1 + st[f.args_at + i].copies;
             l.give(freed);
             sp = f.args_at;
             if (!(f.flags & OUTERMOST)) st[sp++] = result;
