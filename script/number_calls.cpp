@@ -54,7 +54,7 @@ enum VCode : uint8_t {
     V_HANDED, // a call's result handed over to op with the operand below
     V_MADE,   // an argument made as a value
     V_POPPED, // a value taken off the value stack
-    V_SET,    // the running cell's value written
+    V_SET,    // the running cell's value written (with TARGET, cell n's)
     V_IF,     // an if's saved position taken and dropped
     V_JUMP_FALSE,
     V_JUMP,
@@ -71,6 +71,8 @@ constexpr uint8_t HANDED = 2, OUTERMOST = 4;
 constexpr uint8_t MADE = 8;
 // V_PAIR, V_TEST: the right operand an argument.
 constexpr uint8_t RIGHT_ARG = 16;
+// V_SET: a set statement's, of the cell at table index n.
+constexpr uint8_t TARGET = 32;
 
 struct VOp {
     uint8_t code;
@@ -361,8 +363,14 @@ class PlanWriter {
                 for (uint32_t j : to_end)
                     p_.code[j].z = here();
                 at = s.end;
+            } else if (s.kind == ST_SET) {
+                if (!value(s.entry, rel)) return false;
+                emit(VOp{V_SET, 0, 0,
+                         static_cast<uint8_t>(TARGET | (s.entry >= CALLS_MARK ? ON_STACK : 0)),
+                         s.target});
+                at = entry_of_mark(lc_, s.entry).end;
             } else {
-                return false; // set and while statements run step by step
+                return false; // while statements run step by step
             }
         }
     }
@@ -580,11 +588,16 @@ bool run_plan(const VOp* pc, const VFrame& outer) {
         case V_MADE: l.value_made(st[sp - 1]); break;
         case V_POPPED: l.value_popped(); break;
         case V_SET: {
-            // The value becomes the running cell's, written in place where
-            // its old value can be reused (assigned_in_place) or replacing
-            // it, the callees' writes in the meantime released.
+            // The value becomes the running cell's (or the set's target's),
+            // written in place where its old value can be reused
+            // (assigned_in_place) or replacing it, the callees' writes in the
+            // meantime released.
             const Operand v = st[--sp];
             Written* w = fr->self;
+            if (pc->flags & TARGET) {
+                const CellHandle target = cell_table_at(pc->n);
+                if (target == 0 || (w = written_of(target)) == nullptr) return give_up();
+            }
             if ((pc->flags & ON_STACK) || w->empty) {
                 if (!(pc->flags & ON_STACK)) l.value_made(v);
                 if (!w->empty) l.give(1 + w->text_nodes);

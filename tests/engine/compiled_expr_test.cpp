@@ -547,11 +547,12 @@ TEST_F(CompiledExpr, CallsOnNumbersEndAsTheStepsLeaveThem) {
         {"out(r(6), ' ', fib, ' ', r)", "16 8 16", true},
         {"out(s(0), ' ', s(1), ' ', s)", "abc 1 1", true},
         {"out(tak(12, 8, 4), ' ', tak)", "5 5", true},
+        {"out(h(3), ' ', t, ' ', h)", "10 4 10", true},
         {"out(1 + miss(4))", nullptr, false},
         {"out(deep(400))", nullptr, false},
     };
     for (const auto& c : cases) {
-        Web web{{},
+        Web web{{"t"},
                 {{"s", "abc"}},
                 {{"fib", "if (%1 < 2) {%1} else {fib(%1 - 1) + fib(%1 - 2)}"},
                  {"g", "if (%1 > 2) {%1 * 2}"},
@@ -561,12 +562,15 @@ TEST_F(CompiledExpr, CallsOnNumbersEndAsTheStepsLeaveThem) {
                          "tak(%3 - 1, %1, %2))} else {%3}"},
                  {"miss", "if (%1 > 0) {miss(%1 - 1, 2)} else {%2 + %3}"},
                  {"deep", "if (%1 > 0) {deep(%1 - 1) + 1} else {0}"},
+                 {"h", "set t to %1 * 2 if (t > 4) {t + h(%1 - 1)} else {t}"},
                  {"home", c.script}},
                 1,
                 8};
         CompiledCounts counts;
         Outcome walker = compare([&] { make(web); }, c.script, &counts);
-        if (c.console != nullptr) EXPECT_EQ(walker.console, c.console) << c.script;
+        if (c.console != nullptr) {
+            EXPECT_EQ(walker.console, c.console) << c.script;
+        }
         EXPECT_EQ(walker.result != 0, c.console == nullptr) << c.script;
         EXPECT_EQ(counts.number_calls > 0, c.on_numbers) << c.script;
     }

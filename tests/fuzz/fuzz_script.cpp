@@ -59,8 +59,8 @@ void scratch_empty() {
         std::filesystem::remove_all(entry.path(), ec);
 }
 
-// What a run showed, with the store's free count at every statement and
-// console write (what mem() would have said there).
+// What a run showed, with the store's free count at every console write
+// (what mem() would have said there) and at every statement.
 struct Seen {
     int result = 0;
     int error_code = 0;
@@ -68,11 +68,18 @@ struct Seen {
     std::string console;
     std::vector<std::string> messages;
     std::vector<uint16_t> free_counts;
+    std::vector<uint16_t> free_at_statements; // none made by calls on numbers
     uint16_t in_use = 0;
     bool operator==(const Seen&) const = default;
 };
 
-Seen run_script(std::string_view script, bool fast) {
+// fast: compiled code; on_numbers: calls on numbers too, which run only
+// without a step limit (a run the limit did not stop ends without it).
+// Runs that go on longer are stopped (and not run again with calls on
+// numbers, which run only without a step limit).
+constexpr uint64_t STEP_LIMIT = 20000;
+
+Seen run_script(std::string_view script, bool fast, bool on_numbers = false) {
     HeadlessFrontend& fe = fuzz::frontend_for_fuzzing();
     fe.allow_paths = false;
     scratch_empty();
@@ -89,10 +96,11 @@ Seen run_script(std::string_view script, bool fast) {
     });
     rand_reset();
     interp_set_fast_path(fast);
-    run_set_step_limit(20000);
+    interp_set_number_calls(on_numbers);
+    run_set_step_limit(on_numbers ? 0 : STEP_LIMIT);
     Seen seen;
     fe.on_console = [&seen](std::string_view) { seen.free_counts.push_back(nodes_free()); };
-    fe.on_pump_pending = [&seen] { seen.free_counts.push_back(nodes_free()); };
+    fe.on_pump_pending = [&seen] { seen.free_at_statements.push_back(nodes_free()); };
     output_pump_interval(0);
     seen.result = engine_guard([] { return run_command(false); });
     output_pump_interval(5);
@@ -100,6 +108,7 @@ Seen run_script(std::string_view script, bool fast) {
     fe.on_pump_pending = nullptr;
     run_set_step_limit(0);
     interp_set_fast_path(true);
+    interp_set_number_calls(true);
     seen.error_code = run_last_error().code;
     seen.error_index = run_last_error().token_index;
     streams_reset();
@@ -121,6 +130,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!(walker == fast)) {
         std::fprintf(stderr, "compiled expressions differ from the walker:\n%s\n---\n%s\n",
                      walker.console.c_str(), fast.console.c_str());
+        std::abort();
+    }
+    if (walker.error_code == SE_HALTED) return 0;
+    Seen numbers = run_script(script, true, true);
+    numbers.free_at_statements = walker.free_at_statements;
+    if (!(walker == numbers)) {
+        std::fprintf(stderr, "calls on numbers differ from the walker:\n%s\n---\n%s\n",
+                     walker.console.c_str(), numbers.console.c_str());
         std::abort();
     }
     return 0;
