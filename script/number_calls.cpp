@@ -91,6 +91,9 @@ struct Plan {
     // limit (`reach` levels above the base at most), and with them.
     uint32_t entry = 0, checked_entry = 0;
     uint32_t reach = 0;
+    // The most operands its code holds at once (a call's arguments
+    // included, until the call's frame takes them).
+    uint32_t operands = 0;
     std::vector<VOp> code;
     std::vector<Operand> literals;
     // In a list's plan of sites (ListCache::site_plan), by site number:
@@ -102,6 +105,11 @@ void PlanDeleter::operator()(Plan* p) const { delete p; }
 
 namespace {
 
+// The operand stack (a call that would need more runs step by step: room
+// for any call of ordinary expressions nested to the limit), and the most
+// calls active at once (each takes at least two levels of nesting).
+constexpr uint32_t OPERAND_STACK = 16384;
+constexpr int FRAMES_MAX = NESTING_LIMIT / 2 + 2;
 // A call runs on numbers only this far above the low mark at its deepest:
 // the step-by-step run decides between paths of equal counts by checks of a
 // few nodes' room (store_roomy), and each must find room as it does here.
@@ -377,7 +385,24 @@ class PlanWriter {
 
     uint32_t here() const { return static_cast<uint32_t>(p_.code.size()); }
     uint32_t reach() const { return reach_; }
-    void emit(VOp op) { p_.code.push_back(op); }
+    void emit(VOp op) {
+        p_.code.push_back(op);
+        switch (op.code) {
+        case V_ARG:
+        case V_LIT:
+        case V_CELL:
+        case V_CONST:
+        case V_PAIR: ++height_; break;
+        case V_BINARY:
+        case V_HANDED:
+        case V_SET:
+        case V_JUMP_FALSE: --height_; break;
+        case V_CALL: height_ -= op.op - ((op.flags & OUTERMOST) ? 0 : 1); break;
+        default: break;
+        }
+        if (height_ > operands_) operands_ = height_;
+    }
+    uint32_t operands() const { return static_cast<uint32_t>(operands_); }
 
   private:
     // An expression whose value is taken off the value stack when it was
@@ -400,6 +425,7 @@ class PlanWriter {
     Plan& p_;
     bool checked_;
     uint32_t reach_ = 0;
+    int height_ = 0, operands_ = 0;
 };
 
 // A callee's plan, its statements read on its first call on numbers: they
@@ -416,6 +442,7 @@ const Plan* callee_plan(ListCache& lc, TokenList list) {
             ok = ok && w.statements(at, END_OF_FILE, 1);
             w.emit(VOp{V_RETURN});
             p.reach = w.reach();
+            p.operands = w.operands();
         }
         p.state = ok ? Plan::READY : Plan::REFUSED;
     }
@@ -433,7 +460,7 @@ uint32_t site_entry(ListCache& lc, uint16_t site_no) {
     if (p.site_entries[site_no] == 0) {
         PlanWriter w(lc, p, true);
         const uint32_t entry = w.here();
-        const bool ok = w.call(lc.sites[site_no], 0, OUTERMOST);
+        const bool ok = w.call(lc.sites[site_no], 0, OUTERMOST) && w.operands() <= OPERAND_STACK;
         w.emit(VOp{V_HALT});
         p.site_entries[site_no] = ok ? entry + 1 : NOT_COMPILED;
     }
@@ -465,14 +492,9 @@ struct VFrame {
     Written* self;
 };
 
-// The most operands one call's statements and arguments hold at once, and
-// the operand stack, room for every call the nesting limit allows.
-constexpr uint32_t FRAME_OPERANDS = 2 * OPERANDS_MAX + ARGS_MAX;
-constexpr uint32_t OPERAND_STACK = (NESTING_LIMIT + 2) * FRAME_OPERANDS;
-
 struct Machine {
     Operand stack[OPERAND_STACK];
-    VFrame frames[NESTING_LIMIT + 2];
+    VFrame frames[FRAMES_MAX];
 };
 Machine g_machine;
 
@@ -637,7 +659,9 @@ bool run_plan(const VOp* pc, const VFrame& outer) {
             // The saved position, the nesting, the argument list pushed.
             l.take(1 + l.frame_slot.pushed() + l.arg_slot.pushed());
             const int depth = fr->base + static_cast<int>(pc->z) + 1;
-            if (depth > NESTING_LIMIT || sp + FRAME_OPERANDS > OPERAND_STACK) return give_up();
+            if (depth > NESTING_LIMIT || sp + plan->operands > OPERAND_STACK ||
+                fr + 1 == g_machine.frames + FRAMES_MAX)
+                return give_up();
             g_run.entered = cell;
             Written* self = written_of(cell);
             if (self == nullptr) return give_up();
