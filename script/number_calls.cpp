@@ -701,7 +701,8 @@ bool run_plan(const VOp* pc, const VFrame& outer) {
             literals = fr->plan->literals.data();
             break;
         }
-        default: return true; // V_HALT
+        case V_HALT: return true;
+        default: __builtin_unreachable(); // every operation is one of the above
         }
     }
 }
