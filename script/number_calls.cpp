@@ -1,8 +1,8 @@
-// Cell calls run on numbers. A cell whose script is expression statements
-// and ifs over numbers, its arguments, cell reads and calls of such cells
-// (fib, tak, most recursive arithmetic) is called without the step-by-step
+// Cell calls run on numbers. A cell whose script is expression statements,
+// ifs and sets over numbers, its arguments, cell reads and calls of such
+// cells (fib, tak, most recursive arithmetic) is called without the step-by-step
 // run making a value, a stack entry or a saved position: each value is a
-// number with the text its copy would carry, the callee's value is kept
+// number with the text its copy would carry, the values written are kept
 // aside until the call is done, and what the steps would have done to the
 // store is counted in a ledger instead (every allocation, in order, and the
 // most nodes held at once).
@@ -16,10 +16,10 @@
 // another kind, is given up with nothing changed, and the same call runs
 // step by step from its start.
 //
-// Each list's expressions are read once from its compiled code into a plan
-// of its own (expressions, calls, statements), which the run reads without
-// touching the list's cache: a callee read for the first time may compile
-// into any cache.
+// Each list's statements are read once from its compiled code into a plan
+// of operations of its own, run by one machine (run_plan) with its own
+// stacks of operands and calls; the run never reads the lists' caches, into
+// which a callee read for the first time may compile.
 #include "script/compiled_run.h"
 
 #include "script/number_calls.h"
@@ -114,7 +114,8 @@ constexpr int FRAMES_MAX = NESTING_LIMIT / 2 + 2;
 // the step-by-step run decides between paths of equal counts by checks of a
 // few nodes' room (store_roomy), and each must find room as it does here.
 constexpr int LEDGER_MARGIN = 8;
-// The cells one call on numbers may write (each callee's own value).
+// The cells one call on numbers may write (each callee's own value and the
+// cells its sets name).
 constexpr int WRITTEN_MAX = 16;
 // The most arguments a call on numbers passes (more run step by step).
 constexpr int ARGS_MAX = 8;
@@ -356,11 +357,13 @@ class PlanWriter {
                     if (!value(c.entry, rel)) return false;
                     // The jump past the block when the condition is false.
                     uint32_t skip = here();
-                    if (c.entry < CALLS_MARK && p_.code.back().code == V_PAIR)
-                        p_.code[--skip].code = V_TEST;
-                    else
+                    if (c.entry < CALLS_MARK && p_.code.back().code == V_PAIR) {
+                        p_.code[--skip].code = V_TEST; // which leaves nothing
+                        --height_;
+                    } else {
                         emit(VOp{V_JUMP_FALSE, 0, 0,
                                  static_cast<uint8_t>(c.entry >= CALLS_MARK ? ON_STACK : 0)});
+                    }
                     if (!statements(c.block_first, RBRACE, rel + 1)) return false;
                     to_end.push_back(here());
                     emit(VOp{V_JUMP});
