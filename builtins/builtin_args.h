@@ -125,4 +125,20 @@ int32_t last_in_first(NodeHandle args, NodeHandle* result);
 int32_t butfirst_in_first(NodeHandle args, NodeHandle* result);
 int32_t butlast_in_first(NodeHandle args, NodeHandle* result);
 
+// The string builtins computed on arguments that are values read where
+// they stand (a cell's value, a literal), not copies the call owns: the
+// result's text is always new. False, with nothing made, where the call
+// would change an argument (a number's display text cached, a count
+// converted from its text) or fail; the call is then made as usual.
+using OnReadsFn = bool (*)(NodeHandle s, NodeHandle count, BuiltinOut& out);
+bool slen_on_reads(NodeHandle s, NodeHandle, BuiltinOut& out);
+bool first_on_reads(NodeHandle s, NodeHandle count, BuiltinOut& out);
+bool last_on_reads(NodeHandle s, NodeHandle count, BuiltinOut& out);
+bool butfirst_on_reads(NodeHandle s, NodeHandle count, BuiltinOut& out);
+bool butlast_on_reads(NodeHandle s, NodeHandle count, BuiltinOut& out);
+// The builtin of an NK_BUILTIN entry computed so, for a call with
+// arg_count arguments (the string, and the count if it takes one);
+// nullptr for any other builtin or count.
+OnReadsFn builtin_on_reads(NodeHandle entry, uint32_t arg_count);
+
 } // namespace tarvex

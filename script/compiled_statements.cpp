@@ -4,6 +4,7 @@
 // script/compiled_run.h.
 #include "script/compiled_run.h"
 
+#include "builtins/builtin_args.h"
 #include "lexer/lexer.h"
 
 namespace tarvex {
@@ -91,6 +92,58 @@ int call_at(Interpreter& in, ListCache& lc, const CallSite& site, NodeHandle* ha
 // The operators whose right operand is only read, as a number.
 inline bool arithmetic(uint8_t code) { return code >= OP_ADD && code <= OP_MOD; }
 
+// Whether an expression's mark is of a program without calls.
+inline bool plain_program(uint32_t mark) { return mark != 0 && mark < CALLS_MARK; }
+
+// The nodes a copy of a value takes when its text is one chunk with room
+// to spare, or none: its own and its chunk's (a chunk without characters
+// is not copied; a full one is copied as a chunk and an empty one).
+inline int copy_nodes(NodeHandle src) {
+    const Text t = value_text(src);
+    return t != 0 && node_aux(t) != 0 ? 2 : 1;
+}
+
+// What a string builtin on reads passes by, at most: the copies of a
+// string and a count with a chunk each, the charge the call makes for its
+// result, and the chunk a cut in place is charged for.
+constexpr int ON_READS_PASSING_MAX = 6;
+
+// A string builtin whose arguments are each a value read alone, computed on
+// the values read instead of on copies (builtin_on_reads): the result is
+// made new with a new text, and the copies only count as allocations. With
+// the copies, the call charges one node for its result and, cutting a copy's
+// text in place, one for the chunk, and it gives them back as it releases
+// the copies: together as many nodes as the copies take. Taken where taking
+// all of them would note nothing and each read's text is one chunk with
+// room to spare; false, with nothing done, when the call is made as usual.
+bool builtin_of_reads(Interpreter& in, ListCache& lc, const CallSite& site) {
+    if (!site.builtin || !site.args_compiled) return false;
+    const OnReadsFn fn = builtin_on_reads(site.index, site.arg_count);
+    if (fn == nullptr || !detail::store_roomy(ON_READS_PASSING_MAX)) return false;
+    NodeHandle src[2] = {0, 0};
+    for (uint32_t i = 0; i < site.arg_count; ++i) {
+        const uint32_t mark = lc.args[site.args_at + i].mark;
+        if (!plain_program(mark)) return false;
+        Entry& e = entry_of_mark(lc, mark);
+        if (e.given_up || e.shape != SHAPE_LOAD || !clear_of_limits(in, e)) return false;
+        src[i] = read_source(lc.code[e.code_at]);
+        if (src[i] == NO_READ || src[i] == 0) return false;
+        const Text t = value_text(src[i]);
+        if (t != 0 && (chain_next(t) != 0 || node_aux(t) >= TEXT_CHUNK)) return false;
+    }
+    BuiltinOut out;
+    if (!fn(src[0], src[1], out)) return false;
+    for (uint32_t i = 0; i < site.arg_count; ++i) {
+        finish<false>(in, entry_of_mark(lc, lc.args[site.args_at + i].mark));
+        node_charges_passed(copy_nodes(src[i]));
+    }
+    NodeHandle result = value_new();
+    result_set_out(result, out);
+    go_to(in, site.args_end);
+    push_value(result);
+    return true;
+}
+
 } // namespace
 
 // Runs a program on the value stack: every value is made, pushed, combined
@@ -131,6 +184,10 @@ int compiled::run_calls(Interpreter& in, ListCache& lc, const Entry& e) {
         case OP_BUILTIN: {
             const CallSite site = lc.sites[op.arg];
             in.depth = depth.base + site.depth;
+            if (op.code == OP_BUILTIN && builtin_of_reads(in, lc, site)) {
+                in.depth = depth.base;
+                break;
+            }
             // A result that the next operator combines at once with the
             // operand below it may be handed over: the operator reads the
             // cell's value where it would read its copy. The operand stays
@@ -436,9 +493,6 @@ struct Target {
     *r = 0;
     return true;
 }
-
-// Whether an expression's mark is of a program without calls.
-inline bool plain_program(uint32_t mark) { return mark != 0 && mark < CALLS_MARK; }
 
 inline int run_statement(Interpreter& in, ListCache& lc, const Stmt& s, CellHandle cell) {
     switch (s.kind) {

@@ -44,6 +44,7 @@ struct Outcome {
     std::vector<int> free_at_write;
     std::map<std::string, std::string> files;
     uint16_t in_use_after = 0;
+    uint64_t allocations = 0; // node_allocations() counted by the run
 };
 
 void expect_same(const Outcome& walker, const Outcome& fast, const std::string& what) {
@@ -116,7 +117,9 @@ class CompiledExpr : public EngineTest {
         interp_set_fast_path(fast);
         node_fail_after(fail_after);
         Outcome o;
+        const uint64_t allocations = node_allocations();
         o.result = run_again();
+        o.allocations = node_allocations() - allocations;
         node_fail_after(-1);
         interp_set_fast_path(true);
         streams_reset();
@@ -490,6 +493,42 @@ TEST_F(CompiledExpr, ReadersAndCallsRunCompiledAlike) {
         CompiledCounts counts;
         compare([&] { make(web); }, c.script, &counts);
         EXPECT_GE(counts.runs, c.compiled) << c.script;
+    }
+}
+
+// A string builtin on values read where they stand counts the copies it
+// does not make: as many allocations as the call on a computed count (whose
+// value takes the nodes of the literal's copy), which slen, taking one argument, copies
+// and releases (two more), in a run after the one that read the script.
+TEST_F(CompiledExpr, StringBuiltinsOnReadsCountTheCopies) {
+    const struct {
+        const char *on_reads, *copied;
+        int more;
+        const char* value;
+    } rows[] = {
+        {"first(s, 2)", "first(s, 2 + 0)", 0, "ab"},
+        {"first(u, 1)", "first(u, 1 + 0)", 0, "a"}, // 36 characters in one chunk
+        {"first(l, 1)", "first(l, 1 + 0)", 0, "x"}, // two chunks
+        {"butfirst(s, 2)", "butfirst(s, 2 + 0)", 0, "cdefghijklmnopqrstuvwxyz0123456"},
+        {"last(s, 4)", "last(s, 4 + 0)", 0, "3456"},
+        {"butlast(s, 2) cat slen(s)", "butlast(s, 2 + 0) cat slen(s, 2 + 0)", 2,
+         "abcdefghijklmnopqrstuvwxyz0123433"},
+    };
+    for (const auto& row : rows) {
+        uint64_t allocations[2];
+        for (int i = 0; i < 2; ++i) {
+            make({{"t", "u"},
+                  {{"s", "abcdefghijklmnopqrstuvwxyz0123456"}, {"l", std::string(36, 'x')}},
+                  {{"home", std::string("set u to s cat 'xyz' set t to ") +
+                                (i == 0 ? row.on_reads : row.copied)}}});
+            make_current(cell_find("home"));
+            ASSERT_EQ(run_again(), 0);
+            const uint64_t before = node_allocations();
+            ASSERT_EQ(run_again(), 0);
+            allocations[i] = node_allocations() - before;
+            EXPECT_EQ(value_display(cell_value(cell_find("t"))), row.value) << row.on_reads;
+        }
+        EXPECT_EQ(allocations[0] + row.more, allocations[1]) << row.on_reads;
     }
 }
 
