@@ -144,6 +144,52 @@ bool builtin_of_reads(Interpreter& in, ListCache& lc, const CallSite& site) {
     return true;
 }
 
+// What a read combined at once with the value below it holds at most, in
+// the steps it stands for: its copy and the copy's chunk with the block the
+// copy's push would begin, or the copy with a chunk a join takes.
+constexpr int COMBINED_PASSING_MAX = 4;
+
+// A read that the next operator combines at once with the value on top of
+// the stack, combined with the value read where it stands, which the
+// operator only reads: a string joined behind a string with characters, a
+// number added (or any other arithmetic, and, or) to the top, or compared
+// with a number on top. The copy the read would push, its chunk and the
+// blocks the pushes and pops would take and give back only count as
+// allocations; a relation's operand is still popped and released, and its
+// result pushed. Taken where taking all of them, and a chunk the join
+// takes, would note nothing and the read's text is one chunk with room to
+// spare; false, with nothing done, when the read is pushed as usual.
+bool combined_with_read(Interpreter& in, const Op& next, NodeHandle src) {
+    const uint32_t count = in.values.count;
+    if (src == 0 || count == 0 || !detail::store_roomy(COMBINED_PASSING_MAX)) return false;
+    const NodeHandle top = cstack_peek(in.values);
+    const Text t = value_text(src);
+    if (top == 0 || (t != 0 && (chain_next(t) != 0 || node_aux(t) >= TEXT_CHUNK))) return false;
+    const uint8_t kind = value_kind(src);
+    if (next.code == OP_CAT) {
+        // Behind the top's characters; a string joined to an empty one
+        // would be taken over.
+        if (kind != VK_STRING || value_kind(top) != VK_STRING || text_is_empty(value_text(top)))
+            return false;
+    } else if (next.code == OP_RELATION) {
+        if (kind != VK_NUMBER || value_kind(top) != VK_NUMBER) return false;
+    } else if (next.code < OP_ADD || next.code > OP_AND || kind != VK_NUMBER) {
+        return false;
+    }
+    node_charges_passed(copy_nodes(src));
+    if (count % HSTACK_SLOTS == 0) node_charges_passed(1);
+    if (next.code == OP_RELATION) {
+        const NodeHandle left = pop_value();
+        const bool holds = relation_holds(next.rel, value_compare(left, src));
+        value_free(left);
+        push_value(holds ? value_new_one() : value_to_number(value_new()));
+        return true;
+    }
+    if ((count - 1) % HSTACK_SLOTS == 0) node_charges_passed(1);
+    operation_of(next.code)(top, src);
+    return true;
+}
+
 } // namespace
 
 // Runs a program on the value stack: every value is made, pushed, combined
@@ -160,16 +206,25 @@ int compiled::run_calls(Interpreter& in, ListCache& lc, const Entry& e) {
         ~Depth() { in.depth = base; }
     } depth{in, in.depth};
     const TokenCursor end = e.end;
-    for (uint32_t pc = e.code_at, stop = e.code_at + e.code_len; pc < stop; ++pc) {
+    uint32_t pc = e.code_at;
+    const uint32_t stop = e.code_at + e.code_len;
+    // A read, pushed as a copy or combined with the value below it.
+    auto read = [&](NodeHandle src) {
+        if (pc + 1 < stop && combined_with_read(in, lc.code[pc + 1], src))
+            ++pc;
+        else
+            push_copy_of(src);
+    };
+    for (; pc < stop; ++pc) {
         const Op op = lc.code[pc];
         switch (op.code) {
         case OP_CELL: {
             CellHandle cell = cell_table_at(op.arg);
-            push_copy_of(cell != 0 ? cell_value(cell) : 0);
+            read(cell != 0 ? cell_value(cell) : 0);
             break;
         }
-        case OP_CONST: push_copy_of(sysconst_value(op.arg)); break;
-        case OP_LITERAL: push_copy_of(op.arg); break;
+        case OP_CONST: read(sysconst_value(op.arg)); break;
+        case OP_LITERAL: read(op.arg); break;
         case OP_ARG: {
             const CallSite site = lc.sites[op.arg];
             NodeHandle a = argument(static_cast<uint16_t>(site.index));
@@ -177,7 +232,7 @@ int compiled::run_calls(Interpreter& in, ListCache& lc, const Entry& e) {
                 go_to(in, site.at);
                 return SE_ARGNUM_INVALID;
             }
-            push_copy_of(a);
+            read(a);
             break;
         }
         case OP_CALL:

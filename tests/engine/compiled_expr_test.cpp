@@ -532,6 +532,27 @@ TEST_F(CompiledExpr, StringBuiltinsOnReadsCountTheCopies) {
     }
 }
 
+// A read that the next operator combines at once with the value below it
+// is not copied, yet counts as many allocations as the walker's copy.
+TEST_F(CompiledExpr, ReadsCombinedAtOnceCountTheirCopies) {
+    // The last one reads 'x' onto 18 values, where its push would begin a block.
+    std::string deep = "set t to ";
+    for (int i = 0; i < 17; ++i)
+        deep += "s cat (";
+    deep += "s cat 'x'" + std::string(17, ')') + " out(t cat '')";
+    for (const std::string& script :
+         {std::string("set t to s cat 'xyz' cat s cat ('' cat s) out(t cat '')"),
+          std::string("set t to ((x * 1 cat '') + 0 > 1) cat (x - 1) cat (1 + s) out(t cat (s = "
+                      "0) cat '')"),
+          deep}) {
+        Web web{{"t"}, {{"s", "abc"}, {"x", "2"}}, {{"home", script}}};
+        Outcome walker = compare([&] { make(web); }, script);
+        Outcome fast = run_once(
+            true, [&] { make(web); }, "home");
+        EXPECT_EQ(walker.allocations, fast.allocations) << script;
+    }
+}
+
 // Statements read once run as the walker runs them: every clause of an if
 // taken, conditions the programs take and conditions the walker keeps
 // (a subscript beside a call, a call's list closed by a trailing comma,
