@@ -144,6 +144,33 @@ bool builtin_of_reads(Interpreter& in, ListCache& lc, const CallSite& site) {
     return true;
 }
 
+// A builtin call whose one argument is a program of a string builtin on
+// reads alone (slen(first(s, 5))): the argument's call made by
+// builtin_of_reads where the program would make it, its value popped as the
+// program's result, and the call made with it, as call_at makes them, less
+// the program's and the argument list's reading. False, with nothing done,
+// when the argument's call is made as usual; else *r is the call's outcome.
+bool builtin_of_builtin(Interpreter& in, ListCache& lc, const CallSite& site, int* r) {
+    if (!site.builtin || !site.args_compiled || site.arg_count != 1) return false;
+    const uint32_t mark = lc.args[site.args_at].mark;
+    if (mark < CALLS_MARK) return false;
+    const Entry& e = entry_of_mark(lc, mark);
+    if (e.code_len != 1 || lc.code[e.code_at].code != OP_BUILTIN || !calls_can_run(in, e))
+        return false;
+    const int base = in.depth;
+    in.depth = base + lc.sites[lc.code[e.code_at].arg].depth;
+    const bool made = builtin_of_reads(in, lc, lc.sites[lc.code[e.code_at].arg]);
+    in.depth = base;
+    if (!made) return false;
+    ++g_counts.runs;
+    const NodeHandle arg = pop_value();
+    chain_set_next(arg, 0);
+    go_to(in, site.args_end);
+    NodeHandle result = 0;
+    if ((*r = builtin_call(site.index, arg, &result)) == 0) push_value(result);
+    return true;
+}
+
 // What a read combined at once with the value below it holds at most, in
 // the steps it stands for: its copy and the copy's chunk with the block the
 // copy's push would begin, or the copy with a chunk a join takes.
@@ -159,7 +186,7 @@ constexpr int COMBINED_PASSING_MAX = 4;
 // result pushed. Taken where taking all of them, and a chunk the join
 // takes, would note nothing and the read's text is one chunk with room to
 // spare; false, with nothing done, when the read is pushed as usual.
-bool combined_with_read(Interpreter& in, const Op& next, NodeHandle src) {
+[[gnu::noinline]] bool combined_with_read(Interpreter& in, const Op& next, NodeHandle src) {
     const uint32_t count = in.values.count;
     if (src == 0 || count == 0 || !detail::store_roomy(COMBINED_PASSING_MAX)) return false;
     const NodeHandle top = cstack_peek(in.values);
@@ -173,7 +200,7 @@ bool combined_with_read(Interpreter& in, const Op& next, NodeHandle src) {
             return false;
     } else if (next.code == OP_RELATION) {
         if (kind != VK_NUMBER || value_kind(top) != VK_NUMBER) return false;
-    } else if (next.code < OP_ADD || next.code > OP_AND || kind != VK_NUMBER) {
+    } else if (kind != VK_NUMBER) {
         return false;
     }
     node_charges_passed(copy_nodes(src));
@@ -208,9 +235,11 @@ int compiled::run_calls(Interpreter& in, ListCache& lc, const Entry& e) {
     const TokenCursor end = e.end;
     uint32_t pc = e.code_at;
     const uint32_t stop = e.code_at + e.code_len;
-    // A read, pushed as a copy or combined with the value below it.
+    // A read, pushed as a copy or combined with the value below it by an
+    // operator next (OP_ADD to OP_AND, OP_RELATION, OP_CAT).
     auto read = [&](NodeHandle src) {
-        if (pc + 1 < stop && combined_with_read(in, lc.code[pc + 1], src))
+        if (pc + 1 < stop && lc.code[pc + 1].code >= OP_ADD && lc.code[pc + 1].code <= OP_CAT &&
+            combined_with_read(in, lc.code[pc + 1], src))
             ++pc;
         else
             push_copy_of(src);
@@ -239,9 +268,13 @@ int compiled::run_calls(Interpreter& in, ListCache& lc, const Entry& e) {
         case OP_BUILTIN: {
             const CallSite site = lc.sites[op.arg];
             in.depth = depth.base + site.depth;
-            if (op.code == OP_BUILTIN && builtin_of_reads(in, lc, site)) {
-                in.depth = depth.base;
-                break;
+            if (op.code == OP_BUILTIN) {
+                int r = 0;
+                if (builtin_of_reads(in, lc, site) || builtin_of_builtin(in, lc, site, &r)) {
+                    if (r != 0) return r;
+                    in.depth = depth.base;
+                    break;
+                }
             }
             // A result that the next operator combines at once with the
             // operand below it may be handed over: the operator reads the

@@ -511,6 +511,7 @@ TEST_F(CompiledExpr, StringBuiltinsOnReadsCountTheCopies) {
         {"first(l, 1)", "first(l, 1 + 0)", 0, "x"}, // two chunks
         {"butfirst(s, 2)", "butfirst(s, 2 + 0)", 0, "cdefghijklmnopqrstuvwxyz0123456"},
         {"last(s, 4)", "last(s, 4 + 0)", 0, "3456"},
+        {"slen(first(s, 2))", "slen(first(s, 2 + 0))", 0, "2"},
         {"butlast(s, 2) cat slen(s)", "butlast(s, 2 + 0) cat slen(s, 2 + 0)", 2,
          "abcdefghijklmnopqrstuvwxyz0123433"},
     };
@@ -577,6 +578,7 @@ TEST_F(CompiledExpr, StatementsRunAlikeBothWays) {
         "set y to 1 while (slen(q[0] cat s) * f(3 - y,) > 0) {set y to y + 1} out(y)",
         "set y to 0 while (slen(s) < x) {set s to s cat y} out(s) while (y < x) {set y to y + 1 if "
         "(y = 4) {q[y + 40]}}",
+        "out(slen(first(s, 2)), ' ') if (x > 2) {out(previous(last(s, 1)))}",
     };
     int halted = 0;
     for (const char* script : scripts) {
