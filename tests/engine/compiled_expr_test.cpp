@@ -412,6 +412,10 @@ TEST_F(CompiledExpr, InjectedFailuresRunAlikeBothWays) {
     before = node_allocations();
     run_once(true, prepare, "home", total * 2);
     EXPECT_EQ(static_cast<long>(node_allocations() - before), total);
+    // The run takes every allocation it counts: one fewer and it runs out.
+    const long run = static_cast<long>(run_once(false, prepare, "home").allocations);
+    EXPECT_EQ(run_once(false, prepare, "home", run - 1).result, SE_OUT_OF_MEMORY);
+    EXPECT_EQ(run_once(false, prepare, "home", run).result, 0);
     int exhausted = 0;
     for (long k = 0; k < total && !HasFailure(); k += total / 40 + 1)
         exhausted += compare(prepare, "failing after " + std::to_string(k), nullptr, k).result ==
@@ -552,6 +556,29 @@ TEST_F(CompiledExpr, ReadsCombinedAtOnceCountTheirCopies) {
             true, [&] { make(web); }, "home");
         EXPECT_EQ(walker.allocations, fast.allocations) << script;
     }
+}
+
+// A for's round counts what its steps take: the saved position given back
+// and taken again (its record and the frame stack's block it begins), the
+// loop cell's copy with the step added (the value and the text it keeps
+// from the literal 1) and the copy compared with the limit.
+TEST_F(CompiledExpr, ForRoundsCountTheirCopies) {
+    uint64_t allocations[2];
+    for (int i = 0; i < 2; ++i) {
+        make({{"i"}, {}, {{"home", i == 0 ? "for (i = 1 to 3) {}" : "for (i = 1 to 5) {}"}}});
+        make_current(cell_find("home"));
+        ASSERT_EQ(run_again(), 0);
+        const uint64_t before = node_allocations();
+        ASSERT_EQ(run_again(), 0);
+        allocations[i] = node_allocations() - before;
+    }
+    EXPECT_EQ(allocations[1] - allocations[0], 2u * (2 + 2 + 2));
+    // A loop cell that keeps history keeps each value it steps from.
+    make({{"i"}, {}, {{"home", "for (i = 1 to 3) {out(previous('i'), ' ')}"}}});
+    make_current(cell_find("home"));
+    ui.console.clear();
+    ASSERT_EQ(run_again(), 0);
+    EXPECT_EQ(ui.console, "1 1 2 ");
 }
 
 // Statements read once run as the walker runs them: every clause of an if

@@ -108,6 +108,13 @@ TEST_F(PlotTest, PointsNeedBothCoordinatesChangedInEitherOrder) {
     for (int i = 0; i < 6; ++i)
         set(x, i);
     EXPECT_TRUE(lines().empty());
+
+    // A for's cell is placed at each value it steps to.
+    plot_end();
+    settings_set_plot_cells("x,y");
+    plot_erase();
+    run_home("for (x = 0 to 2) {set y to x}");
+    EXPECT_EQ(lines(), (std::vector<Line>{{112, 96, 128, 80}, {128, 80, 144, 64}}));
 }
 
 TEST_F(PlotTest, ClippingAgainstEdgesAndCorners) {
