@@ -117,9 +117,7 @@ constexpr int ON_READS_PASSING_MAX = 6;
 // all of them would note nothing and each read's text is one chunk with
 // room to spare; false, with nothing done, when the call is made as usual.
 bool builtin_of_reads(Interpreter& in, ListCache& lc, const CallSite& site) {
-    if (!site.builtin || !site.args_compiled) return false;
-    const OnReadsFn fn = builtin_on_reads(site.index, site.arg_count);
-    if (fn == nullptr || !detail::store_roomy(ON_READS_PASSING_MAX)) return false;
+    if (!site.builtin || !site.args_compiled || site.arg_count > 2) return false;
     NodeHandle src[2] = {0, 0};
     for (uint32_t i = 0; i < site.arg_count; ++i) {
         const uint32_t mark = lc.args[site.args_at + i].mark;
@@ -131,6 +129,8 @@ bool builtin_of_reads(Interpreter& in, ListCache& lc, const CallSite& site) {
         const Text t = value_text(src[i]);
         if (t != 0 && (chain_next(t) != 0 || node_aux(t) >= TEXT_CHUNK)) return false;
     }
+    const OnReadsFn fn = builtin_on_reads(site.index, site.arg_count);
+    if (fn == nullptr || !detail::store_roomy(ON_READS_PASSING_MAX)) return false;
     BuiltinOut out;
     if (!fn(src[0], src[1], out)) return false;
     for (uint32_t i = 0; i < site.arg_count; ++i) {
@@ -582,6 +582,47 @@ struct Target {
     return true;
 }
 
+// What set x to x cat y passes by, at most: x's copy with its chunk and
+// block, and what the read y combined at once holds.
+constexpr int JOIN_PASSING_MAX = 3 + COMBINED_PASSING_MAX;
+
+// set x to x cat y, y a read (a cell, a constant, a literal; x itself
+// too): y joined behind x's value in place (value_to_reuse). The program
+// would push x's copy, join y behind it (as combined_with_read joins it,
+// y's copy only counted) and pop the result, which the assignment would
+// give x for the value it releases: x's copy with its chunk and the
+// blocks the pushes and pops would take and give back only count as
+// allocations, and the value is kept. Taken where taking all of them
+// would note nothing and the join would be combined at once; false, with
+// nothing done, when the assignment is left to value_of.
+[[gnu::noinline]] bool joined_in_place(Interpreter& in, ListCache& lc, uint32_t mark, int index) {
+    const Entry& e = entry_of_mark(lc, mark);
+    const Op* code = lc.code.data() + e.code_at;
+    if (e.code_len != 3 || code[0].code != OP_CELL || code[0].arg != index ||
+        code[2].code != OP_CAT ||
+        (code[1].code != OP_CELL && code[1].code != OP_CONST && code[1].code != OP_LITERAL) ||
+        !calls_can_run(in, e) || !detail::store_roomy(JOIN_PASSING_MAX))
+        return false;
+    const CellHandle target = cell_table_at(index);
+    const NodeHandle old = value_to_reuse(target), src = read_source(code[1]);
+    if (old == 0 || src == 0 || value_kind(old) != VK_STRING || value_kind(src) != VK_STRING ||
+        text_is_empty(value_text(old)))
+        return false;
+    for (const Text t : {value_text(old), value_text(src)})
+        if (t != 0 && (chain_next(t) != 0 || node_aux(t) >= TEXT_CHUNK)) return false;
+    const uint32_t count = in.values.count;
+    node_charges_passed(copy_nodes(old));
+    node_charges_passed(copy_nodes(src));
+    if (count % HSTACK_SLOTS == 0) node_charges_passed(2);
+    if ((count + 1) % HSTACK_SLOTS == 0) node_charges_passed(1);
+    value_concat(old, src);
+    go_to(in, e.end);
+    ++g_counts.runs;
+    // What cell_set_value tells of the new value.
+    if (detail::g_value_hook) detail::g_value_hook(old, target);
+    return true;
+}
+
 inline int run_statement(Interpreter& in, ListCache& lc, const Stmt& s, CellHandle cell) {
     switch (s.kind) {
     case ST_EXPRESSION: {
@@ -601,6 +642,7 @@ inline int run_statement(Interpreter& in, ListCache& lc, const Stmt& s, CellHand
         if (plain_program(s.entry) &&
             assigned_in_place(in, lc, s.entry, Target{target_index, 0}, SE_INVALID_EXPRESSION, &r))
             return r;
+        if (s.entry >= CALLS_MARK && joined_in_place(in, lc, s.entry, target_index)) return 0;
         NodeHandle v = 0;
         if ((r = value_of(in, lc, s.entry, &v, SE_INVALID_EXPRESSION)) != 0) return r;
         return assign_at(target_index, v);

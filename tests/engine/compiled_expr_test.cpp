@@ -366,6 +366,11 @@ TEST_F(CompiledExpr, LowStoreRunsAlikeBothWays) {
          {{"z"},
           {{"y", std::string(300, '0') + "12"}},
           {{"g", "%1"}, {"home", "set z to 1 + g(y)"}}}},
+        // A join written in the value it replaces, whose copies would come
+        // near the mark.
+        {"join in place",
+         {0, 10, true, true},
+         {{"z"}, {{"y", "abc"}}, {{"home", "set y to y cat 'xyz' 1 2"}}}},
         // The condition of a compiled if, whose truth alone is wanted.
         {"if condition",
          {1, 17, true, true},
@@ -538,7 +543,9 @@ TEST_F(CompiledExpr, StringBuiltinsOnReadsCountTheCopies) {
 }
 
 // A read that the next operator combines at once with the value below it
-// is not copied, yet counts as many allocations as the walker's copy.
+// is not copied, yet counts as many allocations as the walker's copy; so
+// does a join written in the value it replaces (set t to t cat s), up to a
+// full chunk (whose copy takes a second, empty one), and to itself.
 TEST_F(CompiledExpr, ReadsCombinedAtOnceCountTheirCopies) {
     // The last one reads 'x' onto 18 values, where its push would begin a block.
     std::string deep = "set t to ";
@@ -547,10 +554,13 @@ TEST_F(CompiledExpr, ReadsCombinedAtOnceCountTheirCopies) {
     deep += "s cat 'x'" + std::string(17, ')') + " out(t cat '')";
     for (const std::string& script :
          {std::string("set t to s cat 'xyz' cat s cat ('' cat s) out(t cat '')"),
+          std::string("set t to 'ab' set t to t cat 'xyz' set t to t cat s set t to t cat "
+                      "'abcdefghijklmnopqrstuvwxyzAB' set t to t cat '' set t to t cat 'x' set u "
+                      "to 'abcdefghijklmnopqrst' set u to u cat u out(t cat u)"),
           std::string("set t to ((x * 1 cat '') + 0 > 1) cat (x - 1) cat (1 + s) out(t cat (s = "
                       "0) cat '')"),
           deep}) {
-        Web web{{"t"}, {{"s", "abc"}, {"x", "2"}}, {{"home", script}}};
+        Web web{{"t", "u"}, {{"s", "abc"}, {"x", "2"}}, {{"home", script}}};
         Outcome walker = compare([&] { make(web); }, script);
         Outcome fast = run_once(
             true, [&] { make(web); }, "home");

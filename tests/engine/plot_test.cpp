@@ -115,6 +115,10 @@ TEST_F(PlotTest, PointsNeedBothCoordinatesChangedInEitherOrder) {
     plot_erase();
     run_home("for (x = 0 to 2) {set y to x}");
     EXPECT_EQ(lines(), (std::vector<Line>{{112, 96, 128, 80}, {128, 80, 144, 64}}));
+    // So is a string joined in place (as 0).
+    plot_erase();
+    run_home("set x to 'a' set y to 1 set x to x cat 'b' set y to 2");
+    EXPECT_EQ(lines(), (std::vector<Line>{{112, 80, 112, 64}}));
 }
 
 TEST_F(PlotTest, ClippingAgainstEdgesAndCorners) {
