@@ -65,7 +65,7 @@ inline void result_set_number(NodeHandle result, double d, uint8_t flags) {
     value_set_flags(result, flags & ~VF_DUAL);
 }
 
-inline void result_set_out(NodeHandle result, const BuiltinOut& out) {
+[[gnu::always_inline]] inline void result_set_out(NodeHandle result, const BuiltinOut& out) {
     if (out.kind == VK_NUMBER)
         result_set_number(result, out.number, 0);
     else
