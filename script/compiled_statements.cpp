@@ -186,7 +186,12 @@ constexpr int COMBINED_PASSING_MAX = 4;
 // result pushed. Taken where taking all of them, and a chunk the join
 // takes, would note nothing and the read's text is one chunk with room to
 // spare; false, with nothing done, when the read is pushed as usual.
-[[gnu::noinline]] bool combined_with_read(Interpreter& in, const Op& next, NodeHandle src) {
+//
+// With truth, a relation gives its truth there instead of pushing its
+// result: the result, which popped_truth would pop and release, and the
+// block its push would take only count as allocations.
+[[gnu::noinline]] bool combined_with_read(Interpreter& in, const Op& next, NodeHandle src,
+                                          bool* truth = nullptr) {
     const uint32_t count = in.values.count;
     if (src == 0 || count == 0 || !detail::store_roomy(COMBINED_PASSING_MAX)) return false;
     const NodeHandle top = cstack_peek(in.values);
@@ -209,6 +214,11 @@ constexpr int COMBINED_PASSING_MAX = 4;
         const NodeHandle left = pop_value();
         const bool holds = relation_holds(next.rel, value_compare(left, src));
         value_free(left);
+        if (truth != nullptr) {
+            node_charges_passed((count - 1) % HSTACK_SLOTS == 0 ? 2 : 1);
+            *truth = holds;
+            return true;
+        }
         push_value(holds ? value_new_one() : value_to_number(value_new()));
         return true;
     }
@@ -347,6 +357,36 @@ int value_of(Interpreter& in, ListCache& lc, uint32_t mark, NodeHandle* v, int n
     return walk_to_value(v, no_value);
 }
 
+// The truth of a program on the value stack, as run_calls and popped_truth
+// find it. A program that ends in a read (a cell, a constant, a literal)
+// compared at once with the value below it (slen(s) > 30) runs up to the
+// read, and the comparison gives the truth without making its result
+// (combined_with_read); where it is not combined at once, the read is
+// pushed and compared as run_calls does.
+int calls_truth(Interpreter& in, ListCache& lc, const Entry& e, bool* truth) {
+    const uint32_t last = e.code_at + e.code_len - 1;
+    const uint8_t read = e.code_len >= 3 ? lc.code[last - 1].code : uint8_t{OP_ARG};
+    if (lc.code[last].code != OP_RELATION ||
+        (read != OP_CELL && read != OP_CONST && read != OP_LITERAL)) {
+        if (int r = run_calls(in, lc, e); r != 0) return r;
+        return popped_truth(truth);
+    }
+    Entry head = e;
+    head.code_len -= 2;
+    if (int r = run_calls(in, lc, head); r != 0) return r;
+    const Op read_op = lc.code[last - 1], relation = lc.code[last];
+    const NodeHandle src = read_source(read_op);
+    if (combined_with_read(in, relation, src, truth)) return 0;
+    push_copy_of(src);
+    NodeHandle left, right;
+    if (!pop_two(left, right)) return SE_INTERNAL;
+    const bool holds = relation_holds(relation.rel, value_compare(left, right));
+    value_free(left);
+    value_free(right);
+    push_value(holds ? value_new_one() : value_to_number(value_new()));
+    return popped_truth(truth);
+}
+
 // Two reads compared, for the truth alone: what run_entry would find,
 // without the result; false, with nothing counted, when run_entry is to
 // decide.
@@ -370,10 +410,7 @@ template <bool Moves = true>
     if (mark == 0) return walk_to_truth(truth);
     Entry& e = entry_of_mark(lc, mark);
     if (mark >= CALLS_MARK) {
-        if (calls_can_run(in, e)) {
-            if (int r = run_calls(in, lc, e); r != 0) return r;
-            return popped_truth(truth);
-        }
+        if (calls_can_run(in, e)) return calls_truth(in, lc, e, truth);
     } else if (!e.given_up) {
         if (e.shape == SHAPE_COMPARE && compare_truth(in, lc, e, truth)) return 0;
         Operand result;

@@ -566,6 +566,21 @@ TEST_F(CompiledExpr, ReadsCombinedAtOnceCountTheirCopies) {
             true, [&] { make(web); }, "home");
         EXPECT_EQ(walker.allocations, fast.allocations) << script;
     }
+    // Conditions' last comparisons, true and false, whose results are not
+    // made: two rounds more count as the walker's two rounds.
+    uint64_t runs[2][2];
+    for (int fast = 0; fast < 2; ++fast)
+        for (int more = 0; more < 2; ++more) {
+            std::string script = std::string("for (i = 1 to ") + (more ? "5" : "3") +
+                                 ") {if ((x cat '') * 1 > 1) {set t to 'y'} if ((x cat '') * 1 "
+                                 "> 5) {} while ((t cat 'a') = 'ya') {set t to 'n'}}";
+            Web web{{"t", "i"}, {{"x", "2"}}, {{"home", script}}};
+            Outcome o = run_once(
+                fast == 1, [&] { make(web); }, "home");
+            EXPECT_EQ(o.result, 0) << script;
+            runs[fast][more] = o.allocations;
+        }
+    EXPECT_EQ(runs[0][1] - runs[0][0], runs[1][1] - runs[1][0]);
 }
 
 // A for's round counts what its steps take: the saved position given back
