@@ -65,7 +65,7 @@ inline void result_set_number(NodeHandle result, double d, uint8_t flags) {
     value_set_flags(result, flags & ~VF_DUAL);
 }
 
-inline void result_set_out(NodeHandle result, const BuiltinOut& out) {
+[[gnu::always_inline]] inline void result_set_out(NodeHandle result, const BuiltinOut& out) {
     if (out.kind == VK_NUMBER)
         result_set_number(result, out.number, 0);
     else
@@ -124,5 +124,21 @@ int32_t first_in_first(NodeHandle args, NodeHandle* result);
 int32_t last_in_first(NodeHandle args, NodeHandle* result);
 int32_t butfirst_in_first(NodeHandle args, NodeHandle* result);
 int32_t butlast_in_first(NodeHandle args, NodeHandle* result);
+
+// The string builtins computed on arguments that are values read where
+// they stand (a cell's value, a literal), not copies the call owns: the
+// result's text is always new. False, with nothing made, where the call
+// would change an argument (a number's display text cached, a count
+// converted from its text) or fail; the call is then made as usual.
+using OnReadsFn = bool (*)(NodeHandle s, NodeHandle count, BuiltinOut& out);
+bool slen_on_reads(NodeHandle s, NodeHandle, BuiltinOut& out);
+bool first_on_reads(NodeHandle s, NodeHandle count, BuiltinOut& out);
+bool last_on_reads(NodeHandle s, NodeHandle count, BuiltinOut& out);
+bool butfirst_on_reads(NodeHandle s, NodeHandle count, BuiltinOut& out);
+bool butlast_on_reads(NodeHandle s, NodeHandle count, BuiltinOut& out);
+// The builtin of an NK_BUILTIN entry computed so, for a call with
+// arg_count arguments (the string, and the count if it takes one);
+// nullptr for any other builtin or count.
+OnReadsFn builtin_on_reads(NodeHandle entry, uint32_t arg_count);
 
 } // namespace tarvex

@@ -18,6 +18,10 @@ struct BuiltinDef {
     // The same builtin called with its first argument made the result
     // (builtin_args.h); nullptr for the others.
     InFirstFn in_first = nullptr;
+    // The same builtin on arguments read where they stand, with the number
+    // of arguments it takes so.
+    OnReadsFn on_reads = nullptr;
+    uint8_t reads = 0;
 };
 
 // Insertion order shapes the tree (it is never rebalanced), so it is kept.
@@ -26,11 +30,11 @@ const BuiltinDef k_builtins[] = {
     {"gaussj", builtin_gaussj},
     {"lookup", builtin_lookup},
     {"previous", builtin_previous},
-    {"first", builtin_first, first_in_first},
-    {"last", builtin_last, last_in_first},
-    {"butfirst", builtin_butfirst, butfirst_in_first},
-    {"butlast", builtin_butlast, butlast_in_first},
-    {"slen", builtin_slen, slen_in_first},
+    {"first", builtin_first, first_in_first, first_on_reads, 2},
+    {"last", builtin_last, last_in_first, last_on_reads, 2},
+    {"butfirst", builtin_butfirst, butfirst_in_first, butfirst_on_reads, 2},
+    {"butlast", builtin_butlast, butlast_in_first, butlast_on_reads, 2},
+    {"slen", builtin_slen, slen_in_first, slen_on_reads, 1},
     {"min", builtin_min},
     {"max", builtin_max},
     {"mean", builtin_mean},
@@ -164,6 +168,11 @@ namespace {
     return builtin_invoke(def->fn, args, result);
 }
 } // namespace
+
+OnReadsFn builtin_on_reads(NodeHandle entry, uint32_t arg_count) {
+    const BuiltinDef* def = builtin_def(entry);
+    return def != nullptr && def->reads == arg_count ? def->on_reads : nullptr;
+}
 
 int32_t builtin_call(NodeHandle entry, NodeHandle args, NodeHandle* result) {
     const BuiltinDef* def = builtin_def(entry);

@@ -29,8 +29,9 @@ int32_t pick(NodeHandle r, bool smaller) {
 
 enum class Cut { First, Last, ButFirst, ButLast };
 
-template <Cut cut> int32_t substring(NodeHandle args, BuiltinOut& out) {
-    NodeHandle s = args, count = s != 0 ? chain_next(s) : 0;
+// The cut of s's string form; s's text is cut in place for the result
+// where it fits, when the call owns s (Owned), and copied otherwise.
+template <Cut cut, bool Owned> int32_t cut_of(NodeHandle s, NodeHandle count, BuiltinOut& out) {
     if (count == 0) return SE_BUILTIN_ARG;
     int16_t n16 = 0;
     if (arg_int16(count, n16) != 0) return SE_BUILTIN_ARG;
@@ -63,7 +64,7 @@ template <Cut cut> int32_t substring(NodeHandle args, BuiltinOut& out) {
     }
     out.kind = VK_STRING;
     TextLen a = static_cast<TextLen>(from), b = static_cast<TextLen>(to);
-    TextLen k = text_cut_fits_in_place(t, a, b);
+    TextLen k = Owned ? text_cut_fits_in_place(t, a, b) : 0;
     if (k == 0) {
         out.text = text_substring(t, a, b);
         return 0;
@@ -79,6 +80,10 @@ template <Cut cut> int32_t substring(NodeHandle args, BuiltinOut& out) {
     }
     out.text = t;
     return 0;
+}
+
+template <Cut cut> int32_t substring(NodeHandle args, BuiltinOut& out) {
+    return cut_of<cut, true>(args, args != 0 ? chain_next(args) : 0, out);
 }
 
 } // namespace
@@ -154,6 +159,31 @@ int32_t slen_of(NodeHandle args, BuiltinOut& out) {
     return 0;
 }
 } // namespace
+
+namespace {
+// A string and a count that the cut leaves as they are: a string's form is
+// its text, and a number is the count as it stands.
+template <Cut cut> bool cut_on_reads(NodeHandle s, NodeHandle count, BuiltinOut& out) {
+    return value_kind(s) == VK_STRING && value_kind(count) == VK_NUMBER &&
+           cut_of<cut, false>(s, count, out) == 0;
+}
+} // namespace
+
+bool slen_on_reads(NodeHandle s, NodeHandle, BuiltinOut& out) {
+    return value_kind(s) == VK_STRING && slen_of(s, out) == 0;
+}
+bool first_on_reads(NodeHandle s, NodeHandle count, BuiltinOut& out) {
+    return cut_on_reads<Cut::First>(s, count, out);
+}
+bool last_on_reads(NodeHandle s, NodeHandle count, BuiltinOut& out) {
+    return cut_on_reads<Cut::Last>(s, count, out);
+}
+bool butfirst_on_reads(NodeHandle s, NodeHandle count, BuiltinOut& out) {
+    return cut_on_reads<Cut::ButFirst>(s, count, out);
+}
+bool butlast_on_reads(NodeHandle s, NodeHandle count, BuiltinOut& out) {
+    return cut_on_reads<Cut::ButLast>(s, count, out);
+}
 
 int32_t slen_in_first(NodeHandle args, NodeHandle* result) {
     return invoke_in_first(args, result, slen_of);

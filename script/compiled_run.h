@@ -195,6 +195,23 @@ template <bool Moves = true>
 // Returned by read_alone for a read it leaves to the other paths.
 constexpr NodeHandle NO_READ = NODE_COUNT_MAX;
 
+// The value a read op copies (0 for an empty one); NO_READ for a missing
+// argument, an error left to the other paths.
+inline NodeHandle read_source(const Op& op) {
+    switch (op.code) {
+    case OP_CELL: {
+        CellHandle cell = cell_table_at(op.arg);
+        return cell != 0 ? cell_value(cell) : 0;
+    }
+    case OP_ARG: {
+        NodeHandle a = argument(op.arg);
+        return a != 0 ? a : NO_READ;
+    }
+    case OP_CONST: return sysconst_value(op.arg);
+    default: return op.arg; // OP_LITERAL
+    }
+}
+
 // A value read alone, whatever its kind: the source a new value would be a
 // copy of (0 for an empty one), with the cursor moved past the expression.
 // Taken when the source's text is at most one chunk, so that the nodes held
@@ -202,21 +219,8 @@ constexpr NodeHandle NO_READ = NODE_COUNT_MAX;
 // a missing argument, an error left to the walker), with nothing changed.
 template <bool Moves = true>
 [[gnu::always_inline]] inline NodeHandle read_alone(Interpreter& in, ListCache& lc, Entry& e) {
-    const Op& op = lc.code[e.code_at];
-    NodeHandle src;
-    switch (op.code) {
-    case OP_CELL: {
-        CellHandle cell = cell_table_at(op.arg);
-        src = cell != 0 ? cell_value(cell) : 0;
-        break;
-    }
-    case OP_ARG:
-        src = argument(op.arg);
-        if (src == 0) return NO_READ;
-        break;
-    case OP_CONST: src = sysconst_value(op.arg); break;
-    default: src = op.arg; // OP_LITERAL
-    }
+    const NodeHandle src = read_source(lc.code[e.code_at]);
+    if (src == NO_READ) return NO_READ;
     if (src != 0) {
         Text t = value_text(src);
         if (t != 0 && chain_next(t) != 0) return NO_READ;

@@ -4,6 +4,7 @@
 // script/compiled_run.h.
 #include "script/compiled_run.h"
 
+#include "builtins/builtin_args.h"
 #include "lexer/lexer.h"
 #include "script/number_calls.h"
 
@@ -92,6 +93,141 @@ int call_at(Interpreter& in, ListCache& lc, const CallSite& site, NodeHandle* ha
 // The operators whose right operand is only read, as a number.
 inline bool arithmetic(uint8_t code) { return code >= OP_ADD && code <= OP_MOD; }
 
+// Whether an expression's mark is of a program without calls.
+inline bool plain_program(uint32_t mark) { return mark != 0 && mark < CALLS_MARK; }
+
+// The nodes a copy of a value takes when its text is one chunk with room
+// to spare, or none: its own and its chunk's (a chunk without characters
+// is not copied; a full one is copied as a chunk and an empty one).
+inline int copy_nodes(NodeHandle src) {
+    const Text t = value_text(src);
+    return t != 0 && node_aux(t) != 0 ? 2 : 1;
+}
+
+// What a string builtin on reads passes by, at most: the copies of a
+// string and a count with a chunk each, the charge the call makes for its
+// result, and the chunk a cut in place is charged for.
+constexpr int ON_READS_PASSING_MAX = 6;
+
+// A string builtin whose arguments are each a value read alone, computed on
+// the values read instead of on copies (builtin_on_reads): the result is
+// made new with a new text, and the copies only count as allocations. With
+// the copies, the call charges one node for its result and, cutting a copy's
+// text in place, one for the chunk, and it gives them back as it releases
+// the copies: together as many nodes as the copies take. Taken where taking
+// all of them would note nothing and each read's text is one chunk with
+// room to spare; false, with nothing done, when the call is made as usual.
+bool builtin_of_reads(Interpreter& in, ListCache& lc, const CallSite& site) {
+    if (!site.builtin || !site.args_compiled || site.arg_count > 2) return false;
+    NodeHandle src[2] = {0, 0};
+    for (uint32_t i = 0; i < site.arg_count; ++i) {
+        const uint32_t mark = lc.args[site.args_at + i].mark;
+        if (!plain_program(mark)) return false;
+        Entry& e = entry_of_mark(lc, mark);
+        if (e.given_up || e.shape != SHAPE_LOAD || !clear_of_limits(in, e)) return false;
+        src[i] = read_source(lc.code[e.code_at]);
+        if (src[i] == NO_READ || src[i] == 0) return false;
+        const Text t = value_text(src[i]);
+        if (t != 0 && (chain_next(t) != 0 || node_aux(t) >= TEXT_CHUNK)) return false;
+    }
+    const OnReadsFn fn = builtin_on_reads(site.index, site.arg_count);
+    if (fn == nullptr || !detail::store_roomy(ON_READS_PASSING_MAX)) return false;
+    BuiltinOut out;
+    if (!fn(src[0], src[1], out)) return false;
+    for (uint32_t i = 0; i < site.arg_count; ++i) {
+        finish<false>(in, entry_of_mark(lc, lc.args[site.args_at + i].mark));
+        node_charges_passed(copy_nodes(src[i]));
+    }
+    NodeHandle result = value_new();
+    result_set_out(result, out);
+    go_to(in, site.args_end);
+    push_value(result);
+    return true;
+}
+
+// A builtin call whose one argument is a program of a string builtin on
+// reads alone (slen(first(s, 5))): the argument's call made by
+// builtin_of_reads where the program would make it, its value popped as the
+// program's result, and the call made with it, as call_at makes them, less
+// the program's and the argument list's reading. False, with nothing done,
+// when the argument's call is made as usual; else *r is the call's outcome.
+bool builtin_of_builtin(Interpreter& in, ListCache& lc, const CallSite& site, int* r) {
+    if (!site.builtin || !site.args_compiled || site.arg_count != 1) return false;
+    const uint32_t mark = lc.args[site.args_at].mark;
+    if (mark < CALLS_MARK) return false;
+    const Entry& e = entry_of_mark(lc, mark);
+    if (e.code_len != 1 || lc.code[e.code_at].code != OP_BUILTIN || !calls_can_run(in, e))
+        return false;
+    const int base = in.depth;
+    in.depth = base + lc.sites[lc.code[e.code_at].arg].depth;
+    const bool made = builtin_of_reads(in, lc, lc.sites[lc.code[e.code_at].arg]);
+    in.depth = base;
+    if (!made) return false;
+    ++g_counts.runs;
+    const NodeHandle arg = pop_value();
+    chain_set_next(arg, 0);
+    go_to(in, site.args_end);
+    NodeHandle result = 0;
+    if ((*r = builtin_call(site.index, arg, &result)) == 0) push_value(result);
+    return true;
+}
+
+// What a read combined at once with the value below it holds at most, in
+// the steps it stands for: its copy and the copy's chunk with the block the
+// copy's push would begin, or the copy with a chunk a join takes.
+constexpr int COMBINED_PASSING_MAX = 4;
+
+// A read that the next operator combines at once with the value on top of
+// the stack, combined with the value read where it stands, which the
+// operator only reads: a string joined behind a string with characters, a
+// number added (or any other arithmetic, and, or) to the top, or compared
+// with a number on top. The copy the read would push, its chunk and the
+// blocks the pushes and pops would take and give back only count as
+// allocations; a relation's operand is still popped and released, and its
+// result pushed. Taken where taking all of them, and a chunk the join
+// takes, would note nothing and the read's text is one chunk with room to
+// spare; false, with nothing done, when the read is pushed as usual.
+//
+// With truth, a relation gives its truth there instead of pushing its
+// result: the result, which popped_truth would pop and release, and the
+// block its push would take only count as allocations.
+[[gnu::noinline]] bool combined_with_read(Interpreter& in, const Op& next, NodeHandle src,
+                                          bool* truth = nullptr) {
+    const uint32_t count = in.values.count;
+    if (src == 0 || count == 0 || !detail::store_roomy(COMBINED_PASSING_MAX)) return false;
+    const NodeHandle top = cstack_peek(in.values);
+    const Text t = value_text(src);
+    if (top == 0 || (t != 0 && (chain_next(t) != 0 || node_aux(t) >= TEXT_CHUNK))) return false;
+    const uint8_t kind = value_kind(src);
+    if (next.code == OP_CAT) {
+        // Behind the top's characters; a string joined to an empty one
+        // would be taken over.
+        if (kind != VK_STRING || value_kind(top) != VK_STRING || text_is_empty(value_text(top)))
+            return false;
+    } else if (next.code == OP_RELATION) {
+        if (kind != VK_NUMBER || value_kind(top) != VK_NUMBER) return false;
+    } else if (kind != VK_NUMBER) {
+        return false;
+    }
+    node_charges_passed(copy_nodes(src));
+    if (count % HSTACK_SLOTS == 0) node_charges_passed(1);
+    if (next.code == OP_RELATION) {
+        const NodeHandle left = pop_value();
+        const bool holds = relation_holds(next.rel, value_compare(left, src));
+        value_free(left);
+        if (truth != nullptr) {
+            node_charges_passed((count - 1) % HSTACK_SLOTS == 0 ? 2 : 1);
+            *truth = holds;
+            return true;
+        }
+        push_value(holds ? value_new_one() : value_to_number(value_new()));
+        return true;
+    }
+    if ((count - 1) % HSTACK_SLOTS == 0) node_charges_passed(1);
+    operation_of(next.code)(top, src);
+    return true;
+}
+
 } // namespace
 
 // Runs a program on the value stack: every value is made, pushed, combined
@@ -108,16 +244,27 @@ int compiled::run_calls(Interpreter& in, ListCache& lc, const Entry& e) {
         ~Depth() { in.depth = base; }
     } depth{in, in.depth};
     const TokenCursor end = e.end;
-    for (uint32_t pc = e.code_at, stop = e.code_at + e.code_len; pc < stop; ++pc) {
+    uint32_t pc = e.code_at;
+    const uint32_t stop = e.code_at + e.code_len;
+    // A read, pushed as a copy or combined with the value below it by an
+    // operator next (OP_ADD to OP_AND, OP_RELATION, OP_CAT).
+    auto read = [&](NodeHandle src) {
+        if (pc + 1 < stop && lc.code[pc + 1].code >= OP_ADD && lc.code[pc + 1].code <= OP_CAT &&
+            combined_with_read(in, lc.code[pc + 1], src))
+            ++pc;
+        else
+            push_copy_of(src);
+    };
+    for (; pc < stop; ++pc) {
         const Op op = lc.code[pc];
         switch (op.code) {
         case OP_CELL: {
             CellHandle cell = cell_table_at(op.arg);
-            push_copy_of(cell != 0 ? cell_value(cell) : 0);
+            read(cell != 0 ? cell_value(cell) : 0);
             break;
         }
-        case OP_CONST: push_copy_of(sysconst_value(op.arg)); break;
-        case OP_LITERAL: push_copy_of(op.arg); break;
+        case OP_CONST: read(sysconst_value(op.arg)); break;
+        case OP_LITERAL: read(op.arg); break;
         case OP_ARG: {
             const CallSite site = lc.sites[op.arg];
             NodeHandle a = argument(static_cast<uint16_t>(site.index));
@@ -125,13 +272,21 @@ int compiled::run_calls(Interpreter& in, ListCache& lc, const Entry& e) {
                 go_to(in, site.at);
                 return SE_ARGNUM_INVALID;
             }
-            push_copy_of(a);
+            read(a);
             break;
         }
         case OP_CALL:
         case OP_BUILTIN: {
             const CallSite site = lc.sites[op.arg];
             in.depth = depth.base + site.depth;
+            if (op.code == OP_BUILTIN) {
+                int r = 0;
+                if (builtin_of_reads(in, lc, site) || builtin_of_builtin(in, lc, site, &r)) {
+                    if (r != 0) return r;
+                    in.depth = depth.base;
+                    break;
+                }
+            }
             // A result that the next operator combines at once with the
             // operand below it may be handed over: the operator reads the
             // cell's value where it would read its copy. The operand stays
@@ -207,6 +362,36 @@ int value_of(Interpreter& in, ListCache& lc, uint32_t mark, NodeHandle* v, int n
     return walk_to_value(v, no_value);
 }
 
+// The truth of a program on the value stack, as run_calls and popped_truth
+// find it. A program that ends in a read (a cell, a constant, a literal)
+// compared at once with the value below it (slen(s) > 30) runs up to the
+// read, and the comparison gives the truth without making its result
+// (combined_with_read); where it is not combined at once, the read is
+// pushed and compared as run_calls does.
+int calls_truth(Interpreter& in, ListCache& lc, const Entry& e, bool* truth) {
+    const uint32_t last = e.code_at + e.code_len - 1;
+    const uint8_t read = e.code_len >= 3 ? lc.code[last - 1].code : uint8_t{OP_ARG};
+    if (lc.code[last].code != OP_RELATION ||
+        (read != OP_CELL && read != OP_CONST && read != OP_LITERAL)) {
+        if (int r = run_calls(in, lc, e); r != 0) return r;
+        return popped_truth(truth);
+    }
+    Entry head = e;
+    head.code_len -= 2;
+    if (int r = run_calls(in, lc, head); r != 0) return r;
+    const Op read_op = lc.code[last - 1], relation = lc.code[last];
+    const NodeHandle src = read_source(read_op);
+    if (combined_with_read(in, relation, src, truth)) return 0;
+    push_copy_of(src);
+    NodeHandle left, right;
+    if (!pop_two(left, right)) return SE_INTERNAL;
+    const bool holds = relation_holds(relation.rel, value_compare(left, right));
+    value_free(left);
+    value_free(right);
+    push_value(holds ? value_new_one() : value_to_number(value_new()));
+    return popped_truth(truth);
+}
+
 // Two reads compared, for the truth alone: what run_entry would find,
 // without the result; false, with nothing counted, when run_entry is to
 // decide.
@@ -230,10 +415,7 @@ template <bool Moves = true>
     if (mark == 0) return walk_to_truth(truth);
     Entry& e = entry_of_mark(lc, mark);
     if (mark >= CALLS_MARK) {
-        if (calls_can_run(in, e)) {
-            if (int r = run_calls(in, lc, e); r != 0) return r;
-            return popped_truth(truth);
-        }
+        if (calls_can_run(in, e)) return calls_truth(in, lc, e, truth);
     } else if (!e.given_up) {
         if (e.shape == SHAPE_COMPARE && compare_truth(in, lc, e, truth)) return 0;
         Operand result;
@@ -442,8 +624,46 @@ struct Target {
     return true;
 }
 
-// Whether an expression's mark is of a program without calls.
-inline bool plain_program(uint32_t mark) { return mark != 0 && mark < CALLS_MARK; }
+// What set x to x cat y passes by, at most: x's copy with its chunk and
+// block, and what the read y combined at once holds.
+constexpr int JOIN_PASSING_MAX = 3 + COMBINED_PASSING_MAX;
+
+// set x to x cat y, y a read (a cell, a constant, a literal; x itself
+// too): y joined behind x's value in place (value_to_reuse). The program
+// would push x's copy, join y behind it (as combined_with_read joins it,
+// y's copy only counted) and pop the result, which the assignment would
+// give x for the value it releases: x's copy with its chunk and the
+// blocks the pushes and pops would take and give back only count as
+// allocations, and the value is kept. Taken where taking all of them
+// would note nothing and the join would be combined at once; false, with
+// nothing done, when the assignment is left to value_of.
+[[gnu::noinline]] bool joined_in_place(Interpreter& in, ListCache& lc, uint32_t mark, int index) {
+    const Entry& e = entry_of_mark(lc, mark);
+    const Op* code = lc.code.data() + e.code_at;
+    if (e.code_len != 3 || code[0].code != OP_CELL || code[0].arg != index ||
+        code[2].code != OP_CAT ||
+        (code[1].code != OP_CELL && code[1].code != OP_CONST && code[1].code != OP_LITERAL) ||
+        !calls_can_run(in, e) || !detail::store_roomy(JOIN_PASSING_MAX))
+        return false;
+    const CellHandle target = cell_table_at(index);
+    const NodeHandle old = value_to_reuse(target), src = read_source(code[1]);
+    if (old == 0 || src == 0 || value_kind(old) != VK_STRING || value_kind(src) != VK_STRING ||
+        text_is_empty(value_text(old)))
+        return false;
+    for (const Text t : {value_text(old), value_text(src)})
+        if (t != 0 && (chain_next(t) != 0 || node_aux(t) >= TEXT_CHUNK)) return false;
+    const uint32_t count = in.values.count;
+    node_charges_passed(copy_nodes(old));
+    node_charges_passed(copy_nodes(src));
+    if (count % HSTACK_SLOTS == 0) node_charges_passed(2);
+    if ((count + 1) % HSTACK_SLOTS == 0) node_charges_passed(1);
+    value_concat(old, src);
+    go_to(in, e.end);
+    ++g_counts.runs;
+    // What cell_set_value tells of the new value.
+    if (detail::g_value_hook) detail::g_value_hook(old, target);
+    return true;
+}
 
 inline int run_statement(Interpreter& in, ListCache& lc, const Stmt& s, CellHandle cell) {
     switch (s.kind) {
@@ -464,6 +684,7 @@ inline int run_statement(Interpreter& in, ListCache& lc, const Stmt& s, CellHand
         if (plain_program(s.entry) &&
             assigned_in_place(in, lc, s.entry, Target{target_index, 0}, SE_INVALID_EXPRESSION, &r))
             return r;
+        if (s.entry >= CALLS_MARK && joined_in_place(in, lc, s.entry, target_index)) return 0;
         NodeHandle v = 0;
         if ((r = value_of(in, lc, s.entry, &v, SE_INVALID_EXPRESSION)) != 0) return r;
         return assign_at(target_index, v);

@@ -185,6 +185,30 @@ int loop_compare(CellHandle cell, NodeHandle limit) {
     return c;
 }
 
+// The loop cell's next value: a copy of its value with the step added,
+// made the cell's. The cell's one value (no history kept) with a text of at
+// most one chunk with room to spare is stepped in place where taking the
+// copy's nodes notes nothing: the copy's node and chunk only count as
+// allocations, the value they would replace is kept instead of released,
+// and the cell is told of it as cell_set_value tells.
+void loop_step(CellHandle loop_cell, NodeHandle step) {
+    NodeHandle v = cell_value(loop_cell);
+    if (v != 0 && chain_next(v) == 0 && cell_history_depth(loop_cell) == 0 &&
+        detail::store_roomy(PASSING_CHARGES_MAX)) {
+        Text t = value_text(v);
+        if (t == 0 || (chain_next(t) == 0 && node_aux(t) < TEXT_CHUNK)) {
+            node_charges_passed(t != 0 && node_aux(t) != 0 ? 2 : 1);
+            value_add(v, step);
+            if (detail::g_value_hook) detail::g_value_hook(v, loop_cell);
+            return;
+        }
+    }
+    NodeHandle next = value_new();
+    value_copy(next, v);
+    value_add(next, step);
+    cell_set_value(loop_cell, next);
+}
+
 int for_rounds(CellHandle cell, CellHandle loop_cell, NodeHandle limit, NodeHandle step,
                int direction, Token for_tok) {
     int r;
@@ -198,10 +222,7 @@ int for_rounds(CellHandle cell, CellHandle loop_cell, NodeHandle limit, NodeHand
     while (cmp != 0) {
         if ((r = loop_round_start()) != 0) return r;
         if ((r = exec_block(cell)) != 0) return r;
-        NodeHandle next = value_new();
-        value_copy(next, cell_value(loop_cell));
-        value_add(next, step);
-        cell_set_value(loop_cell, next);
+        loop_step(loop_cell, step);
         int now = loop_compare(loop_cell, limit);
         if (now == 0) {
             position_restore();

@@ -44,7 +44,7 @@ struct Outcome {
     std::vector<std::string> messages;
     std::vector<int> free_at_write;
     std::vector<int> free_at_pump; // at every statement: calls on numbers make none
-    uint64_t allocations = 0;
+    uint64_t allocations = 0; // node_allocations() counted by the run
     std::map<std::string, std::string> files;
     uint16_t in_use_after = 0;
 };
@@ -392,6 +392,11 @@ TEST_F(CompiledExpr, LowStoreRunsAlikeBothWays) {
           {},
           {{"fib", "if (%1 < 2) {%1} else {fib(%1 - 1) + fib(%1 - 2)}"},
            {"home", "set z to 1 + fib(9)"}}}},
+        // A join written in the value it replaces, whose copies would come
+        // near the mark.
+        {"join in place",
+         {0, 10, true, true},
+         {{"z"}, {{"y", "abc"}}, {{"home", "set y to y cat 'xyz' 1 2"}}}},
         // The condition of a compiled if, whose truth alone is wanted.
         {"if condition",
          {1, 17, true, true},
@@ -438,6 +443,10 @@ TEST_F(CompiledExpr, InjectedFailuresRunAlikeBothWays) {
     before = node_allocations();
     run_once(true, prepare, "home", total * 2);
     EXPECT_EQ(static_cast<long>(node_allocations() - before), total);
+    // The run takes every allocation it counts: one fewer and it runs out.
+    const long run = static_cast<long>(run_once(false, prepare, "home").allocations);
+    EXPECT_EQ(run_once(false, prepare, "home", run - 1).result, SE_OUT_OF_MEMORY);
+    EXPECT_EQ(run_once(false, prepare, "home", run).result, 0);
     int exhausted = 0;
     for (long k = 0; k < total && !HasFailure(); k += total / 40 + 1)
         exhausted += compare(prepare, "failing after " + std::to_string(k), nullptr, k).result ==
@@ -576,6 +585,107 @@ TEST_F(CompiledExpr, CallsOnNumbersEndAsTheStepsLeaveThem) {
     }
 }
 
+// A string builtin on values read where they stand counts the copies it
+// does not make: as many allocations as the call on a computed count (whose
+// value takes the nodes of the literal's copy), which slen, taking one argument, copies
+// and releases (two more), in a run after the one that read the script.
+TEST_F(CompiledExpr, StringBuiltinsOnReadsCountTheCopies) {
+    const struct {
+        const char *on_reads, *copied;
+        int more;
+        const char* value;
+    } rows[] = {
+        {"first(s, 2)", "first(s, 2 + 0)", 0, "ab"},
+        {"first(u, 1)", "first(u, 1 + 0)", 0, "a"}, // 36 characters in one chunk
+        {"first(l, 1)", "first(l, 1 + 0)", 0, "x"}, // two chunks
+        {"butfirst(s, 2)", "butfirst(s, 2 + 0)", 0, "cdefghijklmnopqrstuvwxyz0123456"},
+        {"last(s, 4)", "last(s, 4 + 0)", 0, "3456"},
+        {"slen(first(s, 2))", "slen(first(s, 2 + 0))", 0, "2"},
+        {"butlast(s, 2) cat slen(s)", "butlast(s, 2 + 0) cat slen(s, 2 + 0)", 2,
+         "abcdefghijklmnopqrstuvwxyz0123433"},
+    };
+    for (const auto& row : rows) {
+        uint64_t allocations[2];
+        for (int i = 0; i < 2; ++i) {
+            make({{"t", "u"},
+                  {{"s", "abcdefghijklmnopqrstuvwxyz0123456"}, {"l", std::string(36, 'x')}},
+                  {{"home", std::string("set u to s cat 'xyz' set t to ") +
+                                (i == 0 ? row.on_reads : row.copied)}}});
+            make_current(cell_find("home"));
+            ASSERT_EQ(run_again(), 0);
+            const uint64_t before = node_allocations();
+            ASSERT_EQ(run_again(), 0);
+            allocations[i] = node_allocations() - before;
+            EXPECT_EQ(value_display(cell_value(cell_find("t"))), row.value) << row.on_reads;
+        }
+        EXPECT_EQ(allocations[0] + row.more, allocations[1]) << row.on_reads;
+    }
+}
+
+// A read that the next operator combines at once with the value below it
+// is not copied, yet counts as many allocations as the walker's copy; so
+// does a join written in the value it replaces (set t to t cat s), up to a
+// full chunk (whose copy takes a second, empty one), and to itself.
+TEST_F(CompiledExpr, ReadsCombinedAtOnceCountTheirCopies) {
+    // The last one reads 'x' onto 18 values, where its push would begin a block.
+    std::string deep = "set t to ";
+    for (int i = 0; i < 17; ++i)
+        deep += "s cat (";
+    deep += "s cat 'x'" + std::string(17, ')') + " out(t cat '')";
+    for (const std::string& script :
+         {std::string("set t to s cat 'xyz' cat s cat ('' cat s) out(t cat '')"),
+          std::string("set t to 'ab' set t to t cat 'xyz' set t to t cat s set t to t cat "
+                      "'abcdefghijklmnopqrstuvwxyzAB' set t to t cat '' set t to t cat 'x' set u "
+                      "to 'abcdefghijklmnopqrst' set u to u cat u out(t cat u)"),
+          std::string("set t to ((x * 1 cat '') + 0 > 1) cat (x - 1) cat (1 + s) out(t cat (s = "
+                      "0) cat '')"),
+          deep}) {
+        Web web{{"t", "u"}, {{"s", "abc"}, {"x", "2"}}, {{"home", script}}};
+        Outcome walker = compare([&] { make(web); }, script);
+        Outcome fast = run_once(
+            true, [&] { make(web); }, "home");
+        EXPECT_EQ(walker.allocations, fast.allocations) << script;
+    }
+    // Conditions' last comparisons, true and false, whose results are not
+    // made: two rounds more count as the walker's two rounds.
+    uint64_t runs[2][2];
+    for (int fast = 0; fast < 2; ++fast)
+        for (int more = 0; more < 2; ++more) {
+            std::string script = std::string("for (i = 1 to ") + (more ? "5" : "3") +
+                                 ") {if ((x cat '') * 1 > 1) {set t to 'y'} if ((x cat '') * 1 "
+                                 "> 5) {} while ((t cat 'a') = 'ya') {set t to 'n'}}";
+            Web web{{"t", "i"}, {{"x", "2"}}, {{"home", script}}};
+            Outcome o = run_once(
+                fast == 1, [&] { make(web); }, "home");
+            EXPECT_EQ(o.result, 0) << script;
+            runs[fast][more] = o.allocations;
+        }
+    EXPECT_EQ(runs[0][1] - runs[0][0], runs[1][1] - runs[1][0]);
+}
+
+// A for's round counts what its steps take: the saved position given back
+// and taken again (its record and the frame stack's block it begins), the
+// loop cell's copy with the step added (the value and the text it keeps
+// from the literal 1) and the copy compared with the limit.
+TEST_F(CompiledExpr, ForRoundsCountTheirCopies) {
+    uint64_t allocations[2];
+    for (int i = 0; i < 2; ++i) {
+        make({{"i"}, {}, {{"home", i == 0 ? "for (i = 1 to 3) {}" : "for (i = 1 to 5) {}"}}});
+        make_current(cell_find("home"));
+        ASSERT_EQ(run_again(), 0);
+        const uint64_t before = node_allocations();
+        ASSERT_EQ(run_again(), 0);
+        allocations[i] = node_allocations() - before;
+    }
+    EXPECT_EQ(allocations[1] - allocations[0], 2u * (2 + 2 + 2));
+    // A loop cell that keeps history keeps each value it steps from.
+    make({{"i"}, {}, {{"home", "for (i = 1 to 3) {out(previous('i'), ' ')}"}}});
+    make_current(cell_find("home"));
+    ui.console.clear();
+    ASSERT_EQ(run_again(), 0);
+    EXPECT_EQ(ui.console, "1 1 2 ");
+}
+
 // Statements read once run as the walker runs them: every clause of an if
 // taken, conditions the programs take and conditions the walker keeps
 // (a subscript beside a call, a call's list closed by a trailing comma,
@@ -600,6 +710,7 @@ TEST_F(CompiledExpr, StatementsRunAlikeBothWays) {
         "set y to 1 while (slen(q[0] cat s) * f(3 - y,) > 0) {set y to y + 1} out(y)",
         "set y to 0 while (slen(s) < x) {set s to s cat y} out(s) while (y < x) {set y to y + 1 if "
         "(y = 4) {q[y + 40]}}",
+        "out(slen(first(s, 2)), ' ') if (x > 2) {out(previous(last(s, 1)))}",
     };
     int halted = 0;
     for (const char* script : scripts) {

@@ -109,6 +109,17 @@ TEST_F(PlotTest, PointsNeedBothCoordinatesChangedInEitherOrder) {
     for (int i = 0; i < 6; ++i)
         set(x, i);
     EXPECT_TRUE(lines().empty());
+
+    // A for's cell is placed at each value it steps to.
+    plot_end();
+    settings_set_plot_cells("x,y");
+    plot_erase();
+    run_home("for (x = 0 to 2) {set y to x}");
+    EXPECT_EQ(lines(), (std::vector<Line>{{112, 96, 128, 80}, {128, 80, 144, 64}}));
+    // So is a string joined in place (as 0).
+    plot_erase();
+    run_home("set x to 'a' set y to 1 set x to x cat 'b' set y to 2");
+    EXPECT_EQ(lines(), (std::vector<Line>{{112, 80, 112, 64}}));
 }
 
 TEST_F(PlotTest, ClippingAgainstEdgesAndCorners) {
