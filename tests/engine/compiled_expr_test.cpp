@@ -44,7 +44,7 @@ struct Outcome {
     std::vector<std::string> messages;
     std::vector<int> free_at_write;
     std::vector<int> free_at_pump; // at every statement: calls on numbers make none
-    uint64_t allocations = 0; // node_allocations() counted by the run
+    uint64_t allocations = 0;      // node_allocations() counted by the run
     std::map<std::string, std::string> files;
     uint16_t in_use_after = 0;
 };
