@@ -81,7 +81,29 @@ struct VOp {
     uint8_t flags = 0;
     uint16_t n = 0;
     uint32_t z = 0;
-    uint32_t to = 0; // V_TEST: where a false test goes
+    uint32_t to = 0; // V_TEST: where a false test goes; V_CALL: its CallCache
+};
+
+// A cell's value as the call has left it: a copy of a number, or the value
+// it held before (any kind; `text_nodes` its text's nodes).
+struct Written {
+    CellHandle cell;
+    bool dirty; // written by the call
+    bool empty;
+    bool number;
+    int text_nodes;
+    Operand value;
+};
+
+struct Plan;
+// What a call finds of its callee (the cell, its plan, its written entry),
+// kept for the rest of the run that found it: nothing a run on numbers
+// does changes them.
+struct CallCache {
+    uint32_t run = 0;
+    CellHandle cell = 0;
+    const Plan* plan = nullptr;
+    Written* self = nullptr;
 };
 
 struct Plan {
@@ -96,6 +118,7 @@ struct Plan {
     uint32_t operands = 0;
     std::vector<VOp> code;
     std::vector<Operand> literals;
+    mutable std::vector<CallCache> calls; // by V_CALL
     // In a list's plan of sites (ListCache::site_plan), by site number:
     // the first operation of the site's call + 1, NOT_COMPILED, or 0 unread.
     std::vector<uint32_t> site_entries;
@@ -176,17 +199,6 @@ struct Ledger {
 };
 static_assert(LEDGER_MARGIN > PASSING_CHARGES_MAX + 1, "the passes the ledger does not hold");
 
-// A cell's value as the call has left it: a copy of a number, or the value
-// it held before (any kind; `text_nodes` its text's nodes).
-struct Written {
-    CellHandle cell;
-    bool dirty; // written by the call
-    bool empty;
-    bool number;
-    int text_nodes;
-    Operand value;
-};
-
 struct NumberRun {
     Ledger ledger;
     Written written[WRITTEN_MAX];
@@ -196,6 +208,8 @@ struct NumberRun {
     bool refused = false;
 };
 NumberRun g_run;
+// Counts the runs on numbers, from 1 (a CallCache of another run is stale).
+uint32_t g_run_number = 0;
 
 // Gives the run up: `for_good` when the script is of a kind that never runs
 // on numbers (the site stops trying).
@@ -329,7 +343,9 @@ class PlanWriter {
             else
                 emit(VOp{V_MADE});
         }
-        emit(VOp{V_CALL, static_cast<uint8_t>(site.arg_count), 0, flags, site.index, rel});
+        emit(VOp{V_CALL, static_cast<uint8_t>(site.arg_count), 0, flags, site.index, rel,
+                 static_cast<uint32_t>(p_.calls.size())});
+        p_.calls.emplace_back();
         return true;
     }
 
@@ -652,12 +668,19 @@ bool run_plan(const VOp* pc, const VFrame& outer) {
         }
         case V_JUMP: pc = code + pc->z - 1; break;
         case V_CALL: {
-            const CellHandle cell = cell_table_at(pc->n);
-            if (cell == 0) return give_up(true);
-            const TokenList list = cell_get(cell, CF_SCRIPT_TOKENS);
-            if (list == 0 || node_get_u8(cell, CF_SCRIPT_CHANGED) != 0) return give_up();
-            const Plan* plan = callee_plan(cache_of(list), list);
-            if (plan == nullptr) return give_up(true);
+            CallCache& callee = fr->plan->calls[pc->to];
+            if (callee.run != g_run_number) {
+                const CellHandle cell = cell_table_at(pc->n);
+                if (cell == 0) return give_up(true);
+                const TokenList list = cell_get(cell, CF_SCRIPT_TOKENS);
+                if (list == 0 || node_get_u8(cell, CF_SCRIPT_CHANGED) != 0) return give_up();
+                const Plan* plan = callee_plan(cache_of(list), list);
+                if (plan == nullptr) return give_up(true);
+                Written* self = written_of(cell);
+                if (self == nullptr) return give_up();
+                callee = CallCache{g_run_number, cell, plan, self};
+            }
+            const Plan* plan = callee.plan;
             if (!call_checks_pass()) return give_up();
             // The saved position, the nesting, the argument list pushed.
             l.take(1 + l.frame_slot.pushed() + l.arg_slot.pushed());
@@ -665,11 +688,9 @@ bool run_plan(const VOp* pc, const VFrame& outer) {
             if (depth > NESTING_LIMIT || sp + plan->operands > OPERAND_STACK ||
                 fr + 1 == g_machine.frames + FRAMES_MAX)
                 return give_up();
-            g_run.entered = cell;
-            Written* self = written_of(cell);
-            if (self == nullptr) return give_up();
+            g_run.entered = callee.cell;
             ++fr;
-            *fr = VFrame{plan, pc, sp - pc->op, pc->op, pc->flags, false, depth, self};
+            *fr = VFrame{plan, pc, sp - pc->op, pc->op, pc->flags, false, depth, callee.self};
             code = plan->code.data();
             literals = plan->literals.data();
             pc = code - 1 +
@@ -721,6 +742,7 @@ int call_on_numbers_at(Interpreter& in, ListCache& lc, uint16_t site_no, NodeHan
         return NOT_ON_NUMBERS;
     }
     g_run = NumberRun{};
+    if (++g_run_number == 0) ++g_run_number; // 0 marks a cache never filled
     Ledger& l = g_run.ledger;
     l.values = in.values.count;
     l.value_slot = Slot(in.values.count);
