@@ -1,7 +1,8 @@
 // Cell calls run on numbers (script/number_calls.cpp): a call of a cell
-// whose script is arithmetic over its arguments, reads and calls of such
-// cells, made without the step-by-step run's values and stacks, and ending
-// with the store, the values and every count as those steps leave them.
+// whose script is expression statements, ifs and sets over numbers (its
+// arguments, cell reads, calls of such cells), made without the
+// step-by-step run's values and stacks, and ending with the store, the
+// values and every count as those steps leave them.
 #pragma once
 
 #include "script/compiled_code.h"
