@@ -39,12 +39,13 @@ namespace compiled {
 // its step-by-step run makes) compiled into operations on numbers, run by
 // run_plan with its own stack of operands and of calls.
 enum VCode : uint8_t {
-    V_CHECK,   // the nesting an expression reaches: z, from the frame's base
-    V_ARG,     // argument n
-    V_LIT,     // literal operand z
-    V_CELL,    // the value of the cell at table index n
-    V_CONST,   // system constant n
-    V_CELL_AT, // the cell at table index n + the operand on top
+    V_CHECK,     // the nesting an expression reaches: z, from the frame's base
+    V_ARG,       // argument n
+    V_OUTER_ARG, // argument n of the interpreter's own (a plan of sites')
+    V_LIT,       // literal operand z
+    V_CELL,      // the value of the cell at table index n
+    V_CONST,     // system constant n
+    V_CELL_AT,   // the cell at table index n + the operand on top
     V_NEGATE,
     V_NOT,
     V_BINARY, // op (rel for a relation) on the two top operands
@@ -267,8 +268,11 @@ constexpr uint32_t NOT_COMPILED = UINT32_MAX;
 // Reads a list's compiled code into a plan.
 class PlanWriter {
   public:
-    // `checked`: each expression checks the nesting it reaches.
-    PlanWriter(ListCache& lc, Plan& p, bool checked) : lc_(lc), p_(p), checked_(checked) {}
+    // `sites`: a plan of sites, whose arguments are the interpreter's own
+    // and whose expressions each check the nesting they reach; otherwise
+    // `checked` says whether they do.
+    PlanWriter(ListCache& lc, Plan& p, bool checked, bool sites = false)
+        : lc_(lc), p_(p), checked_(checked || sites), sites_(sites) {}
 
     // An expression evaluated `rel` levels above the frame's base.
     bool expression(uint32_t mark, uint32_t rel) {
@@ -278,7 +282,7 @@ class PlanWriter {
         reach_ = std::max(reach_, rel + e.depth);
         if (checked_) emit(VOp{V_CHECK, 0, 0, 0, 0, rel + e.depth});
         const Op* code = lc_.code.data() + e.code_at;
-        if (!stack && e.code_len == 3 && code[0].code == OP_ARG &&
+        if (!stack && !sites_ && e.code_len == 3 && code[0].code == OP_ARG &&
             (code[1].code == OP_LITERAL || code[1].code == OP_ARG)) {
             uint32_t right = code[1].arg;
             if (code[1].code == OP_LITERAL && !literal(code[1].arg, right)) return false;
@@ -292,7 +296,8 @@ class PlanWriter {
             const Op op = lc_.code[e.code_at + i];
             switch (op.code) {
             case OP_ARG:
-                emit(VOp{V_ARG, 0, 0, flags, stack ? lc_.sites[op.arg].index : op.arg, 0});
+                emit(VOp{sites_ ? V_OUTER_ARG : V_ARG, 0, 0, flags,
+                         stack ? lc_.sites[op.arg].index : op.arg, 0});
                 break;
             case OP_LITERAL: {
                 uint32_t lit;
@@ -338,7 +343,7 @@ class PlanWriter {
             VOp& last = p_.code.back();
             if (mark >= CALLS_MARK)
                 emit(VOp{V_POPPED});
-            else if (last.code == V_PAIR || last.code == V_ARG)
+            else if (last.code == V_PAIR || last.code == V_ARG || last.code == V_OUTER_ARG)
                 last.flags |= MADE;
             else
                 emit(VOp{V_MADE});
@@ -408,6 +413,7 @@ class PlanWriter {
         p_.code.push_back(op);
         switch (op.code) {
         case V_ARG:
+        case V_OUTER_ARG:
         case V_LIT:
         case V_CELL:
         case V_CONST:
@@ -442,7 +448,7 @@ class PlanWriter {
 
     ListCache& lc_;
     Plan& p_;
-    bool checked_;
+    bool checked_, sites_;
     uint32_t reach_ = 0;
     int height_ = 0, operands_ = 0;
 };
@@ -477,7 +483,7 @@ uint32_t site_entry(ListCache& lc, uint16_t site_no) {
     Plan& p = *lc.site_plan;
     if (p.site_entries.size() <= site_no) p.site_entries.resize(site_no + 1u, 0);
     if (p.site_entries[site_no] == 0) {
-        PlanWriter w(lc, p, true);
+        PlanWriter w(lc, p, true, true);
         const uint32_t entry = w.here();
         const bool ok = w.call(lc.sites[site_no], 0, OUTERMOST) && w.operands() <= OPERAND_STACK;
         w.emit(VOp{V_HALT});
@@ -497,16 +503,15 @@ inline bool call_checks_pass() {
     return !run_stop_request() && !detail::g_run_poll.slow;
 }
 
-// An active call: where its caller goes on, its arguments (the outermost
-// caller's are the interpreter's own), the nesting its statements start
-// from, and the running cell's entry in the written list.
+// An active call: where its caller goes on, its arguments (but the
+// outermost caller's, which are the interpreter's own), the nesting its
+// statements start from, and the running cell's entry in the written list.
 struct VFrame {
     const Plan* plan; // whose code the call runs
     const VOp* back;
     uint32_t args_at; // in the operand stack
     uint16_t argc;
     uint8_t flags; // the call's
-    bool real;
     int base;
     Written* self;
 };
@@ -519,7 +524,6 @@ Machine g_machine;
 
 [[gnu::always_inline]] inline bool read_arg(const VFrame& f, const Operand* st, uint16_t n,
                                             Operand& o) {
-    if (f.real) return load_value(argument(n), o);
     if (static_cast<uint16_t>(n - 1) >= f.argc) return false;
     o = st[f.args_at + n - 1];
     return true;
@@ -557,6 +561,13 @@ bool run_plan(const VOp* pc, const VFrame& outer) {
             break;
         case V_ARG:
             if (!read_arg(*fr, st, pc->n, st[sp])) return give_up();
+            if (pc->flags & MADE) {
+                l.value_made(st[sp++]);
+                break;
+            }
+            goto loaded;
+        case V_OUTER_ARG:
+            if (!load_value(argument(pc->n), st[sp])) return give_up();
             if (pc->flags & MADE) {
                 l.value_made(st[sp++]);
                 break;
@@ -690,7 +701,7 @@ bool run_plan(const VOp* pc, const VFrame& outer) {
                 return give_up();
             g_run.entered = callee.cell;
             ++fr;
-            *fr = VFrame{plan, pc, sp - pc->op, pc->op, pc->flags, false, depth, callee.self};
+            *fr = VFrame{plan, pc, sp - pc->op, pc->op, pc->flags, depth, callee.self};
             code = plan->code.data();
             literals = plan->literals.data();
             pc = code - 1 +
@@ -750,8 +761,7 @@ int call_on_numbers_at(Interpreter& in, ListCache& lc, uint16_t site_no, NodeHan
     l.arg_slot = Slot(in.args.count);
     const int free_before = nodes_free();
     const Plan& p = *lc.site_plan;
-    bool ok =
-        run_plan(p.code.data() + entry, VFrame{&p, nullptr, 0, 0, 0, true, in.depth, nullptr});
+    bool ok = run_plan(p.code.data() + entry, VFrame{&p, nullptr, 0, 0, 0, in.depth, nullptr});
     if (ok && free_before < LOW_NODE_THRESHOLD + LEDGER_MARGIN + l.peak) ok = give_up();
     for (int i = 0; ok && i < g_run.written_count; ++i)
         if (g_run.written[i].dirty && run_cell_watched(g_run.written[i].cell)) ok = give_up();
