@@ -210,6 +210,19 @@ TEST_F(PlotTest, APlottedCellCalledIsPlottedAtEveryValue) {
     interp_set_number_calls(true);
     EXPECT_EQ(drawn[0].size(), 2u);
     EXPECT_EQ(drawn[1], drawn[0]);
+
+    // A cell the plot does not draw, called on numbers, is written once:
+    // 22 changes step by step repaint twice more than the one at the end.
+    cell_set_script(z, "if (%1 > 0) {z(%1 - 1) + 1} else {0}");
+    int repaints[2];
+    for (bool on_numbers : {false, true}) {
+        interp_set_number_calls(on_numbers);
+        const int before = pui.repaints;
+        EXPECT_EQ(run_home("out(z(21))"), "21");
+        repaints[on_numbers] = pui.repaints - before;
+    }
+    interp_set_number_calls(true);
+    EXPECT_EQ(repaints[0] - repaints[1], 2);
 }
 
 TEST_F(PlotTest, RepaintEveryEleventhChangeAndAtTheEnd) {
